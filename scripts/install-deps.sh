@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs every Debian package Velvox needs to build, run and test.
+# Idempotent: packages already present are skipped, so a second run costs a dpkg query.
+set -euo pipefail
+
+packages=(
+  # toolchain and core libraries
+  build-essential cmake ninja-build pkg-config git
+  libicu-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev uuid-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio
+  libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
+  libx11-dev libxi-dev libxtst-dev libxfixes-dev libxkbcommon-x11-dev libxkbcommon-dev
+  libatspi2.0-dev at-spi2-core
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-libav gstreamer1.0-pulseaudio gstreamer1.0-tools
+  # headless test session
+  xvfb xauth openbox dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
+  espeak-ng sox openssl ca-certificates
+  # page tests
+  chromium
+)
+
+# Node.js brings its own npm on some machines (and conflicts with Debian's npm there).
+if ! command -v node >/dev/null 2>&1; then packages+=(nodejs); fi
+if ! command -v npm >/dev/null 2>&1; then packages+=(npm); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

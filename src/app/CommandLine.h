@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace velvox::CommandLine {
+
+// What the front end needs from the program that hosts it.
+struct Host {
+    // Starts the desktop application; answers the exit status.
+    std::function<int()> launchApplication;
+};
+
+// Runs `velvox ARGS...` (args without the program name) and answers the exit status.
+int run(const std::vector<std::string>& args, const Host& host, std::ostream& out,
+        std::ostream& err);
+
+// The key as `velvox config` shows it: "" when empty, else "set (N characters)".
+std::string maskedKey(const std::string& key);
+
+}  // namespace velvox::CommandLine

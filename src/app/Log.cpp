@@ -1,0 +1,227 @@
+#include "app/Log.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/DateFormat.h"
+#include "config/Config.h"
+#include "feedback/Brand.h"
+#include "platform/Files.h"
+#include "platform/Platform.h"
+
+namespace velvox::Log {
+
+namespace {
+
+constexpr off_t kRestartAfterBytes = 200000;
+
+struct Location {
+    std::mutex mutex;
+    std::string path;
+};
+
+Location& location() {
+    static Location instance;
+    return instance;
+}
+
+std::string currentPath() {
+    auto& where = location();
+    std::lock_guard lock(where.mutex);
+    if (where.path.empty()) where.path = Files::join(Config::dir(), "app.log");
+    return where.path;
+}
+
+bool writeWhole(int fd, const std::string& line) {
+    size_t done = 0;
+    while (done < line.size()) {
+        ssize_t written = ::write(fd, line.data() + done, line.size() - done);
+        if (written <= 0) return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+void replaceFile(const std::string& path, const std::string& line) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, Files::kPrivateFileMode);
+    if (fd < 0) return;
+    writeWhole(fd, line);
+    ::close(fd);
+}
+
+// Everything here runs on the writer thread; every failure is swallowed.
+void appendToFile(const std::string& line) {
+    std::string path = currentPath();
+    Files::createFolder(Config::dir());
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        replaceFile(path, line);
+    } else {
+        off_t size = ::lseek(fd, 0, SEEK_END);
+        if (size < 0) {
+            // Where the end is unknown, start afresh rather than overwrite the head.
+            ::close(fd);
+            replaceFile(path, line);
+        } else if (size <= kRestartAfterBytes) {
+            writeWhole(fd, line);
+            ::close(fd);
+        } else {
+            ::close(fd);
+            replaceFile(path, line);
+        }
+    }
+    Files::setMode(path, Files::kPrivateFileMode);
+}
+
+class Writer {
+public:
+    Writer() : thread_([this] { run(); }) {}
+    ~Writer() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+    void enqueue(std::string line) {
+        bool wasIdle;
+        {
+            std::lock_guard lock(mutex_);
+            pending_.push_back(std::move(line));
+            ++submitted_;
+            wasIdle = waiting_;
+        }
+        if (wasIdle) wake_.notify_one();
+    }
+
+    void flush() {
+        std::unique_lock lock(mutex_);
+        uint64_t target = submitted_;
+        wake_.notify_one();
+        done_.wait(lock, [&] { return written_ >= target; });
+    }
+
+    void setToStandardError(bool enabled) {
+        std::lock_guard lock(mutex_);
+        toStandardError_ = enabled;
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            waiting_ = true;
+            wake_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
+            waiting_ = false;
+            if (pending_.empty() && stopping_) return;
+            std::deque<std::string> batch;
+            batch.swap(pending_);
+            bool toStandardError = toStandardError_;
+            lock.unlock();
+            for (const auto& line : batch) {
+                if (toStandardError) {
+                    std::fwrite(line.data(), 1, line.size(), stderr);
+                } else {
+                    appendToFile(line);
+                }
+            }
+            lock.lock();
+            written_ += batch.size();
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<std::string> pending_;
+    uint64_t submitted_ = 0;
+    uint64_t written_ = 0;
+    bool waiting_ = false;
+    bool stopping_ = false;
+    bool toStandardError_ = false;
+    std::thread thread_;
+};
+
+Writer& writer() {
+    static Writer instance;
+    return instance;
+}
+
+// "HH:mm:ss" of the local time. Formatting is cached per thread for the
+// current second, which keeps a burst of lines cheap.
+std::string timeStamp() {
+    thread_local std::time_t cachedSecond = -1;
+    thread_local char cached[16] = {};
+    std::time_t second = std::chrono::system_clock::to_time_t(Platform::clock().now());
+    if (second != cachedSecond) {
+        std::tm local{};
+        localtime_r(&second, &local);
+        std::snprintf(cached, sizeof cached, "%02d:%02d:%02d", local.tm_hour, local.tm_min,
+                      local.tm_sec);
+        cachedSecond = second;
+    }
+    return cached;
+}
+
+}  // namespace
+
+void write(const std::string& message) {
+    std::string line;
+    line.reserve(message.size() + 11);
+    line += timeStamp();
+    line += "  ";
+    line += message;
+    line += '\n';
+    writer().enqueue(std::move(line));
+}
+
+void error(const std::string& message) {
+    Platform::systemLog().error(Brand::name + " error: " + message);
+    write(message);
+}
+
+std::string buildStampOf(const std::string& executablePath) {
+    struct stat info {};
+    if (executablePath.empty() || ::stat(executablePath.c_str(), &info) != 0) return "unknown";
+    auto modified = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+    return DateFormat::local("dd MMM HH:mm:ss", modified);
+}
+
+std::string buildStamp() {
+    char path[4096];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "unknown";
+    return buildStampOf(std::string(path, static_cast<size_t>(length)));
+}
+
+const std::string& url() {
+    thread_local std::string path;
+    path = currentPath();
+    return path;
+}
+
+void flush() { writer().flush(); }
+
+void sendToStandardError(bool enabled) {
+    writer().flush();
+    writer().setToStandardError(enabled);
+}
+
+void resetForTesting() {
+    flush();
+    auto& where = location();
+    std::lock_guard lock(where.mutex);
+    where.path.clear();
+}
+
+}  // namespace velvox::Log

@@ -1,0 +1,44 @@
+#include "app/Strings.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace velvox::Strings {
+
+namespace {
+
+bool isSpace(UChar32 c) { return u_isUWhiteSpace(c) || c == 0x85; }
+
+}  // namespace
+
+std::string trim(std::string_view text) {
+    const char* data = text.data();
+    int32_t length = static_cast<int32_t>(text.size());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t next = start;
+        UChar32 c;
+        U8_NEXT(data, next, length, c);
+        if (c < 0 || !isSpace(c)) break;
+        start = next;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(data, start, previous, c);
+        if (c < 0 || !isSpace(c)) break;
+        end = previous;
+    }
+    return std::string(text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+}
+
+size_t codePointCount(std::string_view text) {
+    size_t count = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+}  // namespace velvox::Strings

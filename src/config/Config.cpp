@@ -1,0 +1,243 @@
+#include "config/Config.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "app/Log.h"
+#include "app/Strings.h"
+#include "config/ConfigFile.h"
+#include "feedback/Brand.h"
+#include "platform/Files.h"
+#include "platform/Uuid.h"
+
+namespace velvox {
+
+// ---- locations ----
+
+namespace {
+
+struct Paths {
+    std::string dir, url, context, logo;
+};
+
+std::mutex pathsMutex;
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/tmp";
+}
+
+Paths& paths() {
+    static Paths instance;
+    std::lock_guard lock(pathsMutex);
+    if (instance.dir.empty()) {
+        instance.dir = Files::join(homeFolder(), Brand::folder);
+        instance.url = Files::join(instance.dir, "config.json");
+        instance.context = Files::join(instance.dir, "context.md");
+        instance.logo = Files::join(instance.dir, "logo.png");
+    }
+    return instance;
+}
+
+}  // namespace
+
+const std::string& Config::dir() { return paths().dir; }
+const std::string& Config::url() { return paths().url; }
+const std::string& Config::contextURL() { return paths().context; }
+const std::string& Config::logoURL() { return paths().logo; }
+
+void Config::resetPathsForTesting() {
+    Paths& current = paths();
+    std::lock_guard lock(pathsMutex);
+    current = Paths{};
+}
+
+// ---- reading ----
+
+namespace {
+
+using Json = nlohmann::json;
+
+const Json* member(const Json& object, const char* key) {
+    auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
+// Numbers and booleans are interchangeable in the file: 1 and true mean the same.
+std::optional<double> numberValue(const Json* value) {
+    if (!value) return std::nullopt;
+    if (value->is_boolean()) return value->get<bool>() ? 1.0 : 0.0;
+    if (value->is_number()) return value->get<double>();
+    return std::nullopt;
+}
+
+void readString(const Json& object, const char* key, std::string& field) {
+    if (const Json* value = member(object, key); value && value->is_string()) {
+        field = value->get<std::string>();
+    }
+}
+
+void readNonEmptyString(const Json& object, const char* key, std::string& field) {
+    if (const Json* value = member(object, key); value && value->is_string()) {
+        if (auto text = value->get<std::string>(); !text.empty()) field = std::move(text);
+    }
+}
+
+void readTrimmedString(const Json& object, const char* key, std::string& field) {
+    if (const Json* value = member(object, key); value && value->is_string()) {
+        field = Strings::trim(value->get<std::string>());
+    }
+}
+
+void readBool(const Json& object, const char* key, bool& field) {
+    if (auto number = numberValue(member(object, key))) field = *number != 0;
+}
+
+void readClamped(const Json& object, const char* key, double low, double high, double& field) {
+    auto number = numberValue(member(object, key));
+    if (!number || std::isnan(*number)) return;
+    field = std::clamp(*number, low, high);
+}
+
+void readKeyCode(const Json& object, const char* key, int64_t& field) {
+    const Json* value = member(object, key);
+    if (!value) return;
+    if (value->is_number_integer() && !value->is_number_unsigned()) {
+        field = value->get<int64_t>();
+    } else if (value->is_number_unsigned()) {
+        field = std::numeric_limits<int64_t>::max();
+    } else if (auto number = numberValue(value); number && std::isfinite(*number)) {
+        // A fractional code is truncated, as a whole-number read would.
+        constexpr double limit = 9.2e18;
+        field = static_cast<int64_t>(std::clamp(std::trunc(*number), -limit, limit));
+    }
+}
+
+void readStringArray(const Json& object, const char* key, std::vector<std::string>& field) {
+    const Json* value = member(object, key);
+    if (!value || !value->is_array()) return;
+    if (!std::all_of(value->begin(), value->end(), [](const Json& item) { return item.is_string(); }))
+        return;
+    field = value->get<std::vector<std::string>>();
+}
+
+void readStringMap(const Json& object, const char* key, std::map<std::string, std::string>& field) {
+    const Json* value = member(object, key);
+    if (!value || !value->is_object()) return;
+    if (!std::all_of(value->begin(), value->end(), [](const Json& item) { return item.is_string(); }))
+        return;
+    std::map<std::string, std::string> rules;
+    for (auto item = value->begin(); item != value->end(); ++item) {
+        rules[item.key()] = item.value().get<std::string>();
+    }
+    field = std::move(rules);
+}
+
+void readApiBase(const Json& object, std::string& field) {
+    const Json* value = member(object, "apiBase");
+    if (!value || !value->is_string()) return;
+    auto base = value->get<std::string>();
+    if (base.empty()) return;
+    for (const auto& host : Config::retiredServiceHosts()) {
+        if (base.find(host) != std::string::npos) return;
+    }
+    field = std::move(base);
+}
+
+// Two hotkeys on one key would make the boost key unreachable, and no key at
+// all would leave the user no way to dictate.
+void resolveHotkeys(Config& config) {
+    int64_t& dictation = config.hotkeyKeyCode;
+    int64_t& boost = config.boostHotkeyKeyCode;
+    if (boost >= 0 && boost == dictation) {
+        boost = dictation == 63 ? 61 : 63;
+    } else if (dictation < 0 && boost < 0) {
+        dictation = 63;
+    }
+}
+
+}  // namespace
+
+Config Config::load() {
+    Config config;
+    auto content = Files::read(url());
+    if (!content) return config;
+    auto object = Json::parse(*content, nullptr, /*allow_exceptions=*/false);
+    if (object.is_discarded() || !object.is_object()) {
+        Log::write("config.json is not valid JSON, using defaults. Check for a stray comma or quote.");
+        return config;
+    }
+    readTrimmedString(object, "groqApiKey", config.groqApiKey);
+    readTrimmedString(object, "anthropicApiKey", config.anthropicApiKey);
+    readApiBase(object, config.apiBase);
+    readString(object, "installID", config.installID);
+    readBool(object, "useOwnKey", config.useOwnKey);
+    readString(object, "transcribeModel", config.transcribeModel);
+    readString(object, "cleanupProvider", config.cleanupProvider);
+    readString(object, "cleanupModel", config.cleanupModel);
+    readKeyCode(object, "hotkeyKeyCode", config.hotkeyKeyCode);
+    readKeyCode(object, "boostHotkeyKeyCode", config.boostHotkeyKeyCode);
+    readClamped(object, "minHoldSeconds", 0.05, 2.0, config.minHoldSeconds);
+    readClamped(object, "maxRecordSeconds", 5, 600, config.maxRecordSeconds);
+    readBool(object, "autoPaste", config.autoPaste);
+    readBool(object, "cleanup", config.cleanup);
+    readBool(object, "keepHistory", config.keepHistory);
+    readBool(object, "insertDirectly", config.insertDirectly);
+    readBool(object, "alwaysCopyToClipboard", config.alwaysCopyToClipboard);
+    readStringArray(object, "vocabulary", config.vocabulary);
+    readStringMap(object, "corrections", config.corrections);
+    readNonEmptyString(object, "systemPrompt", config.systemPrompt);
+    readNonEmptyString(object, "boostSystemPrompt", config.boostSystemPrompt);
+    readNonEmptyString(object, "promptModePrompt", config.promptModePrompt);
+    readNonEmptyString(object, "emailPrompt", config.emailPrompt);
+    readNonEmptyString(object, "messagePrompt", config.messagePrompt);
+    readNonEmptyString(object, "notePrompt", config.notePrompt);
+    readStringArray(object, "promptModeApps", config.promptModeApps);
+    readBool(object, "promptModeEnabled", config.promptModeEnabled);
+    resolveHotkeys(config);
+    return config;
+}
+
+// ---- writing ----
+
+void Config::set(const std::string& key, const std::optional<nlohmann::json>& value) {
+    Json object;
+    if (ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
+        Log::error("could not persist " + key + ", config.json unreadable");
+        return;
+    }
+    if (value) {
+        object[key] = *value;
+    } else {
+        object.erase(key);
+    }
+    ConfigFile::writeObject(object);
+}
+
+std::string Config::installId() {
+    if (auto object = ConfigFile::readObject()) {
+        if (const Json* stored = member(*object, "installId"); stored && stored->is_string()) {
+            auto text = stored->get<std::string>();
+            if (Strings::codePointCount(text) >= 8) return text;
+        }
+    }
+    std::string fresh = makeUuid(UuidCase::upper);
+    set("installId", Json(fresh));
+    return fresh;
+}
+
+// ---- context ----
+
+std::string Config::contextText() {
+    auto content = Files::read(contextURL());
+    if (!content) return {};
+    return Strings::trim(*content);
+}
+
+}  // namespace velvox

@@ -1,0 +1,172 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <set>
+
+#include "app/Log.h"
+#include "config/Config.h"
+#include "config/ConfigFile.h"
+#include "feedback/Brand.h"
+#include "platform/Files.h"
+#include "platform/Uuid.h"
+
+namespace velvox {
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::string homeFolder() {
+    // The settings folder sits directly in the home folder.
+    const std::string& dir = Config::dir();
+    return dir.substr(0, dir.size() - Brand::folder.size());
+}
+
+std::vector<std::string> namesInside(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return names;
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isStringArray(const Json& value) {
+    return value.is_array() &&
+           std::all_of(value.begin(), value.end(), [](const Json& item) { return item.is_string(); });
+}
+
+bool topUpVocabulary(Json& object) {
+    auto stored = object.find("vocabulary");
+    if (stored == object.end() || !isStringArray(*stored)) return false;
+    auto present = stored->get<std::vector<std::string>>();
+    std::set<std::string> have(present.begin(), present.end());
+    int added = 0;
+    for (const auto& word : Config::defaultVocabulary()) {
+        if (have.count(word) == 0) {
+            stored->push_back(word);
+            ++added;
+        }
+    }
+    if (added == 0) return false;
+    Log::write("vocabulary topped up with " + std::to_string(added) + " terms");
+    return true;
+}
+
+bool issueInstallIdentifier(Json& object) {
+    auto stored = object.find("installID");
+    if (stored != object.end() && stored->is_string() && !stored->get<std::string>().empty())
+        return false;
+    object["installID"] = makeUuid(UuidCase::lower);
+    Log::write("new install id issued");
+    return true;
+}
+
+long long storedPromptVersion(const Json& object) {
+    auto stored = object.find("promptVersion");
+    if (stored == object.end()) return 0;
+    if (stored->is_boolean()) return stored->get<bool>() ? 1 : 0;
+    if (stored->is_number_integer()) return stored->get<long long>();
+    if (stored->is_number_float()) {
+        double value = stored->get<double>();
+        if (value != value) return 0;
+        return static_cast<long long>(std::max(-1e18, std::min(1e18, value)));
+    }
+    return 0;
+}
+
+bool replaceOldPrompts(Json& object) {
+    long long version = storedPromptVersion(object);
+    if (version > 4) return false;
+    object["systemPrompt"] = Config::defaultPrompt();
+    object["boostSystemPrompt"] = Config::defaultBoostPrompt();
+    object["promptModePrompt"] = Config::defaultPromptModePrompt();
+    object["emailPrompt"] = Config::defaultEmailPrompt();
+    object["messagePrompt"] = Config::defaultMessagePrompt();
+    object["notePrompt"] = Config::defaultNotePrompt();
+    object["promptVersion"] = Config::promptVersion;
+    Log::write("prompts updated to version " + std::to_string(Config::promptVersion) + " from " +
+               std::to_string(version));
+    return true;
+}
+
+bool replaceRetiredModel(Json& object) {
+    auto stored = object.find("cleanupModel");
+    if (stored == object.end() || !stored->is_string()) return false;
+    std::string old = stored->get<std::string>();
+    const auto& retired = Config::retiredCleanupModels();
+    if (std::find(retired.begin(), retired.end(), old) == retired.end()) return false;
+    const std::string replacement = Config().cleanupModel;
+    *stored = replacement;
+    Log::write("cleanupModel " + old + " is retired, switched to " + replacement);
+    return true;
+}
+
+bool addMissingKeys(Json& object) {
+    bool changed = false;
+    const Json templateKeys = Config::templateObject();
+    for (const auto& [key, value] : templateKeys.items()) {
+        if (!object.contains(key)) {
+            object[key] = value;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+}  // namespace
+
+void Config::migrateOldFolder() {
+    if (Files::exists(url())) return;
+    std::string home = homeFolder();
+    const std::string* found = nullptr;
+    for (const auto& name : Brand::previousFolders) {
+        if (Files::exists(Files::join(home, name))) {
+            found = &name;
+            break;
+        }
+    }
+    if (!found) return;
+    const std::string& name = *found;
+    std::string oldFolder = Files::join(home, name);
+
+    std::string failure;
+    if (!Files::createFolder(dir(), Files::kPrivateFolderMode, &failure)) {
+        Log::error("could not migrate ~/" + name + ": " + failure);
+        return;
+    }
+    for (const auto& item : namesInside(oldFolder)) {
+        std::string target = Files::join(dir(), item);
+        if (Files::exists(target)) continue;  // the current folder's own copy wins
+        if (std::rename(Files::join(oldFolder, item).c_str(), target.c_str()) != 0) {
+            Log::error("could not migrate ~/" + name + ": " + std::strerror(errno));
+            return;
+        }
+    }
+    Files::setMode(dir(), Files::kPrivateFolderMode);
+    Log::write("migrated settings from ~/" + name);
+}
+
+void Config::writeTemplateIfMissing() {
+    Files::createFolder(dir());
+    Json object = Json::object();
+    if (Files::exists(url()) && ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
+        Log::write("config.json unreadable or invalid, leaving it untouched");
+        return;
+    }
+    bool changed = false;
+    changed |= topUpVocabulary(object);
+    changed |= issueInstallIdentifier(object);
+    changed |= replaceOldPrompts(object);
+    changed |= replaceRetiredModel(object);
+    changed |= addMissingKeys(object);
+    if (changed) ConfigFile::writeObject(object);
+}
+
+}  // namespace velvox

@@ -1,0 +1,101 @@
+#include "support/TempHome.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "app/AppState.h"
+#include "app/Log.h"
+#include "config/Config.h"
+#include "platform/Platform.h"
+
+namespace velvox::testing {
+
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+void restore(const char* name, const std::string& value) {
+    if (value.empty()) {
+        ::unsetenv(name);
+    } else {
+        ::setenv(name, value.c_str(), 1);
+    }
+}
+
+}  // namespace
+
+void TempHomeTest::SetUp() {
+    Log::flush();
+    savedHome_ = environment("HOME");
+    savedTmp_ = environment("TMPDIR");
+    std::string pattern = std::filesystem::temp_directory_path() / "velvox-test-XXXXXX";
+    home_ = ::mkdtemp(pattern.data());
+    std::filesystem::create_directories(home_ + "/tmp");
+    ::setenv("HOME", home_.c_str(), 1);
+    ::setenv("TMPDIR", (home_ + "/tmp").c_str(), 1);
+    Config::resetPathsForTesting();
+    Log::resetForTesting();
+    Platform::resetForTesting();
+    AppState::resetForTesting();
+    queue = installManualMainQueue();
+    systemLog = std::make_shared<RecordingSystemLog>();
+    Platform::installSystemLog(systemLog);
+}
+
+void TempHomeTest::TearDown() {
+    Log::flush();
+    queue->runUntilIdle();
+    AppState::resetForTesting();
+    Platform::resetForTesting();
+    restore("HOME", savedHome_);
+    restore("TMPDIR", savedTmp_);
+    Config::resetPathsForTesting();
+    Log::resetForTesting();
+    std::error_code ignored;
+    std::filesystem::remove_all(home_, ignored);
+}
+
+std::string TempHomeTest::settingsPath(const std::string& name) const {
+    return home_ + "/.velvox/" + name;
+}
+
+std::vector<std::string> TempHomeTest::logMessages() const {
+    Log::flush();
+    std::vector<std::string> messages;
+    std::istringstream lines(readFile(settingsPath("app.log")));
+    for (std::string line; std::getline(lines, line);) {
+        // "HH:mm:ss  message": continuation lines of a multi-line message have no stamp.
+        if (line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0) {
+            messages.push_back(line.substr(10));
+        } else {
+            messages.push_back(line);
+        }
+    }
+    return messages;
+}
+
+void TempHomeTest::writeFile(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string TempHomeTest::readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+unsigned TempHomeTest::modeOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return 0;
+    return info.st_mode & 07777;
+}
+
+}  // namespace velvox::testing

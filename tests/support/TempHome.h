@@ -1,0 +1,39 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/ManualMainQueue.h"
+#include "fakes/RecordingSystemLog.h"
+
+namespace velvox::testing {
+
+// A test fixture with a fresh, empty HOME and TMPDIR, a manual main queue and
+// clock, and a recording system log. Everything is put back afterwards.
+class TempHomeTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    const std::string& home() const { return home_; }
+    std::string settingsPath(const std::string& name) const;  // ~/.velvox/NAME
+
+    // The message part of every app.log line written so far (waits for the writer).
+    std::vector<std::string> logMessages() const;
+    // Writes a file, creating its folder.
+    static void writeFile(const std::string& path, const std::string& content);
+    static std::string readFile(const std::string& path);
+    static unsigned modeOf(const std::string& path);
+
+    std::shared_ptr<ManualMainQueue> queue;
+    std::shared_ptr<RecordingSystemLog> systemLog;
+
+private:
+    std::string home_;
+    std::string savedHome_, savedTmp_;
+};
+
+}  // namespace velvox::testing

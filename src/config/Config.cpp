@@ -108,10 +108,13 @@ void readClamped(const Json& object, const char* key, double low, double high, d
 void readKeyCode(const Json& object, const char* key, int64_t& field) {
     const Json* value = member(object, key);
     if (!value) return;
-    if (value->is_number_integer() && !value->is_number_unsigned()) {
+    if (value->is_number_unsigned()) {
+        // Non-negative whole numbers parse as unsigned; the largest do not fit.
+        auto number = value->get<uint64_t>();
+        constexpr auto largest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+        field = static_cast<int64_t>(std::min(number, largest));
+    } else if (value->is_number_integer()) {
         field = value->get<int64_t>();
-    } else if (value->is_number_unsigned()) {
-        field = std::numeric_limits<int64_t>::max();
     } else if (auto number = numberValue(value); number && std::isfinite(*number)) {
         // A fractional code is truncated, as a whole-number read would.
         constexpr double limit = 9.2e18;

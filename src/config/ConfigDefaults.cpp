@@ -64,7 +64,11 @@ const std::vector<std::string>& Config::defaultPromptModeApps() {
         "com.microsoft.VSCode", "com.google.Chrome.app.gemini",
         // The same assistants and editors as Linux desktop-file IDs and window classes.
         "code", "code-oss", "visual-studio-code", "codium", "cursor", "claude-desktop",
-        "chatgpt-desktop"};
+        "chatgpt-desktop",
+        // Flatpak IDs, and window classes for windows without a desktop file
+        // (this list is compared exactly, case included).
+        "com.visualstudio.code", "com.visualstudio.code-oss", "com.vscodium.codium", "Code",
+        "Cursor", "VSCodium", "Claude"};
     return apps;
 }
 

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "config/Config.h"
+
+namespace velvox::bench {
+
+// Points HOME at a fresh temporary folder so that benchmarks never touch the
+// user's settings.
+inline std::string useTemporaryHome() {
+    std::string pattern = std::filesystem::temp_directory_path() / "velvox-bench-XXXXXX";
+    std::string home = ::mkdtemp(pattern.data());
+    ::setenv("HOME", home.c_str(), 1);
+    Config::resetPathsForTesting();
+    return home;
+}
+
+}  // namespace velvox::bench

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/CommandLine.h"
+#include "app/Log.h"
+#include "support/TempHome.h"
+
+namespace velvox {
+namespace {
+
+using Json = nlohmann::json;
+
+class ConfigCommandTest : public testing::TempHomeTest {
+protected:
+    int run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        CommandLine::Host host;
+        host.launchApplication = [this] {
+            ++launches;
+            return 0;
+        };
+        int status = CommandLine::run(args, host, out, err);
+        Log::sendToStandardError(false);
+        return status;
+    }
+    std::ostringstream out, err;
+    int launches = 0;
+};
+
+TEST_F(ConfigCommandTest, PrintsTheSettingsAsReadWithKeysMasked) {
+    writeFile(settingsPath("config.json"),
+              R"({"groqApiKey": "  gsk_0123456789\n", "hotkeyKeyCode": 50,
+                  "boostHotkeyKeyCode": 50, "minHoldSeconds": 0, "extra": 1})");
+    ASSERT_EQ(run({"config"}), 0);
+    Json printed = Json::parse(out.str());
+    EXPECT_EQ(printed.size(), 27u);
+    EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
+    EXPECT_EQ(printed["anthropicApiKey"], "");
+    EXPECT_EQ(printed["boostHotkeyKeyCode"], 63);
+    EXPECT_DOUBLE_EQ(printed["minHoldSeconds"].get<double>(), 0.05);
+    EXPECT_FALSE(printed.contains("extra"));
+    EXPECT_EQ(out.str().find("gsk_"), std::string::npos) << "the key itself never shows";
+    std::string text = out.str();
+    EXPECT_LT(text.find("\"alwaysCopyToClipboard\""), text.find("\"apiBase\""));
+}
+
+TEST_F(ConfigCommandTest, WritesNothingEvenForADamagedFile) {
+    ASSERT_EQ(run({"config"}), 0);
+    EXPECT_FALSE(std::filesystem::exists(home() + "/.velvox")) << "no folder, no install id";
+
+    writeFile(settingsPath("config.json"), "{oops");
+    ASSERT_EQ(run({"config"}), 0);
+    EXPECT_EQ(Json::parse(out.str())["cleanup"], true);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home() + "/.velvox"),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "only config.json: the log line went elsewhere";
+}
+
+TEST_F(ConfigCommandTest, UsageErrorsAndDispatch) {
+    EXPECT_EQ(run({"--bogus"}), 2);
+    EXPECT_NE(err.str().find("usage: velvox"), std::string::npos);
+    EXPECT_EQ(run({"config", "extra"}), 2);
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(out.str().rfind("Velvox ", 0), 0u);
+}
+
+TEST(MaskedKeyTest, CountsCharactersAfterTrimming) {
+    EXPECT_EQ(CommandLine::maskedKey(""), "");
+    EXPECT_EQ(CommandLine::maskedKey(" \n"), "");
+    EXPECT_EQ(CommandLine::maskedKey(" abc "), "set (3 characters)");
+    EXPECT_EQ(CommandLine::maskedKey("ключ"), "set (4 characters)");
+}
+
+}  // namespace
+}  // namespace velvox

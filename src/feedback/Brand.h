@@ -3,11 +3,10 @@
 #include <array>
 #include <string>
 
-namespace velvox {
+#include "platform/Colour.h"
+#include "platform/VectorImage.h"
 
-struct Colour {
-    double red = 0, green = 0, blue = 0, alpha = 1;
-};
+namespace velvox {
 
 // The product's identity in one place: renaming the product, its settings
 // folder or its colours is a change to this file alone.
@@ -22,6 +21,10 @@ inline const std::array<std::string, 3> previousFolders = {".orvo", ".mirel", ".
 
 inline constexpr Colour plainAccent{0.82, 0.9, 1.0, 1.0};
 inline constexpr Colour boostAccent{0.7, 0.5, 1.0, 1.0};
+
+// The status item's icon: three rounded bars, a stylised sound level, taller
+// while recording. Drawn as a template: the tray, not the drawing, decides its colour.
+VectorImage menuBarIcon(bool recording);
 
 }  // namespace Brand
 

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <memory>
+
+namespace velvox {
+
+// The desktop's paste shortcut, typed into whatever window has the focus.
+class PasteKeystroke {
+  public:
+    virtual ~PasteKeystroke() = default;
+    // Sends the key press and release (Control+V; Control+Shift+V in a
+    // terminal emulator). A keystroke that cannot be made is not sent.
+    virtual void post() = 0;
+};
+
+namespace Platform {
+PasteKeystroke& pasteKeystroke();
+void installPasteKeystroke(std::shared_ptr<PasteKeystroke> keystroke);
+}  // namespace Platform
+
+}  // namespace velvox

@@ -1,0 +1,85 @@
+#include "fakes/FakeAccessibility.h"
+
+#include "fakes/FakeFormat.h"
+
+namespace velvox::testing {
+
+namespace {
+
+// UTF-16 code units of UTF-8 text, as a text field would count them.
+int64_t utf16Length(const std::string& utf8) {
+    int64_t units = 0;
+    for (unsigned char byte : utf8) {
+        if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+}  // namespace
+
+class FakeAccessibility::Element final : public FocusedElement {
+  public:
+    explicit Element(FakeAccessibility& owner) : owner_(owner) {}
+
+    void setMessagingTimeout(double seconds) override {
+        log("setMessagingTimeout " + formatNumber(seconds));
+    }
+    std::optional<bool> isSelectedTextSettable() override {
+        log("isSelectedTextSettable");
+        return field().selectedTextSettable;
+    }
+    std::optional<std::string> selectedText() override {
+        log("selectedText");
+        return field().selectedText;
+    }
+    int32_t setSelectedText(const std::string& text) override {
+        log("setSelectedText \"" + text + "\"");
+        auto& target = field();
+        if (target.setError != 0) return target.setError;
+        if (target.ignoresSetText) return 0;
+        std::string selection = target.selectedText.value_or("");
+        auto at = selection.empty() ? std::string::npos : target.content.find(selection);
+        if (at == std::string::npos) {
+            target.content += text;
+        } else {
+            target.content.replace(at, selection.size(), text);
+        }
+        target.selectedText = std::string();
+        return 0;
+    }
+    std::optional<int64_t> numberOfCharacters() override {
+        log("numberOfCharacters");
+        auto& target = field();
+        if (!target.reportsNumberOfCharacters) return std::nullopt;
+        if (target.numberOfCharactersOverride) return target.numberOfCharactersOverride;
+        return utf16Length(target.content);
+    }
+    std::optional<int64_t> stringValueLength() override {
+        log("stringValueLength");
+        auto& target = field();
+        if (!target.reportsStringValue) return std::nullopt;
+        return utf16Length(target.content);
+    }
+    std::optional<Point> position() override {
+        log("position");
+        return field().position;
+    }
+    std::optional<Point> windowPosition() override {
+        log("windowPosition");
+        return field().windowPosition;
+    }
+
+  private:
+    FakeField& field() { return *owner_.field; }
+    void log(const std::string& call) { owner_.calls.push_back("element." + call); }
+
+    FakeAccessibility& owner_;
+};
+
+std::unique_ptr<FocusedElement> FakeAccessibility::focusedElement(double timeout) {
+    calls.push_back("focusedElement timeout " + formatNumber(timeout));
+    if (!field) return nullptr;
+    return std::make_unique<Element>(*this);
+}
+
+}  // namespace velvox::testing

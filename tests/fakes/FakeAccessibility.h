@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Accessibility.h"
+
+namespace velvox::testing {
+
+// A text field of another application, as the accessibility interface shows
+// it. The test sets what each call answers; calls are recorded as text in the
+// accessibility fake's shared log.
+struct FakeField {
+    std::optional<bool> selectedTextSettable = true;
+    std::optional<std::string> selectedText = std::string();
+    // The field's content; setSelectedText replaces selectedText in it.
+    std::string content;
+    // Answers given instead of the content's real length, when set. A field
+    // that reports nothing (or lies) is made this way.
+    bool reportsNumberOfCharacters = true;
+    bool reportsStringValue = true;
+    std::optional<int64_t> numberOfCharactersOverride;
+    // The error code the set answers; 0 takes the text.
+    int32_t setError = 0;
+    // Accepts the set without changing anything.
+    bool ignoresSetText = false;
+    std::optional<Point> position;
+    std::optional<Point> windowPosition;
+};
+
+class FakeAccessibility final : public Accessibility {
+  public:
+    bool trusted = true;
+    // nullopt: no focused element.
+    std::optional<FakeField> field;
+    std::vector<std::string> calls;
+
+    bool isProcessTrusted() override {
+        calls.push_back("isProcessTrusted");
+        return trusted;
+    }
+    std::unique_ptr<FocusedElement> focusedElement(double timeout) override;
+
+  private:
+    class Element;
+};
+
+}  // namespace velvox::testing

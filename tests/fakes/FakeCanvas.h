@@ -1,0 +1,131 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/FakeFormat.h"
+#include "platform/Canvas.h"
+
+namespace velvox::testing {
+
+// Text measured as a fixed width per character, so tests can work out the
+// expected layout by hand.
+struct FakeTextMetrics {
+    double characterWidth = 6;
+    double lineHeight = 14;
+
+    Size measure(const std::string& text) const {
+        double characters = 0;
+        for (unsigned char byte : text) {
+            if ((byte & 0xC0) != 0x80) characters += 1;
+        }
+        return {characters * characterWidth, lineHeight};
+    }
+};
+
+class FakeImage final : public Image {
+  public:
+    explicit FakeImage(Size size) : size_(size) {}
+    Size size() const override { return size_; }
+
+  private:
+    Size size_;
+};
+
+// Records every drawing call, as structured operations and as readable lines.
+// Header-only so benchmarks can draw on it too.
+class FakeCanvas final : public Canvas {
+  public:
+    struct Operation {
+        std::string kind;  // fillRoundedRect, strokeRoundedRect, fillEllipse, drawText, drawImage
+        Rect rect;         // for drawText: origin and measured size
+        double radius = 0;
+        Colour colour;
+        std::string text;
+        Font font;
+        double lineWidth = 0;
+    };
+
+    FakeTextMetrics metrics;
+    std::vector<Operation> operations;
+    // Readable lines are made only when asked, to keep drawing cheap.
+    bool recordLines = true;
+    std::vector<std::string> lines;
+
+    void clear() {
+        operations.clear();
+        lines.clear();
+    }
+    std::vector<Operation> operationsOfKind(const std::string& kind) const {
+        std::vector<Operation> found;
+        for (const auto& operation : operations) {
+            if (operation.kind == kind) found.push_back(operation);
+        }
+        return found;
+    }
+
+    Size measureText(const std::string& text, const Font&) override {
+        return metrics.measure(text);
+    }
+    void fillRoundedRect(const Rect& rect, double radius, const Colour& colour) override {
+        add({.kind = "fillRoundedRect", .rect = rect, .radius = radius, .colour = colour});
+    }
+    void strokeRoundedRect(const Rect& rect, double radius, const Colour& colour,
+                           double lineWidth) override {
+        add({.kind = "strokeRoundedRect",
+             .rect = rect,
+             .radius = radius,
+             .colour = colour,
+             .lineWidth = lineWidth});
+    }
+    void fillEllipse(const Rect& rect, const Colour& colour) override {
+        add({.kind = "fillEllipse", .rect = rect, .colour = colour});
+    }
+    void drawText(const std::string& text, const Point& origin, const Font& font,
+                  const Colour& colour) override {
+        Size size = metrics.measure(text);
+        add({.kind = "drawText",
+             .rect = {origin.x, origin.y, size.width, size.height},
+             .colour = colour,
+             .text = text,
+             .font = font});
+    }
+    void drawImage(const Image&, const Rect& rect) override {
+        add({.kind = "drawImage", .rect = rect});
+    }
+
+  private:
+    void add(Operation operation) {
+        if (recordLines) {
+            std::string line = operation.kind + " " + formatRect(operation.rect);
+            if (operation.kind == "drawText") line += " \"" + operation.text + "\"";
+            if (operation.radius != 0) line += " r" + formatNumber(operation.radius);
+            if (operation.kind != "drawImage") line += " " + formatColour(operation.colour);
+            lines.push_back(line);
+        }
+        operations.push_back(std::move(operation));
+    }
+};
+
+// Text measurement and logo loading for the core outside drawing.
+class FakeGraphics final : public Graphics {
+  public:
+    FakeTextMetrics metrics;
+    // Paths that hold a readable image, with its size.
+    std::map<std::string, Size> images;
+    std::vector<std::string> calls;
+
+    Size measureText(const std::string& text, const Font&) override {
+        return metrics.measure(text);
+    }
+    std::shared_ptr<Image> loadImage(const std::string& path) override {
+        calls.push_back("loadImage " + path);
+        auto found = images.find(path);
+        if (found == images.end()) return nullptr;
+        return std::make_shared<FakeImage>(found->second);
+    }
+};
+
+}  // namespace velvox::testing

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/Colour.h"
+#include "platform/Geometry.h"
+
+namespace velvox::testing {
+
+// Numbers in recorded calls: up to three decimals, trailing zeros dropped
+// ("0.3", "12", "1.25"), so tests read like the values they expect.
+inline std::string formatNumber(double value) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.3f", value);
+    std::string text = buffer;
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    if (text == "-0") text = "0";
+    return text;
+}
+
+inline std::string formatPoint(const Point& point) {
+    return formatNumber(point.x) + "," + formatNumber(point.y);
+}
+
+inline std::string formatSize(const Size& size) {
+    return formatNumber(size.width) + "x" + formatNumber(size.height);
+}
+
+inline std::string formatRect(const Rect& rect) {
+    return "(" + formatPoint({rect.x, rect.y}) + " " + formatSize(rect.size()) + ")";
+}
+
+inline std::string formatColour(const Colour& colour) {
+    return "rgba(" + formatNumber(colour.red) + "," + formatNumber(colour.green) + "," +
+           formatNumber(colour.blue) + "," + formatNumber(colour.alpha) + ")";
+}
+
+}  // namespace velvox::testing

@@ -1,0 +1,112 @@
+#include "delivery/Inserter.h"
+
+#include <gtest/gtest.h>
+
+#include "DeliveryFixture.h"
+
+namespace velvox::testing {
+namespace {
+
+using InserterTest = DeliveryTest;
+
+TEST_F(InserterTest, RefusesQuietlyWithoutTrustOrFocus) {
+    accessibility->trusted = false;
+    EXPECT_FALSE(Inserter::insert("hello"));
+    EXPECT_EQ(accessibility->calls, std::vector<std::string>{"isProcessTrusted"});
+    EXPECT_TRUE(logMessages().empty());
+
+    accessibility->trusted = true;
+    accessibility->field.reset();
+    EXPECT_FALSE(Inserter::insert("hello"));
+    EXPECT_TRUE(called("focusedElement timeout 0.3"));
+    EXPECT_EQ(logMessages(), std::vector<std::string>{"insert: no focused element"});
+}
+
+TEST_F(InserterTest, FieldThatCannotTakeTextIsLeftAlone) {
+    for (std::optional<bool> settable : {std::optional<bool>(false), std::optional<bool>()}) {
+        accessibility->calls.clear();
+        accessibility->field->selectedTextSettable = settable;
+        EXPECT_FALSE(Inserter::insert("hello"));
+        EXPECT_TRUE(called("element.setMessagingTimeout 0.3"));
+        EXPECT_FALSE(called("element.setSelectedText \"hello\""));
+    }
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{"insert: field does not accept direct text",
+                                        "insert: field does not accept direct text"}));
+}
+
+TEST_F(InserterTest, RefusedSetReportsTheErrorCode) {
+    accessibility->field->setError = -25205;
+    EXPECT_FALSE(Inserter::insert("hello"));
+    EXPECT_EQ(logMessages(), std::vector<std::string>{"insert: refused, AXError -25205"});
+}
+
+TEST_F(InserterTest, GrowingFieldIsVerifiedInUtf16Units) {
+    accessibility->field->content = "Hi ";
+    EXPECT_TRUE(Inserter::insert("there"));
+    EXPECT_EQ(accessibility->field->content, "Hi there");
+
+    // The emoji lies outside the Basic Multilingual Plane: two units.
+    accessibility->field->content = "";
+    EXPECT_TRUE(Inserter::insert("ok \xF0\x9F\x91\x8D"));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"insert: wrote 5 chars directly, 3 -> 8",
+                                                       "insert: wrote 5 chars directly, 0 -> 5"}));
+}
+
+TEST_F(InserterTest, FieldThatIgnoresTheTextFallsBackToTheClipboard) {
+    accessibility->field->content = "abc";
+    accessibility->field->ignoresSetText = true;
+    EXPECT_FALSE(Inserter::insert("hello"));
+
+    // An empty selection string is no selection: the growth test applies.
+    accessibility->field->selectedText = std::string();
+    EXPECT_FALSE(Inserter::insert("hello"));
+
+    // An unreadable selection counts as none as well.
+    accessibility->field->selectedText.reset();
+    EXPECT_FALSE(Inserter::insert("hello"));
+    EXPECT_EQ(logMessages(), std::vector<std::string>(
+                                 3, "insert: field unchanged at 3 chars, using the clipboard"));
+}
+
+TEST_F(InserterTest, ReplacedSelectionCountsEvenWhenTheFieldShrinks) {
+    accessibility->field->content = "hello world";
+    accessibility->field->selectedText = "hello world";
+    EXPECT_TRUE(Inserter::insert("hi"));
+    EXPECT_EQ(accessibility->field->content, "hi");
+    EXPECT_EQ(logMessages(),
+              std::vector<std::string>{"insert: replaced a selection, 11 -> 2 chars"});
+}
+
+TEST_F(InserterTest, LengthComesFromTheStringValueWhenTheCountIsMissingOrBroken) {
+    accessibility->field->content = "abc";
+    accessibility->field->reportsNumberOfCharacters = false;
+    EXPECT_TRUE(Inserter::insert("de"));
+
+    // A negative count is a broken answer: the string value decides.
+    accessibility->field->reportsNumberOfCharacters = true;
+    accessibility->field->numberOfCharactersOverride = -1;
+    EXPECT_TRUE(Inserter::insert("f"));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"insert: wrote 2 chars directly, 3 -> 5",
+                                                       "insert: wrote 1 chars directly, 5 -> 6"}));
+}
+
+TEST_F(InserterTest, FieldThatWillNotTellItsLengthIsNotTrusted) {
+    accessibility->field->reportsNumberOfCharacters = false;
+    accessibility->field->reportsStringValue = false;
+    EXPECT_FALSE(Inserter::insert("hello"));
+    // The text went in; only the proof is missing.
+    EXPECT_EQ(accessibility->field->content, "hello");
+    EXPECT_EQ(logMessages(), std::vector<std::string>{
+                                 "insert: field will not report its length, using the clipboard"});
+}
+
+TEST_F(InserterTest, FieldThatAlwaysReportsTheSameLengthIsNotBelieved) {
+    accessibility->field->numberOfCharactersOverride = 10;
+    EXPECT_FALSE(Inserter::insert("hello"));
+    EXPECT_EQ(logMessages(),
+              std::vector<std::string>{"insert: field unchanged at 10 chars, using the clipboard"});
+}
+
+}  // namespace
+}  // namespace velvox::testing

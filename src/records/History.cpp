@@ -1,0 +1,65 @@
+#include "records/History.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+#include <unistd.h>
+
+#include "app/DateFormat.h"
+#include "config/Config.h"
+#include "platform/Files.h"
+#include "platform/Platform.h"
+#include "records/RecordFile.h"
+
+namespace velvox::History {
+
+namespace {
+
+constexpr off_t kCeilingBytes = 400000;
+
+// Texts that differ only in how accents are encoded are the same text: such an
+// entry gets no "gave:" line.
+bool sameText(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) return false;
+    icu::UnicodeString left = nfc->normalize(icu::UnicodeString::fromUTF8(a), status);
+    icu::UnicodeString right = nfc->normalize(icu::UnicodeString::fromUTF8(b), status);
+    return U_SUCCESS(status) && left == right;
+}
+
+std::string entryText(const std::string& transcript, const std::string& output, bool boost) {
+    std::string entry = "## " + DateFormat::local("dd MMM HH:mm", Platform::clock().now()) + "  " +
+                        (boost ? "boost" : "plain") + "\n";
+    entry += "said: " + transcript + "\n";
+    if (!sameText(output, transcript)) entry += "gave: " + output + "\n";
+    entry += "\n";
+    return entry;
+}
+
+}  // namespace
+
+std::string url() {
+    return Files::join(Config::dir(), "history.md");
+}
+
+void append(const std::string& transcript, const std::string& output, bool boost, bool keep) {
+    if (!keep) return;
+    std::string entry = entryText(transcript, output, boost);
+    std::string path = url();
+    Files::createFolder(Config::dir());
+    int fd = RecordFile::openForAppending(path);
+    if (fd < 0) return;
+    off_t size = RecordFile::sizeOf(fd);
+    if (size > kCeilingBytes) {
+        // Never trimmed line by line: the history restarts from this entry.
+        ::close(fd);
+        RecordFile::overwrite(path, entry);
+        return;
+    }
+    RecordFile::writeAll(fd, entry);
+    ::close(fd);
+    Files::setMode(path, Files::kPrivateFileMode);
+}
+
+}  // namespace velvox::History

@@ -1,0 +1,107 @@
+#include "capture/Recorder.h"
+
+#include "app/Log.h"
+#include "capture/InputLevel.h"
+#include "capture/TakeFiles.h"
+#include "platform/Platform.h"
+
+namespace velvox {
+
+namespace {
+
+// AAC at 16 kHz mono, 32 kbit/s: small files that speech recognition reads well.
+const AudioSettings kTakeSettings{AudioFormat::mpeg4Aac, 16000.0, 1, 32000};
+
+// Runs the owner's onUnexpectedStop on the main queue, if the owner still lives.
+void postUnexpectedStop(const std::weak_ptr<Recorder*>& owner) {
+    Platform::mainQueue().async([owner] {
+        auto alive = owner.lock();
+        if (!alive) return;
+        auto callback = (*alive)->onUnexpectedStop;
+        if (callback) callback();
+    });
+}
+
+}  // namespace
+
+Recorder::Recorder() : self_(std::make_shared<Recorder*>(this)) {}
+
+Recorder::~Recorder() {
+    discard();
+}
+
+bool Recorder::start() {
+    discard();
+    std::string path = TakeFiles::newTakePath();
+    NewAudioTake made = Platform::audioInput().makeTake(path, kTakeSettings);
+    if (!made.take) {
+        TakeFiles::removeQuietly(path);
+        Log::error("recorder failed: " + made.error);
+        return false;
+    }
+    made.take->setEvents(events());
+    if (!made.take->record()) {
+        made.take->setEvents({});
+        made.take.reset();
+        TakeFiles::removeQuietly(path);
+        Log::error("record() refused to start, mic may be in use by another app");
+        return false;
+    }
+    take_ = std::move(made.take);
+    fileURL_ = path;
+    return true;
+}
+
+std::optional<std::string> Recorder::stop() {
+    if (!take_) return std::nullopt;
+    double recorded = take_->currentTime();
+    // Without events, a take ended on purpose never looks like one the system ended.
+    take_->setEvents({});
+    take_->stop();
+    take_.reset();
+    std::optional<std::string> path = std::move(fileURL_);
+    fileURL_.reset();
+    if (path && recorded > 0) return path;
+    if (path) TakeFiles::removeQuietly(*path);
+    return std::nullopt;
+}
+
+void Recorder::discard() {
+    if (auto path = stop()) TakeFiles::removeQuietly(*path);
+}
+
+bool Recorder::isRecording() const {
+    return take_ && take_->isRecording();
+}
+
+double Recorder::level() const {
+    if (!take_ || !take_->isRecording()) return 0;
+    return inputLevel(static_cast<double>(take_->averagePower()));
+}
+
+double Recorder::elapsed() const {
+    return take_ ? take_->currentTime() : 0;
+}
+
+void Recorder::sweepTempFiles() {
+    int found = TakeFiles::sweep();
+    if (found >= 1) Log::write("swept " + std::to_string(found) + " stale audio files");
+}
+
+AudioTakeEvents Recorder::events() {
+    // These may run on any thread: they only log and hop to the main queue.
+    std::weak_ptr<Recorder*> owner = self_;
+    AudioTakeEvents events;
+    events.finishedBySystem = [owner](bool successfully) {
+        Log::error(std::string("recording stopped by the system, successfully: ") +
+                   (successfully ? "true" : "false"));
+        postUnexpectedStop(owner);
+    };
+    events.encodeError = [owner](std::optional<std::string> description) {
+        Log::error("audio encode error: " + description.value_or("unknown"));
+        postUnexpectedStop(owner);
+    };
+    return events;
+}
+
+}  // namespace velvox

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/AudioTake.h"
+
+namespace velvox::testing {
+
+// What the test sees of one take and drives it with, shared with the take
+// itself (which the recorder owns).
+struct FakeTakeState {
+    std::string path;
+    AudioSettings settings;
+    std::atomic<bool> recording{false};
+    bool stopped = false;
+    bool destroyed = false;
+    double currentTime = 0;
+    float averagePower = -160.0f;
+
+    // The system ends the take on its own, as a lost device would. Safe to call
+    // from another thread, like the real events.
+    void finishBySystem(bool successfully) {
+        std::lock_guard lock(eventsMutex);
+        recording = false;
+        if (events.finishedBySystem) events.finishedBySystem(successfully);
+    }
+    void failEncoding(std::optional<std::string> description) {
+        std::lock_guard lock(eventsMutex);
+        recording = false;
+        if (events.encodeError) events.encodeError(std::move(description));
+    }
+    bool hasEvents() {
+        std::lock_guard lock(eventsMutex);
+        return events.finishedBySystem || events.encodeError;
+    }
+
+    std::mutex eventsMutex;
+    AudioTakeEvents events;
+};
+
+class FakeAudioTake final : public AudioTake {
+  public:
+    FakeAudioTake(std::shared_ptr<FakeTakeState> state, bool recordSucceeds,
+                  std::shared_ptr<std::vector<std::string>> calls)
+        : state_(std::move(state)), recordSucceeds_(recordSucceeds), calls_(std::move(calls)) {}
+    ~FakeAudioTake() override { state_->destroyed = true; }
+
+    bool record() override {
+        calls_->push_back("record");
+        state_->recording = recordSucceeds_;
+        return recordSucceeds_;
+    }
+    bool isRecording() override { return state_->recording; }
+    double currentTime() override { return state_->currentTime; }
+    float averagePower() override { return state_->averagePower; }
+    void setEvents(AudioTakeEvents events) override {
+        bool any = events.finishedBySystem || events.encodeError;
+        calls_->push_back(any ? "setEvents" : "clearEvents");
+        std::lock_guard lock(state_->eventsMutex);
+        state_->events = std::move(events);
+    }
+    void stop() override {
+        calls_->push_back("stop");
+        state_->recording = false;
+        state_->stopped = true;
+    }
+
+  private:
+    std::shared_ptr<FakeTakeState> state_;
+    bool recordSucceeds_;
+    std::shared_ptr<std::vector<std::string>> calls_;
+};
+
+// A microphone that makes fake takes. Like a real one it creates the take's
+// file at once (a few bytes), also when the take then fails, so a test can see
+// that the file is cleaned up.
+class FakeAudioInput final : public AudioInput {
+  public:
+    NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) override {
+        calls_->push_back("makeTake format " +
+                          std::to_string(static_cast<uint32_t>(settings.format)) + ", " +
+                          std::to_string(static_cast<int>(settings.sampleRate)) + " Hz, " +
+                          std::to_string(settings.channels) + " channel, " +
+                          std::to_string(settings.bitRate) + " bit/s");
+        std::ofstream(path, std::ios::binary) << "m4a";
+        auto state = std::make_shared<FakeTakeState>();
+        state->path = path;
+        state->settings = settings;
+        takes.push_back(state);
+        if (creationError) return {nullptr, *creationError};
+        return {std::make_unique<FakeAudioTake>(state, recordSucceeds, calls_), ""};
+    }
+
+    std::shared_ptr<FakeTakeState> lastTake() const {
+        return takes.empty() ? nullptr : takes.back();
+    }
+    const std::vector<std::string>& calls() const { return *calls_; }
+
+    // When set, makeTake fails with this description.
+    std::optional<std::string> creationError;
+    bool recordSucceeds = true;
+    std::vector<std::shared_ptr<FakeTakeState>> takes;
+
+  private:
+    std::shared_ptr<std::vector<std::string>> calls_ = std::make_shared<std::vector<std::string>>();
+};
+
+}  // namespace velvox::testing

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/KeyEventSource.h"
+
+namespace velvox::testing {
+
+// A keyboard hook the test types on. Every request made of it is kept in
+// `calls` as readable text; send() and its shorthands hand an event to the
+// handler, as the system would, and answer its verdict (nothing when the
+// source is not delivering).
+class FakeKeyEventSource final : public KeyEventSource {
+  public:
+    bool start(Handler handler) override {
+        calls.push_back("start");
+        if (!startSucceeds) return false;
+        handler_ = std::move(handler);
+        enabled_ = true;
+        return true;
+    }
+    void stop() override {
+        calls.push_back("stop");
+        handler_ = nullptr;
+        enabled_ = false;
+    }
+    void enable() override {
+        calls.push_back("enable");
+        if (handler_) enabled_ = true;
+    }
+    void setSwallowedKeys(const std::vector<int64_t>& keyCodes) override {
+        std::string text = "swallow keys";
+        for (int64_t code : keyCodes) text += " " + std::to_string(code);
+        calls.push_back(text);
+        swallowedKeys = keyCodes;
+    }
+    void setCaptureMode(bool on) override {
+        calls.push_back(on ? "capture mode on" : "capture mode off");
+        captureMode = on;
+    }
+
+    std::optional<KeyEventVerdict> send(const KeyEvent& event) {
+        if (!handler_) return std::nullopt;
+        if (event.type == KeyEventType::tapDisabled) {
+            enabled_ = false;
+        } else if (!enabled_) {
+            return std::nullopt;  // a disabled hook delivers nothing
+        }
+        return handler_(event);
+    }
+    std::optional<KeyEventVerdict> keyDown(int64_t code, uint64_t flags = 0) {
+        return send({KeyEventType::keyDown, code, flags, false});
+    }
+    std::optional<KeyEventVerdict> keyRepeat(int64_t code, uint64_t flags = 0) {
+        return send({KeyEventType::keyDown, code, flags, true});
+    }
+    std::optional<KeyEventVerdict> keyUp(int64_t code, uint64_t flags = 0) {
+        return send({KeyEventType::keyUp, code, flags, false});
+    }
+    // A modifier change: code is the key that changed, flags the bits after it.
+    std::optional<KeyEventVerdict> flagsChanged(int64_t code, uint64_t flags) {
+        return send({KeyEventType::flagsChanged, code, flags, false});
+    }
+    // The system stops the hook; it stays off until enable().
+    std::optional<KeyEventVerdict> disable() { return send({KeyEventType::tapDisabled, 0, 0}); }
+
+    bool running() const { return handler_ != nullptr; }
+    bool enabled() const { return enabled_; }
+
+    bool startSucceeds = true;
+    std::vector<int64_t> swallowedKeys;
+    bool captureMode = false;
+    std::vector<std::string> calls;
+
+  private:
+    Handler handler_;
+    bool enabled_ = false;
+};
+
+}  // namespace velvox::testing

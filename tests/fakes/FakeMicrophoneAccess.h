@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/MicrophoneAccess.h"
+
+namespace velvox::testing {
+
+// Microphone permission the test grants or refuses. Requests wait until the
+// test answers them with answer().
+class FakeMicrophoneAccess final : public MicrophoneAccess {
+  public:
+    MicrophoneAuthorization status() override {
+        calls.push_back("status");
+        return authorization;
+    }
+    void requestAccess(std::function<void(bool granted)> completion) override {
+        calls.push_back("requestAccess");
+        pending_.push_back(std::move(completion));
+    }
+
+    // Answers every waiting request; a grant also makes the status authorised.
+    void answer(bool granted) {
+        authorization =
+            granted ? MicrophoneAuthorization::authorized : MicrophoneAuthorization::denied;
+        auto waiting = std::move(pending_);
+        pending_.clear();
+        for (auto& completion : waiting) {
+            if (completion) completion(granted);
+        }
+    }
+    size_t pendingRequests() const { return pending_.size(); }
+
+    MicrophoneAuthorization authorization = MicrophoneAuthorization::notDetermined;
+    std::vector<std::string> calls;
+
+  private:
+    std::vector<std::function<void(bool)>> pending_;
+};
+
+}  // namespace velvox::testing

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "capture/KeyNames.h"
+#include "fakes/FakeKeyboardLayout.h"
+#include "platform/Platform.h"
+
+namespace velvox {
+namespace {
+
+using testing::FakeKeyboardLayout;
+
+class KeyNamesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        layout = std::make_shared<FakeKeyboardLayout>();
+        layout->characters = FakeKeyboardLayout::usSample();
+        Platform::installKeyboardLayout(layout);
+    }
+    std::shared_ptr<FakeKeyboardLayout> layout;
+};
+
+TEST_F(KeyNamesTest, TableNamesUsePcModifierNames) {
+    EXPECT_EQ(KeyNames::name(63), "fn");
+    EXPECT_EQ(KeyNames::name(58), "left alt");
+    EXPECT_EQ(KeyNames::name(61), "right alt");
+    EXPECT_EQ(KeyNames::name(55), "left super");
+    EXPECT_EQ(KeyNames::name(54), "right super");
+    EXPECT_EQ(KeyNames::name(62), "right control");
+    EXPECT_EQ(KeyNames::name(57), "caps lock");
+    EXPECT_EQ(KeyNames::name(49), "space");
+    EXPECT_EQ(KeyNames::name(117), "forward delete");
+    EXPECT_EQ(KeyNames::name(121), "page down");
+    EXPECT_EQ(KeyNames::name(96), "F5");
+    EXPECT_EQ(KeyNames::name(122), "F1");
+    EXPECT_EQ(KeyNames::name(111), "F12");
+    EXPECT_EQ(KeyNames::name(64), "F17");
+    EXPECT_EQ(KeyNames::name(90), "F20");
+}
+
+TEST_F(KeyNamesTest, TableWinsOverTheLayout) {
+    layout->characters[49] = " ";
+    layout->characters[48] = "\t";
+    EXPECT_EQ(KeyNames::name(49), "space");
+    EXPECT_EQ(KeyNames::name(48), "tab");
+    EXPECT_TRUE(layout->calls.empty());
+}
+
+TEST_F(KeyNamesTest, PrintableKeysShowTheLayoutCharacterUpperCased) {
+    EXPECT_EQ(KeyNames::name(0), "A");
+    EXPECT_EQ(KeyNames::name(18), "1");
+    layout->characters[0] = "q";  // another layout puts q where a US layout has a
+    EXPECT_EQ(KeyNames::name(0), "Q");
+    layout->characters[41] = "ö";
+    EXPECT_EQ(KeyNames::name(41), "Ö");
+    layout->characters[27] = "ß";
+    EXPECT_EQ(KeyNames::name(27), "SS");
+    layout->characters[39] = " ' \n";
+    EXPECT_EQ(KeyNames::name(39), "'");
+}
+
+TEST_F(KeyNamesTest, FallbacksForKeysWithoutAName) {
+    EXPECT_EQ(KeyNames::name(-1), "Not set");
+    EXPECT_EQ(KeyNames::name(-42), "Not set");
+    EXPECT_EQ(KeyNames::name(93), "key 93");  // the layout types nothing
+    layout->characters[50] = " \t\n";
+    EXPECT_EQ(KeyNames::name(50), "key 50");
+    layout->characters[10] = "";
+    EXPECT_EQ(KeyNames::name(10), "key 10");
+    // Beyond 16 bits there is no key to ask the layout about.
+    layout->calls.clear();
+    EXPECT_EQ(KeyNames::name(65536), "key 65536");
+    EXPECT_TRUE(layout->calls.empty());
+    EXPECT_EQ(KeyNames::name(65535), "key 65535");
+    EXPECT_EQ(layout->calls, std::vector<std::string>{"character 65535"});
+}
+
+}  // namespace
+}  // namespace velvox

@@ -1,0 +1,480 @@
+// Controls that both the onboarding and the settings page show: permissions,
+// the microphone test, the two hotkeys and the account (own key or sign-in).
+// Each widget builds its markup once and then only updates it from the
+// bridge's channels, so focus and typed text survive every push.
+(function () {
+  'use strict';
+  const { h, on, post, symbol, setNote, show, isObject, count } = window.Velvox;
+
+  function button(label, onclick, extra) {
+    return h('button', Object.assign({ type: 'button', class: 'button', onclick }, extra || {}), label);
+  }
+
+  function badge(ok, okText, badText) {
+    const node = h('span', { class: 'badge' });
+    node.update = (state) => {
+      node.textContent = state ? okText : badText;
+      node.classList.toggle('ok', !!state);
+    };
+    return node;
+  }
+
+  // ---- Theme ------------------------------------------------------------------
+
+  on('state', (state) => {
+    const theme = ['dark', 'light', 'system'].includes(state.theme) ? state.theme : 'system';
+    document.documentElement.dataset.theme = theme;
+  });
+
+  // ---- Permissions ------------------------------------------------------------
+
+  function permissions(container) {
+    const rows = [
+      {
+        field: 'mic',
+        icon: 'mic',
+        title: 'Microphone',
+        text: 'Velvox records only while you hold the hotkey.',
+        ok: 'Allowed',
+        bad: 'Not allowed',
+        actions: [
+          ['Allow microphone', 'askMic', true],
+          ['Sound settings', 'openSound', false],
+        ],
+      },
+      {
+        field: 'ax',
+        icon: 'text.cursor',
+        title: 'Accessibility',
+        text: 'Lets Velvox type the text into the field you are working in.',
+        ok: 'Allowed',
+        bad: 'Not allowed',
+        actions: [['Open accessibility settings', 'openAccessibility', true]],
+      },
+      {
+        field: 'tap',
+        icon: 'keyboard',
+        title: 'Hotkeys',
+        text: 'Velvox watches for your hotkeys in every application.',
+        ok: 'Watching',
+        bad: 'Not running yet',
+        actions: [['Open input monitoring', 'openInputMonitoring', true]],
+      },
+    ];
+    const list = h('ul', { class: 'rows permission-list' });
+    for (const row of rows) {
+      row.badge = badge(false, row.ok, row.bad);
+      row.buttons = row.actions.map(([label, action, onlyWhenMissing]) => {
+        const b = button(label, () => post(action));
+        b.onlyWhenMissing = onlyWhenMissing;
+        return b;
+      });
+      list.appendChild(
+        h(
+          'li',
+          { class: 'row', 'data-permission': row.field },
+          symbol(row.icon, 'row-icon'),
+          h('div', { class: 'row-text' }, h('strong', {}, row.title), h('p', { class: 'muted' }, row.text)),
+          row.badge,
+          h('div', { class: 'row-actions' }, row.buttons)
+        )
+      );
+    }
+    container.appendChild(list);
+    on('live', (live) => {
+      for (const row of rows) {
+        const granted = live[row.field] === true;
+        row.badge.update(granted);
+        row.buttons.forEach((b) => show(b, !(b.onlyWhenMissing && granted)));
+      }
+    });
+  }
+
+  // ---- Readiness line -----------------------------------------------------------
+
+  function status(container) {
+    const line = h('p', { class: 'status-line', role: 'status' });
+    const dot = h('span', { class: 'status-dot', 'aria-hidden': 'true' });
+    const text = h('span', {}, 'Starting up');
+    line.append(dot, text);
+    const hint = h('p', { class: 'muted status-hint' });
+    container.append(line, hint);
+    on('live', (live) => {
+      text.textContent = typeof live.status === 'string' && live.status ? live.status : 'Starting up';
+      line.classList.toggle('ready', live.ready === true);
+      let missing = '';
+      if (live.ready !== true) {
+        if (live.mic !== true) missing = 'Velvox needs the microphone.';
+        else if (live.ax !== true) missing = 'Velvox needs accessibility access to type for you.';
+        else if (live.hasKey !== true)
+          missing = live.ownKey ? 'Add your Groq key to start dictating.' : 'Sign in to start dictating.';
+        else if (live.tap !== true) missing = 'Waiting for the hotkeys to start…';
+      } else if (typeof live.mainKeyName === 'string') {
+        missing = 'Hold ' + live.mainKeyName + ' and speak.';
+      }
+      setNote(hint, missing, false);
+    });
+  }
+
+  // ---- Microphone test --------------------------------------------------------
+
+  function micTest(container) {
+    let running = false;
+    const fill = h('div', { class: 'meter-fill' });
+    const meter = h(
+      'div',
+      {
+        class: 'meter',
+        role: 'meter',
+        'aria-label': 'Microphone level',
+        'aria-valuemin': '0',
+        'aria-valuemax': '100',
+        'aria-valuenow': '0',
+      },
+      fill
+    );
+    const toggle = button('Test microphone', () => (running ? stop() : start()), { 'aria-pressed': 'false' });
+    const hint = h('p', { class: 'muted' }, 'Speak normally: the bar should move well past the middle.');
+    container.append(h('div', { class: 'mic-test' }, toggle, meter), hint);
+
+    function setLevel(level) {
+      fill.style.width = Math.round(level * 100) + '%';
+      meter.setAttribute('aria-valuenow', String(Math.round(level * 100)));
+    }
+    function start() {
+      running = true;
+      toggle.textContent = 'Stop test';
+      toggle.setAttribute('aria-pressed', 'true');
+      post('micTest');
+    }
+    function stop() {
+      if (!running) return;
+      running = false;
+      toggle.textContent = 'Test microphone';
+      toggle.setAttribute('aria-pressed', 'false');
+      setLevel(0);
+      post('micTestStop');
+    }
+    on('level', (level) => {
+      if (running) setLevel(level);
+    });
+    return { stop, isRunning: () => running };
+  }
+
+  // ---- Hotkeys ----------------------------------------------------------------
+
+  function hotkeys(container) {
+    let capturing = null;
+    let cfg = {};
+    let live = {};
+    const keys = [
+      {
+        key: 'hotkeyKeyCode',
+        nameField: 'mainKeyName',
+        icon: 'keyboard',
+        title: 'Dictation key',
+        text: 'Hold to dictate; release to insert the text.',
+      },
+      {
+        key: 'boostHotkeyKeyCode',
+        nameField: 'boostKeyName',
+        icon: 'bolt',
+        title: 'Boost key',
+        text: 'Hold to dictate text shaped for the app: a prompt, an e-mail, a message.',
+        canTurnOff: true,
+      },
+    ];
+    const note = h('p', { class: 'note', role: 'status', hidden: true });
+    const fnDead = h(
+      'p',
+      { class: 'note bad', hidden: true },
+      'Velvox has not seen your dictation key yet. If holding it does nothing, choose another key.'
+    );
+    const list = h('ul', { class: 'rows hotkey-list' });
+    for (const item of keys) {
+      item.name = h('kbd', { class: 'key-name' });
+      item.change = button('Change', () => begin(item));
+      item.cancel = button('Cancel', () => post('cancelCapture'), { hidden: true });
+      item.off = item.canTurnOff
+        ? button('Turn off', () => post('set', { key: item.key, number: -1 }))
+        : null;
+      list.appendChild(
+        h(
+          'li',
+          { class: 'row', 'data-hotkey': item.key },
+          symbol(item.icon, 'row-icon'),
+          h('div', { class: 'row-text' }, h('strong', {}, item.title), h('p', { class: 'muted' }, item.text)),
+          item.name,
+          h('div', { class: 'row-actions' }, item.change, item.cancel, item.off)
+        )
+      );
+    }
+    container.append(list, note, fnDead);
+
+    function begin(item) {
+      capturing = item.key;
+      setNote(note, '', false);
+      render();
+      post('captureKey', { key: item.key });
+      item.cancel.focus();
+    }
+    function render() {
+      for (const item of keys) {
+        const code = cfg[item.key];
+        const off = typeof code === 'number' && code < 0;
+        const name = typeof live[item.nameField] === 'string' ? live[item.nameField] : '';
+        item.name.textContent = capturing === item.key ? 'Press a key…' : off ? 'Off' : name || '—';
+        item.name.classList.toggle('capturing', capturing === item.key);
+        show(item.change, capturing !== item.key);
+        show(item.cancel, capturing === item.key);
+        item.change.disabled = capturing !== null;
+        if (item.off) show(item.off, !off && capturing === null);
+      }
+    }
+    on('state', (state) => {
+      cfg = isObject(state.cfg) ? state.cfg : {};
+      render();
+    });
+    on('live', (value) => {
+      live = value;
+      show(fnDead, live.fnDead === true);
+      render();
+    });
+    on('capture', (value) => {
+      const wasCapturing = capturing;
+      capturing = null;
+      setNote(note, typeof value.note === 'string' ? value.note : '', value.bad === true);
+      render();
+      const item = keys.find((k) => k.key === wasCapturing);
+      if (item && container.contains(document.activeElement)) item.change.focus();
+    });
+  }
+
+  // ---- Account: own key or Velvox sign-in ----------------------------------------
+
+  function account(container) {
+    let ownKey = null;
+    const group = 'service-' + Math.random().toString(36).slice(2);
+    const choice = (value, label, text) =>
+      h(
+        'label',
+        { class: 'choice' },
+        h('input', {
+          type: 'radio',
+          name: group,
+          value,
+          onchange: () => post('set', { key: 'useOwnKey', bool: value === 'own' }),
+        }),
+        h('span', {}, h('strong', {}, label), h('span', { class: 'muted' }, text))
+      );
+    const choices = h(
+      'fieldset',
+      { class: 'choices' },
+      h('legend', {}, 'How Velvox reaches speech services'),
+      choice('service', 'Velvox account', 'Sign in with your e-mail. Includes a free weekly allowance.'),
+      choice('own', 'My own Groq key', 'Use your Groq API key; requests go straight to Groq.')
+    );
+
+    // Own key
+    const keyInput = h('input', {
+      type: 'password',
+      id: group + '-key',
+      autocomplete: 'off',
+      spellcheck: 'false',
+      placeholder: 'gsk_…',
+    });
+    const keyNote = h('p', { class: 'note', role: 'status', hidden: true });
+    const keySaved = h('p', { class: 'muted', hidden: true }, 'A Groq key is saved.');
+    const ownPanel = h(
+      'form',
+      {
+        class: 'panel own-key',
+        onsubmit: (event) => {
+          event.preventDefault();
+          post('setKey', { text: keyInput.value });
+        },
+      },
+      h('label', { for: keyInput.id }, 'Groq API key'),
+      h('div', { class: 'inline' }, keyInput, h('button', { type: 'submit', class: 'button primary' }, 'Check and save')),
+      keySaved,
+      keyNote,
+      button('Get a key from Groq', () => post('openGroq'), { class: 'button link' })
+    );
+    keyInput.addEventListener('input', () => setNote(keyNote, '', false));
+
+    // Velvox account
+    const usageView = h('div', { class: 'usage', role: 'status' }, 'Checking your account…');
+    const billingView = h('div', { class: 'billing', hidden: true });
+    const billingNote = h('p', { class: 'note bad', role: 'status', hidden: true });
+    const emailInput = h('input', { type: 'email', id: group + '-email', autocomplete: 'email', placeholder: 'you@example.com' });
+    const sendButton = h('button', { type: 'submit', class: 'button primary' }, 'Email me a sign-in link');
+    const authNote = h('p', { class: 'note', role: 'status', hidden: true });
+    const tokenInput = h('input', { type: 'password', id: group + '-token', autocomplete: 'off', spellcheck: 'false' });
+    const signInForm = h(
+      'div',
+      { class: 'sign-in', hidden: true },
+      h(
+        'form',
+        {
+          onsubmit: (event) => {
+            event.preventDefault();
+            post('signIn', { text: emailInput.value });
+          },
+        },
+        h('label', { for: emailInput.id }, 'E-mail'),
+        h('div', { class: 'inline' }, emailInput, sendButton)
+      ),
+      button('Continue with Google', () => post('signInGoogle')),
+      authNote,
+      h(
+        'details',
+        { class: 'token' },
+        h('summary', {}, 'Have a sign-in token?'),
+        h(
+          'form',
+          {
+            onsubmit: (event) => {
+              event.preventDefault();
+              post('pasteToken', { text: tokenInput.value });
+            },
+          },
+          h('label', { for: tokenInput.id }, 'Sign-in token'),
+          h('div', { class: 'inline' }, tokenInput, h('button', { type: 'submit', class: 'button' }, 'Use token'))
+        )
+      )
+    );
+    const accountActions = h('div', { class: 'actions', hidden: true });
+    const upgradeButton = button('Upgrade', () => post('upgrade'), { class: 'button primary' });
+    const billingButton = button('Manage billing', () => post('manageBilling'));
+    const signOutButton = button('Sign out', () => post('signOut'));
+    accountActions.append(upgradeButton, billingButton, signOutButton);
+    const servicePanel = h(
+      'div',
+      { class: 'panel service' },
+      usageView,
+      billingView,
+      billingNote,
+      accountActions,
+      signInForm
+    );
+
+    container.append(choices, ownPanel, servicePanel);
+
+    function setOwn(value) {
+      ownKey = value === true;
+      choices.querySelectorAll('input').forEach((input) => {
+        input.checked = (input.value === 'own') === ownKey;
+      });
+      show(ownPanel, ownKey);
+      show(servicePanel, !ownKey);
+    }
+    setOwn(false);
+
+    on('state', (state) => {
+      if (isObject(state.cfg) && typeof state.cfg.useOwnKey === 'boolean') setOwn(state.cfg.useOwnKey);
+      if (typeof state.keyNote === 'string') setNote(keyNote, state.keyNote, state.keyBad === true);
+      if (state.keySaved === true) keyInput.value = '';
+    });
+    on('live', (live) => {
+      if (typeof live.ownKey === 'boolean' && live.ownKey !== ownKey) setOwn(live.ownKey);
+      show(keySaved, live.ownKey === true && live.hasKey === true);
+    });
+
+    let plan = 'free';
+    on('usage', (usage) => {
+      Velvox.clear(usageView);
+      show(billingView, false);
+      if (usage.own === true) {
+        usageView.append('You use your own Groq key; no Velvox account is needed.');
+        show(signInForm, false);
+        show(accountActions, false);
+        return;
+      }
+      if (usage.reachable === false) {
+        usageView.append(h('p', { class: 'note bad' }, 'Could not reach the Velvox service. Check your connection and try again later.'));
+        show(signInForm, false);
+        show(accountActions, false);
+        return;
+      }
+      const signedIn = usage.signedIn === true;
+      show(signInForm, !signedIn);
+      show(accountActions, signedIn);
+      if (!signedIn) {
+        usageView.append(h('p', {}, 'Sign in to use Velvox with its free weekly allowance.'));
+        return;
+      }
+      plan = typeof usage.plan === 'string' && usage.plan ? usage.plan : 'free';
+      const used = Number.isFinite(usage.used) ? usage.used : 0;
+      const cap = Number.isFinite(usage.cap) ? usage.cap : 0;
+      usageView.append(
+        h(
+          'p',
+          { class: 'account-line' },
+          symbol('person.crop.circle', 'inline-icon'),
+          h('span', {}, 'Signed in as '),
+          h('strong', { class: 'email' }, typeof usage.email === 'string' ? usage.email : ''),
+          h('span', { class: 'plan-badge' }, plan)
+        )
+      );
+      if (cap > 0) {
+        const share = Math.min(1, used / cap);
+        usageView.append(
+          h('p', { class: 'muted' }, count(used, 'word') + ' of ' + count(cap, 'word') + ' used this week'),
+          h(
+            'div',
+            {
+              class: 'meter usage-meter' + (share >= 0.9 ? ' full' : ''),
+              role: 'meter',
+              'aria-label': 'Weekly words used',
+              'aria-valuemin': '0',
+              'aria-valuemax': String(cap),
+              'aria-valuenow': String(used),
+            },
+            h('div', { class: 'meter-fill', style: 'width:' + Math.round(share * 100) + '%' })
+          )
+        );
+      } else {
+        usageView.append(h('p', { class: 'muted' }, count(used, 'word') + ' this week, no weekly limit'));
+      }
+      showPlanButtons();
+    });
+
+    function showPlanButtons() {
+      const free = plan.toLowerCase() === 'free';
+      show(upgradeButton, free);
+      show(billingButton, !free);
+    }
+
+    on('billing', (billing) => {
+      if (typeof billing.plan !== 'string') return;
+      plan = billing.plan || plan;
+      Velvox.clear(billingView);
+      const facts = [['Plan', billing.plan]];
+      if (typeof billing.status === 'string' && billing.status) facts.push(['Status', billing.status]);
+      const renews = billing.renewsAt ?? billing.periodEnd;
+      if (renews !== undefined) {
+        const date = new Date(typeof renews === 'number' ? renews * 1000 : renews);
+        if (!Number.isNaN(date.getTime())) {
+          facts.push(['Renews', date.toLocaleDateString('en', { day: 'numeric', month: 'long', year: 'numeric' })]);
+        }
+      }
+      billingView.append(
+        symbol('creditcard', 'inline-icon'),
+        h('dl', {}, facts.map(([term, value]) => [h('dt', {}, term), h('dd', {}, value)]))
+      );
+      show(billingView, true);
+      showPlanButtons();
+    });
+
+    on('billingNote', (note) => setNote(billingNote, typeof note.note === 'string' ? note.note : '', true));
+
+    on('auth', (note) => {
+      setNote(authNote, typeof note.note === 'string' ? note.note : '', note.bad === true);
+      const busy = note.busy === true;
+      sendButton.disabled = busy;
+      signInForm.classList.toggle('busy', busy);
+    });
+  }
+
+  window.Widgets = { permissions, status, micTest, hotkeys, account, button };
+})();

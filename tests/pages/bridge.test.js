@@ -1,0 +1,134 @@
+// What both Home pages share: the page functions, symbols, the level meter,
+// the title strip, and that nothing reaches outside the bundled files.
+'use strict';
+
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { launch, openPage, drawImages, SYMBOL_NAMES } = require('./harness');
+const fixtures = require('./fixtures');
+
+const PAGE_FUNCTIONS = [
+  'orvoState', 'orvoLive', 'orvoUsage', 'orvoBilling', 'orvoBillingNote', 'orvoAuth',
+  'orvoCapture', 'orvoLevel', 'orvoSymbols', 'orvoDictated', 'orvoInsert',
+];
+
+let browser;
+before(async () => {
+  browser = await launch();
+});
+after(async () => {
+  await browser.close();
+});
+
+for (const pageName of ['onboarding', 'settings']) {
+  describe(pageName + ' page bridge', () => {
+    it('asks for the state once loaded and defines every page function', async () => {
+      const under = await openPage(browser, pageName);
+      assert.deepEqual(await under.takePosted(), [{ action: 'ready' }]);
+      const types = await under.page.evaluate((names) => names.map((n) => typeof window[n]), PAGE_FUNCTIONS);
+      assert.deepEqual(types, PAGE_FUNCTIONS.map(() => 'function'));
+      await under.close();
+    });
+
+    it('takes every push the program sends without errors or outside requests', async () => {
+      const under = await openPage(browser, pageName);
+      const symbols = await drawImages(under, SYMBOL_NAMES, 'symbol');
+      const icons = await drawImages(under, fixtures.ICON_BUNDLES, 'icon');
+      await under.push('orvoSymbols', symbols);
+      await under.push('orvoState', fixtures.state({ icons }));
+      await under.push('orvoLive', fixtures.live({ ready: false, tap: false }));
+      await under.push('orvoUsage', '{own:true}');
+      await under.push('orvoUsage', '{reachable:false}');
+      await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: true, email: 'a@b.co', plan: 'pro', used: 10, cap: 100 });
+      await under.push('orvoBilling', { plan: 'pro', upgradeUrl: 'https://example.invalid/up' });
+      await under.push('orvoBillingNote', { note: 'Could not open billing just now. Try again in a moment.' });
+      await under.push('orvoAuth', { note: 'Sending…', bad: false, busy: true });
+      await under.push('orvoCapture', { note: '', bad: false });
+      await under.push('orvoLevel', '0.5');
+      await under.push('orvoDictated', { text: 'Hello there', words: 2, seconds: 1.5, wpm: 80, mode: 'plain' });
+      await under.push('orvoInsert', { text: 'Hello there', mode: 'plain' });
+      // Pushes of a strange shape are tolerated, not thrown on.
+      await under.push('orvoState', '{}');
+      await under.push('orvoUsage', '[]');
+      await under.push('orvoLevel', 'NaN');
+      await under.push('orvoSymbols', 'null');
+      assert.deepEqual(under.errors, []);
+      assert.deepEqual(under.outsideRequests, []);
+      await under.close();
+    });
+
+    it('shows symbols once they arrive and ignores anything but image data', async () => {
+      const under = await openPage(browser, pageName);
+      const first = under.page.locator('.sidebar [data-symbol]').first();
+      const name = await first.getAttribute('data-symbol');
+      assert.equal(await first.evaluate((n) => n.classList.contains('has-image')), false);
+      assert.ok((await first.boundingBox()).width > 0, 'the placeholder keeps its space');
+
+      const symbols = await drawImages(under, [name], 'symbol');
+      symbols.keyboard = 'https://example.invalid/keyboard.png';
+      symbols.waveform = 'data:image/png;base64,AAAA") ; background: url("https://example.invalid/x';
+      await under.push('orvoSymbols', symbols);
+
+      const painted = await under.page.evaluate((name) => ({
+        first: document.querySelector('.sidebar [data-symbol="' + name + '"]').style.getPropertyValue('--symbol'),
+        keyboard: document.querySelector('[data-symbol="keyboard"]').style.getPropertyValue('--symbol'),
+        waveform: document.querySelector('[data-symbol="waveform"]').style.getPropertyValue('--symbol'),
+      }), name);
+      assert.equal(painted.first, 'url("' + symbols[name] + '")');
+      assert.equal(await first.evaluate((n) => n.classList.contains('has-image')), true);
+      assert.equal(painted.keyboard, '');
+      assert.equal(painted.waveform, '');
+      assert.deepEqual(under.outsideRequests, []);
+      await under.close();
+    });
+
+    it('moves the window from the title strip, but not from its controls', async () => {
+      const under = await openPage(browser, pageName);
+      await under.takePosted();
+      const strip = under.page.locator('#titlebar');
+      await strip.click();
+      assert.deepEqual(await under.takePosted(), [{ action: 'dragWindow' }]);
+      await strip.dblclick();
+      const posted = await under.takePosted();
+      assert.deepEqual(posted, [{ action: 'dragWindow' }, { action: 'titleBarDoubleClick' }]);
+      await under.close();
+    });
+
+    it('shows the microphone level only while its test runs', async () => {
+      const under = await openPage(browser, pageName);
+      await under.page.evaluate(() => {
+        // Make the microphone test reachable whichever section is showing.
+        document.querySelectorAll('[hidden]').forEach((n) => n.closest('section') === n && (n.hidden = false));
+      });
+      await under.takePosted();
+      const meter = under.page.locator('.mic-test [role="meter"]');
+      await under.push('orvoLevel', '0.7');
+      assert.equal(await meter.getAttribute('aria-valuenow'), '0');
+
+      await under.page.locator('.mic-test button').click();
+      assert.deepEqual(await under.takePosted(), [{ action: 'micTest' }]);
+      await under.push('orvoLevel', '0.42');
+      assert.equal(await meter.getAttribute('aria-valuenow'), '42');
+      await under.push('orvoLevel', '3');
+      assert.equal(await meter.getAttribute('aria-valuenow'), '100');
+
+      await under.page.locator('.mic-test button').click();
+      assert.deepEqual(await under.takePosted(), [{ action: 'micTestStop' }]);
+      assert.equal(await meter.getAttribute('aria-valuenow'), '0');
+      await under.close();
+    });
+
+    it('follows the theme the state names', async () => {
+      const under = await openPage(browser, pageName, { colorScheme: 'light' });
+      const background = () => under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+      await under.push('orvoState', fixtures.state({ overrides: { theme: 'dark' } }));
+      const dark = await background();
+      await under.push('orvoState', fixtures.state({ overrides: { theme: 'light' } }));
+      const light = await background();
+      await under.push('orvoState', fixtures.state({ overrides: { theme: 'system' } }));
+      assert.notEqual(dark, light);
+      assert.equal(await background(), light, 'system follows the light system scheme');
+      await under.close();
+    });
+  });
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velvox::Multipart {
+
+// A fresh boundary for one request: "----orvo" and an upper-case UUID.
+std::string makeBoundary();
+
+// The multipart/form-data body of a transcription: model, response_format,
+// temperature, prompt (only with a vocabulary), then the audio as audio.m4a.
+std::string transcriptionForm(const std::string& boundary, const std::string& model,
+                              const std::vector<std::string>& vocabulary, std::string_view audio);
+
+// Vocabulary entries joined with ", ", line breaks turned into spaces so that
+// the text can also travel in a header.
+std::string joinedVocabulary(const std::vector<std::string>& vocabulary);
+
+}  // namespace velvox::Multipart

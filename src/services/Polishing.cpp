@@ -1,0 +1,135 @@
+#include "app/Strings.h"
+#include "services/API.h"
+#include "services/Answers.h"
+
+namespace velvox::API {
+
+namespace {
+
+constexpr double kPolishTimeoutSeconds = 60;
+constexpr int kMaxTokens = 2048;
+constexpr double kTemperature = 0.2;
+
+std::string wrapped(const std::string& text) {
+    return "<transcript>\n" + text + "\n</transcript>";
+}
+
+// The model's answer, trimmed; an empty one is no answer.
+TextResult nonEmpty(const std::string& text) {
+    std::string trimmed = Strings::trim(text);
+    if (trimmed.empty()) return APIError::badResponse();
+    return trimmed;
+}
+
+TextResult groqContent(const std::string& body) {
+    auto answer = Answers::object(body);
+    if (!answer) return APIError::badResponse();
+    auto choices = answer->find("choices");
+    if (choices == answer->end() || !choices->is_array() || choices->empty())
+        return APIError::badResponse();
+    const auto& first = choices->front();
+    if (!first.is_object()) return APIError::badResponse();
+    auto message = first.find("message");
+    if (message == first.end() || !message->is_object()) return APIError::badResponse();
+    auto content = Answers::stringMember(*message, "content");
+    if (!content) return APIError::badResponse();
+    return nonEmpty(*content);
+}
+
+TextResult anthropicContent(const std::string& body) {
+    auto answer = Answers::object(body);
+    if (!answer) return APIError::badResponse();
+    auto content = answer->find("content");
+    if (content == answer->end() || !content->is_array()) return APIError::badResponse();
+    std::string joined;
+    for (const auto& block : *content) {
+        if (!block.is_object()) return APIError::badResponse();
+        if (auto text = Answers::stringMember(block, "text")) joined += *text;
+    }
+    return nonEmpty(joined);
+}
+
+HttpRequest providerRequest(std::string url, std::vector<HttpHeader> headers, std::string body) {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = std::move(url);
+    request.timeoutSeconds = kPolishTimeoutSeconds;
+    request.headers = std::move(headers);
+    request.body = std::move(body);
+    return request;
+}
+
+}  // namespace
+
+void polish(const std::string& text, const std::string& system, Config config,
+            TextCompletion completion) {
+    if (usesService(config)) {
+        polishViaService(text, system, std::move(config), std::move(completion));
+    } else if (config.cleanupProvider == "anthropic") {
+        polishWithAnthropic(text, system, std::move(config), std::move(completion));
+    } else {
+        polishWithGroq(text, system, std::move(config), std::move(completion));
+    }
+}
+
+void polishWithGroq(const std::string& text, const std::string& system, Config config,
+                    TextCompletion completion) {
+    if (config.groqApiKey.empty()) return completion(APIError::noKey("Groq"));
+    nlohmann::json body = {
+        {"model", config.cleanupModel},
+        {"temperature", kTemperature},
+        {"max_tokens", kMaxTokens},
+        {"messages", nlohmann::json::array({{{"role", "system"}, {"content", system}},
+                                            {{"role", "user"}, {"content", wrapped(text)}}})}};
+    auto serialised = Answers::serialise(body);
+    if (!serialised) return completion(APIError::badResponse());
+    auto request = providerRequest(
+        groqBase() + "/openai/v1/chat/completions",
+        {{"Authorization", "Bearer " + config.groqApiKey}, {"Content-Type", "application/json"}},
+        std::move(*serialised));
+    send(std::move(request), [completion = std::move(completion)](Result<std::string> result) {
+        if (!result.ok()) return completion(result.error());
+        completion(groqContent(result.value()));
+    });
+}
+
+void polishWithAnthropic(const std::string& text, const std::string& system, Config config,
+                         TextCompletion completion) {
+    if (config.anthropicApiKey.empty()) return completion(APIError::noKey("Anthropic"));
+    nlohmann::json body = {
+        {"model", config.cleanupModel},
+        {"max_tokens", kMaxTokens},
+        {"temperature", kTemperature},
+        {"system", system},
+        {"messages", nlohmann::json::array({{{"role", "user"}, {"content", wrapped(text)}}})}};
+    auto serialised = Answers::serialise(body);
+    if (!serialised) return completion(APIError::badResponse());
+    auto request = providerRequest(anthropicBase() + "/v1/messages",
+                                   {{"x-api-key", config.anthropicApiKey},
+                                    {"anthropic-version", "2023-06-01"},
+                                    {"Content-Type", "application/json"}},
+                                   std::move(*serialised));
+    send(std::move(request), [completion = std::move(completion)](Result<std::string> result) {
+        if (!result.ok()) return completion(result.error());
+        completion(anthropicContent(result.value()));
+    });
+}
+
+void polishViaService(const std::string& text, const std::string& system, Config config,
+                      TextCompletion completion) {
+    auto request = serviceRequest("/polish", config);
+    if (!request) return completion(APIError::badResponse());
+    request->headers.push_back({"Content-Type", "application/json"});
+    nlohmann::json body = {{"system", system}, {"text", wrapped(text)}};
+    // A body that cannot be serialised is left out; the service then refuses the request.
+    if (auto serialised = Answers::serialise(body)) request->body = std::move(*serialised);
+    send(std::move(*request), [completion = std::move(completion)](Result<std::string> result) {
+        if (!result.ok()) return completion(serviceError(result.error()));
+        auto answer = Answers::object(result.value());
+        auto polished = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
+        if (!polished) return completion(APIError::badResponse());
+        completion(nonEmpty(*polished));
+    });
+}
+
+}  // namespace velvox::API

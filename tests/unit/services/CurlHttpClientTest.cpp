@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include "platform/curl/CurlHttpClient.h"
+#include "unit/services/LoopbackServer.h"
+#include "unit/services/ServiceTest.h"
+#include "unit/services/TestCertificate.h"
+
+namespace velvox::testing {
+namespace {
+
+HttpResult sendNow(HttpClient& client, HttpRequest request) {
+    Awaited<HttpResult> awaited;
+    client.send(std::move(request), awaited.callback());
+    return awaited.wait(TransportError{TransportError::Kind::other, "no completion arrived"});
+}
+
+std::optional<TransportError> connectNow(HttpClient& client, const std::string& url) {
+    Awaited<std::optional<TransportError>> awaited;
+    client.connect(url, awaited.callback());
+    return awaited.wait(TransportError{TransportError::Kind::other, "no completion arrived"});
+}
+
+int statusOf(const HttpResult& result) {
+    if (auto* error = std::get_if<TransportError>(&result)) {
+        ADD_FAILURE() << error->message;
+        return -1;
+    }
+    return std::get<HttpResponse>(result).status;
+}
+
+TEST(CurlHttpClientTest, SendsExactlyTheGivenHeadersAndBody) {
+    LoopbackServer server;
+    CurlHttpClient client;
+    std::string body(2'400'000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 % 251);
+    HttpRequest request;
+    request.url = server.base() + "/upload";
+    request.headers = {{"Content-Type", "application/octet-stream"},
+                       {"X-Velvox-Vocab", "Redis, SQLite"}};
+    request.body = body;
+    EXPECT_EQ(statusOf(sendNow(client, request)), 200);
+
+    auto received = server.lastRequest();
+    EXPECT_EQ(received.method, "POST");
+    EXPECT_EQ(received.path, "/upload");
+    EXPECT_TRUE(received.body == body) << "the body arrives byte for byte";
+    EXPECT_EQ(received.header("X-Velvox-Vocab"), "Redis, SQLite");
+    // Nothing of curl's own: no Accept, no Expect, no User-Agent.
+    EXPECT_EQ(received.headerNames(), (std::vector<std::string>{"content-length", "content-type",
+                                                                "host", "x-velvox-vocab"}));
+
+    HttpRequest get;
+    get.method = "GET";
+    get.url = server.base() + "/usage";
+    get.headers = {{"Authorization", "Bearer ovk_x"}};
+    EXPECT_EQ(statusOf(sendNow(client, get)), 200);
+    EXPECT_EQ(server.lastRequest().method, "GET");
+    EXPECT_EQ(server.lastRequest().headerNames(),
+              (std::vector<std::string>{"authorization", "host"}));
+}
+
+TEST(CurlHttpClientTest, RefusesRequestsThatWouldBreakTheProtocol) {
+    LoopbackServer server;
+    CurlHttpClient client;
+    HttpRequest injected;
+    injected.url = server.base() + "/transcribe";
+    injected.headers = {{"X-Velvox-Vocab", "a\r\nX-Evil: 1"}};
+    HttpRequest badName;
+    badName.url = server.base() + "/transcribe";
+    badName.headers = {{"Bad Name", "x"}};
+    HttpRequest otherScheme;
+    otherScheme.url = "file:///etc/passwd";
+    for (const auto& request : {injected, badName, otherScheme}) {
+        auto result = sendNow(client, request);
+        ASSERT_TRUE(std::holds_alternative<TransportError>(result)) << request.url;
+        EXPECT_EQ(std::get<TransportError>(result).kind, TransportError::Kind::invalidRequest);
+    }
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(CurlHttpClientTest, ReusesOneConnectionForSequentialRequests) {
+    LoopbackServer server;
+    CurlHttpClient client;
+    for (int i = 0; i < 4; ++i) {
+        HttpRequest request;
+        request.url = server.base() + "/polish";
+        request.body = std::to_string(i);
+        EXPECT_EQ(statusOf(sendNow(client, request)), 200);
+    }
+    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(server.acceptedConnections(), 1);
+}
+
+TEST(CurlHttpClientTest, AWarmedConnectionCarriesTheNextRequest) {
+    LoopbackServer server;
+    CurlHttpClient client;
+    EXPECT_FALSE(connectNow(client, server.base() + "/v1/some/path"));
+    EXPECT_EQ(server.acceptedConnections(), 1);
+    EXPECT_TRUE(server.requests().empty()) << "warming up sends no request";
+
+    HttpRequest request;
+    request.url = server.base() + "/transcribe";
+    EXPECT_EQ(statusOf(sendNow(client, request)), 200);
+    EXPECT_EQ(server.acceptedConnections(), 1) << "the request used the warmed connection";
+    EXPECT_EQ(server.requests().size(), 1u);
+
+    // An origin nobody listens on fails quietly, with a readable message.
+    int closedPort;
+    {
+        LoopbackServer gone;
+        closedPort = gone.port();
+    }
+    auto failed = connectNow(client, "http://127.0.0.1:" + std::to_string(closedPort));
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->kind, TransportError::Kind::cannotConnect);
+    auto nowhere = connectNow(client, "not an address");
+    ASSERT_TRUE(nowhere);
+    EXPECT_EQ(nowhere->kind, TransportError::Kind::invalidRequest);
+}
+
+TEST(CurlHttpClientTest, VerifiesThePeerAndReusesTheTlsSession) {
+    TestCertificate certificate;
+    ASSERT_TRUE(certificate.made) << "openssl could not make a certificate";
+    LoopbackServer server(std::make_unique<httplib::SSLServer>(certificate.certificate.c_str(),
+                                                               certificate.key.c_str()),
+                          "https");
+    HttpRequest request;
+    request.url = server.base() + "/transcribe";
+
+    CurlHttpClient untrusting;  // the system's authorities do not know this certificate
+    auto refused = sendNow(untrusting, request);
+    ASSERT_TRUE(std::holds_alternative<TransportError>(refused));
+    EXPECT_EQ(std::get<TransportError>(refused).kind, TransportError::Kind::secureConnectionFailed);
+    EXPECT_TRUE(server.requests().empty());
+
+    CurlHttpClient trusting(CurlHttpClientOptions{certificate.certificate});
+    int before = server.acceptedConnections();
+    EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);
+    EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);
+    EXPECT_EQ(server.acceptedConnections() - before, 1);
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST(CurlHttpClientTest, DestroyingTheClientCancelsWhatIsInFlight) {
+    LoopbackServer server;
+    CannedAnswer slow;
+    slow.delay = std::chrono::milliseconds(800);
+    server.answer("/slow", slow);
+    std::atomic<int> completions{0};
+    std::optional<TransportError> seen;
+    {
+        CurlHttpClient client;
+        HttpRequest request;
+        request.url = server.base() + "/slow";
+        client.send(request, [&](HttpResult result) {
+            ++completions;
+            if (auto* error = std::get_if<TransportError>(&result)) seen = *error;
+        });
+    }
+    EXPECT_EQ(completions.load(), 1);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->kind, TransportError::Kind::cancelled);
+}
+
+}  // namespace
+}  // namespace velvox::testing

@@ -32,7 +32,10 @@ class FakeKeyEventSource final : public KeyEventSource {
     }
     void setSwallowedKeys(const std::vector<int64_t>& keyCodes) override {
         std::string text = "swallow keys";
-        for (int64_t code : keyCodes) text += " " + std::to_string(code);
+        for (int64_t code : keyCodes) {
+            text += ' ';
+            text += std::to_string(code);
+        }
         calls.push_back(text);
         swallowedKeys = keyCodes;
     }

@@ -296,6 +296,8 @@ TEST_F(HotkeyMonitorTest, DisabledSourceIsReenabledAndTheHeldKeyReleased) {
     delivered();
     source->keyDown(kF5);
     source->disable();
+    // The key is still down: its repeats must not start a second take.
+    EXPECT_EQ(source->keyRepeat(kF5), kSwallow);
     EXPECT_EQ(source->keyUp(kF5), kSwallow);
     EXPECT_EQ(delivered(), (Strings{"down 96", "up 96"}));
 }

@@ -21,7 +21,7 @@
     const data = numbers(values);
     const width = 640;
     const height = options.height || 160;
-    const axis = 20;
+    const axis = 2;
     const top = 8;
     const plot = height - axis - top;
     const max = Math.max(1, ...data);
@@ -34,6 +34,7 @@
       role: 'img',
       'aria-label': options.title,
     });
+    chart.style.height = height + 'px';
     chart.appendChild(svg('title', {}, options.title));
     chart.appendChild(svg('line', { class: 'axis', x1: 0, x2: width, y1: top + plot + 0.5, y2: top + plot + 0.5 }));
     data.forEach((value, i) => {
@@ -49,14 +50,24 @@
       bar.appendChild(svg('title', {}, options.describe(i, value)));
       chart.appendChild(bar);
     });
-    const labels = svg('g', { class: 'labels' });
+    // Axis labels are HTML under the drawing, so the stretched SVG never
+    // distorts or clips them.
+    const labels = document.createElement('div');
+    labels.className = 'chart-labels';
+    labels.setAttribute('aria-hidden', 'true');
     data.forEach((_, i) => {
       const text = options.label(i);
-      if (text) {
-        labels.appendChild(svg('text', { x: i * slot + slot / 2, y: height - 5, 'text-anchor': 'middle' }, text));
+      if (!text) return;
+      const label = document.createElement('span');
+      label.textContent = text;
+      if (i === data.length - 1) label.style.right = '0';
+      else if (i === 0) label.style.left = '0';
+      else {
+        label.style.left = ((i + 0.5) / data.length) * 100 + '%';
+        label.classList.add('centred');
       }
+      labels.appendChild(label);
     });
-    chart.appendChild(labels);
     // Each bar's figure, for screen readers and for copying.
     const list = document.createElement('ul');
     list.className = 'visually-hidden';
@@ -67,15 +78,27 @@
     });
     const figure = document.createElement('figure');
     figure.className = 'chart-figure';
-    figure.append(chart, list);
+    figure.append(chart, labels, list);
     return figure;
   }
 
-  // items: [{name, words}], drawn largest first as they come.
+  // Entries that share a display name (two stored modes both shown as
+  // "Dictate") are added up, then ordered by words, largest first.
+  function merged(items) {
+    const totals = new Map();
+    for (const item of Array.isArray(items) ? items : []) {
+      if (!item || typeof item !== 'object') continue;
+      const name = typeof item.name === 'string' ? item.name : '';
+      totals.set(name, (totals.get(name) || 0) + (Number(item.words) || 0));
+    }
+    return Array.from(totals, ([name, words]) => ({ name, words })).sort((a, b) => b.words - a.words);
+  }
+
+  // items: [{name, words}]
   function ranking(items, unit) {
     const list = document.createElement('ol');
     list.className = 'ranking';
-    const rows = Array.isArray(items) ? items.filter((item) => item && typeof item === 'object') : [];
+    const rows = merged(items);
     const max = Math.max(1, ...rows.map((item) => Number(item.words) || 0));
     for (const item of rows) {
       const words = Number(item.words) || 0;

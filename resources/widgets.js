@@ -375,12 +375,12 @@
       if (typeof state.keyNote === 'string') setNote(keyNote, state.keyNote, state.keyBad === true);
       if (state.keySaved === true) keyInput.value = '';
     });
-    on('live', (live) => {
-      if (typeof live.ownKey === 'boolean' && live.ownKey !== ownKey) setOwn(live.ownKey);
-      show(keySaved, live.ownKey === true && live.hasKey === true);
-    });
+    // The choice follows the state only: the live object arrives every second
+    // and must not flip the view while a state push is on its way.
+    on('live', (live) => show(keySaved, live.ownKey === true && live.hasKey === true));
 
     let plan = 'free';
+    const planBadge = h('span', { class: 'plan-badge' });
     on('usage', (usage) => {
       Velvox.clear(usageView);
       show(billingView, false);
@@ -413,7 +413,7 @@
           symbol('person.crop.circle', 'inline-icon'),
           h('span', {}, 'Signed in as '),
           h('strong', { class: 'email' }, typeof usage.email === 'string' ? usage.email : ''),
-          h('span', { class: 'plan-badge' }, plan)
+          planBadge
         )
       );
       if (cap > 0) {
@@ -440,6 +440,7 @@
     });
 
     function showPlanButtons() {
+      planBadge.textContent = plan;
       const free = plan.toLowerCase() === 'free';
       show(upgradeButton, free);
       show(billingButton, !free);
@@ -459,7 +460,7 @@
         }
       }
       billingView.append(
-        symbol('creditcard', 'inline-icon'),
+        symbol('creditcard', 'row-icon'),
         h('dl', {}, facts.map(([term, value]) => [h('dt', {}, term), h('dd', {}, value)]))
       );
       show(billingView, true);

@@ -105,6 +105,8 @@ async function openPage(browser, name, options = {}) {
     viewport: { width: 1120, height: 760 },
     colorScheme: options.colorScheme || 'dark',
   });
+  // Fail fast: every control under test is on the page already.
+  context.setDefaultTimeout(5000);
   await context.addInitScript(recordBridge);
   const page = await context.newPage();
   const under = new PageUnderTest(context, page);

@@ -1,0 +1,206 @@
+// The onboarding page: its steps, what each posts, the try-it area that
+// receives dictated text, and finishing with the user's name.
+'use strict';
+
+const { describe, it, before, after, beforeEach, afterEach } = require('node:test');
+const assert = require('node:assert/strict');
+const { launch, openPage, drawImages, SYMBOL_NAMES } = require('./harness');
+const fixtures = require('./fixtures');
+
+let browser;
+let under;
+let symbols;
+
+before(async () => {
+  browser = await launch();
+});
+after(async () => {
+  await browser.close();
+});
+
+// A first launch: nothing granted yet, no account.
+beforeEach(async () => {
+  under = await openPage(browser, 'onboarding');
+  symbols = symbols || (await drawImages(under, SYMBOL_NAMES, 'symbol'));
+  await under.push('orvoSymbols', symbols);
+  const fresh = fixtures.live({ mic: false, ax: false, tap: false, hasKey: false, signedIn: false, ready: false, status: 'Starting up' });
+  await under.push('orvoState', fixtures.state({ overrides: { live: fresh, recent: [], smartApps: [] } }));
+  await under.takePosted();
+});
+afterEach(async () => {
+  assert.deepEqual(under.errors, []);
+  assert.deepEqual(under.outsideRequests, []);
+  await under.close();
+});
+
+async function goTo(step) {
+  await under.click(`.nav-item[data-step="${step}"]`);
+  assert.equal(await under.visible('#' + step), true);
+}
+
+describe('steps', () => {
+  it('walks forward and back with one step showing at a time', async () => {
+    assert.equal(await under.visible('#welcome'), true);
+    assert.equal(await under.page.locator('#back').isDisabled(), true);
+    assert.equal(await under.text('#next'), 'Get started');
+    await under.screenshot('onboarding-welcome');
+
+    await under.click('#next');
+    assert.equal(await under.visible('#permissions'), true);
+    assert.equal(await under.visible('#welcome'), false);
+    assert.equal(await under.page.locator('.nav-item[data-step="permissions"]').getAttribute('aria-current'), 'step');
+    await under.click('#back');
+    assert.equal(await under.visible('#welcome'), true);
+
+    for (let i = 0; i < 6; i += 1) await under.click('#next');
+    assert.equal(await under.visible('#finish'), true);
+    assert.equal(await under.text('#next'), 'Finish set-up');
+    assert.deepEqual(await under.takePosted(), [], 'walking the steps posts nothing');
+  });
+
+  it('finishes with the name and adds the note about the user to the context', async () => {
+    await goTo('finish');
+    await under.page.getByLabel('Your name').fill('Alex');
+    await under.page.getByLabel('What you work on and words you use').fill('  I design board games.  ');
+    await under.click('#next');
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'appendContext', text: 'I design board games.' },
+      { action: 'finishOnboarding', text: 'Alex' },
+    ]);
+  });
+
+  it('finishes without a note, and with an empty name, posting only the finish', async () => {
+    await goTo('finish');
+    await under.click('#next');
+    assert.deepEqual(await under.takePosted(), [{ action: 'finishOnboarding', text: '' }]);
+  });
+});
+
+describe('permissions and microphone', () => {
+  it('shows each permission live and posts its buttons', async () => {
+    await goTo('permissions');
+    assert.deepEqual(await under.page.locator('.permission-list .badge').allTextContents(), ['Not allowed', 'Not allowed', 'Not running yet']);
+    assert.equal(await under.text('.status-line'), 'Starting up');
+    assert.equal(await under.text('.status-hint'), 'Velvox needs the microphone.');
+    await under.screenshot('onboarding-permissions');
+
+    await under.page.getByRole('button', { name: 'Allow microphone' }).click();
+    await under.page.getByRole('button', { name: 'Open accessibility settings' }).click();
+    await under.page.getByRole('button', { name: 'Open input monitoring' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openAccessibility' }, { action: 'openInputMonitoring' }]);
+
+    await under.push('orvoLive', fixtures.live({ hasKey: false, ready: false, status: 'Sign in to start' }));
+    assert.deepEqual(await under.page.locator('.permission-list .badge').allTextContents(), ['Allowed', 'Allowed', 'Watching']);
+    assert.equal(await under.text('.status-hint'), 'Sign in to start dictating.');
+    assert.equal(await under.visible('.nav-item[data-step="permissions"] .done'), true);
+    assert.equal(await under.visible('.nav-item[data-step="account"] .done'), false);
+  });
+
+  it('runs the microphone test and stops it when the step is left', async () => {
+    await goTo('microphone');
+    await under.page.getByRole('button', { name: 'Test microphone' }).click();
+    await under.push('orvoLevel', '0.63');
+    assert.equal(await under.page.locator('[role="meter"]').first().getAttribute('aria-valuenow'), '63');
+    await under.screenshot('onboarding-microphone');
+    await under.page.getByRole('button', { name: 'Choose another input device…' }).click();
+    await under.click('#next');
+    assert.deepEqual(await under.takePosted(), [{ action: 'micTest' }, { action: 'openSound' }, { action: 'micTestStop' }]);
+  });
+});
+
+describe('hotkeys and account', () => {
+  it('captures both hotkeys', async () => {
+    await goTo('hotkeys');
+    await under.page.locator('[data-hotkey="hotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
+    await under.push('orvoCapture', { note: '', bad: false });
+    await under.page.locator('[data-hotkey="boostHotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'captureKey', key: 'hotkeyKeyCode' },
+      { action: 'captureKey', key: 'boostHotkeyKeyCode' },
+    ]);
+    await under.screenshot('onboarding-hotkeys');
+  });
+
+  it('offers sign-in or an own key and marks the step done once a key is there', async () => {
+    await goTo('account');
+    await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: false, email: '', plan: 'free', used: 0, cap: 0 });
+    assert.equal(await under.visible('.sign-in'), true);
+    await under.screenshot('onboarding-account');
+    await under.page.getByLabel('E-mail', { exact: true }).fill('alex@example.com');
+    await under.page.getByRole('button', { name: 'Email me a sign-in link' }).click();
+    await under.push('orvoAuth', { note: 'Check alex@example.com. The link opens Velvox and works once.', bad: false, busy: false });
+    assert.equal(await under.text('.sign-in > .note'), 'Check alex@example.com. The link opens Velvox and works once.');
+    await under.page.getByLabel(/My own Groq key/).check();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'signIn', text: 'alex@example.com' },
+      { action: 'set', key: 'useOwnKey', bool: true },
+    ]);
+    await under.push('orvoLive', fixtures.live({ hasKey: true }));
+    assert.equal(await under.visible('.nav-item[data-step="account"] .done'), true);
+  });
+});
+
+describe('try it', () => {
+  it('sets the demo kind and clears it when the step is left', async () => {
+    await goTo('try');
+    await under.page.locator('#demo-kinds label', { hasText: 'An e-mail' }).click();
+    await under.page.locator('#demo-kinds label', { hasText: 'An AI chat' }).click();
+    assert.equal(await under.page.getByLabel('An AI chat').isChecked(), true);
+    await under.click('#next');
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'demoKind', text: 'email' },
+      { action: 'demoKind', text: 'prompt' },
+      { action: 'demoKind', text: '' },
+    ]);
+  });
+
+  it('puts dictated text into the box, after what is there, and shows the figures', async () => {
+    await goTo('try');
+    assert.equal(await under.text('#try-hint'), 'Click into the box, hold fn and speak. Hold right alt to try the boost.');
+    await under.push('orvoInsert', { text: 'Hello team,', mode: 'plain' });
+    await under.push('orvoInsert', { text: 'the launch moves to Friday.', mode: 'email' });
+    assert.equal(await under.page.locator('#try-text').inputValue(), 'Hello team, the launch moves to Friday.');
+    await under.push('orvoDictated', { text: 'the launch moves to Friday.', words: 5, seconds: 2.5, wpm: 120, mode: 'email' });
+    assert.equal(await under.text('#try-figures'), '5 words · 120 words per minute · Email');
+    await under.screenshot('onboarding-try');
+  });
+
+  it('types into the field that has the focus, such as the name', async () => {
+    await goTo('finish');
+    await under.page.getByLabel('Your name').focus();
+    await under.push('orvoInsert', { text: 'Alex Morgan', mode: 'plain' });
+    assert.equal(await under.page.getByLabel('Your name').inputValue(), 'Alex Morgan');
+    assert.equal(await under.page.locator('#try-text').inputValue(), '');
+  });
+
+  it('keeps markup in dictated text as text', async () => {
+    await goTo('try');
+    const hostile = '<img src=x onerror="window.__pwned=1">';
+    await under.push('orvoInsert', { text: hostile, mode: 'plain' });
+    await under.push('orvoDictated', { text: hostile, words: 2, seconds: 1, wpm: 0, mode: hostile });
+    assert.equal(await under.page.locator('#try-text').inputValue(), hostile);
+    assert.equal(await under.page.evaluate(() => [window.__pwned, document.querySelectorAll('img[src="x"]').length].join()), ',0');
+  });
+});
+
+describe('keyboard', () => {
+  it('goes through set-up with the keyboard alone', async () => {
+    // The steps in the sidebar, then the footer buttons.
+    await under.page.keyboard.press('Tab');
+    assert.equal(await under.focused(), 'button:Welcome');
+    await under.page.locator('#next').focus();
+    await under.page.keyboard.press('Enter');
+    assert.equal(await under.focused(), 'h2:Permissions');
+    await under.page.keyboard.press('Tab');
+    assert.equal(await under.focused(), 'button:Allow microphone');
+    await under.page.keyboard.press('Enter');
+    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }]);
+
+    // Demo kinds are one radio group: arrows move the choice.
+    await goTo('try');
+    await under.page.keyboard.press('Tab');
+    assert.equal(await under.page.evaluate(() => document.activeElement.value), '');
+    await under.page.keyboard.press('ArrowRight');
+    assert.deepEqual(await under.takePosted(), [{ action: 'demoKind', text: 'prompt' }]);
+  });
+});

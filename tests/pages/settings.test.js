@@ -1,0 +1,427 @@
+// The settings page: what it shows from the pushes, what each control posts,
+// untrusted text, and the keyboard.
+'use strict';
+
+const { describe, it, before, after, beforeEach, afterEach } = require('node:test');
+const assert = require('node:assert/strict');
+const { launch, openPage, drawImages, SYMBOL_NAMES } = require('./harness');
+const fixtures = require('./fixtures');
+
+let browser;
+let under;
+let images;
+
+before(async () => {
+  browser = await launch();
+});
+after(async () => {
+  await browser.close();
+});
+
+// A page with symbols, icons and the sample state already pushed.
+beforeEach(async () => {
+  under = await openPage(browser, 'settings');
+  if (!images) {
+    images = {
+      symbols: await drawImages(under, SYMBOL_NAMES, 'symbol'),
+      icons: await drawImages(under, fixtures.ICON_BUNDLES, 'icon'),
+    };
+  }
+  await under.push('orvoSymbols', images.symbols);
+  await under.push('orvoState', fixtures.state({ icons: images.icons }));
+  await under.takePosted();
+});
+afterEach(async () => {
+  assert.deepEqual(under.errors, []);
+  assert.deepEqual(under.outsideRequests, []);
+  await under.close();
+});
+
+async function openSection(name) {
+  await under.click(`.nav-item[data-section="${name}"]`);
+  assert.equal(await under.visible('#' + name), true);
+}
+
+async function texts(selector) {
+  return under.page.locator(selector).evaluateAll((nodes) => nodes.map((n) => n.textContent.trim()));
+}
+
+describe('home and statistics', () => {
+  it('shows the live status and the figures of the last 30 days', async () => {
+    assert.equal(await under.text('.status-line'), 'Ready');
+    assert.equal(await under.text('.status-hint'), 'Hold fn and speak.');
+    await openSection('stats');
+    assert.deepEqual(await texts('#stats-body .figure strong'), ['15,690', '123', '148', '291']);
+    const bars = under.page.locator('#stats-body .chart').first().locator('rect.bar');
+    assert.equal(await bars.count(), 30);
+    assert.equal(await under.page.locator('#stats-body .chart').nth(1).locator('rect.bar').count(), 24);
+    assert.deepEqual(await texts('#stats-body .ranking-name'), ['Mail', 'Slack', 'Claude', 'Code', 'Dictate', 'Email', 'Prompt']);
+    // Both stored modes shown as "Dictate" make one entry.
+    assert.deepEqual(await texts('#stats-body .ranking-value'), ['5,700 words', '3,600 words', '2,700 words', '1,200 words', '7,800 words', '4,500 words', '2,700 words']);
+    // The bar of today is the last one and carries its own date.
+    const today = new Intl.DateTimeFormat('en-GB', { weekday: 'short', day: 'numeric', month: 'short' }).format(new Date());
+    const last = await bars.nth(29).locator('title').textContent();
+    assert.match(last, new RegExp('^' + today + ': '));
+    await under.screenshot('settings-statistics');
+  });
+
+  it('switches to this week and says so when a period is empty', async () => {
+    await openSection('stats');
+    await under.click('[data-period="week"]');
+    assert.equal(await under.page.locator('[data-period="week"]').getAttribute('aria-pressed'), 'true');
+    assert.deepEqual(await texts('#stats-body .figure strong'), ['5,230', '41', '148', '97']);
+    assert.equal(await under.page.locator('#stats-body .chart').first().locator('rect.bar').count(), 7);
+    await under.push('orvoState', fixtures.state({ overrides: { week: { empty: true, days: 7 } } }));
+    assert.equal(await under.text('#stats-body'), 'No dictations in this week yet.');
+  });
+
+  it('lists recent dictations with app icons, falling back to an initial', async () => {
+    await openSection('stats');
+    const items = under.page.locator('#recent-full .dictation');
+    assert.equal(await items.count(), 4);
+    assert.equal(await items.nth(0).locator('img.app-icon').getAttribute('src'), images.icons['org.gnome.Evolution']);
+    assert.equal(await items.nth(3).locator('.app-icon-fallback').textContent(), 'N');
+    assert.match(await items.nth(0).locator('.dictation-meta').textContent(), /^Mail(Today|Yesterday) \d\d:\d\dEmail54 words$/);
+    assert.match(await items.nth(2).locator('.dictation-meta').textContent(), /Yesterday/);
+    assert.equal(await under.page.locator('#recent-short .dictation').count(), 4);
+  });
+
+  it('shows the last dictation and puts text dictated into the window where the user types', async () => {
+    await under.push('orvoDictated', { text: 'Ship it on Friday.', words: 4, seconds: 2, wpm: 120, mode: 'email' });
+    assert.equal(await under.text('#last-dictation-meta'), '4 words · 120 wpm · 2.0 s · Email');
+    assert.equal(await under.text('#last-dictation-text'), 'Ship it on Friday.');
+
+    await openSection('vocabulary');
+    await under.page.locator('#vocabulary-input').fill('Acme');
+    await under.page.locator('#vocabulary-input').focus();
+    await under.push('orvoInsert', { text: 'Globex', mode: 'plain' });
+    assert.equal(await under.page.locator('#vocabulary-input').inputValue(), 'Acme Globex');
+
+    await under.page.locator('#vocabulary-input').blur();
+    await under.push('orvoInsert', { text: 'Nowhere to type', mode: 'plain' });
+    assert.equal(await under.text('#last-dictation-text'), 'Nowhere to type');
+  });
+
+  it('takes a screenshot of the home section', async () => {
+    await under.push('orvoDictated', { text: 'Thanks, that works for me. See you at ten.', words: 9, seconds: 3.2, wpm: 168, mode: 'plain' });
+    await under.screenshot('settings-home');
+  });
+});
+
+describe('untrusted text', () => {
+  const hostile = '<img src=x onerror="window.__pwned=1"><b>bold</b>';
+
+  it('shows transcripts, app names and e-mail as plain text', async () => {
+    const now = Math.floor(Date.now() / 1000);
+    await under.push('orvoState', fixtures.state({
+      overrides: {
+        recent: [{ at: now, app: hostile, bundle: 'x', mode: 'plain', words: 3, text: hostile }],
+        smartApps: [{ bundle: 'x', app: hostile, kind: 'Prompt', count: 1, last: now }],
+        appNames: [{ bundle: 'com.anthropic.claudefordesktop', name: hostile }],
+        context: hostile,
+        cfg: Object.assign(fixtures.state().cfg, { vocabulary: [hostile], corrections: { [hostile]: hostile } }),
+        stats: Object.assign(fixtures.summary(30, 1), { apps: [{ name: hostile, words: 3 }] }),
+      },
+    }));
+    await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: true, email: hostile, plan: hostile, used: 1, cap: 10 });
+    await under.push('orvoBilling', { plan: hostile, status: hostile });
+    await under.push('orvoDictated', { text: hostile, words: 1, seconds: 1, wpm: 60, mode: hostile });
+    await under.push('orvoAuth', { note: hostile, bad: true, busy: false });
+    await under.push('orvoCapture', { note: hostile, bad: true });
+    await under.push('orvoBillingNote', { note: hostile });
+    for (const section of ['home', 'stats', 'prompt', 'vocabulary', 'account', 'hotkeys']) await openSection(section);
+
+    const found = await under.page.evaluate(() => ({
+      pwned: window.__pwned,
+      injected: document.querySelectorAll('img[src="x"], b').length,
+    }));
+    assert.deepEqual(found, { pwned: undefined, injected: 0 });
+    assert.equal(await under.text('.usage .email'), hostile);
+    assert.equal(await under.text('#recent-full .dictation-text'), hostile);
+    assert.equal(await under.text('#last-dictation-text'), hostile);
+    assert.equal(await under.page.locator('#context-text').inputValue(), hostile);
+  });
+});
+
+describe('dictation settings', () => {
+  it('reflects the configuration and posts each switch and number', async () => {
+    await openSection('dictation');
+    const switches = ['cleanup', 'insertDirectly', 'alwaysCopyToClipboard', 'keepHistory'];
+    const checked = [];
+    for (const key of switches) checked.push(await under.page.locator(`input[data-bool="${key}"]`).isChecked());
+    assert.deepEqual(checked, [true, true, false, true]);
+
+    for (const key of switches) await under.page.locator(`input[data-bool="${key}"]`).click();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'set', key: 'cleanup', bool: false },
+      { action: 'set', key: 'insertDirectly', bool: false },
+      { action: 'set', key: 'alwaysCopyToClipboard', bool: true },
+      { action: 'set', key: 'keepHistory', bool: false },
+    ]);
+
+    assert.equal(await under.page.locator('#max-record').inputValue(), '120');
+    await under.page.locator('#max-record').fill('90');
+    await under.page.locator('#max-record').press('Tab');
+    await under.page.locator('#min-hold').fill('');
+    await under.page.locator('#min-hold').press('Tab');
+    assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'maxRecordSeconds', number: 90 }]);
+  });
+
+  it('posts theme, start at login and the file buttons', async () => {
+    await openSection('app');
+    assert.equal(await under.page.locator('#theme').inputValue(), 'system');
+    assert.equal(await under.page.locator('#login-item').isChecked(), false);
+    await under.page.locator('#theme').selectOption('light');
+    await under.page.locator('#login-item').check();
+    for (const name of ['History', 'Log', 'Settings folder', 'Privacy']) {
+      await under.page.getByRole('button', { name, exact: true }).click();
+    }
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'set', key: 'theme', text: 'light' },
+      { action: 'set', key: 'loginItem', bool: true },
+      { action: 'openHistory' },
+      { action: 'openLog' },
+      { action: 'openFolder' },
+      { action: 'openPrivacy' },
+    ]);
+    assert.equal(await under.text('#build'), 'Velvox 1.4.0 (2024-12-06 17:40)');
+  });
+});
+
+describe('hotkeys', () => {
+  it('captures a key, cancels, and shows the clash note', async () => {
+    await openSection('hotkeys');
+    assert.deepEqual(await texts('.hotkey-list .key-name'), ['fn', 'right alt']);
+    await under.page.locator('[data-hotkey="boostHotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'captureKey', key: 'boostHotkeyKeyCode' }]);
+    assert.equal(await under.text('[data-hotkey="boostHotkeyKeyCode"] .key-name'), 'Press a key…');
+    assert.equal(await under.page.locator('[data-hotkey="hotkeyKeyCode"] button', { hasText: 'Change' }).isDisabled(), true);
+
+    await under.page.keyboard.press('Enter'); // the focus sits on Cancel
+    assert.deepEqual(await under.takePosted(), [{ action: 'cancelCapture' }]);
+
+    await under.push('orvoCapture', { note: 'Those two cannot be the same key.', bad: true });
+    assert.equal(await under.text('#hotkeys-card .note:not([hidden])'), 'Those two cannot be the same key.');
+    assert.equal(await under.page.locator('#hotkeys-card .note.bad').first().isVisible(), true);
+    assert.deepEqual(await texts('.hotkey-list .key-name'), ['fn', 'right alt']);
+
+    await under.push('orvoCapture', { note: '', bad: false });
+    assert.equal(await under.page.locator('#hotkeys-card > .note').first().isVisible(), false);
+  });
+
+  it('turns the boost key off and shows it as off', async () => {
+    await openSection('hotkeys');
+    await under.page.getByRole('button', { name: 'Turn off' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'boostHotkeyKeyCode', number: -1 }]);
+    const cfg = Object.assign(fixtures.state().cfg, { boostHotkeyKeyCode: -1 });
+    await under.push('orvoState', fixtures.state({ overrides: { cfg } }));
+    assert.equal(await under.text('[data-hotkey="boostHotkeyKeyCode"] .key-name'), 'Off');
+    assert.equal(await under.page.getByRole('button', { name: 'Turn off' }).isVisible(), false);
+  });
+
+  it('warns when the dictation key was never seen', async () => {
+    await openSection('hotkeys');
+    const warning = under.page.locator('#hotkeys-card .note', { hasText: 'has not seen' });
+    assert.equal(await warning.isVisible(), false);
+    await under.push('orvoLive', fixtures.live({ fnDead: true, mainKeyName: 'right ctrl' }));
+    assert.equal(await warning.isVisible(), true);
+    assert.equal(await under.text('[data-hotkey="hotkeyKeyCode"] .key-name'), 'right ctrl');
+  });
+});
+
+describe('account', () => {
+  const signedOut = { reachable: true, own: false, ok: true, signedIn: false, email: '', plan: 'free', used: 0, cap: 0 };
+  const signedIn = { reachable: true, own: false, ok: true, signedIn: true, email: 'alex@example.com', plan: 'free', used: 1800, cap: 2000 };
+
+  it('signs in by e-mail, with Google or with a pasted token, and shows the notes', async () => {
+    await openSection('account');
+    assert.equal(await under.text('.usage'), 'Checking your account…');
+    await under.push('orvoUsage', signedOut);
+    await under.page.getByLabel('E-mail', { exact: true }).fill('alex@example.com');
+    await under.page.getByLabel('E-mail', { exact: true }).press('Enter');
+    await under.page.getByRole('button', { name: 'Continue with Google' }).click();
+    await under.page.locator('.token summary').click();
+    await under.page.getByLabel('Sign-in token').fill('tok_123');
+    await under.page.getByRole('button', { name: 'Use token' }).click();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'signIn', text: 'alex@example.com' },
+      { action: 'signInGoogle' },
+      { action: 'pasteToken', text: 'tok_123' },
+    ]);
+
+    await under.push('orvoAuth', { note: 'Sending…', bad: false, busy: true });
+    const send = under.page.getByRole('button', { name: 'Email me a sign-in link' });
+    assert.equal(await send.isDisabled(), true);
+    assert.equal(await under.text('.sign-in > .note'), 'Sending…');
+    await under.push('orvoAuth', { note: 'That does not look like an email address.', bad: true, busy: false });
+    assert.equal(await send.isDisabled(), false);
+    assert.equal(await under.page.locator('.sign-in > .note.bad').isVisible(), true);
+  });
+
+  it('shows usage, plan and billing when signed in, with their buttons', async () => {
+    await openSection('account');
+    await under.push('orvoUsage', signedIn);
+    assert.equal(await under.text('.usage .email'), 'alex@example.com');
+    assert.match(await under.text('.usage'), /1,800 words of 2,000 words used this week/);
+    assert.equal(await under.page.locator('.usage-meter').getAttribute('aria-valuenow'), '1800');
+    assert.equal(await under.visible('.sign-in'), false);
+    await under.page.getByRole('button', { name: 'Upgrade' }).click();
+    await under.page.getByRole('button', { name: 'Sign out' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'upgrade' }, { action: 'signOut' }]);
+    assert.equal(await under.visible('button:has-text("Manage billing")'), false);
+
+    await under.push('orvoBilling', { plan: 'pro', status: 'active', upgradeUrl: 'https://example.invalid/u' });
+    assert.match(await under.text('.billing'), /PlanproStatusactive/);
+    await under.page.getByRole('button', { name: 'Manage billing' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'manageBilling' }]);
+    await under.push('orvoBillingNote', { note: 'Could not open billing just now. Try again in a moment.' });
+    assert.equal(await under.text('.service > .note'), 'Could not open billing just now. Try again in a moment.');
+    await under.screenshot('settings-account');
+  });
+
+  it('shows the two fixed usage forms', async () => {
+    await openSection('account');
+    await under.push('orvoUsage', '{reachable:false}');
+    assert.match(await under.text('.usage'), /Could not reach the Velvox service/);
+    assert.equal(await under.visible('.sign-in'), false);
+    await under.push('orvoUsage', '{own:true}');
+    assert.match(await under.text('.usage'), /own Groq key/);
+  });
+
+  it('switches to an own key, checks it and shows the key note', async () => {
+    await openSection('account');
+    assert.equal(await under.visible('.own-key'), false);
+    await under.page.getByLabel(/My own Groq key/).check();
+    assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'useOwnKey', bool: true }]);
+    const cfg = Object.assign(fixtures.state().cfg, { useOwnKey: true });
+    await under.push('orvoState', fixtures.state({ overrides: { cfg, keyNote: 'Paste a key first.', keyBad: true } }));
+    assert.equal(await under.visible('.own-key'), true);
+    assert.equal(await under.text('.own-key .note.bad'), 'Paste a key first.');
+
+    await under.page.getByLabel('Groq API key', { exact: true }).fill('  gsk_abc \n');
+    await under.page.getByRole('button', { name: 'Check and save' }).click();
+    await under.page.getByRole('button', { name: 'Get a key from Groq' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'setKey', text: '  gsk_abc ' }, { action: 'openGroq' }]);
+
+    await under.push('orvoState', fixtures.state({
+      overrides: { cfg, keyNote: 'Key works and is saved on this Mac.', keyBad: false, keySaved: true, live: fixtures.live({ ownKey: true }) },
+    }));
+    assert.equal(await under.page.getByLabel('Groq API key', { exact: true }).inputValue(), '');
+    assert.equal(await under.page.locator('.own-key .note.bad').count(), 0);
+    assert.equal(await under.text('.own-key .note'), 'Key works and is saved on this Mac.');
+    assert.equal(await under.visible('.own-key p:has-text("A Groq key is saved.")'), true);
+  });
+});
+
+describe('lists and context', () => {
+  it('adds and removes vocabulary words', async () => {
+    await openSection('vocabulary');
+    assert.deepEqual(await texts('#vocabulary-list .chip span'), ['Velvox', 'Supabase', 'TypeScript']);
+    await under.page.locator('#vocabulary-input').fill('  Globex ');
+    await under.page.locator('#vocabulary-input').press('Enter');
+    await under.page.getByRole('button', { name: 'Remove Supabase' }).click();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'saveVocabulary', list: ['Velvox', 'Supabase', 'TypeScript', 'Globex'] },
+      { action: 'saveVocabulary', list: ['Velvox', 'TypeScript'] },
+    ]);
+  });
+
+  it('adds, edits and removes corrections', async () => {
+    await openSection('corrections');
+    await under.page.locator('#correction-from').fill('acme corp');
+    await under.page.locator('#correction-to').fill('Acme Corp.');
+    await under.page.locator('#correction-to').press('Enter');
+    await under.page.getByLabel('Written as').first().fill('SupaBase');
+    await under.page.getByLabel('Written as').first().press('Tab');
+    await under.page.getByRole('button', { name: 'Remove type script' }).click();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'saveCorrections', map: { 'super base': 'Supabase', 'type script': 'TypeScript', 'acme corp': 'Acme Corp.' } },
+      { action: 'saveCorrections', map: { 'super base': 'SupaBase', 'type script': 'TypeScript' } },
+      { action: 'saveCorrections', map: { 'super base': 'Supabase' } },
+    ]);
+  });
+
+  it('lists prompt-mode apps with icons, adds and removes them', async () => {
+    await openSection('prompt');
+    assert.deepEqual(await texts('#prompt-apps .row-text strong'), ['Claude', 'com.openai.chat']);
+    assert.equal(await under.page.locator('#prompt-apps img.app-icon').first().getAttribute('src'), images.icons['com.anthropic.claudefordesktop']);
+    await under.page.getByRole('button', { name: 'Remove Claude' }).click();
+    await under.page.getByRole('button', { name: 'Add app…' }).click();
+    await under.page.getByRole('button', { name: 'Always use prompts in Mail' }).click();
+    await under.page.locator('input[data-bool="promptModeEnabled"]').uncheck();
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'savePromptApps', list: ['com.openai.chat'] },
+      { action: 'addApp' },
+      { action: 'savePromptApps', list: ['com.anthropic.claudefordesktop', 'com.openai.chat', 'org.gnome.Evolution'] },
+      { action: 'set', key: 'promptModeEnabled', bool: false },
+    ]);
+    assert.equal(await under.text('#smart-apps li:nth-child(2) .badge'), 'Always prompts');
+    await under.screenshot('settings-prompt-mode');
+  });
+
+  it('saves the context and keeps unsaved edits through pushes', async () => {
+    await openSection('context');
+    const area = under.page.locator('#context-text');
+    assert.equal(await area.inputValue(), 'I am Alex, I run a small studio.\nClients: Acme, Globex.');
+    await area.fill('I am Alex.');
+    await under.push('orvoState', fixtures.state());
+    assert.equal(await area.inputValue(), 'I am Alex.');
+    assert.equal(await under.text('#context-state'), 'Unsaved changes');
+    await under.click('#context-save');
+    assert.deepEqual(await under.takePosted(), [{ action: 'saveContext', text: 'I am Alex.' }]);
+    await under.push('orvoState', fixtures.state({ overrides: { context: 'I am Alex.' } }));
+    assert.equal(await under.text('#context-state'), '');
+  });
+
+  it('shows permissions and posts their buttons', async () => {
+    await under.push('orvoLive', fixtures.live({ mic: false, ax: false, tap: false, ready: false }));
+    await openSection('permissions');
+    assert.deepEqual(await texts('.permission-list .badge'), ['Not allowed', 'Not allowed', 'Not running yet']);
+    for (const name of ['Allow microphone', 'Sound settings', 'Open accessibility settings', 'Open input monitoring']) {
+      await under.page.getByRole('button', { name }).click();
+    }
+    assert.deepEqual(await under.takePosted(), [
+      { action: 'askMic' }, { action: 'openSound' }, { action: 'openAccessibility' }, { action: 'openInputMonitoring' },
+    ]);
+    await under.push('orvoLive', fixtures.live());
+    assert.deepEqual(await texts('.permission-list .badge'), ['Allowed', 'Allowed', 'Watching']);
+    assert.equal(await under.page.getByRole('button', { name: 'Allow microphone' }).isVisible(), false);
+  });
+});
+
+describe('keyboard', () => {
+  it('reaches the sections and their controls without a mouse', async () => {
+    await under.page.keyboard.press('Tab');
+    assert.equal(await under.focused(), 'button:Home');
+    await under.page.keyboard.press('ArrowDown');
+    await under.page.keyboard.press('ArrowDown');
+    await under.page.keyboard.press('ArrowDown');
+    assert.equal(await under.focused(), 'button:Hotkeys');
+    await under.page.keyboard.press('Enter');
+    assert.equal(await under.focused(), 'h2:Hotkeys');
+    await under.page.keyboard.press('Tab');
+    assert.equal(await under.focused(), 'button:Change');
+    await under.page.keyboard.press('Enter');
+    assert.deepEqual(await under.takePosted(), [{ action: 'captureKey', key: 'hotkeyKeyCode' }]);
+
+    // A switch toggles with the space bar.
+    await under.click('.nav-item[data-section="dictation"]');
+    await under.page.keyboard.press('Tab');
+    await under.page.keyboard.press('Space');
+    assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'cleanup', bool: false }]);
+  });
+
+  it('keeps the focus in a list that is rebuilt after a removal', async () => {
+    await openSection('vocabulary');
+    await under.page.getByRole('button', { name: 'Remove Supabase' }).focus();
+    await under.page.keyboard.press('Enter');
+    await under.push('orvoState', fixtures.state({ overrides: { cfg: Object.assign(fixtures.state().cfg, { vocabulary: ['Velvox', 'TypeScript'] }) } }));
+    assert.equal(await under.focused(), 'button:Remove TypeScript');
+  });
+
+  it('shows where the focus is', async () => {
+    await under.page.keyboard.press('Tab');
+    const outline = await under.page.evaluate(() => getComputedStyle(document.activeElement).outlineStyle);
+    assert.equal(outline, 'solid');
+  });
+});

@@ -58,9 +58,11 @@
     $('login-item').checked = next.loginItem === true;
     // Lists are rebuilt only when they changed, so a push never disturbs typing.
     const before = isObject(previous.cfg) ? previous.cfg : null;
-    if (!before || !same(before.vocabulary, cfg().vocabulary)) keepFocus($('vocabulary-list'), renderVocabulary);
-    if (!before || !same(before.corrections, cfg().corrections)) keepFocus($('corrections-rows'), renderCorrections);
-    renderPromptApps();
+    if (!before || !same(before.vocabulary, cfg().vocabulary)) keepFocus([$('vocabulary-list')], renderVocabulary, $('vocabulary-input'));
+    if (!before || !same(before.corrections, cfg().corrections)) keepFocus([$('corrections-rows')], renderCorrections, $('correction-from'));
+    const appsNow = [cfg().promptModeApps, next.appNames, next.smartApps, next.icons];
+    const appsBefore = [before && before.promptModeApps, previous.appNames, previous.smartApps, previous.icons];
+    if (!before || !same(appsBefore, appsNow)) keepFocus([$('prompt-apps'), $('smart-apps')], renderPromptApps, $('add-app'));
     renderContext(typeof next.context === 'string' ? next.context : '');
     renderStats();
     renderRecent();
@@ -90,13 +92,14 @@
 
   // Rebuilding a list removes the control that had the focus; give the focus
   // to the control at the same place afterwards so keyboard users keep theirs.
-  function keepFocus(container, render) {
-    const controls = () => Array.from(container.querySelectorAll('input, button'));
+  function keepFocus(containers, render, fallback) {
+    const controls = () => containers.flatMap((c) => Array.from(c.querySelectorAll('input, button')));
     const index = controls().indexOf(document.activeElement);
     render();
     if (index < 0) return;
     const after = controls();
     if (after.length) after[Math.min(index, after.length - 1)].focus();
+    else fallback.focus();
   }
 
   // ---- Vocabulary ---------------------------------------------------------------

@@ -13,4 +13,4 @@ if [ ! -x "${VELVOX_CHROMIUM:-/usr/bin/chromium}" ]; then
   exit 1
 fi
 
-exec node --test --test-concurrency=1 --test-reporter=spec ./*.test.js
+exec node --test --test-concurrency=1 ./*.test.js

@@ -150,6 +150,7 @@ describe('dictation settings', () => {
     const checked = [];
     for (const key of switches) checked.push(await under.page.locator(`input[data-bool="${key}"]`).isChecked());
     assert.deepEqual(checked, [true, true, false, true]);
+    await under.screenshot('settings-dictation');
 
     for (const key of switches) await under.page.locator(`input[data-bool="${key}"]`).click();
     assert.deepEqual(await under.takePosted(), [
@@ -417,6 +418,20 @@ describe('keyboard', () => {
     await under.page.keyboard.press('Enter');
     await under.push('orvoState', fixtures.state({ overrides: { cfg: Object.assign(fixtures.state().cfg, { vocabulary: ['Velvox', 'TypeScript'] }) } }));
     assert.equal(await under.focused(), 'button:Remove TypeScript');
+  });
+
+  it('leaves the focus alone when a push does not change a list', async () => {
+    const same = fixtures.state({ icons: images.icons });
+    await under.push('orvoState', same);
+    await openSection('prompt');
+    const remove = under.page.getByRole('button', { name: 'Remove Claude' });
+    await remove.focus();
+    const node = await remove.elementHandle();
+    await under.push('orvoState', same);
+    assert.equal(await node.evaluate((n) => n.isConnected && n === document.activeElement), true);
+    const cfg = Object.assign(fixtures.state().cfg, { promptModeApps: ['com.openai.chat'] });
+    await under.push('orvoState', fixtures.state({ icons: images.icons, overrides: { cfg } }));
+    assert.equal(await under.focused(), 'button:Remove com.openai.chat');
   });
 
   it('shows where the focus is', async () => {

@@ -213,6 +213,7 @@ bool HotkeyMonitor::isHotkey(KeyCode code) const {
 }
 
 void HotkeyMonitor::setCapturing(bool on) {
+    if (capturing_ == on) return;
     capturing_ = on;
     Platform::keyEventSource().setCaptureMode(on);
 }

@@ -66,10 +66,12 @@ class KeyEventSource {
 
     // The ordinary (non-modifier) keys whose key-downs and key-ups the handler
     // will swallow. A system that cannot hold an event back while it asks the
-    // handler (X11) reserves these keys ahead of time. Kept across stop/start.
+    // handler (X11) reserves these keys ahead of time. Kept across stop/start;
+    // may be called again with the same keys (after every settings reload).
     virtual void setSwallowedKeys(const std::vector<int64_t>& keyCodes) = 0;
     // While on, the handler may swallow any key-down or key-up (a new hotkey is
     // being chosen); a system like X11 takes the whole keyboard for that time.
+    // Called only when the mode changes.
     virtual void setCaptureMode(bool on) = 0;
 };
 

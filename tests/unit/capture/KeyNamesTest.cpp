@@ -18,6 +18,9 @@ class KeyNamesTest : public ::testing::Test {
         layout->characters = FakeKeyboardLayout::usSample();
         Platform::installKeyboardLayout(layout);
     }
+    void setCharacter(uint16_t code, std::string text) {
+        layout->characters.insert_or_assign(code, std::move(text));
+    }
     std::shared_ptr<FakeKeyboardLayout> layout;
 };
 
@@ -40,8 +43,8 @@ TEST_F(KeyNamesTest, TableNamesUsePcModifierNames) {
 }
 
 TEST_F(KeyNamesTest, TableWinsOverTheLayout) {
-    layout->characters[49] = " ";
-    layout->characters[48] = "\t";
+    setCharacter(49, " ");
+    setCharacter(48, "\t");
     EXPECT_EQ(KeyNames::name(49), "space");
     EXPECT_EQ(KeyNames::name(48), "tab");
     EXPECT_TRUE(layout->calls.empty());
@@ -50,13 +53,13 @@ TEST_F(KeyNamesTest, TableWinsOverTheLayout) {
 TEST_F(KeyNamesTest, PrintableKeysShowTheLayoutCharacterUpperCased) {
     EXPECT_EQ(KeyNames::name(0), "A");
     EXPECT_EQ(KeyNames::name(18), "1");
-    layout->characters[0] = "q";  // another layout puts q where a US layout has a
+    setCharacter(0, "q");  // another layout puts q where a US layout has a
     EXPECT_EQ(KeyNames::name(0), "Q");
-    layout->characters[41] = "ö";
+    setCharacter(41, "ö");
     EXPECT_EQ(KeyNames::name(41), "Ö");
-    layout->characters[27] = "ß";
+    setCharacter(27, "ß");
     EXPECT_EQ(KeyNames::name(27), "SS");
-    layout->characters[39] = " ' \n";
+    setCharacter(39, " ' \n");
     EXPECT_EQ(KeyNames::name(39), "'");
 }
 
@@ -64,9 +67,9 @@ TEST_F(KeyNamesTest, FallbacksForKeysWithoutAName) {
     EXPECT_EQ(KeyNames::name(-1), "Not set");
     EXPECT_EQ(KeyNames::name(-42), "Not set");
     EXPECT_EQ(KeyNames::name(93), "key 93");  // the layout types nothing
-    layout->characters[50] = " \t\n";
+    setCharacter(50, " \t\n");
     EXPECT_EQ(KeyNames::name(50), "key 50");
-    layout->characters[10] = "";
+    setCharacter(10, "");
     EXPECT_EQ(KeyNames::name(10), "key 10");
     // Beyond 16 bits there is no key to ask the layout about.
     layout->calls.clear();

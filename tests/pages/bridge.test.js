@@ -96,10 +96,8 @@ for (const pageName of ['onboarding', 'settings']) {
 
     it('shows the microphone level only while its test runs', async () => {
       const under = await openPage(browser, pageName);
-      await under.page.evaluate(() => {
-        // Make the microphone test reachable whichever section is showing.
-        document.querySelectorAll('[hidden]').forEach((n) => n.closest('section') === n && (n.hidden = false));
-      });
+      const section = pageName === 'settings' ? '[data-section="permissions"]' : '[data-step="microphone"]';
+      await under.click('.nav-item' + section);
       await under.takePosted();
       const meter = under.page.locator('.mic-test [role="meter"]');
       await under.push('orvoLevel', '0.7');

@@ -390,6 +390,16 @@ describe('lists and context', () => {
   });
 });
 
+describe('microphone test', () => {
+  it('stops when another section is opened', async () => {
+    await openSection('permissions');
+    await under.page.getByRole('button', { name: 'Test microphone' }).click();
+    await openSection('home');
+    await openSection('stats');
+    assert.deepEqual(await under.takePosted(), [{ action: 'micTest' }, { action: 'micTestStop' }]);
+  });
+});
+
 describe('keyboard', () => {
   it('reaches the sections and their controls without a mouse', async () => {
     await under.page.keyboard.press('Tab');

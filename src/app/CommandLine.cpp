@@ -1,9 +1,12 @@
 #include "app/CommandLine.h"
 
+#include <optional>
+
 #include "app/Log.h"
 #include "app/Strings.h"
 #include "config/Config.h"
 #include "feedback/Brand.h"
+#include "records/Stats.h"
 
 #ifndef VELVOX_VERSION
 #define VELVOX_VERSION "0.0.0"
@@ -18,7 +21,10 @@ constexpr int kUsageError = 2;
 const char* const kUsage =
     "usage: velvox                 start the application\n"
     "       velvox --version       print the version and build stamp\n"
-    "       velvox config          print the settings as they are read\n";
+    "       velvox config          print the settings as they are read\n"
+    "       velvox stats [--days N | --week]\n"
+    "                              print the usage statistics of the last N days (30),\n"
+    "                              or of the current week\n";
 
 int usage(std::ostream& err) {
     err << kUsage;
@@ -35,6 +41,42 @@ int printConfig(std::ostream& out) {
     json["groqApiKey"] = maskedKey(config.groqApiKey);
     json["anthropicApiKey"] = maskedKey(config.anthropicApiKey);
     out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return 0;
+}
+
+// A whole number of days, 1 to 100 years' worth; none for anything else.
+std::optional<int> parseDays(const std::string& text) {
+    constexpr int kMostDays = 36500;
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    int days = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        days = days * 10 + (c - '0');
+    }
+    if (days < 1 || days > kMostDays) return std::nullopt;
+    return days;
+}
+
+// Prints the statistics summary, reading the file only: nothing is created,
+// and any log line goes to standard error.
+int printStats(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    nlohmann::json summary;
+    if (args.size() == 1) {
+        Log::sendToStandardError(true);
+        summary = Stats::summary(30);
+    } else if (args.size() == 2 && args[1] == "--week") {
+        Log::sendToStandardError(true);
+        summary = Stats::summary(7, Stats::weekStartUTC());
+    } else if (args.size() == 3 && args[1] == "--days") {
+        std::optional<int> days = parseDays(args[2]);
+        if (!days) return usage(err);
+        Log::sendToStandardError(true);
+        summary = Stats::summary(*days);
+    } else {
+        return usage(err);
+    }
+    Log::flush();
+    out << summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return 0;
 }
 
@@ -55,6 +97,7 @@ int run(const std::vector<std::string>& args, const Host& host, std::ostream& ou
         return 0;
     }
     if (command == "config" && args.size() == 1) return printConfig(out);
+    if (command == "stats") return printStats(args, out, err);
     return usage(err);
 }
 

@@ -37,7 +37,8 @@ class Overlay : public std::enable_shared_from_this<Overlay> {
     static constexpr double kScreenMargin = 8;
     static constexpr double kFocusTimeoutSeconds = 0.25;
 
-    // The one pill of the application, made on first use.
+    // The one pill of the application, made on first use (after the platform's
+    // panels, screens and graphics are installed).
     static Overlay& shared();
     static void resetSharedForTesting();
 

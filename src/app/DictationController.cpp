@@ -1,0 +1,316 @@
+#include "app/DictationController.h"
+
+#include <sys/stat.h>
+#include <cmath>
+#include <cstdio>
+
+#include "app/AppState.h"
+#include "app/DictationPipeline.h"
+#include "app/Log.h"
+#include "capture/HotkeyMonitor.h"
+#include "capture/KeyNames.h"
+#include "delivery/Paster.h"
+#include "feedback/Brand.h"
+#include "feedback/Overlay.h"
+#include "platform/MicrophoneAccess.h"
+#include "platform/Pasteboard.h"
+#include "platform/Platform.h"
+#include "platform/StatusItem.h"
+#include "platform/Workspace.h"
+#include "records/History.h"
+#include "records/Stats.h"
+#include "services/API.h"
+#include "text/Graphemes.h"
+#include "text/Tidy.h"
+
+namespace velvox {
+
+namespace {
+
+constexpr size_t kOverlayTextLimit = 58;
+constexpr double kFlashSeconds = 2.2;
+const std::string kEllipsis = "\u2026";
+
+bool microphoneAuthorized() {
+    return Platform::microphoneAccess().status() == MicrophoneAuthorization::authorized;
+}
+
+int64_t fileSize(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return 0;
+    return static_cast<int64_t>(info.st_size);
+}
+
+std::string lowerCased(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+DictationController::DictationController(Config config)
+    : config_(std::move(config)), self_(std::make_shared<DictationController*>(this)) {}
+
+DictationController::~DictationController() {
+    *self_ = nullptr;
+}
+
+namespace {
+
+using WeakController = std::weak_ptr<DictationController*>;
+
+// Runs work on the main queue later, unless the controller is gone by then.
+void postTo(const WeakController& weak, std::function<void(DictationController&)> work) {
+    Platform::mainQueue().async([weak, work = std::move(work)] {
+        auto self = weak.lock();
+        if (self && *self) work(**self);
+    });
+}
+
+}  // namespace
+
+void DictationController::connect(HotkeyMonitor& monitor) {
+    std::weak_ptr<DictationController*> weak = self_;
+    auto with = [weak](auto action) {
+        return [weak, action](auto&&...) {
+            auto self = weak.lock();
+            if (self && *self) action(**self);
+        };
+    };
+    recorder_.onUnexpectedStop =
+        with([](DictationController& c) { c.recorderStoppedUnexpectedly(); });
+    monitor.onDown = [weak](int64_t code) {
+        auto self = weak.lock();
+        if (self && *self) (*self)->keyDown(code);
+    };
+    monitor.onUp = with([](DictationController& c) { c.endRecording(); });
+    monitor.onHotkeyNeverSeen = with([](DictationController& c) { c.hotkeyNeverSeen(); });
+}
+
+// ---- the status line ----
+
+std::string DictationController::hotkeyName() const {
+    std::string name;
+    if (config_.hotkeyKeyCode >= 0) name = KeyNames::name(config_.hotkeyKeyCode) + " to dictate";
+    if (config_.boostHotkeyKeyCode >= 0) {
+        if (!name.empty()) name += " \u00B7 ";
+        name += KeyNames::name(config_.boostHotkeyKeyCode) + " for smart";
+    }
+    return name;
+}
+
+std::string DictationController::readyLine() const {
+    return "Ready. Hold " + hotkeyName() + " to talk";
+}
+
+void DictationController::setStatus(const std::string& text) {
+    statusLine_ = text;
+    AppState::setStatus(text);
+    if (onStatusLineChanged) onStatusLineChanged(text);
+}
+
+std::string DictationController::overlayText(const std::string& message) {
+    if (Graphemes::count(message) <= kOverlayTextLimit) return message;
+    return Graphemes::prefix(message, kOverlayTextLimit) + kEllipsis;
+}
+
+void DictationController::flashError(const std::string& message) {
+    setStatus(message);
+    Overlay::shared().show(OverlayState::error(overlayText(message)),
+                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent, nullptr);
+    Overlay::shared().hide(kFlashSeconds);
+    Log::write(message);
+}
+
+void DictationController::setIcon(bool recording) {
+    Platform::statusItem().setImage(Brand::menuBarIcon(recording));
+    Platform::statusItem().setToolTip(Brand::name);
+}
+
+// ---- A: key-down ----
+
+void DictationController::keyDown(int64_t keyCode) {
+    if (busy_) return;
+    beginRecording(keyCode == config_.boostHotkeyKeyCode);
+}
+
+void DictationController::beginRecording(bool boost) {
+    boosting_ = boost;
+    if (!microphoneAuthorized()) {
+        Platform::microphoneAccess().requestAccess([](bool) {});
+        flashError("Microphone access needed");
+        return;
+    }
+    if (!recorder_.start()) {
+        flashError("Microphone busy or unavailable");
+        return;
+    }
+    // The connection for the transcription opens while the user speaks.
+    API::warmUp(config_);
+
+    auto frontmost = Platform::workspace().frontmostApplication();
+    targetApp_ = frontmost ? std::optional<int32_t>(frontmost->processId) : std::nullopt;
+    targetBundle_ = frontmost ? frontmost->bundleIdentifier : "";
+    targetName_ = frontmost && !frontmost->name.empty() ? frontmost->name : "Unknown";
+    smartKind_ =
+        boost ? std::optional(Smart::kind(targetBundle_, targetApp_, config_)) : std::nullopt;
+    setIcon(true);
+
+    std::optional<std::string> label;
+    if (smartKind_) label = Smart::label(*smartKind_);
+    setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis : "Listening" + kEllipsis);
+
+    std::weak_ptr<DictationController*> weak = self_;
+    Overlay::shared().show(OverlayState::listening(label),
+                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent, [weak] {
+                               auto self = weak.lock();
+                               return self && *self ? (*self)->recorder_.level() : 0.0;
+                           });
+    capTimer_ = Platform::mainQueue().asyncAfter(config_.maxRecordSeconds, [weak] {
+        auto self = weak.lock();
+        if (self && *self) (*self)->endRecording();
+    });
+}
+
+// ---- B: key-up or cap ----
+
+void DictationController::endRecording() {
+    capTimer_.cancel();
+    if (!recorder_.hasSession()) return;
+    if (!recorder_.isRecording()) {
+        recorder_.discard();
+        setIcon(false);
+        Overlay::shared().hide(0);
+        flashError("Microphone stopped");
+        return;
+    }
+    double elapsed = recorder_.elapsed();
+    std::optional<std::string> file = recorder_.stop();
+    setIcon(false);
+
+    // A comparison with NaN is false, so a NaN duration counts as too short.
+    if (!file || !(config_.minHoldSeconds <= elapsed)) {
+        if (file) std::remove(file->c_str());
+        Overlay::shared().hide(0);
+        setStatus(readyLine());
+        return;
+    }
+
+    heldSeconds_ = elapsed;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", elapsed);
+    Log::write("recorded " + std::string(seconds) + "s, " + std::to_string(fileSize(*file)) +
+               " bytes");
+    busy_ = true;
+    setStatus("Transcribing" + kEllipsis);
+    Overlay::shared().update(OverlayState::thinking());
+
+    auto prompt = DictationPipeline::preparePrompt(config_, smartKind_);
+    modeUsed_ = prompt.mode;
+    process(*file, prompt.text);
+}
+
+void DictationController::process(const std::string& file, const std::string& prompt) {
+    WeakController weak = self_;
+    DictationPipeline::Handlers handlers;
+    handlers.transcriptionFailed = [weak](const std::string& message) {
+        postTo(weak, [message](DictationController& c) {
+            c.busy_ = false;
+            c.flashError(message);
+        });
+    };
+    handlers.heardNothing = [weak] {
+        postTo(weak, [](DictationController& c) { c.heardNothing(); });
+    };
+    handlers.polishing = [weak] {
+        postTo(weak, [](DictationController& c) { c.setStatus("Polishing" + kEllipsis); });
+    };
+    handlers.finished = [weak](const DictationPipeline::Result& result) {
+        postTo(weak, [result](DictationController& c) { c.transcriptionFinished(result); });
+    };
+    // The handlers run on the network thread and reach the controller only on the main queue.
+    DictationPipeline::process(file, config_, smartKind_, prompt,
+                               DictationPipeline::AudioFile::deleteWhenTranscribed,
+                               std::move(handlers));
+}
+
+// ---- C: the transcription's outcome, back on the main thread ----
+
+void DictationController::heardNothing() {
+    busy_ = false;
+    flashError(microphoneAuthorized() ? "Heard nothing, check the input device"
+                                      : "Microphone not allowed");
+}
+
+void DictationController::transcriptionFinished(const DictationPipeline::Result& result) {
+    deliver(result.text, result.transcript, result.spoken);
+    if (result.polishFailure) setStatus("Cleanup failed, pasted raw. See Console");
+}
+
+// ---- E: delivery ----
+
+void DictationController::deliver(const std::string& text, const std::string& transcript,
+                                  int64_t spoken) {
+    Log::write("delivering " + std::to_string(Graphemes::count(text)) + " chars, autoPaste " +
+               (config_.autoPaste ? "true" : "false"));
+    bool wasBoost = boosting_;
+    boosting_ = false;
+    std::string out = Tidy::text(text);
+    History::append(transcript, out, wasBoost, config_.keepHistory);
+    if (config_.keepHistory) {
+        Stats::record(out, spoken, heldSeconds_, targetBundle_, targetName_, modeUsed_);
+    }
+    lastResult_ = out;
+    Overlay::shared().hide(0);
+    AppState::dictated(out, heldSeconds_, modeUsed_);
+
+    if (targetBundle_ == Brand::bundleID && AppState::insertIntoOwnWindow() &&
+        AppState::insertIntoOwnWindow()(out, modeUsed_)) {
+        setStatus(readyLine());
+        Log::write("delivered into own window");
+        targetApp_.reset();
+        busy_ = false;
+        return;
+    }
+
+    DeliveryOutcome outcome = Paster::deliver(
+        out, config_.autoPaste, targetApp_, config_.insertDirectly, config_.alwaysCopyToClipboard);
+    if (outcome.succeeded()) {
+        setStatus(readyLine());
+        Log::write("delivered ok");
+    } else {
+        flashError(outcome.message);
+    }
+    targetApp_.reset();
+    busy_ = false;
+}
+
+// ---- H, I ----
+
+void DictationController::recorderStoppedUnexpectedly() {
+    if (busy_) return;
+    capTimer_.cancel();
+    recorder_.discard();
+    setIcon(false);
+    Overlay::shared().hide(0);
+    flashError("Microphone stopped");
+}
+
+void DictationController::hotkeyNeverSeen() {
+    AppState::setFnDead(true);
+    std::string suggestion = KeyNames::name(config_.hotkeyKeyCode == 63 ? 61 : 63);
+    setStatus("Your keyboard never reports " + KeyNames::name(config_.hotkeyKeyCode) + ". Try " +
+              suggestion);
+    flashError("Hotkey not supported");
+}
+
+// ---- menu ----
+
+void DictationController::copyLast() {
+    if (lastResult_.empty()) return;
+    PasteboardItem item;
+    item.representations.push_back({PasteboardType::plainText, lastResult_});
+    Platform::pasteboard().setItems({item});
+}
+
+}  // namespace velvox

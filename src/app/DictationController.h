@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "capture/Recorder.h"
+#include "config/Config.h"
+#include "platform/MainQueue.h"
+#include "text/Smart.h"
+
+namespace velvox {
+
+class HotkeyMonitor;
+namespace DictationPipeline {
+struct Result;
+}
+
+// Runs one dictation from the hotkey going down to the text landing in the
+// application that was in front: recording, transcription, corrections,
+// polishing, tidy-up, history and statistics, delivery, and the status line
+// and pill along the way. Main thread only, except where the network answers.
+//
+// At rest there is no recording and nothing is busy; a key-down starts a
+// recording; the key-up (or the recording cap) hands it to processing, during
+// which further key-downs are ignored; delivery or a failure returns to rest.
+class DictationController {
+  public:
+    explicit DictationController(Config config);
+    ~DictationController();
+    DictationController(const DictationController&) = delete;
+    DictationController& operator=(const DictationController&) = delete;
+
+    // Wires the hotkey monitor's and the recorder's callbacks to this controller.
+    void connect(HotkeyMonitor& monitor);
+
+    // The hotkey went down (ignored while busy); the boost key shapes the text
+    // for the target application.
+    void keyDown(int64_t keyCode);
+    // The hotkey came up, or the recording reached its cap.
+    void endRecording();
+    // The system ended the recording by itself.
+    void recorderStoppedUnexpectedly();
+    // The keyboard seems never to report the configured hotkey.
+    void hotkeyNeverSeen();
+
+    // Menu action: puts the last delivered text on the clipboard again.
+    void copyLast();
+    void setIcon(bool recording);
+
+    // "Ready. Hold fn to dictate · right alt for smart to talk"
+    std::string readyLine() const;
+    std::string hotkeyName() const;
+    // Sets the status line (the menu's first item and AppState::status).
+    void setStatus(const std::string& text);
+    // Shows a short failure on the status line, in the pill for 2.2 s, and in the log.
+    void flashError(const std::string& message);
+
+    // Called with every new status line text (the status menu shows it).
+    std::function<void(const std::string&)> onStatusLineChanged;
+
+    const Config& config() const { return config_; }
+    void setConfig(Config config) { config_ = std::move(config); }
+    Recorder& recorder() { return recorder_; }
+    bool busy() const { return busy_; }
+    const std::string& statusLine() const { return statusLine_; }
+    const std::string& lastResult() const { return lastResult_; }
+
+    // The pill's text for a message: at most 58 characters, else cut with "…".
+    static std::string overlayText(const std::string& message);
+
+  private:
+    void beginRecording(bool boost);
+    void process(const std::string& file, const std::string& prompt);
+    void deliver(const std::string& text, const std::string& transcript, int64_t spoken);
+    void transcriptionFinished(const DictationPipeline::Result& result);
+    void heardNothing();
+
+    Config config_;
+    Recorder recorder_;
+    bool busy_ = false;
+    ScheduledWork capTimer_;
+    std::string lastResult_;
+    bool boosting_ = false;
+    std::optional<Smart::Kind> smartKind_;
+    std::optional<int32_t> targetApp_;
+    std::string targetBundle_;
+    std::string targetName_;
+    double heldSeconds_ = 0;
+    std::string modeUsed_ = "plain";
+    std::string statusLine_ = "Idle";
+    std::shared_ptr<DictationController*> self_;
+};
+
+}  // namespace velvox

@@ -14,3 +14,6 @@ cmake --build "$build" -j 2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 ctest --test-dir "$build" --output-on-failure -j 2 --timeout 600
+
+# The Home pages in headless Chromium.
+tests/pages/run.sh

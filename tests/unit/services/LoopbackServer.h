@@ -20,12 +20,20 @@
 
 namespace velvox::testing {
 
+struct RecordedPart {
+    std::string name;
+    std::string filename;
+    std::string contentType;
+    std::string content;
+};
+
 struct RecordedRequest {
     std::string method;
     std::string path;
-    std::string body;
+    std::string body;  // empty for multipart requests: see parts
     httplib::Headers headers;
     int remotePort = 0;
+    std::vector<RecordedPart> parts;
 
     std::string header(const std::string& name) const {
         auto found = headers.find(name);
@@ -71,16 +79,30 @@ class LoopbackServer {
         auto reading = [this](const httplib::Request& request, httplib::Response& response,
                               const httplib::ContentReader& reader) {
             std::string body;
-            reader([&body](const char* data, size_t length) {
-                body.append(data, length);
-                return true;
-            });
-            handle(request, std::move(body), response);
+            std::vector<RecordedPart> parts;
+            if (request.is_multipart_form_data()) {
+                // httplib hands multipart bodies over only part by part.
+                reader(
+                    [&parts](const httplib::MultipartFormData& header) {
+                        parts.push_back({header.name, header.filename, header.content_type, {}});
+                        return true;
+                    },
+                    [&parts](const char* data, size_t length) {
+                        parts.back().content.append(data, length);
+                        return true;
+                    });
+            } else {
+                reader([&body](const char* data, size_t length) {
+                    body.append(data, length);
+                    return true;
+                });
+            }
+            handle(request, std::move(body), response, std::move(parts));
         };
         server_->Post(".*", reading);
         server_->Put(".*", reading);
         server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            handle(request, request.body, response);
+            handle(request, request.body, response, {});
         });
         port_ = server_->bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -139,12 +161,13 @@ class LoopbackServer {
         httplib::ThreadPool pool_;
     };
 
-    void handle(const httplib::Request& request, std::string body, httplib::Response& response) {
+    void handle(const httplib::Request& request, std::string body, httplib::Response& response,
+                std::vector<RecordedPart> parts) {
         CannedAnswer canned;
         {
             std::lock_guard lock(mutex_);
             requests_.push_back({request.method, request.path, std::move(body), request.headers,
-                                 request.remote_port});
+                                 request.remote_port, std::move(parts)});
             if (auto found = answers_.find(request.path); found != answers_.end())
                 canned = found->second;
         }

@@ -5,7 +5,9 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "config/Config.h"
 #include "platform/HttpClient.h"
@@ -37,6 +39,31 @@ class Awaited {
     std::future<Value> future_ = promise_->get_future();
 };
 
+// The real client, keeping a copy of every request it is given (the server
+// side cannot see multipart bodies as raw bytes).
+class RecordingHttpClient final : public HttpClient {
+  public:
+    void send(HttpRequest request, HttpCompletion completion) override {
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        inner_.send(std::move(request), std::move(completion));
+    }
+    void connect(const std::string& url, ConnectCompletion completion) override {
+        inner_.connect(url, std::move(completion));
+    }
+    HttpRequest lastRequest() const {
+        std::lock_guard lock(mutex_);
+        return requests_.empty() ? HttpRequest{} : requests_.back();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<HttpRequest> requests_;
+    CurlHttpClient inner_;
+};
+
 // A temporary HOME with an empty config.json, a loopback server standing in
 // for the service and both providers, and the real curl client.
 class ServiceTest : public TempHomeTest {
@@ -46,12 +73,14 @@ class ServiceTest : public TempHomeTest {
         server = std::make_unique<LoopbackServer>();
         ::setenv("VELVOX_GROQ_BASE", server->base().c_str(), 1);
         ::setenv("VELVOX_ANTHROPIC_BASE", server->base().c_str(), 1);
-        Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+        Platform::installHttpClient(client);
         writeFile(settingsPath("config.json"), "{}\n");
         API::resetWarmUpLogForTesting();
     }
     void TearDown() override {
+        // The client goes first: the server waits for open connections to close.
         Platform::installHttpClient(nullptr);
+        client.reset();
         server.reset();
         ::unsetenv("VELVOX_GROQ_BASE");
         ::unsetenv("VELVOX_ANTHROPIC_BASE");
@@ -97,6 +126,7 @@ class ServiceTest : public TempHomeTest {
     }
 
     std::unique_ptr<LoopbackServer> server;
+    std::shared_ptr<RecordingHttpClient> client = std::make_shared<RecordingHttpClient>();
 };
 
 }  // namespace velvox::testing

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "services/API.h"
+#include "services/Auth.h"
+#include "unit/services/ServiceTest.h"
+
+namespace velvox::testing {
+namespace {
+
+const std::string kGroqPath = "/openai/v1/chat/completions";
+const std::string kAnthropicPath = "/v1/messages";
+
+std::string groqAnswer(const std::string& content) {
+    return nlohmann::json{
+        {"choices", {{{"message", {{"role", "assistant"}, {"content", content}}}}}}}
+        .dump();
+}
+
+class PolishingTest : public ServiceTest {
+  protected:
+    Config anthropicConfig() const {
+        Config config = ownKeyConfig();
+        config.cleanupProvider = "anthropic";
+        config.anthropicApiKey = "sk-ant-key";
+        config.cleanupModel = "claude-test";
+        return config;
+    }
+};
+
+TEST_F(PolishingTest, GroqReceivesTheChatBody) {
+    server->answer(kGroqPath, 200, groqAnswer("\n  Polished text. \n"));
+    auto result = polishNow("a b", "Be brief.", ownKeyConfig());
+    ASSERT_TRUE(result.ok()) << result.errorDescription();
+    EXPECT_EQ(result.value(), "Polished text.");
+    auto request = server->lastRequest();
+    EXPECT_EQ(request.path, kGroqPath);
+    EXPECT_EQ(request.body,
+              R"({"max_tokens":2048,"messages":[{"content":"Be brief.","role":"system"},)"
+              R"({"content":"<transcript>\na b\n</transcript>","role":"user"}],)"
+              R"("model":"openai/gpt-oss-120b","temperature":0.2})");
+    EXPECT_EQ(request.header("Authorization"), "Bearer gsk_test_key");
+    EXPECT_EQ(request.header("Content-Type"), "application/json");
+    EXPECT_EQ(request.headerNames(), (std::vector<std::string>{"authorization", "content-length",
+                                                               "content-type", "host"}));
+}
+
+TEST_F(PolishingTest, AnthropicReceivesTheMessagesBody) {
+    server->answer(kAnthropicPath, 200,
+                   R"({"content":[{"type":"thinking"},{"type":"text","text":"Hello "},)"
+                   R"({"type":"text","text":"world"}]})");
+    auto result = polishNow("a b", "Be \"exact\".", anthropicConfig());
+    ASSERT_TRUE(result.ok()) << result.errorDescription();
+    EXPECT_EQ(result.value(), "Hello world");
+    auto request = server->lastRequest();
+    EXPECT_EQ(request.path, kAnthropicPath);
+    EXPECT_EQ(
+        request.body,
+        R"({"max_tokens":2048,"messages":[{"content":"<transcript>\na b\n</transcript>",)"
+        R"("role":"user"}],"model":"claude-test","system":"Be \"exact\".","temperature":0.2})");
+    EXPECT_EQ(request.header("x-api-key"), "sk-ant-key");
+    EXPECT_EQ(request.header("anthropic-version"), "2023-06-01");
+    EXPECT_EQ(request.headerNames(),
+              (std::vector<std::string>{"anthropic-version", "content-length", "content-type",
+                                        "host", "x-api-key"}));
+}
+
+TEST_F(PolishingTest, TheServiceReceivesSystemAndTextInItsFrame) {
+    server->answer("/polish", 200, R"({"text":" Done. "})");
+    ASSERT_TRUE(Auth::save("ovk_abc"));
+    Config config = serviceConfig();
+    config.groqApiKey = "gsk_own";
+    config.anthropicApiKey = "sk-ant-own";
+    config.cleanupProvider = "anthropic";
+    auto result = polishNow("a b", "System.", config);
+    ASSERT_TRUE(result.ok()) << result.errorDescription();
+    EXPECT_EQ(result.value(), "Done.");
+    auto request = server->lastRequest();
+    EXPECT_EQ(request.path, "/polish");
+    EXPECT_EQ(request.body, R"({"system":"System.","text":"<transcript>\na b\n</transcript>"})");
+    EXPECT_EQ(request.header("Authorization"), "Bearer ovk_abc");
+    EXPECT_EQ(request.header("X-Velvox-App"), API::appSecretForSettings());
+    EXPECT_EQ(request.headerNames(),
+              (std::vector<std::string>{"authorization", "content-length", "content-type", "host",
+                                        "x-velvox-app", "x-velvox-install"}));
+}
+
+TEST_F(PolishingTest, TheProviderChoiceIsExact) {
+    server->answer(kGroqPath, 200, groqAnswer("from groq"));
+    server->answer(kAnthropicPath, 200, R"({"content":[{"text":"from anthropic"}]})");
+    Config config = anthropicConfig();
+    EXPECT_EQ(polishNow("x", "s", config).value(), "from anthropic");
+    config.cleanupProvider = "Anthropic";
+    EXPECT_EQ(polishNow("x", "s", config).value(), "from groq");
+    config.cleanupProvider = "anthropic ";
+    EXPECT_EQ(polishNow("x", "s", config).value(), "from groq");
+}
+
+TEST_F(PolishingTest, MissingKeysSendNothing) {
+    Config groq = ownKeyConfig();
+    groq.groqApiKey = "";
+    groq.anthropicApiKey = "sk-ant-key";
+    EXPECT_EQ(polishNow("x", "s", groq).errorDescription(), "No Groq API key set");
+    Config anthropic = anthropicConfig();
+    anthropic.anthropicApiKey = "";
+    EXPECT_EQ(polishNow("x", "s", anthropic).errorDescription(), "No Anthropic API key set");
+    EXPECT_TRUE(server->requests().empty());
+}
+
+TEST_F(PolishingTest, AnswersWithoutTextAreUnexpected) {
+    for (const char* body :
+         {R"({"choices":[]})", R"({"choices":{}})", R"({"choices":[{"message":{}}]})",
+          R"({"choices":[{"message":{"content":7}}]})", R"({"choices":[{"message":"hi"}]})",
+          R"({"choices":[5]})", R"({"choices":[{"message":{"content":" \n "}}]})", "[]", "oops",
+          R"({"choices":[{"message":{"content":"cut)"}) {
+        server->answer(kGroqPath, 200, body);
+        EXPECT_EQ(polishNow("x", "s", ownKeyConfig()).errorDescription(), "Unexpected response")
+            << body;
+    }
+    for (const char* body :
+         {R"({"content":[]})", R"({"content":"text"})", R"({})", R"({"content":[{"type":"text"}]})",
+          R"({"content":[{"text":"  "}]})", R"({"content":["loose",{"text":"a"}]})",
+          R"({"content":[{"text":1}]})"}) {
+        server->answer(kAnthropicPath, 200, body);
+        EXPECT_EQ(polishNow("x", "s", anthropicConfig()).errorDescription(), "Unexpected response")
+            << body;
+    }
+    for (const char* body : {R"({"text":""})", R"({"text":" \n"})", R"({"result":"a"})",
+                             R"({"text":["a"]})", "null"}) {
+        server->answer("/polish", 200, body);
+        EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(), "Unexpected response")
+            << body;
+    }
+}
+
+TEST_F(PolishingTest, FailuresTakeTheirRouteMeaning) {
+    server->answer(kGroqPath, 401, "{}");
+    EXPECT_EQ(polishNow("x", "s", ownKeyConfig()).errorDescription(), "API key rejected");
+    server->answer(kAnthropicPath, 529, "{}");
+    EXPECT_EQ(polishNow("x", "s", anthropicConfig()).errorDescription(),
+              "Service unavailable, try again");
+    server->answer("/polish", 401, "{}");
+    EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(),
+              "Sign in to Velvox to dictate");
+    server->answer("/polish", 402, R"({"error":"trial_over","cap":3})");
+    EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(),
+              "That was your 3 free goes. Sign in to keep going");
+    server->answer("/polish", 503, "");
+    EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(),
+              "Velvox's service is not available");
+}
+
+}  // namespace
+}  // namespace velvox::testing

@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "services/API.h"
+#include "services/Auth.h"
+#include "unit/services/ServiceTest.h"
+
+namespace velvox::testing {
+namespace {
+
+const std::string kGroqPath = "/openai/v1/audio/transcriptions";
+// Audio bytes with a NUL, CR LF and a byte that is not UTF-8.
+const std::string kAudio = std::string("\x00\x01m4a\r\n\xff-audio", 13);
+
+std::string boundaryOf(const RecordedRequest& request) {
+    const std::string prefix = "multipart/form-data; boundary=";
+    std::string type = request.header("Content-Type");
+    return type.starts_with(prefix) ? type.substr(prefix.size()) : std::string();
+}
+
+std::string field(const std::string& boundary, const std::string& name, const std::string& value) {
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+           value + "\r\n";
+}
+
+std::string expectedForm(const std::string& boundary, const std::string& model,
+                         const std::optional<std::string>& prompt) {
+    std::string body = field(boundary, "model", model) +
+                       field(boundary, "response_format", "json") +
+                       field(boundary, "temperature", "0");
+    if (prompt) body += field(boundary, "prompt", *prompt);
+    body += "--" + boundary +
+            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"audio.m4a\"\r\n"
+            "Content-Type: audio/mp4\r\n\r\n" +
+            kAudio + "\r\n--" + boundary + "--\r\n";
+    return body;
+}
+
+using TranscriptionTest = ServiceTest;
+
+TEST_F(TranscriptionTest, GroqReceivesTheMultipartFormByteForByte) {
+    server->answer(kGroqPath, 200, R"({"text":"  hello world\n"})");
+    std::string file = writeAudio(kAudio);
+    Config config = ownKeyConfig();
+
+    auto plain = transcribeNow(file, config);
+    ASSERT_TRUE(plain.ok()) << plain.errorDescription();
+    EXPECT_EQ(plain.value(), "hello world");
+    auto first = server->lastRequest();
+    std::string boundary = boundaryOf(first);
+    EXPECT_TRUE(
+        std::regex_match(boundary, std::regex("----orvo[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-"
+                                              "[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
+        << boundary;
+    EXPECT_TRUE(client->lastRequest().body ==
+                expectedForm(boundary, "whisper-large-v3-turbo", std::nullopt));
+    // A real multipart parser finds the four parts.
+    ASSERT_EQ(first.parts.size(), 4u);
+    EXPECT_EQ(first.parts[0].name, "model");
+    EXPECT_EQ(first.parts[0].content, "whisper-large-v3-turbo");
+    EXPECT_EQ(first.parts[1].name, "response_format");
+    EXPECT_EQ(first.parts[1].content, "json");
+    EXPECT_EQ(first.parts[2].name, "temperature");
+    EXPECT_EQ(first.parts[2].content, "0");
+    EXPECT_EQ(first.parts[3].name, "file");
+    EXPECT_EQ(first.parts[3].filename, "audio.m4a");
+    EXPECT_EQ(first.parts[3].contentType, "audio/mp4");
+    EXPECT_TRUE(first.parts[3].content == kAudio);
+    EXPECT_EQ(first.path, kGroqPath);
+    EXPECT_EQ(first.header("Authorization"), "Bearer gsk_test_key");
+    EXPECT_EQ(first.headerNames(), (std::vector<std::string>{"authorization", "content-length",
+                                                             "content-type", "host"}));
+
+    config.vocabulary = {"Redis", "SQLite"};
+    config.transcribeModel = "whisper-large-v3";
+    ASSERT_TRUE(transcribeNow(file, config).ok());
+    auto second = server->lastRequest();
+    EXPECT_NE(boundaryOf(second), boundary) << "every request has its own boundary";
+    EXPECT_TRUE(client->lastRequest().body ==
+                expectedForm(boundaryOf(second), "whisper-large-v3", "Redis, SQLite"));
+    ASSERT_EQ(second.parts.size(), 5u);
+    EXPECT_EQ(second.parts[3].name, "prompt");
+    EXPECT_EQ(second.parts[3].content, "Redis, SQLite");
+}
+
+TEST_F(TranscriptionTest, TheOwnKeyRouteNeedsAGroqKeyBeforeAnythingElse) {
+    Config config = ownKeyConfig();
+    config.groqApiKey = "";
+    config.anthropicApiKey = "sk-ant-key";
+    auto missing = transcribeNow(home() + "/tmp/no-such-file.m4a", config);
+    EXPECT_EQ(missing.errorDescription(), "No Groq API key set");
+
+    config = serviceConfig();
+    config.apiBase = "";  // no service: own keys, and there are none
+    EXPECT_EQ(transcribeNow(writeAudio(kAudio), config).errorDescription(), "No Groq API key set");
+
+    EXPECT_EQ(transcribeNow(home() + "/tmp/no-such-file.m4a", ownKeyConfig()).errorDescription(),
+              "Unexpected response");
+    EXPECT_EQ(transcribeNow(home() + "/tmp/no-such-file.m4a", serviceConfig()).errorDescription(),
+              "Unexpected response");
+    EXPECT_TRUE(server->requests().empty());
+}
+
+TEST_F(TranscriptionTest, GroqFailuresKeepTheirStatusMessage) {
+    std::string file = writeAudio(kAudio);
+    const std::pair<int, const char*> table[] = {
+        {401, "API key rejected"},
+        {403, "API key rejected"},
+        {404, "Model unavailable"},
+        {413, "Recording too long"},
+        {429, "Rate limited, wait a moment"},
+        {500, "Service unavailable, try again"},
+        {503, "Service unavailable, try again"},
+        {599, "Service unavailable, try again"},
+        {418, "Request failed (418)"},
+        {402, "Request failed (402)"},
+    };
+    for (const auto& [status, message] : table) {
+        server->answer(kGroqPath, status, R"({"error":{"message":"no"}})");
+        EXPECT_EQ(transcribeNow(file, ownKeyConfig()).errorDescription(), message) << status;
+    }
+    EXPECT_EQ(logMessages().size(), std::size(table)) << "every failure is logged";
+}
+
+TEST_F(TranscriptionTest, AnswersWithoutAStringTextAreUnexpected) {
+    std::string file = writeAudio(kAudio);
+    for (const char* body : {"", "not json", "[]", "{}", R"({"text":5})", R"({"text":null})",
+                             R"({"text":"cut)", R"({"Text":"a"})", "\xff\xfe"}) {
+        server->answer(kGroqPath, 200, body);
+        EXPECT_EQ(transcribeNow(file, ownKeyConfig()).errorDescription(), "Unexpected response")
+            << body;
+        server->answer("/transcribe", 200, body);
+        EXPECT_EQ(transcribeNow(file, serviceConfig()).errorDescription(), "Unexpected response")
+            << body;
+    }
+    server->answer(kGroqPath, 200, R"({"text":" \n\t "})");
+    auto empty = transcribeNow(file, ownKeyConfig());
+    ASSERT_TRUE(empty.ok()) << "an empty transcript is a success";
+    EXPECT_EQ(empty.value(), "");
+}
+
+TEST_F(TranscriptionTest, TheServiceReceivesTheRawAudioAndTheVocabulary) {
+    server->answer("/transcribe", 200, R"({"text":"\nhello\u00a0","used":120,"cap":2000})");
+    std::string file = writeAudio(kAudio);
+    Config config = serviceConfig();
+    config.groqApiKey = "gsk_never_sent";
+    config.vocabulary = {"Redis", "SQLite"};
+    ASSERT_TRUE(Auth::save("ovk_abc"));
+
+    auto result = transcribeNow(file, config);
+    ASSERT_TRUE(result.ok()) << result.errorDescription();
+    EXPECT_EQ(result.value(), "hello");
+    auto request = server->lastRequest();
+    EXPECT_EQ(request.path, "/transcribe");
+    EXPECT_TRUE(request.body == kAudio);
+    EXPECT_EQ(request.header("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(request.header("X-Velvox-Vocab"), "Redis, SQLite");
+    EXPECT_EQ(request.header("Authorization"), "Bearer ovk_abc");
+    EXPECT_EQ(request.header("X-Velvox-App"), API::appSecretForSettings());
+    EXPECT_EQ(request.header("X-Velvox-Install"), Config::installId());
+    EXPECT_EQ(request.headerNames(),
+              (std::vector<std::string>{"authorization", "content-length", "content-type", "host",
+                                        "x-velvox-app", "x-velvox-install", "x-velvox-vocab"}));
+
+    config.vocabulary = {};
+    server->answer("/transcribe", 200, R"({"text":"again","used":120})");
+    ASSERT_TRUE(transcribeNow(file, config).ok());
+    EXPECT_FALSE(server->lastRequest().hasHeader("X-Velvox-Vocab"));
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{"signed in", "allowance 120 of 2000 words this week"}));
+}
+
+TEST_F(TranscriptionTest, ServiceFailuresTakeTheServiceMeaning) {
+    std::string file = writeAudio(kAudio);
+    const std::tuple<int, const char*, const char*> table[] = {
+        {401, "", "Sign in to Velvox to dictate"},
+        {402, R"({"error":"trial_over"})", "That was your 10 free goes. Sign in to keep going"},
+        {402, R"({"used":2100,"cap":2000})", "Free allowance used, 2000 words a week"},
+        {402, "<html>payment</html>", "Free allowance used, 0 words a week"},
+        {503, "", "Velvox's service is not available"},
+        {500, "", "Service unavailable, try again"},
+        {413, "", "Recording too long"},
+    };
+    for (const auto& [status, body, message] : table) {
+        server->answer("/transcribe", status, body);
+        EXPECT_EQ(transcribeNow(file, serviceConfig()).errorDescription(), message) << status;
+    }
+}
+
+TEST_F(TranscriptionTest, TheRouteFollowsTheSettings) {
+    server->answer(kGroqPath, 200, R"({"text":"groq"})");
+    server->answer("/transcribe", 200, R"({"text":"service"})");
+    std::string file = writeAudio(kAudio);
+
+    Config own = ownKeyConfig();  // own keys even though apiBase is set
+    EXPECT_EQ(transcribeNow(file, own).value(), "groq");
+    Config service = serviceConfig();
+    service.groqApiKey = "gsk_set_but_unused";
+    EXPECT_EQ(transcribeNow(file, service).value(), "service");
+    Config noService = ownKeyConfig();
+    noService.useOwnKey = false;
+    noService.apiBase = "";
+    EXPECT_EQ(transcribeNow(file, noService).value(), "groq");
+    auto paths = server->requests();
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths[1].header("Authorization"), "<absent>")
+        << "the Groq key never goes to the service";
+}
+
+}  // namespace
+}  // namespace velvox::testing

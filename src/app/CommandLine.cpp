@@ -4,6 +4,7 @@
 
 #include "app/Log.h"
 #include "app/Strings.h"
+#include "app/TranscribeCommand.h"
 #include "config/Config.h"
 #include "feedback/Brand.h"
 #include "records/Stats.h"
@@ -24,7 +25,9 @@ const char* const kUsage =
     "       velvox config          print the settings as they are read\n"
     "       velvox stats [--days N | --week]\n"
     "                              print the usage statistics of the last N days (30),\n"
-    "                              or of the current week\n";
+    "                              or of the current week\n"
+    "       velvox transcribe FILE [--kind prompt|email|message|note]\n"
+    "                              turn an audio file into the text a dictation gives\n";
 
 int usage(std::ostream& err) {
     err << kUsage;
@@ -98,6 +101,7 @@ int run(const std::vector<std::string>& args, const Host& host, std::ostream& ou
     }
     if (command == "config" && args.size() == 1) return printConfig(out);
     if (command == "stats") return printStats(args, out, err);
+    if (command == "transcribe") return transcribeCommand({args.begin() + 1, args.end()}, out, err);
     return usage(err);
 }
 

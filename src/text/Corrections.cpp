@@ -59,6 +59,9 @@ std::string apply(const std::string& text, const std::map<std::string, std::stri
     icu::UnicodeString current = toUnicode(text);
     std::vector<std::string> applied;
     for (const Rule& rule : orderedRules(rules)) {
+        // An empty phrase would match at every word boundary and scatter its
+        // replacement through the text.
+        if (rule.phrase->empty()) continue;
         std::unique_ptr<icu::RegexPattern> pattern = compile(*rule.phrase);
         if (!pattern) continue;
         UErrorCode status = U_ZERO_ERROR;

@@ -96,6 +96,8 @@ TEST_F(CorrectionsTest, ReplacementIsNeverATemplate) {
 TEST_F(CorrectionsTest, NoRuleOrNoMatchLeavesTextAndLogUntouched) {
     EXPECT_EQ(Corrections::apply("  reddit for the cache ", {}), "  reddit for the cache ");
     EXPECT_EQ(Corrections::apply("nothing to see", {{"tail wind", "Tailwind"}}), "nothing to see");
+    // An empty phrase (a blank row in the settings) matches nothing.
+    EXPECT_EQ(Corrections::apply("one two", {{"", "X"}}), "one two");
     EXPECT_TRUE(correctionLines().empty());
 }
 

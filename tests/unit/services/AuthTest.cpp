@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include "app/NotificationCenter.h"
+#include "services/Auth.h"
+#include "unit/services/ServiceTest.h"
+
+namespace velvox::testing {
+namespace {
+
+// Lets the test wait until the network completion has handed its work to
+// the main queue.
+class SignallingHttpClient final : public HttpClient {
+  public:
+    explicit SignallingHttpClient(std::shared_ptr<HttpClient> inner) : inner_(std::move(inner)) {}
+    void send(HttpRequest request, HttpCompletion completion) override {
+        inner_->send(std::move(request), [this, completion](HttpResult result) {
+            completion(std::move(result));
+            handedOver_.set_value();
+        });
+    }
+    void connect(const std::string& url, ConnectCompletion completion) override {
+        inner_->connect(url, std::move(completion));
+    }
+    bool waitForHandOver() {
+        return handedOver_.get_future().wait_for(std::chrono::seconds(30)) ==
+               std::future_status::ready;
+    }
+
+  private:
+    std::shared_ptr<HttpClient> inner_;
+    std::promise<void> handedOver_;
+};
+
+class AuthTest : public ServiceTest {
+  protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        subscription = NotificationCenter::defaultCenter().observe(Auth::changed,
+                                                                   [this](const UserInfo& info) {
+                                                                       ++posts;
+                                                                       EXPECT_TRUE(info.is_null());
+                                                                   });
+    }
+    void TearDown() override {
+        subscription.cancel();
+        ServiceTest::TearDown();
+    }
+    nlohmann::json configFile() const {
+        return nlohmann::json::parse(readFile(settingsPath("config.json")), nullptr, false);
+    }
+
+    // Runs requestLink and answers what `done` received on the main queue.
+    std::optional<EmptyResult> requestLinkNow(const std::string& email, const Config& config) {
+        auto signalling = std::make_shared<SignallingHttpClient>(client);
+        Platform::installHttpClient(signalling);
+        std::optional<EmptyResult> received;
+        Auth::requestLink(email, config, [&received](EmptyResult result) { received = result; });
+        if (received) return received;  // answered at once
+        EXPECT_TRUE(signalling->waitForHandOver());
+        EXPECT_FALSE(received) << "done runs on the main queue, not the network thread";
+        queue->runUntilIdle();
+        Platform::installHttpClient(client);
+        return received;
+    }
+
+    Subscription subscription;
+    int posts = 0;
+};
+
+TEST_F(AuthTest, TheTokenIsReadAfreshAndOnlyWithItsPrefix) {
+    EXPECT_FALSE(Auth::token());
+    writeFile(settingsPath("config.json"), R"({"deviceToken":"  ovk_abc \n"})");
+    EXPECT_EQ(Auth::token(), "ovk_abc");
+    EXPECT_TRUE(Auth::signedIn());
+    for (const char* content :
+         {R"({"deviceToken":"OVK_abc"})", R"({"deviceToken":"xovk_abc"})", R"({"deviceToken":""})",
+          R"({"deviceToken":7})", R"(["ovk_abc"])", R"({"deviceToken":"ovk_abc")", ""}) {
+        writeFile(settingsPath("config.json"), content);
+        EXPECT_FALSE(Auth::token()) << content;
+        EXPECT_FALSE(Auth::signedIn()) << content;
+    }
+    std::filesystem::remove(settingsPath("config.json"));
+    EXPECT_FALSE(Auth::token());
+}
+
+TEST_F(AuthTest, SavingAndSigningOutStoreLogAndAnnounce) {
+    EXPECT_TRUE(Auth::save("  ovk_pasted_token\n"));
+    EXPECT_EQ(configFile()["deviceToken"], "ovk_pasted_token");
+    EXPECT_EQ(posts, 1);
+
+    std::string before = readFile(settingsPath("config.json"));
+    EXPECT_FALSE(Auth::save("OVK_pasted_token"));
+    EXPECT_FALSE(Auth::save(""));
+    EXPECT_FALSE(Auth::save("token ovk_x"));
+    EXPECT_EQ(readFile(settingsPath("config.json")), before) << "a refused token writes nothing";
+    EXPECT_EQ(posts, 1);
+
+    Auth::signOut();
+    EXPECT_EQ(configFile()["deviceToken"], "");
+    EXPECT_FALSE(Auth::signedIn());
+    EXPECT_EQ(posts, 2);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"signed in", "signed out"}));
+    for (const auto& line : logMessages()) EXPECT_EQ(line.find("ovk_"), std::string::npos);
+}
+
+TEST_F(AuthTest, TheCallbackAddressSavesItsToken) {
+    EXPECT_FALSE(Auth::handle("velvox://auth?token="));
+    EXPECT_FALSE(Auth::handle("velvox://auth?token"));
+    EXPECT_FALSE(Auth::handle("velvox://auth"));
+    EXPECT_FALSE(Auth::handle("velvox://auth?other=ovk_x"));
+    EXPECT_FALSE(Auth::handle("velvox://login?token=ovk_x"));
+    EXPECT_FALSE(Auth::handle("Velvox://auth?token=ovk_x"));
+    EXPECT_FALSE(Auth::handle("https://auth?token=ovk_x"));
+    EXPECT_FALSE(Auth::handle("velvox:auth?token=ovk_x"));
+    EXPECT_FALSE(Auth::handle("velvox://auth?token=abc"));
+    EXPECT_EQ(posts, 0);
+    EXPECT_FALSE(Auth::signedIn());
+
+    EXPECT_TRUE(Auth::handle("velvox://auth?from=mail&token=ovk_first&token=ovk_second#x"));
+    EXPECT_EQ(Auth::token(), "ovk_first");
+    EXPECT_TRUE(Auth::handle("velvox://auth/?token=%20ovk_encoded%2Dvalue%0A"));
+    EXPECT_EQ(Auth::token(), "ovk_encoded-value");
+    EXPECT_EQ(posts, 2);
+}
+
+TEST_F(AuthTest, RequestingALinkSendsItsOwnRequest) {
+    ASSERT_TRUE(Auth::save("ovk_signed_in"));
+    server->answer("/auth/start", 200, "not even json");
+    auto result = requestLinkNow("ada@example.com", serviceConfig());
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->ok());
+
+    auto request = server->lastRequest();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.path, "/auth/start");
+    EXPECT_EQ(request.body, R"({"email":"ada@example.com"})");
+    EXPECT_EQ(request.header("Content-Type"), "application/json");
+    EXPECT_EQ(request.header("X-Velvox-App"), API::appSecretForSettings());
+    // Outside the service frame: no bearer, no install identifier.
+    EXPECT_EQ(request.headerNames(),
+              (std::vector<std::string>{"content-length", "content-type", "host", "x-velvox-app"}));
+    EXPECT_EQ(configFile().count("installId"), 0u);
+}
+
+TEST_F(AuthTest, LinkFailuresSayWhatTheServiceSaid) {
+    const std::tuple<int, const char*, const char*> table[] = {
+        {400, R"({"message":"That address cannot get mail."})", "That address cannot get mail."},
+        {400, R"({"message":"","error":"bad_email"})", "Request failed (400)"},
+        {429, R"({"error":"slow_down"})", "Rate limited, wait a moment"},
+        {502, "", "Service unavailable, try again"},
+        {201, "{}", "Request failed (201)"},
+        {500, R"({"message":5})", "Service unavailable, try again"},
+    };
+    for (const auto& [status, body, message] : table) {
+        server->answer("/auth/start", status, body);
+        auto result = requestLinkNow("ada@example.com", serviceConfig());
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->errorDescription(), message) << status << " " << body;
+    }
+    server->answer("/auth/start", 429, R"({"error":"slow_down"})");
+    auto limited = requestLinkNow("ada@example.com", serviceConfig());
+    ASSERT_TRUE(limited && limited->apiError());
+    EXPECT_EQ(*limited->apiError(), APIError::http(429, "slow_down"));
+    EXPECT_TRUE(logMessages().empty()) << "link failures are not logged";
+}
+
+TEST_F(AuthTest, AnInvalidServiceAddressAnswersAtOnce) {
+    Config config = serviceConfig();
+    config.apiBase = "no address";
+    std::optional<EmptyResult> received;
+    Auth::requestLink("ada@example.com", config,
+                      [&received](EmptyResult result) { received = result; });
+    ASSERT_TRUE(received) << "answered before returning";
+    EXPECT_EQ(received->errorDescription(), "Unexpected response");
+    EXPECT_TRUE(server->requests().empty());
+
+    int closedPort;
+    {
+        LoopbackServer gone;
+        closedPort = gone.port();
+    }
+    config.apiBase = "http://127.0.0.1:" + std::to_string(closedPort);
+    auto unreachable = requestLinkNow("ada@example.com", config);
+    ASSERT_TRUE(unreachable);
+    EXPECT_EQ(unreachable->errorDescription(), "Could not connect to the server.");
+}
+
+}  // namespace
+}  // namespace velvox::testing

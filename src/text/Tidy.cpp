@@ -29,10 +29,10 @@ struct CompiledStep {
     icu::UnicodeString replacement;
 };
 
-// Compiled once: a compiled pattern is immutable and may be shared between
-// threads; each call makes its own matchers.
+// Compiled once per thread (the tidy-up runs on the main thread and the
+// network thread); each call makes its own matchers.
 const std::array<CompiledStep, 4>& compiledSteps() {
-    static const std::array<CompiledStep, 4> steps = [] {
+    thread_local const std::array<CompiledStep, 4> steps = [] {
         std::array<CompiledStep, 4> compiled;
         for (size_t i = 0; i < kSteps.size(); ++i) {
             UParseError where;

@@ -34,16 +34,13 @@ TEST_F(HistoryTest, EntriesHaveTheirExactShape) {
     History::append("same text", "same text", true, true);
     // The same text with its accent written another way is not a change.
     History::append("caf\u00e9", "cafe\u0301", false, true);
+    // Written verbatim: no trimming, no escaping, line breaks spill over.
+    History::append("  one\ntwo  ", "# not a heading\n", true, true);
     EXPECT_EQ(history(),
               "## 02 Mar 09:05  plain\nsaid: hello there\ngave: Hello there.\n\n"
               "## 02 Mar 09:05  boost\nsaid: same text\n\n"
-              "## 02 Mar 09:05  plain\nsaid: caf\u00e9\n\n");
-}
-
-TEST_F(HistoryTest, TextIsWrittenVerbatim) {
-    History::append("  line one\nline two  ", "# not a heading\n", true, true);
-    EXPECT_EQ(history(),
-              "## 02 Mar 09:05  boost\nsaid:   line one\nline two  \ngave: # not a heading\n\n\n");
+              "## 02 Mar 09:05  plain\nsaid: caf\u00e9\n\n"
+              "## 02 Mar 09:05  boost\nsaid:   one\ntwo  \ngave: # not a heading\n\n\n");
 }
 
 TEST_F(HistoryTest, StampFollowsTheUsersZoneAndLocale) {

@@ -262,14 +262,5 @@ TEST(StatsWeekStart, IsMondayMidnightUtcOfTheIsoWeek) {
               utc(2026, 2, 23));
 }
 
-TEST(StatsModeNames, AppAwareModesHaveTheirOwnNamesEverythingElseIsDictate) {
-    EXPECT_EQ(Stats::modeDisplayName("prompt"), "Prompt");
-    EXPECT_EQ(Stats::modeDisplayName("email"), "Email");
-    EXPECT_EQ(Stats::modeDisplayName("message"), "Message");
-    EXPECT_EQ(Stats::modeDisplayName("note"), "Notes");
-    EXPECT_EQ(Stats::modeDisplayName("context"), "Dictate");
-    EXPECT_EQ(Stats::modeDisplayName("Email"), "Dictate");
-}
-
 }  // namespace
 }  // namespace velvox

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <optional>
 #include <string>
 
 namespace velvox::RecordFile {
@@ -18,6 +19,10 @@ off_t sizeOf(int fd);
 
 // Writes all of the bytes; false on failure.
 bool writeAll(int fd, const std::string& bytes);
+
+// The whole content of the file in one read where possible (every query reads
+// the statistics file whole); none when it cannot be read.
+std::optional<std::string> readAll(const std::string& path);
 
 // Replaces the file's content with the bytes in place (keeping its mode);
 // false on failure.

@@ -6,7 +6,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "platform/Files.h"
+#include "records/RecordFile.h"
 
 namespace velvox::Stats {
 
@@ -268,7 +268,7 @@ std::vector<Raw> parseAll(std::string_view content) {
 }
 
 std::vector<Raw> read(const std::string& path) {
-    std::optional<std::string> content = Files::read(path);
+    std::optional<std::string> content = RecordFile::readAll(path);
     if (!content) return {};
     return parseAll(*content);
 }

@@ -1,0 +1,441 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "app/AppState.h"
+#include "app/DictationController.h"
+#include "capture/HotkeyMonitor.h"
+#include "delivery/Paster.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeAudioInput.h"
+#include "fakes/FakeHttpClient.h"
+#include "fakes/FakeKeyEventSource.h"
+#include "fakes/FakeMicrophoneAccess.h"
+#include "fakes/FakePanel.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeScreens.h"
+#include "fakes/FakeStatusItem.h"
+#include "fakes/FakeWorkspace.h"
+#include "feedback/Brand.h"
+#include "feedback/Overlay.h"
+#include "services/API.h"
+#include "support/TempHome.h"
+
+namespace velvox {
+namespace {
+
+using Json = nlohmann::json;
+constexpr int64_t kF5 = 96;
+constexpr int64_t kRightAlt = 61;
+const std::string kEllipsis = "\u2026";
+const std::string kReady = "Ready. Hold F5 to dictate \u00B7 right alt for smart to talk";
+
+// The real controller, hotkey monitor, recorder, pipeline, delivery, overlay
+// and records, with every edge of the system faked and time in the test's hand.
+class DictationControllerTest : public testing::TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Paster::resetForTesting();
+        Overlay::resetSharedForTesting();
+        API::resetWarmUpLogForTesting();
+        Platform::installKeyEventSource(keys);
+        Platform::installAudioInput(audio);
+        Platform::installMicrophoneAccess(microphone);
+        microphone->authorization = MicrophoneAuthorization::authorized;
+        Platform::installWorkspace(workspace);
+        workspace->frontmost = RunningApplication{4242, "org.example.Editor", "Editor"};
+        Platform::installPasteboard(pasteboard);
+        pasteboard->items = {testing::textItem("the user's clipboard")};
+        Platform::installPasteKeystroke(keystroke);
+        Platform::installAccessibility(accessibility);
+        accessibility->field = testing::FakeField{};
+        panels->panel = std::make_shared<testing::FakePanel>(Size{200, 40});
+        Platform::installPanels(panels);
+        screens->all = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}};
+        screens->main = screens->all[0];
+        Platform::installScreens(screens);
+        Platform::installStatusItem(statusItem);
+        Platform::installHttpClient(http);
+        ::setenv("VELVOX_GROQ_BASE", "http://127.0.0.1:9", 1);
+
+        writeConfig(Json::object());
+    }
+
+    void TearDown() override {
+        controller.reset();
+        monitor.reset();
+        Overlay::resetSharedForTesting();
+        ::unsetenv("VELVOX_GROQ_BASE");
+        TempHomeTest::TearDown();
+    }
+
+    // Own Groq key, F5 to dictate, right alt for smart; `extra` overrides.
+    void writeConfig(const Json& extra) {
+        Json config = {{"useOwnKey", true},
+                       {"groqApiKey", "gsk_test_key"},
+                       {"hotkeyKeyCode", kF5},
+                       {"boostHotkeyKeyCode", kRightAlt},
+                       {"corrections", {{"reddit for the cache", "Redis for the cache"}}}};
+        config.update(extra);
+        writeFile(settingsPath("config.json"), config.dump());
+    }
+
+    void start() {
+        controller = std::make_unique<DictationController>(Config::load());
+        controller->onStatusLineChanged = [this](const std::string& line) {
+            statuses.push_back(line);
+        };
+        monitor = std::make_unique<HotkeyMonitor>();
+        controller->connect(*monitor);
+        monitor->setKeys(
+            {controller->config().hotkeyKeyCode, controller->config().boostHotkeyKeyCode});
+        ASSERT_TRUE(monitor->start());
+    }
+
+    // Holds F5 (or right alt) for the given recorded seconds and lets it go.
+    void dictate(double seconds, bool boost = false) {
+        press(boost);
+        release(seconds, boost);
+    }
+    void press(bool boost = false) {
+        if (boost) {
+            keys->flagsChanged(kRightAlt, ModifierFlag::rightOption);
+        } else {
+            keys->keyDown(kF5);
+        }
+        queue->runUntilIdle();
+    }
+    void release(double seconds, bool boost = false) {
+        if (audio->lastTake()) audio->lastTake()->currentTime = seconds;
+        if (boost) {
+            keys->flagsChanged(kRightAlt, 0);
+        } else {
+            keys->keyUp(kF5);
+        }
+        queue->runUntilIdle();
+    }
+
+    // Answers the oldest request the network holds, then lets the main queue run.
+    void answer(int status, const Json& body) {
+        ASSERT_TRUE(http->respond(status, body.dump()));
+        queue->runUntilIdle();
+    }
+    static Json transcript(const std::string& text) { return {{"text", text}}; }
+    static Json completion(const std::string& text) {
+        return {{"choices", {{{"message", {{"content", text}}}}}}};
+    }
+
+    std::vector<std::string> requestPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& request : http->requests()) {
+            paths.push_back(request.url.substr(request.url.find("/openai")));
+        }
+        return paths;
+    }
+    std::string systemPromptSent() const {
+        Json body = Json::parse(http->requests().back().body);
+        return body["messages"][0]["content"];
+    }
+    // The status lines shown since the last call, in order.
+    std::vector<std::string> takeStatuses() {
+        std::vector<std::string> taken;
+        taken.swap(statuses);
+        return taken;
+    }
+    bool logged(const std::string& line) const {
+        auto messages = logMessages();
+        return std::find(messages.begin(), messages.end(), line) != messages.end();
+    }
+    bool noAudioTakeLeft() const {
+        for (const auto& entry : std::filesystem::directory_iterator(home() + "/tmp")) {
+            ADD_FAILURE() << "left behind: " << entry.path();
+        }
+        return std::filesystem::is_empty(home() + "/tmp");
+    }
+    std::string recordedPath() const { return audio->lastTake()->path; }
+
+    std::shared_ptr<testing::FakeKeyEventSource> keys =
+        std::make_shared<testing::FakeKeyEventSource>();
+    std::shared_ptr<testing::FakeAudioInput> audio = std::make_shared<testing::FakeAudioInput>();
+    std::shared_ptr<testing::FakeMicrophoneAccess> microphone =
+        std::make_shared<testing::FakeMicrophoneAccess>();
+    std::shared_ptr<testing::FakeWorkspace> workspace = std::make_shared<testing::FakeWorkspace>();
+    std::shared_ptr<testing::FakePasteboard> pasteboard =
+        std::make_shared<testing::FakePasteboard>();
+    std::shared_ptr<testing::FakePasteKeystroke> keystroke =
+        std::make_shared<testing::FakePasteKeystroke>();
+    std::shared_ptr<testing::FakeAccessibility> accessibility =
+        std::make_shared<testing::FakeAccessibility>();
+    std::shared_ptr<testing::FakePanels> panels = std::make_shared<testing::FakePanels>();
+    std::shared_ptr<testing::FakeScreens> screens = std::make_shared<testing::FakeScreens>();
+    std::shared_ptr<testing::FakeStatusItem> statusItem =
+        std::make_shared<testing::FakeStatusItem>();
+    std::shared_ptr<testing::FakeHttpClient> http = std::make_shared<testing::FakeHttpClient>();
+    std::unique_ptr<HotkeyMonitor> monitor;
+    std::unique_ptr<DictationController> controller;
+    std::vector<std::string> statuses;
+};
+
+TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
+    start();
+    press();
+    EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Listening" + kEllipsis});
+    EXPECT_TRUE(panels->panel->visible) << "the pill shows while listening";
+    EXPECT_EQ(statusItem->toolTips.back(), "Velvox");
+    EXPECT_EQ(http->pendingConnects(), 1u) << "the connection warms up while the user speaks";
+
+    release(3.04);
+    EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Transcribing" + kEllipsis});
+    EXPECT_TRUE(logged("recorded 3.0s, 3 bytes"));
+    EXPECT_TRUE(logged("prompt 3176 chars, context 0 chars, mode plain"));
+    EXPECT_EQ(requestPaths(), std::vector<std::string>{"/openai/v1/audio/transcriptions"});
+
+    answer(200, transcript(" reddit for the cache is quick.Really ?"));
+    EXPECT_FALSE(std::filesystem::exists(recordedPath())) << "deleted once transcribed";
+    EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Polishing" + kEllipsis});
+    EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
+    Json userMessage = Json::parse(http->requests().back().body)["messages"][1];
+    EXPECT_NE(
+        userMessage["content"].get<std::string>().find("Redis for the cache is quick.Really ?"),
+        std::string::npos)
+        << "corrected and trimmed before polishing";
+
+    answer(200, completion("Redis for the cache is quick.Really ?"));
+    EXPECT_EQ(takeStatuses(), std::vector<std::string>{kReady});
+    EXPECT_EQ(accessibility->field->content, "Redis for the cache is quick. Really?") << "tidied";
+    EXPECT_EQ(controller->lastResult(), "Redis for the cache is quick. Really?");
+    EXPECT_TRUE(logged("delivering 37 chars, autoPaste true"));
+    EXPECT_TRUE(logged("delivered ok"));
+    EXPECT_FALSE(controller->busy());
+
+    std::string history = readFile(settingsPath("history.md"));
+    EXPECT_NE(history.find("said: Redis for the cache is quick.Really ?"), std::string::npos);
+    EXPECT_NE(history.find("gave: Redis for the cache is quick. Really?"), std::string::npos);
+    Json stats = Json::parse(readFile(settingsPath("stats.jsonl")));
+    EXPECT_EQ(stats["mode"], "plain");
+    EXPECT_EQ(stats["bundle"], "org.example.Editor");
+    EXPECT_EQ(stats["app"], "Editor");
+    EXPECT_EQ(stats["spoken"], 7);
+    EXPECT_TRUE(noAudioTakeLeft());
+}
+
+TEST_F(DictationControllerTest, ShortPressSendsAndRecordsNothing) {
+    start();
+    dictate(0.1);
+    EXPECT_EQ(takeStatuses(), (std::vector<std::string>{"Listening" + kEllipsis, kReady}));
+    EXPECT_TRUE(http->requests().empty());
+    for (const auto& line : logMessages()) {
+        EXPECT_EQ(line.find("recorded"), std::string::npos) << "a short press is not worth a line";
+    }
+    EXPECT_TRUE(noAudioTakeLeft());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath("history.md")));
+    EXPECT_FALSE(controller->busy());
+}
+
+TEST_F(DictationControllerTest, CapTimerEndsTheRecordingWhileTheKeyIsHeld) {
+    writeConfig({{"maxRecordSeconds", 5}});
+    start();
+    press();
+    audio->lastTake()->currentTime = 5;
+    queue->advance(4.9);
+    EXPECT_TRUE(http->requests().empty());
+    queue->advance(0.2);
+    EXPECT_EQ(http->requests().size(), 1u);
+    EXPECT_TRUE(controller->busy());
+    release(5);
+    EXPECT_EQ(http->requests().size(), 1u) << "the late key-up does nothing";
+}
+
+TEST_F(DictationControllerTest, BoostIntoAMailClientUsesTheEmailPromptAndContext) {
+    workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    writeConfig({{"cleanup", false}});
+    writeFile(settingsPath("context.md"), "I work at Northwind.\n");
+    start();
+    press(/*boost=*/true);
+    EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Listening, email" + kEllipsis});
+    release(2, /*boost=*/true);
+    answer(200, transcript("hi tobias the build is green"));
+    ASSERT_EQ(http->requests().size(), 2u) << "a boost dictation is polished even with cleanup off";
+    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
+                                      "\n\n<context>\nI work at Northwind.\n</context>");
+    answer(200, completion("Hi Tobias,\n\nthe build is green."));
+    EXPECT_EQ(Json::parse(readFile(settingsPath("stats.jsonl")))["mode"], "email");
+    EXPECT_NE(readFile(settingsPath("history.md")).find("boost"), std::string::npos);
+}
+
+TEST_F(DictationControllerTest, PolishDecisionFollowsTheChosenProvidersKey) {
+    writeConfig({{"cleanupProvider", "anthropic"}});
+    start();
+    dictate(1);
+    answer(200, transcript("plain words"));
+    EXPECT_EQ(http->requests().size(), 1u) << "no Anthropic key: delivered unpolished";
+    EXPECT_EQ(accessibility->field->content, "plain words");
+}
+
+TEST_F(DictationControllerTest, FailuresFlashAndLeaveNothingBehind) {
+    start();
+    dictate(1);
+    answer(500, Json{{"error", "down"}});
+    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again");
+    EXPECT_TRUE(logged("Service unavailable, try again"));
+    EXPECT_FALSE(controller->busy());
+    EXPECT_TRUE(noAudioTakeLeft());
+
+    dictate(1);
+    answer(200, transcript("   "));
+    EXPECT_EQ(controller->statusLine(), "Heard nothing, check the input device");
+    EXPECT_TRUE(noAudioTakeLeft());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath("history.md")));
+
+    http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
+    dictate(1);
+    http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
+    queue->runUntilIdle();
+    EXPECT_EQ(controller->statusLine(), "Could not connect.");
+    EXPECT_FALSE(controller->busy());
+}
+
+TEST_F(DictationControllerTest, MicrophoneProblemsAtKeyDown) {
+    microphone->authorization = MicrophoneAuthorization::denied;
+    start();
+    press();
+    EXPECT_EQ(controller->statusLine(), "Microphone access needed");
+    EXPECT_EQ(microphone->pendingRequests(), 1u);
+    EXPECT_FALSE(controller->recorder().hasSession());
+
+    microphone->authorization = MicrophoneAuthorization::authorized;
+    audio->recordSucceeds = false;
+    release(0);
+    press();
+    EXPECT_EQ(controller->statusLine(), "Microphone busy or unavailable");
+    EXPECT_TRUE(noAudioTakeLeft());
+    release(0);
+    EXPECT_TRUE(http->requests().empty());
+}
+
+TEST_F(DictationControllerTest, RecorderStoppedBySystemIsReportedOnce) {
+    start();
+    press();
+    audio->lastTake()->finishBySystem(false);
+    queue->runUntilIdle();
+    EXPECT_EQ(controller->statusLine(), "Microphone stopped");
+    EXPECT_FALSE(controller->recorder().hasSession());
+    release(3);
+    EXPECT_TRUE(http->requests().empty());
+    EXPECT_TRUE(noAudioTakeLeft());
+}
+
+TEST_F(DictationControllerTest, KeyDownWhileBusyIsIgnored) {
+    start();
+    dictate(1);
+    ASSERT_TRUE(controller->busy());
+    takeStatuses();
+    press();
+    EXPECT_TRUE(takeStatuses().empty());
+    EXPECT_EQ(audio->takes.size(), 1u);
+}
+
+TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
+    start();
+    dictate(1);
+    answer(200, transcript("raw words"));
+    answer(401, Json{{"error", "bad key"}});
+    EXPECT_EQ(accessibility->field->content, "raw words");
+    EXPECT_EQ(controller->statusLine(), "Cleanup failed, pasted raw. See Console");
+    auto messages = logMessages();
+    auto failure = std::find_if(messages.begin(), messages.end(), [](const std::string& line) {
+        return line.rfind("polish failed, using raw transcript: ", 0) == 0;
+    });
+    ASSERT_NE(failure, messages.end());
+    EXPECT_LT(failure - messages.begin(),
+              std::find(messages.begin(), messages.end(), "delivering 9 chars, autoPaste true") -
+                  messages.begin());
+    EXPECT_TRUE(std::filesystem::exists(settingsPath("stats.jsonl")));
+}
+
+TEST_F(DictationControllerTest, OwnWindowTakesTheTextFirst) {
+    workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
+    std::vector<std::string> inserted;
+    AppState::insertIntoOwnWindow() = [&](const std::string& text, const std::string& mode) {
+        inserted.push_back(text + " | " + mode);
+        return true;
+    };
+    writeConfig({{"cleanup", false}});
+    start();
+    dictate(1);
+    answer(200, transcript("into the home window"));
+    EXPECT_EQ(inserted, std::vector<std::string>{"into the home window | plain"});
+    EXPECT_TRUE(logged("delivered into own window"));
+    EXPECT_EQ(accessibility->field->content, "");
+    EXPECT_EQ(pasteboard->writes.size(), 0u);
+
+    AppState::insertIntoOwnWindow() = nullptr;
+    dictate(1);
+    answer(200, transcript("closed window"));
+    EXPECT_EQ(accessibility->field->content, "closed window");
+}
+
+TEST_F(DictationControllerTest, NoHistoryMeansNoStatistics) {
+    writeConfig({{"keepHistory", false}, {"cleanup", false}});
+    start();
+    dictate(1);
+    answer(200, transcript("private words"));
+    EXPECT_EQ(accessibility->field->content, "private words");
+    EXPECT_FALSE(std::filesystem::exists(settingsPath("history.md")));
+    EXPECT_FALSE(std::filesystem::exists(settingsPath("stats.jsonl")));
+}
+
+TEST_F(DictationControllerTest, CopiedOnlyFlashesItsMessageAndCopyLastCopiesAgain) {
+    accessibility->trusted = false;
+    writeConfig({{"cleanup", false}});
+    start();
+    dictate(1);
+    answer(200, transcript("kept safe"));
+    EXPECT_EQ(controller->statusLine(), Paster::kAllowAccessibilityMessage);
+    EXPECT_EQ(pasteboard->text(), "kept safe");
+
+    pasteboard->userCopies({testing::textItem("something else")});
+    controller->copyLast();
+    EXPECT_EQ(pasteboard->text(), "kept safe");
+}
+
+TEST_F(DictationControllerTest, NeverSeenHotkeySuggestsAnother) {
+    writeConfig({{"hotkeyKeyCode", 63}});
+    start();
+    controller->hotkeyNeverSeen();
+    EXPECT_TRUE(AppState::fnDead());
+    EXPECT_EQ(takeStatuses(),
+              (std::vector<std::string>{"Your keyboard never reports fn. Try right alt",
+                                        "Hotkey not supported"}));
+}
+
+TEST_F(DictationControllerTest, StatusTextsAndFlashLength) {
+    writeConfig({{"hotkeyKeyCode", -1}, {"boostHotkeyKeyCode", kF5}});
+    start();
+    EXPECT_EQ(controller->readyLine(), "Ready. Hold F5 for smart to talk");
+    std::string exactly58(58, 'a');
+    EXPECT_EQ(DictationController::overlayText(exactly58), exactly58);
+    EXPECT_EQ(DictationController::overlayText(exactly58 + "b"), exactly58 + kEllipsis);
+
+    Config off = controller->config();
+    off.hotkeyKeyCode = -1;
+    off.boostHotkeyKeyCode = -1;
+    controller->setConfig(off);
+    EXPECT_EQ(controller->readyLine(), "Ready. Hold  to talk");
+}
+
+TEST_F(DictationControllerTest, CallbacksForAGoneControllerDoNothing) {
+    start();
+    dictate(1);
+    controller.reset();
+    answer(200, transcript("nobody listens"));
+    EXPECT_EQ(accessibility->field->content, "");
+    EXPECT_TRUE(noAudioTakeLeft()) << "the file still goes";
+}
+
+}  // namespace
+}  // namespace velvox

@@ -7,11 +7,8 @@
 #include "capture/HotkeyMonitor.h"
 #include "capture/InputLevel.h"
 #include "fakes/FakeKeyEventSource.h"
+#include "fakes/ManualMainQueue.h"
 #include "platform/Platform.h"
-
-// The benchmarks link only the capture library, not the test support library,
-// so the manual queue is compiled in here.
-#include "fakes/ManualMainQueue.cpp"
 
 namespace velvox {
 namespace {

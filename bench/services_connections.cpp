@@ -14,7 +14,7 @@
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
 #include "support/BenchHome.h"
-#include "unit/services/LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "unit/services/TestCertificate.h"
 
 namespace velvox {

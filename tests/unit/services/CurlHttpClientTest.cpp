@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/curl/CurlHttpClient.h"
-#include "unit/services/LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "unit/services/ServiceTest.h"
 #include "unit/services/TestCertificate.h"
 

@@ -14,7 +14,7 @@
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
 #include "support/TempHome.h"
-#include "unit/services/LoopbackServer.h"
+#include "support/LoopbackServer.h"
 
 namespace velvox::testing {
 

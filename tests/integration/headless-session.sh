@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs a command inside a throw-away desktop session: its own D-Bus session
+# bus, an Xvfb display with a small window manager (for _NET_ACTIVE_WINDOW),
+# the accessibility bus switched on, and a PulseAudio daemon with a virtual
+# microphone. Everything started here ends with the command.
+#
+#   headless-session.sh COMMAND [ARGS...]
+#
+# Inside, the command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER
+# and VELVOX_TEST_SOURCE (the name of the virtual microphone, fed by writing
+# raw 16 kHz mono s16le samples to the FIFO in VELVOX_TEST_SOURCE_FIFO).
+set -euo pipefail
+
+if [ -z "${VELVOX_IN_HEADLESS_SESSION:-}" ]; then
+  export VELVOX_IN_HEADLESS_SESSION=1
+  exec dbus-run-session -- "$0" "$@"
+fi
+
+session=$(mktemp -d /tmp/velvox-session-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  pulseaudio --kill 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$session"
+}
+trap cleanup EXIT
+
+# A free display number: the lock files of running servers tell which are taken.
+display=90
+while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do display=$((display + 1)); done
+Xvfb ":${display}" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$session/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":${display}"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+
+openbox >"$session/openbox.log" 2>&1 &
+pids+=($!)
+
+# The accessibility bus, switched on as a desktop does when a screen reader
+# or another assistive technology asks for it.
+export NO_AT_BRIDGE=0
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$session/atspi.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+    >/dev/null 2>&1 && break
+  sleep 0.05
+done
+dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+  org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled variant:boolean:true \
+  >/dev/null 2>&1 || true
+
+# PulseAudio with a null sink and a virtual microphone fed from a FIFO.
+export PULSE_RUNTIME_PATH="$session/pulse"
+export XDG_RUNTIME_DIR="$session"
+mkdir -p "$PULSE_RUNTIME_PATH"
+pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
+  -n --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1" \
+  --load="module-null-sink sink_name=speakers" \
+  >"$session/pulse.log" 2>&1 &
+pids+=($!)
+export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
+for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+export VELVOX_TEST_SOURCE_FIFO="$session/microphone.fifo"
+pactl load-module module-pipe-source source_name=virtual_mic file="$VELVOX_TEST_SOURCE_FIFO" \
+  format=s16le rate=16000 channels=1 >/dev/null
+pactl set-default-source virtual_mic
+export VELVOX_TEST_SOURCE=virtual_mic
+
+"$@"

@@ -9,16 +9,7 @@
 #include "app/DictationController.h"
 #include "capture/HotkeyMonitor.h"
 #include "delivery/Paster.h"
-#include "fakes/FakeAccessibility.h"
-#include "fakes/FakeAudioInput.h"
-#include "fakes/FakeHttpClient.h"
-#include "fakes/FakeKeyEventSource.h"
-#include "fakes/FakeMicrophoneAccess.h"
-#include "fakes/FakePanel.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeStatusItem.h"
-#include "fakes/FakeWorkspace.h"
+#include "fakes/DictationFakes.h"
 #include "feedback/Brand.h"
 #include "feedback/Overlay.h"
 #include "services/API.h"
@@ -42,24 +33,7 @@ class DictationControllerTest : public testing::TempHomeTest {
         Paster::resetForTesting();
         Overlay::resetSharedForTesting();
         API::resetWarmUpLogForTesting();
-        Platform::installKeyEventSource(keys);
-        Platform::installAudioInput(audio);
-        Platform::installMicrophoneAccess(microphone);
-        microphone->authorization = MicrophoneAuthorization::authorized;
-        Platform::installWorkspace(workspace);
-        workspace->frontmost = RunningApplication{4242, "org.example.Editor", "Editor"};
-        Platform::installPasteboard(pasteboard);
-        pasteboard->items = {testing::textItem("the user's clipboard")};
-        Platform::installPasteKeystroke(keystroke);
-        Platform::installAccessibility(accessibility);
-        accessibility->field = testing::FakeField{};
-        panels->panel = std::make_shared<testing::FakePanel>(Size{200, 40});
-        Platform::installPanels(panels);
-        screens->all = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}};
-        screens->main = screens->all[0];
-        Platform::installScreens(screens);
-        Platform::installStatusItem(statusItem);
-        Platform::installHttpClient(http);
+        desktop = std::make_unique<testing::DictationFakes>();
         ::setenv("VELVOX_GROQ_BASE", "http://127.0.0.1:9", 1);
 
         writeConfig(Json::object());
@@ -103,25 +77,25 @@ class DictationControllerTest : public testing::TempHomeTest {
     }
     void press(bool boost = false) {
         if (boost) {
-            keys->flagsChanged(kRightAlt, ModifierFlag::rightOption);
+            desktop->keys->flagsChanged(kRightAlt, ModifierFlag::rightOption);
         } else {
-            keys->keyDown(kF5);
+            desktop->keys->keyDown(kF5);
         }
         queue->runUntilIdle();
     }
     void release(double seconds, bool boost = false) {
-        if (audio->lastTake()) audio->lastTake()->currentTime = seconds;
+        if (desktop->audio->lastTake()) desktop->audio->lastTake()->currentTime = seconds;
         if (boost) {
-            keys->flagsChanged(kRightAlt, 0);
+            desktop->keys->flagsChanged(kRightAlt, 0);
         } else {
-            keys->keyUp(kF5);
+            desktop->keys->keyUp(kF5);
         }
         queue->runUntilIdle();
     }
 
     // Answers the oldest request the network holds, then lets the main queue run.
     void answer(int status, const Json& body) {
-        ASSERT_TRUE(http->respond(status, body.dump()));
+        ASSERT_TRUE(desktop->http->respond(status, body.dump()));
         queue->runUntilIdle();
     }
     static Json transcript(const std::string& text) { return {{"text", text}}; }
@@ -131,13 +105,13 @@ class DictationControllerTest : public testing::TempHomeTest {
 
     std::vector<std::string> requestPaths() const {
         std::vector<std::string> paths;
-        for (const auto& request : http->requests()) {
+        for (const auto& request : desktop->http->requests()) {
             paths.push_back(request.url.substr(request.url.find("/openai")));
         }
         return paths;
     }
     std::string systemPromptSent() const {
-        Json body = Json::parse(http->requests().back().body);
+        Json body = Json::parse(desktop->http->requests().back().body);
         return body["messages"][0]["content"];
     }
     // The status lines shown since the last call, in order.
@@ -156,25 +130,9 @@ class DictationControllerTest : public testing::TempHomeTest {
         }
         return std::filesystem::is_empty(home() + "/tmp");
     }
-    std::string recordedPath() const { return audio->lastTake()->path; }
+    std::string recordedPath() const { return desktop->audio->lastTake()->path; }
 
-    std::shared_ptr<testing::FakeKeyEventSource> keys =
-        std::make_shared<testing::FakeKeyEventSource>();
-    std::shared_ptr<testing::FakeAudioInput> audio = std::make_shared<testing::FakeAudioInput>();
-    std::shared_ptr<testing::FakeMicrophoneAccess> microphone =
-        std::make_shared<testing::FakeMicrophoneAccess>();
-    std::shared_ptr<testing::FakeWorkspace> workspace = std::make_shared<testing::FakeWorkspace>();
-    std::shared_ptr<testing::FakePasteboard> pasteboard =
-        std::make_shared<testing::FakePasteboard>();
-    std::shared_ptr<testing::FakePasteKeystroke> keystroke =
-        std::make_shared<testing::FakePasteKeystroke>();
-    std::shared_ptr<testing::FakeAccessibility> accessibility =
-        std::make_shared<testing::FakeAccessibility>();
-    std::shared_ptr<testing::FakePanels> panels = std::make_shared<testing::FakePanels>();
-    std::shared_ptr<testing::FakeScreens> screens = std::make_shared<testing::FakeScreens>();
-    std::shared_ptr<testing::FakeStatusItem> statusItem =
-        std::make_shared<testing::FakeStatusItem>();
-    std::shared_ptr<testing::FakeHttpClient> http = std::make_shared<testing::FakeHttpClient>();
+    std::unique_ptr<testing::DictationFakes> desktop;
     std::unique_ptr<HotkeyMonitor> monitor;
     std::unique_ptr<DictationController> controller;
     std::vector<std::string> statuses;
@@ -184,9 +142,10 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
     start();
     press();
     EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Listening" + kEllipsis});
-    EXPECT_TRUE(panels->panel->visible) << "the pill shows while listening";
-    EXPECT_EQ(statusItem->toolTips.back(), "Velvox");
-    EXPECT_EQ(http->pendingConnects(), 1u) << "the connection warms up while the user speaks";
+    EXPECT_TRUE(desktop->panels->panel->visible) << "the pill shows while listening";
+    EXPECT_EQ(desktop->statusItem->toolTips.back(), "Velvox");
+    EXPECT_EQ(desktop->http->pendingConnects(), 1u)
+        << "the connection warms up while the user speaks";
 
     release(3.04);
     EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Transcribing" + kEllipsis});
@@ -198,7 +157,7 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
     EXPECT_FALSE(std::filesystem::exists(recordedPath())) << "deleted once transcribed";
     EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Polishing" + kEllipsis});
     EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
-    Json userMessage = Json::parse(http->requests().back().body)["messages"][1];
+    Json userMessage = Json::parse(desktop->http->requests().back().body)["messages"][1];
     EXPECT_NE(
         userMessage["content"].get<std::string>().find("Redis for the cache is quick.Really ?"),
         std::string::npos)
@@ -206,7 +165,8 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
 
     answer(200, completion("Redis for the cache is quick.Really ?"));
     EXPECT_EQ(takeStatuses(), std::vector<std::string>{kReady});
-    EXPECT_EQ(accessibility->field->content, "Redis for the cache is quick. Really?") << "tidied";
+    EXPECT_EQ(desktop->accessibility->field->content, "Redis for the cache is quick. Really?")
+        << "tidied";
     EXPECT_EQ(controller->lastResult(), "Redis for the cache is quick. Really?");
     EXPECT_TRUE(logged("delivering 37 chars, autoPaste true"));
     EXPECT_TRUE(logged("delivered ok"));
@@ -227,7 +187,7 @@ TEST_F(DictationControllerTest, ShortPressSendsAndRecordsNothing) {
     start();
     dictate(0.1);
     EXPECT_EQ(takeStatuses(), (std::vector<std::string>{"Listening" + kEllipsis, kReady}));
-    EXPECT_TRUE(http->requests().empty());
+    EXPECT_TRUE(desktop->http->requests().empty());
     for (const auto& line : logMessages()) {
         EXPECT_EQ(line.find("recorded"), std::string::npos) << "a short press is not worth a line";
     }
@@ -240,18 +200,18 @@ TEST_F(DictationControllerTest, CapTimerEndsTheRecordingWhileTheKeyIsHeld) {
     writeConfig({{"maxRecordSeconds", 5}});
     start();
     press();
-    audio->lastTake()->currentTime = 5;
+    desktop->audio->lastTake()->currentTime = 5;
     queue->advance(4.9);
-    EXPECT_TRUE(http->requests().empty());
+    EXPECT_TRUE(desktop->http->requests().empty());
     queue->advance(0.2);
-    EXPECT_EQ(http->requests().size(), 1u);
+    EXPECT_EQ(desktop->http->requests().size(), 1u);
     EXPECT_TRUE(controller->busy());
     release(5);
-    EXPECT_EQ(http->requests().size(), 1u) << "the late key-up does nothing";
+    EXPECT_EQ(desktop->http->requests().size(), 1u) << "the late key-up does nothing";
 }
 
 TEST_F(DictationControllerTest, BoostIntoAMailClientUsesTheEmailPromptAndContext) {
-    workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    desktop->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
     writeConfig({{"cleanup", false}});
     writeFile(settingsPath("context.md"), "I work at Northwind.\n");
     start();
@@ -259,7 +219,8 @@ TEST_F(DictationControllerTest, BoostIntoAMailClientUsesTheEmailPromptAndContext
     EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Listening, email" + kEllipsis});
     release(2, /*boost=*/true);
     answer(200, transcript("hi tobias the build is green"));
-    ASSERT_EQ(http->requests().size(), 2u) << "a boost dictation is polished even with cleanup off";
+    ASSERT_EQ(desktop->http->requests().size(), 2u)
+        << "a boost dictation is polished even with cleanup off";
     EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
                                       "\n\n<context>\nI work at Northwind.\n</context>");
     answer(200, completion("Hi Tobias,\n\nthe build is green."));
@@ -272,8 +233,8 @@ TEST_F(DictationControllerTest, PolishDecisionFollowsTheChosenProvidersKey) {
     start();
     dictate(1);
     answer(200, transcript("plain words"));
-    EXPECT_EQ(http->requests().size(), 1u) << "no Anthropic key: delivered unpolished";
-    EXPECT_EQ(accessibility->field->content, "plain words");
+    EXPECT_EQ(desktop->http->requests().size(), 1u) << "no Anthropic key: delivered unpolished";
+    EXPECT_EQ(desktop->accessibility->field->content, "plain words");
 }
 
 TEST_F(DictationControllerTest, FailuresFlashAndLeaveNothingBehind) {
@@ -291,41 +252,41 @@ TEST_F(DictationControllerTest, FailuresFlashAndLeaveNothingBehind) {
     EXPECT_TRUE(noAudioTakeLeft());
     EXPECT_FALSE(std::filesystem::exists(settingsPath("history.md")));
 
-    http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
+    desktop->http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
     dictate(1);
-    http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
+    desktop->http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
     queue->runUntilIdle();
     EXPECT_EQ(controller->statusLine(), "Could not connect.");
     EXPECT_FALSE(controller->busy());
 }
 
 TEST_F(DictationControllerTest, MicrophoneProblemsAtKeyDown) {
-    microphone->authorization = MicrophoneAuthorization::denied;
+    desktop->microphone->authorization = MicrophoneAuthorization::denied;
     start();
     press();
     EXPECT_EQ(controller->statusLine(), "Microphone access needed");
-    EXPECT_EQ(microphone->pendingRequests(), 1u);
+    EXPECT_EQ(desktop->microphone->pendingRequests(), 1u);
     EXPECT_FALSE(controller->recorder().hasSession());
 
-    microphone->authorization = MicrophoneAuthorization::authorized;
-    audio->recordSucceeds = false;
+    desktop->microphone->authorization = MicrophoneAuthorization::authorized;
+    desktop->audio->recordSucceeds = false;
     release(0);
     press();
     EXPECT_EQ(controller->statusLine(), "Microphone busy or unavailable");
     EXPECT_TRUE(noAudioTakeLeft());
     release(0);
-    EXPECT_TRUE(http->requests().empty());
+    EXPECT_TRUE(desktop->http->requests().empty());
 }
 
 TEST_F(DictationControllerTest, RecorderStoppedBySystemIsReportedOnce) {
     start();
     press();
-    audio->lastTake()->finishBySystem(false);
+    desktop->audio->lastTake()->finishBySystem(false);
     queue->runUntilIdle();
     EXPECT_EQ(controller->statusLine(), "Microphone stopped");
     EXPECT_FALSE(controller->recorder().hasSession());
     release(3);
-    EXPECT_TRUE(http->requests().empty());
+    EXPECT_TRUE(desktop->http->requests().empty());
     EXPECT_TRUE(noAudioTakeLeft());
 }
 
@@ -336,7 +297,7 @@ TEST_F(DictationControllerTest, KeyDownWhileBusyIsIgnored) {
     takeStatuses();
     press();
     EXPECT_TRUE(takeStatuses().empty());
-    EXPECT_EQ(audio->takes.size(), 1u);
+    EXPECT_EQ(desktop->audio->takes.size(), 1u);
 }
 
 TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
@@ -344,7 +305,7 @@ TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
     dictate(1);
     answer(200, transcript("raw words"));
     answer(401, Json{{"error", "bad key"}});
-    EXPECT_EQ(accessibility->field->content, "raw words");
+    EXPECT_EQ(desktop->accessibility->field->content, "raw words");
     EXPECT_EQ(controller->statusLine(), "Cleanup failed, pasted raw. See Console");
     auto messages = logMessages();
     auto failure = std::find_if(messages.begin(), messages.end(), [](const std::string& line) {
@@ -358,7 +319,7 @@ TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
 }
 
 TEST_F(DictationControllerTest, OwnWindowTakesTheTextFirst) {
-    workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
+    desktop->workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
     std::vector<std::string> inserted;
     AppState::insertIntoOwnWindow() = [&](const std::string& text, const std::string& mode) {
         inserted.push_back(text + " | " + mode);
@@ -370,13 +331,13 @@ TEST_F(DictationControllerTest, OwnWindowTakesTheTextFirst) {
     answer(200, transcript("into the home window"));
     EXPECT_EQ(inserted, std::vector<std::string>{"into the home window | plain"});
     EXPECT_TRUE(logged("delivered into own window"));
-    EXPECT_EQ(accessibility->field->content, "");
-    EXPECT_EQ(pasteboard->writes.size(), 0u);
+    EXPECT_EQ(desktop->accessibility->field->content, "");
+    EXPECT_EQ(desktop->pasteboard->writes.size(), 0u);
 
     AppState::insertIntoOwnWindow() = nullptr;
     dictate(1);
     answer(200, transcript("closed window"));
-    EXPECT_EQ(accessibility->field->content, "closed window");
+    EXPECT_EQ(desktop->accessibility->field->content, "closed window");
 }
 
 TEST_F(DictationControllerTest, NoHistoryMeansNoStatistics) {
@@ -384,23 +345,23 @@ TEST_F(DictationControllerTest, NoHistoryMeansNoStatistics) {
     start();
     dictate(1);
     answer(200, transcript("private words"));
-    EXPECT_EQ(accessibility->field->content, "private words");
+    EXPECT_EQ(desktop->accessibility->field->content, "private words");
     EXPECT_FALSE(std::filesystem::exists(settingsPath("history.md")));
     EXPECT_FALSE(std::filesystem::exists(settingsPath("stats.jsonl")));
 }
 
 TEST_F(DictationControllerTest, CopiedOnlyFlashesItsMessageAndCopyLastCopiesAgain) {
-    accessibility->trusted = false;
+    desktop->accessibility->trusted = false;
     writeConfig({{"cleanup", false}});
     start();
     dictate(1);
     answer(200, transcript("kept safe"));
     EXPECT_EQ(controller->statusLine(), Paster::kAllowAccessibilityMessage);
-    EXPECT_EQ(pasteboard->text(), "kept safe");
+    EXPECT_EQ(desktop->pasteboard->text(), "kept safe");
 
-    pasteboard->userCopies({testing::textItem("something else")});
+    desktop->pasteboard->userCopies({testing::textItem("something else")});
     controller->copyLast();
-    EXPECT_EQ(pasteboard->text(), "kept safe");
+    EXPECT_EQ(desktop->pasteboard->text(), "kept safe");
 }
 
 TEST_F(DictationControllerTest, NeverSeenHotkeySuggestsAnother) {
@@ -433,7 +394,7 @@ TEST_F(DictationControllerTest, CallbacksForAGoneControllerDoNothing) {
     dictate(1);
     controller.reset();
     answer(200, transcript("nobody listens"));
-    EXPECT_EQ(accessibility->field->content, "");
+    EXPECT_EQ(desktop->accessibility->field->content, "");
     EXPECT_TRUE(noAudioTakeLeft()) << "the file still goes";
 }
 

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeAudioInput.h"
+#include "fakes/FakeHttpClient.h"
+#include "fakes/FakeKeyEventSource.h"
+#include "fakes/FakeMicrophoneAccess.h"
+#include "fakes/FakePanel.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeScreens.h"
+#include "fakes/FakeStatusItem.h"
+#include "fakes/FakeWorkspace.h"
+
+namespace velvox::testing {
+
+// Every edge a dictation touches, faked and installed in the platform
+// registry: a keyboard, a microphone that is allowed, an editor in front with
+// an empty focused field and trusted accessibility, a clipboard holding the
+// user's text, one screen for the pill, a tray icon and a network that waits
+// for the test to answer.
+struct DictationFakes {
+    DictationFakes();
+
+    std::shared_ptr<FakeKeyEventSource> keys = std::make_shared<FakeKeyEventSource>();
+    std::shared_ptr<FakeAudioInput> audio = std::make_shared<FakeAudioInput>();
+    std::shared_ptr<FakeMicrophoneAccess> microphone = std::make_shared<FakeMicrophoneAccess>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+    std::shared_ptr<FakePasteKeystroke> keystroke = std::make_shared<FakePasteKeystroke>();
+    std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
+    std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
+    std::shared_ptr<FakeScreens> screens = std::make_shared<FakeScreens>();
+    std::shared_ptr<FakeStatusItem> statusItem = std::make_shared<FakeStatusItem>();
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
+};
+
+}  // namespace velvox::testing

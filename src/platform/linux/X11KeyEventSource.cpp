@@ -1,0 +1,548 @@
+#include "platform/linux/X11KeyEventSource.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+#include <glib.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "app/Log.h"
+#include "platform/linux/KeyCodeTable.h"
+
+namespace velvox {
+
+namespace {
+
+// The bit a modifier key sets in KeyEvent::flags while it is down; caps lock
+// (57) is a modifier key without a bit.
+uint64_t modifierBit(int64_t macKeyCode) {
+    switch (macKeyCode) {
+        case 54:
+            return ModifierFlag::rightCommand;
+        case 55:
+            return ModifierFlag::leftCommand;
+        case 56:
+            return ModifierFlag::leftShift;
+        case 58:
+            return ModifierFlag::leftOption;
+        case 59:
+            return ModifierFlag::leftControl;
+        case 60:
+            return ModifierFlag::rightShift;
+        case 61:
+            return ModifierFlag::rightOption;
+        case 62:
+            return ModifierFlag::rightControl;
+        case 63:
+            return ModifierFlag::function;
+        default:
+            return 0;
+    }
+}
+
+bool isModifierKey(int64_t macKeyCode) {
+    return macKeyCode == 57 || modifierBit(macKeyCode) != 0;
+}
+
+// Xlib's error handlers are process-wide, and GTK installs its own. Ours
+// answer for the connections opened here and hand every other display to the
+// handler that was there before.
+std::set<Display*> ownDisplays;
+XErrorHandler previousErrorHandler = nullptr;
+XIOErrorHandler previousIoErrorHandler = nullptr;
+int lastErrorCode = 0;
+std::map<Display*, bool*> lostFlags;
+
+int onXError(Display* display, XErrorEvent* error) {
+    if (ownDisplays.count(display)) {
+        lastErrorCode = error->error_code;
+        return 0;
+    }
+    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
+}
+
+int onXIoError(Display* display) {
+    if (auto found = lostFlags.find(display); found != lostFlags.end()) {
+        *found->second = true;
+        return 0;  // the per-display exit handler below keeps the process alive
+    }
+    return previousIoErrorHandler ? previousIoErrorHandler(display) : 0;
+}
+
+void keepRunningAfterIoError(Display*, void*) {}
+
+void installErrorHandlers() {
+    // Installed on each start, after whatever toolkit came up first, and only
+    // once in a row: our handler must not become its own "previous".
+    XErrorHandler current = XSetErrorHandler(onXError);
+    if (current != onXError) previousErrorHandler = current;
+    XIOErrorHandler currentIo = XSetIOErrorHandler(onXIoError);
+    if (currentIo != onXIoError) previousIoErrorHandler = currentIo;
+}
+
+struct ConnectionSource {
+    GSource base;
+    X11KeyEventSource::State* state;
+    gpointer fdTag;
+};
+
+}  // namespace
+
+struct X11KeyEventSource::State {
+    Handler handler;
+    bool enabled = false;
+    std::vector<int64_t> swallowedKeys;
+    bool captureMode = false;
+
+    // The connection; all of this is reset when it closes.
+    Display* display = nullptr;
+    bool lost = false;
+    unsigned long connection = 0;  // counts connections, so a handler that restarts is noticed
+    GSource* source = nullptr;
+    Window window = 0;
+    int xiOpcode = 0;
+    int xkbEventBase = 0;
+    unsigned int numLockMask = Mod2Mask;
+    std::vector<std::pair<int, unsigned int>> grabs;  // key code, modifiers
+    bool keyboardGrabbed = false;
+    bool ungrabWhenReleased = false;
+    std::set<int> keysDown;           // X key codes
+    std::map<int, Time> lastPress;    // X key code -> time of its last press
+    std::map<int, Time> lastRelease;  // X key code -> time of its last release
+    uint64_t flags = 0;
+
+    guint retryTimer = 0;
+
+    bool connect();
+    void disconnect();
+    void connectionLost();
+    void dispatchEvents();
+    void handle(XEvent& event);
+    void pressed(int keycode, Time time);
+    void released(int keycode, Time time);
+    void deliver(const KeyEvent& event);
+
+    int grabKeys();
+    void ungrabKeys();
+    bool tryGrab(int keycode, unsigned int modifiers);
+    void grabKeyboard();
+    void ungrabKeyboard();
+    void scheduleReconnect();
+};
+
+namespace {
+
+gboolean prepareConnection(GSource* source, gint* timeout) {
+    auto* state = reinterpret_cast<ConnectionSource*>(source)->state;
+    *timeout = -1;
+    if (state->lost || !state->display) return TRUE;
+    XFlush(state->display);
+    return XEventsQueued(state->display, QueuedAlready) > 0;
+}
+
+gboolean checkConnection(GSource* source) {
+    auto* connection = reinterpret_cast<ConnectionSource*>(source);
+    auto* state = connection->state;
+    if (state->lost || !state->display) return TRUE;
+    if (XEventsQueued(state->display, QueuedAlready) > 0) return TRUE;
+    return (g_source_query_unix_fd(source, connection->fdTag) & (G_IO_IN | G_IO_HUP | G_IO_ERR)) !=
+           0;
+}
+
+gboolean dispatchConnection(GSource* source, GSourceFunc, gpointer) {
+    reinterpret_cast<ConnectionSource*>(source)->state->dispatchEvents();
+    return G_SOURCE_CONTINUE;  // disconnect() destroys the source when it is done
+}
+
+GSourceFuncs connectionFuncs = {prepareConnection, checkConnection, dispatchConnection,
+                                nullptr,           nullptr,         nullptr};
+
+}  // namespace
+
+bool X11KeyEventSource::State::connect() {
+    Display* opened = XOpenDisplay(nullptr);
+    if (!opened) {
+        Log::write("hotkeys: no X display to watch");
+        return false;
+    }
+    int event = 0;
+    int error = 0;
+    int opcode = 0;
+    int major = 2;
+    int minor = 2;
+    if (!XQueryExtension(opened, "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(opened, &major, &minor) != Success || major < 2 ||
+        (major == 2 && minor < 2)) {
+        Log::write("hotkeys: the X server lacks XInput 2.2");
+        XCloseDisplay(opened);
+        return false;
+    }
+    installErrorHandlers();
+    display = opened;
+    lost = false;
+    ++connection;
+    ownDisplays.insert(display);
+    lostFlags[display] = &lost;
+    XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
+    xiOpcode = opcode;
+
+    int xkbMajor = XkbMajorVersion;
+    int xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display, nullptr, &xkbEventBase, nullptr, &xkbMajor, &xkbMinor)) {
+        // Held keys then repeat as presses only, without a release in between.
+        Bool supported = False;
+        XkbSetDetectableAutoRepeat(display, True, &supported);
+        XkbSelectEvents(display, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
+                        XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
+        if (unsigned int mask = XkbKeysymToModifiers(display, XK_Num_Lock)) numLockMask = mask;
+    } else {
+        xkbEventBase = -1;
+    }
+
+    Window root = DefaultRootWindow(display);
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+    XIEventMask mask{XIAllMasterDevices, sizeof(bits), bits};
+    XISelectEvents(display, root, &mask, 1);
+    // A resource of this connection: it names the connection to the server.
+    XSetWindowAttributes attributes{};
+    window =
+        XCreateWindow(display, root, -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &attributes);
+
+    GSource* created = g_source_new(&connectionFuncs, sizeof(ConnectionSource));
+    auto* connectionSource = reinterpret_cast<ConnectionSource*>(created);
+    connectionSource->state = this;
+    connectionSource->fdTag = g_source_add_unix_fd(created, ConnectionNumber(display),
+                                                   GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR));
+    g_source_set_priority(created, G_PRIORITY_DEFAULT);
+    g_source_attach(created, nullptr);
+    source = created;
+    if (captureMode) grabKeyboard();
+    XFlush(display);
+    return true;
+}
+
+void X11KeyEventSource::State::disconnect() {
+    if (!display) return;
+    if (!lost) {
+        ungrabKeys();
+        if (keyboardGrabbed) XUngrabKeyboard(display, CurrentTime);
+        if (window) XDestroyWindow(display, window);
+        XSync(display, False);
+    }
+    if (source) {
+        g_source_destroy(source);
+        g_source_unref(source);
+        source = nullptr;
+    }
+    ownDisplays.erase(display);
+    lostFlags.erase(display);
+    XCloseDisplay(display);
+    display = nullptr;
+    window = 0;
+    grabs.clear();
+    keyboardGrabbed = false;
+    ungrabWhenReleased = false;
+    keysDown.clear();
+    lastPress.clear();
+    lastRelease.clear();
+    flags = 0;
+}
+
+void X11KeyEventSource::State::connectionLost() {
+    Log::write("hotkeys: lost the connection to the X display");
+    disconnect();
+    if (!enabled || !handler) return;
+    // Held keys may have been released meanwhile: the handler is told, and
+    // delivery resumes once it calls enable().
+    enabled = false;
+    Handler current = handler;
+    current(KeyEvent{KeyEventType::tapDisabled, 0, 0, false});
+}
+
+void X11KeyEventSource::State::dispatchEvents() {
+    Display* current = display;
+    unsigned long currentConnection = connection;
+    while (display == current && connection == currentConnection && !lost &&
+           XPending(current) > 0) {
+        XEvent event;
+        XNextEvent(current, &event);
+        handle(event);
+    }
+    if (display == current && connection == currentConnection && lost) connectionLost();
+}
+
+void X11KeyEventSource::State::handle(XEvent& event) {
+    if (event.xcookie.type == GenericEvent && event.xcookie.extension == xiOpcode) {
+        if (!XGetEventData(display, &event.xcookie)) return;
+        int evtype = event.xcookie.evtype;
+        auto* raw = static_cast<XIRawEvent*>(event.xcookie.data);
+        int keycode = raw->detail;
+        Time time = raw->time;
+        XFreeEventData(display, &event.xcookie);
+        if (evtype == XI_RawKeyPress) pressed(keycode, time);
+        if (evtype == XI_RawKeyRelease) released(keycode, time);
+        return;
+    }
+    // Keys that reach us through a grab (a hotkey, or every key while
+    // capturing or while a grabbed key is held). The server withholds raw
+    // events from the client that holds the keyboard grab, so these are the
+    // only report then; they also bring the repeats raw events never show.
+    if (event.type == KeyPress) {
+        pressed(static_cast<int>(event.xkey.keycode), event.xkey.time);
+        return;
+    }
+    if (event.type == KeyRelease) {
+        released(static_cast<int>(event.xkey.keycode), event.xkey.time);
+        return;
+    }
+    if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+        if (event.xmapping.request != MappingPointer) {
+            ungrabKeys();
+            grabKeys();
+        }
+        return;
+    }
+    if (xkbEventBase >= 0 && event.type == xkbEventBase) {
+        auto* xkb = reinterpret_cast<XkbAnyEvent*>(&event);
+        if (xkb->xkb_type == XkbNewKeyboardNotify || xkb->xkb_type == XkbMapNotify) {
+            // Key codes may now mean other keys: grab the swallowed keys afresh.
+            ungrabKeys();
+            grabKeys();
+        }
+    }
+}
+
+void X11KeyEventSource::State::pressed(int keycode, Time time) {
+    int64_t mac = KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
+    if (mac < 0) return;
+    // A press can come both raw and through a grab.
+    auto last = lastPress.find(keycode);
+    if (last != lastPress.end() && last->second == time) return;
+    lastPress[keycode] = time;
+    bool wasDown = !keysDown.insert(keycode).second;
+    if (isModifierKey(mac)) {
+        if (wasDown) return;  // modifiers do not repeat
+        flags |= modifierBit(mac);
+        deliver({KeyEventType::flagsChanged, mac, flags, false});
+        return;
+    }
+    deliver({KeyEventType::keyDown, mac, flags, wasDown});
+}
+
+void X11KeyEventSource::State::released(int keycode, Time time) {
+    int64_t mac = KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
+    // A release can come both raw and through a grab.
+    auto last = lastRelease.find(keycode);
+    if (last != lastRelease.end() && last->second == time) return;
+    lastRelease[keycode] = time;
+    keysDown.erase(keycode);
+    lastPress.erase(keycode);
+    if (mac >= 0) {
+        if (isModifierKey(mac)) {
+            flags &= ~modifierBit(mac);
+            deliver({KeyEventType::flagsChanged, mac, flags, false});
+        } else {
+            deliver({KeyEventType::keyUp, mac, flags, false});
+        }
+    }
+    if (ungrabWhenReleased && display) {
+        bool ordinaryKeyHeld = std::any_of(keysDown.begin(), keysDown.end(), [](int held) {
+            return !isModifierKey(
+                KeyCodeTable::macKeyCodeForEvdev(held - KeyCodeTable::kX11KeycodeOffset));
+        });
+        if (!ordinaryKeyHeld) ungrabKeyboard();
+    }
+}
+
+void X11KeyEventSource::State::deliver(const KeyEvent& event) {
+    if (!enabled || !handler) return;
+    Handler current = handler;  // the handler may stop or restart the source
+    current(event);
+}
+
+bool X11KeyEventSource::State::tryGrab(int keycode, unsigned int modifiers) {
+    lastErrorCode = 0;
+    XGrabKey(display, keycode, modifiers, DefaultRootWindow(display), False, GrabModeAsync,
+             GrabModeAsync);
+    XSync(display, False);
+    if (lost || lastErrorCode != 0) return false;
+    grabs.emplace_back(keycode, modifiers);
+    return true;
+}
+
+int X11KeyEventSource::State::grabKeys() {
+    if (!display || lost) return 0;
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    int grabbed = 0;
+    for (int64_t mac : swallowedKeys) {
+        bool any = false;
+        for (int evdev : KeyCodeTable::evdevForMacKeyCode(mac)) {
+            int keycode = evdev + KeyCodeTable::kX11KeycodeOffset;
+            if (keycode < minKeycode || keycode > maxKeycode) continue;
+            // With any modifiers if nobody else holds a combination of the key,
+            // else at least with none and with every lock combination.
+            if (tryGrab(keycode, AnyModifier)) {
+                any = true;
+                continue;
+            }
+            for (unsigned int locks :
+                 {0u, unsigned(LockMask), numLockMask, unsigned(LockMask) | numLockMask}) {
+                if (tryGrab(keycode, locks)) any = true;
+            }
+        }
+        if (any) {
+            ++grabbed;
+        } else {
+            Log::write("hotkeys: key " + std::to_string(mac) +
+                       " is grabbed by another application, it also reaches the focused window");
+        }
+    }
+    return grabbed;
+}
+
+void X11KeyEventSource::State::ungrabKeys() {
+    if (display && !lost) {
+        for (auto [keycode, modifiers] : grabs) {
+            XUngrabKey(display, keycode, modifiers, DefaultRootWindow(display));
+        }
+        XFlush(display);
+    }
+    grabs.clear();
+}
+
+void X11KeyEventSource::State::grabKeyboard() {
+    ungrabWhenReleased = false;
+    if (!display || lost || keyboardGrabbed) return;
+    int result = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
+                               GrabModeAsync, CurrentTime);
+    keyboardGrabbed = result == GrabSuccess;
+    if (!keyboardGrabbed) {
+        Log::write(
+            "hotkeys: the keyboard is held by another application, the chosen key "
+            "also reaches it");
+    }
+}
+
+void X11KeyEventSource::State::ungrabKeyboard() {
+    ungrabWhenReleased = false;
+    if (!keyboardGrabbed) return;
+    keyboardGrabbed = false;
+    if (display && !lost) {
+        XUngrabKeyboard(display, CurrentTime);
+        XFlush(display);
+    }
+}
+
+void X11KeyEventSource::State::scheduleReconnect() {
+    if (retryTimer) return;
+    retryTimer = g_timeout_add_seconds(
+        2,
+        [](gpointer data) -> gboolean {
+            auto* state = static_cast<State*>(data);
+            if (!state->handler || state->display) {
+                state->retryTimer = 0;
+                return G_SOURCE_REMOVE;
+            }
+            if (!state->connect()) return G_SOURCE_CONTINUE;
+            state->grabKeys();
+            state->enabled = true;
+            state->retryTimer = 0;
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+X11KeyEventSource::X11KeyEventSource() : state_(std::make_unique<State>()) {}
+
+X11KeyEventSource::~X11KeyEventSource() {
+    stop();
+}
+
+bool X11KeyEventSource::start(Handler handler) {
+    stop();
+    if (!state_->connect()) return false;
+    int grabbed = state_->grabKeys();
+    if (!state_->swallowedKeys.empty() && grabbed == 0) {
+        Log::write("hotkeys: none of the hotkeys could be grabbed");
+        state_->disconnect();
+        return false;
+    }
+    state_->handler = std::move(handler);
+    state_->enabled = true;
+    return true;
+}
+
+void X11KeyEventSource::stop() {
+    state_->handler = nullptr;
+    state_->enabled = false;
+    if (state_->retryTimer) {
+        g_source_remove(state_->retryTimer);
+        state_->retryTimer = 0;
+    }
+    state_->disconnect();
+}
+
+void X11KeyEventSource::enable() {
+    if (!state_->handler) return;
+    if (state_->display) {
+        state_->enabled = true;
+        return;
+    }
+    if (state_->connect()) {
+        state_->grabKeys();
+        state_->enabled = true;
+    } else {
+        state_->scheduleReconnect();
+    }
+}
+
+void X11KeyEventSource::setSwallowedKeys(const std::vector<int64_t>& keyCodes) {
+    std::vector<int64_t> wanted;
+    for (int64_t code : keyCodes) {
+        if (!isModifierKey(code) && std::find(wanted.begin(), wanted.end(), code) == wanted.end())
+            wanted.push_back(code);
+    }
+    // Settings reloads hand the same keys again; a grab is kept as it is.
+    if (wanted == state_->swallowedKeys) return;
+    state_->swallowedKeys = std::move(wanted);
+    if (!state_->display) return;
+    state_->ungrabKeys();
+    state_->grabKeys();
+}
+
+void X11KeyEventSource::setCaptureMode(bool on) {
+    state_->captureMode = on;
+    if (on) {
+        state_->grabKeyboard();
+        return;
+    }
+    // Keep the grab until the chosen key is released, so its release does not
+    // reach the focused window either.
+    bool ordinaryKeyHeld =
+        std::any_of(state_->keysDown.begin(), state_->keysDown.end(), [](int held) {
+            return !isModifierKey(
+                KeyCodeTable::macKeyCodeForEvdev(held - KeyCodeTable::kX11KeycodeOffset));
+        });
+    if (ordinaryKeyHeld && state_->keyboardGrabbed) {
+        state_->ungrabWhenReleased = true;
+    } else {
+        state_->ungrabKeyboard();
+    }
+}
+
+unsigned long X11KeyEventSource::connectionResourceForTesting() const {
+    return state_->window;
+}
+
+}  // namespace velvox

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/Workspace.h"
+#include "platform/linux/DesktopFiles.h"
+
+namespace velvox {
+
+// The frontmost application and window titles, from the window manager's
+// EWMH properties on a connection of our own.
+class X11Workspace final : public Workspace {
+  public:
+    // Nothing when the display cannot be opened. ownIdentifier is what our
+    // own windows report as their application.
+    static std::shared_ptr<X11Workspace> create(std::string ownIdentifier,
+                                                DesktopFiles desktopFiles = DesktopFiles());
+    ~X11Workspace() override;
+
+    std::optional<RunningApplication> frontmostApplication() override;
+    std::optional<std::string> focusedWindowTitle(int32_t processId) override;
+
+    X11Workspace(Display* display, std::string ownIdentifier, DesktopFiles desktopFiles);
+
+  private:
+    Display* display_;
+    std::string ownIdentifier_;
+    DesktopFiles desktopFiles_;
+};
+
+}  // namespace velvox

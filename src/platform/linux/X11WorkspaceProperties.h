@@ -1,0 +1,57 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <sys/types.h>
+#include <optional>
+#include <string>
+
+namespace velvox::x11 {
+
+// Catches the protocol errors of the requests made while it lives (a window
+// that closed between two requests answers BadWindow), instead of Xlib's
+// default handler ending the process. Main thread only.
+class ErrorTrap {
+  public:
+    explicit ErrorTrap(Display* display);
+    ~ErrorTrap();
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+    // Waits for the server to answer everything sent so far; true when none
+    // of it failed.
+    bool succeeded();
+
+  private:
+    Display* display_;
+    int (*previous_)(Display*, XErrorEvent*);
+    int errorsBefore_;
+};
+
+// A property read as a string of bytes (format 8), of any type when type is
+// AnyPropertyType.
+std::optional<std::string> byteProperty(Display* display, Window window, Atom property,
+                                        Atom type = AnyPropertyType);
+// The first value of a 32-bit property (CARDINAL, WINDOW).
+std::optional<unsigned long> longProperty(Display* display, Window window, Atom property,
+                                          Atom type);
+
+struct WindowClass {
+    std::string instance;
+    std::string className;
+};
+std::optional<WindowClass> windowClass(Display* display, Window window);
+
+// _NET_WM_NAME, else WM_NAME.
+std::optional<std::string> windowTitle(Display* display, Window window);
+
+// The window the window manager reports as active, if any.
+std::optional<Window> activeWindow(Display* display);
+
+// _NET_WM_PID, when the window tells.
+std::optional<pid_t> windowProcess(Display* display, Window window);
+
+// The file name of the program a process runs, from /proc; empty when unknown.
+std::string executableName(pid_t process);
+
+}  // namespace velvox::x11

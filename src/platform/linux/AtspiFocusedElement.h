@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/FocusedElement.h"
+
+typedef struct _AtspiAccessible AtspiAccessible;
+
+namespace velvox {
+
+// A focused text object of another application. Positions that AT-SPI takes
+// are in characters; lengths reported here are in UTF-16 code units.
+class AtspiFocusedElement final : public FocusedElement {
+  public:
+    // Takes its own reference to the object.
+    explicit AtspiFocusedElement(AtspiAccessible* object);
+    ~AtspiFocusedElement() override;
+    AtspiFocusedElement(const AtspiFocusedElement&) = delete;
+    AtspiFocusedElement& operator=(const AtspiFocusedElement&) = delete;
+
+    void setMessagingTimeout(double seconds) override;
+    std::optional<bool> isSelectedTextSettable() override;
+    std::optional<std::string> selectedText() override;
+    int32_t setSelectedText(const std::string& text) override;
+    std::optional<int64_t> numberOfCharacters() override;
+    std::optional<int64_t> stringValueLength() override;
+    std::optional<Point> position() override;
+    std::optional<Point> windowPosition() override;
+
+    // Error codes of setSelectedText, the values the core logs.
+    static constexpr int32_t kFailure = -25200;
+    static constexpr int32_t kCannotComplete = -25204;
+    static constexpr int32_t kUnsupported = -25205;
+
+  private:
+    AtspiAccessible* object_;
+};
+
+// Sets the time-out of every later AT-SPI call of this process.
+void setAtspiTimeout(double seconds);
+
+}  // namespace velvox

@@ -32,11 +32,15 @@ ScheduledWork ManualMainQueue::schedule(double seconds, double interval,
     timers_.emplace(key, Timer{key.first, interval,
                                std::make_shared<std::function<void()>>(std::move(work))});
     return ScheduledWork([this, sequence] {
+        // The work is destroyed outside the lock: it may hold handles of its own
+        // whose cancellation comes back here.
+        std::shared_ptr<std::function<void()>> cancelled;
         std::lock_guard lock(mutex_);
         for (auto it = timers_.begin(); it != timers_.end(); ++it) {
             if (it->first.second == sequence) {
+                cancelled = std::move(it->second.work);
                 timers_.erase(it);
-                return;
+                break;
             }
         }
     });

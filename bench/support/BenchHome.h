@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/Log.h"
 #include "config/Config.h"
 
 namespace velvox::bench {
@@ -13,8 +14,11 @@ namespace velvox::bench {
 inline std::string useTemporaryHome() {
     std::string pattern = std::filesystem::temp_directory_path() / "velvox-bench-XXXXXX";
     std::string home = ::mkdtemp(pattern.data());
+    // Lines still on their way belong to the previous folder.
+    Log::flush();
     ::setenv("HOME", home.c_str(), 1);
     Config::resetPathsForTesting();
+    Log::resetForTesting();
     return home;
 }
 

@@ -58,6 +58,7 @@ struct Config {
     static const std::string& url();
     static const std::string& contextURL();
     static const std::string& logoURL();
+    // Call only while nothing else reads them (flush the log first).
     static void resetPathsForTesting();
 
     // ---- built-in values ----

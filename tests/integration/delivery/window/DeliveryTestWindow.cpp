@@ -200,6 +200,14 @@ void command(const std::string& line) {
                    {"text/plain;charset=utf-8", text},
                    {"text/html", html},
                    {"image/png", binaryImage(imageSize)}}});
+    } else if (verb == "copy-five") {
+        // Five targets of a few kilobytes each, as an office application offers.
+        std::string text(4000, 't');
+        setOffer({{{"UTF8_STRING", text},
+                   {"text/plain;charset=utf-8", text},
+                   {"text/html", "<p>" + text + "</p>"},
+                   {"text/rtf", "{\\rtf1 " + text + "}"},
+                   {"image/png", binaryImage(20000)}}});
     } else if (verb == "copy-large") {
         std::string text(std::stoul(rest), 'x');
         for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + (i * 31) % 26);

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +169,28 @@ TEST_F(DeliveryTest, ReadOnlyAndPasswordFieldsAreNotTypedInto) {
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(log.find("insert: field does not accept direct text", first + 1), std::string::npos);
     EXPECT_EQ(window.lastText("password"), "text password ");
+}
+
+TEST_F(DeliveryTest, SwitchedOffAccessibilityBusIsNotTrustedAndOnlyCopies) {
+    auto setEnabled = [](bool on) {
+        std::string command =
+            "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+            "org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled "
+            "variant:boolean:" +
+            std::string(on ? "true" : "false") + " >/dev/null";
+        return std::system(command.c_str()) == 0;
+    };
+    focus("entry");
+    ASSERT_TRUE(setEnabled(false));
+    EXPECT_FALSE(Platform::accessibility().isProcessTrusted());
+    auto outcome = Paster::deliver("kept safe", true, window.pid(), true, false);
+    ASSERT_TRUE(setEnabled(true));
+    EXPECT_EQ(outcome, DeliveryOutcome::copiedOnly(Paster::kAllowAccessibilityMessage));
+    auto dump = window.dumpClipboard();
+    EXPECT_NE(std::find(dump.begin(), dump.end(),
+                        "UTF8_STRING 9 " + std::to_string(fnvHash("kept safe"))),
+              dump.end());
+    EXPECT_TRUE(Platform::accessibility().isProcessTrusted());
 }
 
 TEST_F(DeliveryTest, FocusedElementReportsWhereItIsOnTheScreen) {

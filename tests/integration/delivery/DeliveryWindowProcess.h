@@ -96,6 +96,14 @@ class DeliveryWindowProcess {
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
 
     bool started() const { return started_; }
+
+    // Ends the window's process at once, as a crash would.
+    void killNow() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
     int32_t pid() const { return pid_; }
 
     void send(const std::string& command) {

@@ -102,6 +102,23 @@ TEST_F(DesktopFolders, FrontmostApplicationAndTitleOfAnotherApplicationsWindow) 
         EXPECT_EQ(front->name, "Plain Writer");
         EXPECT_EQ(workspace->focusedWindowTitle(window.pid()), "Draft");
     }
+    {
+        // A window whose process ended: the workspace never reports it again
+        // and survives the requests about a window that no longer exists.
+        DeliveryWindowProcess window({"--class", "Vanishing"});
+        ASSERT_TRUE(window.started());
+        ASSERT_TRUE(pumpUntil([&] {
+            auto front = workspace->frontmostApplication();
+            return front && front->processId == window.pid();
+        }));
+        int32_t gone = window.pid();
+        window.killNow();
+        EXPECT_TRUE(pumpUntil([&] {
+            auto front = workspace->frontmostApplication();
+            return !front || front->processId != gone;
+        }));
+        EXPECT_EQ(workspace->focusedWindowTitle(gone), std::nullopt);
+    }
     // A process without windows, and no process at all, have no title.
     EXPECT_EQ(workspace->focusedWindowTitle(getpid()), std::nullopt);
     EXPECT_EQ(workspace->focusedWindowTitle(0), std::nullopt);

@@ -2,7 +2,7 @@
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(DESKTOP REQUIRED IMPORTED_TARGET
-  x11 xi xtst xfixes xkbcommon xkbcommon-x11
+  x11 xi xtst xfixes xkbcommon xkbcommon-x11 xcb xcb-xkb
   gstreamer-1.0 gstreamer-base-1.0 gstreamer-audio-1.0 gstreamer-pbutils-1.0
   gtk+-3.0 webkit2gtk-4.1 ayatana-appindicator3-0.1 atspi-2 cairo pangocairo)
 

@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <gst/pbutils/pbutils.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CaptureSession.h"
+#include "capture/Recorder.h"
+#include "platform/Platform.h"
+#include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/GstAudioInput.h"
+#include "platform/linux/GstRuntime.h"
+#include "support/TempHome.h"
+
+namespace velvox {
+namespace {
+
+using testing::runMainLoopUntil;
+using testing::ScopedEnvironment;
+
+const char* kTone = "audiotestsrc is-live=true wave=sine freq=440 volume=0.8";
+
+// What GStreamer's discoverer makes of a finished file.
+struct Discovered {
+    bool readable = false;
+    std::string container;
+    std::string audio;
+    unsigned rate = 0;
+    unsigned channels = 0;
+    double seconds = 0;
+};
+
+Discovered discover(const std::string& path) {
+    GstRuntime::ensureInitialised();
+    Discovered found;
+    GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
+    gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
+    GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, nullptr);
+    g_free(uri);
+    if (info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) {
+        found.readable = true;
+        found.seconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
+        GstDiscovererStreamInfo* top = gst_discoverer_info_get_stream_info(info);
+        if (top && GST_IS_DISCOVERER_CONTAINER_INFO(top)) {
+            GstCaps* caps = gst_discoverer_stream_info_get_caps(top);
+            gchar* text = gst_caps_to_string(caps);
+            found.container = text;
+            g_free(text);
+            gst_caps_unref(caps);
+        }
+        if (top) gst_discoverer_stream_info_unref(top);
+        GList* streams = gst_discoverer_info_get_audio_streams(info);
+        if (streams) {
+            auto* audio = GST_DISCOVERER_AUDIO_INFO(streams->data);
+            found.rate = gst_discoverer_audio_info_get_sample_rate(audio);
+            found.channels = gst_discoverer_audio_info_get_channels(audio);
+            GstCaps* caps = gst_discoverer_stream_info_get_caps(GST_DISCOVERER_STREAM_INFO(audio));
+            gchar* text = gst_caps_to_string(caps);
+            found.audio = text;
+            g_free(text);
+            gst_caps_unref(caps);
+        }
+        gst_discoverer_stream_info_list_free(streams);
+    }
+    if (info) g_object_unref(info);
+    g_object_unref(discoverer);
+    return found;
+}
+
+// Writes a 440 Hz tone into the virtual microphone's FIFO at the pace it is
+// played, as a person speaking into it would.
+class MicrophoneFeed {
+  public:
+    explicit MicrophoneFeed(double amplitude) {
+        const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
+        if (!fifo) return;
+        thread_ = std::thread([this, amplitude, path = std::string(fifo)] {
+            // Without blocking: the server stops reading when nobody records.
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) return;
+            std::vector<int16_t> chunk(320);  // 20 ms at 16 kHz
+            uint64_t sample = 0;
+            while (!stop_) {
+                for (auto& value : chunk) {
+                    value = int16_t(amplitude * 32767 *
+                                    std::sin(2 * M_PI * 440 * double(sample++) / 16000));
+                }
+                if (::write(fd, chunk.data(), chunk.size() * 2) < 0 && errno != EAGAIN) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            ::close(fd);
+        });
+    }
+    ~MicrophoneFeed() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class RecordingTest : public testing::TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        std::signal(SIGPIPE, SIG_IGN);
+        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        Platform::installAudioInput(std::make_shared<GstAudioInput>());
+        recorder = std::make_unique<Recorder>();
+        recorder->onUnexpectedStop = [this] { ++unexpectedStops; };
+    }
+    void TearDown() override {
+        recorder.reset();
+        TempHomeTest::TearDown();
+    }
+
+    // Records until at least `seconds` are in the file, noting the loudest level shown.
+    void recordFor(double seconds) {
+        ASSERT_TRUE(runMainLoopUntil([&] {
+            maxLevel = std::max(maxLevel, recorder->level());
+            return recorder->elapsed() >= seconds;
+        }));
+    }
+    std::vector<std::string> tempFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(std::getenv("TMPDIR"))) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+    bool logged(const std::string& message) const {
+        auto messages = logMessages();
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+    void expectCompleteTake(const std::string& path, double recorded) {
+        EXPECT_EQ(path.substr(path.size() - 4), ".m4a");
+        Discovered file = discover(path);
+        ASSERT_TRUE(file.readable) << path;
+        EXPECT_NE(file.container.find("video/quicktime"), std::string::npos) << file.container;
+        EXPECT_NE(file.audio.find("audio/mpeg"), std::string::npos) << file.audio;
+        EXPECT_NE(file.audio.find("mpegversion=(int)4"), std::string::npos) << file.audio;
+        EXPECT_EQ(file.rate, 16000u);
+        EXPECT_EQ(file.channels, 1u);
+        EXPECT_NEAR(file.seconds, recorded, 0.05 * recorded);
+    }
+
+    std::unique_ptr<Recorder> recorder;
+    int unexpectedStops = 0;
+    double maxLevel = 0;
+};
+
+TEST_F(RecordingTest, LoudToneGivesACompleteAacFileAndARisingLevel) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", kTone);
+    ASSERT_TRUE(recorder->start());
+    EXPECT_TRUE(recorder->isRecording());
+    recordFor(2.0);
+    double recorded = recorder->elapsed();
+    auto path = recorder->stop();
+    ASSERT_TRUE(path);
+    EXPECT_GT(maxLevel, 0.5) << "a tone at -2 dB shows as loud";
+    expectCompleteTake(*path, recorded);
+    EXPECT_EQ(unexpectedStops, 0);
+    EXPECT_FALSE(logged("recording stopped by the system, successfully: true"));
+    std::filesystem::remove(*path);
+}
+
+TEST_F(RecordingTest, SilenceKeepsTheLevelAtZero) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "audiotestsrc is-live=true wave=silence");
+    ASSERT_TRUE(recorder->start());
+    recordFor(1.0);
+    EXPECT_EQ(maxLevel, 0.0);
+    auto path = recorder->stop();
+    ASSERT_TRUE(path);
+    EXPECT_TRUE(discover(*path).readable);
+    std::filesystem::remove(*path);
+}
+
+TEST_F(RecordingTest, SourceThatEndsByItselfIsASystemStop) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "audiotestsrc is-live=true num-buffers=5");
+    ASSERT_TRUE(recorder->start());
+    ASSERT_TRUE(runMainLoopUntil([&] { return unexpectedStops == 1; }));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_TRUE(recorder->hasSession()) << "the take stays open until the owner ends it";
+    EXPECT_EQ(recorder->level(), 0.0);
+    EXPECT_TRUE(logged("recording stopped by the system, successfully: true"));
+    recorder->discard();
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(RecordingTest, UnknownSourceElementLeavesNoFile) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "nosuchaudiosource");
+    EXPECT_FALSE(recorder->start());
+    auto messages = logMessages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().rfind("recorder failed: ", 0), 0u) << messages.back();
+    EXPECT_FALSE(recorder->hasSession());
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(RecordingTest, InputThatWillNotStartLeavesNoFile) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "pulsesrc device=no_such_microphone");
+    EXPECT_FALSE(recorder->start());
+    EXPECT_TRUE(logged("record() refused to start, mic may be in use by another app"));
+    EXPECT_FALSE(recorder->hasSession());
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(RecordingTest, VirtualMicrophoneThroughThePulseAudioDefault) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", std::nullopt);
+    MicrophoneFeed feed(0.9);
+    ASSERT_TRUE(recorder->start());
+    recordFor(2.0);
+    ASSERT_TRUE(runMainLoopUntil([&] {
+        maxLevel = std::max(maxLevel, recorder->level());
+        return maxLevel > 0.5;
+    })) << "the fed tone shows as loud";
+    double recorded = recorder->elapsed();
+    auto path = recorder->stop();
+    ASSERT_TRUE(path);
+    expectCompleteTake(*path, recorded);
+    std::filesystem::remove(*path);
+}
+
+// The sound server ends the input stream, as it does when the device goes away.
+TEST_F(RecordingTest, InputStreamEndedByTheServerIsASystemStop) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "pulsesrc device=virtual_mic");
+    MicrophoneFeed feed(0.5);
+    ASSERT_TRUE(recorder->start());
+    recordFor(0.5);
+    // pactl cannot end another client's stream; the server's command line can.
+    ASSERT_TRUE(testing::run(
+        "(pactl list short modules | grep -q module-cli-protocol-unix || "
+        "pactl load-module module-cli-protocol-unix >/dev/null) && "
+        "pacmd kill-source-output $(pactl list short source-outputs | head -n1 | cut -f1)"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return unexpectedStops == 1; }));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_TRUE(recorder->hasSession());
+    EXPECT_TRUE(logged("recording stopped by the system, successfully: false"));
+    recorder->discard();
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+}  // namespace
+}  // namespace velvox

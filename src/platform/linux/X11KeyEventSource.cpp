@@ -325,8 +325,9 @@ void X11KeyEventSource::State::pressed(int keycode, Time time) {
     int64_t mac = KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
     if (mac < 0) return;
     // A press can come both raw and through a grab.
+    // (Only a key still down can be a copy: quick presses may share a time.)
     auto last = lastPress.find(keycode);
-    if (last != lastPress.end() && last->second == time) return;
+    if (keysDown.count(keycode) && last != lastPress.end() && last->second == time) return;
     lastPress[keycode] = time;
     bool wasDown = !keysDown.insert(keycode).second;
     if (isModifierKey(mac)) {
@@ -342,7 +343,7 @@ void X11KeyEventSource::State::released(int keycode, Time time) {
     int64_t mac = KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
     // A release can come both raw and through a grab.
     auto last = lastRelease.find(keycode);
-    if (last != lastRelease.end() && last->second == time) return;
+    if (!keysDown.count(keycode) && last != lastRelease.end() && last->second == time) return;
     lastRelease[keycode] = time;
     keysDown.erase(keycode);
     lastPress.erase(keycode);

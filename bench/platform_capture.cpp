@@ -1,0 +1,169 @@
+// The desktop side of capture: how soon a key reaches the hotkey logic, how
+// soon the microphone delivers sound after a key-down, and how long ending a
+// take takes. Needs an X display and a PulseAudio server with a source;
+// run it inside tests/integration/headless-session.sh.
+#include <benchmark/benchmark.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/HotkeyMonitor.h"
+#include "platform/Platform.h"
+#include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/GstAudioInput.h"
+#include "platform/linux/X11KeyEventSource.h"
+
+namespace velvox {
+namespace {
+
+template <typename Done>
+bool iterateUntil(Done done) {
+    const gint64 deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+    while (!done()) {
+        if (g_get_monotonic_time() > deadline) return false;
+        g_main_context_iteration(nullptr, FALSE);
+    }
+    return true;
+}
+
+// Keeps the virtual microphone's FIFO supplied with quiet noise.
+class Feed {
+  public:
+    Feed() {
+        const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
+        if (!fifo) return;
+        thread_ = std::thread([this, path = std::string(fifo)] {
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) return;
+            std::vector<int16_t> chunk(160);
+            while (!stop_) {
+                for (auto& value : chunk) value = int16_t(std::rand() % 2000 - 1000);
+                if (::write(fd, chunk.data(), chunk.size() * 2) < 0 && errno != EAGAIN) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            ::close(fd);
+        });
+    }
+    ~Feed() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string benchPath() {
+    return std::string(g_get_tmp_dir()) + "/velvox-bench-take.m4a";
+}
+
+// From the key-down (the take is made and started) to the first buffer of the
+// input passing the level meter, through the PulseAudio default source.
+void BM_KeyDownToFirstAudioBuffer(benchmark::State& state) {
+    unsetenv("VELVOX_AUDIO_SOURCE");
+    Feed feed;
+    AudioSettings settings;
+    for (auto _ : state) {
+        gint64 start = g_get_monotonic_time();
+        std::string error;
+        auto take = GstAudioTake::create(benchPath(), settings, error);
+        if (!take || !take->record()) {
+            state.SkipWithError("the take did not start");
+            return;
+        }
+        while (!take->firstBufferTimeForTesting()) g_usleep(200);
+        state.SetIterationTime(double(*take->firstBufferTimeForTesting() - start) / 1e6);
+        take->stop();
+        std::remove(benchPath().c_str());
+    }
+}
+BENCHMARK(BM_KeyDownToFirstAudioBuffer)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
+
+// stop() of a ten-second take: end of stream through the encoder and muxer
+// until the file is complete, then the pipeline torn down.
+void BM_StopTenSecondTake(benchmark::State& state) {
+    setenv("VELVOX_AUDIO_SOURCE", "audiotestsrc is-live=true wave=sine volume=0.5", 1);
+    AudioSettings settings;
+    for (auto _ : state) {
+        std::string error;
+        auto take = GstAudioTake::create(benchPath(), settings, error);
+        if (!take || !take->record()) {
+            state.SkipWithError("the take did not start");
+            return;
+        }
+        while (take->currentTime() < 10.0) g_usleep(20000);
+        gint64 start = g_get_monotonic_time();
+        take->stop();
+        state.SetIterationTime(double(g_get_monotonic_time() - start) / 1e6);
+        std::remove(benchPath().c_str());
+    }
+    unsetenv("VELVOX_AUDIO_SOURCE");
+}
+BENCHMARK(BM_StopTenSecondTake)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A key pressed through XTest (as xdotool does) until onDown runs on the main
+// queue: X server, raw event, the hotkey logic, the posted callback.
+void BM_KeyEventToOnDown(benchmark::State& state) {
+    Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+    Platform::installKeyEventSource(std::make_shared<X11KeyEventSource>());
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    HotkeyMonitor monitor;
+    int downs = 0;
+    int ups = 0;
+    gint64 downAt = 0;
+    monitor.onDown = [&](int64_t) {
+        downAt = g_get_monotonic_time();
+        ++downs;
+    };
+    monitor.onUp = [&](int64_t) { ++ups; };
+    monitor.setKeys({61});
+    if (!monitor.start()) {
+        state.SkipWithError("the key source did not start");
+        return;
+    }
+    KeyCode rightAlt = 100 + 8;  // evdev KEY_RIGHTALT
+    for (auto _ : state) {
+        int expected = downs + 1;
+        gint64 start = g_get_monotonic_time();
+        XTestFakeKeyEvent(display, rightAlt, True, CurrentTime);
+        XFlush(display);
+        if (!iterateUntil([&] { return downs == expected; })) {
+            std::fprintf(stderr, "no onDown after %d presses\n", downs);
+            state.SkipWithError("no onDown");
+            break;
+        }
+        state.SetIterationTime(double(downAt - start) / 1e6);
+        XTestFakeKeyEvent(display, rightAlt, False, CurrentTime);
+        XFlush(display);
+        iterateUntil([&] { return ups == expected; });
+    }
+    monitor.stop();
+    XCloseDisplay(display);
+}
+BENCHMARK(BM_KeyEventToOnDown)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+}  // namespace
+}  // namespace velvox
+
+BENCHMARK_MAIN();

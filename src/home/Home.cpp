@@ -1,0 +1,228 @@
+#include "home/Home.h"
+
+#include "app/AppState.h"
+#include "app/Log.h"
+#include "home/PageScript.h"
+#include "home/WebText.h"
+#include "platform/Accessibility.h"
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/IconImages.h"
+#include "platform/MicrophoneAccess.h"
+#include "platform/Platform.h"
+#include "platform/WebView.h"
+#include "services/Auth.h"
+
+namespace velvox {
+
+namespace {
+
+// Symbols are drawn at 30 points on a double-density bitmap.
+constexpr int kSymbolPixels = 60;
+constexpr double kLiveRefreshSeconds = 1.0;
+
+std::unique_ptr<Home>& sharedHome() {
+    static std::unique_ptr<Home> home;
+    return home;
+}
+
+std::map<std::string, std::string>& symbolCache() {
+    static std::map<std::string, std::string> cache;
+    return cache;
+}
+
+}  // namespace
+
+// ---- static -------------------------------------------------------------
+
+void Home::show() {
+    auto& home = sharedHome();
+    if (!home) {
+        home.reset(new Home());
+        home->build();
+    }
+    home->present();
+}
+
+Home* Home::shared() {
+    return sharedHome().get();
+}
+
+bool Home::onboarded() {
+    auto text = Files::read(Config::url());
+    if (!text) return false;
+    auto parsed = nlohmann::json::parse(*text, nullptr, false);
+    if (!parsed.is_object()) return false;
+    auto found = parsed.find("onboarded");
+    return found != parsed.end() && found->is_boolean() && found->get<bool>();
+}
+
+bool Home::setupIncomplete(const Config& config) {
+    if (!Platform::accessibility().isProcessTrusted()) return true;
+    if (Platform::microphoneAccess().status() != MicrophoneAuthorization::authorized) return true;
+    return config.useOwnKey && config.groqApiKey.empty();
+}
+
+const std::vector<std::string>& Home::symbolNames() {
+    static const std::vector<std::string> names = {
+        "square.grid.2x2",
+        "waveform",
+        "text.alignleft",
+        "character.book.closed",
+        "chart.bar.xaxis",
+        "person.crop.circle",
+        "mic",
+        "hand.raised",
+        "keyboard",
+        "circle.lefthalf.filled",
+        "power",
+        "text.cursor",
+        "doc.on.clipboard",
+        "timer",
+        "stop.circle",
+        "sparkles",
+        "clock",
+        "folder",
+        "doc.text",
+        "lock",
+        "key",
+        "checkmark.circle",
+        "envelope",
+        "person",
+        "creditcard",
+        "arrow.up.forward.app",
+        "doc.plaintext",
+        "rectangle.and.pencil.and.ellipsis",
+        "bolt",
+        "message",
+        "chevron.left.forwardslash.chevron.right",
+        "ellipsis.circle",
+    };
+    return names;
+}
+
+void Home::resetForTesting() {
+    sharedHome().reset();
+    symbolCache().clear();
+    iconCache().clear();
+}
+
+void Home::onMain(std::weak_ptr<Home*> home, std::function<void(Home&)> work) {
+    Platform::mainQueue().async([home = std::move(home), work = std::move(work)] {
+        auto alive = home.lock();
+        if (alive && *alive) work(**alive);
+    });
+}
+
+// ---- building and showing ------------------------------------------------
+
+Home::Home() : self_(std::make_shared<Home*>(this)) {}
+
+Home::~Home() {
+    *self_ = nullptr;
+    if (AppState::insertIntoOwnWindow()) AppState::insertIntoOwnWindow() = nullptr;
+    stopMicTest();
+    Platform::webView().setEvents({});
+}
+
+void Home::build() {
+    std::weak_ptr<Home*> weakSelf = self_;
+    auto with = [weakSelf](auto member) {
+        return [weakSelf, member](auto&&... arguments) {
+            if (auto alive = weakSelf.lock(); alive && *alive) ((**alive).*member)(arguments...);
+        };
+    };
+    WebViewEvents events;
+    events.message = with(&Home::receive);
+    events.finishedLoading = with(&Home::didFinishLoading);
+    events.closed = with(&Home::windowClosed);
+    auto& window = Platform::webView();
+    window.setEvents(std::move(events));
+    window.setDarkAppearance();
+    load(onboarded() ? "settings" : "onboarding");
+
+    AppState::insertIntoOwnWindow() = [weakSelf](const std::string& text, const std::string& mode) {
+        auto alive = weakSelf.lock();
+        return alive && *alive && (**alive).insertIntoWindow(text, mode);
+    };
+    auto& center = NotificationCenter::defaultCenter();
+    observers_.push_back(center.observe(AppState::changed, [weakSelf](const UserInfo&) {
+        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).pushLive();
+    }));
+    observers_.push_back(center.observe(Auth::changed, [weakSelf](const UserInfo&) {
+        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).authChanged();
+    }));
+    observers_.push_back(center.observe(AppState::lastDictation, [weakSelf](const UserInfo& info) {
+        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).dictated(info);
+    }));
+}
+
+void Home::present() {
+    Platform::webView().present();
+    pushAll();
+    fetchUsage();
+    std::weak_ptr<Home*> weakSelf = self_;
+    timer_ = Platform::mainQueue().repeating(kLiveRefreshSeconds, [weakSelf] {
+        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).pushLive();
+    });
+}
+
+void Home::windowClosed() {
+    AppState::insertIntoOwnWindow() = nullptr;
+    timer_.cancel();
+    stopMicTest();
+}
+
+// ---- the page ------------------------------------------------------------
+
+void Home::load(const std::string& page) {
+    page_ = page;
+    loaded_ = false;
+    auto path = Platform::desktop().resourceFile(page + ".html");
+    if (!path) {
+        Log::error(page + ".html missing from the app bundle");
+        return;
+    }
+    Platform::webView().loadPage(*path);
+}
+
+void Home::run(const std::string& script) {
+    if (!loaded_) return;
+    Platform::webView().evaluate(
+        script, [](const std::string& error) { Log::error("settings page: " + error); });
+}
+
+void Home::didFinishLoading() {
+    loaded_ = true;
+    auto& cache = symbolCache();
+    if (cache.empty()) {
+        auto& images = Platform::iconImages();
+        for (const auto& name : symbolNames()) {
+            if (auto png = images.symbolPNG(name, kSymbolPixels); png && !png->empty())
+                cache[name] = WebText::pngDataURL(*png);
+        }
+    }
+    Json symbols = Json::object();
+    for (const auto& name : symbolNames()) {
+        auto found = cache.find(name);
+        if (found != cache.end()) symbols[name] = found->second;
+    }
+    run(PageScript::call("window.orvoSymbols", symbols));
+    pushAll();
+}
+
+bool Home::insertIntoWindow(const std::string& text, const std::string& mode) {
+    auto& window = Platform::webView();
+    if (!window.isVisible() || !window.isKey() || !loaded_) return false;
+    Json payload = {{"text", text}, {"mode", mode}};
+    run(PageScript::call("window.orvoInsert", payload));
+    return true;
+}
+
+void Home::dictated(const UserInfo& info) {
+    if (!info.is_object()) return;
+    run(PageScript::call("window.orvoDictated", info));
+    pushAll();
+}
+
+}  // namespace velvox

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/NotificationCenter.h"
+#include "capture/Recorder.h"
+#include "config/Config.h"
+#include "home/PageMessage.h"
+#include "platform/MainQueue.h"
+
+namespace velvox {
+
+// The Home window: onboarding, settings, history, statistics, sign-in and
+// billing as pages in a web view. The pages ask for things through one
+// message channel ("orvo" messages, an action and its fields); the program
+// answers by calling the pages' global functions (window.orvoState and the
+// rest). One controller lives from the first show to the end of the process;
+// closing the window only hides it. Everything runs on the main thread.
+class Home {
+  public:
+    using Json = nlohmann::ordered_json;
+
+    // Builds the controller on first use, then brings the window forward.
+    static void show();
+    // The controller, once show() has built it.
+    static Home* shared();
+
+    // The top-level "onboarded" of config.json when it is a boolean, else false.
+    static bool onboarded();
+    // Accessibility or the microphone is not granted, or the user's own key is
+    // chosen and still empty.
+    static bool setupIncomplete(const Config& config);
+
+    // The names of the interface symbols sent to every page, in order.
+    static const std::vector<std::string>& symbolNames();
+    // An installed application's icon as a 64 × 64 PNG data URL, looked up
+    // once per identifier for the life of the process.
+    static std::optional<std::string> icon(const std::string& bundle);
+
+    // Drops the controller and the caches.
+    static void resetForTesting();
+
+    ~Home();
+    Home(const Home&) = delete;
+    Home& operator=(const Home&) = delete;
+
+    // ---- the window and the page ----
+    void present();
+    void load(const std::string& page);
+    // Evaluates the script only while a page is loaded; otherwise drops it.
+    void run(const std::string& script);
+    void receive(const std::string& body);
+    void didFinishLoading();
+    void windowClosed();
+    bool loaded() const { return loaded_; }
+    const std::string& page() const { return page_; }
+
+    // ---- what the pages are told ----
+    void pushAll(const std::optional<std::string>& keyNote = std::nullopt, bool keyBad = false,
+                 bool keySaved = false);
+    void pushLive();
+    void authChanged();
+    void fetchUsage();
+    void fetchBilling();
+    void authNote(const std::string& note, bool bad, bool busy);
+    void captureNote(const std::string& note, bool bad);
+    void billingNote(const std::string& note);
+    Json stateObject(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved);
+    Json liveDict();
+
+    // ---- settings changes ----
+    void apply(const std::string& key, const nlohmann::json& message);
+    void validateAndSave(const std::string& key);
+    void chooseApp();
+    void startMicTest();
+    void stopMicTest();
+    bool micTestRunning() const { return micTest_ != nullptr; }
+
+    const std::optional<std::string>& fetchedEmail() const { return fetchedEmail_; }
+    const std::optional<std::string>& fetchedUpgradeUrl() const { return fetchedUpgradeUrl_; }
+
+  private:
+    Home();
+    void build();
+    void perform(const PageMessage& message);
+    void dictated(const UserInfo& info);
+    bool insertIntoWindow(const std::string& text, const std::string& mode);
+
+    // Actions that take more than a line.
+    void captureKey(const PageMessage& message);
+    void finishOnboarding(const PageMessage& message);
+    void appendContext(const std::string& text);
+    void saveContext(const std::string& text);
+    void saveList(const std::string& key, const nlohmann::json& value);
+    void signIn(const std::string& text);
+    void upgrade();
+    void manageBilling();
+    void pasteToken(const std::string& text);
+    void askMic();
+    void titleBarDoubleClick();
+    void openPrivacy();
+    void openURL(const std::string& url);
+    void reveal(const std::string& path);
+    void reloadStep();
+    static void reloadApplication();
+
+    void receiveUsage(const std::optional<std::string>& body);
+    void receiveBilling(const std::optional<std::string>& body);
+    void receiveKeyCheck(const std::string& key, int status,
+                         const std::optional<std::string>& transportError);
+
+    static std::map<std::string, std::string>& iconCache();
+    std::weak_ptr<Home*> weak() const { return self_; }
+    // Runs work on the main queue (from any thread), unless the controller is
+    // gone by then.
+    static void onMain(std::weak_ptr<Home*> home, std::function<void(Home&)> work);
+
+    bool loaded_ = false;
+    std::string page_ = "settings";
+    ScheduledWork timer_;
+    std::unique_ptr<Recorder> micTest_;
+    ScheduledWork micTimer_;
+    std::optional<std::string> fetchedEmail_;
+    std::optional<std::string> fetchedUpgradeUrl_;
+    std::vector<Subscription> observers_;
+    std::shared_ptr<Home*> self_;
+};
+
+}  // namespace velvox

@@ -1,0 +1,279 @@
+// The actions a page can post, and what each one does.
+#include <functional>
+#include <unordered_map>
+
+#include "app/AppState.h"
+#include "app/Log.h"
+#include "app/Strings.h"
+#include "capture/HotkeyMonitor.h"
+#include "home/Home.h"
+#include "home/WebText.h"
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/HttpClient.h"
+#include "platform/MicrophoneAccess.h"
+#include "platform/Platform.h"
+#include "platform/WebView.h"
+#include "services/API.h"
+#include "services/Auth.h"
+#include "services/Url.h"
+#include "text/Smart.h"
+
+namespace velvox {
+
+namespace {
+
+const std::string kGroqKeysPage = "https://console.groq.com/keys";
+const std::string kPrivacyPage = "https://velvox.app/privacy";
+constexpr double kBillingPortalTimeoutSeconds = 15;
+
+}  // namespace
+
+void Home::receive(const std::string& body) {
+    auto message = PageMessage::parse(body);
+    if (message) perform(*message);
+}
+
+void Home::perform(const PageMessage& message) {
+    using Action = std::function<void(Home&, const PageMessage&)>;
+    static const std::unordered_map<std::string, Action> actions = {
+        {"ready", [](Home& home, const PageMessage&) { home.pushAll(); }},
+        {"dragWindow", [](Home&, const PageMessage&) { Platform::webView().beginDrag(); }},
+        {"titleBarDoubleClick", [](Home& home, const PageMessage&) { home.titleBarDoubleClick(); }},
+        {"set",
+         [](Home& home, const PageMessage& m) {
+             if (auto key = m.string("key")) home.apply(*key, m.body());
+         }},
+        {"setKey",
+         [](Home& home, const PageMessage& m) { home.validateAndSave(Strings::trim(m.text())); }},
+        {"captureKey", [](Home& home, const PageMessage& m) { home.captureKey(m); }},
+        {"cancelCapture",
+         [](Home& home, const PageMessage&) {
+             HotkeyMonitor::shared().cancelCapture();
+             home.captureNote("", false);
+         }},
+        {"finishOnboarding", [](Home& home, const PageMessage& m) { home.finishOnboarding(m); }},
+        {"appendContext", [](Home& home, const PageMessage& m) { home.appendContext(m.text()); }},
+        {"demoKind",
+         [](Home&, const PageMessage& m) { Smart::setDemoKind(Smart::fromRawValue(m.text())); }},
+        {"micTest", [](Home& home, const PageMessage&) { home.startMicTest(); }},
+        {"micTestStop", [](Home& home, const PageMessage&) { home.stopMicTest(); }},
+        {"openSound",
+         [](Home&, const PageMessage&) { Platform::desktop().openSettings(SettingsPage::sound); }},
+        {"saveContext", [](Home& home, const PageMessage& m) { home.saveContext(m.text()); }},
+        {"saveVocabulary",
+         [](Home& home, const PageMessage& m) { home.saveList("vocabulary", m.list()); }},
+        {"saveCorrections",
+         [](Home& home, const PageMessage& m) { home.saveList("corrections", m.map()); }},
+        {"savePromptApps",
+         [](Home& home, const PageMessage& m) { home.saveList("promptModeApps", m.list()); }},
+        {"signIn", [](Home& home, const PageMessage& m) { home.signIn(m.text()); }},
+        {"signInGoogle",
+         [](Home& home, const PageMessage&) {
+             home.openURL(Config::load().apiBase + "/auth/google");
+             home.authNote("Finish in your browser, then Velvox will open.", false, false);
+         }},
+        {"upgrade", [](Home& home, const PageMessage&) { home.upgrade(); }},
+        {"manageBilling", [](Home& home, const PageMessage&) { home.manageBilling(); }},
+        {"signOut",
+         [](Home& home, const PageMessage&) {
+             Auth::signOut();
+             home.pushAll();
+             home.fetchUsage();
+         }},
+        {"pasteToken", [](Home& home, const PageMessage& m) { home.pasteToken(m.text()); }},
+        {"addApp", [](Home& home, const PageMessage&) { home.chooseApp(); }},
+        {"askMic", [](Home& home, const PageMessage&) { home.askMic(); }},
+        {"openAccessibility",
+         [](Home&, const PageMessage&) {
+             Platform::desktop().openSettings(SettingsPage::accessibility);
+         }},
+        {"openInputMonitoring",
+         [](Home&, const PageMessage&) {
+             Platform::desktop().openSettings(SettingsPage::keyboard);
+         }},
+        {"openGroq", [](Home& home, const PageMessage&) { home.openURL(kGroqKeysPage); }},
+        {"openFolder",
+         [](Home&, const PageMessage&) { Platform::desktop().openFile(Config::dir()); }},
+        {"openHistory",
+         [](Home& home, const PageMessage&) {
+             home.reveal(Files::join(Config::dir(), "history.md"));
+         }},
+        {"openLog", [](Home& home, const PageMessage&) { home.reveal(Log::url()); }},
+        {"openPrivacy", [](Home& home, const PageMessage&) { home.openPrivacy(); }},
+    };
+    auto found = actions.find(message.action());
+    if (found == actions.end()) {
+        Log::write("settings page sent an unknown action: " + message.action());
+        return;
+    }
+    found->second(*this, message);
+}
+
+void Home::captureKey(const PageMessage& message) {
+    auto key = message.string("key");
+    if (!key || (*key != "hotkeyKeyCode" && *key != "boostHotkeyKeyCode")) return;
+    auto& monitor = HotkeyMonitor::shared();
+    std::weak_ptr<Home*> weakSelf = self_;
+    monitor.onCaptured = [weakSelf, key = *key](std::optional<HotkeyMonitor::KeyCode> code) {
+        auto alive = weakSelf.lock();
+        if (!alive || !*alive) return;
+        if (code) {
+            (**alive).apply(key, nlohmann::json{{"number", *code}});
+        } else {
+            (**alive).captureNote("", false);
+        }
+    };
+    monitor.capture();
+}
+
+void Home::finishOnboarding(const PageMessage& message) {
+    stopMicTest();
+    Config::set("onboarded", true);
+    Smart::setDemoKind(std::nullopt);
+    std::string name = Strings::trim(message.text());
+    if (!name.empty()) Config::set("name", name);
+    load("settings");
+}
+
+void Home::appendContext(const std::string& text) {
+    std::string addition = Strings::trim(text);
+    if (addition.empty()) return;
+    std::string content = Config::contextText();
+    if (content.find(addition) == std::string::npos) {
+        content = content.empty() ? addition : content + "\n" + addition;
+    }
+    Files::createFolder(Config::dir());
+    Files::writeAtomically(Config::contextURL(), content);
+}
+
+void Home::saveContext(const std::string& text) {
+    Files::createFolder(Config::dir());
+    if (!Files::writeAtomically(Config::contextURL(), text)) return;
+    Log::write("context saved, " + std::to_string(WebText::characterCount(text)) + " chars");
+}
+
+void Home::saveList(const std::string& key, const nlohmann::json& value) {
+    Config::set(key, value);
+    reloadStep();
+}
+
+void Home::reloadApplication() {
+    if (auto& reload = AppState::reload()) reload();
+}
+
+void Home::reloadStep() {
+    reloadApplication();
+    pushAll();
+}
+
+void Home::signIn(const std::string& text) {
+    std::string email = Strings::trim(text);
+    if (email.find('@') == std::string::npos || WebText::characterCount(email) < 5) {
+        authNote("That does not look like an email address.", true, false);
+        return;
+    }
+    authNote("Sending\u2026", false, true);
+    std::weak_ptr<Home*> weakSelf = self_;
+    Auth::requestLink(email, Config::load(), [weakSelf, email](EmptyResult result) {
+        auto alive = weakSelf.lock();
+        if (!alive || !*alive) return;
+        if (result.ok()) {
+            (**alive).authNote("Check " + email + ". The link opens Velvox and works once.", false,
+                               false);
+        } else {
+            (**alive).authNote(result.errorDescription(), true, false);
+        }
+    });
+}
+
+void Home::upgrade() {
+    if (fetchedUpgradeUrl_ && !fetchedUpgradeUrl_->empty()) {
+        openURL(*fetchedUpgradeUrl_);
+        return;
+    }
+    std::string base = Config::load().apiBase;
+    for (auto at = base.find("/v1"); at != std::string::npos; at = base.find("/v1", at))
+        base.erase(at, 3);
+    std::string url = base + "/upgrade";
+    if (fetchedEmail_ && fetchedEmail_->find('@') != std::string::npos)
+        url += "?email=" + WebText::queryValue(*fetchedEmail_);
+    openURL(url);
+}
+
+void Home::manageBilling() {
+    Config config = Config::load();
+    auto token = Auth::token();
+    if (!token) return;
+    std::string url = config.apiBase + "/billing/portal";
+    if (!parseHttpUrl(url)) return;
+    HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.timeoutSeconds = kBillingPortalTimeoutSeconds;
+    request.headers = {{"Authorization", "Bearer " + *token},
+                       {"X-Velvox-App", API::appSecretForSettings()}};
+    Platform::httpClient().send(std::move(request), [weakSelf = weak()](HttpResult result) {
+        std::optional<std::string> body;
+        if (auto* response = std::get_if<HttpResponse>(&result)) body = std::move(response->body);
+        onMain(weakSelf, [body = std::move(body)](Home& home) {
+            auto parsed = body ? nlohmann::json::parse(*body, nullptr, false) : nlohmann::json();
+            if (parsed.is_object()) {
+                auto overview = parsed.find("overview");
+                if (overview != parsed.end() && overview->is_string() &&
+                    !overview->get<std::string>().empty()) {
+                    home.openURL(overview->get<std::string>());
+                    return;
+                }
+            }
+            home.billingNote("Could not open billing just now. Try again in a moment.");
+        });
+    });
+}
+
+void Home::pasteToken(const std::string& text) {
+    if (Auth::save(text)) {
+        pushAll();
+        fetchUsage();
+    } else {
+        authNote("That is not a valid Velvox token.", true, false);
+    }
+}
+
+void Home::askMic() {
+    Platform::microphoneAccess().requestAccess(
+        [weakSelf = weak()](bool) { onMain(weakSelf, [](Home& home) { home.pushLive(); }); });
+}
+
+void Home::titleBarDoubleClick() {
+    auto& window = Platform::webView();
+    auto action = window.titleBarDoubleClickAction();
+    if (action == "minimize") {
+        window.minimize();
+    } else if (action != "none") {
+        window.zoom();
+    }
+}
+
+void Home::openPrivacy() {
+    if (auto path = Platform::desktop().resourceFile("PRIVACY.md")) {
+        Platform::desktop().openFile(*path);
+    } else {
+        openURL(kPrivacyPage);
+    }
+}
+
+void Home::openURL(const std::string& url) {
+    if (!WebText::isOpenableURL(url)) return;
+    Platform::desktop().openURL(url);
+}
+
+void Home::reveal(const std::string& path) {
+    if (!Files::exists(path)) {
+        Files::createFolder(Config::dir());
+        Files::writeAtomically(path, "");
+    }
+    Platform::desktop().openFile(path);
+}
+
+}  // namespace velvox

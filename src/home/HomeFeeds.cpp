@@ -1,0 +1,301 @@
+// What the pages are told: the whole state, the live status, the account's
+// usage and billing, the short notes and the application icons.
+#include <set>
+
+#include "app/AppState.h"
+#include "app/Log.h"
+#include "capture/KeyNames.h"
+#include "home/Home.h"
+#include "home/PageScript.h"
+#include "home/WebText.h"
+#include "platform/Accessibility.h"
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/HttpClient.h"
+#include "platform/IconImages.h"
+#include "platform/MicrophoneAccess.h"
+#include "platform/Platform.h"
+#include "platform/WebView.h"
+#include "records/Stats.h"
+#include "services/API.h"
+#include "services/Auth.h"
+#include "services/Url.h"
+
+#ifndef VELVOX_VERSION
+#define VELVOX_VERSION "1.0"
+#endif
+
+namespace velvox {
+
+namespace {
+
+constexpr double kAccountTimeoutSeconds = 12;
+constexpr int kIconPixels = 64;
+
+using Json = Home::Json;
+
+// The raw "theme" of config.json: the page shows what the file says.
+std::string themeOfFile() {
+    auto text = Files::read(Config::url());
+    if (!text) return "system";
+    auto parsed = nlohmann::json::parse(*text, nullptr, false);
+    if (!parsed.is_object()) return "system";
+    auto theme = parsed.find("theme");
+    return theme != parsed.end() && theme->is_string() ? theme->get<std::string>() : "system";
+}
+
+Json configSubset(const Config& config) {
+    Json cfg = Json::object();
+    cfg["hotkeyKeyCode"] = config.hotkeyKeyCode;
+    cfg["boostHotkeyKeyCode"] = config.boostHotkeyKeyCode;
+    cfg["minHoldSeconds"] = config.minHoldSeconds;
+    cfg["maxRecordSeconds"] = config.maxRecordSeconds;
+    cfg["cleanup"] = config.cleanup;
+    cfg["insertDirectly"] = config.insertDirectly;
+    cfg["alwaysCopyToClipboard"] = config.alwaysCopyToClipboard;
+    cfg["keepHistory"] = config.keepHistory;
+    cfg["promptModeEnabled"] = config.promptModeEnabled;
+    cfg["useOwnKey"] = config.useOwnKey;
+    cfg["vocabulary"] = config.vocabulary;
+    cfg["promptModeApps"] = config.promptModeApps;
+    Json corrections = Json::object();
+    for (const auto& [spoken, written] : config.corrections) corrections[spoken] = written;
+    cfg["corrections"] = std::move(corrections);
+    return cfg;
+}
+
+void collectBundles(const nlohmann::json& entries, std::set<std::string>& bundles) {
+    if (!entries.is_array()) return;
+    for (const auto& entry : entries) {
+        if (!entry.is_object()) continue;
+        auto bundle = entry.find("bundle");
+        if (bundle != entry.end() && bundle->is_string() &&
+            !bundle->get_ref<const std::string&>().empty())
+            bundles.insert(bundle->get<std::string>());
+    }
+}
+
+std::optional<HttpRequest> accountRequest(const std::string& url,
+                                          const std::optional<std::string>& token) {
+    if (!parseHttpUrl(url)) return std::nullopt;
+    HttpRequest request;
+    request.method = "GET";
+    request.url = url;
+    request.timeoutSeconds = kAccountTimeoutSeconds;
+    if (token) request.headers.push_back({"Authorization", "Bearer " + *token});
+    request.headers.push_back({"X-Velvox-App", API::appSecretForSettings()});
+    return request;
+}
+
+// The body of any answer, whatever its status; nothing when no answer came.
+std::optional<std::string> bodyOf(HttpResult& result) {
+    if (auto* response = std::get_if<HttpResponse>(&result)) return std::move(response->body);
+    return std::nullopt;
+}
+
+template <typename Value>
+Value memberOr(const nlohmann::json& object, const char* name, Value fallback) {
+    auto found = object.find(name);
+    if (found == object.end()) return fallback;
+    if constexpr (std::is_same_v<Value, bool>) {
+        return found->is_boolean() ? found->get<bool>() : fallback;
+    } else if constexpr (std::is_same_v<Value, std::string>) {
+        return found->is_string() ? found->get<std::string>() : fallback;
+    } else {
+        // Integers: whole JSON numbers, also when written with a fraction part.
+        if (found->is_number_integer()) return found->get<int64_t>();
+        if (found->is_number_float()) {
+            double value = found->get<double>();
+            if (value >= -9.2e18 && value <= 9.2e18) return static_cast<int64_t>(value);
+        }
+        return fallback;
+    }
+}
+
+}  // namespace
+
+std::map<std::string, std::string>& Home::iconCache() {
+    static std::map<std::string, std::string> cache;
+    return cache;
+}
+
+std::optional<std::string> Home::icon(const std::string& bundle) {
+    auto& cache = iconCache();
+    if (auto found = cache.find(bundle); found != cache.end()) {
+        if (found->second.empty()) return std::nullopt;
+        return found->second;
+    }
+    auto icon = Platform::iconImages().applicationIcon(bundle, kIconPixels);
+    if (!icon.installed) {
+        cache[bundle] = "";
+        return std::nullopt;
+    }
+    if (!icon.png || icon.png->empty()) return std::nullopt;
+    std::string url = WebText::pngDataURL(*icon.png);
+    cache[bundle] = url;
+    return url;
+}
+
+Json Home::liveDict() {
+    Config config = Config::load();
+    bool mic = Platform::microphoneAccess().status() == MicrophoneAuthorization::authorized;
+    bool ax = Platform::accessibility().isProcessTrusted();
+    bool tap = AppState::tapRunning();
+    bool signedIn = Auth::signedIn();
+    bool hasKey = API::usesService(config) ? signedIn : !config.groqApiKey.empty();
+    Json live = Json::object();
+    live["mic"] = mic;
+    live["ax"] = ax;
+    live["tap"] = tap;
+    live["hasKey"] = hasKey;
+    live["ownKey"] = config.useOwnKey;
+    live["signedIn"] = signedIn;
+    live["ready"] = mic && ax && hasKey && tap;
+    live["fnDead"] = AppState::fnDead();
+    live["status"] = AppState::status();
+    live["mainKey"] = config.hotkeyKeyCode;
+    live["mainKeyName"] = KeyNames::name(config.hotkeyKeyCode);
+    live["boostKeyName"] = KeyNames::name(config.boostHotkeyKeyCode);
+    return live;
+}
+
+Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved) {
+    Config config = Config::load();
+    nlohmann::json recent = Stats::recent(3, 2000);
+    nlohmann::json smartApps = Stats::smartApps(90);
+
+    std::set<std::string> bundles;
+    collectBundles(recent, bundles);
+    collectBundles(smartApps, bundles);
+    Json icons = Json::object();
+    for (const auto& bundle : bundles) {
+        if (auto url = icon(bundle)) icons[bundle] = std::move(*url);
+    }
+
+    Json appNames = Json::array();
+    auto& desktop = Platform::desktop();
+    for (const auto& bundle : config.promptModeApps) {
+        auto name = desktop.applicationName(bundle);
+        appNames.push_back(Json{{"bundle", bundle}, {"name", name ? *name : bundle}});
+    }
+
+    Json state = Json::object();
+    state["version"] = VELVOX_VERSION;
+    state["theme"] = themeOfFile();
+    state["build"] = Log::buildStamp();
+    state["loginItem"] = desktop.loginItemEnabled();
+    state["context"] = Config::contextText();
+    state["cfg"] = configSubset(config);
+    state["appNames"] = std::move(appNames);
+    state["stats"] = Json(Stats::summary(30));
+    state["week"] = Json(Stats::summary(7, Stats::weekStartUTC()));
+    state["recent"] = Json(recent);
+    state["smartApps"] = Json(smartApps);
+    state["icons"] = std::move(icons);
+    state["live"] = liveDict();
+    if (keyNote) {
+        state["keyNote"] = *keyNote;
+        state["keyBad"] = keyBad;
+    }
+    if (keySaved) state["keySaved"] = true;
+    return state;
+}
+
+void Home::pushAll(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved) {
+    Json state = stateObject(keyNote, keyBad, keySaved);
+    Platform::webView().setDarkAppearance();
+    run(PageScript::call("window.orvoState", state));
+}
+
+void Home::pushLive() {
+    run(PageScript::call("window.orvoLive", liveDict()));
+}
+
+void Home::authChanged() {
+    pushAll();
+    fetchUsage();
+}
+
+void Home::fetchUsage() {
+    Config config = Config::load();
+    if (config.useOwnKey) {
+        run(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")));
+        return;
+    }
+    auto request = accountRequest(config.apiBase + "/me", Auth::token());
+    if (!request) return;
+    Platform::httpClient().send(std::move(*request), [weakSelf = weak()](HttpResult result) {
+        onMain(weakSelf, [body = bodyOf(result)](Home& home) { home.receiveUsage(body); });
+    });
+}
+
+void Home::receiveUsage(const std::optional<std::string>& body) {
+    auto parsed = body ? nlohmann::json::parse(*body, nullptr, false) : nlohmann::json();
+    if (!parsed.is_object()) {
+        run(PageScript::callRaw("window.orvoUsage", std::string_view("{reachable:false}")));
+        return;
+    }
+    Json usage = Json::object();
+    usage["reachable"] = true;
+    usage["own"] = false;
+    usage["ok"] = memberOr(parsed, "ok", false);
+    usage["signedIn"] = memberOr(parsed, "signedIn", false);
+    usage["email"] = memberOr(parsed, "email", std::string());
+    usage["plan"] = memberOr(parsed, "plan", std::string("free"));
+    usage["used"] = memberOr(parsed, "used", int64_t{0});
+    usage["cap"] = memberOr(parsed, "cap", int64_t{0});
+    auto email = parsed.find("email");
+    fetchedEmail_ = email != parsed.end() && email->is_string()
+                        ? std::optional<std::string>(email->get<std::string>())
+                        : std::nullopt;
+    bool signedIn = usage["signedIn"].get<bool>();
+    run(PageScript::call("window.orvoUsage", usage));
+    if (signedIn) fetchBilling();
+}
+
+void Home::fetchBilling() {
+    Config config = Config::load();
+    auto token = Auth::token();
+    if (!token) return;
+    auto request = accountRequest(config.apiBase + "/billing/summary", token);
+    if (!request) return;
+    Platform::httpClient().send(std::move(*request), [weakSelf = weak()](HttpResult result) {
+        onMain(weakSelf, [body = bodyOf(result)](Home& home) { home.receiveBilling(body); });
+    });
+}
+
+void Home::receiveBilling(const std::optional<std::string>& body) {
+    if (!body) return;
+    // Kept in the service's own member order: the page reads what it likes.
+    auto parsed = Json::parse(*body, nullptr, false);
+    if (!parsed.is_object()) return;
+    auto plan = parsed.find("plan");
+    if (plan == parsed.end() || !plan->is_string()) return;
+    auto upgradeUrl = parsed.find("upgradeUrl");
+    fetchedUpgradeUrl_ = upgradeUrl != parsed.end() && upgradeUrl->is_string()
+                             ? std::optional<std::string>(upgradeUrl->get<std::string>())
+                             : std::nullopt;
+    run(PageScript::call("window.orvoBilling", parsed));
+}
+
+void Home::authNote(const std::string& note, bool bad, bool busy) {
+    Json object = Json::object();
+    object["note"] = note;
+    object["bad"] = bad;
+    object["busy"] = busy;
+    run(PageScript::call("window.orvoAuth", object));
+}
+
+void Home::captureNote(const std::string& note, bool bad) {
+    Json object = Json::object();
+    object["note"] = note;
+    object["bad"] = bad;
+    run(PageScript::call("window.orvoCapture", object));
+    pushAll();
+}
+
+void Home::billingNote(const std::string& note) {
+    run(PageScript::call("window.orvoBillingNote", Json{{"note", note}}));
+}
+
+}  // namespace velvox

@@ -1,0 +1,158 @@
+// Settings changes the pages ask for: single values, the Groq key, the list of
+// prompt-mode applications and the microphone test.
+#include <cmath>
+
+#include "app/AppState.h"
+#include "app/Log.h"
+#include "home/Home.h"
+#include "home/PageScript.h"
+#include "platform/Desktop.h"
+#include "platform/HttpClient.h"
+#include "platform/Platform.h"
+#include "platform/WebView.h"
+#include "services/API.h"
+
+namespace velvox {
+
+namespace {
+
+constexpr double kKeyCheckTimeoutSeconds = 15;
+constexpr double kLevelIntervalSeconds = 0.05;
+
+// A JSON number read as a 64-bit key code (fractions cut off).
+std::optional<int64_t> keyCodeOf(const nlohmann::json& number) {
+    if (number.is_number_integer()) return number.get<int64_t>();
+    double value = number.get<double>();
+    if (!std::isfinite(value) || value < -9.2e18 || value > 9.2e18) return std::nullopt;
+    return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+void Home::apply(const std::string& key, const nlohmann::json& message) {
+    auto member = [&](const char* name) -> const nlohmann::json* {
+        if (!message.is_object()) return nullptr;
+        auto found = message.find(name);
+        return found == message.end() ? nullptr : &*found;
+    };
+    if (key == "theme") {
+        const auto* text = member("text");
+        Config::set("theme", text && text->is_string() ? *text : nlohmann::json("system"));
+        Platform::webView().setDarkAppearance();
+        return;
+    }
+    if (key == "loginItem") {
+        const auto* value = member("bool");
+        bool enable = value && value->is_boolean() && value->get<bool>();
+        if (auto error = Platform::desktop().setLoginItem(enable))
+            Log::error("start at login: " + *error);
+        pushAll();
+        return;
+    }
+    const auto* number = member("number");
+    const auto* flag = member("bool");
+    if (number && number->is_number()) {
+        if (key == "hotkeyKeyCode" || key == "boostHotkeyKeyCode") {
+            auto code = keyCodeOf(*number);
+            if (!code) return reloadApplication();
+            Config config = Config::load();
+            int64_t other =
+                key == "hotkeyKeyCode" ? config.boostHotkeyKeyCode : config.hotkeyKeyCode;
+            if (*code >= 0 && *code == other) {
+                captureNote("Those two cannot be the same key.", true);
+                return;
+            }
+            Config::set(key, *code);
+            captureNote("", false);
+        } else {
+            Config::set(key, *number);
+        }
+    } else if (flag && flag->is_boolean()) {
+        Config::set(key, *flag);
+        if (key == "useOwnKey") {
+            pushAll();
+            fetchUsage();
+        }
+    }
+    reloadApplication();
+}
+
+void Home::validateAndSave(const std::string& key) {
+    if (key.empty()) {
+        pushAll("Paste a key first.", true);
+        return;
+    }
+    HttpRequest request;
+    request.method = "GET";
+    request.url = API::groqBase() + "/openai/v1/models";
+    request.timeoutSeconds = kKeyCheckTimeoutSeconds;
+    request.headers = {{"Authorization", "Bearer " + key}};
+    Platform::httpClient().send(std::move(request), [weakSelf = weak(), key](HttpResult result) {
+        int status = 0;
+        std::optional<std::string> failure;
+        if (auto* error = std::get_if<TransportError>(&result)) {
+            failure = error->message;
+        } else {
+            status = std::get<HttpResponse>(result).status;
+        }
+        onMain(weakSelf,
+               [key, status, failure](Home& home) { home.receiveKeyCheck(key, status, failure); });
+    });
+}
+
+void Home::receiveKeyCheck(const std::string& key, int status,
+                           const std::optional<std::string>& transportError) {
+    if (transportError) {
+        pushAll("Could not reach Groq: " + *transportError, true);
+    } else if (status == 401) {
+        pushAll("Groq rejected that key. Copy it again from the key page.", true);
+    } else if (status == 200) {
+        Config::set("groqApiKey", key);
+        Log::write("home: key validated and saved");
+        reloadApplication();
+        pushAll("Key works and is saved on this Mac.", false, true);
+        fetchUsage();
+    } else {
+        pushAll("Groq returned " + std::to_string(status) + ". Try again in a moment.", true);
+    }
+}
+
+void Home::chooseApp() {
+    Platform::desktop().chooseApplication(
+        "Choose an app", "Dictating into this app will use prompt mode.",
+        [weakSelf = weak()](std::optional<std::string> identifier) {
+            if (!identifier || identifier->empty()) return;
+            Config config = Config::load();
+            auto apps = config.promptModeApps;
+            if (std::find(apps.begin(), apps.end(), *identifier) == apps.end())
+                apps.push_back(*identifier);
+            Config::set("promptModeApps", apps);
+            reloadApplication();
+            if (auto alive = weakSelf.lock(); alive && *alive) (**alive).pushAll();
+        });
+}
+
+void Home::startMicTest() {
+    stopMicTest();
+    auto recorder = std::make_unique<Recorder>();
+    if (!recorder->start()) return;
+    micTest_ = std::move(recorder);
+    micTimer_ = Platform::mainQueue().repeating(kLevelIntervalSeconds, [weakSelf = weak()] {
+        auto alive = weakSelf.lock();
+        if (!alive || !*alive) return;
+        Home& home = **alive;
+        if (!home.micTest_ || !home.loaded_) return;
+        home.run("window.orvoLevel && window.orvoLevel(" +
+                 PageScript::decimal(home.micTest_->level()) + ")");
+    });
+}
+
+void Home::stopMicTest() {
+    micTimer_.cancel();
+    if (micTest_) {
+        micTest_->discard();
+        micTest_.reset();
+    }
+}
+
+}  // namespace velvox

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/WebView.h"
+
+namespace velvox::testing {
+
+// A window that shows nothing. Every request is kept in `calls` as readable
+// text ("present", "load /path/settings.html", "evaluate <script>"); the test
+// plays the page and the user with post(), finishLoading() and close().
+class FakeWebView final : public WebView {
+  public:
+    void setEvents(WebViewEvents newEvents) override { events = std::move(newEvents); }
+    void present() override {
+        calls.push_back("present");
+        visible = true;
+        key = true;
+    }
+    void hide() override {
+        calls.push_back("hide");
+        close();
+    }
+    bool isVisible() override { return visible; }
+    bool isKey() override { return key; }
+    void loadPage(const std::string& path) override { calls.push_back("load " + path); }
+    void evaluate(const std::string& script,
+                  std::function<void(const std::string&)> onError) override {
+        calls.push_back("evaluate " + script);
+        if (scriptError && onError) onError(*scriptError);
+    }
+    void beginDrag() override { calls.push_back("beginDrag"); }
+    std::optional<std::string> titleBarDoubleClickAction() override { return doubleClickAction; }
+    void minimize() override { calls.push_back("minimize"); }
+    void zoom() override { calls.push_back("zoom"); }
+    void setDarkAppearance() override { dark = true; }
+
+    // ---- the test's side ----
+    void post(const std::string& body) {
+        if (events.message) events.message(body);
+    }
+    void finishLoading() {
+        if (events.finishedLoading) events.finishedLoading();
+    }
+    void close() {
+        visible = false;
+        key = false;
+        if (events.closed) events.closed();
+    }
+    // The scripts evaluated so far, oldest first.
+    std::vector<std::string> scripts() const {
+        std::vector<std::string> found;
+        for (const auto& call : calls) {
+            if (call.rfind("evaluate ", 0) == 0) found.push_back(call.substr(9));
+        }
+        return found;
+    }
+    // Scripts that call the page function (e.g. "window.orvoState").
+    std::vector<std::string> scriptsCalling(const std::string& function) const {
+        std::vector<std::string> found;
+        for (const auto& script : scripts()) {
+            if (script.rfind(function + " && ", 0) == 0) found.push_back(script);
+        }
+        return found;
+    }
+    // The argument text of a script "f && f(argument)".
+    static std::string argumentOf(const std::string& script) {
+        auto open = script.find('(');
+        if (open == std::string::npos || script.empty() || script.back() != ')') return "";
+        return script.substr(open + 1, script.size() - open - 2);
+    }
+    void clearCalls() { calls.clear(); }
+
+    WebViewEvents events;
+    std::vector<std::string> calls;
+    bool visible = false;
+    bool key = false;
+    bool dark = false;
+    std::optional<std::string> doubleClickAction;
+    // When set, every script fails with this description.
+    std::optional<std::string> scriptError;
+};
+
+}  // namespace velvox::testing

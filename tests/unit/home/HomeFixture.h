@@ -1,0 +1,116 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "capture/HotkeyMonitor.h"
+#include "config/Config.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeAudioInput.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeHttpClient.h"
+#include "fakes/FakeMicrophoneAccess.h"
+#include "fakes/FakeWebView.h"
+#include "home/Home.h"
+#include "platform/Accessibility.h"
+#include "platform/AudioTake.h"
+#include "platform/Desktop.h"
+#include "platform/IconImages.h"
+#include "platform/MicrophoneAccess.h"
+#include "platform/WebView.h"
+#include "support/TempHome.h"
+#include "text/Smart.h"
+
+namespace velvox::testing {
+
+// A Home window over fakes: the window, the desktop, icons, the network, the
+// microphone and accessibility. show() builds the controller and plays the end
+// of the first page load.
+class HomeTest : public TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Home::resetForTesting();
+        window = std::make_shared<FakeWebView>();
+        desktop = std::make_shared<FakeDesktop>();
+        icons = std::make_shared<FakeIconImages>();
+        http = std::make_shared<FakeHttpClient>();
+        microphone = std::make_shared<FakeMicrophoneAccess>();
+        microphone->authorization = MicrophoneAuthorization::authorized;
+        accessibility = std::make_shared<FakeAccessibility>();
+        audio = std::make_shared<FakeAudioInput>();
+        desktop->resources = {{"settings.html", "/app/pages/settings.html"},
+                              {"onboarding.html", "/app/pages/onboarding.html"}};
+        Platform::installWebView(window);
+        Platform::installDesktop(desktop);
+        Platform::installIconImages(icons);
+        Platform::installHttpClient(http);
+        Platform::installMicrophoneAccess(microphone);
+        Platform::installAccessibility(accessibility);
+        Platform::installAudioInput(audio);
+        // The application writes the file at launch; settings are only ever changed in it.
+        writeConfig(nlohmann::json::object());
+    }
+
+    void TearDown() override {
+        Home::resetForTesting();
+        HotkeyMonitor::shared().cancelCapture();
+        HotkeyMonitor::shared().onCaptured = nullptr;
+        Smart::setDemoKind(std::nullopt);
+        TempHomeTest::TearDown();
+        Platform::installWebView(nullptr);
+        Platform::installDesktop(nullptr);
+        Platform::installIconImages(nullptr);
+        Platform::installHttpClient(nullptr);
+        Platform::installMicrophoneAccess(nullptr);
+        Platform::installAccessibility(nullptr);
+        Platform::installAudioInput(nullptr);
+    }
+
+    // Shows the window with its page loaded and clears what that recorded.
+    Home& show() {
+        Home::show();
+        window->finishLoading();
+        queue->runUntilIdle();
+        window->clearCalls();
+        while (http->pendingRequests() > 0) http->respond(200, "{}");
+        queue->runUntilIdle();
+        window->clearCalls();
+        http->calls();
+        return *Home::shared();
+    }
+
+    void post(const nlohmann::json& body) { window->post(body.dump()); }
+
+    // The argument of the latest call of a page function, parsed; null when none.
+    nlohmann::json lastArgument(const std::string& function) const {
+        auto scripts = window->scriptsCalling(function);
+        if (scripts.empty()) return nullptr;
+        return nlohmann::json::parse(FakeWebView::argumentOf(scripts.back()), nullptr, false);
+    }
+    size_t callsOf(const std::string& function) const {
+        return window->scriptsCalling(function).size();
+    }
+
+    nlohmann::json configFile() const {
+        return nlohmann::json::parse(readFile(settingsPath("config.json")), nullptr, false);
+    }
+    void writeConfig(const nlohmann::json& object) {
+        writeFile(settingsPath("config.json"), object.dump(2));
+    }
+
+    std::shared_ptr<FakeWebView> window;
+    std::shared_ptr<FakeDesktop> desktop;
+    std::shared_ptr<FakeIconImages> icons;
+    std::shared_ptr<FakeHttpClient> http;
+    std::shared_ptr<FakeMicrophoneAccess> microphone;
+    std::shared_ptr<FakeAccessibility> accessibility;
+    std::shared_ptr<FakeAudioInput> audio;
+};
+
+}  // namespace velvox::testing

@@ -1,0 +1,264 @@
+// Settings changes from the pages: single values and their special keys,
+// hotkey capture, the Groq key check against a real server, the application
+// chooser and the microphone test.
+#include <chrono>
+#include <thread>
+
+#include "app/Log.h"
+#include "platform/curl/CurlHttpClient.h"
+#include "support/LoopbackServer.h"
+#include "unit/home/HomeFixture.h"
+
+namespace velvox::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+class HomeSettingsTest : public HomeTest {
+  protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        AppState::reload() = [this] { ++reloads; };
+    }
+    int reloads = 0;
+};
+
+TEST_F(HomeSettingsTest, OrdinaryValuesAreStoredAsSentThenReloaded) {
+    show();
+    post({{"action", "set"}, {"key", "maxRecordSeconds"}, {"number", 90}});
+    post({{"action", "set"}, {"key", "minHoldSeconds"}, {"number", 0.4}});
+    post({{"action", "set"}, {"key", "cleanup"}, {"bool", false}});
+    post({{"action", "set"}, {"key", "keepHistory"}, {"text", "no"}});  // neither: reload only
+    auto config = configFile();
+    EXPECT_EQ(config["maxRecordSeconds"], 90);
+    EXPECT_EQ(config["minHoldSeconds"], 0.4);
+    EXPECT_EQ(config["cleanup"], false);
+    EXPECT_FALSE(config.contains("keepHistory"));
+    EXPECT_EQ(reloads, 4);
+
+    post({{"action", "set"}, {"number", 3}});  // no key
+    post({{"action", "set"}, {"key", 5}, {"number", 3}});
+    EXPECT_EQ(reloads, 4);
+}
+
+TEST_F(HomeSettingsTest, ThemeAndLoginItemHaveTheirOwnHandling) {
+    show();
+    post({{"action", "set"}, {"key", "theme"}, {"text", "dark"}});
+    EXPECT_EQ(configFile()["theme"], "dark");
+    post({{"action", "set"}, {"key", "theme"}, {"number", 1}});
+    EXPECT_EQ(configFile()["theme"], "system");
+    EXPECT_EQ(reloads, 0);
+    EXPECT_EQ(callsOf("window.orvoState"), 0u);
+
+    post({{"action", "set"}, {"key", "loginItem"}, {"bool", true}});
+    EXPECT_TRUE(desktop->loginItem);
+    EXPECT_EQ(lastArgument("window.orvoState")["loginItem"], true);
+    post({{"action", "set"}, {"key", "loginItem"}, {"bool", "yes"}});
+    EXPECT_FALSE(desktop->loginItem);
+    desktop->loginItemError = "cannot write autostart entry";
+    post({{"action", "set"}, {"key", "loginItem"}, {"bool", true}});
+    EXPECT_EQ(logMessages().back(), "start at login: cannot write autostart entry");
+    EXPECT_EQ(lastArgument("window.orvoState")["loginItem"], false);  // the real state
+    EXPECT_FALSE(configFile().contains("loginItem"));
+    EXPECT_EQ(reloads, 0);
+}
+
+TEST_F(HomeSettingsTest, TheTwoHotkeysCannotBeTheSameKey) {
+    writeConfig({{"hotkeyKeyCode", 63}, {"boostHotkeyKeyCode", 61}});
+    show();
+    post({{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", 63}});
+    EXPECT_EQ(lastArgument("window.orvoCapture"),
+              Json::parse(R"({"note":"Those two cannot be the same key.","bad":true})"));
+    EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 61);
+    EXPECT_EQ(reloads, 0);
+
+    post({{"action", "set"}, {"key", "hotkeyKeyCode"}, {"number", 96.7}});
+    EXPECT_EQ(configFile()["hotkeyKeyCode"], 96);
+    EXPECT_TRUE(configFile()["hotkeyKeyCode"].is_number_integer());
+    EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
+    EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["hotkeyKeyCode"], 96);
+    EXPECT_EQ(reloads, 1);
+
+    // "No key" on both sides is not a clash.
+    post({{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", -1}});
+    post({{"action", "set"}, {"key", "hotkeyKeyCode"}, {"number", -1}});
+    EXPECT_EQ(configFile()["hotkeyKeyCode"], -1);
+    EXPECT_EQ(reloads, 3);
+}
+
+TEST_F(HomeSettingsTest, CapturedKeysAreAppliedAndAnEmptyCaptureClearsTheNote) {
+    writeConfig({{"hotkeyKeyCode", 63}, {"boostHotkeyKeyCode", 61}});
+    show();
+    auto& monitor = HotkeyMonitor::shared();
+    post({{"action", "captureKey"}, {"key", "promptModePrompt"}});
+    post({{"action", "captureKey"}});
+    EXPECT_FALSE(monitor.isCapturing());
+    EXPECT_FALSE(monitor.onCaptured);
+
+    post({{"action", "captureKey"}, {"key", "boostHotkeyKeyCode"}});
+    EXPECT_TRUE(monitor.isCapturing());
+    ASSERT_TRUE(monitor.onCaptured);
+    monitor.onCaptured(HotkeyMonitor::KeyCode{63});
+    EXPECT_EQ(lastArgument("window.orvoCapture")["note"], "Those two cannot be the same key.");
+    monitor.onCaptured(HotkeyMonitor::KeyCode{58});
+    EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 58);
+    window->clearCalls();
+    monitor.onCaptured(std::nullopt);
+    EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
+    EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 58);
+
+    post({{"action", "captureKey"}, {"key", "hotkeyKeyCode"}});
+    window->clearCalls();
+    post({{"action", "cancelCapture"}});
+    EXPECT_FALSE(monitor.isCapturing());
+    EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
+    EXPECT_EQ(callsOf("window.orvoState"), 1u);
+}
+
+TEST_F(HomeSettingsTest, SwitchingToTheOwnKeyPushesStateAndTheOwnUsageForm) {
+    show();
+    post({{"action", "set"}, {"key", "useOwnKey"}, {"bool", true}});
+    EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["useOwnKey"], true);
+    EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
+              "window.orvoUsage && window.orvoUsage({own:true})");
+    EXPECT_EQ(reloads, 1);
+}
+
+TEST_F(HomeSettingsTest, AnEmptyKeyIsRefusedWithoutTheNetwork) {
+    show();
+    post({{"action", "setKey"}, {"text", " \n\t"}});
+    post({{"action", "setKey"}, {"text", 42}});
+    EXPECT_EQ(http->pendingRequests(), 0u);
+    auto state = lastArgument("window.orvoState");
+    EXPECT_EQ(state["keyNote"], "Paste a key first.");
+    EXPECT_EQ(state["keyBad"], true);
+}
+
+// Key checks against a real server through the real HTTP client.
+class KeyCheckTest : public HomeSettingsTest {
+  protected:
+    void SetUp() override {
+        HomeSettingsTest::SetUp();
+        ::setenv("VELVOX_GROQ_BASE", server.base().c_str(), 1);
+        Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+        writeConfig({{"useOwnKey", true}});
+        show();
+    }
+    void TearDown() override {
+        ::unsetenv("VELVOX_GROQ_BASE");
+        HomeSettingsTest::TearDown();
+    }
+    // Posts the key and waits (bounded) for the answer to reach the main queue.
+    Json check(const std::string& key) {
+        window->clearCalls();
+        post({{"action", "setKey"}, {"text", key}});
+        for (int i = 0; i < 3000 && !queue->hasPendingWork(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        queue->runUntilIdle();
+        return lastArgument("window.orvoState");
+    }
+    LoopbackServer server;
+};
+
+TEST_F(KeyCheckTest, OnlyAnAcceptedKeyIsSaved) {
+    server.answer("/openai/v1/models", 401, R"({"error":"invalid"})");
+    auto state = check(" gsk_bad \n");
+    EXPECT_EQ(state["keyNote"], "Groq rejected that key. Copy it again from the key page.");
+    EXPECT_EQ(state["keyBad"], true);
+    auto request = server.lastRequest();
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_EQ(request.path, "/openai/v1/models");
+    EXPECT_EQ(request.header("Authorization"), "Bearer gsk_bad");
+    EXPECT_FALSE(request.hasHeader("X-Velvox-App"));
+
+    server.answer("/openai/v1/models", 403, "{}");
+    state = check("gsk_forbidden");
+    EXPECT_EQ(state["keyNote"], "Groq returned 403. Try again in a moment.");
+    EXPECT_EQ(state["keyBad"], true);
+    EXPECT_FALSE(configFile().contains("groqApiKey"));
+    EXPECT_EQ(reloads, 0);
+
+    server.answer("/openai/v1/models", 200, R"({"data":[]})");
+    state = check("gsk_good");
+    EXPECT_EQ(state["keyNote"], "Key works and is saved on this Mac.");
+    EXPECT_EQ(state["keyBad"], false);
+    EXPECT_EQ(state["keySaved"], true);
+    EXPECT_EQ(configFile()["groqApiKey"], "gsk_good");
+    EXPECT_EQ(state["live"]["hasKey"], true);
+    EXPECT_EQ(reloads, 1);
+    auto lines = logMessages();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "home: key validated and saved"), lines.end());
+    for (const auto& line : lines) EXPECT_EQ(line.find("gsk_good"), std::string::npos);
+    EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
+              "window.orvoUsage && window.orvoUsage({own:true})");
+}
+
+TEST_F(KeyCheckTest, AnUnreachableServerIsReportedAndNothingSaved) {
+    int port = server.port();
+    ::setenv("VELVOX_GROQ_BASE", ("http://127.0.0.1:" + std::to_string(port == 1 ? 2 : 1)).c_str(),
+             1);
+    auto state = check("gsk_any");
+    ASSERT_TRUE(state.is_object());
+    EXPECT_EQ(state["keyNote"].get<std::string>().rfind("Could not reach Groq: ", 0), 0u);
+    EXPECT_GT(state["keyNote"].get<std::string>().size(),
+              std::string("Could not reach Groq: ").size());
+    EXPECT_EQ(state["keyBad"], true);
+    EXPECT_FALSE(configFile().contains("groqApiKey"));
+}
+
+TEST_F(HomeSettingsTest, ChosenApplicationsJoinThePromptList) {
+    writeConfig({{"promptModeApps", {"code"}}});
+    show();
+    post({{"action", "addApp"}});
+    EXPECT_EQ(desktop->calls.back(),
+              "chooseApplication Choose an app | Dictating into this app will use prompt mode.");
+    desktop->choose(std::nullopt);  // cancelled
+    EXPECT_EQ(reloads, 0);
+
+    post({{"action", "addApp"}});
+    desktop->choose("obsidian");
+    EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
+    EXPECT_EQ(reloads, 1);
+    window->clearCalls();
+    post({{"action", "addApp"}});
+    desktop->choose("code");  // already there: written again, reloaded, pushed
+    EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
+    EXPECT_EQ(reloads, 2);
+    EXPECT_EQ(callsOf("window.orvoState"), 1u);
+}
+
+TEST_F(HomeSettingsTest, MicTestSendsLevelsTwentyTimesASecondUntilStopped) {
+    Home& home = show();
+    post({{"action", "micTest"}});
+    ASSERT_TRUE(home.micTestRunning());
+    auto take = audio->lastTake();
+    ASSERT_TRUE(take);
+    take->averagePower = 0.0f;  // full scale
+    queue->advance(0.05);
+    auto levels = window->scriptsCalling("window.orvoLevel");
+    ASSERT_EQ(levels.size(), 1u);
+    EXPECT_EQ(levels[0], "window.orvoLevel && window.orvoLevel(1)");
+    queue->advance(0.95);
+    EXPECT_EQ(callsOf("window.orvoLevel"), 20u);
+
+    // A new test restarts; stopping discards the take and its file.
+    post({{"action", "micTest"}});
+    EXPECT_TRUE(take->stopped);
+    auto second = audio->lastTake();
+    EXPECT_NE(second, take);
+    post({{"action", "micTestStop"}});
+    EXPECT_FALSE(home.micTestRunning());
+    EXPECT_FALSE(std::filesystem::exists(second->path));
+    window->clearCalls();
+    queue->advance(1.0);
+    EXPECT_EQ(callsOf("window.orvoLevel"), 0u);
+
+    audio->recordSucceeds = false;
+    post({{"action", "micTest"}});
+    EXPECT_FALSE(home.micTestRunning());
+    queue->advance(1.0);
+    EXPECT_EQ(callsOf("window.orvoLevel"), 0u);
+}
+
+}  // namespace
+}  // namespace velvox::testing

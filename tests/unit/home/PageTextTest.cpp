@@ -1,0 +1,63 @@
+// The small text pieces the bridge is built from.
+#include <gtest/gtest.h>
+
+#include "home/PageMessage.h"
+#include "home/PageScript.h"
+#include "home/WebText.h"
+
+namespace velvox {
+namespace {
+
+TEST(WebText, Base64MatchesTheStandardAlphabetAndPadding) {
+    EXPECT_EQ(WebText::base64(""), "");
+    EXPECT_EQ(WebText::base64("f"), "Zg==");
+    EXPECT_EQ(WebText::base64("fo"), "Zm8=");
+    EXPECT_EQ(WebText::base64("foo"), "Zm9v");
+    EXPECT_EQ(WebText::base64("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(WebText::base64(std::string("\x89PNG\xff\xfe\x00", 7)), "iVBOR//+AA==");
+}
+
+TEST(WebText, QueryValuesKeepOnlyWhatCannotChangeTheirMeaning) {
+    EXPECT_EQ(WebText::queryValue("ada@example.com"), "ada@example.com");
+    EXPECT_EQ(WebText::queryValue("a+b&c=d e#f%"), "a%2Bb%26c%3Dd%20e%23f%25");
+    EXPECT_EQ(WebText::queryValue("jos\xC3\xA9@x.io"), "jos%C3%A9@x.io");
+}
+
+TEST(WebText, OnlyAbsoluteAddressesWithoutSpacesAreOpened) {
+    EXPECT_TRUE(WebText::isOpenableURL("https://velvox.app/upgrade?email=a@b.c"));
+    EXPECT_TRUE(WebText::isOpenableURL("mailto:ada@example.com"));
+    for (const char* bad :
+         {"", "velvox.app/upgrade", "://x", "https://a b", "1http://x", "https:", "https://x\n"})
+        EXPECT_FALSE(WebText::isOpenableURL(bad)) << bad;
+}
+
+TEST(PageMessage, NeedsAnObjectWithAStringActionAndReadsFieldsByType) {
+    EXPECT_FALSE(PageMessage::parse("[]"));
+    EXPECT_FALSE(PageMessage::parse("{\"action\":null}"));
+    EXPECT_FALSE(PageMessage::parse("not json"));
+    auto message = PageMessage::parse(
+        R"({"action":"x","text":5,"list":["a","b"],"map":{"k":"v"},"key":"hotkeyKeyCode"})");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->action(), "x");
+    EXPECT_EQ(message->text(), "");
+    EXPECT_EQ(message->list(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(message->map(), (std::map<std::string, std::string>{{"k", "v"}}));
+    EXPECT_EQ(message->string("key"), "hotkeyKeyCode");
+}
+
+TEST(PageScript, CallsAreGuardedAndLevelsAreBareDecimals) {
+    EXPECT_EQ(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")),
+              "window.orvoUsage && window.orvoUsage({own:true})");
+    nlohmann::ordered_json object;
+    object["b"] = 1;
+    object["a"] = "</script>\u2028";
+    EXPECT_EQ(PageScript::call("window.orvoX", object),
+              "window.orvoX && window.orvoX({\"b\":1,\"a\":\"</script>\u2028\"})");
+    EXPECT_EQ(PageScript::decimal(0.5), "0.5");
+    EXPECT_EQ(PageScript::decimal(0), "0");
+    EXPECT_EQ(PageScript::decimal(1), "1");
+    EXPECT_EQ(PageScript::decimal(std::nan("")), "0");
+}
+
+}  // namespace
+}  // namespace velvox

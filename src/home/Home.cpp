@@ -21,8 +21,10 @@ namespace {
 constexpr int kSymbolPixels = 60;
 constexpr double kLiveRefreshSeconds = 1.0;
 
-std::unique_ptr<Home>& sharedHome() {
-    static std::unique_ptr<Home> home;
+// Never released: the controller lives to the end of the process, and
+// destroying it during exit would reach into services already torn down.
+Home*& sharedHome() {
+    static Home* home = nullptr;
     return home;
 }
 
@@ -38,14 +40,14 @@ std::map<std::string, std::string>& symbolCache() {
 void Home::show() {
     auto& home = sharedHome();
     if (!home) {
-        home.reset(new Home());
+        home = new Home();
         home->build();
     }
     home->present();
 }
 
 Home* Home::shared() {
-    return sharedHome().get();
+    return sharedHome();
 }
 
 bool Home::onboarded() {
@@ -102,7 +104,8 @@ const std::vector<std::string>& Home::symbolNames() {
 }
 
 void Home::resetForTesting() {
-    sharedHome().reset();
+    delete sharedHome();
+    sharedHome() = nullptr;
     symbolCache().clear();
     iconCache().clear();
 }

@@ -1,0 +1,328 @@
+#include "platform/linux/WebKitHomeWindow.h"
+
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <climits>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/Files.h"
+
+#ifndef VELVOX_SOURCE_DIR
+#define VELVOX_SOURCE_DIR "."
+#endif
+
+namespace velvox {
+
+namespace {
+
+constexpr int kWidth = 1120;
+constexpr int kHeight = 760;
+constexpr int kMinimumWidth = 900;
+constexpr int kMinimumHeight = 600;
+
+std::string executableFolder() {
+    char path[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return {};
+    std::string text(path, static_cast<size_t>(length));
+    auto slash = text.rfind('/');
+    return slash == std::string::npos ? std::string() : text.substr(0, slash);
+}
+
+std::string canonical(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved)) return path;
+    return resolved;
+}
+
+}  // namespace
+
+WebKitHomeWindow::WebKitHomeWindow(std::string pagesFolder, std::string geometryFile,
+                                   ExternalOpener openExternal)
+    : pagesFolder_(canonical(pagesFolder)),
+      geometryFile_(std::move(geometryFile)),
+      openExternal_(std::move(openExternal)) {}
+
+WebKitHomeWindow::~WebKitHomeWindow() {
+    if (!window_) return;
+    saveGeometry();
+    g_signal_handlers_disconnect_by_data(window_, this);
+    g_signal_handlers_disconnect_by_data(web_, this);
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(web_), this);
+    gtk_widget_destroy(window_);
+}
+
+std::string WebKitHomeWindow::defaultPagesFolder() {
+    std::string installed = executableFolder() + "/../share/velvox/resources";
+    if (Files::exists(installed + "/settings.html")) return canonical(installed);
+    return VELVOX_SOURCE_DIR "/resources";
+}
+
+WebKitHomeWindow::ExternalOpener WebKitHomeWindow::defaultOpener() {
+    return [](const std::string& uri) {
+        GError* error = nullptr;
+        if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error) && error)
+            g_error_free(error);
+    };
+}
+
+void WebKitHomeWindow::setEvents(WebViewEvents events) {
+    events_ = std::move(events);
+}
+
+void WebKitHomeWindow::ensureBuilt() {
+    if (window_) return;
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window_), "Velvox");
+    gtk_window_set_default_size(GTK_WINDOW(window_), kWidth, kHeight);
+    GdkGeometry minimum{};
+    minimum.min_width = kMinimumWidth;
+    minimum.min_height = kMinimumHeight;
+    gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &minimum, GDK_HINT_MIN_SIZE);
+    gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+    setDarkAppearance();
+
+    WebKitUserContentManager* manager = webkit_user_content_manager_new();
+    // The signal must be connected before the handler is registered.
+    g_signal_connect(manager, "script-message-received::orvo", G_CALLBACK(onScriptMessage), this);
+    webkit_user_content_manager_register_script_message_handler(manager, "orvo");
+    web_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(manager));
+    g_object_unref(manager);
+    WebKitSettings* settings = webkit_web_view_get_settings(web_);
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_enable_developer_extras(settings, TRUE);
+    GdkRGBA background{0.039, 0.039, 0.047, 1.0};
+    webkit_web_view_set_background_color(web_, &background);
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(web_));
+
+    g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
+    g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    gtk_widget_show(GTK_WIDGET(web_));
+    restoreGeometry();
+}
+
+void WebKitHomeWindow::present() {
+    ensureBuilt();
+    gtk_window_deiconify(GTK_WINDOW(window_));
+    gtk_window_present(GTK_WINDOW(window_));
+}
+
+void WebKitHomeWindow::hide() {
+    if (!window_ || !gtk_widget_get_visible(window_)) return;
+    saveGeometry();
+    gtk_widget_hide(window_);
+    if (events_.closed) events_.closed();
+}
+
+bool WebKitHomeWindow::isVisible() {
+    return window_ && gtk_widget_get_visible(window_);
+}
+
+bool WebKitHomeWindow::isKey() {
+    return window_ && gtk_window_is_active(GTK_WINDOW(window_));
+}
+
+void WebKitHomeWindow::loadPage(const std::string& path) {
+    ensureBuilt();
+    gchar* uri = g_filename_to_uri(canonical(path).c_str(), nullptr, nullptr);
+    if (!uri) return;
+    webkit_web_view_load_uri(web_, uri);
+    g_free(uri);
+}
+
+namespace {
+
+struct Evaluation {
+    std::function<void(const std::string&)> onError;
+    std::function<void(std::optional<std::string>)> onResult;
+};
+
+void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    if (!value) {
+        std::string message = error && error->message ? error->message : "script failed";
+        if (error) g_error_free(error);
+        if (evaluation->onError) evaluation->onError(message);
+        if (evaluation->onResult) evaluation->onResult(std::nullopt);
+        return;
+    }
+    if (evaluation->onResult) {
+        std::optional<std::string> text;
+        if (!jsc_value_is_undefined(value)) {
+            if (gchar* json = jsc_value_to_json(value, 0)) {
+                text = json;
+                g_free(json);
+            }
+        }
+        evaluation->onResult(std::move(text));
+    }
+    g_object_unref(value);
+}
+
+}  // namespace
+
+void WebKitHomeWindow::evaluate(const std::string& script,
+                                std::function<void(const std::string& error)> onError) {
+    if (!web_) return;
+    auto* evaluation = new Evaluation{std::move(onError), nullptr};
+    webkit_web_view_evaluate_javascript(web_, script.c_str(), static_cast<gssize>(script.size()),
+                                        nullptr, nullptr, nullptr, evaluated, evaluation);
+}
+
+void WebKitHomeWindow::evaluateForResult(const std::string& script,
+                                         std::function<void(std::optional<std::string>)> done) {
+    if (!web_) return done(std::nullopt);
+    auto* evaluation = new Evaluation{nullptr, std::move(done)};
+    webkit_web_view_evaluate_javascript(web_, script.c_str(), static_cast<gssize>(script.size()),
+                                        nullptr, nullptr, nullptr, evaluated, evaluation);
+}
+
+void WebKitHomeWindow::beginDrag() {
+    if (!window_ || !gtk_widget_get_visible(window_)) return;
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(gdkWindow));
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer) return;
+    // Only while the left button is still down: the message may arrive after release.
+    double x = 0, y = 0;
+    GdkModifierType mask{};
+    gdk_window_get_device_position_double(gdk_get_default_root_window(), pointer, &x, &y, &mask);
+    if (!(mask & GDK_BUTTON1_MASK)) return;
+    gtk_window_begin_move_drag(GTK_WINDOW(window_), 1, static_cast<int>(x), static_cast<int>(y),
+                               gtk_get_current_event_time());
+}
+
+std::optional<std::string> WebKitHomeWindow::titleBarDoubleClickAction() {
+    static const char* schemaId = "org.gnome.desktop.wm.preferences";
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    if (!source) return std::nullopt;
+    GSettingsSchema* schema = g_settings_schema_source_lookup(source, schemaId, TRUE);
+    if (!schema) return std::nullopt;
+    bool hasKey = g_settings_schema_has_key(schema, "action-double-click-titlebar");
+    g_settings_schema_unref(schema);
+    if (!hasKey) return std::nullopt;
+    GSettings* settings = g_settings_new(schemaId);
+    gchar* value = g_settings_get_string(settings, "action-double-click-titlebar");
+    std::string action = value ? value : "";
+    g_free(value);
+    g_object_unref(settings);
+    return action;
+}
+
+void WebKitHomeWindow::minimize() {
+    if (window_) gtk_window_iconify(GTK_WINDOW(window_));
+}
+
+void WebKitHomeWindow::zoom() {
+    if (!window_) return;
+    if (gtk_window_is_maximized(GTK_WINDOW(window_))) {
+        gtk_window_unmaximize(GTK_WINDOW(window_));
+    } else {
+        gtk_window_maximize(GTK_WINDOW(window_));
+    }
+}
+
+void WebKitHomeWindow::setDarkAppearance() {
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+}
+
+std::string WebKitHomeWindow::currentURI() const {
+    const gchar* uri = web_ ? webkit_web_view_get_uri(web_) : nullptr;
+    return uri ? uri : "";
+}
+
+bool WebKitHomeWindow::isPageAddress(const std::string& uri) const {
+    if (uri.rfind("file://", 0) != 0) return false;
+    gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    if (!path) return false;
+    std::string file = canonical(path);
+    g_free(path);
+    return file.rfind(pagesFolder_ + "/", 0) == 0;
+}
+
+void WebKitHomeWindow::restoreGeometry() {
+    std::ifstream in(geometryFile_);
+    if (!in) return;
+    std::stringstream text;
+    text << in.rdbuf();
+    auto saved = nlohmann::json::parse(text.str(), nullptr, false);
+    if (!saved.is_object()) return;
+    auto integer = [&](const char* key) -> std::optional<int> {
+        auto found = saved.find(key);
+        if (found == saved.end() || !found->is_number_integer()) return std::nullopt;
+        return found->get<int>();
+    };
+    auto width = integer("width"), height = integer("height");
+    if (width && height && *width >= kMinimumWidth && *height >= kMinimumHeight &&
+        *width <= 16384 && *height <= 16384)
+        gtk_window_set_default_size(GTK_WINDOW(window_), *width, *height);
+    auto x = integer("x"), y = integer("y");
+    if (x && y) gtk_window_move(GTK_WINDOW(window_), *x, *y);
+}
+
+void WebKitHomeWindow::saveGeometry() {
+    if (!window_ || !gtk_widget_get_visible(window_) ||
+        gtk_window_is_maximized(GTK_WINDOW(window_)))
+        return;
+    int width = 0, height = 0, x = 0, y = 0;
+    gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+    gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
+    nlohmann::json geometry = {{"width", width}, {"height", height}, {"x", x}, {"y", y}};
+    auto slash = geometryFile_.rfind('/');
+    if (slash != std::string::npos) Files::createFolder(geometryFile_.substr(0, slash));
+    Files::writeAtomically(geometryFile_, geometry.dump() + "\n");
+}
+
+int WebKitHomeWindow::onDeleteEvent(GtkWidget*, void*, void* data) {
+    static_cast<WebKitHomeWindow*>(data)->hide();
+    return TRUE;  // keep the window: closing only hides it
+}
+
+void WebKitHomeWindow::onLoadChanged(WebKitWebView*, int event, void* data) {
+    auto* self = static_cast<WebKitHomeWindow*>(data);
+    if (event == WEBKIT_LOAD_FINISHED && self->events_.finishedLoading)
+        self->events_.finishedLoading();
+}
+
+int WebKitHomeWindow::onDecidePolicy(WebKitWebView*, void* decisionPointer, int type, void* data) {
+    auto* self = static_cast<WebKitHomeWindow*>(data);
+    auto* decision = static_cast<WebKitPolicyDecision*>(decisionPointer);
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+        type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+        return FALSE;
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const gchar* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    std::string address = uri ? uri : "";
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && self->isPageAddress(address)) {
+        webkit_policy_decision_use(decision);
+        return TRUE;
+    }
+    webkit_policy_decision_ignore(decision);
+    if (!address.empty() && address != "about:blank" && self->openExternal_)
+        self->openExternal_(address);
+    return TRUE;
+}
+
+void WebKitHomeWindow::onScriptMessage(void*, void* resultPointer, void* data) {
+    auto* self = static_cast<WebKitHomeWindow*>(data);
+    auto* result = static_cast<WebKitJavascriptResult*>(resultPointer);
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    gchar* json = value ? jsc_value_to_json(value, 0) : nullptr;
+    std::string body = json ? json : "";
+    g_free(json);
+    if (self->events_.message) self->events_.message(body);
+}
+
+}  // namespace velvox

@@ -1,0 +1,143 @@
+// The real Home window: WebKitGTK under the headless X server, the bundled
+// settings page, the page bridge in both directions and the navigation limit.
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "config/Config.h"
+#include "platform/Platform.h"
+#include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/WebKitHomeWindow.h"
+#include "support/TempHome.h"
+
+namespace velvox::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+const std::string kPages = VELVOX_SOURCE_DIR "/resources";
+
+// Runs the GTK main loop until the condition holds or 30 s have passed.
+bool spinUntil(const std::function<bool()>& condition) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (!g_main_context_iteration(nullptr, FALSE))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void spinFor(std::chrono::milliseconds duration) {
+    auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+        if (!g_main_context_iteration(nullptr, FALSE))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::optional<std::string> evaluateNow(WebKitHomeWindow& window, const std::string& script) {
+    bool done = false;
+    std::optional<std::string> answer;
+    window.evaluateForResult(script, [&](std::optional<std::string> result) {
+        answer = std::move(result);
+        done = true;
+    });
+    EXPECT_TRUE(spinUntil([&] { return done; })) << script;
+    return answer;
+}
+
+void saveScreenshot(GtkWidget* widget, const std::string& name) {
+    GdkWindow* window = gtk_widget_get_window(widget);
+    if (!window) return;
+    int width = gdk_window_get_width(window), height = gdk_window_get_height(window);
+    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(window, 0, 0, width, height);
+    if (!pixbuf) return;
+    std::string folder = VELVOX_SOURCE_DIR "/test-artifacts/home";
+    std::filesystem::create_directories(folder);
+    gdk_pixbuf_save(pixbuf, (folder + "/" + name).c_str(), "png", nullptr, nullptr);
+    g_object_unref(pixbuf);
+}
+
+class WebKitHomeWindowTest : public TempHomeTest {
+  protected:
+    static void SetUpTestSuite() {
+        ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+        ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 1);
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
+    }
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+    }
+};
+
+TEST_F(WebKitHomeWindowTest, SettingsPageLoadsRendersPushesPostsAndStaysOnItsPages) {
+    std::vector<std::string> opened;
+    std::vector<Json> messages;
+    bool loaded = false;
+    WebKitHomeWindow window(kPages, home() + "/geometry.json",
+                            [&](const std::string& uri) { opened.push_back(uri); });
+    WebViewEvents events;
+    events.message = [&](const std::string& body) { messages.push_back(Json::parse(body)); };
+    events.finishedLoading = [&] { loaded = true; };
+    window.setEvents(events);
+    window.present();
+    window.loadPage(kPages + "/settings.html");
+    ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    // The page says it is ready through the "orvo" handler.
+    ASSERT_TRUE(spinUntil([&] {
+        for (auto& m : messages)
+            if (m.value("action", "") == "ready") return true;
+        return false;
+    }));
+
+    // A pushed state reaches the page's DOM.
+    window.evaluate(
+        R"(window.orvoLive && window.orvoLive({"status":"Bridge check 4711","mic":true,"ax":true,"tap":true,"hasKey":true,"ready":true}))",
+        [](const std::string& error) { ADD_FAILURE() << error; });
+    auto shown = evaluateNow(window, "document.body.innerText.includes('Bridge check 4711')");
+    EXPECT_EQ(shown, "true");
+
+    // Script errors come back as errors.
+    std::string failure;
+    window.evaluate("definitelyNotDefined()", [&](const std::string& error) { failure = error; });
+    EXPECT_TRUE(spinUntil([&] { return !failure.empty(); }));
+
+    // An action posted by the page arrives as JSON text.
+    messages.clear();
+    evaluateNow(window, "Velvox.post('saveVocabulary', {list: ['Velvox', 'Zyx']}); true");
+    ASSERT_TRUE(spinUntil([&] { return !messages.empty(); }));
+    EXPECT_EQ(messages.back(),
+              Json::parse(R"({"list":["Velvox","Zyx"],"action":"saveVocabulary"})"));
+
+    spinFor(std::chrono::milliseconds(500));  // let the page paint
+    saveScreenshot(window.window(), "settings.png");
+
+    // Another site opens in the browser, not in the window.
+    std::string before = window.currentURI();
+    evaluateNow(window, "location.href = 'https://example.com/elsewhere'; true");
+    ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
+    EXPECT_EQ(opened.back(), "https://example.com/elsewhere");
+    EXPECT_EQ(window.currentURI(), before);
+    EXPECT_NE(before.find("/resources/settings.html"), std::string::npos);
+
+    // Closing hides and reports; the size is kept for the next run.
+    bool closed = false;
+    events.closed = [&] { closed = true; };
+    window.setEvents(events);
+    window.hide();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(window.isVisible());
+    auto geometry = Json::parse(readFile(home() + "/geometry.json"), nullptr, false);
+    EXPECT_GE(geometry.value("width", 0), 900);
+}
+
+}  // namespace
+}  // namespace velvox::testing

@@ -9,6 +9,7 @@ namespace {
 class NoAccessibility final : public Accessibility {
   public:
     bool isProcessTrusted() override { return false; }
+    void requestTrust() override {}
     std::unique_ptr<FocusedElement> focusedElement(double) override { return nullptr; }
 };
 

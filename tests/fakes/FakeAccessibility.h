@@ -41,6 +41,8 @@ class FakeAccessibility final : public Accessibility {
         calls.push_back("isProcessTrusted");
         return trusted;
     }
+    // Records the request; a test grants trust by setting `trusted`.
+    void requestTrust() override { calls.push_back("requestTrust"); }
     std::unique_ptr<FocusedElement> focusedElement(double timeout) override;
 
   private:

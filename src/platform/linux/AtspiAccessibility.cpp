@@ -99,6 +99,19 @@ bool AtspiAccessibility::isProcessTrusted() {
     return enabled;
 }
 
+void AtspiAccessibility::requestTrust() {
+    // Desktops switch the accessibility bus on through this property, which
+    // toolkits watch to start exposing their widgets.
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+        nullptr, G_DBUS_CALL_FLAGS_NONE, 300, nullptr, nullptr);
+    if (reply) g_variant_unref(reply);
+    g_object_unref(bus);
+}
+
 AtspiAccessible* AtspiAccessibility::findFocused() {
     if (focused_ && hasState(focused_, ATSPI_STATE_FOCUSED) && !belongsToThisProcess(focused_)) {
         return static_cast<AtspiAccessible*>(g_object_ref(focused_));

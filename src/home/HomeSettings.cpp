@@ -110,7 +110,7 @@ void Home::receiveKeyCheck(const std::string& key, int status,
         Config::set("groqApiKey", key);
         Log::write("home: key validated and saved");
         reloadApplication();
-        pushAll("Key works and is saved on this Mac.", false, true);
+        pushAll("Key works and is saved on this computer.", false, true);
         fetchUsage();
     } else {
         pushAll("Groq returned " + std::to_string(status) + ". Try again in a moment.", true);

@@ -305,11 +305,11 @@ describe('account', () => {
     assert.deepEqual(await under.takePosted(), [{ action: 'setKey', text: '  gsk_abc ' }, { action: 'openGroq' }]);
 
     await under.push('orvoState', fixtures.state({
-      overrides: { cfg, keyNote: 'Key works and is saved on this Mac.', keyBad: false, keySaved: true, live: fixtures.live({ ownKey: true }) },
+      overrides: { cfg, keyNote: 'Key works and is saved on this computer.', keyBad: false, keySaved: true, live: fixtures.live({ ownKey: true }) },
     }));
     assert.equal(await under.page.getByLabel('Groq API key', { exact: true }).inputValue(), '');
     assert.equal(await under.page.locator('.own-key .note.bad').count(), 0);
-    assert.equal(await under.text('.own-key .note'), 'Key works and is saved on this Mac.');
+    assert.equal(await under.text('.own-key .note'), 'Key works and is saved on this computer.');
     assert.equal(await under.visible('.own-key p:has-text("A Groq key is saved.")'), true);
   });
 });

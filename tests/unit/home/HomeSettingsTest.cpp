@@ -180,7 +180,7 @@ TEST_F(KeyCheckTest, OnlyAnAcceptedKeyIsSaved) {
 
     server.answer("/openai/v1/models", 200, R"({"data":[]})");
     state = check("gsk_good");
-    EXPECT_EQ(state["keyNote"], "Key works and is saved on this Mac.");
+    EXPECT_EQ(state["keyNote"], "Key works and is saved on this computer.");
     EXPECT_EQ(state["keyBad"], false);
     EXPECT_EQ(state["keySaved"], true);
     EXPECT_EQ(configFile()["groqApiKey"], "gsk_good");

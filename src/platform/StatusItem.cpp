@@ -10,6 +10,9 @@ class NoStatusItem final : public StatusItem {
   public:
     void setImage(const VectorImage&) override {}
     void setToolTip(const std::string&) override {}
+    void setMenu(std::vector<MenuItem>) override {}
+    void setItemTitle(std::size_t, const std::string&) override {}
+    void setItemChecked(std::size_t, bool) override {}
 };
 
 PlatformSlot<StatusItem, NoStatusItem> slot;

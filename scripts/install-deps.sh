@@ -15,6 +15,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-pulseaudio gstreamer1.0-tools
+  adwaita-icon-theme hicolor-icon-theme librsvg2-common  # icons drawn for the Home pages
   # headless test session
   xvfb xauth openbox dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
   espeak-ng sox openssl ca-certificates

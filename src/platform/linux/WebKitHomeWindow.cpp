@@ -102,14 +102,21 @@ void WebKitHomeWindow::ensureBuilt() {
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(web_));
 
     g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
+    // Connected handlers run before the window's own, so these keys are the
+    // window's and never reach the page.
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
     g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     gtk_widget_show(GTK_WIDGET(web_));
+    gtk_widget_grab_focus(GTK_WIDGET(web_));  // typing goes to the page at once
     restoreGeometry();
 }
 
 void WebKitHomeWindow::present() {
     ensureBuilt();
+    // Shown, the window belongs in the task switcher; hidden, it does not.
+    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), FALSE);
+    gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), FALSE);
     gtk_window_deiconify(GTK_WINDOW(window_));
     gtk_window_present(GTK_WINDOW(window_));
 }
@@ -117,6 +124,8 @@ void WebKitHomeWindow::present() {
 void WebKitHomeWindow::hide() {
     if (!window_ || !gtk_widget_get_visible(window_)) return;
     saveGeometry();
+    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
+    gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
     gtk_widget_hide(window_);
     if (events_.closed) events_.closed();
 }
@@ -287,6 +296,55 @@ void WebKitHomeWindow::saveGeometry() {
 int WebKitHomeWindow::onDeleteEvent(GtkWidget*, void*, void* data) {
     static_cast<WebKitHomeWindow*>(data)->hide();
     return TRUE;  // keep the window: closing only hides it
+}
+
+namespace {
+
+// The Latin letter a key stands for, also on layouts whose first level is
+// not Latin (Ctrl+W is the key where W is, as in other applications).
+guint latinLetter(const GdkEventKey* event) {
+    guint key = gdk_keyval_to_lower(event->keyval);
+    if (key >= GDK_KEY_a && key <= GDK_KEY_z) return key;
+    GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_window_get_display(event->window));
+    GdkKeymapKey* keys = nullptr;
+    guint* values = nullptr;
+    gint count = 0;
+    guint letter = 0;
+    if (gdk_keymap_get_entries_for_keycode(keymap, event->hardware_keycode, &keys, &values,
+                                           &count)) {
+        for (gint i = 0; i < count && !letter; ++i) {
+            guint candidate = gdk_keyval_to_lower(values[i]);
+            if (candidate >= GDK_KEY_a && candidate <= GDK_KEY_z) letter = candidate;
+        }
+        g_free(keys);
+        g_free(values);
+    }
+    return letter;
+}
+
+}  // namespace
+
+int WebKitHomeWindow::onKeyPress(GtkWidget*, void* eventPointer, void* data) {
+    auto* self = static_cast<WebKitHomeWindow*>(data);
+    auto* event = static_cast<GdkEventKey*>(eventPointer);
+    GdkModifierType modifiers =
+        GdkModifierType(event->state & gtk_accelerator_get_default_mod_mask());
+    if (modifiers != GDK_CONTROL_MASK) return FALSE;
+    switch (latinLetter(event)) {
+        case GDK_KEY_w:
+        case GDK_KEY_h:
+            self->hide();
+            return TRUE;
+        case GDK_KEY_m:
+            self->minimize();
+            return TRUE;
+        case GDK_KEY_q:
+            if (GApplication* application = g_application_get_default())
+                g_application_quit(application);
+            return TRUE;
+        default:
+            return FALSE;
+    }
 }
 
 void WebKitHomeWindow::onLoadChanged(WebKitWebView*, int event, void* data) {

@@ -62,6 +62,7 @@ class WebKitHomeWindow final : public WebView {
     void saveGeometry();
 
     static int onDeleteEvent(GtkWidget*, void*, void* self);
+    static int onKeyPress(GtkWidget*, void* event, void* self);
     static void onLoadChanged(WebKitWebView*, int event, void* self);
     static int onDecidePolicy(WebKitWebView*, void* decision, int type, void* self);
     static void onScriptMessage(void* manager, void* result, void* self);

@@ -1,0 +1,30 @@
+#include "platform/linux/LinuxHome.h"
+
+#include <memory>
+
+#include "config/Config.h"
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/IconImages.h"
+#include "platform/WebView.h"
+#include "platform/linux/GtkIconImages.h"
+#include "platform/linux/LinuxDesktop.h"
+#include "platform/linux/WebKitHomeWindow.h"
+
+namespace velvox {
+
+void installLinuxHome() {
+    std::string pages = WebKitHomeWindow::defaultPagesFolder();
+    auto desktop = std::make_shared<LinuxDesktop>(pages);
+    std::weak_ptr<LinuxDesktop> weakDesktop = desktop;
+    // Addresses the window will not show go to the user's own applications.
+    auto openElsewhere = [weakDesktop](const std::string& uri) {
+        if (auto alive = weakDesktop.lock()) alive->openURL(uri);
+    };
+    Platform::installWebView(std::make_shared<WebKitHomeWindow>(
+        pages, Files::join(Config::dir(), "home-window.json"), openElsewhere));
+    Platform::installDesktop(desktop);
+    Platform::installIconImages(std::make_shared<GtkIconImages>());
+}
+
+}  // namespace velvox

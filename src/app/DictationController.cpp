@@ -306,6 +306,11 @@ void DictationController::hotkeyNeverSeen() {
 
 // ---- menu ----
 
+void DictationController::stopForExit() {
+    capTimer_.cancel();
+    recorder_.discard();
+}
+
 void DictationController::copyLast() {
     if (lastResult_.empty()) return;
     PasteboardItem item;

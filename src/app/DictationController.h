@@ -46,6 +46,9 @@ class DictationController {
     // The keyboard seems never to report the configured hotkey.
     void hotkeyNeverSeen();
 
+    // The application is quitting: the take in progress and its cap timer go.
+    void stopForExit();
+
     // Menu action: puts the last delivered text on the clipboard again.
     void copyLast();
     void setIcon(bool recording);

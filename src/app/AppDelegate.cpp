@@ -1,0 +1,208 @@
+#include "app/AppDelegate.h"
+
+#include "app/AppState.h"
+#include "app/Log.h"
+#include "capture/HotkeyMonitor.h"
+#include "capture/Recorder.h"
+#include "config/Config.h"
+#include "feedback/Brand.h"
+#include "home/Home.h"
+#include "platform/Accessibility.h"
+#include "platform/Desktop.h"
+#include "platform/MicrophoneAccess.h"
+#include "platform/Platform.h"
+#include "platform/StatusItem.h"
+#include "services/Auth.h"
+
+namespace velvox {
+
+namespace {
+
+constexpr double kPermissionPollSeconds = 2.0;
+
+}  // namespace
+
+AppDelegate::AppDelegate(std::function<void()> quit)
+    : quit_(std::move(quit)),
+      controller_(std::make_unique<DictationController>(Config::load())),
+      self_(std::make_shared<AppDelegate*>(this)) {}
+
+AppDelegate::~AppDelegate() {
+    *self_ = nullptr;
+}
+
+std::function<void()> AppDelegate::weakly(std::function<void(AppDelegate&)> action) {
+    std::weak_ptr<AppDelegate*> weak = self_;
+    return [weak, action = std::move(action)] {
+        auto self = weak.lock();
+        if (self && *self) action(**self);
+    };
+}
+
+void AppDelegate::didFinishLaunching() {
+    Config::migrateOldFolder();
+    Config::writeTemplateIfMissing();
+    controller_->setConfig(Config::load());
+    Log::write(Brand::name + " launched, binary built " + Log::buildStamp() + ", cleanupModel " +
+               controller_->config().cleanupModel);
+
+    controller_->setIcon(false);
+    buildStatusMenu();
+    syncMenu();
+
+    Recorder::sweepTempFiles();
+    Platform::microphoneAccess().requestAccess([](bool granted) {
+        if (!granted) Log::error("microphone access denied");
+    });
+
+    connectCallbacks();
+    openHomeWhenSetupUnfinished();
+    startTapWhenTrusted(true);
+}
+
+void AppDelegate::buildStatusMenu() {
+    auto item = [](std::string title, std::function<void()> action) {
+        MenuItem entry;
+        entry.title = std::move(title);
+        entry.action = std::move(action);
+        return entry;
+    };
+    auto check = [&](std::string title, std::function<void()> action) {
+        MenuItem entry = item(std::move(title), std::move(action));
+        entry.checked = false;
+        return entry;
+    };
+    MenuItem status = item(controller_->statusLine(), nullptr);
+    status.enabled = false;
+
+    std::vector<MenuItem> menu;
+    menu.push_back(status);
+    menu.push_back(MenuItem::separator());
+    menu.push_back(
+        item("Open " + Brand::name + "\u2026", weakly([](AppDelegate& d) { d.openHome(); })));
+    menu.push_back(MenuItem::separator());
+    menu.push_back(check("Polish transcript", weakly([](AppDelegate& d) { d.toggleCleanup(); })));
+    menu.push_back(check("Paste automatically", weakly([](AppDelegate& d) { d.togglePaste(); })));
+    menu.push_back(check("Start at login", weakly([](AppDelegate& d) { d.toggleLoginItem(); })));
+    menu.push_back(MenuItem::separator());
+    menu.push_back(
+        item("Copy last result", weakly([](AppDelegate& d) { d.controller_->copyLast(); })));
+    menu.push_back(MenuItem::separator());
+    menu.push_back(item("Quit " + Brand::name, [quit = quit_] {
+        if (quit) quit();
+    }));
+    Platform::statusItem().setMenu(std::move(menu));
+
+    controller_->onStatusLineChanged = [](const std::string& text) {
+        Platform::statusItem().setItemTitle(statusLineItem, text);
+    };
+}
+
+void AppDelegate::syncMenu() {
+    StatusItem& item = Platform::statusItem();
+    item.setItemChecked(cleanupItem, controller_->config().cleanup);
+    item.setItemChecked(pasteItem, controller_->config().autoPaste);
+    item.setItemChecked(loginItem, Platform::desktop().loginItemEnabled());
+}
+
+void AppDelegate::connectCallbacks() {
+    HotkeyMonitor& monitor = HotkeyMonitor::shared();
+    controller_->connect(monitor);
+    monitor.setKeys(
+        {controller_->config().hotkeyKeyCode, controller_->config().boostHotkeyKeyCode});
+    AppState::reload() = weakly([](AppDelegate& d) { d.reloadSettings(); });
+}
+
+void AppDelegate::openHomeWhenSetupUnfinished() {
+    bool onboarded = Home::onboarded();
+    if (onboarded && !Home::setupIncomplete(controller_->config())) return;
+    Log::write(onboarded ? "setup incomplete, opening Home" : "first launch, opening onboarding");
+    Home::show();
+}
+
+void AppDelegate::reloadSettings() {
+    controller_->setConfig(Config::load());
+    HotkeyMonitor::shared().setKeys(
+        {controller_->config().hotkeyKeyCode, controller_->config().boostHotkeyKeyCode});
+    syncMenu();
+    startTapWhenTrusted(false);
+}
+
+void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
+    Accessibility& accessibility = Platform::accessibility();
+    bool trusted = accessibility.isProcessTrusted();
+    if (!trusted && promptIfNeeded) {
+        // Switching the accessibility bus on takes effect at once, so look
+        // again rather than wait for the first poll.
+        accessibility.requestTrust();
+        trusted = accessibility.isProcessTrusted();
+    }
+    if (!trusted) {
+        AppState::setTapRunning(false);
+        controller_->setStatus("Waiting for Accessibility permission");
+    } else if (HotkeyMonitor::shared().start()) {
+        AppState::setTapRunning(true);
+        controller_->setStatus(controller_->readyLine());
+        permTimer_.cancel();
+        return;
+    } else {
+        AppState::setTapRunning(false);
+        controller_->setStatus("Add " + Brand::name + " to Input Monitoring too");
+    }
+    if (!permTimer_.active()) {
+        permTimer_ = Platform::mainQueue().repeating(
+            kPermissionPollSeconds, weakly([](AppDelegate& d) { d.startTapWhenTrusted(false); }));
+    }
+}
+
+void AppDelegate::toggleCleanup() {
+    Config config = controller_->config();
+    config.cleanup = !config.cleanup;
+    Config::set("cleanup", config.cleanup);
+    controller_->setConfig(std::move(config));
+    syncMenu();
+}
+
+void AppDelegate::togglePaste() {
+    Config config = controller_->config();
+    config.autoPaste = !config.autoPaste;
+    Config::set("autoPaste", config.autoPaste);
+    controller_->setConfig(std::move(config));
+    syncMenu();
+}
+
+void AppDelegate::toggleLoginItem() {
+    Desktop& desktop = Platform::desktop();
+    if (auto error = desktop.setLoginItem(!desktop.loginItemEnabled())) {
+        controller_->setStatus("Could not change login item");
+        Log::write("login item failed: " + *error);
+    }
+    syncMenu();
+}
+
+void AppDelegate::openHome() {
+    Home::show();
+}
+
+void AppDelegate::openURLs(const std::vector<std::string>& urls) {
+    for (const std::string& url : urls) {
+        if (Auth::handle(url)) {
+            Log::write("signed in from the browser callback");
+            Home::show();
+            return;
+        }
+    }
+}
+
+void AppDelegate::reopen() {
+    Home::show();
+}
+
+void AppDelegate::willTerminate() {
+    controller_->stopForExit();
+    HotkeyMonitor::shared().stop();
+    permTimer_.cancel();
+    Log::flush();
+}
+
+}  // namespace velvox

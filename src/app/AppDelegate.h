@@ -1,0 +1,71 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/DictationController.h"
+#include "platform/Handle.h"
+
+namespace velvox {
+
+// The application controller: prepares the settings at launch, builds the
+// status menu, connects the hotkeys and the recorder to the dictation
+// controller, waits for the permissions the hotkeys need, opens the Home
+// window when set-up is not finished, and answers the desktop's open,
+// reopen and quit events. One lives for the whole process; main thread only.
+class AppDelegate {
+  public:
+    // `quit` ends the application (the menu's last item).
+    explicit AppDelegate(std::function<void()> quit);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    void didFinishLaunching();
+    // Addresses opened with the program (the sign-in callback).
+    void openURLs(const std::vector<std::string>& urls);
+    // The program was launched again while it runs.
+    void reopen();
+    void willTerminate();
+
+    // Starts the hotkeys once the desktop lets us watch keys; until then a
+    // poll every two seconds tries again.
+    void startTapWhenTrusted(bool promptIfNeeded);
+    void syncMenu();
+
+    // Menu actions.
+    void toggleCleanup();
+    void togglePaste();
+    void toggleLoginItem();
+    void openHome();
+
+    DictationController& controller() { return *controller_; }
+    bool isPolling() const { return permTimer_.active(); }
+
+    // Positions of the status menu's items.
+    enum MenuIndex : std::size_t {
+        statusLineItem = 0,
+        openItem = 2,
+        cleanupItem = 4,
+        pasteItem = 5,
+        loginItem = 6,
+        copyLastItem = 8,
+        quitItem = 10,
+    };
+
+  private:
+    void buildStatusMenu();
+    void connectCallbacks();
+    void openHomeWhenSetupUnfinished();
+    void reloadSettings();
+    std::function<void()> weakly(std::function<void(AppDelegate&)> action);
+
+    std::function<void()> quit_;
+    std::unique_ptr<DictationController> controller_;
+    ScheduledWork permTimer_;
+    std::shared_ptr<AppDelegate*> self_;
+};
+
+}  // namespace velvox

@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "app/AppDelegate.h"
+#include "app/AppState.h"
+#include "capture/HotkeyMonitor.h"
+#include "config/Config.h"
+#include "fakes/DictationFakes.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeWebView.h"
+#include "home/Home.h"
+#include "platform/Desktop.h"
+#include "platform/IconImages.h"
+#include "platform/WebView.h"
+#include "services/Auth.h"
+#include "support/TempHome.h"
+
+namespace velvox {
+namespace {
+
+using Json = nlohmann::json;
+const std::string kReady = "Ready. Hold F5 to dictate \u00B7 right alt for smart to talk";
+
+// The application controller over a faked desktop: keyboard hook, tray menu,
+// accessibility, microphone, Home window and login entry, with time in the
+// test's hand.
+class AppDelegateTest : public testing::TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Home::resetForTesting();
+        AppState::resetForTesting();
+        fakes = std::make_unique<testing::DictationFakes>();
+        window = std::make_shared<testing::FakeWebView>();
+        desktop = std::make_shared<testing::FakeDesktop>();
+        desktop->resources = {{"settings.html", "/app/pages/settings.html"},
+                              {"onboarding.html", "/app/pages/onboarding.html"}};
+        Platform::installWebView(window);
+        Platform::installDesktop(desktop);
+        Platform::installIconImages(std::make_shared<testing::FakeIconImages>());
+    }
+
+    void TearDown() override {
+        if (delegate) delegate->willTerminate();
+        delegate.reset();
+        Home::resetForTesting();
+        AppState::reload() = nullptr;
+        TempHomeTest::TearDown();
+        Platform::installWebView(nullptr);
+        Platform::installDesktop(nullptr);
+        Platform::installIconImages(nullptr);
+    }
+
+    // A settled user: onboarded, own key, F5 and right alt.
+    void writeConfig(const Json& extra = Json::object()) {
+        std::filesystem::create_directories(settingsPath(""));
+        Json config = {{"onboarded", true},
+                       {"useOwnKey", true},
+                       {"groqApiKey", "gsk_test_key"},
+                       {"hotkeyKeyCode", 96},
+                       {"boostHotkeyKeyCode", 61}};
+        config.update(extra);
+        writeFile(settingsPath("config.json"), config.dump());
+    }
+
+    void launch() {
+        delegate = std::make_unique<AppDelegate>([this] { ++quitRequests; });
+        delegate->didFinishLaunching();
+        queue->runUntilIdle();
+    }
+
+    std::vector<std::string> menuTitles() const {
+        std::vector<std::string> titles;
+        for (const auto& item : fakes->statusItem->menu)
+            titles.push_back(item.isSeparator ? "-" : item.title);
+        return titles;
+    }
+    std::string statusTitle() const { return fakes->statusItem->menu.at(0).title; }
+    bool checked(const std::string& title) const {
+        auto* item = fakes->statusItem->item(title);
+        return item && item->checked.value_or(false);
+    }
+    size_t keySourceStarts() const {
+        const auto& calls = fakes->keys->calls;
+        return std::count(calls.begin(), calls.end(), "start");
+    }
+    Json savedConfig() const { return Json::parse(readFile(settingsPath("config.json"))); }
+    bool logged(const std::string& line) const {
+        auto lines = logMessages();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    std::unique_ptr<testing::DictationFakes> fakes;
+    std::shared_ptr<testing::FakeWebView> window;
+    std::shared_ptr<testing::FakeDesktop> desktop;
+    std::unique_ptr<AppDelegate> delegate;
+    int quitRequests = 0;
+};
+
+TEST_F(AppDelegateTest, FirstLaunchPreparesSettingsBuildsTheMenuAndOpensOnboarding) {
+    launch();
+
+    EXPECT_TRUE(std::filesystem::exists(settingsPath("config.json")));
+    auto lines = logMessages();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("Velvox launched, binary built ");
+    }));
+    EXPECT_TRUE(logged("first launch, opening onboarding"));
+    window->finishLoading();
+    EXPECT_TRUE(window->isVisible());
+
+    EXPECT_EQ(menuTitles(), (std::vector<std::string>{statusTitle(), "-", "Open Velvox\u2026", "-",
+                                                      "Polish transcript", "Paste automatically",
+                                                      "Start at login", "-", "Copy last result",
+                                                      "-", "Quit Velvox"}));
+    EXPECT_FALSE(fakes->statusItem->menu[0].enabled);
+    EXPECT_FALSE(fakes->statusItem->images.empty());
+    EXPECT_EQ(fakes->statusItem->toolTips.back(), "Velvox");
+    EXPECT_EQ(fakes->microphone->pendingRequests(), 1u);
+
+    fakes->statusItem->pick("Quit Velvox");
+    EXPECT_EQ(quitRequests, 1);
+}
+
+TEST_F(AppDelegateTest, HomeOpensOnlyWhileSetupIsUnfinished) {
+    writeConfig();
+    launch();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(logged("setup incomplete, opening Home"));
+    delegate->willTerminate();
+    delegate.reset();
+
+    writeConfig({{"groqApiKey", ""}});
+    launch();
+    EXPECT_TRUE(logged("setup incomplete, opening Home"));
+    window->finishLoading();
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(AppDelegateTest, HotkeysGoLiveWhenTrustedAndTheStatusLineFollows) {
+    writeConfig();
+    launch();
+
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_EQ(AppState::status(), kReady);
+    EXPECT_TRUE(AppState::tapRunning());
+    EXPECT_FALSE(delegate->isPolling());
+    EXPECT_EQ(fakes->keys->swallowedKeys, (std::vector<int64_t>{96}));
+}
+
+TEST_F(AppDelegateTest, WaitsForAccessibilityAndPicksItUpWithinTwoSeconds) {
+    writeConfig();
+    fakes->accessibility->trusted = false;
+    launch();
+
+    const auto& calls = fakes->accessibility->calls;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "requestTrust"), 1);
+    EXPECT_EQ(statusTitle(), "Waiting for Accessibility permission");
+    EXPECT_FALSE(AppState::tapRunning());
+    EXPECT_TRUE(delegate->isPolling());
+    EXPECT_EQ(keySourceStarts(), 0u);
+
+    queue->advance(2.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(statusTitle(), "Waiting for Accessibility permission");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "requestTrust"), 1)
+        << "the poll never asks again";
+
+    fakes->accessibility->trusted = true;
+    queue->advance(2.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_TRUE(AppState::tapRunning());
+    EXPECT_FALSE(delegate->isPolling());
+}
+
+TEST_F(AppDelegateTest, KeyHookThatWillNotStartAsksForInputMonitoringAndKeepsTrying) {
+    writeConfig();
+    fakes->keys->startSucceeds = false;
+    launch();
+
+    EXPECT_EQ(statusTitle(), "Add Velvox to Input Monitoring too");
+    EXPECT_FALSE(AppState::tapRunning());
+    size_t starts = keySourceStarts();
+    queue->advance(4.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(keySourceStarts(), starts + 2);
+
+    fakes->keys->startSucceeds = true;
+    queue->advance(2.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_FALSE(delegate->isPolling());
+    queue->advance(10.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(keySourceStarts(), starts + 3) << "no poll once the hotkeys are live";
+}
+
+TEST_F(AppDelegateTest, MenuTogglesWriteTheSettingAndShowTheRealState) {
+    writeConfig({{"cleanup", true}, {"autoPaste", true}});
+    launch();
+    EXPECT_TRUE(checked("Polish transcript"));
+    EXPECT_TRUE(checked("Paste automatically"));
+    EXPECT_FALSE(checked("Start at login"));
+
+    fakes->statusItem->pick("Polish transcript");
+    EXPECT_FALSE(checked("Polish transcript"));
+    EXPECT_EQ(savedConfig()["cleanup"], false);
+    EXPECT_FALSE(delegate->controller().config().cleanup);
+
+    fakes->statusItem->pick("Paste automatically");
+    EXPECT_FALSE(checked("Paste automatically"));
+    EXPECT_EQ(savedConfig()["autoPaste"], false);
+
+    fakes->statusItem->pick("Start at login");
+    EXPECT_TRUE(desktop->loginItem);
+    EXPECT_TRUE(checked("Start at login"));
+    fakes->statusItem->pick("Start at login");
+    EXPECT_FALSE(desktop->loginItem);
+    EXPECT_FALSE(checked("Start at login"));
+}
+
+TEST_F(AppDelegateTest, RefusedLoginItemSaysSoAndKeepsTheMarkTrue) {
+    writeConfig();
+    launch();
+    desktop->loginItemError = "autostart folder is not writable";
+
+    fakes->statusItem->pick("Start at login");
+    EXPECT_EQ(statusTitle(), "Could not change login item");
+    EXPECT_EQ(AppState::status(), "Could not change login item");
+    EXPECT_TRUE(logged("login item failed: autostart folder is not writable"));
+    EXPECT_FALSE(checked("Start at login"));
+}
+
+TEST_F(AppDelegateTest, SignInCallbackStoresTheTokenAndShowsHomeOtherAddressesDoNothing) {
+    writeConfig();
+    launch();
+
+    delegate->openURLs({"https://example.com/", "velvox://settings"});
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(Auth::token());
+
+    delegate->openURLs({"velvox://auth?token=ovk_first", "velvox://auth?token=ovk_second"});
+    EXPECT_EQ(Auth::token(), "ovk_first");
+    EXPECT_TRUE(logged("signed in from the browser callback"));
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(AppDelegateTest, ReopenAndTheMenuShowHome) {
+    writeConfig();
+    launch();
+    delegate->reopen();
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    fakes->statusItem->pick("Open Velvox\u2026");
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(AppDelegateTest, SettingsReloadTakesNewHotkeysAndChecksPermissionsWithoutAsking) {
+    writeConfig();
+    launch();
+    writeConfig({{"hotkeyKeyCode", 97}, {"boostHotkeyKeyCode", -1}, {"cleanup", false}});
+
+    ASSERT_TRUE(AppState::reload());
+    AppState::reload()();
+    queue->runUntilIdle();
+
+    EXPECT_EQ(statusTitle(), "Ready. Hold F6 to dictate to talk");
+    EXPECT_EQ(fakes->keys->swallowedKeys, (std::vector<int64_t>{97}));
+    EXPECT_FALSE(checked("Polish transcript"));
+    const auto& calls = fakes->accessibility->calls;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "requestTrust"), 0);
+}
+
+TEST_F(AppDelegateTest, MicrophoneRefusedAtLaunchIsLoggedOnce) {
+    writeConfig();
+    launch();
+    fakes->microphone->answer(false);
+    queue->runUntilIdle();
+    auto errors = systemLog->lines();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), "Velvox error: microphone access denied"),
+              1);
+}
+
+TEST_F(AppDelegateTest, TerminationStopsHotkeysRecordingAndThePoll) {
+    writeConfig();
+    fakes->keys->startSucceeds = false;
+    launch();
+    ASSERT_TRUE(delegate->isPolling());
+    size_t starts = keySourceStarts();
+    delegate->willTerminate();
+    queue->advance(10.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(keySourceStarts(), starts);
+    EXPECT_FALSE(delegate->isPolling());
+}
+
+}  // namespace
+}  // namespace velvox

@@ -1,0 +1,163 @@
+// The real floating panel on the headless X server: a window that the window
+// manager leaves alone, fades that replace each other, size and place, and
+// draws that GTK gathers into one.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "platform/linux/GtkPanel.h"
+#include "platform/linux/PangoText.h"
+// X11 last: its macros must not reach the headers above.
+#include "DesktopProbe.h"
+
+namespace velvox::testing {
+namespace {
+
+class GtkPanelTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
+    void SetUp() override {
+        panel = GtkPanel::create({200, 50}, std::make_shared<PangoText>());
+        ASSERT_TRUE(panel);
+        panel->setDrawHandler([this](Canvas&, const Rect& bounds) { drawnBounds = bounds; });
+    }
+    void TearDown() override {
+        panel.reset();
+        spinFor(std::chrono::milliseconds(20));
+    }
+
+    bool showAndWaitForDraw() {
+        int before = panel->drawCountForTesting();
+        panel->orderFront();
+        return spinUntil([&] {
+            return factsOf(xidOf(panel->widget())).viewable &&
+                   panel->drawCountForTesting() > before;
+        });
+    }
+
+    std::shared_ptr<GtkPanel> panel;
+    Rect drawnBounds;
+};
+
+TEST_F(GtkPanelTest, ShowsWhereAndAsLargeAsAskedOutsideTheWindowManagersCare) {
+    panel->setOrigin({300, 400});
+    EXPECT_FALSE(panel->isVisible());
+    ASSERT_TRUE(showAndWaitForDraw());
+    EXPECT_TRUE(panel->isVisible());
+
+    Window window = xidOf(panel->widget());
+    WindowFacts facts = factsOf(window);
+    EXPECT_TRUE(facts.overrideRedirect);
+    EXPECT_EQ(facts.x, 300);
+    EXPECT_EQ(facts.y, 400);
+    EXPECT_EQ(facts.width, 200);
+    EXPECT_EQ(facts.height, 50);
+    EXPECT_EQ(drawnBounds.width, 200);
+    EXPECT_EQ(drawnBounds.height, 50);
+
+    // Wider while shown: the window follows, and the next draw knows.
+    panel->setContentSize({260.4, 40});
+    EXPECT_EQ(panel->contentSize().width, 260.4);
+    ASSERT_TRUE(spinUntil([&] { return factsOf(window).width == 260; }));
+    EXPECT_EQ(factsOf(window).height, 40);
+    ASSERT_TRUE(spinUntil([&] { return drawnBounds.width == 260; }));
+    panel->setOrigin({10, 20});
+    ASSERT_TRUE(spinUntil([&] { return factsOf(window).x == 10; }));
+    EXPECT_EQ(factsOf(window).y, 20);
+
+    panel->orderOut();
+    EXPECT_FALSE(panel->isVisible());
+    ASSERT_TRUE(spinUntil([&] { return !factsOf(window).viewable; }));
+}
+
+TEST_F(GtkPanelTest, AReplacedFadeStillCompletesAndTheNewOneEndsAtItsTarget) {
+    ASSERT_TRUE(showAndWaitForDraw());
+    panel->setAlpha(0);
+    EXPECT_EQ(panel->alpha(), 0);
+
+    const auto mainThread = std::this_thread::get_id();
+    int firstDone = 0, secondDone = 0;
+    double alphaWhenFirstDone = -1;
+    bool onMainThread = true;
+    panel->animateAlpha(1, 30, [&] {
+        ++firstDone;
+        alphaWhenFirstDone = panel->alpha();
+        onMainThread = onMainThread && std::this_thread::get_id() == mainThread;
+    });
+    ASSERT_TRUE(spinUntil([&] { return panel->alpha() > 0; }));
+    double interruptedAt = panel->alpha();
+    EXPECT_LT(interruptedAt, 1);
+
+    panel->animateAlpha(0.25, 0.1, [&] {
+        ++secondDone;
+        onMainThread = onMainThread && std::this_thread::get_id() == mainThread;
+    });
+    // Never inside the call that replaced it: that caller may still be
+    // setting up what the completion looks at.
+    EXPECT_EQ(firstDone, 0);
+    ASSERT_TRUE(spinUntil([&] { return secondDone == 1; }));
+    EXPECT_EQ(firstDone, 1);
+    EXPECT_GT(alphaWhenFirstDone, 0);
+    EXPECT_LT(alphaWhenFirstDone, 1);
+    EXPECT_DOUBLE_EQ(panel->alpha(), 0.25);
+    EXPECT_TRUE(onMainThread);
+
+    // The opacity reaches the window, for a compositor to apply.
+    auto opacity = [&] {
+        Display* display = xdisplay();
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        long value = -1;
+        if (XGetWindowProperty(display, xidOf(panel->widget()),
+                               XInternAtom(display, "_NET_WM_WINDOW_OPACITY", False), 0, 1, False,
+                               XA_CARDINAL, &type, &format, &count, &remaining, &data) == Success &&
+            data && count == 1) {
+            value = *reinterpret_cast<long*>(data);
+        }
+        if (data) XFree(data);
+        return static_cast<double>(static_cast<unsigned long>(value) & 0xFFFFFFFFul) / 0xFFFFFFFFul;
+    };
+    XSync(xdisplay(), False);
+    EXPECT_NEAR(opacity(), 0.25, 0.01);
+
+    // A direct setting stops a running fade; its completion still comes.
+    int thirdDone = 0;
+    panel->animateAlpha(1, 30, [&] { ++thirdDone; });
+    panel->setAlpha(0.5);
+    ASSERT_TRUE(spinUntil([&] { return thirdDone == 1; }));
+    spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(panel->alpha(), 0.5);
+
+    // A fade to where the panel already is, or of no length, ends at once
+    // (but still not inside the call).
+    int immediate = 0;
+    panel->animateAlpha(0.5, 0.2, [&] { ++immediate; });
+    panel->animateAlpha(0.8, 0, [&] { ++immediate; });
+    EXPECT_EQ(immediate, 0);
+    EXPECT_EQ(panel->alpha(), 0.8);
+    ASSERT_TRUE(spinUntil([&] { return immediate == 2; }));
+}
+
+TEST_F(GtkPanelTest, ManyRequestsForADrawMakeOneDraw) {
+    ASSERT_TRUE(showAndWaitForDraw());
+    spinFor(std::chrono::milliseconds(100));
+    int before = panel->drawCountForTesting();
+    for (int request = 0; request < 10; ++request) panel->setNeedsDisplay();
+    ASSERT_TRUE(spinUntil([&] { return panel->drawCountForTesting() > before; }));
+    spinFor(std::chrono::milliseconds(150));
+    EXPECT_EQ(panel->drawCountForTesting(), before + 1);
+
+    // Hidden, a request draws nothing.
+    panel->orderOut();
+    spinFor(std::chrono::milliseconds(50));
+    before = panel->drawCountForTesting();
+    panel->setNeedsDisplay();
+    spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(panel->drawCountForTesting(), before);
+}
+
+}  // namespace
+}  // namespace velvox::testing

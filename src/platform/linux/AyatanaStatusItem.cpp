@@ -197,7 +197,9 @@ void AyatanaStatusItem::onActivate(GtkWidget*, void* data) {
 }
 
 void AyatanaStatusItem::setMenu(std::vector<MenuItem> items) {
-    GtkWidget* menu = gtk_menu_new();
+    // Our own reference: the indicator drops its reference when the next
+    // menu replaces this one, and the widgets must live until we destroy them.
+    GtkWidget* menu = GTK_WIDGET(g_object_ref_sink(gtk_menu_new()));
     std::vector<std::unique_ptr<Entry>> entries;
     for (auto& item : items) {
         auto entry = std::make_unique<Entry>();
@@ -238,6 +240,7 @@ void AyatanaStatusItem::destroyMenu() {
             g_signal_handler_disconnect(entry->widget, entry->activateHandler);
     }
     gtk_widget_destroy(menu_);
+    g_object_unref(menu_);
     menu_ = nullptr;
     entries_.clear();
 }

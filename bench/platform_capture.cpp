@@ -8,10 +8,13 @@
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <glib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,30 +74,165 @@ std::string benchPath() {
     return std::string(g_get_tmp_dir()) + "/velvox-bench-take.m4a";
 }
 
+// Runs the GLib main loop until the input has its next take connected, as
+// the idle application does between two dictations.
+bool waitUntilPrepared(GstAudioInput& input) {
+    return iterateUntil([&] { return input.isPreparedForTesting(); });
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof(buffer), pipe)) output += buffer;
+        ::pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+    return output;
+}
+
+// The session's virtual microphone is a pipe source, whose latency is fixed
+// at one pipe buffer (4096 bytes, 128 ms of 16 kHz mono): no stream gets
+// its first sound sooner. A microphone sound card has a latency the stream
+// chooses. This stands in for one: a pipe source of 48 kHz stereo floats,
+// whose pipe buffer is 11 ms, fed with quiet noise, made the default source
+// while it lives.
+class LowLatencyMicrophone {
+  public:
+    LowLatencyMicrophone() {
+        previousDefault_ = commandOutput("pactl get-default-source");
+        fifo_ = std::string(g_get_tmp_dir()) + "/velvox-bench-microphone.fifo";
+        module_ = commandOutput("pactl load-module module-pipe-source source_name=bench_mic file=" +
+                                fifo_ + " format=float32le rate=48000 channels=2");
+        std::system("pactl set-default-source bench_mic");
+        thread_ = std::thread([this] {
+            int fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) return;
+            std::vector<float> chunk(480 * 2);  // 10 ms
+            while (!stop_) {
+                for (auto& value : chunk) value = float(std::rand() % 2000 - 1000) / 32768.0f;
+                if (::write(fd, chunk.data(), chunk.size() * 4) < 0 && errno != EAGAIN) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            ::close(fd);
+        });
+    }
+    ~LowLatencyMicrophone() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (!previousDefault_.empty()) {
+            std::system(("pactl set-default-source " + previousDefault_).c_str());
+        }
+        if (!module_.empty()) std::system(("pactl unload-module " + module_).c_str());
+    }
+    bool loaded() const { return !module_.empty(); }
+
+  private:
+    std::string previousDefault_;
+    std::string fifo_;
+    std::string module_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 // From the key-down (the take is made and started) to the first buffer of the
-// input passing the level meter, through the PulseAudio default source.
+// input passing the level meter, through the PulseAudio default source:
+// range(0) 0 = the session's 16 kHz virtual microphone, 1 = the low-latency
+// one. The counter "keyDownMs" is what the key-down itself costs the main
+// thread (makeTake and record).
 void BM_KeyDownToFirstAudioBuffer(benchmark::State& state) {
     unsetenv("VELVOX_AUDIO_SOURCE");
     Feed feed;
+    std::unique_ptr<LowLatencyMicrophone> microphone;
+    if (state.range(0) == 1) {
+        microphone = std::make_unique<LowLatencyMicrophone>();
+        if (!microphone->loaded()) {
+            state.SkipWithError("no low-latency microphone");
+            return;
+        }
+    }
+    GstAudioInput input;
     AudioSettings settings;
+    double keyDownTotal = 0;
+    for (auto _ : state) {
+        if (!waitUntilPrepared(input)) {
+            state.SkipWithError("the input did not connect");
+            return;
+        }
+        gint64 start = g_get_monotonic_time();
+        NewAudioTake made = input.makeTake(benchPath(), settings);
+        if (!made.take || !made.take->record()) {
+            state.SkipWithError("the take did not start");
+            return;
+        }
+        keyDownTotal += double(g_get_monotonic_time() - start) / 1e3;
+        auto* take = static_cast<GstAudioTake*>(made.take.get());
+        while (!take->firstBufferTimeForTesting()) g_usleep(200);
+        state.SetIterationTime(double(*take->firstBufferTimeForTesting() - start) / 1e6);
+        take->stop();
+        std::remove(benchPath().c_str());
+    }
+    state.counters["keyDownMs"] = keyDownTotal / double(state.iterations());
+}
+BENCHMARK(BM_KeyDownToFirstAudioBuffer)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
+
+// The same with a pipeline built and connected at the key-down, as every
+// take did before the input kept one ready (low-latency microphone).
+void BM_KeyDownToFirstAudioBufferUnprepared(benchmark::State& state) {
+    setenv("VELVOX_AUDIO_SOURCE", "pulsesrc client-name=Velvox", 1);
+    LowLatencyMicrophone microphone;
+    AudioSettings settings;
+    double keyDownTotal = 0;
     for (auto _ : state) {
         gint64 start = g_get_monotonic_time();
         std::string error;
         auto take = GstAudioTake::create(benchPath(), settings, error);
         if (!take || !take->record()) {
             state.SkipWithError("the take did not start");
-            return;
+            break;
         }
+        keyDownTotal += double(g_get_monotonic_time() - start) / 1e3;
         while (!take->firstBufferTimeForTesting()) g_usleep(200);
         state.SetIterationTime(double(*take->firstBufferTimeForTesting() - start) / 1e6);
         take->stop();
         std::remove(benchPath().c_str());
     }
+    state.counters["keyDownMs"] = keyDownTotal / double(std::max<int64_t>(1, state.iterations()));
+    unsetenv("VELVOX_AUDIO_SOURCE");
 }
-BENCHMARK(BM_KeyDownToFirstAudioBuffer)
+BENCHMARK(BM_KeyDownToFirstAudioBufferUnprepared)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20);
+
+// Context switches of the whole process (all threads) per second while the
+// input waits, connected, for the next take and nothing else runs.
+void BM_IdleInputWakeUpsPerSecond(benchmark::State& state) {
+    unsetenv("VELVOX_AUDIO_SOURCE");
+    GstAudioInput input;
+    if (!waitUntilPrepared(input)) {
+        state.SkipWithError("the input did not connect");
+        return;
+    }
+    constexpr double kSeconds = 10;
+    double perSecond = 0;
+    for (auto _ : state) {
+        rusage before{};
+        rusage after{};
+        getrusage(RUSAGE_SELF, &before);
+        g_usleep(gulong(kSeconds * G_USEC_PER_SEC));  // one wake-up of its own
+        getrusage(RUSAGE_SELF, &after);
+        long switches = (after.ru_nvcsw + after.ru_nivcsw) - (before.ru_nvcsw + before.ru_nivcsw);
+        perSecond = double(switches - 1) / kSeconds;
+    }
+    state.counters["wakeUpsPerSecond"] = perSecond;
+}
+BENCHMARK(BM_IdleInputWakeUpsPerSecond)->Unit(benchmark::kSecond)->Iterations(1);
 
 // stop() of a ten-second take: end of stream through the encoder and muxer
 // until the file is complete, then the pipeline torn down.

@@ -5,8 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 #include "app/Log.h"
 #include "platform/linux/GstRuntime.h"
@@ -17,9 +20,6 @@ namespace {
 
 // How long stop() waits for the muxer to write its index after end of stream.
 constexpr auto kEndOfStreamWait = std::chrono::seconds(2);
-// How long record() waits for the input's first sound before it takes a
-// silent input as started. A source that fails to open fails well within it.
-constexpr auto kFirstBufferWait = std::chrono::seconds(1);
 // How often `level` measures the input, in nanoseconds: fast enough for a
 // meter drawn at 30 frames a second.
 constexpr guint64 kLevelInterval = 50 * GST_MSECOND;
@@ -38,11 +38,27 @@ struct GstAudioTake::Shared {
     std::mutex eventsMutex;
     AudioTakeEvents events;
 
+    // The sound server's name of the source the take records from, learnt
+    // when its stream is created.
+    std::string inputDevice;
+
     std::atomic<float> power{-std::numeric_limits<float>::infinity()};
     std::atomic<int64_t> firstBuffer{0};  // monotonic microseconds, 0 = none yet
     std::atomic<int64_t> streamTime{0};   // nanoseconds of audio that passed the meter
 
-    // The pipeline ended: by stop() (expected) or on its own (reported).
+    // The source the take started on, when the stream now records from
+    // another; the first source named is the take's own. An empty name
+    // tells nothing.
+    std::optional<std::string> movedFrom(const std::string& current) {
+        if (current.empty()) return std::nullopt;
+        std::lock_guard lock(mutex);
+        if (inputDevice.empty()) inputDevice = current;
+        if (current == inputDevice) return std::nullopt;
+        return inputDevice;
+    }
+
+    // The pipeline ended: by stop() (expected) or on its own (reported). An
+    // end that comes while record() starts the pipeline is reported by it.
     void finish(bool successfully, std::string error) {
         bool report = false;
         {
@@ -52,13 +68,16 @@ struct GstAudioTake::Shared {
                 ended = true;
             } else {
                 failed = true;
-                errorText = std::move(error);
+                errorText = error;
             }
             report = started && !stopping;
         }
         changed.notify_all();
-        if (!report) return;
-        if (!successfully) Log::write("recorder: " + errorText);
+        if (report) reportEnd(successfully, error);
+    }
+
+    void reportEnd(bool successfully, const std::string& error) {
+        if (!successfully) Log::write("recorder: " + error);
         std::lock_guard lock(eventsMutex);
         if (events.finishedBySystem) events.finishedBySystem(successfully);
     }
@@ -109,10 +128,7 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
 GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto* shared = static_cast<GstAudioTake::Shared*>(data);
     int64_t none = 0;
-    if (shared->firstBuffer.compare_exchange_strong(none, g_get_monotonic_time())) {
-        std::lock_guard lock(shared->mutex);  // record() may be waiting for it
-        shared->changed.notify_all();
-    }
+    shared->firstBuffer.compare_exchange_strong(none, g_get_monotonic_time());
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     if (buffer && GST_BUFFER_PTS_IS_VALID(buffer)) {
         GstClockTime end = GST_BUFFER_PTS(buffer);
@@ -120,6 +136,49 @@ GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
         shared->streamTime.store(static_cast<int64_t>(end));
     }
     return GST_PAD_PROBE_OK;
+}
+
+// PulseAudio does not end a stream whose source goes away: it moves it to
+// another source, even when the stream asked for that very device, and a
+// stream that follows the default moves when the default changes. Either
+// way the take would carry on from another microphone, so a move ends it.
+// pulsesrc reports changes of its stream here, from its reading thread.
+void onInputDeviceChanged(GObject* source, GParamSpec*, gpointer data) {
+    auto* shared = static_cast<GstAudioTake::Shared*>(data);
+    gchar* name = nullptr;
+    g_object_get(source, "current-device", &name, nullptr);
+    std::string current = name ? name : "";
+    g_free(name);
+    if (auto original = shared->movedFrom(current)) {
+        shared->finish(false, "the input moved from " + *original + " to " + current);
+    }
+}
+
+void watchInputDevices(GstElement* pipeline, GstAudioTake::Shared* shared) {
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "pulsesrc") == 0) {
+            g_signal_connect(element, "notify::current-device", G_CALLBACK(onInputDeviceChanged),
+                             shared);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+}
+
+// Messages of a pipeline that waits for its take are of no interest.
+GstBusSyncReply dropMessage(GstBus*, GstMessage* message, gpointer) {
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+bool isOverridden() {
+    const char* override = std::getenv("VELVOX_AUDIO_SOURCE");
+    return override && *override;
 }
 
 std::string pipelineDescription(const AudioSettings& settings) {
@@ -131,17 +190,9 @@ std::string pipelineDescription(const AudioSettings& settings) {
            " ! mp4mux ! filesink name=file sync=false";
 }
 
-}  // namespace
-
-std::string audioSourceDescription() {
-    const char* override = std::getenv("VELVOX_AUDIO_SOURCE");
-    if (override && *override) return override;
-    return "pulsesrc client-name=Velvox";
-}
-
-std::unique_ptr<GstAudioTake> GstAudioTake::create(const std::string& path,
-                                                   const AudioSettings& settings,
-                                                   std::string& error) {
+// A pipeline for takes with these settings, its file not yet named; nothing
+// and the reason when it cannot be built (unknown element, missing plug-in).
+GstElement* buildPipeline(const AudioSettings& settings, std::string& error) {
     GstRuntime::ensureInitialised();
     if (settings.format != AudioFormat::mpeg4Aac) {
         error = "unsupported audio format";
@@ -160,17 +211,40 @@ std::unique_ptr<GstAudioTake> GstAudioTake::create(const std::string& path,
         error = "cannot build the audio pipeline";
         return nullptr;
     }
-    GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline), "file");
-    g_object_set(file, "location", path.c_str(), nullptr);
-    gst_object_unref(file);
-    return std::unique_ptr<GstAudioTake>(new GstAudioTake(pipeline));
+    return pipeline;
 }
 
-GstAudioTake::GstAudioTake(GstElement* pipeline)
+}  // namespace
+
+std::string audioSourceDescription() {
+    if (isOverridden()) return std::getenv("VELVOX_AUDIO_SOURCE");
+    return "pulsesrc client-name=Velvox";
+}
+
+std::unique_ptr<GstAudioTake> GstAudioTake::create(const std::string& path,
+                                                   const AudioSettings& settings,
+                                                   std::string& error) {
+    GstElement* pipeline = buildPipeline(settings, error);
+    if (!pipeline) return nullptr;
+    return std::unique_ptr<GstAudioTake>(new GstAudioTake(pipeline, path));
+}
+
+GstAudioTake::GstAudioTake(GstElement* pipeline, const std::string& path)
     : pipeline_(pipeline), shared_(std::make_shared<Shared>()) {
+    // A waiting pipeline holds its file sink back in NULL, the only state in
+    // which the file may still be named; it then joins the others.
+    GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline_), "file");
+    g_object_set(file, "location", path.c_str(), nullptr);
+    gst_element_set_locked_state(file, FALSE);
+    gst_element_sync_state_with_parent(file);
+    gst_object_unref(file);
     GstBus* bus = gst_element_get_bus(pipeline_);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_bus_set_flushing(bus, TRUE);  // what a waiting pipeline posted is old news
+    gst_bus_set_flushing(bus, FALSE);
     gst_bus_set_sync_handler(bus, onBusMessage, shared_.get(), nullptr);
     gst_object_unref(bus);
+    watchInputDevices(pipeline_, shared_.get());
     GstElement* meter = gst_bin_get_by_name(GST_BIN(pipeline_), "meter");
     GstPad* pad = gst_element_get_static_pad(meter, "src");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, shared_.get(), nullptr);
@@ -195,22 +269,21 @@ bool GstAudioTake::record() {
                    (shared_->errorText.empty() ? std::string() : ": " + shared_->errorText));
         return false;
     }
-    // Many sources fail only once they run (an unknown device, a server that
-    // refuses the stream): wait for the first sound or the failure, so that
-    // such a start is refused rather than reported as a take ended at once.
-    std::unique_lock lock(shared_->mutex);
-    shared_->changed.wait_for(lock, kFirstBufferWait, [this] {
-        return shared_->failed || shared_->ended || shared_->firstBuffer.load() != 0;
-    });
-    if (shared_->failed) {
-        // An error that came while starting is a refusal, not an ended take.
-        std::string reason = shared_->errorText;
-        lock.unlock();  // stopping joins the streaming threads, which take the lock
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
-        Log::write("recorder: the audio pipeline did not start: " + reason);
-        return false;
+    // Nothing waits for the first sound here: the key-down must not stall the
+    // interface. A live source creates its stream on its own thread, so a
+    // failure there (an unknown device, a stream the server refuses) comes
+    // later and is a system stop, like one that came while starting.
+    bool endedWhileStarting = false;
+    bool successfully = false;
+    std::string error;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->started = true;
+        endedWhileStarting = shared_->ended || shared_->failed;
+        successfully = shared_->ended;
+        error = shared_->errorText;
     }
-    shared_->started = true;
+    if (endedWhileStarting) shared_->reportEnd(successfully, error);
     return true;
 }
 
@@ -265,11 +338,72 @@ std::optional<int64_t> GstAudioTake::firstBufferTimeForTesting() const {
     return at;
 }
 
+GstAudioInput::GstAudioInput() {
+    prepare();
+}
+
+GstAudioInput::~GstAudioInput() {
+    if (prepareSource_) g_source_remove(prepareSource_);
+    if (prepared_) {
+        gst_element_set_state(prepared_, GST_STATE_NULL);
+        gst_object_unref(prepared_);
+    }
+}
+
 NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSettings& settings) {
+    GstElement* pipeline = nullptr;
+    if (prepared_ && !isOverridden() && settings.format == preparedSettings_.format &&
+        settings.sampleRate == preparedSettings_.sampleRate &&
+        settings.channels == preparedSettings_.channels &&
+        settings.bitRate == preparedSettings_.bitRate) {
+        pipeline = std::exchange(prepared_, nullptr);
+    }
     std::string error;
-    auto take = GstAudioTake::create(path, settings, error);
-    if (!take) return {nullptr, error};
-    return {std::move(take), ""};
+    if (!pipeline) pipeline = buildPipeline(settings, error);
+    if (!pipeline) return {nullptr, error};
+    preparedSettings_ = settings;
+    prepareWhenIdle();
+    return {std::unique_ptr<GstAudioTake>(new GstAudioTake(pipeline, path)), ""};
+}
+
+bool GstAudioInput::isPreparedForTesting() const {
+    return prepared_ != nullptr;
+}
+
+void GstAudioInput::prepare() {
+    if (prepared_ || isOverridden()) return;
+    std::string error;
+    GstElement* pipeline = buildPipeline(preparedSettings_, error);
+    if (!pipeline) return;
+    GstBus* bus = gst_element_get_bus(pipeline);
+    gst_bus_set_sync_handler(bus, dropMessage, nullptr, nullptr);
+    gst_object_unref(bus);
+    // READY opens the connection to the sound server and goes no further.
+    // The file sink stays behind until the take names its file.
+    GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline), "file");
+    gst_element_set_locked_state(file, TRUE);
+    gst_object_unref(file);
+    if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        // No server now: the next take builds its own pipeline and says why.
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+        return;
+    }
+    prepared_ = pipeline;
+}
+
+void GstAudioInput::prepareWhenIdle() {
+    if (prepareSource_ || prepared_ || isOverridden()) return;
+    // Connecting costs the main thread a few server round trips: not at key-down.
+    prepareSource_ = g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer data) -> gboolean {
+            auto* input = static_cast<GstAudioInput*>(data);
+            input->prepareSource_ = 0;
+            input->prepare();
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
 }
 
 }  // namespace velvox

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <condition_variable>
+#include <glib.h>
+
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -25,6 +25,10 @@ class GstAudioTake final : public AudioTake {
     GstAudioTake(const GstAudioTake&) = delete;
     GstAudioTake& operator=(const GstAudioTake&) = delete;
 
+    // Starts the pipeline and returns without waiting for sound: false only
+    // when it cannot start at all. A source that fails once running (an
+    // unknown device, a stream the server refuses or ends, an input moved to
+    // another device) is reported through the events as a system stop.
     bool record() override;
     bool isRecording() override;
     double currentTime() override;
@@ -40,16 +44,42 @@ class GstAudioTake final : public AudioTake {
     struct Shared;
 
   private:
-    explicit GstAudioTake(GstElement* pipeline);
+    friend class GstAudioInput;
+    // Takes over a pipeline built for the file at path (NULL or READY state).
+    GstAudioTake(GstElement* pipeline, const std::string& path);
 
     GstElement* pipeline_;
     std::shared_ptr<Shared> shared_;
 };
 
-// Makes GStreamer takes.
+// Makes GStreamer takes. For the sound server's default input, the pipeline
+// of the next take is built and connected to the server ahead of time and
+// waits in READY: the server knows the client, but no record stream exists,
+// so nothing is captured and nothing wakes the process while idle. A
+// key-down then only names the file and sets the pipeline playing; the
+// stream is created on whatever source is the default at that moment.
+// With VELVOX_AUDIO_SOURCE every take builds its own pipeline.
 class GstAudioInput final : public AudioInput {
   public:
+    // Connects the first pipeline at once (main thread).
+    GstAudioInput();
+    ~GstAudioInput() override;
+    GstAudioInput(const GstAudioInput&) = delete;
+    GstAudioInput& operator=(const GstAudioInput&) = delete;
+
     NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) override;
+
+    // True while a connected pipeline waits for the next take. The next one
+    // is connected from the GLib main loop once the main thread is idle.
+    bool isPreparedForTesting() const;
+
+  private:
+    void prepare();
+    void prepareWhenIdle();
+
+    GstElement* prepared_ = nullptr;
+    AudioSettings preparedSettings_;
+    guint prepareSource_ = 0;
 };
 
 // The source element description: VELVOX_AUDIO_SOURCE when set, else the

@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -119,7 +121,8 @@ class RecordingTest : public testing::TempHomeTest {
         TempHomeTest::SetUp();
         std::signal(SIGPIPE, SIG_IGN);
         Platform::installMainQueue(std::make_shared<GlibMainQueue>());
-        Platform::installAudioInput(std::make_shared<GstAudioInput>());
+        input = std::make_shared<GstAudioInput>();
+        Platform::installAudioInput(input);
         recorder = std::make_unique<Recorder>();
         recorder->onUnexpectedStop = [this] { ++unexpectedStops; };
     }
@@ -158,6 +161,18 @@ class RecordingTest : public testing::TempHomeTest {
         EXPECT_NEAR(file.seconds, recorded, 0.05 * recorded);
     }
 
+    // The record streams the sound server has, one line each.
+    static std::string sourceOutputs() {
+        std::string lines;
+        if (FILE* pipe = ::popen("pactl list short source-outputs", "r")) {
+            char buffer[512];
+            while (std::fgets(buffer, sizeof(buffer), pipe)) lines += buffer;
+            ::pclose(pipe);
+        }
+        return lines;
+    }
+
+    std::shared_ptr<GstAudioInput> input;
     std::unique_ptr<Recorder> recorder;
     int unexpectedStops = 0;
     double maxLevel = 0;
@@ -211,12 +226,64 @@ TEST_F(RecordingTest, UnknownSourceElementLeavesNoFile) {
     EXPECT_TRUE(tempFiles().empty());
 }
 
-TEST_F(RecordingTest, InputThatWillNotStartLeavesNoFile) {
-    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "pulsesrc device=no_such_microphone");
+TEST_F(RecordingTest, InputThatCannotStartAtAllLeavesNoFile) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE",
+                             "pulsesrc server=unix:/nonexistent/velvox-no-server");
     EXPECT_FALSE(recorder->start());
     EXPECT_TRUE(logged("record() refused to start, mic may be in use by another app"));
     EXPECT_FALSE(recorder->hasSession());
     EXPECT_TRUE(tempFiles().empty());
+}
+
+TEST_F(RecordingTest, NoSoundServerRefusesTheStartOfTheDefaultInput) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", std::nullopt);
+    ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/velvox-no-server");
+    input = std::make_shared<GstAudioInput>();
+    Platform::installAudioInput(input);
+    EXPECT_FALSE(input->isPreparedForTesting());
+    EXPECT_FALSE(recorder->start());
+    EXPECT_TRUE(logged("record() refused to start, mic may be in use by another app"));
+    EXPECT_FALSE(recorder->hasSession());
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+// The stream of a device the server does not know fails once the source
+// runs, after the start has answered: the take ends as the system's doing.
+TEST_F(RecordingTest, UnknownInputDeviceIsASystemStop) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", "pulsesrc device=no_such_microphone");
+    ASSERT_TRUE(recorder->start());
+    ASSERT_TRUE(runMainLoopUntil([&] { return unexpectedStops == 1; }));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_TRUE(recorder->hasSession());
+    EXPECT_TRUE(logged("recording stopped by the system, successfully: false"));
+    EXPECT_FALSE(recorder->stop()) << "nothing was recorded";
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+// While idle the input is known to the server but records nothing; each
+// take gets its stream at key-down, and the next take is made ready after.
+TEST_F(RecordingTest, DefaultInputWaitsConnectedWithoutRecording) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", std::nullopt);
+    ASSERT_TRUE(input->isPreparedForTesting());
+    EXPECT_TRUE(testing::run("pactl list clients | grep -q 'application.name = \"Velvox\"'"));
+    EXPECT_EQ(sourceOutputs(), "") << "no record stream while idle";
+
+    MicrophoneFeed feed(0.9);
+    for (int take = 0; take < 2; ++take) {
+        ASSERT_TRUE(recorder->start());
+        EXPECT_FALSE(input->isPreparedForTesting()) << "the waiting pipeline became the take";
+        recordFor(2.0);
+        EXPECT_NE(sourceOutputs(), "");
+        double recorded = recorder->elapsed();
+        auto path = recorder->stop();
+        ASSERT_TRUE(path);
+        expectCompleteTake(*path, recorded);
+        std::filesystem::remove(*path);
+        ASSERT_TRUE(runMainLoopUntil([&] { return input->isPreparedForTesting(); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return sourceOutputs().empty(); }))
+            << "the stream ends with the take";
+    }
+    EXPECT_EQ(unexpectedStops, 0);
 }
 
 TEST_F(RecordingTest, VirtualMicrophoneThroughThePulseAudioDefault) {
@@ -250,6 +317,35 @@ TEST_F(RecordingTest, InputStreamEndedByTheServerIsASystemStop) {
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_TRUE(recorder->hasSession());
     EXPECT_TRUE(logged("recording stopped by the system, successfully: false"));
+    recorder->discard();
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+// A microphone unplugged mid-take: the server moves the stream to another
+// source rather than ending it, and the take must not carry on from there.
+TEST_F(RecordingTest, DefaultSourceRemovedMidTakeIsASystemStop) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", std::nullopt);
+    struct RestoreMicrophone {
+        ~RestoreMicrophone() {
+            testing::run(
+                "pactl list short modules | grep -q module-pipe-source || "
+                "pactl load-module module-pipe-source source_name=virtual_mic "
+                "file=\"$VELVOX_TEST_SOURCE_FIFO\" format=s16le rate=16000 channels=1 >/dev/null");
+            testing::run("pactl set-default-source virtual_mic");
+        }
+    } restore;
+    MicrophoneFeed feed(0.5);
+    ASSERT_TRUE(recorder->start());
+    recordFor(0.5);
+    ASSERT_TRUE(testing::run("pactl unload-module module-pipe-source"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return unexpectedStops == 1; }));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_TRUE(recorder->hasSession());
+    EXPECT_TRUE(logged("recording stopped by the system, successfully: false"));
+    auto messages = logMessages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& line) {
+        return line.rfind("recorder: the input moved from virtual_mic to ", 0) == 0;
+    })) << ::testing::PrintToString(messages);
     recorder->discard();
     EXPECT_TRUE(tempFiles().empty());
 }

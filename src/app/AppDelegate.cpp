@@ -141,6 +141,8 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
         AppState::setTapRunning(false);
         controller_->setStatus("Waiting for Accessibility permission");
     } else if (HotkeyMonitor::shared().start()) {
+        // Logged once per start, so the log tells when dictation became possible.
+        if (!AppState::tapRunning()) Log::write("hotkeys live: " + controller_->readyLine());
         AppState::setTapRunning(true);
         controller_->setStatus(controller_->readyLine());
         permTimer_.cancel();

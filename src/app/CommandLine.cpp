@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "app/Log.h"
@@ -21,6 +22,7 @@ constexpr int kUsageError = 2;
 
 const char* const kUsage =
     "usage: velvox                 start the application\n"
+    "       velvox velvox://...    hand a sign-in address to the application\n"
     "       velvox --version       print the version and build stamp\n"
     "       velvox config          print the settings as they are read\n"
     "       velvox stats [--days N | --week]\n"
@@ -93,7 +95,10 @@ std::string maskedKey(const std::string& key) {
 
 int run(const std::vector<std::string>& args, const Host& host, std::ostream& out,
         std::ostream& err) {
-    if (args.empty()) return host.launchApplication ? host.launchApplication() : 1;
+    bool onlyAddresses = std::all_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg.starts_with("velvox:");
+    });
+    if (onlyAddresses) return host.launchApplication ? host.launchApplication(args) : 1;
     const std::string& command = args[0];
     if (command == "--version" && args.size() == 1) {
         out << Brand::name << " " << VELVOX_VERSION << ", built " << Log::buildStamp() << "\n";

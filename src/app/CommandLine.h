@@ -9,8 +9,9 @@ namespace velvox::CommandLine {
 
 // What the front end needs from the program that hosts it.
 struct Host {
-    // Starts the desktop application; answers the exit status.
-    std::function<int()> launchApplication;
+    // Starts the desktop application (or hands the addresses to the copy
+    // that already runs); answers the exit status.
+    std::function<int(const std::vector<std::string>& urls)> launchApplication;
 };
 
 // Runs `velvox ARGS...` (args without the program name) and answers the exit status.

@@ -1,22 +1,65 @@
 #include <iostream>
 #include <memory>
 
+#include "app/AppDelegate.h"
 #include "app/CommandLine.h"
-#include "app/Launch.h"
+#include "feedback/Brand.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
 #include "platform/curl/CurlHttpClient.h"
 #include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/GtkApplicationShell.h"
+#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/LinuxDelivery.h"
+#include "platform/linux/LinuxFeedback.h"
+#include "platform/linux/LinuxHome.h"
+#include "platform/linux/LinuxStatusItem.h"
 #include "platform/linux/SyslogSystemLog.h"
 
+namespace {
+
+using namespace velvox;
+
+// The one application controller. It is never destroyed: the desktop's
+// callbacks may reach it until the very end of the process.
+AppDelegate* delegate = nullptr;
+
+// Puts the desktop's implementation of every service in place once the
+// toolkit runs, then starts the application controller.
+void launch() {
+    installLinuxCapture();
+    installLinuxDelivery();
+    installLinuxFeedback();
+    installLinuxStatusItem();
+    installLinuxHome();
+    delegate = new AppDelegate(quitGtkApplication);
+    delegate->didFinishLaunching();
+}
+
+int runApplication(const std::vector<std::string>& urls) {
+    ApplicationEvents events;
+    events.launched = launch;
+    events.opened = [](const std::vector<std::string>& opened) {
+        if (delegate) delegate->openURLs(opened);
+    };
+    events.reopened = [] {
+        if (delegate) delegate->reopen();
+    };
+    events.terminating = [] {
+        if (delegate) delegate->willTerminate();
+    };
+    return runGtkApplication(Brand::bundleID, urls, std::move(events));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace velvox;
     Platform::installMainQueue(std::make_shared<GlibMainQueue>());
     Platform::installSystemLog(std::make_shared<SyslogSystemLog>());
     Platform::installHttpClient(std::make_shared<CurlHttpClient>());
 
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine::Host host;
-    host.launchApplication = [] { return Launch::run(); };
+    host.launchApplication = runApplication;
     return CommandLine::run(args, host, std::cout, std::cerr);
 }

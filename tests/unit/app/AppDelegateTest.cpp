@@ -146,6 +146,7 @@ TEST_F(AppDelegateTest, HotkeysGoLiveWhenTrustedAndTheStatusLineFollows) {
 
     EXPECT_EQ(statusTitle(), kReady);
     EXPECT_EQ(AppState::status(), kReady);
+    EXPECT_TRUE(logged("hotkeys live: " + kReady));
     EXPECT_TRUE(AppState::tapRunning());
     EXPECT_FALSE(delegate->isPolling());
     EXPECT_EQ(fakes->keys->swallowedKeys, (std::vector<int64_t>{96}));

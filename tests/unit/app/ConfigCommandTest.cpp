@@ -14,13 +14,14 @@ namespace {
 using Json = nlohmann::json;
 
 class ConfigCommandTest : public testing::TempHomeTest {
-protected:
+  protected:
     int run(std::vector<std::string> args) {
         out.str("");
         err.str("");
         CommandLine::Host host;
-        host.launchApplication = [this] {
+        host.launchApplication = [this](const std::vector<std::string>& urls) {
             ++launches;
+            launchedWith = urls;
             return 0;
         };
         int status = CommandLine::run(args, host, out, err);
@@ -29,6 +30,7 @@ protected:
     }
     std::ostringstream out, err;
     int launches = 0;
+    std::vector<std::string> launchedWith;
 };
 
 TEST_F(ConfigCommandTest, PrintsTheSettingsAsReadWithKeysMasked) {
@@ -67,6 +69,10 @@ TEST_F(ConfigCommandTest, UsageErrorsAndDispatch) {
     EXPECT_EQ(run({"config", "extra"}), 2);
     EXPECT_EQ(run({}), 0);
     EXPECT_EQ(launches, 1);
+    EXPECT_EQ(run({"velvox://auth?token=ovk_x"}), 0);
+    EXPECT_EQ(launchedWith, std::vector<std::string>{"velvox://auth?token=ovk_x"});
+    EXPECT_EQ(run({"velvox://auth?token=ovk_x", "stats"}), 2);
+    EXPECT_EQ(launches, 2);
     EXPECT_EQ(run({"--version"}), 0);
     EXPECT_EQ(out.str().rfind("Velvox ", 0), 0u);
 }

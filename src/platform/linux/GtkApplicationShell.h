@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velvox {
+
+// What the running application hears from the desktop.
+struct ApplicationEvents {
+    // The first copy started: the toolkit is ready, nothing runs yet.
+    std::function<void()> launched;
+    // Addresses handed over (by this launch or by a later one).
+    std::function<void(const std::vector<std::string>& urls)> opened;
+    // The program was launched again, without an address.
+    std::function<void()> reopened;
+    // The application is about to end (quit, SIGTERM, SIGINT).
+    std::function<void()> terminating;
+};
+
+// Runs the application as the one copy of `applicationID` in this session,
+// on a GtkApplication, until it quits; answers the exit status. When another
+// copy already runs, hands it the addresses (or a reopen) and answers 0 at
+// once, without starting anything.
+int runGtkApplication(const std::string& applicationID, const std::vector<std::string>& urls,
+                      ApplicationEvents events);
+
+// Ends the running application (its main loop returns).
+void quitGtkApplication();
+
+}  // namespace velvox

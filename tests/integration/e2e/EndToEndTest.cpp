@@ -1,0 +1,320 @@
+// One dictation along the whole road, with the real program: a key held with
+// xdotool, speech from espeak-ng in the virtual microphone, a loopback stand-in
+// for Groq, and the text landing in another application's window.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "integration/delivery/DeliveryWindowProcess.h"
+#include "integration/e2e/VelvoxProcess.h"
+#include "support/LoopbackServer.h"
+#include "text/Tidy.h"
+
+namespace velvox {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using testing::DeliveryWindowProcess;
+using testing::LoopbackServer;
+using testing::readWholeFile;
+using testing::VelvoxProcess;
+using testing::waitUntil;
+
+const std::string kSpoken =
+    "so the quarterly report is ready and i will send it to amara "
+    "tomorrow morning before the team meeting starts";
+const std::string kPolished =
+    "So the quarterly report is ready, and I will send it to Amara "
+    "tomorrow morning before the team meeting starts.";
+const std::string kTranscriptionPath = "/openai/v1/audio/transcriptions";
+const std::string kPolishPath = "/openai/v1/chat/completions";
+
+bool shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+// Speech made once with espeak-ng, as raw 16 kHz mono samples.
+const std::string& speechSamples() {
+    static const std::string samples = [] {
+        fs::path folder = fs::temp_directory_path() / ("velvox-speech-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        std::string wav = (folder / "speech.wav").string();
+        std::string raw = (folder / "speech.raw").string();
+        shell("espeak-ng -w '" + wav + "' '" + kSpoken + "' 2>/dev/null");
+        shell("sox '" + wav + "' -r 16000 -c 1 -b 16 -e signed-integer -t raw '" + raw + "'");
+        std::string bytes = readWholeFile(raw);
+        fs::remove_all(folder);
+        return bytes;
+    }();
+    return samples;
+}
+
+// Plays speech into the virtual microphone at the pace of speaking, then
+// silence, until it is destroyed.
+class Speaker {
+  public:
+    Speaker() {
+        const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
+        if (!fifo) return;
+        thread_ = std::thread([this, path = std::string(fifo), speech = speechSamples()] {
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) return;
+            const size_t chunk = 640;  // 20 ms
+            size_t offset = 0;
+            std::string silence(chunk, '\0');
+            while (!stop_) {
+                const char* data = silence.data();
+                if (offset < speech.size()) {
+                    data = speech.data() + offset;
+                    offset += chunk;
+                }
+                size_t size = std::min(chunk, offset <= speech.size() ? chunk : chunk);
+                ssize_t written = ::write(fd, data, size);
+                (void)written;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            ::close(fd);
+        });
+    }
+    ~Speaker() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The whole screen, as a PNG under test-artifacts/e2e.
+void screenshot(const std::string& name) {
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                   gdk_window_get_height(root));
+    if (!pixbuf) return;
+    std::string folder = VELVOX_SOURCE_DIR "/test-artifacts/e2e";
+    fs::create_directories(folder);
+    gdk_pixbuf_save(pixbuf, (folder + "/" + name).c_str(), "png", nullptr, nullptr);
+    g_object_unref(pixbuf);
+}
+
+class EndToEndTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { gtk_init(nullptr, nullptr); }
+
+    void SetUp() override {
+        char pattern[] = "/tmp/velvox-e2e-XXXXXX";
+        root_ = ::mkdtemp(pattern);
+        home_ = root_ + "/home";
+        tmp_ = root_ + "/tmp";
+        fs::create_directories(home_ + "/.velvox");
+        fs::create_directories(tmp_);
+        fs::create_directories(root_ + "/data/applications");
+        groq.answer(kTranscriptionPath, 200, Json{{"text", kSpoken}}.dump());
+        groq.answer(
+            kPolishPath, 200,
+            Json{{"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}
+                .dump());
+        writeConfig(Json::object());
+    }
+
+    void TearDown() override {
+        velvox.reset();
+        window.reset();
+        if (HasFailure()) {
+            std::cerr << "--- app.log ---\n" << readWholeFile(settingsPath("app.log"));
+            std::cerr << "--- output ---\n" << readWholeFile(root_ + "/velvox.out");
+        }
+        fs::remove_all(root_);
+    }
+
+    std::string settingsPath(const std::string& name) const { return home_ + "/.velvox/" + name; }
+
+    void writeConfig(const Json& extra) {
+        Json config = {
+            {"onboarded", true},        {"useOwnKey", true}, {"groqApiKey", "gsk_end_to_end_key"},
+            {"hotkeyKeyCode", 96},       // F5
+            {"boostHotkeyKeyCode", 61},  // right alt
+            {"cleanup", true},          {"autoPaste", true}};
+        config.update(extra);
+        std::ofstream(settingsPath("config.json")) << config.dump(2);
+    }
+
+    // An application with a desktop file, so the program knows what it is.
+    void installApplication(const std::string& id, const std::string& name) {
+        std::ofstream(root_ + "/data/applications/" + id + ".desktop")
+            << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=true\n";
+    }
+
+    std::map<std::string, std::string> environment() const {
+        return {{"HOME", home_},
+                {"TMPDIR", tmp_},
+                {"XDG_CONFIG_HOME", root_ + "/config"},
+                {"XDG_DATA_HOME", root_ + "/data"},
+                {"XDG_CACHE_HOME", root_ + "/cache"},
+                {"VELVOX_GROQ_BASE", groq.base()},
+                // The toolkit's one-time allocations are still held at exit.
+                {"ASAN_OPTIONS", "detect_leaks=0"}};
+    }
+
+    std::unique_ptr<VelvoxProcess> run(std::vector<std::string> arguments = {},
+                                       const std::string& output = "velvox.out") {
+        return std::make_unique<VelvoxProcess>(std::move(arguments), environment(),
+                                               root_ + "/" + output);
+    }
+
+    std::string log() const { return readWholeFile(settingsPath("app.log")); }
+    bool waitForLog(const std::string& text, double boundSeconds = 30) const {
+        return waitUntil([&] { return log().find(text) != std::string::npos; }, boundSeconds);
+    }
+
+    // Starts the program and waits until its hotkeys are live.
+    void startVelvox() {
+        velvox = run();
+        ASSERT_TRUE(velvox->started());
+        ASSERT_TRUE(waitForLog("hotkeys live: ")) << "the program never became ready";
+    }
+
+    // A window of another application, its entry focused.
+    void openWindow(std::vector<std::string> arguments = {}) {
+        window = std::make_unique<DeliveryWindowProcess>(std::move(arguments));
+        ASSERT_TRUE(window->started());
+        window->send("focus entry");
+        ASSERT_TRUE(window->waitForPrefix("focused entry"));
+    }
+
+    // Holds the key while the speaker talks; `whileHeld` runs halfway.
+    void dictate(const std::string& key, double seconds,
+                 const std::function<void()>& whileHeld = nullptr) {
+        Speaker speaker;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(shell("xdotool keydown " + key));
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
+        if (whileHeld) whileHeld();
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
+        ASSERT_TRUE(shell("xdotool keyup " + key));
+    }
+
+    std::vector<testing::RecordedRequest> requestsTo(const std::string& path) const {
+        std::vector<testing::RecordedRequest> found;
+        for (auto& request : groq.requests())
+            if (request.path == path) found.push_back(request);
+        return found;
+    }
+
+    size_t audioTakesLeft() const {
+        size_t count = 0;
+        for (auto& entry : fs::recursive_directory_iterator(tmp_))
+            if (entry.path().extension() == ".m4a") ++count;
+        return count;
+    }
+
+    LoopbackServer groq;
+    std::unique_ptr<VelvoxProcess> velvox;
+    std::unique_ptr<DeliveryWindowProcess> window;
+    std::string root_, home_, tmp_;
+};
+
+TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAlone) {
+    openWindow({"--app-id", "org.example.Editor"});
+    installApplication("org.example.Editor", "Editor");
+    window->send("copy-text what the user had copied");
+    ASSERT_TRUE(window->waitForPrefix("copied"));
+    auto clipboardBefore = window->dumpClipboard();
+    ASSERT_FALSE(clipboardBefore.empty());
+
+    // A slow answer keeps the pill thinking long enough to see it.
+    testing::CannedAnswer slow;
+    slow.body = Json{{"text", kSpoken}}.dump();
+    slow.delay = std::chrono::milliseconds(1500);
+    groq.answer(kTranscriptionPath, slow);
+
+    startVelvox();
+    // A press shorter than the minimum hold records and sends nothing.
+    ASSERT_TRUE(shell("xdotool keydown F5 sleep 0.05 keyup F5"));
+    dictate("F5", 2.0, [] { screenshot("pill-listening.png"); });
+    ASSERT_TRUE(waitForLog("recorded "));
+    screenshot("pill-thinking.png");
+
+    std::string expected = Tidy::text(kPolished);
+    ASSERT_TRUE(window->waitForText("entry", expected, 30)) << window->lastText("entry");
+
+    ASSERT_EQ(requestsTo(kTranscriptionPath).size(), 1u) << "the short press sent nothing";
+    auto transcription = requestsTo(kTranscriptionPath).front();
+    EXPECT_EQ(transcription.header("Authorization"), "Bearer gsk_end_to_end_key");
+    ASSERT_FALSE(transcription.parts.empty());
+    auto audio = std::find_if(transcription.parts.begin(), transcription.parts.end(),
+                              [](auto& part) { return part.name == "file"; });
+    ASSERT_NE(audio, transcription.parts.end());
+    EXPECT_GT(audio->content.size(), 4000u) << "two seconds of speech";
+    EXPECT_NE(audio->content.find("ftyp"), std::string::npos) << "an MP4 file";
+    ASSERT_EQ(requestsTo(kPolishPath).size(), 1u);
+    EXPECT_NE(requestsTo(kPolishPath).front().body.find(kSpoken), std::string::npos);
+
+    ASSERT_TRUE(waitForLog("delivered ok"));
+    EXPECT_NE(readWholeFile(settingsPath("history.md")).find(expected), std::string::npos);
+    auto stats = readWholeFile(settingsPath("stats.jsonl"));
+    ASSERT_FALSE(stats.empty());
+    auto event = Json::parse(stats.substr(0, stats.find('\n')));
+    EXPECT_EQ(event["app"], "org.example.Editor");
+    EXPECT_EQ(window->dumpClipboard(), clipboardBefore);
+    EXPECT_TRUE(waitUntil([&] { return audioTakesLeft() == 0; }, 5));
+}
+
+TEST_F(EndToEndTest, BoostKeyIntoAMailClientAsksForAnEmail) {
+    installApplication("org.gnome.Evolution", "Evolution");
+    openWindow({"--app-id", "org.gnome.Evolution", "--class", "Evolution"});
+    startVelvox();
+
+    dictate("Alt_R", 2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
+    auto polish = requestsTo(kPolishPath);
+    ASSERT_EQ(polish.size(), 1u);
+    auto body = Json::parse(polish.front().body);
+    std::string system = body["messages"][0]["content"].get<std::string>();
+    EXPECT_NE(system.find("THEN SHAPE IT AS AN EMAIL."), std::string::npos);
+}
+
+TEST_F(EndToEndTest, ServiceFailureSaysSoAndTypesNothing) {
+    groq.answer(kTranscriptionPath, 500, R"({"error":{"message":"overloaded"}})");
+    openWindow();
+    startVelvox();
+
+    dictate("F5", 1.5);
+    ASSERT_TRUE(waitForLog("Service unavailable, try again"));
+    screenshot("pill-error.png");
+    EXPECT_TRUE(requestsTo(kPolishPath).empty());
+    EXPECT_EQ(window->lastText("entry"), "text entry ");
+    EXPECT_FALSE(fs::exists(settingsPath("history.md")));
+}
+
+TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
+    startVelvox();
+
+    auto second = run({}, "second.out");
+    EXPECT_EQ(second->waitForExit(20), 0);
+
+    auto signIn = run({"velvox://auth?token=ovk_test"}, "third.out");
+    EXPECT_EQ(signIn->waitForExit(20), 0);
+    ASSERT_TRUE(waitForLog("signed in from the browser callback"));
+    auto config = Json::parse(readWholeFile(settingsPath("config.json")));
+    EXPECT_EQ(config["deviceToken"], "ovk_test");
+
+    auto launches = 0;
+    std::string text = log();
+    for (size_t at = text.find("Velvox launched"); at != std::string::npos;
+         at = text.find("Velvox launched", at + 1))
+        ++launches;
+    EXPECT_EQ(launches, 1) << "only the first copy launched";
+    EXPECT_EQ(velvox->terminate(), 0);
+}
+
+}  // namespace
+}  // namespace velvox

@@ -1,0 +1,134 @@
+#pragma once
+
+// Starts the real `velvox` program in a private home, as a user's session
+// would, and reads what it leaves behind (log, settings, records).
+
+#include <glib.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace velvox::testing {
+
+inline std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// Sleeps in small steps until the condition holds or the bound passes. The
+// bound only keeps a broken test from hanging.
+template <typename Condition>
+bool waitUntil(Condition condition, double boundSeconds = 20) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(static_cast<int64_t>(boundSeconds * 1000));
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+class VelvoxProcess {
+  public:
+    // `environment` is added to (and overrides) this process's environment.
+    VelvoxProcess(std::vector<std::string> arguments,
+                  std::map<std::string, std::string> environment, const std::string& outputPath)
+        : outputPath_(outputPath) {
+        std::map<std::string, std::string> merged;
+        for (char** entry = environ; *entry; ++entry) {
+            std::string text = *entry;
+            auto equals = text.find('=');
+            if (equals != std::string::npos)
+                merged[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+        for (auto& [name, value] : environment) merged[name] = value;
+        std::vector<std::string> envText;
+        for (auto& [name, value] : merged) envText.push_back(name + "=" + value);
+
+        std::vector<gchar*> argv;
+        std::string program = VELVOX_BINARY;
+        argv.push_back(program.data());
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        std::vector<gchar*> envp;
+        for (auto& entry : envText) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        gint out = -1;
+        GError* error = nullptr;
+        if (!g_spawn_async_with_pipes(
+                nullptr, argv.data(), envp.data(),
+                GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                nullptr, &pid_, nullptr, &out, nullptr, &error)) {
+            g_clear_error(&error);
+            return;
+        }
+        // Standard output goes to a file the test can show when something fails.
+        output_ = std::thread([out, path = outputPath_] {
+            std::ofstream file(path, std::ios::binary);
+            char buffer[4096];
+            ssize_t count;
+            while ((count = ::read(out, buffer, sizeof buffer)) > 0) file.write(buffer, count);
+            ::close(out);
+        });
+    }
+    ~VelvoxProcess() {
+        terminate();
+        if (output_.joinable()) output_.join();
+    }
+    VelvoxProcess(const VelvoxProcess&) = delete;
+    VelvoxProcess& operator=(const VelvoxProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+
+    // Waits for the program to end by itself; its exit status, or nothing.
+    std::optional<int> waitForExit(double boundSeconds = 20) {
+        if (pid_ <= 0) return exitStatus_;
+        waitUntil(
+            [&] {
+                int status = 0;
+                if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+                pid_ = -1;
+                exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                return true;
+            },
+            boundSeconds);
+        return exitStatus_;
+    }
+
+    // Asks the program to quit as the desktop does at logout.
+    std::optional<int> terminate() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            if (!waitForExit(10)) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                pid_ = -1;
+            }
+        }
+        return exitStatus_;
+    }
+
+  private:
+    std::string outputPath_;
+    GPid pid_ = -1;
+    std::optional<int> exitStatus_;
+    std::thread output_;
+};
+
+}  // namespace velvox::testing

@@ -17,7 +17,7 @@ packages=(
   gstreamer1.0-libav gstreamer1.0-pulseaudio gstreamer1.0-tools
   adwaita-icon-theme hicolor-icon-theme librsvg2-common  # icons drawn for the Home pages
   # headless test session
-  xvfb xauth openbox dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
+  xvfb xauth openbox desktop-file-utils dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
   espeak-ng sox openssl ca-certificates
   # page tests
   chromium

@@ -17,35 +17,9 @@ constexpr HotkeyMonitor::KeyCode kCapsLockKey = 57;
 // hotkey has shown up once; at this many, the keyboard is taken not to report it.
 constexpr int kNeverSeenThreshold = 31;
 
-// The flag bit a modifier key sets while it is down; 0 for every other key.
-// Caps lock has no such bit (it toggles), so it counts as an ordinary key.
-uint64_t flagMask(HotkeyMonitor::KeyCode code) {
-    switch (code) {
-        case 54:
-            return ModifierFlag::rightCommand;
-        case 55:
-            return ModifierFlag::leftCommand;
-        case 56:
-            return ModifierFlag::leftShift;
-        case 58:
-            return ModifierFlag::leftOption;
-        case 59:
-            return ModifierFlag::leftControl;
-        case 60:
-            return ModifierFlag::rightShift;
-        case 61:
-            return ModifierFlag::rightOption;
-        case 62:
-            return ModifierFlag::rightControl;
-        case 63:
-            return ModifierFlag::function;
-        default:
-            return 0;
-    }
-}
-
+// Caps lock has no flag bit (it toggles), so it counts as an ordinary key.
 bool isModifier(HotkeyMonitor::KeyCode code) {
-    return flagMask(code) != 0;
+    return modifierFlag(code) != 0;
 }
 
 // A modifier counts as up as soon as its bit is missing from the flags.
@@ -154,7 +128,7 @@ KeyEventVerdict HotkeyMonitor::handleCapture(const KeyEvent& event) {
         case KeyEventType::keyUp:
             return KeyEventVerdict::swallow;
         case KeyEventType::flagsChanged: {
-            uint64_t mask = flagMask(code);
+            uint64_t mask = modifierFlag(code);
             // Releases and keys without a bit (caps lock) do not choose a key.
             if (mask == 0 || isReleased(mask, event.flags)) return KeyEventVerdict::pass;
             setCapturing(false);
@@ -176,7 +150,8 @@ KeyEventVerdict HotkeyMonitor::handleCapture(const KeyEvent& event) {
 void HotkeyMonitor::handleModifier(const KeyEvent& event) {
     const KeyCode code = event.keyCode;
     // Any flag change can show that the held modifier is up, whatever key it names.
-    if (activeKey_ && isModifier(*activeKey_) && isReleased(flagMask(*activeKey_), event.flags)) {
+    if (activeKey_ && isModifier(*activeKey_) &&
+        isReleased(modifierFlag(*activeKey_), event.flags)) {
         KeyCode held = *activeKey_;
         activeKey_.reset();
         scheduleUp(held);
@@ -184,7 +159,7 @@ void HotkeyMonitor::handleModifier(const KeyEvent& event) {
     }
     if (isHotkey(code) && isModifier(code)) {
         sawOurKey_ = true;
-        if (isReleased(flagMask(code), event.flags)) {
+        if (isReleased(modifierFlag(code), event.flags)) {
             if (activeKey_ == code) {
                 activeKey_.reset();
                 scheduleUp(code);

@@ -34,6 +34,33 @@ inline constexpr uint64_t rightControl = 0x2000;  // 62
 inline constexpr uint64_t function = 0x800000;    // 63 (fn)
 }  // namespace ModifierFlag
 
+// The ModifierFlag bit of a modifier key, by key code; 0 for every other key
+// and for caps lock, which is a modifier key without a bit of its own.
+inline constexpr uint64_t modifierFlag(int64_t keyCode) {
+    switch (keyCode) {
+        case 54:
+            return ModifierFlag::rightCommand;
+        case 55:
+            return ModifierFlag::leftCommand;
+        case 56:
+            return ModifierFlag::leftShift;
+        case 58:
+            return ModifierFlag::leftOption;
+        case 59:
+            return ModifierFlag::leftControl;
+        case 60:
+            return ModifierFlag::rightShift;
+        case 61:
+            return ModifierFlag::rightOption;
+        case 62:
+            return ModifierFlag::rightControl;
+        case 63:
+            return ModifierFlag::function;
+        default:
+            return 0;
+    }
+}
+
 struct KeyEvent {
     KeyEventType type = KeyEventType::keyDown;
     int64_t keyCode = 0;

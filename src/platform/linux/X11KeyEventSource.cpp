@@ -7,47 +7,23 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "app/Log.h"
+#include "platform/linux/InjectedKeys.h"
 #include "platform/linux/KeyCodeTable.h"
 
 namespace velvox {
 
 namespace {
 
-// The bit a modifier key sets in KeyEvent::flags while it is down; caps lock
-// (57) is a modifier key without a bit.
-uint64_t modifierBit(int64_t macKeyCode) {
-    switch (macKeyCode) {
-        case 54:
-            return ModifierFlag::rightCommand;
-        case 55:
-            return ModifierFlag::leftCommand;
-        case 56:
-            return ModifierFlag::leftShift;
-        case 58:
-            return ModifierFlag::leftOption;
-        case 59:
-            return ModifierFlag::leftControl;
-        case 60:
-            return ModifierFlag::rightShift;
-        case 61:
-            return ModifierFlag::rightOption;
-        case 62:
-            return ModifierFlag::rightControl;
-        case 63:
-            return ModifierFlag::function;
-        default:
-            return 0;
-    }
-}
-
+// Caps lock (57) is a modifier key without a bit.
 bool isModifierKey(int64_t macKeyCode) {
-    return macKeyCode == 57 || modifierBit(macKeyCode) != 0;
+    return macKeyCode == 57 || modifierFlag(macKeyCode) != 0;
 }
 
 // Xlib's error handlers are process-wide, and GTK installs its own. Ours
@@ -86,6 +62,22 @@ void installErrorHandlers() {
     if (currentIo != onXIoError) previousIoErrorHandler = currentIo;
 }
 
+// The slave keyboard that XTEST's synthetic key events come from.
+int findXtestKeyboard(Display* display) {
+    int count = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    int found = -1;
+    for (int i = 0; devices && i < count; ++i) {
+        if (devices[i].use == XISlaveKeyboard && devices[i].name &&
+            std::strstr(devices[i].name, "XTEST")) {
+            found = devices[i].deviceid;
+            break;
+        }
+    }
+    if (devices) XIFreeDeviceInfo(devices);
+    return found;
+}
+
 struct ConnectionSource {
     GSource base;
     X11KeyEventSource::State* state;
@@ -107,6 +99,7 @@ struct X11KeyEventSource::State {
     GSource* source = nullptr;
     Window window = 0;
     int xiOpcode = 0;
+    int xtestKeyboard = -1;  // the XTEST device that synthetic keys come from
     int xkbEventBase = 0;
     unsigned int numLockMask = Mod2Mask;
     std::vector<std::pair<int, unsigned int>> grabs;  // key code, modifiers
@@ -191,6 +184,7 @@ bool X11KeyEventSource::State::connect() {
     lostFlags[display] = &lost;
     XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
     xiOpcode = opcode;
+    xtestKeyboard = findXtestKeyboard(display);
 
     int xkbMajor = XkbMajorVersion;
     int xkbMinor = XkbMinorVersion;
@@ -286,7 +280,10 @@ void X11KeyEventSource::State::handle(XEvent& event) {
         auto* raw = static_cast<XIRawEvent*>(event.xcookie.data);
         int keycode = raw->detail;
         Time time = raw->time;
+        bool synthetic = raw->sourceid == xtestKeyboard;
         XFreeEventData(display, &event.xcookie);
+        // Our own paste keystroke coming back is not the user's typing.
+        if (synthetic && InjectedKeys::takeIfOwn(keycode, evtype == XI_RawKeyPress)) return;
         if (evtype == XI_RawKeyPress) pressed(keycode, time);
         if (evtype == XI_RawKeyRelease) released(keycode, time);
         return;
@@ -295,6 +292,12 @@ void X11KeyEventSource::State::handle(XEvent& event) {
     // capturing or while a grabbed key is held). The server withholds raw
     // events from the client that holds the keyboard grab, so these are the
     // only report then; they also bring the repeats raw events never show.
+    // They do not say which device typed them: while our own keystroke is
+    // on its way, its keys are taken as ours.
+    if ((event.type == KeyPress || event.type == KeyRelease) &&
+        InjectedKeys::isExpected(static_cast<int>(event.xkey.keycode))) {
+        return;
+    }
     if (event.type == KeyPress) {
         pressed(static_cast<int>(event.xkey.keycode), event.xkey.time);
         return;
@@ -332,7 +335,7 @@ void X11KeyEventSource::State::pressed(int keycode, Time time) {
     bool wasDown = !keysDown.insert(keycode).second;
     if (isModifierKey(mac)) {
         if (wasDown) return;  // modifiers do not repeat
-        flags |= modifierBit(mac);
+        flags |= modifierFlag(mac);
         deliver({KeyEventType::flagsChanged, mac, flags, false});
         return;
     }
@@ -349,7 +352,7 @@ void X11KeyEventSource::State::released(int keycode, Time time) {
     lastPress.erase(keycode);
     if (mac >= 0) {
         if (isModifierKey(mac)) {
-            flags &= ~modifierBit(mac);
+            flags &= ~modifierFlag(mac);
             deliver({KeyEventType::flagsChanged, mac, flags, false});
         } else {
             deliver({KeyEventType::keyUp, mac, flags, false});

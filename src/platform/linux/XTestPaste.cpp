@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/InjectedKeys.h"
 #include "platform/linux/X11WorkspaceProperties.h"
 
 namespace velvox {
@@ -82,6 +83,13 @@ KeyBits physicallyHeld(Display* display) {
     if (devices) XFreeDeviceList(devices);
     if (!trap.succeeded()) return KeyBits();
     return held;
+}
+
+// One synthetic key event, announced first so that our own key source does
+// not take it for the user's.
+void type(Display* display, KeyCode code, bool press) {
+    InjectedKeys::expect(code, press);
+    XTestFakeKeyEvent(display, code, press ? True : False, CurrentTime);
 }
 
 KeyCode keyFor(Display* display, KeySym symbol, KeyCode physical) {
@@ -182,7 +190,7 @@ void XTestPaste::post() {
     std::vector<KeyCode> lifted;
     for (KeyCode code : modifierKeys(display_)) {
         if (down.test(code)) {
-            XTestFakeKeyEvent(display_, code, False, CurrentTime);
+            type(display_, code, false);
             lifted.push_back(code);
         }
     }
@@ -190,12 +198,12 @@ void XTestPaste::post() {
     KeyCode control = keyFor(display_, XK_Control_L, kPhysicalLeftControl);
     KeyCode shift = keyFor(display_, XK_Shift_L, kPhysicalLeftShift);
     KeyCode v = keyFor(display_, XK_v, kPhysicalV);
-    XTestFakeKeyEvent(display_, control, True, CurrentTime);
-    if (terminal) XTestFakeKeyEvent(display_, shift, True, CurrentTime);
-    XTestFakeKeyEvent(display_, v, True, CurrentTime);
-    XTestFakeKeyEvent(display_, v, False, CurrentTime);
-    if (terminal) XTestFakeKeyEvent(display_, shift, False, CurrentTime);
-    XTestFakeKeyEvent(display_, control, False, CurrentTime);
+    type(display_, control, true);
+    if (terminal) type(display_, shift, true);
+    type(display_, v, true);
+    type(display_, v, false);
+    if (terminal) type(display_, shift, false);
+    type(display_, control, false);
 
     if (!lifted.empty()) {
         // Only what the user really still holds goes down again; pressing a
@@ -203,7 +211,7 @@ void XTestPaste::post() {
         XSync(display_, False);
         KeyBits held = physicallyHeld(display_);
         for (KeyCode code : lifted) {
-            if (held.test(code)) XTestFakeKeyEvent(display_, code, True, CurrentTime);
+            if (held.test(code)) type(display_, code, true);
         }
     }
     XSync(display_, False);

@@ -13,7 +13,9 @@
 #include "capture/HotkeyMonitor.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/InjectedKeys.h"
 #include "platform/linux/X11KeyEventSource.h"
+#include "platform/linux/XTestPaste.h"
 #include "support/TempHome.h"
 
 namespace velvox {
@@ -52,7 +54,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     void TearDown() override {
         monitor.reset();
         source->stop();
-        run("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L");
+        run("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L keyup Control_L");
         TempHomeTest::TearDown();
     }
 
@@ -147,6 +149,29 @@ TEST_F(X11KeyEventSourceTest, OrdinaryHotkeyFiresOnceWhileHeldWithModifiers) {
     EXPECT_EQ(ups, std::vector<int64_t>{96});
     EXPECT_FALSE(window.receivedAnyOf("F5")) << ::testing::PrintToString(window.events);
     EXPECT_TRUE(window.received("press Shift_L"));
+}
+
+// The paste types Control+V through XTEST, the device xdotool uses too: our
+// own keystroke must not look like the user pressing a control hotkey, while
+// the same key from anyone else still counts.
+TEST_F(X11KeyEventSourceTest, OwnPasteKeystrokeIsNotTakenForTheHotkey) {
+    startMonitor({59});
+    auto paste = XTestPaste::create();
+    ASSERT_TRUE(paste);
+    paste->post();
+    ASSERT_TRUE(runMainLoopUntil([] { return !InjectedKeys::active(); }));
+    ASSERT_TRUE(window.typeMarker());
+    EXPECT_TRUE(window.received("press Control_L")) << "the paste reached the window";
+    EXPECT_TRUE(window.received("release v"));
+    EXPECT_TRUE(downs.empty()) << "our Control+V is not the left control hotkey";
+    EXPECT_TRUE(ups.empty());
+
+    ASSERT_TRUE(run("xdotool keydown Control_L"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return downs.size() == 1; }));
+    ASSERT_TRUE(run("xdotool keyup Control_L"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return ups.size() == 1; }));
+    EXPECT_EQ(downs, std::vector<int64_t>{59});
+    EXPECT_EQ(ups, std::vector<int64_t>{59});
 }
 
 TEST_F(X11KeyEventSourceTest, CaptureTakesTheNextKeyAwayFromTheWindow) {

@@ -66,18 +66,13 @@ GtkPanel::GtkPanel(GtkWidget* window, const Size& size, std::shared_ptr<PangoTex
     gtk_window_set_skip_taskbar_hint(gtkWindow, TRUE);
     gtk_window_set_skip_pager_hint(gtkWindow, TRUE);
 
-    // An empty region, not NULL (which would mean the whole window): no
-    // pointer event ever lands on the pill, they reach the window below.
-    cairo_region_t* nowhere = cairo_region_create();
-    gtk_widget_input_shape_combine_region(window_, nowhere);
-    cairo_region_destroy(nowhere);
-
     chooseVisual();
     g_signal_connect(window_, "draw", G_CALLBACK(onDraw), this);
     g_signal_connect(window_, "size-allocate", G_CALLBACK(onSizeAllocate), this);
     g_signal_connect(screen_, "composited-changed", G_CALLBACK(onCompositedChanged), this);
     setContentSize(size);
     gtk_widget_realize(window_);
+    letClicksThrough();
     applyAlpha(alpha_);
 }
 
@@ -95,6 +90,15 @@ void GtkPanel::chooseVisual() {
     gtk_widget_set_visual(window_, translucent ? rgba : gdk_screen_get_system_visual(screen_));
 }
 
+void GtkPanel::letClicksThrough() {
+    // An empty region, not NULL (which would mean the whole window): no
+    // pointer event ever lands on the pill, they reach the window below.
+    // Set on the X window itself, so it is set again for each new one.
+    cairo_region_t* nowhere = cairo_region_create();
+    gtk_widget_input_shape_combine_region(window_, nowhere);
+    cairo_region_destroy(nowhere);
+}
+
 void GtkPanel::onCompositedChanged(GdkScreen*, gpointer data) {
     auto* self = static_cast<GtkPanel*>(data);
     // The visual can only change while the window has no X window behind it.
@@ -102,7 +106,11 @@ void GtkPanel::onCompositedChanged(GdkScreen*, gpointer data) {
     gtk_widget_hide(self->window_);
     gtk_widget_unrealize(self->window_);
     self->chooseVisual();
+    // A new X window: it has to be told its place again.
+    self->setContentSize(self->size_);
+    self->setOrigin(self->origin_);
     gtk_widget_realize(self->window_);
+    self->letClicksThrough();
     self->updateShape();
     self->applyAlpha(self->alpha_);
     if (wasVisible) self->orderFront();
@@ -168,6 +176,7 @@ void GtkPanel::setContentSize(const Size& size) {
 }
 
 void GtkPanel::setOrigin(const Point& topLeft) {
+    origin_ = topLeft;
     gtk_window_move(GTK_WINDOW(window_), static_cast<int>(std::lround(topLeft.x)),
                     static_cast<int>(std::lround(topLeft.y)));
 }

@@ -60,6 +60,7 @@ class GtkPanel final : public Panel {
     GtkPanel(GtkWidget* window, const Size& size, std::shared_ptr<PangoText> text);
 
     void chooseVisual();
+    void letClicksThrough();
     void updateShape();
     void applyAlpha(double alpha);
     // Stops a running animation where it is; its completion runs soon.
@@ -74,6 +75,7 @@ class GtkPanel final : public Panel {
     GtkWidget* window_;
     GdkScreen* screen_;
     Size size_;
+    Point origin_;
     std::shared_ptr<PangoText> text_;
     DrawHandler handler_;
     double alpha_ = 1;

@@ -56,6 +56,7 @@ inline Window xidOf(GtkWidget* widget) {
 
 struct WindowFacts {
     int x = 0, y = 0, width = 0, height = 0;  // on the root window
+    int depth = 0;
     bool viewable = false;
     bool overrideRedirect = false;
 };
@@ -71,6 +72,7 @@ inline WindowFacts factsOf(Window window) {
                           &child);
     facts.width = attributes.width;
     facts.height = attributes.height;
+    facts.depth = attributes.depth;
     facts.viewable = attributes.map_state == IsViewable;
     facts.overrideRedirect = attributes.override_redirect;
     return facts;
@@ -269,6 +271,32 @@ class BottomPanel {
     }
     BottomPanel(const BottomPanel&) = delete;
     BottomPanel& operator=(const BottomPanel&) = delete;
+
+  private:
+    Display* display_ = nullptr;
+    Window window_ = None;
+};
+
+// Claims to be a compositing manager (owns the screen's _NET_WM_CM_S0
+// selection) for as long as it lives, without compositing anything: enough
+// for toolkits to switch to windows with an alpha channel, and back.
+class CompositorStandIn {
+  public:
+    CompositorStandIn() {
+        display_ = XOpenDisplay(nullptr);
+        if (!display_) return;
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+        XSetSelectionOwner(display_, XInternAtom(display_, "_NET_WM_CM_S0", False), window_,
+                           CurrentTime);
+        XSync(display_, False);
+    }
+    ~CompositorStandIn() {
+        if (!display_) return;
+        XDestroyWindow(display_, window_);
+        XCloseDisplay(display_);
+    }
+    CompositorStandIn(const CompositorStandIn&) = delete;
+    CompositorStandIn& operator=(const CompositorStandIn&) = delete;
 
   private:
     Display* display_ = nullptr;

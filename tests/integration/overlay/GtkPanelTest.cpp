@@ -71,6 +71,53 @@ TEST_F(GtkPanelTest, ShowsWhereAndAsLargeAsAskedOutsideTheWindowManagersCare) {
     ASSERT_TRUE(spinUntil([&] { return !factsOf(window).viewable; }));
 }
 
+TEST_F(GtkPanelTest, ACompositorComingAndGoingSwitchesTranslucencyAndKeepsClicksPassing) {
+    TargetWindow target(200, 300, 500, 300);
+    ASSERT_TRUE(target.focus());
+    panel->setOrigin({300, 420});
+    ASSERT_TRUE(showAndWaitForDraw());
+    ASSERT_TRUE(panel->drawsOpaque()) << "the headless session runs no compositor";
+    EXPECT_EQ(factsOf(xidOf(panel->widget())).depth, 24);
+
+    auto clickReachesTarget = [&] {
+        size_t before = target.presses().size();
+        if (!run("xdotool mousemove 400 445 click 1")) return false;
+        return spinUntil([&] { return target.presses().size() > before; });
+    };
+    {
+        CompositorStandIn compositor;
+        ASSERT_TRUE(spinUntil([&] { return !panel->drawsOpaque(); }));
+        // A new window with an alpha channel, shown again where it was.
+        ASSERT_TRUE(spinUntil([&] {
+            WindowFacts facts = factsOf(xidOf(panel->widget()));
+            return facts.viewable && facts.depth == 32;
+        }));
+        EXPECT_TRUE(panel->isVisible());
+        WindowFacts facts = factsOf(xidOf(panel->widget()));
+        EXPECT_TRUE(facts.overrideRedirect);
+        EXPECT_EQ(facts.x, 300);
+        EXPECT_EQ(facts.width, 200);
+        EXPECT_TRUE(clickReachesTarget());
+        EXPECT_EQ(activeWindow(), target.window());
+    }
+    ASSERT_TRUE(spinUntil([&] {
+        WindowFacts facts = factsOf(xidOf(panel->widget()));
+        return panel->drawsOpaque() && facts.viewable && facts.depth == 24;
+    }));
+    EXPECT_TRUE(clickReachesTarget());
+    EXPECT_EQ(activeWindow(), target.window());
+
+    // A hidden panel stays hidden through the switch.
+    panel->orderOut();
+    {
+        CompositorStandIn compositor;
+        ASSERT_TRUE(spinUntil([&] { return !panel->drawsOpaque(); }));
+        spinFor(std::chrono::milliseconds(50));
+        EXPECT_FALSE(panel->isVisible());
+        EXPECT_FALSE(factsOf(xidOf(panel->widget())).viewable);
+    }
+}
+
 TEST_F(GtkPanelTest, AReplacedFadeStillCompletesAndTheNewOneEndsAtItsTarget) {
     ASSERT_TRUE(showAndWaitForDraw());
     panel->setAlpha(0);

@@ -8,124 +8,13 @@
 #include <algorithm>
 #include <optional>
 
+#include "StandInWatcher.h"
 #include "TrayTestSupport.h"
 #include "feedback/Brand.h"
 #include "platform/linux/AyatanaStatusItem.h"
 
 namespace velvox::testing {
 namespace {
-
-const char* const kWatcherName = "org.kde.StatusNotifierWatcher";
-const char* const kWatcherXml = R"(<node>
-  <interface name="org.kde.StatusNotifierWatcher">
-    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
-  </interface>
-</node>)";
-
-struct Registration {
-    std::string sender;   // the item's bus name
-    std::string service;  // what it passed: its object path
-};
-
-// A private bus connection that owns the watcher name and records who registers.
-class StandInWatcher {
-  public:
-    StandInWatcher() {
-        GError* error = nullptr;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-        if (address) {
-            connection_ = g_dbus_connection_new_for_address_sync(
-                address,
-                GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                     G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, &error);
-            g_free(address);
-        }
-        if (!connection_) {
-            ADD_FAILURE() << "no session bus: " << (error ? error->message : "");
-            if (error) g_error_free(error);
-            return;
-        }
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
-        static const GDBusInterfaceVTable vtable = {onMethodCall, onGetProperty, nullptr, {}};
-        registration_ =
-            g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
-                                              node->interfaces[0], &vtable, this, nullptr, nullptr);
-        g_dbus_node_info_unref(node);
-        ownership_ = g_bus_own_name_on_connection(
-            connection_, kWatcherName, G_BUS_NAME_OWNER_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, gpointer self) {
-                static_cast<StandInWatcher*>(self)->owned_ = true;
-            },
-            nullptr, this, nullptr);
-        EXPECT_TRUE(spinUntil([this] { return owned_; })) << "watcher name not acquired";
-    }
-
-    ~StandInWatcher() {
-        if (!connection_) return;
-        g_bus_unown_name(ownership_);
-        g_dbus_connection_unregister_object(connection_, registration_);
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-        // The next test must not find a watcher that is on its way out.
-        EXPECT_TRUE(spinUntil([] { return !nameHasOwner(kWatcherName); }));
-    }
-
-    GDBusConnection* connection() const { return connection_; }
-    const std::vector<Registration>& registrations() const { return registrations_; }
-
-    static bool nameHasOwner(const char* name) {
-        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        GVariant* reply = g_dbus_connection_call_sync(
-            bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"),
-            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        gboolean owned = FALSE;
-        if (reply) {
-            g_variant_get(reply, "(b)", &owned);
-            g_variant_unref(reply);
-        }
-        g_object_unref(bus);
-        return owned;
-    }
-
-  private:
-    static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
-                             const gchar* method, GVariant* parameters,
-                             GDBusMethodInvocation* invocation, gpointer data) {
-        auto* self = static_cast<StandInWatcher*>(data);
-        if (g_strcmp0(method, "RegisterStatusNotifierItem") == 0) {
-            const gchar* service = nullptr;
-            g_variant_get(parameters, "(&s)", &service);
-            self->registrations_.push_back({sender, service});
-        }
-        g_dbus_method_invocation_return_value(invocation, nullptr);
-    }
-
-    static GVariant* onGetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                   const gchar* property, GError**, gpointer data) {
-        auto* self = static_cast<StandInWatcher*>(data);
-        if (g_strcmp0(property, "IsStatusNotifierHostRegistered") == 0)
-            return g_variant_new_boolean(TRUE);
-        if (g_strcmp0(property, "ProtocolVersion") == 0) return g_variant_new_int32(0);
-        GVariantBuilder items;
-        g_variant_builder_init(&items, G_VARIANT_TYPE("as"));
-        for (const auto& registration : self->registrations_)
-            g_variant_builder_add(&items, "s",
-                                  (registration.sender + registration.service).c_str());
-        return g_variant_builder_end(&items);
-    }
-
-    GDBusConnection* connection_ = nullptr;
-    unsigned registration_ = 0;
-    unsigned ownership_ = 0;
-    bool owned_ = false;
-    std::vector<Registration> registrations_;
-};
 
 // Calls a method and runs the main loop until its answer (the item answers
 // from this same loop, so a blocking call would wait for ever).
@@ -366,6 +255,7 @@ TEST_F(StatusNotifierTest, WithoutAHostTheItemCarriesOnAndSaysSoOnce) {
     // A panel that starts later gets the item, and the log says so.
     {
         StandInWatcher watcher;
+        ASSERT_NE(watcher.connection(), nullptr);
         ASSERT_TRUE(spinUntil([&] { return !watcher.registrations().empty(); }));
         ASSERT_TRUE(spinUntil([&] { return !changes.empty() && changes.back(); }));
         EXPECT_EQ(linesEqualTo(logMessages(), "tray: status notifier host found"), 1);

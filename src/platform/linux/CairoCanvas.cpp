@@ -9,7 +9,26 @@ namespace velvox {
 CairoImage::CairoImage(cairo_surface_t* surface) : surface_(surface) {}
 
 CairoImage::~CairoImage() {
+    if (resampled_) cairo_surface_destroy(resampled_);
     cairo_surface_destroy(surface_);
+}
+
+cairo_surface_t* CairoImage::resampled(int width, int height) const {
+    if (resampled_ && cairo_image_surface_get_width(resampled_) == width &&
+        cairo_image_surface_get_height(resampled_) == height) {
+        return resampled_;
+    }
+    if (resampled_) cairo_surface_destroy(resampled_);
+    resampled_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cairo = cairo_create(resampled_);
+    Size source = size();
+    cairo_scale(cairo, width / source.width, height / source.height);
+    cairo_set_source_surface(cairo, surface_, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_GOOD);
+    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cairo);
+    cairo_destroy(cairo);
+    return resampled_;
 }
 
 std::shared_ptr<CairoImage> CairoImage::fromPng(const std::string& path) {
@@ -89,14 +108,24 @@ void CairoCanvas::drawImage(const Image& image, const Rect& rect) {
         source.height <= 0) {
         return;
     }
+    // The square's size in pixels of the surface drawn on (a HiDPI window
+    // has two per point).
+    double pixelWidth = rect.width, pixelHeight = rect.height;
+    cairo_user_to_device_distance(cairo_, &pixelWidth, &pixelHeight);
+    int width = static_cast<int>(std::lround(std::fabs(pixelWidth)));
+    int height = static_cast<int>(std::lround(std::fabs(pixelHeight)));
+    cairo_surface_t* pixels = cairoImage->surface();
+    if (width > 0 && height > 0 && (width != source.width || height != source.height)) {
+        pixels = cairoImage->resampled(width, height);
+        source = {static_cast<double>(width), static_cast<double>(height)};
+    }
     cairo_save(cairo_);
     cairo_rectangle(cairo_, rect.x, rect.y, rect.width, rect.height);
     cairo_clip(cairo_);
     cairo_translate(cairo_, rect.x, rect.y);
     cairo_scale(cairo_, rect.width / source.width, rect.height / source.height);
-    cairo_set_source_surface(cairo_, cairoImage->surface(), 0, 0);
-    // A large logo shrunk to a small square needs real filtering, not
-    // nearest-pixel sampling.
+    cairo_set_source_surface(cairo_, pixels, 0, 0);
+    // Filtered, not nearest-pixel, for a square that lies between pixels.
     cairo_pattern_set_filter(cairo_get_source(cairo_), CAIRO_FILTER_GOOD);
     cairo_set_operator(cairo_, CAIRO_OPERATOR_OVER);
     cairo_paint(cairo_);

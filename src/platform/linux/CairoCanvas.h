@@ -25,9 +25,14 @@ class CairoImage final : public Image {
 
     Size size() const override;
     cairo_surface_t* surface() const { return surface_; }
+    // The image resampled to the pixel size, kept until another size is
+    // asked for: a large logo shrunk anew for every frame costs more than
+    // the rest of the pill together.
+    cairo_surface_t* resampled(int width, int height) const;
 
   private:
     cairo_surface_t* surface_;
+    mutable cairo_surface_t* resampled_ = nullptr;
 };
 
 // Draws on a cairo context (a window being exposed, an image surface), with

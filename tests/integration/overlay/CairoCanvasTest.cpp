@@ -18,8 +18,9 @@ namespace {
 // A transparent ARGB surface with a canvas on it.
 class Surface {
   public:
-    Surface(int width, int height, PangoText& text)
-        : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+    // scale: pixels per point, as on a HiDPI display.
+    Surface(int width, int height, PangoText& text, double scale = 1)
+        : surface_(scaled(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height), scale)),
           cairo_(cairo_create(surface_)),
           canvas(cairo_, text) {}
     ~Surface() {
@@ -59,6 +60,11 @@ class Surface {
     }
 
   private:
+    static cairo_surface_t* scaled(cairo_surface_t* surface, double scale) {
+        cairo_surface_set_device_scale(surface, scale, scale);
+        return surface;
+    }
+
     cairo_surface_t* surface_;
     cairo_t* cairo_;
 
@@ -196,6 +202,23 @@ TEST_F(CairoCanvasTest, LogosFromPngFilesScaledIntoTheirSquare) {
     EXPECT_EQ(ink->maxX(), 50) << "nothing spills outside the square";
     EXPECT_EQ(ink->minY(), 10);
     EXPECT_EQ(ink->maxY(), 30);
+
+    // Smaller, then on a surface of two pixels per point: each drawing fits
+    // its own square.
+    Surface small(30, 30, text);
+    small.canvas.drawImage(*logo, {5, 5, 20, 10});
+    EXPECT_GE(small.at(8, 10)[1], 250);
+    EXPECT_GE(small.at(22, 10)[3], 250);
+    EXPECT_EQ(small.inkBounds()->width, 20);
+    Surface sharp(60, 40, text, 2);
+    sharp.canvas.drawImage(*logo, {5, 5, 20, 10});
+    EXPECT_GE(sharp.at(15, 20)[1], 250);
+    EXPECT_GE(sharp.at(45, 20)[3], 250);
+    auto sharpInk = sharp.inkBounds();
+    ASSERT_TRUE(sharpInk);
+    EXPECT_EQ(sharpInk->minX(), 10);
+    EXPECT_EQ(sharpInk->maxX(), 50);
+    EXPECT_EQ(sharpInk->maxY(), 30);
 
     // Missing, damaged and not-a-PNG files give no logo.
     EXPECT_FALSE(graphics.loadImage(home() + "/missing.png"));

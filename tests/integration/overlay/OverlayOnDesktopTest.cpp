@@ -183,6 +183,12 @@ TEST_F(OverlayOnDesktopTest, ListeningThinkingAndAnErrorOnScreen) {
     ASSERT_TRUE(spinUntil([&] { return !target->presses().empty(); }));
     EXPECT_EQ(target->presses().front(), std::make_pair(centreX, centreY));
     EXPECT_EQ(activeWindow(), target->window());
+    // The window below raised again (clicked, activated): the pill stays in front.
+    ASSERT_TRUE(target->focus());
+    ASSERT_TRUE(run("xdotool windowraise " + std::to_string(target->window())));
+    XSync(xdisplay(), False);
+    spinFor(std::chrono::milliseconds(50));
+    EXPECT_GT(stackingIndexOf(pillWindow()), stackingIndexOf(target->window()));
 
     overlay->update(OverlayState::thinking());
     ASSERT_TRUE(settle());

@@ -329,8 +329,21 @@ int WebKitHomeWindow::onKeyPress(GtkWidget*, void* eventPointer, void* data) {
     auto* event = static_cast<GdkEventKey*>(eventPointer);
     GdkModifierType modifiers =
         GdkModifierType(event->state & gtk_accelerator_get_default_mod_mask());
+    guint letter = latinLetter(event);
+    // WebKitGTK keeps an undo history for the page's fields but binds no key
+    // to it: undo and redo are given their usual keys here.
+    if (letter == GDK_KEY_z &&
+        (modifiers == GDK_CONTROL_MASK || modifiers == (GDK_CONTROL_MASK | GDK_SHIFT_MASK))) {
+        webkit_web_view_execute_editing_command(self->web_, modifiers & GDK_SHIFT_MASK
+                                                                ? WEBKIT_EDITING_COMMAND_REDO
+                                                                : WEBKIT_EDITING_COMMAND_UNDO);
+        return TRUE;
+    }
     if (modifiers != GDK_CONTROL_MASK) return FALSE;
-    switch (latinLetter(event)) {
+    switch (letter) {
+        case GDK_KEY_y:
+            webkit_web_view_execute_editing_command(self->web_, WEBKIT_EDITING_COMMAND_REDO);
+            return TRUE;
         case GDK_KEY_w:
         case GDK_KEY_h:
             self->hide();

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <thread>
 
+#include "HomeSession.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
@@ -22,25 +21,6 @@ namespace {
 using Json = nlohmann::json;
 
 const std::string kPages = VELVOX_SOURCE_DIR "/resources";
-
-// Runs the GTK main loop until the condition holds or 30 s have passed.
-bool spinUntil(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-void spinFor(std::chrono::milliseconds duration) {
-    auto until = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < until) {
-        if (!g_main_context_iteration(nullptr, FALSE))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
 
 std::optional<std::string> evaluateNow(WebKitHomeWindow& window, const std::string& script) {
     bool done = false;

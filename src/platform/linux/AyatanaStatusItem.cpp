@@ -1,10 +1,12 @@
 #include "platform/linux/AyatanaStatusItem.h"
 
+#include <fcntl.h>
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -27,6 +29,29 @@ bool isOurIconFile(const std::string& name) {
     const std::string suffix = ".svg";
     return name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) &&
            name.ends_with(suffix);
+}
+
+// Writes beside the final name and renames, so a host never reads half a
+// file. No fsync: the file only lives for this session, and the write happens
+// on the main thread at the start of every dictation, where waiting for the
+// disk would delay the recording.
+bool writeIconFile(const std::string& path, const std::string& content) {
+    std::string temporary = path + ".part";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                    Files::kPrivateFileMode);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, Files::kPrivateFileMode) == 0;
+    size_t written = 0;
+    while (ok && written < content.size()) {
+        ssize_t count = ::write(fd, content.data() + written, content.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        ok = count > 0;
+        if (ok) written += static_cast<size_t>(count);
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
 }
 
 // Runs the action from the main loop rather than inside the menu's signal
@@ -65,6 +90,11 @@ std::string AyatanaStatusItem::defaultIconFolder() {
 AyatanaStatusItem::AyatanaStatusItem(std::string iconFolder) : iconFolder_(std::move(iconFolder)) {
     indicator_ =
         app_indicator_new(Brand::bundleID.c_str(), "", APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+    // No XEmbed tray icon when no status notifier host runs: the library's
+    // fallback icon crashed the application (an invalid read inside the
+    // library as the icon changed at the first dictation), and a desktop
+    // without a host still reaches Home by launching the application again.
+    APP_INDICATOR_GET_CLASS(indicator_)->fallback = nullptr;
     app_indicator_set_title(indicator_, Brand::name.c_str());
     app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
     connectionHandler_ = g_signal_connect(indicator_, APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
@@ -83,11 +113,9 @@ AyatanaStatusItem::~AyatanaStatusItem() {
 
 void AyatanaStatusItem::onConnectionChanged(AppIndicator*, int connected, void* self) {
     auto* item = static_cast<AyatanaStatusItem*>(self);
-    item->connected_ = connected;
     // The library reports "not connected" when no StatusNotifierWatcher owns
-    // its bus name (no tray in this desktop, or none yet) and falls back to
-    // an XEmbed tray icon, which may show nowhere. Said once: a desktop that
-    // loses and regains its panel must not fill the log.
+    // its bus name (no tray in this desktop, or none yet). Said once: a
+    // desktop that loses and regains its panel must not fill the log.
     if (!connected && !item->loggedNoHost_) {
         item->loggedNoHost_ = true;
         Log::write("tray: no status notifier host found; start " + Brand::name +
@@ -147,15 +175,17 @@ void AyatanaStatusItem::setImage(const VectorImage& image) {
     std::string name = Brand::bundleID + "-" + std::to_string(++iconSerial_);
     if (image.isTemplate) name += "-symbolic";
     std::string file = Files::join(iconFolder_, name + ".svg");
-    if (!Files::writeAtomically(file, content, Files::kPrivateFileMode)) {
-        Log::write("tray: cannot write the icon file");
+    if (!writeIconFile(file, content)) {
+        // Said once: the icon changes at every dictation, and a full disk
+        // would otherwise add a line to the log each time.
+        if (!loggedWriteFailure_) Log::write("tray: cannot write the icon file " + file);
+        loggedWriteFailure_ = true;
         return;
     }
     if (!themePathSet_) {
         app_indicator_set_icon_theme_path(indicator_, iconFolder_.c_str());
         themePathSet_ = true;
     }
-    if (!connected_) refreshFallbackIconTheme();
     app_indicator_set_icon_full(indicator_, name.c_str(), Brand::name.c_str());
 
     if (!iconFile_.empty()) {
@@ -164,21 +194,6 @@ void AyatanaStatusItem::setImage(const VectorImage& image) {
     }
     iconFile_ = std::move(file);
     iconContent_ = std::move(content);
-}
-
-void AyatanaStatusItem::refreshFallbackIconTheme() {
-    // Without a host the library shows a GtkStatusIcon, which looks names up
-    // in GTK's icon theme. That theme lists the files of its search folders
-    // once and notices new ones only by the folder's modification time, in
-    // whole seconds; setting the same search path again makes it list them
-    // afresh, so the new name is found.
-    GtkIconTheme* theme = gtk_icon_theme_get_default();
-    if (!theme) return;
-    gchar** path = nullptr;
-    gint count = 0;
-    gtk_icon_theme_get_search_path(theme, &path, &count);
-    gtk_icon_theme_set_search_path(theme, const_cast<const gchar**>(path), count);
-    g_strfreev(path);
 }
 
 void AyatanaStatusItem::setToolTip(const std::string& text) {

@@ -58,15 +58,12 @@ class AyatanaStatusItem final : public StatusItem {
     struct Entry;
 
     bool prepareIconFolder();
-    void refreshFallbackIconTheme();
     void destroyMenu();
     static void onActivate(GtkWidget* widget, void* entry);
     static void onConnectionChanged(AppIndicator* indicator, int connected, void* self);
 
     AppIndicator* indicator_ = nullptr;
     unsigned long connectionHandler_ = 0;
-    // Whether the indicator is registered with a host now.
-    bool connected_ = false;
     bool loggedNoHost_ = false;
     bool loggedHost_ = false;
 
@@ -77,6 +74,7 @@ class AyatanaStatusItem final : public StatusItem {
     std::string iconFile_;
     std::string iconContent_;
     bool themePathSet_ = false;
+    bool loggedWriteFailure_ = false;
 
     std::string toolTip_;
 

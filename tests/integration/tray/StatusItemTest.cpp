@@ -323,5 +323,23 @@ TEST_F(StatusItemIconTest, AFolderThatIsNotOursGetsNoIconsAndTheItemCarriesOn) {
               1);
 }
 
+TEST_F(StatusItemIconTest, AnIconThatCannotBeWrittenIsSaidOnceAndTheLastOneStays) {
+    AyatanaStatusItem item(iconFolder());
+    item.setImage(Brand::menuBarIcon(false));
+    const std::string shown = app_indicator_get_icon(item.indicator());
+    const std::string file = item.iconFile();
+    std::filesystem::remove_all(iconFolder());
+
+    for (int round = 0; round < 4; ++round) item.setImage(Brand::menuBarIcon(round % 2 == 0));
+    EXPECT_EQ(app_indicator_get_icon(item.indicator()), shown);
+    EXPECT_EQ(item.iconFile(), file);
+    auto messages = logMessages();
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("tray: cannot write the icon file");
+                            }),
+              1);
+}
+
 }  // namespace
 }  // namespace velvox::testing

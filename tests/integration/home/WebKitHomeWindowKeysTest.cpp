@@ -249,6 +249,20 @@ TEST_F(WebKitHomeWindowKeysTest, HomeControllerRunsOnTheDesktopPieces) {
     ASSERT_TRUE(spinUntil([&] { return home->loaded(); }));
     EXPECT_EQ(home->page(), "onboarding");  // not onboarded yet
     EXPECT_TRUE(Platform::webView().isVisible());
+    // The page has its symbols from the icon theme once it asks for its state.
+    auto& window = static_cast<WebKitHomeWindow&>(Platform::webView());
+    ASSERT_TRUE(spinUntil([&] {
+        bool done = false;
+        std::optional<std::string> painted;
+        window.evaluateForResult("document.querySelectorAll('.symbol.has-image').length > 0",
+                                 [&](std::optional<std::string> result) {
+                                     painted = std::move(result);
+                                     done = true;
+                                 });
+        return spinUntil([&] { return done; }) && painted == "true";
+    }));
+    spinFor(std::chrono::milliseconds(500));  // let the page paint
+    saveScreenshot(window.window(), "onboarding-desktop.png");
     Platform::webView().hide();
     EXPECT_FALSE(Platform::webView().isVisible());
     // The window's size and place are kept in the settings folder.

@@ -33,18 +33,6 @@ std::optional<std::string> evaluateNow(WebKitHomeWindow& window, const std::stri
     return answer;
 }
 
-void saveScreenshot(GtkWidget* widget, const std::string& name) {
-    GdkWindow* window = gtk_widget_get_window(widget);
-    if (!window) return;
-    int width = gdk_window_get_width(window), height = gdk_window_get_height(window);
-    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_window(window, 0, 0, width, height);
-    if (!pixbuf) return;
-    std::string folder = VELVOX_SOURCE_DIR "/test-artifacts/home";
-    std::filesystem::create_directories(folder);
-    gdk_pixbuf_save(pixbuf, (folder + "/" + name).c_str(), "png", nullptr, nullptr);
-    g_object_unref(pixbuf);
-}
-
 class WebKitHomeWindowTest : public TempHomeTest {
   protected:
     static void SetUpTestSuite() {

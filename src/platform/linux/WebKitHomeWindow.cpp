@@ -65,10 +65,9 @@ std::string WebKitHomeWindow::defaultPagesFolder() {
 }
 
 WebKitHomeWindow::ExternalOpener WebKitHomeWindow::defaultOpener() {
+    // Started in the background: the window never waits for the browser.
     return [](const std::string& uri) {
-        GError* error = nullptr;
-        if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error) && error)
-            g_error_free(error);
+        g_app_info_launch_default_for_uri_async(uri.c_str(), nullptr, nullptr, nullptr, nullptr);
     };
 }
 

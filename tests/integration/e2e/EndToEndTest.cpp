@@ -65,6 +65,8 @@ class Speaker {
         if (!fifo) return;
         thread_ = std::thread([this, path = std::string(fifo), speech = speechSamples()] {
             int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            openError_ = fd < 0 ? errno : 0;
+            opened_ = true;
             if (fd < 0) return;
             const size_t chunk = 640;  // 20 ms
             size_t offset = 0;
@@ -75,9 +77,7 @@ class Speaker {
                     data = speech.data() + offset;
                     offset += chunk;
                 }
-                size_t size = std::min(chunk, offset <= speech.size() ? chunk : chunk);
-                ssize_t written = ::write(fd, data, size);
-                (void)written;
+                if (::write(fd, data, chunk) < 0 && errno != EAGAIN) ++writeErrors_;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
             ::close(fd);
@@ -88,8 +88,18 @@ class Speaker {
         if (thread_.joinable()) thread_.join();
     }
 
+    // The error of opening the microphone's pipe, once it was tried.
+    int openError() {
+        waitUntil([&] { return opened_.load(); }, 5);
+        return openError_;
+    }
+    int writeErrors() const { return writeErrors_; }
+
   private:
     std::atomic<bool> stop_{false};
+    std::atomic<bool> opened_{false};
+    std::atomic<int> openError_{0};
+    std::atomic<int> writeErrors_{0};
     std::thread thread_;
 };
 
@@ -127,12 +137,13 @@ class EndToEndTest : public ::testing::Test {
 
     void TearDown() override {
         velvox.reset();
+        speaker.reset();
         window.reset();
         if (HasFailure()) {
             std::cerr << "--- app.log ---\n" << readWholeFile(settingsPath("app.log"));
             std::cerr << "--- output ---\n" << readWholeFile(root_ + "/velvox.out");
         }
-        fs::remove_all(root_);
+        if (!HasFailure() || !std::getenv("VELVOX_KEEP_FAILED")) fs::remove_all(root_);
     }
 
     std::string settingsPath(const std::string& name) const { return home_ + "/.velvox/" + name; }
@@ -193,13 +204,15 @@ class EndToEndTest : public ::testing::Test {
     // Holds the key while the speaker talks; `whileHeld` runs halfway.
     void dictate(const std::string& key, double seconds,
                  const std::function<void()>& whileHeld = nullptr) {
-        Speaker speaker;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The microphone goes on delivering after the key is up, as a real one does.
+        speaker = std::make_unique<Speaker>();
+        ASSERT_EQ(speaker->openError(), 0) << "the virtual microphone's pipe";
         ASSERT_TRUE(shell("xdotool keydown " + key));
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
         if (whileHeld) whileHeld();
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
         ASSERT_TRUE(shell("xdotool keyup " + key));
+        EXPECT_EQ(speaker->writeErrors(), 0);
     }
 
     std::vector<testing::RecordedRequest> requestsTo(const std::string& path) const {
@@ -207,6 +220,13 @@ class EndToEndTest : public ::testing::Test {
         for (auto& request : groq.requests())
             if (request.path == path) found.push_back(request);
         return found;
+    }
+
+    // The clipboard's text, as the window reads it: "TARGET SIZE HASH".
+    std::string clipboardText() {
+        for (const auto& target : window->dumpClipboard())
+            if (target.rfind("UTF8_STRING ", 0) == 0) return target;
+        return "";
     }
 
     size_t audioTakesLeft() const {
@@ -217,17 +237,19 @@ class EndToEndTest : public ::testing::Test {
     }
 
     LoopbackServer groq;
+    std::unique_ptr<Speaker> speaker;
     std::unique_ptr<VelvoxProcess> velvox;
     std::unique_ptr<DeliveryWindowProcess> window;
     std::string root_, home_, tmp_;
 };
 
 TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAlone) {
+    writeConfig({{"alwaysCopyToClipboard", false}});
     openWindow({"--app-id", "org.example.Editor"});
     installApplication("org.example.Editor", "Editor");
     window->send("copy-text what the user had copied");
     ASSERT_TRUE(window->waitForPrefix("copied"));
-    auto clipboardBefore = window->dumpClipboard();
+    auto clipboardBefore = clipboardText();
     ASSERT_FALSE(clipboardBefore.empty());
 
     // A slow answer keeps the pill thinking long enough to see it.
@@ -263,9 +285,24 @@ TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAl
     auto stats = readWholeFile(settingsPath("stats.jsonl"));
     ASSERT_FALSE(stats.empty());
     auto event = Json::parse(stats.substr(0, stats.find('\n')));
-    EXPECT_EQ(event["app"], "org.example.Editor");
-    EXPECT_EQ(window->dumpClipboard(), clipboardBefore);
+    EXPECT_EQ(event["bundle"], "org.example.Editor");
+    EXPECT_EQ(event["app"], "Editor");
+    EXPECT_EQ(clipboardText(), clipboardBefore) << "typed in, the clipboard was never touched";
     EXPECT_TRUE(waitUntil([&] { return audioTakesLeft() == 0; }, 5));
+}
+
+TEST_F(EndToEndTest, PasteRoadPutsTheUsersClipboardBack) {
+    writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
+    openWindow();
+    window->send("copy-text what the user had copied");
+    ASSERT_TRUE(window->waitForPrefix("copied"));
+    auto clipboardBefore = clipboardText();
+    startVelvox();
+
+    dictate("F5", 1.5);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
+    EXPECT_TRUE(waitUntil([&] { return clipboardText() == clipboardBefore; }, 10))
+        << clipboardText();
 }
 
 TEST_F(EndToEndTest, BoostKeyIntoAMailClientAsksForAnEmail) {

@@ -125,6 +125,8 @@ class VelvoxProcess {
     }
 
   private:
+    static void mergeErrorIntoOutput(gpointer) { ::dup2(STDOUT_FILENO, STDERR_FILENO); }
+
     std::string outputPath_;
     GPid pid_ = -1;
     std::optional<int> exitStatus_;

@@ -95,6 +95,7 @@ class VelvoxProcess {
     VelvoxProcess& operator=(const VelvoxProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    int32_t pid() const { return pid_; }
 
     // Waits for the program to end by itself; its exit status, or nothing.
     std::optional<int> waitForExit(double boundSeconds = 20) {

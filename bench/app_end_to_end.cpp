@@ -1,0 +1,247 @@
+// The real program, measured from outside as a user meets it: launch to the
+// ready line, memory and wake-ups at rest, and key-up to text in another
+// application's window (the insertion road and the paste road) against a
+// loopback stand-in for Groq that answers at once. Run inside
+// tests/integration/headless-session.sh, from a build with the tests (the
+// target window is built there).
+// httplib first: Xlib's macros (Success, Status) would break it.
+#include "support/LoopbackServer.h"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "text/Tidy.h"
+
+namespace {
+std::string velvoxBinary() {
+    return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "velvox";
+}
+}  // namespace
+#define VELVOX_BINARY velvoxBinary()
+#include "integration/delivery/DeliveryWindowProcess.h"
+#include "integration/e2e/VelvoxProcess.h"
+#include "support/LowLatencyMicrophone.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace velvox::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+const std::string kSpoken =
+    "so the quarterly report is ready and i will send it to amara "
+    "tomorrow morning before the team meeting starts";
+const std::string kPolished =
+    "So the quarterly report is ready, and I will send it to Amara "
+    "tomorrow morning before the team meeting starts.";
+
+// Quiet noise in the virtual microphone for as long as the program runs.
+class Microphone {
+  public:
+    Microphone() {
+        const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
+        if (!fifo) return;
+        thread_ = std::thread([this, path = std::string(fifo)] {
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) return;
+            std::string chunk(640, '\0');
+            uint32_t seed = 1;
+            while (!stop_) {
+                for (size_t i = 0; i < chunk.size(); i += 2) {
+                    seed = seed * 1103515245 + 12345;
+                    chunk[i + 1] = static_cast<char>((seed >> 16) & 0x0f);
+                }
+                if (::write(fd, chunk.data(), chunk.size()) < 0 && errno != EAGAIN) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            ::close(fd);
+        });
+    }
+    ~Microphone() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A private home with settings, and the stand-in for Groq.
+class Session {
+  public:
+    explicit Session(const Json& extra = Json::object()) {
+        char pattern[] = "/tmp/velvox-bench-XXXXXX";
+        root_ = ::mkdtemp(pattern);
+        fs::create_directories(root_ + "/home/.velvox");
+        fs::create_directories(root_ + "/tmp");
+        Json config = {{"onboarded", true},         {"useOwnKey", true},
+                       {"groqApiKey", "gsk_bench"}, {"hotkeyKeyCode", 96},
+                       {"boostHotkeyKeyCode", -1},  {"alwaysCopyToClipboard", false}};
+        config.update(extra);
+        std::ofstream(root_ + "/home/.velvox/config.json") << config.dump();
+        groq.answer("/openai/v1/audio/transcriptions", 200, Json{{"text", kSpoken}}.dump());
+        groq.answer("/openai/v1/chat/completions", 200,
+                    Json{{"choices", {{{"message", {{"content", kPolished}}}}}}}.dump());
+    }
+    ~Session() {
+        velvox.reset();
+        fs::remove_all(root_);
+    }
+
+    // Starts the program; answers whether its hotkeys came live.
+    bool start() {
+        velvox = std::make_unique<VelvoxProcess>(
+            std::vector<std::string>{},
+            std::map<std::string, std::string>{{"HOME", root_ + "/home"},
+                                               {"TMPDIR", root_ + "/tmp"},
+                                               {"VELVOX_GROQ_BASE", groq.base()}},
+            root_ + "/velvox.out");
+        return waitUntil([&] { return log().find("hotkeys live: ") != std::string::npos; }, 60);
+    }
+    std::string log() const { return readWholeFile(root_ + "/home/.velvox/app.log"); }
+
+    LoopbackServer groq;
+    std::unique_ptr<VelvoxProcess> velvox;
+
+  private:
+    std::string root_;
+};
+
+// A field of /proc/PID/status summed over the process's threads.
+long statusField(int32_t pid, const std::string& field, bool allThreads) {
+    long total = 0;
+    auto read = [&](const fs::path& status) {
+        std::ifstream in(status);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind(field + ":", 0) == 0) total += std::stol(line.substr(field.size() + 1));
+    };
+    if (!allThreads) {
+        read("/proc/" + std::to_string(pid) + "/status");
+        return total;
+    }
+    std::error_code ignored;
+    for (auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored))
+        read(task.path() / "status");
+    return total;
+}
+
+long rollupField(int32_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    return 0;
+}
+
+void BM_LaunchToReadyLine(benchmark::State& state) {
+    Microphone microphone;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto session = std::make_unique<Session>();
+        state.ResumeTiming();
+        if (!session->start()) return state.SkipWithError("never ready");
+        state.PauseTiming();
+        session.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_LaunchToReadyLine)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Resident memory without the Home window, and wake-ups (context switches of
+// every thread) per second over ten quiet seconds once the hotkeys are live.
+void BM_AtRest(benchmark::State& state) {
+    Microphone microphone;
+    Session session;
+    if (!session.start()) return state.SkipWithError("never ready");
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    int32_t pid = session.velvox->pid();
+    if (pid <= 0) return state.SkipWithError("no process");
+    long before = 0, after = 0;
+    for (auto _ : state) {
+        before = statusField(pid, "voluntary_ctxt_switches", true) +
+                 statusField(pid, "nonvoluntary_ctxt_switches", true);
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        after = statusField(pid, "voluntary_ctxt_switches", true) +
+                statusField(pid, "nonvoluntary_ctxt_switches", true);
+    }
+    state.counters["rss_MB"] = statusField(pid, "VmRSS", false) / 1024.0;
+    state.counters["anon_MB"] = statusField(pid, "RssAnon", false) / 1024.0;
+    // Shared library pages count once per process in the resident size; the
+    // proportional size divides them among the processes that map them.
+    state.counters["pss_MB"] = rollupField(pid, "Pss") / 1024.0;
+    state.counters["wakeups_per_s"] = (after - before) / 10.0;
+}
+BENCHMARK(BM_AtRest)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// Holds F5 for a second, then times from the key going up (sent through
+// XTEST on a connection of our own) to the text in the window. The take
+// ends when the input hands over its last sound, so the input's latency
+// counts: range(0) 0 = the session's virtual microphone (128 ms buffers),
+// 1 = a stand-in with a sound card's latency (11 ms).
+void keyUpToText(benchmark::State& state, const Json& settings) {
+    Microphone microphone;
+    std::unique_ptr<LowLatencyMicrophone> lowLatency;
+    if (state.range(0) == 1) lowLatency = std::make_unique<LowLatencyMicrophone>();
+    DeliveryWindowProcess window({"--app-id", "org.velvox.BenchTarget"});
+    window.send("focus entry");
+    if (!window.waitForPrefix("focused entry")) return state.SkipWithError("no window");
+    Session session(settings);
+    if (!session.start()) return state.SkipWithError("never ready");
+    Display* display = XOpenDisplay(nullptr);
+    KeyCode f5 = XKeysymToKeycode(display, XStringToKeysym("F5"));
+    std::string expected = Tidy::text(kPolished);
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.send("set entry ");
+        window.waitForText("entry", "");
+        window.send("focus entry");
+        window.waitForPrefix("focused entry");
+        XTestFakeKeyEvent(display, f5, True, CurrentTime);
+        XFlush(display);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        state.ResumeTiming();
+        XTestFakeKeyEvent(display, f5, False, CurrentTime);
+        XFlush(display);
+        if (!window.waitForText("entry", expected, 20))
+            return state.SkipWithError("text did not arrive");
+        state.PauseTiming();
+        // Lets the clipboard restore and the pill fade finish before the next round.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        state.ResumeTiming();
+    }
+    XCloseDisplay(display);
+}
+
+void BM_KeyUpToTextByInsertion(benchmark::State& state) {
+    keyUpToText(state, Json::object());
+}
+void BM_KeyUpToTextByPaste(benchmark::State& state) {
+    keyUpToText(state, {{"insertDirectly", false}});
+}
+BENCHMARK(BM_KeyUpToTextByInsertion)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(8);
+BENCHMARK(BM_KeyUpToTextByPaste)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(8);
+
+}  // namespace
+}  // namespace velvox::testing
+
+BENCHMARK_MAIN();

@@ -74,6 +74,9 @@ void handOver(GApplication* application, const std::vector<std::string>& urls) {
 
 int runGtkApplication(const std::string& applicationID, const std::vector<std::string>& urls,
                       ApplicationEvents events) {
+    // Keys, pastes, the clipboard and the pill all speak X11; on a Wayland
+    // desktop the application runs through XWayland.
+    gdk_set_allowed_backends("x11");
     Shell shell{std::move(events), urls, false};
     // The handlers must be in place before registering: a first copy starts
     // up during registration.

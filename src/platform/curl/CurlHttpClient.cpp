@@ -167,8 +167,27 @@ class CurlHttpClient::Worker {
             curl_multi_perform(multi_, &running);
             finishDone();
             warm_.prune(Clock::now());
-            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            curl_multi_poll(multi_, nullptr, 0, waitMilliseconds(), nullptr);
         }
+    }
+
+    // How long the thread may sleep: until curl's next timer, or until a
+    // kept warm-up socket is due to close. With neither, it sleeps until a
+    // request wakes it, so an idle application never wakes for the network.
+    int waitMilliseconds() {
+        constexpr long kIdleWait = 3'600'000;
+        long wait = kIdleWait;
+        long curlWait = -1;
+        if (curl_multi_timeout(multi_, &curlWait) == CURLM_OK && curlWait >= 0)
+            wait = std::min(wait, curlWait);
+        if (auto expiry = warm_.nextExpiry()) {
+            auto untilExpiry =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*expiry - Clock::now())
+                    .count() +
+                1;
+            wait = std::min(wait, std::max<long>(untilExpiry, 0));
+        }
+        return static_cast<int>(wait);
     }
 
     void start(Job job) {

@@ -75,6 +75,15 @@ bool CurlWarmSockets::wasHandedOut(curl_socket_t socket) {
     return handedOut_.erase(socket) > 0;
 }
 
+std::optional<CurlWarmSockets::Moment> CurlWarmSockets::nextExpiry() const {
+    std::optional<Moment> earliest;
+    for (const Kept& kept : kept_) {
+        Moment expiry = kept.since + maximumAge;
+        if (!earliest || expiry < *earliest) earliest = expiry;
+    }
+    return earliest;
+}
+
 void CurlWarmSockets::prune(Moment now) {
     std::erase_if(kept_, [now](const Kept& kept) {
         if (now - kept.since < maximumAge && healthy(kept.socket)) return false;

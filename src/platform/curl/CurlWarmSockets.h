@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <sys/socket.h>
 #include <chrono>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -29,6 +30,8 @@ class CurlWarmSockets {
     void prune(Moment now);
 
     size_t count() const { return kept_.size(); }
+    // When the oldest kept socket is due to be closed; nothing when none is kept.
+    std::optional<Moment> nextExpiry() const;
 
     // A kept socket older than this is closed: servers drop idle connections.
     static constexpr std::chrono::seconds maximumAge{60};

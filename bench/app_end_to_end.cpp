@@ -116,23 +116,29 @@ class Session {
     std::string root_;
 };
 
-// A field of /proc/PID/status summed over the process's threads.
-long statusField(int32_t pid, const std::string& field, bool allThreads) {
-    long total = 0;
-    auto read = [&](const fs::path& status) {
-        std::ifstream in(status);
-        std::string line;
-        while (std::getline(in, line))
-            if (line.rfind(field + ":", 0) == 0) total += std::stol(line.substr(field.size() + 1));
-    };
-    if (!allThreads) {
-        read("/proc/" + std::to_string(pid) + "/status");
-        return total;
-    }
+// A field of /proc/PID/status.
+long statusField(int32_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    return 0;
+}
+
+// Context switches of every thread, by thread id.
+std::map<std::string, long> switchesByThread(int32_t pid) {
+    std::map<std::string, long> switches;
     std::error_code ignored;
-    for (auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored))
-        read(task.path() / "status");
-    return total;
+    for (auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+        std::ifstream in(task.path() / "status");
+        std::string line;
+        long total = 0;
+        while (std::getline(in, line))
+            if (line.find("ctxt_switches:") != std::string::npos)
+                total += std::stol(line.substr(line.find(':') + 1));
+        switches[task.path().filename()] = total;
+    }
+    return switches;
 }
 
 long rollupField(int32_t pid, const std::string& field) {
@@ -166,20 +172,22 @@ void BM_AtRest(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     int32_t pid = session.velvox->pid();
     if (pid <= 0) return state.SkipWithError("no process");
-    long before = 0, after = 0;
+    long wakeups = 0;
     for (auto _ : state) {
-        before = statusField(pid, "voluntary_ctxt_switches", true) +
-                 statusField(pid, "nonvoluntary_ctxt_switches", true);
+        auto before = switchesByThread(pid);
         std::this_thread::sleep_for(std::chrono::seconds(10));
-        after = statusField(pid, "voluntary_ctxt_switches", true) +
-                statusField(pid, "nonvoluntary_ctxt_switches", true);
+        // Threads that came or went meanwhile count from zero or not at all.
+        for (auto& [thread, count] : switchesByThread(pid)) {
+            auto earlier = before.find(thread);
+            wakeups += count - (earlier == before.end() ? 0 : earlier->second);
+        }
     }
-    state.counters["rss_MB"] = statusField(pid, "VmRSS", false) / 1024.0;
-    state.counters["anon_MB"] = statusField(pid, "RssAnon", false) / 1024.0;
+    state.counters["rss_MB"] = statusField(pid, "VmRSS") / 1024.0;
+    state.counters["anon_MB"] = statusField(pid, "RssAnon") / 1024.0;
     // Shared library pages count once per process in the resident size; the
     // proportional size divides them among the processes that map them.
     state.counters["pss_MB"] = rollupField(pid, "Pss") / 1024.0;
-    state.counters["wakeups_per_s"] = (after - before) / 10.0;
+    state.counters["wakeups_per_s"] = wakeups / 10.0;
 }
 BENCHMARK(BM_AtRest)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 

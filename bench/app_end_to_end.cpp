@@ -24,6 +24,7 @@ std::string velvoxBinary() {
 }  // namespace
 #define VELVOX_BINARY velvoxBinary()
 #include "integration/delivery/DeliveryWindowProcess.h"
+#include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/VelvoxProcess.h"
 #include "support/LowLatencyMicrophone.h"
 
@@ -35,13 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
-
-const std::string kSpoken =
-    "so the quarterly report is ready and i will send it to amara "
-    "tomorrow morning before the team meeting starts";
-const std::string kPolished =
-    "So the quarterly report is ready, and I will send it to Amara "
-    "tomorrow morning before the team meeting starts.";
 
 // Quiet noise in the virtual microphone for as long as the program runs.
 class Microphone {
@@ -88,9 +82,7 @@ class Session {
                        {"boostHotkeyKeyCode", -1},  {"alwaysCopyToClipboard", false}};
         config.update(extra);
         std::ofstream(root_ + "/home/.velvox/config.json") << config.dump();
-        groq.answer("/openai/v1/audio/transcriptions", 200, Json{{"text", kSpoken}}.dump());
-        groq.answer("/openai/v1/chat/completions", 200,
-                    Json{{"choices", {{{"message", {{"content", kPolished}}}}}}}.dump());
+        answerLikeGroq(groq);
     }
     ~Session() {
         velvox.reset();

@@ -93,7 +93,7 @@ void BM_SnapshotOfFiveTargets(benchmark::State& state) {
     auto before = clipboard->changeCount();
     target().send("copy-five");
     target().waitForPrefix("copied");
-    pumpUntil([&] { return clipboard->changeCount() != before; });
+    spinUntil([&] { return clipboard->changeCount() != before; });
     size_t bytes = 0, targets = 0;
     for (auto _ : state) {
         auto types = clipboard->itemTypes();

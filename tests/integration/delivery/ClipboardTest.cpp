@@ -49,7 +49,7 @@ class ClipboardTest : public ::testing::Test {
         auto before = clipboard->changeCount();
         window.send(command);
         ASSERT_TRUE(window.waitForPrefix("copied"));
-        ASSERT_TRUE(pumpUntil([&] { return clipboard->changeCount() != before; }));
+        ASSERT_TRUE(spinUntil([&] { return clipboard->changeCount() != before; }));
     }
 
     std::shared_ptr<X11Clipboard> clipboard;

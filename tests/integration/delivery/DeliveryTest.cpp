@@ -43,7 +43,7 @@ class DeliveryTest : public ::testing::Test {
     void SetUp() override {
         Paster::resetForTesting();
         ASSERT_TRUE(window.started());
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(spinUntil([&] {
             auto front = Platform::workspace().frontmostApplication();
             return front && front->processId == window.pid();
         }));
@@ -59,7 +59,7 @@ class DeliveryTest : public ::testing::Test {
         auto before = Platform::pasteboard().changeCount();
         window.send(command);
         ASSERT_TRUE(window.waitForPrefix("copied"));
-        ASSERT_TRUE(pumpUntil([&] { return Platform::pasteboard().changeCount() != before; }));
+        ASSERT_TRUE(spinUntil([&] { return Platform::pasteboard().changeCount() != before; }));
     }
 
     // Runs the main loop until a moment on the same queue the restore is
@@ -67,7 +67,7 @@ class DeliveryTest : public ::testing::Test {
     static void pumpFor(double seconds) {
         bool reached = false;
         Platform::mainQueue().asyncAfter(seconds, [&] { reached = true; }).detach();
-        pumpUntil([&] { return reached; }, seconds + 15);
+        spinUntil([&] { return reached; }, seconds + 15);
     }
     static void pumpPastRestore() {
         pumpFor(Paster::kPasteDelaySeconds + Paster::kRestoreDelaySeconds + 0.3);
@@ -221,7 +221,7 @@ TEST_F(DeliveryTest, PasteKeystrokeIsControlVWithHeldModifiersLifted) {
 TEST_F(DeliveryTest, TerminalWindowGetsControlShiftV) {
     DeliveryWindowProcess terminal({"--class", "XTerm", "--title", "user@host: ~"});
     ASSERT_TRUE(terminal.started());
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(spinUntil([&] {
         auto front = Platform::workspace().frontmostApplication();
         return front && front->processId == terminal.pid();
     }));

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "support/MainLoop.h"
+
 namespace velvox::testing {
 
 inline std::string deliveryWindowProgram() {
@@ -50,18 +52,6 @@ inline std::string escapeLine(const std::string& text) {
             out += c;
     }
     return out;
-}
-
-// Runs the GLib main loop until the condition holds or the bound passes;
-// answers whether it holds. The bound only keeps a broken test from hanging.
-inline bool pumpUntil(const std::function<bool()>& condition, double boundSeconds = 15) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(static_cast<int64_t>(boundSeconds * 1000));
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-    }
-    return true;
 }
 
 class DeliveryWindowProcess {
@@ -123,7 +113,7 @@ class DeliveryWindowProcess {
     std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& wanted,
                                            double boundSeconds = 15) {
         std::optional<std::string> found;
-        pumpUntil(
+        spinUntil(
             [&] {
                 readAvailable();
                 for (; consumed_ < lines_.size(); ++consumed_) {
@@ -146,7 +136,7 @@ class DeliveryWindowProcess {
     // Waits until the named field reports exactly this text.
     bool waitForText(const std::string& field, const std::string& text, double boundSeconds = 15) {
         std::string wanted = "text " + field + " " + escapeLine(text);
-        return pumpUntil(
+        return spinUntil(
             [&] {
                 readAvailable();
                 return lastText(field) == wanted;

@@ -81,7 +81,7 @@ TEST_F(DesktopFolders, FrontmostApplicationAndTitleOfAnotherApplicationsWindow) 
         DeliveryWindowProcess window(
             {"--app-id", "org.velvox.TestWindow", "--title", "Inbox (3) - Gmail — Ünïcode"});
         ASSERT_TRUE(window.started());
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(spinUntil([&] {
             auto front = workspace->frontmostApplication();
             return front && front->processId == window.pid();
         }));
@@ -93,7 +93,7 @@ TEST_F(DesktopFolders, FrontmostApplicationAndTitleOfAnotherApplicationsWindow) 
     {
         DeliveryWindowProcess window({"--class", "PlainWriter", "--title", "Draft"});
         ASSERT_TRUE(window.started());
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(spinUntil([&] {
             auto front = workspace->frontmostApplication();
             return front && front->processId == window.pid();
         }));
@@ -107,13 +107,13 @@ TEST_F(DesktopFolders, FrontmostApplicationAndTitleOfAnotherApplicationsWindow) 
         // and survives the requests about a window that no longer exists.
         DeliveryWindowProcess window({"--class", "Vanishing"});
         ASSERT_TRUE(window.started());
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(spinUntil([&] {
             auto front = workspace->frontmostApplication();
             return front && front->processId == window.pid();
         }));
         int32_t gone = window.pid();
         window.killNow();
-        EXPECT_TRUE(pumpUntil([&] {
+        EXPECT_TRUE(spinUntil([&] {
             auto front = workspace->frontmostApplication();
             return !front || front->processId != gone;
         }));

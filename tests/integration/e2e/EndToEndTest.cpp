@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "integration/delivery/DeliveryWindowProcess.h"
+#include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/VelvoxProcess.h"
 #include "support/LoopbackServer.h"
 #include "text/Tidy.h"
@@ -22,19 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using testing::DeliveryWindowProcess;
+using testing::kPolished;
+using testing::kPolishPath;
+using testing::kSpoken;
+using testing::kTranscriptionPath;
 using testing::LoopbackServer;
 using testing::readWholeFile;
 using testing::VelvoxProcess;
 using testing::waitUntil;
-
-const std::string kSpoken =
-    "so the quarterly report is ready and i will send it to amara "
-    "tomorrow morning before the team meeting starts";
-const std::string kPolished =
-    "So the quarterly report is ready, and I will send it to Amara "
-    "tomorrow morning before the team meeting starts.";
-const std::string kTranscriptionPath = "/openai/v1/audio/transcriptions";
-const std::string kPolishPath = "/openai/v1/chat/completions";
 
 bool shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -127,11 +123,7 @@ class EndToEndTest : public ::testing::Test {
         fs::create_directories(home_ + "/.velvox");
         fs::create_directories(tmp_);
         fs::create_directories(root_ + "/data/applications");
-        groq.answer(kTranscriptionPath, 200, Json{{"text", kSpoken}}.dump());
-        groq.answer(
-            kPolishPath, 200,
-            Json{{"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}
-                .dump());
+        answerLikeGroq(groq);
         writeConfig(Json::object());
     }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TrayLoop.h"
+#include "support/MainLoop.h"
 
 namespace velvox::testing {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "TrayLoop.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace velvox::testing {

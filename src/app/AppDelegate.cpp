@@ -158,17 +158,17 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
 }
 
 void AppDelegate::toggleCleanup() {
-    Config config = controller_->config();
-    config.cleanup = !config.cleanup;
-    Config::set("cleanup", config.cleanup);
-    controller_->setConfig(std::move(config));
-    syncMenu();
+    toggleSetting("cleanup", &Config::cleanup);
 }
 
 void AppDelegate::togglePaste() {
+    toggleSetting("autoPaste", &Config::autoPaste);
+}
+
+void AppDelegate::toggleSetting(const std::string& key, bool Config::*field) {
     Config config = controller_->config();
-    config.autoPaste = !config.autoPaste;
-    Config::set("autoPaste", config.autoPaste);
+    config.*field = !(config.*field);
+    Config::set(key, config.*field);
     controller_->setConfig(std::move(config));
     syncMenu();
 }

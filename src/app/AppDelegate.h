@@ -60,6 +60,8 @@ class AppDelegate {
     void connectCallbacks();
     void openHomeWhenSetupUnfinished();
     void reloadSettings();
+    // Flips a boolean setting, writes it to config.json and shows it in the menu.
+    void toggleSetting(const std::string& key, bool Config::*field);
     std::function<void()> weakly(std::function<void(AppDelegate&)> action);
 
     std::function<void()> quit_;

@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/Log.h"
 #include "capture/HotkeyMonitor.h"
+#include "capture/KeyNames.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "feedback/Brand.h"
@@ -146,6 +147,7 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
         AppState::setTapRunning(true);
         controller_->setStatus(controller_->readyLine());
         permTimer_.cancel();
+        watchTakenKeys();
         return;
     } else {
         AppState::setTapRunning(false);
@@ -155,6 +157,29 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
         permTimer_ = Platform::mainQueue().repeating(
             kPermissionPollSeconds, weakly([](AppDelegate& d) { d.startTapWhenTrusted(false); }));
     }
+}
+
+void AppDelegate::watchTakenKeys() {
+    auto taken = HotkeyMonitor::shared().takenKeys();
+    if (taken != takenKeys_) {
+        takenKeys_ = taken;
+        for (int64_t code : taken)
+            Log::write(KeyNames::name(code) + " is taken by another application");
+    }
+    if (taken.empty()) {
+        takenKeysTimer_.cancel();
+    } else if (!takenKeysTimer_.active()) {
+        takenKeysTimer_ = Platform::mainQueue().repeating(
+            kPermissionPollSeconds, weakly([](AppDelegate& d) { d.retryTakenKeys(); }));
+    }
+}
+
+void AppDelegate::retryTakenKeys() {
+    HotkeyMonitor::shared().retryTakenKeys();
+    auto before = takenKeys_;
+    watchTakenKeys();
+    bool atRest = !controller_->busy() && !controller_->recorder().hasSession();
+    if (takenKeys_ != before && atRest) controller_->setStatus(controller_->readyLine());
 }
 
 void AppDelegate::toggleCleanup() {
@@ -204,6 +229,7 @@ void AppDelegate::willTerminate() {
     controller_->stopForExit();
     HotkeyMonitor::shared().stop();
     permTimer_.cancel();
+    takenKeysTimer_.cancel();
     Log::flush();
 }
 

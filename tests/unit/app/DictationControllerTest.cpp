@@ -8,6 +8,7 @@
 #include "app/AppState.h"
 #include "app/DictationController.h"
 #include "capture/HotkeyMonitor.h"
+#include "capture/KeyNames.h"
 #include "delivery/Paster.h"
 #include "fakes/DictationFakes.h"
 #include "feedback/Brand.h"
@@ -210,6 +211,31 @@ TEST_F(DictationControllerTest, CapTimerEndsTheRecordingWhileTheKeyIsHeld) {
     EXPECT_EQ(desktop->http->requests().size(), 1u) << "the late key-up does nothing";
 }
 
+// While an ordinary hotkey is held, the desktop may send every key to us, so
+// a paste would be lost: the text waits for the key to come up.
+TEST_F(DictationControllerTest, TextFinishedWhileTheCappedKeyIsHeldWaitsForItsRelease) {
+    writeConfig({{"maxRecordSeconds", 5}, {"cleanup", false}});
+    start();
+    press();
+    desktop->audio->lastTake()->currentTime = 5;
+    queue->advance(5.1);
+    answer(200, transcript("held past the cap"));
+    EXPECT_EQ(desktop->accessibility->field->content, "");
+    EXPECT_EQ(controller->statusLine(), "Release F5 to insert the text");
+    EXPECT_TRUE(controller->busy());
+    release(5);
+    EXPECT_EQ(desktop->accessibility->field->content, "held past the cap");
+    EXPECT_EQ(controller->statusLine(), kReady);
+
+    press(/*boost=*/true);
+    desktop->audio->lastTake()->currentTime = 5;
+    queue->advance(5.1);
+    answer(200, transcript("a modifier"));
+    answer(200, completion("Free keyboard."));
+    EXPECT_NE(desktop->accessibility->field->content.find("Free keyboard."), std::string::npos)
+        << "delivered while right alt is still down: a modifier does not hold the keyboard";
+}
+
 TEST_F(DictationControllerTest, BoostIntoAMailClientUsesTheEmailPromptAndContext) {
     desktop->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
     writeConfig({{"cleanup", false}});
@@ -372,6 +398,17 @@ TEST_F(DictationControllerTest, NeverSeenHotkeySuggestsAnother) {
     EXPECT_EQ(takeStatuses(),
               (std::vector<std::string>{"Your keyboard never reports fn. Try right alt",
                                         "Hotkey not supported"}));
+
+    desktop->keys->defaults = {62, kRightAlt};  // a PC keyboard suggests keys it has
+    for (auto [silent, suggested] : {std::pair<int64_t, std::string>{62, "right alt"},
+                                     std::pair<int64_t, std::string>{kRightAlt, "right control"}}) {
+        Config config = controller->config();
+        config.hotkeyKeyCode = silent;
+        controller->setConfig(config);
+        controller->hotkeyNeverSeen();
+        EXPECT_EQ(takeStatuses().front(),
+                  "Your keyboard never reports " + KeyNames::name(silent) + ". Try " + suggested);
+    }
 }
 
 TEST_F(DictationControllerTest, StatusTextsAndFlashLength) {

@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
+
 #include "app/AppState.h"
 #include "app/Log.h"
 #include "capture/HotkeyMonitor.h"
@@ -161,11 +163,20 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
 
 void AppDelegate::watchTakenKeys() {
     auto taken = HotkeyMonitor::shared().takenKeys();
-    if (taken != takenKeys_) {
-        takenKeys_ = taken;
-        for (int64_t code : taken)
-            Log::write(KeyNames::name(code) + " is taken by another application");
+    auto missing = [](const std::vector<int64_t>& from, const std::vector<int64_t>& in) {
+        std::vector<int64_t> left;
+        for (int64_t code : from)
+            if (std::find(in.begin(), in.end(), code) == in.end()) left.push_back(code);
+        return left;
+    };
+    for (int64_t code : missing(taken, takenKeys_))
+        Log::write(KeyNames::name(code) + " is taken by another application");
+    const auto& keys = HotkeyMonitor::shared().keys();
+    for (int64_t code : missing(takenKeys_, taken)) {
+        if (std::find(keys.begin(), keys.end(), code) != keys.end())
+            Log::write(KeyNames::name(code) + " is free again");
     }
+    takenKeys_ = taken;
     if (taken.empty()) {
         takenKeysTimer_.cancel();
     } else if (!takenKeysTimer_.active()) {

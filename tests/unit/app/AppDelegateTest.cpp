@@ -299,6 +299,7 @@ TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsNamedAndRecovered) {
     queue->advance(2.0);
     queue->runUntilIdle();
     EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_TRUE(logged("F5 is free again"));
 
     fakes->keys->heldElsewhere = {96};
     AppState::reload()();

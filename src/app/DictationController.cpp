@@ -110,12 +110,14 @@ std::string DictationController::hotkeyName() const {
 
 std::string DictationController::readyLine() const {
     std::string takenNames;
+    int takenCount = 0;
     for (int64_t code : Platform::keyEventSource().takenKeys()) {
         if (code != config_.hotkeyKeyCode && code != config_.boostHotkeyKeyCode) continue;
-        takenNames += (takenNames.empty() ? "" : " and ") + KeyNames::name(code);
+        takenNames += (takenCount++ ? " and " : "") + KeyNames::name(code);
     }
-    if (takenNames.empty()) return "Ready. Hold " + hotkeyName() + " to talk";
-    std::string takenLine = takenNames + " is taken by another application";
+    if (takenCount == 0) return "Ready. Hold " + hotkeyName() + " to talk";
+    std::string takenLine =
+        takenNames + (takenCount == 1 ? " is" : " are") + " taken by another application";
     std::string usable = hotkeyName();
     if (usable.empty()) return takenLine + ", choose another key in Settings";
     return "Ready. Hold " + usable + " to talk. " + takenLine;

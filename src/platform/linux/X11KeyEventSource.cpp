@@ -387,14 +387,18 @@ bool X11KeyEventSource::State::tryGrab(int keycode, unsigned int modifiers) {
     return true;
 }
 
+// False only when another client holds the key: a key this keyboard lacks
+// has nothing to grab.
 bool X11KeyEventSource::State::grabKey(int64_t mac) {
     int minKeycode = 0;
     int maxKeycode = 0;
     XDisplayKeycodes(display, &minKeycode, &maxKeycode);
     bool any = false;
+    bool tried = false;
     for (int evdev : KeyCodeTable::evdevForMacKeyCode(mac)) {
         int keycode = evdev + KeyCodeTable::kX11KeycodeOffset;
         if (keycode < minKeycode || keycode > maxKeycode) continue;
+        tried = true;
         // With any modifiers if nobody else holds a combination of the key,
         // else at least with none and with every lock combination.
         if (tryGrab(keycode, AnyModifier)) {
@@ -406,7 +410,7 @@ bool X11KeyEventSource::State::grabKey(int64_t mac) {
             if (tryGrab(keycode, locks)) any = true;
         }
     }
-    return any;
+    return any || !tried;
 }
 
 void X11KeyEventSource::State::grabKeys(const std::vector<int64_t>& keys) {
@@ -558,7 +562,7 @@ void X11KeyEventSource::setCaptureMode(bool on) {
 }
 
 std::vector<int64_t> X11KeyEventSource::takenKeys() const {
-    return state_->display ? state_->taken : std::vector<int64_t>{};
+    return state_->taken;
 }
 
 // Right control: every PC keyboard has it, and desktops leave it alone (fn

@@ -13,7 +13,6 @@
 
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "integration/e2e/GroqStandIn.h"
-#include "integration/e2e/KeyGrab.h"
 #include "integration/e2e/VelvoxProcess.h"
 #include "support/LoopbackServer.h"
 #include "text/Tidy.h"
@@ -351,37 +350,6 @@ TEST_F(EndToEndTest, NoHotkeyInTheSettingsDictatesWithRightControl) {
     dictate("Control_R", 1.5);
     ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
         << window->lastText("entry");
-}
-
-// Another client grabbed F5: right alt still dictates, the log names F5 once
-// however many retries pass, and F5 works as soon as the other lets go.
-TEST_F(EndToEndTest, KeyGrabbedByAnotherClientCostsOnlyThatKey) {
-    auto grab = std::make_unique<testing::KeyGrab>("F5");
-    ASSERT_TRUE(grab->held());
-    openWindow();
-    startVelvox();
-    ASSERT_TRUE(waitForLog("F5 is taken by another application"));
-
-    dictate("Alt_R", 2.0);
-    ASSERT_TRUE(waitForLog("delivered ok"));
-    std::string text = log();
-    auto count = [&](const std::string& line) {
-        size_t found = 0;
-        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-            ++found;
-        return found;
-    };
-    EXPECT_EQ(count("  F5 is taken by another application\n"), 1u) << "not at every retry";
-
-    grab.reset();
-    ASSERT_TRUE(waitForLog("F5 is free again"));
-    dictate("F5", 1.5);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            text = log();
-            return count("delivered ok") == 2;
-        },
-        30));
 }
 
 // The cap ends the take while F5 is still down; the X server sends every key

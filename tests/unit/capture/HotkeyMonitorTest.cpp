@@ -171,27 +171,6 @@ TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysAndFallsBackToFn) {
     EXPECT_EQ(monitor->keys(), std::vector<int64_t>{62});
 }
 
-// Another application grabbed F5: it acts for that application only, the
-// modifier hotkey goes on working, and F5 is back once it lets go.
-TEST_F(HotkeyMonitorTest, KeyTakenByAnotherApplicationDoesNotFire) {
-    source->heldElsewhere = {kF5};
-    startWith({kF5, kRightAlt});
-    EXPECT_EQ(monitor->takenKeys(), std::vector<int64_t>{kF5});
-    EXPECT_EQ(source->keyDown(kF5), kPass);
-    EXPECT_EQ(source->keyUp(kF5), kPass);
-    source->flagsChanged(kRightAlt, ModifierFlag::rightOption);
-    source->flagsChanged(kRightAlt, 0);
-    EXPECT_EQ(delivered(), (Strings{"down 61", "up 61"}));
-
-    source->heldElsewhere.clear();
-    source->calls.clear();
-    monitor->retryTakenKeys();
-    EXPECT_EQ(source->calls, Strings{"swallow keys 96"}) << "asked again, not restarted";
-    EXPECT_TRUE(monitor->takenKeys().empty());
-    EXPECT_EQ(source->keyDown(kF5), kSwallow);
-    EXPECT_EQ(delivered(), Strings{"down 96"});
-}
-
 TEST_F(HotkeyMonitorTest, KeysChangedWhileHeldStillEndTheHold) {
     startWith({kF5});
     source->keyDown(kF5);

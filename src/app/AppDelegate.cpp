@@ -1,8 +1,11 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
+
 #include "app/AppState.h"
 #include "app/Log.h"
 #include "capture/HotkeyMonitor.h"
+#include "capture/KeyNames.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "feedback/Brand.h"
@@ -146,6 +149,7 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
         AppState::setTapRunning(true);
         controller_->setStatus(controller_->readyLine());
         permTimer_.cancel();
+        watchTakenKeys();
         return;
     } else {
         AppState::setTapRunning(false);
@@ -155,6 +159,38 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
         permTimer_ = Platform::mainQueue().repeating(
             kPermissionPollSeconds, weakly([](AppDelegate& d) { d.startTapWhenTrusted(false); }));
     }
+}
+
+void AppDelegate::watchTakenKeys() {
+    auto taken = HotkeyMonitor::shared().takenKeys();
+    auto missing = [](const std::vector<int64_t>& from, const std::vector<int64_t>& in) {
+        std::vector<int64_t> left;
+        for (int64_t code : from)
+            if (std::find(in.begin(), in.end(), code) == in.end()) left.push_back(code);
+        return left;
+    };
+    for (int64_t code : missing(taken, takenKeys_))
+        Log::write(KeyNames::name(code) + " is taken by another application");
+    const auto& keys = HotkeyMonitor::shared().keys();
+    for (int64_t code : missing(takenKeys_, taken)) {
+        if (std::find(keys.begin(), keys.end(), code) != keys.end())
+            Log::write(KeyNames::name(code) + " is free again");
+    }
+    takenKeys_ = taken;
+    if (taken.empty()) {
+        takenKeysTimer_.cancel();
+    } else if (!takenKeysTimer_.active()) {
+        takenKeysTimer_ = Platform::mainQueue().repeating(
+            kPermissionPollSeconds, weakly([](AppDelegate& d) { d.retryTakenKeys(); }));
+    }
+}
+
+void AppDelegate::retryTakenKeys() {
+    HotkeyMonitor::shared().retryTakenKeys();
+    auto before = takenKeys_;
+    watchTakenKeys();
+    bool atRest = !controller_->busy() && !controller_->recorder().hasSession();
+    if (takenKeys_ != before && atRest) controller_->setStatus(controller_->readyLine());
 }
 
 void AppDelegate::toggleCleanup() {
@@ -204,6 +240,7 @@ void AppDelegate::willTerminate() {
     controller_->stopForExit();
     HotkeyMonitor::shared().stop();
     permTimer_.cancel();
+    takenKeysTimer_.cancel();
     Log::flush();
 }
 

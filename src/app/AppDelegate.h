@@ -60,6 +60,11 @@ class AppDelegate {
     void connectCallbacks();
     void openHomeWhenSetupUnfinished();
     void reloadSettings();
+    // Says once when another application holds an ordinary-key hotkey, and
+    // tries to take it back every two seconds without restarting the hook
+    // (a modifier hotkey may be held meanwhile).
+    void watchTakenKeys();
+    void retryTakenKeys();
     // Flips a boolean setting, writes it to config.json and shows it in the menu.
     void toggleSetting(const std::string& key, bool Config::*field);
     std::function<void()> weakly(std::function<void(AppDelegate&)> action);
@@ -67,6 +72,8 @@ class AppDelegate {
     std::function<void()> quit_;
     std::unique_ptr<DictationController> controller_;
     ScheduledWork permTimer_;
+    ScheduledWork takenKeysTimer_;
+    std::vector<int64_t> takenKeys_;
     std::shared_ptr<AppDelegate*> self_;
 };
 

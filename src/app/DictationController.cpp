@@ -1,8 +1,10 @@
 #include "app/DictationController.h"
 
 #include <sys/stat.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "app/AppState.h"
 #include "app/DictationPipeline.h"
@@ -12,6 +14,7 @@
 #include "delivery/Paster.h"
 #include "feedback/Brand.h"
 #include "feedback/Overlay.h"
+#include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Pasteboard.h"
 #include "platform/Platform.h"
@@ -81,18 +84,24 @@ void DictationController::connect(HotkeyMonitor& monitor) {
         with([](DictationController& c) { c.recorderStoppedUnexpectedly(); });
     monitor.onDown = [weak](int64_t code) {
         auto self = weak.lock();
-        if (self && *self) (*self)->keyDown(code);
+        if (!self || !*self) return;
+        (*self)->heldKey_ = code;
+        (*self)->keyDown(code);
     };
-    monitor.onUp = with([](DictationController& c) { c.endRecording(); });
+    monitor.onUp = with([](DictationController& c) { c.hotkeyReleased(); });
     monitor.onHotkeyNeverSeen = with([](DictationController& c) { c.hotkeyNeverSeen(); });
 }
 
 // ---- the status line ----
 
 std::string DictationController::hotkeyName() const {
+    auto taken = Platform::keyEventSource().takenKeys();
+    auto usable = [&](int64_t code) {
+        return code >= 0 && std::find(taken.begin(), taken.end(), code) == taken.end();
+    };
     std::string name;
-    if (config_.hotkeyKeyCode >= 0) name = KeyNames::name(config_.hotkeyKeyCode) + " to dictate";
-    if (config_.boostHotkeyKeyCode >= 0) {
+    if (usable(config_.hotkeyKeyCode)) name = KeyNames::name(config_.hotkeyKeyCode) + " to dictate";
+    if (usable(config_.boostHotkeyKeyCode)) {
         if (!name.empty()) name += " \u00B7 ";
         name += KeyNames::name(config_.boostHotkeyKeyCode) + " for smart";
     }
@@ -100,7 +109,18 @@ std::string DictationController::hotkeyName() const {
 }
 
 std::string DictationController::readyLine() const {
-    return "Ready. Hold " + hotkeyName() + " to talk";
+    std::string takenNames;
+    int takenCount = 0;
+    for (int64_t code : Platform::keyEventSource().takenKeys()) {
+        if (code != config_.hotkeyKeyCode && code != config_.boostHotkeyKeyCode) continue;
+        takenNames += (takenCount++ ? " and " : "") + KeyNames::name(code);
+    }
+    if (takenCount == 0) return "Ready. Hold " + hotkeyName() + " to talk";
+    std::string takenLine =
+        takenNames + (takenCount == 1 ? " is" : " are") + " taken by another application";
+    std::string usable = hotkeyName();
+    if (usable.empty()) return takenLine + ", choose another key in Settings";
+    return "Ready. Hold " + usable + " to talk. " + takenLine;
 }
 
 void DictationController::setStatus(const std::string& text) {
@@ -234,6 +254,12 @@ void DictationController::process(const std::string& file, const std::string& pr
                                std::move(handlers));
 }
 
+void DictationController::hotkeyReleased() {
+    heldKey_.reset();
+    endRecording();
+    if (auto waiting = std::exchange(waitingForRelease_, nullptr)) transcriptionFinished(*waiting);
+}
+
 // ---- C: the transcription's outcome, back on the main thread ----
 
 void DictationController::heardNothing() {
@@ -243,6 +269,14 @@ void DictationController::heardNothing() {
 }
 
 void DictationController::transcriptionFinished(const DictationPipeline::Result& result) {
+    // While an ordinary hotkey is held (the cap ended the recording), the
+    // desktop may send every key to us (an X11 key grab), so a paste would
+    // not reach the target: the text waits for the release.
+    if (heldKey_ && modifierFlag(*heldKey_) == 0) {
+        waitingForRelease_ = std::make_shared<DictationPipeline::Result>(result);
+        setStatus("Release " + KeyNames::name(*heldKey_) + " to insert the text");
+        return;
+    }
     deliver(result.text, result.transcript, result.spoken);
     if (result.polishFailure) setStatus("Cleanup failed, pasted raw. See Console");
 }
@@ -298,7 +332,10 @@ void DictationController::recorderStoppedUnexpectedly() {
 
 void DictationController::hotkeyNeverSeen() {
     AppState::setFnDead(true);
-    std::string suggestion = KeyNames::name(config_.hotkeyKeyCode == 63 ? 61 : 63);
+    // One of the keys this system offers by default, not the silent one.
+    DefaultHotkeys defaults = Platform::keyEventSource().defaultHotkeys();
+    std::string suggestion = KeyNames::name(
+        config_.hotkeyKeyCode == defaults.dictation ? defaults.boost : defaults.dictation);
     setStatus("Your keyboard never reports " + KeyNames::name(config_.hotkeyKeyCode) + ". Try " +
               suggestion);
     flashError("Hotkey not supported");

@@ -41,6 +41,9 @@ class DictationController {
     void keyDown(int64_t keyCode);
     // The hotkey came up, or the recording reached its cap.
     void endRecording();
+    // The held hotkey came up: ends the recording, and delivers a text that
+    // waited for the key.
+    void hotkeyReleased();
     // The system ended the recording by itself.
     void recorderStoppedUnexpectedly();
     // The keyboard seems never to report the configured hotkey.
@@ -53,7 +56,8 @@ class DictationController {
     void copyLast();
     void setIcon(bool recording);
 
-    // "Ready. Hold fn to dictate · right alt for smart to talk"
+    // "Ready. Hold fn to dictate · right alt for smart to talk"; a key another
+    // application holds is named as taken instead.
     std::string readyLine() const;
     std::string hotkeyName() const;
     // Sets the status line (the menu's first item and AppState::status).
@@ -94,6 +98,9 @@ class DictationController {
     double heldSeconds_ = 0;
     std::string modeUsed_ = "plain";
     std::string statusLine_ = "Idle";
+    // The hotkey the monitor reports held, and a finished text waiting for its release.
+    std::optional<int64_t> heldKey_;
+    std::shared_ptr<DictationPipeline::Result> waitingForRelease_;
     std::shared_ptr<DictationController*> self_;
 };
 

@@ -15,6 +15,7 @@
 #include "platform/linux/LinuxHome.h"
 #include "platform/linux/LinuxStatusItem.h"
 #include "platform/linux/SyslogSystemLog.h"
+#include "platform/linux/X11KeyEventSource.h"
 
 namespace {
 
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
     Platform::installMainQueue(std::make_shared<GlibMainQueue>());
     Platform::installSystemLog(std::make_shared<SyslogSystemLog>());
     Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+    // Not started here: the command-line front reads the settings with the
+    // default hotkeys of this system's keyboards; the application installs a
+    // fresh one when it launches.
+    Platform::installKeyEventSource(std::make_shared<X11KeyEventSource>());
 
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine::Host host;

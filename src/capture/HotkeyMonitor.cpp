@@ -9,7 +9,6 @@ namespace velvox {
 
 namespace {
 
-constexpr HotkeyMonitor::KeyCode kFunctionKey = 63;
 constexpr HotkeyMonitor::KeyCode kEscapeKey = 53;
 constexpr HotkeyMonitor::KeyCode kCapsLockKey = 57;
 
@@ -35,7 +34,9 @@ HotkeyMonitor& HotkeyMonitor::shared() {
     return *instance;
 }
 
-HotkeyMonitor::HotkeyMonitor() : self_(std::make_shared<HotkeyMonitor*>(this)) {}
+HotkeyMonitor::HotkeyMonitor()
+    : keys_{Platform::keyEventSource().defaultHotkeys().dictation},
+      self_(std::make_shared<HotkeyMonitor*>(this)) {}
 
 HotkeyMonitor::~HotkeyMonitor() {
     stop();
@@ -45,7 +46,7 @@ void HotkeyMonitor::setKeys(const std::vector<KeyCode>& codes) {
     keys_.clear();
     std::copy_if(codes.begin(), codes.end(), std::back_inserter(keys_),
                  [](KeyCode code) { return code >= 0; });
-    if (keys_.empty()) keys_.push_back(kFunctionKey);
+    if (keys_.empty()) keys_.push_back(Platform::keyEventSource().defaultHotkeys().dictation);
     otherKeyEvents_ = 0;
     sawOurKey_ = false;
     warned_ = false;
@@ -83,6 +84,14 @@ void HotkeyMonitor::reenable() {
     }
 }
 
+std::vector<HotkeyMonitor::KeyCode> HotkeyMonitor::takenKeys() const {
+    return Platform::keyEventSource().takenKeys();
+}
+
+void HotkeyMonitor::retryTakenKeys() {
+    publishSwallowedKeys();
+}
+
 KeyEventVerdict HotkeyMonitor::receive(const KeyEvent& event) {
     if (event.type == KeyEventType::tapDisabled) {
         reenable();
@@ -99,8 +108,9 @@ KeyEventVerdict HotkeyMonitor::handle(const KeyEvent& event) {
             handleModifier(event);
             return KeyEventVerdict::pass;
         case KeyEventType::keyDown:
-            // Modifier hotkeys are followed through their flag changes only.
-            if (!isHotkey(code) || isModifier(code)) return KeyEventVerdict::pass;
+            // Modifier hotkeys are followed through their flag changes only;
+            // a key another application holds acts for that application.
+            if (!isHotkey(code) || isModifier(code) || isTaken(code)) return KeyEventVerdict::pass;
             sawOurKey_ = true;
             if (event.autorepeat || activeKey_) return KeyEventVerdict::swallow;
             activeKey_ = code;
@@ -115,7 +125,8 @@ KeyEventVerdict HotkeyMonitor::handle(const KeyEvent& event) {
                 scheduleUp(code);
                 return KeyEventVerdict::swallow;
             }
-            return isHotkey(code) ? KeyEventVerdict::swallow : KeyEventVerdict::pass;
+            return isHotkey(code) && !isTaken(code) ? KeyEventVerdict::swallow
+                                                    : KeyEventVerdict::pass;
         case KeyEventType::tapDisabled:
             break;
     }
@@ -185,6 +196,11 @@ void HotkeyMonitor::countOtherModifierEvent() {
 
 bool HotkeyMonitor::isHotkey(KeyCode code) const {
     return std::find(keys_.begin(), keys_.end(), code) != keys_.end();
+}
+
+bool HotkeyMonitor::isTaken(KeyCode code) const {
+    auto taken = takenKeys();
+    return std::find(taken.begin(), taken.end(), code) != taken.end();
 }
 
 void HotkeyMonitor::setCapturing(bool on) {

@@ -40,8 +40,9 @@ class HotkeyMonitor {
     std::function<void()> onHotkeyNeverSeen;
 
     // Replaces the hotkeys with the given codes minus the negative ones (an
-    // unset key is -1); with none left, fn (63) is the hotkey. Starts the
-    // never-seen check afresh. A held key stays held.
+    // unset key is -1); with none left, the system's default dictation key
+    // (fn on a Mac) is the hotkey. Starts the never-seen check afresh. A held
+    // key stays held.
     void setKeys(const std::vector<KeyCode>& codes);
     // (Re)starts watching the keyboard; false when the key source cannot run.
     bool start();
@@ -54,6 +55,10 @@ class HotkeyMonitor {
     // Resumes a key source the system disabled. A key held at that moment is
     // released with onUp, since its release may have been lost meanwhile.
     void reenable();
+    // The ordinary-key hotkeys another application holds; they do not fire
+    // until it lets them go. retryTakenKeys() tries to take them back.
+    std::vector<KeyCode> takenKeys() const;
+    void retryTakenKeys();
 
     const std::vector<KeyCode>& keys() const { return keys_; }
     std::optional<KeyCode> activeKey() const { return activeKey_; }
@@ -67,6 +72,7 @@ class HotkeyMonitor {
     void handleModifier(const KeyEvent& event);
     void countOtherModifierEvent();
     bool isHotkey(KeyCode code) const;
+    bool isTaken(KeyCode code) const;
     void setCapturing(bool on);
     void publishSwallowedKeys();
 
@@ -77,7 +83,7 @@ class HotkeyMonitor {
     // Runs work on the main queue later, unless this monitor is gone by then.
     void post(std::function<void(HotkeyMonitor&)> work);
 
-    std::vector<KeyCode> keys_{63};
+    std::vector<KeyCode> keys_;
     std::optional<KeyCode> activeKey_;
     bool capturing_ = false;
     int otherKeyEvents_ = 0;

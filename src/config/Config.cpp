@@ -13,6 +13,7 @@
 #include "config/ConfigFile.h"
 #include "feedback/Brand.h"
 #include "platform/Files.h"
+#include "platform/KeyEventSource.h"
 #include "platform/Uuid.h"
 
 namespace velvox {
@@ -153,15 +154,26 @@ void readApiBase(const Json& object, std::string& field) {
     field = std::move(base);
 }
 
-// Two hotkeys on one key would make the boost key unreachable, and no key at
-// all would leave the user no way to dictate.
+// A key this system never reports (fn on a PC keyboard, from a file written
+// on a Mac or by an older version) would leave that hotkey dead: it is read as
+// this system's default instead, the file left as it is. Two hotkeys on one
+// key would make the boost key unreachable, and no key at all would leave the
+// user no way to dictate.
 void resolveHotkeys(Config& config) {
+    const KeyEventSource& keys = Platform::keyEventSource();
+    const DefaultHotkeys defaults = keys.defaultHotkeys();
     int64_t& dictation = config.hotkeyKeyCode;
     int64_t& boost = config.boostHotkeyKeyCode;
+    if (dictation >= 0 && !keys.canReport(dictation)) {
+        dictation = boost == defaults.dictation ? defaults.boost : defaults.dictation;
+    }
+    if (boost >= 0 && !keys.canReport(boost)) {
+        boost = dictation == defaults.boost ? defaults.dictation : defaults.boost;
+    }
     if (boost >= 0 && boost == dictation) {
-        boost = dictation == 63 ? 61 : 63;
+        boost = dictation == defaults.dictation ? defaults.boost : defaults.dictation;
     } else if (dictation < 0 && boost < 0) {
-        dictation = 63;
+        dictation = defaults.dictation;
     }
 }
 

@@ -21,8 +21,9 @@ struct Config {
     std::string transcribeModel = "whisper-large-v3-turbo";
     std::string cleanupProvider = "groq";
     std::string cleanupModel = "openai/gpt-oss-120b";
-    int64_t hotkeyKeyCode = 63;        // the fn key
-    int64_t boostHotkeyKeyCode = 61;   // right option (right alt on a PC keyboard)
+    // Keys this system's keyboards send (fn on a Mac, right control on a PC).
+    int64_t hotkeyKeyCode = defaultHotkeyKeyCode();
+    int64_t boostHotkeyKeyCode = defaultBoostHotkeyKeyCode();  // right option (right alt)
     double minHoldSeconds = 0.25;
     double maxRecordSeconds = 120;
     bool autoPaste = true;
@@ -63,6 +64,8 @@ struct Config {
 
     // ---- built-in values ----
     static const std::string& defaultApiBase();
+    static int64_t defaultHotkeyKeyCode();
+    static int64_t defaultBoostHotkeyKeyCode();
     static const std::vector<std::string>& retiredServiceHosts();
     static const std::vector<std::string>& defaultVocabulary();
     static const std::map<std::string, std::string>& defaultCorrections();

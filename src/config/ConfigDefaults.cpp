@@ -1,10 +1,22 @@
 #include "config/Config.h"
 
+#include "platform/KeyEventSource.h"
+
 namespace velvox {
 
 const std::string& Config::defaultApiBase() {
     static const std::string base = "https://api.velvox.app/v1";
     return base;
+}
+
+// The hotkeys come from the keyboard hook of this system, so that a new
+// installation names keys its keyboard really sends.
+int64_t Config::defaultHotkeyKeyCode() {
+    return Platform::keyEventSource().defaultHotkeys().dictation;
+}
+
+int64_t Config::defaultBoostHotkeyKeyCode() {
+    return Platform::keyEventSource().defaultHotkeys().boost;
 }
 
 // Hosts the service used under earlier names; a stored apiBase that still

@@ -13,7 +13,10 @@ class NoKeyEventSource final : public KeyEventSource {
     void stop() override {}
     void enable() override {}
     void setSwallowedKeys(const std::vector<int64_t>&) override {}
+    std::vector<int64_t> takenKeys() const override { return {}; }
     void setCaptureMode(bool) override {}
+    DefaultHotkeys defaultHotkeys() const override { return {}; }
+    bool canReport(int64_t) const override { return true; }
 };
 
 PlatformSlot<KeyEventSource, NoKeyEventSource> slot;

@@ -72,6 +72,13 @@ struct KeyEvent {
 
 enum class KeyEventVerdict { pass, swallow };
 
+// The hotkeys a new installation starts with: keys every keyboard of the
+// system sends, and that its desktops leave free.
+struct DefaultHotkeys {
+    int64_t dictation = 63;  // fn
+    int64_t boost = 61;      // right option (right alt)
+};
+
 // A global keyboard hook. Every key event of the session reaches the handler
 // before the focused application sees it; the handler's verdict decides whether
 // the application gets it at all.
@@ -94,12 +101,23 @@ class KeyEventSource {
     // The ordinary (non-modifier) keys whose key-downs and key-ups the handler
     // will swallow. A system that cannot hold an event back while it asks the
     // handler (X11) reserves these keys ahead of time. Kept across stop/start;
-    // may be called again with the same keys (after every settings reload).
+    // may be called again with the same keys (after every settings reload),
+    // which tries the taken ones (below) again.
     virtual void setSwallowedKeys(const std::vector<int64_t>& keyCodes) = 0;
+    // The swallowed keys that another application holds: they reach that
+    // application instead, so they cannot serve as hotkeys until it lets go.
+    virtual std::vector<int64_t> takenKeys() const = 0;
     // While on, the handler may swallow any key-down or key-up (a new hotkey is
     // being chosen); a system like X11 takes the whole keyboard for that time.
     // Called only when the mode changes.
     virtual void setCaptureMode(bool on) = 0;
+
+    // What this system's keyboards can serve as hotkeys. Answered without
+    // starting, so the settings can be read where no desktop runs.
+    virtual DefaultHotkeys defaultHotkeys() const = 0;
+    // False for a key this system never reports (fn is handled inside a PC
+    // keyboard; X11 has no key codes above 255).
+    virtual bool canReport(int64_t keyCode) const = 0;
 };
 
 namespace Platform {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,19 @@ class FakeKeyEventSource final : public KeyEventSource {
         calls.push_back(text);
         swallowedKeys = keyCodes;
     }
+    // The swallowed keys among heldElsewhere.
+    std::vector<int64_t> takenKeys() const override {
+        std::vector<int64_t> taken;
+        for (int64_t code : swallowedKeys) {
+            if (std::find(heldElsewhere.begin(), heldElsewhere.end(), code) != heldElsewhere.end())
+                taken.push_back(code);
+        }
+        return taken;
+    }
+    DefaultHotkeys defaultHotkeys() const override { return defaults; }
+    bool canReport(int64_t keyCode) const override {
+        return std::find(unreportable.begin(), unreportable.end(), keyCode) == unreportable.end();
+    }
     void setCaptureMode(bool on) override {
         calls.push_back(on ? "capture mode on" : "capture mode off");
         captureMode = on;
@@ -73,6 +87,10 @@ class FakeKeyEventSource final : public KeyEventSource {
     bool enabled() const { return enabled_; }
 
     bool startSucceeds = true;
+    // Keys another application has grabbed, and what this keyboard can send.
+    std::vector<int64_t> heldElsewhere;
+    DefaultHotkeys defaults;
+    std::vector<int64_t> unreportable;
     std::vector<int64_t> swallowedKeys;
     bool captureMode = false;
     std::vector<std::string> calls;

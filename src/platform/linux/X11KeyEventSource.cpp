@@ -90,6 +90,7 @@ struct X11KeyEventSource::State {
     Handler handler;
     bool enabled = false;
     std::vector<int64_t> swallowedKeys;
+    std::vector<int64_t> taken;  // swallowed keys another client holds
     bool captureMode = false;
 
     // The connection; all of this is reset when it closes.
@@ -121,7 +122,10 @@ struct X11KeyEventSource::State {
     void released(int keycode, Time time);
     void deliver(const KeyEvent& event);
 
-    int grabKeys();
+    // Grabs the keys; those another client holds go to `taken`.
+    void grabKeys(const std::vector<int64_t>& keys);
+    void grabKeys() { grabKeys(swallowedKeys); }
+    bool grabKey(int64_t mac);
     void ungrabKeys();
     bool tryGrab(int keycode, unsigned int modifiers);
     void grabKeyboard();
@@ -383,36 +387,45 @@ bool X11KeyEventSource::State::tryGrab(int keycode, unsigned int modifiers) {
     return true;
 }
 
-int X11KeyEventSource::State::grabKeys() {
-    if (!display || lost) return 0;
+// False only when another client holds the key: a key this keyboard lacks
+// has nothing to grab.
+bool X11KeyEventSource::State::grabKey(int64_t mac) {
     int minKeycode = 0;
     int maxKeycode = 0;
     XDisplayKeycodes(display, &minKeycode, &maxKeycode);
-    int grabbed = 0;
-    for (int64_t mac : swallowedKeys) {
-        bool any = false;
-        for (int evdev : KeyCodeTable::evdevForMacKeyCode(mac)) {
-            int keycode = evdev + KeyCodeTable::kX11KeycodeOffset;
-            if (keycode < minKeycode || keycode > maxKeycode) continue;
-            // With any modifiers if nobody else holds a combination of the key,
-            // else at least with none and with every lock combination.
-            if (tryGrab(keycode, AnyModifier)) {
-                any = true;
-                continue;
-            }
-            for (unsigned int locks :
-                 {0u, unsigned(LockMask), numLockMask, unsigned(LockMask) | numLockMask}) {
-                if (tryGrab(keycode, locks)) any = true;
-            }
+    bool any = false;
+    bool tried = false;
+    for (int evdev : KeyCodeTable::evdevForMacKeyCode(mac)) {
+        int keycode = evdev + KeyCodeTable::kX11KeycodeOffset;
+        if (keycode < minKeycode || keycode > maxKeycode) continue;
+        tried = true;
+        // With any modifiers if nobody else holds a combination of the key,
+        // else at least with none and with every lock combination.
+        if (tryGrab(keycode, AnyModifier)) {
+            any = true;
+            continue;
         }
-        if (any) {
-            ++grabbed;
-        } else {
-            Log::write("hotkeys: key " + std::to_string(mac) +
-                       " is grabbed by another application, it also reaches the focused window");
+        for (unsigned int locks :
+             {0u, unsigned(LockMask), numLockMask, unsigned(LockMask) | numLockMask}) {
+            if (tryGrab(keycode, locks)) any = true;
         }
     }
-    return grabbed;
+    return any || !tried;
+}
+
+void X11KeyEventSource::State::grabKeys(const std::vector<int64_t>& keys) {
+    if (!display || lost) return;
+    for (int64_t mac : keys) {
+        bool wasTaken = std::find(taken.begin(), taken.end(), mac) != taken.end();
+        if (grabKey(mac)) {
+            if (wasTaken) taken.erase(std::find(taken.begin(), taken.end(), mac));
+        } else if (!wasTaken) {
+            // Told once, not at every retry.
+            taken.push_back(mac);
+            Log::write("hotkeys: key " + std::to_string(mac) +
+                       " is grabbed by another application");
+        }
+    }
 }
 
 void X11KeyEventSource::State::ungrabKeys() {
@@ -476,12 +489,9 @@ X11KeyEventSource::~X11KeyEventSource() {
 bool X11KeyEventSource::start(Handler handler) {
     stop();
     if (!state_->connect()) return false;
-    int grabbed = state_->grabKeys();
-    if (!state_->swallowedKeys.empty() && grabbed == 0) {
-        Log::write("hotkeys: none of the hotkeys could be grabbed");
-        state_->disconnect();
-        return false;
-    }
+    // Keys another client holds are only reported as taken: the raw events
+    // still serve the modifier hotkeys.
+    state_->grabKeys();
     state_->handler = std::move(handler);
     state_->enabled = true;
     return true;
@@ -517,9 +527,15 @@ void X11KeyEventSource::setSwallowedKeys(const std::vector<int64_t>& keyCodes) {
         if (!isModifierKey(code) && std::find(wanted.begin(), wanted.end(), code) == wanted.end())
             wanted.push_back(code);
     }
-    // Settings reloads hand the same keys again; a grab is kept as it is.
-    if (wanted == state_->swallowedKeys) return;
+    // Settings reloads hand the same keys again; a grab is kept as it is,
+    // and only the keys another client held are tried again.
+    if (wanted == state_->swallowedKeys) {
+        std::vector<int64_t> retry = state_->taken;
+        state_->grabKeys(retry);
+        return;
+    }
     state_->swallowedKeys = std::move(wanted);
+    state_->taken.clear();
     if (!state_->display) return;
     state_->ungrabKeys();
     state_->grabKeys();
@@ -543,6 +559,25 @@ void X11KeyEventSource::setCaptureMode(bool on) {
     } else {
         state_->ungrabKeyboard();
     }
+}
+
+std::vector<int64_t> X11KeyEventSource::takenKeys() const {
+    return state_->taken;
+}
+
+// Right control: every PC keyboard has it, and desktops leave it alone (fn
+// never reaches the system at all).
+DefaultHotkeys X11KeyEventSource::defaultHotkeys() const {
+    return {62, 61};
+}
+
+bool X11KeyEventSource::canReport(int64_t keyCode) const {
+    // The X protocol carries key codes 8 to 255 only.
+    for (int evdev : KeyCodeTable::evdevForMacKeyCode(keyCode)) {
+        int keycode = evdev + KeyCodeTable::kX11KeycodeOffset;
+        if (keycode >= 8 && keycode <= 255) return true;
+    }
+    return false;
 }
 
 unsigned long X11KeyEventSource::connectionResourceForTesting() const {

@@ -25,7 +25,10 @@ class X11KeyEventSource final : public KeyEventSource {
     void stop() override;
     void enable() override;
     void setSwallowedKeys(const std::vector<int64_t>& keyCodes) override;
+    std::vector<int64_t> takenKeys() const override;
     void setCaptureMode(bool on) override;
+    DefaultHotkeys defaultHotkeys() const override;
+    bool canReport(int64_t keyCode) const override;
 
     // The connection's X resource base (an id any of its resources shares),
     // so a test can cut the connection with XKillClient; 0 when not connected.

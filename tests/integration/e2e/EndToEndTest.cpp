@@ -59,7 +59,7 @@ class Speaker {
     Speaker() {
         const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
         if (!fifo) return;
-        thread_ = std::thread([this, path = std::string(fifo), speech = speechSamples()] {
+        thread_ = std::thread([this, path = std::string(fifo), speech = paddedSpeech()] {
             int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
             openError_ = fd < 0 ? errno : 0;
             opened_ = true;
@@ -92,6 +92,13 @@ class Speaker {
     int writeErrors() const { return writeErrors_; }
 
   private:
+    // Whole 20 ms chunks, so a take longer than the speech reads no further.
+    static std::string paddedSpeech() {
+        std::string speech = speechSamples();
+        speech.resize((speech.size() + 639) / 640 * 640, '\0');
+        return speech;
+    }
+
     std::atomic<bool> stop_{false};
     std::atomic<bool> opened_{false};
     std::atomic<int> openError_{0};
@@ -322,6 +329,45 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoAndTypesNothing) {
     EXPECT_TRUE(requestsTo(kPolishPath).empty());
     EXPECT_EQ(window->lastText("entry"), "text entry ");
     EXPECT_FALSE(fs::exists(settingsPath("history.md")));
+}
+
+// fn never reaches an X11 desktop: a new installation dictates with right
+// control, and a file that names fn is read that way without being rewritten.
+TEST_F(EndToEndTest, NoHotkeyInTheSettingsDictatesWithRightControl) {
+    writeConfig({{"hotkeyKeyCode", 63}});
+    auto config = run({"config"}, "config.out");
+    ASSERT_EQ(config->waitForExit(20), 0);
+    EXPECT_EQ(Json::parse(readWholeFile(root_ + "/config.out"))["hotkeyKeyCode"], 62);
+
+    Json settings = Json::parse(readWholeFile(settingsPath("config.json")));
+    settings.erase("hotkeyKeyCode");
+    settings.erase("boostHotkeyKeyCode");
+    std::ofstream(settingsPath("config.json")) << settings.dump(2);
+    openWindow();
+    startVelvox();
+    EXPECT_TRUE(waitForLog(
+        "hotkeys live: Ready. Hold right control to dictate \u00B7 right alt for smart"));
+    dictate("Control_R", 1.5);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
+}
+
+// The cap ends the take while F5 is still down; the X server sends every key
+// to the holder of that grab, so the paste must wait for the release.
+TEST_F(EndToEndTest, TextReadyWhileTheKeyIsStillHeldIsPastedAfterTheRelease) {
+    writeConfig({{"maxRecordSeconds", 5}, {"insertDirectly", false}});
+    openWindow();
+    startVelvox();
+    speaker = std::make_unique<Speaker>();
+    ASSERT_EQ(speaker->openError(), 0);
+    ASSERT_TRUE(shell("xdotool keydown F5"));
+    ASSERT_TRUE(waitUntil([&] { return requestsTo(kPolishPath).size() == 1; }, 30));
+    // Room for a paste that would not wait.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(window->lastText("entry"), "text entry ") << "nothing pasted while F5 is down";
+    ASSERT_TRUE(shell("xdotool keyup F5"));
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
 }
 
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {

@@ -277,6 +277,42 @@ TEST_F(AppDelegateTest, SettingsReloadTakesNewHotkeysAndChecksPermissionsWithout
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "requestTrust"), 0);
 }
 
+// Another application grabbed F5: right alt goes on working, the status line
+// and one log line say so, and the key comes back when the other lets go or
+// when another key is chosen, without restarting the hook.
+TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsNamedAndRecovered) {
+    writeConfig();
+    fakes->keys->heldElsewhere = {96};
+    launch();
+    const std::string taken =
+        "Ready. Hold right alt for smart to talk. F5 is taken by another application";
+    EXPECT_EQ(statusTitle(), taken);
+    EXPECT_TRUE(AppState::tapRunning());
+    size_t starts = keySourceStarts();
+    queue->advance(6.0);
+    queue->runUntilIdle();
+    auto lines = logMessages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "F5 is taken by another application"), 1);
+    EXPECT_EQ(keySourceStarts(), starts) << "retried without restarting the hook";
+
+    fakes->keys->heldElsewhere.clear();
+    queue->advance(2.0);
+    queue->runUntilIdle();
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_TRUE(logged("F5 is free again"));
+
+    fakes->keys->heldElsewhere = {96};
+    AppState::reload()();
+    EXPECT_EQ(statusTitle(), taken);
+    writeConfig({{"hotkeyKeyCode", 97}});
+    AppState::reload()();
+    EXPECT_EQ(statusTitle(), "Ready. Hold F6 to dictate \u00B7 right alt for smart to talk");
+    fakes->keys->calls.clear();
+    queue->advance(6.0);
+    queue->runUntilIdle();
+    EXPECT_TRUE(fakes->keys->calls.empty()) << "nothing left to retry";
+}
+
 TEST_F(AppDelegateTest, MicrophoneRefusedAtLaunchIsLoggedOnce) {
     writeConfig();
     launch();

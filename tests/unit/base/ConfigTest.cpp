@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "config/Config.h"
+#include "fakes/FakeKeyEventSource.h"
 #include "support/TempHome.h"
 
 namespace velvox {
@@ -64,6 +65,30 @@ TEST_F(ConfigTest, ResolvesHotkeyClashes) {
     EXPECT_EQ(keys(96, -1), std::make_pair(int64_t{96}, int64_t{-1}));
     EXPECT_EQ(keys(-1, 61), std::make_pair(int64_t{-1}, int64_t{61}));
     EXPECT_EQ(keys(49.9, 61.2), std::make_pair(int64_t{49}, int64_t{61})) << "truncated";
+}
+
+// A PC keyboard handles fn itself: stored or built in, a key the system never
+// reports becomes its own default, and the file keeps what the user wrote.
+TEST_F(ConfigTest, KeysThisKeyboardNeverSendsReadAsItsDefaults) {
+    auto pc = std::make_shared<testing::FakeKeyEventSource>();
+    pc->defaults = {62, 61};
+    pc->unreportable = {63};
+    Platform::installKeyEventSource(pc);
+    using Keys = std::pair<int64_t, int64_t>;
+    EXPECT_EQ(Config().hotkeyKeyCode, 62);
+    EXPECT_EQ(Config::templateObject()["hotkeyKeyCode"], 62);
+    EXPECT_EQ(loadWith(Json::object()).hotkeyKeyCode, 62);
+    const std::vector<std::pair<Keys, Keys>> table = {
+        {{63, 61}, {62, 61}}, {{63, 62}, {61, 62}}, {{62, 63}, {62, 61}}, {{61, 63}, {61, 62}},
+        {{63, 63}, {62, 61}}, {{50, 50}, {50, 62}}, {{-1, -1}, {62, -1}}, {{-1, 63}, {-1, 61}},
+    };
+    for (const auto& [written, read] : table) {
+        Config config =
+            loadWith({{"hotkeyKeyCode", written.first}, {"boostHotkeyKeyCode", written.second}});
+        EXPECT_EQ(Keys(config.hotkeyKeyCode, config.boostHotkeyKeyCode), read)
+            << written.first << ", " << written.second;
+        EXPECT_EQ(stored()["hotkeyKeyCode"], written.first) << "the file is left as it is";
+    }
 }
 
 TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {

@@ -165,6 +165,10 @@ TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysAndFallsBackToFn) {
     EXPECT_EQ(source->swallowedKeys, std::vector<int64_t>{kF5});
     monitor->setKeys({});
     EXPECT_EQ(monitor->keys(), std::vector<int64_t>{kFn});
+
+    source->defaults = {62, kRightAlt};  // a PC keyboard: right control
+    monitor->setKeys({-1, -1});
+    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{62});
 }
 
 TEST_F(HotkeyMonitorTest, KeysChangedWhileHeldStillEndTheHold) {

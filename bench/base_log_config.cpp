@@ -1,7 +1,7 @@
 // Log::write on the caller's thread, and Config::load of a full template file.
 #include <benchmark/benchmark.h>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "config/Config.h"
 #include "support/BenchHome.h"
 

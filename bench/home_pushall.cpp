@@ -6,7 +6,7 @@
 #include "fakes/FakeDesktop.h"
 #include "fakes/ManualMainQueue.h"
 #include "home/Home.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/IconImages.h"
 #include "platform/Platform.h"

@@ -10,7 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "feedback/Brand.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
 #include "integration/tray/StandInWatcher.h"
 #include "platform/linux/AyatanaStatusItem.h"
 

@@ -9,7 +9,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/Platform.h"
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"

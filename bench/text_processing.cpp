@@ -1,7 +1,7 @@
 // Corrections with the default rules, and the tidy-up, on a 300-word transcript.
 #include <benchmark/benchmark.h>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "config/Config.h"
 #include "support/BenchHome.h"
 #include "text/Corrections.h"

@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Log.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "config/Config.h"
 
 namespace velvox::bench {
@@ -17,7 +18,7 @@ inline std::string useTemporaryHome() {
     // Lines still on their way belong to the previous folder.
     Log::flush();
     ::setenv("HOME", home.c_str(), 1);
-    Config::resetPathsForTesting();
+    Paths::resetForTesting();
     Log::resetForTesting();
     return home;
 }

@@ -8,8 +8,9 @@
 #include <random>
 #include <string>
 
+#include "base/Paths.h"
 #include "config/Config.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "records/Stats.h"
 
 namespace velvox::bench {
@@ -18,7 +19,7 @@ namespace velvox::bench {
 // spread over the last 90 days, about 10,000 of them in 2 MB, the same file
 // on every call (fixed seed). The settings folder is the current HOME's.
 inline void writeFullStatsFile() {
-    Files::createFolder(Config::dir());
+    Files::createFolder(Paths::dir());
     std::mt19937 random(7);
     const char* apps[][2] = {{"Firefox", "firefox"},
                              {"Slack", "slack"},

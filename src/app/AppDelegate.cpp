@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "app/AppState.h"
-#include "app/Log.h"
+#include "base/AppState.h"
+#include "base/Log.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "home/Home.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"

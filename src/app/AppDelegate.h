@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/DictationController.h"
-#include "platform/Handle.h"
+#include "base/Handle.h"
 
 namespace velvox {
 

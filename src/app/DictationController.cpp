@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <utility>
 
-#include "app/AppState.h"
+#include "base/AppState.h"
 #include "app/DictationPipeline.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
 #include "feedback/Overlay.h"
 #include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/Log.h"
-#include "app/Strings.h"
+#include "base/Log.h"
+#include "base/Strings.h"
 #include "records/Stats.h"
 #include "services/API.h"
 #include "text/Corrections.h"

@@ -3,7 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
 #include "platform/curl/CurlHttpClient.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/Platform.h"
 
 namespace velvox {

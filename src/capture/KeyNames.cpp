@@ -3,7 +3,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "app/Strings.h"
+#include "base/Strings.h"
 #include "capture/LetterCase.h"
 #include "platform/KeyboardLayout.h"
 

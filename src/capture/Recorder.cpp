@@ -1,6 +1,6 @@
 #include "capture/Recorder.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "capture/InputLevel.h"
 #include "capture/TakeFiles.h"
 #include "platform/Platform.h"

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "capture/LetterCase.h"
-#include "feedback/Brand.h"
-#include "platform/Files.h"
-#include "platform/Uuid.h"
+#include "base/Brand.h"
+#include "base/Files.h"
+#include "base/Uuid.h"
 
 namespace velvox::TakeFiles {
 

@@ -4,60 +4,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <mutex>
-#include <pwd.h>
 #include <unistd.h>
 
-#include "app/Log.h"
-#include "app/Strings.h"
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "base/Strings.h"
 #include "config/ConfigFile.h"
-#include "feedback/Brand.h"
-#include "platform/Files.h"
+#include "base/Brand.h"
+#include "base/Files.h"
 #include "platform/KeyEventSource.h"
-#include "platform/Uuid.h"
+#include "base/Uuid.h"
 
 namespace velvox {
-
-// ---- locations ----
-
-namespace {
-
-struct Paths {
-    std::string dir, url, context, logo;
-};
-
-std::mutex pathsMutex;
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
-    return "/tmp";
-}
-
-Paths& paths() {
-    static Paths instance;
-    std::lock_guard lock(pathsMutex);
-    if (instance.dir.empty()) {
-        instance.dir = Files::join(homeFolder(), Brand::folder);
-        instance.url = Files::join(instance.dir, "config.json");
-        instance.context = Files::join(instance.dir, "context.md");
-        instance.logo = Files::join(instance.dir, "logo.png");
-    }
-    return instance;
-}
-
-}  // namespace
-
-const std::string& Config::dir() { return paths().dir; }
-const std::string& Config::url() { return paths().url; }
-const std::string& Config::contextURL() { return paths().context; }
-const std::string& Config::logoURL() { return paths().logo; }
-
-void Config::resetPathsForTesting() {
-    Paths& current = paths();
-    std::lock_guard lock(pathsMutex);
-    current = Paths{};
-}
 
 // ---- reading ----
 
@@ -181,7 +139,7 @@ void resolveHotkeys(Config& config) {
 
 Config Config::load() {
     Config config;
-    auto content = Files::read(url());
+    auto content = Files::read(Paths::configURL());
     if (!content) return config;
     auto object = Json::parse(*content, nullptr, /*allow_exceptions=*/false);
     if (object.is_discarded() || !object.is_object()) {
@@ -250,7 +208,7 @@ std::string Config::installId() {
 // ---- context ----
 
 std::string Config::contextText() {
-    auto content = Files::read(contextURL());
+    auto content = Files::read(Paths::contextURL());
     if (!content) return {};
     return Strings::trim(*content);
 }

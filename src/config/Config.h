@@ -54,14 +54,6 @@ struct Config {
     static void migrateOldFolder();
     static void writeTemplateIfMissing();
 
-    // ---- locations (computed once from HOME) ----
-    static const std::string& dir();
-    static const std::string& url();
-    static const std::string& contextURL();
-    static const std::string& logoURL();
-    // Call only while nothing else reads them (flush the log first).
-    static void resetPathsForTesting();
-
     // ---- built-in values ----
     static const std::string& defaultApiBase();
     static int64_t defaultHotkeyKeyCode();

@@ -1,13 +1,14 @@
 #include "config/ConfigFile.h"
 
+#include "base/Paths.h"
 #include "config/Config.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 
 namespace velvox::ConfigFile {
 
 ReadOutcome readObject(nlohmann::json& object) {
-    auto content = Files::read(Config::url());
-    if (!content) return Files::exists(Config::url()) ? ReadOutcome::invalid : ReadOutcome::missing;
+    auto content = Files::read(Paths::configURL());
+    if (!content) return Files::exists(Paths::configURL()) ? ReadOutcome::invalid : ReadOutcome::missing;
     auto parsed = nlohmann::json::parse(*content, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded() || !parsed.is_object()) return ReadOutcome::invalid;
     object = std::move(parsed);
@@ -24,8 +25,8 @@ void writeObject(const nlohmann::json& object) {
     // Invalid UTF-8 that came in through a hand edit must not make the write throw.
     std::string text = object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     text += '\n';
-    Files::writeAtomically(Config::url(), text, Files::kPrivateFileMode);
-    Files::setMode(Config::url(), Files::kPrivateFileMode);
+    Files::writeAtomically(Paths::configURL(), text, Files::kPrivateFileMode);
+    Files::setMode(Paths::configURL(), Files::kPrivateFileMode);
 }
 
 }  // namespace velvox::ConfigFile

@@ -5,12 +5,13 @@
 #include <dirent.h>
 #include <set>
 
-#include "app/Log.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "config/ConfigFile.h"
-#include "feedback/Brand.h"
-#include "platform/Files.h"
-#include "platform/Uuid.h"
+#include "base/Brand.h"
+#include "base/Files.h"
+#include "base/Uuid.h"
 
 namespace velvox {
 
@@ -20,7 +21,7 @@ using Json = nlohmann::json;
 
 std::string homeFolder() {
     // The settings folder sits directly in the home folder.
-    const std::string& dir = Config::dir();
+    const std::string& dir = Paths::dir();
     return dir.substr(0, dir.size() - Brand::folder.size());
 }
 
@@ -123,7 +124,7 @@ bool addMissingKeys(Json& object) {
 }  // namespace
 
 void Config::migrateOldFolder() {
-    if (Files::exists(url())) return;
+    if (Files::exists(Paths::configURL())) return;
     std::string home = homeFolder();
     const std::string* found = nullptr;
     for (const auto& name : Brand::previousFolders) {
@@ -137,26 +138,26 @@ void Config::migrateOldFolder() {
     std::string oldFolder = Files::join(home, name);
 
     std::string failure;
-    if (!Files::createFolder(dir(), Files::kPrivateFolderMode, &failure)) {
+    if (!Files::createFolder(Paths::dir(), Files::kPrivateFolderMode, &failure)) {
         Log::error("could not migrate ~/" + name + ": " + failure);
         return;
     }
     for (const auto& item : namesInside(oldFolder)) {
-        std::string target = Files::join(dir(), item);
+        std::string target = Files::join(Paths::dir(), item);
         if (Files::exists(target)) continue;  // the current folder's own copy wins
         if (std::rename(Files::join(oldFolder, item).c_str(), target.c_str()) != 0) {
             Log::error("could not migrate ~/" + name + ": " + std::strerror(errno));
             return;
         }
     }
-    Files::setMode(dir(), Files::kPrivateFolderMode);
+    Files::setMode(Paths::dir(), Files::kPrivateFolderMode);
     Log::write("migrated settings from ~/" + name);
 }
 
 void Config::writeTemplateIfMissing() {
-    Files::createFolder(dir());
+    Files::createFolder(Paths::dir());
     Json object = Json::object();
-    if (Files::exists(url()) && ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
+    if (Files::exists(Paths::configURL()) && ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
         Log::write("config.json unreadable or invalid, leaving it untouched");
         return;
     }

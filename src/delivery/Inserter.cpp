@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "delivery/Utf16.h"
 #include "platform/Accessibility.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "delivery/Inserter.h"
 #include "platform/Accessibility.h"
 #include "platform/MainQueue.h"

@@ -1,4 +1,4 @@
-#include "feedback/Brand.h"
+#include "feedback/BrandIcon.h"
 
 #include <array>
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Log.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "feedback/OverlayPlacement.h"
 #include "platform/Platform.h"
@@ -59,7 +60,7 @@ std::shared_ptr<Overlay> Overlay::create() {
 std::shared_ptr<Image> Overlay::brandLogo() {
     if (logoChecked_) return logo_;
     logoChecked_ = true;
-    const std::string& path = Config::logoURL();
+    const std::string& path = Paths::logoURL();
     logo_ = Platform::graphics().loadImage(path);
     Log::write((logo_ ? "logo loaded from " : "no logo loaded from ") + path);
     return logo_;

@@ -4,10 +4,10 @@
 #include <memory>
 #include <optional>
 
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "feedback/OverlayState.h"
 #include "feedback/OverlayView.h"
-#include "platform/Handle.h"
+#include "base/Handle.h"
 #include "platform/MainQueue.h"
 #include "platform/Panel.h"
 #include "platform/Screens.h"

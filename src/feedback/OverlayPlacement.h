@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/Geometry.h"
+#include "base/Geometry.h"
 #include "platform/Screens.h"
 
 namespace velvox::OverlayPlacement {

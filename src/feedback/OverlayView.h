@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "feedback/OverlayState.h"
 #include "platform/Canvas.h"
 

@@ -1,12 +1,13 @@
 #include "home/Home.h"
 
-#include "app/AppState.h"
-#include "app/Log.h"
+#include "base/AppState.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/IconImages.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
@@ -51,7 +52,7 @@ Home* Home::shared() {
 }
 
 bool Home::onboarded() {
-    auto text = Files::read(Config::url());
+    auto text = Files::read(Paths::configURL());
     if (!text) return false;
     auto parsed = nlohmann::json::parse(*text, nullptr, false);
     if (!parsed.is_object()) return false;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "home/PageMessage.h"

@@ -2,14 +2,15 @@
 #include <functional>
 #include <unordered_map>
 
-#include "app/AppState.h"
-#include "app/Log.h"
-#include "app/Strings.h"
+#include "base/AppState.h"
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "base/Strings.h"
 #include "capture/HotkeyMonitor.h"
 #include "home/Home.h"
 #include "home/WebText.h"
 #include "platform/Desktop.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/HttpClient.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
@@ -94,10 +95,10 @@ void Home::perform(const PageMessage& message) {
          }},
         {"openGroq", [](Home& home, const PageMessage&) { home.openURL(kGroqKeysPage); }},
         {"openFolder",
-         [](Home&, const PageMessage&) { Platform::desktop().openFile(Config::dir()); }},
+         [](Home&, const PageMessage&) { Platform::desktop().openFile(Paths::dir()); }},
         {"openHistory",
          [](Home& home, const PageMessage&) {
-             home.reveal(Files::join(Config::dir(), "history.md"));
+             home.reveal(Files::join(Paths::dir(), "history.md"));
          }},
         {"openLog", [](Home& home, const PageMessage&) { home.reveal(Log::url()); }},
         {"openPrivacy", [](Home& home, const PageMessage&) { home.openPrivacy(); }},
@@ -143,13 +144,13 @@ void Home::appendContext(const std::string& text) {
     if (content.find(addition) == std::string::npos) {
         content = content.empty() ? addition : content + "\n" + addition;
     }
-    Files::createFolder(Config::dir());
-    Files::writeAtomically(Config::contextURL(), content);
+    Files::createFolder(Paths::dir());
+    Files::writeAtomically(Paths::contextURL(), content);
 }
 
 void Home::saveContext(const std::string& text) {
-    Files::createFolder(Config::dir());
-    if (!Files::writeAtomically(Config::contextURL(), text)) return;
+    Files::createFolder(Paths::dir());
+    if (!Files::writeAtomically(Paths::contextURL(), text)) return;
     Log::write("context saved, " + std::to_string(WebText::characterCount(text)) + " chars");
 }
 
@@ -270,7 +271,7 @@ void Home::openURL(const std::string& url) {
 
 void Home::reveal(const std::string& path) {
     if (!Files::exists(path)) {
-        Files::createFolder(Config::dir());
+        Files::createFolder(Paths::dir());
         Files::writeAtomically(path, "");
     }
     Platform::desktop().openFile(path);

@@ -2,15 +2,16 @@
 // usage and billing, the short notes and the application icons.
 #include <set>
 
-#include "app/AppState.h"
-#include "app/Log.h"
+#include "base/AppState.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "capture/KeyNames.h"
 #include "home/Home.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/HttpClient.h"
 #include "platform/IconImages.h"
 #include "platform/MicrophoneAccess.h"
@@ -36,7 +37,7 @@ using Json = Home::Json;
 
 // The raw "theme" of config.json: the page shows what the file says.
 std::string themeOfFile() {
-    auto text = Files::read(Config::url());
+    auto text = Files::read(Paths::configURL());
     if (!text) return "system";
     auto parsed = nlohmann::json::parse(*text, nullptr, false);
     if (!parsed.is_object()) return "system";

@@ -2,8 +2,8 @@
 // prompt-mode applications and the microphone test.
 #include <cmath>
 
-#include "app/AppState.h"
-#include "app/Log.h"
+#include "base/AppState.h"
+#include "base/Log.h"
 #include "home/Home.h"
 #include "home/PageScript.h"
 #include "platform/Desktop.h"

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/Colour.h"
-#include "platform/Geometry.h"
+#include "base/Colour.h"
+#include "base/Geometry.h"
 
 namespace velvox {
 

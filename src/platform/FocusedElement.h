@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Geometry.h"
+#include "base/Geometry.h"
 
 namespace velvox {
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Handle.h"
+#include "base/Handle.h"
 
 namespace velvox {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/Canvas.h"
-#include "platform/Geometry.h"
+#include "base/Geometry.h"
 
 namespace velvox {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/MainQueue.h"
 #include "platform/SystemLog.h"
 

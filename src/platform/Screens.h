@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Geometry.h"
-#include "platform/Handle.h"
+#include "base/Geometry.h"
+#include "base/Handle.h"
 
 namespace velvox {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Colour.h"
-#include "platform/Geometry.h"
+#include "base/Colour.h"
+#include "base/Geometry.h"
 
 namespace velvox {
 

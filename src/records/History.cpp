@@ -4,9 +4,10 @@
 #include <unicode/unistr.h>
 #include <unistd.h>
 
-#include "app/DateFormat.h"
+#include "base/DateFormat.h"
+#include "base/Paths.h"
 #include "config/Config.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/Platform.h"
 #include "records/RecordFile.h"
 
@@ -40,14 +41,14 @@ std::string entryText(const std::string& transcript, const std::string& output, 
 }  // namespace
 
 std::string url() {
-    return Files::join(Config::dir(), "history.md");
+    return Files::join(Paths::dir(), "history.md");
 }
 
 void append(const std::string& transcript, const std::string& output, bool boost, bool keep) {
     if (!keep) return;
     std::string entry = entryText(transcript, output, boost);
     std::string path = url();
-    Files::createFolder(Config::dir());
+    Files::createFolder(Paths::dir());
     int fd = RecordFile::openForAppending(path);
     if (fd < 0) return;
     off_t size = RecordFile::sizeOf(fd);

@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include "platform/Files.h"
+#include "base/Files.h"
 
 namespace velvox::RecordFile {
 

@@ -5,8 +5,9 @@
 #include <unistd.h>
 #include <cmath>
 
+#include "base/Paths.h"
 #include "config/Config.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/Platform.h"
 #include "records/RecordFile.h"
 #include "records/StatsEvent.h"
@@ -43,7 +44,7 @@ void trim(const std::string& path) {
 }  // namespace
 
 std::string url() {
-    return Files::join(Config::dir(), "stats.jsonl");
+    return Files::join(Paths::dir(), "stats.jsonl");
 }
 
 int64_t count(std::string_view text) {
@@ -80,7 +81,7 @@ void record(const std::string& text, int64_t spoken, double seconds, const std::
     *line += '\n';
 
     std::string path = url();
-    Files::createFolder(Config::dir());
+    Files::createFolder(Paths::dir());
     int fd = RecordFile::openForAppending(path);
     if (fd < 0) return;
     if (RecordFile::sizeOf(fd) > kTrimAboveBytes) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 namespace velvox::Stats {
 

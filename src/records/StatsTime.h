@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/Platform.h"
 
 namespace velvox::Stats {

@@ -1,7 +1,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/Platform.h"
 #include "services/API.h"
 #include "services/Answers.h"

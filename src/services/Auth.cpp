@@ -2,10 +2,11 @@
 
 #include <cctype>
 
-#include "app/Log.h"
-#include "app/NotificationCenter.h"
-#include "app/Strings.h"
-#include "platform/Files.h"
+#include "base/Log.h"
+#include "base/NotificationCenter.h"
+#include "base/Paths.h"
+#include "base/Strings.h"
+#include "base/Files.h"
 #include "platform/Platform.h"
 #include "services/API.h"
 #include "services/Answers.h"
@@ -61,7 +62,7 @@ std::optional<std::string> queryValue(std::string_view query, std::string_view n
 }  // namespace
 
 std::optional<std::string> token() {
-    auto content = Files::read(Config::url());
+    auto content = Files::read(Paths::configURL());
     if (!content) return std::nullopt;
     auto object = Answers::object(*content);
     if (!object) return std::nullopt;

@@ -1,6 +1,6 @@
 #include "services/Multipart.h"
 
-#include "platform/Uuid.h"
+#include "base/Uuid.h"
 
 namespace velvox::Multipart {
 

@@ -1,4 +1,4 @@
-#include "app/Strings.h"
+#include "base/Strings.h"
 #include "services/API.h"
 #include "services/Answers.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "text/Graphemes.h"
 #include "text/RegexText.h"
 

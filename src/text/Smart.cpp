@@ -6,7 +6,7 @@
 #include <array>
 #include <atomic>
 
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "platform/Workspace.h"
 
 namespace velvox::Smart {

@@ -4,7 +4,7 @@
 #include <array>
 #include <memory>
 
-#include "app/Strings.h"
+#include "base/Strings.h"
 
 namespace velvox::Tidy {
 

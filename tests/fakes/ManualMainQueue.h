@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 #include "platform/MainQueue.h"
 
 namespace velvox::testing {

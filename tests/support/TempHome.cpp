@@ -6,8 +6,9 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "app/AppState.h"
-#include "app/Log.h"
+#include "base/AppState.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
 
@@ -39,7 +40,7 @@ void TempHomeTest::SetUp() {
     std::filesystem::create_directories(home_ + "/tmp");
     ::setenv("HOME", home_.c_str(), 1);
     ::setenv("TMPDIR", (home_ + "/tmp").c_str(), 1);
-    Config::resetPathsForTesting();
+    Paths::resetForTesting();
     Log::resetForTesting();
     Platform::resetForTesting();
     AppState::resetForTesting();
@@ -55,7 +56,7 @@ void TempHomeTest::TearDown() {
     Platform::resetForTesting();
     restore("HOME", savedHome_);
     restore("TMPDIR", savedTmp_);
-    Config::resetPathsForTesting();
+    Paths::resetForTesting();
     Log::resetForTesting();
     std::error_code ignored;
     std::filesystem::remove_all(home_, ignored);

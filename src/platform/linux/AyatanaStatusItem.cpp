@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/Log.h"
-#include "feedback/Brand.h"
-#include "platform/Files.h"
+#include "base/Log.h"
+#include "base/Brand.h"
+#include "base/Files.h"
 
 namespace velvox {
 

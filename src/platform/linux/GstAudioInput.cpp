@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/linux/GstRuntime.h"
 
 namespace velvox {

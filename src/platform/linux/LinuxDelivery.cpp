@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxDelivery.h"
 
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "platform/Accessibility.h"
 #include "platform/PasteKeystroke.h"
 #include "platform/Pasteboard.h"

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <memory>
 
-#include "app/Log.h"
-#include "feedback/Brand.h"
-#include "platform/Files.h"
+#include "base/Log.h"
+#include "base/Brand.h"
+#include "base/Files.h"
 
 namespace velvox {
 

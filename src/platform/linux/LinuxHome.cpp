@@ -2,9 +2,10 @@
 
 #include <memory>
 
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "platform/Desktop.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "platform/IconImages.h"
 #include "platform/WebView.h"
 #include "platform/linux/GtkIconImages.h"
@@ -22,7 +23,7 @@ void installLinuxHome() {
         if (auto alive = weakDesktop.lock()) alive->openURL(uri);
     };
     Platform::installWebView(std::make_shared<WebKitHomeWindow>(
-        pages, Files::join(Config::dir(), "home-window.json"), openElsewhere));
+        pages, Files::join(Paths::dir(), "home-window.json"), openElsewhere));
     Platform::installDesktop(desktop);
     Platform::installIconImages(std::make_shared<GtkIconImages>());
 }

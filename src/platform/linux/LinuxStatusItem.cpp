@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/StatusItem.h"
 #include "platform/linux/AyatanaStatusItem.h"
 

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "platform/Files.h"
+#include "base/Files.h"
 
 #ifndef VELVOX_SOURCE_DIR
 #define VELVOX_SOURCE_DIR "."

@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/linux/InjectedKeys.h"
 #include "platform/linux/KeyCodeTable.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "DeliveryWindowProcess.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "delivery/Inserter.h"
 #include "delivery/Paster.h"
 #include "fakes/RecordingSystemLog.h"

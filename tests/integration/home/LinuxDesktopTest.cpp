@@ -14,7 +14,7 @@
 
 #include "HomeSession.h"
 #include "TestDesktopFolders.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "platform/linux/LinuxDesktop.h"
 #include "support/TempHome.h"
 

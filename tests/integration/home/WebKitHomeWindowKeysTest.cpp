@@ -11,6 +11,7 @@
 
 #include "HomeSession.h"
 #include "TestDesktopFolders.h"
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "home/Home.h"
 #include "platform/Desktop.h"
@@ -266,7 +267,7 @@ TEST_F(WebKitHomeWindowKeysTest, HomeControllerRunsOnTheDesktopPieces) {
     Platform::webView().hide();
     EXPECT_FALSE(Platform::webView().isVisible());
     // The window's size and place are kept in the settings folder.
-    EXPECT_TRUE(std::filesystem::exists(Config::dir() + "/home-window.json"));
+    EXPECT_TRUE(std::filesystem::exists(Paths::dir() + "/home-window.json"));
     Home::resetForTesting();
     Platform::installWebView(nullptr);
     Platform::installDesktop(nullptr);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "fakes/FakeAccessibility.h"
 #include "feedback/Overlay.h"
@@ -269,13 +270,13 @@ TEST_F(OverlayOnDesktopTest, FollowsTheWorkAreaWhenADesktopPanelAppears) {
 
 TEST_F(OverlayOnDesktopTest, TheUsersLogoIsDrawnAtTheLeftOfAWiderPill) {
     // A green square logo.
-    std::filesystem::create_directories(Config::dir());
+    std::filesystem::create_directories(Paths::dir());
     cairo_surface_t* logo = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 64, 64);
     cairo_t* cairo = cairo_create(logo);
     cairo_set_source_rgb(cairo, 0, 0.8, 0);
     cairo_paint(cairo);
     cairo_destroy(cairo);
-    ASSERT_EQ(cairo_surface_write_to_png(logo, Config::logoURL().c_str()), CAIRO_STATUS_SUCCESS);
+    ASSERT_EQ(cairo_surface_write_to_png(logo, Paths::logoURL().c_str()), CAIRO_STATUS_SUCCESS);
     cairo_surface_destroy(logo);
 
     overlay->show(OverlayState::listening());

@@ -7,7 +7,8 @@
 #include <filesystem>
 
 #include "TrayTestSupport.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
 #include "platform/linux/AyatanaStatusItem.h"
 
 namespace velvox::testing {

@@ -10,7 +10,8 @@
 
 #include "StandInWatcher.h"
 #include "TrayTestSupport.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
 #include "platform/linux/AyatanaStatusItem.h"
 
 namespace velvox::testing {

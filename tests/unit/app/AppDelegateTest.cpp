@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/AppDelegate.h"
-#include "app/AppState.h"
+#include "base/AppState.h"
 #include "capture/HotkeyMonitor.h"
 #include "config/Config.h"
 #include "fakes/DictationFakes.h"

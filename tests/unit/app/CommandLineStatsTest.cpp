@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "app/CommandLine.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "support/TempHome.h"
 
 namespace velvox {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
-#include "app/NotificationCenter.h"
+#include "base/AppState.h"
+#include "base/NotificationCenter.h"
 #include "support/TempHome.h"
 
 namespace velvox {

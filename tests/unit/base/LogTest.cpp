@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "support/TempHome.h"
 
 namespace velvox {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "fakes/FakeCanvas.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
 
 namespace velvox::testing {
 namespace {

@@ -1,3 +1,4 @@
+#include "base/Paths.h"
 #include "feedback/Overlay.h"
 
 #include <gtest/gtest.h>
@@ -22,15 +23,15 @@ TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnce) {
     showSettled(OverlayState::thinking());
 
     EXPECT_EQ(panels->calls, std::vector<std::string>{"createPanel 132x40"});
-    EXPECT_EQ(graphics->calls, std::vector<std::string>{"loadImage " + Config::logoURL()});
-    EXPECT_EQ(countLogged("no logo loaded from " + Config::logoURL()), 1u);
+    EXPECT_EQ(graphics->calls, std::vector<std::string>{"loadImage " + Paths::logoURL()});
+    EXPECT_EQ(countLogged("no logo loaded from " + Paths::logoURL()), 1u);
 }
 
 TEST_F(OverlayTest, LogoMakesTheWiderPillAndIsDrawn) {
-    graphics->images[Config::logoURL()] = {64, 64};
+    graphics->images[Paths::logoURL()] = {64, 64};
     showSettled(OverlayState::listening());
     EXPECT_EQ(panels->calls, std::vector<std::string>{"createPanel 172x40"});
-    EXPECT_EQ(countLogged("logo loaded from " + Config::logoURL()), 1u);
+    EXPECT_EQ(countLogged("logo loaded from " + Paths::logoURL()), 1u);
 
     FakeCanvas canvas;
     panel().draw(canvas);
@@ -202,7 +203,7 @@ TEST_F(OverlayWidthTest, MessageWidthHasAFloorAndACeiling) {
 }
 
 TEST_F(OverlayWidthTest, LogoWidensTheBaseAndThePadding) {
-    graphics->images[Config::logoURL()] = {64, 64};
+    graphics->images[Paths::logoURL()] = {64, 64};
     EXPECT_EQ(widthAfterShowing(OverlayState::error("Oops")), 172);
     EXPECT_EQ(widthAfterShowing(OverlayState::error(std::string(20, 'x'))), 62 + 120 + 28);
     EXPECT_EQ(widthAfterShowing(OverlayState::listening("Email")), 172 + 30 + 8);

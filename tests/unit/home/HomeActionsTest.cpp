@@ -1,8 +1,9 @@
 // The page actions: what each one changes, opens or answers, and how
 // malformed messages are treated.
-#include "app/Log.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "home/WebText.h"
-#include "platform/Files.h"
+#include "base/Files.h"
 #include "services/Auth.h"
 #include "unit/home/HomeFixture.h"
 
@@ -68,8 +69,8 @@ TEST_F(HomeTest, ListsAreSavedThenTheApplicationReloadsAndThePageIsPushed) {
 TEST_F(HomeTest, ContextIsSavedWholeOrAppendedOnce) {
     show();
     post({{"action", "saveContext"}, {"text", "  I write Rust.\n"}});
-    EXPECT_EQ(readFile(Config::contextURL()), "  I write Rust.\n");
-    EXPECT_EQ(modeOf(Config::contextURL()), 0600u);
+    EXPECT_EQ(readFile(Paths::contextURL()), "  I write Rust.\n");
+    EXPECT_EQ(modeOf(Paths::contextURL()), 0600u);
     auto lines = logMessages();
     EXPECT_EQ(lines.back(), "context saved, 16 chars");
 
@@ -79,16 +80,16 @@ TEST_F(HomeTest, ContextIsSavedWholeOrAppendedOnce) {
 
     post({{"action", "saveContext"}, {"text", "I work on Velvox."}});
     post({{"action", "appendContext"}, {"text", "  \n "}});
-    EXPECT_EQ(readFile(Config::contextURL()), "I work on Velvox.");
+    EXPECT_EQ(readFile(Paths::contextURL()), "I work on Velvox.");
     post({{"action", "appendContext"}, {"text", " on Velvox \n"}});
-    EXPECT_EQ(readFile(Config::contextURL()), "I work on Velvox.");
+    EXPECT_EQ(readFile(Paths::contextURL()), "I work on Velvox.");
     post({{"action", "appendContext"}, {"text", "My name is Ada."}});
-    EXPECT_EQ(readFile(Config::contextURL()), "I work on Velvox.\nMy name is Ada.");
+    EXPECT_EQ(readFile(Paths::contextURL()), "I work on Velvox.\nMy name is Ada.");
     EXPECT_TRUE(window->scripts().empty());  // nothing is pushed back
 
-    ::unlink(Config::contextURL().c_str());
+    ::unlink(Paths::contextURL().c_str());
     post({{"action", "appendContext"}, {"text", "First line"}});
-    EXPECT_EQ(readFile(Config::contextURL()), "First line");
+    EXPECT_EQ(readFile(Paths::contextURL()), "First line");
 }
 
 TEST_F(HomeTest, FinishingOnboardingStoresTheNameAndOpensSettings) {
@@ -129,7 +130,7 @@ TEST_F(HomeTest, OpeningThingsGoesThroughTheDesktop) {
     EXPECT_EQ(desktop->calls,
               (std::vector<std::string>{
                   "openSettings sound", "openSettings accessibility", "openSettings keyboard",
-                  "openURL https://console.groq.com/keys", "openFile " + Config::dir(),
+                  "openURL https://console.groq.com/keys", "openFile " + Paths::dir(),
                   "openFile /app/PRIVACY.md", "openURL https://velvox.app/privacy"}));
 }
 

@@ -1,5 +1,6 @@
 // What the pages receive: the state and live objects, usage, billing and the
 // application icons.
+#include "base/Paths.h"
 #include "home/WebText.h"
 #include "records/Stats.h"
 #include "services/Auth.h"
@@ -23,7 +24,7 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
                  {"hotkeyKeyCode", 96},
                  {"useOwnKey", true},
                  {"promptModeApps", {"code", "gone.app"}}});
-    writeFile(Config::contextURL(), "  I am Ada.  ");
+    writeFile(Paths::contextURL(), "  I am Ada.  ");
     desktop->names["code"] = "Visual Studio Code";
     desktop->loginItem = true;
     Home& home = show();
@@ -254,7 +255,7 @@ TEST_F(HomeTest, NotesHaveTheirFixedShapes) {
 }
 
 TEST_F(HomeTest, TextThatIsNotUtf8StillReachesThePage) {
-    writeFile(Config::contextURL(), "caf\xE9 notes");
+    writeFile(Paths::contextURL(), "caf\xE9 notes");
     Home& home = show();
     home.pushAll();
     auto state = lastArgument("window.orvoState");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "base/AppState.h"
 #include "capture/HotkeyMonitor.h"
 #include "config/Config.h"
 #include "fakes/FakeAccessibility.h"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/curl/CurlHttpClient.h"
 #include "support/LoopbackServer.h"
 #include "unit/home/HomeFixture.h"

@@ -1,6 +1,6 @@
 // The window, page loading, the script runner and the hooks into the rest of
 // the application.
-#include "app/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 #include "home/Home.h"
 #include "home/WebText.h"
 #include "unit/home/HomeFixture.h"

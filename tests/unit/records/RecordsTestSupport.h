@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 namespace velvox::testing {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 #include "services/Auth.h"
 #include "unit/services/ServiceTest.h"
 

@@ -5,7 +5,7 @@
 
 #include "config/Config.h"
 #include "fakes/FakeWorkspace.h"
-#include "feedback/Brand.h"
+#include "base/Brand.h"
 #include "text/Smart.h"
 
 namespace velvox {

@@ -1,4 +1,4 @@
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -10,10 +10,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/DateFormat.h"
-#include "config/Config.h"
-#include "feedback/Brand.h"
-#include "platform/Files.h"
+#include "base/DateFormat.h"
+#include "base/Paths.h"
+#include "base/Brand.h"
+#include "base/Files.h"
 #include "platform/Platform.h"
 
 namespace velvox::Log {
@@ -35,7 +35,7 @@ Location& location() {
 std::string currentPath() {
     auto& where = location();
     std::lock_guard lock(where.mutex);
-    if (where.path.empty()) where.path = Files::join(Config::dir(), "app.log");
+    if (where.path.empty()) where.path = Files::join(Paths::dir(), "app.log");
     return where.path;
 }
 
@@ -59,7 +59,7 @@ void replaceFile(const std::string& path, const std::string& line) {
 // Everything here runs on the writer thread; every failure is swallowed.
 void appendToFile(const std::string& line) {
     std::string path = currentPath();
-    Files::createFolder(Config::dir());
+    Files::createFolder(Paths::dir());
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         replaceFile(path, line);

@@ -1,4 +1,4 @@
-#include "app/Strings.h"
+#include "base/Strings.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>

@@ -1,4 +1,4 @@
-#include "platform/Files.h"
+#include "base/Files.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/Uuid.h"
+#include "base/Uuid.h"
 
 #include <array>
 #include <cstdint>

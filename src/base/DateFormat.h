@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/Clock.h"
+#include "base/Clock.h"
 
 namespace velvox::DateFormat {
 

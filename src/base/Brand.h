@@ -3,8 +3,7 @@
 #include <array>
 #include <string>
 
-#include "platform/Colour.h"
-#include "platform/VectorImage.h"
+#include "base/Colour.h"
 
 namespace velvox {
 
@@ -21,10 +20,6 @@ inline const std::array<std::string, 3> previousFolders = {".orvo", ".mirel", ".
 
 inline constexpr Colour plainAccent{0.82, 0.9, 1.0, 1.0};
 inline constexpr Colour boostAccent{0.7, 0.5, 1.0, 1.0};
-
-// The status item's icon: three rounded bars, a stylised sound level, taller
-// while recording. Drawn as a template: the tray, not the drawing, decides its colour.
-VectorImage menuBarIcon(bool recording);
 
 }  // namespace Brand
 

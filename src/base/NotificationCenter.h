@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Handle.h"
+#include "base/Handle.h"
 
 namespace velvox {
 

@@ -1,4 +1,4 @@
-#include "app/DateFormat.h"
+#include "base/DateFormat.h"
 
 #include <unicode/smpdtfmt.h>
 #include <unicode/unistr.h>

@@ -1,8 +1,8 @@
-#include "app/AppState.h"
+#include "base/AppState.h"
 
 #include <cmath>
 
-#include "app/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 #include "platform/Platform.h"
 
 namespace velvox::AppState {

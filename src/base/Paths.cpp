@@ -1,0 +1,52 @@
+#include "base/Paths.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "base/Brand.h"
+#include "base/Files.h"
+
+namespace velvox::Paths {
+
+namespace {
+
+struct Locations {
+    std::string dir, url, context, logo;
+};
+
+std::mutex locationsMutex;
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/tmp";
+}
+
+Locations& locations() {
+    static Locations instance;
+    std::lock_guard lock(locationsMutex);
+    if (instance.dir.empty()) {
+        instance.dir = Files::join(homeFolder(), Brand::folder);
+        instance.url = Files::join(instance.dir, "config.json");
+        instance.context = Files::join(instance.dir, "context.md");
+        instance.logo = Files::join(instance.dir, "logo.png");
+    }
+    return instance;
+}
+
+}  // namespace
+
+const std::string& dir() { return locations().dir; }
+const std::string& configURL() { return locations().url; }
+const std::string& contextURL() { return locations().context; }
+const std::string& logoURL() { return locations().logo; }
+
+void resetForTesting() {
+    Locations& current = locations();
+    std::lock_guard lock(locationsMutex);
+    current = Locations{};
+}
+
+}  // namespace velvox::Paths

@@ -1,47 +1,67 @@
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
-namespace velvox::Platform {
+#include "platform/PlatformSlot.h"
+
+namespace velvox {
 
 namespace {
 
-class SilentSystemLog final : public SystemLog {
-public:
-    void error(const std::string&) override {}
-};
-
-struct Registry {
-    std::shared_ptr<MainQueue> mainQueue;
-    std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
-    std::shared_ptr<SystemLog> systemLog = std::make_shared<SilentSystemLog>();
-};
-
-Registry& registry() {
-    static Registry instance;
-    return instance;
+// Slots live at namespace scope in many files; the list is made on first use
+// so that it exists whichever of them is made first.
+std::vector<PlatformSlotBase*>& allSlots() {
+    static auto* slots = new std::vector<PlatformSlotBase*>();
+    return *slots;
 }
 
 }  // namespace
 
+PlatformSlotBase::PlatformSlotBase() { allSlots().push_back(this); }
+
+PlatformSlotBase::~PlatformSlotBase() {
+    auto& slots = allSlots();
+    slots.erase(std::remove(slots.begin(), slots.end(), this), slots.end());
+}
+
+namespace Platform {
+
+namespace {
+
+class SilentSystemLog final : public SystemLog {
+  public:
+    void error(const std::string&) override {}
+};
+
+PlatformSlot<MainQueue> mainQueueSlot;
+PlatformSlot<Clock, SystemClock> clockSlot;
+PlatformSlot<SystemLog, SilentSystemLog> systemLogSlot;
+
+}  // namespace
+
 MainQueue& mainQueue() {
-    auto& queue = registry().mainQueue;
-    if (!queue) {
+    if (!mainQueueSlot.find()) {
         std::fputs("velvox: no main queue installed\n", stderr);
         std::abort();
     }
-    return *queue;
+    return mainQueueSlot.get();
 }
 
-bool hasMainQueue() { return registry().mainQueue != nullptr; }
-Clock& clock() { return *registry().clock; }
-SystemLog& systemLog() { return *registry().systemLog; }
+bool hasMainQueue() { return mainQueueSlot.find() != nullptr; }
+Clock& clock() { return clockSlot.get(); }
+SystemLog& systemLog() { return systemLogSlot.get(); }
 
-void installMainQueue(std::shared_ptr<MainQueue> queue) { registry().mainQueue = std::move(queue); }
-void installClock(std::shared_ptr<Clock> clock) { registry().clock = std::move(clock); }
-void installSystemLog(std::shared_ptr<SystemLog> log) { registry().systemLog = std::move(log); }
+void installMainQueue(std::shared_ptr<MainQueue> queue) { mainQueueSlot.install(std::move(queue)); }
+void installClock(std::shared_ptr<Clock> clock) { clockSlot.install(std::move(clock)); }
+void installSystemLog(std::shared_ptr<SystemLog> log) { systemLogSlot.install(std::move(log)); }
 
-void resetForTesting() { registry() = Registry{}; }
+void resetForTesting() {
+    for (PlatformSlotBase* slot : allSlots()) slot->reset();
+}
 
-}  // namespace velvox::Platform
+}  // namespace Platform
+
+}  // namespace velvox

@@ -25,7 +25,8 @@ void installMainQueue(std::shared_ptr<MainQueue> queue);
 void installClock(std::shared_ptr<Clock> clock);
 void installSystemLog(std::shared_ptr<SystemLog> log);
 
-// Puts back the defaults (system clock, no main queue, system log that drops lines).
+// Puts every service of the registry back to its default (system clock, no main
+// queue, system log that drops lines, the harmless default of each other service).
 void resetForTesting();
 
 }  // namespace Platform

@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "base/Paths.h"
-#include "config/Config.h"
 #include "platform/Desktop.h"
 #include "base/Files.h"
 #include "platform/IconImages.h"

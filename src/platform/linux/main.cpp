@@ -9,11 +9,7 @@
 #include "platform/curl/CurlHttpClient.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/GtkApplicationShell.h"
-#include "platform/linux/LinuxCapture.h"
-#include "platform/linux/LinuxDelivery.h"
-#include "platform/linux/LinuxFeedback.h"
-#include "platform/linux/LinuxHome.h"
-#include "platform/linux/LinuxStatusItem.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/linux/X11KeyEventSource.h"
 
@@ -28,11 +24,7 @@ AppDelegate* delegate = nullptr;
 // Puts the desktop's implementation of every service in place once the
 // toolkit runs, then starts the application controller.
 void launch() {
-    installLinuxCapture();
-    installLinuxDelivery();
-    installLinuxFeedback();
-    installLinuxStatusItem();
-    installLinuxHome();
+    installLinuxPlatform();
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();
 }

@@ -28,18 +28,12 @@ constexpr double kPermissionPollSeconds = 2.0;
 AppDelegate::AppDelegate(std::function<void()> quit)
     : quit_(std::move(quit)),
       controller_(std::make_unique<DictationController>(Config::load())),
-      self_(std::make_shared<AppDelegate*>(this)) {}
+      self_(this) {}
 
-AppDelegate::~AppDelegate() {
-    *self_ = nullptr;
-}
+AppDelegate::~AppDelegate() { self_.invalidate(); }
 
 std::function<void()> AppDelegate::weakly(std::function<void(AppDelegate&)> action) {
-    std::weak_ptr<AppDelegate*> weak = self_;
-    return [weak, action = std::move(action)] {
-        auto self = weak.lock();
-        if (self && *self) action(**self);
-    };
+    return self_.bind(std::move(action));
 }
 
 void AppDelegate::didFinishLaunching() {

@@ -7,6 +7,7 @@
 
 #include "app/DictationController.h"
 #include "base/Handle.h"
+#include "base/WeakSelf.h"
 
 namespace velvox {
 
@@ -74,7 +75,7 @@ class AppDelegate {
     ScheduledWork permTimer_;
     ScheduledWork takenKeysTimer_;
     std::vector<int64_t> takenKeys_;
-    std::shared_ptr<AppDelegate*> self_;
+    WeakSelf<AppDelegate> self_;
 };
 
 }  // namespace velvox

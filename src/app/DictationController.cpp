@@ -53,44 +53,32 @@ std::string lowerCased(std::string text) {
 }  // namespace
 
 DictationController::DictationController(Config config)
-    : config_(std::move(config)), self_(std::make_shared<DictationController*>(this)) {}
+    : config_(std::move(config)), self_(this) {}
 
-DictationController::~DictationController() {
-    *self_ = nullptr;
-}
+DictationController::~DictationController() { self_.invalidate(); }
 
 namespace {
 
-using WeakController = std::weak_ptr<DictationController*>;
+using WeakController = WeakSelf<DictationController>::Ref;
 
 // Runs work on the main queue later, unless the controller is gone by then.
 void postTo(const WeakController& weak, std::function<void(DictationController&)> work) {
     Platform::mainQueue().async([weak, work = std::move(work)] {
-        auto self = weak.lock();
-        if (self && *self) work(**self);
+        if (DictationController* self = weak.get()) work(*self);
     });
 }
 
 }  // namespace
 
 void DictationController::connect(HotkeyMonitor& monitor) {
-    std::weak_ptr<DictationController*> weak = self_;
-    auto with = [weak](auto action) {
-        return [weak, action](auto&&...) {
-            auto self = weak.lock();
-            if (self && *self) action(**self);
-        };
-    };
     recorder_.onUnexpectedStop =
-        with([](DictationController& c) { c.recorderStoppedUnexpectedly(); });
-    monitor.onDown = [weak](int64_t code) {
-        auto self = weak.lock();
-        if (!self || !*self) return;
-        (*self)->heldKey_ = code;
-        (*self)->keyDown(code);
-    };
-    monitor.onUp = with([](DictationController& c) { c.hotkeyReleased(); });
-    monitor.onHotkeyNeverSeen = with([](DictationController& c) { c.hotkeyNeverSeen(); });
+        self_.bind([](DictationController& c) { c.recorderStoppedUnexpectedly(); });
+    monitor.onDown = self_.bind([](DictationController& c, int64_t code) {
+        c.heldKey_ = code;
+        c.keyDown(code);
+    });
+    monitor.onUp = self_.bind([](DictationController& c) { c.hotkeyReleased(); });
+    monitor.onHotkeyNeverSeen = self_.bind([](DictationController& c) { c.hotkeyNeverSeen(); });
 }
 
 // ---- the status line ----
@@ -181,16 +169,15 @@ void DictationController::beginRecording(bool boost) {
     if (smartKind_) label = Smart::label(*smartKind_);
     setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis : "Listening" + kEllipsis);
 
-    std::weak_ptr<DictationController*> weak = self_;
     Overlay::shared().show(OverlayState::listening(label),
-                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent, [weak] {
-                               auto self = weak.lock();
-                               return self && *self ? (*self)->recorder_.level() : 0.0;
+                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent,
+                           [weak = self_.ref()] {
+                               DictationController* self = weak.get();
+                               return self ? self->recorder_.level() : 0.0;
                            });
-    capTimer_ = Platform::mainQueue().asyncAfter(config_.maxRecordSeconds, [weak] {
-        auto self = weak.lock();
-        if (self && *self) (*self)->endRecording();
-    });
+    capTimer_ = Platform::mainQueue().asyncAfter(
+        config_.maxRecordSeconds,
+        self_.bind([](DictationController& c) { c.endRecording(); }));
 }
 
 // ---- B: key-up or cap ----
@@ -232,7 +219,7 @@ void DictationController::endRecording() {
 }
 
 void DictationController::process(const std::string& file, const std::string& prompt) {
-    WeakController weak = self_;
+    WeakController weak = self_.ref();
     DictationPipeline::Handlers handlers;
     handlers.transcriptionFailed = [weak](const std::string& message) {
         postTo(weak, [message](DictationController& c) {

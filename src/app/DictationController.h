@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/WeakSelf.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "platform/MainQueue.h"
@@ -101,7 +102,7 @@ class DictationController {
     // The hotkey the monitor reports held, and a finished text waiting for its release.
     std::optional<int64_t> heldKey_;
     std::shared_ptr<DictationPipeline::Result> waitingForRelease_;
-    std::shared_ptr<DictationController*> self_;
+    WeakSelf<DictationController> self_;
 };
 
 }  // namespace velvox

@@ -36,7 +36,7 @@ HotkeyMonitor& HotkeyMonitor::shared() {
 
 HotkeyMonitor::HotkeyMonitor()
     : keys_{Platform::keyEventSource().defaultHotkeys().dictation},
-      self_(std::make_shared<HotkeyMonitor*>(this)) {}
+      self_(this) {}
 
 HotkeyMonitor::~HotkeyMonitor() {
     stop();
@@ -245,10 +245,7 @@ void HotkeyMonitor::scheduleNeverSeen() {
 }
 
 void HotkeyMonitor::post(std::function<void(HotkeyMonitor&)> work) {
-    std::weak_ptr<HotkeyMonitor*> owner = self_;
-    Platform::mainQueue().async([owner, work = std::move(work)] {
-        if (auto alive = owner.lock()) work(**alive);
-    });
+    Platform::mainQueue().async(self_.bind(std::move(work)));
 }
 
 }  // namespace velvox

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/WeakSelf.h"
 #include "platform/KeyEventSource.h"
 
 namespace velvox {
@@ -90,7 +91,7 @@ class HotkeyMonitor {
     bool sawOurKey_ = false;
     bool warned_ = false;
     bool running_ = false;
-    std::shared_ptr<HotkeyMonitor*> self_;
+    WeakSelf<HotkeyMonitor> self_;
 };
 
 }  // namespace velvox

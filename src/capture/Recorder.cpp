@@ -13,18 +13,18 @@ namespace {
 const AudioSettings kTakeSettings{AudioFormat::mpeg4Aac, 16000.0, 1, 32000};
 
 // Runs the owner's onUnexpectedStop on the main queue, if the owner still lives.
-void postUnexpectedStop(const std::weak_ptr<Recorder*>& owner) {
+void postUnexpectedStop(const WeakSelf<Recorder>::Ref& owner) {
     Platform::mainQueue().async([owner] {
-        auto alive = owner.lock();
+        Recorder* alive = owner.get();
         if (!alive) return;
-        auto callback = (*alive)->onUnexpectedStop;
+        auto callback = alive->onUnexpectedStop;
         if (callback) callback();
     });
 }
 
 }  // namespace
 
-Recorder::Recorder() : self_(std::make_shared<Recorder*>(this)) {}
+Recorder::Recorder() : self_(this) {}
 
 Recorder::~Recorder() {
     discard();
@@ -90,7 +90,7 @@ void Recorder::sweepTempFiles() {
 
 AudioTakeEvents Recorder::events() {
     // These may run on any thread: they only log and hop to the main queue.
-    std::weak_ptr<Recorder*> owner = self_;
+    WeakSelf<Recorder>::Ref owner = self_.ref();
     AudioTakeEvents events;
     events.finishedBySystem = [owner](bool successfully) {
         Log::error(std::string("recording stopped by the system, successfully: ") +

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/WeakSelf.h"
 #include "platform/AudioTake.h"
 
 namespace velvox {
@@ -55,7 +56,7 @@ class Recorder {
 
     std::unique_ptr<AudioTake> take_;
     std::optional<std::string> fileURL_;
-    std::shared_ptr<Recorder*> self_;
+    WeakSelf<Recorder> self_;
 };
 
 }  // namespace velvox

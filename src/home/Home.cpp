@@ -111,29 +111,28 @@ void Home::resetForTesting() {
     iconCache().clear();
 }
 
-void Home::onMain(std::weak_ptr<Home*> home, std::function<void(Home&)> work) {
+void Home::onMain(WeakSelf<Home>::Ref home, std::function<void(Home&)> work) {
     Platform::mainQueue().async([home = std::move(home), work = std::move(work)] {
-        auto alive = home.lock();
-        if (alive && *alive) work(**alive);
+        if (Home* alive = home.get()) work(*alive);
     });
 }
 
 // ---- building and showing ------------------------------------------------
 
-Home::Home() : self_(std::make_shared<Home*>(this)) {}
+Home::Home() : self_(this) {}
 
 Home::~Home() {
-    *self_ = nullptr;
+    self_.invalidate();
     if (AppState::insertIntoOwnWindow()) AppState::insertIntoOwnWindow() = nullptr;
     stopMicTest();
     Platform::webView().setEvents({});
 }
 
 void Home::build() {
-    std::weak_ptr<Home*> weakSelf = self_;
+    auto weakSelf = self_.ref();
     auto with = [weakSelf](auto member) {
         return [weakSelf, member](auto&&... arguments) {
-            if (auto alive = weakSelf.lock(); alive && *alive) ((**alive).*member)(arguments...);
+            if (Home* alive = weakSelf.get()) (alive->*member)(arguments...);
         };
     };
     WebViewEvents events;
@@ -146,18 +145,18 @@ void Home::build() {
     load(onboarded() ? "settings" : "onboarding");
 
     AppState::insertIntoOwnWindow() = [weakSelf](const std::string& text, const std::string& mode) {
-        auto alive = weakSelf.lock();
-        return alive && *alive && (**alive).insertIntoWindow(text, mode);
+        Home* alive = weakSelf.get();
+        return alive && alive->insertIntoWindow(text, mode);
     };
     auto& center = NotificationCenter::defaultCenter();
     observers_.push_back(center.observe(AppState::changed, [weakSelf](const UserInfo&) {
-        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).pushLive();
+        if (Home* alive = weakSelf.get()) alive->pushLive();
     }));
     observers_.push_back(center.observe(Auth::changed, [weakSelf](const UserInfo&) {
-        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).authChanged();
+        if (Home* alive = weakSelf.get()) alive->authChanged();
     }));
     observers_.push_back(center.observe(AppState::lastDictation, [weakSelf](const UserInfo& info) {
-        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).dictated(info);
+        if (Home* alive = weakSelf.get()) alive->dictated(info);
     }));
 }
 
@@ -165,9 +164,9 @@ void Home::present() {
     Platform::webView().present();
     pushAll();
     fetchUsage();
-    std::weak_ptr<Home*> weakSelf = self_;
+    auto weakSelf = self_.ref();
     timer_ = Platform::mainQueue().repeating(kLiveRefreshSeconds, [weakSelf] {
-        if (auto alive = weakSelf.lock(); alive && *alive) (**alive).pushLive();
+        if (Home* alive = weakSelf.get()) alive->pushLive();
     });
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/NotificationCenter.h"
+#include "base/WeakSelf.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "home/PageMessage.h"
@@ -115,10 +116,10 @@ class Home {
                          const std::optional<std::string>& transportError);
 
     static std::map<std::string, std::string>& iconCache();
-    std::weak_ptr<Home*> weak() const { return self_; }
+    WeakSelf<Home>::Ref weak() const { return self_.ref(); }
     // Runs work on the main queue (from any thread), unless the controller is
     // gone by then.
-    static void onMain(std::weak_ptr<Home*> home, std::function<void(Home&)> work);
+    static void onMain(WeakSelf<Home>::Ref home, std::function<void(Home&)> work);
 
     bool loaded_ = false;
     std::string page_ = "settings";
@@ -128,7 +129,7 @@ class Home {
     std::optional<std::string> fetchedEmail_;
     std::optional<std::string> fetchedUpgradeUrl_;
     std::vector<Subscription> observers_;
-    std::shared_ptr<Home*> self_;
+    WeakSelf<Home> self_;
 };
 
 }  // namespace velvox

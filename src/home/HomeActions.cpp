@@ -115,14 +115,14 @@ void Home::captureKey(const PageMessage& message) {
     auto key = message.string("key");
     if (!key || (*key != "hotkeyKeyCode" && *key != "boostHotkeyKeyCode")) return;
     auto& monitor = HotkeyMonitor::shared();
-    std::weak_ptr<Home*> weakSelf = self_;
+    auto weakSelf = self_.ref();
     monitor.onCaptured = [weakSelf, key = *key](std::optional<HotkeyMonitor::KeyCode> code) {
-        auto alive = weakSelf.lock();
-        if (!alive || !*alive) return;
+        Home* alive = weakSelf.get();
+        if (!alive) return;
         if (code) {
-            (**alive).apply(key, nlohmann::json{{"number", *code}});
+            alive->apply(key, nlohmann::json{{"number", *code}});
         } else {
-            (**alive).captureNote("", false);
+            alive->captureNote("", false);
         }
     };
     monitor.capture();
@@ -175,15 +175,15 @@ void Home::signIn(const std::string& text) {
         return;
     }
     authNote("Sending\u2026", false, true);
-    std::weak_ptr<Home*> weakSelf = self_;
+    auto weakSelf = self_.ref();
     Auth::requestLink(email, Config::load(), [weakSelf, email](EmptyResult result) {
-        auto alive = weakSelf.lock();
-        if (!alive || !*alive) return;
+        Home* alive = weakSelf.get();
+        if (!alive) return;
         if (result.ok()) {
-            (**alive).authNote("Check " + email + ". The link opens Velvox and works once.", false,
+            alive->authNote("Check " + email + ". The link opens Velvox and works once.", false,
                                false);
         } else {
-            (**alive).authNote(result.errorDescription(), true, false);
+            alive->authNote(result.errorDescription(), true, false);
         }
     });
 }

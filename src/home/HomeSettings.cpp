@@ -128,7 +128,7 @@ void Home::chooseApp() {
                 apps.push_back(*identifier);
             Config::set("promptModeApps", apps);
             reloadApplication();
-            if (auto alive = weakSelf.lock(); alive && *alive) (**alive).pushAll();
+            if (Home* alive = weakSelf.get()) alive->pushAll();
         });
 }
 
@@ -138,9 +138,9 @@ void Home::startMicTest() {
     if (!recorder->start()) return;
     micTest_ = std::move(recorder);
     micTimer_ = Platform::mainQueue().repeating(kLevelIntervalSeconds, [weakSelf = weak()] {
-        auto alive = weakSelf.lock();
-        if (!alive || !*alive) return;
-        Home& home = **alive;
+        Home* alive = weakSelf.get();
+        if (!alive) return;
+        Home& home = *alive;
         if (!home.micTest_ || !home.loaded_) return;
         home.run("window.orvoLevel && window.orvoLevel(" +
                  PageScript::decimal(home.micTest_->level()) + ")");

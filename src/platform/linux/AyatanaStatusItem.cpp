@@ -74,7 +74,7 @@ struct AyatanaStatusItem::Entry {
     GtkWidget* widget = nullptr;
     bool isSeparator = false;
     bool isCheck = false;
-    unsigned long activateHandler = 0;
+    SignalConnection activateHandler;
     std::function<void()> action;
 };
 
@@ -97,12 +97,13 @@ AyatanaStatusItem::AyatanaStatusItem(std::string iconFolder) : iconFolder_(std::
     APP_INDICATOR_GET_CLASS(indicator_)->fallback = nullptr;
     app_indicator_set_title(indicator_, Brand::name.c_str());
     app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
-    connectionHandler_ = g_signal_connect(indicator_, APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
-                                          G_CALLBACK(onConnectionChanged), this);
+    connectionHandler_ = SignalConnection(
+        indicator_, g_signal_connect(indicator_, APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
+                                     G_CALLBACK(onConnectionChanged), this));
 }
 
 AyatanaStatusItem::~AyatanaStatusItem() {
-    g_signal_handler_disconnect(indicator_, connectionHandler_);
+    connectionHandler_.disconnect();
     destroyMenu();
     g_object_unref(indicator_);
     if (!iconFile_.empty()) {
@@ -232,8 +233,9 @@ void AyatanaStatusItem::setMenu(std::vector<MenuItem> items) {
             gtk_widget_set_sensitive(entry->widget, item.enabled);
             entry->action = std::move(item.action);
             // Connected after the initial mark is set, so building runs no action.
-            entry->activateHandler =
-                g_signal_connect(entry->widget, "activate", G_CALLBACK(onActivate), entry.get());
+            entry->activateHandler = SignalConnection(
+                entry->widget,
+                g_signal_connect(entry->widget, "activate", G_CALLBACK(onActivate), entry.get()));
         }
         gtk_widget_show(entry->widget);
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry->widget);
@@ -250,10 +252,7 @@ void AyatanaStatusItem::setMenu(std::vector<MenuItem> items) {
 void AyatanaStatusItem::destroyMenu() {
     if (!menu_) return;
     // The widgets go before the entries their handlers point at.
-    for (auto& entry : entries_) {
-        if (entry->activateHandler)
-            g_signal_handler_disconnect(entry->widget, entry->activateHandler);
-    }
+    for (auto& entry : entries_) entry->activateHandler.disconnect();
     gtk_widget_destroy(menu_);
     g_object_unref(menu_);
     menu_ = nullptr;
@@ -279,9 +278,9 @@ void AyatanaStatusItem::setItemChecked(std::size_t index, bool checked) {
     if (static_cast<bool>(gtk_check_menu_item_get_active(item)) == checked) return;
     // Setting the mark activates the item inside GTK; that is not the user
     // picking it, so the action must not run.
-    g_signal_handler_block(entry.widget, entry.activateHandler);
+    entry.activateHandler.block();
     gtk_check_menu_item_set_active(item, checked);
-    g_signal_handler_unblock(entry.widget, entry.activateHandler);
+    entry.activateHandler.unblock();
 }
 
 }  // namespace velvox

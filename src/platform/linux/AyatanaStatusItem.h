@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/StatusItem.h"
+#include "platform/linux/GlibIds.h"
 
 typedef struct _AppIndicator AppIndicator;
 typedef struct _GtkWidget GtkWidget;
@@ -63,7 +64,7 @@ class AyatanaStatusItem final : public StatusItem {
     static void onConnectionChanged(AppIndicator* indicator, int connected, void* self);
 
     AppIndicator* indicator_ = nullptr;
-    unsigned long connectionHandler_ = 0;
+    SignalConnection connectionHandler_;
     bool loggedNoHost_ = false;
     bool loggedHost_ = false;
 

@@ -59,7 +59,7 @@ GdkScreens::GdkScreens(GdkDisplay* display)
 }
 
 GdkScreens::~GdkScreens() {
-    if (pendingReport_) g_source_remove(pendingReport_);
+    pendingReport_.remove();
     if (root_) gdk_window_remove_filter(root_, onRootEvent, this);
     for (GdkMonitor* monitor : watched_) {
         g_signal_handlers_disconnect_by_data(monitor, this);
@@ -102,7 +102,7 @@ void GdkScreens::onChanged(gpointer data) {
     self->pendingReport_ = g_idle_add(
         [](gpointer data) -> gboolean {
             auto* self = static_cast<GdkScreens*>(data);
-            self->pendingReport_ = 0;
+            self->pendingReport_.forget();
             // A copy: an observer may cancel itself or another one; a
             // cancelled one is emptied and skipped.
             auto slots = self->observers_->slots;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Screens.h"
+#include "platform/linux/GlibIds.h"
 
 namespace velvox {
 
@@ -47,7 +48,7 @@ class GdkScreens final : public Screens {
     GdkWindow* root_ = nullptr;
     std::vector<GdkMonitor*> watched_;
     std::shared_ptr<Observers> observers_;
-    guint pendingReport_ = 0;
+    SourceId pendingReport_;
 };
 
 }  // namespace velvox

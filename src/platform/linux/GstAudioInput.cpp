@@ -343,7 +343,7 @@ GstAudioInput::GstAudioInput() {
 }
 
 GstAudioInput::~GstAudioInput() {
-    if (prepareSource_) g_source_remove(prepareSource_);
+    prepareSource_.remove();
     if (prepared_) {
         gst_element_set_state(prepared_, GST_STATE_NULL);
         gst_object_unref(prepared_);
@@ -399,7 +399,7 @@ void GstAudioInput::prepareWhenIdle() {
         G_PRIORITY_LOW,
         [](gpointer data) -> gboolean {
             auto* input = static_cast<GstAudioInput*>(data);
-            input->prepareSource_ = 0;
+            input->prepareSource_.forget();
             input->prepare();
             return G_SOURCE_REMOVE;
         },

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/AudioTake.h"
+#include "platform/linux/GlibIds.h"
 
 typedef struct _GstElement GstElement;
 
@@ -79,7 +80,7 @@ class GstAudioInput final : public AudioInput {
 
     GstElement* prepared_ = nullptr;
     AudioSettings preparedSettings_;
-    guint prepareSource_ = 0;
+    SourceId prepareSource_;
 };
 
 // The source element description: VELVOX_AUDIO_SOURCE when set, else the

@@ -5,6 +5,8 @@
 
 #include <csignal>
 
+#include "platform/linux/GlibIds.h"
+
 namespace velvox {
 
 namespace {
@@ -113,13 +115,14 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
         return 0;
     }
 
-    guint terminate = g_unix_signal_add(SIGTERM, onTerminationSignal, nullptr);
-    guint interrupt = g_unix_signal_add(SIGINT, onTerminationSignal, nullptr);
-    char program[] = "velvox";
-    char* argv[] = {program, nullptr};
-    int status = g_application_run(G_APPLICATION(application), 1, argv);
-    g_source_remove(terminate);
-    g_source_remove(interrupt);
+    int status = 0;
+    {
+        SourceId terminate(g_unix_signal_add(SIGTERM, onTerminationSignal, nullptr));
+        SourceId interrupt(g_unix_signal_add(SIGINT, onTerminationSignal, nullptr));
+        char program[] = "velvox";
+        char* argv[] = {program, nullptr};
+        status = g_application_run(G_APPLICATION(application), 1, argv);
+    }
     g_object_unref(application);
     return status;
 }

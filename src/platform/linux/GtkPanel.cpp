@@ -77,7 +77,7 @@ GtkPanel::GtkPanel(GtkWidget* window, const Size& size, std::shared_ptr<PangoTex
 }
 
 GtkPanel::~GtkPanel() {
-    if (animationSource_) g_source_remove(animationSource_);
+    animationSource_.remove();
     g_signal_handlers_disconnect_by_data(screen_, this);
     g_signal_handlers_disconnect_by_data(window_, this);
     gtk_widget_destroy(window_);
@@ -193,8 +193,7 @@ void GtkPanel::setAlpha(double alpha) {
 
 void GtkPanel::stopAnimation() {
     if (!animationSource_) return;
-    g_source_remove(animationSource_);
-    animationSource_ = 0;
+    animationSource_.remove();
     runSoon(std::move(animation_.completion));
     animation_ = {};
 }
@@ -222,7 +221,7 @@ bool GtkPanel::stepAnimation() {
     double progress = std::min(elapsed / animation_.seconds, 1.0);
     applyAlpha(animation_.from + (animation_.to - animation_.from) * easeInOut(progress));
     if (progress < 1) return true;
-    animationSource_ = 0;
+    animationSource_.forget();
     auto completion = std::move(animation_.completion);
     animation_ = {};
     // Last thing touching the panel: the completion may start a new

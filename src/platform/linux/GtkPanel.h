@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/Panel.h"
+#include "platform/linux/GlibIds.h"
 #include "platform/linux/PangoText.h"
 
 namespace velvox {
@@ -82,7 +83,7 @@ class GtkPanel final : public Panel {
     bool opaque_ = false;
     int draws_ = 0;
     Animation animation_;
-    guint animationSource_ = 0;
+    SourceId animationSource_;
 };
 
 class GtkPanels final : public Panels {

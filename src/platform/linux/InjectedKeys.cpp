@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/GlibIds.h"
+
 namespace velvox::InjectedKeys {
 
 namespace {
@@ -14,25 +16,21 @@ namespace {
 constexpr guint kBoundMilliseconds = 500;
 
 std::vector<std::pair<int, bool>> pending;  // key code, press
-guint boundTimer = 0;
+SourceId boundTimer;
 
 void close() {
     pending.clear();
-    if (boundTimer) {
-        g_source_remove(boundTimer);
-        boundTimer = 0;
-    }
+    boundTimer.remove();
 }
 
 }  // namespace
 
 void expect(int keycode, bool press) {
     pending.emplace_back(keycode, press);
-    if (boundTimer) g_source_remove(boundTimer);
     boundTimer = g_timeout_add(
         kBoundMilliseconds,
         [](gpointer) -> gboolean {
-            boundTimer = 0;
+            boundTimer.forget();
             pending.clear();
             return G_SOURCE_REMOVE;
         },

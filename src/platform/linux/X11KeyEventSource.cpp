@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/Log.h"
+#include "platform/linux/GlibIds.h"
 #include "platform/linux/InjectedKeys.h"
 #include "platform/linux/KeyCodeTable.h"
 
@@ -111,7 +112,7 @@ struct X11KeyEventSource::State {
     std::map<int, Time> lastRelease;  // X key code -> time of its last release
     uint64_t flags = 0;
 
-    guint retryTimer = 0;
+    SourceId retryTimer;
 
     bool connect();
     void disconnect();
@@ -468,13 +469,13 @@ void X11KeyEventSource::State::scheduleReconnect() {
         [](gpointer data) -> gboolean {
             auto* state = static_cast<State*>(data);
             if (!state->handler || state->display) {
-                state->retryTimer = 0;
+                state->retryTimer.forget();
                 return G_SOURCE_REMOVE;
             }
             if (!state->connect()) return G_SOURCE_CONTINUE;
             state->grabKeys();
             state->enabled = true;
-            state->retryTimer = 0;
+            state->retryTimer.forget();
             return G_SOURCE_REMOVE;
         },
         this);
@@ -500,10 +501,7 @@ bool X11KeyEventSource::start(Handler handler) {
 void X11KeyEventSource::stop() {
     state_->handler = nullptr;
     state_->enabled = false;
-    if (state_->retryTimer) {
-        g_source_remove(state_->retryTimer);
-        state_->retryTimer = 0;
-    }
+    state_->retryTimer.remove();
     state_->disconnect();
 }
 

@@ -7,11 +7,13 @@
 #include "app/AppState.h"
 #include "app/DictationPipeline.h"
 #include "app/Log.h"
+#include "app/Strings.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
 #include "feedback/Brand.h"
 #include "feedback/Overlay.h"
+#include "platform/Desktop.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Pasteboard.h"
 #include "platform/Platform.h"
@@ -100,6 +102,10 @@ std::string DictationController::hotkeyName() const {
 }
 
 std::string DictationController::readyLine() const {
+    // Through XWayland, keys and text reach X11 applications only; the line
+    // must not promise more.
+    if (Platform::desktop().displaySession() == DisplaySession::wayland)
+        return "Wayland session: works in X11 apps only. Hold " + hotkeyName() + " to talk";
     return "Ready. Hold " + hotkeyName() + " to talk";
 }
 
@@ -197,9 +203,7 @@ void DictationController::endRecording() {
     }
 
     heldSeconds_ = elapsed;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", elapsed);
-    Log::write("recorded " + std::string(seconds) + "s, " + std::to_string(fileSize(*file)) +
+    Log::write("recorded " + Strings::fixed(elapsed, 1) + "s, " + std::to_string(fileSize(*file)) +
                " bytes");
     busy_ = true;
     setStatus("Transcribing" + kEllipsis);

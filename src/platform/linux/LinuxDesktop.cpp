@@ -172,6 +172,17 @@ void LinuxDesktop::openFile(const std::string& path) {
     g_free(uri);
 }
 
+DisplaySession LinuxDesktop::sessionOf(const char* sessionType, const char* waylandDisplay) {
+    std::string type = sessionType ? sessionType : "";
+    if (type == "wayland") return DisplaySession::wayland;
+    if (type == "x11") return DisplaySession::x11;
+    return waylandDisplay && *waylandDisplay ? DisplaySession::wayland : DisplaySession::x11;
+}
+
+DisplaySession LinuxDesktop::displaySession() {
+    return sessionOf(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"));
+}
+
 std::vector<std::vector<std::string>> LinuxDesktop::settingsCommands(SettingsPage page,
                                                                      const std::string& desktops) {
     struct Candidate {

@@ -29,6 +29,7 @@ class LinuxDesktop final : public Desktop {
                            std::function<void(std::optional<std::string>)> done) override;
     std::optional<std::string> applicationName(const std::string& identifier) override;
     std::optional<std::string> resourceFile(const std::string& name) override;
+    DisplaySession displaySession() override;
     bool loginItemEnabled() override;
     std::optional<std::string> setLoginItem(bool enabled) override;
 
@@ -39,6 +40,10 @@ class LinuxDesktop final : public Desktop {
     static std::string autostartEntry(const std::string& executable);
     // One argument of an Exec line, quoted as the Desktop Entry rules ask.
     static std::string execArgument(const std::string& argument);
+
+    // The session the environment describes: XDG_SESSION_TYPE when it names
+    // x11 or wayland, otherwise whether a Wayland display is set.
+    static DisplaySession sessionOf(const char* sessionType, const char* waylandDisplay);
 
     // The settings tools to try for a page, best first: the current
     // desktop's own (XDG_CURRENT_DESKTOP) before the others.

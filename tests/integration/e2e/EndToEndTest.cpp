@@ -7,6 +7,9 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -60,7 +63,10 @@ class Speaker {
     Speaker() {
         const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
         if (!fifo) return;
-        thread_ = std::thread([this, path = std::string(fifo), speech = speechSamples()] {
+        // Whole 20 ms chunks: the last one is padded with silence.
+        std::string speech = speechSamples();
+        speech.resize((speech.size() + 639) / 640 * 640, '\0');
+        thread_ = std::thread([this, path = std::string(fifo), speech = std::move(speech)] {
             int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
             openError_ = fd < 0 ? errno : 0;
             opened_ = true;
@@ -370,6 +376,51 @@ TEST_F(EndToEndTest, WaylandSessionIsSaidInTheLogAndTheStatusLine) {
         waitForLog("Wayland session: keys, paste and the frontmost app reach X11 apps only"));
     EXPECT_TRUE(
         waitForLog("hotkeys live: Wayland session: works in X11 apps only. Hold F5 to dictate"));
+}
+
+// A session bus of its own with no accessibility bus to start, as on a
+// desktop without AT-SPI. Ends with the object.
+class BusWithoutAccessibility {
+  public:
+    explicit BusWithoutAccessibility(const std::string& folder) {
+        std::string config = folder + "/bare-bus.conf";
+        std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=" << folder
+                              << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                 "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                                 "</busconfig>";
+        FILE* out = ::popen(
+            ("dbus-daemon --config-file='" + config + "' --fork --print-address=1 --print-pid=1")
+                .c_str(),
+            "r");
+        if (!out) return;
+        char line[512];
+        if (std::fgets(line, sizeof line, out))
+            address = std::string(line, std::strcspn(line, "\n"));
+        if (std::fgets(line, sizeof line, out)) pid_ = std::atoi(line);
+        ::pclose(out);
+    }
+    ~BusWithoutAccessibility() {
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+    }
+
+    std::string address;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+TEST_F(EndToEndTest, DesktopWithoutAccessibilityDictatesByPasteWithoutWaiting) {
+    BusWithoutAccessibility bus(root_);
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
+    extraEnvironment = {{"DBUS_SESSION_BUS_ADDRESS", bus.address}};
+    openWindow();
+    startVelvox();
+    EXPECT_TRUE(waitForLog("no accessibility bus: text is pasted, never typed into a field"));
+
+    dictate("F5", 1.5);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
+    EXPECT_TRUE(waitForLog("delivered ok"));
 }
 
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {

@@ -172,15 +172,14 @@ void LinuxDesktop::openFile(const std::string& path) {
     g_free(uri);
 }
 
-DisplaySession LinuxDesktop::sessionOf(const char* sessionType, const char* waylandDisplay) {
-    std::string type = sessionType ? sessionType : "";
-    if (type == "wayland") return DisplaySession::wayland;
-    if (type == "x11") return DisplaySession::x11;
-    return waylandDisplay && *waylandDisplay ? DisplaySession::wayland : DisplaySession::x11;
-}
-
 DisplaySession LinuxDesktop::displaySession() {
-    return sessionOf(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"));
+    // The session type when the login manager names one, else whether a
+    // Wayland display is around.
+    const char* type = g_getenv("XDG_SESSION_TYPE");
+    if (g_strcmp0(type, "wayland") == 0) return DisplaySession::wayland;
+    if (g_strcmp0(type, "x11") == 0) return DisplaySession::x11;
+    const char* display = g_getenv("WAYLAND_DISPLAY");
+    return display && *display ? DisplaySession::wayland : DisplaySession::x11;
 }
 
 std::vector<std::vector<std::string>> LinuxDesktop::settingsCommands(SettingsPage page,

@@ -41,10 +41,6 @@ class LinuxDesktop final : public Desktop {
     // One argument of an Exec line, quoted as the Desktop Entry rules ask.
     static std::string execArgument(const std::string& argument);
 
-    // The session the environment describes: XDG_SESSION_TYPE when it names
-    // x11 or wayland, otherwise whether a Wayland display is set.
-    static DisplaySession sessionOf(const char* sessionType, const char* waylandDisplay);
-
     // The settings tools to try for a page, best first: the current
     // desktop's own (XDG_CURRENT_DESKTOP) before the others.
     static std::vector<std::vector<std::string>> settingsCommands(SettingsPage page,

@@ -179,21 +179,6 @@ TEST_F(LinuxDesktopTest, ExecLineKeepsAnOddProgramPathWhole) {
     EXPECT_EQ(autostartCommand(home() + "/entry.desktop"), std::vector<std::string>{path});
 }
 
-TEST(LinuxDesktopSession, TheSessionTypeDecidesAndAWaylandDisplayOtherwise) {
-    struct Case {
-        const char* type;
-        const char* display;
-        DisplaySession expected;
-    };
-    for (const Case& c :
-         {Case{"wayland", nullptr, DisplaySession::wayland},
-          Case{"x11", "wayland-0", DisplaySession::x11},
-          Case{"tty", "wayland-0", DisplaySession::wayland}, Case{nullptr, "", DisplaySession::x11},
-          Case{nullptr, nullptr, DisplaySession::x11}})
-        EXPECT_EQ(LinuxDesktop::sessionOf(c.type, c.display), c.expected)
-            << (c.type ? c.type : "-") << " " << (c.display ? c.display : "-");
-}
-
 TEST_F(LinuxDesktopTest, InstalledApplicationsAreNamedFromTheirDesktopFiles) {
     EXPECT_EQ(desktop.applicationName(TestDesktopFolders::editorId), "Velvox Test Editor");
     EXPECT_EQ(desktop.applicationName(TestDesktopFolders::themedId), "Velvox Themed Tool");

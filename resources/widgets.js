@@ -44,6 +44,7 @@
       },
       {
         field: 'ax',
+        // Without any accessibility on the desktop there is nothing to allow.
         availableField: 'axAvailable',
         icon: 'text.cursor',
         title: 'Accessibility',
@@ -53,7 +54,6 @@
           'off in the desktop’s settings.',
         ok: 'Allowed',
         bad: 'Not allowed',
-        // Without any accessibility on the desktop there is nothing to allow.
         actions: [['Turn on accessibility', 'openAccessibility', true]],
       },
       {

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "app/Strings.h"
-
 #include "platform/Canvas.h"
 
 namespace velvox {

@@ -4,6 +4,7 @@
 
 #include "app/AppState.h"
 #include "app/Log.h"
+#include "app/Strings.h"
 #include "home/Home.h"
 #include "home/PageScript.h"
 #include "platform/Desktop.h"
@@ -143,7 +144,7 @@ void Home::startMicTest() {
         Home& home = **alive;
         if (!home.micTest_ || !home.loaded_) return;
         home.run("window.orvoLevel && window.orvoLevel(" +
-                 PageScript::decimal(home.micTest_->level()) + ")");
+                 Strings::decimal(home.micTest_->level()) + ")");
     });
 }
 

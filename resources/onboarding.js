@@ -57,7 +57,8 @@
   }
 
   on('live', (live) => {
-    markDone('permissions', live.mic === true && live.ax === true && live.tap === true);
+    const axDone = live.ax === true || live.axAvailable === false;
+    markDone('permissions', live.mic === true && axDone && live.tap === true);
     markDone('account', live.hasKey === true);
     const main = typeof live.mainKeyName === 'string' && live.mainKeyName ? live.mainKeyName : 'your dictation key';
     const boost = typeof live.boostKeyName === 'string' && live.boostKeyName ? live.boostKeyName : '';

@@ -44,12 +44,17 @@
       },
       {
         field: 'ax',
+        // Without any accessibility on the desktop there is nothing to allow.
+        availableField: 'axAvailable',
         icon: 'text.cursor',
         title: 'Accessibility',
-        text: 'Lets Velvox type the text into the field you are working in.',
+        text:
+          'Lets Velvox type the text into the field you are working in. Turning it on switches on ' +
+          'accessibility for the whole desktop, for every app, and it stays on until you switch it ' +
+          'off in the desktop’s settings.',
         ok: 'Allowed',
         bad: 'Not allowed',
-        actions: [['Open accessibility settings', 'openAccessibility', true]],
+        actions: [['Turn on accessibility', 'openAccessibility', true]],
       },
       {
         field: 'tap',
@@ -80,13 +85,20 @@
         )
       );
     }
-    container.appendChild(list);
+    // What this desktop cannot do, in the program's own words.
+    const notes = h('ul', { class: 'desktop-notes' });
+    container.append(list, notes);
     on('live', (live) => {
       for (const row of rows) {
         const granted = live[row.field] === true;
+        const absent = row.availableField !== undefined && live[row.availableField] === false;
         row.badge.update(granted);
-        row.buttons.forEach((b) => show(b, !(b.onlyWhenMissing && granted)));
+        if (absent) row.badge.textContent = 'Not on this desktop';
+        row.buttons.forEach((b) => show(b, !absent && !(b.onlyWhenMissing && granted)));
       }
+      const lines = Array.isArray(live.desktopNotes) ? live.desktopNotes.filter((note) => typeof note === 'string') : [];
+      notes.replaceChildren(...lines.map((note) => h('li', { class: 'muted' }, note)));
+      show(notes, lines.length > 0);
     });
   }
 
@@ -105,7 +117,8 @@
       let missing = '';
       if (live.ready !== true) {
         if (live.mic !== true) missing = 'Velvox needs the microphone.';
-        else if (live.ax !== true) missing = 'Velvox needs accessibility access to type for you.';
+        else if (live.ax !== true && live.axAvailable !== false)
+          missing = 'Velvox needs accessibility access to type for you.';
         else if (live.hasKey !== true)
           missing = live.ownKey ? 'Add your Groq key to start dictating.' : 'Sign in to start dictating.';
         else if (live.tap !== true) missing = 'Waiting for the hotkeys to start…';

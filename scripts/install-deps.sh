@@ -19,6 +19,7 @@ packages=(
   # headless test session
   xvfb xauth openbox desktop-file-utils dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
   espeak-ng sox openssl ca-certificates
+  locales  # the sources localedef builds the tests' comma-decimal locale from
   # page tests
   chromium
 )

@@ -42,6 +42,10 @@ void AppDelegate::didFinishLaunching() {
     controller_->setConfig(Config::load());
     Log::write(Brand::name + " launched, binary built " + Log::buildStamp() + ", cleanupModel " +
                controller_->config().cleanupModel);
+    if (Platform::desktop().displaySession() == DisplaySession::wayland)
+        Log::write("Wayland session: keys, paste and the frontmost app reach X11 apps only");
+    if (!Platform::accessibility().isAvailable())
+        Log::write("no accessibility bus: text is pasted, never typed into a field");
 
     controller_->setIcon(false);
     buildStatusMenu();
@@ -54,7 +58,7 @@ void AppDelegate::didFinishLaunching() {
 
     connectCallbacks();
     openHomeWhenSetupUnfinished();
-    startTapWhenTrusted(true);
+    startTapWhenTrusted();
 }
 
 void AppDelegate::buildStatusMenu() {
@@ -122,18 +126,16 @@ void AppDelegate::reloadSettings() {
     HotkeyMonitor::shared().setKeys(
         {controller_->config().hotkeyKeyCode, controller_->config().boostHotkeyKeyCode});
     syncMenu();
-    startTapWhenTrusted(false);
+    startTapWhenTrusted();
 }
 
-void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
+void AppDelegate::startTapWhenTrusted() {
+    // Switching accessibility on changes a desktop-wide setting, so only the
+    // user does it (the Home window's button). Where the desktop has no
+    // accessibility at all, there is nothing to wait for: the hotkeys and the
+    // paste road work without it.
     Accessibility& accessibility = Platform::accessibility();
-    bool trusted = accessibility.isProcessTrusted();
-    if (!trusted && promptIfNeeded) {
-        // Switching the accessibility bus on takes effect at once, so look
-        // again rather than wait for the first poll.
-        accessibility.requestTrust();
-        trusted = accessibility.isProcessTrusted();
-    }
+    bool trusted = accessibility.isProcessTrusted() || !accessibility.isAvailable();
     if (!trusted) {
         AppState::setTapRunning(false);
         controller_->setStatus("Waiting for Accessibility permission");
@@ -151,7 +153,7 @@ void AppDelegate::startTapWhenTrusted(bool promptIfNeeded) {
     }
     if (!permTimer_.active()) {
         permTimer_ = Platform::mainQueue().repeating(
-            kPermissionPollSeconds, weakly([](AppDelegate& d) { d.startTapWhenTrusted(false); }));
+            kPermissionPollSeconds, weakly([](AppDelegate& d) { d.startTapWhenTrusted(); }));
     }
 }
 

@@ -32,8 +32,8 @@ class AppDelegate {
     void willTerminate();
 
     // Starts the hotkeys once the desktop lets us watch keys; until then a
-    // poll every two seconds tries again.
-    void startTapWhenTrusted(bool promptIfNeeded);
+    // poll every two seconds tries again. It never asks for permissions.
+    void startTapWhenTrusted();
     void syncMenu();
 
     // Menu actions.

@@ -93,8 +93,10 @@ std::string maskedKey(const std::string& key) {
     return "set (" + std::to_string(Strings::codePointCount(trimmed)) + " characters)";
 }
 
-int run(const std::vector<std::string>& args, const Host& host, std::ostream& out,
-        std::ostream& err) {
+namespace {
+
+int dispatch(const std::vector<std::string>& args, const Host& host, std::ostream& out,
+             std::ostream& err) {
     bool onlyAddresses = std::all_of(args.begin(), args.end(), [](const std::string& arg) {
         return arg.starts_with("velvox:");
     });
@@ -108,6 +110,17 @@ int run(const std::vector<std::string>& args, const Host& host, std::ostream& ou
     if (command == "stats") return printStats(args, out, err);
     if (command == "transcribe") return transcribeCommand({args.begin() + 1, args.end()}, out, err);
     return usage(err);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, const Host& host, std::ostream& out,
+        std::ostream& err) {
+    int status = dispatch(args, host, out, err);
+    // A line queued by a network thread just before the command's answer came
+    // would otherwise race the end of the process.
+    Log::flush();
+    return status;
 }
 
 }  // namespace velvox::CommandLine

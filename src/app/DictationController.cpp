@@ -9,12 +9,14 @@
 #include "base/AppState.h"
 #include "app/DictationPipeline.h"
 #include "base/Log.h"
+#include "base/Strings.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
 #include "base/Brand.h"
 #include "feedback/BrandIcon.h"
 #include "feedback/Overlay.h"
+#include "platform/Desktop.h"
 #include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Pasteboard.h"
@@ -98,18 +100,23 @@ std::string DictationController::hotkeyName() const {
 }
 
 std::string DictationController::readyLine() const {
+    // Through XWayland, keys and text reach X11 applications only; the line
+    // must not promise more.
+    std::string hold = Platform::desktop().displaySession() == DisplaySession::wayland
+                           ? "Wayland session: works in X11 apps only. Hold "
+                           : "Ready. Hold ";
     std::string takenNames;
     int takenCount = 0;
     for (int64_t code : Platform::keyEventSource().takenKeys()) {
         if (code != config_.hotkeyKeyCode && code != config_.boostHotkeyKeyCode) continue;
         takenNames += (takenCount++ ? " and " : "") + KeyNames::name(code);
     }
-    if (takenCount == 0) return "Ready. Hold " + hotkeyName() + " to talk";
+    if (takenCount == 0) return hold + hotkeyName() + " to talk";
     std::string takenLine =
         takenNames + (takenCount == 1 ? " is" : " are") + " taken by another application";
     std::string usable = hotkeyName();
     if (usable.empty()) return takenLine + ", choose another key in Settings";
-    return "Ready. Hold " + usable + " to talk. " + takenLine;
+    return hold + usable + " to talk. " + takenLine;
 }
 
 void DictationController::setStatus(const std::string& text) {
@@ -205,9 +212,7 @@ void DictationController::endRecording() {
     }
 
     heldSeconds_ = elapsed;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", elapsed);
-    Log::write("recorded " + std::string(seconds) + "s, " + std::to_string(fileSize(*file)) +
+    Log::write("recorded " + Strings::fixed(elapsed, 1) + "s, " + std::to_string(fileSize(*file)) +
                " bytes");
     busy_ = true;
     setStatus("Transcribing" + kEllipsis);

@@ -1,14 +1,15 @@
 #include "base/Log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "base/DateFormat.h"
 #include "base/Paths.h"
@@ -22,21 +23,33 @@ namespace {
 
 constexpr off_t kRestartAfterBytes = 200000;
 
+// Where the log goes: the settings folder and its app.log, found once.
 struct Location {
-    std::mutex mutex;
+    std::string folder;
     std::string path;
 };
 
-Location& location() {
-    static Location instance;
-    return instance;
+// The location and the writer are never destroyed: the last lines are written
+// while the process ends, after static objects made later than these are
+// already gone, so nothing the writer touches may be one of those.
+std::mutex& locationMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
-std::string currentPath() {
-    auto& where = location();
-    std::lock_guard lock(where.mutex);
-    if (where.path.empty()) where.path = Files::join(Paths::dir(), "app.log");
-    return where.path;
+Location& location() {
+    static auto* instance = new Location;
+    return *instance;
+}
+
+Location currentLocation() {
+    std::lock_guard lock(locationMutex());
+    Location& where = location();
+    if (where.path.empty()) {
+        where.folder = Paths::dir();
+        where.path = Files::join(where.folder, "app.log");
+    }
+    return where;
 }
 
 bool writeWhole(int fd, const std::string& line) {
@@ -50,16 +63,17 @@ bool writeWhole(int fd, const std::string& line) {
 }
 
 void replaceFile(const std::string& path, const std::string& line) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, Files::kPrivateFileMode);
+    int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, Files::kPrivateFileMode);
     if (fd < 0) return;
     writeWhole(fd, line);
     ::close(fd);
 }
 
 // Everything here runs on the writer thread; every failure is swallowed.
-void appendToFile(const std::string& line) {
-    std::string path = currentPath();
-    Files::createFolder(Paths::dir());
+void appendToFile(const Location& where, const std::string& line) {
+    const std::string& path = where.path;
+    Files::createFolder(where.folder);
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         replaceFile(path, line);
@@ -81,16 +95,8 @@ void appendToFile(const std::string& line) {
 }
 
 class Writer {
-public:
+  public:
     Writer() : thread_([this] { run(); }) {}
-    ~Writer() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
 
     void enqueue(std::string line) {
         bool wasIdle;
@@ -115,23 +121,23 @@ public:
         toStandardError_ = enabled;
     }
 
-private:
+  private:
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
             waiting_ = true;
-            wake_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
+            wake_.wait(lock, [&] { return !pending_.empty(); });
             waiting_ = false;
-            if (pending_.empty() && stopping_) return;
             std::deque<std::string> batch;
             batch.swap(pending_);
             bool toStandardError = toStandardError_;
             lock.unlock();
+            Location where = toStandardError ? Location{} : currentLocation();
             for (const auto& line : batch) {
                 if (toStandardError) {
                     std::fwrite(line.data(), 1, line.size(), stderr);
                 } else {
-                    appendToFile(line);
+                    appendToFile(where, line);
                 }
             }
             lock.lock();
@@ -147,14 +153,18 @@ private:
     uint64_t submitted_ = 0;
     uint64_t written_ = 0;
     bool waiting_ = false;
-    bool stopping_ = false;
     bool toStandardError_ = false;
     std::thread thread_;
 };
 
 Writer& writer() {
-    static Writer instance;
-    return instance;
+    static Writer* instance = [] {
+        auto* made = new Writer;
+        // Lines written just before the process ends still reach the file.
+        std::atexit([] { writer().flush(); });
+        return made;
+    }();
+    return *instance;
 }
 
 // "HH:mm:ss" of the local time. Formatting is cached per thread for the
@@ -206,11 +216,13 @@ std::string buildStamp() {
 
 const std::string& url() {
     thread_local std::string path;
-    path = currentPath();
+    path = currentLocation().path;
     return path;
 }
 
-void flush() { writer().flush(); }
+void flush() {
+    writer().flush();
+}
 
 void sendToStandardError(bool enabled) {
     writer().flush();
@@ -219,9 +231,8 @@ void sendToStandardError(bool enabled) {
 
 void resetForTesting() {
     flush();
-    auto& where = location();
-    std::lock_guard lock(where.mutex);
-    where.path.clear();
+    std::lock_guard lock(locationMutex());
+    location() = Location{};
 }
 
 }  // namespace velvox::Log

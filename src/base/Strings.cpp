@@ -1,5 +1,9 @@
 #include "base/Strings.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -7,7 +11,9 @@ namespace velvox::Strings {
 
 namespace {
 
-bool isSpace(UChar32 c) { return u_isUWhiteSpace(c) || c == 0x85; }
+bool isSpace(UChar32 c) {
+    return u_isUWhiteSpace(c) || c == 0x85;
+}
 
 }  // namespace
 
@@ -39,6 +45,28 @@ size_t codePointCount(std::string_view text) {
         if ((c & 0xC0) != 0x80) ++count;
     }
     return count;
+}
+
+namespace {
+
+template <typename... Format>
+std::string formatted(double value, Format... format) {
+    if (!std::isfinite(value)) return "0";
+    // Enough for any double in fixed notation with the digits asked for.
+    char buffer[400];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, format...);
+    if (error != std::errc()) return "0";
+    return std::string(buffer, end);
+}
+
+}  // namespace
+
+std::string decimal(double value) {
+    return formatted(value);
+}
+
+std::string fixed(double value, int fractionDigits) {
+    return formatted(value, std::chars_format::fixed, std::clamp(fractionDigits, 0, 17));
 }
 
 }  // namespace velvox::Strings

@@ -106,7 +106,10 @@ DeliveryOutcome deliver(const std::string& text, bool autoPaste, std::optional<i
         return DeliveryOutcome::copiedOnly(kPressPasteMessage);
     }
 
-    if (!Platform::accessibility().isProcessTrusted()) {
+    // A desktop without accessibility at all still takes a paste; one that
+    // has it switched off is waiting for the user to switch it on.
+    Accessibility& accessibility = Platform::accessibility();
+    if (!accessibility.isProcessTrusted() && accessibility.isAvailable()) {
         Log::error("not Accessibility trusted, text left on the clipboard");
         copyOnce();
         return DeliveryOutcome::copiedOnly(kAllowAccessibilityMessage);

@@ -61,7 +61,8 @@ bool Home::onboarded() {
 }
 
 bool Home::setupIncomplete(const Config& config) {
-    if (!Platform::accessibility().isProcessTrusted()) return true;
+    Accessibility& accessibility = Platform::accessibility();
+    if (!accessibility.isProcessTrusted() && accessibility.isAvailable()) return true;
     if (Platform::microphoneAccess().status() != MicrophoneAuthorization::authorized) return true;
     return config.useOwnKey && config.groqApiKey.empty();
 }

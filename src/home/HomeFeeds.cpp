@@ -141,22 +141,35 @@ Json Home::liveDict() {
     Config config = Config::load();
     bool mic = Platform::microphoneAccess().status() == MicrophoneAuthorization::authorized;
     bool ax = Platform::accessibility().isProcessTrusted();
+    // A desktop without accessibility cannot grant it; dictation pastes there.
+    bool axAvailable = ax || Platform::accessibility().isAvailable();
     bool tap = AppState::tapRunning();
     bool signedIn = Auth::signedIn();
     bool hasKey = API::usesService(config) ? signedIn : !config.groqApiKey.empty();
     Json live = Json::object();
     live["mic"] = mic;
     live["ax"] = ax;
+    live["axAvailable"] = axAvailable;
     live["tap"] = tap;
     live["hasKey"] = hasKey;
     live["ownKey"] = config.useOwnKey;
     live["signedIn"] = signedIn;
-    live["ready"] = mic && ax && hasKey && tap;
+    live["ready"] = mic && (ax || !axAvailable) && hasKey && tap;
     live["fnDead"] = AppState::fnDead();
     live["status"] = AppState::status();
     live["mainKey"] = config.hotkeyKeyCode;
     live["mainKeyName"] = KeyNames::name(config.hotkeyKeyCode);
     live["boostKeyName"] = KeyNames::name(config.boostHotkeyKeyCode);
+    Json notes = Json::array();
+    if (Platform::desktop().displaySession() == DisplaySession::wayland)
+        notes.push_back(
+            "This desktop runs Wayland. Velvox hears your hotkeys and puts text in only while an "
+            "X11 app is in front; apps made for Wayland do not get the text yet.");
+    if (!axAvailable)
+        notes.push_back(
+            "This desktop has no accessibility support, so Velvox pastes the text instead of "
+            "typing it into the field.");
+    live["desktopNotes"] = std::move(notes);
     return live;
 }
 

@@ -4,6 +4,7 @@
 
 #include "base/AppState.h"
 #include "base/Log.h"
+#include "base/Strings.h"
 #include "home/Home.h"
 #include "home/PageScript.h"
 #include "platform/Desktop.h"
@@ -143,7 +144,7 @@ void Home::startMicTest() {
         Home& home = *alive;
         if (!home.micTest_ || !home.loaded_) return;
         home.run("window.orvoLevel && window.orvoLevel(" +
-                 PageScript::decimal(home.micTest_->level()) + ")");
+                 Strings::decimal(home.micTest_->level()) + ")");
     });
 }
 

@@ -1,8 +1,5 @@
 #include "home/PageScript.h"
 
-#include <charconv>
-#include <cmath>
-
 namespace velvox::PageScript {
 
 std::string callRaw(std::string_view function, std::string_view argument) {
@@ -27,14 +24,6 @@ std::string serialise(const Object& value) {
     } catch (const std::exception&) {
         return "{}";
     }
-}
-
-std::string decimal(double value) {
-    if (!std::isfinite(value)) return "0";
-    char buffer[32];
-    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (error != std::errc()) return "0";
-    return std::string(buffer, end);
 }
 
 }  // namespace velvox::PageScript

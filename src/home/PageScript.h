@@ -20,7 +20,4 @@ std::string call(std::string_view function, const nlohmann::json& argument);
 // losing the whole value; "{}" for anything else that cannot be written.
 std::string serialise(const Object& value);
 
-// A number as the shortest decimal text that reads back the same ("0.5", "1").
-std::string decimal(double value);
-
 }  // namespace velvox::PageScript

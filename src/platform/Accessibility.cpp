@@ -9,7 +9,7 @@ namespace {
 class NoAccessibility final : public Accessibility {
   public:
     bool isProcessTrusted() override { return false; }
-    void requestTrust() override {}
+    bool isAvailable() override { return false; }
     std::unique_ptr<FocusedElement> focusedElement(double) override { return nullptr; }
 };
 

@@ -15,6 +15,7 @@ class NoDesktop final : public Desktop {
                            std::function<void(std::optional<std::string>)>) override {}
     std::optional<std::string> applicationName(const std::string&) override { return std::nullopt; }
     std::optional<std::string> resourceFile(const std::string&) override { return std::nullopt; }
+    DisplaySession displaySession() override { return DisplaySession::x11; }
     bool loginItemEnabled() override { return false; }
     std::optional<std::string> setLoginItem(bool) override {
         return std::string("no desktop session");

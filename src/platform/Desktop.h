@@ -10,6 +10,11 @@ namespace velvox {
 // System settings pages the Home window sends the user to.
 enum class SettingsPage { sound, accessibility, keyboard };
 
+// The kind of desktop session. In a Wayland session this program runs
+// through XWayland, where its keys, pastes and view of the frontmost window
+// reach X11 applications only.
+enum class DisplaySession { x11, wayland };
+
 // The desktop around the application: opening addresses and files in the
 // user's own applications, the installed applications, the files shipped with
 // the program and the start-at-login entry. Called on the main thread.
@@ -33,6 +38,8 @@ class Desktop {
 
     // The path of a file shipped with the program (a page, PRIVACY.md), when it exists.
     virtual std::optional<std::string> resourceFile(const std::string& name) = 0;
+
+    virtual DisplaySession displaySession() = 0;
 
     virtual bool loginItemEnabled() = 0;
     // Adds or removes the start-at-login entry; a readable error on failure.

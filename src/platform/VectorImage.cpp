@@ -1,17 +1,18 @@
 #include "platform/VectorImage.h"
 
-#include <cstdio>
+#include <cmath>
 
+#include "base/Strings.h"
 #include "platform/Canvas.h"
 
 namespace velvox {
 
 namespace {
 
+// A thousandth of a unit is finer than any renderer draws, and rounding to it
+// keeps sums such as 0.6 + 6.3 from reading "6.8999999999999995".
 std::string number(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", value);
-    return buffer;
+    return Strings::decimal(std::round(value * 1000) / 1000);
 }
 
 std::string colourAttributes(const Colour& colour) {

@@ -33,6 +33,7 @@ struct FakeField {
 class FakeAccessibility final : public Accessibility {
   public:
     bool trusted = true;
+    bool available = true;
     // nullopt: no focused element.
     std::optional<FakeField> field;
     std::vector<std::string> calls;
@@ -41,8 +42,7 @@ class FakeAccessibility final : public Accessibility {
         calls.push_back("isProcessTrusted");
         return trusted;
     }
-    // Records the request; a test grants trust by setting `trusted`.
-    void requestTrust() override { calls.push_back("requestTrust"); }
+    bool isAvailable() override { return available; }
     std::unique_ptr<FocusedElement> focusedElement(double timeout) override;
 
   private:

@@ -38,6 +38,7 @@ class FakeDesktop final : public Desktop {
         if (found == resources.end()) return std::nullopt;
         return found->second;
     }
+    DisplaySession displaySession() override { return session; }
     bool loginItemEnabled() override { return loginItem; }
     std::optional<std::string> setLoginItem(bool enabled) override {
         calls.push_back(enabled ? "setLoginItem on" : "setLoginItem off");
@@ -58,6 +59,7 @@ class FakeDesktop final : public Desktop {
     std::vector<std::string> calls;
     std::map<std::string, std::string> names;
     std::map<std::string, std::string> resources;
+    DisplaySession session = DisplaySession::x11;
     bool loginItem = false;
     std::optional<std::string> loginItemError;
     std::function<void(std::optional<std::string>)> chooser;

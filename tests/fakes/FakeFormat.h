@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 
+#include "base/Strings.h"
 #include "base/Colour.h"
 #include "base/Geometry.h"
 
@@ -11,9 +11,7 @@ namespace velvox::testing {
 // Numbers in recorded calls: up to three decimals, trailing zeros dropped
 // ("0.3", "12", "1.25"), so tests read like the values they expect.
 inline std::string formatNumber(double value) {
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%.3f", value);
-    std::string text = buffer;
+    std::string text = Strings::fixed(value, 3);
     while (!text.empty() && text.back() == '0') text.pop_back();
     if (!text.empty() && text.back() == '.') text.pop_back();
     if (text == "-0") text = "0";

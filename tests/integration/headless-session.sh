@@ -6,9 +6,11 @@
 #
 #   headless-session.sh COMMAND [ARGS...]
 #
-# Inside, the command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER
-# and VELVOX_TEST_SOURCE (the name of the virtual microphone, fed by writing
-# raw 16 kHz mono s16le samples to the FIFO in VELVOX_TEST_SOURCE_FIFO).
+# Inside, the command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER,
+# VELVOX_TEST_SOURCE (the name of the virtual microphone, fed by writing
+# raw 16 kHz mono s16le samples to the FIFO in VELVOX_TEST_SOURCE_FIFO),
+# VELVOX_TEST_LOCPATH (a LOCPATH holding the de_DE.UTF-8 locale) and
+# VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY (a session bus with no accessibility bus).
 set -euo pipefail
 
 if [ -z "${VELVOX_IN_HEADLESS_SESSION:-}" ]; then
@@ -50,6 +52,36 @@ done
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
   org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled variant:boolean:true \
   >/dev/null 2>&1 || true
+
+# A second session bus with nothing to start on it, as on a desktop without
+# an accessibility bus; tests hand its address to the program.
+cat >"$session/bare-bus.conf" <<CONFIG
+<busconfig><type>session</type><listen>unix:tmpdir=$session</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
+<allow own="*"/></policy></busconfig>
+CONFIG
+dbus-daemon --config-file="$session/bare-bus.conf" --nofork --print-address=3 \
+  3>"$session/bare-bus.address" 2>"$session/bare-bus.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$session/bare-bus.address" ] && break; sleep 0.05; done
+VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY=$(head -n 1 "$session/bare-bus.address")
+export VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY
+
+# A comma-decimal locale, as many users run. localedef needs no root: the
+# locale is made once into a cache and found through LOCPATH, which only the
+# tests that want it set (with LC_ALL=de_DE.UTF-8), so the session's own
+# programs keep the system's locales.
+locales="${XDG_CACHE_HOME:-$HOME/.cache}/velvox-test/locales"
+if [ ! -d "$locales/de_DE.UTF-8" ]; then
+  mkdir -p "$locales"
+  staging=$(mktemp -d "$locales/.staging-XXXXXX")
+  if localedef -i de_DE -f UTF-8 "$staging/de_DE.UTF-8" >"$session/localedef.log" 2>&1; then
+    # Sessions started side by side: the first rename wins, the others drop theirs.
+    mv -T "$staging/de_DE.UTF-8" "$locales/de_DE.UTF-8" 2>/dev/null || true
+  fi
+  rm -rf "$staging"
+fi
+export VELVOX_TEST_LOCPATH="$locales"
 
 # PulseAudio with a null sink and a virtual microphone fed from a FIFO.
 export PULSE_RUNTIME_PATH="$session/pulse"

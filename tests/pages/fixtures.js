@@ -9,6 +9,7 @@ function live(overrides = {}) {
     {
       mic: true,
       ax: true,
+      axAvailable: true,
       tap: true,
       hasKey: true,
       ownKey: false,
@@ -19,6 +20,7 @@ function live(overrides = {}) {
       mainKey: 63,
       mainKeyName: 'fn',
       boostKeyName: 'right alt',
+      desktopNotes: [],
     },
     overrides
   );

@@ -85,7 +85,7 @@ describe('permissions and microphone', () => {
     await under.screenshot('onboarding-permissions');
 
     await under.page.getByRole('button', { name: 'Allow microphone' }).click();
-    await under.page.getByRole('button', { name: 'Open accessibility settings' }).click();
+    await under.page.getByRole('button', { name: 'Turn on accessibility' }).click();
     await under.page.getByRole('button', { name: 'Open input monitoring' }).click();
     assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openAccessibility' }, { action: 'openInputMonitoring' }]);
 
@@ -94,6 +94,16 @@ describe('permissions and microphone', () => {
     assert.equal(await under.text('.status-hint'), 'Sign in to start dictating.');
     assert.equal(await under.visible('.nav-item[data-step="permissions"] .done'), true);
     assert.equal(await under.visible('.nav-item[data-step="account"] .done'), false);
+    assert.equal(await under.visible('.desktop-notes'), false);
+
+    // A Wayland desktop without accessibility: nothing to turn on, and the
+    // program's notes say what works.
+    const notes = ['This desktop runs Wayland.', 'This desktop has no accessibility support.'];
+    await under.push('orvoLive', fixtures.live({ ax: false, axAvailable: false, desktopNotes: notes }));
+    assert.deepEqual(await under.page.locator('.permission-list .badge').allTextContents(), ['Allowed', 'Not on this desktop', 'Watching']);
+    assert.equal(await under.page.getByRole('button', { name: 'Turn on accessibility' }).isVisible(), false);
+    assert.deepEqual(await under.page.locator('.desktop-notes li').allTextContents(), notes);
+    assert.equal(await under.text('.status-hint'), 'Hold fn and speak.');
   });
 
   it('runs the microphone test and stops it when the step is left', async () => {

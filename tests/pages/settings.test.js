@@ -378,7 +378,7 @@ describe('lists and context', () => {
     await under.push('orvoLive', fixtures.live({ mic: false, ax: false, tap: false, ready: false }));
     await openSection('permissions');
     assert.deepEqual(await texts('.permission-list .badge'), ['Not allowed', 'Not allowed', 'Not running yet']);
-    for (const name of ['Allow microphone', 'Sound settings', 'Open accessibility settings', 'Open input monitoring']) {
+    for (const name of ['Allow microphone', 'Sound settings', 'Turn on accessibility', 'Open input monitoring']) {
       await under.page.getByRole('button', { name }).click();
     }
     assert.deepEqual(await under.takePosted(), [

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <optional>
+
 #include "platform/linux/AtspiFocusedElement.h"
 
 namespace velvox {
@@ -81,15 +83,19 @@ void AtspiAccessibility::onFocusEvent(void* data, void* self) {
     g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
 
-bool AtspiAccessibility::isProcessTrusted() {
+namespace {
+
+// The accessibility bus's switch; nothing when no accessibility bus answers
+// (the call starts one where the session bus can activate it).
+std::optional<bool> accessibilityBusEnabled() {
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus) return false;
+    if (!bus) return std::nullopt;
     GVariant* reply = g_dbus_connection_call_sync(
         bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
         G_DBUS_CALL_FLAGS_NONE, 300, nullptr, nullptr);
     g_object_unref(bus);
-    if (!reply) return false;
+    if (!reply) return std::nullopt;
     GVariant* value = nullptr;
     g_variant_get(reply, "(v)", &value);
     bool enabled = value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
@@ -99,17 +105,14 @@ bool AtspiAccessibility::isProcessTrusted() {
     return enabled;
 }
 
-void AtspiAccessibility::requestTrust() {
-    // Desktops switch the accessibility bus on through this property, which
-    // toolkits watch to start exposing their widgets.
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus) return;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-        nullptr, G_DBUS_CALL_FLAGS_NONE, 300, nullptr, nullptr);
-    if (reply) g_variant_unref(reply);
-    g_object_unref(bus);
+}  // namespace
+
+bool AtspiAccessibility::isProcessTrusted() {
+    return accessibilityBusEnabled().value_or(false);
+}
+
+bool AtspiAccessibility::isAvailable() {
+    return accessibilityBusEnabled().has_value();
 }
 
 AtspiAccessible* AtspiAccessibility::findFocused() {

@@ -21,7 +21,7 @@ class AtspiAccessibility final : public Accessibility {
     ~AtspiAccessibility() override;
 
     bool isProcessTrusted() override;
-    void requestTrust() override;
+    bool isAvailable() override;
     std::unique_ptr<FocusedElement> focusedElement(double messagingTimeoutSeconds) override;
 
     // Whether the focused object is a terminal (which pastes with

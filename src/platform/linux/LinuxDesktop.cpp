@@ -172,6 +172,16 @@ void LinuxDesktop::openFile(const std::string& path) {
     g_free(uri);
 }
 
+DisplaySession LinuxDesktop::displaySession() {
+    // The session type when the login manager names one, else whether a
+    // Wayland display is around.
+    const char* type = g_getenv("XDG_SESSION_TYPE");
+    if (g_strcmp0(type, "wayland") == 0) return DisplaySession::wayland;
+    if (g_strcmp0(type, "x11") == 0) return DisplaySession::x11;
+    const char* display = g_getenv("WAYLAND_DISPLAY");
+    return display && *display ? DisplaySession::wayland : DisplaySession::x11;
+}
+
 std::vector<std::vector<std::string>> LinuxDesktop::settingsCommands(SettingsPage page,
                                                                      const std::string& desktops) {
     struct Candidate {

@@ -29,6 +29,7 @@ class LinuxDesktop final : public Desktop {
                            std::function<void(std::optional<std::string>)> done) override;
     std::optional<std::string> applicationName(const std::string& identifier) override;
     std::optional<std::string> resourceFile(const std::string& name) override;
+    DisplaySession displaySession() override;
     bool loginItemEnabled() override;
     std::optional<std::string> setLoginItem(bool enabled) override;
 

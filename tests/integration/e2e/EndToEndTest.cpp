@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 
 #include "integration/delivery/DeliveryWindowProcess.h"
@@ -164,14 +165,16 @@ class EndToEndTest : public ::testing::Test {
     }
 
     std::map<std::string, std::string> environment() const {
-        return {{"HOME", home_},
-                {"TMPDIR", tmp_},
-                {"XDG_CONFIG_HOME", root_ + "/config"},
-                {"XDG_DATA_HOME", root_ + "/data"},
-                {"XDG_CACHE_HOME", root_ + "/cache"},
-                {"VELVOX_GROQ_BASE", groq.base()},
-                // The toolkit's one-time allocations are still held at exit.
-                {"ASAN_OPTIONS", "detect_leaks=0"}};
+        auto merged = extraEnvironment;
+        merged.insert({{"HOME", home_},
+                       {"TMPDIR", tmp_},
+                       {"XDG_CONFIG_HOME", root_ + "/config"},
+                       {"XDG_DATA_HOME", root_ + "/data"},
+                       {"XDG_CACHE_HOME", root_ + "/cache"},
+                       {"VELVOX_GROQ_BASE", groq.base()},
+                       // The toolkit's one-time allocations are still held at exit.
+                       {"ASAN_OPTIONS", "detect_leaks=0"}});
+        return merged;
     }
 
     std::unique_ptr<VelvoxProcess> run(std::vector<std::string> arguments = {},
@@ -235,6 +238,8 @@ class EndToEndTest : public ::testing::Test {
         return count;
     }
 
+    // Added to the program's environment by a test before it starts it.
+    std::map<std::string, std::string> extraEnvironment;
     LoopbackServer groq;
     std::unique_ptr<Speaker> speaker;
     std::unique_ptr<VelvoxProcess> velvox;
@@ -368,6 +373,62 @@ TEST_F(EndToEndTest, TextReadyWhileTheKeyIsStillHeldIsPastedAfterTheRelease) {
     ASSERT_TRUE(shell("xdotool keyup F5"));
     ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
         << window->lastText("entry");
+}
+
+TEST_F(EndToEndTest, CommaDecimalLocaleKeepsPointsInTheLogAndTheTrayIcon) {
+    // The session's de_DE.UTF-8, checked to use a decimal comma, or the test proves nothing.
+    const char* locales = std::getenv("VELVOX_TEST_LOCPATH");
+    ASSERT_NE(locales, nullptr) << "run inside the headless session";
+    ASSERT_TRUE(shell(std::string("LOCPATH='") + locales +
+                      "' LC_ALL=de_DE.UTF-8 locale -k decimal_point 2>/dev/null"
+                      " | grep -qx 'decimal_point=\",\"'"));
+
+    std::string runtime = root_ + "/run";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    extraEnvironment = {
+        {"LOCPATH", locales}, {"LC_ALL", "de_DE.UTF-8"}, {"XDG_RUNTIME_DIR", runtime}};
+    openWindow();
+    startVelvox();
+    dictate("F5", 1.5);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
+
+    std::smatch recorded;
+    std::string text = log();
+    ASSERT_TRUE(std::regex_search(text, recorded, std::regex("recorded (\\S+)s, \\d+ bytes")))
+        << text;
+    EXPECT_TRUE(std::regex_match(recorded[1].str(), std::regex("\\d+\\.\\d"))) << recorded[1];
+
+    std::vector<fs::path> icons;
+    for (auto& entry : fs::recursive_directory_iterator(runtime))
+        if (entry.path().extension() == ".svg") icons.push_back(entry.path());
+    ASSERT_EQ(icons.size(), 1u);
+    std::string svg = readWholeFile(icons.front().string());
+    EXPECT_NE(svg.find(" width=\"3.2\" "), std::string::npos) << svg;
+    EXPECT_FALSE(std::regex_search(svg, std::regex("=\"[-0-9]*,[0-9]"))) << svg;
+}
+
+TEST_F(EndToEndTest, WaylandSessionIsSaidInTheLogAndTheStatusLine) {
+    // Still the Xvfb display underneath, as XWayland gives a Wayland desktop's X11 clients.
+    extraEnvironment = {{"XDG_SESSION_TYPE", "wayland"}, {"WAYLAND_DISPLAY", "wayland-0"}};
+    startVelvox();
+    EXPECT_TRUE(
+        waitForLog("Wayland session: keys, paste and the frontmost app reach X11 apps only"));
+    EXPECT_TRUE(
+        waitForLog("hotkeys live: Wayland session: works in X11 apps only. Hold F5 to dictate"));
+}
+
+TEST_F(EndToEndTest, DesktopWithoutAccessibilityDictatesByPasteWithoutWaiting) {
+    const char* bus = std::getenv("VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY");
+    ASSERT_NE(bus, nullptr) << "run inside the headless session";
+    extraEnvironment = {{"DBUS_SESSION_BUS_ADDRESS", bus}};
+    openWindow();
+    startVelvox();
+    EXPECT_TRUE(waitForLog("no accessibility bus: text is pasted, never typed into a field"));
+
+    dictate("F5", 1.5);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
+    EXPECT_TRUE(waitForLog("delivered ok"));
 }
 
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {

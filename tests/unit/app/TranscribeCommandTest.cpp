@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "app/CommandLine.h"
+#include "base/Log.h"
 #include "config/Config.h"
 #include "platform/HttpClient.h"
 #include "platform/curl/CurlHttpClient.h"
@@ -19,7 +20,7 @@ using Json = nlohmann::json;
 // `velvox transcribe` against a real loopback stand-in for Groq, through the
 // real HTTP client.
 class TranscribeCommandTest : public testing::TempHomeTest {
-protected:
+  protected:
     void SetUp() override {
         TempHomeTest::SetUp();
         Platform::installHttpClient(std::make_shared<CurlHttpClient>());
@@ -89,6 +90,23 @@ TEST_F(TranscribeCommandTest, FailuresGoToStandardError) {
     EXPECT_EQ(run({audio}), 0);
     EXPECT_EQ(out.str(), "raw words\n");
     EXPECT_EQ(err.str(), "polish failed, using raw transcript: Rate limited, wait a moment\n");
+}
+
+TEST_F(TranscribeCommandTest, TheLogHoldsTheFailureWhenTheCommandReturns) {
+    // The line is queued by the network thread just before the answer, behind
+    // a backlog that keeps the writer busy; the file is read straight after
+    // each run, without waiting for the writer.
+    server.answer("/openai/v1/audio/transcriptions", 500, R"({"error":"busy"})");
+    for (int run = 1; run <= 5; ++run) {
+        for (int line = 0; line < 1000; ++line) Log::write("x");
+        ASSERT_EQ(this->run({audio}), 1);
+        std::string log = readFile(settingsPath("app.log"));
+        size_t lines = 0;
+        for (size_t at = log.find("HTTP 500 from "); at != std::string::npos;
+             at = log.find("HTTP 500 from ", at + 1))
+            ++lines;
+        ASSERT_EQ(lines, static_cast<size_t>(run)) << log;
+    }
 }
 
 TEST_F(TranscribeCommandTest, BadArgumentsAndUnreadableFiles) {

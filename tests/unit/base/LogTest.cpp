@@ -7,13 +7,14 @@
 #include <string>
 
 #include "base/Log.h"
+#include "base/Paths.h"
 #include "support/TempHome.h"
 
 namespace velvox {
 namespace {
 
 class LogTest : public testing::TempHomeTest {
-protected:
+  protected:
     std::string logPath() const { return settingsPath("app.log"); }
 };
 
@@ -76,7 +77,8 @@ TEST_F(LogTest, MultiLineMessageIsWrittenAsIs) {
 
 TEST_F(LogTest, ErrorGoesToSystemLogWithProductName) {
     Log::error("microphone access denied");
-    EXPECT_EQ(systemLog->lines(), std::vector<std::string>{"Velvox error: microphone access denied"});
+    EXPECT_EQ(systemLog->lines(),
+              std::vector<std::string>{"Velvox error: microphone access denied"});
     EXPECT_EQ(logMessages(), std::vector<std::string>{"microphone access denied"});
 }
 
@@ -85,6 +87,28 @@ TEST_F(LogTest, UnwritableFolderIsSwallowed) {
     Log::write("lost quietly");
     Log::flush();
     EXPECT_EQ(readFile(home() + "/.velvox"), "a file where the folder should be");
+}
+
+TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
+    // The child is this program started afresh, so the log's objects are made
+    // in the order a real run makes them. It runs this test again from the
+    // top, so the home it writes into is named once, by the parent.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ::setenv("VELVOX_TEST_EXIT_HOME", home().c_str(), /*overwrite=*/0);
+    EXPECT_EXIT(
+        {
+            std::filesystem::remove_all(home());
+            ::setenv("HOME", std::getenv("VELVOX_TEST_EXIT_HOME"), 1);
+            Paths::resetForTesting();
+            Log::resetForTesting();
+            for (int i = 0; i < 200; ++i) Log::write("line " + std::to_string(i));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unsetenv("VELVOX_TEST_EXIT_HOME");
+    auto messages = logMessages();
+    ASSERT_EQ(messages.size(), 200u);
+    EXPECT_EQ(messages.back(), "line 199");
 }
 
 TEST_F(LogTest, BuildStamp) {

@@ -45,6 +45,12 @@ TEST_F(PasterTest, UntrustedProcessCopiesAndAsksForAccessibility) {
     EXPECT_TRUE(logged("not Accessibility trusted, text left on the clipboard"));
     queue->advance(10);
     EXPECT_EQ(keystroke->posted, 0);
+
+    // A desktop with no accessibility at all never grants it: paste there.
+    accessibility->available = false;
+    EXPECT_EQ(deliver(true, std::nullopt, /*direct=*/true), DeliveryOutcome::pasted());
+    queue->advance(0.06);
+    EXPECT_EQ(keystroke->posted, 1);
 }
 
 TEST_F(PasterTest, NeverTypesIntoAnApplicationThatCameToTheFront) {

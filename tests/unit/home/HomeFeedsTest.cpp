@@ -88,9 +88,11 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto live = home.liveDict();
     std::vector<std::string> order;
     for (const auto& [key, value] : live.items()) order.push_back(key);
-    EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "tap", "hasKey", "ownKey", "signedIn",
-                                               "ready", "fnDead", "status", "mainKey",
-                                               "mainKeyName", "boostKeyName"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey", "ownKey",
+                                        "signedIn", "ready", "fnDead", "status", "mainKey",
+                                        "mainKeyName", "boostKeyName", "desktopNotes"}));
+    EXPECT_EQ(live["desktopNotes"], Json::array());
     EXPECT_EQ(live["hasKey"], true);
     EXPECT_EQ(live["ownKey"], true);
     EXPECT_EQ(live["tap"], false);
@@ -104,7 +106,20 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     EXPECT_EQ(home.liveDict()["ready"], true);
     accessibility->trusted = false;
     EXPECT_EQ(home.liveDict()["ready"], false);
+    // Nothing to grant on a desktop without accessibility, and a Wayland
+    // session works in X11 apps only: both are said in plain words.
+    accessibility->available = false;
+    desktop->session = DisplaySession::wayland;
+    live = home.liveDict();
+    EXPECT_EQ(live["ready"], true);
+    EXPECT_EQ(live["axAvailable"], false);
+    EXPECT_EQ(live["desktopNotes"],
+              Json({"This desktop runs Wayland. Velvox hears your hotkeys and puts text in only "
+                    "while an X11 app is in front; apps made for Wayland do not get the text yet.",
+                    "This desktop has no accessibility support, so Velvox pastes the text instead "
+                    "of typing it into the field."}));
     accessibility->trusted = true;
+    accessibility->available = true;
 
     // With the service, the key is the sign-in.
     writeConfig({{"useOwnKey", false}, {"groqApiKey", "gsk_1"}});

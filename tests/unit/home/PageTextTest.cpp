@@ -1,6 +1,7 @@
 // The small text pieces the bridge is built from.
 #include <gtest/gtest.h>
 
+#include "base/Strings.h"
 #include "home/PageMessage.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
@@ -45,7 +46,7 @@ TEST(PageMessage, NeedsAnObjectWithAStringActionAndReadsFieldsByType) {
     EXPECT_EQ(message->string("key"), "hotkeyKeyCode");
 }
 
-TEST(PageScript, CallsAreGuardedAndLevelsAreBareDecimals) {
+TEST(PageScript, CallsAreGuardedAndNumbersAreBareDecimals) {
     EXPECT_EQ(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")),
               "window.orvoUsage && window.orvoUsage({own:true})");
     nlohmann::ordered_json object;
@@ -53,10 +54,13 @@ TEST(PageScript, CallsAreGuardedAndLevelsAreBareDecimals) {
     object["a"] = "</script>\u2028";
     EXPECT_EQ(PageScript::call("window.orvoX", object),
               "window.orvoX && window.orvoX({\"b\":1,\"a\":\"</script>\u2028\"})");
-    EXPECT_EQ(PageScript::decimal(0.5), "0.5");
-    EXPECT_EQ(PageScript::decimal(0), "0");
-    EXPECT_EQ(PageScript::decimal(1), "1");
-    EXPECT_EQ(PageScript::decimal(std::nan("")), "0");
+    EXPECT_EQ(Strings::decimal(0.5), "0.5");
+    EXPECT_EQ(Strings::decimal(0), "0");
+    EXPECT_EQ(Strings::decimal(1), "1");
+    EXPECT_EQ(Strings::decimal(std::nan("")), "0");
+    EXPECT_EQ(Strings::fixed(2, 1), "2.0");
+    EXPECT_EQ(Strings::fixed(1.25, 1), "1.2");
+    EXPECT_EQ(Strings::fixed(-0.06, 1), "-0.1");
 }
 
 }  // namespace

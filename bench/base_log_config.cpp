@@ -25,7 +25,10 @@ void configLoadOfFullTemplate(benchmark::State& state) {
         benchmark::DoNotOptimize(config);
     }
 }
-BENCHMARK(configLoadOfFullTemplate)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(configLoadOfFullTemplate)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace velvox

@@ -3,10 +3,10 @@
 // web view.
 #include <benchmark/benchmark.h>
 
+#include "base/Clock.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/ManualMainQueue.h"
 #include "home/Home.h"
-#include "base/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/IconImages.h"
 #include "platform/Platform.h"

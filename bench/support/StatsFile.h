@@ -8,9 +8,9 @@
 #include <random>
 #include <string>
 
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "config/Config.h"
-#include "base/Files.h"
 #include "records/Stats.h"
 
 namespace velvox::bench {

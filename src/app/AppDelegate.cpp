@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "base/AppState.h"
+#include "base/Brand.h"
 #include "base/Log.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
-#include "base/Brand.h"
 #include "home/Home.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
@@ -30,7 +30,9 @@ AppDelegate::AppDelegate(std::function<void()> quit)
       controller_(std::make_unique<DictationController>(Config::load())),
       self_(this) {}
 
-AppDelegate::~AppDelegate() { self_.invalidate(); }
+AppDelegate::~AppDelegate() {
+    self_.invalidate();
+}
 
 std::function<void()> AppDelegate::weakly(std::function<void(AppDelegate&)> action) {
     return self_.bind(std::move(action));

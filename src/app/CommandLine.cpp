@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/TranscribeCommand.h"
+#include "base/Brand.h"
 #include "base/Log.h"
 #include "base/Strings.h"
-#include "app/TranscribeCommand.h"
 #include "config/Config.h"
-#include "base/Brand.h"
 #include "records/Stats.h"
 
 #ifndef VELVOX_VERSION

@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <utility>
 
-#include "base/AppState.h"
 #include "app/DictationPipeline.h"
+#include "base/AppState.h"
+#include "base/Brand.h"
 #include "base/Log.h"
 #include "base/Strings.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
-#include "base/Brand.h"
 #include "feedback/BrandIcon.h"
 #include "feedback/Overlay.h"
 #include "platform/Desktop.h"
@@ -54,10 +54,11 @@ std::string lowerCased(std::string text) {
 
 }  // namespace
 
-DictationController::DictationController(Config config)
-    : config_(std::move(config)), self_(this) {}
+DictationController::DictationController(Config config) : config_(std::move(config)), self_(this) {}
 
-DictationController::~DictationController() { self_.invalidate(); }
+DictationController::~DictationController() {
+    self_.invalidate();
+}
 
 namespace {
 
@@ -183,8 +184,7 @@ void DictationController::beginRecording(bool boost) {
                                return self ? self->recorder_.level() : 0.0;
                            });
     capTimer_ = Platform::mainQueue().asyncAfter(
-        config_.maxRecordSeconds,
-        self_.bind([](DictationController& c) { c.endRecording(); }));
+        config_.maxRecordSeconds, self_.bind([](DictationController& c) { c.endRecording(); }));
 }
 
 // ---- B: key-up or cap ----

@@ -8,13 +8,13 @@ using WallTime = std::chrono::system_clock::time_point;
 
 // Wall-clock time for stamps and durations. Tests replace it with a manual clock.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual WallTime now() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     WallTime now() const override { return std::chrono::system_clock::now(); }
 };
 

@@ -1,12 +1,12 @@
 #include "base/Files.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace velvox::Files {
 
@@ -71,7 +71,9 @@ bool createFolder(const std::string& path, mode_t mode, std::string* error) {
     return true;
 }
 
-bool setMode(const std::string& path, mode_t mode) { return ::chmod(path.c_str(), mode) == 0; }
+bool setMode(const std::string& path, mode_t mode) {
+    return ::chmod(path.c_str(), mode) == 0;
+}
 
 bool exists(const std::string& path) {
     struct stat info {};

@@ -9,16 +9,14 @@ namespace velvox {
 // cancel(), guarantees the callback will not start afterwards; this is how
 // timers and observers follow the lifetime of whoever set them up.
 class Handle {
-public:
+  public:
     Handle() = default;
     explicit Handle(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
     ~Handle() { cancel(); }
 
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-    Handle(Handle&& other) noexcept : cancel_(std::move(other.cancel_)) {
-        other.cancel_ = nullptr;
-    }
+    Handle(Handle&& other) noexcept : cancel_(std::move(other.cancel_)) { other.cancel_ = nullptr; }
     Handle& operator=(Handle&& other) noexcept {
         if (this != &other) {
             cancel();
@@ -39,7 +37,7 @@ public:
     void detach() { cancel_ = nullptr; }
     bool active() const { return cancel_ != nullptr; }
 
-private:
+  private:
     std::function<void()> cancel_;
 };
 

@@ -11,10 +11,10 @@
 #include <mutex>
 #include <thread>
 
-#include "base/DateFormat.h"
-#include "base/Paths.h"
 #include "base/Brand.h"
+#include "base/DateFormat.h"
 #include "base/Files.h"
+#include "base/Paths.h"
 #include "platform/Platform.h"
 
 namespace velvox::Log {

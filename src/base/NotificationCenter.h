@@ -17,7 +17,7 @@ using Subscription = Handle;
 // The process's notification center: observers register for a name and are
 // called synchronously, on the posting thread, for every post of that name.
 class NotificationCenter {
-public:
+  public:
     static NotificationCenter& defaultCenter();
 
     // Observes until the subscription is cancelled or destroyed.
@@ -25,7 +25,7 @@ public:
                                        std::function<void(const UserInfo&)> observer);
     void post(const std::string& name, const UserInfo& info = UserInfo());
 
-private:
+  private:
     struct Entry {
         uint64_t id;
         std::string name;

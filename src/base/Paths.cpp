@@ -1,9 +1,9 @@
 #include "base/Paths.h"
 
-#include <cstdlib>
-#include <mutex>
 #include <pwd.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <mutex>
 
 #include "base/Brand.h"
 #include "base/Files.h"
@@ -38,10 +38,18 @@ Locations& locations() {
 
 }  // namespace
 
-const std::string& dir() { return locations().dir; }
-const std::string& configURL() { return locations().url; }
-const std::string& contextURL() { return locations().context; }
-const std::string& logoURL() { return locations().logo; }
+const std::string& dir() {
+    return locations().dir;
+}
+const std::string& configURL() {
+    return locations().url;
+}
+const std::string& contextURL() {
+    return locations().context;
+}
+const std::string& logoURL() {
+    return locations().logo;
+}
 
 void resetForTesting() {
     Locations& current = locations();

@@ -35,8 +35,7 @@ HotkeyMonitor& HotkeyMonitor::shared() {
 }
 
 HotkeyMonitor::HotkeyMonitor()
-    : keys_{Platform::keyEventSource().defaultHotkeys().dictation},
-      self_(this) {}
+    : keys_{Platform::keyEventSource().defaultHotkeys().dictation}, self_(this) {}
 
 HotkeyMonitor::~HotkeyMonitor() {
     stop();

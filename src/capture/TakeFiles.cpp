@@ -6,10 +6,10 @@
 #include <system_error>
 #include <vector>
 
-#include "capture/LetterCase.h"
 #include "base/Brand.h"
 #include "base/Files.h"
 #include "base/Uuid.h"
+#include "capture/LetterCase.h"
 
 namespace velvox::TakeFiles {
 

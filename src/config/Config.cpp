@@ -1,19 +1,19 @@
 #include "config/Config.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <unistd.h>
 
+#include "base/Brand.h"
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "base/Strings.h"
-#include "config/ConfigFile.h"
-#include "base/Brand.h"
-#include "base/Files.h"
-#include "platform/KeyEventSource.h"
 #include "base/Uuid.h"
+#include "config/ConfigFile.h"
+#include "platform/KeyEventSource.h"
 
 namespace velvox {
 
@@ -84,7 +84,8 @@ void readKeyCode(const Json& object, const char* key, int64_t& field) {
 void readStringArray(const Json& object, const char* key, std::vector<std::string>& field) {
     const Json* value = member(object, key);
     if (!value || !value->is_array()) return;
-    if (!std::all_of(value->begin(), value->end(), [](const Json& item) { return item.is_string(); }))
+    if (!std::all_of(value->begin(), value->end(),
+                     [](const Json& item) { return item.is_string(); }))
         return;
     field = value->get<std::vector<std::string>>();
 }
@@ -92,7 +93,8 @@ void readStringArray(const Json& object, const char* key, std::vector<std::strin
 void readStringMap(const Json& object, const char* key, std::map<std::string, std::string>& field) {
     const Json* value = member(object, key);
     if (!value || !value->is_object()) return;
-    if (!std::all_of(value->begin(), value->end(), [](const Json& item) { return item.is_string(); }))
+    if (!std::all_of(value->begin(), value->end(),
+                     [](const Json& item) { return item.is_string(); }))
         return;
     std::map<std::string, std::string> rules;
     for (auto item = value->begin(); item != value->end(); ++item) {
@@ -143,7 +145,8 @@ Config Config::load() {
     if (!content) return config;
     auto object = Json::parse(*content, nullptr, /*allow_exceptions=*/false);
     if (object.is_discarded() || !object.is_object()) {
-        Log::write("config.json is not valid JSON, using defaults. Check for a stray comma or quote.");
+        Log::write(
+            "config.json is not valid JSON, using defaults. Check for a stray comma or quote.");
         return config;
     }
     readTrimmedString(object, "groqApiKey", config.groqApiKey);

@@ -28,12 +28,12 @@ const std::vector<std::string>& Config::retiredServiceHosts() {
 
 const std::vector<std::string>& Config::defaultVocabulary() {
     static const std::vector<std::string> words = {
-        "Northwind",  "Claude",     "Supabase", "Amara",     "Figma",      "TypeScript",
-        "Tobias",     "Velvox",     "Halvorsen", "Quillfeather", "Brindle", "Netlify",
-        "Capacitor",  "Vite",       "shadcn",   "Tailwind",  "Postgres",   "PostgreSQL",
-        "SQLite",     "Redis",      "caching",  "cache",     "Xcode",      "TestFlight",
-        "SwiftUI",    "AppKit",     "Groq",     "Whisper",   "API",        "repo",
-        "endpoint",   "webhook",    "Stripe",   "Paddle",    "DMG",        "notarise"};
+        "Northwind", "Claude",  "Supabase",  "Amara",        "Figma",    "TypeScript",
+        "Tobias",    "Velvox",  "Halvorsen", "Quillfeather", "Brindle",  "Netlify",
+        "Capacitor", "Vite",    "shadcn",    "Tailwind",     "Postgres", "PostgreSQL",
+        "SQLite",    "Redis",   "caching",   "cache",        "Xcode",    "TestFlight",
+        "SwiftUI",   "AppKit",  "Groq",      "Whisper",      "API",      "repo",
+        "endpoint",  "webhook", "Stripe",    "Paddle",       "DMG",      "notarise"};
     return words;
 }
 

@@ -1,14 +1,15 @@
 #include "config/ConfigFile.h"
 
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "config/Config.h"
-#include "base/Files.h"
 
 namespace velvox::ConfigFile {
 
 ReadOutcome readObject(nlohmann::json& object) {
     auto content = Files::read(Paths::configURL());
-    if (!content) return Files::exists(Paths::configURL()) ? ReadOutcome::invalid : ReadOutcome::missing;
+    if (!content)
+        return Files::exists(Paths::configURL()) ? ReadOutcome::invalid : ReadOutcome::missing;
     auto parsed = nlohmann::json::parse(*content, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded() || !parsed.is_object()) return ReadOutcome::invalid;
     object = std::move(parsed);

@@ -1,17 +1,17 @@
+#include <dirent.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <set>
 
-#include "base/Log.h"
-#include "base/Paths.h"
-#include "config/Config.h"
-#include "config/ConfigFile.h"
 #include "base/Brand.h"
 #include "base/Files.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "base/Uuid.h"
+#include "config/Config.h"
+#include "config/ConfigFile.h"
 
 namespace velvox {
 
@@ -39,8 +39,8 @@ std::vector<std::string> namesInside(const std::string& folder) {
 }
 
 bool isStringArray(const Json& value) {
-    return value.is_array() &&
-           std::all_of(value.begin(), value.end(), [](const Json& item) { return item.is_string(); });
+    return value.is_array() && std::all_of(value.begin(), value.end(),
+                                           [](const Json& item) { return item.is_string(); });
 }
 
 bool topUpVocabulary(Json& object) {
@@ -157,7 +157,8 @@ void Config::migrateOldFolder() {
 void Config::writeTemplateIfMissing() {
     Files::createFolder(Paths::dir());
     Json object = Json::object();
-    if (Files::exists(Paths::configURL()) && ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
+    if (Files::exists(Paths::configURL()) &&
+        ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
         Log::write("config.json unreadable or invalid, leaving it untouched");
         return;
     }

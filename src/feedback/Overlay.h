@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "base/Brand.h"
+#include "base/Handle.h"
 #include "feedback/OverlayState.h"
 #include "feedback/OverlayView.h"
-#include "base/Handle.h"
 #include "platform/MainQueue.h"
 #include "platform/Panel.h"
 #include "platform/Screens.h"

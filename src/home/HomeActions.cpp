@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "base/AppState.h"
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "base/Strings.h"
@@ -10,7 +11,6 @@
 #include "home/Home.h"
 #include "home/WebText.h"
 #include "platform/Desktop.h"
-#include "base/Files.h"
 #include "platform/HttpClient.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
@@ -181,7 +181,7 @@ void Home::signIn(const std::string& text) {
         if (!alive) return;
         if (result.ok()) {
             alive->authNote("Check " + email + ". The link opens Velvox and works once.", false,
-                               false);
+                            false);
         } else {
             alive->authNote(result.errorDescription(), true, false);
         }

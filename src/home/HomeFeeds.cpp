@@ -3,6 +3,7 @@
 #include <set>
 
 #include "base/AppState.h"
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "capture/KeyNames.h"
@@ -11,7 +12,6 @@
 #include "home/WebText.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
-#include "base/Files.h"
 #include "platform/HttpClient.h"
 #include "platform/IconImages.h"
 #include "platform/MicrophoneAccess.h"

@@ -13,7 +13,7 @@ using ScheduledWork = Handle;
 // The main thread's queue. All interface and controller state lives on the
 // main thread; other threads reach it only through async().
 class MainQueue {
-public:
+  public:
     virtual ~MainQueue() = default;
 
     // Runs work on the main thread soon, in order of submission. Safe from any thread.

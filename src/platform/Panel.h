@@ -3,8 +3,8 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Canvas.h"
 #include "base/Geometry.h"
+#include "platform/Canvas.h"
 
 namespace velvox {
 

@@ -20,7 +20,9 @@ std::vector<PlatformSlotBase*>& allSlots() {
 
 }  // namespace
 
-PlatformSlotBase::PlatformSlotBase() { allSlots().push_back(this); }
+PlatformSlotBase::PlatformSlotBase() {
+    allSlots().push_back(this);
+}
 
 PlatformSlotBase::~PlatformSlotBase() {
     auto& slots = allSlots();
@@ -50,13 +52,25 @@ MainQueue& mainQueue() {
     return mainQueueSlot.get();
 }
 
-bool hasMainQueue() { return mainQueueSlot.find() != nullptr; }
-Clock& clock() { return clockSlot.get(); }
-SystemLog& systemLog() { return systemLogSlot.get(); }
+bool hasMainQueue() {
+    return mainQueueSlot.find() != nullptr;
+}
+Clock& clock() {
+    return clockSlot.get();
+}
+SystemLog& systemLog() {
+    return systemLogSlot.get();
+}
 
-void installMainQueue(std::shared_ptr<MainQueue> queue) { mainQueueSlot.install(std::move(queue)); }
-void installClock(std::shared_ptr<Clock> clock) { clockSlot.install(std::move(clock)); }
-void installSystemLog(std::shared_ptr<SystemLog> log) { systemLogSlot.install(std::move(log)); }
+void installMainQueue(std::shared_ptr<MainQueue> queue) {
+    mainQueueSlot.install(std::move(queue));
+}
+void installClock(std::shared_ptr<Clock> clock) {
+    clockSlot.install(std::move(clock));
+}
+void installSystemLog(std::shared_ptr<SystemLog> log) {
+    systemLogSlot.install(std::move(log));
+}
 
 void resetForTesting() {
     for (PlatformSlotBase* slot : allSlots()) slot->reset();

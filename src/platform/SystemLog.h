@@ -6,7 +6,7 @@ namespace velvox {
 
 // The operating system's log (syslog on Linux).
 class SystemLog {
-public:
+  public:
     virtual ~SystemLog() = default;
     virtual void error(const std::string& line) = 0;
 };

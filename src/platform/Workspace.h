@@ -18,7 +18,7 @@ struct RunningApplication {
 
 // What the desktop knows about running applications and their windows.
 class Workspace {
-public:
+  public:
     virtual ~Workspace() = default;
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
     // The title of the focused window of that process, if it has one.

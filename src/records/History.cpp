@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "base/DateFormat.h"
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "config/Config.h"
-#include "base/Files.h"
 #include "platform/Platform.h"
 #include "records/RecordFile.h"
 

@@ -5,9 +5,9 @@
 #include <unistd.h>
 #include <cmath>
 
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "config/Config.h"
-#include "base/Files.h"
 #include "platform/Platform.h"
 #include "records/RecordFile.h"
 #include "records/StatsEvent.h"

@@ -2,11 +2,11 @@
 
 #include <cctype>
 
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/NotificationCenter.h"
 #include "base/Paths.h"
 #include "base/Strings.h"
-#include "base/Files.h"
 #include "platform/Platform.h"
 #include "services/API.h"
 #include "services/Answers.h"

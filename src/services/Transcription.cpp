@@ -1,6 +1,6 @@
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Strings.h"
-#include "base/Files.h"
 #include "services/API.h"
 #include "services/Answers.h"
 #include "services/Multipart.h"

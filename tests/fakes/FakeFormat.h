@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "base/Strings.h"
 #include "base/Colour.h"
 #include "base/Geometry.h"
+#include "base/Strings.h"
 
 namespace velvox::testing {
 

@@ -10,7 +10,7 @@ namespace velvox::testing {
 
 // A desktop whose frontmost application and window titles the test sets.
 class FakeWorkspace final : public Workspace {
-public:
+  public:
     std::optional<RunningApplication> frontmostApplication() override {
         calls.push_back("frontmostApplication");
         return frontmost;

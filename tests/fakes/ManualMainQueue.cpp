@@ -29,8 +29,8 @@ ScheduledWork ManualMainQueue::schedule(double seconds, double interval,
     std::lock_guard lock(mutex_);
     uint64_t sequence = nextSequence_++;
     auto key = std::make_pair(now_ + toDuration(seconds), sequence);
-    timers_.emplace(key, Timer{key.first, interval,
-                               std::make_shared<std::function<void()>>(std::move(work))});
+    timers_.emplace(
+        key, Timer{key.first, interval, std::make_shared<std::function<void()>>(std::move(work))});
     return ScheduledWork([this, sequence] {
         // The work is destroyed outside the lock: it may hold handles of its own
         // whose cancellation comes back here.

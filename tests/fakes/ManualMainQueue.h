@@ -17,7 +17,7 @@ namespace velvox::testing {
 // when advance() passes their due time, in due-time order, with the clock set
 // to that moment.
 class ManualMainQueue final : public MainQueue, public Clock {
-public:
+  public:
     explicit ManualMainQueue(WallTime start = defaultStart());
 
     void async(std::function<void()> work) override;
@@ -38,7 +38,7 @@ public:
     // 2026-03-02 09:00:00 UTC, a Monday.
     static WallTime defaultStart();
 
-private:
+  private:
     struct Timer {
         WallTime due;
         double interval;  // 0 for one-shot

@@ -10,7 +10,7 @@ namespace velvox::testing {
 
 // Keeps every system-log line for the test to read.
 class RecordingSystemLog final : public SystemLog {
-public:
+  public:
     void error(const std::string& line) override {
         std::lock_guard lock(mutex_);
         lines_.push_back(line);
@@ -20,7 +20,7 @@ public:
         return lines_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };

@@ -1,10 +1,10 @@
 #include "support/TempHome.h"
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "base/AppState.h"
 #include "base/Log.h"
@@ -72,7 +72,8 @@ std::vector<std::string> TempHomeTest::logMessages() const {
     std::istringstream lines(readFile(settingsPath("app.log")));
     for (std::string line; std::getline(lines, line);) {
         // "HH:mm:ss  message": continuation lines of a multi-line message have no stamp.
-        if (line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0) {
+        if (line.size() >= 10 && line[2] == ':' && line[5] == ':' &&
+            line.compare(8, 2, "  ") == 0) {
             messages.push_back(line.substr(10));
         } else {
             messages.push_back(line);

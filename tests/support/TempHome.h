@@ -14,7 +14,7 @@ namespace velvox::testing {
 // A test fixture with a fresh, empty HOME and TMPDIR, a manual main queue and
 // clock, and a recording system log. Everything is put back afterwards.
 class TempHomeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -31,7 +31,7 @@ protected:
     std::shared_ptr<ManualMainQueue> queue;
     std::shared_ptr<RecordingSystemLog> systemLog;
 
-private:
+  private:
     std::string home_;
     std::string savedHome_, savedTmp_;
 };

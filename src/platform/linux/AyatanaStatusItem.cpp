@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/Log.h"
 #include "base/Brand.h"
 #include "base/Files.h"
+#include "base/Log.h"
 
 namespace velvox {
 

@@ -1,7 +1,7 @@
 #include "platform/linux/GlibMainQueue.h"
 
-#include <cmath>
 #include <glib.h>
+#include <cmath>
 
 namespace velvox {
 
@@ -18,7 +18,9 @@ gboolean runWork(gpointer data) {
     return work->repeats ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-void deleteWork(gpointer data) { delete static_cast<Work*>(data); }
+void deleteWork(gpointer data) {
+    delete static_cast<Work*>(data);
+}
 
 ScheduledWork attachTimeout(double seconds, std::function<void()> function, bool repeats) {
     auto milliseconds = static_cast<guint>(std::lround(std::max(0.0, seconds) * 1000.0));

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <memory>
 
-#include "base/Log.h"
 #include "base/Brand.h"
 #include "base/Files.h"
+#include "base/Log.h"
 
 namespace velvox {
 

@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "base/Files.h"
 #include "base/Paths.h"
 #include "platform/Desktop.h"
-#include "base/Files.h"
 #include "platform/IconImages.h"
 #include "platform/WebView.h"
 #include "platform/linux/GtkIconImages.h"

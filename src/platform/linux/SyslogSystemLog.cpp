@@ -4,8 +4,12 @@
 
 namespace velvox {
 
-SyslogSystemLog::SyslogSystemLog() { ::openlog("velvox", LOG_PID, LOG_USER); }
+SyslogSystemLog::SyslogSystemLog() {
+    ::openlog("velvox", LOG_PID, LOG_USER);
+}
 
-void SyslogSystemLog::error(const std::string& line) { ::syslog(LOG_ERR, "%s", line.c_str()); }
+void SyslogSystemLog::error(const std::string& line) {
+    ::syslog(LOG_ERR, "%s", line.c_str());
+}
 
 }  // namespace velvox

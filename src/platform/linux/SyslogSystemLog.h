@@ -5,7 +5,7 @@
 namespace velvox {
 
 class SyslogSystemLog final : public SystemLog {
-public:
+  public:
     SyslogSystemLog();
     void error(const std::string& line) override;
 };

@@ -5,8 +5,8 @@
 
 // The session the integration tests run in has what they rely on.
 TEST(HeadlessSession, ProvidesDisplayBusAndMicrophone) {
-    for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER",
-                             "VELVOX_TEST_SOURCE_FIFO"}) {
+    for (const char* name :
+         {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER", "VELVOX_TEST_SOURCE_FIFO"}) {
         const char* value = std::getenv(name);
         EXPECT_TRUE(value && *value) << name;
     }

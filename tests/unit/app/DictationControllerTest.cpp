@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "base/AppState.h"
 #include "app/DictationController.h"
+#include "base/AppState.h"
+#include "base/Brand.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
 #include "fakes/DictationFakes.h"
-#include "base/Brand.h"
 #include "feedback/Overlay.h"
 #include "services/API.h"
 #include "support/TempHome.h"

@@ -8,11 +8,11 @@ namespace velvox {
 namespace {
 
 class AppStateTest : public testing::TempHomeTest {
-protected:
+  protected:
     void SetUp() override {
         TempHomeTest::SetUp();
-        changes = NotificationCenter::defaultCenter().observe(
-            AppState::changed, [this](const UserInfo&) {
+        changes =
+            NotificationCenter::defaultCenter().observe(AppState::changed, [this](const UserInfo&) {
                 ++posted;
                 seenStatus = AppState::status();
             });

@@ -38,7 +38,8 @@ std::vector<Text> prompts() {
 }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 size_t count(const std::string& haystack, const std::string& needle) {
@@ -92,8 +93,8 @@ TEST(BuiltInPrompts, EveryPromptSpeaksToTheModelAndEndsWithOutputOnly) {
 
 TEST(BuiltInPrompts, GeneralPromptHasItsSectionsInOrder) {
     const std::string& p = Config::defaultPrompt();
-    expectInOrder(p, {"<transcript>", "HOW TO HANDLE A SELF CORRECTION", "\"scratch that\"", "\"I mean\"",
-                      "REMOVE:", "KEEP, ALWAYS:", "\"at least for now\"", "em dashes",
+    expectInOrder(p, {"<transcript>", "HOW TO HANDLE A SELF CORRECTION", "\"scratch that\"",
+                      "\"I mean\"", "REMOVE:", "KEEP, ALWAYS:", "\"at least for now\"", "em dashes",
                       "REWRITE SPEECH INTO WRITING", "Spoken:", "Written:", "NUMBERS AS SPOKEN",
                       "currency symbol", "Output only the rewritten text."});
     EXPECT_EQ(count(p, "HOW TO HANDLE A SELF CORRECTION"), 1u);
@@ -111,15 +112,19 @@ TEST(BuiltInPrompts, ShapedPromptsExtendTheGeneralPromptWithOneSection) {
     };
     const std::vector<Shaped> shaped = {
         {Config::defaultEmailPrompt(), "THEN SHAPE IT AS AN EMAIL."},
-        {Config::defaultMessagePrompt(), "THEN SHAPE IT AS A CHAT MESSAGE, for Slack, Teams or WhatsApp."},
-        {Config::defaultNotePrompt(), "THEN SHAPE IT AS WRITTEN PROSE, as if they had typed it carefully."},
+        {Config::defaultMessagePrompt(),
+         "THEN SHAPE IT AS A CHAT MESSAGE, for Slack, Teams or WhatsApp."},
+        {Config::defaultNotePrompt(),
+         "THEN SHAPE IT AS WRITTEN PROSE, as if they had typed it carefully."},
     };
     const std::string prefix = Config::defaultPrompt() + "\n\n";
     for (const auto& s : shaped) {
         SCOPED_TRACE(s.heading);
-        ASSERT_EQ(s.text.compare(0, prefix.size(), prefix), 0) << "does not start with the general prompt";
+        ASSERT_EQ(s.text.compare(0, prefix.size(), prefix), 0)
+            << "does not start with the general prompt";
         std::string section = s.text.substr(prefix.size());
-        EXPECT_EQ(section.rfind(std::string(s.heading) + "\n", 0), 0u) << "section must open with its heading";
+        EXPECT_EQ(section.rfind(std::string(s.heading) + "\n", 0), 0u)
+            << "section must open with its heading";
         EXPECT_EQ(count(s.text, "THEN SHAPE IT AS"), 1u) << "exactly one shaping section";
         EXPECT_TRUE(endsWith(section, "Output only the rewritten text."));
     }
@@ -128,9 +133,11 @@ TEST(BuiltInPrompts, ShapedPromptsExtendTheGeneralPromptWithOneSection) {
 
 TEST(BuiltInPrompts, PromptModePromptHasSectionsAndThreeWorkedExamples) {
     const std::string& p = Config::defaultPromptModePrompt();
-    expectInOrder(p, {"<transcript>", "\"Background\"", "\"Constraints\"", "EVERY WORD LANDS SOMEWHERE",
-                      "THE REQUEST IS WRITTEN ONCE", "NUMBERS AS SPOKEN", "Not specified", "<example>"});
-    for (const char* hedge : {"\"maybe\"", "\"roughly\"", "\"about\"", "\"probably\"", "\"I think\""})
+    expectInOrder(
+        p, {"<transcript>", "\"Background\"", "\"Constraints\"", "EVERY WORD LANDS SOMEWHERE",
+            "THE REQUEST IS WRITTEN ONCE", "NUMBERS AS SPOKEN", "Not specified", "<example>"});
+    for (const char* hedge :
+         {"\"maybe\"", "\"roughly\"", "\"about\"", "\"probably\"", "\"I think\""})
         EXPECT_NE(p.find(hedge), std::string::npos) << hedge;
 
     EXPECT_EQ(count(p, "<example>"), 3u);
@@ -147,23 +154,28 @@ TEST(BuiltInPrompts, PromptModePromptHasSectionsAndThreeWorkedExamples) {
         size_t close = p.find("</example>", open);
         ASSERT_NE(close, std::string::npos);
         std::string block = p.substr(open, close - open);
-        expectInOrder(block, {"<spoken>", "</spoken>", "<written>", "</written>", "<why>", "</why>"});
+        expectInOrder(block,
+                      {"<spoken>", "</spoken>", "<written>", "</written>", "<why>", "</why>"});
         from = close;
     }
     // The long example shows the structured form the short ones avoid.
     size_t third = p.rfind("<example>");
     std::string lastBlock = p.substr(third, p.find("</example>", third) - third);
-    expectInOrder(lastBlock, {"<written>", "Background:", "- ", "Constraints:", "- ", "</written>"});
+    expectInOrder(lastBlock,
+                  {"<written>", "Background:", "- ", "Constraints:", "- ", "</written>"});
 }
 
 TEST(BuiltInPrompts, BoostPromptNamesContextThenGoal) {
     const std::string& p = Config::defaultBoostPrompt();
-    expectInOrder(p, {"<transcript>", "\"Context:\"", "\"Goal:\"", "80 words", "Output only the rewritten"});
+    expectInOrder(
+        p, {"<transcript>", "\"Context:\"", "\"Goal:\"", "80 words", "Output only the rewritten"});
 }
 
 TEST(BuiltInPrompts, UsageParagraphsOpenWithTheContextSentence) {
-    const std::string opening = "\n\nThe <context> block below is background on the user and their work.";
-    for (const std::string* usage : {&Config::contextUsageResolve(), &Config::contextUsageBoost()}) {
+    const std::string opening =
+        "\n\nThe <context> block below is background on the user and their work.";
+    for (const std::string* usage :
+         {&Config::contextUsageResolve(), &Config::contextUsageBoost()}) {
         EXPECT_EQ(usage->rfind(opening, 0), 0u) << *usage;
         EXPECT_FALSE(endsWith(*usage, "\n")) << "the caller adds its own separator";
     }

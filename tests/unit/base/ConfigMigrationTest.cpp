@@ -12,7 +12,7 @@ namespace {
 using Json = nlohmann::json;
 
 class ConfigMigrationTest : public testing::TempHomeTest {
-protected:
+  protected:
     std::string configPath() const { return settingsPath("config.json"); }
     Json stored() const { return Json::parse(readFile(configPath())); }
     void prepare() {
@@ -67,7 +67,8 @@ TEST_F(ConfigMigrationTest, UpgradesAnOlderFileInPlace) {
               (std::vector<std::string>{"Supabase", "Amara", "Figma"}));
     EXPECT_EQ(object["systemPrompt"], Config::defaultPrompt());
     EXPECT_EQ(object["cleanupModel"], "openai/gpt-oss-120b");
-    EXPECT_EQ(object["cleanup"], "not a bool") << "existing keys are never replaced by the template";
+    EXPECT_EQ(object["cleanup"], "not a bool")
+        << "existing keys are never replaced by the template";
     EXPECT_FALSE(object["installID"].get<std::string>().empty());
     EXPECT_EQ(logMessages(),
               (std::vector<std::string>{
@@ -93,8 +94,8 @@ TEST_F(ConfigMigrationTest, LeavesADamagedFileUntouched) {
     writeFile(configPath(), "{\"cleanup\": false,,}");
     prepare();
     EXPECT_EQ(readFile(configPath()), "{\"cleanup\": false,,}");
-    EXPECT_EQ(logMessages(), std::vector<std::string>{
-                                 "config.json unreadable or invalid, leaving it untouched"});
+    EXPECT_EQ(logMessages(),
+              std::vector<std::string>{"config.json unreadable or invalid, leaving it untouched"});
 }
 
 TEST_F(ConfigMigrationTest, MovesTheFirstOldFolderOnly) {

@@ -12,7 +12,7 @@ namespace {
 using Json = nlohmann::json;
 
 class ConfigTest : public testing::TempHomeTest {
-protected:
+  protected:
     std::string configPath() const { return settingsPath("config.json"); }
     Config loadWith(const Json& object) {
         writeFile(configPath(), object.dump());

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "fakes/FakeCanvas.h"
 #include "base/Brand.h"
+#include "fakes/FakeCanvas.h"
 #include "feedback/BrandIcon.h"
 
 namespace velvox::testing {

@@ -1,9 +1,9 @@
 // The page actions: what each one changes, opens or answers, and how
 // malformed messages are treated.
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "home/WebText.h"
-#include "base/Files.h"
 #include "services/Auth.h"
 #include "unit/home/HomeFixture.h"
 

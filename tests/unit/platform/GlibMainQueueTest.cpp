@@ -13,10 +13,13 @@ namespace {
 // Runs the default main context until `done` or a generous safety limit.
 void runUntil(const bool& done) {
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-    guint guard = g_timeout_add_seconds(20, [](gpointer l) -> gboolean {
-        g_main_loop_quit(static_cast<GMainLoop*>(l));
-        return G_SOURCE_REMOVE;
-    }, loop);
+    guint guard = g_timeout_add_seconds(
+        20,
+        [](gpointer l) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(l));
+            return G_SOURCE_REMOVE;
+        },
+        loop);
     GSource* checker = g_idle_source_new();
     struct Check {
         const bool* done;

@@ -13,8 +13,8 @@
 #include "platform/HttpClient.h"
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
-#include "support/TempHome.h"
 #include "support/LoopbackServer.h"
+#include "support/TempHome.h"
 
 namespace velvox::testing {
 

@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "base/Brand.h"
 #include "config/Config.h"
 #include "fakes/FakeWorkspace.h"
-#include "base/Brand.h"
 #include "text/Smart.h"
 
 namespace velvox {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain and core libraries
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git clang-format
   libicu-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio

@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# Every C++ source follows .clang-format; a file that does not fails the run here.
+bash scripts/check-format.sh
+
 build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELVOX_SANITIZE=ON -DVELVOX_BENCHMARKS=OFF
 cmake --build "$build" -j 2

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <utility>
@@ -92,25 +93,27 @@ struct GstAudioTake::Shared {
 
     // Ends the file with what has been captured, without waiting for the
     // source: whatever it still delivers is dropped, and the end of stream
-    // goes in just after it, from a thread of GStreamer's (the caller may be
-    // the source's own thread, or the main thread that must not wait for the
-    // encoder).
-    void closeInput() {
+    // goes in just after it. From the source's own threads it is sent from a
+    // thread of GStreamer's; stop() sends it itself, which spares the key-up
+    // a thread hop (the encoder's last frame is all it costs there).
+    void closeInput(bool fromMainThread) {
         GstPad* pad = gst_element_get_static_pad(intake, "sink");
         gst_pad_add_probe(
             pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
             [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }, nullptr,
             nullptr);
-        gst_object_unref(pad);
         power.store(-std::numeric_limits<float>::infinity());
-        gst_element_call_async(
-            pipeline,
-            [](GstElement*, gpointer data) {
-                GstPad* sink = gst_element_get_static_pad(GST_ELEMENT(data), "sink");
-                gst_pad_send_event(sink, gst_event_new_eos());
-                gst_object_unref(sink);
-            },
-            gst_object_ref(intake), gst_object_unref);
+        if (fromMainThread) {
+            gst_pad_send_event(pad, gst_event_new_eos());
+        } else {
+            gst_element_call_async(
+                pipeline,
+                [](GstElement*, gpointer data) {
+                    gst_pad_send_event(GST_PAD(data), gst_event_new_eos());
+                },
+                gst_object_ref(pad), gst_object_unref);
+        }
+        gst_object_unref(pad);
     }
 
     // The input changed or went away on its own. With sound captured the file
@@ -127,7 +130,7 @@ struct GstAudioTake::Shared {
             return;
         }
         Log::write("recorder: " + reason);
-        closeInput();
+        closeInput(false);
     }
 
     // The pipeline ended: by stop() (expected) or on its own (reported). An
@@ -292,27 +295,29 @@ std::vector<GstElement*> elementsFrom(GstElement* first) {
     return elements;
 }
 
-// Sets a pipeline to NULL and lets it go on a thread of GStreamer's: closing
-// the connection to the sound server and the file takes round trips that the
-// main thread does not wait for. What the pipeline's threads use lives until
-// then.
+// Runs the takes' state changes on one worker thread, in the order asked, so
+// a take's start always comes before its end: starting a stream and closing
+// the connection to the sound server and the file take round trips that the
+// main thread does not wait for.
+void runInOrder(std::function<void()> job) {
+    static GThreadPool* worker = g_thread_pool_new(
+        [](gpointer data, gpointer) {
+            std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(data));
+            (*job)();
+        },
+        nullptr, 1, FALSE, nullptr);
+    g_thread_pool_push(worker, new std::function<void()>(std::move(job)), nullptr);
+}
+
+// Sets a pipeline to NULL and lets it go; what its threads use lives until then.
 void tearDown(GstElement* pipeline, std::shared_ptr<GstAudioTake::Shared> shared) {
-    struct Held {
-        GstElement* pipeline;
-        std::shared_ptr<GstAudioTake::Shared> shared;
-    };
-    gst_element_call_async(
-        pipeline,
-        [](GstElement* element, gpointer) { gst_element_set_state(element, GST_STATE_NULL); },
-        new Held{pipeline, std::move(shared)},
-        [](gpointer data) {
-            auto* held = static_cast<Held*>(data);
-            GstBus* bus = gst_element_get_bus(held->pipeline);
-            gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-            gst_object_unref(bus);
-            gst_object_unref(held->pipeline);
-            delete held;
-        });
+    runInOrder([pipeline, shared = std::move(shared)] {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(pipeline);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(pipeline);
+    });
 }
 
 std::string pipelineDescription(const AudioSettings& settings) {
@@ -365,7 +370,9 @@ std::unique_ptr<GstAudioTake> GstAudioTake::create(const std::string& path,
 }
 
 GstAudioTake::GstAudioTake(GstElement* pipeline, const std::string& path)
-    : pipeline_(pipeline), shared_(std::make_shared<Shared>()) {
+    : pipeline_(pipeline),
+      connected_(GST_STATE(pipeline) == GST_STATE_READY),
+      shared_(std::make_shared<Shared>()) {
     // A waiting pipeline holds its file sink back in NULL, the only state in
     // which the file may still be named; it then joins the others.
     GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline_), "file");
@@ -400,6 +407,21 @@ GstAudioTake::~GstAudioTake() {
 }
 
 bool GstAudioTake::record() {
+    if (connected_) {
+        // The waiting pipeline's server is known to be there: the stream is
+        // created off the main thread, and a refusal is a system stop.
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->started = true;
+        }
+        runInOrder([pipeline = GST_ELEMENT(gst_object_ref(pipeline_)), shared = shared_] {
+            if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+                shared->finish(false, "the audio pipeline did not start");
+            }
+            gst_object_unref(pipeline);
+        });
+        return true;
+    }
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         std::lock_guard lock(shared_->mutex);
@@ -464,7 +486,7 @@ bool GstAudioTake::stop() {
     // The muxer writes the file's index only when the end of stream reaches
     // it. It is sent in after the source, which may have stopped delivering
     // (a source suspended at key-up, a headset switching profile).
-    if (close) shared_->closeInput();
+    if (close) shared_->closeInput(true);
     std::unique_lock lock(shared_->mutex);
     bool complete = shared_->changed.wait_for(lock, kEndOfStreamWait,
                                               [this] { return shared_->ended || shared_->failed; });

@@ -28,7 +28,8 @@ class GstAudioTake final : public AudioTake {
     GstAudioTake& operator=(const GstAudioTake&) = delete;
 
     // Starts the pipeline and returns without waiting for sound: false only
-    // when it cannot start at all. A source that fails once running (an
+    // when it cannot start at all. A waiting pipeline is started off the
+    // main thread. A source that fails once running (an
     // unknown device, a stream the server refuses or ends, an input moved to
     // another device) is reported through the events as a system stop.
     bool record() override;
@@ -53,6 +54,7 @@ class GstAudioTake final : public AudioTake {
     GstAudioTake(GstElement* pipeline, const std::string& path);
 
     GstElement* pipeline_;
+    bool connected_;  // a waiting pipeline, already connected to the server
     std::shared_ptr<Shared> shared_;
 };
 

@@ -177,6 +177,7 @@ BENCHMARK(BM_KeyDownToFirstAudioBufferUnprepared)
 // Context switches of the whole process (all threads) per minute while the
 // input waits, connected and following the sound server, for the next take;
 // the GLib main loop runs as in the idle application and nothing else does.
+// A minute long, so that a waker of once a minute shows.
 void BM_IdleInputWakeUpsPerMinute(benchmark::State& state) {
     unsetenv("VELVOX_AUDIO_SOURCE");
     GstAudioInput input;
@@ -184,7 +185,7 @@ void BM_IdleInputWakeUpsPerMinute(benchmark::State& state) {
         state.SkipWithError("the input did not connect");
         return;
     }
-    constexpr guint kSeconds = 20;
+    constexpr guint kSeconds = 60;
     double perMinute = 0;
     for (auto _ : state) {
         GMainLoop* loop = g_main_loop_new(nullptr, FALSE);

@@ -164,6 +164,15 @@ class RecordingTest : public testing::TempHomeTest {
         EXPECT_NEAR(file.seconds, recorded + 1024.0 / 16000, 0.05 * recorded);
     }
 
+    // Ends the take, which must hand over a complete file of what was recorded.
+    void stopWithCompleteTake() {
+        double recorded = recorder->elapsed();
+        auto path = recorder->stop();
+        ASSERT_TRUE(path);
+        expectCompleteTake(*path, recorded);
+        std::filesystem::remove(*path);
+    }
+
     // The record streams the sound server has, one line each.
     static std::string sourceOutputs() {
         std::string lines;
@@ -266,11 +275,7 @@ TEST_F(RecordingTest, DefaultInputWaitsConnectedWithoutRecording) {
         EXPECT_FALSE(input->isPreparedForTesting()) << "the waiting pipeline became the take";
         recordFor(2.0);
         EXPECT_NE(sourceOutputs(), "");
-        double recorded = recorder->elapsed();
-        auto path = recorder->stop();
-        ASSERT_TRUE(path);
-        expectCompleteTake(*path, recorded);
-        std::filesystem::remove(*path);
+        stopWithCompleteTake();
         ASSERT_TRUE(runMainLoopUntil([&] { return input->isPreparedForTesting(); }));
         ASSERT_TRUE(runMainLoopUntil([&] { return sourceOutputs().empty(); }))
             << "the stream ends with the take";
@@ -287,11 +292,7 @@ TEST_F(RecordingTest, VirtualMicrophoneThroughThePulseAudioDefault) {
         maxLevel = std::max(maxLevel, recorder->level());
         return maxLevel > 0.5;
     })) << "the fed tone shows as loud";
-    double recorded = recorder->elapsed();
-    auto path = recorder->stop();
-    ASSERT_TRUE(path);
-    expectCompleteTake(*path, recorded);
-    std::filesystem::remove(*path);
+    stopWithCompleteTake();
 }
 
 // The input ends under a take: the server ends its stream, the device goes
@@ -335,11 +336,7 @@ TEST_F(RecordingTest, InputEndingMidTakeHandsOverWhatWasRecorded) {
         EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& line) {
             return line.rfind(c.logged, 0) == 0;
         })) << ::testing::PrintToString(messages);
-        double recorded = recorder->elapsed();
-        auto path = recorder->stop();
-        ASSERT_TRUE(path);
-        expectCompleteTake(*path, recorded);
-        std::filesystem::remove(*path);
+        stopWithCompleteTake();
     }
     EXPECT_EQ(unexpectedStops, 0);
     EXPECT_FALSE(logged("recording stopped by the system, successfully: false"));
@@ -357,11 +354,7 @@ TEST_F(RecordingTest, StopFinishesTheFileOfASourceThatStoppedDelivering) {
     ASSERT_TRUE(recorder->start());
     recordFor(1.0);
     ASSERT_TRUE(testing::run("pactl suspend-source virtual_mic true"));
-    double recorded = recorder->elapsed();
-    auto path = recorder->stop();
-    ASSERT_TRUE(path) << "what was said is not lost";
-    expectCompleteTake(*path, recorded);
-    std::filesystem::remove(*path);
+    stopWithCompleteTake();
     EXPECT_EQ(unexpectedStops, 0);
     EXPECT_EQ(inputEnds, 0);
 }
@@ -383,11 +376,7 @@ TEST_F(RecordingTest, SoundServerRestartWhileIdleLeavesTheNextTakeWorking) {
     MicrophoneFeed feed(0.9);
     ASSERT_TRUE(recorder->start());
     recordFor(1.0);
-    double recorded = recorder->elapsed();
-    auto path = recorder->stop();
-    ASSERT_TRUE(path);
-    expectCompleteTake(*path, recorded);
-    std::filesystem::remove(*path);
+    stopWithCompleteTake();
     EXPECT_EQ(unexpectedStops, 0);
 }
 

@@ -128,12 +128,10 @@ TEST_F(RecorderTest, TakesArePrivateWhereverTheyGo) {
     EXPECT_EQ(logMessages(), Strings(4, "swept 1 stale audio files"));
 }
 
-TEST_F(RecorderTest, NoPrivateFolderMeansNoTake) {
+TEST_F(RecorderTest, NoTakeFolderMeansNoTake) {
     setOrClear("TMPDIR", home() + "/missing");
     EXPECT_FALSE(recorder->start());
-    ASSERT_EQ(logMessages().size(), 1u);
-    EXPECT_EQ(logMessages()[0].rfind("recorder failed: " + home() + "/missing/velvox-", 0), 0u)
-        << logMessages()[0];
+    EXPECT_EQ(logMessages().at(0).rfind("recorder failed: " + home() + "/missing/velvox-", 0), 0u);
     EXPECT_TRUE(input->calls().empty());
 }
 
@@ -256,43 +254,6 @@ TEST_F(RecorderTest, SystemEndingTheTakeIsReportedOnTheMainQueue) {
     EXPECT_TRUE(tmpFiles().empty());
 }
 
-TEST_F(RecorderTest, InputEndingKeepsTheTakeAndAnUnfinishedFileIsReported) {
-    int inputEnds = 0;
-    recorder->onInputEnded = [&] { ++inputEnds; };
-    ASSERT_TRUE(recorder->start());
-    auto take = input->lastTake();
-    take->currentTime = 1.5;
-    std::thread([take] { take->endInput(); }).join();
-    EXPECT_EQ(inputEnds, 0);
-    queue->runUntilIdle();
-    EXPECT_EQ(inputEnds, 1);
-    EXPECT_TRUE(recorder->isRecording()) << "the file waits to be handed over";
-    auto file = recorder->stop();
-    ASSERT_TRUE(file);
-    EXPECT_TRUE(std::filesystem::exists(*file));
-    std::filesystem::remove(*file);
-
-    // Sound captured but the file could not be finished: no file, and said.
-    ASSERT_TRUE(recorder->start());
-    input->lastTake()->currentTime = 1.5;
-    input->lastTake()->completesFile = false;
-    EXPECT_FALSE(recorder->stop());
-    queue->runUntilIdle();
-    EXPECT_EQ(unexpectedStops, 1);
-    // Discarding such a take, or stopping one with nothing in it, says nothing.
-    ASSERT_TRUE(recorder->start());
-    input->lastTake()->currentTime = 1.5;
-    input->lastTake()->completesFile = false;
-    recorder->discard();
-    ASSERT_TRUE(recorder->start());
-    input->lastTake()->completesFile = false;
-    EXPECT_FALSE(recorder->stop());
-    queue->runUntilIdle();
-    EXPECT_EQ(unexpectedStops, 1);
-    EXPECT_EQ(logMessages(), Strings{"recording stopped by the system, successfully: false"});
-    EXPECT_TRUE(tmpFiles().empty());
-}
-
 TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     ASSERT_TRUE(recorder->start());
     auto first = input->lastTake();
@@ -305,6 +266,15 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     auto second = input->lastTake();
     recorder->discard();
     second->failEncoding(std::nullopt);
+
+    // Discarding a take whose file could not be finished, or stopping one
+    // with nothing in it, is not worth a report.
+    for (double recorded : {1.5, 0.0}) {
+        ASSERT_TRUE(recorder->start());
+        input->lastTake()->currentTime = recorded;
+        input->lastTake()->completesFile = false;
+        recorded > 0 ? recorder->discard() : void(recorder->stop());
+    }
 
     ASSERT_TRUE(recorder->start());
     auto third = input->lastTake();

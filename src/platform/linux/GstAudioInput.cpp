@@ -521,11 +521,9 @@ std::string serverSocketPath() {
     return {};
 }
 
-// Tells one socket file from the next of the same name; 0 when there is none.
-ino_t socketInode(const std::string& path) {
+bool socketExists(const std::string& path) {
     struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return 0;
-    return info.st_ino;
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 void dropPipelineLater(GstElement* pipeline) {
@@ -540,7 +538,6 @@ void dropPipelineLater(GstElement* pipeline) {
 GstAudioInput::GstAudioInput() {
     if (isOverridden()) return;
     serverSocket_ = serverSocketPath();
-    serverSocketInode_ = socketInode(serverSocket_);
     prepare();
     watchServerSocket();
 }
@@ -558,21 +555,18 @@ GstAudioInput::~GstAudioInput() {
 }
 
 // The server makes its socket anew whenever it starts: a socket that went
-// away, or that is not the one the waiting pipeline connected through, means
-// that pipeline's connection is dead. Between two starts of the server
-// nothing happens here, so nothing wakes the process.
-void GstAudioInput::serverSocketChanged() {
-    ino_t now = socketInode(serverSocket_);
-    if (now != serverSocketInode_) {
-        serverSocketInode_ = now;
-        if (prepared_) {
-            Log::write("recorder: the sound server went away");
-            dropPipelineLater(std::exchange(prepared_, nullptr));
-        }
+// away or was made again means the waiting pipeline's connection is dead
+// (its file may even get the old one's number, so the events tell, not the
+// file). Between two starts of the server nothing happens here, so nothing
+// wakes the process.
+void GstAudioInput::serverSocketChanged(bool replaced) {
+    if (replaced && prepared_) {
+        Log::write("recorder: the sound server went away");
+        dropPipelineLater(std::exchange(prepared_, nullptr));
     }
     // A server that is (back) there gets a waiting pipeline; one that is not
     // yet listening is tried again at its socket's next change.
-    if (now != 0) prepareWhenIdle();
+    if (socketExists(serverSocket_)) prepareWhenIdle();
 }
 
 void GstAudioInput::watchServerSocket() {
@@ -583,8 +577,11 @@ void GstAudioInput::watchServerSocket() {
     if (!socketMonitor_) return;
     g_signal_connect(
         socketMonitor_, "changed",
-        G_CALLBACK(+[](GFileMonitor*, GFile*, GFile*, GFileMonitorEvent, gpointer data) {
-            static_cast<GstAudioInput*>(data)->serverSocketChanged();
+        G_CALLBACK(+[](GFileMonitor*, GFile*, GFile*, GFileMonitorEvent event, gpointer data) {
+            bool replaced =
+                event == G_FILE_MONITOR_EVENT_DELETED || event == G_FILE_MONITOR_EVENT_CREATED ||
+                event == G_FILE_MONITOR_EVENT_MOVED_IN || event == G_FILE_MONITOR_EVENT_MOVED_OUT;
+            static_cast<GstAudioInput*>(data)->serverSocketChanged(replaced);
         }),
         this);
 }

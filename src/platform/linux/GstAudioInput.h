@@ -1,7 +1,6 @@
 #pragma once
 
 #include <glib.h>
-#include <sys/types.h>
 
 #include <memory>
 #include <optional>
@@ -87,7 +86,7 @@ class GstAudioInput final : public AudioInput {
   private:
     void prepare();
     void prepareWhenIdle();
-    void serverSocketChanged();
+    void serverSocketChanged(bool replaced);
     void watchServerSocket();
 
     GstElement* prepared_ = nullptr;
@@ -95,7 +94,6 @@ class GstAudioInput final : public AudioInput {
     guint prepareSource_ = 0;
 
     std::string serverSocket_;
-    ino_t serverSocketInode_ = 0;
     GFileMonitor* socketMonitor_ = nullptr;
 };
 

@@ -153,6 +153,8 @@ class RecordingTest : public testing::TempHomeTest {
     }
     void expectCompleteTake(const std::string& path, double recorded) {
         EXPECT_EQ(path.substr(path.size() - 4), ".m4a");
+        EXPECT_EQ(std::filesystem::status(path).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         Discovered file = discover(path);
         ASSERT_TRUE(file.readable) << path;
         EXPECT_NE(file.container.find("video/quicktime"), std::string::npos) << file.container;

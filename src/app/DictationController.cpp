@@ -76,6 +76,9 @@ void postTo(const WeakController& weak, std::function<void(DictationController&)
 void DictationController::connect(HotkeyMonitor& monitor) {
     recorder_.onUnexpectedStop =
         self_.bind([](DictationController& c) { c.recorderStoppedUnexpectedly(); });
+    // Another microphone took over or the device went away: what was said
+    // until then is kept, as when the key goes up.
+    recorder_.onInputEnded = self_.bind([](DictationController& c) { c.endRecording(); });
     monitor.onDown = self_.bind([](DictationController& c, int64_t code) {
         c.heldKey_ = code;
         c.keyDown(code);

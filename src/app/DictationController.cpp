@@ -1,6 +1,5 @@
 #include "app/DictationController.h"
 
-#include <sys/stat.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "app/DictationPipeline.h"
 #include "base/AppState.h"
 #include "base/Brand.h"
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Strings.h"
 #include "capture/HotkeyMonitor.h"
@@ -42,9 +42,7 @@ bool microphoneAuthorized() {
 }
 
 int64_t fileSize(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return 0;
-    return static_cast<int64_t>(info.st_size);
+    return Files::size(path).value_or(0);
 }
 
 std::string lowerCased(std::string text) {

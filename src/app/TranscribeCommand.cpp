@@ -1,13 +1,12 @@
 #include "app/TranscribeCommand.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <future>
 #include <memory>
 
 #include "app/DictationPipeline.h"
+#include "base/Files.h"
 #include "text/Smart.h"
 #include "text/Tidy.h"
 
@@ -23,17 +22,6 @@ struct Outcome {
     std::string output;
     std::string error;
 };
-
-// Why the file cannot be read, or nothing when it can.
-std::optional<std::string> unreadableReason(const std::string& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    char byte;
-    std::optional<std::string> reason;
-    if (::read(fd, &byte, 1) < 0) reason = std::strerror(errno);
-    ::close(fd);
-    return reason;
-}
 
 }  // namespace
 
@@ -52,7 +40,7 @@ int transcribeCommand(const std::vector<std::string>& args, std::ostream& out, s
             return kUsageError;
         }
     }
-    if (auto reason = unreadableReason(file)) {
+    if (auto reason = Files::whyUnreadable(file)) {
         err << "cannot read " << file << ": " << *reason << "\n";
         return kUsageError;
     }

@@ -1,8 +1,10 @@
 #include "base/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -89,6 +91,101 @@ std::string join(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     if (folder.back() == '/') return folder + name;
     return folder + "/" + name;
+}
+
+std::optional<int64_t> size(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<int64_t>(info.st_size);
+}
+
+std::vector<std::string> namesInside(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return names;
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> whyUnreadable(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    char byte;
+    std::optional<std::string> reason;
+    if (::read(fd, &byte, 1) < 0) reason = std::strerror(errno);
+    ::close(fd);
+    return reason;
+}
+
+bool createNew(const std::string& path, std::string& error, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+namespace {
+
+off_t sizeOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return -1;
+    return info.st_size;
+}
+
+}  // namespace
+
+std::optional<std::string> readWhole(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    off_t expected = sizeOf(fd);
+    // One byte more than the size, so that the read that finds the end needs no growth.
+    content.resize(expected > 0 ? static_cast<size_t>(expected) + 1 : 4096);
+    size_t filled = 0;
+    bool ok = true;
+    for (;;) {
+        if (filled == content.size()) content.resize(content.size() * 2);  // it grew meanwhile
+        ssize_t got = ::read(fd, content.data() + filled, content.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ok = false;
+        if (got <= 0) break;
+        filled += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    content.resize(filled);
+    return content;
+}
+
+bool overwrite(const std::string& path, const std::string& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes);
+    return (::close(fd) == 0) && ok;
+}
+
+AppendFile::AppendFile(const std::string& path, mode_t mode)
+    : fd_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode)) {}
+
+off_t AppendFile::size() const {
+    return fd_ < 0 ? -1 : sizeOf(fd_);
+}
+
+bool AppendFile::write(const std::string& bytes) {
+    return fd_ >= 0 && writeAll(fd_, bytes);
+}
+
+void AppendFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace velvox::Files

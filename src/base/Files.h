@@ -1,8 +1,10 @@
 #pragma once
 
 #include <sys/types.h>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velvox::Files {
 
@@ -27,6 +29,48 @@ bool createFolder(const std::string& path, mode_t mode = kPrivateFolderMode,
 bool setMode(const std::string& path, mode_t mode);
 bool exists(const std::string& path);
 bool isFolder(const std::string& path);
+
+// The size of the file, or nothing when it cannot be learned.
+std::optional<int64_t> size(const std::string& path);
+
+// The names inside a folder (without "." and ".."), sorted; none when it
+// cannot be listed.
+std::vector<std::string> namesInside(const std::string& folder);
+
+// Why the file cannot be read (the system's message), or nothing when it can.
+std::optional<std::string> whyUnreadable(const std::string& path);
+
+// Creates an empty file that must not exist yet, with the mode; on failure
+// says why in error ("path: reason").
+bool createNew(const std::string& path, std::string& error, mode_t mode = kPrivateFileMode);
+
+// The whole content in one read where possible (made for files read whole
+// often, such as the statistics); nothing when it cannot be read.
+std::optional<std::string> readWhole(const std::string& path);
+
+// Replaces the file's content in place, keeping its mode; false on failure.
+bool overwrite(const std::string& path, const std::string& bytes);
+
+// A record file opened for appending, created (with the mode) when missing,
+// closed when this goes. Appending puts every write at the end even when the
+// size cannot be learned, so the head of the file is never overwritten.
+class AppendFile {
+  public:
+    explicit AppendFile(const std::string& path, mode_t mode = kPrivateFileMode);
+    ~AppendFile() { close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    explicit operator bool() const { return fd_ >= 0; }
+    // The size of the file, or -1 when it cannot be learned.
+    off_t size() const;
+    // Writes all of the bytes; false on failure.
+    bool write(const std::string& bytes);
+    void close();
+
+  private:
+    int fd_ = -1;
+};
 
 // Joins two path pieces with exactly one slash.
 std::string join(const std::string& folder, const std::string& name);

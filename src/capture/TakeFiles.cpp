@@ -94,12 +94,7 @@ std::optional<std::string> createTakeFile(std::string& error) {
     if (!folder) return std::nullopt;
     std::string path = Files::join(*folder, productPrefix() + makeUuid(UuidCase::upper) + ".m4a");
     // The encoder later opens the file for writing, which keeps its mode.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Files::kPrivateFileMode);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    ::close(fd);
+    if (!Files::createNew(path, error)) return std::nullopt;
     return path;
 }
 

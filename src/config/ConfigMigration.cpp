@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,19 +22,6 @@ std::string homeFolder() {
     // The settings folder sits directly in the home folder.
     const std::string& dir = Paths::dir();
     return dir.substr(0, dir.size() - Brand::folder.size());
-}
-
-std::vector<std::string> namesInside(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* listing = ::opendir(folder.c_str());
-    if (!listing) return names;
-    while (const dirent* entry = ::readdir(listing)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    ::closedir(listing);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 bool isStringArray(const Json& value) {
@@ -142,7 +128,7 @@ void Config::migrateOldFolder() {
         Log::error("could not migrate ~/" + name + ": " + failure);
         return;
     }
-    for (const auto& item : namesInside(oldFolder)) {
+    for (const auto& item : Files::namesInside(oldFolder)) {
         std::string target = Files::join(Paths::dir(), item);
         if (Files::exists(target)) continue;  // the current folder's own copy wins
         if (std::rename(Files::join(oldFolder, item).c_str(), target.c_str()) != 0) {

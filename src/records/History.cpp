@@ -9,7 +9,6 @@
 #include "base/Paths.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
-#include "records/RecordFile.h"
 
 namespace velvox::History {
 
@@ -49,17 +48,16 @@ void append(const std::string& transcript, const std::string& output, bool boost
     std::string entry = entryText(transcript, output, boost);
     std::string path = url();
     Files::createFolder(Paths::dir());
-    int fd = RecordFile::openForAppending(path);
-    if (fd < 0) return;
-    off_t size = RecordFile::sizeOf(fd);
-    if (size > kCeilingBytes) {
+    Files::AppendFile file(path);
+    if (!file) return;
+    if (file.size() > kCeilingBytes) {
         // Never trimmed line by line: the history restarts from this entry.
-        ::close(fd);
-        RecordFile::overwrite(path, entry);
+        file.close();
+        Files::overwrite(path, entry);
         return;
     }
-    RecordFile::writeAll(fd, entry);
-    ::close(fd);
+    file.write(entry);
+    file.close();
     Files::setMode(path, Files::kPrivateFileMode);
 }
 

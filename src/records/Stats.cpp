@@ -9,7 +9,6 @@
 #include "base/Paths.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
-#include "records/RecordFile.h"
 #include "records/StatsEvent.h"
 #include "records/StatsTime.h"
 #include "text/Graphemes.h"
@@ -82,16 +81,16 @@ void record(const std::string& text, int64_t spoken, double seconds, const std::
 
     std::string path = url();
     Files::createFolder(Paths::dir());
-    int fd = RecordFile::openForAppending(path);
-    if (fd < 0) return;
-    if (RecordFile::sizeOf(fd) > kTrimAboveBytes) {
-        ::close(fd);
+    auto file = std::make_unique<Files::AppendFile>(path);
+    if (!*file) return;
+    if (file->size() > kTrimAboveBytes) {
+        file.reset();
         trim(path);
-        fd = RecordFile::openForAppending(path);
-        if (fd < 0) return;
+        file = std::make_unique<Files::AppendFile>(path);
+        if (!*file) return;
     }
-    RecordFile::writeAll(fd, *line);
-    ::close(fd);
+    file->write(*line);
+    file.reset();
     Files::setMode(path, Files::kPrivateFileMode);
 }
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "records/RecordFile.h"
+#include "base/Files.h"
 
 namespace velvox::Stats {
 
@@ -268,7 +268,7 @@ std::vector<Raw> parseAll(std::string_view content) {
 }
 
 std::vector<Raw> read(const std::string& path) {
-    std::optional<std::string> content = RecordFile::readAll(path);
+    std::optional<std::string> content = Files::readWhole(path);
     if (!content) return {};
     return parseAll(*content);
 }

@@ -25,7 +25,9 @@ std::string homeFolder() {
 }
 
 Locations& locations() {
-    static Locations instance;
+    // Never destroyed: the log's writer thread may still ask for the folder
+    // while the process exits.
+    static Locations& instance = *new Locations;
     std::lock_guard lock(locationsMutex);
     if (instance.dir.empty()) {
         instance.dir = Files::join(homeFolder(), Brand::folder);

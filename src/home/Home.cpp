@@ -4,6 +4,7 @@
 #include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "home/PageFunctions.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
 #include "platform/Accessibility.h"
@@ -211,7 +212,7 @@ void Home::didFinishLoading() {
         auto found = cache.find(name);
         if (found != cache.end()) symbols[name] = found->second;
     }
-    run(PageScript::call("window.orvoSymbols", symbols));
+    run(PageScript::call(PageFunction::symbols, symbols));
     pushAll();
 }
 
@@ -219,13 +220,13 @@ bool Home::insertIntoWindow(const std::string& text, const std::string& mode) {
     auto& window = Platform::webView();
     if (!window.isVisible() || !window.isKey() || !loaded_) return false;
     Json payload = {{"text", text}, {"mode", mode}};
-    run(PageScript::call("window.orvoInsert", payload));
+    run(PageScript::call(PageFunction::insert, payload));
     return true;
 }
 
 void Home::dictated(const UserInfo& info) {
     if (!info.is_object()) return;
-    run(PageScript::call("window.orvoDictated", info));
+    run(PageScript::call(PageFunction::dictated, info));
     pushAll();
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/NotificationCenter.h"
@@ -45,6 +47,8 @@ class Home {
 
     // Drops the controller and the caches.
     static void resetForTesting();
+    // The actions the pages may post, sorted (held against the pages' list by a test).
+    static std::vector<std::string> actionNames();
 
     ~Home();
     Home(const Home&) = delete;
@@ -88,6 +92,9 @@ class Home {
   private:
     Home();
     void build();
+    using ActionTable =
+        std::unordered_map<std::string, std::function<void(Home&, const PageMessage&)>>;
+    static const ActionTable& actions();
     void perform(const PageMessage& message);
     void dictated(const UserInfo& info);
     bool insertIntoWindow(const std::string& text, const std::string& mode);

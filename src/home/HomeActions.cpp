@@ -1,4 +1,5 @@
 // The actions a page can post, and what each one does.
+#include <algorithm>
 #include <functional>
 #include <unordered_map>
 
@@ -35,9 +36,8 @@ void Home::receive(const std::string& body) {
     if (message) perform(*message);
 }
 
-void Home::perform(const PageMessage& message) {
-    using Action = std::function<void(Home&, const PageMessage&)>;
-    static const std::unordered_map<std::string, Action> actions = {
+const Home::ActionTable& Home::actions() {
+    static const ActionTable table = {
         {"ready", [](Home& home, const PageMessage&) { home.pushAll(); }},
         {"dragWindow", [](Home&, const PageMessage&) { Platform::webView().beginDrag(); }},
         {"titleBarDoubleClick", [](Home& home, const PageMessage&) { home.titleBarDoubleClick(); }},
@@ -103,8 +103,19 @@ void Home::perform(const PageMessage& message) {
         {"openLog", [](Home& home, const PageMessage&) { home.reveal(Log::url()); }},
         {"openPrivacy", [](Home& home, const PageMessage&) { home.openPrivacy(); }},
     };
-    auto found = actions.find(message.action());
-    if (found == actions.end()) {
+    return table;
+}
+
+std::vector<std::string> Home::actionNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : actions()) names.push_back(entry.first);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void Home::perform(const PageMessage& message) {
+    auto found = actions().find(message.action());
+    if (found == actions().end()) {
         Log::write("settings page sent an unknown action: " + message.action());
         return;
     }

@@ -8,6 +8,7 @@
 #include "base/Paths.h"
 #include "capture/KeyNames.h"
 #include "home/Home.h"
+#include "home/PageFunctions.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
 #include "platform/Accessibility.h"
@@ -218,11 +219,11 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
 void Home::pushAll(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved) {
     Json state = stateObject(keyNote, keyBad, keySaved);
     Platform::webView().setDarkAppearance();
-    run(PageScript::call("window.orvoState", state));
+    run(PageScript::call(PageFunction::state, state));
 }
 
 void Home::pushLive() {
-    run(PageScript::call("window.orvoLive", liveDict()));
+    run(PageScript::call(PageFunction::live, liveDict()));
 }
 
 void Home::authChanged() {
@@ -233,7 +234,7 @@ void Home::authChanged() {
 void Home::fetchUsage() {
     Config config = Config::load();
     if (config.useOwnKey) {
-        run(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")));
+        run(PageScript::callRaw(PageFunction::usage, std::string_view("{own:true}")));
         return;
     }
     auto request = accountRequest(config.apiBase + "/me", Auth::token());
@@ -246,7 +247,7 @@ void Home::fetchUsage() {
 void Home::receiveUsage(const std::optional<std::string>& body) {
     auto parsed = body ? nlohmann::json::parse(*body, nullptr, false) : nlohmann::json();
     if (!parsed.is_object()) {
-        run(PageScript::callRaw("window.orvoUsage", std::string_view("{reachable:false}")));
+        run(PageScript::callRaw(PageFunction::usage, std::string_view("{reachable:false}")));
         return;
     }
     Json usage = Json::object();
@@ -263,7 +264,7 @@ void Home::receiveUsage(const std::optional<std::string>& body) {
                         ? std::optional<std::string>(email->get<std::string>())
                         : std::nullopt;
     bool signedIn = usage["signedIn"].get<bool>();
-    run(PageScript::call("window.orvoUsage", usage));
+    run(PageScript::call(PageFunction::usage, usage));
     if (signedIn) fetchBilling();
 }
 
@@ -289,7 +290,7 @@ void Home::receiveBilling(const std::optional<std::string>& body) {
     fetchedUpgradeUrl_ = upgradeUrl != parsed.end() && upgradeUrl->is_string()
                              ? std::optional<std::string>(upgradeUrl->get<std::string>())
                              : std::nullopt;
-    run(PageScript::call("window.orvoBilling", parsed));
+    run(PageScript::call(PageFunction::billing, parsed));
 }
 
 void Home::authNote(const std::string& note, bool bad, bool busy) {
@@ -297,19 +298,19 @@ void Home::authNote(const std::string& note, bool bad, bool busy) {
     object["note"] = note;
     object["bad"] = bad;
     object["busy"] = busy;
-    run(PageScript::call("window.orvoAuth", object));
+    run(PageScript::call(PageFunction::auth, object));
 }
 
 void Home::captureNote(const std::string& note, bool bad) {
     Json object = Json::object();
     object["note"] = note;
     object["bad"] = bad;
-    run(PageScript::call("window.orvoCapture", object));
+    run(PageScript::call(PageFunction::capture, object));
     pushAll();
 }
 
 void Home::billingNote(const std::string& note) {
-    run(PageScript::call("window.orvoBillingNote", Json{{"note", note}}));
+    run(PageScript::call(PageFunction::billingNote, Json{{"note", note}}));
 }
 
 }  // namespace velvox

@@ -6,6 +6,7 @@
 #include "base/Log.h"
 #include "base/Strings.h"
 #include "home/Home.h"
+#include "home/PageFunctions.h"
 #include "home/PageScript.h"
 #include "platform/Desktop.h"
 #include "platform/HttpClient.h"
@@ -143,8 +144,8 @@ void Home::startMicTest() {
         if (!alive) return;
         Home& home = *alive;
         if (!home.micTest_ || !home.loaded_) return;
-        home.run("window.orvoLevel && window.orvoLevel(" +
-                 Strings::decimal(home.micTest_->level()) + ")");
+        home.run(
+            PageScript::callRaw(PageFunction::level, Strings::decimal(home.micTest_->level())));
     });
 }
 

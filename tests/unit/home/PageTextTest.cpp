@@ -1,7 +1,16 @@
 // The small text pieces the bridge is built from.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
 #include "base/Strings.h"
+#include "home/Home.h"
+#include "home/PageFunctions.h"
 #include "home/PageMessage.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
@@ -61,6 +70,60 @@ TEST(PageScript, CallsAreGuardedAndNumbersAreBareDecimals) {
     EXPECT_EQ(Strings::fixed(2, 1), "2.0");
     EXPECT_EQ(Strings::fixed(1.25, 1), "1.2");
     EXPECT_EQ(Strings::fixed(-0.06, 1), "-0.1");
+}
+
+// ---- the page protocol: one list, both sides held against it ----
+
+std::filesystem::path resourcesFolder() {
+    const char* data = std::getenv("VELVOX_TEST_DATA");
+    return std::filesystem::path(data ? data : "tests/data").parent_path().parent_path() /
+           "resources";
+}
+
+std::string pagesText() {
+    std::string text;
+    for (const auto& entry : std::filesystem::directory_iterator(resourcesFolder())) {
+        auto extension = entry.path().extension();
+        if (extension != ".js" && extension != ".html") continue;
+        std::ifstream in(entry.path());
+        text += std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
+    }
+    return text;
+}
+
+std::set<std::string> matches(const std::string& text, const std::string& pattern) {
+    std::set<std::string> found;
+    std::regex expression(pattern);
+    for (std::sregex_iterator it(text.begin(), text.end(), expression), end; it != end; ++it)
+        found.insert((*it)[1]);
+    return found;
+}
+
+TEST(PageProtocol, PagesAndProgramUseTheOneListOfActionsAndFunctions) {
+    std::ifstream in(resourcesFolder() / "page-protocol.json");
+    auto protocol = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(protocol.is_object()) << resourcesFolder();
+    auto actions = protocol["actions"].get<std::set<std::string>>();
+    auto functions = protocol["functions"].get<std::set<std::string>>();
+    std::string pages = pagesText();
+
+    auto programActions = Home::actionNames();
+    EXPECT_EQ(std::set<std::string>(programActions.begin(), programActions.end()), actions);
+    std::set<std::string> programFunctions;
+    for (auto name : PageFunction::all) programFunctions.insert(std::string(name.substr(7)));
+    EXPECT_EQ(programFunctions, functions);
+
+    // What the pages post or define, and each listed action somewhere in them.
+    for (const char* pattern : {R"re(post\('([A-Za-z]+)')re", R"re(data-action="([A-Za-z]+)")re",
+                                R"re(\['[^']*', '([A-Za-z]+)', (?:true|false)\])re"}) {
+        for (const auto& name : matches(pages, pattern)) EXPECT_TRUE(actions.count(name)) << name;
+    }
+    for (const auto& name : actions) {
+        bool used = pages.find("'" + name + "'") != std::string::npos ||
+                    pages.find('"' + name + '"') != std::string::npos;
+        EXPECT_TRUE(used) << name << " is not used by any page";
+    }
+    EXPECT_EQ(matches(pages, R"re(window\.(orvo[A-Za-z]+) = function)re"), functions);
 }
 
 }  // namespace

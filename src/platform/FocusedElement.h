@@ -28,6 +28,15 @@ class FocusedElement {
     // Answers 0 on success, else the accessibility error code.
     virtual int32_t setSelectedText(const std::string& text) = 0;
 
+    // Whether the element takes secrets (a password field); nothing when the
+    // question fails.
+    virtual std::optional<bool> isPasswordField() = 0;
+    // The process of the application the element belongs to, when known.
+    virtual std::optional<int32_t> processId() = 0;
+    // Gives the application a moment to bring what it reports up to date
+    // after a change (web content reports its text late).
+    virtual void waitBriefly(double seconds) = 0;
+
     // The length of the element's text as the element reports it.
     virtual std::optional<int64_t> numberOfCharacters() = 0;
     // The length of the element's string value in UTF-16 code units; nothing

@@ -49,6 +49,10 @@ class DeliveryTest : public ::testing::Test {
         }));
     }
 
+    static std::optional<RunningApplication> front() {
+        return Platform::workspace().frontmostApplication();
+    }
+
     void focus(const std::string& field) {
         window.send("focus " + field);
         ASSERT_TRUE(window.waitForPrefix("focused " + field));
@@ -93,7 +97,7 @@ TEST_F(DeliveryTest, PasteRoadTypesTheTextAndGivesTheRichClipboardBack) {
     ASSERT_EQ(original.size(), 4u);
 
     std::string text = "Pasted dictation, ünïcode ✓ and 😀";
-    auto outcome = Paster::deliver(text, true, window.pid(), false, false);
+    auto outcome = Paster::deliver(text, true, front(), false, false);
     EXPECT_EQ(outcome, DeliveryOutcome::pasted());
     EXPECT_TRUE(window.waitForText("entry", text));
 
@@ -104,7 +108,7 @@ TEST_F(DeliveryTest, PasteRoadTypesTheTextAndGivesTheRichClipboardBack) {
 TEST_F(DeliveryTest, CopyMadeBeforeTheRestoreIsLeftAlone) {
     focus("entry");
     otherApplicationCopies("copy-text before");
-    Paster::deliver("first", true, window.pid(), false, false);
+    Paster::deliver("first", true, front(), false, false);
     ASSERT_TRUE(window.waitForText("entry", "first"));
     otherApplicationCopies("copy-text newer");
     auto newer = window.dumpClipboard();
@@ -120,7 +124,7 @@ TEST_F(DeliveryTest, EmptyClipboardIsEmptyAgainAfterThePaste) {
     XSetSelectionOwner(display, clipboard, None, CurrentTime);
     XSync(display, False);
 
-    Paster::deliver("into an empty clipboard", true, window.pid(), false, false);
+    Paster::deliver("into an empty clipboard", true, front(), false, false);
     ASSERT_TRUE(window.waitForText("entry", "into an empty clipboard"));
     EXPECT_NE(XGetSelectionOwner(display, clipboard), None) << "borrowed for the paste";
     pumpPastRestore();
@@ -139,11 +143,12 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEntryAndTextViewAndLeavesTheClipboard
     auto count = Platform::pasteboard().changeCount();
 
     std::string text = "direct ✓ 😀";
-    EXPECT_EQ(Paster::deliver(text, true, window.pid(), true, false), DeliveryOutcome::inserted());
+    EXPECT_EQ(Paster::deliver(text, true, front(), true, false), DeliveryOutcome::inserted());
     EXPECT_TRUE(window.waitForText("entry", "start " + text)) << window.lastText("entry");
     EXPECT_EQ(Platform::pasteboard().changeCount(), count);
-    // "direct ✓ 😀" is 11 UTF-16 units: the emoji counts two.
-    EXPECT_NE(logText().find("insert: wrote 11 chars directly, 6 -> 17"), std::string::npos);
+    // "direct ✓ 😀" is 11 UTF-16 units (the emoji counts two) and 10 characters
+    // as the field counts them.
+    EXPECT_NE(logText().find("insert: wrote 11 chars directly, 6 -> 16"), std::string::npos);
 
     focus("view");
     window.send("set view hello world\\nsecond line");
@@ -151,19 +156,19 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEntryAndTextViewAndLeavesTheClipboard
     window.send("select view 6 11");
     ASSERT_TRUE(window.waitForPrefix("selected view"));
     pumpFor(0.1);
-    EXPECT_TRUE(Inserter::insert("there"));
+    EXPECT_EQ(Inserter::insert("there"), Inserter::Result::inserted);
     EXPECT_TRUE(window.waitForText("view", "hello there\nsecond line"));
     EXPECT_NE(logText().find("insert: replaced a selection, 23 -> 23 chars"), std::string::npos);
 
-    EXPECT_TRUE(Inserter::insert(" again"));
+    EXPECT_EQ(Inserter::insert(" again"), Inserter::Result::inserted);
     EXPECT_TRUE(window.waitForText("view", "hello there again\nsecond line"));
 }
 
 TEST_F(DeliveryTest, ReadOnlyAndPasswordFieldsAreNotTypedInto) {
     focus("readonly");
-    EXPECT_FALSE(Inserter::insert("nope"));
+    EXPECT_EQ(Inserter::insert("nope"), Inserter::Result::notTaken);
     focus("password");
-    EXPECT_FALSE(Inserter::insert("nope"));
+    EXPECT_EQ(Inserter::insert("nope"), Inserter::Result::notTaken);
     std::string log = logText();
     size_t first = log.find("insert: field does not accept direct text");
     ASSERT_NE(first, std::string::npos);
@@ -183,7 +188,7 @@ TEST_F(DeliveryTest, SwitchedOffAccessibilityBusIsNotTrustedAndOnlyCopies) {
     focus("entry");
     ASSERT_TRUE(setEnabled(false));
     EXPECT_FALSE(Platform::accessibility().isProcessTrusted());
-    auto outcome = Paster::deliver("kept safe", true, window.pid(), true, false);
+    auto outcome = Paster::deliver("kept safe", true, front(), true, false);
     ASSERT_TRUE(setEnabled(true));
     EXPECT_EQ(outcome, DeliveryOutcome::copiedOnly(Paster::kAllowAccessibilityMessage));
     auto dump = window.dumpClipboard();

@@ -15,8 +15,12 @@ class PasterTest : public DeliveryTest {
   protected:
     DeliveryOutcome deliver(bool autoPaste = true, std::optional<int32_t> target = std::nullopt,
                             bool direct = false, bool alwaysCopy = false) {
-        return Paster::deliver("hello", autoPaste, target, direct, alwaysCopy);
+        std::optional<RunningApplication> application;
+        if (target) application = RunningApplication{*target};
+        return Paster::deliver("hello", autoPaste, application, direct, alwaysCopy,
+                               [this](const std::string& message) { notices.push_back(message); });
     }
+    std::vector<std::string> notices;
     std::string clipboard() const {
         std::string out;
         for (const auto& item : pasteboard->items) out += describe(item);
@@ -188,6 +192,121 @@ TEST_F(PasterTest, ClipboardWhoseCounterStartsAtZeroIsStillSaved) {
     deliver();
     queue->advance(3);
     EXPECT_EQ(pasteboard->text(), "user's text");
+}
+
+// ---- what real desktops do meanwhile ----
+
+TEST_F(PasterTest, ClipboardManagerTakingOverOurTextIsNotTheUsersCopy) {
+    struct Case {
+        const char* what;
+        std::function<void(FakePasteboard&)> meanwhile;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {"manager takes our text over", [](FakePasteboard& p) { p.managerTakesOver(); },
+         "user's text"},
+        {"user copies, manager takes that over",
+         [](FakePasteboard& p) {
+             p.userCopies({textItem("copied meanwhile")});
+             p.managerTakesOver();
+         },
+         "copied meanwhile"},
+        {"user copies the same bytes later", {}, "hello"},
+    };
+    for (auto& [what, meanwhile, expected] : cases) {
+        Paster::resetForTesting();
+        pasteboard->items = {textItem("user's text")};
+        deliver();
+        queue->advance(0.2);
+        if (meanwhile) {
+            meanwhile(*pasteboard);
+        }
+        queue->advance(1.5);
+        if (!meanwhile) pasteboard->userCopies({textItem("hello")});
+        queue->advance(5);
+        EXPECT_EQ(pasteboard->text(), expected) << what;
+    }
+}
+
+TEST_F(PasterTest, KeystrokeWaitsForASlowOwnerAndLessThanTheUserHadNeverComesBack) {
+    PasteboardItem rich{{{PasteboardType::plainText, "plain"}, {"image/png", "\x89PNG"}}};
+    struct Case {
+        const char* what;
+        std::set<std::pair<size_t, std::string>> slow;
+        bool pasted;
+        std::string afterwards;
+    };
+    std::vector<Case> cases = {
+        {"whole", {}, true, describe(rich)},
+        {"image missing", {{0, "image/png"}}, true, describe(textItem("plain"))},
+        {"text missing", {{0, PasteboardType::plainText}}, false, kOurItem},
+    };
+    for (auto& [what, slow, pasted, afterwards] : cases) {
+        Paster::resetForTesting();
+        keystroke->posted = 0;
+        notices.clear();
+        pasteboard->items = {rich};
+        pasteboard->slow = slow;
+        pasteboard->snapshotDelay = 1;
+        EXPECT_EQ(deliver(), DeliveryOutcome::pasted());
+        queue->advance(0.5);
+        EXPECT_EQ(clipboard(), describe(rich)) << what << ": not replaced before it is saved";
+        queue->advance(0.6);
+        EXPECT_EQ(keystroke->posted, pasted ? 1 : 0) << what;
+        queue->advance(3);
+        EXPECT_EQ(clipboard(), afterwards) << what;
+        EXPECT_EQ(notices, pasted ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"copied, press ctrl V"})
+            << what;
+    }
+}
+
+TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbers) {
+    struct Case {
+        RunningApplication target, front;
+        bool typed;
+    };
+    // Sandboxed applications share meaningless process numbers; some windows have none.
+    for (auto [target, front, typed] : {
+             Case{{2, "org.gnome.gedit", "", 11}, {2, "org.mozilla.firefox", "", 12}, false},
+             Case{{0, "org.gnome.gedit", "", 11}, {0, "org.gnome.gedit", "", 12}, false},
+             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 12}, true},
+             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true},
+         }) {
+        workspace->frontmost = front;
+        auto outcome = Paster::deliver("hello", true, target, false, false);
+        EXPECT_EQ(outcome.succeeded(), typed) << target.window << " " << front.bundleIdentifier;
+    }
+}
+
+TEST_F(PasterTest, PasswordFieldOrUnprovenInsertionIsOnlyCopied) {
+    accessibility->field->password = true;
+    EXPECT_EQ(deliver(), DeliveryOutcome::copiedOnly("copied, press ctrl V"));
+    EXPECT_TRUE(logged("focused field takes a password, not pasting"));
+
+    // The field took the text but will not say so: it is not pasted again.
+    accessibility->field = FakeField{};
+    accessibility->field->reportsNumberOfCharacters = false;
+    accessibility->field->reportsStringValue = false;
+    EXPECT_EQ(deliver(true, std::nullopt, /*direct=*/true),
+              DeliveryOutcome::copiedOnly("copied, press ctrl V"));
+    queue->advance(10);
+    EXPECT_EQ(keystroke->posted, 0);
+    EXPECT_EQ(accessibility->field->content, "hello");
+    EXPECT_EQ(pasteboard->text(), "hello");
+}
+
+TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
+    Paster::handClipboardOver();
+    EXPECT_TRUE(pasteboard->writes.empty());
+    pasteboard->items.clear();
+    deliver();
+    queue->advance(10);  // restored to empty: nothing of ours is left
+    Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->writes.back(), "setItems");
+    deliver(true, std::nullopt, false, /*alwaysCopy=*/true);
+    Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->writes.back(), "handToManager");
 }
 
 }  // namespace

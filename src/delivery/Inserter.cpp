@@ -56,7 +56,8 @@ Result insert(const std::string& text) {
     auto before = characterCount(*element);
     if (int32_t error = element->setSelectedText(text); error != 0) {
         Log::write("insert: refused, AXError " + std::to_string(error));
-        return Result::notTaken;
+        // No answer is not a refusal: a busy field may still take the text.
+        return error == FocusedElement::kNoAnswerError ? Result::uncertain : Result::notTaken;
     }
     auto after = characterCount(*element);
     for (int look = 0; !hadSelection && before && after && *after <= *before && look < kLateLooks;

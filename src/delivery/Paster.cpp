@@ -5,6 +5,7 @@
 
 #include "app/Log.h"
 #include "delivery/Inserter.h"
+#include "delivery/Utf16.h"
 #include "platform/Accessibility.h"
 #include "platform/MainQueue.h"
 #include "platform/PasteKeystroke.h"
@@ -37,6 +38,8 @@ struct State {
     std::deque<std::function<void()>> waiting;
     // Whether the clipboard may hold content only this process serves.
     bool holdsOurs = false;
+    // The write whose restore is still to come.
+    std::optional<uint64_t> restoreDue;
 };
 
 State& state() {
@@ -128,21 +131,23 @@ void copyToClipboard(const std::string& text, std::function<void(bool restorable
     });
 }
 
+// Gives the user's content back, unless a newer dictation's own restore
+// will, or someone copied something newer: theirs wins.
+void restore(uint64_t generation) {
+    auto& current = state();
+    if (current.restoreDue != generation || current.generation != generation) return;
+    current.restoreDue.reset();
+    auto& pasteboard = Platform::pasteboard();
+    if (pasteboard.changeCount() != current.ourChangeCount) return;
+    pasteboard.setItems(current.snapshot);
+    current.holdsOurs = !current.snapshot.empty();
+}
+
 void restoreLater() {
     uint64_t generation = state().generation;
-    auto snapshot = state().snapshot;
+    state().restoreDue = generation;
     Platform::mainQueue()
-        .asyncAfter(kRestoreDelaySeconds,
-                    [generation, snapshot = std::move(snapshot)] {
-                        auto& current = state();
-                        // A newer dictation's own restore brings the user's content back.
-                        if (current.generation != generation) return;
-                        auto& pasteboard = Platform::pasteboard();
-                        // Someone copied something newer: theirs wins.
-                        if (pasteboard.changeCount() != current.ourChangeCount) return;
-                        pasteboard.setItems(snapshot);
-                        current.holdsOurs = !snapshot.empty();
-                    })
+        .asyncAfter(kRestoreDelaySeconds, [generation] { restore(generation); })
         .detach();
 }
 
@@ -249,18 +254,35 @@ DeliveryOutcome deliver(const std::string& text, bool autoPaste,
         return DeliveryOutcome::copiedOnly(kPressPasteMessage);
     }
 
+    auto& keystroke = Platform::pasteKeystroke();
+    if (!keystroke.focusPastesClipboard()) {
+        // A key the window ignores would report a paste that never happened.
+        if (utf16Length(text) <= kTypedLimit && keystroke.type(text)) {
+            return DeliveryOutcome::inserted();
+        }
+        Log::write("focused window has no paste key, text left on the clipboard");
+        copyOnce();
+        return DeliveryOutcome::copiedOnly(kPressPasteMessage);
+    }
+
     pasteFromClipboard(text, copied, alwaysCopy, std::move(lateNotice));
     return DeliveryOutcome::pasted();
 }
 
 void handClipboardOver() {
     auto& current = state();
+    // A restore still to come happens now, or never.
+    if (current.restoreDue) restore(*current.restoreDue);
     if (!current.holdsOurs) return;
     Platform::pasteboard().handToManager();
 }
 
 void resetForTesting() {
+    // The count of writes goes on, so that a restore still pending from
+    // before never takes a later write for its own.
+    uint64_t generation = state().generation;
     state() = State{};
+    state().generation = generation;
 }
 
 }  // namespace velvox::Paster

@@ -30,6 +30,9 @@ inline constexpr double kSnapshotBoundSeconds = 2.0;
 // A clipboard manager takes over every new content within this time after
 // our write; the same bytes taken by someone within it are still ours.
 inline constexpr double kManagerWindowSeconds = 1.0;
+// A window without a paste key gets at most this many characters typed key
+// by key; longer text waits on the clipboard.
+inline constexpr int64_t kTypedLimit = 200;
 
 // Puts the text into the application that was in front when the dictation
 // began (target): typed in directly when direct is on and the field allows

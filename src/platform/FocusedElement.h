@@ -25,8 +25,11 @@ class FocusedElement {
     // The selected text (empty when only a caret); nothing when it cannot be read.
     virtual std::optional<std::string> selectedText() = 0;
     // Replaces the selection with the text, or inserts it at the caret.
-    // Answers 0 on success, else the accessibility error code.
+    // Answers 0 on success, else the accessibility error code;
+    // kNoAnswerError when the request went out but no answer came, so that
+    // the field may have taken the text all the same.
     virtual int32_t setSelectedText(const std::string& text) = 0;
+    static constexpr int32_t kNoAnswerError = -25204;
 
     // Whether the element takes secrets (a password field); nothing when the
     // question fails.

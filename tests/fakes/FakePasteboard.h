@@ -40,11 +40,19 @@ class FakePasteboard final : public Pasteboard {
     std::vector<std::string> writes;
 };
 
-// A paste keystroke that only counts.
+// A paste keystroke that only counts; the focused window may have no paste
+// key, and then only take typed text.
 class FakePasteKeystroke final : public PasteKeystroke {
   public:
     void post() override { ++posted; }
+    bool focusPastesClipboard() override { return pasteKey; }
+    bool type(const std::string& text) override {
+        typed += text;
+        return true;
+    }
     int posted = 0;
+    bool pasteKey = true;
+    std::string typed;
 };
 
 // "[type=data, type=data]": an item as it reads in recorded writes.

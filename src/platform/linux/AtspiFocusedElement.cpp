@@ -137,7 +137,7 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
     auto range = selection(text, &failed);
     if (failed) {
         release();
-        return kCannotComplete;
+        return kFailure;
     }
     gint position = 0;
     if (range) {
@@ -150,7 +150,7 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
         if (error) {
             g_error_free(error);
             release();
-            return kCannotComplete;
+            return kFailure;
         }
         if (position < 0) position = characterCount(text).value_or(0);
     }
@@ -160,6 +160,7 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
                                                         static_cast<gint>(value.size()), &error);
     int32_t result = 0;
     if (error) {
+        // Sent but unanswered: the field may still take it.
         g_error_free(error);
         error = nullptr;
         result = kCannotComplete;
@@ -175,7 +176,7 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
         if (!before || !after || *after <= *before) {
             result = kFailure;
         } else if (!atspi_editable_text_delete_text(editable, range->start, range->end, &error)) {
-            result = error ? kCannotComplete : kFailure;
+            result = kCannotComplete;  // the text is in, the selection too
             if (error) g_error_free(error);
         } else {
             gint length = static_cast<gint>(g_utf8_strlen(value.c_str(), -1));

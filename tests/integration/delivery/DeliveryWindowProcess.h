@@ -56,9 +56,9 @@ inline std::string escapeLine(const std::string& text) {
 
 class DeliveryWindowProcess {
   public:
-    explicit DeliveryWindowProcess(std::vector<std::string> arguments = {}) {
+    explicit DeliveryWindowProcess(std::vector<std::string> arguments = {},
+                                   std::string program = deliveryWindowProgram()) {
         std::vector<gchar*> argv;
-        std::string program = deliveryWindowProgram();
         argv.push_back(program.data());
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);

@@ -296,6 +296,21 @@ TEST_F(PasterTest, PasswordFieldOrUnprovenInsertionIsOnlyCopied) {
     EXPECT_EQ(pasteboard->text(), "hello");
 }
 
+TEST_F(PasterTest, WindowWithoutAPasteKeyGetsShortTextTypedAndLongTextCopied) {
+    keystroke->pasteKey = false;
+    EXPECT_EQ(deliver(), DeliveryOutcome::inserted());
+    EXPECT_EQ(keystroke->typed, "hello");
+    EXPECT_TRUE(pasteboard->writes.empty());
+
+    std::string longText(Paster::kTypedLimit + 1, 'x');
+    EXPECT_EQ(Paster::deliver(longText, true, std::nullopt, false, false),
+              DeliveryOutcome::copiedOnly("copied, press ctrl V"));
+    queue->advance(10);
+    EXPECT_EQ(keystroke->typed, "hello");
+    EXPECT_EQ(keystroke->posted, 0);
+    EXPECT_EQ(pasteboard->text(), longText);
+}
+
 TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
     Paster::handClipboardOver();
     EXPECT_TRUE(pasteboard->writes.empty());
@@ -306,6 +321,14 @@ TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
     EXPECT_EQ(pasteboard->writes.back(), "setItems");
     deliver(true, std::nullopt, false, /*alwaysCopy=*/true);
     Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->writes.back(), "handToManager");
+
+    // Quitting before the restore: the user's content is what survives.
+    pasteboard->userCopies({textItem("user's text")});
+    deliver();
+    queue->advance(0.1);
+    Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->text(), "user's text");
     EXPECT_EQ(pasteboard->writes.back(), "handToManager");
 }
 

@@ -1,8 +1,5 @@
 #include "fakes/FakePasteboard.h"
 
-#include "platform/MainQueue.h"
-#include "platform/Platform.h"
-
 namespace velvox::testing {
 
 std::vector<std::vector<std::string>> FakePasteboard::itemTypes() {
@@ -30,25 +27,7 @@ void FakePasteboard::setItems(const std::vector<PasteboardItem>& newItems) {
     writes.push_back(line);
     items = newItems;
     unreadable.clear();
-    slow.clear();
     ++count;
-}
-
-void FakePasteboard::takeSnapshot(double, std::function<void(PasteboardSnapshot)> done) {
-    PasteboardSnapshot snapshot;
-    for (size_t index = 0; index < items.size(); ++index) {
-        PasteboardItem copy;
-        for (const auto& [type, bytes] : items[index].representations) {
-            if (slow.count({index, type})) {
-                snapshot.complete = false;
-            } else if (!unreadable.count({index, type})) {
-                copy.representations.push_back({type, bytes});
-            }
-        }
-        if (!copy.representations.empty()) snapshot.items.push_back(std::move(copy));
-    }
-    if (snapshotDelay <= 0) return done(std::move(snapshot));
-    Platform::mainQueue().asyncAfter(snapshotDelay, [done, snapshot] { done(snapshot); }).detach();
 }
 
 void FakePasteboard::userCopies(std::vector<PasteboardItem> newItems) {

@@ -18,9 +18,6 @@ class FakePasteboard final : public Pasteboard {
     std::vector<std::vector<std::string>> itemTypes() override;
     std::optional<Bytes> data(size_t itemIndex, const std::string& type) override;
     void setItems(const std::vector<PasteboardItem>& newItems) override;
-    // Types listed in slow do not answer within the bound; with
-    // snapshotDelay the copy arrives that much later on the main queue.
-    void takeSnapshot(double boundSeconds, std::function<void(PasteboardSnapshot)> done) override;
     void handToManager() override { writes.push_back("handToManager"); }
 
     // Another application takes the clipboard.
@@ -34,8 +31,6 @@ class FakePasteboard final : public Pasteboard {
     std::vector<PasteboardItem> items;
     // (item index, type) pairs whose data cannot be read.
     std::set<std::pair<size_t, std::string>> unreadable;
-    std::set<std::pair<size_t, std::string>> slow;
-    double snapshotDelay = 0;
     // "setItems [type=data, ...] [...]" for each write.
     std::vector<std::string> writes;
 };

@@ -383,7 +383,7 @@ class ClipboardDeliveryTest : public DeliveryTest {
   protected:
     static std::unique_ptr<DeliveryWindowProcess> standIn(std::vector<std::string> arguments) {
         auto process =
-            std::make_unique<DeliveryWindowProcess>(arguments, VELVOX_CLIPBOARD_STAND_IN);
+            std::make_unique<DeliveryWindowProcess>(arguments, clipboardStandInProgram());
         EXPECT_TRUE(process->started());
         return process;
     }

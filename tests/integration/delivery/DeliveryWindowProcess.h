@@ -35,6 +35,16 @@ inline std::string deliveryWindowProgram() {
 #endif
 }
 
+// The clipboard stand-ins (manager, keeper, slow owner), built beside it.
+inline std::string clipboardStandInProgram() {
+#ifdef VELVOX_CLIPBOARD_STAND_IN
+    return VELVOX_CLIPBOARD_STAND_IN;
+#else
+    std::string window = deliveryWindowProgram();
+    return window.substr(0, window.rfind('/')) + "/clipboard_stand_in";
+#endif
+}
+
 inline uint64_t fnvHash(const std::string& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;

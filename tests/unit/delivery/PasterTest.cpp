@@ -17,10 +17,8 @@ class PasterTest : public DeliveryTest {
                             bool direct = false, bool alwaysCopy = false) {
         std::optional<RunningApplication> application;
         if (target) application = RunningApplication{*target};
-        return Paster::deliver("hello", autoPaste, application, direct, alwaysCopy,
-                               [this](const std::string& message) { notices.push_back(message); });
+        return Paster::deliver("hello", autoPaste, application, direct, alwaysCopy);
     }
-    std::vector<std::string> notices;
     std::string clipboard() const {
         std::string out;
         for (const auto& item : pasteboard->items) out += describe(item);
@@ -228,39 +226,6 @@ TEST_F(PasterTest, ClipboardManagerTakingOverOurTextIsNotTheUsersCopy) {
     }
 }
 
-TEST_F(PasterTest, KeystrokeWaitsForASlowOwnerAndLessThanTheUserHadNeverComesBack) {
-    PasteboardItem rich{{{PasteboardType::plainText, "plain"}, {"image/png", "\x89PNG"}}};
-    struct Case {
-        const char* what;
-        std::set<std::pair<size_t, std::string>> slow;
-        bool pasted;
-        std::string afterwards;
-    };
-    std::vector<Case> cases = {
-        {"whole", {}, true, describe(rich)},
-        {"image missing", {{0, "image/png"}}, true, describe(textItem("plain"))},
-        {"text missing", {{0, PasteboardType::plainText}}, false, kOurItem},
-    };
-    for (auto& [what, slow, pasted, afterwards] : cases) {
-        Paster::resetForTesting();
-        keystroke->posted = 0;
-        notices.clear();
-        pasteboard->items = {rich};
-        pasteboard->slow = slow;
-        pasteboard->snapshotDelay = 1;
-        EXPECT_EQ(deliver(), DeliveryOutcome::pasted());
-        queue->advance(0.5);
-        EXPECT_EQ(clipboard(), describe(rich)) << what << ": not replaced before it is saved";
-        queue->advance(0.6);
-        EXPECT_EQ(keystroke->posted, pasted ? 1 : 0) << what;
-        queue->advance(3);
-        EXPECT_EQ(clipboard(), afterwards) << what;
-        EXPECT_EQ(notices, pasted ? std::vector<std::string>{}
-                                  : std::vector<std::string>{"copied, press ctrl V"})
-            << what;
-    }
-}
-
 TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbers) {
     struct Case {
         RunningApplication target, front;
@@ -279,13 +244,8 @@ TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbe
     }
 }
 
-TEST_F(PasterTest, PasswordFieldOrUnprovenInsertionIsOnlyCopied) {
-    accessibility->field->password = true;
-    EXPECT_EQ(deliver(), DeliveryOutcome::copiedOnly("copied, press ctrl V"));
-    EXPECT_TRUE(logged("focused field takes a password, not pasting"));
-
-    // The field took the text but will not say so: it is not pasted again.
-    accessibility->field = FakeField{};
+TEST_F(PasterTest, UnprovenInsertionIsNotPastedAgain) {
+    // The field took the text but will not say so.
     accessibility->field->reportsNumberOfCharacters = false;
     accessibility->field->reportsStringValue = false;
     EXPECT_EQ(deliver(true, std::nullopt, /*direct=*/true),

@@ -208,6 +208,8 @@ void command(const std::string& line) {
                    {"text/html", "<p>" + text + "</p>"},
                    {"text/rtf", "{\\rtf1 " + text + "}"},
                    {"image/png", binaryImage(20000)}}});
+    } else if (verb == "copy-image") {
+        setOffer({{{"image/png", binaryImage(std::stoul(rest))}}});
     } else if (verb == "copy-large") {
         std::string text(std::stoul(rest), 'x');
         for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + (i * 31) % 26);

@@ -56,14 +56,10 @@ std::vector<KeyCode> modifierKeys(Display* display) {
     return keys;
 }
 
-// Keys held down on the XTEST device our events go through, and on every
-// other keyboard (the user's). The core state shows their union only.
-struct HeldKeys {
-    KeyBits ours;
-    KeyBits physical;
-};
-HeldKeys heldKeys(Display* display) {
-    HeldKeys held;
+// Keys held down on the XTEST device our events go through. The core state
+// shows only the union with the user's keyboards.
+KeyBits downOnOurDevice(Display* display) {
+    KeyBits held;
     int opcode = 0, event = 0, error = 0;
     if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return held;
     x11::ErrorTrap trap(display);
@@ -80,7 +76,7 @@ HeldKeys heldKeys(Display* display) {
             for (int c = 0; c < state->num_classes; ++c) {
                 if (item->c_class == KeyClass) {
                     auto* keys = reinterpret_cast<XKeyState*>(item);
-                    (xtest ? held.ours : held.physical) |= bitsOf(keys->keys);
+                    held |= bitsOf(keys->keys);
                 }
                 item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
             }
@@ -89,7 +85,7 @@ HeldKeys heldKeys(Display* display) {
         XCloseDevice(display, device);
     }
     if (devices) XFreeDeviceList(devices);
-    if (!trap.succeeded()) return HeldKeys();
+    if (!trap.succeeded()) return KeyBits();
     return held;
 }
 
@@ -210,17 +206,17 @@ void XTestPaste::liftModifiers() {
     char keys[32];
     XQueryKeymap(display_, keys);
     KeyBits down = bitsOf(keys);
-    HeldKeys held = heldKeys(display_);
+    KeyBits ours = downOnOurDevice(display_);
     for (KeyCode code : modifierKeys(display_)) {
         if (!down.test(code)) continue;
-        if (!held.ours.test(code)) strike(display_, code, true);
+        if (!ours.test(code)) strike(display_, code, true);
         strike(display_, code, false);
     }
 }
 
 void XTestPaste::releaseLeftovers() {
     XSync(display_, False);
-    KeyBits ours = heldKeys(display_).ours;
+    KeyBits ours = downOnOurDevice(display_);
     for (int code = 8; code < 256; ++code) {
         if (ours.test(code)) strike(display_, static_cast<KeyCode>(code), false);
     }

@@ -98,9 +98,11 @@ bool convert(Atom selection, Atom target, std::string& bytes, Atom* type) {
     return false;
 }
 
-// Every content target of the clipboard's current owner, with its bytes.
+// Every content target of the clipboard's current owner, with its bytes;
+// nothing once that owner has given the clipboard up meanwhile.
 Targets readAll() {
     Targets all;
+    Window owner = XGetSelectionOwner(display, clipboard);
     std::string list;
     Atom type = None;
     if (!convert(clipboard, targetsAtom, list, &type)) return all;
@@ -115,8 +117,10 @@ Targets readAll() {
             continue;
         std::string bytes;
         Atom actual = None;
+        if (XGetSelectionOwner(display, clipboard) != owner) return {};
         if (convert(clipboard, target, bytes, &actual)) all.emplace_back(target, bytes);
     }
+    if (XGetSelectionOwner(display, clipboard) != owner) return {};
     return all;
 }
 

@@ -56,35 +56,38 @@ std::vector<KeyCode> modifierKeys(Display* display) {
     return keys;
 }
 
-// Keys held down on the XTEST device our events go through. The core state
-// shows only the union with the user's keyboards.
-KeyBits downOnOurDevice(Display* display) {
-    KeyBits held;
+// The XTEST keyboard our events go through; nothing without XInput.
+XDevice* openOurDevice(Display* display) {
     int opcode = 0, event = 0, error = 0;
-    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return held;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return nullptr;
     x11::ErrorTrap trap(display);
+    XDevice* device = nullptr;
     int count = 0;
     XDeviceInfo* devices = XListInputDevices(display, &count);
-    for (int i = 0; devices && i < count; ++i) {
-        if (devices[i].use != IsXExtensionKeyboard) continue;
-        bool xtest =
-            devices[i].name && std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0;
-        XDevice* device = XOpenDevice(display, devices[i].id);
-        if (!device) continue;
-        if (XDeviceState* state = XQueryDeviceState(display, device)) {
-            auto* item = state->data;
-            for (int c = 0; c < state->num_classes; ++c) {
-                if (item->c_class == KeyClass) {
-                    auto* keys = reinterpret_cast<XKeyState*>(item);
-                    held |= bitsOf(keys->keys);
-                }
-                item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
-            }
-            XFreeDeviceState(state);
+    for (int i = 0; devices && i < count && !device; ++i) {
+        if (devices[i].use == IsXExtensionKeyboard && devices[i].name &&
+            std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0) {
+            device = XOpenDevice(display, devices[i].id);
         }
-        XCloseDevice(display, device);
     }
     if (devices) XFreeDeviceList(devices);
+    return trap.succeeded() ? device : nullptr;
+}
+
+// Keys held down on that device. The core state shows only their union with
+// the user's keyboards.
+KeyBits downOn(Display* display, XDevice* device) {
+    KeyBits held;
+    if (!device) return held;
+    x11::ErrorTrap trap(display);
+    if (XDeviceState* state = XQueryDeviceState(display, device)) {
+        auto* item = state->data;
+        for (int c = 0; c < state->num_classes; ++c) {
+            if (item->c_class == KeyClass) held |= bitsOf(reinterpret_cast<XKeyState*>(item)->keys);
+            item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
+        }
+        XFreeDeviceState(state);
+    }
     if (!trap.succeeded()) return KeyBits();
     return held;
 }
@@ -115,9 +118,12 @@ std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerm
 }
 
 XTestPaste::XTestPaste(Display* display, std::function<bool()> focusIsTerminal)
-    : display_(display), focusIsTerminal_(std::move(focusIsTerminal)) {}
+    : display_(display),
+      focusIsTerminal_(std::move(focusIsTerminal)),
+      ourDevice_(openOurDevice(display)) {}
 
 XTestPaste::~XTestPaste() {
+    if (ourDevice_) XCloseDevice(display_, ourDevice_);
     XCloseDisplay(display_);
 }
 
@@ -199,14 +205,15 @@ bool XTestPaste::focusPastesClipboard() {
 }
 
 void XTestPaste::liftModifiers() {
-    // A modifier held on the user's keyboard cannot be released through
-    // XTEST (that device never pressed it): pressing and releasing it there
-    // lifts it from the combined state, and leaves nothing down on our
-    // device. It is never pressed again: the user's keyboard state is theirs.
+    // A modifier held on the user's keyboard is one the XTEST device never
+    // pressed, and servers may drop its release there: pressing and
+    // releasing it on that device lifts it from the combined state all the
+    // same, and leaves nothing down there. It is never pressed again: the
+    // user's keyboard state is theirs.
     char keys[32];
     XQueryKeymap(display_, keys);
     KeyBits down = bitsOf(keys);
-    KeyBits ours = downOnOurDevice(display_);
+    KeyBits ours = downOn(display_, ourDevice_);
     for (KeyCode code : modifierKeys(display_)) {
         if (!down.test(code)) continue;
         if (!ours.test(code)) strike(display_, code, true);
@@ -216,7 +223,7 @@ void XTestPaste::liftModifiers() {
 
 void XTestPaste::releaseLeftovers() {
     XSync(display_, False);
-    KeyBits ours = downOnOurDevice(display_);
+    KeyBits ours = downOn(display_, ourDevice_);
     for (int code = 8; code < 256; ++code) {
         if (ours.test(code)) strike(display_, static_cast<KeyCode>(code), false);
     }

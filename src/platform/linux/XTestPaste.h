@@ -1,6 +1,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput.h>
 
 #include <functional>
 #include <memory>
@@ -41,6 +42,7 @@ class XTestPaste final : public PasteKeystroke {
 
     Display* display_;
     std::function<bool()> focusIsTerminal_;
+    XDevice* ourDevice_;
 };
 
 }  // namespace velvox

@@ -34,7 +34,7 @@ class XTestPaste final : public PasteKeystroke {
     XTestPaste(Display* display, std::function<bool()> focusIsTerminal);
 
   private:
-    PasteKey pasteKeyForFocus();
+    PasteKey pasteKeyForFocus(bool askAccessibility);
     // Lifts the modifiers the user holds, so that our keys mean what they say.
     void liftModifiers();
     // Releases whatever of ours is still down on the XTEST device.

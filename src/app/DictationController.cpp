@@ -168,6 +168,7 @@ void DictationController::beginRecording(bool boost) {
 
     auto frontmost = Platform::workspace().frontmostApplication();
     targetApp_ = frontmost ? std::optional<int32_t>(frontmost->processId) : std::nullopt;
+    targetWindow_ = frontmost ? frontmost->window : 0;
     targetBundle_ = frontmost ? frontmost->bundleIdentifier : "";
     targetName_ = frontmost && !frontmost->name.empty() ? frontmost->name : "Unknown";
     smartKind_ =
@@ -301,8 +302,13 @@ void DictationController::deliver(const std::string& text, const std::string& tr
         return;
     }
 
+    std::optional<RunningApplication> target;
+    if (targetApp_)
+        target = RunningApplication{*targetApp_, targetBundle_, targetName_, targetWindow_};
     DeliveryOutcome outcome = Paster::deliver(
-        out, config_.autoPaste, targetApp_, config_.insertDirectly, config_.alwaysCopyToClipboard);
+        out, config_.autoPaste, target, config_.insertDirectly, config_.alwaysCopyToClipboard,
+        self_.bind(
+            [](DictationController& c, const std::string& message) { c.flashError(message); }));
     if (outcome.succeeded()) {
         setStatus(readyLine());
         Log::write("delivered ok");

@@ -14,6 +14,8 @@ struct RunningApplication {
     // window class) on Linux.
     std::string bundleIdentifier;
     std::string name;
+    // The desktop's identifier of the active window; 0 when unknown.
+    uint64_t window = 0;
 };
 
 // What the desktop knows about running applications and their windows.

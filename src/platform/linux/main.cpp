@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "base/Brand.h"
+#include "delivery/Paster.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
 #include "platform/curl/CurlHttpClient.h"
@@ -40,6 +41,8 @@ int runApplication(const std::vector<std::string>& urls) {
     };
     events.terminating = [] {
         if (delegate) delegate->willTerminate();
+        // What we hold on the clipboard would go with the process.
+        Paster::handClipboardOver();
     };
     return runGtkApplication(Brand::bundleID, urls, std::move(events));
 }

@@ -351,6 +351,7 @@ TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
 
 TEST_F(DictationControllerTest, OwnWindowTakesTheTextFirst) {
     desktop->workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
+    desktop->accessibility->field->processId = 1;
     std::vector<std::string> inserted;
     AppState::insertIntoOwnWindow() = [&](const std::string& text, const std::string& mode) {
         inserted.push_back(text + " | " + mode);

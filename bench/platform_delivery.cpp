@@ -215,7 +215,8 @@ void BM_PasteRoadGivesThePriorClipboardBack(benchmark::State& state) {
             }
             std::string text = "dictation " + std::to_string(i);
             auto start = Steady::now();
-            Paster::deliver(text, true, Platform::workspace().frontmostApplication(), false, false);
+            Paster::deliver(text, Platform::workspace().frontmostApplication(),
+                            {.autoPaste = true, .direct = false, .alwaysCopy = false});
             if (!runUntil([&] { return target().lastText("entry") == "text entry " + text; },
                           longestMs)) {
                 return state.SkipWithError("the paste did not land");
@@ -276,7 +277,8 @@ void BM_MainThreadDuringPasteOverASlowOwner(benchmark::State& state) {
         auto slow = standIn({"slow", "1", "slow owner"});
         std::string text = "over a slow owner " + std::to_string(round++);
         auto start = Steady::now();
-        Paster::deliver(text, true, Platform::workspace().frontmostApplication(), false, false);
+        Paster::deliver(text, Platform::workspace().frontmostApplication(),
+                        {.autoPaste = true, .direct = false, .alwaysCopy = false});
         double call = std::chrono::duration<double, std::milli>(Steady::now() - start).count();
         deliverMs = std::max(deliverMs, call);
         longestMs = std::max(longestMs, call);

@@ -305,10 +305,14 @@ void DictationController::deliver(const std::string& text, const std::string& tr
     std::optional<RunningApplication> target;
     if (targetApp_)
         target = RunningApplication{*targetApp_, targetBundle_, targetName_, targetWindow_};
-    DeliveryOutcome outcome = Paster::deliver(
-        out, config_.autoPaste, target, config_.insertDirectly, config_.alwaysCopyToClipboard,
-        self_.bind(
-            [](DictationController& c, const std::string& message) { c.flashError(message); }));
+    DeliveryOutcome outcome =
+        Paster::deliver(out, target,
+                        {.autoPaste = config_.autoPaste,
+                         .direct = config_.insertDirectly,
+                         .alwaysCopy = config_.alwaysCopyToClipboard},
+                        self_.bind([](DictationController& c, const std::string& message) {
+                            c.flashError(message);
+                        }));
     if (outcome.succeeded()) {
         setStatus(readyLine());
         Log::write("delivered ok");

@@ -205,9 +205,9 @@ bool focusIsPasswordField() {
 
 }  // namespace
 
-DeliveryOutcome deliver(const std::string& text, bool autoPaste,
-                        std::optional<RunningApplication> target, bool direct, bool alwaysCopy,
-                        Notice lateNotice) {
+DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplication> target,
+                        DeliveryOptions options, Notice lateNotice) {
+    const auto [autoPaste, direct, alwaysCopy] = options;
     bool copied = false;
     auto copyOnce = [&] {
         if (!copied) copyToClipboard(text);

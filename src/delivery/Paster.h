@@ -42,8 +42,13 @@ inline constexpr int64_t kTypedLimit = 200;
 // something newer was copied meanwhile. The keystroke waits until the
 // user's clipboard has been saved; when that turns out impossible, the text
 // is only copied and lateNotice gets the message for the user. Main thread.
-DeliveryOutcome deliver(const std::string& text, bool autoPaste,
-                        std::optional<RunningApplication> target, bool direct, bool alwaysCopy,
+struct DeliveryOptions {
+    bool autoPaste = true;    // paste (or type) into the target, not only copy
+    bool direct = false;      // type into the field when it allows it
+    bool alwaysCopy = false;  // leave the text on the clipboard in every case
+};
+DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplication> target,
+                        DeliveryOptions options,
                         std::function<void(const std::string&)> lateNotice = {});
 
 // At quit: while the clipboard holds what we put there, hands it to the

@@ -104,7 +104,8 @@ TEST_F(DeliveryTest, PasteRoadTypesTheTextAndGivesTheRichClipboardBack) {
     ASSERT_EQ(original.size(), 4u);
 
     std::string text = "Pasted dictation, ünïcode ✓ and 😀";
-    auto outcome = Paster::deliver(text, true, front(), false, false);
+    auto outcome =
+        Paster::deliver(text, front(), {.autoPaste = true, .direct = false, .alwaysCopy = false});
     EXPECT_EQ(outcome, DeliveryOutcome::pasted());
     EXPECT_TRUE(window.waitForText("entry", text));
 
@@ -115,7 +116,7 @@ TEST_F(DeliveryTest, PasteRoadTypesTheTextAndGivesTheRichClipboardBack) {
 TEST_F(DeliveryTest, CopyMadeBeforeTheRestoreIsLeftAlone) {
     focus("entry");
     otherApplicationCopies("copy-text before");
-    Paster::deliver("first", true, front(), false, false);
+    Paster::deliver("first", front(), {.autoPaste = true, .direct = false, .alwaysCopy = false});
     ASSERT_TRUE(window.waitForText("entry", "first"));
     otherApplicationCopies("copy-text newer");
     auto newer = window.dumpClipboard();
@@ -131,7 +132,8 @@ TEST_F(DeliveryTest, EmptyClipboardIsEmptyAgainAfterThePaste) {
     XSetSelectionOwner(display, clipboard, None, CurrentTime);
     XSync(display, False);
 
-    Paster::deliver("into an empty clipboard", true, front(), false, false);
+    Paster::deliver("into an empty clipboard", front(),
+                    {.autoPaste = true, .direct = false, .alwaysCopy = false});
     ASSERT_TRUE(window.waitForText("entry", "into an empty clipboard"));
     EXPECT_NE(XGetSelectionOwner(display, clipboard), None) << "borrowed for the paste";
     pumpPastRestore();
@@ -150,7 +152,9 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEntryAndTextViewAndLeavesTheClipboard
     auto count = Platform::pasteboard().changeCount();
 
     std::string text = "direct ✓ 😀";
-    EXPECT_EQ(Paster::deliver(text, true, front(), true, false), DeliveryOutcome::inserted());
+    EXPECT_EQ(
+        Paster::deliver(text, front(), {.autoPaste = true, .direct = true, .alwaysCopy = false}),
+        DeliveryOutcome::inserted());
     EXPECT_TRUE(window.waitForText("entry", "start " + text)) << window.lastText("entry");
     EXPECT_EQ(Platform::pasteboard().changeCount(), count);
     // "direct ✓ 😀" is 11 UTF-16 units (the emoji counts two) and 10 characters
@@ -177,8 +181,9 @@ TEST_F(DeliveryTest, ReadOnlyAndPasswordFieldsAreNotTypedInto) {
     focus("password");
     EXPECT_EQ(Inserter::insert("nope"), Inserter::Result::notTaken);
     // Nor pasted into.
-    EXPECT_EQ(Paster::deliver("nope", true, front(), false, false),
-              DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
+    EXPECT_EQ(
+        Paster::deliver("nope", front(), {.autoPaste = true, .direct = false, .alwaysCopy = false}),
+        DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
     pumpFor(0.3);
     std::string log = logText();
     size_t first = log.find("insert: field does not accept direct text");
@@ -199,7 +204,8 @@ TEST_F(DeliveryTest, SwitchedOffAccessibilityBusIsNotTrustedAndOnlyCopies) {
     focus("entry");
     ASSERT_TRUE(setEnabled(false));
     EXPECT_FALSE(Platform::accessibility().isProcessTrusted());
-    auto outcome = Paster::deliver("kept safe", true, front(), true, false);
+    auto outcome = Paster::deliver("kept safe", front(),
+                                   {.autoPaste = true, .direct = true, .alwaysCopy = false});
     ASSERT_TRUE(setEnabled(true));
     EXPECT_EQ(outcome, DeliveryOutcome::copiedOnly(Paster::kAllowAccessibilityMessage));
     auto dump = window.dumpClipboard();
@@ -321,7 +327,8 @@ TEST_F(DeliveryTest, EachTerminalGetsTheKeyItPastesWithAndXtermGetsTheTextTyped)
             auto front = Platform::workspace().frontmostApplication();
             return front && front->processId == terminal.pid();
         }));
-        auto outcome = Paster::deliver("ls -l ~/Über", true, front(), false, false);
+        auto outcome = Paster::deliver("ls -l ~/Über", front(),
+                                       {.autoPaste = true, .direct = false, .alwaysCopy = false});
         if (pressed) {
             EXPECT_EQ(outcome, DeliveryOutcome::pasted()) << windowClass;
             EXPECT_EQ(terminal.waitForPrefix(std::string(pressed).substr(0, 12)), pressed)
@@ -355,7 +362,8 @@ TEST_F(DeliveryTest, SwitchToAnotherApplicationsWindowIsNoticedThoughBothTellThe
     other.send("focus entry");
     ASSERT_TRUE(spinUntil([&] { return front() && front()->window != target->window; }));
     EXPECT_EQ(front()->processId, target->processId);
-    EXPECT_EQ(Paster::deliver("not for you", true, target, true, false),
+    EXPECT_EQ(Paster::deliver("not for you", target,
+                              {.autoPaste = true, .direct = true, .alwaysCopy = false}),
               DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
     pumpFor(0.5);
     EXPECT_EQ(other.lastText("entry"), "text entry ");
@@ -367,7 +375,8 @@ TEST_F(DeliveryTest, LargeFieldGetsTheTextOnceEvenWhenItAnswersLate) {
     ASSERT_TRUE(window.waitForPrefix("filled view", 60));
     focus("view");
     pumpFor(1);
-    auto outcome = Paster::deliver("at the end", true, front(), true, false);
+    auto outcome = Paster::deliver("at the end", front(),
+                                   {.autoPaste = true, .direct = true, .alwaysCopy = false});
     EXPECT_TRUE(spinUntil([&] {
         window.send("report view");
         auto line = window.waitForPrefix("text view");
@@ -428,7 +437,8 @@ TEST_F(ClipboardDeliveryTest, ManagerTakingOverOurTextDoesNotCostTheUserTheirCli
         auto original = window.dumpClipboard();
         ASSERT_EQ(original.size(), 4u);
 
-        EXPECT_EQ(Paster::deliver("dictated", true, front(), false, false),
+        EXPECT_EQ(Paster::deliver("dictated", front(),
+                                  {.autoPaste = true, .direct = false, .alwaysCopy = false}),
                   DeliveryOutcome::pasted());
         ASSERT_TRUE(window.waitForText("entry", "dictated"));
         ASSERT_TRUE(manager->waitForPrefix("took dictated"));
@@ -463,7 +473,8 @@ TEST_F(ClipboardDeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHa
         arguments.insert(arguments.end(), late.begin(), late.end());
         auto owner = standIn(arguments);
         std::vector<std::string> notices;
-        EXPECT_EQ(Paster::deliver("dictated", true, front(), false, false,
+        EXPECT_EQ(Paster::deliver("dictated", front(),
+                                  {.autoPaste = true, .direct = false, .alwaysCopy = false},
                                   [&](const std::string& message) { notices.push_back(message); }),
                   DeliveryOutcome::pasted());
         pumpPastRestore();
@@ -488,7 +499,8 @@ TEST_F(ClipboardDeliveryTest, ClipboardWeHoldAtQuitGoesToTheClipboardManager) {
     focus("entry");
     auto keeper = standIn({"keeper"});
     clearEntry();
-    Paster::deliver("kept after quit", true, front(), false, /*alwaysCopy=*/true);
+    Paster::deliver("kept after quit", front(),
+                    {.autoPaste = true, .direct = false, .alwaysCopy = true});
     ASSERT_TRUE(window.waitForText("entry", "kept after quit"));
     Paster::handClipboardOver();
     EXPECT_TRUE(keeper->waitForPrefix("saved kept after quit"));

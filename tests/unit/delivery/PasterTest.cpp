@@ -17,7 +17,9 @@ class PasterTest : public DeliveryTest {
                             bool direct = false, bool alwaysCopy = false) {
         std::optional<RunningApplication> application;
         if (target) application = RunningApplication{*target};
-        return Paster::deliver("hello", autoPaste, application, direct, alwaysCopy);
+        return Paster::deliver(
+            "hello", application,
+            {.autoPaste = autoPaste, .direct = direct, .alwaysCopy = alwaysCopy});
     }
     std::string clipboard() const {
         std::string out;
@@ -170,7 +172,8 @@ TEST_F(PasterTest, EveryItemAndTypeWithReadableDataComesBack) {
 TEST_F(PasterTest, QuickSecondDictationKeepsTheFirstSnapshot) {
     deliver();
     queue->advance(1);
-    Paster::deliver("second", true, std::nullopt, false, false);
+    Paster::deliver("second", std::nullopt,
+                    {.autoPaste = true, .direct = false, .alwaysCopy = false});
     // The first restore finds the second copy and leaves it.
     queue->advance(1.6);
     EXPECT_EQ(pasteboard->text(), "second");
@@ -186,7 +189,8 @@ TEST_F(PasterTest, NextDictationAfterARestoreSavesTheRestoredContent) {
     // Changed in place, without moving the counter: only the restore itself
     // moved it, and that must be enough to take a fresh snapshot.
     pasteboard->items.front().representations.push_back({"text/html", "<i>user</i>"});
-    Paster::deliver("again", true, std::nullopt, false, false);
+    Paster::deliver("again", std::nullopt,
+                    {.autoPaste = true, .direct = false, .alwaysCopy = false});
     queue->advance(3);
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
 }
@@ -245,7 +249,8 @@ TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbe
              Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true},
          }) {
         workspace->frontmost = front;
-        auto outcome = Paster::deliver("hello", true, target, false, false);
+        auto outcome = Paster::deliver("hello", target,
+                                       {.autoPaste = true, .direct = false, .alwaysCopy = false});
         EXPECT_EQ(outcome.succeeded(), typed) << target.window << " " << front.bundleIdentifier;
     }
 }
@@ -269,7 +274,8 @@ TEST_F(PasterTest, WindowWithoutAPasteKeyGetsShortTextTypedAndLongTextCopied) {
     EXPECT_TRUE(pasteboard->writes.empty());
 
     std::string longText(Paster::kTypedLimit + 1, 'x');
-    EXPECT_EQ(Paster::deliver(longText, true, std::nullopt, false, false),
+    EXPECT_EQ(Paster::deliver(longText, std::nullopt,
+                              {.autoPaste = true, .direct = false, .alwaysCopy = false}),
               DeliveryOutcome::copiedOnly("copied, press ctrl V"));
     queue->advance(10);
     EXPECT_EQ(keystroke->typed, "hello");

@@ -265,6 +265,17 @@ void DictationController::hotkeyReleased() {
     if (auto waiting = std::exchange(waitingForRelease_, nullptr)) transcriptionFinished(*waiting);
 }
 
+void DictationController::runCommand(DictationCommand command, bool boost) {
+    bool recording = recorder_.hasSession();
+    if (command == DictationCommand::toggle)
+        command = recording ? DictationCommand::stop : DictationCommand::start;
+    if (command == DictationCommand::stop) {
+        hotkeyReleased();
+    } else if (!recording && !busy_) {
+        beginRecording(boost);
+    }
+}
+
 // ---- C: the transcription's outcome, back on the main thread ----
 
 void DictationController::heardNothing() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/DictationCommand.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "platform/MainQueue.h"
@@ -44,6 +45,11 @@ class DictationController {
     // The held hotkey came up: ends the recording, and delivers a text that
     // waited for the key.
     void hotkeyReleased();
+    // A dictation command from the desktop's own shortcut: start acts as the
+    // hotkey going down (the boost key with `boost`) and is ignored while a
+    // take runs or the last one is processed; stop as its release; toggle as
+    // whichever of the two the moment needs.
+    void runCommand(DictationCommand command, bool boost);
     // The system ended the recording by itself.
     void recorderStoppedUnexpectedly();
     // The keyboard seems never to report the configured hotkey.

@@ -46,6 +46,10 @@ int runApplication(const std::vector<std::string>& urls) {
     events.reopened = [] {
         if (delegate) delegate->reopen();
     };
+    events.dictate = [](const std::string& command, bool boost) {
+        auto parsed = parseDictationCommand(command);
+        if (delegate && parsed) delegate->controller().runCommand(*parsed, boost);
+    };
     events.terminating = [] {
         if (delegate) delegate->willTerminate();
     };
@@ -66,5 +70,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine::Host host;
     host.launchApplication = runApplication;
+    host.handOverDictation = [](DictationCommand command, bool boost) {
+        return handOverDictation(Brand::bundleID, dictationCommandName(command), boost);
+    };
     return CommandLine::run(args, host, std::cout, std::cerr);
 }

@@ -206,14 +206,26 @@ class EndToEndTest : public ::testing::Test {
     // Holds the key while the speaker talks; `whileHeld` runs halfway.
     void dictate(const std::string& key, double seconds,
                  const std::function<void()>& whileHeld = nullptr) {
+        speakBetween([&] { return shell("xdotool keydown " + key); },
+                     [&] { return shell("xdotool keyup " + key); }, seconds, whileHeld);
+    }
+    // Runs `velvox dictate start` and `stop` around the speech, as a desktop's shortcut does.
+    void dictateByCommands(double seconds) {
+        auto command = [&](const std::string& name) {
+            return run({"dictate", name}, "dictate-" + name + ".out")->waitForExit(20) == 0;
+        };
+        speakBetween([&] { return command("start"); }, [&] { return command("stop"); }, seconds);
+    }
+    void speakBetween(const std::function<bool()>& press, const std::function<bool()>& release,
+                      double seconds, const std::function<void()>& whileHeld = nullptr) {
         // The microphone goes on delivering after the key is up, as a real one does.
         speaker = std::make_unique<Speaker>();
         ASSERT_EQ(speaker->openError(), 0) << "the virtual microphone's pipe";
-        ASSERT_TRUE(shell("xdotool keydown " + key));
+        ASSERT_TRUE(press());
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
         if (whileHeld) whileHeld();
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
-        ASSERT_TRUE(shell("xdotool keyup " + key));
+        ASSERT_TRUE(release());
         EXPECT_EQ(speaker->writeErrors(), 0);
     }
 
@@ -428,6 +440,19 @@ TEST_F(EndToEndTest, DesktopWithoutAccessibilityDictatesByPasteWithoutWaiting) {
 
     dictate("F5", 1.5);
     ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
+    EXPECT_TRUE(waitForLog("delivered ok"));
+}
+
+TEST_F(EndToEndTest, DictateCommandsReachTheRunningCopyOnly) {
+    auto early = run({"dictate", "toggle"}, "early.out");
+    EXPECT_EQ(early->waitForExit(20), 1);
+    EXPECT_FALSE(fs::exists(settingsPath("app.log"))) << "the command started nothing";
+
+    openWindow();
+    startVelvox();
+    dictateByCommands(2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
     EXPECT_TRUE(waitForLog("delivered ok"));
 }
 

@@ -35,12 +35,24 @@ void update(Value& stored, const Value& value) {
 
 }  // namespace
 
-const std::string& status() { return state().status; }
-void setStatus(const std::string& value) { update(state().status, value); }
-bool tapRunning() { return state().tapRunning; }
-void setTapRunning(bool value) { update(state().tapRunning, value); }
-bool fnDead() { return state().fnDead; }
-void setFnDead(bool value) { update(state().fnDead, value); }
+const std::string& status() {
+    return state().status;
+}
+void setStatus(const std::string& value) {
+    update(state().status, value);
+}
+bool tapRunning() {
+    return state().tapRunning;
+}
+void setTapRunning(bool value) {
+    update(state().tapRunning, value);
+}
+bool fnDead() {
+    return state().fnDead;
+}
+void setFnDead(bool value) {
+    update(state().fnDead, value);
+}
 
 int wordCount(const std::string& text) {
     int words = 0;
@@ -71,9 +83,15 @@ void dictated(const std::string& text, double seconds, const std::string& mode) 
         [info] { NotificationCenter::defaultCenter().post(lastDictation, info); });
 }
 
-ReloadHook& reload() { return state().reload; }
-InsertHook& insertIntoOwnWindow() { return state().insertIntoOwnWindow; }
+ReloadHook& reload() {
+    return state().reload;
+}
+InsertHook& insertIntoOwnWindow() {
+    return state().insertIntoOwnWindow;
+}
 
-void resetForTesting() { state() = State{}; }
+void resetForTesting() {
+    state() = State{};
+}
 
 }  // namespace velvox::AppState

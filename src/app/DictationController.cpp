@@ -111,6 +111,10 @@ std::string DictationController::hotkeyName() const {
 }
 
 std::string DictationController::readyLine() const {
+    // No key of ours can fire there: the line says what does.
+    if (!Platform::keyEventSource().seesGlobalKeys())
+        return "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's "
+               "keyboard shortcuts";
     // Through XWayland, keys and text reach X11 applications only; the line
     // must not promise more.
     std::string hold = Platform::desktop().displaySession() == DisplaySession::wayland

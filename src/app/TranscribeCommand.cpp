@@ -1,9 +1,9 @@
 #include "app/TranscribeCommand.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <future>
 #include <memory>
 
@@ -76,8 +76,8 @@ int transcribeCommand(const std::vector<std::string>& args, std::ostream& out, s
         done->set_value(outcome);
     };
     auto future = done->get_future();
-    DictationPipeline::process(file, config, kind, prompt.text,
-                               DictationPipeline::AudioFile::keep, std::move(handlers));
+    DictationPipeline::process(file, config, kind, prompt.text, DictationPipeline::AudioFile::keep,
+                               std::move(handlers));
     Outcome outcome = future.get();
     if (!outcome.error.empty()) err << outcome.error << "\n";
     if (outcome.status == 0) out << outcome.output << "\n";

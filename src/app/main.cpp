@@ -16,6 +16,7 @@
 #include "platform/linux/LinuxStatusItem.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/linux/X11KeyEventSource.h"
+#include "platform/linux/wayland/WaylandSession.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ void launch() {
     installLinuxFeedback();
     installLinuxStatusItem();
     installLinuxHome();
+    // After the desktop, which tells the kind of session.
+    installWaylandPieces();
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();
 }

@@ -112,6 +112,11 @@ class KeyEventSource {
     // Called only when the mode changes.
     virtual void setCaptureMode(bool on) = 0;
 
+    // False where the desktop lets no application watch the keys of others (a
+    // Wayland session): the hotkeys cannot fire, and the desktop's own
+    // shortcuts run `velvox dictate` instead.
+    virtual bool seesGlobalKeys() const { return true; }
+
     // What this system's keyboards can serve as hotkeys. Answered without
     // starting, so the settings can be read where no desktop runs.
     virtual DefaultHotkeys defaultHotkeys() const = 0;

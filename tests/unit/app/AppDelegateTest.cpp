@@ -196,6 +196,23 @@ TEST_F(AppDelegateTest, DesktopsWithoutAccessibilityOrOnWaylandSaySoAndDictation
     EXPECT_TRUE(logged("hotkeys live: " + line));
 }
 
+TEST_F(AppDelegateTest, WaylandPiecesPointToTheDesktopsShortcutsInsteadOfKeys) {
+    writeConfig();
+    desktop->session = DisplaySession::wayland;
+    fakes->keys->globalKeys = false;
+    launch();
+    const std::string line =
+        "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's keyboard "
+        "shortcuts";
+    EXPECT_EQ(statusTitle(), line);
+    EXPECT_TRUE(AppState::tapRunning());
+    EXPECT_TRUE(
+        logged("Wayland session: no global keys, the desktop's shortcuts run velvox "
+               "dictate; the frontmost app from accessibility; paste reaches X11 apps "
+               "only"));
+    EXPECT_TRUE(logged("hotkeys live: " + line));
+}
+
 TEST_F(AppDelegateTest, KeyHookThatWillNotStartAsksForInputMonitoringAndKeepsTrying) {
     writeConfig();
     fakes->keys->startSucceeds = false;

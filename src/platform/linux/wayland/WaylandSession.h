@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace velvox {
+
+// In a Wayland session whose compositor answers, puts the Wayland pieces in
+// place of the X11 ones already installed: no global keys (the desktop's
+// shortcuts run `velvox dictate`) and the frontmost application from the
+// accessibility tree. Elsewhere (an X11 session, or a Wayland one whose
+// display cannot be reached, where everything goes through XWayland) it
+// changes nothing. Answers whether the Wayland pieces are in.
+bool installWaylandPieces();
+
+}  // namespace velvox

@@ -456,6 +456,32 @@ TEST_F(EndToEndTest, DictateCommandsReachTheRunningCopyOnly) {
     EXPECT_TRUE(waitForLog("delivered ok"));
 }
 
+// Run by wayland-session.sh: sway on its headless back end, the target window
+// a native Wayland one, the program itself on the X server as under XWayland.
+class WaylandEndToEndTest : public EndToEndTest {};
+
+TEST_F(WaylandEndToEndTest, CommandsTypeIntoANativeWindowKnownFromTheAccessibilityTree) {
+    ASSERT_NE(std::getenv("WAYLAND_DISPLAY"), nullptr) << "run inside wayland-session.sh";
+    // GTK names the application after its program; the entry of that name says who it is.
+    installApplication("delivery_test_window", "Delivery Window");
+    openWindow();
+    ASSERT_NE(window->readyLine().find("GdkWaylandDisplay"), std::string::npos)
+        << window->readyLine();
+    startVelvox();
+    EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
+
+    dictateByCommands(2.0);
+    std::string expected = Tidy::text(kPolished);
+    ASSERT_TRUE(window->waitForText("entry", expected, 30)) << window->lastText("entry");
+    EXPECT_TRUE(waitForLog("insert: wrote ")) << "typed in by accessibility";
+    ASSERT_TRUE(waitForLog("delivered ok"));
+    auto stats = readWholeFile(settingsPath("stats.jsonl"));
+    ASSERT_FALSE(stats.empty());
+    auto event = Json::parse(stats.substr(0, stats.find('\n')));
+    EXPECT_EQ(event["bundle"], "delivery_test_window");
+    EXPECT_EQ(event["app"], "Delivery Window");
+}
+
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     startVelvox();
 

@@ -128,6 +128,10 @@ DeliveryOutcome deliver(const std::string& text, bool autoPaste, std::optional<i
     if (direct && Inserter::insert(text)) return DeliveryOutcome::inserted();
 
     copyOnce();
+    if (!Platform::pasteKeystroke().reachesFocusedWindow()) {
+        Log::write("paste keystroke cannot reach the focused window, text left on the clipboard");
+        return DeliveryOutcome::copiedOnly(kPressPasteMessage);
+    }
     pasteFromClipboard(/*restoreAfter=*/!alwaysCopy);
     return DeliveryOutcome::pasted();
 }

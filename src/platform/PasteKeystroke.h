@@ -11,6 +11,10 @@ class PasteKeystroke {
     // Sends the key press and release (Control+V; Control+Shift+V in a
     // terminal emulator). A keystroke that cannot be made is not sent.
     virtual void post() = 0;
+    // False when the keystroke would not reach the window with the focus (a
+    // native window of a Wayland session, for keys sent through XWayland):
+    // the text then stays on the clipboard for the user to paste.
+    virtual bool reachesFocusedWindow() { return true; }
 };
 
 namespace Platform {

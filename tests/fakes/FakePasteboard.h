@@ -36,7 +36,9 @@ class FakePasteboard final : public Pasteboard {
 class FakePasteKeystroke final : public PasteKeystroke {
   public:
     void post() override { ++posted; }
+    bool reachesFocusedWindow() override { return reaches; }
     int posted = 0;
+    bool reaches = true;
 };
 
 // "[type=data, type=data]": an item as it reads in recorded writes.

@@ -482,6 +482,17 @@ TEST_F(WaylandEndToEndTest, CommandsTypeIntoANativeWindowKnownFromTheAccessibili
     EXPECT_EQ(event["app"], "Delivery Window");
 }
 
+TEST_F(WaylandEndToEndTest, PasteRoadIntoANativeWindowLeavesTheTextCopied) {
+    writeConfig({{"insertDirectly", false}});
+    openWindow();
+    startVelvox();
+    dictateByCommands(1.5);
+    EXPECT_TRUE(
+        waitForLog("paste keystroke cannot reach the focused window, text left on the clipboard"));
+    EXPECT_TRUE(waitForLog("copied, press ctrl V"));
+    EXPECT_EQ(window->lastText("entry"), "text entry ") << "no keystroke went astray";
+}
+
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     startVelvox();
 

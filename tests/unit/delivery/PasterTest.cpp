@@ -103,6 +103,16 @@ TEST_F(PasterTest, RefusedInsertionFallsThroughToThePaste) {
     EXPECT_EQ(keystroke->posted, 1);
 }
 
+TEST_F(PasterTest, KeystrokeThatCannotReachTheFocusLeavesTheTextCopied) {
+    keystroke->reaches = false;
+    EXPECT_EQ(deliver(), DeliveryOutcome::copiedOnly("copied, press ctrl V"));
+    EXPECT_TRUE(
+        logged("paste keystroke cannot reach the focused window, text left on the clipboard"));
+    queue->advance(10);
+    EXPECT_EQ(keystroke->posted, 0);
+    EXPECT_EQ(clipboard(), kOurItem) << "never restored: the user pastes it";
+}
+
 // ---- the paste and the restore ----
 
 TEST_F(PasterTest, PasteFollowsAfterASixtiethAndTheClipboardComesBackAfterwards) {

@@ -5,14 +5,19 @@
 #include <memory>
 
 #include "feedback/Brand.h"
+#include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 #include "platform/KeyEventSource.h"
+#include "platform/PasteKeystroke.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
+#include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11KeyEventSource.h"
 #include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
+#include "platform/linux/wayland/XWaylandPaste.h"
 
 namespace velvox {
 
@@ -39,6 +44,11 @@ bool installWaylandPieces() {
         std::make_shared<WaylandKeyEventSource>(std::make_shared<X11KeyEventSource>()));
     std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
     Platform::installWorkspace(std::make_shared<AccessibleWorkspace>(x11));
+    auto paste = XTestPaste::create([] {
+        auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
+        return accessibility && accessibility->focusIsTerminal();
+    });
+    if (paste) Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(paste, x11));
     return true;
 }
 

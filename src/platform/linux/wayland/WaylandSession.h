@@ -6,8 +6,9 @@ namespace velvox {
 
 // In a Wayland session whose compositor answers, puts the Wayland pieces in
 // place of the X11 ones already installed: no global keys (the desktop's
-// shortcuts run `velvox dictate`) and the frontmost application from the
-// accessibility tree. Elsewhere (an X11 session, or a Wayland one whose
+// shortcuts run `velvox dictate`), the frontmost application from the
+// accessibility tree, and a paste keystroke that knows it reaches X11
+// windows only. Elsewhere (an X11 session, or a Wayland one whose
 // display cannot be reached, where everything goes through XWayland) it
 // changes nothing. Answers whether the Wayland pieces are in.
 bool installWaylandPieces();

@@ -26,6 +26,11 @@ using namespace velvox;
 // callbacks may reach it until the very end of the process.
 AppDelegate* delegate = nullptr;
 
+// A dictation command from `velvox dictate` or from the desktop's shortcuts.
+void runDictationCommand(DictationCommand command, bool boost) {
+    if (delegate) delegate->controller().runCommand(command, boost);
+}
+
 // Puts the desktop's implementation of every service in place once the
 // toolkit runs, then starts the application controller.
 void launch() {
@@ -35,7 +40,7 @@ void launch() {
     installLinuxStatusItem();
     installLinuxHome();
     // After the desktop, which tells the kind of session.
-    installWaylandPieces();
+    installWaylandPieces(runDictationCommand);
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();
 }
@@ -51,7 +56,7 @@ int runApplication(const std::vector<std::string>& urls) {
     };
     events.dictate = [](const std::string& command, bool boost) {
         auto parsed = parseDictationCommand(command);
-        if (delegate && parsed) delegate->controller().runCommand(*parsed, boost);
+        if (parsed) runDictationCommand(*parsed, boost);
     };
     events.terminating = [] {
         if (delegate) delegate->willTerminate();

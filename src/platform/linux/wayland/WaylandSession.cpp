@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/Log.h"
 #include "feedback/Brand.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
@@ -16,6 +17,7 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
+#include "platform/linux/wayland/PortalShortcuts.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
 #include "platform/linux/wayland/XWaylandPaste.h"
 
@@ -25,6 +27,9 @@ namespace {
 
 // A session can say Wayland while its display is gone (a stale variable in a
 // terminal); then XWayland, or a plain X server, is all there is.
+constexpr const char* kDictate = "dictate";
+constexpr const char* kBoost = "boost";
+
 bool compositorAnswers() {
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return false;
@@ -33,9 +38,32 @@ bool compositorAnswers() {
     return answered;
 }
 
+// Asks the desktop for the two hotkeys. The session lives as long as the
+// process; the desktop ends it when our connection goes.
+void askForShortcuts(std::function<void(DictationCommand, bool)> dictate) {
+    auto changed = [dictate](const std::string& id, bool pressed) {
+        dictate(pressed ? DictationCommand::start : DictationCommand::stop, id == kBoost);
+    };
+    auto ready = [](std::optional<std::vector<PortalShortcuts::Bound>> bound) {
+        if (!bound) {
+            Log::write(
+                "no global shortcuts from the desktop: bind velvox dictate to its own "
+                "shortcuts");
+            return;
+        }
+        std::string keys;
+        for (const auto& shortcut : *bound)
+            keys += (keys.empty() ? "" : ", ") + shortcut.id + " " +
+                    (shortcut.trigger.empty() ? "(no key yet)" : shortcut.trigger);
+        Log::write("global shortcuts from the desktop: " + keys);
+    };
+    new PortalShortcuts({{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}},
+                        ready, changed);
+}
+
 }  // namespace
 
-bool installWaylandPieces() {
+bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate) {
     if (Platform::desktop().displaySession() != DisplaySession::wayland || !compositorAnswers())
         return false;
     // The X11 key table stays: key codes by physical position are the same
@@ -49,6 +77,7 @@ bool installWaylandPieces() {
         return accessibility && accessibility->focusIsTerminal();
     });
     if (paste) Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(paste, x11));
+    askForShortcuts(std::move(dictate));
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "integration/capture/StandInPortal.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/VelvoxProcess.h"
@@ -469,6 +470,8 @@ TEST_F(WaylandEndToEndTest, CommandsTypeIntoANativeWindowKnownFromTheAccessibili
         << window->readyLine();
     startVelvox();
     EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
+    EXPECT_TRUE(waitForLog(
+        "no global shortcuts from the desktop: bind velvox dictate to its own shortcuts"));
 
     dictateByCommands(2.0);
     std::string expected = Tidy::text(kPolished);
@@ -491,6 +494,24 @@ TEST_F(WaylandEndToEndTest, PasteRoadIntoANativeWindowLeavesTheTextCopied) {
         waitForLog("paste keystroke cannot reach the focused window, text left on the clipboard"));
     EXPECT_TRUE(waitForLog("copied, press ctrl V"));
     EXPECT_EQ(window->lastText("entry"), "text entry ") << "no keystroke went astray";
+}
+
+TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
+    testing::StandInPortal portal;
+    ASSERT_TRUE(portal.ownsName());
+    openWindow();
+    startVelvox();
+    ASSERT_TRUE(waitForLog(
+        "global shortcuts from the desktop: dictate Press Super+D, boost Press Super+B"));
+    auto shortcut = [&](bool pressed) {
+        return [&portal, pressed] {
+            portal.press("dictate", pressed);
+            return true;
+        };
+    };
+    speakBetween(shortcut(true), shortcut(false), 2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
 }
 
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {

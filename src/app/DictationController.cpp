@@ -84,6 +84,9 @@ void DictationController::connect(HotkeyMonitor& monitor) {
     };
     recorder_.onUnexpectedStop =
         with([](DictationController& c) { c.recorderStoppedUnexpectedly(); });
+    // Another microphone took over or the device went away: what was said
+    // until then is kept, as when the key goes up.
+    recorder_.onInputEnded = with([](DictationController& c) { c.endRecording(); });
     monitor.onDown = [weak](int64_t code) {
         auto self = weak.lock();
         if (!self || !*self) return;

@@ -12,13 +12,13 @@ namespace {
 // AAC at 16 kHz mono, 32 kbit/s: small files that speech recognition reads well.
 const AudioSettings kTakeSettings{AudioFormat::mpeg4Aac, 16000.0, 1, 32000};
 
-// Runs the owner's onUnexpectedStop on the main queue, if the owner still lives.
-void postUnexpectedStop(const std::weak_ptr<Recorder*>& owner) {
-    Platform::mainQueue().async([owner] {
+// Runs one of the owner's callbacks on the main queue, if the owner still lives.
+void post(const std::weak_ptr<Recorder*>& owner, std::function<void()> Recorder::*callback) {
+    Platform::mainQueue().async([owner, callback] {
         auto alive = owner.lock();
         if (!alive) return;
-        auto callback = (*alive)->onUnexpectedStop;
-        if (callback) callback();
+        auto call = (*alive)->*callback;
+        if (call) call();
     });
 }
 
@@ -32,7 +32,13 @@ Recorder::~Recorder() {
 
 bool Recorder::start() {
     discard();
-    std::string path = TakeFiles::newTakePath();
+    std::string error;
+    std::optional<std::string> file = TakeFiles::createTakeFile(error);
+    if (!file) {
+        Log::error("recorder failed: " + error);
+        return false;
+    }
+    const std::string& path = *file;
     NewAudioTake made = Platform::audioInput().makeTake(path, kTakeSettings);
     if (!made.take) {
         TakeFiles::removeQuietly(path);
@@ -53,21 +59,32 @@ bool Recorder::start() {
 }
 
 std::optional<std::string> Recorder::stop() {
+    return end(true);
+}
+
+std::optional<std::string> Recorder::end(bool reportUnfinished) {
     if (!take_) return std::nullopt;
     double recorded = take_->currentTime();
+    bool wasRecording = take_->isRecording();
     // Without events, a take ended on purpose never looks like one the system ended.
     take_->setEvents({});
-    take_->stop();
+    bool complete = take_->stop();
     take_.reset();
     std::optional<std::string> path = std::move(fileURL_);
     fileURL_.reset();
-    if (path && recorded > 0) return path;
+    if (path && recorded > 0 && complete) return path;
     if (path) TakeFiles::removeQuietly(*path);
+    if (reportUnfinished && wasRecording && recorded > 0 && !complete) {
+        // Sound was captured but cannot be handed over: say so rather than
+        // let the press pass for one too short to count.
+        Log::error("recording stopped by the system, successfully: false");
+        post(self_, &Recorder::onUnexpectedStop);
+    }
     return std::nullopt;
 }
 
 void Recorder::discard() {
-    if (auto path = stop()) TakeFiles::removeQuietly(*path);
+    if (auto path = end(false)) TakeFiles::removeQuietly(*path);
 }
 
 bool Recorder::isRecording() const {
@@ -95,12 +112,13 @@ AudioTakeEvents Recorder::events() {
     events.finishedBySystem = [owner](bool successfully) {
         Log::error(std::string("recording stopped by the system, successfully: ") +
                    (successfully ? "true" : "false"));
-        postUnexpectedStop(owner);
+        post(owner, &Recorder::onUnexpectedStop);
     };
     events.encodeError = [owner](std::optional<std::string> description) {
         Log::error("audio encode error: " + description.value_or("unknown"));
-        postUnexpectedStop(owner);
+        post(owner, &Recorder::onUnexpectedStop);
     };
+    events.inputEnded = [owner] { post(owner, &Recorder::onInputEnded); };
     return events;
 }
 

@@ -26,13 +26,18 @@ class Recorder {
     // isRecording() false) until stop() or discard(). Never called for a
     // take ended by stop() or discard().
     std::function<void()> onUnexpectedStop;
+    // Called on the main queue when the input changed (another microphone
+    // became the default) or went away after sound was captured. The take's
+    // file holds what came before and stop() hands it over as usual.
+    std::function<void()> onInputEnded;
 
     // Begins a new take, discarding any take in progress first. True when the
     // microphone is being recorded; on false the reason is in the log.
     bool start();
     // Ends the take. Answers the path of its file, which then belongs to the
     // caller, or nothing when idle or when nothing was recorded (that file is
-    // deleted).
+    // deleted). A take with sound whose file cannot be completed is reported
+    // through onUnexpectedStop.
     std::optional<std::string> stop();
     // Ends the take and deletes its file.
     void discard();
@@ -51,6 +56,7 @@ class Recorder {
     static void sweepTempFiles();
 
   private:
+    std::optional<std::string> end(bool reportUnfinished);
     AudioTakeEvents events();
 
     std::unique_ptr<AudioTake> take_;

@@ -1,24 +1,36 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 // Where audio takes are written and how leftovers of earlier runs are found.
+// A take is the user's voice: it lives in a folder nobody else can read and
+// is itself readable by the user alone, from its first byte on.
 namespace velvox::TakeFiles {
 
 // The user's temporary folder: TMPDIR, else /tmp.
 std::string temporaryDirectory();
 
-// A fresh path in the temporary folder: "<product>-<UUID>.m4a", the product
-// name lower-cased and the UUID in upper case.
-std::string newTakePath();
+// The folder takes are written to: TMPDIR when set (the user chose it);
+// else XDG_RUNTIME_DIR when it is a folder of the user's that no one else
+// can enter; else a folder of ours, readable by the user alone, under the
+// temporary folder. Nothing when that folder cannot be made private.
+std::optional<std::string> takeFolder(std::string* error = nullptr);
+
+// Creates a new, empty take file with mode 0600 in the take folder, named
+// "<product>-<UUID>.m4a" (the product name lower-cased, the UUID in upper
+// case), and answers its path; nothing and the reason when it cannot.
+std::optional<std::string> createTakeFile(std::string& error);
 
 // Whether a file name is that of a take, of this product or of its earlier
 // names. Age, extension and size play no part.
 bool isTakeName(std::string_view fileName);
 
-// Deletes every take in the temporary folder and answers how many were found
-// (deleted or not). A folder that cannot be listed counts as empty.
+// Deletes every take in the take folder (and in our own folder under the
+// temporary folder, which may have been the take folder of an earlier run)
+// and answers how many were found, deleted or not. A folder that cannot be
+// listed counts as empty.
 int sweep();
 
 // Deletes a file, ignoring any error.

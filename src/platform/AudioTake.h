@@ -19,13 +19,18 @@ struct AudioSettings {
     int bitRate = 32000;  // bits per second
 };
 
-// What a take reports when it ends without being asked to (the device went
-// away, another application seized the input, the encoder failed). Either may
-// be called on any thread.
+// What a take reports when it ends without being asked to. Any of them may be
+// called on any thread.
 struct AudioTakeEvents {
+    // The take ended without a usable file (nothing was captured yet, another
+    // application seized the input, the file could not be written).
     std::function<void(bool successfully)> finishedBySystem;
     // The description of the failure, when the system gave one.
     std::function<void(std::optional<std::string> errorDescription)> encodeError;
+    // The input changed or went away after sound had been captured: the file
+    // was finished with what came before, and the take stays recording until
+    // stop() hands it over.
+    std::function<void()> inputEnded;
 };
 
 // One recording of the default input into one file, with an input meter.
@@ -37,7 +42,8 @@ class AudioTake {
     // Starts writing the file; false when the input could not be started
     // (typically another application holds it).
     virtual bool record() = 0;
-    // True from a successful record() until stop() or until the system ends it.
+    // True from a successful record() until stop() or until the system ends
+    // it; a take whose input ended with sound captured still counts.
     virtual bool isRecording() = 0;
     // Seconds recorded so far.
     virtual double currentTime() = 0;
@@ -47,8 +53,9 @@ class AudioTake {
     // Replaces the event functions; empty functions report nothing. Once this
     // returns, the previous functions are neither running nor called again.
     virtual void setEvents(AudioTakeEvents events) = 0;
-    // Ends the take and completes the file. Reports no event.
-    virtual void stop() = 0;
+    // Ends the take and completes the file without waiting for the input.
+    // Reports no event. False when the file could not be completed.
+    virtual bool stop() = 0;
 };
 
 // A new take, or why none could be made.

@@ -22,6 +22,7 @@ struct FakeTakeState {
     bool destroyed = false;
     double currentTime = 0;
     float averagePower = -160.0f;
+    bool completesFile = true;  // what stop() answers
 
     // The system ends the take on its own, as a lost device would. Safe to call
     // from another thread, like the real events.
@@ -35,9 +36,14 @@ struct FakeTakeState {
         recording = false;
         if (events.encodeError) events.encodeError(std::move(description));
     }
+    // The input changed or went away; the file keeps what came before.
+    void endInput() {
+        std::lock_guard lock(eventsMutex);
+        if (events.inputEnded) events.inputEnded();
+    }
     bool hasEvents() {
         std::lock_guard lock(eventsMutex);
-        return events.finishedBySystem || events.encodeError;
+        return events.finishedBySystem || events.encodeError || events.inputEnded;
     }
 
     std::mutex eventsMutex;
@@ -60,15 +66,16 @@ class FakeAudioTake final : public AudioTake {
     double currentTime() override { return state_->currentTime; }
     float averagePower() override { return state_->averagePower; }
     void setEvents(AudioTakeEvents events) override {
-        bool any = events.finishedBySystem || events.encodeError;
+        bool any = events.finishedBySystem || events.encodeError || events.inputEnded;
         calls_->push_back(any ? "setEvents" : "clearEvents");
         std::lock_guard lock(state_->eventsMutex);
         state_->events = std::move(events);
     }
-    void stop() override {
+    bool stop() override {
         calls_->push_back("stop");
         state_->recording = false;
         state_->stopped = true;
+        return state_->completesFile;
     }
 
   private:

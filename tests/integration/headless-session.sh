@@ -87,17 +87,32 @@ export VELVOX_TEST_LOCPATH="$locales"
 export PULSE_RUNTIME_PATH="$session/pulse"
 export XDG_RUNTIME_DIR="$session"
 mkdir -p "$PULSE_RUNTIME_PATH"
-pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
-  -n --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1" \
-  --load="module-null-sink sink_name=speakers" \
-  >"$session/pulse.log" 2>&1 &
+pulse_args=(--exit-idle-time=-1 --disallow-exit --system=false
+  -n --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1"
+  --load="module-null-sink sink_name=speakers")
+pulseaudio --daemonize=no "${pulse_args[@]}" >"$session/pulse.log" 2>&1 &
 pids+=($!)
 export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
 export VELVOX_TEST_SOURCE_FIFO="$session/microphone.fifo"
-pactl load-module module-pipe-source source_name=virtual_mic file="$VELVOX_TEST_SOURCE_FIFO" \
-  format=s16le rate=16000 channels=1 >/dev/null
-pactl set-default-source virtual_mic
+microphone="pactl load-module module-pipe-source source_name=virtual_mic \
+file=$VELVOX_TEST_SOURCE_FIFO format=s16le rate=16000 channels=1 >/dev/null \
+&& pactl set-default-source virtual_mic"
+for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+eval "$microphone"
 export VELVOX_TEST_SOURCE=virtual_mic
+
+# A sound server restart (an update, a crash) as a test can cause it: the
+# daemon ends and starts again with the same setup and microphone.
+export VELVOX_TEST_RESTART_SOUND_SERVER="$session/restart-sound-server"
+cat >"$VELVOX_TEST_RESTART_SOUND_SERVER" <<EOF
+#!/usr/bin/env bash
+set -eu
+pulseaudio --kill
+for _ in \$(seq 100); do pactl info >/dev/null 2>&1 || break; sleep 0.05; done
+pulseaudio --daemonize=yes --log-target=file:$session/pulse-restarted.log $(printf '%q ' "${pulse_args[@]}")
+for _ in \$(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+$microphone
+EOF
+chmod +x "$VELVOX_TEST_RESTART_SOUND_SERVER"
 
 "$@"

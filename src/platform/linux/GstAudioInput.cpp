@@ -1,15 +1,20 @@
 #include "platform/linux/GstAudioInput.h"
 
+#include <gio/gio.h>
 #include <gst/gst.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "app/Log.h"
 #include "platform/linux/GstRuntime.h"
@@ -18,8 +23,10 @@ namespace velvox {
 
 namespace {
 
-// How long stop() waits for the muxer to write its index after end of stream.
-constexpr auto kEndOfStreamWait = std::chrono::seconds(2);
+// How long stop() waits for the muxer to write its index after end of stream:
+// a few milliseconds as a rule; past this the take is reported unfinished
+// rather than hold the interface.
+constexpr auto kEndOfStreamWait = std::chrono::milliseconds(750);
 // How often `level` measures the input, in nanoseconds: fast enough for a
 // meter drawn at 30 frames a second.
 constexpr guint64 kLevelInterval = 50 * GST_MSECOND;
@@ -27,12 +34,18 @@ constexpr guint64 kLevelInterval = 50 * GST_MSECOND;
 }  // namespace
 
 struct GstAudioTake::Shared {
+    ~Shared() {
+        if (intake) gst_object_unref(intake);
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
-    bool started = false;   // record() succeeded
-    bool stopping = false;  // stop() asked for the end; what follows is expected
-    bool ended = false;     // end of stream reached the bus
-    bool failed = false;    // an error reached the bus
+    bool started = false;        // record() succeeded
+    bool stopping = false;       // stop() asked for the end; what follows is expected
+    bool inputClosed = false;    // end of stream sent downstream of the source
+    bool ended = false;          // end of stream reached the bus: the file is complete
+    bool failed = false;         // an error reached the bus
+    bool endedBySystem = false;  // reported as ended without a usable file
     std::string errorText;
 
     std::mutex eventsMutex;
@@ -41,6 +54,12 @@ struct GstAudioTake::Shared {
     // The sound server's name of the source the take records from, learnt
     // when its stream is created.
     std::string inputDevice;
+
+    // The pipeline (not owned) and the first element after the source, where
+    // the take's end is sent in; the elements from there to the file.
+    GstElement* pipeline = nullptr;
+    GstElement* intake = nullptr;
+    std::vector<GstElement*> downstream;
 
     std::atomic<float> power{-std::numeric_limits<float>::infinity()};
     std::atomic<int64_t> firstBuffer{0};  // monotonic microseconds, 0 = none yet
@@ -57,29 +76,101 @@ struct GstAudioTake::Shared {
         return inputDevice;
     }
 
+    bool isInputClosed() {
+        std::lock_guard lock(mutex);
+        return inputClosed;
+    }
+
+    bool isDownstream(GstObject* object) const {
+        for (; object; object = GST_OBJECT_PARENT(object)) {
+            if (std::find(downstream.begin(), downstream.end(), GST_ELEMENT_CAST(object)) !=
+                downstream.end()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Ends the file with what has been captured, without waiting for the
+    // source: whatever it still delivers is dropped, and the end of stream
+    // goes in just after it. From the source's own threads it is sent from a
+    // thread of GStreamer's; stop() sends it itself, which spares the key-up
+    // a thread hop (the encoder's last frame is all it costs there).
+    void closeInput(bool fromMainThread) {
+        GstPad* pad = gst_element_get_static_pad(intake, "sink");
+        gst_pad_add_probe(
+            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+            [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }, nullptr,
+            nullptr);
+        power.store(-std::numeric_limits<float>::infinity());
+        if (fromMainThread) {
+            gst_pad_send_event(pad, gst_event_new_eos());
+        } else {
+            gst_element_call_async(
+                pipeline,
+                [](GstElement*, gpointer data) {
+                    gst_pad_send_event(GST_PAD(data), gst_event_new_eos());
+                },
+                gst_object_ref(pad), gst_object_unref);
+        }
+        gst_object_unref(pad);
+    }
+
+    // The input changed or went away on its own. With sound captured the file
+    // is finished with it and handed over as at a key-up; with none there is
+    // nothing to keep and the take ends as the system's doing.
+    void inputEnded(const std::string& reason) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopping || inputClosed || ended || failed) return;
+            if (firstBuffer.load() != 0) inputClosed = true;
+        }
+        if (firstBuffer.load() == 0) {
+            finish(false, reason);
+            return;
+        }
+        Log::write("recorder: " + reason);
+        closeInput(false);
+    }
+
     // The pipeline ended: by stop() (expected) or on its own (reported). An
     // end that comes while record() starts the pipeline is reported by it.
     void finish(bool successfully, std::string error) {
         bool report = false;
+        bool withFile = false;
         {
             std::lock_guard lock(mutex);
             if (ended || failed) return;
             if (successfully) {
                 ended = true;
+                inputClosed = true;
             } else {
                 failed = true;
                 errorText = error;
             }
             report = started && !stopping;
+            withFile = successfully && firstBuffer.load() != 0;
+            if (report && !withFile) endedBySystem = true;
         }
         changed.notify_all();
-        if (report) reportEnd(successfully, error);
+        if (successfully) power.store(-std::numeric_limits<float>::infinity());
+        if (!report) return;
+        if (withFile) {
+            reportInputEnded();
+        } else {
+            reportEnd(successfully, error);
+        }
     }
 
     void reportEnd(bool successfully, const std::string& error) {
         if (!successfully) Log::write("recorder: " + error);
         std::lock_guard lock(eventsMutex);
         if (events.finishedBySystem) events.finishedBySystem(successfully);
+    }
+
+    void reportInputEnded() {
+        std::lock_guard lock(eventsMutex);
+        if (events.inputEnded) events.inputEnded();
     }
 };
 
@@ -102,7 +193,9 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ELEMENT: {
             const GstStructure* structure = gst_message_get_structure(message);
-            if (structure && gst_structure_has_name(structure, "level")) {
+            // Readings still on their way when the input closed are old news.
+            if (structure && gst_structure_has_name(structure, "level") &&
+                !shared->isInputClosed()) {
                 shared->power.store(firstChannelRms(structure));
             }
             break;
@@ -115,7 +208,13 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
             gst_message_parse_error(message, &error, nullptr);
             std::string text = error && error->message ? error->message : "unknown error";
             if (error) g_error_free(error);
-            shared->finish(false, text);
+            // A source that fails leaves the encoder and the file intact: what
+            // it delivered until then can still be finished.
+            if (shared->isDownstream(GST_MESSAGE_SRC(message))) {
+                shared->finish(false, text);
+            } else {
+                shared->inputEnded(text);
+            }
             break;
         }
         default:
@@ -140,9 +239,10 @@ GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
 
 // PulseAudio does not end a stream whose source goes away: it moves it to
 // another source, even when the stream asked for that very device, and a
-// stream that follows the default moves when the default changes. Either
-// way the take would carry on from another microphone, so a move ends it.
-// pulsesrc reports changes of its stream here, from its reading thread.
+// stream that follows the default moves when the default changes (a headset
+// plugged in). Either way the take would carry on from another microphone,
+// so a move ends it, keeping what was said into the first one. pulsesrc
+// reports changes of its stream here, from its own threads.
 void onInputDeviceChanged(GObject* source, GParamSpec*, gpointer data) {
     auto* shared = static_cast<GstAudioTake::Shared*>(data);
     gchar* name = nullptr;
@@ -150,7 +250,7 @@ void onInputDeviceChanged(GObject* source, GParamSpec*, gpointer data) {
     std::string current = name ? name : "";
     g_free(name);
     if (auto original = shared->movedFrom(current)) {
-        shared->finish(false, "the input moved from " + *original + " to " + current);
+        shared->inputEnded("the input moved from " + *original + " to " + current);
     }
 }
 
@@ -181,8 +281,48 @@ bool isOverridden() {
     return override && *override;
 }
 
+std::vector<GstElement*> elementsFrom(GstElement* first) {
+    std::vector<GstElement*> elements;
+    for (GstElement* element = first; element;) {
+        elements.push_back(element);
+        GstPad* out = gst_element_get_static_pad(element, "src");
+        GstPad* peer = out ? gst_pad_get_peer(out) : nullptr;
+        element = peer ? gst_pad_get_parent_element(peer) : nullptr;
+        if (element) gst_object_unref(element);  // the pipeline holds it
+        if (peer) gst_object_unref(peer);
+        if (out) gst_object_unref(out);
+    }
+    return elements;
+}
+
+// Runs the takes' state changes on one worker thread, in the order asked, so
+// a take's start always comes before its end: starting a stream and closing
+// the connection to the sound server and the file take round trips that the
+// main thread does not wait for.
+void runInOrder(std::function<void()> job) {
+    static GThreadPool* worker = g_thread_pool_new(
+        [](gpointer data, gpointer) {
+            std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(data));
+            (*job)();
+        },
+        nullptr, 1, FALSE, nullptr);
+    g_thread_pool_push(worker, new std::function<void()>(std::move(job)), nullptr);
+}
+
+// Sets a pipeline to NULL and lets it go; what its threads use lives until then.
+void tearDown(GstElement* pipeline, std::shared_ptr<GstAudioTake::Shared> shared) {
+    runInOrder([pipeline, shared = std::move(shared)] {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(pipeline);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(pipeline);
+    });
+}
+
 std::string pipelineDescription(const AudioSettings& settings) {
-    return audioSourceDescription() + " ! audioconvert ! audioresample ! audio/x-raw,rate=" +
+    return audioSourceDescription() +
+           " ! audioconvert name=intake ! audioresample ! audio/x-raw,rate=" +
            std::to_string(static_cast<int>(std::lround(settings.sampleRate))) +
            ",channels=" + std::to_string(settings.channels) +
            " ! level name=meter post-messages=true interval=" + std::to_string(kLevelInterval) +
@@ -230,7 +370,9 @@ std::unique_ptr<GstAudioTake> GstAudioTake::create(const std::string& path,
 }
 
 GstAudioTake::GstAudioTake(GstElement* pipeline, const std::string& path)
-    : pipeline_(pipeline), shared_(std::make_shared<Shared>()) {
+    : pipeline_(pipeline),
+      connected_(GST_STATE(pipeline) == GST_STATE_READY),
+      shared_(std::make_shared<Shared>()) {
     // A waiting pipeline holds its file sink back in NULL, the only state in
     // which the file may still be named; it then joins the others.
     GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline_), "file");
@@ -245,6 +387,9 @@ GstAudioTake::GstAudioTake(GstElement* pipeline, const std::string& path)
     gst_bus_set_sync_handler(bus, onBusMessage, shared_.get(), nullptr);
     gst_object_unref(bus);
     watchInputDevices(pipeline_, shared_.get());
+    shared_->pipeline = pipeline_;
+    shared_->intake = gst_bin_get_by_name(GST_BIN(pipeline_), "intake");
+    shared_->downstream = elementsFrom(shared_->intake);
     GstElement* meter = gst_bin_get_by_name(GST_BIN(pipeline_), "meter");
     GstPad* pad = gst_element_get_static_pad(meter, "src");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer, shared_.get(), nullptr);
@@ -254,14 +399,29 @@ GstAudioTake::GstAudioTake(GstElement* pipeline, const std::string& path)
 
 GstAudioTake::~GstAudioTake() {
     setEvents({});
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    GstBus* bus = gst_element_get_bus(pipeline_);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(pipeline_);
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->stopping = true;
+    }
+    tearDown(pipeline_, std::move(shared_));
 }
 
 bool GstAudioTake::record() {
+    if (connected_) {
+        // The waiting pipeline's server is known to be there: the stream is
+        // created off the main thread, and a refusal is a system stop.
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->started = true;
+        }
+        runInOrder([pipeline = GST_ELEMENT(gst_object_ref(pipeline_)), shared = shared_] {
+            if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+                shared->finish(false, "the audio pipeline did not start");
+            }
+            gst_object_unref(pipeline);
+        });
+        return true;
+    }
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         std::lock_guard lock(shared_->mutex);
@@ -280,6 +440,7 @@ bool GstAudioTake::record() {
         std::lock_guard lock(shared_->mutex);
         shared_->started = true;
         endedWhileStarting = shared_->ended || shared_->failed;
+        shared_->endedBySystem = endedWhileStarting;
         successfully = shared_->ended;
         error = shared_->errorText;
     }
@@ -289,7 +450,7 @@ bool GstAudioTake::record() {
 
 bool GstAudioTake::isRecording() {
     std::lock_guard lock(shared_->mutex);
-    return shared_->started && !shared_->stopping && !shared_->ended && !shared_->failed;
+    return shared_->started && !shared_->stopping && !shared_->endedBySystem;
 }
 
 double GstAudioTake::currentTime() {
@@ -297,11 +458,8 @@ double GstAudioTake::currentTime() {
         std::lock_guard lock(shared_->mutex);
         if (!shared_->started) return 0;
     }
-    gint64 position = 0;
-    if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position > 0) {
-        return static_cast<double>(position) / GST_SECOND;
-    }
-    // Not every muxer answers in time; the audio that has passed the meter does.
+    // What passed the meter is what the file holds: the time before the first
+    // sound, or while a source stalls, is not in it.
     return static_cast<double>(shared_->streamTime.load()) / GST_SECOND;
 }
 
@@ -314,22 +472,26 @@ void GstAudioTake::setEvents(AudioTakeEvents events) {
     shared_->events = std::move(events);
 }
 
-void GstAudioTake::stop() {
-    bool waitForEnd = false;
+bool GstAudioTake::stop() {
+    bool close = false;
     {
         std::lock_guard lock(shared_->mutex);
-        waitForEnd = shared_->started && !shared_->stopping && !shared_->ended && !shared_->failed;
+        if (!shared_->started || shared_->stopping) return shared_->ended;
         shared_->stopping = true;
+        // Without sound there is nothing to finish: the file is dropped.
+        if (shared_->firstBuffer.load() == 0) return true;
+        close = !shared_->inputClosed && !shared_->ended && !shared_->failed;
+        shared_->inputClosed = true;
     }
-    if (waitForEnd) {
-        // The muxer writes the file's index only when the end of stream reaches it.
-        gst_element_send_event(pipeline_, gst_event_new_eos());
-        std::unique_lock lock(shared_->mutex);
-        bool complete = shared_->changed.wait_for(
-            lock, kEndOfStreamWait, [this] { return shared_->ended || shared_->failed; });
-        if (!complete) Log::write("recorder: the audio file was not completed in time");
-    }
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    // The muxer writes the file's index only when the end of stream reaches
+    // it. It is sent in after the source, which may have stopped delivering
+    // (a source suspended at key-up, a headset switching profile).
+    if (close) shared_->closeInput(true);
+    std::unique_lock lock(shared_->mutex);
+    bool complete = shared_->changed.wait_for(lock, kEndOfStreamWait,
+                                              [this] { return shared_->ended || shared_->failed; });
+    if (!complete) Log::write("recorder: the audio file was not completed in time");
+    return shared_->ended;
 }
 
 std::optional<int64_t> GstAudioTake::firstBufferTimeForTesting() const {
@@ -338,16 +500,90 @@ std::optional<int64_t> GstAudioTake::firstBufferTimeForTesting() const {
     return at;
 }
 
+namespace {
+
+// The sound server's socket, where a restarted server shows itself: the one
+// PULSE_SERVER names, else the one in the runtime folder. Empty when unknown
+// (a server over the network).
+std::string serverSocketPath() {
+    if (const char* server = std::getenv("PULSE_SERVER"); server && *server) {
+        std::string first(server);
+        first = first.substr(0, first.find_first_of(" \t"));
+        if (first.rfind("unix:", 0) == 0) first = first.substr(5);
+        return first.rfind('/', 0) == 0 ? first : std::string();
+    }
+    if (const char* runtime = std::getenv("PULSE_RUNTIME_PATH"); runtime && *runtime) {
+        return std::string(runtime) + "/native";
+    }
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        return std::string(runtime) + "/pulse/native";
+    }
+    return {};
+}
+
+bool socketExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+void dropPipelineLater(GstElement* pipeline) {
+    gst_element_call_async(
+        pipeline,
+        [](GstElement* element, gpointer) { gst_element_set_state(element, GST_STATE_NULL); },
+        pipeline, gst_object_unref);
+}
+
+}  // namespace
+
 GstAudioInput::GstAudioInput() {
+    if (isOverridden()) return;
+    serverSocket_ = serverSocketPath();
     prepare();
+    watchServerSocket();
 }
 
 GstAudioInput::~GstAudioInput() {
     if (prepareSource_) g_source_remove(prepareSource_);
+    if (socketMonitor_) {
+        g_signal_handlers_disconnect_by_data(socketMonitor_, this);
+        g_object_unref(socketMonitor_);
+    }
     if (prepared_) {
         gst_element_set_state(prepared_, GST_STATE_NULL);
         gst_object_unref(prepared_);
     }
+}
+
+// The server makes its socket anew whenever it starts: a socket that went
+// away or was made again means the waiting pipeline's connection is dead
+// (its file may even get the old one's number, so the events tell, not the
+// file). Between two starts of the server nothing happens here, so nothing
+// wakes the process.
+void GstAudioInput::serverSocketChanged(bool replaced) {
+    if (replaced && prepared_) {
+        Log::write("recorder: the sound server went away");
+        dropPipelineLater(std::exchange(prepared_, nullptr));
+    }
+    // A server that is (back) there gets a waiting pipeline; one that is not
+    // yet listening is tried again at its socket's next change.
+    if (socketExists(serverSocket_)) prepareWhenIdle();
+}
+
+void GstAudioInput::watchServerSocket() {
+    if (serverSocket_.empty()) return;
+    GFile* socket = g_file_new_for_path(serverSocket_.c_str());
+    socketMonitor_ = g_file_monitor_file(socket, G_FILE_MONITOR_NONE, nullptr, nullptr);
+    g_object_unref(socket);
+    if (!socketMonitor_) return;
+    g_signal_connect(
+        socketMonitor_, "changed",
+        G_CALLBACK(+[](GFileMonitor*, GFile*, GFile*, GFileMonitorEvent event, gpointer data) {
+            bool replaced =
+                event == G_FILE_MONITOR_EVENT_DELETED || event == G_FILE_MONITOR_EVENT_CREATED ||
+                event == G_FILE_MONITOR_EVENT_MOVED_IN || event == G_FILE_MONITOR_EVENT_MOVED_OUT;
+            static_cast<GstAudioInput*>(data)->serverSocketChanged(replaced);
+        }),
+        this);
 }
 
 NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSettings& settings) {

@@ -9,6 +9,7 @@
 #include "platform/AudioTake.h"
 
 typedef struct _GstElement GstElement;
+typedef struct _GFileMonitor GFileMonitor;
 
 namespace velvox {
 
@@ -26,7 +27,8 @@ class GstAudioTake final : public AudioTake {
     GstAudioTake& operator=(const GstAudioTake&) = delete;
 
     // Starts the pipeline and returns without waiting for sound: false only
-    // when it cannot start at all. A source that fails once running (an
+    // when it cannot start at all. A waiting pipeline is started off the
+    // main thread. A source that fails once running (an
     // unknown device, a stream the server refuses or ends, an input moved to
     // another device) is reported through the events as a system stop.
     bool record() override;
@@ -34,7 +36,9 @@ class GstAudioTake final : public AudioTake {
     double currentTime() override;
     float averagePower() override;
     void setEvents(AudioTakeEvents events) override;
-    void stop() override;
+    // Sends the end of stream in after the source and waits, boundedly, for
+    // the file to be complete; the pipeline is torn down off the main thread.
+    bool stop() override;
 
     // When the first audio buffer reached the encoder's side of the pipeline,
     // on g_get_monotonic_time's clock (microseconds); nothing before that.
@@ -49,6 +53,7 @@ class GstAudioTake final : public AudioTake {
     GstAudioTake(GstElement* pipeline, const std::string& path);
 
     GstElement* pipeline_;
+    bool connected_;  // a waiting pipeline, already connected to the server
     std::shared_ptr<Shared> shared_;
 };
 
@@ -58,6 +63,11 @@ class GstAudioTake final : public AudioTake {
 // so nothing is captured and nothing wakes the process while idle. A
 // key-down then only names the file and sets the pipeline playing; the
 // stream is created on whatever source is the default at that moment.
+// A waiting pipeline does not notice when the sound server goes away, so the
+// server's socket is watched: when it goes or is made anew (the server ended
+// or restarted) the waiting pipeline is dropped, and a new one connects as
+// soon as the server is back, so the next take never starts on a dead
+// connection. Nothing of this wakes the process while the server runs.
 // With VELVOX_AUDIO_SOURCE every take builds its own pipeline.
 class GstAudioInput final : public AudioInput {
   public:
@@ -76,10 +86,15 @@ class GstAudioInput final : public AudioInput {
   private:
     void prepare();
     void prepareWhenIdle();
+    void serverSocketChanged(bool replaced);
+    void watchServerSocket();
 
     GstElement* prepared_ = nullptr;
     AudioSettings preparedSettings_;
     guint prepareSource_ = 0;
+
+    std::string serverSocket_;
+    GFileMonitor* socketMonitor_ = nullptr;
 };
 
 // The source element description: VELVOX_AUDIO_SOURCE when set, else the

@@ -8,6 +8,20 @@
 
 namespace velvox {
 
+namespace {
+
+// The sound server offers what each output plays as a source too; recording
+// it captures the speakers, not the user.
+bool isMonitor(GstDevice* device) {
+    GstStructure* properties = gst_device_get_properties(device);
+    if (!properties) return false;
+    bool monitor = g_strcmp0(gst_structure_get_string(properties, "device.class"), "monitor") == 0;
+    gst_structure_free(properties);
+    return monitor;
+}
+
+}  // namespace
+
 GstMicrophoneAccess::~GstMicrophoneAccess() {
     if (monitor_) {
         gst_device_monitor_stop(monitor_);
@@ -30,7 +44,10 @@ bool GstMicrophoneAccess::inputExists() {
         monitor_ = monitor;
     }
     GList* devices = gst_device_monitor_get_devices(monitor_);
-    bool any = devices != nullptr;
+    bool any = false;
+    for (GList* item = devices; item && !any; item = item->next) {
+        any = !isMonitor(GST_DEVICE(item->data));
+    }
     g_list_free_full(devices, gst_object_unref);
     return any;
 }

@@ -9,7 +9,8 @@ typedef struct _GstDeviceMonitor GstDeviceMonitor;
 namespace velvox {
 
 // A plain Linux desktop has no microphone permission: recording is allowed
-// whenever an audio input exists. The inputs are followed by a GStreamer
+// whenever an audio input exists. The monitor of an output (what the
+// speakers play) is not one. The inputs are followed by a GStreamer
 // device monitor that stays running, so asking is cheap at every key-down.
 // A source set in VELVOX_AUDIO_SOURCE counts as an input.
 class GstMicrophoneAccess final : public MicrophoneAccess {

@@ -25,6 +25,17 @@ inline bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
+// Puts the session's microphone back as it was: the FIFO-fed source, loaded
+// and the default, and no other source of a test's making.
+inline void restoreSessionMicrophone() {
+    run("pactl list short modules | grep -q module-pipe-source || "
+        "pactl load-module module-pipe-source source_name=virtual_mic "
+        "file=\"$VELVOX_TEST_SOURCE_FIFO\" format=s16le rate=16000 channels=1 >/dev/null");
+    run("pactl set-default-source virtual_mic");
+    run("for m in $(pactl list short modules | grep module-null-source | cut -f1); do "
+        "pactl unload-module $m; done");
+}
+
 // Sets or clears an environment variable for the lifetime of this object.
 class ScopedEnvironment {
   public:

@@ -68,5 +68,23 @@ TEST(GstMicrophoneAccessTest, DeniedWithoutAnyInput) {
         << "a configured source stands in for a device";
 }
 
+// With only the speakers' monitor left there is nothing to record the user
+// with; the device monitor learns of the change on its own.
+TEST(GstMicrophoneAccessTest, MonitorOfTheSpeakersIsNoMicrophone) {
+    ScopedEnvironment real("VELVOX_AUDIO_SOURCE", std::nullopt);
+    struct Restore {
+        ~Restore() { testing::restoreSessionMicrophone(); }
+    } restore;
+    GstMicrophoneAccess access;
+    ASSERT_EQ(access.status(), MicrophoneAuthorization::authorized);
+    ASSERT_TRUE(run("pactl unload-module module-pipe-source"));
+    ASSERT_TRUE(run("pactl list short sources | grep -q speakers.monitor"));
+    ASSERT_TRUE(testing::runMainLoopUntil(
+        [&] { return access.status() == MicrophoneAuthorization::denied; }));
+    std::optional<bool> answer;
+    access.requestAccess([&](bool granted) { answer = granted; });
+    EXPECT_EQ(answer, std::optional<bool>(false));
+}
+
 }  // namespace
 }  // namespace velvox

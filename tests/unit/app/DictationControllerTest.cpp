@@ -297,6 +297,30 @@ TEST_F(DictationControllerTest, RecorderStoppedBySystemIsReportedOnce) {
     EXPECT_TRUE(noAudioTakeLeft());
 }
 
+// What the microphone captured is never lost without a word: a file that
+// cannot be finished at key-up is reported, and a microphone that changes or
+// goes away mid-take hands over what was said until then.
+TEST_F(DictationControllerTest, MicrophoneEndingMidTakeKeepsWhatWasSaid) {
+    start();
+    press();
+    desktop->audio->lastTake()->completesFile = false;
+    release(2);
+    queue->runUntilIdle();
+    EXPECT_EQ(controller->statusLine(), "Microphone stopped");
+    EXPECT_TRUE(desktop->http->requests().empty());
+    EXPECT_TRUE(noAudioTakeLeft());
+
+    press();
+    desktop->audio->lastTake()->currentTime = 2;
+    desktop->audio->lastTake()->endInput();
+    queue->runUntilIdle();
+    EXPECT_EQ(requestPaths(), std::vector<std::string>{"/openai/v1/audio/transcriptions"});
+    EXPECT_TRUE(controller->busy());
+    EXPECT_TRUE(logged("recorded 2.0s, 3 bytes"));
+    release(2);
+    EXPECT_EQ(desktop->http->requests().size(), 1u) << "the late key-up does nothing";
+}
+
 TEST_F(DictationControllerTest, KeyDownWhileBusyIsIgnored) {
     start();
     dictate(1);

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,7 +49,16 @@ class RecorderTest : public testing::TempHomeTest {
     }
     void TearDown() override {
         recorder.reset();
+        setOrClear("XDG_RUNTIME_DIR", savedRuntimeDir);
         TempHomeTest::TearDown();
+    }
+
+    static void setOrClear(const char* name, const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
     }
 
     std::string tmp() const { return home() + "/tmp"; }
@@ -61,6 +74,9 @@ class RecorderTest : public testing::TempHomeTest {
     std::shared_ptr<FakeAudioInput> input;
     std::unique_ptr<Recorder> recorder;
     int unexpectedStops = 0;
+    std::optional<std::string> savedRuntimeDir =
+        std::getenv("XDG_RUNTIME_DIR") ? std::optional<std::string>(std::getenv("XDG_RUNTIME_DIR"))
+                                       : std::nullopt;
 };
 
 TEST_F(RecorderTest, TakeIsAnAacFileNamedAfterTheProductInTheTemporaryFolder) {
@@ -77,12 +93,46 @@ TEST_F(RecorderTest, TakeIsAnAacFileNamedAfterTheProductInTheTemporaryFolder) {
     EXPECT_TRUE(recorder->hasSession());
 }
 
-TEST_F(RecorderTest, TemporaryFolderFallsBackToTmp) {
-    ::unsetenv("TMPDIR");
-    ASSERT_TRUE(recorder->start());
-    EXPECT_EQ(std::filesystem::path(*recorder->fileURL()).parent_path(), "/tmp");
-    recorder->discard();
-    EXPECT_FALSE(std::filesystem::exists(input->lastTake()->path));
+// A take is readable by the user alone from its first byte, in a folder no
+// one else can enter: TMPDIR when set, else the runtime folder, else ours.
+TEST_F(RecorderTest, TakesArePrivateWhereverTheyGo) {
+    std::string runtime = home() + "/run";
+    std::filesystem::create_directory(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    std::string own = "/tmp/velvox." + std::to_string(::getuid());
+    struct Case {
+        std::optional<std::string> tmpdir, runtimeDir;
+        std::string folder;
+    } cases[] = {{tmp(), runtime, tmp()},
+                 {std::nullopt, runtime, runtime},
+                 {std::nullopt, std::nullopt, own},
+                 {std::nullopt, "/tmp", own}};  // a runtime folder others can enter is not used
+    for (const auto& c : cases) {
+        setOrClear("TMPDIR", c.tmpdir);
+        setOrClear("XDG_RUNTIME_DIR", c.runtimeDir);
+        ASSERT_TRUE(recorder->start());
+        std::filesystem::path path = *recorder->fileURL();
+        EXPECT_EQ(path.parent_path(), std::filesystem::path(c.folder));
+        EXPECT_EQ(std::filesystem::status(path).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        if (c.folder == own) {
+            EXPECT_EQ(std::filesystem::status(own).permissions(),
+                      std::filesystem::perms::owner_all);
+        }
+        recorder->discard();
+        EXPECT_FALSE(std::filesystem::exists(path));
+        writeFile(c.folder + "/mirel-left-behind", "audio");
+        Recorder::sweepTempFiles();
+        EXPECT_FALSE(std::filesystem::exists(c.folder + "/mirel-left-behind"));
+    }
+    EXPECT_EQ(logMessages(), Strings(4, "swept 1 stale audio files"));
+}
+
+TEST_F(RecorderTest, NoTakeFolderMeansNoTake) {
+    setOrClear("TMPDIR", home() + "/missing");
+    EXPECT_FALSE(recorder->start());
+    EXPECT_EQ(logMessages().at(0).rfind("recorder failed: " + home() + "/missing/velvox-", 0), 0u);
+    EXPECT_TRUE(input->calls().empty());
 }
 
 TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTake) {
@@ -216,6 +266,15 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     auto second = input->lastTake();
     recorder->discard();
     second->failEncoding(std::nullopt);
+
+    // Discarding a take whose file could not be finished, or stopping one
+    // with nothing in it, is not worth a report.
+    for (double recorded : {1.5, 0.0}) {
+        ASSERT_TRUE(recorder->start());
+        input->lastTake()->currentTime = recorded;
+        input->lastTake()->completesFile = false;
+        recorded > 0 ? recorder->discard() : void(recorder->stop());
+    }
 
     ASSERT_TRUE(recorder->start());
     auto third = input->lastTake();

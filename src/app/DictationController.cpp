@@ -115,6 +115,12 @@ std::string DictationController::hotkeyName() const {
 
 std::string DictationController::readyLine() const {
     // No key of ours can fire there: the line says what does.
+    DesktopShortcutKeys assigned = Platform::keyEventSource().desktopShortcutKeys();
+    if (!assigned.dictation.empty()) {
+        std::string line = "Ready. " + assigned.dictation + " to dictate";
+        if (!assigned.boost.empty()) line += " \u00B7 " + assigned.boost + " for smart";
+        return line;
+    }
     if (!Platform::keyEventSource().seesGlobalKeys())
         return "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's "
                "keyboard shortcuts";
@@ -135,6 +141,10 @@ std::string DictationController::readyLine() const {
     std::string usable = hotkeyName();
     if (usable.empty()) return takenLine + ", choose another key in Settings";
     return hold + usable + " to talk. " + takenLine;
+}
+
+void DictationController::refreshReadyLine() {
+    if (AppState::tapRunning() && !busy_ && !recorder_.hasSession()) setStatus(readyLine());
 }
 
 void DictationController::setStatus(const std::string& text) {

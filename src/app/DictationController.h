@@ -66,6 +66,10 @@ class DictationController {
     // application holds is named as taken instead.
     std::string readyLine() const;
     std::string hotkeyName() const;
+    // The hotkeys changed outside the settings (the desktop assigned its own
+    // shortcuts): the status line says so, unless a dictation or the wait for
+    // a permission holds it.
+    void refreshReadyLine();
     // Sets the status line (the menu's first item and AppState::status).
     void setStatus(const std::string& text);
     // Shows a short failure on the status line, in the pill for 2.2 s, and in the log.

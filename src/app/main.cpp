@@ -40,7 +40,9 @@ void launch() {
     installLinuxStatusItem();
     installLinuxHome();
     // After the desktop, which tells the kind of session.
-    installWaylandPieces(runDictationCommand);
+    installWaylandPieces(runDictationCommand, [] {
+        if (delegate) delegate->controller().refreshReadyLine();
+    });
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();
 }

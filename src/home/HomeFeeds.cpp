@@ -158,8 +158,12 @@ Json Home::liveDict() {
     live["fnDead"] = AppState::fnDead();
     live["status"] = AppState::status();
     live["mainKey"] = config.hotkeyKeyCode;
-    live["mainKeyName"] = KeyNames::name(config.hotkeyKeyCode);
-    live["boostKeyName"] = KeyNames::name(config.boostHotkeyKeyCode);
+    // The desktop's own shortcuts, where they stand in for the hotkeys, are what to press.
+    DesktopShortcutKeys assigned = Platform::keyEventSource().desktopShortcutKeys();
+    live["mainKeyName"] =
+        assigned.dictation.empty() ? KeyNames::name(config.hotkeyKeyCode) : assigned.dictation;
+    live["boostKeyName"] =
+        assigned.boost.empty() ? KeyNames::name(config.boostHotkeyKeyCode) : assigned.boost;
     Json notes = Json::array();
     if (Platform::desktop().displaySession() == DisplaySession::wayland)
         notes.push_back(

@@ -51,6 +51,7 @@ class FakeKeyEventSource final : public KeyEventSource {
     }
     DefaultHotkeys defaultHotkeys() const override { return defaults; }
     bool seesGlobalKeys() const override { return globalKeys; }
+    DesktopShortcutKeys desktopShortcutKeys() const override { return desktopKeys; }
     bool canReport(int64_t keyCode) const override {
         return std::find(unreportable.begin(), unreportable.end(), keyCode) == unreportable.end();
     }
@@ -94,6 +95,7 @@ class FakeKeyEventSource final : public KeyEventSource {
     std::vector<int64_t> unreportable;
     // False as in a Wayland session, where no key of another application arrives.
     bool globalKeys = true;
+    DesktopShortcutKeys desktopKeys;
     std::vector<int64_t> swallowedKeys;
     bool captureMode = false;
     std::vector<std::string> calls;

@@ -211,6 +211,11 @@ TEST_F(AppDelegateTest, WaylandPiecesPointToTheDesktopsShortcutsInsteadOfKeys) {
                "dictate; the frontmost app from accessibility; paste reaches X11 apps "
                "only"));
     EXPECT_TRUE(logged("hotkeys live: " + line));
+
+    // The desktop's portal assigns its keys later: the line names them.
+    fakes->keys->desktopKeys = {"Press Super+D", "Press Super+B"};
+    delegate->controller().refreshReadyLine();
+    EXPECT_EQ(statusTitle(), "Ready. Press Super+D to dictate \u00B7 Press Super+B for smart");
 }
 
 TEST_F(AppDelegateTest, KeyHookThatWillNotStartAsksForInputMonitoringAndKeepsTrying) {

@@ -338,8 +338,11 @@ TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     EXPECT_TRUE(takeStatuses().empty()) << "stop without a take does nothing";
     controller->runCommand(DictationCommand::start, true);
     controller->runCommand(DictationCommand::start, false);
+    AppState::setTapRunning(true);
+    controller->refreshReadyLine();
+    AppState::setTapRunning(false);
     EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Listening, email" + kEllipsis})
-        << "a second start keeps the boosted take";
+        << "a second start keeps the boosted take, and the ready line waits for its end";
     desktop->audio->lastTake()->currentTime = 2;
     controller->runCommand(DictationCommand::toggle, false);
     EXPECT_TRUE(controller->busy());

@@ -127,6 +127,8 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
               "\"velvox dictate toggle\" to a key in your desktop's keyboard shortcuts to "
               "dictate. Velvox types into apps with accessibility support; pasting reaches X11 "
               "apps only.");
+    keys->desktopKeys.dictation = "Press Super+D";
+    EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D") << "the key the desktop assigned";
     Platform::installKeyEventSource(nullptr);
     accessibility->trusted = true;
     accessibility->available = true;

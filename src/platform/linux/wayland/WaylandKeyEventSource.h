@@ -24,11 +24,15 @@ class WaylandKeyEventSource final : public KeyEventSource {
     std::vector<int64_t> takenKeys() const override { return {}; }
     void setCaptureMode(bool) override {}
     bool seesGlobalKeys() const override { return false; }
+    DesktopShortcutKeys desktopShortcutKeys() const override { return assigned_; }
+    // What the desktop assigned to the hotkeys through its shortcuts portal.
+    void setDesktopShortcutKeys(DesktopShortcutKeys keys) { assigned_ = std::move(keys); }
     DefaultHotkeys defaultHotkeys() const override { return keyTable_->defaultHotkeys(); }
     bool canReport(int64_t keyCode) const override { return keyTable_->canReport(keyCode); }
 
   private:
     std::shared_ptr<KeyEventSource> keyTable_;
+    DesktopShortcutKeys assigned_;
 };
 
 }  // namespace velvox

@@ -40,22 +40,29 @@ bool compositorAnswers() {
 
 // Asks the desktop for the two hotkeys. The session lives as long as the
 // process; the desktop ends it when our connection goes.
-void askForShortcuts(std::function<void(DictationCommand, bool)> dictate) {
+void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
+                     std::shared_ptr<WaylandKeyEventSource> keys,
+                     std::function<void()> keysAssigned) {
     auto changed = [dictate](const std::string& id, bool pressed) {
         dictate(pressed ? DictationCommand::start : DictationCommand::stop, id == kBoost);
     };
-    auto ready = [](std::optional<std::vector<PortalShortcuts::Bound>> bound) {
+    auto ready = [keys, keysAssigned](std::optional<std::vector<PortalShortcuts::Bound>> bound) {
         if (!bound) {
             Log::write(
                 "no global shortcuts from the desktop: bind velvox dictate to its own "
                 "shortcuts");
             return;
         }
-        std::string keys;
-        for (const auto& shortcut : *bound)
-            keys += (keys.empty() ? "" : ", ") + shortcut.id + " " +
+        std::string line;
+        DesktopShortcutKeys assigned;
+        for (const auto& shortcut : *bound) {
+            line += (line.empty() ? "" : ", ") + shortcut.id + " " +
                     (shortcut.trigger.empty() ? "(no key yet)" : shortcut.trigger);
-        Log::write("global shortcuts from the desktop: " + keys);
+            (shortcut.id == kBoost ? assigned.boost : assigned.dictation) = shortcut.trigger;
+        }
+        Log::write("global shortcuts from the desktop: " + line);
+        keys->setDesktopShortcutKeys(std::move(assigned));
+        if (keysAssigned) keysAssigned();
     };
     new PortalShortcuts({{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}},
                         ready, changed);
@@ -63,13 +70,14 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate) {
 
 }  // namespace
 
-bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate) {
+bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
+                          std::function<void()> keysAssigned) {
     if (Platform::desktop().displaySession() != DisplaySession::wayland || !compositorAnswers())
         return false;
     // The X11 key table stays: key codes by physical position are the same
     // whoever reports them.
-    Platform::installKeyEventSource(
-        std::make_shared<WaylandKeyEventSource>(std::make_shared<X11KeyEventSource>()));
+    auto keys = std::make_shared<WaylandKeyEventSource>(std::make_shared<X11KeyEventSource>());
+    Platform::installKeyEventSource(keys);
     std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
     Platform::installWorkspace(std::make_shared<AccessibleWorkspace>(x11));
     auto paste = XTestPaste::create([] {
@@ -77,7 +85,7 @@ bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate) {
         return accessibility && accessibility->focusIsTerminal();
     });
     if (paste) Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(paste, x11));
-    askForShortcuts(std::move(dictate));
+    askForShortcuts(std::move(dictate), keys, std::move(keysAssigned));
     return true;
 }
 

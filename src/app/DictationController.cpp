@@ -194,6 +194,7 @@ void DictationController::beginRecording(bool boost) {
 
     auto frontmost = Platform::workspace().frontmostApplication();
     targetApp_ = frontmost ? std::optional<int32_t>(frontmost->processId) : std::nullopt;
+    targetWindow_ = frontmost ? frontmost->window : 0;
     targetBundle_ = frontmost ? frontmost->bundleIdentifier : "";
     targetName_ = frontmost && !frontmost->name.empty() ? frontmost->name : "Unknown";
     smartKind_ =
@@ -340,8 +341,16 @@ void DictationController::deliver(const std::string& text, const std::string& tr
         return;
     }
 
-    DeliveryOutcome outcome = Paster::deliver(
-        out, config_.autoPaste, targetApp_, config_.insertDirectly, config_.alwaysCopyToClipboard);
+    std::optional<RunningApplication> target;
+    if (targetApp_)
+        target = RunningApplication{*targetApp_, targetBundle_, targetName_, targetWindow_};
+    WeakController weak = self_;
+    DeliveryOutcome outcome =
+        Paster::deliver(out, config_.autoPaste, target, config_.insertDirectly,
+                        config_.alwaysCopyToClipboard, [weak](const std::string& message) {
+                            if (auto self = weak.lock(); self && *self)
+                                (*self)->flashError(message);
+                        });
     if (outcome.succeeded()) {
         setStatus(readyLine());
         Log::write("delivered ok");

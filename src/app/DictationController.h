@@ -103,6 +103,7 @@ class DictationController {
     bool boosting_ = false;
     std::optional<Smart::Kind> smartKind_;
     std::optional<int32_t> targetApp_;
+    uint64_t targetWindow_ = 0;
     std::string targetBundle_;
     std::string targetName_;
     double heldSeconds_ = 0;

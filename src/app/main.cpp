@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "delivery/Paster.h"
 #include "feedback/Brand.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
@@ -62,6 +63,8 @@ int runApplication(const std::vector<std::string>& urls) {
     };
     events.terminating = [] {
         if (delegate) delegate->willTerminate();
+        // What we hold on the clipboard would go with the process.
+        Paster::handClipboardOver();
     };
     return runGtkApplication(Brand::bundleID, urls, std::move(events));
 }

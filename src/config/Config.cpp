@@ -35,7 +35,9 @@ std::string homeFolder() {
 }
 
 Paths& paths() {
-    static Paths instance;
+    // Never destroyed: the log's writer thread may still ask for the folder
+    // while the process exits.
+    static Paths& instance = *new Paths;
     std::lock_guard lock(pathsMutex);
     if (instance.dir.empty()) {
         instance.dir = Files::join(homeFolder(), Brand::folder);

@@ -1,9 +1,11 @@
 #include "delivery/Paster.h"
 
+#include <deque>
 #include <vector>
 
 #include "app/Log.h"
 #include "delivery/Inserter.h"
+#include "delivery/Utf16.h"
 #include "platform/Accessibility.h"
 #include "platform/MainQueue.h"
 #include "platform/PasteKeystroke.h"
@@ -15,13 +17,29 @@ namespace velvox::Paster {
 
 namespace {
 
+using Notice = std::function<void(const std::string&)>;
+
 // Main thread only.
 struct State {
     // The user's clipboard from before our last write over foreign content.
     std::vector<PasteboardItem> snapshot;
-    // The change count right after our last write; none before the first, so
-    // that a clipboard whose counter starts at zero is still saved.
+    // Whether the snapshot may go back: complete, or at least with a text
+    // form of the content.
+    bool restorable = true;
+    // The change count right after our last write (or the manager's take-over
+    // of it); none before the first, so that a clipboard whose counter starts
+    // at zero is still saved.
     std::optional<int64_t> ourChangeCount;
+    // The text of our last write, and a number for each write.
+    std::string ourText;
+    uint64_t generation = 0;
+    // Writes that wait for the snapshot of the one before them.
+    bool saving = false;
+    std::deque<std::function<void()>> waiting;
+    // Whether the clipboard may hold content only this process serves.
+    bool holdsOurs = false;
+    // The write whose restore is still to come.
+    std::optional<uint64_t> restoreDue;
 };
 
 State& state() {
@@ -29,32 +47,34 @@ State& state() {
     return instance;
 }
 
-// Copies every item with every type that yields data; an item with no
-// readable data at all is left out.
-std::vector<PasteboardItem> takeSnapshot(Pasteboard& pasteboard) {
-    std::vector<PasteboardItem> items;
-    auto types = pasteboard.itemTypes();
-    for (size_t index = 0; index < types.size(); ++index) {
-        PasteboardItem copy;
-        for (const auto& type : types[index]) {
-            if (auto data = pasteboard.data(index, type)) {
-                copy.representations.push_back({type, std::move(*data)});
-            }
-        }
-        if (!copy.representations.empty()) items.push_back(std::move(copy));
-    }
-    return items;
+bool stillOurText(Pasteboard& pasteboard) {
+    auto text = pasteboard.data(0, PasteboardType::plainText);
+    return text && *text == state().ourText;
 }
 
-void copyToClipboard(const std::string& text) {
+// Clipboard managers read every new content and take the clipboard over
+// with the same bytes right away. That take-over is not the user's copy: our
+// text is still what the clipboard holds.
+void watchForManager(uint64_t generation) {
+    constexpr int kLooks = 10;
+    for (int look = 1; look <= kLooks; ++look) {
+        Platform::mainQueue()
+            .asyncAfter(kManagerWindowSeconds * look / kLooks,
+                        [generation] {
+                            auto& current = state();
+                            if (current.generation != generation) return;
+                            auto& pasteboard = Platform::pasteboard();
+                            int64_t count = pasteboard.changeCount();
+                            if (count == current.ourChangeCount) return;
+                            if (stillOurText(pasteboard)) current.ourChangeCount = count;
+                        })
+            .detach();
+    }
+}
+
+void write(const std::string& text) {
     auto& pasteboard = Platform::pasteboard();
     auto& current = state();
-    // While the clipboard still holds our previous text, the snapshot keeps
-    // describing the user's content from before the first of several
-    // dictations.
-    if (pasteboard.changeCount() != current.ourChangeCount) {
-        current.snapshot = takeSnapshot(pasteboard);
-    }
     PasteboardItem item;
     item.representations = {
         {PasteboardType::plainText, text},
@@ -63,36 +83,131 @@ void copyToClipboard(const std::string& text) {
     };
     pasteboard.setItems({std::move(item)});
     current.ourChangeCount = pasteboard.changeCount();
+    current.ourText = text;
+    current.holdsOurs = true;
+    watchForManager(++current.generation);
+}
+
+void runWaiting() {
+    auto& current = state();
+    while (!current.saving && !current.waiting.empty()) {
+        auto next = std::move(current.waiting.front());
+        current.waiting.pop_front();
+        next();
+    }
+}
+
+// Saves the user's clipboard, then writes the text and calls then with
+// whether the saved content can go back. While the clipboard still holds our
+// previous text, the snapshot keeps describing the user's content from
+// before the first of several dictations.
+void copyToClipboard(const std::string& text, std::function<void(bool restorable)> then = {}) {
+    auto& current = state();
+    if (current.saving) {
+        current.waiting.push_back([text, then] { copyToClipboard(text, then); });
+        return;
+    }
+    auto& pasteboard = Platform::pasteboard();
+    if (pasteboard.changeCount() == current.ourChangeCount) {
+        write(text);
+        if (then) then(current.restorable);
+        return;
+    }
+    current.saving = true;
+    pasteboard.takeSnapshot(kSnapshotBoundSeconds, [text, then](PasteboardSnapshot snapshot) {
+        auto& current = state();
+        current.saving = false;
+        // Less than the user had never replaces what they had, unless it
+        // still carries the text.
+        current.restorable = snapshot.complete || snapshot.hasText();
+        if (!snapshot.complete) {
+            Log::write(current.restorable ? "clipboard owner answered in part, keeping its text"
+                                          : "clipboard owner answered too slowly");
+        }
+        current.snapshot = std::move(snapshot.items);
+        write(text);
+        if (then) then(current.restorable);
+        runWaiting();
+    });
+}
+
+// Gives the user's content back, unless a newer dictation's own restore
+// will, or someone copied something newer: theirs wins.
+void restore(uint64_t generation) {
+    auto& current = state();
+    if (current.restoreDue != generation || current.generation != generation) return;
+    current.restoreDue.reset();
+    auto& pasteboard = Platform::pasteboard();
+    if (pasteboard.changeCount() != current.ourChangeCount) return;
+    pasteboard.setItems(current.snapshot);
+    current.holdsOurs = !current.snapshot.empty();
 }
 
 void restoreLater() {
-    auto expected = state().ourChangeCount;
-    auto snapshot = state().snapshot;
+    uint64_t generation = state().generation;
+    state().restoreDue = generation;
     Platform::mainQueue()
-        .asyncAfter(kRestoreDelaySeconds,
-                    [expected, snapshot = std::move(snapshot)] {
-                        auto& pasteboard = Platform::pasteboard();
-                        // Someone copied something newer: theirs wins.
-                        if (pasteboard.changeCount() != expected) return;
-                        pasteboard.setItems(snapshot);
-                    })
+        .asyncAfter(kRestoreDelaySeconds, [generation] { restore(generation); })
         .detach();
 }
 
-void pasteFromClipboard(bool restoreAfter) {
-    Platform::mainQueue()
-        .asyncAfter(kPasteDelaySeconds,
-                    [restoreAfter] {
-                        Platform::pasteKeystroke().post();
-                        if (restoreAfter) restoreLater();
-                    })
-        .detach();
+// Runs work once the write already asked for has been made.
+void afterWrite(std::function<void(bool restorable)> work) {
+    auto& current = state();
+    if (current.saving) {
+        current.waiting.push_back([work] { work(state().restorable); });
+    } else {
+        work(current.restorable);
+    }
+}
+
+void pasteFromClipboard(const std::string& text, bool copied, bool alwaysCopy, Notice lateNotice) {
+    auto paste = [alwaysCopy, lateNotice](bool restorable) {
+        if (!restorable && !alwaysCopy) {
+            // Pasting now would leave the user with a clipboard they never
+            // had; the text stays there for them instead.
+            Log::write("clipboard could not be saved, text left on the clipboard");
+            if (lateNotice) lateNotice(kPressPasteMessage);
+            return;
+        }
+        Platform::mainQueue()
+            .asyncAfter(kPasteDelaySeconds,
+                        [alwaysCopy] {
+                            Platform::pasteKeystroke().post();
+                            if (!alwaysCopy) restoreLater();
+                        })
+            .detach();
+    };
+    if (copied) {
+        afterWrite(paste);
+    } else {
+        copyToClipboard(text, paste);
+    }
+}
+
+// The user has moved on when another process is in front, or another
+// window that is not demonstrably of the same application: process numbers
+// are missing for some windows and mean nothing across sandboxes.
+bool movedOn(const RunningApplication& target, const RunningApplication& front) {
+    if (target.processId > 0 && front.processId > 0 && target.processId != front.processId) {
+        return true;
+    }
+    if (target.window == 0 || front.window == 0 || target.window == front.window) return false;
+    bool sameApplication = target.processId > 0 && target.processId == front.processId &&
+                           target.bundleIdentifier == front.bundleIdentifier;
+    return !sameApplication;
+}
+
+bool focusIsPasswordField() {
+    auto element = Platform::accessibility().focusedElement(Inserter::kMessagingTimeoutSeconds);
+    return element && element->isPasswordField().value_or(false);
 }
 
 }  // namespace
 
-DeliveryOutcome deliver(const std::string& text, bool autoPaste, std::optional<int32_t> target,
-                        bool direct, bool alwaysCopy) {
+DeliveryOutcome deliver(const std::string& text, bool autoPaste,
+                        std::optional<RunningApplication> target, bool direct, bool alwaysCopy,
+                        Notice lateNotice) {
     bool copied = false;
     auto copyOnce = [&] {
         if (!copied) copyToClipboard(text);
@@ -117,7 +232,7 @@ DeliveryOutcome deliver(const std::string& text, bool autoPaste, std::optional<i
 
     if (target) {
         auto frontmost = Platform::workspace().frontmostApplication();
-        if (frontmost && frontmost->processId != *target) {
+        if (frontmost && movedOn(*target, *frontmost)) {
             // Never type into an application the user switched to meanwhile.
             Log::write("frontmost app changed during processing, not typing");
             copyOnce();
@@ -125,19 +240,52 @@ DeliveryOutcome deliver(const std::string& text, bool autoPaste, std::optional<i
         }
     }
 
-    if (direct && Inserter::insert(text)) return DeliveryOutcome::inserted();
+    if (direct) {
+        auto result = Inserter::insert(text);
+        if (result == Inserter::Result::inserted) return DeliveryOutcome::inserted();
+        if (result == Inserter::Result::uncertain) {
+            copyOnce();
+            return DeliveryOutcome::copiedOnly(kPressPasteMessage);
+        }
+    }
 
-    copyOnce();
-    if (!Platform::pasteKeystroke().reachesFocusedWindow()) {
-        Log::write("paste keystroke cannot reach the focused window, text left on the clipboard");
+    if (focusIsPasswordField()) {
+        // A secret field is the user's to fill; a dictation pasted there
+        // would be typed blind.
+        Log::write("focused field takes a password, not pasting");
+        copyOnce();
         return DeliveryOutcome::copiedOnly(kPressPasteMessage);
     }
-    pasteFromClipboard(/*restoreAfter=*/!alwaysCopy);
+
+    auto& keystroke = Platform::pasteKeystroke();
+    if (!keystroke.focusPastesClipboard()) {
+        // A key the window ignores would report a paste that never happened.
+        if (utf16Length(text) <= kTypedLimit && keystroke.type(text)) {
+            return DeliveryOutcome::inserted();
+        }
+        Log::write("focused window has no paste key, text left on the clipboard");
+        copyOnce();
+        return DeliveryOutcome::copiedOnly(kPressPasteMessage);
+    }
+
+    pasteFromClipboard(text, copied, alwaysCopy, std::move(lateNotice));
     return DeliveryOutcome::pasted();
 }
 
+void handClipboardOver() {
+    auto& current = state();
+    // A restore still to come happens now, or never.
+    if (current.restoreDue) restore(*current.restoreDue);
+    if (!current.holdsOurs) return;
+    Platform::pasteboard().handToManager();
+}
+
 void resetForTesting() {
+    // The count of writes goes on, so that a restore still pending from
+    // before never takes a later write for its own.
+    uint64_t generation = state().generation;
     state() = State{};
+    state().generation = generation;
 }
 
 }  // namespace velvox::Paster

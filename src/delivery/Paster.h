@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "delivery/DeliveryOutcome.h"
+#include "platform/Workspace.h"
 
 namespace velvox::Paster {
 
@@ -22,15 +24,31 @@ inline const std::string kAllowAccessibilityMessage = "copied. Allow Accessibili
 // user's clipboard comes back this long after the keystroke.
 inline constexpr double kPasteDelaySeconds = 0.06;
 inline constexpr double kRestoreDelaySeconds = 2.5;
+// The longest the user's clipboard may take to be read in full before ours
+// replaces it; the keystroke waits for it.
+inline constexpr double kSnapshotBoundSeconds = 2.0;
+// A clipboard manager takes over every new content within this time after
+// our write; the same bytes taken by someone within it are still ours.
+inline constexpr double kManagerWindowSeconds = 1.0;
+// A window without a paste key gets at most this many characters typed key
+// by key; longer text waits on the clipboard.
+inline constexpr int64_t kTypedLimit = 200;
 
 // Puts the text into the application that was in front when the dictation
-// began (process target): typed in directly when direct is on and the field
-// allows it, else pasted through the clipboard, else only copied. With
-// alwaysCopy the text stays on the clipboard in every case; otherwise a paste
-// borrows the clipboard and gives the user's content back afterwards, unless
-// something newer was copied meanwhile. Main thread.
-DeliveryOutcome deliver(const std::string& text, bool autoPaste, std::optional<int32_t> target,
-                        bool direct, bool alwaysCopy);
+// began (target): typed in directly when direct is on and the field allows
+// it, else pasted through the clipboard, else only copied. With alwaysCopy
+// the text stays on the clipboard in every case; otherwise a paste borrows
+// the clipboard and gives the user's content back afterwards, unless
+// something newer was copied meanwhile. The keystroke waits until the
+// user's clipboard has been saved; when that turns out impossible, the text
+// is only copied and lateNotice gets the message for the user. Main thread.
+DeliveryOutcome deliver(const std::string& text, bool autoPaste,
+                        std::optional<RunningApplication> target, bool direct, bool alwaysCopy,
+                        std::function<void(const std::string&)> lateNotice = {});
+
+// At quit: while the clipboard holds what we put there, hands it to the
+// desktop's clipboard manager so that it survives us.
+void handClipboardOver();
 
 // Forgets the saved clipboard and the count of the last own write.
 void resetForTesting();

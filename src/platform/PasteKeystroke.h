@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 namespace velvox {
 
@@ -11,10 +12,12 @@ class PasteKeystroke {
     // Sends the key press and release (Control+V; Control+Shift+V in a
     // terminal emulator). A keystroke that cannot be made is not sent.
     virtual void post() = 0;
-    // False when the keystroke would not reach the window with the focus (a
-    // native window of a Wayland session, for keys sent through XWayland):
-    // the text then stays on the clipboard for the user to paste.
-    virtual bool reachesFocusedWindow() { return true; }
+    // Whether the focused window pastes the clipboard with a key at all
+    // (xterm has none by default).
+    virtual bool focusPastesClipboard() { return true; }
+    // Types the text key by key into the focused window; false when it
+    // cannot, and then nothing was typed.
+    virtual bool type(const std::string&) { return false; }
 };
 
 namespace Platform {

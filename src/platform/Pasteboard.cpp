@@ -2,6 +2,37 @@
 
 #include "platform/PlatformSlot.h"
 
+namespace velvox {
+
+bool PasteboardType::isText(const std::string& type) {
+    return type == plainText || type.rfind("text/plain", 0) == 0 || type == "UTF8_STRING" ||
+           type == "STRING" || type == "TEXT";
+}
+
+bool PasteboardSnapshot::hasText() const {
+    for (const auto& item : items) {
+        for (const auto& representation : item.representations) {
+            if (PasteboardType::isText(representation.type)) return true;
+        }
+    }
+    return false;
+}
+
+void Pasteboard::takeSnapshot(double, std::function<void(PasteboardSnapshot)> done) {
+    PasteboardSnapshot snapshot;
+    auto types = itemTypes();
+    for (size_t index = 0; index < types.size(); ++index) {
+        PasteboardItem copy;
+        for (const auto& type : types[index]) {
+            if (auto bytes = data(index, type)) copy.representations.push_back({type, *bytes});
+        }
+        if (!copy.representations.empty()) snapshot.items.push_back(std::move(copy));
+    }
+    done(std::move(snapshot));
+}
+
+}  // namespace velvox
+
 namespace velvox::Platform {
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@ using Bytes = std::string;
 namespace PasteboardType {
 // UTF-8 text (on X11 also offered as UTF8_STRING, STRING and TEXT).
 inline const std::string plainText = "text/plain;charset=utf-8";
+// Whether data of this type is a text form of the content (plain text under
+// any of its names).
+bool isText(const std::string& type);
 }  // namespace PasteboardType
 
 // One clipboard item: its representations, each a type and its bytes, in order.
@@ -27,6 +31,14 @@ struct PasteboardItem {
     };
     std::vector<Representation> representations;
     bool operator==(const PasteboardItem&) const = default;
+};
+
+// A copy of the whole clipboard. complete is false when the owner did not
+// answer every type in time; the items then hold what did answer.
+struct PasteboardSnapshot {
+    std::vector<PasteboardItem> items;
+    bool complete = true;
+    bool hasText() const;
 };
 
 // The desktop's clipboard.
@@ -45,6 +57,17 @@ class Pasteboard {
     virtual std::optional<Bytes> data(size_t itemIndex, const std::string& type) = 0;
     // Replaces the whole content; an empty list leaves the clipboard empty.
     virtual void setItems(const std::vector<PasteboardItem>& items) = 0;
+
+    // Copies every item with every type that yields data, an item without
+    // any readable data left out, and hands the copy to done on the main
+    // thread. The whole copy takes at most boundSeconds; what has not
+    // answered by then is missing and the copy is incomplete. This default
+    // reads synchronously through the calls above; a desktop whose owners
+    // may be slow reads elsewhere and leaves the main thread free. Main thread.
+    virtual void takeSnapshot(double boundSeconds, std::function<void(PasteboardSnapshot)> done);
+    // Offers the current content to the desktop's clipboard manager so it
+    // outlives this process (at quit). Nothing when no manager is running.
+    virtual void handToManager() {}
 };
 
 namespace Platform {

@@ -14,11 +14,13 @@ struct RunningApplication {
     // window class) on Linux.
     std::string bundleIdentifier;
     std::string name;
+    // The desktop's identifier of the active window; 0 when unknown.
+    uint64_t window = 0;
 };
 
 // What the desktop knows about running applications and their windows.
 class Workspace {
-public:
+  public:
     virtual ~Workspace() = default;
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
     // The title of the focused window of that process, if it has one.

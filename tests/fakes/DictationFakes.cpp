@@ -25,6 +25,7 @@ DictationFakes::DictationFakes() {
     Platform::installPasteboard(pasteboard);
     Platform::installPasteKeystroke(keystroke);
     accessibility->field = FakeField{};
+    accessibility->field->processId = 4242;  // the editor's own field
     Platform::installAccessibility(accessibility);
     panels->panel = std::make_shared<FakePanel>(Size{200, 40});
     Platform::installPanels(panels);

@@ -37,6 +37,7 @@ class FakeAccessibility::Element final : public FocusedElement {
         auto& target = field();
         if (target.setError != 0) return target.setError;
         if (target.ignoresSetText) return 0;
+        std::string before = target.content;
         std::string selection = target.selectedText.value_or("");
         auto at = selection.empty() ? std::string::npos : target.content.find(selection);
         if (at == std::string::npos) {
@@ -45,20 +46,30 @@ class FakeAccessibility::Element final : public FocusedElement {
             target.content.replace(at, selection.size(), text);
         }
         target.selectedText = std::string();
+        if (target.reportsLateAfterWaits > 0) staleLength_ = utf16Length(before);
         return 0;
+    }
+    std::optional<bool> isPasswordField() override {
+        log("isPasswordField");
+        return field().password;
+    }
+    std::optional<int32_t> processId() override { return field().processId; }
+    void waitBriefly(double seconds) override {
+        log("waitBriefly " + formatNumber(seconds));
+        if (field().reportsLateAfterWaits > 0) --field().reportsLateAfterWaits;
     }
     std::optional<int64_t> numberOfCharacters() override {
         log("numberOfCharacters");
         auto& target = field();
         if (!target.reportsNumberOfCharacters) return std::nullopt;
         if (target.numberOfCharactersOverride) return target.numberOfCharactersOverride;
-        return utf16Length(target.content);
+        return reported();
     }
     std::optional<int64_t> stringValueLength() override {
         log("stringValueLength");
         auto& target = field();
         if (!target.reportsStringValue) return std::nullopt;
-        return utf16Length(target.content);
+        return reported();
     }
     std::optional<Point> position() override {
         log("position");
@@ -71,6 +82,11 @@ class FakeAccessibility::Element final : public FocusedElement {
 
   private:
     FakeField& field() { return *owner_.field; }
+    int64_t reported() {
+        if (staleLength_ && field().reportsLateAfterWaits > 0) return *staleLength_;
+        return utf16Length(field().content);
+    }
+    std::optional<int64_t> staleLength_;
     void log(const std::string& call) { owner_.calls.push_back("element." + call); }
 
     FakeAccessibility& owner_;

@@ -26,6 +26,10 @@ struct FakeField {
     int32_t setError = 0;
     // Accepts the set without changing anything.
     bool ignoresSetText = false;
+    // Reports its new content only after this many brief waits (web content).
+    int reportsLateAfterWaits = 0;
+    std::optional<bool> password = false;
+    std::optional<int32_t> processId;
     std::optional<Point> position;
     std::optional<Point> windowPosition;
 };

@@ -18,9 +18,12 @@ class FakePasteboard final : public Pasteboard {
     std::vector<std::vector<std::string>> itemTypes() override;
     std::optional<Bytes> data(size_t itemIndex, const std::string& type) override;
     void setItems(const std::vector<PasteboardItem>& newItems) override;
+    void handToManager() override { writes.push_back("handToManager"); }
 
     // Another application takes the clipboard.
     void userCopies(std::vector<PasteboardItem> newItems);
+    // A clipboard manager takes the clipboard over with its current content.
+    void managerTakesOver() { ++count; }
     // The plain text of the first item, or "" when there is none.
     std::string text() const;
 
@@ -32,13 +35,19 @@ class FakePasteboard final : public Pasteboard {
     std::vector<std::string> writes;
 };
 
-// A paste keystroke that only counts.
+// A paste keystroke that only counts; the focused window may have no paste
+// key, and then only take typed text.
 class FakePasteKeystroke final : public PasteKeystroke {
   public:
     void post() override { ++posted; }
-    bool reachesFocusedWindow() override { return reaches; }
+    bool focusPastesClipboard() override { return pasteKey; }
+    bool type(const std::string& text) override {
+        typed += text;
+        return true;
+    }
     int posted = 0;
-    bool reaches = true;
+    bool pasteKey = true;
+    std::string typed;
 };
 
 // "[type=data, type=data]": an item as it reads in recorded writes.

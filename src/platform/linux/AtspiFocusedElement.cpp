@@ -9,15 +9,6 @@ namespace velvox {
 
 namespace {
 
-int64_t utf16Units(const char* utf8) {
-    int64_t units = 0;
-    for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(utf8); *byte; ++byte) {
-        if ((*byte & 0xC0) == 0x80) continue;
-        units += *byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
-}
-
 // The selected range, or nothing when only a caret (or the question fails).
 struct Range {
     int start = 0, end = 0;
@@ -43,6 +34,16 @@ std::optional<Range> selection(AtspiText* text, bool* failed) {
     g_free(range);
     if (result.start == result.end) return std::nullopt;
     return result;
+}
+
+std::optional<int> characterCount(AtspiText* text) {
+    GError* error = nullptr;
+    gint count = atspi_text_get_character_count(text, &error);
+    if (error) {
+        g_error_free(error);
+        return std::nullopt;
+    }
+    return count;
 }
 
 std::optional<Point> screenPosition(AtspiAccessible* object) {
@@ -136,59 +137,93 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
     auto range = selection(text, &failed);
     if (failed) {
         release();
-        return kCannotComplete;
+        return kFailure;
     }
     gint position = 0;
     if (range) {
-        // Replacing is deleting the selection, then inserting where it began.
-        if (!atspi_editable_text_delete_text(editable, range->start, range->end, &error)) {
-            int32_t code = error ? kCannotComplete : kFailure;
-            if (error) g_error_free(error);
-            release();
-            return code;
-        }
-        position = range->start;
+        // A selection is replaced by inserting after it and only then
+        // deleting it: a field that ignores the insertion keeps the user's
+        // text.
+        position = range->end;
     } else {
         position = atspi_text_get_caret_offset(text, &error);
         if (error) {
             g_error_free(error);
             release();
-            return kCannotComplete;
+            return kFailure;
         }
-        if (position < 0) position = atspi_text_get_character_count(text, nullptr);
+        if (position < 0) position = characterCount(text).value_or(0);
     }
+    auto before = range ? characterCount(text) : std::nullopt;
     // The position counts characters; the length counts bytes.
     gboolean inserted = atspi_editable_text_insert_text(editable, position, value.c_str(),
                                                         static_cast<gint>(value.size()), &error);
     int32_t result = 0;
     if (error) {
+        // Sent but unanswered: the field may still take it.
         g_error_free(error);
+        error = nullptr;
         result = kCannotComplete;
     } else if (!inserted) {
         result = kFailure;
+    }
+    if (result == 0 && range) {
+        auto after = characterCount(text);
+        if (!before || !after || *after <= *before) {
+            waitBriefly(0.1);
+            after = characterCount(text);
+        }
+        if (!before || !after || *after <= *before) {
+            result = kFailure;
+        } else if (!atspi_editable_text_delete_text(editable, range->start, range->end, &error)) {
+            result = kCannotComplete;  // the text is in, the selection too
+            if (error) g_error_free(error);
+        } else {
+            gint length = static_cast<gint>(g_utf8_strlen(value.c_str(), -1));
+            atspi_text_set_caret_offset(text, range->start + length, nullptr);
+        }
     }
     release();
     return result;
 }
 
+std::optional<bool> AtspiFocusedElement::isPasswordField() {
+    GError* error = nullptr;
+    AtspiRole role = atspi_accessible_get_role(object_, &error);
+    if (error) {
+        g_error_free(error);
+        return std::nullopt;
+    }
+    return role == ATSPI_ROLE_PASSWORD_TEXT;
+}
+
+std::optional<int32_t> AtspiFocusedElement::processId() {
+    GError* error = nullptr;
+    guint process = atspi_accessible_get_process_id(object_, &error);
+    if (error) {
+        g_error_free(error);
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(process);
+}
+
+void AtspiFocusedElement::waitBriefly(double seconds) {
+    g_usleep(static_cast<gulong>(seconds * G_USEC_PER_SEC));
+}
+
 std::optional<int64_t> AtspiFocusedElement::numberOfCharacters() {
     AtspiText* text = atspi_accessible_get_text_iface(object_);
     if (!text) return std::nullopt;
-    // AT-SPI counts characters; the caller counts UTF-16 units, so count the
-    // text itself.
-    GError* error = nullptr;
-    gchar* content = atspi_text_get_text(text, 0, -1, &error);
-    std::optional<int64_t> result;
-    if (!error && content) result = utf16Units(content);
-    if (error) g_error_free(error);
-    g_free(content);
+    // The count alone: reading a large field's whole text to measure it
+    // outlasts the messaging time-out.
+    auto count = characterCount(text);
     g_object_unref(text);
-    return result;
+    return count;
 }
 
 std::optional<int64_t> AtspiFocusedElement::stringValueLength() {
     // AT-SPI has no separate string value for text: the text is the value,
-    // and numberOfCharacters already asked for it.
+    // and numberOfCharacters already counted it.
     return std::nullopt;
 }
 

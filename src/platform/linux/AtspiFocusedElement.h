@@ -6,8 +6,9 @@ typedef struct _AtspiAccessible AtspiAccessible;
 
 namespace velvox {
 
-// A focused text object of another application. Positions that AT-SPI takes
-// are in characters; lengths reported here are in UTF-16 code units.
+// A focused text object of another application. Positions and lengths are
+// in characters, as AT-SPI counts them; only the field's whole string value
+// would tell UTF-16 units, and reading that from a large field is too slow.
 class AtspiFocusedElement final : public FocusedElement {
   public:
     // Takes its own reference to the object.
@@ -20,6 +21,9 @@ class AtspiFocusedElement final : public FocusedElement {
     std::optional<bool> isSelectedTextSettable() override;
     std::optional<std::string> selectedText() override;
     int32_t setSelectedText(const std::string& text) override;
+    std::optional<bool> isPasswordField() override;
+    std::optional<int32_t> processId() override;
+    void waitBriefly(double seconds) override;
     std::optional<int64_t> numberOfCharacters() override;
     std::optional<int64_t> stringValueLength() override;
     std::optional<Point> position() override;

@@ -1,5 +1,6 @@
 #include "platform/linux/GtkApplicationShell.h"
 
+#include <X11/Xlib.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
@@ -85,6 +86,10 @@ void handOver(GApplication* application, const std::vector<std::string>& urls) {
 
 int runGtkApplication(const std::string& applicationID, const std::vector<std::string>& urls,
                       ApplicationEvents events) {
+    // The clipboard is read on a thread of its own, with a connection of its
+    // own; Xlib's shared state needs its locks for that, set before any
+    // other Xlib call.
+    XInitThreads();
     // Keys, pastes, the clipboard and the pill all speak X11; on a Wayland
     // desktop the application runs through XWayland.
     gdk_set_allowed_backends("x11");

@@ -8,7 +8,11 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <mutex>
+#include <thread>
 
+#include "platform/MainQueue.h"
+#include "platform/Platform.h"
 #include "platform/linux/X11WorkspaceProperties.h"
 
 namespace velvox {
@@ -17,9 +21,180 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// How long the clipboard manager may take to copy our content at quit.
+constexpr double kManagerSaveSeconds = 3.0;
+
 // Targets that belong to the selection protocol, not to the content.
 const char* const kProtocolTargets[] = {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS",
                                         "DELETE"};
+
+bool isProtocolTarget(const std::string& name) {
+    return std::find(std::begin(kProtocolTargets), std::end(kProtocolTargets), name) !=
+           std::end(kProtocolTargets);
+}
+
+// Protocol errors on the snapshot readers' connections (an owner that lists
+// a target that does not exist) concern nobody: Xlib's default handler would
+// end the process for them.
+std::mutex readersMutex;
+std::set<Display*> readerDisplays;
+XErrorHandler previousHandler = nullptr;
+
+int tolerantHandler(Display* display, XErrorEvent* error) {
+    {
+        std::lock_guard<std::mutex> lock(readersMutex);
+        if (readerDisplays.count(display)) return 0;
+    }
+    return previousHandler ? previousHandler(display, error) : 0;
+}
+
+// What a snapshot reader gathered: the targets that answered, with bytes.
+struct RawSnapshot {
+    std::vector<std::pair<Atom, Bytes>> targets;
+    bool complete = true;
+};
+
+// Reads the whole clipboard on a connection of this thread's own: the list
+// of targets, then every target at once, each into a property of its own,
+// large ones in chunks. Stops at the deadline with what has answered.
+RawSnapshot readClipboard(const std::string& displayName, double boundSeconds) {
+    RawSnapshot result;
+    auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                             std::chrono::duration<double>(boundSeconds));
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (!display) {
+        result.complete = false;
+        return result;
+    }
+    {
+        std::lock_guard<std::mutex> lock(readersMutex);
+        readerDisplays.insert(display);
+    }
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    Window window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0,
+                                  InputOnly, CopyFromParent, CWEventMask, &attributes);
+    Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
+    Atom targetsAtom = XInternAtom(display, "TARGETS", False);
+    Atom incr = XInternAtom(display, "INCR", False);
+
+    auto nextEvent = [&](XEvent& event) {
+        while (!XPending(display)) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                              SteadyClock::now());
+            if (left.count() <= 0) return false;
+            pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+            poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
+        }
+        XNextEvent(display, &event);
+        return true;
+    };
+    struct Value {
+        Atom type = None;
+        int format = 0;
+        Bytes bytes;
+    };
+    auto take = [&](Atom property) {
+        Value value;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True, AnyPropertyType,
+                               &value.type, &value.format, &count, &remaining, &data) == Success &&
+            data) {
+            size_t unit = value.format == 8 ? 1 : value.format == 16 ? sizeof(short) : sizeof(long);
+            value.bytes.assign(reinterpret_cast<char*>(data), count * unit);
+        }
+        if (data) XFree(data);
+        return value;
+    };
+
+    struct Pending {
+        Atom target;
+        Atom property;
+        bool incremental = false;
+        bool done = false;
+        bool answered = false;
+        Bytes bytes;
+    };
+    std::vector<Pending> pending;
+    Atom listProperty = XInternAtom(display, "VELVOX_TARGETS", False);
+    XConvertSelection(display, clipboard, targetsAtom, listProperty, window, CurrentTime);
+    XFlush(display);
+    XEvent event;
+    bool listed = false;
+    while (!listed && nextEvent(event)) {
+        if (event.type != SelectionNotify || event.xselection.target != targetsAtom) continue;
+        listed = true;
+        if (event.xselection.property == None) break;
+        Value list = take(listProperty);
+        if (list.format != 32) break;
+        const auto* atoms = reinterpret_cast<const long*>(list.bytes.data());
+        for (size_t i = 0; i < list.bytes.size() / sizeof(long); ++i) {
+            Atom target = static_cast<Atom>(atoms[i]);
+            bool seen = std::any_of(pending.begin(), pending.end(),
+                                    [&](const Pending& entry) { return entry.target == target; });
+            if (target == None || seen) continue;
+            std::string name = "VELVOX_T" + std::to_string(pending.size());
+            pending.push_back({target, XInternAtom(display, name.c_str(), False)});
+        }
+    }
+    if (!listed) result.complete = false;
+    // Protocol targets are not content; the main thread knows their names.
+    for (const auto& entry : pending) {
+        XConvertSelection(display, clipboard, entry.target, entry.property, window, CurrentTime);
+    }
+    XFlush(display);
+    auto open = [&] {
+        return std::any_of(pending.begin(), pending.end(),
+                           [](const Pending& entry) { return !entry.done; });
+    };
+    while (open() && nextEvent(event)) {
+        if (event.type == SelectionNotify) {
+            for (auto& entry : pending) {
+                if (entry.done || entry.incremental || entry.target != event.xselection.target)
+                    continue;
+                if (event.xselection.property == None) {
+                    entry.done = true;  // refused: nothing to keep, nothing missing
+                } else {
+                    Value value = take(entry.property);
+                    if (value.type == incr) {
+                        entry.incremental = true;
+                    } else {
+                        entry.done = true;
+                        entry.answered = value.format == 8 && value.type != None;
+                        entry.bytes = std::move(value.bytes);
+                    }
+                }
+                break;
+            }
+        } else if (event.type == PropertyNotify && event.xproperty.state == PropertyNewValue) {
+            for (auto& entry : pending) {
+                if (entry.done || !entry.incremental || entry.property != event.xproperty.atom)
+                    continue;
+                Value chunk = take(entry.property);
+                if (chunk.bytes.empty()) {
+                    entry.done = true;
+                    entry.answered = true;
+                } else {
+                    entry.bytes += chunk.bytes;
+                }
+                break;
+            }
+        }
+    }
+    for (auto& entry : pending) {
+        if (!entry.done) result.complete = false;
+        if (entry.answered) result.targets.emplace_back(entry.target, std::move(entry.bytes));
+    }
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    {
+        std::lock_guard<std::mutex> lock(readersMutex);
+        readerDisplays.erase(display);
+    }
+    XCloseDisplay(display);
+    return result;
+}
 
 }  // namespace
 
@@ -64,6 +239,8 @@ std::shared_ptr<X11Clipboard> X11Clipboard::create(double conversionTimeoutSecon
         XCloseDisplay(display);
         return nullptr;
     }
+    static std::once_flag handlerInstalled;
+    std::call_once(handlerInstalled, [] { previousHandler = XSetErrorHandler(tolerantHandler); });
     return std::make_shared<X11Clipboard>(display, eventBase, conversionTimeoutSeconds);
 }
 
@@ -266,9 +443,11 @@ void X11Clipboard::continueTransfer(const XPropertyEvent& event) {
     XFlush(display_);
 }
 
-bool X11Clipboard::waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& found) {
-    auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                             std::chrono::duration<double>(timeoutSeconds_));
+bool X11Clipboard::waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& found,
+                           std::optional<double> boundSeconds) {
+    auto deadline = SteadyClock::now() +
+                    std::chrono::duration_cast<SteadyClock::duration>(
+                        std::chrono::duration<double>(boundSeconds.value_or(timeoutSeconds_)));
     while (true) {
         while (XPending(display_)) {
             XNextEvent(display_, &found);
@@ -417,6 +596,13 @@ std::optional<Bytes> X11Clipboard::data(size_t itemIndex, const std::string& typ
         }
         return std::nullopt;
     }
+    auto bytes = fetchBytes(target);
+    // Plain text goes by its X11 name with most owners.
+    if (!bytes && type == PasteboardType::plainText) bytes = fetchBytes(utf8_);
+    return bytes;
+}
+
+std::optional<Bytes> X11Clipboard::fetchBytes(Atom target) {
     if (ownerIsUnresponsive()) return std::nullopt;
     FetchFailure failure;
     auto property = fetch(target, &failure);
@@ -427,6 +613,62 @@ std::optional<Bytes> X11Clipboard::data(size_t itemIndex, const std::string& typ
     // Only byte data can be handed back unchanged.
     if (property->format != 8) return std::nullopt;
     return property->bytes;
+}
+
+void X11Clipboard::takeSnapshot(double boundSeconds, std::function<void(PasteboardSnapshot)> done) {
+    changeCount();
+    PasteboardSnapshot snapshot;
+    if (offer_ || XGetSelectionOwner(display_, clipboard_) == None) {
+        // Our own content, or none: nothing to ask anyone.
+        if (offer_) {
+            PasteboardItem item;
+            for (const auto& [target, bytes] : offer_->targets)
+                item.representations.push_back({atomName(target), bytes});
+            snapshot.items.push_back(std::move(item));
+        }
+        return done(std::move(snapshot));
+    }
+    std::weak_ptr<X11Clipboard> weak = weak_from_this();
+    std::thread([weak, name = std::string(DisplayString(display_)), boundSeconds,
+                 done = std::move(done)]() mutable {
+        auto raw = readClipboard(name, boundSeconds);
+        Platform::mainQueue().async([weak, raw = std::move(raw), done = std::move(done)] {
+            PasteboardSnapshot snapshot;
+            snapshot.complete = raw.complete;
+            auto self = weak.lock();
+            PasteboardItem item;
+            for (const auto& [target, bytes] : raw.targets) {
+                std::string type = self ? self->atomName(target) : "";
+                if (type.empty() || isProtocolTarget(type)) continue;
+                item.representations.push_back({type, bytes});
+            }
+            if (!item.representations.empty()) snapshot.items.push_back(std::move(item));
+            done(std::move(snapshot));
+        });
+    }).detach();
+}
+
+void X11Clipboard::handToManager() {
+    changeCount();
+    Atom manager = atom("CLIPBOARD_MANAGER");
+    if (!offer_ || XGetSelectionOwner(display_, clipboard_) != window_ ||
+        XGetSelectionOwner(display_, manager) == None) {
+        return;
+    }
+    std::vector<long> list;
+    for (const auto& [target, bytes] : offer_->targets) list.push_back(static_cast<long>(target));
+    Atom property = atom("VELVOX_SAVE_TARGETS");
+    XChangeProperty(display_, window_, property, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
+    XConvertSelection(display_, manager, saveTargets_, property, window_, serverTime());
+    XEvent event;
+    // The manager reads every target from us meanwhile: waitFor serves it.
+    waitFor(
+        [&](XEvent& candidate) {
+            return candidate.type == SelectionNotify && candidate.xselection.requestor == window_ &&
+                   candidate.xselection.selection == manager;
+        },
+        event, kManagerSaveSeconds);
 }
 
 void X11Clipboard::setItems(const std::vector<PasteboardItem>& items) {

@@ -21,7 +21,7 @@ namespace velvox {
 // served from the GLib main loop: what we set stays available until another
 // client takes the selection. Reads are synchronous, each conversion bounded
 // by a time-out so a hung owner cannot block the caller for long.
-class X11Clipboard final : public Pasteboard {
+class X11Clipboard final : public Pasteboard, public std::enable_shared_from_this<X11Clipboard> {
   public:
     // Nothing when there is no display or it lacks the XFixes extension.
     static std::shared_ptr<X11Clipboard> create(double conversionTimeoutSeconds = 0.3);
@@ -33,6 +33,12 @@ class X11Clipboard final : public Pasteboard {
     std::vector<std::vector<std::string>> itemTypes() override;
     std::optional<Bytes> data(size_t itemIndex, const std::string& type) override;
     void setItems(const std::vector<PasteboardItem>& items) override;
+    // Reads on a connection and thread of its own, every target at once, so
+    // a slow owner costs the main thread nothing.
+    void takeSnapshot(double boundSeconds, std::function<void(PasteboardSnapshot)> done) override;
+    // The clipboard manager protocol: asks the CLIPBOARD_MANAGER owner to
+    // copy every target we offer, serving its requests until it confirms.
+    void handToManager() override;
 
     // Whether our hidden window owns the selection right now.
     bool ownsSelection();
@@ -65,8 +71,10 @@ class X11Clipboard final : public Pasteboard {
     void handle(XEvent& event);
     void serve(const XSelectionRequestEvent& request);
     void continueTransfer(const XPropertyEvent& event);
-    bool waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& found);
+    bool waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& found,
+                 std::optional<double> boundSeconds = std::nullopt);
     std::optional<Property> fetch(Atom target, FetchFailure* failure);
+    std::optional<Bytes> fetchBytes(Atom target);
     Time serverTime();
     bool ownerIsUnresponsive();
     Atom atom(const std::string& name);

@@ -37,6 +37,7 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() {
 
     RunningApplication application;
     application.processId = x11::windowProcess(display_, *window).value_or(0);
+    application.window = *window;
     auto identity =
         desktopFiles_.identify(gtkId.value_or(""), windowClass ? windowClass->instance : "",
                                windowClass ? windowClass->className : "");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput.h>
 
 #include <functional>
 #include <memory>
@@ -12,7 +13,8 @@ namespace velvox {
 
 // Control+V typed through the XTEST extension on a connection of our own;
 // Control+Shift+V when the focused window is a terminal emulator, where
-// Control+V means something else.
+// Control+V means something else; the key urxvt pastes with; none for
+// xterm, which has no key that pastes the clipboard.
 class XTestPaste final : public PasteKeystroke {
   public:
     // Nothing without a display or the XTEST extension. focusIsTerminal is
@@ -21,17 +23,26 @@ class XTestPaste final : public PasteKeystroke {
     ~XTestPaste() override;
 
     void post() override;
+    bool focusPastesClipboard() override;
+    bool type(const std::string& text) override;
 
     // Whether a window class, instance or program name is a terminal emulator's.
     static bool isTerminalName(const std::string& name);
 
+    enum class PasteKey { controlV, controlShiftV, controlAltV, none };
+
     XTestPaste(Display* display, std::function<bool()> focusIsTerminal);
 
   private:
-    bool focusedWindowIsTerminal();
+    PasteKey pasteKeyForFocus(bool askAccessibility);
+    // Lifts the modifiers the user holds, so that our keys mean what they say.
+    void liftModifiers();
+    // Releases whatever of ours is still down on the XTEST device.
+    void releaseLeftovers();
 
     Display* display_;
     std::function<bool()> focusIsTerminal_;
+    XDevice* ourDevice_;
 };
 
 }  // namespace velvox

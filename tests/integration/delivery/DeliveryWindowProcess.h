@@ -35,6 +35,16 @@ inline std::string deliveryWindowProgram() {
 #endif
 }
 
+// The clipboard stand-ins (manager, keeper, slow owner), built beside it.
+inline std::string clipboardStandInProgram() {
+#ifdef VELVOX_CLIPBOARD_STAND_IN
+    return VELVOX_CLIPBOARD_STAND_IN;
+#else
+    std::string window = deliveryWindowProgram();
+    return window.substr(0, window.rfind('/')) + "/clipboard_stand_in";
+#endif
+}
+
 inline uint64_t fnvHash(const std::string& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
@@ -56,9 +66,9 @@ inline std::string escapeLine(const std::string& text) {
 
 class DeliveryWindowProcess {
   public:
-    explicit DeliveryWindowProcess(std::vector<std::string> arguments = {}) {
+    explicit DeliveryWindowProcess(std::vector<std::string> arguments = {},
+                                   std::string program = deliveryWindowProgram()) {
         std::vector<gchar*> argv;
-        std::string program = deliveryWindowProgram();
         argv.push_back(program.data());
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);

@@ -333,6 +333,7 @@ TEST_F(DictationControllerTest, KeyDownWhileBusyIsIgnored) {
 
 TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     desktop->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    desktop->accessibility->field->processId = 77;
     start();
     controller->runCommand(DictationCommand::stop, false);
     EXPECT_TRUE(takeStatuses().empty()) << "stop without a take does nothing";
@@ -377,6 +378,7 @@ TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
 
 TEST_F(DictationControllerTest, OwnWindowTakesTheTextFirst) {
     desktop->workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
+    desktop->accessibility->field->processId = 1;
     std::vector<std::string> inserted;
     AppState::insertIntoOwnWindow() = [&](const std::string& text, const std::string& mode) {
         inserted.push_back(text + " | " + mode);

@@ -15,7 +15,9 @@ class PasterTest : public DeliveryTest {
   protected:
     DeliveryOutcome deliver(bool autoPaste = true, std::optional<int32_t> target = std::nullopt,
                             bool direct = false, bool alwaysCopy = false) {
-        return Paster::deliver("hello", autoPaste, target, direct, alwaysCopy);
+        std::optional<RunningApplication> application;
+        if (target) application = RunningApplication{*target};
+        return Paster::deliver("hello", autoPaste, application, direct, alwaysCopy);
     }
     std::string clipboard() const {
         std::string out;
@@ -101,16 +103,6 @@ TEST_F(PasterTest, RefusedInsertionFallsThroughToThePaste) {
     EXPECT_TRUE(logged("insert: field does not accept direct text"));
     queue->advance(0.06);
     EXPECT_EQ(keystroke->posted, 1);
-}
-
-TEST_F(PasterTest, KeystrokeThatCannotReachTheFocusLeavesTheTextCopied) {
-    keystroke->reaches = false;
-    EXPECT_EQ(deliver(), DeliveryOutcome::copiedOnly("copied, press ctrl V"));
-    EXPECT_TRUE(
-        logged("paste keystroke cannot reach the focused window, text left on the clipboard"));
-    queue->advance(10);
-    EXPECT_EQ(keystroke->posted, 0);
-    EXPECT_EQ(clipboard(), kOurItem) << "never restored: the user pastes it";
 }
 
 // ---- the paste and the restore ----
@@ -204,6 +196,106 @@ TEST_F(PasterTest, ClipboardWhoseCounterStartsAtZeroIsStillSaved) {
     deliver();
     queue->advance(3);
     EXPECT_EQ(pasteboard->text(), "user's text");
+}
+
+// ---- what real desktops do meanwhile ----
+
+TEST_F(PasterTest, ClipboardManagerTakingOverOurTextIsNotTheUsersCopy) {
+    struct Case {
+        const char* what;
+        std::function<void(FakePasteboard&)> meanwhile;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {"manager takes our text over", [](FakePasteboard& p) { p.managerTakesOver(); },
+         "user's text"},
+        {"user copies, manager takes that over",
+         [](FakePasteboard& p) {
+             p.userCopies({textItem("copied meanwhile")});
+             p.managerTakesOver();
+         },
+         "copied meanwhile"},
+        {"user copies the same bytes later", {}, "hello"},
+    };
+    for (auto& [what, meanwhile, expected] : cases) {
+        Paster::resetForTesting();
+        pasteboard->items = {textItem("user's text")};
+        deliver();
+        queue->advance(0.2);
+        if (meanwhile) {
+            meanwhile(*pasteboard);
+        }
+        queue->advance(1.5);
+        if (!meanwhile) pasteboard->userCopies({textItem("hello")});
+        queue->advance(5);
+        EXPECT_EQ(pasteboard->text(), expected) << what;
+    }
+}
+
+TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbers) {
+    struct Case {
+        RunningApplication target, front;
+        bool typed;
+    };
+    // Sandboxed applications share meaningless process numbers; some windows have none.
+    for (auto [target, front, typed] : {
+             Case{{2, "org.gnome.gedit", "", 11}, {2, "org.mozilla.firefox", "", 12}, false},
+             Case{{0, "org.gnome.gedit", "", 11}, {0, "org.gnome.gedit", "", 12}, false},
+             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 12}, true},
+             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true},
+         }) {
+        workspace->frontmost = front;
+        auto outcome = Paster::deliver("hello", true, target, false, false);
+        EXPECT_EQ(outcome.succeeded(), typed) << target.window << " " << front.bundleIdentifier;
+    }
+}
+
+TEST_F(PasterTest, UnprovenInsertionIsNotPastedAgain) {
+    // The field took the text but will not say so.
+    accessibility->field->reportsNumberOfCharacters = false;
+    accessibility->field->reportsStringValue = false;
+    EXPECT_EQ(deliver(true, std::nullopt, /*direct=*/true),
+              DeliveryOutcome::copiedOnly("copied, press ctrl V"));
+    queue->advance(10);
+    EXPECT_EQ(keystroke->posted, 0);
+    EXPECT_EQ(accessibility->field->content, "hello");
+    EXPECT_EQ(pasteboard->text(), "hello");
+}
+
+TEST_F(PasterTest, WindowWithoutAPasteKeyGetsShortTextTypedAndLongTextCopied) {
+    keystroke->pasteKey = false;
+    EXPECT_EQ(deliver(), DeliveryOutcome::inserted());
+    EXPECT_EQ(keystroke->typed, "hello");
+    EXPECT_TRUE(pasteboard->writes.empty());
+
+    std::string longText(Paster::kTypedLimit + 1, 'x');
+    EXPECT_EQ(Paster::deliver(longText, true, std::nullopt, false, false),
+              DeliveryOutcome::copiedOnly("copied, press ctrl V"));
+    queue->advance(10);
+    EXPECT_EQ(keystroke->typed, "hello");
+    EXPECT_EQ(keystroke->posted, 0);
+    EXPECT_EQ(pasteboard->text(), longText);
+}
+
+TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
+    Paster::handClipboardOver();
+    EXPECT_TRUE(pasteboard->writes.empty());
+    pasteboard->items.clear();
+    deliver();
+    queue->advance(10);  // restored to empty: nothing of ours is left
+    Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->writes.back(), "setItems");
+    deliver(true, std::nullopt, false, /*alwaysCopy=*/true);
+    Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->writes.back(), "handToManager");
+
+    // Quitting before the restore: the user's content is what survives.
+    pasteboard->userCopies({textItem("user's text")});
+    deliver();
+    queue->advance(0.1);
+    Paster::handClipboardOver();
+    EXPECT_EQ(pasteboard->text(), "user's text");
+    EXPECT_EQ(pasteboard->writes.back(), "handToManager");
 }
 
 }  // namespace

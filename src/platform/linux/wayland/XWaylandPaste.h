@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/PasteKeystroke.h"
 #include "platform/Workspace.h"
@@ -18,11 +19,20 @@ class XWaylandPaste final : public PasteKeystroke {
         : x11Paste_(std::move(x11Paste)), x11Workspace_(std::move(x11Workspace)) {}
 
     void post() override { x11Paste_->post(); }
-    bool reachesFocusedWindow() override {
-        return x11Workspace_ && x11Workspace_->frontmostApplication().has_value();
+    // A native window counts as one without a paste key: the text stays on
+    // the clipboard, and no key is typed into nowhere either.
+    bool focusPastesClipboard() override {
+        return reachesFocusedWindow() && x11Paste_->focusPastesClipboard();
+    }
+    bool type(const std::string& text) override {
+        return reachesFocusedWindow() && x11Paste_->type(text);
     }
 
   private:
+    bool reachesFocusedWindow() {
+        return x11Workspace_ && x11Workspace_->frontmostApplication().has_value();
+    }
+
     std::shared_ptr<PasteKeystroke> x11Paste_;
     std::shared_ptr<Workspace> x11Workspace_;
 };

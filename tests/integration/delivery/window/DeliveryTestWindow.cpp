@@ -1,7 +1,7 @@
 // A small GTK application that stands for "another application" in the
-// delivery tests: an entry, a text view, a read-only entry and a password
-// entry. It takes commands on stdin, one per line, and reports what happens
-// to it on stdout (text changes, key events, clipboard contents).
+// delivery tests: an entry, a text view, a read-only entry, a password
+// entry and an entry that ignores every insertion. It takes commands on stdin, one per line, and
+// reports what happens to it on stdout (text changes, key events, clipboard contents).
 //
 //   delivery_test_window [--app-id ID] [--class CLASS] [--title TITLE]
 #include <gtk/gtk.h>
@@ -208,6 +208,8 @@ void command(const std::string& line) {
                    {"text/html", "<p>" + text + "</p>"},
                    {"text/rtf", "{\\rtf1 " + text + "}"},
                    {"image/png", binaryImage(20000)}}});
+    } else if (verb == "copy-image") {
+        setOffer({{{"image/png", binaryImage(std::stoul(rest))}}});
     } else if (verb == "copy-large") {
         std::string text(std::stoul(rest), 'x');
         for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + (i * 31) % 26);
@@ -215,6 +217,17 @@ void command(const std::string& line) {
     } else if (verb == "dump-clipboard") {
         gtk_clipboard_request_targets(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), gotTargets,
                                       nullptr);
+    } else if (verb == "fill") {
+        // fill view N: N characters of text in lines, as a long document has.
+        std::string text;
+        for (size_t i = 0, size = std::stoul(rest.substr(rest.find(' ') + 1)); i < size; ++i)
+            text += (i % 1000 == 999) ? '\n' : static_cast<char>('a' + i % 26);
+        GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(widgets["view"]));
+        gtk_text_buffer_set_text(buffer, text.c_str(), -1);
+        GtkTextIter end;
+        gtk_text_buffer_get_end_iter(buffer, &end);
+        gtk_text_buffer_place_cursor(buffer, &end);
+        say("filled view");
     } else if (verb == "report") {
         reportText(rest);
     } else if (verb == "quit") {
@@ -283,6 +296,13 @@ void buildWindow(GtkWidget* toplevel, const char* title) {
     gtk_editable_set_editable(GTK_EDITABLE(readonly), FALSE);
     GtkWidget* password = addEntry("password");
     gtk_entry_set_visibility(GTK_ENTRY(password), FALSE);
+    GtkWidget* stubborn = addEntry("stubborn");
+    gtk_entry_set_text(GTK_ENTRY(stubborn), "keep this");
+    g_signal_connect(stubborn, "insert-text",
+                     G_CALLBACK(+[](GtkEditable* editable, gchar*, gint, gpointer, gpointer) {
+                         g_signal_stop_emission_by_name(editable, "insert-text");
+                     }),
+                     nullptr);
 
     GtkWidget* view = gtk_text_view_new();
     gtk_widget_set_size_request(view, 500, 200);

@@ -22,7 +22,6 @@ case "${VELVOX_WAYLAND_STAGE:-}" in
     export VELVOX_WAYLAND_STAGE=session
     if [ "$(id -u)" = 0 ]; then
       id "$user" >/dev/null 2>&1 || useradd --create-home --shell /usr/sbin/nologin "$user"
-      cd /
       exec runuser -u "$user" -- "$script" "$@"
     fi
     exec "$script" "$@"

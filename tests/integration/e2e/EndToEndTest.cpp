@@ -513,6 +513,18 @@ TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
         << window->lastText("entry");
 }
 
+TEST_F(WaylandEndToEndTest, SwayKeyBindingsStartOnThePressAndStopOnTheRelease) {
+    openWindow();
+    startVelvox();
+    const std::string program = VELVOX_BINARY;
+    ASSERT_TRUE(shell("swaymsg -q 'bindsym --no-repeat F9 exec " + program + " dictate start'"));
+    ASSERT_TRUE(shell("swaymsg -q 'bindsym --release F9 exec " + program + " dictate stop'"));
+    // One keyboard holds F9 while the speaker talks, as a user's does.
+    speakBetween([] { return shell("wtype -P F9 -s 2000 -p F9 &"); }, [] { return true; }, 2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
+}
+
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     startVelvox();
 

@@ -46,6 +46,16 @@ std::optional<int> characterCount(AtspiText* text) {
     return count;
 }
 
+std::optional<AtspiRole> roleOf(AtspiAccessible* object) {
+    GError* error = nullptr;
+    AtspiRole role = atspi_accessible_get_role(object, &error);
+    if (error) {
+        g_error_free(error);
+        return std::nullopt;
+    }
+    return role;
+}
+
 std::optional<Point> screenPosition(AtspiAccessible* object) {
     AtspiComponent* component = atspi_accessible_get_component_iface(object);
     if (!component) return std::nullopt;
@@ -80,15 +90,11 @@ void AtspiFocusedElement::setMessagingTimeout(double seconds) {
 }
 
 std::optional<bool> AtspiFocusedElement::isSelectedTextSettable() {
-    GError* error = nullptr;
-    AtspiRole role = atspi_accessible_get_role(object_, &error);
-    if (error) {
-        g_error_free(error);
-        return std::nullopt;
-    }
+    std::optional<AtspiRole> role = roleOf(object_);
+    if (!role) return std::nullopt;
     // A password field takes text, but typing a dictation into one is not
     // what the user meant, and its content cannot be verified.
-    if (role == ATSPI_ROLE_PASSWORD_TEXT) return false;
+    if (*role == ATSPI_ROLE_PASSWORD_TEXT) return false;
     AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(object_);
     if (!editable) return false;
     g_object_unref(editable);
@@ -188,13 +194,9 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
 }
 
 std::optional<bool> AtspiFocusedElement::isPasswordField() {
-    GError* error = nullptr;
-    AtspiRole role = atspi_accessible_get_role(object_, &error);
-    if (error) {
-        g_error_free(error);
-        return std::nullopt;
-    }
-    return role == ATSPI_ROLE_PASSWORD_TEXT;
+    std::optional<AtspiRole> role = roleOf(object_);
+    if (!role) return std::nullopt;
+    return *role == ATSPI_ROLE_PASSWORD_TEXT;
 }
 
 std::optional<int32_t> AtspiFocusedElement::processId() {

@@ -4,9 +4,10 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(DESKTOP REQUIRED IMPORTED_TARGET
   x11 xi xtst xfixes xkbcommon xkbcommon-x11 xcb xcb-xkb
   gstreamer-1.0 gstreamer-base-1.0 gstreamer-audio-1.0 gstreamer-pbutils-1.0
-  gtk+-3.0 webkit2gtk-4.1 ayatana-appindicator3-0.1 atspi-2 cairo pangocairo)
+  gtk+-3.0 wayland-client webkit2gtk-4.1 ayatana-appindicator3-0.1 atspi-2 cairo pangocairo)
 
-file(GLOB platform_linux_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/linux/*.cpp)
+file(GLOB platform_linux_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/linux/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/platform/linux/wayland/*.cpp)
 list(REMOVE_ITEM platform_linux_sources ${CMAKE_SOURCE_DIR}/src/platform/linux/main.cpp)
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
 add_library(velvox_platform STATIC ${platform_linux_sources} ${platform_curl_sources})

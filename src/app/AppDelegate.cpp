@@ -12,6 +12,7 @@
 #include "home/Home.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
+#include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
 #include "platform/StatusItem.h"
@@ -44,8 +45,13 @@ void AppDelegate::didFinishLaunching() {
     controller_->setConfig(Config::load());
     Log::write(Brand::name + " launched, binary built " + Log::buildStamp() + ", cleanupModel " +
                controller_->config().cleanupModel);
-    if (Platform::desktop().displaySession() == DisplaySession::wayland)
-        Log::write("Wayland session: keys, paste and the frontmost app reach X11 apps only");
+    if (Platform::desktop().displaySession() == DisplaySession::wayland) {
+        Log::write(Platform::keyEventSource().seesGlobalKeys()
+                       ? "Wayland session: keys, paste and the frontmost app reach X11 apps only"
+                       : "Wayland session: no global keys, the desktop's shortcuts run velvox "
+                         "dictate; the frontmost app from accessibility; paste reaches X11 apps "
+                         "only");
+    }
     if (!Platform::accessibility().isAvailable())
         Log::write("no accessibility bus: text is pasted, never typed into a field");
 

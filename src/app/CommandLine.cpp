@@ -29,7 +29,10 @@ const char* const kUsage =
     "                              print the usage statistics of the last N days (30),\n"
     "                              or of the current week\n"
     "       velvox transcribe FILE [--kind prompt|email|message|note]\n"
-    "                              turn an audio file into the text a dictation gives\n";
+    "                              turn an audio file into the text a dictation gives\n"
+    "       velvox dictate start|stop|toggle [--boost]\n"
+    "                              start or stop a dictation in the running application,\n"
+    "                              for a shortcut of the desktop's own\n";
 
 int usage(std::ostream& err) {
     err << kUsage;
@@ -85,6 +88,19 @@ int printStats(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
 }
 
+// Hands `dictate start|stop|toggle [--boost]` to the running copy; starting
+// the application from here would open a window in the user's face instead.
+int dictate(const std::vector<std::string>& args, const Host& host, std::ostream& err) {
+    std::optional<DictationCommand> command =
+        args.size() >= 2 ? parseDictationCommand(args[1]) : std::nullopt;
+    bool boost = args.size() == 3 && args[2] == "--boost";
+    if (!command || args.size() > 3 || (args.size() == 3 && !boost)) return usage(err);
+    if (host.handOverDictation && host.handOverDictation(*command, boost)) return 0;
+    err << Brand::name << " is not running. Start it first, then run \"velvox dictate " << args[1]
+        << "\" again.\n";
+    return 1;
+}
+
 }  // namespace
 
 std::string maskedKey(const std::string& key) {
@@ -108,6 +124,7 @@ int dispatch(const std::vector<std::string>& args, const Host& host, std::ostrea
     }
     if (command == "config" && args.size() == 1) return printConfig(out);
     if (command == "stats") return printStats(args, out, err);
+    if (command == "dictate") return dictate(args, host, err);
     if (command == "transcribe") return transcribeCommand({args.begin() + 1, args.end()}, out, err);
     return usage(err);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/DictationCommand.h"
+
 namespace velvox::CommandLine {
 
 // What the front end needs from the program that hosts it.
@@ -12,6 +14,8 @@ struct Host {
     // Starts the desktop application (or hands the addresses to the copy
     // that already runs); answers the exit status.
     std::function<int(const std::vector<std::string>& urls)> launchApplication;
+    // Hands a dictation command to the copy that runs; false when none runs.
+    std::function<bool(DictationCommand command, bool boost)> handOverDictation;
 };
 
 // Runs `velvox ARGS...` (args without the program name) and answers the exit status.

@@ -102,6 +102,16 @@ std::string DictationController::hotkeyName() const {
 }
 
 std::string DictationController::readyLine() const {
+    // No key of ours can fire there: the line says what does.
+    DesktopShortcutKeys assigned = Platform::keyEventSource().desktopShortcutKeys();
+    if (!assigned.dictation.empty()) {
+        std::string line = "Ready. " + assigned.dictation + " to dictate";
+        if (!assigned.boost.empty()) line += " \u00B7 " + assigned.boost + " for smart";
+        return line;
+    }
+    if (!Platform::keyEventSource().seesGlobalKeys())
+        return "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's "
+               "keyboard shortcuts";
     // Through XWayland, keys and text reach X11 applications only; the line
     // must not promise more.
     std::string hold = Platform::desktop().displaySession() == DisplaySession::wayland
@@ -119,6 +129,10 @@ std::string DictationController::readyLine() const {
     std::string usable = hotkeyName();
     if (usable.empty()) return takenLine + ", choose another key in Settings";
     return hold + usable + " to talk. " + takenLine;
+}
+
+void DictationController::refreshReadyLine() {
+    if (AppState::tapRunning() && !busy_ && !recorder_.hasSession()) setStatus(readyLine());
 }
 
 void DictationController::setStatus(const std::string& text) {
@@ -253,6 +267,17 @@ void DictationController::hotkeyReleased() {
     heldKey_.reset();
     endRecording();
     if (auto waiting = std::exchange(waitingForRelease_, nullptr)) transcriptionFinished(*waiting);
+}
+
+void DictationController::runCommand(DictationCommand command, bool boost) {
+    bool recording = recorder_.hasSession();
+    if (command == DictationCommand::toggle)
+        command = recording ? DictationCommand::stop : DictationCommand::start;
+    if (command == DictationCommand::stop) {
+        hotkeyReleased();
+    } else if (!recording && !busy_) {
+        beginRecording(boost);
+    }
 }
 
 // ---- C: the transcription's outcome, back on the main thread ----

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/DictationCommand.h"
 #include "base/WeakSelf.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
@@ -45,6 +46,11 @@ class DictationController {
     // The held hotkey came up: ends the recording, and delivers a text that
     // waited for the key.
     void hotkeyReleased();
+    // A dictation command from the desktop's own shortcut: start acts as the
+    // hotkey going down (the boost key with `boost`) and is ignored while a
+    // take runs or the last one is processed; stop as its release; toggle as
+    // whichever of the two the moment needs.
+    void runCommand(DictationCommand command, bool boost);
     // The system ended the recording by itself.
     void recorderStoppedUnexpectedly();
     // The keyboard seems never to report the configured hotkey.
@@ -61,6 +67,10 @@ class DictationController {
     // application holds is named as taken instead.
     std::string readyLine() const;
     std::string hotkeyName() const;
+    // The hotkeys changed outside the settings (the desktop assigned its own
+    // shortcuts): the status line says so, unless a dictation or the wait for
+    // a permission holds it.
+    void refreshReadyLine();
     // Sets the status line (the menu's first item and AppState::status).
     void setStatus(const std::string& text);
     // Shows a short failure on the status line, in the pill for 2.2 s, and in the log.

@@ -1,5 +1,7 @@
 #include "app/TranscribeCommand.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <future>

@@ -15,6 +15,7 @@
 #include "platform/Desktop.h"
 #include "platform/HttpClient.h"
 #include "platform/IconImages.h"
+#include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
 #include "platform/WebView.h"
@@ -159,13 +160,22 @@ Json Home::liveDict() {
     live["fnDead"] = AppState::fnDead();
     live["status"] = AppState::status();
     live["mainKey"] = config.hotkeyKeyCode;
-    live["mainKeyName"] = KeyNames::name(config.hotkeyKeyCode);
-    live["boostKeyName"] = KeyNames::name(config.boostHotkeyKeyCode);
+    // The desktop's own shortcuts, where they stand in for the hotkeys, are what to press.
+    DesktopShortcutKeys assigned = Platform::keyEventSource().desktopShortcutKeys();
+    live["mainKeyName"] =
+        assigned.dictation.empty() ? KeyNames::name(config.hotkeyKeyCode) : assigned.dictation;
+    live["boostKeyName"] =
+        assigned.boost.empty() ? KeyNames::name(config.boostHotkeyKeyCode) : assigned.boost;
     Json notes = Json::array();
     if (Platform::desktop().displaySession() == DisplaySession::wayland)
         notes.push_back(
-            "This desktop runs Wayland. Velvox hears your hotkeys and puts text in only while an "
-            "X11 app is in front; apps made for Wayland do not get the text yet.");
+            Platform::keyEventSource().seesGlobalKeys()
+                ? "This desktop runs Wayland. Velvox hears your hotkeys and puts text in only "
+                  "while an X11 app is in front; apps made for Wayland do not get the text yet."
+                : "This desktop runs Wayland, where apps cannot listen to the keyboard: bind "
+                  "\"velvox dictate toggle\" to a key in your desktop's keyboard shortcuts to "
+                  "dictate. Velvox types into apps with accessibility support; pasting reaches "
+                  "X11 apps only.");
     if (!axAvailable)
         notes.push_back(
             "This desktop has no accessibility support, so Velvox pastes the text instead of "

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace velvox {
@@ -79,6 +80,11 @@ struct DefaultHotkeys {
     int64_t boost = 61;      // right option (right alt)
 };
 
+struct DesktopShortcutKeys {
+    std::string dictation;
+    std::string boost;
+};
+
 // A global keyboard hook. Every key event of the session reaches the handler
 // before the focused application sees it; the handler's verdict decides whether
 // the application gets it at all.
@@ -111,6 +117,14 @@ class KeyEventSource {
     // being chosen); a system like X11 takes the whole keyboard for that time.
     // Called only when the mode changes.
     virtual void setCaptureMode(bool on) = 0;
+
+    // False where the desktop lets no application watch the keys of others (a
+    // Wayland session): the hotkeys cannot fire, and the desktop's own
+    // shortcuts run `velvox dictate` instead.
+    virtual bool seesGlobalKeys() const { return true; }
+    // Where the desktop's own shortcuts stand in for the hotkeys: the keys it
+    // assigned to them, in its words ("Press Super+D"); empty while none.
+    virtual DesktopShortcutKeys desktopShortcutKeys() const { return {}; }
 
     // What this system's keyboards can serve as hotkeys. Answered without
     // starting, so the settings can be read where no desktop runs.

@@ -50,6 +50,8 @@ class FakeKeyEventSource final : public KeyEventSource {
         return taken;
     }
     DefaultHotkeys defaultHotkeys() const override { return defaults; }
+    bool seesGlobalKeys() const override { return globalKeys; }
+    DesktopShortcutKeys desktopShortcutKeys() const override { return desktopKeys; }
     bool canReport(int64_t keyCode) const override {
         return std::find(unreportable.begin(), unreportable.end(), keyCode) == unreportable.end();
     }
@@ -91,6 +93,9 @@ class FakeKeyEventSource final : public KeyEventSource {
     std::vector<int64_t> heldElsewhere;
     DefaultHotkeys defaults;
     std::vector<int64_t> unreportable;
+    // False as in a Wayland session, where no key of another application arrives.
+    bool globalKeys = true;
+    DesktopShortcutKeys desktopKeys;
     std::vector<int64_t> swallowedKeys;
     bool captureMode = false;
     std::vector<std::string> calls;

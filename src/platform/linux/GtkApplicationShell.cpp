@@ -49,6 +49,17 @@ void onOpen(GApplication*, GFile** files, gint count, const gchar*, gpointer dat
     if (!urls.empty() && shell->events.opened) shell->events.opened(urls);
 }
 
+// Commands from `velvox dictate` arrive as the "dictate" action, (command, boost).
+constexpr const char* kDictateAction = "dictate";
+
+void onDictate(GSimpleAction*, GVariant* parameter, gpointer data) {
+    auto* shell = static_cast<Shell*>(data);
+    const gchar* command = nullptr;
+    gboolean boost = FALSE;
+    g_variant_get(parameter, "(&sb)", &command, &boost);
+    if (shell->events.dictate) shell->events.dictate(command, boost);
+}
+
 void onShutdown(GApplication*, gpointer data) {
     auto* shell = static_cast<Shell*>(data);
     if (shell->events.terminating) shell->events.terminating();
@@ -93,6 +104,10 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
         g_signal_connect(application, "activate", G_CALLBACK(onActivate), &shell);
         g_signal_connect(application, "open", G_CALLBACK(onOpen), &shell);
         g_signal_connect(application, "shutdown", G_CALLBACK(onShutdown), &shell);
+        GSimpleAction* dictate = g_simple_action_new(kDictateAction, G_VARIANT_TYPE("(sb)"));
+        g_signal_connect(dictate, "activate", G_CALLBACK(onDictate), &shell);
+        g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(dictate));
+        g_object_unref(dictate);
         GError* error = nullptr;
         registered = g_application_register(G_APPLICATION(application), nullptr, &error);
         if (!registered) {
@@ -130,6 +145,43 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
     }
     g_object_unref(application);
     return status;
+}
+
+bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost) {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) {
+        g_clear_error(&error);
+        return false;
+    }
+    // Asked first: registering as a launcher for a name nobody owns would
+    // start the application through D-Bus activation instead.
+    constexpr int kTimeoutMilliseconds = 5000;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", applicationID.c_str()), G_VARIANT_TYPE("(b)"),
+        G_DBUS_CALL_FLAGS_NONE, kTimeoutMilliseconds, nullptr, &error);
+    gboolean running = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &running);
+        g_variant_unref(reply);
+    }
+    g_clear_error(&error);
+    bool handedOver = false;
+    if (running) {
+        GApplication* launcher =
+            g_application_new(applicationID.c_str(), G_APPLICATION_IS_LAUNCHER);
+        if (g_application_register(launcher, nullptr, &error) &&
+            g_action_group_has_action(G_ACTION_GROUP(launcher), kDictateAction)) {
+            g_action_group_activate_action(G_ACTION_GROUP(launcher), kDictateAction,
+                                           g_variant_new("(sb)", command.c_str(), boost));
+            handedOver = g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+        }
+        g_clear_error(&error);
+        g_object_unref(launcher);
+    }
+    g_object_unref(bus);
+    return handedOver;
 }
 
 void quitGtkApplication() {

@@ -14,6 +14,9 @@ struct ApplicationEvents {
     std::function<void(const std::vector<std::string>& urls)> opened;
     // The program was launched again, without an address.
     std::function<void()> reopened;
+    // A dictation command handed over by `velvox dictate` ("start", "stop"
+    // or "toggle"), with or without the boost.
+    std::function<void(const std::string& command, bool boost)> dictate;
     // The application is about to end (quit, SIGTERM, SIGINT).
     std::function<void()> terminating;
 };
@@ -24,6 +27,11 @@ struct ApplicationEvents {
 // once, without starting anything.
 int runGtkApplication(const std::string& applicationID, const std::vector<std::string>& urls,
                       ApplicationEvents events);
+
+// Hands a dictation command to the copy of `applicationID` that runs in this
+// session, without ever becoming that copy; false when none runs (or it
+// cannot take commands).
+bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost);
 
 // Ends the running application (its main loop returns).
 void quitGtkApplication();

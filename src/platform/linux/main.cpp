@@ -13,6 +13,7 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/SyslogSystemLog.h"
 #include "platform/linux/X11KeyEventSource.h"
+#include "platform/linux/wayland/WaylandSession.h"
 
 namespace {
 
@@ -22,10 +23,19 @@ using namespace velvox;
 // callbacks may reach it until the very end of the process.
 AppDelegate* delegate = nullptr;
 
+// A dictation command from `velvox dictate` or from the desktop's shortcuts.
+void runDictationCommand(DictationCommand command, bool boost) {
+    if (delegate) delegate->controller().runCommand(command, boost);
+}
+
 // Puts the desktop's implementation of every service in place once the
 // toolkit runs, then starts the application controller.
 void launch() {
     installLinuxPlatform();
+    // After the desktop, which tells the kind of session.
+    installWaylandPieces(runDictationCommand, [] {
+        if (delegate) delegate->controller().refreshReadyLine();
+    });
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();
 }
@@ -38,6 +48,10 @@ int runApplication(const std::vector<std::string>& urls) {
     };
     events.reopened = [] {
         if (delegate) delegate->reopen();
+    };
+    events.dictate = [](const std::string& command, bool boost) {
+        auto parsed = parseDictationCommand(command);
+        if (parsed) runDictationCommand(*parsed, boost);
     };
     events.terminating = [] {
         if (delegate) delegate->willTerminate();
@@ -61,5 +75,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine::Host host;
     host.launchApplication = runApplication;
+    host.handOverDictation = [](DictationCommand command, bool boost) {
+        return handOverDictation(Brand::bundleID, dictationCommandName(command), boost);
+    };
     return CommandLine::run(args, host, std::cout, std::cerr);
 }

@@ -82,7 +82,9 @@ class DeliveryWindowProcess {
         in_ = in;
         out_ = out;
         g_unix_set_fd_nonblocking(out_, TRUE, nullptr);
-        started_ = waitForPrefix("ready ").has_value();
+        auto ready = waitForPrefix("ready ");
+        started_ = ready.has_value();
+        readyLine_ = ready.value_or("");
     }
     ~DeliveryWindowProcess() {
         if (pid_ > 0) {
@@ -177,6 +179,9 @@ class DeliveryWindowProcess {
         return targets;
     }
 
+    // "ready PID DISPLAY-TYPE", e.g. "ready 42 GdkWaylandDisplay".
+    const std::string& readyLine() const { return readyLine_; }
+
   private:
     void readAvailable() {
         char buffer[65536];
@@ -195,6 +200,7 @@ class DeliveryWindowProcess {
     GPid pid_ = -1;
     int in_ = -1, out_ = -1;
     bool started_ = false;
+    std::string readyLine_;
     std::string pending_;
     std::vector<std::string> lines_;
     size_t consumed_ = 0;

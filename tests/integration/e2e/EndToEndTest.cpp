@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "integration/capture/StandInPortal.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/VelvoxProcess.h"
@@ -206,14 +207,26 @@ class EndToEndTest : public ::testing::Test {
     // Holds the key while the speaker talks; `whileHeld` runs halfway.
     void dictate(const std::string& key, double seconds,
                  const std::function<void()>& whileHeld = nullptr) {
+        speakBetween([&] { return shell("xdotool keydown " + key); },
+                     [&] { return shell("xdotool keyup " + key); }, seconds, whileHeld);
+    }
+    // Runs `velvox dictate start` and `stop` around the speech, as a desktop's shortcut does.
+    void dictateByCommands(double seconds) {
+        auto command = [&](const std::string& name) {
+            return run({"dictate", name}, "dictate-" + name + ".out")->waitForExit(20) == 0;
+        };
+        speakBetween([&] { return command("start"); }, [&] { return command("stop"); }, seconds);
+    }
+    void speakBetween(const std::function<bool()>& press, const std::function<bool()>& release,
+                      double seconds, const std::function<void()>& whileHeld = nullptr) {
         // The microphone goes on delivering after the key is up, as a real one does.
         speaker = std::make_unique<Speaker>();
         ASSERT_EQ(speaker->openError(), 0) << "the virtual microphone's pipe";
-        ASSERT_TRUE(shell("xdotool keydown " + key));
+        ASSERT_TRUE(press());
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
         if (whileHeld) whileHeld();
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 500)));
-        ASSERT_TRUE(shell("xdotool keyup " + key));
+        ASSERT_TRUE(release());
         EXPECT_EQ(speaker->writeErrors(), 0);
     }
 
@@ -429,6 +442,87 @@ TEST_F(EndToEndTest, DesktopWithoutAccessibilityDictatesByPasteWithoutWaiting) {
     dictate("F5", 1.5);
     ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
     EXPECT_TRUE(waitForLog("delivered ok"));
+}
+
+TEST_F(EndToEndTest, DictateCommandsReachTheRunningCopyOnly) {
+    auto early = run({"dictate", "toggle"}, "early.out");
+    EXPECT_EQ(early->waitForExit(20), 1);
+    EXPECT_FALSE(fs::exists(settingsPath("app.log"))) << "the command started nothing";
+
+    openWindow();
+    startVelvox();
+    dictateByCommands(2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
+    EXPECT_TRUE(waitForLog("delivered ok"));
+}
+
+// Run by wayland-session.sh: sway on its headless back end, the target window
+// a native Wayland one, the program itself on the X server as under XWayland.
+class WaylandEndToEndTest : public EndToEndTest {};
+
+TEST_F(WaylandEndToEndTest, CommandsTypeIntoANativeWindowKnownFromTheAccessibilityTree) {
+    ASSERT_NE(std::getenv("WAYLAND_DISPLAY"), nullptr) << "run inside wayland-session.sh";
+    // GTK names the application after its program; the entry of that name says who it is.
+    installApplication("delivery_test_window", "Delivery Window");
+    openWindow();
+    ASSERT_NE(window->readyLine().find("GdkWaylandDisplay"), std::string::npos)
+        << window->readyLine();
+    startVelvox();
+    EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
+    EXPECT_TRUE(waitForLog(
+        "no global shortcuts from the desktop: bind velvox dictate to its own shortcuts"));
+
+    dictateByCommands(2.0);
+    std::string expected = Tidy::text(kPolished);
+    ASSERT_TRUE(window->waitForText("entry", expected, 30)) << window->lastText("entry");
+    EXPECT_TRUE(waitForLog("insert: wrote ")) << "typed in by accessibility";
+    ASSERT_TRUE(waitForLog("delivered ok"));
+    auto stats = readWholeFile(settingsPath("stats.jsonl"));
+    ASSERT_FALSE(stats.empty());
+    auto event = Json::parse(stats.substr(0, stats.find('\n')));
+    EXPECT_EQ(event["bundle"], "delivery_test_window");
+    EXPECT_EQ(event["app"], "Delivery Window");
+}
+
+TEST_F(WaylandEndToEndTest, PasteRoadIntoANativeWindowLeavesTheTextCopied) {
+    writeConfig({{"insertDirectly", false}});
+    openWindow();
+    startVelvox();
+    dictateByCommands(1.5);
+    EXPECT_TRUE(waitForLog("focused window has no paste key, text left on the clipboard"));
+    EXPECT_TRUE(waitForLog("copied, press ctrl V"));
+    EXPECT_EQ(window->lastText("entry"), "text entry ") << "no keystroke went astray";
+}
+
+TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
+    testing::StandInPortal portal;
+    ASSERT_TRUE(portal.ownsName());
+    openWindow();
+    startVelvox();
+    ASSERT_TRUE(waitForLog(
+        "global shortcuts from the desktop: dictate Press Super+D, boost Press Super+B"));
+    auto shortcut = [&](bool pressed) {
+        return [&portal, pressed] {
+            portal.press("dictate", pressed);
+            return true;
+        };
+    };
+    speakBetween(shortcut(true), shortcut(false), 2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
+}
+
+TEST_F(WaylandEndToEndTest, SwayKeyBindingsStartOnThePressAndStopOnTheRelease) {
+    openWindow();
+    startVelvox();
+    const std::string program = VELVOX_BINARY;
+    ASSERT_TRUE(shell("swaymsg -q 'bindsym --no-repeat F9 exec " + program + " dictate start'"));
+    ASSERT_TRUE(shell("swaymsg -q 'bindsym --release F9 exec " + program + " dictate stop'"));
+    // One keyboard holds F9 while the speaker talks, as a user's does.
+    speakBetween([] { return shell("wtype -P F9 -s 2000 -p F9 &"); }, [] { return true; }, 2.0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
 }
 
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {

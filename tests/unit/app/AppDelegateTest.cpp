@@ -196,6 +196,28 @@ TEST_F(AppDelegateTest, DesktopsWithoutAccessibilityOrOnWaylandSaySoAndDictation
     EXPECT_TRUE(logged("hotkeys live: " + line));
 }
 
+TEST_F(AppDelegateTest, WaylandPiecesPointToTheDesktopsShortcutsInsteadOfKeys) {
+    writeConfig();
+    desktop->session = DisplaySession::wayland;
+    fakes->keys->globalKeys = false;
+    launch();
+    const std::string line =
+        "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's keyboard "
+        "shortcuts";
+    EXPECT_EQ(statusTitle(), line);
+    EXPECT_TRUE(AppState::tapRunning());
+    EXPECT_TRUE(
+        logged("Wayland session: no global keys, the desktop's shortcuts run velvox "
+               "dictate; the frontmost app from accessibility; paste reaches X11 apps "
+               "only"));
+    EXPECT_TRUE(logged("hotkeys live: " + line));
+
+    // The desktop's portal assigns its keys later: the line names them.
+    fakes->keys->desktopKeys = {"Press Super+D", "Press Super+B"};
+    delegate->controller().refreshReadyLine();
+    EXPECT_EQ(statusTitle(), "Ready. Press Super+D to dictate \u00B7 Press Super+B for smart");
+}
+
 TEST_F(AppDelegateTest, KeyHookThatWillNotStartAsksForInputMonitoringAndKeepsTrying) {
     writeConfig();
     fakes->keys->startSucceeds = false;

@@ -24,6 +24,10 @@ class ConfigCommandTest : public testing::TempHomeTest {
             launchedWith = urls;
             return 0;
         };
+        host.handOverDictation = [this](DictationCommand command, bool boost) {
+            handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : ""));
+            return copyRuns;
+        };
         int status = CommandLine::run(args, host, out, err);
         Log::sendToStandardError(false);
         return status;
@@ -31,6 +35,8 @@ class ConfigCommandTest : public testing::TempHomeTest {
     std::ostringstream out, err;
     int launches = 0;
     std::vector<std::string> launchedWith;
+    std::vector<std::string> handedOver;
+    bool copyRuns = true;
 };
 
 TEST_F(ConfigCommandTest, PrintsTheSettingsAsReadWithKeysMasked) {
@@ -75,6 +81,28 @@ TEST_F(ConfigCommandTest, UsageErrorsAndDispatch) {
     EXPECT_EQ(launches, 2);
     EXPECT_EQ(run({"--version"}), 0);
     EXPECT_EQ(out.str().rfind("Velvox ", 0), 0u);
+}
+
+TEST_F(ConfigCommandTest, DictateHandsOverToTheRunningCopyOnly) {
+    EXPECT_EQ(run({"dictate", "start"}), 0);
+    EXPECT_EQ(run({"dictate", "toggle", "--boost"}), 0);
+    EXPECT_EQ(run({"dictate", "stop"}), 0);
+    EXPECT_EQ(handedOver, (std::vector<std::string>{"start", "toggle boost", "stop"}));
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"dictate"},
+                                               {"dictate", "begin"},
+                                               {"dictate", "start", "--smart"},
+                                               {"dictate", "--boost", "start"},
+                                               {"dictate", "start", "--boost", "now"}}) {
+        EXPECT_EQ(run(args), 2) << args.back();
+        EXPECT_NE(err.str().find("velvox dictate start|stop|toggle [--boost]"), std::string::npos);
+    }
+    EXPECT_EQ(handedOver.size(), 3u);
+    copyRuns = false;
+    EXPECT_EQ(run({"dictate", "toggle"}), 1);
+    EXPECT_EQ(err.str(),
+              "Velvox is not running. Start it first, then run \"velvox dictate toggle\" again.\n");
+    EXPECT_EQ(launches, 0) << "a command never starts the application itself";
 }
 
 TEST(MaskedKeyTest, CountsCharactersAfterTrimming) {

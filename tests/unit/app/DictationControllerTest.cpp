@@ -331,6 +331,33 @@ TEST_F(DictationControllerTest, KeyDownWhileBusyIsIgnored) {
     EXPECT_EQ(desktop->audio->takes.size(), 1u);
 }
 
+TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
+    desktop->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    desktop->accessibility->field->processId = 77;
+    start();
+    controller->runCommand(DictationCommand::stop, false);
+    EXPECT_TRUE(takeStatuses().empty()) << "stop without a take does nothing";
+    controller->runCommand(DictationCommand::start, true);
+    controller->runCommand(DictationCommand::start, false);
+    AppState::setTapRunning(true);
+    controller->refreshReadyLine();
+    AppState::setTapRunning(false);
+    EXPECT_EQ(takeStatuses(), std::vector<std::string>{"Listening, email" + kEllipsis})
+        << "a second start keeps the boosted take, and the ready line waits for its end";
+    desktop->audio->lastTake()->currentTime = 2;
+    controller->runCommand(DictationCommand::toggle, false);
+    EXPECT_TRUE(controller->busy());
+    controller->runCommand(DictationCommand::toggle, false);
+    EXPECT_EQ(desktop->audio->takes.size(), 1u) << "ignored while the text is made";
+    answer(200, transcript("hi tobias"));
+    answer(200, completion("Hi Tobias,"));
+    EXPECT_EQ(desktop->accessibility->field->content, "Hi Tobias,")
+        << "no key is held, so nothing waits for a release";
+    EXPECT_EQ(Json::parse(readFile(settingsPath("stats.jsonl")))["mode"], "email");
+    controller->runCommand(DictationCommand::toggle, false);
+    EXPECT_EQ(desktop->audio->takes.size(), 2u);
+}
+
 TEST_F(DictationControllerTest, PolishFailureDeliversTheTranscript) {
     start();
     dictate(1);

@@ -1,6 +1,7 @@
 // What the pages receive: the state and live objects, usage, billing and the
 // application icons.
 #include "base/Paths.h"
+#include "fakes/FakeKeyEventSource.h"
 #include "home/WebText.h"
 #include "records/Stats.h"
 #include "services/Auth.h"
@@ -118,6 +119,18 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
                     "while an X11 app is in front; apps made for Wayland do not get the text yet.",
                     "This desktop has no accessibility support, so Velvox pastes the text instead "
                     "of typing it into the field."}));
+    // With the Wayland pieces in, no key reaches us: the note says what to bind.
+    auto keys = std::make_shared<FakeKeyEventSource>();
+    keys->globalKeys = false;
+    Platform::installKeyEventSource(keys);
+    EXPECT_EQ(home.liveDict()["desktopNotes"][0],
+              "This desktop runs Wayland, where apps cannot listen to the keyboard: bind "
+              "\"velvox dictate toggle\" to a key in your desktop's keyboard shortcuts to "
+              "dictate. Velvox types into apps with accessibility support; pasting reaches X11 "
+              "apps only.");
+    keys->desktopKeys.dictation = "Press Super+D";
+    EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D") << "the key the desktop assigned";
+    Platform::installKeyEventSource(nullptr);
     accessibility->trusted = true;
     accessibility->available = true;
 

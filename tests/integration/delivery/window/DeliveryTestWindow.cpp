@@ -326,7 +326,8 @@ void watchStdin() {
 }
 
 gboolean announce(gpointer) {
-    say("ready " + std::to_string(getpid()));
+    // The display's kind tells whether the window runs on X11 or natively on Wayland.
+    say("ready " + std::to_string(getpid()) + " " + G_OBJECT_TYPE_NAME(gdk_display_get_default()));
     return G_SOURCE_REMOVE;
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -71,6 +72,18 @@ bool createFolder(const std::string& path, mode_t mode, std::string* error) {
         return false;
     }
     return true;
+}
+
+bool isPrivateFolder(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
+bool rename(const std::string& from, const std::string& to, std::string* error) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (error) *error = std::strerror(errno);
+    return false;
 }
 
 bool setMode(const std::string& path, mode_t mode) {

@@ -29,6 +29,10 @@ bool createFolder(const std::string& path, mode_t mode = kPrivateFolderMode,
 bool setMode(const std::string& path, mode_t mode);
 bool exists(const std::string& path);
 bool isFolder(const std::string& path);
+// A real folder (not a link) of this user that no one else may enter.
+bool isPrivateFolder(const std::string& path);
+// Moves a file or folder within one file system; on failure says why in error.
+bool rename(const std::string& from, const std::string& to, std::string* error = nullptr);
 
 // The size of the file, or nothing when it cannot be learned.
 std::optional<int64_t> size(const std::string& path);

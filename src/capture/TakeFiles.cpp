@@ -1,13 +1,9 @@
 #include "capture/TakeFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -32,21 +28,15 @@ std::string ownFolder() {
                        LetterCase::lower(Brand::name) + "." + std::to_string(::getuid()));
 }
 
-// A real folder (not a link) of this user that no one else may enter.
-bool isPrivateFolder(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
-
 std::optional<std::string> makePrivateFolder(const std::string& path, std::string* error) {
-    if (::mkdir(path.c_str(), Files::kPrivateFolderMode) != 0 && errno != EEXIST) {
-        if (error) *error = path + ": " + std::strerror(errno);
+    std::string why;
+    if (!Files::createFolder(path, Files::kPrivateFolderMode, &why) && !Files::exists(path)) {
+        if (error) *error = path + ": " + why;
         return std::nullopt;
     }
     // A folder of that name that someone else made, or that others can enter,
     // is not used: a take must not become readable through it.
-    if (!isPrivateFolder(path)) {
+    if (!Files::isPrivateFolder(path)) {
         if (error) *error = path + " is not a private folder of this user";
         return std::nullopt;
     }
@@ -85,7 +75,7 @@ std::optional<std::string> takeFolder(std::string* error) {
     const char* chosen = std::getenv("TMPDIR");
     if (chosen && *chosen) return std::string(chosen);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && isPrivateFolder(runtime)) return std::string(runtime);
+    if (runtime && *runtime && Files::isPrivateFolder(runtime)) return std::string(runtime);
     return makePrivateFolder(ownFolder(), error);
 }
 

@@ -1,7 +1,5 @@
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <set>
 
 #include "base/Brand.h"
@@ -131,8 +129,8 @@ void Config::migrateOldFolder() {
     for (const auto& item : Files::namesInside(oldFolder)) {
         std::string target = Files::join(Paths::dir(), item);
         if (Files::exists(target)) continue;  // the current folder's own copy wins
-        if (std::rename(Files::join(oldFolder, item).c_str(), target.c_str()) != 0) {
-            Log::error("could not migrate ~/" + name + ": " + std::strerror(errno));
+        if (!Files::rename(Files::join(oldFolder, item), target, &failure)) {
+            Log::error("could not migrate ~/" + name + ": " + failure);
             return;
         }
     }

@@ -34,6 +34,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The clipboard's snapshot is read on a thread of its own, as in the
+// application, which makes Xlib thread-safe before any display is opened.
+[[maybe_unused]] const Status xlibThreads = XInitThreads();
+
 // The real desktop services, a GLib main queue and a throw-away home for the log.
 class DeliveryTest : public ::testing::Test {
   protected:

@@ -365,7 +365,11 @@ TEST_F(DeliveryTest, SwitchToAnotherApplicationsWindowIsNoticedThoughBothTellThe
 
     other.send("focus entry");
     ASSERT_TRUE(spinUntil([&] { return front() && front()->window != target->window; }));
-    EXPECT_EQ(front()->processId, target->processId);
+    // Right after the switch a read of the new window may not be settled yet.
+    ASSERT_TRUE(spinUntil([&] {
+        auto now = front();
+        return now && now->window != target->window && now->processId == target->processId;
+    }));
     EXPECT_EQ(Paster::deliver("not for you", target,
                               {.autoPaste = true, .direct = true, .alwaysCopy = false}),
               DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));

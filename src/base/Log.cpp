@@ -23,33 +23,18 @@ namespace {
 
 constexpr off_t kRestartAfterBytes = 200000;
 
-// Where the log goes: the settings folder and its app.log, found once.
+// Where the log goes: the settings folder and its app.log. The folder is
+// found once by Paths, which, like the writer, is never destroyed: the last
+// lines are written while the process ends, after static objects made later
+// are already gone.
 struct Location {
     std::string folder;
     std::string path;
 };
 
-// The location and the writer are never destroyed: the last lines are written
-// while the process ends, after static objects made later than these are
-// already gone, so nothing the writer touches may be one of those.
-std::mutex& locationMutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-Location& location() {
-    static auto* instance = new Location;
-    return *instance;
-}
-
 Location currentLocation() {
-    std::lock_guard lock(locationMutex());
-    Location& where = location();
-    if (where.path.empty()) {
-        where.folder = Paths::dir();
-        where.path = Files::join(where.folder, "app.log");
-    }
-    return where;
+    std::string folder = Paths::dir();
+    return {folder, Files::join(folder, "app.log")};
 }
 
 bool writeWhole(int fd, const std::string& line) {
@@ -231,8 +216,6 @@ void sendToStandardError(bool enabled) {
 
 void resetForTesting() {
     flush();
-    std::lock_guard lock(locationMutex());
-    location() = Location{};
 }
 
 }  // namespace velvox::Log

@@ -27,7 +27,8 @@ void flush();
 // to standard error instead of app.log.
 void sendToStandardError(bool enabled);
 
-// Forgets the cached file location (tests change HOME between cases).
+// Writes out every pending line, so that a test can change HOME (and reset
+// Paths) before the next case writes.
 void resetForTesting();
 
 }  // namespace velvox::Log

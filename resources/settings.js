@@ -11,7 +11,6 @@
   Widgets.status($('status-card'));
   Widgets.hotkeys($('hotkeys-card'));
   Widgets.account($('account-card'));
-  Widgets.permissions($('permissions-card'));
   const micTest = Widgets.micTest($('mic-card'));
 
   // ---- Sections ---------------------------------------------------------------
@@ -29,6 +28,7 @@
   navItems.forEach((item) => item.addEventListener('click', () => showSection(item.dataset.section, true)));
   $('open-stats').addEventListener('click', () => showSection('stats', true));
   showSection('home', false);
+  Widgets.permissions($('permissions-card'), { chooseKey: () => showSection('hotkeys', true) });
 
   // Arrow keys move between sidebar entries, as in any list of tabs.
   $('main').previousElementSibling.addEventListener('keydown', (event) => {

@@ -28,7 +28,8 @@
 
   // ---- Permissions ------------------------------------------------------------
 
-  function permissions(container) {
+  function permissions(container, options) {
+    options = options || {};
     const rows = [
       {
         field: 'mic',
@@ -60,26 +61,37 @@
         field: 'tap',
         icon: 'keyboard',
         title: 'Hotkeys',
-        text: 'Velvox watches for your hotkeys in every application.',
+        // No permission to grant here: under X11 the keys are watched through
+        // the X server, and only another program holding the same key stops
+        // that; under Wayland no app may watch the keyboard, so the desktop's
+        // own shortcut starts dictation instead.
+        text: 'Velvox watches for your hotkeys in every application through the X server. If they do not start, another program may be using the same key: choose another one.',
+        shortcutText:
+          'On Wayland no app may watch the keyboard. Bind “velvox dictate toggle” to a key in the desktop’s keyboard shortcuts.',
         ok: 'Watching',
         bad: 'Not running yet',
-        actions: [['Open input monitoring', 'openInputMonitoring', true]],
+        actions: [['Choose another key', null, true, 'x11']],
+        shortcutActions: [['Keyboard shortcuts', 'openShortcuts', false, 'shortcut']],
+        shortcutBadge: 'Desktop shortcut',
       },
     ];
     const list = h('ul', { class: 'rows permission-list' });
     for (const row of rows) {
       row.badge = badge(false, row.ok, row.bad);
-      row.buttons = row.actions.map(([label, action, onlyWhenMissing]) => {
-        const b = button(label, () => post(action));
+      row.buttons = row.actions.concat(row.shortcutActions || []).map(([label, action, onlyWhenMissing, session]) => {
+        // An action of null is the page's own: the hotkeys are chosen in this window.
+        const b = button(label, () => (action ? post(action) : options.chooseKey && options.chooseKey()));
         b.onlyWhenMissing = onlyWhenMissing;
+        b.session = session;
         return b;
       });
+      row.textNode = h('p', { class: 'muted' }, row.text);
       list.appendChild(
         h(
           'li',
           { class: 'row', 'data-permission': row.field },
           symbol(row.icon, 'row-icon'),
-          h('div', { class: 'row-text' }, h('strong', {}, row.title), h('p', { class: 'muted' }, row.text)),
+          h('div', { class: 'row-text' }, h('strong', {}, row.title), row.textNode),
           row.badge,
           h('div', { class: 'row-actions' }, row.buttons)
         )
@@ -89,12 +101,17 @@
     const notes = h('ul', { class: 'desktop-notes' });
     container.append(list, notes);
     on('live', (live) => {
+      const session = live.keySource === 'shortcut' ? 'shortcut' : 'x11';
       for (const row of rows) {
         const granted = live[row.field] === true;
         const absent = row.availableField !== undefined && live[row.availableField] === false;
         row.badge.update(granted);
         if (absent) row.badge.textContent = 'Not on this desktop';
-        row.buttons.forEach((b) => show(b, !absent && !(b.onlyWhenMissing && granted)));
+        if (session === 'shortcut' && row.shortcutBadge) row.badge.textContent = row.shortcutBadge;
+        row.textNode.textContent = session === 'shortcut' && row.shortcutText ? row.shortcutText : row.text;
+        row.buttons.forEach((b) =>
+          show(b, !absent && !(b.onlyWhenMissing && granted) && (!b.session || b.session === session))
+        );
       }
       const lines = Array.isArray(live.desktopNotes) ? live.desktopNotes.filter((note) => typeof note === 'string') : [];
       notes.replaceChildren(...lines.map((note) => h('li', { class: 'muted' }, note)));

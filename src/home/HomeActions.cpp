@@ -89,7 +89,7 @@ const Home::ActionTable& Home::actions() {
          [](Home&, const PageMessage&) {
              Platform::desktop().openSettings(SettingsPage::accessibility);
          }},
-        {"openInputMonitoring",
+        {"openShortcuts",
          [](Home&, const PageMessage&) {
              Platform::desktop().openSettings(SettingsPage::keyboard);
          }},

@@ -166,8 +166,13 @@ Json Home::liveDict() {
         assigned.dictation.empty() ? KeyNames::name(config.hotkeyKeyCode) : assigned.dictation;
     live["boostKeyName"] =
         assigned.boost.empty() ? KeyNames::name(config.boostHotkeyKeyCode) : assigned.boost;
+    bool wayland = Platform::desktop().displaySession() == DisplaySession::wayland;
+    // Where no app may watch the keyboard, a desktop shortcut starts dictation
+    // instead, and the pages explain the hotkeys that way.
+    live["keySource"] =
+        wayland && !Platform::keyEventSource().seesGlobalKeys() ? "shortcut" : "x11";
     Json notes = Json::array();
-    if (Platform::desktop().displaySession() == DisplaySession::wayland)
+    if (wayland)
         notes.push_back(
             Platform::keyEventSource().seesGlobalKeys()
                 ? "This desktop runs Wayland. Velvox hears your hotkeys and puts text in only "

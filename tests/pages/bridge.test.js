@@ -116,6 +116,16 @@ for (const pageName of ['onboarding', 'settings']) {
       await under.close();
     });
 
+    it('speaks of this desktop, not of another system', async () => {
+      const under = await openPage(browser, pageName);
+      await under.push('orvoState', fixtures.state());
+      const words = await under.page.evaluate(() => document.body.textContent);
+      for (const foreign of [/menu bar/i, /input monitoring/i, /\bMac\b/, /System Settings/, /System Preferences/, /Finder/, /\/Applications/]) {
+        assert.doesNotMatch(words, foreign);
+      }
+      await under.close();
+    });
+
     it('follows the theme the state names', async () => {
       const under = await openPage(browser, pageName, { colorScheme: 'light' });
       const background = () => under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);

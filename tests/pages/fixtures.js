@@ -20,6 +20,7 @@ function live(overrides = {}) {
       mainKey: 63,
       mainKeyName: 'fn',
       boostKeyName: 'right alt',
+      keySource: 'x11',
       desktopNotes: [],
     },
     overrides

@@ -86,8 +86,10 @@ describe('permissions and microphone', () => {
 
     await under.page.getByRole('button', { name: 'Allow microphone' }).click();
     await under.page.getByRole('button', { name: 'Turn on accessibility' }).click();
-    await under.page.getByRole('button', { name: 'Open input monitoring' }).click();
-    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openAccessibility' }, { action: 'openInputMonitoring' }]);
+    await under.page.getByRole('button', { name: 'Choose another key' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openAccessibility' }]);
+    assert.equal(await under.visible('#hotkeys'), true);
+    await goTo('permissions');
 
     await under.push('orvoLive', fixtures.live({ hasKey: false, ready: false, status: 'Sign in to start' }));
     assert.deepEqual(await under.page.locator('.permission-list .badge').allTextContents(), ['Allowed', 'Allowed', 'Watching']);

@@ -378,16 +378,34 @@ describe('lists and context', () => {
     await under.push('orvoLive', fixtures.live({ mic: false, ax: false, tap: false, ready: false }));
     await openSection('permissions');
     assert.deepEqual(await texts('.permission-list .badge'), ['Not allowed', 'Not allowed', 'Not running yet']);
-    for (const name of ['Allow microphone', 'Sound settings', 'Turn on accessibility', 'Open input monitoring']) {
+    for (const name of ['Allow microphone', 'Sound settings', 'Turn on accessibility']) {
       await under.page.getByRole('button', { name }).click();
     }
-    assert.deepEqual(await under.takePosted(), [
-      { action: 'askMic' }, { action: 'openSound' }, { action: 'openAccessibility' }, { action: 'openInputMonitoring' },
-    ]);
+    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openSound' }, { action: 'openAccessibility' }]);
     await under.push('orvoLive', fixtures.live());
     assert.deepEqual(await texts('.permission-list .badge'), ['Allowed', 'Allowed', 'Watching']);
     assert.equal(await under.page.getByRole('button', { name: 'Allow microphone' }).isVisible(), false);
   });
+
+  // The hotkeys row offers what can help on this desktop: another key where
+  // the X server watches them, the desktop's shortcuts where nothing may.
+  const hotkeyRows = [
+    { keySource: 'x11', badge: 'Not running yet', text: /through the X server.*another program/, button: 'Choose another key', posted: [], opens: 'hotkeys' },
+    { keySource: 'shortcut', badge: 'Desktop shortcut', text: /Bind “velvox dictate toggle”/, button: 'Keyboard shortcuts', posted: [{ action: 'openShortcuts' }], opens: 'permissions' },
+  ];
+  for (const row of hotkeyRows) {
+    it('explains the hotkeys row for key source ' + row.keySource, async () => {
+      await under.push('orvoLive', fixtures.live({ tap: false, ready: false, keySource: row.keySource }));
+      await openSection('permissions');
+      const tap = under.page.locator('[data-permission="tap"]');
+      assert.equal(await tap.locator('.badge').textContent(), row.badge);
+      assert.match(await tap.locator('.row-text p').textContent(), row.text);
+      assert.deepEqual(await tap.locator('button:visible').allTextContents(), [row.button]);
+      await tap.getByRole('button', { name: row.button }).click();
+      assert.deepEqual(await under.takePosted(), row.posted);
+      assert.equal(await under.visible('#' + row.opens), true);
+    });
+  }
 });
 
 describe('microphone test', () => {

@@ -122,7 +122,7 @@ TEST_F(HomeTest, DemoKindTakesOnlyKnownKinds) {
 TEST_F(HomeTest, OpeningThingsGoesThroughTheDesktop) {
     show();
     desktop->resources["PRIVACY.md"] = "/app/PRIVACY.md";
-    for (const char* action : {"openSound", "openAccessibility", "openInputMonitoring", "openGroq",
+    for (const char* action : {"openSound", "openAccessibility", "openShortcuts", "openGroq",
                                "openFolder", "openPrivacy"})
         post({{"action", action}});
     desktop->resources.erase("PRIVACY.md");

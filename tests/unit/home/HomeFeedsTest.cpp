@@ -89,10 +89,10 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto live = home.liveDict();
     std::vector<std::string> order;
     for (const auto& [key, value] : live.items()) order.push_back(key);
-    EXPECT_EQ(order,
-              (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey", "ownKey",
-                                        "signedIn", "ready", "fnDead", "status", "mainKey",
-                                        "mainKeyName", "boostKeyName", "desktopNotes"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey",
+                                               "ownKey", "signedIn", "ready", "fnDead", "status",
+                                               "mainKey", "mainKeyName", "boostKeyName",
+                                               "keySource", "desktopNotes"}));
     EXPECT_EQ(live["desktopNotes"], Json::array());
     EXPECT_EQ(live["hasKey"], true);
     EXPECT_EQ(live["ownKey"], true);
@@ -123,6 +123,8 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto keys = std::make_shared<FakeKeyEventSource>();
     keys->globalKeys = false;
     Platform::installKeyEventSource(keys);
+    EXPECT_EQ(live["keySource"], "x11");
+    EXPECT_EQ(home.liveDict()["keySource"], "shortcut");
     EXPECT_EQ(home.liveDict()["desktopNotes"][0],
               "This desktop runs Wayland, where apps cannot listen to the keyboard: bind "
               "\"velvox dictate toggle\" to a key in your desktop's keyboard shortcuts to "

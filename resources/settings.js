@@ -68,7 +68,11 @@
     renderRecent();
   });
 
-  $('theme').addEventListener('change', () => post('set', { key: 'theme', text: $('theme').value }));
+  $('theme').addEventListener('change', () => {
+    // Shown at once; the program stores the choice and sets the window's own look.
+    Widgets.applyTheme($('theme').value);
+    post('set', { key: 'theme', text: $('theme').value });
+  });
   $('login-item').addEventListener('change', () => post('set', { key: 'loginItem', bool: $('login-item').checked }));
 
   // ---- Last dictation and text handed to the page ---------------------------------

@@ -21,9 +21,16 @@
 
   // ---- Theme ------------------------------------------------------------------
 
+  // "system" takes the desktop's scheme as the program reads it; until the
+  // program has said, the browser's own preference decides (see home.css).
+  let systemScheme = null;
+  function applyTheme(choice) {
+    const theme = ['dark', 'light', 'system'].includes(choice) ? choice : 'system';
+    document.documentElement.dataset.theme = theme === 'system' && systemScheme ? systemScheme : theme;
+  }
   on('state', (state) => {
-    const theme = ['dark', 'light', 'system'].includes(state.theme) ? state.theme : 'system';
-    document.documentElement.dataset.theme = theme;
+    systemScheme = ['dark', 'light'].includes(state.systemScheme) ? state.systemScheme : null;
+    applyTheme(state.theme);
   });
 
   // ---- Permissions ------------------------------------------------------------
@@ -507,5 +514,5 @@
     });
   }
 
-  window.Widgets = { permissions, status, micTest, hotkeys, account, button };
+  window.Widgets = { permissions, status, micTest, hotkeys, account, button, applyTheme };
 })();

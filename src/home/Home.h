@@ -62,6 +62,9 @@ class Home {
     void receive(const std::string& body);
     void didFinishLoading();
     void windowClosed();
+    // Gives the window the look the "theme" setting asks for; "system" (or
+    // anything unknown) follows the desktop's colour scheme.
+    void applyTheme();
     bool loaded() const { return loaded_; }
     const std::string& page() const { return page_; }
 
@@ -123,6 +126,7 @@ class Home {
                          const std::optional<std::string>& transportError);
 
     static std::map<std::string, std::string>& iconCache();
+    static std::string themeOfFile();
     WeakSelf<Home>::Ref weak() const { return self_.ref(); }
     // Runs work on the main queue (from any thread), unless the controller is
     // gone by then.

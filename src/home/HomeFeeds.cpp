@@ -37,8 +37,14 @@ constexpr int kIconPixels = 64;
 
 using Json = Home::Json;
 
+std::string schemeName(ColorScheme scheme) {
+    return scheme == ColorScheme::dark ? "dark" : "light";
+}
+
+}  // namespace
+
 // The raw "theme" of config.json: the page shows what the file says.
-std::string themeOfFile() {
+std::string Home::themeOfFile() {
     auto text = Files::read(Paths::configURL());
     if (!text) return "system";
     auto parsed = nlohmann::json::parse(*text, nullptr, false);
@@ -46,6 +52,16 @@ std::string themeOfFile() {
     auto theme = parsed.find("theme");
     return theme != parsed.end() && theme->is_string() ? theme->get<std::string>() : "system";
 }
+
+void Home::applyTheme() {
+    std::string theme = themeOfFile();
+    auto& window = Platform::webView();
+    bool dark =
+        theme == "dark" || (theme != "light" && window.desktopColorScheme() == ColorScheme::dark);
+    window.setDarkAppearance(dark);
+}
+
+namespace {
 
 Json configSubset(const Config& config) {
     Json cfg = Json::object();
@@ -212,6 +228,7 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
     Json state = Json::object();
     state["version"] = VELVOX_VERSION;
     state["theme"] = themeOfFile();
+    state["systemScheme"] = schemeName(Platform::webView().desktopColorScheme());
     state["build"] = Log::buildStamp();
     state["loginItem"] = desktop.loginItemEnabled();
     state["context"] = Config::contextText();
@@ -233,7 +250,7 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
 
 void Home::pushAll(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved) {
     Json state = stateObject(keyNote, keyBad, keySaved);
-    Platform::webView().setDarkAppearance();
+    applyTheme();
     run(PageScript::call(PageFunction::state, state));
 }
 

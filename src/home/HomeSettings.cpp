@@ -40,7 +40,7 @@ void Home::apply(const std::string& key, const nlohmann::json& message) {
     if (key == "theme") {
         const auto* text = member("text");
         Config::set("theme", text && text->is_string() ? *text : nlohmann::json("system"));
-        Platform::webView().setDarkAppearance();
+        applyTheme();
         return;
     }
     if (key == "loginItem") {

@@ -126,17 +126,32 @@ for (const pageName of ['onboarding', 'settings']) {
       await under.close();
     });
 
-    it('follows the theme the state names', async () => {
-      const under = await openPage(browser, pageName, { colorScheme: 'light' });
-      const background = () => under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
-      await under.push('orvoState', fixtures.state({ overrides: { theme: 'dark' } }));
-      const dark = await background();
-      await under.push('orvoState', fixtures.state({ overrides: { theme: 'light' } }));
-      const light = await background();
-      await under.push('orvoState', fixtures.state({ overrides: { theme: 'system' } }));
-      assert.notEqual(dark, light);
-      assert.equal(await background(), light, 'system follows the light system scheme');
-      await under.close();
+    // theme chosen × the desktop's scheme as the program reads it × the
+    // browser's own preference (used only until the program has said).
+    const themes = [
+      { theme: 'dark', systemScheme: 'light', browser: 'light', looks: 'dark' },
+      { theme: 'light', systemScheme: 'dark', browser: 'dark', looks: 'light' },
+      { theme: 'system', systemScheme: 'light', browser: 'dark', looks: 'light' },
+      { theme: 'system', systemScheme: 'dark', browser: 'light', looks: 'dark' },
+      { theme: 'system', systemScheme: undefined, browser: 'light', looks: 'light' },
+      { theme: 'system', systemScheme: undefined, browser: 'dark', looks: 'dark' },
+    ];
+    it('follows the theme the state names, and the desktop for "system"', async () => {
+      const backgrounds = {};
+      for (const browserScheme of ['light', 'dark']) {
+        const under = await openPage(browser, pageName, { colorScheme: browserScheme });
+        for (const looks of ['dark', 'light']) {
+          await under.push('orvoState', fixtures.state({ overrides: { theme: looks } }));
+          backgrounds[looks] = await under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+        }
+        assert.notEqual(backgrounds.dark, backgrounds.light);
+        for (const row of themes.filter((r) => r.browser === browserScheme)) {
+          await under.push('orvoState', fixtures.state({ overrides: { theme: row.theme, systemScheme: row.systemScheme } }));
+          const shown = await under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+          assert.equal(shown, backgrounds[row.looks], JSON.stringify(row));
+        }
+        await under.close();
+      }
     });
   });
 }

@@ -172,13 +172,23 @@ describe('dictation settings', () => {
     await openSection('app');
     assert.equal(await under.page.locator('#theme').inputValue(), 'system');
     assert.equal(await under.page.locator('#login-item').isChecked(), false);
+    // The choice shows at once, before the program answers with a push;
+    // "system" takes the desktop's scheme from the last state.
+    const background = () => under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+    const dark = await background();
     await under.page.locator('#theme').selectOption('light');
+    const light = await background();
+    assert.notEqual(light, dark);
+    await under.push('orvoState', fixtures.state({ overrides: { theme: 'light', systemScheme: 'dark' } }));
+    await under.page.locator('#theme').selectOption('system');
+    assert.equal(await background(), dark);
     await under.page.locator('#login-item').check();
     for (const name of ['History', 'Log', 'Settings folder', 'Privacy']) {
       await under.page.getByRole('button', { name, exact: true }).click();
     }
     assert.deepEqual(await under.takePosted(), [
       { action: 'set', key: 'theme', text: 'light' },
+      { action: 'set', key: 'theme', text: 'system' },
       { action: 'set', key: 'loginItem', bool: true },
       { action: 'openHistory' },
       { action: 'openLog' },

@@ -25,6 +25,8 @@ constexpr int kWidth = 1120;
 constexpr int kHeight = 760;
 constexpr int kMinimumWidth = 900;
 constexpr int kMinimumHeight = 600;
+constexpr GdkRGBA kDarkBackground{0.039, 0.039, 0.047, 1.0};
+constexpr GdkRGBA kLightBackground{0.965, 0.965, 0.973, 1.0};
 
 std::string executableFolder() {
     char path[PATH_MAX];
@@ -50,6 +52,14 @@ WebKitHomeWindow::WebKitHomeWindow(std::string pagesFolder, std::string geometry
       openExternal_(std::move(openExternal)) {}
 
 WebKitHomeWindow::~WebKitHomeWindow() {
+    *alive_ = false;
+    if (bus_) {
+        if (settingSubscription_) g_dbus_connection_signal_unsubscribe(bus_, settingSubscription_);
+        g_object_unref(bus_);
+    }
+    if (themeNameHandler_)
+        if (GtkSettings* settings = gtk_settings_get_default())
+            g_signal_handler_disconnect(settings, themeNameHandler_);
     if (!window_) return;
     saveGeometry();
     g_signal_handlers_disconnect_by_data(window_, this);
@@ -85,7 +95,6 @@ void WebKitHomeWindow::ensureBuilt() {
     minimum.min_height = kMinimumHeight;
     gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &minimum, GDK_HINT_MIN_SIZE);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-    setDarkAppearance();
 
     WebKitUserContentManager* manager = webkit_user_content_manager_new();
     // The signal must be connected before the handler is registered.
@@ -96,7 +105,9 @@ void WebKitHomeWindow::ensureBuilt() {
     WebKitSettings* settings = webkit_web_view_get_settings(web_);
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_enable_developer_extras(settings, TRUE);
-    GdkRGBA background{0.039, 0.039, 0.047, 1.0};
+    gboolean dark = FALSE;
+    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
+    GdkRGBA background = dark ? kDarkBackground : kLightBackground;
     webkit_web_view_set_background_color(web_, &background);
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(web_));
 
@@ -240,9 +251,138 @@ void WebKitHomeWindow::zoom() {
     }
 }
 
-void WebKitHomeWindow::setDarkAppearance() {
+void WebKitHomeWindow::setDarkAppearance(bool dark) {
     if (GtkSettings* settings = gtk_settings_get_default())
-        g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+        g_object_set(settings, "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
+    // The colour shown before a page paints: the pages' own background.
+    if (web_) {
+        GdkRGBA background = dark ? kDarkBackground : kLightBackground;
+        webkit_web_view_set_background_color(web_, &background);
+    }
+}
+
+// ---- the desktop's colour scheme ----
+
+namespace {
+
+constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kPortalSettings = "org.freedesktop.portal.Settings";
+constexpr const char* kAppearance = "org.freedesktop.appearance";
+constexpr const char* kColorSchemeKey = "color-scheme";
+constexpr int kPortalTimeoutMs = 2000;
+
+struct PortalCall {
+    std::weak_ptr<bool> alive;
+    WebKitHomeWindow* window;
+    bool deprecatedRead;
+};
+
+}  // namespace
+
+void WebKitHomeWindow::watchDesktopScheme() {
+    if (schemeWatched_) return;
+    schemeWatched_ = true;
+    if (GtkSettings* settings = gtk_settings_get_default())
+        themeNameHandler_ =
+            g_signal_connect(settings, "notify::gtk-theme-name", G_CALLBACK(onThemeName), this);
+    lastScheme_ = desktopColorScheme();
+    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus_) return;
+    settingSubscription_ = g_dbus_connection_signal_subscribe(
+        bus_, kPortalName, kPortalSettings, "SettingChanged", kPortalPath, kAppearance,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        reinterpret_cast<GDBusSignalCallback>(&WebKitHomeWindow::onSettingChanged), this, nullptr);
+    readPortalScheme(false);
+}
+
+// Asked without waiting: a desktop without the portal must not hold up the
+// window, which meanwhile goes by the theme's name.
+void WebKitHomeWindow::readPortalScheme(bool deprecatedRead) {
+    auto* call = new PortalCall{alive_, this, deprecatedRead};
+    g_dbus_connection_call(
+        bus_, kPortalName, kPortalPath, kPortalSettings, deprecatedRead ? "Read" : "ReadOne",
+        g_variant_new("(ss)", kAppearance, kColorSchemeKey), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kPortalTimeoutMs, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<PortalCall> call(static_cast<PortalCall*>(data));
+            GError* error = nullptr;
+            GVariant* reply =
+                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+            auto alive = call->alive.lock();
+            if (!alive || !*alive) {
+                if (reply) g_variant_unref(reply);
+                if (error) g_error_free(error);
+                return;
+            }
+            if (!reply) {
+                // Portals older than ReadOne answer the same question with Read.
+                bool unknownMethod =
+                    g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
+                g_error_free(error);
+                if (unknownMethod && !call->deprecatedRead) call->window->readPortalScheme(true);
+                return;
+            }
+            GVariant* value = nullptr;
+            g_variant_get(reply, "(v)", &value);
+            call->window->takePortalValue(value);
+            g_variant_unref(value);
+            g_variant_unref(reply);
+        },
+        call);
+}
+
+void WebKitHomeWindow::takePortalValue(GVariant* value) {
+    // Read wraps the value in one more variant than ReadOne does.
+    GVariant* inner = g_variant_ref(value);
+    while (inner && g_variant_is_of_type(inner, G_VARIANT_TYPE_VARIANT)) {
+        GVariant* next = g_variant_get_variant(inner);
+        g_variant_unref(inner);
+        inner = next;
+    }
+    if (inner && g_variant_is_of_type(inner, G_VARIANT_TYPE_UINT32)) {
+        portalScheme_ = static_cast<int>(g_variant_get_uint32(inner));
+        schemeMayHaveChanged();
+    }
+    if (inner) g_variant_unref(inner);
+}
+
+ColorScheme WebKitHomeWindow::desktopColorScheme() {
+    watchDesktopScheme();
+    if (portalScheme_ == 1) return ColorScheme::dark;
+    if (portalScheme_ == 2) return ColorScheme::light;
+    // No portal, or one with no preference: dark themes say so in their
+    // name ("Adwaita-dark", "Breeze-Dark", "Yaru:dark").
+    gchar* name = nullptr;
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_get(settings, "gtk-theme-name", &name, nullptr);
+    std::string theme = name ? name : "";
+    g_free(name);
+    for (auto& c : theme) c = static_cast<char>(g_ascii_tolower(c));
+    return theme.find("dark") != std::string::npos ? ColorScheme::dark : ColorScheme::light;
+}
+
+void WebKitHomeWindow::schemeMayHaveChanged() {
+    ColorScheme now = desktopColorScheme();
+    if (now == lastScheme_) return;
+    lastScheme_ = now;
+    if (events_.colorSchemeChanged) events_.colorSchemeChanged();
+}
+
+void WebKitHomeWindow::onThemeName(void*, void*, void* data) {
+    static_cast<WebKitHomeWindow*>(data)->schemeMayHaveChanged();
+}
+
+void WebKitHomeWindow::onSettingChanged(GDBusConnection*, const char*, const char*, const char*,
+                                        const char*, GVariant* parameters, void* data) {
+    const gchar* space = nullptr;
+    const gchar* key = nullptr;
+    GVariant* value = nullptr;
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ssv)"))) return;
+    g_variant_get(parameters, "(&s&sv)", &space, &key, &value);
+    if (g_strcmp0(space, kAppearance) == 0 && g_strcmp0(key, kColorSchemeKey) == 0)
+        static_cast<WebKitHomeWindow*>(data)->takePortalValue(value);
+    g_variant_unref(value);
 }
 
 std::string WebKitHomeWindow::currentURI() const {

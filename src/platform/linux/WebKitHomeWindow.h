@@ -1,12 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/WebView.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _WebKitWebView WebKitWebView;
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
 
 namespace velvox {
 
@@ -43,7 +46,8 @@ class WebKitHomeWindow final : public WebView {
     std::optional<std::string> titleBarDoubleClickAction() override;
     void minimize() override;
     void zoom() override;
-    void setDarkAppearance() override;
+    void setDarkAppearance(bool dark) override;
+    ColorScheme desktopColorScheme() override;
 
     // The address the web view shows now (empty before the first load).
     std::string currentURI() const;
@@ -58,6 +62,11 @@ class WebKitHomeWindow final : public WebView {
 
   private:
     void ensureBuilt();
+    // Starts following the settings portal and the GTK theme name.
+    void watchDesktopScheme();
+    void readPortalScheme(bool deprecatedRead);
+    void takePortalValue(GVariant* value);
+    void schemeMayHaveChanged();
     void restoreGeometry();
     void saveGeometry();
 
@@ -66,6 +75,10 @@ class WebKitHomeWindow final : public WebView {
     static void onLoadChanged(WebKitWebView*, int event, void* self);
     static int onDecidePolicy(WebKitWebView*, void* decision, int type, void* self);
     static void onScriptMessage(void* manager, void* result, void* self);
+    static void onThemeName(void* settings, void* spec, void* self);
+    static void onSettingChanged(GDBusConnection*, const char* sender, const char* path,
+                                 const char* interface, const char* signal, GVariant* parameters,
+                                 void* self);
 
     std::string pagesFolder_;
     std::string geometryFile_;
@@ -73,6 +86,16 @@ class WebKitHomeWindow final : public WebView {
     WebViewEvents events_;
     GtkWidget* window_ = nullptr;
     WebKitWebView* web_ = nullptr;
+
+    bool schemeWatched_ = false;
+    GDBusConnection* bus_ = nullptr;
+    unsigned settingSubscription_ = 0;
+    unsigned long themeNameHandler_ = 0;
+    // The portal's "color-scheme": 0 no preference, 1 dark, 2 light; -1 before it answers.
+    int portalScheme_ = -1;
+    ColorScheme lastScheme_ = ColorScheme::light;
+    // Outlives the window only as long as a portal call is on its way.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace velvox

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HomeSession.h"
+#include "StandInPortal.h"
 #include "config/Config.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
@@ -105,6 +106,50 @@ TEST_F(WebKitHomeWindowTest, SettingsPageLoadsRendersPushesPostsAndStaysOnItsPag
     EXPECT_FALSE(window.isVisible());
     auto geometry = Json::parse(readFile(home() + "/geometry.json"), nullptr, false);
     EXPECT_GE(geometry.value("width", 0), 900);
+}
+
+// The desktop's colour scheme: the settings portal's answer (ReadOne, or Read
+// on older portals) and its changes, else the GTK theme's name.
+TEST_F(WebKitHomeWindowTest, ColourSchemeFollowsThePortalElseTheThemeName) {
+    GtkSettings* settings = gtk_settings_get_default();
+    g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
+    int changes = 0;
+    WebViewEvents events;
+    events.colorSchemeChanged = [&] { ++changes; };
+    {
+        WebKitHomeWindow window(kPages, home() + "/geometry.json", [](const std::string&) {});
+        window.setEvents(events);
+        EXPECT_EQ(window.desktopColorScheme(), ColorScheme::light);
+        g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
+        EXPECT_EQ(changes, 1);
+        EXPECT_EQ(window.desktopColorScheme(), ColorScheme::dark);
+        g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
+        EXPECT_EQ(changes, 2);
+        spinFor(std::chrono::milliseconds(300));  // no portal: its question fails quietly
+        EXPECT_EQ(window.desktopColorScheme(), ColorScheme::light);
+    }
+    struct Case {
+        bool onlyDeprecatedRead;
+        guint32 first;
+        ColorScheme firstScheme;
+        guint32 then;
+        ColorScheme thenScheme;
+    };
+    for (const auto& c : {Case{false, 1, ColorScheme::dark, 2, ColorScheme::light},
+                          Case{true, 1, ColorScheme::dark, 0, ColorScheme::light}}) {
+        SCOPED_TRACE(c.onlyDeprecatedRead ? "Read" : "ReadOne");
+        StandInPortal portal(c.first, c.onlyDeprecatedRead);
+        ASSERT_TRUE(portal.owned());
+        changes = 0;
+        WebKitHomeWindow window(kPages, home() + "/geometry.json", [](const std::string&) {});
+        window.setEvents(events);
+        window.desktopColorScheme();
+        ASSERT_TRUE(spinUntil([&] { return changes == 1; }));
+        EXPECT_EQ(window.desktopColorScheme(), c.firstScheme);
+        portal.setScheme(c.then);
+        ASSERT_TRUE(spinUntil([&] { return changes == 2; }));
+        EXPECT_EQ(window.desktopColorScheme(), c.thenScheme);
+    }
 }
 
 }  // namespace

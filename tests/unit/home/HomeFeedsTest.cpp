@@ -32,9 +32,10 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     home.pushAll();
     auto script = window->scriptsCalling("window.orvoState").back();
     auto text = FakeWebView::argumentOf(script);
-    EXPECT_EQ(keysOf(text), (std::vector<std::string>{"version", "theme", "build", "loginItem",
-                                                      "context", "cfg", "appNames", "stats", "week",
-                                                      "recent", "smartApps", "icons", "live"}));
+    EXPECT_EQ(keysOf(text),
+              (std::vector<std::string>{"version", "theme", "systemScheme", "build", "loginItem",
+                                        "context", "cfg", "appNames", "stats", "week", "recent",
+                                        "smartApps", "icons", "live"}));
     auto state = Json::parse(text);
     EXPECT_TRUE(state["version"].is_string());
     EXPECT_EQ(state["theme"], "light");
@@ -47,7 +48,8 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     EXPECT_EQ(state["stats"]["days"], 30);
     EXPECT_TRUE(state["recent"].is_array());
     EXPECT_TRUE(state["icons"].is_object());
-    EXPECT_TRUE(window->dark);
+    EXPECT_EQ(state["systemScheme"], "dark");
+    EXPECT_FALSE(window->dark);  // the light theme, whatever the desktop says
 
     auto cfgKeys = keysOf(Json(state["cfg"]).dump());
     auto ordered = nlohmann::ordered_json::parse(text)["cfg"];

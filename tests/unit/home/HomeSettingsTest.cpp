@@ -41,14 +41,44 @@ TEST_F(HomeSettingsTest, OrdinaryValuesAreStoredAsSentThenReloaded) {
     EXPECT_EQ(reloads, 4);
 }
 
-TEST_F(HomeSettingsTest, ThemeAndLoginItemHaveTheirOwnHandling) {
+TEST_F(HomeSettingsTest, ThemeGivesTheWindowItsLookAtOnceAndSystemFollowsTheDesktop) {
     show();
-    post({{"action", "set"}, {"key", "theme"}, {"text", "dark"}});
-    EXPECT_EQ(configFile()["theme"], "dark");
-    post({{"action", "set"}, {"key", "theme"}, {"number", 1}});
-    EXPECT_EQ(configFile()["theme"], "system");
+    struct Case {
+        Json message;
+        ColorScheme desktop;
+        std::string stored;
+        bool dark;
+    };
+    const Case cases[] = {
+        {{{"text", "dark"}}, ColorScheme::light, "dark", true},
+        {{{"text", "light"}}, ColorScheme::dark, "light", false},
+        {{{"text", "system"}}, ColorScheme::light, "system", false},
+        {{{"text", "system"}}, ColorScheme::dark, "system", true},
+        {{{"number", 1}}, ColorScheme::light, "system", false},
+        {{{"text", "sepia"}}, ColorScheme::dark, "sepia", true},
+    };
+    for (const auto& c : cases) {
+        window->desktopScheme = c.desktop;
+        window->dark = !c.dark;
+        Json message = c.message;
+        message["action"] = "set";
+        message["key"] = "theme";
+        post(message);
+        EXPECT_EQ(configFile()["theme"], c.stored) << message;
+        EXPECT_EQ(window->dark, c.dark) << message;
+    }
     EXPECT_EQ(reloads, 0);
     EXPECT_EQ(callsOf("window.orvoState"), 0u);
+
+    // A desktop that switches its scheme tells the page and the window.
+    post({{"action", "set"}, {"key", "theme"}, {"text", "system"}});
+    window->changeDesktopScheme(ColorScheme::light);
+    EXPECT_EQ(lastArgument("window.orvoState")["systemScheme"], "light");
+    EXPECT_FALSE(window->dark);
+}
+
+TEST_F(HomeSettingsTest, LoginItemHasItsOwnHandling) {
+    show();
 
     post({{"action", "set"}, {"key", "loginItem"}, {"bool", true}});
     EXPECT_TRUE(desktop->loginItem);

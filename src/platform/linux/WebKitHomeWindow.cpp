@@ -28,6 +28,21 @@ constexpr int kMinimumHeight = 600;
 constexpr GdkRGBA kDarkBackground{0.039, 0.039, 0.047, 1.0};
 constexpr GdkRGBA kLightBackground{0.965, 0.965, 0.973, 1.0};
 
+// One title bar: the window's own header bar, drawn in the pages' colours,
+// and the pages' own strip left out. A header bar, unlike an undecorated
+// window, keeps the desktop's buttons, their order, resizing at the edges and
+// the window menu on GNOME, KDE and Openbox alike.
+constexpr const char* kTitleBarStyle = R"(
+headerbar.velvox { min-height: 38px; padding: 0 6px; border: none; box-shadow: none;
+  background-image: none; background-color: #0a0a0c; color: #a3a3b0; }
+headerbar.velvox.light { background-color: #f6f6f8; color: #55555f; }
+headerbar.velvox .title { font-size: 12px; font-weight: normal; }
+headerbar.velvox button { color: inherit; background-image: none; background-color: transparent;
+  border-color: transparent; box-shadow: none; }
+headerbar.velvox button:hover { background-color: alpha(currentColor, 0.15); }
+)";
+constexpr const char* kHidePageStrip = ".titlebar { display: none !important; }";
+
 std::string executableFolder() {
     char path[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -95,11 +110,30 @@ void WebKitHomeWindow::ensureBuilt() {
     minimum.min_height = kMinimumHeight;
     gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &minimum, GDK_HINT_MIN_SIZE);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+    titleBar_ = gtk_header_bar_new();
+    gtk_header_bar_set_title(GTK_HEADER_BAR(titleBar_), "Velvox");
+    gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(titleBar_), TRUE);
+    GtkStyleContext* titleStyle = gtk_widget_get_style_context(titleBar_);
+    gtk_style_context_add_class(titleStyle, "velvox");
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css, kTitleBarStyle, -1, nullptr);
+    // On the screen, so that the header bar's title and buttons match too.
+    gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_),
+                                              GTK_STYLE_PROVIDER(css),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
+    gtk_window_set_titlebar(GTK_WINDOW(window_), titleBar_);
+    gtk_widget_show(titleBar_);
 
     WebKitUserContentManager* manager = webkit_user_content_manager_new();
     // The signal must be connected before the handler is registered.
     g_signal_connect(manager, "script-message-received::orvo", G_CALLBACK(onScriptMessage), this);
     webkit_user_content_manager_register_script_message_handler(manager, "orvo");
+    WebKitUserStyleSheet* hideStrip =
+        webkit_user_style_sheet_new(kHidePageStrip, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                    WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+    webkit_user_content_manager_add_style_sheet(manager, hideStrip);
+    webkit_user_style_sheet_unref(hideStrip);
     web_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(manager));
     g_object_unref(manager);
     WebKitSettings* settings = webkit_web_view_get_settings(web_);
@@ -109,6 +143,7 @@ void WebKitHomeWindow::ensureBuilt() {
     g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
     GdkRGBA background = dark ? kDarkBackground : kLightBackground;
     webkit_web_view_set_background_color(web_, &background);
+    if (!dark) gtk_style_context_add_class(gtk_widget_get_style_context(titleBar_), "light");
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(web_));
 
     g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
@@ -254,6 +289,13 @@ void WebKitHomeWindow::zoom() {
 void WebKitHomeWindow::setDarkAppearance(bool dark) {
     if (GtkSettings* settings = gtk_settings_get_default())
         g_object_set(settings, "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
+    if (titleBar_) {
+        GtkStyleContext* style = gtk_widget_get_style_context(titleBar_);
+        if (dark)
+            gtk_style_context_remove_class(style, "light");
+        else
+            gtk_style_context_add_class(style, "light");
+    }
     // The colour shown before a page paints: the pages' own background.
     if (web_) {
         GdkRGBA background = dark ? kDarkBackground : kLightBackground;

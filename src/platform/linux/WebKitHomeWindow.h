@@ -13,8 +13,9 @@ typedef struct _GVariant GVariant;
 
 namespace velvox {
 
-// The Home window on GTK 3 and WebKitGTK 4.1: a dark top-level window of
-// 1120 × 760 (at least 900 × 600) holding one web view. Pages talk back
+// The Home window on GTK 3 and WebKitGTK 4.1: a top-level window of
+// 1120 × 760 (at least 900 × 600) with a header bar in the pages' colours as
+// its only title bar, holding one web view. Pages talk back
 // through the "orvo" script message handler. Only files of the pages folder
 // are shown; every other address opens in the user's browser. Closing hides
 // the window; its size and position are kept in a small JSON file.
@@ -56,6 +57,7 @@ class WebKitHomeWindow final : public WebView {
     void evaluateForResult(const std::string& script,
                            std::function<void(std::optional<std::string>)> done);
     GtkWidget* window() const { return window_; }
+    GtkWidget* titleBar() const { return titleBar_; }
 
     // Whether the address is a file inside the pages folder.
     bool isPageAddress(const std::string& uri) const;
@@ -86,6 +88,7 @@ class WebKitHomeWindow final : public WebView {
     WebViewEvents events_;
     GtkWidget* window_ = nullptr;
     WebKitWebView* web_ = nullptr;
+    GtkWidget* titleBar_ = nullptr;
 
     bool schemeWatched_ = false;
     GDBusConnection* bus_ = nullptr;

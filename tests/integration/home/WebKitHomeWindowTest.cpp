@@ -16,6 +16,11 @@
 #include "platform/linux/WebKitHomeWindow.h"
 #include "support/TempHome.h"
 
+// After gtest: Xlib defines macros (None, Bool) that gtest uses as names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
 namespace velvox::testing {
 namespace {
 
@@ -32,6 +37,26 @@ std::optional<std::string> evaluateNow(WebKitHomeWindow& window, const std::stri
     });
     EXPECT_TRUE(spinUntil([&] { return done; })) << script;
     return answer;
+}
+
+// The window manager's frame around the window: left, right, top, bottom.
+std::vector<long> frameExtents(GtkWidget* window) {
+    Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    Atom atom = XInternAtom(display, "_NET_FRAME_EXTENTS", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<long> extents;
+    if (XGetWindowProperty(display, gdk_x11_window_get_xid(gtk_widget_get_window(window)), atom, 0,
+                           4, False, XA_CARDINAL, &type, &format, &count, &after,
+                           &data) == Success &&
+        data && format == 32 && count == 4) {
+        auto* values = reinterpret_cast<long*>(data);
+        extents.assign(values, values + 4);
+    }
+    if (data) XFree(data);
+    return extents;
 }
 
 class WebKitHomeWindowTest : public TempHomeTest {
@@ -85,6 +110,14 @@ TEST_F(WebKitHomeWindowTest, SettingsPageLoadsRendersPushesPostsAndStaysOnItsPag
     ASSERT_TRUE(spinUntil([&] { return !messages.empty(); }));
     EXPECT_EQ(messages.back(),
               Json::parse(R"({"list":["Velvox","Zyx"],"action":"saveVocabulary"})"));
+
+    // One title bar: the window's header bar, no frame title from the
+    // window manager and none of the page's own strip.
+    EXPECT_EQ(gtk_window_get_titlebar(GTK_WINDOW(window.window())), window.titleBar());
+    EXPECT_TRUE(spinUntil([&] { return frameExtents(window.window()).size() == 4; }));
+    EXPECT_EQ(frameExtents(window.window())[2], 0) << "the window manager drew a title bar";
+    EXPECT_EQ(evaluateNow(window, "getComputedStyle(document.getElementById('titlebar')).display"),
+              "\"none\"");
 
     spinFor(std::chrono::milliseconds(500));  // let the page paint
     saveScreenshot(window.window(), "settings.png");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <climits>
 #include <fstream>
 #include <memory>
@@ -458,7 +459,26 @@ void WebKitHomeWindow::restoreGeometry() {
         *width <= 16384 && *height <= 16384)
         gtk_window_set_default_size(GTK_WINDOW(window_), *width, *height);
     auto x = integer("x"), y = integer("y");
-    if (x && y) gtk_window_move(GTK_WINDOW(window_), *x, *y);
+    if (!x || !y) return;
+    int shownWidth = 0, shownHeight = 0;
+    gtk_window_get_default_size(GTK_WINDOW(window_), &shownWidth, &shownHeight);
+    // A place saved on a monitor that is gone (or a resolution since lowered)
+    // would open the window where nobody sees it: then it opens centred.
+    if (onSomeMonitor(*x, *y, shownWidth)) gtk_window_move(GTK_WINDOW(window_), *x, *y);
+}
+
+bool WebKitHomeWindow::onSomeMonitor(int x, int y, int width) {
+    // Enough of the top edge to take hold of the window and move it.
+    constexpr int kGrip = 100, kTitleHeight = 38;
+    GdkDisplay* display = gdk_display_get_default();
+    for (int i = 0, count = gdk_display_get_n_monitors(display); i < count; ++i) {
+        GdkRectangle area{};
+        gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &area);
+        int left = std::max(x, area.x), right = std::min(x + width, area.x + area.width);
+        bool topInside = y >= area.y && y + kTitleHeight <= area.y + area.height;
+        if (topInside && right - left >= kGrip) return true;
+    }
+    return false;
 }
 
 void WebKitHomeWindow::saveGeometry() {

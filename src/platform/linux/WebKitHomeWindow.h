@@ -71,6 +71,8 @@ class WebKitHomeWindow final : public WebView {
     void schemeMayHaveChanged();
     void restoreGeometry();
     void saveGeometry();
+    // Whether a window of this width placed at x, y shows its top edge on a monitor.
+    static bool onSomeMonitor(int x, int y, int width);
 
     static int onDeleteEvent(GtkWidget*, void*, void* self);
     static int onKeyPress(GtkWidget*, void* event, void* self);

@@ -141,6 +141,42 @@ TEST_F(WebKitHomeWindowTest, SettingsPageLoadsRendersPushesPostsAndStaysOnItsPag
     EXPECT_GE(geometry.value("width", 0), 900);
 }
 
+// A saved place is kept when the window's top edge is on the screen (here one
+// monitor of 1920 × 1080) and ignored when it would open out of sight.
+TEST_F(WebKitHomeWindowTest, OpensWhereItWasUnlessThatIsOffEveryMonitor) {
+    struct Case {
+        int x, y;
+        bool kept;
+    };
+    for (const auto& c :
+         {Case{120, 90, true}, Case{840, 330, true}, Case{5000, 200, false}, Case{300, 3000, false},
+          Case{-1100, 100, false}, Case{400, -200, false}}) {
+        SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+        writeFile(home() + "/geometry.json",
+                  Json{{"width", 1000}, {"height", 700}, {"x", c.x}, {"y", c.y}}.dump());
+        WebKitHomeWindow window(kPages, home() + "/geometry.json", [](const std::string&) {});
+        window.present();
+        int x = 0, y = 0;
+        ASSERT_TRUE(spinUntil([&] {
+            if (!gtk_widget_get_mapped(window.window())) return false;
+            gtk_window_get_position(GTK_WINDOW(window.window()), &x, &y);
+            return true;
+        }));
+        spinFor(std::chrono::milliseconds(200));  // the window manager places it
+        gtk_window_get_position(GTK_WINDOW(window.window()), &x, &y);
+        if (c.kept) {
+            EXPECT_EQ(x, c.x);
+            EXPECT_EQ(y, c.y);
+        } else {
+            // Centred on the monitor, in full view.
+            EXPECT_GE(x, 0);
+            EXPECT_GE(y, 0);
+            EXPECT_LE(x + 1000, 1920);
+            EXPECT_LE(y + 700, 1080);
+        }
+    }
+}
+
 // The desktop's colour scheme: the settings portal's answer (ReadOne, or Read
 // on older portals) and its changes, else the GTK theme's name.
 TEST_F(WebKitHomeWindowTest, ColourSchemeFollowsThePortalElseTheThemeName) {

@@ -32,26 +32,12 @@ for (const pageName of ['onboarding', 'settings']) {
 
     it('takes every push the program sends without errors or outside requests', async () => {
       const under = await openPage(browser, pageName);
-      const symbols = await drawImages(under, SYMBOL_NAMES, 'symbol');
-      const icons = await drawImages(under, fixtures.ICON_BUNDLES, 'icon');
-      await under.push('orvoSymbols', symbols);
-      await under.push('orvoState', fixtures.state({ icons }));
-      await under.push('orvoLive', fixtures.live({ ready: false, tap: false }));
-      await under.push('orvoUsage', '{own:true}');
-      await under.push('orvoUsage', '{reachable:false}');
-      await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: true, email: 'a@b.co', plan: 'pro', used: 10, cap: 100 });
-      await under.push('orvoBilling', { plan: 'pro', upgradeUrl: 'https://example.invalid/up' });
-      await under.push('orvoBillingNote', { note: 'Could not open billing just now. Try again in a moment.' });
-      await under.push('orvoAuth', { note: 'Sending…', bad: false, busy: true });
-      await under.push('orvoCapture', { note: '', bad: false });
-      await under.push('orvoLevel', '0.5');
-      await under.push('orvoDictated', { text: 'Hello there', words: 2, seconds: 1.5, wpm: 80, mode: 'plain' });
-      await under.push('orvoInsert', { text: 'Hello there', mode: 'plain' });
-      // Pushes of a strange shape are tolerated, not thrown on.
-      await under.push('orvoState', '{}');
-      await under.push('orvoUsage', '[]');
-      await under.push('orvoLevel', 'NaN');
-      await under.push('orvoSymbols', 'null');
+      for (const [name, argument] of fixtures.pushes()) await under.push(name, argument);
+      const found = await under.page.evaluate(() => ({
+        pwned: window.__pwned,
+        injected: document.querySelectorAll('img[src="x"], b').length,
+      }));
+      assert.deepEqual(found, { pwned: undefined, injected: 0 });
       assert.deepEqual(under.errors, []);
       assert.deepEqual(under.outsideRequests, []);
       await under.close();

@@ -177,6 +177,52 @@ TEST_F(WebKitHomeWindowTest, OpensWhereItWasUnlessThatIsOffEveryMonitor) {
     }
 }
 
+// Every push the page tests send in Chromium, replayed in WebKitGTK as the
+// program sends them, on both pages: no script fails, nothing reaches the
+// page's error log, nothing leaves the bundled files.
+TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
+    const std::string fixtures = readFile(VELVOX_SOURCE_DIR "/tests/pages/fixtures.js");
+    ASSERT_FALSE(fixtures.empty());
+    for (const std::string page : {"onboarding", "settings"}) {
+        SCOPED_TRACE(page);
+        std::vector<std::string> opened, failures;
+        bool loaded = false;
+        WebKitHomeWindow window(kPages, home() + "/geometry.json",
+                                [&](const std::string& uri) { opened.push_back(uri); });
+        WebViewEvents events;
+        events.finishedLoading = [&] { loaded = true; };
+        window.setEvents(events);
+        window.present();
+        window.loadPage(kPages + "/" + page + ".html");
+        ASSERT_TRUE(spinUntil([&] { return loaded; }));
+        // What a view throws is caught by the bridge and written to the console.
+        evaluateNow(window, R"(window.__errors = [];
+            const report = console.error.bind(console);
+            console.error = (...parts) => { window.__errors.push(parts.map(String).join(' ')); report(...parts); };
+            window.addEventListener('error', (event) => window.__errors.push(event.message));
+            true)");
+        auto pushes = evaluateNow(window, "JSON.stringify((function (module) {\n" + fixtures +
+                                              "\nreturn module.exports;\n})({}).pushes())");
+        ASSERT_TRUE(pushes);
+        auto list = Json::parse(Json::parse(*pushes).get<std::string>());
+        ASSERT_GE(list.size(), 20u);
+        for (const auto& push : list) {
+            std::string name = "window." + push[0].get<std::string>();
+            std::string argument =
+                push[1].is_string() ? push[1].get<std::string>() : push[1].dump();
+            window.evaluate(
+                name + " && " + name + "(" + argument + ")",
+                [&, name](const std::string& error) { failures.push_back(name + ": " + error); });
+        }
+        EXPECT_EQ(evaluateNow(window, "JSON.stringify(window.__errors)"), "\"[]\"");
+        EXPECT_EQ(evaluateNow(window, "String(window.__pwned)"), "\"undefined\"");
+        EXPECT_EQ(failures, std::vector<std::string>{});
+        EXPECT_EQ(opened, std::vector<std::string>{});
+        spinFor(std::chrono::milliseconds(300));  // let the page paint
+        saveScreenshot(window.window(), page + "-replayed.png");
+    }
+}
+
 // The desktop's colour scheme: the settings portal's answer (ReadOne, or Read
 // on older portals) and its changes, else the GTK theme's name.
 TEST_F(WebKitHomeWindowTest, ColourSchemeFollowsThePortalElseTheThemeName) {

@@ -347,9 +347,10 @@
     const sendButton = h('button', { type: 'submit', class: 'button primary' }, 'Email me a sign-in link');
     const authNote = h('p', { class: 'note', role: 'status', hidden: true });
     const tokenInput = h('input', { type: 'password', id: group + '-token', autocomplete: 'off', spellcheck: 'false' });
-    const signInForm = h(
+    // Ways in that need the service; a pasted token does not.
+    const online = h(
       'div',
-      { class: 'sign-in', hidden: true },
+      { class: 'sign-in-online' },
       h(
         'form',
         {
@@ -361,25 +362,25 @@
         h('label', { for: emailInput.id }, 'E-mail'),
         h('div', { class: 'inline' }, emailInput, sendButton)
       ),
-      button('Continue with Google', () => post('signInGoogle')),
-      authNote,
+      button('Continue with Google', () => post('signInGoogle'))
+    );
+    const tokenDetails = h(
+      'details',
+      { class: 'token' },
+      h('summary', {}, 'Have a sign-in token?'),
       h(
-        'details',
-        { class: 'token' },
-        h('summary', {}, 'Have a sign-in token?'),
-        h(
-          'form',
-          {
-            onsubmit: (event) => {
-              event.preventDefault();
-              post('pasteToken', { text: tokenInput.value });
-            },
+        'form',
+        {
+          onsubmit: (event) => {
+            event.preventDefault();
+            post('pasteToken', { text: tokenInput.value });
           },
-          h('label', { for: tokenInput.id }, 'Sign-in token'),
-          h('div', { class: 'inline' }, tokenInput, h('button', { type: 'submit', class: 'button' }, 'Use token'))
-        )
+        },
+        h('label', { for: tokenInput.id }, 'Sign-in token'),
+        h('div', { class: 'inline' }, tokenInput, h('button', { type: 'submit', class: 'button' }, 'Use token'))
       )
     );
+    const signInForm = h('div', { class: 'sign-in', hidden: true }, online, authNote, tokenDetails);
     const accountActions = h('div', { class: 'actions', hidden: true });
     const upgradeButton = button('Upgrade', () => post('upgrade'), { class: 'button primary' });
     const billingButton = button('Manage billing', () => post('manageBilling'));
@@ -427,9 +428,15 @@
         show(accountActions, false);
         return;
       }
+      show(online, usage.reachable !== false);
       if (usage.reachable === false) {
-        usageView.append(h('p', { class: 'note bad' }, 'Could not reach the Velvox service. Check your connection and try again later.'));
-        show(signInForm, false);
+        // A device token from another computer needs no network.
+        usageView.append(
+          h('p', { class: 'note bad' }, 'Could not reach the Velvox service. Check your connection and try again later.'),
+          h('p', { class: 'muted' }, 'You can still paste a sign-in token.')
+        );
+        show(signInForm, true);
+        tokenDetails.open = true;
         show(accountActions, false);
         return;
       }

@@ -290,14 +290,30 @@ describe('account', () => {
     await under.screenshot('settings-account');
   });
 
-  it('shows the two fixed usage forms', async () => {
-    await openSection('account');
-    await under.push('orvoUsage', '{reachable:false}');
-    assert.match(await under.text('.usage'), /Could not reach the Velvox service/);
-    assert.equal(await under.visible('.sign-in'), false);
-    await under.push('orvoUsage', '{own:true}');
-    assert.match(await under.text('.usage'), /own Groq key/);
-  });
+  // What the account page offers for each answer about the account: sign-in
+  // by e-mail needs the service, a pasted token does not.
+  const accountViews = [
+    { name: 'unreachable', usage: '{reachable:false}', says: /Could not reach the Velvox service.*paste a sign-in token/, email: false, token: true, signOut: false },
+    // The token form waits behind "Have a sign-in token?".
+    { name: 'signed out', usage: signedOut, says: /Sign in to use Velvox/, email: true, token: false, signOut: false },
+    { name: 'signed in', usage: signedIn, says: /Signed in as/, email: false, token: false, signOut: true },
+    { name: 'own key', usage: '{own:true}', says: /own Groq key/, email: false, token: false, signOut: false },
+  ];
+  for (const view of accountViews) {
+    it('shows the account when ' + view.name, async () => {
+      await openSection('account');
+      await under.push('orvoUsage', view.usage);
+      assert.match(await under.text('.usage'), view.says);
+      assert.equal(await under.visible('.sign-in input[type="email"]'), view.email);
+      assert.equal(await under.page.getByLabel('Sign-in token').isVisible(), view.token);
+      assert.equal(await under.visible('button:has-text("Sign out")'), view.signOut);
+      if (view.token) {
+        await under.page.getByLabel('Sign-in token').fill('tok_offline');
+        await under.page.getByRole('button', { name: 'Use token' }).click();
+        assert.deepEqual(await under.takePosted(), [{ action: 'pasteToken', text: 'tok_offline' }]);
+      }
+    });
+  }
 
   it('switches to an own key, checks it and shows the key note', async () => {
     await openSection('account');

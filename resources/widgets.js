@@ -474,7 +474,7 @@
               'aria-valuemax': String(cap),
               'aria-valuenow': String(used),
             },
-            h('div', { class: 'meter-fill', style: 'width:' + Math.round(share * 100) + '%' })
+            meterFill(share)
           )
         );
       } else {
@@ -482,6 +482,13 @@
       }
       showPlanButtons();
     });
+
+    // Set through the style object: the pages allow no inline style attributes.
+    function meterFill(share) {
+      const fill = h('div', { class: 'meter-fill' });
+      fill.style.width = Math.round(share * 100) + '%';
+      return fill;
+    }
 
     function showPlanButtons() {
       planBadge.textContent = plan;

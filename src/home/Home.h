@@ -116,6 +116,8 @@ class Home {
     void titleBarDoubleClick();
     void openPrivacy();
     void openURL(const std::string& url);
+    // Addresses the service hands out are opened only over https.
+    bool openServiceURL(const std::string& url);
     void reveal(const std::string& path);
     void reloadStep();
     static void reloadApplication();

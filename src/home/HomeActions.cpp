@@ -200,10 +200,8 @@ void Home::signIn(const std::string& text) {
 }
 
 void Home::upgrade() {
-    if (fetchedUpgradeUrl_ && !fetchedUpgradeUrl_->empty()) {
-        openURL(*fetchedUpgradeUrl_);
+    if (fetchedUpgradeUrl_ && !fetchedUpgradeUrl_->empty() && openServiceURL(*fetchedUpgradeUrl_))
         return;
-    }
     std::string base = Config::load().apiBase;
     for (auto at = base.find("/v1"); at != std::string::npos; at = base.find("/v1", at))
         base.erase(at, 3);
@@ -233,8 +231,7 @@ void Home::manageBilling() {
             if (parsed.is_object()) {
                 auto overview = parsed.find("overview");
                 if (overview != parsed.end() && overview->is_string() &&
-                    !overview->get<std::string>().empty()) {
-                    home.openURL(overview->get<std::string>());
+                    home.openServiceURL(overview->get<std::string>())) {
                     return;
                 }
             }
@@ -278,6 +275,17 @@ void Home::openPrivacy() {
 void Home::openURL(const std::string& url) {
     if (!WebText::isOpenableURL(url)) return;
     Platform::desktop().openURL(url);
+}
+
+bool Home::openServiceURL(const std::string& url) {
+    if (url.empty()) return false;
+    if (!WebText::isHttpsURL(url)) {
+        // Not the address itself: it may carry a billing session.
+        Log::write("home: the service sent an address that is not https; it was not opened");
+        return false;
+    }
+    openURL(url);
+    return true;
 }
 
 void Home::reveal(const std::string& path) {

@@ -43,6 +43,34 @@ for (const pageName of ['onboarding', 'settings']) {
       await under.close();
     });
 
+    // Only the bundled scripts and styles and image data may load: each of
+    // these is refused by the page's Content-Security-Policy.
+    const refused = [
+      ['an inline script', 'script-src-elem', () => { const s = document.createElement('script'); s.textContent = 'window.__ran = 1'; document.body.append(s); }],
+      ['an inline style', 'style-src-attr', () => document.body.setAttribute('style', 'color: red')],
+      ['a style sheet from outside', 'style-src-elem', () => { const l = document.createElement('link'); l.rel = 'stylesheet'; l.href = 'https://example.invalid/x.css'; document.head.append(l); }],
+      ['an image from outside', 'img-src', () => { const i = new Image(); i.src = 'https://example.invalid/x.png'; document.body.append(i); }],
+      ['a request', 'connect-src', () => fetch('https://example.invalid/x').catch(() => {})],
+      ['a frame', 'frame-src', () => { const f = document.createElement('iframe'); f.src = 'https://example.invalid/'; document.body.append(f); }],
+    ];
+    for (const [what, directive, attempt] of refused) {
+      it('refuses ' + what, async () => {
+        const under = await openPage(browser, pageName);
+        const violated = await under.page.evaluate(
+          (source) =>
+            new Promise((resolve) => {
+              document.addEventListener('securitypolicyviolation', (event) => resolve(event.effectiveDirective));
+              (0, eval)('(' + source + ')')();
+              setTimeout(() => resolve('none'), 2000);
+            }),
+          attempt.toString()
+        );
+        assert.equal(violated, directive);
+        assert.equal(await under.page.evaluate(() => window.__ran), undefined);
+        await under.close();
+      });
+    }
+
     it('shows symbols once they arrive and ignores anything but image data', async () => {
       const under = await openPage(browser, pageName);
       const first = under.page.locator('.sidebar [data-symbol]').first();

@@ -200,7 +200,12 @@ TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
             const report = console.error.bind(console);
             console.error = (...parts) => { window.__errors.push(parts.map(String).join(' ')); report(...parts); };
             window.addEventListener('error', (event) => window.__errors.push(event.message));
+            document.addEventListener('securitypolicyviolation',
+                (event) => window.__errors.push('refused ' + event.blockedURI));
             true)");
+        // The bundled scripts ran under the page's Content-Security-Policy.
+        EXPECT_EQ(evaluateNow(window, "typeof window.Velvox + typeof window.Widgets"),
+                  "\"objectobject\"");
         auto pushes = evaluateNow(window, "JSON.stringify((function (module) {\n" + fixtures +
                                               "\nreturn module.exports;\n})({}).pushes())");
         ASSERT_TRUE(pushes);

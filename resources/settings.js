@@ -64,6 +64,8 @@
     const appsBefore = [before && before.promptModeApps, previous.appNames, previous.smartApps, previous.icons];
     if (!before || !same(appsBefore, appsNow)) keepFocus([$('prompt-apps'), $('smart-apps')], renderPromptApps, $('add-app'));
     renderContext(typeof next.context === 'string' ? next.context : '');
+    renderModels();
+    renderPrompt(false);
     renderStats();
     renderRecent();
   });
@@ -74,6 +76,54 @@
     post('set', { key: 'theme', text: $('theme').value });
   });
   $('login-item').addEventListener('change', () => post('set', { key: 'loginItem', bool: $('login-item').checked }));
+
+  // ---- Models and prompts ---------------------------------------------------------
+
+  const defaults = () => (isObject(state.defaults) ? state.defaults : {});
+  document.querySelectorAll('[data-default]').forEach((button) => {
+    button.addEventListener('click', () => {
+      const text = defaults()[button.dataset.default];
+      if (typeof text === 'string') post('set', { key: button.dataset.default, text });
+    });
+  });
+  function renderModels() {
+    for (const [list, key] of [['transcribe-models', 'transcribeModel'], ['cleanup-models', 'cleanupModel']]) {
+      const value = defaults()[key];
+      clear($(list)).append(...(typeof value === 'string' ? [h('option', { value })] : []));
+    }
+  }
+
+  // One prompt at a time; text being edited is never replaced by a push.
+  const promptText = $('prompt-text');
+  let savedPrompt = null;
+  function renderPrompt(switching) {
+    const key = $('prompt-choice').value;
+    const text = typeof cfg()[key] === 'string' ? cfg()[key] : '';
+    const editing = !switching && savedPrompt !== null && promptText.value !== savedPrompt;
+    savedPrompt = text;
+    if (!editing) promptText.value = text;
+    updatePromptState();
+  }
+  function updatePromptState() {
+    const builtIn = defaults()[$('prompt-choice').value];
+    $('prompt-state').textContent =
+      promptText.value !== savedPrompt ? 'Unsaved changes' : savedPrompt === builtIn ? 'Built-in text' : 'Your own text';
+  }
+  promptText.addEventListener('input', updatePromptState);
+  $('prompt-choice').addEventListener('change', () => renderPrompt(true));
+  $('prompt-save').addEventListener('click', () => {
+    post('set', { key: $('prompt-choice').value, text: promptText.value });
+    savedPrompt = promptText.value;
+    updatePromptState();
+  });
+  $('prompt-reset').addEventListener('click', () => {
+    const builtIn = defaults()[$('prompt-choice').value];
+    if (typeof builtIn !== 'string') return;
+    promptText.value = builtIn;
+    post('set', { key: $('prompt-choice').value, text: builtIn });
+    savedPrompt = builtIn;
+    updatePromptState();
+  });
 
   // ---- Last dictation and text handed to the page ---------------------------------
 

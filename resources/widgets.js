@@ -339,6 +339,33 @@
     );
     keyInput.addEventListener('input', () => setNote(keyNote, '', false));
 
+    // Polishing with Anthropic instead of Groq, with its own key, checked the same way.
+    const provider = h(
+      'select',
+      { id: group + '-provider', onchange: () => post('set', { key: 'cleanupProvider', text: provider.value }) },
+      h('option', { value: 'groq' }, 'Groq'),
+      h('option', { value: 'anthropic' }, 'Anthropic')
+    );
+    const anthropicInput = h('input', { type: 'password', id: group + '-anthropic', autocomplete: 'off', spellcheck: 'false', placeholder: 'sk-ant-…' });
+    const anthropicNote = h('p', { class: 'note', role: 'status', hidden: true });
+    const anthropicSaved = h('p', { class: 'muted', hidden: true }, 'An Anthropic key is saved.');
+    const anthropicForm = h(
+      'form',
+      {
+        class: 'anthropic-key',
+        onsubmit: (event) => {
+          event.preventDefault();
+          post('setAnthropicKey', { text: anthropicInput.value });
+        },
+      },
+      h('label', { for: anthropicInput.id }, 'Anthropic API key'),
+      h('div', { class: 'inline' }, anthropicInput, h('button', { type: 'submit', class: 'button primary' }, 'Check and save')),
+      anthropicSaved,
+      anthropicNote
+    );
+    anthropicInput.addEventListener('input', () => setNote(anthropicNote, '', false));
+    ownPanel.append(h('div', { class: 'row' }, h('div', { class: 'row-text' }, h('label', { for: provider.id }, 'Polish the text with')), provider), anthropicForm);
+
     // Velvox account
     const usageView = h('div', { class: 'usage', role: 'status' }, 'Checking your account…');
     const billingView = h('div', { class: 'billing', hidden: true });
@@ -409,9 +436,16 @@
     setOwn(false);
 
     on('state', (state) => {
-      if (isObject(state.cfg) && typeof state.cfg.useOwnKey === 'boolean') setOwn(state.cfg.useOwnKey);
+      const cfg = isObject(state.cfg) ? state.cfg : {};
+      if (typeof cfg.useOwnKey === 'boolean') setOwn(cfg.useOwnKey);
       if (typeof state.keyNote === 'string') setNote(keyNote, state.keyNote, state.keyBad === true);
       if (state.keySaved === true) keyInput.value = '';
+      const anthropic = cfg.cleanupProvider === 'anthropic';
+      provider.value = anthropic ? 'anthropic' : 'groq';
+      show(anthropicForm, anthropic);
+      show(anthropicSaved, cfg.anthropicKeySaved === true);
+      if (typeof state.anthropicKeyNote === 'string') setNote(anthropicNote, state.anthropicKeyNote, state.anthropicKeyBad === true);
+      if (state.anthropicKeySaved === true) anthropicInput.value = '';
     });
     // The choice follows the state only: the live object arrives every second
     // and must not flip the view while a state push is on its way.

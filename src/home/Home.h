@@ -78,12 +78,15 @@ class Home {
     void authNote(const std::string& note, bool bad, bool busy);
     void captureNote(const std::string& note, bool bad);
     void billingNote(const std::string& note);
+    // The state, with a note about the Anthropic key.
+    void anthropicKeyNote(const std::string& note, bool bad, bool saved);
     Json stateObject(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved);
     Json liveDict();
 
     // ---- settings changes ----
     void apply(const std::string& key, const nlohmann::json& message);
     void validateAndSave(const std::string& key);
+    void validateAndSaveAnthropicKey(const std::string& key);
     void chooseApp();
     void startMicTest();
     void stopMicTest();

@@ -47,6 +47,10 @@ const Home::ActionTable& Home::actions() {
          }},
         {"setKey",
          [](Home& home, const PageMessage& m) { home.validateAndSave(Strings::trim(m.text())); }},
+        {"setAnthropicKey",
+         [](Home& home, const PageMessage& m) {
+             home.validateAndSaveAnthropicKey(Strings::trim(m.text()));
+         }},
         {"captureKey", [](Home& home, const PageMessage& m) { home.captureKey(m); }},
         {"cancelCapture",
          [](Home& home, const PageMessage&) {

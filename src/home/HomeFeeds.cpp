@@ -63,6 +63,15 @@ void Home::applyTheme() {
 
 namespace {
 
+std::vector<std::pair<std::string, std::string>> promptsOf(const Config& config) {
+    return {{"systemPrompt", config.systemPrompt},
+            {"boostSystemPrompt", config.boostSystemPrompt},
+            {"promptModePrompt", config.promptModePrompt},
+            {"emailPrompt", config.emailPrompt},
+            {"messagePrompt", config.messagePrompt},
+            {"notePrompt", config.notePrompt}};
+}
+
 Json configSubset(const Config& config) {
     Json cfg = Json::object();
     cfg["hotkeyKeyCode"] = config.hotkeyKeyCode;
@@ -80,7 +89,25 @@ Json configSubset(const Config& config) {
     Json corrections = Json::object();
     for (const auto& [spoken, written] : config.corrections) corrections[spoken] = written;
     cfg["corrections"] = std::move(corrections);
+    // Settings otherwise edited by hand in config.json. The keys themselves
+    // never reach the page: only whether one is saved.
+    cfg["autoPaste"] = config.autoPaste;
+    cfg["cleanupProvider"] = config.cleanupProvider;
+    cfg["anthropicKeySaved"] = !config.anthropicApiKey.empty();
+    cfg["transcribeModel"] = config.transcribeModel;
+    cfg["cleanupModel"] = config.cleanupModel;
+    for (const auto& [name, text] : promptsOf(config)) cfg[name] = text;
     return cfg;
+}
+
+// What the page offers to go back to.
+Json builtInDefaults() {
+    Json defaults = Json::object();
+    Config builtIn;
+    defaults["transcribeModel"] = builtIn.transcribeModel;
+    defaults["cleanupModel"] = builtIn.cleanupModel;
+    for (const auto& [name, text] : promptsOf(builtIn)) defaults[name] = text;
+    return defaults;
 }
 
 void collectBundles(const nlohmann::json& entries, std::set<std::string>& bundles) {
@@ -233,6 +260,7 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
     state["loginItem"] = desktop.loginItemEnabled();
     state["context"] = Config::contextText();
     state["cfg"] = configSubset(config);
+    state["defaults"] = builtInDefaults();
     state["appNames"] = std::move(appNames);
     state["stats"] = Json(Stats::summary(30));
     state["week"] = Json(Stats::summary(7, Stats::weekStartUTC()));

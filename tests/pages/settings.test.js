@@ -199,6 +199,116 @@ describe('dictation settings', () => {
   });
 });
 
+describe('settings otherwise edited by hand', () => {
+  const ownCfg = (extra) => Object.assign(fixtures.state().cfg, { useOwnKey: true }, extra || {});
+
+  // Each control, what it posts, and what the page shows once the program answers.
+  const controls = [
+    {
+      name: 'automatic paste', section: 'dictation',
+      act: () => under.page.locator('input[data-bool="autoPaste"]').uncheck(),
+      posted: [{ action: 'set', key: 'autoPaste', bool: false }],
+    },
+    {
+      name: 'the transcription model', section: 'dictation',
+      act: async () => { await under.page.locator('#transcribe-model').fill(' whisper-large-v3 '); await under.page.locator('#transcribe-model').press('Tab'); },
+      posted: [{ action: 'set', key: 'transcribeModel', text: 'whisper-large-v3' }],
+    },
+    {
+      name: 'the built-in polishing model', section: 'dictation',
+      act: async () => {
+        await under.push('orvoState', fixtures.state({ overrides: { cfg: ownCfg({ cleanupModel: 'my-model' }) } }));
+        assert.equal(await under.page.locator('#cleanup-model').inputValue(), 'my-model');
+        assert.deepEqual(await under.page.locator('#cleanup-models option').evaluateAll((o) => o.map((n) => n.value)), ['openai/gpt-oss-120b']);
+        await under.page.locator('[data-default="cleanupModel"]').click();
+      },
+      posted: [{ action: 'set', key: 'cleanupModel', text: 'openai/gpt-oss-120b' }],
+    },
+    {
+      // The field keeps the focus (Enter), yet shows the clamped value the program answers with.
+      name: 'a number the configuration clamps', section: 'dictation',
+      act: async () => { await under.page.locator('#max-record').fill('900'); await under.page.locator('#max-record').press('Enter'); },
+      posted: [{ action: 'set', key: 'maxRecordSeconds', number: 900 }],
+      answer: { cfg: ownCfg({ maxRecordSeconds: 600 }) },
+      shows: async () => assert.equal(await under.page.locator('#max-record').inputValue(), '600'),
+    },
+    {
+      name: 'the polishing provider', section: 'account',
+      before: { cfg: ownCfg() },
+      act: async () => {
+        assert.equal(await under.visible('.anthropic-key'), false);
+        await under.page.getByLabel('Polish the text with').selectOption('anthropic');
+      },
+      posted: [{ action: 'set', key: 'cleanupProvider', text: 'anthropic' }],
+      answer: { cfg: ownCfg({ cleanupProvider: 'anthropic' }) },
+      shows: async () => assert.equal(await under.visible('.anthropic-key'), true),
+    },
+    {
+      name: 'the Anthropic key', section: 'account',
+      before: { cfg: ownCfg({ cleanupProvider: 'anthropic' }) },
+      act: async () => {
+        await under.page.getByLabel('Anthropic API key').fill(' sk-ant-1 ');
+        await under.page.locator('.anthropic-key').getByRole('button', { name: 'Check and save' }).click();
+      },
+      posted: [{ action: 'setAnthropicKey', text: ' sk-ant-1 ' }],
+      answer: { cfg: ownCfg({ cleanupProvider: 'anthropic', anthropicKeySaved: true }), anthropicKeyNote: 'Key works and is saved on this computer.', anthropicKeyBad: false, anthropicKeySaved: true },
+      shows: async () => {
+        assert.equal(await under.page.getByLabel('Anthropic API key').inputValue(), '');
+        assert.equal(await under.page.getByLabel('Anthropic API key').getAttribute('type'), 'password');
+        assert.equal(await under.text('.anthropic-key .note'), 'Key works and is saved on this computer.');
+        assert.equal(await under.visible('.anthropic-key p:has-text("An Anthropic key is saved.")'), true);
+      },
+    },
+    {
+      name: 'a prompt, edited and saved', section: 'prompts',
+      act: async () => {
+        await under.page.locator('#prompt-choice').selectOption('messagePrompt');
+        assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Write a chat message.');
+        await under.page.locator('#prompt-text').fill('Short and friendly.');
+        await under.push('orvoState', fixtures.state());
+        assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Short and friendly.');
+        assert.equal(await under.text('#prompt-state'), 'Unsaved changes');
+        await under.click('#prompt-save');
+      },
+      posted: [{ action: 'set', key: 'messagePrompt', text: 'Short and friendly.' }],
+    },
+    {
+      name: 'a prompt, reset to the built-in text', section: 'prompts',
+      act: async () => {
+        await under.page.locator('#prompt-choice').selectOption('emailPrompt');
+        assert.equal(await under.text('#prompt-state'), 'Your own text');
+        await under.click('#prompt-reset');
+      },
+      posted: [{ action: 'set', key: 'emailPrompt', text: 'Write an e-mail.' }],
+      shows: async () => {
+        assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Write an e-mail.');
+        assert.equal(await under.text('#prompt-state'), 'Built-in text');
+      },
+    },
+  ];
+  for (const control of controls) {
+    it('sets ' + control.name, async () => {
+      if (control.before) await under.push('orvoState', fixtures.state({ overrides: control.before }));
+      await openSection(control.section);
+      await control.act();
+      assert.deepEqual(await under.takePosted(), control.posted);
+      if (control.answer) await under.push('orvoState', fixtures.state({ overrides: control.answer }));
+      if (control.shows) await control.shows();
+    });
+  }
+
+  it('takes screenshots of the settings in light and dark', async () => {
+    await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: true, email: 'alex@example.com', plan: 'free', used: 1800, cap: 2000 });
+    for (const theme of ['light', 'dark']) {
+      await under.push('orvoState', fixtures.state({ icons: images.icons, overrides: { theme, cfg: ownCfg({ cleanupProvider: 'anthropic' }) } }));
+      for (const section of ['home', 'dictation', 'account', 'prompts', 'permissions', 'app']) {
+        await openSection(section);
+        await under.screenshot('settings-' + section + '-' + theme);
+      }
+    }
+  });
+});
+
 describe('hotkeys', () => {
   it('captures a key, cancels, and shows the clash note', async () => {
     await openSection('hotkeys');
@@ -323,7 +433,7 @@ describe('account', () => {
     const cfg = Object.assign(fixtures.state().cfg, { useOwnKey: true });
     await under.push('orvoState', fixtures.state({ overrides: { cfg, keyNote: 'Paste a key first.', keyBad: true } }));
     assert.equal(await under.visible('.own-key'), true);
-    assert.equal(await under.text('.own-key .note.bad'), 'Paste a key first.');
+    assert.equal(await under.text('.own-key > .note.bad'), 'Paste a key first.');
 
     await under.page.getByLabel('Groq API key', { exact: true }).fill('  gsk_abc \n');
     await under.page.getByRole('button', { name: 'Check and save' }).click();
@@ -334,8 +444,8 @@ describe('account', () => {
       overrides: { cfg, keyNote: 'Key works and is saved on this computer.', keyBad: false, keySaved: true, live: fixtures.live({ ownKey: true }) },
     }));
     assert.equal(await under.page.getByLabel('Groq API key', { exact: true }).inputValue(), '');
-    assert.equal(await under.page.locator('.own-key .note.bad').count(), 0);
-    assert.equal(await under.text('.own-key .note'), 'Key works and is saved on this computer.');
+    assert.equal(await under.page.locator('.own-key > .note.bad').count(), 0);
+    assert.equal(await under.text('.own-key > .note'), 'Key works and is saved on this computer.');
     assert.equal(await under.visible('.own-key p:has-text("A Groq key is saved.")'), true);
   });
 });

@@ -41,6 +41,51 @@ TEST_F(HomeSettingsTest, OrdinaryValuesAreStoredAsSentThenReloaded) {
     EXPECT_EQ(reloads, 4);
 }
 
+// Numbers are stored as sent and shown as the configuration reads them
+// (clamped); text settings are stored, API keys never through "set".
+TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
+    show();
+    struct Case {
+        Json message;
+        Json stored;
+        Json shown;
+    };
+    const Case cases[] = {
+        {{{"key", "maxRecordSeconds"}, {"number", 900}}, 900, 600},
+        {{{"key", "minHoldSeconds"}, {"number", 0.01}}, 0.01, 0.05},
+        {{{"key", "cleanupProvider"}, {"text", "anthropic"}}, "anthropic", "anthropic"},
+        {{{"key", "transcribeModel"}, {"text", "whisper-large-v3"}},
+         "whisper-large-v3",
+         "whisper-large-v3"},
+        {{{"key", "cleanupModel"}, {"text", "claude-test"}}, "claude-test", "claude-test"},
+        {{{"key", "systemPrompt"}, {"text", "Be brief."}}, "Be brief.", "Be brief."},
+        // An empty prompt keeps the built-in one.
+        {{{"key", "notePrompt"}, {"text", ""}}, "", Config::defaultNotePrompt()},
+        {{{"key", "autoPaste"}, {"bool", false}}, false, false},
+    };
+    for (const auto& c : cases) {
+        Json message = c.message;
+        message["action"] = "set";
+        window->clearCalls();
+        post(message);
+        std::string key = c.message["key"];
+        EXPECT_EQ(configFile()[key], c.stored) << key;
+        if (c.message.contains("bool")) continue;  // only the reload
+        EXPECT_EQ(lastArgument("window.orvoState")["cfg"][key], c.shown) << key;
+    }
+    int before = reloads;
+    for (const char* key : {"groqApiKey", "anthropicApiKey", "keepHistory"}) {
+        post({{"action", "set"}, {"key", key}, {"text", "sk-not-checked"}});
+        EXPECT_FALSE(configFile().contains(key)) << key;
+    }
+    EXPECT_EQ(reloads, before + 3);
+    post({{"action", "ready"}});
+    auto state = lastArgument("window.orvoState");
+    EXPECT_EQ(state["cfg"]["anthropicKeySaved"], false);
+    EXPECT_EQ(state["defaults"]["cleanupModel"], "openai/gpt-oss-120b");
+    EXPECT_EQ(state["defaults"]["systemPrompt"], Config::defaultPrompt());
+}
+
 TEST_F(HomeSettingsTest, ThemeGivesTheWindowItsLookAtOnceAndSystemFollowsTheDesktop) {
     show();
     struct Case {

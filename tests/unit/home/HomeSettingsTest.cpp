@@ -215,18 +215,20 @@ class KeyCheckTest : public HomeSettingsTest {
     void SetUp() override {
         HomeSettingsTest::SetUp();
         ::setenv("VELVOX_GROQ_BASE", server.base().c_str(), 1);
+        ::setenv("VELVOX_ANTHROPIC_BASE", server.base().c_str(), 1);
         Platform::installHttpClient(std::make_shared<CurlHttpClient>());
         writeConfig({{"useOwnKey", true}});
         show();
     }
     void TearDown() override {
         ::unsetenv("VELVOX_GROQ_BASE");
+        ::unsetenv("VELVOX_ANTHROPIC_BASE");
         HomeSettingsTest::TearDown();
     }
     // Posts the key and waits (bounded) for the answer to reach the main queue.
-    Json check(const std::string& key) {
+    Json check(const std::string& key, const std::string& action = "setKey") {
         window->clearCalls();
-        post({{"action", "setKey"}, {"text", key}});
+        post({{"action", action}, {"text", key}});
         for (int i = 0; i < 3000 && !queue->hasPendingWork(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         queue->runUntilIdle();
@@ -266,6 +268,39 @@ TEST_F(KeyCheckTest, OnlyAnAcceptedKeyIsSaved) {
     for (const auto& line : lines) EXPECT_EQ(line.find("gsk_good"), std::string::npos);
     EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
               "window.orvoUsage && window.orvoUsage({own:true})");
+}
+
+// The Anthropic key for polishing: checked like the Groq key, with
+// Anthropic's own headers, its notes beside its own field.
+TEST_F(KeyCheckTest, AnAnthropicKeyIsSavedOnlyOnceAnthropicAcceptsIt) {
+    struct Case {
+        int status;
+        std::string note;
+        bool saved;
+    };
+    for (const auto& c :
+         {Case{401, "Anthropic rejected that key. Copy it again from the console.", false},
+          Case{529, "Anthropic returned 529. Try again in a moment.", false},
+          Case{200, "Key works and is saved on this computer.", true}}) {
+        server.answer("/v1/models", c.status, R"({"data":[]})");
+        auto state = check(" sk-ant-" + std::to_string(c.status) + " ", "setAnthropicKey");
+        EXPECT_EQ(state["anthropicKeyNote"], c.note);
+        EXPECT_EQ(state["anthropicKeyBad"], !c.saved);
+        EXPECT_EQ(state.contains("anthropicKeySaved"), c.saved);
+        EXPECT_FALSE(state.contains("keyNote"));
+        EXPECT_EQ(state["cfg"]["anthropicKeySaved"], c.saved);
+        auto request = server.lastRequest();
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.header("x-api-key"), "sk-ant-" + std::to_string(c.status));
+        EXPECT_EQ(request.header("anthropic-version"), "2023-06-01");
+        EXPECT_FALSE(request.hasHeader("Authorization"));
+    }
+    EXPECT_EQ(configFile()["anthropicApiKey"], "sk-ant-200");
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(configFile().dump().find("sk-ant-401"), std::string::npos);
+    for (const auto& line : logMessages()) EXPECT_EQ(line.find("sk-ant-"), std::string::npos);
+    post({{"action", "setAnthropicKey"}, {"text", "  "}});
+    EXPECT_EQ(lastArgument("window.orvoState")["anthropicKeyNote"], "Paste a key first.");
 }
 
 TEST_F(KeyCheckTest, AnUnreachableServerIsReportedAndNothingSaved) {

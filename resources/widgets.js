@@ -309,7 +309,7 @@
       { class: 'choices' },
       h('legend', {}, 'How Velvox reaches speech services'),
       choice('service', 'Velvox account', 'Sign in with your e-mail. Includes a free weekly allowance.'),
-      choice('own', 'My own Groq key', 'Use your Groq API key; requests go straight to Groq.')
+      choice('own', 'My own API keys', 'Use your Groq key, and an Anthropic key for polishing if you like; requests go straight to them.')
     );
 
     // Own key

@@ -142,7 +142,7 @@ describe('hotkeys and account', () => {
     await under.page.getByRole('button', { name: 'Email me a sign-in link' }).click();
     await under.push('orvoAuth', { note: 'Check alex@example.com. The link opens Velvox and works once.', bad: false, busy: false });
     assert.equal(await under.text('.sign-in > .note'), 'Check alex@example.com. The link opens Velvox and works once.');
-    await under.page.getByLabel(/My own Groq key/).check();
+    await under.page.getByLabel(/My own API keys/).check();
     assert.deepEqual(await under.takePosted(), [
       { action: 'signIn', text: 'alex@example.com' },
       { action: 'set', key: 'useOwnKey', bool: true },

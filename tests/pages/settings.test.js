@@ -428,7 +428,7 @@ describe('account', () => {
   it('switches to an own key, checks it and shows the key note', async () => {
     await openSection('account');
     assert.equal(await under.visible('.own-key'), false);
-    await under.page.getByLabel(/My own Groq key/).check();
+    await under.page.getByLabel(/My own API keys/).check();
     assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'useOwnKey', bool: true }]);
     const cfg = Object.assign(fixtures.state().cfg, { useOwnKey: true });
     await under.push('orvoState', fixtures.state({ overrides: { cfg, keyNote: 'Paste a key first.', keyBad: true } }));

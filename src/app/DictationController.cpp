@@ -234,7 +234,7 @@ void DictationController::endRecording() {
     Log::write("recorded " + Strings::fixed(elapsed, 1) + "s, " + std::to_string(fileSize(*file)) +
                " bytes");
     if (!TakeGuards::heardVoice(recorder_.loudestPower())) {
-        // Sent, silence only invites the speech model to invent words.
+        // Silence sent to the speech model can come back as invented words.
         std::remove(file->c_str());
         double loudest = recorder_.loudestPower();
         Log::write("silent take not sent, loudest input " +

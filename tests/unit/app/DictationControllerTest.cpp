@@ -354,8 +354,9 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
         {"q while an ordinary key is held", Start::ordinaryKey, kQ, 0.1, -20, true, "", false},
         {"q in a take a command started", Start::command, kQ, 0.1, -20, true, "", false},
         {"silence", Start::ordinaryKey, std::nullopt, 0, -90, false, heardNothing, false},
-        {"a quiet room", Start::modifierKey, std::nullopt, 0, -52, false, heardNothing, false},
-        {"quiet speech", Start::ordinaryKey, std::nullopt, 0, -40, true, "", false},
+        {"a quiet room", Start::modifierKey, std::nullopt, 0, -64, false, heardNothing, false},
+        {"at the line", Start::ordinaryKey, std::nullopt, 0, -55, false, heardNothing, false},
+        {"whispered speech", Start::ordinaryKey, std::nullopt, 0, -52, true, "", false},
     };
     start();
     for (const Case& row : cases) {

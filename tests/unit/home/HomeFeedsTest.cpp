@@ -35,7 +35,7 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     EXPECT_EQ(keysOf(text),
               (std::vector<std::string>{"version", "theme", "systemScheme", "build", "loginItem",
                                         "context", "cfg", "defaults", "appNames", "stats", "week",
-                                        "recent", "smartApps", "icons", "live"}));
+                                        "recent", "smartApps", "icons", "live", "inputDevices"}));
     auto state = Json::parse(text);
     EXPECT_TRUE(state["version"].is_string());
     EXPECT_EQ(state["theme"], "light");
@@ -68,6 +68,7 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
                                                   "vocabulary",
                                                   "promptModeApps",
                                                   "corrections",
+                                                  "inputDevice",
                                                   "autoPaste",
                                                   "cleanupProvider",
                                                   "anthropicKeySaved",

@@ -12,5 +12,23 @@ list(REMOVE_ITEM platform_linux_sources ${CMAKE_SOURCE_DIR}/src/platform/linux/m
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
 add_library(velvox_platform STATIC ${platform_linux_sources} ${platform_curl_sources})
 target_include_directories(velvox_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
+
+# The Wayland protocols beyond the core one that delivery speaks (clipboard
+# control, virtual keyboard): their client code comes from wayland-scanner.
+enable_language(C)
+find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+set(wayland_protocols_dir ${CMAKE_BINARY_DIR}/wayland-protocols)
+file(MAKE_DIRECTORY ${wayland_protocols_dir})
+foreach(protocol wlr-data-control-unstable-v1 virtual-keyboard-unstable-v1)
+  set(xml ${CMAKE_SOURCE_DIR}/protocols/${protocol}.xml)
+  add_custom_command(
+    OUTPUT ${wayland_protocols_dir}/${protocol}-client.h ${wayland_protocols_dir}/${protocol}.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${wayland_protocols_dir}/${protocol}-client.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${wayland_protocols_dir}/${protocol}.c
+    DEPENDS ${xml})
+  target_sources(velvox_platform PRIVATE ${wayland_protocols_dir}/${protocol}-client.h
+                 ${wayland_protocols_dir}/${protocol}.c)
+endforeach()
+target_include_directories(velvox_platform PRIVATE ${wayland_protocols_dir})
 target_link_libraries(velvox_platform PUBLIC velvox_base PkgConfig::GLIB PkgConfig::CURL
                       PkgConfig::DESKTOP)

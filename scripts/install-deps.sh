@@ -11,7 +11,7 @@ packages=(
   # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   libx11-dev libxi-dev libxtst-dev libxfixes-dev libxkbcommon-x11-dev libxkbcommon-dev
-  libatspi2.0-dev at-spi2-core libwayland-dev
+  libatspi2.0-dev at-spi2-core libwayland-dev libwayland-bin  # wayland-scanner for the protocols/ files
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-pulseaudio gstreamer1.0-tools

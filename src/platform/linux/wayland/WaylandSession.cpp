@@ -1,7 +1,5 @@
 #include "platform/linux/wayland/WaylandSession.h"
 
-#include <wayland-client.h>
-
 #include <memory>
 
 #include "base/Brand.h"
@@ -17,7 +15,10 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
+#include "platform/linux/wayland/DataControlClipboard.h"
 #include "platform/linux/wayland/PortalShortcuts.h"
+#include "platform/linux/wayland/VirtualKeyboardPaste.h"
+#include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
 #include "platform/linux/wayland/XWaylandPaste.h"
 
@@ -25,17 +26,39 @@ namespace velvox {
 
 namespace {
 
-// A session can say Wayland while its display is gone (a stale variable in a
-// terminal); then XWayland, or a plain X server, is all there is.
 constexpr const char* kDictate = "dictate";
 constexpr const char* kBoost = "boost";
 
-bool compositorAnswers() {
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display) return false;
-    bool answered = wl_display_roundtrip(display) >= 0;
-    wl_display_disconnect(display);
-    return answered;
+// The clipboard and the paste keystroke through the compositor where it lets
+// us; elsewhere the X11 clipboard (which XWayland shares with Wayland
+// programs) and a keystroke that reaches X11 windows only.
+void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
+                     const std::shared_ptr<Workspace>& x11) {
+    auto clipboard = DataControlClipboard::create(connection);
+    if (clipboard) Platform::installPasteboard(clipboard);
+    auto focusIsTerminal = [] {
+        auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
+        if (accessibility && accessibility->focusIsTerminal()) return true;
+        auto front = Platform::workspace().frontmostApplication();
+        return front && (XTestPaste::isTerminalName(front->bundleIdentifier) ||
+                         XTestPaste::isTerminalName(front->name));
+    };
+    auto x11Paste = XTestPaste::create(focusIsTerminal);
+    // An X11 window in front is asked as on X11 (xterm has no paste key);
+    // a native one always has one.
+    auto pastesClipboard = [x11Paste, x11] {
+        return !x11Paste || !x11 || !x11->frontmostApplication() ||
+               x11Paste->focusPastesClipboard();
+    };
+    auto keyboard = VirtualKeyboardPaste::create(connection, focusIsTerminal, pastesClipboard);
+    if (keyboard) {
+        Platform::installPasteKeystroke(keyboard);
+    } else if (x11Paste) {
+        Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(x11Paste, x11));
+    }
+    Log::write(std::string("Wayland delivery: clipboard ") +
+               (clipboard ? "through the compositor" : "through XWayland") + ", paste keys " +
+               (keyboard ? "through a virtual keyboard" : "to X11 apps only"));
 }
 
 // Asks the desktop for the two hotkeys. The session lives as long as the
@@ -72,19 +95,18 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
 
 bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
                           std::function<void()> keysAssigned) {
-    if (Platform::desktop().displaySession() != DisplaySession::wayland || !compositorAnswers())
-        return false;
+    if (Platform::desktop().displaySession() != DisplaySession::wayland) return false;
+    // A session can say Wayland while its display is gone (a stale variable
+    // in a terminal); then XWayland, or a plain X server, is all there is.
+    auto connection = WaylandConnection::open();
+    if (!connection) return false;
     // The X11 key table stays: key codes by physical position are the same
     // whoever reports them.
     auto keys = std::make_shared<WaylandKeyEventSource>(std::make_shared<X11KeyEventSource>());
     Platform::installKeyEventSource(keys);
     std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
     Platform::installWorkspace(std::make_shared<AccessibleWorkspace>(x11));
-    auto paste = XTestPaste::create([] {
-        auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
-        return accessibility && accessibility->focusIsTerminal();
-    });
-    if (paste) Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(paste, x11));
+    installDelivery(connection, x11);
     askForShortcuts(std::move(dictate), keys, std::move(keysAssigned));
     return true;
 }

@@ -30,5 +30,6 @@ foreach(protocol wlr-data-control-unstable-v1 virtual-keyboard-unstable-v1)
                  ${wayland_protocols_dir}/${protocol}.c)
 endforeach()
 target_include_directories(velvox_platform PRIVATE ${wayland_protocols_dir})
-target_link_libraries(velvox_platform PUBLIC velvox_base PkgConfig::GLIB PkgConfig::CURL
+# The portal asks for the hotkeys by their key names.
+target_link_libraries(velvox_platform PUBLIC velvox_base velvox_capture PkgConfig::GLIB PkgConfig::CURL
                       PkgConfig::DESKTOP)

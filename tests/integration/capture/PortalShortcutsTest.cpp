@@ -54,6 +54,22 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     EXPECT_EQ(outcome.changes,
               (std::vector<std::string>{"dictate down", "dictate up", "boost down"}))
         << "another session's shortcut is not ours";
+
+    // Keys changed in the desktop's settings, and keys we ask for anew, are
+    // the bound keys from then on.
+    outcome.answered = false;
+    portal.changeKeys("dictate", "Press Ctrl+Space");
+    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(outcome.bound);
+    EXPECT_EQ((*outcome.bound)[0].trigger, "Press Ctrl+Space");
+    outcome.answered = false;
+    shortcuts->rebind({"F5", ""});
+    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(outcome.bound);
+    EXPECT_EQ((*outcome.bound)[0].trigger, "Press F5");
+    EXPECT_EQ(portal.calls().back(),
+              "BindShortcuts our session, dictate \"Dictate while held\" preferring F5, boost "
+              "\"Smart dictation while held\"");
 }
 
 TEST(PortalShortcutsTest, RefusedOrMissingPortalAnswersNothing) {

@@ -32,6 +32,9 @@ const char* const kPortalXml = R"xml(<node>
       <arg type="o" name="session_handle"/><arg type="s" name="shortcut_id"/>
       <arg type="t" name="timestamp"/><arg type="a{sv}" name="options"/>
     </signal>
+    <signal name="ShortcutsChanged">
+      <arg type="o" name="session_handle"/><arg type="a(sa{sv})" name="shortcuts"/>
+    </signal>
   </interface>
 </node>)xml";
 
@@ -74,6 +77,21 @@ class StandInPortal {
             g_variant_new("(ost@a{sv})", session.c_str(), id.c_str(), guint64(1),
                           g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)),
             nullptr);
+        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+    }
+    // The user gives a shortcut other keys in the desktop's settings.
+    void changeKeys(const std::string& id, const std::string& trigger) {
+        GVariantBuilder list;
+        g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+        GVariantBuilder properties;
+        g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&properties, "{sv}", "trigger_description",
+                              g_variant_new_string(trigger.c_str()));
+        g_variant_builder_add(&list, "(sa{sv})", id.c_str(), &properties);
+        g_dbus_connection_emit_signal(bus_, nullptr, "/org/freedesktop/portal/desktop",
+                                      "org.freedesktop.portal.GlobalShortcuts", "ShortcutsChanged",
+                                      g_variant_new("(oa(sa{sv}))", session().c_str(), &list),
+                                      nullptr);
         g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     }
     std::vector<std::string> calls() const {
@@ -163,9 +181,14 @@ class StandInPortal {
         GVariant* properties = nullptr;
         while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &properties)) {
             call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
+            // The desktop takes the keys asked for, else picks its own.
+            std::string preferred = option(properties, "preferred_trigger");
+            if (!preferred.empty()) call += " preferring " + preferred;
             GVariantBuilder assigned;
             g_variant_builder_init(&assigned, G_VARIANT_TYPE_VARDICT);
-            std::string trigger = std::string("Press Super+") + (id[0] == 'b' ? "B" : "D");
+            std::string trigger =
+                "Press " + (preferred.empty() ? std::string("Super+") + (id[0] == 'b' ? "B" : "D")
+                                              : preferred);
             g_variant_builder_add(&assigned, "{sv}", "trigger_description",
                                   g_variant_new_string(trigger.c_str()));
             g_variant_builder_add(&bound, "(sa{sv})", id, &assigned);

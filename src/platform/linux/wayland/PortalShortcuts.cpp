@@ -60,6 +60,7 @@ PortalShortcuts::~PortalShortcuts() {
                 g_dbus_connection_signal_unsubscribe(bus_, pending->subscription);
         if (pressSubscription_) g_dbus_connection_signal_unsubscribe(bus_, pressSubscription_);
         if (releaseSubscription_) g_dbus_connection_signal_unsubscribe(bus_, releaseSubscription_);
+        if (changeSubscription_) g_dbus_connection_signal_unsubscribe(bus_, changeSubscription_);
         if (!session_.empty()) {
             g_dbus_connection_call(bus_, kService, session_.c_str(),
                                    "org.freedesktop.portal.Session", "Close", nullptr, nullptr,
@@ -154,7 +155,20 @@ void PortalShortcuts::sessionCreated(GVariant* results) {
     releaseSubscription_ = g_dbus_connection_signal_subscribe(
         bus_, kService, kInterface, "Deactivated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         &PortalShortcuts::onSignal, this, nullptr);
+    changeSubscription_ = g_dbus_connection_signal_subscribe(
+        bus_, kService, kInterface, "ShortcutsChanged", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        &PortalShortcuts::onSignal, this, nullptr);
+    bind();
+}
 
+void PortalShortcuts::rebind(const std::vector<std::string>& preferredTriggers) {
+    for (size_t index = 0; index < shortcuts_.size() && index < preferredTriggers.size(); ++index)
+        shortcuts_[index].preferredTrigger = preferredTriggers[index];
+    // Before the session exists, the first request carries them.
+    if (!session_.empty()) bind();
+}
+
+void PortalShortcuts::bind() {
     GVariantBuilder shortcuts;
     g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("a(sa{sv})"));
     for (const auto& shortcut : shortcuts_) {
@@ -162,6 +176,10 @@ void PortalShortcuts::sessionCreated(GVariant* results) {
         g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
         g_variant_builder_add(&properties, "{sv}", "description",
                               g_variant_new_string(shortcut.description.c_str()));
+        if (!shortcut.preferredTrigger.empty()) {
+            g_variant_builder_add(&properties, "{sv}", "preferred_trigger",
+                                  g_variant_new_string(shortcut.preferredTrigger.c_str()));
+        }
         g_variant_builder_add(&shortcuts, "(sa{sv})", shortcut.id.c_str(), &properties);
     }
     std::string requestToken = token("bind");
@@ -178,10 +196,16 @@ void PortalShortcuts::bound(GVariant* results) {
     GVariant* list = results
                          ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
                          : nullptr;
+    // A second request refused keeps what the first bound.
     if (!list) {
-        finish(std::nullopt);
+        if (!answered_) finish(std::nullopt);
         return;
     }
+    finish(boundFrom(list));
+    g_variant_unref(list);
+}
+
+std::vector<PortalShortcuts::Bound> PortalShortcuts::boundFrom(GVariant* list) {
     std::vector<Bound> bound;
     GVariantIter iterator;
     g_variant_iter_init(&iterator, list);
@@ -195,18 +219,25 @@ void PortalShortcuts::bound(GVariant* results) {
         bound.push_back(std::move(entry));
         g_variant_unref(properties);
     }
-    g_variant_unref(list);
-    finish(std::move(bound));
+    return bound;
 }
 
 void PortalShortcuts::finish(std::optional<std::vector<Bound>> bound) {
-    if (auto ready = std::exchange(ready_, nullptr)) ready(std::move(bound));
+    answered_ = true;
+    if (ready_) ready_(std::move(bound));
 }
 
 void PortalShortcuts::onSignal(GDBusConnection*, const char*, const char*, const char*,
                                const char* signal, GVariant* parameters, void* data) {
     auto* self = static_cast<PortalShortcuts*>(data);
     const char* session = nullptr;
+    if (g_strcmp0(signal, "ShortcutsChanged") == 0) {
+        GVariant* list = nullptr;
+        g_variant_get(parameters, "(&o@a(sa{sv}))", &session, &list);
+        if (self->session_ == session && self->ready_) self->ready_(boundFrom(list));
+        g_variant_unref(list);
+        return;
+    }
     const char* id = nullptr;
     g_variant_get(parameters, "(&o&st@a{sv})", &session, &id, nullptr, nullptr);
     if (self->session_ != session || !self->changed_) return;

@@ -1,9 +1,13 @@
 #include "platform/linux/wayland/WaylandSession.h"
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "base/Brand.h"
 #include "base/Log.h"
+#include "capture/KeyNames.h"
+#include "config/Config.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 #include "platform/KeyEventSource.h"
@@ -61,7 +65,22 @@ void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
                (keyboard ? "through a virtual keyboard" : "to X11 apps only"));
 }
 
-// Asks the desktop for the two hotkeys. The session lives as long as the
+// A hotkey in the desktop's shortcut notation: function keys, letters and
+// digits by their key names; nothing for the rest (a lone modifier cannot be
+// a desktop shortcut), which leaves the choice to the desktop.
+std::string preferredTrigger(int64_t keyCode) {
+    std::string name = KeyNames::name(keyCode);
+    if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0])))
+        return std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(name[0]))));
+    bool functionKey =
+        name.size() > 1 && name[0] == 'F' && std::all_of(name.begin() + 1, name.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+        });
+    return functionKey ? name : "";
+}
+
+// Asks the desktop for the two hotkeys, and again with the user's keys when
+// they choose others in Settings. The session lives as long as the
 // process; the desktop ends it when our connection goes.
 void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
                      std::shared_ptr<WaylandKeyEventSource> keys,
@@ -87,8 +106,13 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
         keys->setDesktopShortcutKeys(std::move(assigned));
         if (keysAssigned) keysAssigned();
     };
-    new PortalShortcuts({{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}},
-                        ready, changed);
+    auto* portal = new PortalShortcuts(
+        {{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}}, ready, changed);
+    keys->onHotkeysChanged([portal] {
+        Config config = Config::load();
+        portal->rebind(
+            {preferredTrigger(config.hotkeyKeyCode), preferredTrigger(config.boostHotkeyKeyCode)});
+    });
 }
 
 }  // namespace

@@ -33,6 +33,16 @@ namespace {
 constexpr const char* kDictate = "dictate";
 constexpr const char* kBoost = "boost";
 
+// Whether the focused window is a terminal emulator's, which pastes with
+// Control+Shift+V.
+bool terminalInFront() {
+    auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
+    if (accessibility && accessibility->focusIsTerminal()) return true;
+    auto front = Platform::workspace().frontmostApplication();
+    return front && (XTestPaste::isTerminalName(front->bundleIdentifier) ||
+                     XTestPaste::isTerminalName(front->name));
+}
+
 // The clipboard and the paste keystroke through the compositor where it lets
 // us; elsewhere the X11 clipboard (which XWayland shares with Wayland
 // programs) and a keystroke that reaches X11 windows only.
@@ -40,13 +50,7 @@ void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
                      const std::shared_ptr<Workspace>& x11) {
     auto clipboard = DataControlClipboard::create(connection);
     if (clipboard) Platform::installPasteboard(clipboard);
-    auto focusIsTerminal = [] {
-        auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
-        if (accessibility && accessibility->focusIsTerminal()) return true;
-        auto front = Platform::workspace().frontmostApplication();
-        return front && (XTestPaste::isTerminalName(front->bundleIdentifier) ||
-                         XTestPaste::isTerminalName(front->name));
-    };
+    auto focusIsTerminal = terminalInFront;
     auto x11Paste = XTestPaste::create(focusIsTerminal);
     // An X11 window in front is asked as on X11 (xterm has no paste key);
     // a native one always has one.
@@ -123,7 +127,17 @@ bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
     // A session can say Wayland while its display is gone (a stale variable
     // in a terminal); then XWayland, or a plain X server, is all there is.
     auto connection = WaylandConnection::open();
-    if (!connection) return false;
+    if (!connection) {
+        // XWayland's synthetic keys reach its own windows only: with a native
+        // window in front the text stays on the clipboard, rather than a
+        // paste being reported that nothing received.
+        auto paste = XTestPaste::create(terminalInFront);
+        if (paste) {
+            Platform::installPasteKeystroke(
+                std::make_shared<XWaylandPaste>(paste, X11Workspace::create(Brand::bundleID)));
+        }
+        return false;
+    }
     // The X11 key table stays: key codes by physical position are the same
     // whoever reports them.
     auto keys = std::make_shared<WaylandKeyEventSource>(std::make_shared<X11KeyEventSource>());

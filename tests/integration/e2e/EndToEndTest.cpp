@@ -520,6 +520,21 @@ TEST_F(WaylandEndToEndTest, BothRoadsLandInANativeWindowAndGiveTheClipboardBack)
     }
 }
 
+TEST_F(WaylandEndToEndTest, TerminalsGetTheirPasteKey) {
+    writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
+    // The same window under a terminal emulator's program name.
+    std::string terminal = root_ + "/kgx";
+    fs::copy_file(testing::deliveryWindowProgram(), terminal);
+    window = std::make_unique<DeliveryWindowProcess>(std::vector<std::string>{}, terminal);
+    ASSERT_TRUE(window->started());
+    window->send("focus entry");
+    ASSERT_TRUE(window->waitForPrefix("focused entry"));
+    startVelvox();
+    dictateByCommands(1.5);
+    EXPECT_TRUE(window->waitForPrefix("key press V control+shift", 30))
+        << window->lastText("entry");
+}
+
 TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
     testing::StandInPortal portal;
     ASSERT_TRUE(portal.ownsName());

@@ -17,6 +17,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11KeyEventSource.h"
 #include "platform/linux/X11Workspace.h"
+#include "platform/linux/X11WorkspaceProperties.h"
 #include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
 #include "platform/linux/wayland/DataControlClipboard.h"
@@ -39,8 +40,13 @@ bool terminalInFront() {
     auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
     if (accessibility && accessibility->focusIsTerminal()) return true;
     auto front = Platform::workspace().frontmostApplication();
-    return front && (XTestPaste::isTerminalName(front->bundleIdentifier) ||
-                     XTestPaste::isTerminalName(front->name));
+    if (!front) return false;
+    for (std::string name :
+         {front->bundleIdentifier, front->name, x11::executableName(front->processId)}) {
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (XTestPaste::isTerminalName(name)) return true;
+    }
+    return false;
 }
 
 // The clipboard and the paste keystroke through the compositor where it lets

@@ -13,14 +13,21 @@ file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platfo
 add_library(velvox_platform STATIC ${platform_linux_sources} ${platform_curl_sources})
 target_include_directories(velvox_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
 
-# The Wayland protocols beyond the core one that delivery speaks (clipboard
-# control, virtual keyboard): their client code comes from wayland-scanner.
+# The Wayland protocols beyond the core one that delivery and the pill speak
+# (clipboard control, virtual keyboard, layer shell): their client code comes
+# from wayland-scanner.
 enable_language(C)
 find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
 set(wayland_protocols_dir ${CMAKE_BINARY_DIR}/wayland-protocols)
 file(MAKE_DIRECTORY ${wayland_protocols_dir})
-foreach(protocol wlr-data-control-unstable-v1 virtual-keyboard-unstable-v1)
+# The layer shell names xdg-shell's popups, whose description Debian ships.
+pkg_get_variable(wayland_protocols_data wayland-protocols pkgdatadir)
+foreach(protocol wlr-data-control-unstable-v1 virtual-keyboard-unstable-v1 wlr-layer-shell-unstable-v1
+        xdg-shell)
   set(xml ${CMAKE_SOURCE_DIR}/protocols/${protocol}.xml)
+  if(protocol STREQUAL "xdg-shell")
+    set(xml ${wayland_protocols_data}/stable/xdg-shell/xdg-shell.xml)
+  endif()
   add_custom_command(
     OUTPUT ${wayland_protocols_dir}/${protocol}-client.h ${wayland_protocols_dir}/${protocol}.c
     COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${wayland_protocols_dir}/${protocol}-client.h

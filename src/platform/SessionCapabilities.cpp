@@ -3,6 +3,7 @@
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 #include "platform/KeyEventSource.h"
+#include "platform/Panel.h"
 #include "platform/PasteKeystroke.h"
 
 namespace velvox {
@@ -44,7 +45,10 @@ std::vector<SessionCapability> sessionCapabilities() {
                         "to paste with ctrl V (KDE Plasma and sway let Velvox paste everywhere)"});
     }
 
-    list.push_back({"Pill", true, "shown through XWayland, on the main screen"});
+    list.push_back({"Pill", true,
+                    Platform::panels().showOnScreenInFront()
+                        ? "above every window, on the screen you work on"
+                        : "shown through XWayland, on the main screen"});
     return list;
 }
 

@@ -520,6 +520,33 @@ TEST_F(WaylandEndToEndTest, BothRoadsLandInANativeWindowAndGiveTheClipboardBack)
     }
 }
 
+// The pixels of part of the compositor's screen, as grim reads them.
+std::string screenPixels(const std::string& geometry) {
+    std::string pixels;
+    if (FILE* pipe = ::popen(("grim -t ppm -g '" + geometry + "' - 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            pixels.append(buffer, got);
+        ::pclose(pipe);
+    }
+    return pixels;
+}
+
+TEST_F(WaylandEndToEndTest, PillFloatsOnTheCompositorsOverlayLayer) {
+    openWindow();
+    startVelvox();
+    EXPECT_TRUE(waitForLog("Wayland pill: on the compositor's overlay layer"));
+    EXPECT_TRUE(waitForLog("Wayland session, Pill: above every window, on the screen you work on"));
+    // Bottom centre of the only output, where the pill shows over the window.
+    const std::string below = "930,950 60x40";
+    std::string before = screenPixels(below);
+    ASSERT_FALSE(before.empty()) << "grim read nothing";
+    ASSERT_EQ(run({"dictate", "start"}, "start.out")->waitForExit(20), 0);
+    EXPECT_TRUE(waitUntil([&] { return screenPixels(below) != before; }, 10))
+        << "nothing drawn over the window";
+    ASSERT_EQ(run({"dictate", "stop"}, "stop.out")->waitForExit(20), 0);
+}
+
 TEST_F(WaylandEndToEndTest, TerminalsGetTheirPasteKey) {
     writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
     // The same window under a terminal emulator's program name.

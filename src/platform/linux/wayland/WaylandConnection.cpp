@@ -7,6 +7,7 @@
 
 #include "virtual-keyboard-unstable-v1-client.h"
 #include "wlr-data-control-unstable-v1-client.h"
+#include "wlr-layer-shell-unstable-v1-client.h"
 
 namespace velvox {
 
@@ -38,6 +39,9 @@ WaylandConnection::~WaylandConnection() {
     if (watch_) g_source_remove(watch_);
     if (dataControl_) zwlr_data_control_manager_v1_destroy(dataControl_);
     if (virtualKeyboard_) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
+    if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
+    if (shm_) wl_shm_destroy(shm_);
+    if (compositor_) wl_compositor_destroy(compositor_);
     if (seat_) wl_seat_destroy(seat_);
     if (registry_) wl_registry_destroy(registry_);
     wl_display_disconnect(display_);
@@ -57,6 +61,14 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
     } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    } else if (std::strcmp(interface, wl_compositor_interface.name) == 0) {
+        self->compositor_ = static_cast<wl_compositor*>(
+            wl_registry_bind(registry, name, &wl_compositor_interface, 1));
+    } else if (std::strcmp(interface, wl_shm_interface.name) == 0) {
+        self->shm_ = static_cast<wl_shm*>(wl_registry_bind(registry, name, &wl_shm_interface, 1));
+    } else if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0) {
+        self->layerShell_ = static_cast<zwlr_layer_shell_v1*>(
+            wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1));
     }
 }
 

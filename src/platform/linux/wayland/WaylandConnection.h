@@ -5,6 +5,9 @@
 struct wl_display;
 struct wl_registry;
 struct wl_seat;
+struct wl_compositor;
+struct wl_shm;
+struct zwlr_layer_shell_v1;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
 
@@ -12,8 +15,9 @@ namespace velvox {
 
 // A connection of our own to the compositor, for what the toolkit does not
 // do for us: the seat, and the clipboard-control and virtual-keyboard
-// protocols where the compositor offers them (wlroots compositors and KDE do;
-// GNOME offers neither). Its events are handled from the GLib main loop.
+// protocols, and the layer shell for the pill, where the compositor offers
+// them (wlroots compositors and KDE do; GNOME offers none). Its events are
+// handled from the GLib main loop.
 class WaylandConnection {
   public:
     // Nothing when no compositor answers.
@@ -27,6 +31,9 @@ class WaylandConnection {
     wl_seat* seat() const { return seat_; }
     zwlr_data_control_manager_v1* dataControl() const { return dataControl_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboard() const { return virtualKeyboard_; }
+    wl_compositor* compositor() const { return compositor_; }
+    wl_shm* shm() const { return shm_; }
+    zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
 
     // Sends the requests made so far without waiting.
     void flush();
@@ -45,6 +52,9 @@ class WaylandConnection {
     wl_seat* seat_ = nullptr;
     zwlr_data_control_manager_v1* dataControl_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
+    wl_compositor* compositor_ = nullptr;
+    wl_shm* shm_ = nullptr;
+    zwlr_layer_shell_v1* layerShell_ = nullptr;
     unsigned watch_ = 0;
 };
 

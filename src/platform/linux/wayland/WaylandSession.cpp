@@ -15,12 +15,14 @@
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/CairoCanvas.h"
 #include "platform/linux/X11KeyEventSource.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/X11WorkspaceProperties.h"
 #include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
 #include "platform/linux/wayland/DataControlClipboard.h"
+#include "platform/linux/wayland/LayerShellPanel.h"
 #include "platform/linux/wayland/PortalShortcuts.h"
 #include "platform/linux/wayland/VirtualKeyboardPaste.h"
 #include "platform/linux/wayland/WaylandConnection.h"
@@ -151,6 +153,12 @@ bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
     std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
     Platform::installWorkspace(std::make_shared<AccessibleWorkspace>(x11));
     installDelivery(connection, x11);
+    // The pill on the compositor's overlay layer where it has one.
+    auto* graphics = dynamic_cast<CairoGraphics*>(&Platform::graphics());
+    if (graphics && connection->layerShell() && connection->compositor() && connection->shm()) {
+        Platform::installPanels(std::make_shared<LayerShellPanels>(connection, graphics->text()));
+        Log::write("Wayland pill: on the compositor's overlay layer");
+    }
     askForShortcuts(std::move(dictate), keys, std::move(keysAssigned));
     return true;
 }

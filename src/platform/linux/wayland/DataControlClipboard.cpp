@@ -106,7 +106,7 @@ DataControlClipboard::DataControlClipboard(std::shared_ptr<WaylandConnection> co
                                            double readTimeoutSeconds)
     : connection_(std::move(connection)), timeoutSeconds_(readTimeoutSeconds) {
     static const zwlr_data_control_device_v1_listener listener = {dataOffer, selection, finished,
-                                                                  nullptr};
+                                                                  primarySelection};
     device_ = zwlr_data_control_manager_v1_get_data_device(connection_->dataControl(),
                                                            connection_->seat());
     zwlr_data_control_device_v1_add_listener(device_, &listener, this);
@@ -149,6 +149,16 @@ void DataControlClipboard::selection(void* data, zwlr_data_control_device_v1*,
     }
     self->ours_.reset();
     ++self->count_;
+}
+
+void DataControlClipboard::primarySelection(void* data, zwlr_data_control_device_v1*,
+                                            zwlr_data_control_offer_v1* offer) {
+    // The standard protocol reports the primary selection too; only the
+    // clipboard is ours to keep.
+    auto* self = static_cast<DataControlClipboard*>(data);
+    if (!offer || offer == self->selection_) return;
+    self->offers_.erase(offer);
+    zwlr_data_control_offer_v1_destroy(offer);
 }
 
 void DataControlClipboard::finished(void* data, zwlr_data_control_device_v1* device) {

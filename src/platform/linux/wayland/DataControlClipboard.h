@@ -44,6 +44,8 @@ class DataControlClipboard final : public Pasteboard {
 
     static void dataOffer(void* self, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1*);
     static void selection(void* self, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1*);
+    static void primarySelection(void* self, zwlr_data_control_device_v1*,
+                                 zwlr_data_control_offer_v1*);
     static void finished(void* self, zwlr_data_control_device_v1*);
     static void offered(void* self, zwlr_data_control_offer_v1*, const char* type);
     static void send(void* self, zwlr_data_control_source_v1*, const char* type, int32_t fd);

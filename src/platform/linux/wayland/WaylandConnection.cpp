@@ -11,6 +11,21 @@
 
 namespace velvox {
 
+namespace {
+
+// The clipboard-control protocol under its standard name (ext-data-control,
+// which KDE Plasma offers instead since 6.5): the same requests and events in
+// the same order, so the objects it makes are driven through the wlroots
+// protocol's code; only the manager is bound by the standard name. Debian's
+// wayland-protocols predates it.
+const wl_interface kStandardDataControl = [] {
+    wl_interface standard = zwlr_data_control_manager_v1_interface;
+    standard.name = "ext_data_control_manager_v1";
+    return standard;
+}();
+
+}  // namespace
+
 std::shared_ptr<WaylandConnection> WaylandConnection::open() {
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return nullptr;
@@ -55,9 +70,15 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
     if (!self->seat_ && std::strcmp(interface, wl_seat_interface.name) == 0) {
         self->seat_ =
             static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0) {
-        self->dataControl_ = static_cast<zwlr_data_control_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+    } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 ||
+               std::strcmp(interface, kStandardDataControl.name) == 0) {
+        // Either name: the standard one wins where both are offered.
+        bool standard = std::strcmp(interface, kStandardDataControl.name) == 0;
+        if (self->dataControl_ && !standard) return;
+        if (self->dataControl_) zwlr_data_control_manager_v1_destroy(self->dataControl_);
+        self->dataControl_ = static_cast<zwlr_data_control_manager_v1*>(wl_registry_bind(
+            registry, name,
+            standard ? &kStandardDataControl : &zwlr_data_control_manager_v1_interface, 1));
     } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));

@@ -42,7 +42,8 @@ std::vector<SessionCapability> sessionCapabilities() {
     } else {
         list.push_back({"Paste", false,
                         "into X11 apps only; elsewhere the text stays on the clipboard for you "
-                        "to paste with ctrl V (KDE Plasma and sway let Velvox paste everywhere)"});
+                        "to paste with ctrl V (on sway, Hyprland and other wlroots desktops Velvox "
+                        "pastes everywhere)"});
     }
 
     list.push_back({"Pill", true,

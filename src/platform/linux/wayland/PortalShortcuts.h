@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/wayland/PortalRequests.h"
+
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GCancellable GCancellable;
 typedef struct _GVariant GVariant;
@@ -50,11 +52,6 @@ class PortalShortcuts {
     void rebind(const std::vector<std::string>& preferredTriggers);
 
   private:
-    // Calls METHOD of the portal, whose answer comes as the Response signal
-    // of a request object; `answered` gets that signal's results, or nothing
-    // when the call failed or was refused.
-    void request(const char* method, GVariant* arguments, const std::string& token,
-                 std::function<void(GVariant* results)> answered);
     void sessionCreated(GVariant* results);
     void bind();
     void bound(GVariant* results);
@@ -68,14 +65,12 @@ class PortalShortcuts {
     Ready ready_;
     Changed changed_;
     GDBusConnection* bus_ = nullptr;
-    GCancellable* cancellable_ = nullptr;
     std::string session_;
     unsigned pressSubscription_ = 0;
     unsigned releaseSubscription_ = 0;
     unsigned changeSubscription_ = 0;
     bool answered_ = false;
-    struct Pending;
-    std::vector<std::unique_ptr<Pending>> pending_;
+    std::unique_ptr<PortalRequests> requests_;
 };
 
 }  // namespace velvox

@@ -16,8 +16,8 @@ namespace velvox {
 // A connection of our own to the compositor, for what the toolkit does not
 // do for us: the seat, and the clipboard-control and virtual-keyboard
 // protocols, and the layer shell for the pill, where the compositor offers
-// them (wlroots compositors and KDE do; GNOME offers none). Its events are
-// handled from the GLib main loop.
+// them (wlroots compositors all three, KDE Plasma the clipboard and the layer
+// shell, GNOME none). Its events are handled from the GLib main loop.
 class WaylandConnection {
   public:
     // Nothing when no compositor answers.

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <atomic>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <string>
@@ -36,6 +37,29 @@ const char* const kPortalXml = R"xml(<node>
       <arg type="o" name="session_handle"/><arg type="a(sa{sv})" name="shortcuts"/>
     </signal>
   </interface>
+  <interface name="org.freedesktop.portal.RemoteDesktop">
+    <method name="CreateSession">
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="SelectDevices">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="Start">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="NotifyKeyboardKeysym">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="i" name="keysym" direction="in"/>
+      <arg type="u" name="state" direction="in"/>
+    </method>
+  </interface>
 </node>)xml";
 
 // The desktop's portal on a connection of its own, with scripted answers: it
@@ -54,6 +78,7 @@ class StandInPortal {
             started.set_value();
             g_main_loop_run(loop_);
             g_dbus_connection_unregister_object(bus_, registration_);
+            g_dbus_connection_unregister_object(bus_, remoteRegistration_);
             g_dbus_connection_close_sync(bus_, nullptr, nullptr);
             g_object_unref(bus_);
             g_main_context_pop_thread_default(context_);
@@ -106,6 +131,8 @@ class StandInPortal {
     // What the user answers in the desktop's dialog: 0 confirms, 1 cancels.
     // Set before anyone asks.
     std::atomic<guint32> bindAnswer = 0;
+    // The devices the user lets a remote desktop session have (1: keyboard).
+    std::atomic<guint32> remoteDevices = 1;
 
   private:
     void open() {
@@ -121,6 +148,9 @@ class StandInPortal {
         registration_ =
             g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop",
                                               node->interfaces[0], &table, this, nullptr, nullptr);
+        remoteRegistration_ =
+            g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop",
+                                              node->interfaces[1], &table, this, nullptr, nullptr);
         g_dbus_node_info_unref(node);
         GVariant* reply = g_dbus_connection_call_sync(
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -145,10 +175,13 @@ class StandInPortal {
                                       "org.freedesktop.portal.Request", "Response",
                                       g_variant_new("(u@a{sv})", answer, results), nullptr);
     }
-    static void onMethod(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
-                         const gchar* method, GVariant* parameters,
+    static void onMethod(GDBusConnection*, const gchar* sender, const gchar*,
+                         const gchar* interface, const gchar* method, GVariant* parameters,
                          GDBusMethodInvocation* invocation, gpointer data) {
         auto* portal = static_cast<StandInPortal*>(data);
+        if (g_strcmp0(interface, "org.freedesktop.portal.RemoteDesktop") == 0 &&
+            g_strcmp0(method, "CreateSession") != 0)
+            return portal->remoteDesktop(sender, method, parameters, invocation);
         GVariantDict results;
         g_variant_dict_init(&results, nullptr);
         if (g_strcmp0(method, "CreateSession") == 0) {
@@ -202,6 +235,44 @@ class StandInPortal {
         portal->respond(sender, request, portal->bindAnswer, g_variant_dict_end(&results));
     }
 
+    // The keyboard of a remote desktop session: the user agrees (devices
+    // says which), and keys are recorded by symbol.
+    void remoteDesktop(const char* sender, const char* method, GVariant* parameters,
+                       GDBusMethodInvocation* invocation) {
+        GVariantDict results;
+        g_variant_dict_init(&results, nullptr);
+        if (g_strcmp0(method, "NotifyKeyboardKeysym") == 0) {
+            gint32 symbol = 0;
+            guint32 state = 0;
+            g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &symbol, &state);
+            char line[64];
+            std::snprintf(line, sizeof line, "keysym 0x%x %s", symbol, state ? "down" : "up");
+            record(line, "");
+            g_variant_dict_clear(&results);
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+            return;
+        }
+        GVariant* options =
+            g_variant_get_child_value(parameters, g_strcmp0(method, "Start") == 0 ? 2 : 1);
+        std::string request = objectPath("request", sender, option(options, "handle_token"));
+        std::string call = std::string(method);
+        if (g_strcmp0(method, "SelectDevices") == 0) {
+            guint32 types = 0, persist = 0;
+            g_variant_lookup(options, "types", "u", &types);
+            g_variant_lookup(options, "persist_mode", "u", &persist);
+            call += " types " + std::to_string(types) + " persist " + std::to_string(persist);
+            std::string kept = option(options, "restore_token");
+            if (!kept.empty()) call += " restoring " + kept;
+        } else {
+            g_variant_dict_insert(&results, "devices", "u", guint32(remoteDevices));
+            g_variant_dict_insert(&results, "restore_token", "s", "consent-1");
+        }
+        g_variant_unref(options);
+        record(call, "");
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
+        respond(sender, request, 0, g_variant_dict_end(&results));
+    }
+
     void record(const std::string& call, const std::string& session) {
         std::lock_guard lock(mutex_);
         if (!call.empty()) calls_.push_back(call);
@@ -213,6 +284,7 @@ class StandInPortal {
     std::thread thread_;
     GDBusConnection* bus_ = nullptr;
     guint registration_ = 0;
+    guint remoteRegistration_ = 0;
     guint32 nameReply_ = 0;
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;

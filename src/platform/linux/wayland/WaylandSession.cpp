@@ -6,11 +6,13 @@
 
 #include "base/Brand.h"
 #include "base/Log.h"
+#include "base/Paths.h"
 #include "capture/KeyNames.h"
 #include "config/Config.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 #include "platform/KeyEventSource.h"
+#include "platform/MainQueue.h"
 #include "platform/PasteKeystroke.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -24,6 +26,7 @@
 #include "platform/linux/wayland/DataControlClipboard.h"
 #include "platform/linux/wayland/LayerShellPanel.h"
 #include "platform/linux/wayland/PortalShortcuts.h"
+#include "platform/linux/wayland/RemoteDesktopPaste.h"
 #include "platform/linux/wayland/VirtualKeyboardPaste.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
@@ -51,6 +54,26 @@ bool terminalInFront() {
     return false;
 }
 
+// Where the compositor has no virtual keyboard (GNOME, KDE Plasma), the
+// desktop's remote desktop portal may type the paste keys once the user
+// agrees; until then, or if they refuse, pastes reach X11 apps only.
+void askForRemoteKeyboard() {
+    auto paste = std::make_shared<std::shared_ptr<RemoteDesktopPaste>>();
+    *paste = std::make_shared<RemoteDesktopPaste>(
+        Paths::dir() + "/remote-desktop-token", terminalInFront, [paste](bool agreed) {
+            if (agreed) {
+                Platform::installPasteKeystroke(*paste);
+                Log::write("Wayland paste keys: through the desktop's remote desktop portal");
+            } else {
+                Log::write(
+                    "no keyboard from the desktop's remote desktop portal: paste reaches "
+                    "X11 apps only");
+                // Let go after this answer has returned.
+                Platform::mainQueue().async([paste] { paste->reset(); });
+            }
+        });
+}
+
 // The clipboard and the paste keystroke through the compositor where it lets
 // us; elsewhere the X11 clipboard (which XWayland shares with Wayland
 // programs) and a keystroke that reaches X11 windows only.
@@ -69,8 +92,10 @@ void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
     auto keyboard = VirtualKeyboardPaste::create(connection, focusIsTerminal, pastesClipboard);
     if (keyboard) {
         Platform::installPasteKeystroke(keyboard);
-    } else if (x11Paste) {
-        Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(x11Paste, x11));
+    } else {
+        if (x11Paste)
+            Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(x11Paste, x11));
+        askForRemoteKeyboard();
     }
     Log::write(std::string("Wayland delivery: clipboard ") +
                (clipboard ? "through the compositor" : "through XWayland") + ", paste keys " +

@@ -125,8 +125,7 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto works = [&] {
         std::string flags;
         auto listed = home.liveDict()["capabilities"];
-        for (const auto& capability : listed)
-            flags += capability["works"] == true ? '+' : '-';
+        for (const auto& capability : listed) flags += capability["works"] == true ? '+' : '-';
         return flags;
     };
     struct Session {

@@ -183,12 +183,24 @@ void BM_AtRest(benchmark::State& state) {
 }
 BENCHMARK(BM_AtRest)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
-// Holds F5 for a second, then times from the key going up (sent through
-// XTEST on a connection of our own) to the text in the window. The take
-// ends when the input hands over its last sound, so the input's latency
-// counts: range(0) 0 = the session's virtual microphone (128 ms buffers),
-// 1 = a stand-in with a sound card's latency (11 ms).
-void keyUpToText(benchmark::State& state, const Json& settings) {
+// What ends a take in the round timed below: the key going up (sent through
+// XTEST on a connection of our own), or `velvox dictate stop` from a
+// desktop's shortcut.
+enum class Trigger { key, command };
+
+// Runs `velvox dictate NAME` as a desktop's shortcut does and waits for it.
+bool dictateCommand(const std::string& name) {
+    VelvoxProcess command({"dictate", name}, {}, "/dev/null");
+    return command.waitForExit(20) == 0;
+}
+
+// Holds F5 (or runs `dictate start`) for a second, then times from the key
+// going up (or `dictate stop` being run) to the text in the window, native
+// in a Wayland session. The take ends when the input hands over its last
+// sound, so the input's latency counts: range(0) 0 = the session's virtual
+// microphone (128 ms buffers), 1 = a stand-in with a sound card's latency
+// (11 ms).
+void stopToText(benchmark::State& state, const Json& settings, Trigger trigger) {
     Microphone microphone;
     std::unique_ptr<LowLatencyMicrophone> lowLatency;
     if (state.range(0) == 1) lowLatency = std::make_unique<LowLatencyMicrophone>();
@@ -199,6 +211,12 @@ void keyUpToText(benchmark::State& state, const Json& settings) {
     if (!session.start()) return state.SkipWithError("never ready");
     Display* display = XOpenDisplay(nullptr);
     KeyCode f5 = XKeysymToKeycode(display, XStringToKeysym("F5"));
+    auto key = [&](bool down) {
+        if (trigger == Trigger::command) return dictateCommand(down ? "start" : "stop");
+        XTestFakeKeyEvent(display, f5, down, CurrentTime);
+        XFlush(display);
+        return true;
+    };
     std::string expected = Tidy::text(kPolished);
     for (auto _ : state) {
         state.PauseTiming();
@@ -206,12 +224,10 @@ void keyUpToText(benchmark::State& state, const Json& settings) {
         window.waitForText("entry", "");
         window.send("focus entry");
         window.waitForPrefix("focused entry");
-        XTestFakeKeyEvent(display, f5, True, CurrentTime);
-        XFlush(display);
+        if (!key(true)) return state.SkipWithError("dictate start failed");
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         state.ResumeTiming();
-        XTestFakeKeyEvent(display, f5, False, CurrentTime);
-        XFlush(display);
+        key(false);
         if (!window.waitForText("entry", expected, 20))
             return state.SkipWithError("text did not arrive");
         state.PauseTiming();
@@ -223,10 +239,16 @@ void keyUpToText(benchmark::State& state, const Json& settings) {
 }
 
 void BM_KeyUpToTextByInsertion(benchmark::State& state) {
-    keyUpToText(state, Json::object());
+    stopToText(state, Json::object(), Trigger::key);
 }
 void BM_KeyUpToTextByPaste(benchmark::State& state) {
-    keyUpToText(state, {{"insertDirectly", false}});
+    stopToText(state, {{"insertDirectly", false}}, Trigger::key);
+}
+void BM_StopCommandToTextByInsertion(benchmark::State& state) {
+    stopToText(state, Json::object(), Trigger::command);
+}
+void BM_StopCommandToTextByPaste(benchmark::State& state) {
+    stopToText(state, {{"insertDirectly", false}}, Trigger::command);
 }
 BENCHMARK(BM_KeyUpToTextByInsertion)
     ->Arg(0)
@@ -237,6 +259,66 @@ BENCHMARK(BM_KeyUpToTextByInsertion)
 BENCHMARK(BM_KeyUpToTextByPaste)
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(8);
+BENCHMARK(BM_StopCommandToTextByInsertion)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(8);
+BENCHMARK(BM_StopCommandToTextByPaste)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(8);
+
+// The recording streams of the sound server, one line each.
+std::vector<std::string> recordingStreams() {
+    std::vector<std::string> streams;
+    if (FILE* pipe = ::popen("pactl list short source-outputs 2>/dev/null", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe)) streams.emplace_back(line);
+        ::pclose(pipe);
+    }
+    return streams;
+}
+
+// From running `velvox dictate start` (as a desktop's shortcut does) to the
+// sound server streaming to the program, seen from outside by asking the
+// server every few milliseconds (each look costs a few milliseconds itself).
+// The same command in an X11 and a Wayland session; the key-down of the X11
+// session is measured inside the program by bench_platform_capture.
+void BM_StartCommandToRecordingStream(benchmark::State& state) {
+    Microphone microphone;
+    Session session;
+    if (!session.start()) return state.SkipWithError("never ready");
+    for (auto _ : state) {
+        state.PauseTiming();
+        // The input prepared at rest may already hold a stream; a new one is the take's.
+        auto before = recordingStreams();
+        state.ResumeTiming();
+        if (!dictateCommand("start")) return state.SkipWithError("dictate start failed");
+        if (!waitUntil([&] { return recordingStreams().size() > before.size(); }, 10))
+            return state.SkipWithError("no recording stream");
+        state.PauseTiming();
+        auto takes = [&] {
+            std::string log = session.log();
+            size_t count = 0;
+            for (size_t at = log.find("recorded "); at != std::string::npos;
+                 at = log.find("recorded ", at + 1))
+                ++count;
+            return count;
+        };
+        size_t done = takes();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        dictateCommand("stop");
+        waitUntil([&] { return takes() > done; }, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StartCommandToRecordingStream)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(8);

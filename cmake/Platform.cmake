@@ -12,5 +12,31 @@ list(REMOVE_ITEM platform_linux_sources ${CMAKE_SOURCE_DIR}/src/platform/linux/m
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
 add_library(velvox_platform STATIC ${platform_linux_sources} ${platform_curl_sources})
 target_include_directories(velvox_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(velvox_platform PUBLIC velvox_base PkgConfig::GLIB PkgConfig::CURL
+
+# The Wayland protocols beyond the core one that delivery and the pill speak
+# (clipboard control, virtual keyboard, layer shell): their client code comes
+# from wayland-scanner.
+enable_language(C)
+find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+set(wayland_protocols_dir ${CMAKE_BINARY_DIR}/wayland-protocols)
+file(MAKE_DIRECTORY ${wayland_protocols_dir})
+# The layer shell names xdg-shell's popups, whose description Debian ships.
+pkg_get_variable(wayland_protocols_data wayland-protocols pkgdatadir)
+foreach(protocol wlr-data-control-unstable-v1 virtual-keyboard-unstable-v1 wlr-layer-shell-unstable-v1
+        xdg-shell)
+  set(xml ${CMAKE_SOURCE_DIR}/protocols/${protocol}.xml)
+  if(protocol STREQUAL "xdg-shell")
+    set(xml ${wayland_protocols_data}/stable/xdg-shell/xdg-shell.xml)
+  endif()
+  add_custom_command(
+    OUTPUT ${wayland_protocols_dir}/${protocol}-client.h ${wayland_protocols_dir}/${protocol}.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${wayland_protocols_dir}/${protocol}-client.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${wayland_protocols_dir}/${protocol}.c
+    DEPENDS ${xml})
+  target_sources(velvox_platform PRIVATE ${wayland_protocols_dir}/${protocol}-client.h
+                 ${wayland_protocols_dir}/${protocol}.c)
+endforeach()
+target_include_directories(velvox_platform PRIVATE ${wayland_protocols_dir})
+# The portal asks for the hotkeys by their key names.
+target_link_libraries(velvox_platform PUBLIC velvox_base velvox_capture PkgConfig::GLIB PkgConfig::CURL
                       PkgConfig::DESKTOP)

@@ -11,7 +11,7 @@ packages=(
   # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   libx11-dev libxi-dev libxtst-dev libxfixes-dev libxkbcommon-x11-dev libxkbcommon-dev
-  libatspi2.0-dev at-spi2-core libwayland-dev
+  libatspi2.0-dev at-spi2-core libwayland-dev libwayland-bin wayland-protocols  # wayland-scanner, xdg-shell for protocols/
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-pulseaudio gstreamer1.0-tools
@@ -19,7 +19,7 @@ packages=(
   # headless test session
   xvfb xauth openbox desktop-file-utils dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
   espeak-ng sox openssl ca-certificates
-  sway wl-clipboard wtype  # the headless Wayland session (sway's headless back end)
+  sway wl-clipboard wtype grim  # the headless Wayland session (sway's headless back end)
   locales  # the sources localedef builds the tests' comma-decimal locale from
   # page tests
   chromium

@@ -15,6 +15,7 @@
 #include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
+#include "platform/SessionCapabilities.h"
 #include "platform/StatusItem.h"
 #include "services/Auth.h"
 
@@ -49,8 +50,10 @@ void AppDelegate::didFinishLaunching() {
         Log::write(Platform::keyEventSource().seesGlobalKeys()
                        ? "Wayland session: keys, paste and the frontmost app reach X11 apps only"
                        : "Wayland session: no global keys, the desktop's shortcuts run velvox "
-                         "dictate; the frontmost app from accessibility; paste reaches X11 apps "
-                         "only");
+                         "dictate; the frontmost app from accessibility");
+        for (const auto& capability : sessionCapabilities())
+            Log::write("Wayland session, " + capability.name +
+                       (capability.works ? ": " : " missing: ") + capability.detail);
     }
     if (!Platform::accessibility().isAvailable())
         Log::write("no accessibility bus: text is pasted, never typed into a field");

@@ -19,6 +19,7 @@
 #include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
+#include "platform/SessionCapabilities.h"
 #include "platform/WebView.h"
 #include "records/Stats.h"
 #include "services/API.h"
@@ -216,20 +217,21 @@ Json Home::liveDict() {
     // instead, and the pages explain the hotkeys that way.
     live["keySource"] =
         wayland && !Platform::keyEventSource().seesGlobalKeys() ? "shortcut" : "x11";
+    // What a Wayland session gives and what to do about the rest, as a list
+    // and in words.
     Json notes = Json::array();
-    if (wayland)
-        notes.push_back(
-            Platform::keyEventSource().seesGlobalKeys()
-                ? "This desktop runs Wayland. Velvox hears your hotkeys and puts text in only "
-                  "while an X11 app is in front; apps made for Wayland do not get the text yet."
-                : "This desktop runs Wayland, where apps cannot listen to the keyboard: bind "
-                  "\"velvox dictate toggle\" to a key in your desktop's keyboard shortcuts to "
-                  "dictate. Velvox types into apps with accessibility support; pasting reaches "
-                  "X11 apps only.");
-    if (!axAvailable)
+    Json capabilities = Json::array();
+    for (const auto& capability : sessionCapabilities()) {
+        capabilities.push_back({{"name", capability.name},
+                                {"works", capability.works},
+                                {"detail", capability.detail}});
+        notes.push_back(capability.name + ": " + capability.detail);
+    }
+    if (!axAvailable && capabilities.empty())
         notes.push_back(
             "This desktop has no accessibility support, so Velvox pastes the text instead of "
             "typing it into the field.");
+    live["capabilities"] = std::move(capabilities);
     live["desktopNotes"] = std::move(notes);
     return live;
 }

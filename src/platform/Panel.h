@@ -48,6 +48,9 @@ class Panels {
     // A new hidden panel of the given content size, or nullptr when the
     // desktop cannot make one.
     virtual std::shared_ptr<Panel> createPanel(const Size& size) = 0;
+    // Whether panels show on the screen the user works on (in a Wayland
+    // session: through the compositor's own layers, not through XWayland).
+    virtual bool showOnScreenInFront() const { return false; }
 };
 
 namespace Platform {

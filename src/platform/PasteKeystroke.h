@@ -18,6 +18,9 @@ class PasteKeystroke {
     // Types the text key by key into the focused window; false when it
     // cannot, and then nothing was typed.
     virtual bool type(const std::string&) { return false; }
+    // Whether the keystroke reaches windows of every kind; in a Wayland
+    // session without a virtual keyboard it reaches X11 windows only.
+    virtual bool reachesNativeWindows() const { return true; }
 };
 
 namespace Platform {

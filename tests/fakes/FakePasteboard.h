@@ -45,8 +45,10 @@ class FakePasteKeystroke final : public PasteKeystroke {
         typed += text;
         return true;
     }
+    bool reachesNativeWindows() const override { return native; }
     int posted = 0;
     bool pasteKey = true;
+    bool native = true;
     std::string typed;
 };
 

@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "base/Brand.h"
+#include "base/Log.h"
 #include "delivery/Paster.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
@@ -34,7 +35,10 @@ void launch() {
     installLinuxPlatform();
     // After the desktop, which tells the kind of session.
     installWaylandPieces(runDictationCommand, [] {
-        if (delegate) delegate->controller().refreshReadyLine();
+        if (!delegate) return;
+        delegate->controller().refreshReadyLine();
+        // The keys the desktop assigned are what dictates from now on.
+        Log::write("hotkeys live: " + delegate->controller().readyLine());
     });
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <atomic>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <string>
@@ -32,6 +33,32 @@ const char* const kPortalXml = R"xml(<node>
       <arg type="o" name="session_handle"/><arg type="s" name="shortcut_id"/>
       <arg type="t" name="timestamp"/><arg type="a{sv}" name="options"/>
     </signal>
+    <signal name="ShortcutsChanged">
+      <arg type="o" name="session_handle"/><arg type="a(sa{sv})" name="shortcuts"/>
+    </signal>
+  </interface>
+  <interface name="org.freedesktop.portal.RemoteDesktop">
+    <method name="CreateSession">
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="SelectDevices">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="Start">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="s" name="parent_window" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="o" name="handle" direction="out"/>
+    </method>
+    <method name="NotifyKeyboardKeysym">
+      <arg type="o" name="session_handle" direction="in"/>
+      <arg type="a{sv}" name="options" direction="in"/>
+      <arg type="i" name="keysym" direction="in"/>
+      <arg type="u" name="state" direction="in"/>
+    </method>
   </interface>
 </node>)xml";
 
@@ -51,6 +78,7 @@ class StandInPortal {
             started.set_value();
             g_main_loop_run(loop_);
             g_dbus_connection_unregister_object(bus_, registration_);
+            g_dbus_connection_unregister_object(bus_, remoteRegistration_);
             g_dbus_connection_close_sync(bus_, nullptr, nullptr);
             g_object_unref(bus_);
             g_main_context_pop_thread_default(context_);
@@ -76,6 +104,21 @@ class StandInPortal {
             nullptr);
         g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     }
+    // The user gives a shortcut other keys in the desktop's settings.
+    void changeKeys(const std::string& id, const std::string& trigger) {
+        GVariantBuilder list;
+        g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+        GVariantBuilder properties;
+        g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&properties, "{sv}", "trigger_description",
+                              g_variant_new_string(trigger.c_str()));
+        g_variant_builder_add(&list, "(sa{sv})", id.c_str(), &properties);
+        g_dbus_connection_emit_signal(bus_, nullptr, "/org/freedesktop/portal/desktop",
+                                      "org.freedesktop.portal.GlobalShortcuts", "ShortcutsChanged",
+                                      g_variant_new("(oa(sa{sv}))", session().c_str(), &list),
+                                      nullptr);
+        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+    }
     std::vector<std::string> calls() const {
         std::lock_guard lock(mutex_);
         return calls_;
@@ -88,6 +131,8 @@ class StandInPortal {
     // What the user answers in the desktop's dialog: 0 confirms, 1 cancels.
     // Set before anyone asks.
     std::atomic<guint32> bindAnswer = 0;
+    // The devices the user lets a remote desktop session have (1: keyboard).
+    std::atomic<guint32> remoteDevices = 1;
 
   private:
     void open() {
@@ -103,6 +148,9 @@ class StandInPortal {
         registration_ =
             g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop",
                                               node->interfaces[0], &table, this, nullptr, nullptr);
+        remoteRegistration_ =
+            g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop",
+                                              node->interfaces[1], &table, this, nullptr, nullptr);
         g_dbus_node_info_unref(node);
         GVariant* reply = g_dbus_connection_call_sync(
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -127,10 +175,13 @@ class StandInPortal {
                                       "org.freedesktop.portal.Request", "Response",
                                       g_variant_new("(u@a{sv})", answer, results), nullptr);
     }
-    static void onMethod(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
-                         const gchar* method, GVariant* parameters,
+    static void onMethod(GDBusConnection*, const gchar* sender, const gchar*,
+                         const gchar* interface, const gchar* method, GVariant* parameters,
                          GDBusMethodInvocation* invocation, gpointer data) {
         auto* portal = static_cast<StandInPortal*>(data);
+        if (g_strcmp0(interface, "org.freedesktop.portal.RemoteDesktop") == 0 &&
+            g_strcmp0(method, "CreateSession") != 0)
+            return portal->remoteDesktop(sender, method, parameters, invocation);
         GVariantDict results;
         g_variant_dict_init(&results, nullptr);
         if (g_strcmp0(method, "CreateSession") == 0) {
@@ -163,9 +214,14 @@ class StandInPortal {
         GVariant* properties = nullptr;
         while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &properties)) {
             call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
+            // The desktop takes the keys asked for, else picks its own.
+            std::string preferred = option(properties, "preferred_trigger");
+            if (!preferred.empty()) call += " preferring " + preferred;
             GVariantBuilder assigned;
             g_variant_builder_init(&assigned, G_VARIANT_TYPE_VARDICT);
-            std::string trigger = std::string("Press Super+") + (id[0] == 'b' ? "B" : "D");
+            std::string trigger =
+                "Press " + (preferred.empty() ? std::string("Super+") + (id[0] == 'b' ? "B" : "D")
+                                              : preferred);
             g_variant_builder_add(&assigned, "{sv}", "trigger_description",
                                   g_variant_new_string(trigger.c_str()));
             g_variant_builder_add(&bound, "(sa{sv})", id, &assigned);
@@ -179,6 +235,44 @@ class StandInPortal {
         portal->respond(sender, request, portal->bindAnswer, g_variant_dict_end(&results));
     }
 
+    // The keyboard of a remote desktop session: the user agrees (devices
+    // says which), and keys are recorded by symbol.
+    void remoteDesktop(const char* sender, const char* method, GVariant* parameters,
+                       GDBusMethodInvocation* invocation) {
+        GVariantDict results;
+        g_variant_dict_init(&results, nullptr);
+        if (g_strcmp0(method, "NotifyKeyboardKeysym") == 0) {
+            gint32 symbol = 0;
+            guint32 state = 0;
+            g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &symbol, &state);
+            char line[64];
+            std::snprintf(line, sizeof line, "keysym 0x%x %s", symbol, state ? "down" : "up");
+            record(line, "");
+            g_variant_dict_clear(&results);
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+            return;
+        }
+        GVariant* options =
+            g_variant_get_child_value(parameters, g_strcmp0(method, "Start") == 0 ? 2 : 1);
+        std::string request = objectPath("request", sender, option(options, "handle_token"));
+        std::string call = std::string(method);
+        if (g_strcmp0(method, "SelectDevices") == 0) {
+            guint32 types = 0, persist = 0;
+            g_variant_lookup(options, "types", "u", &types);
+            g_variant_lookup(options, "persist_mode", "u", &persist);
+            call += " types " + std::to_string(types) + " persist " + std::to_string(persist);
+            std::string kept = option(options, "restore_token");
+            if (!kept.empty()) call += " restoring " + kept;
+        } else {
+            g_variant_dict_insert(&results, "devices", "u", guint32(remoteDevices));
+            g_variant_dict_insert(&results, "restore_token", "s", "consent-1");
+        }
+        g_variant_unref(options);
+        record(call, "");
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
+        respond(sender, request, 0, g_variant_dict_end(&results));
+    }
+
     void record(const std::string& call, const std::string& session) {
         std::lock_guard lock(mutex_);
         if (!call.empty()) calls_.push_back(call);
@@ -190,6 +284,7 @@ class StandInPortal {
     std::thread thread_;
     GDBusConnection* bus_ = nullptr;
     guint registration_ = 0;
+    guint remoteRegistration_ = 0;
     guint32 nameReply_ = 0;
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;

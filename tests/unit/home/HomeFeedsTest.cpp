@@ -2,6 +2,7 @@
 // application icons.
 #include "base/Paths.h"
 #include "fakes/FakeKeyEventSource.h"
+#include "fakes/FakePasteboard.h"
 #include "home/WebText.h"
 #include "records/Stats.h"
 #include "services/Auth.h"
@@ -114,8 +115,9 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey",
                                                "ownKey", "signedIn", "ready", "fnDead", "status",
                                                "mainKey", "mainKeyName", "boostKeyName",
-                                               "keySource", "desktopNotes"}));
+                                               "keySource", "capabilities", "desktopNotes"}));
     EXPECT_EQ(live["desktopNotes"], Json::array());
+    EXPECT_EQ(live["keySource"], "x11");
     EXPECT_EQ(live["hasKey"], true);
     EXPECT_EQ(live["ownKey"], true);
     EXPECT_EQ(live["tap"], false);
@@ -129,29 +131,53 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     EXPECT_EQ(home.liveDict()["ready"], true);
     accessibility->trusted = false;
     EXPECT_EQ(home.liveDict()["ready"], false);
-    // Nothing to grant on a desktop without accessibility, and a Wayland
-    // session works in X11 apps only: both are said in plain words.
     accessibility->available = false;
-    desktop->session = DisplaySession::wayland;
     live = home.liveDict();
-    EXPECT_EQ(live["ready"], true);
+    EXPECT_EQ(live["ready"], true) << "nothing to grant on a desktop without accessibility";
     EXPECT_EQ(live["axAvailable"], false);
     EXPECT_EQ(live["desktopNotes"],
-              Json({"This desktop runs Wayland. Velvox hears your hotkeys and puts text in only "
-                    "while an X11 app is in front; apps made for Wayland do not get the text yet.",
-                    "This desktop has no accessibility support, so Velvox pastes the text instead "
+              Json({"This desktop has no accessibility support, so Velvox pastes the text instead "
                     "of typing it into the field."}));
-    // With the Wayland pieces in, no key reaches us: the note says what to bind.
+    // A Wayland session lists what it gives of each capability and what to
+    // do about the rest, as the pieces installed for it find.
+    desktop->session = DisplaySession::wayland;
     auto keys = std::make_shared<FakeKeyEventSource>();
-    keys->globalKeys = false;
+    auto keystroke = std::make_shared<FakePasteKeystroke>();
     Platform::installKeyEventSource(keys);
-    EXPECT_EQ(live["keySource"], "x11");
-    EXPECT_EQ(home.liveDict()["keySource"], "shortcut");
+    Platform::installPasteKeystroke(keystroke);
+    auto works = [&] {
+        std::string flags;
+        auto listed = home.liveDict()["capabilities"];
+        for (const auto& capability : listed) flags += capability["works"] == true ? '+' : '-';
+        return flags;
+    };
+    struct Session {
+        bool globalKeys;  // seen through XWayland: the compositor was out of reach
+        std::string assigned;
+        bool accessibility;
+        bool nativePaste;
+        std::string shortcuts, typing, paste, pill;
+    };
+    for (const auto& session : std::vector<Session>{
+             {true, "", true, true, "-", "+", "-", "+"},
+             {false, "", false, false, "-", "-", "-", "+"},
+             {false, "Press Super+D", true, true, "+", "+", "+", "+"},
+         }) {
+        keys->globalKeys = session.globalKeys;
+        keys->desktopKeys.dictation = session.assigned;
+        accessibility->available = session.accessibility;
+        keystroke->native = session.nativePaste;
+        EXPECT_EQ(works(), session.shortcuts + session.typing + session.paste + session.pill)
+            << session.assigned;
+    }
+    live = home.liveDict();
+    EXPECT_EQ(live["keySource"], "shortcut");
+    EXPECT_EQ(live["desktopNotes"][0], "Global shortcuts: from the desktop: Press Super+D");
+    keys->desktopKeys.dictation = "";
     EXPECT_EQ(home.liveDict()["desktopNotes"][0],
-              "This desktop runs Wayland, where apps cannot listen to the keyboard: bind "
-              "\"velvox dictate toggle\" to a key in your desktop's keyboard shortcuts to "
-              "dictate. Velvox types into apps with accessibility support; pasting reaches X11 "
-              "apps only.");
+              "Global shortcuts: this desktop offers none to apps: bind \"velvox dictate "
+              "toggle\" to a key in its keyboard shortcuts");
+    Platform::installPasteKeystroke(nullptr);
     keys->desktopKeys.dictation = "Press Super+D";
     EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D") << "the key the desktop assigned";
     Platform::installKeyEventSource(nullptr);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/wayland/PortalRequests.h"
+
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GCancellable GCancellable;
 typedef struct _GVariant GVariant;
@@ -22,6 +24,9 @@ class PortalShortcuts {
     struct Shortcut {
         std::string id;
         std::string description;
+        // The keys we would like, in the desktop's shortcut notation ("F5",
+        // "CTRL+a"); empty leaves the choice to the desktop.
+        std::string preferredTrigger = {};
     };
     // A shortcut as the desktop bound it; `trigger` is its own description of
     // the keys ("Press Super+D"), empty when it assigned none.
@@ -34,20 +39,24 @@ class PortalShortcuts {
     using Changed = std::function<void(const std::string& id, bool pressed)>;
 
     // Opens a session on the session bus and asks for the shortcuts; `ready`
-    // runs once with the answer, `changed` on every press and release after.
+    // runs with the answer, and again with the new keys whenever they change
+    // (the user changed them in the desktop's settings, or we asked again);
+    // `changed` on every press and release.
     PortalShortcuts(std::vector<Shortcut> shortcuts, Ready ready, Changed changed);
     ~PortalShortcuts();
     PortalShortcuts(const PortalShortcuts&) = delete;
     PortalShortcuts& operator=(const PortalShortcuts&) = delete;
 
+    // Asks for the shortcuts again with other preferred keys, one per
+    // shortcut in order. A refusal keeps the keys bound before.
+    void rebind(const std::vector<std::string>& preferredTriggers);
+
   private:
-    // Calls METHOD of the portal, whose answer comes as the Response signal
-    // of a request object; `answered` gets that signal's results, or nothing
-    // when the call failed or was refused.
-    void request(const char* method, GVariant* arguments, const std::string& token,
-                 std::function<void(GVariant* results)> answered);
     void sessionCreated(GVariant* results);
+    void bind();
     void bound(GVariant* results);
+    // The shortcuts of a list the portal sent, as bound.
+    static std::vector<Bound> boundFrom(GVariant* list);
     void finish(std::optional<std::vector<Bound>> bound);
     static void onSignal(GDBusConnection*, const char*, const char*, const char*,
                          const char* signal, GVariant* parameters, void* self);
@@ -56,12 +65,12 @@ class PortalShortcuts {
     Ready ready_;
     Changed changed_;
     GDBusConnection* bus_ = nullptr;
-    GCancellable* cancellable_ = nullptr;
     std::string session_;
     unsigned pressSubscription_ = 0;
     unsigned releaseSubscription_ = 0;
-    struct Pending;
-    std::vector<std::unique_ptr<Pending>> pending_;
+    unsigned changeSubscription_ = 0;
+    bool answered_ = false;
+    std::unique_ptr<PortalRequests> requests_;
 };
 
 }  // namespace velvox

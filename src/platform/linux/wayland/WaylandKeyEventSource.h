@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/KeyEventSource.h"
 
@@ -20,7 +23,14 @@ class WaylandKeyEventSource final : public KeyEventSource {
     bool start(Handler) override { return true; }
     void stop() override {}
     void enable() override {}
-    void setSwallowedKeys(const std::vector<int64_t>&) override {}
+    // Told the hotkeys' ordinary keys whenever the hotkeys are set: a change
+    // after the first is the user choosing other keys in Settings.
+    void setSwallowedKeys(const std::vector<int64_t>& keys) override {
+        bool changed = published_ && *published_ != keys;
+        published_ = keys;
+        if (changed && hotkeysChanged_) hotkeysChanged_();
+    }
+    void onHotkeysChanged(std::function<void()> changed) { hotkeysChanged_ = std::move(changed); }
     std::vector<int64_t> takenKeys() const override { return {}; }
     void setCaptureMode(bool) override {}
     bool seesGlobalKeys() const override { return false; }
@@ -33,6 +43,8 @@ class WaylandKeyEventSource final : public KeyEventSource {
   private:
     std::shared_ptr<KeyEventSource> keyTable_;
     DesktopShortcutKeys assigned_;
+    std::optional<std::vector<int64_t>> published_;
+    std::function<void()> hotkeysChanged_;
 };
 
 }  // namespace velvox

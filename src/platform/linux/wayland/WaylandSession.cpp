@@ -1,23 +1,34 @@
 #include "platform/linux/wayland/WaylandSession.h"
 
-#include <wayland-client.h>
-
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "base/Brand.h"
 #include "base/Log.h"
+#include "base/Paths.h"
+#include "capture/KeyNames.h"
+#include "config/Config.h"
 #include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 #include "platform/KeyEventSource.h"
+#include "platform/MainQueue.h"
 #include "platform/PasteKeystroke.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/CairoCanvas.h"
 #include "platform/linux/X11KeyEventSource.h"
 #include "platform/linux/X11Workspace.h"
+#include "platform/linux/X11WorkspaceProperties.h"
 #include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
+#include "platform/linux/wayland/DataControlClipboard.h"
+#include "platform/linux/wayland/LayerShellPanel.h"
 #include "platform/linux/wayland/PortalShortcuts.h"
+#include "platform/linux/wayland/RemoteDesktopPaste.h"
+#include "platform/linux/wayland/VirtualKeyboardPaste.h"
+#include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
 #include "platform/linux/wayland/XWaylandPaste.h"
 
@@ -25,20 +36,88 @@ namespace velvox {
 
 namespace {
 
-// A session can say Wayland while its display is gone (a stale variable in a
-// terminal); then XWayland, or a plain X server, is all there is.
 constexpr const char* kDictate = "dictate";
 constexpr const char* kBoost = "boost";
 
-bool compositorAnswers() {
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display) return false;
-    bool answered = wl_display_roundtrip(display) >= 0;
-    wl_display_disconnect(display);
-    return answered;
+// Whether the focused window is a terminal emulator's, which pastes with
+// Control+Shift+V.
+bool terminalInFront() {
+    auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
+    if (accessibility && accessibility->focusIsTerminal()) return true;
+    auto front = Platform::workspace().frontmostApplication();
+    if (!front) return false;
+    for (std::string name :
+         {front->bundleIdentifier, front->name, x11::executableName(front->processId)}) {
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (XTestPaste::isTerminalName(name)) return true;
+    }
+    return false;
 }
 
-// Asks the desktop for the two hotkeys. The session lives as long as the
+// Where the compositor has no virtual keyboard (GNOME, KDE Plasma), the
+// desktop's remote desktop portal may type the paste keys once the user
+// agrees; until then, or if they refuse, pastes reach X11 apps only.
+void askForRemoteKeyboard() {
+    auto paste = std::make_shared<std::shared_ptr<RemoteDesktopPaste>>();
+    *paste = std::make_shared<RemoteDesktopPaste>(
+        Paths::dir() + "/remote-desktop-token", terminalInFront, [paste](bool agreed) {
+            if (agreed) {
+                Platform::installPasteKeystroke(*paste);
+                Log::write("Wayland paste keys: through the desktop's remote desktop portal");
+            } else {
+                Log::write(
+                    "no keyboard from the desktop's remote desktop portal: paste reaches "
+                    "X11 apps only");
+                // Let go after this answer has returned.
+                Platform::mainQueue().async([paste] { paste->reset(); });
+            }
+        });
+}
+
+// The clipboard and the paste keystroke through the compositor where it lets
+// us; elsewhere the X11 clipboard (which XWayland shares with Wayland
+// programs) and a keystroke that reaches X11 windows only.
+void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
+                     const std::shared_ptr<Workspace>& x11) {
+    auto clipboard = DataControlClipboard::create(connection);
+    if (clipboard) Platform::installPasteboard(clipboard);
+    auto focusIsTerminal = terminalInFront;
+    auto x11Paste = XTestPaste::create(focusIsTerminal);
+    // An X11 window in front is asked as on X11 (xterm has no paste key);
+    // a native one always has one.
+    auto pastesClipboard = [x11Paste, x11] {
+        return !x11Paste || !x11 || !x11->frontmostApplication() ||
+               x11Paste->focusPastesClipboard();
+    };
+    auto keyboard = VirtualKeyboardPaste::create(connection, focusIsTerminal, pastesClipboard);
+    if (keyboard) {
+        Platform::installPasteKeystroke(keyboard);
+    } else {
+        if (x11Paste)
+            Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(x11Paste, x11));
+        askForRemoteKeyboard();
+    }
+    Log::write(std::string("Wayland delivery: clipboard ") +
+               (clipboard ? "through the compositor" : "through XWayland") + ", paste keys " +
+               (keyboard ? "through a virtual keyboard" : "to X11 apps only"));
+}
+
+// A hotkey in the desktop's shortcut notation: function keys, letters and
+// digits by their key names; nothing for the rest (a lone modifier cannot be
+// a desktop shortcut), which leaves the choice to the desktop.
+std::string preferredTrigger(int64_t keyCode) {
+    std::string name = KeyNames::name(keyCode);
+    if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0])))
+        return std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(name[0]))));
+    bool functionKey =
+        name.size() > 1 && name[0] == 'F' && std::all_of(name.begin() + 1, name.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+        });
+    return functionKey ? name : "";
+}
+
+// Asks the desktop for the two hotkeys, and again with the user's keys when
+// they choose others in Settings. The session lives as long as the
 // process; the desktop ends it when our connection goes.
 void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
                      std::shared_ptr<WaylandKeyEventSource> keys,
@@ -64,27 +143,47 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
         keys->setDesktopShortcutKeys(std::move(assigned));
         if (keysAssigned) keysAssigned();
     };
-    new PortalShortcuts({{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}},
-                        ready, changed);
+    auto* portal = new PortalShortcuts(
+        {{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}}, ready, changed);
+    keys->onHotkeysChanged([portal] {
+        Config config = Config::load();
+        portal->rebind(
+            {preferredTrigger(config.hotkeyKeyCode), preferredTrigger(config.boostHotkeyKeyCode)});
+    });
 }
 
 }  // namespace
 
 bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
                           std::function<void()> keysAssigned) {
-    if (Platform::desktop().displaySession() != DisplaySession::wayland || !compositorAnswers())
+    if (Platform::desktop().displaySession() != DisplaySession::wayland) return false;
+    // A session can say Wayland while its display is gone (a stale variable
+    // in a terminal); then XWayland, or a plain X server, is all there is.
+    auto connection = WaylandConnection::open();
+    if (!connection) {
+        // XWayland's synthetic keys reach its own windows only: with a native
+        // window in front the text stays on the clipboard, rather than a
+        // paste being reported that nothing received.
+        auto paste = XTestPaste::create(terminalInFront);
+        if (paste) {
+            Platform::installPasteKeystroke(
+                std::make_shared<XWaylandPaste>(paste, X11Workspace::create(Brand::bundleID)));
+        }
         return false;
+    }
     // The X11 key table stays: key codes by physical position are the same
     // whoever reports them.
     auto keys = std::make_shared<WaylandKeyEventSource>(std::make_shared<X11KeyEventSource>());
     Platform::installKeyEventSource(keys);
     std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
     Platform::installWorkspace(std::make_shared<AccessibleWorkspace>(x11));
-    auto paste = XTestPaste::create([] {
-        auto* accessibility = dynamic_cast<AtspiAccessibility*>(&Platform::accessibility());
-        return accessibility && accessibility->focusIsTerminal();
-    });
-    if (paste) Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(paste, x11));
+    installDelivery(connection, x11);
+    // The pill on the compositor's overlay layer where it has one.
+    auto* graphics = dynamic_cast<CairoGraphics*>(&Platform::graphics());
+    if (graphics && connection->layerShell() && connection->compositor() && connection->shm()) {
+        Platform::installPanels(std::make_shared<LayerShellPanels>(connection, graphics->text()));
+        Log::write("Wayland pill: on the compositor's overlay layer");
+    }
     askForShortcuts(std::move(dictate), keys, std::move(keysAssigned));
     return true;
 }

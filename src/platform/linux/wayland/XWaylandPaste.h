@@ -27,6 +27,7 @@ class XWaylandPaste final : public PasteKeystroke {
     bool type(const std::string& text) override {
         return reachesFocusedWindow() && x11Paste_->type(text);
     }
+    bool reachesNativeWindows() const override { return false; }
 
   private:
     bool reachesFocusedWindow() {

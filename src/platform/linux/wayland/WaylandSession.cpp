@@ -13,13 +13,13 @@
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/X11KeyEventSource.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
 #include "platform/linux/wayland/PortalShortcuts.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
 #include "platform/linux/wayland/XWaylandPaste.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
+#include "platform/linux/x11/X11Workspace.h"
+#include "platform/linux/x11/XTestPaste.h"
 
 namespace velvox {
 

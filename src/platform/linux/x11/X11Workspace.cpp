@@ -1,10 +1,10 @@
-#include "platform/linux/X11Workspace.h"
+#include "platform/linux/x11/X11Workspace.h"
 
 #include <X11/Xatom.h>
 
 #include <unistd.h>
 
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 

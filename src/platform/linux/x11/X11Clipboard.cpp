@@ -1,4 +1,4 @@
-#include "platform/linux/X11Clipboard.h"
+#include "platform/linux/x11/X11Clipboard.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xfixes.h>
@@ -13,7 +13,7 @@
 
 #include "platform/MainQueue.h"
 #include "platform/Platform.h"
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 

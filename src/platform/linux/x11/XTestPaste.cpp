@@ -1,4 +1,4 @@
-#include "platform/linux/XTestPaste.h"
+#include "platform/linux/x11/XTestPaste.h"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput.h>
@@ -15,8 +15,8 @@
 
 #include <glib.h>
 
-#include "platform/linux/InjectedKeys.h"
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/InjectedKeys.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

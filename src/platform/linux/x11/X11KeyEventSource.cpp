@@ -1,4 +1,4 @@
-#include "platform/linux/X11KeyEventSource.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -15,8 +15,8 @@
 
 #include "base/Log.h"
 #include "platform/linux/GlibIds.h"
-#include "platform/linux/InjectedKeys.h"
 #include "platform/linux/KeyCodeTable.h"
+#include "platform/linux/x11/InjectedKeys.h"
 
 namespace velvox {
 

@@ -13,5 +13,5 @@ list(REMOVE_ITEM platform_linux_sources ${CMAKE_SOURCE_DIR}/src/platform/linux/m
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
 add_library(velvox_platform STATIC ${platform_linux_sources} ${platform_curl_sources})
 target_include_directories(velvox_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(velvox_platform PUBLIC velvox_base PkgConfig::GLIB PkgConfig::CURL
+target_link_libraries(velvox_platform PUBLIC velvox_capture PkgConfig::GLIB PkgConfig::CURL
                       PkgConfig::DESKTOP)

@@ -9,37 +9,38 @@
 namespace velvox {
 namespace {
 
-// One reported event: press or release, the system's key number, its macOS
-// key code, its time.
+// One reported event: press or release, the system's key number (here X key
+// codes of a PC keyboard), its macOS key code, its time.
 struct Step {
     bool press;
     int keycode;
     int64_t mac;
     uint64_t time;
 };
+constexpr Step press(int keycode, int64_t mac, uint64_t time) {
+    return {true, keycode, mac, time};
+}
+constexpr Step release(int keycode, int64_t mac, uint64_t time) {
+    return {false, keycode, mac, time};
+}
 
+// The events delivered, and "held" after each step that leaves an ordinary key down.
 std::string translate(const std::vector<Step>& steps) {
     KeyTranslator translator;
     std::ostringstream out;
     for (const auto& step : steps) {
         auto event = step.press ? translator.press(step.keycode, step.mac, step.time)
                                 : translator.release(step.keycode, step.mac, step.time);
-        if (!event) continue;
-        const char* type = event->type == KeyEventType::keyDown ? "down"
-                           : event->type == KeyEventType::keyUp ? "up"
-                                                                : "flags";
-        out << type << ' ' << event->keyCode << " 0x" << std::hex << event->flags << std::dec
-            << (event->autorepeat ? " repeat" : "") << "; ";
+        if (event) {
+            const char* type = event->type == KeyEventType::keyDown ? "down"
+                               : event->type == KeyEventType::keyUp ? "up"
+                                                                    : "flags";
+            out << type << ' ' << event->keyCode << " 0x" << std::hex << event->flags << std::dec
+                << (event->autorepeat ? " repeat" : "") << "; ";
+        }
+        if (translator.ordinaryKeyHeld()) out << "held; ";
     }
     return out.str();
-}
-
-// X key codes of a PC keyboard (evdev + 8) beside their macOS codes.
-constexpr Step press(int keycode, int64_t mac, uint64_t time) {
-    return {true, keycode, mac, time};
-}
-constexpr Step release(int keycode, int64_t mac, uint64_t time) {
-    return {false, keycode, mac, time};
 }
 
 TEST(KeyTranslatorTest, TurnsPressesAndReleasesIntoHotkeyEvents) {
@@ -53,17 +54,17 @@ TEST(KeyTranslatorTest, TurnsPressesAndReleasesIntoHotkeyEvents) {
          "flags 56 0x2; flags 61 0x42; flags 56 0x40; flags 61 0x0; "},
         {"an ordinary key carries the modifiers held",
          {press(37, 59, 1), press(38, 0, 2)},
-         "flags 59 0x1; down 0 0x1; "},
-        {"the same press by a second route is dropped",
+         "flags 59 0x1; down 0 0x1; held; "},
+        {"the same event by a second route is dropped",
          {press(38, 0, 5), press(38, 0, 5), release(38, 0, 6), release(38, 0, 6)},
-         "down 0 0x0; up 0 0x0; "},
+         "down 0 0x0; held; held; up 0 0x0; "},
         {"a press of a key still down is a repeat",
          {press(38, 0, 5), press(38, 0, 6)},
-         "down 0 0x0; down 0 0x0 repeat; "},
+         "down 0 0x0; held; down 0 0x0 repeat; held; "},
         {"modifiers do not repeat", {press(105, 62, 1), press(105, 62, 2)}, "flags 62 0x2000; "},
         {"quick presses may share a time",
          {press(38, 0, 5), release(38, 0, 5), press(38, 0, 5)},
-         "down 0 0x0; up 0 0x0; down 0 0x0; "},
+         "down 0 0x0; held; up 0 0x0; down 0 0x0; held; "},
         {"caps lock changes no bit",
          {press(66, 57, 1), release(66, 57, 2)},
          "flags 57 0x0; flags 57 0x0; "},
@@ -72,20 +73,6 @@ TEST(KeyTranslatorTest, TurnsPressesAndReleasesIntoHotkeyEvents) {
          ""},
     };
     for (const auto& c : cases) EXPECT_EQ(translate(c.steps), c.events) << c.what;
-}
-
-TEST(KeyTranslatorTest, KnowsWhetherAnOrdinaryKeyIsHeld) {
-    KeyTranslator translator;
-    translator.press(37, 59, 1);
-    EXPECT_FALSE(translator.ordinaryKeyHeld());
-    translator.press(38, 0, 2);
-    EXPECT_TRUE(translator.ordinaryKeyHeld());
-    translator.release(38, 0, 3);
-    EXPECT_FALSE(translator.ordinaryKeyHeld());
-    translator.press(38, 0, 4);
-    translator.reset();
-    EXPECT_FALSE(translator.ordinaryKeyHeld());
-    EXPECT_EQ(translator.press(37, 59, 5)->flags, ModifierFlag::leftControl);
 }
 
 }  // namespace

@@ -30,10 +30,13 @@ std::optional<KeyEvent> KeyTranslator::release(int keycode, int64_t macKeyCode, 
         return std::nullopt;
     }
     lastRelease_[keycode] = time;
-    keysDown_.erase(keycode);
+    bool wasDown = keysDown_.erase(keycode) != 0;
     lastPress_.erase(keycode);
     if (macKeyCode < 0) return std::nullopt;
     if (isModifierKey(macKeyCode)) {
+        // Released while not down, it changes no flag: a late copy (a busy
+        // server may stamp the two copies of one release with two times).
+        if (!wasDown) return std::nullopt;
         flags_ &= ~modifierFlag(macKeyCode);
         return KeyEvent{KeyEventType::flagsChanged, macKeyCode, flags_, false};
     }

@@ -13,8 +13,8 @@
 #include "platform/linux/GtkApplicationShell.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/SyslogSystemLog.h"
-#include "platform/linux/X11KeyEventSource.h"
 #include "platform/linux/wayland/WaylandSession.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
 
 namespace {
 

@@ -91,8 +91,8 @@ class DictationController {
 
   private:
     void beginRecording(bool boost);
-    void process(const std::string& file, const std::string& prompt);
-    void deliver(const std::string& text, const std::string& transcript, int64_t spoken);
+    void process(TakeFile file, const std::string& prompt);
+    void deliver(const DictationPipeline::Result& result);
     void transcriptionFinished(const DictationPipeline::Result& result);
     void heardNothing();
 

@@ -196,6 +196,10 @@ bool AppendFile::write(const std::string& bytes) {
     return fd_ >= 0 && writeAll(fd_, bytes);
 }
 
+bool AppendFile::restart() {
+    return fd_ >= 0 && ::ftruncate(fd_, 0) == 0;
+}
+
 void AppendFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -70,6 +70,8 @@ class AppendFile {
     off_t size() const;
     // Writes all of the bytes; false on failure.
     bool write(const std::string& bytes);
+    // Empties the file, so the next write starts it afresh; false on failure.
+    bool restart();
     void close();
 
   private:

@@ -240,11 +240,10 @@ void DictationController::endRecording() {
 void DictationController::process(TakeFile file, const std::string& prompt) {
     WeakController weak = self_.ref();
     DictationPipeline::Handlers handlers;
-    handlers.transcriptionFailed = [weak](const std::string& message, std::shared_ptr<TakeFile>) {
-        postTo(weak, [message](DictationController& c) {
-            c.busy_ = false;
-            c.flashError(message);
-        });
+    handlers.transcriptionFailed = [weak](const std::string& message,
+                                          std::shared_ptr<TakeFile> take) {
+        postTo(weak,
+               [message, take](DictationController& c) { c.transcriptionFailed(message, take); });
     };
     handlers.heardNothing = [weak] {
         postTo(weak, [](DictationController& c) { c.heardNothing(); });

@@ -181,6 +181,7 @@ Json Home::liveDict() {
             "This desktop has no accessibility support, so Velvox pastes the text instead of "
             "typing it into the field.");
     live["desktopNotes"] = std::move(notes);
+    live["canRetry"] = AppState::retryAvailable();
     return live;
 }
 

@@ -89,10 +89,10 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto live = home.liveDict();
     std::vector<std::string> order;
     for (const auto& [key, value] : live.items()) order.push_back(key);
-    EXPECT_EQ(order,
-              (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey", "ownKey",
-                                        "signedIn", "ready", "fnDead", "status", "mainKey",
-                                        "mainKeyName", "boostKeyName", "desktopNotes"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey",
+                                               "ownKey", "signedIn", "ready", "fnDead", "status",
+                                               "mainKey", "mainKeyName", "boostKeyName",
+                                               "desktopNotes", "canRetry"}));
     EXPECT_EQ(live["desktopNotes"], Json::array());
     EXPECT_EQ(live["hasKey"], true);
     EXPECT_EQ(live["ownKey"], true);

@@ -1,5 +1,8 @@
 #include "capture/Recorder.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "base/Log.h"
 #include "capture/InputLevel.h"
 #include "capture/TakeFiles.h"
@@ -30,7 +33,7 @@ Recorder::~Recorder() {
     discard();
 }
 
-bool Recorder::start() {
+bool Recorder::start(const std::string& inputDevice) {
     discard();
     std::string error;
     std::optional<std::string> created = TakeFiles::createTakeFile(error);
@@ -40,7 +43,9 @@ bool Recorder::start() {
     }
     // Deleted on every way out below but the last.
     TakeFile file(*created);
-    NewAudioTake made = Platform::audioInput().makeTake(file.path(), kTakeSettings);
+    AudioSettings settings = kTakeSettings;
+    settings.inputDevice = inputDevice;
+    NewAudioTake made = Platform::audioInput().makeTake(file.path(), settings);
     if (!made.take) {
         Log::error("recorder failed: " + made.error);
         return false;
@@ -54,6 +59,12 @@ bool Recorder::start() {
     }
     take_ = std::move(made.take);
     file_ = std::move(file);
+    // The readings are taken here, not by whoever shows the level: the take's
+    // loudness must be known even when nothing is drawn.
+    loudestPower_ = -std::numeric_limits<double>::infinity();
+    meter_ = Platform::mainQueue().repeating(kMeterInterval, [owner = self_.ref()] {
+        if (Recorder* alive = owner.get()) alive->takeReading();
+    });
     return true;
 }
 
@@ -63,6 +74,8 @@ TakeFile Recorder::stop() {
 
 TakeFile Recorder::end(bool reportUnfinished) {
     if (!take_) return {};
+    meter_.cancel();
+    takeReading();
     double recorded = take_->currentTime();
     bool wasRecording = take_->isRecording();
     // Without events, a take ended on purpose never looks like one the system ended.
@@ -92,6 +105,12 @@ bool Recorder::isRecording() const {
 double Recorder::level() const {
     if (!take_ || !take_->isRecording()) return 0;
     return inputLevel(static_cast<double>(take_->averagePower()));
+}
+
+void Recorder::takeReading() {
+    if (!take_ || !take_->isRecording()) return;
+    double power = static_cast<double>(take_->averagePower());
+    if (!std::isnan(power)) loudestPower_ = std::max(loudestPower_, power);
 }
 
 double Recorder::elapsed() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include "base/WeakSelf.h"
 #include "capture/TakeFile.h"
 #include "platform/AudioTake.h"
+#include "platform/MainQueue.h"
 
 namespace velvox {
 
@@ -33,9 +35,10 @@ class Recorder {
     // file holds what came before and stop() hands it over as usual.
     std::function<void()> onInputEnded;
 
-    // Begins a new take, discarding any take in progress first. True when the
-    // microphone is being recorded; on false the reason is in the log.
-    bool start();
+    // Begins a new take from the named input (empty: the default), discarding
+    // any take in progress first. True when the microphone is being
+    // recorded; on false the reason is in the log.
+    bool start(const std::string& inputDevice = {});
     // Ends the take. Answers its file, which then belongs to the caller, or
     // an empty one when idle or when nothing was recorded (that file is
     // deleted). A take with sound whose file cannot be completed is reported
@@ -55,6 +58,11 @@ class Recorder {
     double level() const;
     // Seconds recorded so far in this take; 0 when idle.
     double elapsed() const;
+    // The loudest input power of the last take, in decibels (the readings
+    // taken every kMeterInterval while it recorded, and one at its end);
+    // -infinity when it heard nothing at all. Kept until the next start().
+    double loudestPower() const { return loudestPower_; }
+    static constexpr double kMeterInterval = 0.05;
 
     // Deletes takes that earlier runs left behind; logs how many it found.
     static void sweepTempFiles();
@@ -62,9 +70,12 @@ class Recorder {
   private:
     TakeFile end(bool reportUnfinished);
     AudioTakeEvents events();
+    void takeReading();
 
     std::unique_ptr<AudioTake> take_;
     TakeFile file_;
+    double loudestPower_ = -std::numeric_limits<double>::infinity();
+    ScheduledWork meter_;
     WeakSelf<Recorder> self_;
 };
 

@@ -95,7 +95,7 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey",
                                                "ownKey", "signedIn", "ready", "fnDead", "status",
                                                "mainKey", "mainKeyName", "boostKeyName",
-                                               "capabilities", "desktopNotes"}));
+                                               "capabilities", "desktopNotes", "canRetry"}));
     EXPECT_EQ(live["desktopNotes"], Json::array());
     EXPECT_EQ(live["hasKey"], true);
     EXPECT_EQ(live["ownKey"], true);

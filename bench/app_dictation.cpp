@@ -1,13 +1,15 @@
 // The dictation road on the main thread, with every edge faked:
 // key-up to the transcription request handed to the HTTP seam, and the HTTP
 // answer to the delivery outcome (corrections, tidy, history, statistics,
-// clipboard write).
+// clipboard write). A failed transcription keeps its take, and a retry of
+// the kept take runs the same road from the take to the request.
 #include <benchmark/benchmark.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "app/DictationController.h"
+#include "base/AppState.h"
 #include "capture/HotkeyMonitor.h"
 #include "delivery/Paster.h"
 #include "fakes/DictationFakes.h"
@@ -49,6 +51,12 @@ struct Road {
         controller->connect(monitor);
         monitor.setKeys({kF5});
         monitor.start();
+    }
+    // The pill's timers live on this road's clock: the pill goes with it, so
+    // the next road's pill does not reach into a clock that is gone.
+    ~Road() {
+        controller.reset();
+        Overlay::resetSharedForTesting();
     }
 
     // Holds the key through a ten-second take (about 40 kB of AAC).
@@ -108,6 +116,53 @@ void answerToDeliveryOutcome(benchmark::State& state) {
     }
 }
 BENCHMARK(answerToDeliveryOutcome)->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+// The failure's answer to the take kept and the failure flashed.
+void failureKeepsTheTake(benchmark::State& state) {
+    Road road;
+    std::string failure = Json{{"error", "down"}}.dump();
+    for (auto _ : state) {
+        state.PauseTiming();
+        road.record();
+        road.release();
+        state.ResumeTiming();
+        road.desktop.http->respond(500, failure);
+        road.queue->runUntilIdle();
+        state.PauseTiming();
+        if (!AppState::retryAvailable()) state.SkipWithError("the take was not kept");
+        road.finishPaste();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(failureKeepsTheTake)->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+// A retry of the kept take to the transcription request, to set against
+// keyUpToTranscriptionRequest: from the request on, both roads are one.
+void retryToTranscriptionRequest(benchmark::State& state) {
+    Road road;
+    std::string failure = Json{{"error", "down"}}.dump();
+    std::string answer = Json{{"text", "short"}}.dump();
+    for (auto _ : state) {
+        state.PauseTiming();
+        road.record();
+        road.release();
+        road.desktop.http->respond(500, failure);
+        road.queue->runUntilIdle();
+        road.finishPaste();
+        size_t before = road.desktop.http->requests().size();
+        state.ResumeTiming();
+        road.controller->retryLastDictation();
+        road.queue->runUntilIdle();
+        state.PauseTiming();
+        if (road.desktop.http->requests().size() != before + 1)
+            state.SkipWithError("no request was sent");
+        road.desktop.http->respond(200, answer);
+        road.queue->runUntilIdle();
+        road.finishPaste();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(retryToTranscriptionRequest)->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 }  // namespace
 }  // namespace velvox

@@ -28,7 +28,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/GstAudioInput.h"
-#include "platform/linux/X11KeyEventSource.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
 #include "support/LowLatencyMicrophone.h"
 
 namespace velvox {

@@ -23,8 +23,8 @@
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/LinuxDelivery.h"
-#include "platform/linux/X11Clipboard.h"
-#include "platform/linux/XTestPaste.h"
+#include "platform/linux/x11/X11Clipboard.h"
+#include "platform/linux/x11/XTestPaste.h"
 #include "support/BenchHome.h"
 
 namespace velvox::testing {

@@ -7,6 +7,7 @@ pkg_check_modules(DESKTOP REQUIRED IMPORTED_TARGET
   gtk+-3.0 wayland-client webkit2gtk-4.1 ayatana-appindicator3-0.1 atspi-2 cairo pangocairo)
 
 file(GLOB platform_linux_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/linux/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/platform/linux/x11/*.cpp
      ${CMAKE_SOURCE_DIR}/src/platform/linux/wayland/*.cpp)
 list(REMOVE_ITEM platform_linux_sources ${CMAKE_SOURCE_DIR}/src/platform/linux/main.cpp)
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)

@@ -157,6 +157,9 @@
     $('last-dictation-text').textContent = typeof info.text === 'string' ? info.text : '';
   });
 
+  // A failed dictation's take is kept: it can be tried again from here.
+  on('live', (live) => { $('retry-actions').hidden = live.canRetry !== true; });
+
   on('insert', (payload) => {
     // Text dictated while this window has the focus goes into the field being
     // edited; with no field focused it is shown on the home section instead.

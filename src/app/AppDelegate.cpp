@@ -58,6 +58,7 @@ void AppDelegate::didFinishLaunching() {
     if (!Platform::accessibility().isAvailable())
         Log::write("no accessibility bus: text is pasted, never typed into a field");
 
+    controller_->loadKeptTake();
     controller_->setIcon(false);
     buildStatusMenu();
     syncMenu();
@@ -99,6 +100,11 @@ void AppDelegate::buildStatusMenu() {
     menu.push_back(MenuItem::separator());
     menu.push_back(
         item("Copy last result", weakly([](AppDelegate& d) { d.controller_->copyLast(); })));
+    // Only while a failed dictation's take is kept (the menu is built anew then).
+    if (AppState::retryAvailable()) {
+        menu.push_back(item("Retry last dictation",
+                            weakly([](AppDelegate& d) { d.controller_->retryLastDictation(); })));
+    }
     menu.push_back(MenuItem::separator());
     menu.push_back(item("Quit " + Brand::name, [quit = quit_] {
         if (quit) quit();
@@ -123,6 +129,13 @@ void AppDelegate::connectCallbacks() {
     monitor.setKeys(
         {controller_->config().hotkeyKeyCode, controller_->config().boostHotkeyKeyCode});
     AppState::reload() = weakly([](AppDelegate& d) { d.reloadSettings(); });
+    controller_->onRetryAvailableChanged = [rebuild = weakly([](AppDelegate& d) {
+                                                d.buildStatusMenu();
+                                                d.syncMenu();
+                                            })](bool) { rebuild(); };
+    AppState::retryLastDictation() =
+        weakly([](AppDelegate& d) { d.controller_->retryLastDictation(); });
+    AppState::dismissRetry() = weakly([](AppDelegate& d) { d.controller_->dismissKeptTake(); });
 }
 
 void AppDelegate::openHomeWhenSetupUnfinished() {

@@ -53,6 +53,8 @@ class AppDelegate {
         pasteItem = 5,
         loginItem = 6,
         copyLastItem = 8,
+        // "Retry last dictation" follows while a failed take is kept, and the
+        // quit item moves down by one.
         quitItem = 10,
     };
 

@@ -7,6 +7,7 @@
 #include "base/Brand.h"
 #include "base/Log.h"
 #include "base/Strings.h"
+#include "capture/KeptTake.h"
 #include "config/Config.h"
 #include "records/Stats.h"
 
@@ -32,7 +33,9 @@ const char* const kUsage =
     "                              turn an audio file into the text a dictation gives\n"
     "       velvox dictate start|stop|toggle [--boost]\n"
     "                              start or stop a dictation in the running application,\n"
-    "                              for a shortcut of the desktop's own\n";
+    "                              for a shortcut of the desktop's own\n"
+    "       velvox retry           try the last failed dictation again in the running\n"
+    "                              application, into the field in front\n";
 
 int usage(std::ostream& err) {
     err << kUsage;
@@ -101,6 +104,25 @@ int dictate(const std::vector<std::string>& args, const Host& host, std::ostream
     return 1;
 }
 
+// Hands `retry` to the running copy, which owns the kept take; the file is
+// looked at here only to answer at once when there is nothing to retry.
+int retry(const std::vector<std::string>& args, const Host& host, std::ostream& err) {
+    constexpr int kNothingToRetry = 1;
+    constexpr int kNotRunning = 2;
+    if (args.size() != 1) return usage(err);
+    auto notRunning = [&] {
+        err << Brand::name << " is not running. Start it first, then run \"velvox retry\" again.\n";
+        return kNotRunning;
+    };
+    if (!host.applicationRunning || !host.applicationRunning()) return notRunning();
+    if (!KeptTake::exists()) {
+        err << "nothing to retry\n";
+        return kNothingToRetry;
+    }
+    if (!host.handOverRetry || !host.handOverRetry()) return notRunning();
+    return 0;
+}
+
 }  // namespace
 
 std::string maskedKey(const std::string& key) {
@@ -125,6 +147,7 @@ int dispatch(const std::vector<std::string>& args, const Host& host, std::ostrea
     if (command == "config" && args.size() == 1) return printConfig(out);
     if (command == "stats") return printStats(args, out, err);
     if (command == "dictate") return dictate(args, host, err);
+    if (command == "retry") return retry(args, host, err);
     if (command == "transcribe") return transcribeCommand({args.begin() + 1, args.end()}, out, err);
     return usage(err);
 }

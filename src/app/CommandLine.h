@@ -16,6 +16,10 @@ struct Host {
     std::function<int(const std::vector<std::string>& urls)> launchApplication;
     // Hands a dictation command to the copy that runs; false when none runs.
     std::function<bool(DictationCommand command, bool boost)> handOverDictation;
+    // Whether a copy runs in this session.
+    std::function<bool()> applicationRunning;
+    // Asks the copy that runs to retry the last failed dictation; false when none runs.
+    std::function<bool()> handOverRetry;
 };
 
 // Runs `velvox ARGS...` (args without the program name) and answers the exit status.

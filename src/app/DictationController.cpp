@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
 #include "app/DictationPipeline.h"
@@ -28,7 +27,6 @@
 #include "records/Stats.h"
 #include "services/API.h"
 #include "text/Graphemes.h"
-#include "text/Tidy.h"
 
 namespace velvox {
 
@@ -219,12 +217,12 @@ void DictationController::endRecording() {
         return;
     }
     double elapsed = recorder_.elapsed();
-    std::optional<std::string> file = recorder_.stop();
+    TakeFile file = recorder_.stop();
     setIcon(false);
 
-    // A comparison with NaN is false, so a NaN duration counts as too short.
+    // A comparison with NaN is false, so a NaN duration counts as too short
+    // (the take is deleted as it goes out of scope).
     if (!file || !(config_.minHoldSeconds <= elapsed)) {
-        if (file) std::remove(file->c_str());
         Overlay::shared().hide(0);
         setStatus(readyLine());
         return;
@@ -235,7 +233,7 @@ void DictationController::endRecording() {
                " bytes");
     if (!TakeGuards::heardVoice(recorder_.loudestPower())) {
         // Silence sent to the speech model can come back as invented words.
-        std::remove(file->c_str());
+        file.reset();
         double loudest = recorder_.loudestPower();
         Log::write("silent take not sent, loudest input " +
                    (std::isfinite(loudest) ? Strings::fixed(loudest, 1) + " dB" : "none"));
@@ -248,17 +246,16 @@ void DictationController::endRecording() {
 
     auto prompt = DictationPipeline::preparePrompt(config_, smartKind_);
     modeUsed_ = prompt.mode;
-    process(*file, prompt.text);
+    process(std::move(file), prompt.text);
 }
 
-void DictationController::process(const std::string& file, const std::string& prompt) {
+void DictationController::process(TakeFile file, const std::string& prompt) {
     WeakController weak = self_.ref();
     DictationPipeline::Handlers handlers;
-    handlers.transcriptionFailed = [weak](const std::string& message) {
-        postTo(weak, [message](DictationController& c) {
-            c.busy_ = false;
-            c.flashError(message);
-        });
+    handlers.transcriptionFailed = [weak](const std::string& message,
+                                          std::shared_ptr<TakeFile> take) {
+        postTo(weak,
+               [message, take](DictationController& c) { c.transcriptionFailed(message, take); });
     };
     handlers.heardNothing = [weak] {
         postTo(weak, [](DictationController& c) { c.heardNothing(); });
@@ -270,9 +267,7 @@ void DictationController::process(const std::string& file, const std::string& pr
         postTo(weak, [result](DictationController& c) { c.transcriptionFinished(result); });
     };
     // The handlers run on the network thread and reach the controller only on the main queue.
-    DictationPipeline::process(file, config_, smartKind_, prompt,
-                               DictationPipeline::AudioFile::deleteWhenTranscribed,
-                               std::move(handlers));
+    DictationPipeline::process(std::move(file), config_, smartKind_, prompt, std::move(handlers));
 }
 
 void DictationController::hotkeyReleased() {
@@ -309,22 +304,21 @@ void DictationController::transcriptionFinished(const DictationPipeline::Result&
         setStatus("Release " + KeyNames::name(*heldKey_) + " to insert the text");
         return;
     }
-    deliver(result.text, result.transcript, result.spoken);
+    deliver(result);
     if (result.polishFailure) setStatus("Cleanup failed, pasted raw. See Console");
 }
 
 // ---- E: delivery ----
 
-void DictationController::deliver(const std::string& text, const std::string& transcript,
-                                  int64_t spoken) {
-    Log::write("delivering " + std::to_string(Graphemes::count(text)) + " chars, autoPaste " +
-               (config_.autoPaste ? "true" : "false"));
+void DictationController::deliver(const DictationPipeline::Result& result) {
+    Log::write("delivering " + std::to_string(Graphemes::count(result.text)) +
+               " chars, autoPaste " + (config_.autoPaste ? "true" : "false"));
     bool wasBoost = boosting_;
     boosting_ = false;
-    std::string out = Tidy::text(text);
-    History::append(transcript, out, wasBoost, config_.keepHistory);
+    const std::string& out = result.tidied;
+    History::append(result.transcript, out, wasBoost, config_.keepHistory);
     if (config_.keepHistory) {
-        Stats::record(out, spoken, heldSeconds_, targetBundle_, targetName_, modeUsed_);
+        Stats::record(out, result.spoken, heldSeconds_, targetBundle_, targetName_, modeUsed_);
     }
     lastResult_ = out;
     Overlay::shared().hide(0);

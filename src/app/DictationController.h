@@ -59,6 +59,17 @@ class DictationController {
     // The keyboard seems never to report the configured hotkey.
     void hotkeyNeverSeen();
 
+    // Tries the kept take of the last failed dictation again with its kind,
+    // delivering into the application in front now. Refused while a take
+    // runs or the last one is processed.
+    void retryLastDictation();
+    // Lets the kept take go.
+    void dismissKeptTake();
+    // At launch: drops a kept take too old to matter, and says whether one is left.
+    void loadKeptTake();
+    // Called when a take comes to be kept or stops being kept.
+    std::function<void(bool available)> onRetryAvailableChanged;
+
     // The application is quitting: the take in progress and its cap timer go.
     void stopForExit();
 
@@ -94,10 +105,12 @@ class DictationController {
 
   private:
     void beginRecording(bool boost);
-    void process(const std::string& file, const std::string& prompt);
-    void deliver(const std::string& text, const std::string& transcript, int64_t spoken);
+    void process(TakeFile file, const std::string& prompt);
+    void deliver(const DictationPipeline::Result& result);
     void transcriptionFinished(const DictationPipeline::Result& result);
     void heardNothing();
+    void transcriptionFailed(const std::string& message, std::shared_ptr<TakeFile> take);
+    void setRetryAvailable(bool available);
 
     Config config_;
     Recorder recorder_;

@@ -1,6 +1,5 @@
 #include "app/DictationPipeline.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "base/Log.h"
@@ -8,6 +7,7 @@
 #include "records/Stats.h"
 #include "services/API.h"
 #include "text/Corrections.h"
+#include "text/Tidy.h"
 
 namespace velvox::DictationPipeline {
 
@@ -52,40 +52,45 @@ bool shouldPolish(const Config& config, std::optional<Smart::Kind> kind) {
     return !key.empty();
 }
 
-void process(const std::string& file, const Config& config, std::optional<Smart::Kind> kind,
-             const std::string& prompt, AudioFile audioFile, Handlers handlers) {
+void process(TakeFile take, const Config& config, std::optional<Smart::Kind> kind,
+             const std::string& prompt, Handlers handlers) {
     auto shared = std::make_shared<Handlers>(std::move(handlers));
-    API::transcribe(
-        file, config, [file, config, kind, prompt, audioFile, shared](API::TextResult result) {
-            // The recording is not needed past this point, whatever the answer.
-            if (audioFile == AudioFile::deleteWhenTranscribed) std::remove(file.c_str());
-            if (!result.ok()) {
-                shared->transcriptionFailed(result.errorDescription());
+    auto held = std::make_shared<TakeFile>(std::move(take));
+    const std::string file = held->path();
+    API::transcribe(file, config, [config, kind, prompt, held, shared](API::TextResult result) {
+        if (!result.ok()) {
+            shared->transcriptionFailed(result.errorDescription(),
+                                        std::make_shared<TakeFile>(std::move(*held)));
+            return;
+        }
+        // The recording is not needed past this point.
+        held->reset();
+        const std::string& raw = result.value();
+        int64_t spoken = Stats::count(raw);
+        std::string trimmed = Strings::trim(Corrections::apply(raw, config.corrections));
+        if (trimmed.empty()) {
+            shared->heardNothing();
+            return;
+        }
+        auto finish = [shared, trimmed, spoken](const std::string& text,
+                                                std::optional<std::string> polishFailure) {
+            shared->finished({text, Tidy::text(text), trimmed, spoken, std::move(polishFailure)});
+        };
+        if (!shouldPolish(config, kind)) {
+            finish(trimmed, std::nullopt);
+            return;
+        }
+        shared->polishing();
+        API::polish(trimmed, prompt, config, [finish, trimmed](API::TextResult polished) {
+            if (polished.ok()) {
+                finish(polished.value(), std::nullopt);
                 return;
             }
-            const std::string& raw = result.value();
-            int64_t spoken = Stats::count(raw);
-            std::string trimmed = Strings::trim(Corrections::apply(raw, config.corrections));
-            if (trimmed.empty()) {
-                shared->heardNothing();
-                return;
-            }
-            if (!shouldPolish(config, kind)) {
-                shared->finished({trimmed, trimmed, spoken, std::nullopt});
-                return;
-            }
-            shared->polishing();
-            API::polish(trimmed, prompt, config,
-                        [shared, trimmed, spoken](API::TextResult polished) {
-                            if (polished.ok()) {
-                                shared->finished({polished.value(), trimmed, spoken, std::nullopt});
-                                return;
-                            }
-                            std::string description = polished.errorDescription();
-                            Log::write("polish failed, using raw transcript: " + description);
-                            shared->finished({trimmed, trimmed, spoken, description});
-                        });
+            std::string description = polished.errorDescription();
+            Log::write("polish failed, using raw transcript: " + description);
+            finish(trimmed, description);
         });
+    });
 }
 
 }  // namespace velvox::DictationPipeline

@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "capture/TakeFile.h"
 #include "config/Config.h"
 #include "text/Smart.h"
 
@@ -24,9 +26,10 @@ Prompt preparePrompt(const Config& config, std::optional<Smart::Kind> kind);
 // to reach a model (the service, or the chosen provider's key).
 bool shouldPolish(const Config& config, std::optional<Smart::Kind> kind);
 
-// The text of a finished dictation, before tidy-up.
+// The text of a finished dictation.
 struct Result {
-    std::string text;        // to deliver: polished, or the transcript when not polished
+    std::string text;        // polished, or the transcript when not polished
+    std::string tidied;      // the text after tidy-up: what is delivered
     std::string transcript;  // the corrected transcript
     int64_t spoken = 0;      // words spoken (of the raw transcript)
     // Set when polishing failed and the transcript stands in for the polished text.
@@ -35,7 +38,9 @@ struct Result {
 
 // What processing reports. Every handler may run on the network thread.
 struct Handlers {
-    std::function<void(const std::string& message)> transcriptionFailed;
+    // The take comes back with the failure, for the caller to keep or let go.
+    std::function<void(const std::string& message, std::shared_ptr<TakeFile> take)>
+        transcriptionFailed;
     // The transcript was empty after corrections and trimming.
     std::function<void()> heardNothing;
     // Polishing starts (the status can say so while it runs).
@@ -43,13 +48,12 @@ struct Handlers {
     std::function<void(const Result& result)> finished;
 };
 
-enum class AudioFile { deleteWhenTranscribed, keep };
-
-// Transcribes the recording, corrects and trims the transcript, polishes it
-// when shouldPolish says so, and reports through exactly one of
-// transcriptionFailed, heardNothing or finished. The configuration is the
-// copy taken when the recording ended.
-void process(const std::string& file, const Config& config, std::optional<Smart::Kind> kind,
-             const std::string& prompt, AudioFile audioFile, Handlers handlers);
+// Transcribes the take, corrects and trims the transcript, polishes it when
+// shouldPolish says so, tidies the result, and reports through exactly one of
+// transcriptionFailed, heardNothing or finished. Once transcribed, the take
+// is let go (an owned file is deleted). The configuration is the copy taken
+// when the recording ended.
+void process(TakeFile take, const Config& config, std::optional<Smart::Kind> kind,
+             const std::string& prompt, Handlers handlers);
 
 }  // namespace velvox::DictationPipeline

@@ -10,7 +10,6 @@
 #include "app/DictationPipeline.h"
 #include "base/Files.h"
 #include "text/Smart.h"
-#include "text/Tidy.h"
 
 namespace velvox {
 
@@ -51,7 +50,7 @@ int transcribeCommand(const std::vector<std::string>& args, std::ostream& out, s
     auto prompt = DictationPipeline::preparePrompt(config, kind);
     auto done = std::make_shared<std::promise<Outcome>>();
     DictationPipeline::Handlers handlers;
-    handlers.transcriptionFailed = [done](const std::string& message) {
+    handlers.transcriptionFailed = [done](const std::string& message, std::shared_ptr<TakeFile>) {
         done->set_value({kFailed, "", message});
     };
     handlers.heardNothing = [done] {
@@ -59,14 +58,15 @@ int transcribeCommand(const std::vector<std::string>& args, std::ostream& out, s
     };
     handlers.polishing = [] {};
     handlers.finished = [done](const DictationPipeline::Result& result) {
-        Outcome outcome{0, Tidy::text(result.text), ""};
+        Outcome outcome{0, result.tidied, ""};
         if (result.polishFailure) {
             outcome.error = "polish failed, using raw transcript: " + *result.polishFailure;
         }
         done->set_value(outcome);
     };
     auto future = done->get_future();
-    DictationPipeline::process(file, config, kind, prompt.text, DictationPipeline::AudioFile::keep,
+    // The file is the user's: read, never deleted.
+    DictationPipeline::process(TakeFile::borrowed(file), config, kind, prompt.text,
                                std::move(handlers));
     Outcome outcome = future.get();
     if (!outcome.error.empty()) err << outcome.error << "\n";

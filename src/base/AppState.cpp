@@ -13,7 +13,10 @@ struct State {
     std::string status = "Starting up";
     bool tapRunning = false;
     bool fnDead = false;
+    bool retryAvailable = false;
     ReloadHook reload;
+    ReloadHook retryLastDictation;
+    ReloadHook dismissRetry;
     InsertHook insertIntoOwnWindow;
 };
 
@@ -54,6 +57,13 @@ void setFnDead(bool value) {
     update(state().fnDead, value);
 }
 
+bool retryAvailable() {
+    return state().retryAvailable;
+}
+void setRetryAvailable(bool value) {
+    update(state().retryAvailable, value);
+}
+
 int wordCount(const std::string& text) {
     int words = 0;
     bool inWord = false;
@@ -85,6 +95,12 @@ void dictated(const std::string& text, double seconds, const std::string& mode) 
 
 ReloadHook& reload() {
     return state().reload;
+}
+ReloadHook& retryLastDictation() {
+    return state().retryLastDictation;
+}
+ReloadHook& dismissRetry() {
+    return state().dismissRetry;
 }
 InsertHook& insertIntoOwnWindow() {
     return state().insertIntoOwnWindow;

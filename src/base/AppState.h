@@ -17,6 +17,9 @@ bool tapRunning();
 void setTapRunning(bool value);
 bool fnDead();
 void setFnDead(bool value);
+// A failed dictation's take is kept and can be tried again.
+bool retryAvailable();
+void setRetryAvailable(bool value);
 
 // Computes the figures of a delivered dictation and posts `lastDictation`
 // on the main queue with "text", "words", "seconds", "wpm" and "mode".
@@ -31,6 +34,9 @@ int wordsPerMinute(int words, double seconds);
 using ReloadHook = std::function<void()>;
 using InsertHook = std::function<bool(const std::string& text, const std::string& mode)>;
 ReloadHook& reload();
+// Tries the kept take of the last failed dictation again / lets it go.
+ReloadHook& retryLastDictation();
+ReloadHook& dismissRetry();
 InsertHook& insertIntoOwnWindow();
 
 void resetForTesting();

@@ -86,6 +86,40 @@ bool rename(const std::string& from, const std::string& to, std::string* error) 
     return false;
 }
 
+bool copy(const std::string& from, const std::string& to, std::string* error, mode_t mode) {
+    std::optional<std::string> content = readWhole(from);
+    std::string why;
+    if (!content) {
+        why = std::strerror(errno);
+    } else {
+        int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0) {
+            why = std::strerror(errno);
+        } else {
+            bool written = writeAll(fd, *content);
+            if (!written) why = std::strerror(errno);
+            if (::close(fd) != 0 && written) why = std::strerror(errno);
+            if (why.empty()) return true;
+            ::unlink(to.c_str());
+        }
+    }
+    if (error) *error = why;
+    return false;
+}
+
+bool remove(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+std::optional<std::chrono::system_clock::time_point> modified(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(info.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+}
+
 bool setMode(const std::string& path, mode_t mode) {
     return ::chmod(path.c_str(), mode) == 0;
 }
@@ -194,6 +228,10 @@ off_t AppendFile::size() const {
 
 bool AppendFile::write(const std::string& bytes) {
     return fd_ >= 0 && writeAll(fd_, bytes);
+}
+
+bool AppendFile::restart() {
+    return fd_ >= 0 && ::ftruncate(fd_, 0) == 0;
 }
 
 void AppendFile::close() {

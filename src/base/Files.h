@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,15 @@ bool isFolder(const std::string& path);
 bool isPrivateFolder(const std::string& path);
 // Moves a file or folder within one file system; on failure says why in error.
 bool rename(const std::string& from, const std::string& to, std::string* error = nullptr);
+
+// Copies a file's content to a new file of the mode; on failure (a full disk)
+// nothing is left at `to` and error says why.
+bool copy(const std::string& from, const std::string& to, std::string* error = nullptr,
+          mode_t mode = kPrivateFileMode);
+// Deletes a file; false when it cannot (a missing file counts as deleted).
+bool remove(const std::string& path);
+// When the file was last changed, or nothing when it cannot be learned.
+std::optional<std::chrono::system_clock::time_point> modified(const std::string& path);
 
 // The size of the file, or nothing when it cannot be learned.
 std::optional<int64_t> size(const std::string& path);
@@ -70,6 +80,8 @@ class AppendFile {
     off_t size() const;
     // Writes all of the bytes; false on failure.
     bool write(const std::string& bytes);
+    // Empties the file, so the next write starts it afresh; false on failure.
+    bool restart();
     void close();
 
   private:

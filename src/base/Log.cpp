@@ -1,6 +1,5 @@
 #include "base/Log.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <condition_variable>
@@ -37,46 +36,18 @@ Location currentLocation() {
     return {folder, Files::join(folder, "app.log")};
 }
 
-bool writeWhole(int fd, const std::string& line) {
-    size_t done = 0;
-    while (done < line.size()) {
-        ssize_t written = ::write(fd, line.data() + done, line.size() - done);
-        if (written <= 0) return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-void replaceFile(const std::string& path, const std::string& line) {
-    int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, Files::kPrivateFileMode);
-    if (fd < 0) return;
-    writeWhole(fd, line);
-    ::close(fd);
-}
-
 // Everything here runs on the writer thread; every failure is swallowed.
 void appendToFile(const Location& where, const std::string& line) {
-    const std::string& path = where.path;
     Files::createFolder(where.folder);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        replaceFile(path, line);
-    } else {
-        off_t size = ::lseek(fd, 0, SEEK_END);
-        if (size < 0) {
-            // Where the end is unknown, start afresh rather than overwrite the head.
-            ::close(fd);
-            replaceFile(path, line);
-        } else if (size <= kRestartAfterBytes) {
-            writeWhole(fd, line);
-            ::close(fd);
-        } else {
-            ::close(fd);
-            replaceFile(path, line);
-        }
-    }
-    Files::setMode(path, Files::kPrivateFileMode);
+    Files::AppendFile file(where.path);
+    if (!file) return;
+    // Past the limit, or where the end is unknown, the log starts afresh
+    // rather than grow without end or overwrite its head.
+    off_t size = file.size();
+    if (size < 0 || size > kRestartAfterBytes) file.restart();
+    file.write(line);
+    file.close();
+    Files::setMode(where.path, Files::kPrivateFileMode);
 }
 
 class Writer {

@@ -36,17 +36,17 @@ Recorder::~Recorder() {
 bool Recorder::start(const std::string& inputDevice) {
     discard();
     std::string error;
-    std::optional<std::string> file = TakeFiles::createTakeFile(error);
-    if (!file) {
+    std::optional<std::string> created = TakeFiles::createTakeFile(error);
+    if (!created) {
         Log::error("recorder failed: " + error);
         return false;
     }
-    const std::string& path = *file;
+    // Deleted on every way out below but the last.
+    TakeFile file(*created);
     AudioSettings settings = kTakeSettings;
     settings.inputDevice = inputDevice;
-    NewAudioTake made = Platform::audioInput().makeTake(path, settings);
+    NewAudioTake made = Platform::audioInput().makeTake(file.path(), settings);
     if (!made.take) {
-        TakeFiles::removeQuietly(path);
         Log::error("recorder failed: " + made.error);
         return false;
     }
@@ -54,12 +54,11 @@ bool Recorder::start(const std::string& inputDevice) {
     if (!made.take->record()) {
         made.take->setEvents({});
         made.take.reset();
-        TakeFiles::removeQuietly(path);
         Log::error("record() refused to start, mic may be in use by another app");
         return false;
     }
     take_ = std::move(made.take);
-    fileURL_ = path;
+    file_ = std::move(file);
     // The readings are taken here, not by whoever shows the level: the take's
     // loudness must be known even when nothing is drawn.
     loudestPower_ = -std::numeric_limits<double>::infinity();
@@ -69,12 +68,12 @@ bool Recorder::start(const std::string& inputDevice) {
     return true;
 }
 
-std::optional<std::string> Recorder::stop() {
+TakeFile Recorder::stop() {
     return end(true);
 }
 
-std::optional<std::string> Recorder::end(bool reportUnfinished) {
-    if (!take_) return std::nullopt;
+TakeFile Recorder::end(bool reportUnfinished) {
+    if (!take_) return {};
     meter_.cancel();
     takeReading();
     double recorded = take_->currentTime();
@@ -83,21 +82,20 @@ std::optional<std::string> Recorder::end(bool reportUnfinished) {
     take_->setEvents({});
     bool complete = take_->stop();
     take_.reset();
-    std::optional<std::string> path = std::move(fileURL_);
-    fileURL_.reset();
-    if (path && recorded > 0 && complete) return path;
-    if (path) TakeFiles::removeQuietly(*path);
+    TakeFile file = std::move(file_);
+    if (file && recorded > 0 && complete) return file;
+    file.reset();
     if (reportUnfinished && wasRecording && recorded > 0 && !complete) {
         // Sound was captured but cannot be handed over: say so rather than
         // let the press pass for one too short to count.
         Log::error("recording stopped by the system, successfully: false");
         post(self_.ref(), &Recorder::onUnexpectedStop);
     }
-    return std::nullopt;
+    return {};
 }
 
 void Recorder::discard() {
-    if (auto path = end(false)) TakeFiles::removeQuietly(*path);
+    end(false);
 }
 
 bool Recorder::isRecording() const {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/WeakSelf.h"
+#include "capture/TakeFile.h"
 #include "platform/AudioTake.h"
 #include "platform/MainQueue.h"
 
@@ -38,11 +39,11 @@ class Recorder {
     // any take in progress first. True when the microphone is being
     // recorded; on false the reason is in the log.
     bool start(const std::string& inputDevice = {});
-    // Ends the take. Answers the path of its file, which then belongs to the
-    // caller, or nothing when idle or when nothing was recorded (that file is
+    // Ends the take. Answers its file, which then belongs to the caller, or
+    // an empty one when idle or when nothing was recorded (that file is
     // deleted). A take with sound whose file cannot be completed is reported
     // through onUnexpectedStop.
-    std::optional<std::string> stop();
+    TakeFile stop();
     // Ends the take and deletes its file.
     void discard();
 
@@ -50,7 +51,9 @@ class Recorder {
     // A take was started and not yet stopped, even if the system has halted it.
     bool hasSession() const { return take_ != nullptr; }
     // The path of the file of the take in progress.
-    const std::optional<std::string>& fileURL() const { return fileURL_; }
+    std::optional<std::string> fileURL() const {
+        return file_ ? std::optional<std::string>(*file_) : std::nullopt;
+    }
     // The current input level from 0 to 1; 0 when not recording.
     double level() const;
     // Seconds recorded so far in this take; 0 when idle.
@@ -65,12 +68,12 @@ class Recorder {
     static void sweepTempFiles();
 
   private:
-    std::optional<std::string> end(bool reportUnfinished);
+    TakeFile end(bool reportUnfinished);
     AudioTakeEvents events();
     void takeReading();
 
     std::unique_ptr<AudioTake> take_;
-    std::optional<std::string> fileURL_;
+    TakeFile file_;
     double loudestPower_ = -std::numeric_limits<double>::infinity();
     ScheduledWork meter_;
     WeakSelf<Recorder> self_;

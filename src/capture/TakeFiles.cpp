@@ -107,9 +107,4 @@ int sweep() {
     return found;
 }
 
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
-
 }  // namespace velvox::TakeFiles

@@ -33,7 +33,4 @@ bool isTakeName(std::string_view fileName);
 // listed counts as empty.
 int sweep();
 
-// Deletes a file, ignoring any error.
-void removeQuietly(const std::string& path);
-
 }  // namespace velvox::TakeFiles

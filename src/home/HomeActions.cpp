@@ -106,6 +106,14 @@ const Home::ActionTable& Home::actions() {
          }},
         {"openLog", [](Home& home, const PageMessage&) { home.reveal(Log::url()); }},
         {"openPrivacy", [](Home& home, const PageMessage&) { home.openPrivacy(); }},
+        {"retryLast",
+         [](Home&, const PageMessage&) {
+             if (AppState::retryLastDictation()) AppState::retryLastDictation()();
+         }},
+        {"dismissRetry",
+         [](Home&, const PageMessage&) {
+             if (AppState::dismissRetry()) AppState::dismissRetry()();
+         }},
     };
     return table;
 }

@@ -233,6 +233,7 @@ Json Home::liveDict() {
             "typing it into the field.");
     live["capabilities"] = std::move(capabilities);
     live["desktopNotes"] = std::move(notes);
+    live["canRetry"] = AppState::retryAvailable();
     return live;
 }
 

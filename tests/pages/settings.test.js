@@ -65,6 +65,17 @@ describe('home and statistics', () => {
     await under.screenshot('settings-statistics');
   });
 
+  it('offers a failed dictation for a retry while its take is kept', async () => {
+    const retry = under.page.getByRole('button', { name: 'Retry last dictation' });
+    assert.equal(await retry.isVisible(), false);
+    await under.push('orvoLive', fixtures.live({ canRetry: true }));
+    await retry.click();
+    await under.page.getByRole('button', { name: 'Dismiss' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'retryLast' }, { action: 'dismissRetry' }]);
+    await under.push('orvoLive', fixtures.live());
+    assert.equal(await retry.isVisible(), false);
+  });
+
   it('switches to this week and says so when a period is empty', async () => {
     await openSection('stats');
     await under.click('[data-period="week"]');

@@ -1,9 +1,10 @@
 #include "platform/linux/GdkScreens.h"
 
-#include <X11/Xatom.h>
 #include <gdk/gdkx.h>
 
 #include <algorithm>
+
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 
@@ -162,22 +163,10 @@ std::optional<Point> GdkScreens::activeWindowCentre() {
     if (!GDK_IS_X11_DISPLAY(display_)) return std::nullopt;
     Display* xdisplay = GDK_DISPLAY_XDISPLAY(display_);
     Window root = DefaultRootWindow(xdisplay);
-    Atom activeAtom = gdk_x11_get_xatom_by_name_for_display(display_, "_NET_ACTIVE_WINDOW");
-
     // The active window belongs to another client and may vanish at any
     // moment: its errors are expected, not fatal.
-    gdk_x11_display_error_trap_push(display_);
-    Window active = None;
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(xdisplay, root, activeAtom, 0, 1, False, XA_WINDOW, &type, &format,
-                           &count, &remaining, &data) == Success &&
-        data && type == XA_WINDOW && format == 32 && count == 1) {
-        active = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
-    }
-    if (data) XFree(data);
+    x11::ErrorTrap trap(xdisplay);
+    Window active = x11::activeWindow(xdisplay).value_or(None);
 
     std::optional<Point> centre;
     XWindowAttributes attributes{};
@@ -191,7 +180,7 @@ std::optional<Point> GdkScreens::activeWindowCentre() {
         double scale = std::max(1, gdk_window_get_scale_factor(rootWindow));
         centre = Point{(x + attributes.width / 2.0) / scale, (y + attributes.height / 2.0) / scale};
     }
-    if (gdk_x11_display_error_trap_pop(display_) != 0) return std::nullopt;
+    if (!trap.succeeded()) return std::nullopt;
     return centre;
 }
 

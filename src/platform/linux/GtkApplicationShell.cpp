@@ -147,16 +147,13 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
     return status;
 }
 
-bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost) {
-    GError* error = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus) {
-        g_clear_error(&error);
-        return false;
-    }
+namespace {
+
+bool nameHasOwner(GDBusConnection* bus, const std::string& applicationID) {
     // Asked first: registering as a launcher for a name nobody owns would
     // start the application through D-Bus activation instead.
     constexpr int kTimeoutMilliseconds = 5000;
+    GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "NameHasOwner", g_variant_new("(s)", applicationID.c_str()), G_VARIANT_TYPE("(b)"),
@@ -167,6 +164,27 @@ bool handOverDictation(const std::string& applicationID, const std::string& comm
         g_variant_unref(reply);
     }
     g_clear_error(&error);
+    return running;
+}
+
+}  // namespace
+
+bool isApplicationRunning(const std::string& applicationID) {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return false;
+    bool running = nameHasOwner(bus, applicationID);
+    g_object_unref(bus);
+    return running;
+}
+
+bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost) {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) {
+        g_clear_error(&error);
+        return false;
+    }
+    bool running = nameHasOwner(bus, applicationID);
     bool handedOver = false;
     if (running) {
         GApplication* launcher =

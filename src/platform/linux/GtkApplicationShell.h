@@ -15,7 +15,7 @@ struct ApplicationEvents {
     // The program was launched again, without an address.
     std::function<void()> reopened;
     // A dictation command handed over by `velvox dictate` ("start", "stop"
-    // or "toggle"), with or without the boost.
+    // or "toggle"), with or without the boost, or "retry" by `velvox retry`.
     std::function<void(const std::string& command, bool boost)> dictate;
     // The application is about to end (quit, SIGTERM, SIGINT).
     std::function<void()> terminating;
@@ -32,6 +32,10 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
 // session, without ever becoming that copy; false when none runs (or it
 // cannot take commands).
 bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost);
+
+// Whether a copy of `applicationID` runs in this session (asked without
+// starting one).
+bool isApplicationRunning(const std::string& applicationID);
 
 // Ends the running application (its main loop returns).
 void quitGtkApplication();

@@ -8,8 +8,8 @@
 #include "platform/MicrophoneAccess.h"
 #include "platform/linux/GstAudioInput.h"
 #include "platform/linux/GstMicrophoneAccess.h"
-#include "platform/linux/X11KeyEventSource.h"
-#include "platform/linux/XkbKeyboardLayout.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
+#include "platform/linux/x11/XkbKeyboardLayout.h"
 
 namespace velvox {
 

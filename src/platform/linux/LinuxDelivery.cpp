@@ -6,9 +6,9 @@
 #include "platform/Pasteboard.h"
 #include "platform/Workspace.h"
 #include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/X11Clipboard.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestPaste.h"
+#include "platform/linux/x11/X11Clipboard.h"
+#include "platform/linux/x11/X11Workspace.h"
+#include "platform/linux/x11/XTestPaste.h"
 
 namespace velvox {
 

@@ -13,8 +13,8 @@
 #include "platform/linux/GtkApplicationShell.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/SyslogSystemLog.h"
-#include "platform/linux/X11KeyEventSource.h"
 #include "platform/linux/wayland/WaylandSession.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
 
 namespace {
 
@@ -54,6 +54,10 @@ int runApplication(const std::vector<std::string>& urls) {
         if (delegate) delegate->reopen();
     };
     events.dictate = [](const std::string& command, bool boost) {
+        if (command == "retry") {
+            if (delegate) delegate->controller().retryLastDictation();
+            return;
+        }
         auto parsed = parseDictationCommand(command);
         if (parsed) runDictationCommand(*parsed, boost);
     };
@@ -82,5 +86,7 @@ int main(int argc, char** argv) {
     host.handOverDictation = [](DictationCommand command, bool boost) {
         return handOverDictation(Brand::bundleID, dictationCommandName(command), boost);
     };
+    host.applicationRunning = [] { return isApplicationRunning(Brand::bundleID); };
+    host.handOverRetry = [] { return handOverDictation(Brand::bundleID, "retry", false); };
     return CommandLine::run(args, host, std::cout, std::cerr);
 }

@@ -8,7 +8,7 @@
 #include "capture/KeyNames.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/linux/GstMicrophoneAccess.h"
-#include "platform/linux/XkbKeyboardLayout.h"
+#include "platform/linux/x11/XkbKeyboardLayout.h"
 
 namespace velvox {
 namespace {

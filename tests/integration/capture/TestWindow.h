@@ -40,7 +40,7 @@ class TestWindow {
     bool focus() {
         std::string id = std::to_string(window_);
         return run(
-            "xdotool search --sync --name '^capture target$' >/dev/null && "
+            "xdotool search --sync --onlyvisible --name '^capture target$' >/dev/null && "
             "xdotool windowactivate --sync " +
             id + " && xdotool windowfocus --sync " + id);
     }

@@ -13,9 +13,9 @@
 #include "capture/HotkeyMonitor.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
-#include "platform/linux/InjectedKeys.h"
-#include "platform/linux/X11KeyEventSource.h"
-#include "platform/linux/XTestPaste.h"
+#include "platform/linux/x11/InjectedKeys.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
+#include "platform/linux/x11/XTestPaste.h"
 #include "support/TempHome.h"
 
 namespace velvox {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "DeliveryWindowProcess.h"
-#include "platform/linux/X11Clipboard.h"
+#include "platform/linux/x11/X11Clipboard.h"
 
 namespace velvox::testing {
 namespace {

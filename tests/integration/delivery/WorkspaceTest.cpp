@@ -7,7 +7,7 @@
 
 #include "DeliveryWindowProcess.h"
 #include "platform/linux/DesktopFiles.h"
-#include "platform/linux/X11Workspace.h"
+#include "platform/linux/x11/X11Workspace.h"
 
 namespace velvox::testing {
 namespace {

@@ -348,6 +348,18 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoAndTypesNothing) {
     EXPECT_TRUE(requestsTo(kPolishPath).empty());
     EXPECT_EQ(window->lastText("entry"), "text entry ");
     EXPECT_FALSE(fs::exists(settingsPath("history.md")));
+
+    // The take was kept: once the service is back, a retry from the command
+    // line types what was said then.
+    EXPECT_EQ(audioTakesLeft(), 0u);
+    ASSERT_FALSE(fs::is_empty(settingsPath("kept")));
+    answerLikeGroq(groq);
+    EXPECT_EQ(run({"retry"}, "retry.out")->waitForExit(20), 0);
+    ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30))
+        << window->lastText("entry");
+    EXPECT_EQ(requestsTo(kTranscriptionPath).size(), 2u);
+    EXPECT_TRUE(waitUntil([&] { return fs::is_empty(settingsPath("kept")); }, 10));
+    EXPECT_EQ(run({"retry"}, "retry-again.out")->waitForExit(20), 1) << "nothing to retry";
 }
 
 // fn never reaches an X11 desktop: a new installation dictates with right

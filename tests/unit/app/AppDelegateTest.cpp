@@ -11,6 +11,7 @@
 #include "fakes/DictationFakes.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeWebView.h"
+#include "feedback/Overlay.h"
 #include "home/Home.h"
 #include "platform/Desktop.h"
 #include "platform/IconImages.h"
@@ -48,6 +49,8 @@ class AppDelegateTest : public testing::TempHomeTest {
         delegate.reset();
         Home::resetForTesting();
         AppState::reload() = nullptr;
+        // A flash's fade timer must not outlive this test's clock.
+        Overlay::resetSharedForTesting();
         TempHomeTest::TearDown();
         Platform::installWebView(nullptr);
         Platform::installDesktop(nullptr);
@@ -301,6 +304,24 @@ TEST_F(AppDelegateTest, ReopenAndTheMenuShowHome) {
     EXPECT_FALSE(window->isVisible());
     fakes->statusItem->pick("Open Velvox\u2026");
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(AppDelegateTest, TheMenuOffersARetryOnlyWhileAFailedTakeIsKept) {
+    writeConfig();
+    writeFile(settingsPath("kept/take-plain-2000.m4a"), "audio");
+    std::filesystem::permissions(settingsPath("kept"), std::filesystem::perms::owner_all);
+    launch();
+    EXPECT_TRUE(fakes->statusItem->item("Retry last dictation"));
+    EXPECT_TRUE(fakes->statusItem->pick("Retry last dictation"));
+    queue->runUntilIdle();
+    EXPECT_EQ(fakes->http->requests().size(), 1u);
+    EXPECT_FALSE(fakes->statusItem->item("Retry last dictation")) << "not while it runs";
+    ASSERT_TRUE(fakes->http->respond(500, R"({"error":"down"})"));
+    queue->runUntilIdle();
+    EXPECT_TRUE(fakes->statusItem->item("Retry last dictation")) << "kept again";
+    EXPECT_EQ(menuTitles().back(), "Quit Velvox");
+    AppState::dismissRetry()();
+    EXPECT_FALSE(fakes->statusItem->item("Retry last dictation"));
 }
 
 TEST_F(AppDelegateTest, SettingsReloadTakesNewHotkeysAndChecksPermissionsAgain) {

@@ -28,6 +28,11 @@ class ConfigCommandTest : public testing::TempHomeTest {
             handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : ""));
             return copyRuns;
         };
+        host.applicationRunning = [this] { return copyRuns; };
+        host.handOverRetry = [this] {
+            handedOver.push_back("retry");
+            return copyRuns;
+        };
         int status = CommandLine::run(args, host, out, err);
         Log::sendToStandardError(false);
         return status;
@@ -103,6 +108,31 @@ TEST_F(ConfigCommandTest, DictateHandsOverToTheRunningCopyOnly) {
     EXPECT_EQ(err.str(),
               "Velvox is not running. Start it first, then run \"velvox dictate toggle\" again.\n");
     EXPECT_EQ(launches, 0) << "a command never starts the application itself";
+}
+
+TEST_F(ConfigCommandTest, RetryAnswersFromTheKeptTakeAndHandsOver) {
+    // {application runs, a take is kept} -> exit status, message.
+    struct Case {
+        bool runs, kept;
+        int status;
+        std::string error;
+    } cases[] = {
+        {true, true, 0, ""},
+        {true, false, 1, "nothing to retry\n"},
+        {false, true, 2,
+         "Velvox is not running. Start it first, then run \"velvox retry\" again.\n"},
+    };
+    for (const Case& c : cases) {
+        copyRuns = c.runs;
+        handedOver.clear();
+        std::filesystem::remove_all(settingsPath("kept"));
+        if (c.kept) writeFile(settingsPath("kept/take-plain-1500.m4a"), "audio");
+        EXPECT_EQ(run({"retry"}), c.status);
+        EXPECT_EQ(err.str(), c.error);
+        EXPECT_EQ(handedOver.size(), c.status == 0 ? 1u : 0u);
+    }
+    EXPECT_EQ(run({"retry", "now"}), 2);
+    EXPECT_EQ(launches, 0);
 }
 
 TEST(MaskedKeyTest, CountsCharactersAfterTrimming) {

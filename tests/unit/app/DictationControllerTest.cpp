@@ -8,6 +8,7 @@
 #include "app/DictationController.h"
 #include "base/AppState.h"
 #include "base/Brand.h"
+#include "base/Files.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
@@ -132,6 +133,18 @@ class DictationControllerTest : public testing::TempHomeTest {
         return std::filesystem::is_empty(home() + "/tmp");
     }
     std::string recordedPath() const { return desktop->audio->lastTake()->path; }
+    // A take whose transcription fails with a service error.
+    void failOnce(bool boost = false) {
+        dictate(1.5, boost);
+        answer(500, Json{{"error", "down"}});
+    }
+    std::vector<std::string> keptFiles() const {
+        std::vector<std::string> files;
+        if (!std::filesystem::exists(settingsPath("kept"))) return files;
+        for (const auto& entry : std::filesystem::directory_iterator(settingsPath("kept")))
+            files.push_back(entry.path().string());
+        return files;
+    }
 
     std::unique_ptr<testing::DictationFakes> desktop;
     std::unique_ptr<HotkeyMonitor> monitor;
@@ -248,8 +261,8 @@ TEST_F(DictationControllerTest, FailuresFlashAndLeaveNothingBehind) {
     start();
     dictate(1);
     answer(500, Json{{"error", "down"}});
-    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again");
-    EXPECT_TRUE(logged("Service unavailable, try again"));
+    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again. Retry from the tray menu");
+    EXPECT_TRUE(logged("Service unavailable, try again. Retry from the tray menu"));
     EXPECT_FALSE(controller->busy());
     EXPECT_TRUE(noAudioTakeLeft());
 
@@ -263,8 +276,107 @@ TEST_F(DictationControllerTest, FailuresFlashAndLeaveNothingBehind) {
     dictate(1);
     desktop->http->fail(TransportError{TransportError::Kind::cannotConnect, "Could not connect."});
     queue->runUntilIdle();
-    EXPECT_EQ(controller->statusLine(), "Could not connect.");
+    EXPECT_EQ(controller->statusLine(), "Could not connect. Retry from the tray menu");
     EXPECT_FALSE(controller->busy());
+}
+
+TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUserIsNow) {
+    writeConfig({{"cleanup", false}});
+    start();
+    failOnce();
+    auto editor = desktop->workspace->frontmost;
+    desktop->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    failOnce(/*boost=*/true);
+    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again. Retry from the tray menu");
+    EXPECT_TRUE(AppState::retryAvailable());
+    EXPECT_TRUE(noAudioTakeLeft());
+    auto kept = keptFiles();
+    ASSERT_EQ(kept.size(), 1u) << "the newer failure replaces the older";
+    EXPECT_EQ(std::filesystem::path(kept[0]).filename(), "take-email-1500.m4a");
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(kept[0]).permissions() & perms::all,
+              perms::owner_read | perms::owner_write);
+    EXPECT_EQ(std::filesystem::status(settingsPath("kept")).permissions() & perms::all,
+              perms::owner_all);
+
+    // Kept over a restart, dropped at a launch a day later.
+    auto keptAt = *Files::modified(kept[0]);
+    queue->setNow(keptAt + std::chrono::hours(23));
+    controller->loadKeptTake();
+    EXPECT_TRUE(AppState::retryAvailable());
+
+    desktop->workspace->frontmost = editor;
+    size_t sent = desktop->http->requests().size();
+    controller->retryLastDictation();
+    EXPECT_FALSE(AppState::retryAvailable()) << "not offered while it runs";
+    answer(200, transcript("hi tobias the build is green"));
+    ASSERT_EQ(desktop->http->requests().size(), sent + 2) << "polished like the boost it was";
+    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt());
+    answer(200, completion("Hi Tobias, the build is green."));
+    EXPECT_EQ(desktop->accessibility->field->content, "Hi Tobias, the build is green.");
+    Json stats = Json::parse(readFile(settingsPath("stats.jsonl")));
+    EXPECT_EQ(stats["bundle"], "org.example.Editor");
+    EXPECT_EQ(stats["mode"], "email");
+    EXPECT_DOUBLE_EQ(stats["seconds"].get<double>(), 1.5);
+    EXPECT_TRUE(keptFiles().empty()) << "deleted once delivered";
+    EXPECT_FALSE(controller->busy());
+
+    failOnce();
+    queue->setNow(*Files::modified(keptFiles()[0]) + std::chrono::hours(25));
+    controller->loadKeptTake();
+    EXPECT_TRUE(keptFiles().empty());
+    EXPECT_FALSE(AppState::retryAvailable());
+    EXPECT_TRUE(logged("dropped a failed dictation kept for more than 24 hours"));
+}
+
+TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
+    struct Case {
+        std::string name;
+        std::function<void()> before;  // runs after a failed take was kept
+        std::string logLine;
+        size_t requests;  // sent by the retry
+        bool stillKept;
+    };
+    Case cases[] = {
+        {"removed by someone else", [&] { std::filesystem::remove_all(settingsPath("kept")); },
+         "Nothing to retry", 0, false},
+        {"while recording", [&] { press(); }, "retry refused: recording", 0, true},
+        {"twice at once", [&] { controller->retryLastDictation(); }, "retry refused: busy", 1,
+         true},
+        {"dismissed", [&] { AppState::dismissRetry()(); }, "failed dictation dismissed", 0, false},
+    };
+    start();
+    AppState::dismissRetry() = [&] { controller->dismissKeptTake(); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        failOnce();
+        size_t sent = desktop->http->requests().size();
+        c.before();
+        controller->retryLastDictation();
+        queue->runUntilIdle();
+        EXPECT_EQ(desktop->http->requests().size(), sent + c.requests);
+        EXPECT_TRUE(logged(c.logLine));
+        if (c.requests) answer(500, Json{{"error", "down"}});  // failed again: kept again
+        if (controller->recorder().hasSession()) release(0.1);
+        EXPECT_EQ(keptFiles().size(), c.stillKept ? 1u : 0u);
+        EXPECT_EQ(AppState::retryAvailable(), c.stillKept);
+        controller->dismissKeptTake();
+    }
+
+    // Nothing to keep: an empty transcript; a disk that takes nothing more.
+    dictate(1);
+    answer(200, transcript(" "));
+    EXPECT_TRUE(keptFiles().empty());
+    std::filesystem::remove_all(settingsPath("kept"));
+    writeFile(settingsPath("kept"), "a file where the folder goes");
+    failOnce();
+    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again");
+    EXPECT_TRUE(noAudioTakeLeft());
+    EXPECT_FALSE(AppState::retryAvailable());
+    bool toldWhy = false;
+    for (const auto& line : logMessages())
+        toldWhy |= line.starts_with("failed dictation could not be kept: ");
+    EXPECT_TRUE(toldWhy);
 }
 
 TEST_F(DictationControllerTest, MicrophoneProblemsAtKeyDown) {

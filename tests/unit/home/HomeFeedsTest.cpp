@@ -112,10 +112,10 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto live = home.liveDict();
     std::vector<std::string> order;
     for (const auto& [key, value] : live.items()) order.push_back(key);
-    EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey",
-                                               "ownKey", "signedIn", "ready", "fnDead", "status",
-                                               "mainKey", "mainKeyName", "boostKeyName",
-                                               "keySource", "capabilities", "desktopNotes"}));
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "mic", "ax", "axAvailable", "tap", "hasKey", "ownKey", "signedIn", "ready",
+                         "fnDead", "status", "mainKey", "mainKeyName", "boostKeyName", "keySource",
+                         "capabilities", "desktopNotes", "canRetry"}));
     EXPECT_EQ(live["desktopNotes"], Json::array());
     EXPECT_EQ(live["keySource"], "x11");
     EXPECT_EQ(live["hasKey"], true);

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/linux/AtspiFocusedElement.h"
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 

@@ -18,10 +18,6 @@
 #include "platform/Workspace.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/CairoCanvas.h"
-#include "platform/linux/X11KeyEventSource.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/X11WorkspaceProperties.h"
-#include "platform/linux/XTestPaste.h"
 #include "platform/linux/wayland/AccessibleWorkspace.h"
 #include "platform/linux/wayland/DataControlClipboard.h"
 #include "platform/linux/wayland/LayerShellPanel.h"
@@ -31,6 +27,10 @@
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventSource.h"
 #include "platform/linux/wayland/XWaylandPaste.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
+#include "platform/linux/x11/X11Workspace.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
+#include "platform/linux/x11/XTestPaste.h"
 
 namespace velvox {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/X11Clipboard.h"
+#include "platform/linux/x11/X11Clipboard.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xfixes.h>
@@ -8,12 +8,10 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <mutex>
 #include <thread>
 
 #include "platform/MainQueue.h"
 #include "platform/Platform.h"
-#include "platform/linux/X11WorkspaceProperties.h"
 
 namespace velvox {
 
@@ -33,21 +31,6 @@ bool isProtocolTarget(const std::string& name) {
            std::end(kProtocolTargets);
 }
 
-// Protocol errors on the snapshot readers' connections (an owner that lists
-// a target that does not exist) concern nobody: Xlib's default handler would
-// end the process for them.
-std::mutex readersMutex;
-std::set<Display*> readerDisplays;
-XErrorHandler previousHandler = nullptr;
-
-int tolerantHandler(Display* display, XErrorEvent* error) {
-    {
-        std::lock_guard<std::mutex> lock(readersMutex);
-        if (readerDisplays.count(display)) return 0;
-    }
-    return previousHandler ? previousHandler(display, error) : 0;
-}
-
 // What a snapshot reader gathered: the targets that answered, with bytes.
 struct RawSnapshot {
     std::vector<std::pair<Atom, Bytes>> targets;
@@ -61,15 +44,14 @@ RawSnapshot readClipboard(const std::string& displayName, double boundSeconds) {
     RawSnapshot result;
     auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                              std::chrono::duration<double>(boundSeconds));
-    Display* display = XOpenDisplay(displayName.c_str());
-    if (!display) {
+    // Protocol errors here (an owner that lists a target that does not
+    // exist) concern nobody: the connection swallows them.
+    auto connection = x11::Connection::open(displayName);
+    if (!connection) {
         result.complete = false;
         return result;
     }
-    {
-        std::lock_guard<std::mutex> lock(readersMutex);
-        readerDisplays.insert(display);
-    }
+    Display* display = connection->display();
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
     Window window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0,
@@ -83,7 +65,7 @@ RawSnapshot readClipboard(const std::string& displayName, double boundSeconds) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                               SteadyClock::now());
             if (left.count() <= 0) return false;
-            pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+            pollfd descriptor{connection->fileDescriptor(), POLLIN, 0};
             poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
         }
         XNextEvent(display, &event);
@@ -187,65 +169,24 @@ RawSnapshot readClipboard(const std::string& displayName, double boundSeconds) {
         if (entry.answered) result.targets.emplace_back(entry.target, std::move(entry.bytes));
     }
     XDestroyWindow(display, window);
-    XSync(display, False);
-    {
-        std::lock_guard<std::mutex> lock(readersMutex);
-        readerDisplays.erase(display);
-    }
-    XCloseDisplay(display);
     return result;
 }
 
 }  // namespace
 
-// Runs the connection's events from the GLib main loop: the fd wakes it, and
-// events Xlib already read into its queue (during a synchronous call) are
-// seen by prepare.
-struct ClipboardSource {
-    GSource base;
-    X11Clipboard* owner;
-    gpointer tag;
-
-    static gboolean prepare(GSource* source, gint* timeout) {
-        *timeout = -1;
-        auto* self = reinterpret_cast<ClipboardSource*>(source);
-        return XEventsQueued(self->owner->display_, QueuedAlready) > 0;
-    }
-    static gboolean check(GSource* source) {
-        auto* self = reinterpret_cast<ClipboardSource*>(source);
-        return (g_source_query_unix_fd(source, self->tag) & G_IO_IN) ||
-               XEventsQueued(self->owner->display_, QueuedAlready) > 0;
-    }
-    static gboolean dispatch(GSource* source, GSourceFunc, gpointer) {
-        reinterpret_cast<ClipboardSource*>(source)->owner->processPending();
-        return G_SOURCE_CONTINUE;
-    }
-};
-
-namespace {
-GSourceFuncs clipboardSourceFuncs = {ClipboardSource::prepare,
-                                     ClipboardSource::check,
-                                     ClipboardSource::dispatch,
-                                     nullptr,
-                                     nullptr,
-                                     nullptr};
-}  // namespace
-
 std::shared_ptr<X11Clipboard> X11Clipboard::create(double conversionTimeoutSeconds) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return nullptr;
+    auto connection = x11::Connection::open();
+    if (!connection) return nullptr;
     int eventBase = 0, errorBase = 0;
-    if (!XFixesQueryExtension(display, &eventBase, &errorBase)) {
-        XCloseDisplay(display);
-        return nullptr;
-    }
-    static std::once_flag handlerInstalled;
-    std::call_once(handlerInstalled, [] { previousHandler = XSetErrorHandler(tolerantHandler); });
-    return std::make_shared<X11Clipboard>(display, eventBase, conversionTimeoutSeconds);
+    if (!XFixesQueryExtension(connection->display(), &eventBase, &errorBase)) return nullptr;
+    return std::make_shared<X11Clipboard>(std::move(connection), eventBase,
+                                          conversionTimeoutSeconds);
 }
 
-X11Clipboard::X11Clipboard(Display* display, int fixesEventBase, double conversionTimeoutSeconds)
-    : display_(display),
+X11Clipboard::X11Clipboard(std::unique_ptr<x11::Connection> connection, int fixesEventBase,
+                           double conversionTimeoutSeconds)
+    : connection_(std::move(connection)),
+      display_(connection_->display()),
       fixesEventBase_(fixesEventBase),
       timeoutSeconds_(conversionTimeoutSeconds) {
     XSetWindowAttributes attributes{};
@@ -277,19 +218,12 @@ X11Clipboard::X11Clipboard(Display* display, int fixesEventBase, double conversi
     if (maxRequest == 0) maxRequest = XMaxRequestSize(display_);
     chunkSize_ = static_cast<size_t>(std::min<long>(256 * 1024, maxRequest * 4 - 1024));
 
-    source_ = g_source_new(&clipboardSourceFuncs, sizeof(ClipboardSource));
-    auto* source = reinterpret_cast<ClipboardSource*>(source_);
-    source->owner = this;
-    source->tag = g_source_add_unix_fd(source_, ConnectionNumber(display_), G_IO_IN);
-    g_source_attach(source_, nullptr);
+    connection_->watch([this] { processPending(); });
     XSync(display_, False);
 }
 
 X11Clipboard::~X11Clipboard() {
-    g_source_destroy(source_);
-    g_source_unref(source_);
     XDestroyWindow(display_, window_);
-    XCloseDisplay(display_);
 }
 
 Atom X11Clipboard::atom(const std::string& name) {
@@ -457,7 +391,7 @@ bool X11Clipboard::waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& f
         auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         if (left.count() <= 0) return false;
-        pollfd descriptor{ConnectionNumber(display_), POLLIN, 0};
+        pollfd descriptor{connection_->fileDescriptor(), POLLIN, 0};
         poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
     }
 }

@@ -1,4 +1,4 @@
-#include "platform/linux/InjectedKeys.h"
+#include "platform/linux/x11/InjectedKeys.h"
 
 #include <glib.h>
 

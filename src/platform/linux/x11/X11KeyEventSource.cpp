@@ -1,4 +1,4 @@
-#include "platform/linux/X11KeyEventSource.h"
+#include "platform/linux/x11/X11KeyEventSource.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -8,59 +8,22 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <set>
 #include <string>
 #include <utility>
 
 #include "base/Log.h"
+#include "capture/KeyTranslator.h"
 #include "platform/linux/GlibIds.h"
-#include "platform/linux/InjectedKeys.h"
 #include "platform/linux/KeyCodeTable.h"
+#include "platform/linux/x11/InjectedKeys.h"
+#include "platform/linux/x11/X11Connection.h"
 
 namespace velvox {
 
 namespace {
 
-// Caps lock (57) is a modifier key without a bit.
-bool isModifierKey(int64_t macKeyCode) {
-    return macKeyCode == 57 || modifierFlag(macKeyCode) != 0;
-}
-
-// Xlib's error handlers are process-wide, and GTK installs its own. Ours
-// answer for the connections opened here and hand every other display to the
-// handler that was there before.
-std::set<Display*> ownDisplays;
-XErrorHandler previousErrorHandler = nullptr;
-XIOErrorHandler previousIoErrorHandler = nullptr;
-int lastErrorCode = 0;
-std::map<Display*, bool*> lostFlags;
-
-int onXError(Display* display, XErrorEvent* error) {
-    if (ownDisplays.count(display)) {
-        lastErrorCode = error->error_code;
-        return 0;
-    }
-    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
-}
-
-int onXIoError(Display* display) {
-    if (auto found = lostFlags.find(display); found != lostFlags.end()) {
-        *found->second = true;
-        return 0;  // the per-display exit handler below keeps the process alive
-    }
-    return previousIoErrorHandler ? previousIoErrorHandler(display) : 0;
-}
-
-void keepRunningAfterIoError(Display*, void*) {}
-
-void installErrorHandlers() {
-    // Installed on each start, after whatever toolkit came up first, and only
-    // once in a row: our handler must not become its own "previous".
-    XErrorHandler current = XSetErrorHandler(onXError);
-    if (current != onXError) previousErrorHandler = current;
-    XIOErrorHandler currentIo = XSetIOErrorHandler(onXIoError);
-    if (currentIo != onXIoError) previousIoErrorHandler = currentIo;
+int64_t macKeyCodeFor(int keycode) {
+    return KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
 }
 
 // The slave keyboard that XTEST's synthetic key events come from.
@@ -79,12 +42,6 @@ int findXtestKeyboard(Display* display) {
     return found;
 }
 
-struct ConnectionSource {
-    GSource base;
-    X11KeyEventSource::State* state;
-    gpointer fdTag;
-};
-
 }  // namespace
 
 struct X11KeyEventSource::State {
@@ -95,10 +52,9 @@ struct X11KeyEventSource::State {
     bool captureMode = false;
 
     // The connection; all of this is reset when it closes.
-    Display* display = nullptr;
-    bool lost = false;
+    std::unique_ptr<x11::Connection> x11;
+    Display* display = nullptr;    // x11's, while connected
     unsigned long connection = 0;  // counts connections, so a handler that restarts is noticed
-    GSource* source = nullptr;
     Window window = 0;
     int xiOpcode = 0;
     int xtestKeyboard = -1;  // the XTEST device that synthetic keys come from
@@ -107,13 +63,11 @@ struct X11KeyEventSource::State {
     std::vector<std::pair<int, unsigned int>> grabs;  // key code, modifiers
     bool keyboardGrabbed = false;
     bool ungrabWhenReleased = false;
-    std::set<int> keysDown;           // X key codes
-    std::map<int, Time> lastPress;    // X key code -> time of its last press
-    std::map<int, Time> lastRelease;  // X key code -> time of its last release
-    uint64_t flags = 0;
+    KeyTranslator keys;  // by X key code
 
     SourceId retryTimer;
 
+    bool lost() const { return x11 && x11->lost(); }
     bool connect();
     void disconnect();
     void connectionLost();
@@ -134,37 +88,8 @@ struct X11KeyEventSource::State {
     void scheduleReconnect();
 };
 
-namespace {
-
-gboolean prepareConnection(GSource* source, gint* timeout) {
-    auto* state = reinterpret_cast<ConnectionSource*>(source)->state;
-    *timeout = -1;
-    if (state->lost || !state->display) return TRUE;
-    XFlush(state->display);
-    return XEventsQueued(state->display, QueuedAlready) > 0;
-}
-
-gboolean checkConnection(GSource* source) {
-    auto* connection = reinterpret_cast<ConnectionSource*>(source);
-    auto* state = connection->state;
-    if (state->lost || !state->display) return TRUE;
-    if (XEventsQueued(state->display, QueuedAlready) > 0) return TRUE;
-    return (g_source_query_unix_fd(source, connection->fdTag) & (G_IO_IN | G_IO_HUP | G_IO_ERR)) !=
-           0;
-}
-
-gboolean dispatchConnection(GSource* source, GSourceFunc, gpointer) {
-    reinterpret_cast<ConnectionSource*>(source)->state->dispatchEvents();
-    return G_SOURCE_CONTINUE;  // disconnect() destroys the source when it is done
-}
-
-GSourceFuncs connectionFuncs = {prepareConnection, checkConnection, dispatchConnection,
-                                nullptr,           nullptr,         nullptr};
-
-}  // namespace
-
 bool X11KeyEventSource::State::connect() {
-    Display* opened = XOpenDisplay(nullptr);
+    auto opened = x11::Connection::open();
     if (!opened) {
         Log::write("hotkeys: no X display to watch");
         return false;
@@ -174,20 +99,17 @@ bool X11KeyEventSource::State::connect() {
     int opcode = 0;
     int major = 2;
     int minor = 2;
-    if (!XQueryExtension(opened, "XInputExtension", &opcode, &event, &error) ||
-        XIQueryVersion(opened, &major, &minor) != Success || major < 2 ||
+    if (!XQueryExtension(opened->display(), "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(opened->display(), &major, &minor) != Success || major < 2 ||
         (major == 2 && minor < 2)) {
         Log::write("hotkeys: the X server lacks XInput 2.2");
-        XCloseDisplay(opened);
         return false;
     }
-    installErrorHandlers();
-    display = opened;
-    lost = false;
+    // A lost server is told to the handler, and the source connects again.
+    opened->surviveLoss();
+    x11 = std::move(opened);
+    display = x11->display();
     ++connection;
-    ownDisplays.insert(display);
-    lostFlags[display] = &lost;
-    XSetIOErrorExitHandler(display, keepRunningAfterIoError, nullptr);
     xiOpcode = opcode;
     xtestKeyboard = findXtestKeyboard(display);
 
@@ -215,14 +137,7 @@ bool X11KeyEventSource::State::connect() {
     window =
         XCreateWindow(display, root, -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &attributes);
 
-    GSource* created = g_source_new(&connectionFuncs, sizeof(ConnectionSource));
-    auto* connectionSource = reinterpret_cast<ConnectionSource*>(created);
-    connectionSource->state = this;
-    connectionSource->fdTag = g_source_add_unix_fd(created, ConnectionNumber(display),
-                                                   GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    g_source_set_priority(created, G_PRIORITY_DEFAULT);
-    g_source_attach(created, nullptr);
-    source = created;
+    x11->watch([this] { dispatchEvents(); });
     if (captureMode) grabKeyboard();
     XFlush(display);
     return true;
@@ -230,29 +145,19 @@ bool X11KeyEventSource::State::connect() {
 
 void X11KeyEventSource::State::disconnect() {
     if (!display) return;
-    if (!lost) {
+    if (!lost()) {
         ungrabKeys();
         if (keyboardGrabbed) XUngrabKeyboard(display, CurrentTime);
         if (window) XDestroyWindow(display, window);
         XSync(display, False);
     }
-    if (source) {
-        g_source_destroy(source);
-        g_source_unref(source);
-        source = nullptr;
-    }
-    ownDisplays.erase(display);
-    lostFlags.erase(display);
-    XCloseDisplay(display);
+    x11.reset();
     display = nullptr;
     window = 0;
     grabs.clear();
     keyboardGrabbed = false;
     ungrabWhenReleased = false;
-    keysDown.clear();
-    lastPress.clear();
-    lastRelease.clear();
-    flags = 0;
+    keys.reset();
 }
 
 void X11KeyEventSource::State::connectionLost() {
@@ -269,13 +174,13 @@ void X11KeyEventSource::State::connectionLost() {
 void X11KeyEventSource::State::dispatchEvents() {
     Display* current = display;
     unsigned long currentConnection = connection;
-    while (display == current && connection == currentConnection && !lost &&
+    while (display == current && connection == currentConnection && !lost() &&
            XPending(current) > 0) {
         XEvent event;
         XNextEvent(current, &event);
         handle(event);
     }
-    if (display == current && connection == currentConnection && lost) connectionLost();
+    if (display == current && connection == currentConnection && lost()) connectionLost();
 }
 
 void X11KeyEventSource::State::handle(XEvent& event) {
@@ -329,47 +234,14 @@ void X11KeyEventSource::State::handle(XEvent& event) {
     }
 }
 
+// A key event can come both raw and through a grab; the translator drops the copy.
 void X11KeyEventSource::State::pressed(int keycode, Time time) {
-    int64_t mac = KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
-    if (mac < 0) return;
-    // A press can come both raw and through a grab.
-    // (Only a key still down can be a copy: quick presses may share a time.)
-    auto last = lastPress.find(keycode);
-    if (keysDown.count(keycode) && last != lastPress.end() && last->second == time) return;
-    lastPress[keycode] = time;
-    bool wasDown = !keysDown.insert(keycode).second;
-    if (isModifierKey(mac)) {
-        if (wasDown) return;  // modifiers do not repeat
-        flags |= modifierFlag(mac);
-        deliver({KeyEventType::flagsChanged, mac, flags, false});
-        return;
-    }
-    deliver({KeyEventType::keyDown, mac, flags, wasDown});
+    if (auto event = keys.press(keycode, macKeyCodeFor(keycode), time)) deliver(*event);
 }
 
 void X11KeyEventSource::State::released(int keycode, Time time) {
-    int64_t mac = KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
-    // A release can come both raw and through a grab.
-    auto last = lastRelease.find(keycode);
-    if (!keysDown.count(keycode) && last != lastRelease.end() && last->second == time) return;
-    lastRelease[keycode] = time;
-    keysDown.erase(keycode);
-    lastPress.erase(keycode);
-    if (mac >= 0) {
-        if (isModifierKey(mac)) {
-            flags &= ~modifierFlag(mac);
-            deliver({KeyEventType::flagsChanged, mac, flags, false});
-        } else {
-            deliver({KeyEventType::keyUp, mac, flags, false});
-        }
-    }
-    if (ungrabWhenReleased && display) {
-        bool ordinaryKeyHeld = std::any_of(keysDown.begin(), keysDown.end(), [](int held) {
-            return !isModifierKey(
-                KeyCodeTable::macKeyCodeForEvdev(held - KeyCodeTable::kX11KeycodeOffset));
-        });
-        if (!ordinaryKeyHeld) ungrabKeyboard();
-    }
+    if (auto event = keys.release(keycode, macKeyCodeFor(keycode), time)) deliver(*event);
+    if (ungrabWhenReleased && display && !keys.ordinaryKeyHeld()) ungrabKeyboard();
 }
 
 void X11KeyEventSource::State::deliver(const KeyEvent& event) {
@@ -379,11 +251,10 @@ void X11KeyEventSource::State::deliver(const KeyEvent& event) {
 }
 
 bool X11KeyEventSource::State::tryGrab(int keycode, unsigned int modifiers) {
-    lastErrorCode = 0;
+    x11::ErrorTrap trap(display);
     XGrabKey(display, keycode, modifiers, DefaultRootWindow(display), False, GrabModeAsync,
              GrabModeAsync);
-    XSync(display, False);
-    if (lost || lastErrorCode != 0) return false;
+    if (!trap.succeeded() || lost()) return false;
     grabs.emplace_back(keycode, modifiers);
     return true;
 }
@@ -415,7 +286,7 @@ bool X11KeyEventSource::State::grabKey(int64_t mac) {
 }
 
 void X11KeyEventSource::State::grabKeys(const std::vector<int64_t>& keys) {
-    if (!display || lost) return;
+    if (!display || lost()) return;
     for (int64_t mac : keys) {
         bool wasTaken = std::find(taken.begin(), taken.end(), mac) != taken.end();
         if (grabKey(mac)) {
@@ -430,7 +301,7 @@ void X11KeyEventSource::State::grabKeys(const std::vector<int64_t>& keys) {
 }
 
 void X11KeyEventSource::State::ungrabKeys() {
-    if (display && !lost) {
+    if (display && !lost()) {
         for (auto [keycode, modifiers] : grabs) {
             XUngrabKey(display, keycode, modifiers, DefaultRootWindow(display));
         }
@@ -441,7 +312,7 @@ void X11KeyEventSource::State::ungrabKeys() {
 
 void X11KeyEventSource::State::grabKeyboard() {
     ungrabWhenReleased = false;
-    if (!display || lost || keyboardGrabbed) return;
+    if (!display || lost() || keyboardGrabbed) return;
     int result = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
                                GrabModeAsync, CurrentTime);
     keyboardGrabbed = result == GrabSuccess;
@@ -456,7 +327,7 @@ void X11KeyEventSource::State::ungrabKeyboard() {
     ungrabWhenReleased = false;
     if (!keyboardGrabbed) return;
     keyboardGrabbed = false;
-    if (display && !lost) {
+    if (display && !lost()) {
         XUngrabKeyboard(display, CurrentTime);
         XFlush(display);
     }
@@ -547,12 +418,7 @@ void X11KeyEventSource::setCaptureMode(bool on) {
     }
     // Keep the grab until the chosen key is released, so its release does not
     // reach the focused window either.
-    bool ordinaryKeyHeld =
-        std::any_of(state_->keysDown.begin(), state_->keysDown.end(), [](int held) {
-            return !isModifierKey(
-                KeyCodeTable::macKeyCodeForEvdev(held - KeyCodeTable::kX11KeycodeOffset));
-        });
-    if (ordinaryKeyHeld && state_->keyboardGrabbed) {
+    if (state_->keys.ordinaryKeyHeld() && state_->keyboardGrabbed) {
         state_->ungrabWhenReleased = true;
     } else {
         state_->ungrabKeyboard();

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <memory>
 #include <string>
 
 #include "platform/Workspace.h"
 #include "platform/linux/DesktopFiles.h"
+#include "platform/linux/x11/X11Connection.h"
 
 namespace velvox {
 
@@ -23,9 +22,11 @@ class X11Workspace final : public Workspace {
     std::optional<RunningApplication> frontmostApplication() override;
     std::optional<std::string> focusedWindowTitle(int32_t processId) override;
 
-    X11Workspace(Display* display, std::string ownIdentifier, DesktopFiles desktopFiles);
+    X11Workspace(std::unique_ptr<x11::Connection> connection, std::string ownIdentifier,
+                 DesktopFiles desktopFiles);
 
   private:
+    std::unique_ptr<x11::Connection> connection_;
     Display* display_;
     std::string ownIdentifier_;
     DesktopFiles desktopFiles_;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/PasteKeystroke.h"
+#include "platform/linux/x11/X11Connection.h"
 
 namespace velvox {
 
@@ -31,7 +32,7 @@ class XTestPaste final : public PasteKeystroke {
 
     enum class PasteKey { controlV, controlShiftV, controlAltV, none };
 
-    XTestPaste(Display* display, std::function<bool()> focusIsTerminal);
+    XTestPaste(std::unique_ptr<x11::Connection> connection, std::function<bool()> focusIsTerminal);
 
   private:
     PasteKey pasteKeyForFocus(bool askAccessibility);
@@ -40,6 +41,7 @@ class XTestPaste final : public PasteKeystroke {
     // Releases whatever of ours is still down on the XTEST device.
     void releaseLeftovers();
 
+    std::unique_ptr<x11::Connection> connection_;
     Display* display_;
     std::function<bool()> focusIsTerminal_;
     XDevice* ourDevice_;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -10,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include <glib.h>
-
 #include "platform/Pasteboard.h"
+#include "platform/linux/x11/X11Connection.h"
 
 namespace velvox {
 
@@ -43,7 +40,8 @@ class X11Clipboard final : public Pasteboard, public std::enable_shared_from_thi
     // Whether our hidden window owns the selection right now.
     bool ownsSelection();
 
-    X11Clipboard(Display* display, int fixesEventBase, double conversionTimeoutSeconds);
+    X11Clipboard(std::unique_ptr<x11::Connection> connection, int fixesEventBase,
+                 double conversionTimeoutSeconds);
 
   private:
     struct Property {
@@ -66,7 +64,6 @@ class X11Clipboard final : public Pasteboard, public std::enable_shared_from_thi
     };
     enum class FetchFailure { refused, timedOut };
 
-    friend struct ClipboardSource;
     void processPending();
     void handle(XEvent& event);
     void serve(const XSelectionRequestEvent& request);
@@ -80,12 +77,12 @@ class X11Clipboard final : public Pasteboard, public std::enable_shared_from_thi
     Atom atom(const std::string& name);
     std::string atomName(Atom atom);
 
+    std::unique_ptr<x11::Connection> connection_;
     Display* display_;
     Window window_;
     int fixesEventBase_;
     double timeoutSeconds_;
     size_t chunkSize_;
-    GSource* source_ = nullptr;
 
     Atom clipboard_, targets_, multiple_, timestamp_, saveTargets_, delete_, incr_, utf8_, string_,
         text_, transferProperty_, timeProperty_;

@@ -6,27 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/x11/X11Connection.h"
+
 namespace velvox::x11 {
-
-// Catches the protocol errors of the requests made while it lives (a window
-// that closed between two requests answers BadWindow), instead of Xlib's
-// default handler ending the process. Main thread only.
-class ErrorTrap {
-  public:
-    explicit ErrorTrap(Display* display);
-    ~ErrorTrap();
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-    // Waits for the server to answer everything sent so far; true when none
-    // of it failed.
-    bool succeeded();
-
-  private:
-    Display* display_;
-    int (*previous_)(Display*, XErrorEvent*);
-    int errorsBefore_;
-};
 
 // A property read as a string of bytes (format 8), of any type when type is
 // AnyPropertyType.

@@ -1,29 +1,29 @@
-#include "platform/linux/X11Workspace.h"
+#include "platform/linux/x11/X11Workspace.h"
 
 #include <X11/Xatom.h>
 
 #include <unistd.h>
 
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 
 std::shared_ptr<X11Workspace> X11Workspace::create(std::string ownIdentifier,
                                                    DesktopFiles desktopFiles) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return nullptr;
-    return std::make_shared<X11Workspace>(display, std::move(ownIdentifier),
+    auto connection = x11::Connection::open();
+    if (!connection) return nullptr;
+    return std::make_shared<X11Workspace>(std::move(connection), std::move(ownIdentifier),
                                           std::move(desktopFiles));
 }
 
-X11Workspace::X11Workspace(Display* display, std::string ownIdentifier, DesktopFiles desktopFiles)
-    : display_(display),
+X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection, std::string ownIdentifier,
+                           DesktopFiles desktopFiles)
+    : connection_(std::move(connection)),
+      display_(connection_->display()),
       ownIdentifier_(std::move(ownIdentifier)),
       desktopFiles_(std::move(desktopFiles)) {}
 
-X11Workspace::~X11Workspace() {
-    XCloseDisplay(display_);
-}
+X11Workspace::~X11Workspace() = default;
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
     auto window = x11::activeWindow(display_);

@@ -1,4 +1,4 @@
-#include "platform/linux/XTestPaste.h"
+#include "platform/linux/x11/XTestPaste.h"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput.h>
@@ -15,8 +15,8 @@
 
 #include <glib.h>
 
-#include "platform/linux/InjectedKeys.h"
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/InjectedKeys.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 namespace velvox {
 
@@ -107,24 +107,22 @@ KeyCode keyFor(Display* display, KeySym symbol, KeyCode physical) {
 }  // namespace
 
 std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerminal) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return nullptr;
+    auto connection = x11::Connection::open();
+    if (!connection) return nullptr;
     int event = 0, error = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(display, &event, &error, &major, &minor)) {
-        XCloseDisplay(display);
-        return nullptr;
-    }
-    return std::make_shared<XTestPaste>(display, std::move(focusIsTerminal));
+    if (!XTestQueryExtension(connection->display(), &event, &error, &major, &minor)) return nullptr;
+    return std::make_shared<XTestPaste>(std::move(connection), std::move(focusIsTerminal));
 }
 
-XTestPaste::XTestPaste(Display* display, std::function<bool()> focusIsTerminal)
-    : display_(display),
+XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
+                       std::function<bool()> focusIsTerminal)
+    : connection_(std::move(connection)),
+      display_(connection_->display()),
       focusIsTerminal_(std::move(focusIsTerminal)),
-      ourDevice_(openOurDevice(display)) {}
+      ourDevice_(openOurDevice(display_)) {}
 
 XTestPaste::~XTestPaste() {
     if (ourDevice_) XCloseDevice(display_, ourDevice_);
-    XCloseDisplay(display_);
 }
 
 bool XTestPaste::isTerminalName(const std::string& name) {

@@ -1,4 +1,4 @@
-#include "platform/linux/XkbKeyboardLayout.h"
+#include "platform/linux/x11/XkbKeyboardLayout.h"
 
 #include <xcb/xcb.h>
 // xcb's XKB header names a field `explicit`, a C++ keyword.

@@ -1,4 +1,4 @@
-#include "platform/linux/X11WorkspaceProperties.h"
+#include "platform/linux/x11/X11WorkspaceProperties.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -11,31 +11,11 @@ namespace velvox::x11 {
 
 namespace {
 
-int errorCount = 0;
-
-int countError(Display*, XErrorEvent*) {
-    ++errorCount;
-    return 0;
-}
-
 Atom atom(Display* display, const char* name) {
     return XInternAtom(display, name, False);
 }
 
 }  // namespace
-
-ErrorTrap::ErrorTrap(Display* display)
-    : display_(display), previous_(XSetErrorHandler(countError)), errorsBefore_(errorCount) {}
-
-ErrorTrap::~ErrorTrap() {
-    XSync(display_, False);
-    XSetErrorHandler(previous_);
-}
-
-bool ErrorTrap::succeeded() {
-    XSync(display_, False);
-    return errorCount == errorsBefore_;
-}
 
 std::optional<std::string> byteProperty(Display* display, Window window, Atom property, Atom type) {
     ErrorTrap trap(display);

@@ -1,0 +1,83 @@
+// The dictation controller's keeping and retrying of a failed take.
+#include "app/DictationController.h"
+#include "app/DictationPipeline.h"
+#include "base/AppState.h"
+#include "base/Log.h"
+#include "capture/KeptTake.h"
+#include "feedback/Overlay.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
+
+namespace velvox {
+
+namespace {
+
+// The failure's own words, and that nothing said is lost.
+std::string retryable(const std::string& message) {
+    return message + (message.ends_with('.') ? "" : ".") + " Retry from the tray menu";
+}
+
+}  // namespace
+
+void DictationController::transcriptionFailed(const std::string& message,
+                                              std::shared_ptr<TakeFile> take) {
+    busy_ = false;
+    std::string error;
+    bool kept = take && *take && KeptTake::keep(std::move(*take), modeUsed_, heldSeconds_, error);
+    if (take && !kept && !error.empty()) Log::write("failed dictation could not be kept: " + error);
+    flashError(kept ? retryable(message) : message);
+    setRetryAvailable(KeptTake::exists());
+}
+
+void DictationController::retryLastDictation() {
+    // Like a key-down, a retry waits for nothing: the take at hand goes first.
+    if (busy_ || recorder_.hasSession()) {
+        Log::write(busy_ ? "retry refused: busy" : "retry refused: recording");
+        return;
+    }
+    std::optional<KeptTake::Kept> kept = KeptTake::take();
+    if (!kept) {
+        setRetryAvailable(false);
+        flashError("Nothing to retry");
+        return;
+    }
+    // The text goes where the user is now, not where the failed take was aimed.
+    auto frontmost = Platform::workspace().frontmostApplication();
+    targetApp_ = frontmost ? std::optional<int32_t>(frontmost->processId) : std::nullopt;
+    targetWindow_ = frontmost ? frontmost->window : 0;
+    targetBundle_ = frontmost ? frontmost->bundleIdentifier : "";
+    targetName_ = frontmost && !frontmost->name.empty() ? frontmost->name : "Unknown";
+    smartKind_ = Smart::fromRawValue(kept->mode);
+    boosting_ = smartKind_.has_value();
+    heldSeconds_ = kept->seconds;
+
+    Log::write("retrying the last failed dictation");
+    busy_ = true;
+    setRetryAvailable(false);
+    setStatus("Transcribing\u2026");
+    Overlay::shared().show(OverlayState::thinking(),
+                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent, nullptr);
+    auto prompt = DictationPipeline::preparePrompt(config_, smartKind_);
+    modeUsed_ = prompt.mode;
+    process(std::move(kept->file), prompt.text);
+}
+
+void DictationController::dismissKeptTake() {
+    if (busy_) return;
+    KeptTake::dismiss();
+    Log::write("failed dictation dismissed");
+    setRetryAvailable(false);
+}
+
+void DictationController::loadKeptTake() {
+    if (KeptTake::dropExpired(Platform::clock().now()))
+        Log::write("dropped a failed dictation kept for more than 24 hours");
+    setRetryAvailable(KeptTake::exists());
+}
+
+void DictationController::setRetryAvailable(bool available) {
+    AppState::setRetryAvailable(available);
+    if (onRetryAvailableChanged) onRetryAvailableChanged(available);
+}
+
+}  // namespace velvox

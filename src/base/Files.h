@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
+
 namespace velvox::Files {
 
 constexpr mode_t kPrivateFolderMode = 0700;
@@ -31,8 +33,8 @@ bool exists(const std::string& path);
 bool isFolder(const std::string& path);
 // A real folder (not a link) of this user that no one else may enter.
 bool isPrivateFolder(const std::string& path);
-// Moves a file or folder within one file system; on failure says why in error.
-bool rename(const std::string& from, const std::string& to, std::string* error = nullptr);
+// Moves a file or folder within one file system; on failure says why.
+Result<std::monostate, std::string> rename(const std::string& from, const std::string& to);
 
 // The size of the file, or nothing when it cannot be learned.
 std::optional<int64_t> size(const std::string& path);

@@ -118,7 +118,7 @@ class Home {
     void reloadStep();
     static void reloadApplication();
 
-    void receiveUsage(const Result<Account::Usage>& answer);
+    void receiveUsage(const ServiceResult<Account::Usage>& answer);
     void receiveKeyCheck(const std::string& key, const EmptyResult& answer);
 
     static std::map<std::string, std::string>& iconCache();

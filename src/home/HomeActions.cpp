@@ -211,15 +211,16 @@ void Home::upgrade() {
 }
 
 void Home::manageBilling() {
-    Account::billingPortal(Config::load(), [weakSelf = weak()](Result<std::string> overview) {
-        onMain(weakSelf, [overview = std::move(overview)](Home& home) {
-            if (overview.ok()) {
-                home.openURL(overview.value());
-            } else {
-                home.billingNote("Could not open billing just now. Try again in a moment.");
-            }
+    Account::billingPortal(
+        Config::load(), [weakSelf = weak()](ServiceResult<std::string> overview) {
+            onMain(weakSelf, [overview = std::move(overview)](Home& home) {
+                if (overview.ok()) {
+                    home.openURL(overview.value());
+                } else {
+                    home.billingNote("Could not open billing just now. Try again in a moment.");
+                }
+            });
         });
-    });
 }
 
 void Home::pasteToken(const std::string& text) {

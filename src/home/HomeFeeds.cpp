@@ -208,12 +208,12 @@ void Home::fetchUsage() {
         run(PageScript::callRaw(PageFunction::usage, std::string_view("{own:true}")));
         return;
     }
-    Account::usage(config, [weakSelf = weak()](Result<Account::Usage> usage) {
+    Account::usage(config, [weakSelf = weak()](ServiceResult<Account::Usage> usage) {
         onMain(weakSelf, [usage = std::move(usage)](Home& home) { home.receiveUsage(usage); });
     });
 }
 
-void Home::receiveUsage(const Result<Account::Usage>& answer) {
+void Home::receiveUsage(const ServiceResult<Account::Usage>& answer) {
     if (!answer.ok()) {
         run(PageScript::callRaw(PageFunction::usage, std::string_view("{reachable:false}")));
         return;
@@ -235,7 +235,7 @@ void Home::receiveUsage(const Result<Account::Usage>& answer) {
 
 void Home::fetchBilling() {
     Account::billingSummary(
-        Config::load(), [weakSelf = weak()](Result<Account::BillingSummary> summary) {
+        Config::load(), [weakSelf = weak()](ServiceResult<Account::BillingSummary> summary) {
             if (!summary.ok()) return;  // an answer without a string plan is ignored
             onMain(weakSelf, [summary = std::move(summary.value())](Home& home) {
                 home.fetchedUpgradeUrl_ = summary.upgradeUrl;

@@ -10,12 +10,12 @@
 
 namespace velvox::API {
 
-using TextResult = Result<std::string>;
+using TextResult = ServiceResult<std::string>;
 using TextCompletion = std::function<void(TextResult)>;
 // Raw answer bodies of API::send.
-using DataCompletion = std::function<void(Result<std::string>)>;
+using DataCompletion = std::function<void(ServiceResult<std::string>)>;
 // Whole answers of API::exchange, whatever their status.
-using AnswerCompletion = std::function<void(Result<HttpResponse>)>;
+using AnswerCompletion = std::function<void(ServiceResult<HttpResponse>)>;
 
 // Every completion is called exactly once. Completions run on the network
 // thread; a failure found before anything is sent (no key, unreadable file,

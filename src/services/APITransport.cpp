@@ -75,11 +75,8 @@ void exchange(HttpRequest request, AnswerCompletion completion) {
     Platform::httpClient().send(
         std::move(request), [completion = std::move(completion), path = std::move(path),
                              secrets = std::move(secrets)](HttpResult result) {
-            if (auto* error = std::get_if<TransportError>(&result)) {
-                completion(std::move(*error));
-                return;
-            }
-            auto& response = std::get<HttpResponse>(result);
+            if (!result.ok()) return completion(std::move(result.error()));
+            auto& response = result.value();
             if (response.status == 0) return completion(APIError::badResponse());
             if (response.status < 200 || response.status > 299) {
                 std::string logged =
@@ -94,7 +91,8 @@ void exchange(HttpRequest request, AnswerCompletion completion) {
 }
 
 void send(HttpRequest request, DataCompletion completion) {
-    exchange(std::move(request), [completion = std::move(completion)](Result<HttpResponse> answer) {
+    exchange(std::move(request), [completion =
+                                      std::move(completion)](ServiceResult<HttpResponse> answer) {
         if (!answer.ok()) return completion(answer.error());
         auto& response = answer.value();
         if (response.status >= 200 && response.status <= 299)

@@ -31,7 +31,7 @@ std::optional<HttpRequest> accountRequest(const std::string& method, const std::
 }
 
 // The body of any HTTP answer as a JSON object (in the service's member order).
-std::optional<nlohmann::ordered_json> objectOf(const Result<HttpResponse>& answer) {
+std::optional<nlohmann::ordered_json> objectOf(const ServiceResult<HttpResponse>& answer) {
     if (!answer.ok()) return std::nullopt;
     auto parsed = nlohmann::ordered_json::parse(answer.value().body, nullptr, false);
     if (!parsed.is_object()) return std::nullopt;
@@ -71,7 +71,7 @@ void checkGroqKey(const std::string& key, std::function<void(EmptyResult)> done)
     request.url = API::groqBase() + "/openai/v1/models";
     request.timeoutSeconds = kKeyCheckTimeoutSeconds;
     request.headers = {{"Authorization", "Bearer " + key}};
-    API::exchange(std::move(request), [done = std::move(done)](Result<HttpResponse> answer) {
+    API::exchange(std::move(request), [done = std::move(done)](ServiceResult<HttpResponse> answer) {
         if (!answer.ok()) return done(answer.error());
         int status = answer.value().status;
         if (status == 200) return done(std::monostate{});
@@ -79,56 +79,59 @@ void checkGroqKey(const std::string& key, std::function<void(EmptyResult)> done)
     });
 }
 
-void usage(const Config& config, std::function<void(Result<Usage>)> done) {
+void usage(const Config& config, std::function<void(ServiceResult<Usage>)> done) {
     auto request =
         accountRequest("GET", config.apiBase + "/me", Auth::token(), kAccountTimeoutSeconds);
     if (!request) return;
-    API::exchange(std::move(*request), [done = std::move(done)](Result<HttpResponse> answer) {
-        auto object = objectOf(answer);
-        if (!object)
-            return done(answer.ok() ? Result<Usage>(APIError::badResponse())
-                                    : Result<Usage>(answer.error()));
-        Usage usage;
-        usage.ok = memberOr(*object, "ok", false);
-        usage.signedIn = memberOr(*object, "signedIn", false);
-        usage.email = stringMember(*object, "email");
-        usage.plan = memberOr(*object, "plan", std::string("free"));
-        usage.used = memberOr(*object, "used", int64_t{0});
-        usage.cap = memberOr(*object, "cap", int64_t{0});
-        done(std::move(usage));
-    });
+    API::exchange(std::move(*request),
+                  [done = std::move(done)](ServiceResult<HttpResponse> answer) {
+                      auto object = objectOf(answer);
+                      if (!object)
+                          return done(answer.ok() ? ServiceResult<Usage>(APIError::badResponse())
+                                                  : ServiceResult<Usage>(answer.error()));
+                      Usage usage;
+                      usage.ok = memberOr(*object, "ok", false);
+                      usage.signedIn = memberOr(*object, "signedIn", false);
+                      usage.email = stringMember(*object, "email");
+                      usage.plan = memberOr(*object, "plan", std::string("free"));
+                      usage.used = memberOr(*object, "used", int64_t{0});
+                      usage.cap = memberOr(*object, "cap", int64_t{0});
+                      done(std::move(usage));
+                  });
 }
 
-void billingSummary(const Config& config, std::function<void(Result<BillingSummary>)> done) {
+void billingSummary(const Config& config, std::function<void(ServiceResult<BillingSummary>)> done) {
     auto token = Auth::token();
     if (!token) return;
     auto request =
         accountRequest("GET", config.apiBase + "/billing/summary", token, kAccountTimeoutSeconds);
     if (!request) return;
-    API::exchange(std::move(*request), [done = std::move(done)](Result<HttpResponse> answer) {
-        auto object = objectOf(answer);
-        if (!object || !stringMember(*object, "plan")) {
-            return done(answer.ok() ? Result<BillingSummary>(APIError::badResponse())
-                                    : Result<BillingSummary>(answer.error()));
-        }
-        auto upgradeUrl = stringMember(*object, "upgradeUrl");
-        done(BillingSummary{std::move(*object), std::move(upgradeUrl)});
-    });
+    API::exchange(
+        std::move(*request), [done = std::move(done)](ServiceResult<HttpResponse> answer) {
+            auto object = objectOf(answer);
+            if (!object || !stringMember(*object, "plan")) {
+                return done(answer.ok() ? ServiceResult<BillingSummary>(APIError::badResponse())
+                                        : ServiceResult<BillingSummary>(answer.error()));
+            }
+            auto upgradeUrl = stringMember(*object, "upgradeUrl");
+            done(BillingSummary{std::move(*object), std::move(upgradeUrl)});
+        });
 }
 
-void billingPortal(const Config& config, std::function<void(Result<std::string>)> done) {
+void billingPortal(const Config& config, std::function<void(ServiceResult<std::string>)> done) {
     auto token = Auth::token();
     if (!token) return;
     auto request = accountRequest("POST", config.apiBase + "/billing/portal", token,
                                   kBillingPortalTimeoutSeconds);
     if (!request) return;
-    API::exchange(std::move(*request), [done = std::move(done)](Result<HttpResponse> answer) {
-        auto object = objectOf(answer);
-        auto overview = object ? stringMember(*object, "overview") : std::nullopt;
-        if (overview && !overview->empty()) return done(std::move(*overview));
-        done(answer.ok() ? Result<std::string>(APIError::badResponse())
-                         : Result<std::string>(answer.error()));
-    });
+    API::exchange(std::move(*request),
+                  [done = std::move(done)](ServiceResult<HttpResponse> answer) {
+                      auto object = objectOf(answer);
+                      auto overview = object ? stringMember(*object, "overview") : std::nullopt;
+                      if (overview && !overview->empty()) return done(std::move(*overview));
+                      done(answer.ok() ? ServiceResult<std::string>(APIError::badResponse())
+                                       : ServiceResult<std::string>(answer.error()));
+                  });
 }
 
 }  // namespace velvox::Account

@@ -45,14 +45,14 @@ void checkGroqKey(const std::string& key, std::function<void(EmptyResult)> done)
 // GET apiBase + "/me" (12 s) with the token when there is one. The status is
 // not examined: any answer whose body is a JSON object gives the usage;
 // anything else fails.
-void usage(const Config& config, std::function<void(Result<Usage>)> done);
+void usage(const Config& config, std::function<void(ServiceResult<Usage>)> done);
 
 // GET apiBase + "/billing/summary" (12 s); only with a token. Fails unless the
 // body is a JSON object with a string "plan".
-void billingSummary(const Config& config, std::function<void(Result<BillingSummary>)> done);
+void billingSummary(const Config& config, std::function<void(ServiceResult<BillingSummary>)> done);
 
 // POST apiBase + "/billing/portal" (15 s, no body); only with a token. Gives
 // the non-empty "overview" address of the answer, whatever its status, or fails.
-void billingPortal(const Config& config, std::function<void(Result<std::string>)> done);
+void billingPortal(const Config& config, std::function<void(ServiceResult<std::string>)> done);
 
 }  // namespace velvox::Account

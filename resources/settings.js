@@ -63,12 +63,33 @@
     const appsNow = [cfg().promptModeApps, next.appNames, next.smartApps, next.icons];
     const appsBefore = [before && before.promptModeApps, previous.appNames, previous.smartApps, previous.icons];
     if (!before || !same(appsBefore, appsNow)) keepFocus([$('prompt-apps'), $('smart-apps')], renderPromptApps, $('add-app'));
+    const inputsNow = [cfg().inputDevice, next.inputDevices];
+    if (!before || !same([before.inputDevice, previous.inputDevices], inputsNow)) renderInputDevices();
     renderContext(typeof next.context === 'string' ? next.context : '');
     renderStats();
     renderRecent();
   });
 
   $('theme').addEventListener('change', () => post('set', { key: 'theme', text: $('theme').value }));
+  $('input-device').addEventListener('change', () => post('set', { key: 'inputDevice', text: $('input-device').value }));
+
+  // The system's default first; a chosen microphone that is not connected
+  // stays listed, so the choice is not lost by a push while it is away.
+  function renderInputDevices() {
+    const chosen = typeof cfg().inputDevice === 'string' ? cfg().inputDevice : '';
+    const devices = (Array.isArray(state.inputDevices) ? state.inputDevices : []).filter(
+      (d) => isObject(d) && typeof d.name === 'string' && d.name && typeof d.label === 'string'
+    );
+    const options = [h('option', { value: '' }, 'System default')];
+    for (const device of devices) options.push(h('option', { value: device.name }, device.label || device.name));
+    if (chosen && !devices.some((d) => d.name === chosen)) {
+      options.push(h('option', { value: chosen }, chosen + ' (not connected)'));
+    }
+    const select = $('input-device');
+    clear(select);
+    select.append(...options);
+    select.value = chosen;
+  }
   $('login-item').addEventListener('change', () => post('set', { key: 'loginItem', bool: $('login-item').checked }));
 
   // ---- Last dictation and text handed to the page ---------------------------------

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/DictationPipeline.h"
+#include "app/TakeGuards.h"
 #include "base/AppState.h"
 #include "base/Brand.h"
 #include "base/Files.h"
@@ -83,6 +84,8 @@ void DictationController::connect(HotkeyMonitor& monitor) {
     });
     monitor.onUp = self_.bind([](DictationController& c) { c.hotkeyReleased(); });
     monitor.onHotkeyNeverSeen = self_.bind([](DictationController& c) { c.hotkeyNeverSeen(); });
+    monitor.onOtherKeyDown =
+        self_.bind([](DictationController& c, int64_t code) { c.otherKeyDown(code); });
 }
 
 // ---- the status line ----
@@ -173,7 +176,7 @@ void DictationController::beginRecording(bool boost) {
         flashError("Microphone access needed");
         return;
     }
-    if (!recorder_.start()) {
+    if (!recorder_.start(config_.inputDevice)) {
         flashError("Microphone busy or unavailable");
         return;
     }
@@ -230,6 +233,15 @@ void DictationController::endRecording() {
     heldSeconds_ = elapsed;
     Log::write("recorded " + Strings::fixed(elapsed, 1) + "s, " + std::to_string(fileSize(*file)) +
                " bytes");
+    if (!TakeGuards::heardVoice(recorder_.loudestPower())) {
+        // Silence sent to the speech model can come back as invented words.
+        std::remove(file->c_str());
+        double loudest = recorder_.loudestPower();
+        Log::write("silent take not sent, loudest input " +
+                   (std::isfinite(loudest) ? Strings::fixed(loudest, 1) + " dB" : "none"));
+        heardNothing();
+        return;
+    }
     busy_ = true;
     setStatus("Transcribing" + kEllipsis);
     Overlay::shared().update(OverlayState::thinking());
@@ -346,6 +358,19 @@ void DictationController::deliver(const std::string& text, const std::string& tr
     }
     targetApp_.reset();
     busy_ = false;
+}
+
+void DictationController::otherKeyDown(int64_t keyCode) {
+    if (busy_ || !recorder_.hasSession()) return;
+    auto verdict =
+        TakeGuards::judgeKey(keyCode, heldKey_, recorder_.elapsed(), config_.minHoldSeconds);
+    if (verdict == TakeGuards::KeyDuringTake::keep) return;
+    capTimer_.cancel();
+    recorder_.discard();
+    setIcon(false);
+    Overlay::shared().hide(0);
+    setStatus(readyLine());
+    if (verdict == TakeGuards::KeyDuringTake::cancel) Log::write("cancelled");
 }
 
 // ---- H, I ----

@@ -51,6 +51,9 @@ class DictationController {
     // take runs or the last one is processed; stop as its release; toggle as
     // whichever of the two the moment needs.
     void runCommand(DictationCommand command, bool boost);
+    // An ordinary key that is no hotkey went down: escape cancels the take,
+    // and typing early in a modifier hotkey's hold discards it.
+    void otherKeyDown(int64_t keyCode);
     // The system ended the recording by itself.
     void recorderStoppedUnexpectedly();
     // The keyboard seems never to report the configured hotkey.

@@ -109,7 +109,10 @@ KeyEventVerdict HotkeyMonitor::handle(const KeyEvent& event) {
         case KeyEventType::keyDown:
             // Modifier hotkeys are followed through their flag changes only;
             // a key another application holds acts for that application.
-            if (!isHotkey(code) || isModifier(code) || isTaken(code)) return KeyEventVerdict::pass;
+            if (!isHotkey(code) || isModifier(code) || isTaken(code)) {
+                if (!event.autorepeat && !isModifier(code)) scheduleOtherKeyDown(code);
+                return KeyEventVerdict::pass;
+            }
             sawOurKey_ = true;
             if (event.autorepeat || activeKey_) return KeyEventVerdict::swallow;
             activeKey_ = code;
@@ -240,6 +243,14 @@ void HotkeyMonitor::scheduleNeverSeen() {
     post([](HotkeyMonitor& monitor) {
         auto callback = monitor.onHotkeyNeverSeen;
         if (callback) callback();
+    });
+}
+
+void HotkeyMonitor::scheduleOtherKeyDown(KeyCode code) {
+    if (!onOtherKeyDown) return;  // typing costs nothing while nobody listens
+    post([code](HotkeyMonitor& monitor) {
+        auto callback = monitor.onOtherKeyDown;
+        if (callback) callback(code);
     });
 }
 

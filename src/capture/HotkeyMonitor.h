@@ -39,6 +39,9 @@ class HotkeyMonitor {
     std::function<void(std::optional<KeyCode>)> onCaptured;
     // The configured modifier hotkey seems never to be reported by this keyboard.
     std::function<void()> onHotkeyNeverSeen;
+    // An ordinary key that is no hotkey went down (not a repeat, not while
+    // capturing). It still reaches the focused application.
+    std::function<void(KeyCode)> onOtherKeyDown;
 
     // Replaces the hotkeys with the given codes minus the negative ones (an
     // unset key is -1); with none left, the system's default dictation key
@@ -81,6 +84,7 @@ class HotkeyMonitor {
     void scheduleUp(KeyCode code);
     void scheduleCaptured(std::optional<KeyCode> code);
     void scheduleNeverSeen();
+    void scheduleOtherKeyDown(KeyCode code);
     // Runs work on the main queue later, unless this monitor is gone by then.
     void post(std::function<void(HotkeyMonitor&)> work);
 

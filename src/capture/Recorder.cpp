@@ -1,5 +1,8 @@
 #include "capture/Recorder.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "base/Log.h"
 #include "capture/InputLevel.h"
 #include "capture/TakeFiles.h"
@@ -30,7 +33,7 @@ Recorder::~Recorder() {
     discard();
 }
 
-bool Recorder::start() {
+bool Recorder::start(const std::string& inputDevice) {
     discard();
     std::string error;
     std::optional<std::string> file = TakeFiles::createTakeFile(error);
@@ -39,7 +42,9 @@ bool Recorder::start() {
         return false;
     }
     const std::string& path = *file;
-    NewAudioTake made = Platform::audioInput().makeTake(path, kTakeSettings);
+    AudioSettings settings = kTakeSettings;
+    settings.inputDevice = inputDevice;
+    NewAudioTake made = Platform::audioInput().makeTake(path, settings);
     if (!made.take) {
         TakeFiles::removeQuietly(path);
         Log::error("recorder failed: " + made.error);
@@ -55,6 +60,12 @@ bool Recorder::start() {
     }
     take_ = std::move(made.take);
     fileURL_ = path;
+    // The readings are taken here, not by whoever shows the level: the take's
+    // loudness must be known even when nothing is drawn.
+    loudestPower_ = -std::numeric_limits<double>::infinity();
+    meter_ = Platform::mainQueue().repeating(kMeterInterval, [owner = self_.ref()] {
+        if (Recorder* alive = owner.get()) alive->takeReading();
+    });
     return true;
 }
 
@@ -64,6 +75,8 @@ std::optional<std::string> Recorder::stop() {
 
 std::optional<std::string> Recorder::end(bool reportUnfinished) {
     if (!take_) return std::nullopt;
+    meter_.cancel();
+    takeReading();
     double recorded = take_->currentTime();
     bool wasRecording = take_->isRecording();
     // Without events, a take ended on purpose never looks like one the system ended.
@@ -94,6 +107,12 @@ bool Recorder::isRecording() const {
 double Recorder::level() const {
     if (!take_ || !take_->isRecording()) return 0;
     return inputLevel(static_cast<double>(take_->averagePower()));
+}
+
+void Recorder::takeReading() {
+    if (!take_ || !take_->isRecording()) return;
+    double power = static_cast<double>(take_->averagePower());
+    if (!std::isnan(power)) loudestPower_ = std::max(loudestPower_, power);
 }
 
 double Recorder::elapsed() const {

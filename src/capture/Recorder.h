@@ -1,12 +1,14 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "base/WeakSelf.h"
 #include "platform/AudioTake.h"
+#include "platform/MainQueue.h"
 
 namespace velvox {
 
@@ -32,9 +34,10 @@ class Recorder {
     // file holds what came before and stop() hands it over as usual.
     std::function<void()> onInputEnded;
 
-    // Begins a new take, discarding any take in progress first. True when the
-    // microphone is being recorded; on false the reason is in the log.
-    bool start();
+    // Begins a new take from the named input (empty: the default), discarding
+    // any take in progress first. True when the microphone is being
+    // recorded; on false the reason is in the log.
+    bool start(const std::string& inputDevice = {});
     // Ends the take. Answers the path of its file, which then belongs to the
     // caller, or nothing when idle or when nothing was recorded (that file is
     // deleted). A take with sound whose file cannot be completed is reported
@@ -52,6 +55,11 @@ class Recorder {
     double level() const;
     // Seconds recorded so far in this take; 0 when idle.
     double elapsed() const;
+    // The loudest input power of the last take, in decibels (the readings
+    // taken every kMeterInterval while it recorded, and one at its end);
+    // -infinity when it heard nothing at all. Kept until the next start().
+    double loudestPower() const { return loudestPower_; }
+    static constexpr double kMeterInterval = 0.05;
 
     // Deletes takes that earlier runs left behind; logs how many it found.
     static void sweepTempFiles();
@@ -59,9 +67,12 @@ class Recorder {
   private:
     std::optional<std::string> end(bool reportUnfinished);
     AudioTakeEvents events();
+    void takeReading();
 
     std::unique_ptr<AudioTake> take_;
     std::optional<std::string> fileURL_;
+    double loudestPower_ = -std::numeric_limits<double>::infinity();
+    ScheduledWork meter_;
     WeakSelf<Recorder> self_;
 };
 

@@ -176,6 +176,7 @@ Config Config::load() {
     readNonEmptyString(object, "notePrompt", config.notePrompt);
     readStringArray(object, "promptModeApps", config.promptModeApps);
     readBool(object, "promptModeEnabled", config.promptModeEnabled);
+    readTrimmedString(object, "inputDevice", config.inputDevice);
     resolveHotkeys(config);
     return config;
 }

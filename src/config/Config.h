@@ -41,6 +41,9 @@ struct Config {
     std::string notePrompt = defaultNotePrompt();
     std::vector<std::string> promptModeApps = defaultPromptModeApps();
     bool promptModeEnabled = true;
+    // The sound server's name of the microphone to record; empty for the
+    // system's default input.
+    std::string inputDevice;
 
     // ---- the settings file ----
     static Config load();
@@ -78,7 +81,7 @@ struct Config {
 
     // The JSON object written for a new installation (26 keys).
     static nlohmann::json templateObject();
-    // The record as a JSON object of its 27 keys.
+    // The record as a JSON object of its 28 keys.
     nlohmann::json toJson() const;
 };
 

@@ -150,7 +150,8 @@ nlohmann::json Config::toJson() const {
                           {"messagePrompt", messagePrompt},
                           {"notePrompt", notePrompt},
                           {"promptModeApps", promptModeApps},
-                          {"promptModeEnabled", promptModeEnabled}};
+                          {"promptModeEnabled", promptModeEnabled},
+                          {"inputDevice", inputDevice}};
 }
 
 }  // namespace velvox

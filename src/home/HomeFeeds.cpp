@@ -12,6 +12,7 @@
 #include "home/PageScript.h"
 #include "home/WebText.h"
 #include "platform/Accessibility.h"
+#include "platform/AudioTake.h"
 #include "platform/Desktop.h"
 #include "platform/IconImages.h"
 #include "platform/KeyEventSource.h"
@@ -62,6 +63,7 @@ Json configSubset(const Config& config) {
     Json corrections = Json::object();
     for (const auto& [spoken, written] : config.corrections) corrections[spoken] = written;
     cfg["corrections"] = std::move(corrections);
+    cfg["inputDevice"] = config.inputDevice;
     return cfg;
 }
 
@@ -179,6 +181,10 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
     state["smartApps"] = Json(smartApps);
     state["icons"] = std::move(icons);
     state["live"] = liveDict();
+    Json inputs = Json::array();
+    for (const InputDevice& input : Platform::audioInput().inputDevices())
+        inputs.push_back({{"name", input.name}, {"label", input.description}});
+    state["inputDevices"] = std::move(inputs);
     if (keyNote) {
         state["keyNote"] = *keyNote;
         state["keyBad"] = keyBad;

@@ -49,6 +49,14 @@ void Home::apply(const std::string& key, const nlohmann::json& message) {
         pushAll();
         return;
     }
+    if (key == "inputDevice") {
+        const auto* text = member("text");
+        if (text && text->is_string()) {
+            Config::set(key, Strings::trim(text->get<std::string>()));
+            if (micTestRunning()) startMicTest();  // the test follows the choice
+        }
+        return reloadApplication();
+    }
     const auto* number = member("number");
     const auto* flag = member("bool");
     if (number && number->is_number()) {
@@ -127,7 +135,8 @@ void Home::chooseApp() {
 void Home::startMicTest() {
     stopMicTest();
     auto recorder = std::make_unique<Recorder>();
-    if (!recorder->start()) return;
+    // The test hears what a dictation would: the chosen microphone.
+    if (!recorder->start(Config::load().inputDevice)) return;
     micTest_ = std::move(recorder);
     micTimer_ = Platform::mainQueue().repeating(kLevelIntervalSeconds, [weakSelf = weak()] {
         Home* alive = weakSelf.get();

@@ -11,6 +11,7 @@ class NoAudioInput final : public AudioInput {
     NewAudioTake makeTake(const std::string&, const AudioSettings&) override {
         return {nullptr, "no audio input available"};
     }
+    std::vector<InputDevice> inputDevices() override { return {}; }
 };
 
 PlatformSlot<AudioInput, NoAudioInput> slot;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velvox {
 
@@ -17,6 +18,14 @@ struct AudioSettings {
     double sampleRate = 16000.0;
     int channels = 1;
     int bitRate = 32000;  // bits per second
+    // The sound server's name of the input to record; empty for the default.
+    std::string inputDevice;
+};
+
+// A microphone the sound server offers.
+struct InputDevice {
+    std::string name;         // what AudioSettings::inputDevice holds
+    std::string description;  // what the user is shown
 };
 
 // What a take reports when it ends without being asked to. Any of them may be
@@ -69,8 +78,12 @@ class AudioInput {
   public:
     virtual ~AudioInput() = default;
     // Prepares a take that will write to the file at path (which it may create
-    // at once) with the settings; recording begins with record().
+    // at once) with the settings; recording begins with record(). A named
+    // input that is missing is replaced by the default, with one log line.
     virtual NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) = 0;
+    // The inputs that record sound (not the outputs' monitors), in the sound
+    // server's order; empty when none can be listed.
+    virtual std::vector<InputDevice> inputDevices() = 0;
 };
 
 namespace Platform {

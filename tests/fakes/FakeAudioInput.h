@@ -21,8 +21,8 @@ struct FakeTakeState {
     bool stopped = false;
     bool destroyed = false;
     double currentTime = 0;
-    float averagePower = -160.0f;
-    bool completesFile = true;  // what stop() answers
+    float averagePower = -20.0f;  // someone speaking, unless a test says otherwise
+    bool completesFile = true;    // what stop() answers
 
     // The system ends the take on its own, as a lost device would. Safe to call
     // from another thread, like the real events.
@@ -90,11 +90,11 @@ class FakeAudioTake final : public AudioTake {
 class FakeAudioInput final : public AudioInput {
   public:
     NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) override {
-        calls_->push_back("makeTake format " +
-                          std::to_string(static_cast<uint32_t>(settings.format)) + ", " +
-                          std::to_string(static_cast<int>(settings.sampleRate)) + " Hz, " +
-                          std::to_string(settings.channels) + " channel, " +
-                          std::to_string(settings.bitRate) + " bit/s");
+        calls_->push_back(
+            "makeTake format " + std::to_string(static_cast<uint32_t>(settings.format)) + ", " +
+            std::to_string(static_cast<int>(settings.sampleRate)) + " Hz, " +
+            std::to_string(settings.channels) + " channel, " + std::to_string(settings.bitRate) +
+            " bit/s" + (settings.inputDevice.empty() ? "" : " from " + settings.inputDevice));
         std::ofstream(path, std::ios::binary) << "m4a";
         auto state = std::make_shared<FakeTakeState>();
         state->path = path;
@@ -103,6 +103,8 @@ class FakeAudioInput final : public AudioInput {
         if (creationError) return {nullptr, *creationError};
         return {std::make_unique<FakeAudioTake>(state, recordSucceeds, calls_), ""};
     }
+
+    std::vector<InputDevice> inputDevices() override { return devices; }
 
     std::shared_ptr<FakeTakeState> lastTake() const {
         return takes.empty() ? nullptr : takes.back();
@@ -113,6 +115,7 @@ class FakeAudioInput final : public AudioInput {
     std::optional<std::string> creationError;
     bool recordSucceeds = true;
     std::vector<std::shared_ptr<FakeTakeState>> takes;
+    std::vector<InputDevice> devices;
 
   private:
     std::shared_ptr<std::vector<std::string>> calls_ = std::make_shared<std::vector<std::string>>();

@@ -94,7 +94,12 @@ function state(options = {}) {
         vocabulary: ['Velvox', 'Supabase', 'TypeScript'],
         promptModeApps: ['com.anthropic.claudefordesktop', 'com.openai.chat'],
         corrections: { 'super base': 'Supabase', 'type script': 'TypeScript' },
+        inputDevice: '',
       },
+      inputDevices: [
+        { name: 'alsa_input.pci-0000_00_1f.3.analog-stereo', label: 'Built-in Audio Analog Stereo' },
+        { name: 'alsa_input.usb-Blue_Yeti-00.analog-stereo', label: 'Yeti Stereo Microphone' },
+      ],
       appNames: [
         { bundle: 'com.anthropic.claudefordesktop', name: 'Claude' },
         { bundle: 'com.openai.chat', name: 'com.openai.chat' },

@@ -398,6 +398,23 @@ describe('microphone test', () => {
     await openSection('stats');
     assert.deepEqual(await under.takePosted(), [{ action: 'micTest' }, { action: 'micTestStop' }]);
   });
+
+  it('lists the microphones with the default first, posts the choice and keeps one not connected', async () => {
+    await openSection('permissions');
+    const select = under.page.locator('#input-device');
+    assert.deepEqual(await texts('#input-device option'), ['System default', 'Built-in Audio Analog Stereo', 'Yeti Stereo Microphone']);
+    assert.equal(await select.inputValue(), '');
+    await select.selectOption({ label: 'Yeti Stereo Microphone' });
+    assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'inputDevice', text: 'alsa_input.usb-Blue_Yeti-00.analog-stereo' }]);
+
+    const unplugged = fixtures.state({ overrides: { inputDevices: [{ name: 'x', label: '<b>Odd</b>' }, { label: 'no name' }, 7] } });
+    unplugged.cfg.inputDevice = 'alsa_input.usb-Blue_Yeti-00.analog-stereo';
+    await under.push('orvoState', unplugged);
+    assert.deepEqual(await texts('#input-device option'), ['System default', '<b>Odd</b>', 'alsa_input.usb-Blue_Yeti-00.analog-stereo (not connected)']);
+    assert.equal(await select.inputValue(), 'alsa_input.usb-Blue_Yeti-00.analog-stereo');
+    await select.selectOption({ label: 'System default' });
+    assert.deepEqual(await under.takePosted(), [{ action: 'set', key: 'inputDevice', text: '' }]);
+  });
 });
 
 describe('keyboard', () => {

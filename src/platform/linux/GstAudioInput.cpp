@@ -330,6 +330,23 @@ std::string pipelineDescription(const AudioSettings& settings) {
            " ! mp4mux ! filesink name=file sync=false";
 }
 
+// Names the input of the pipeline's PulseAudio source. Set as a property, not
+// in the description, so that no device name can be read as pipeline syntax.
+void setSourceDevice(GstElement* pipeline, const std::string& device) {
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "pulsesrc") == 0) {
+            g_object_set(element, "device", device.c_str(), nullptr);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+}
+
 // A pipeline for takes with these settings, its file not yet named; nothing
 // and the reason when it cannot be built (unknown element, missing plug-in).
 GstElement* buildPipeline(const AudioSettings& settings, std::string& error) {
@@ -351,6 +368,7 @@ GstElement* buildPipeline(const AudioSettings& settings, std::string& error) {
         error = "cannot build the audio pipeline";
         return nullptr;
     }
+    if (!settings.inputDevice.empty()) setSourceDevice(pipeline, settings.inputDevice);
     return pipeline;
 }
 
@@ -536,6 +554,7 @@ void dropPipelineLater(GstElement* pipeline) {
 }  // namespace
 
 GstAudioInput::GstAudioInput() {
+    watchDevices();
     if (isOverridden()) return;
     serverSocket_ = serverSocketPath();
     prepare();
@@ -552,6 +571,65 @@ GstAudioInput::~GstAudioInput() {
         gst_element_set_state(prepared_, GST_STATE_NULL);
         gst_object_unref(prepared_);
     }
+    if (devices_) {
+        if (devicesWatched_) gst_device_provider_stop(devices_);
+        gst_object_unref(devices_);
+    }
+}
+
+void GstAudioInput::watchDevices() {
+    GstRuntime::ensureInitialised();
+    if (!devices_) devices_ = gst_device_provider_factory_get_by_name("pulsedeviceprovider");
+    if (!devices_) return;
+    if (devicesWatched_) gst_device_provider_stop(devices_);
+    // Nobody reads the provider's messages: they are dropped, not queued.
+    GstBus* bus = gst_device_provider_get_bus(devices_);
+    gst_bus_set_flushing(bus, TRUE);
+    gst_object_unref(bus);
+    // Without a server now, every listing asks the server itself until the
+    // server's socket shows it back.
+    devicesWatched_ = gst_device_provider_start(devices_);
+}
+
+std::vector<InputDevice> GstAudioInput::inputDevices() {
+    std::vector<InputDevice> inputs;
+    if (!devices_) return inputs;
+    GList* devices = gst_device_provider_get_devices(devices_);
+    for (GList* item = devices; item; item = item->next) {
+        GstDevice* device = GST_DEVICE(item->data);
+        if (!gst_device_has_classes(device, "Audio/Source")) continue;
+        // The monitor of an output records what the speakers play.
+        GstStructure* properties = gst_device_get_properties(device);
+        bool monitor = properties && g_strcmp0(gst_structure_get_string(properties, "device.class"),
+                                               "monitor") == 0;
+        if (properties) gst_structure_free(properties);
+        if (monitor) continue;
+        gchar* name = nullptr;
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(device), "internal-name")) {
+            g_object_get(device, "internal-name", &name, nullptr);
+        }
+        gchar* label = gst_device_get_display_name(device);
+        if (name && *name) inputs.push_back({name, label && *label ? label : name});
+        g_free(label);
+        g_free(name);
+    }
+    g_list_free_full(devices, gst_object_unref);
+    return inputs;
+}
+
+std::string GstAudioInput::resolveDevice(const std::string& wanted) {
+    if (wanted.empty() || isOverridden()) return {};
+    for (const InputDevice& input : inputDevices()) {
+        if (input.name != wanted) continue;
+        missingDevice_.clear();
+        return wanted;
+    }
+    if (missingDevice_ != wanted) {
+        missingDevice_ = wanted;
+        Log::write("recorder: the chosen input " + wanted +
+                   " is missing, recording from the default input");
+    }
+    return {};
 }
 
 // The server makes its socket anew whenever it starts: a socket that went
@@ -564,6 +642,7 @@ void GstAudioInput::serverSocketChanged(bool replaced) {
         Log::write("recorder: the sound server went away");
         dropPipelineLater(std::exchange(prepared_, nullptr));
     }
+    if (replaced && socketExists(serverSocket_)) watchDevices();
     // A server that is (back) there gets a waiting pipeline; one that is not
     // yet listening is tried again at its socket's next change.
     if (socketExists(serverSocket_)) prepareWhenIdle();
@@ -586,14 +665,19 @@ void GstAudioInput::watchServerSocket() {
         this);
 }
 
-NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSettings& settings) {
+NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSettings& wanted) {
+    AudioSettings settings = wanted;
+    settings.inputDevice = resolveDevice(wanted.inputDevice);
     GstElement* pipeline = nullptr;
     if (prepared_ && !isOverridden() && settings.format == preparedSettings_.format &&
         settings.sampleRate == preparedSettings_.sampleRate &&
         settings.channels == preparedSettings_.channels &&
-        settings.bitRate == preparedSettings_.bitRate) {
+        settings.bitRate == preparedSettings_.bitRate &&
+        settings.inputDevice == preparedSettings_.inputDevice) {
         pipeline = std::exchange(prepared_, nullptr);
     }
+    // The waiting pipeline was made for another input: it goes.
+    if (prepared_) dropPipelineLater(std::exchange(prepared_, nullptr));
     std::string error;
     if (!pipeline) pipeline = buildPipeline(settings, error);
     if (!pipeline) return {nullptr, error};

@@ -10,6 +10,7 @@
 #include "platform/linux/GlibIds.h"
 
 typedef struct _GstElement GstElement;
+typedef struct _GstDeviceProvider GstDeviceProvider;
 typedef struct _GFileMonitor GFileMonitor;
 
 namespace velvox {
@@ -79,6 +80,10 @@ class GstAudioInput final : public AudioInput {
     GstAudioInput& operator=(const GstAudioInput&) = delete;
 
     NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) override;
+    // From the sound server's device provider, kept running: the server tells
+    // it of every change, so asking costs no round trip, and nothing wakes
+    // while the devices stay as they are.
+    std::vector<InputDevice> inputDevices() override;
 
     // True while a connected pipeline waits for the next take. The next one
     // is connected from the GLib main loop once the main thread is idle.
@@ -89,6 +94,10 @@ class GstAudioInput final : public AudioInput {
     void prepareWhenIdle();
     void serverSocketChanged(bool replaced);
     void watchServerSocket();
+    void watchDevices();
+    // The input a take with these settings records from: the named one while
+    // the server offers it, else the default (said once per missing name).
+    std::string resolveDevice(const std::string& wanted);
 
     GstElement* prepared_ = nullptr;
     AudioSettings preparedSettings_;
@@ -96,6 +105,9 @@ class GstAudioInput final : public AudioInput {
 
     std::string serverSocket_;
     GFileMonitor* socketMonitor_ = nullptr;
+    GstDeviceProvider* devices_ = nullptr;
+    bool devicesWatched_ = false;
+    std::string missingDevice_;  // the chosen input last found missing
 };
 
 // The source element description: VELVOX_AUDIO_SOURCE when set, else the

@@ -382,5 +382,53 @@ TEST_F(RecordingTest, SoundServerRestartWhileIdleLeavesTheNextTakeWorking) {
     EXPECT_EQ(unexpectedStops, 0);
 }
 
+// The inputs the settings offer are the server's sources without the
+// speakers' monitor; a chosen one is recorded from (here a second, silent
+// microphone while the default one hears a loud tone), and one that is
+// missing gives way to the default with a single log line.
+TEST_F(RecordingTest, ChosenInputIsRecordedAndAMissingOneFallsBackToTheDefault) {
+    ScopedEnvironment source("VELVOX_AUDIO_SOURCE", std::nullopt);
+    struct Restore {
+        ~Restore() { testing::restoreSessionMicrophone(); }
+    } restore;
+    ASSERT_TRUE(
+        testing::run("pactl load-module module-null-source source_name=desk_mic "
+                     "description=Desk_microphone >/dev/null"));
+    std::vector<std::string> listed;
+    ASSERT_TRUE(runMainLoopUntil([&] {
+        listed.clear();
+        for (const InputDevice& device : input->inputDevices())
+            listed.push_back(device.name + " | " + device.description);
+        return listed.size() == 2;
+    })) << "the new source is learnt of without asking the server";
+    EXPECT_NE(std::find(listed.begin(), listed.end(), "desk_mic | Desk_microphone"), listed.end());
+    EXPECT_EQ(
+        std::count_if(listed.begin(), listed.end(),
+                      [](const std::string& line) { return line.starts_with("virtual_mic"); }),
+        1);
+
+    MicrophoneFeed feed(0.9);
+    struct Case {
+        const char* device;
+        bool hearsTheTone;
+    };
+    const std::string missing =
+        "recorder: the chosen input no_such_mic is missing, recording "
+        "from the default input";
+    for (Case row : {Case{"desk_mic", false}, Case{"no_such_mic", true}, Case{"no_such_mic", true},
+                     Case{"", true}}) {
+        SCOPED_TRACE(row.device);
+        ASSERT_TRUE(recorder->start(row.device));
+        recordFor(1.0);
+        auto path = recorder->stop();
+        ASSERT_TRUE(path);
+        std::filesystem::remove(*path);
+        EXPECT_EQ(recorder->loudestPower() > -10, row.hearsTheTone) << recorder->loudestPower();
+    }
+    auto messages = logMessages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), missing), 1);
+    EXPECT_EQ(unexpectedStops, 0);
+}
+
 }  // namespace
 }  // namespace velvox

@@ -70,6 +70,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         monitor->onDown = [this](int64_t code) { downs.push_back(code); };
         monitor->onUp = [this](int64_t code) { ups.push_back(code); };
         monitor->onCaptured = [this](std::optional<int64_t> code) { captured.push_back(code); };
+        monitor->onOtherKeyDown = [this](int64_t code) { others.push_back(code); };
         monitor->setKeys(keys);
         EXPECT_TRUE(monitor->start());
         return *monitor;
@@ -82,7 +83,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     std::shared_ptr<X11KeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
     std::vector<std::string> seen;
-    std::vector<int64_t> downs, ups;
+    std::vector<int64_t> downs, ups, others;
     std::vector<std::optional<int64_t>> captured;
 };
 
@@ -135,6 +136,18 @@ TEST_F(X11KeyEventSourceTest, ModifierHotkeyFiresOnlyForItsOwnSide) {
     ASSERT_TRUE(window.typeMarker());
     EXPECT_TRUE(window.received("press Alt_R")) << "a modifier hotkey is not swallowed";
     EXPECT_TRUE(window.received("release Alt_R"));
+}
+
+// Escape or a letter typed while a modifier hotkey is held reaches the hotkey
+// logic (which may cancel or discard the take) and the window alike.
+TEST_F(X11KeyEventSourceTest, KeysTypedWhileAModifierHotkeyIsHeldReachBothSides) {
+    startMonitor({62});
+    ASSERT_TRUE(run("xdotool keydown Control_R key Escape key q keyup Control_R"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return ups.size() == 1; }));
+    EXPECT_EQ(others, (std::vector<int64_t>{53, 12}));
+    ASSERT_TRUE(window.typeMarker());
+    EXPECT_TRUE(window.received("press Escape"));
+    EXPECT_TRUE(window.received("press q"));
 }
 
 TEST_F(X11KeyEventSourceTest, OrdinaryHotkeyFiresOnceWhileHeldWithModifiers) {

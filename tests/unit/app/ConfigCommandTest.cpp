@@ -45,7 +45,7 @@ TEST_F(ConfigCommandTest, PrintsTheSettingsAsReadWithKeysMasked) {
                   "boostHotkeyKeyCode": 50, "minHoldSeconds": 0, "extra": 1})");
     ASSERT_EQ(run({"config"}), 0);
     Json printed = Json::parse(out.str());
-    EXPECT_EQ(printed.size(), 27u);
+    EXPECT_EQ(printed.size(), 28u);
     EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
     EXPECT_EQ(printed["anthropicApiKey"], "");
     EXPECT_EQ(printed["boostHotkeyKeyCode"], 63);

@@ -321,6 +321,93 @@ TEST_F(DictationControllerTest, MicrophoneEndingMidTakeKeepsWhatWasSaid) {
     EXPECT_EQ(desktop->http->requests().size(), 1u) << "the late key-up does nothing";
 }
 
+// What happens to a take when a key is typed while it records, or when it
+// stays silent: escape cancels it (and still reaches the application),
+// typing early in a modifier hotkey's hold discards it without a word, and a
+// take that never rose above the silence line is not sent.
+TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
+    constexpr int64_t kEscape = 53, kQ = 12;
+    enum class Start { ordinaryKey, modifierKey, command };
+    struct Case {
+        const char* name;
+        Start how;
+        std::optional<int64_t> typed;  // pressed when `at` seconds are recorded
+        double at;
+        float decibels;  // the input power all through the take
+        bool sent;
+        std::string status;
+        bool loggedCancelled;
+    };
+    const std::string heardNothing = "Heard nothing, check the input device";
+    auto count = [](const std::vector<std::string>& lines, const std::string& line) {
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    const Case cases[] = {
+        {"escape while F5 is held", Start::ordinaryKey, kEscape, 3, -20, false, kReady, true},
+        {"escape early in a modifier hold", Start::modifierKey, kEscape, 0.1, -20, false, kReady,
+         true},
+        {"escape in a take a command started", Start::command, kEscape, 3, -20, false, kReady,
+         true},
+        {"AltGr+q typed", Start::modifierKey, kQ, 0.3, -20, false, kReady, false},
+        {"q just inside the grace", Start::modifierKey, kQ, 0.74, -20, false, kReady, false},
+        {"q after the grace", Start::modifierKey, kQ, 0.76, -20, true, "", false},
+        {"q while an ordinary key is held", Start::ordinaryKey, kQ, 0.1, -20, true, "", false},
+        {"q in a take a command started", Start::command, kQ, 0.1, -20, true, "", false},
+        {"silence", Start::ordinaryKey, std::nullopt, 0, -90, false, heardNothing, false},
+        {"a quiet room", Start::modifierKey, std::nullopt, 0, -64, false, heardNothing, false},
+        {"at the line", Start::ordinaryKey, std::nullopt, 0, -55, false, heardNothing, false},
+        {"whispered speech", Start::ordinaryKey, std::nullopt, 0, -52, true, "", false},
+    };
+    start();
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        size_t requestsBefore = desktop->http->requests().size();
+        auto cancelledBefore = count(logMessages(), "cancelled");
+        bool boost = row.how == Start::modifierKey;
+        if (row.how == Start::command) {
+            controller->runCommand(DictationCommand::start, false);
+        } else {
+            press(boost);
+        }
+        auto take = desktop->audio->lastTake();
+        take->averagePower = row.decibels;
+        take->currentTime = row.at;
+        queue->advance(0.2);  // the recorder takes its readings
+        if (row.typed) {
+            EXPECT_EQ(desktop->keys->keyDown(*row.typed, boost ? ModifierFlag::rightOption : 0),
+                      KeyEventVerdict::pass)
+                << "the key still reaches the application";
+            queue->runUntilIdle();
+        }
+        bool discarded = !controller->recorder().hasSession();
+        if (discarded) {
+            queue->advance(0.01);
+            desktop->panels->panel->finishAnimations();
+            EXPECT_FALSE(desktop->panels->panel->visible) << "the pill hides";
+        }
+        if (row.how == Start::command) {
+            take->currentTime = 2;
+            controller->runCommand(DictationCommand::stop, false);
+            queue->runUntilIdle();
+        } else {
+            release(2, boost);
+        }
+        EXPECT_EQ(desktop->http->requests().size() - requestsBefore, row.sent ? 1u : 0u);
+        EXPECT_EQ(count(logMessages(), "cancelled") - cancelledBefore, row.loggedCancelled ? 1 : 0);
+        if (row.sent) {
+            answer(200, transcript("kept"));
+            if (desktop->http->requests().size() > requestsBefore + 1) {
+                answer(200, completion("kept"));
+            }
+        } else {
+            EXPECT_EQ(controller->statusLine(), row.status);
+            EXPECT_FALSE(controller->busy());
+        }
+        EXPECT_TRUE(noAudioTakeLeft());
+        queue->advance(3);  // a flash ends
+    }
+}
+
 TEST_F(DictationControllerTest, KeyDownWhileBusyIsIgnored) {
     start();
     dictate(1);

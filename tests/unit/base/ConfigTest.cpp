@@ -104,6 +104,7 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
                               {"vocabulary", Json::array({"one", 2})},
                               {"promptModeApps", Json::array({"a.b", "c"})},
                               {"corrections", {{"a", "b"}, {"c", 1}}},
+                              {"inputDevice", " alsa_input.usb-mic \n"},
                               {"unknownKey", true}});
     EXPECT_TRUE(config.useOwnKey);
     EXPECT_FALSE(config.autoPaste);
@@ -117,6 +118,8 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
     EXPECT_EQ(config.vocabulary, Config::defaultVocabulary()) << "one number spoils the array";
     EXPECT_EQ(config.promptModeApps, (std::vector<std::string>{"a.b", "c"}));
     EXPECT_EQ(config.corrections, Config::defaultCorrections());
+    EXPECT_EQ(config.inputDevice, "alsa_input.usb-mic");
+    EXPECT_EQ(loadWith({{"inputDevice", 7}}).inputDevice, "") << "not a name: the default input";
 }
 
 TEST_F(ConfigTest, IgnoresEmptyOrRetiredServiceBase) {

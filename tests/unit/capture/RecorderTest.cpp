@@ -305,6 +305,41 @@ TEST_F(RecorderTest, LevelFollowsTheInputPower) {
     EXPECT_EQ(recorder->level(), 0.0);
 }
 
+// The loudest reading of a take is kept whether or not anyone draws the
+// level: a short burst between silences counts, NaN readings do not, a take
+// that heard nothing answers -infinity, and a new take starts afresh.
+TEST_F(RecorderTest, RemembersTheLoudestReadingOfTheTake) {
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    constexpr float kNone = -std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* name;
+        std::vector<float> readings;  // one per meter interval; the last is read at stop()
+        double loudest;
+    };
+    const Case cases[] = {
+        {"a burst between silences", {-90, -90, -18.5f, -90, -90}, -18.5},
+        {"not a number is no reading", {-70, kNaN, -65, kNaN}, -65},
+        {"nothing at all", {kNone, kNone}, -std::numeric_limits<double>::infinity()},
+        {"only the reading at the end", {-33}, -33},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(recorder->start());
+        auto take = input->lastTake();
+        for (size_t i = 0; i < row.readings.size(); ++i) {
+            take->averagePower = row.readings[i];
+            if (i + 1 < row.readings.size()) queue->advance(Recorder::kMeterInterval);
+        }
+        take->currentTime = 1;
+        auto file = recorder->stop();
+        take->averagePower = 0;
+        queue->advance(1);
+        EXPECT_EQ(recorder->loudestPower(), row.loudest) << "kept after the take, unchanged";
+        if (file) std::filesystem::remove(*file);
+    }
+    EXPECT_EQ(queue->pendingTimers(), 0u) << "no readings once the take ended";
+}
+
 TEST(InputLevel, MapsDecibelsOntoZeroToOne) {
     EXPECT_EQ(inputLevel(-55), 0.0);
     EXPECT_EQ(inputLevel(-120), 0.0);

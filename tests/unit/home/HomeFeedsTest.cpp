@@ -34,9 +34,10 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     home.pushAll();
     auto script = window->scriptsCalling("window.orvoState").back();
     auto text = FakeWebView::argumentOf(script);
-    EXPECT_EQ(keysOf(text), (std::vector<std::string>{"version", "theme", "build", "loginItem",
-                                                      "context", "cfg", "appNames", "stats", "week",
-                                                      "recent", "smartApps", "icons", "live"}));
+    EXPECT_EQ(keysOf(text),
+              (std::vector<std::string>{"version", "theme", "build", "loginItem", "context", "cfg",
+                                        "appNames", "stats", "week", "recent", "smartApps", "icons",
+                                        "live", "inputDevices"}));
     auto state = Json::parse(text);
     EXPECT_TRUE(state["version"].is_string());
     EXPECT_EQ(state["theme"], "light");
@@ -55,11 +56,12 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     auto ordered = nlohmann::ordered_json::parse(text)["cfg"];
     std::vector<std::string> cfgOrder;
     for (const auto& [key, value] : ordered.items()) cfgOrder.push_back(key);
-    EXPECT_EQ(cfgOrder, (std::vector<std::string>{"hotkeyKeyCode", "boostHotkeyKeyCode",
-                                                  "minHoldSeconds", "maxRecordSeconds", "cleanup",
-                                                  "insertDirectly", "alwaysCopyToClipboard",
-                                                  "keepHistory", "promptModeEnabled", "useOwnKey",
-                                                  "vocabulary", "promptModeApps", "corrections"}));
+    EXPECT_EQ(
+        cfgOrder,
+        (std::vector<std::string>{
+            "hotkeyKeyCode", "boostHotkeyKeyCode", "minHoldSeconds", "maxRecordSeconds", "cleanup",
+            "insertDirectly", "alwaysCopyToClipboard", "keepHistory", "promptModeEnabled",
+            "useOwnKey", "vocabulary", "promptModeApps", "corrections", "inputDevice"}));
     auto cfg = state["cfg"];
     EXPECT_EQ(cfg["hotkeyKeyCode"], 96);
     EXPECT_TRUE(cfg["hotkeyKeyCode"].is_number_integer());

@@ -227,6 +227,30 @@ TEST_F(HomeSettingsTest, ChosenApplicationsJoinThePromptList) {
     EXPECT_EQ(callsOf("window.orvoState"), 1u);
 }
 
+// The microphone list reaches the page with the choice; choosing one stores
+// its name (a name that is not text changes nothing) and a running test
+// goes on from the chosen microphone.
+TEST_F(HomeSettingsTest, ChosenMicrophoneIsStoredAndHeardByTheTest) {
+    audio->devices = {{"virtual_mic", "Virtual microphone"}, {"desk_mic", "Desk microphone"}};
+    Home& home = show();
+    post({{"action", "ready"}});
+    Json pushed = lastArgument("window.orvoState");
+    EXPECT_EQ(pushed["inputDevices"],
+              Json::parse(R"([{"name":"virtual_mic","label":"Virtual microphone"},
+                              {"name":"desk_mic","label":"Desk microphone"}])"));
+    EXPECT_EQ(pushed["cfg"]["inputDevice"], "");
+
+    post({{"action", "micTest"}});
+    post({{"action", "set"}, {"key", "inputDevice"}, {"text", " desk_mic "}});
+    post({{"action", "set"}, {"key", "inputDevice"}, {"number", 2}});
+    EXPECT_EQ(configFile()["inputDevice"], "desk_mic");
+    EXPECT_EQ(reloads, 2);
+    ASSERT_TRUE(home.micTestRunning());
+    EXPECT_TRUE(audio->takes.front()->stopped);
+    EXPECT_EQ(audio->calls()[audio->calls().size() - 3],
+              "makeTake format 1633772320, 16000 Hz, 1 channel, 32000 bit/s from desk_mic");
+}
+
 TEST_F(HomeSettingsTest, MicTestSendsLevelsTwentyTimesASecondUntilStopped) {
     Home& home = show();
     post({{"action", "micTest"}});

@@ -5,52 +5,35 @@
 #include "home/Home.h"
 #include "home/PageFunctions.h"
 #include "home/PageScript.h"
-#include "platform/HttpClient.h"
-#include "platform/Platform.h"
-#include "services/API.h"
+#include "services/Account.h"
 
 namespace velvox {
-
-namespace {
-
-constexpr double kKeyCheckTimeoutSeconds = 15;
-
-}  // namespace
 
 void Home::validateAndSaveAnthropicKey(const std::string& key) {
     if (key.empty()) {
         anthropicKeyNote("Paste a key first.", true, false);
         return;
     }
-    // Listing the models costs nothing and needs a valid key.
-    HttpRequest request;
-    request.method = "GET";
-    request.url = API::anthropicBase() + "/v1/models";
-    request.timeoutSeconds = kKeyCheckTimeoutSeconds;
-    request.headers = {{"x-api-key", key}, {"anthropic-version", "2023-06-01"}};
-    Platform::httpClient().send(std::move(request), [weakSelf = weak(), key](HttpResult result) {
-        int status = 0;
-        std::optional<std::string> failure;
-        if (auto* error = std::get_if<TransportError>(&result)) {
-            failure = error->message;
-        } else {
-            status = std::get<HttpResponse>(result).status;
-        }
-        onMain(weakSelf, [key, status, failure](Home& home) {
-            if (failure) {
-                home.anthropicKeyNote("Could not reach Anthropic: " + *failure, true, false);
-            } else if (status == 401) {
-                home.anthropicKeyNote(
-                    "Anthropic rejected that key. Copy it again from the console.", true, false);
-            } else if (status == 200) {
+    Account::checkAnthropicKey(key, [weakSelf = weak(), key](EmptyResult answer) {
+        onMain(weakSelf, [key, answer = std::move(answer)](Home& home) {
+            if (answer.ok()) {
                 Config::set("anthropicApiKey", key);
                 Log::write("home: Anthropic key validated and saved");
                 reloadApplication();
                 home.anthropicKeyNote("Key works and is saved on this computer.", false, true);
-            } else {
+                return;
+            }
+            const APIError* refusal = answer.apiError();
+            if (!refusal) {
+                home.anthropicKeyNote("Could not reach Anthropic: " + answer.errorDescription(),
+                                      true, false);
+            } else if (refusal->status == 401) {
                 home.anthropicKeyNote(
-                    "Anthropic returned " + std::to_string(status) + ". Try again in a moment.",
-                    true, false);
+                    "Anthropic rejected that key. Copy it again from the console.", true, false);
+            } else {
+                home.anthropicKeyNote("Anthropic returned " + std::to_string(refusal->status) +
+                                          ". Try again in a moment.",
+                                      true, false);
             }
         });
     });

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DictationCommand.h"
+#include "capture/DictationCommand.h"
 
 namespace velvox::CommandLine {
 

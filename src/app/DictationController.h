@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "app/DictationCommand.h"
 #include "base/WeakSelf.h"
+#include "capture/DictationCommand.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "platform/MainQueue.h"

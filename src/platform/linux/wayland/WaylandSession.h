@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "app/DictationCommand.h"
+#include "capture/DictationCommand.h"
 
 namespace velvox {
 

@@ -12,6 +12,7 @@
 #include "Service.h"
 #include "SmtpSink.h"
 #include "platform/curl/CurlHttpClient.h"
+#include "services/API.h"
 #include "support/LoopbackServer.h"
 
 namespace velvox::service {
@@ -21,7 +22,8 @@ using nlohmann::json;
 using testing::LoopbackServer;
 using testing::SmtpSink;
 
-const char* const kSecret = "test-app-secret";
+// The application's own secret, so that the real program is let in too.
+const std::string kSecret = API::appSecretForSettings();
 const char* const kTranscriptionPath = "/openai/v1/audio/transcriptions";
 const int64_t kWednesday = 1765353600;  // 2025-12-10 08:00 UTC
 
@@ -285,6 +287,32 @@ TEST_F(ServiceTest, SignInRequestsAreRateLimitedPerAddress) {
     EXPECT_EQ(fourth.status, 429);
     EXPECT_TRUE(fourth.body["message"].is_string());
     EXPECT_EQ(sink.messages().size(), 3u);
+}
+
+// The application itself, signed in through the mailed link, dictating through the service.
+TEST_F(ServiceTest, VelvoxTranscribeWorksThroughTheService) {
+    std::string token = signIn("ann@example.org");
+    auto velvox =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "velvox";
+    std::filesystem::create_directories(folder / "home/.velvox");
+    std::ofstream(folder / "home/.velvox/config.json") << json{
+        {"apiBase", settings.publicUrl + "/v1"},
+        {"useOwnKey", false},
+        {"cleanup", false},
+        {"deviceToken", token}}.dump();
+    std::ofstream(folder / "take.m4a") << "audio";
+    std::string command = "HOME='" + (folder / "home").string() + "' '" + velvox.string() +
+                          "' transcribe '" + (folder / "take.m4a").string() + "' 2>&1";
+    FILE* output = ::popen(command.c_str(), "r");
+    ASSERT_NE(output, nullptr);
+    std::string printed;
+    char chunk[256];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, output)) printed.append(chunk, got);
+    EXPECT_EQ(::pclose(output), 0) << printed;
+    EXPECT_NE(printed.find("one two three four"), std::string::npos) << printed;
+    ASSERT_FALSE(groq.lastRequest().parts.empty());
+    EXPECT_EQ(groq.lastRequest().parts.back().content, "audio");
+    EXPECT_EQ(get("/v1/me", bearer(token)).body["used"], 4);
 }
 
 TEST(ServiceWeek, StartsOnMondayMidnightUtc) {

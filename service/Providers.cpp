@@ -11,7 +11,6 @@ namespace velvox::service {
 
 namespace {
 
-constexpr double kProviderTimeoutSeconds = 55;  // inside the application's 60 seconds
 const char* const kTranscriptionModel = "whisper-large-v3-turbo";
 const char* const kGroqPolishModel = "openai/gpt-oss-120b";
 const char* const kAnthropicPolishModel = "claude-3-5-haiku-latest";
@@ -55,7 +54,7 @@ ProviderResult Providers::transcribe(const std::string& audio,
     std::string boundary = Multipart::makeBoundary();
     HttpRequest request;
     request.url = settings_.groqBase + "/openai/v1/audio/transcriptions";
-    request.timeoutSeconds = kProviderTimeoutSeconds;
+    request.timeoutSeconds = settings_.providerTimeoutSeconds;
     request.headers = {{"Authorization", "Bearer " + settings_.groqKey},
                        {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body = Multipart::transcriptionForm(boundary, kTranscriptionModel, vocabulary, audio);
@@ -69,7 +68,7 @@ ProviderResult Providers::transcribe(const std::string& audio,
 
 ProviderResult Providers::polish(const std::string& system, const std::string& text) {
     HttpRequest request;
-    request.timeoutSeconds = kProviderTimeoutSeconds;
+    request.timeoutSeconds = settings_.providerTimeoutSeconds;
     nlohmann::json body;
     const bool anthropic = !settings_.anthropicKey.empty();
     if (anthropic) {

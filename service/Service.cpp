@@ -20,6 +20,9 @@ constexpr int kCodesPerClientPerHour = 20;
 // Groq takes uploads up to 25 MB; a little more for the multipart frame.
 constexpr size_t kMaxBodyBytes = 26 * 1024 * 1024;
 constexpr size_t kMaxPolishBytes = 256 * 1024;
+// A worker waits for the provider for seconds: many workers, so that a few
+// slow transcriptions do not hold up everyone's /me.
+constexpr size_t kWorkers = 64;
 
 void answerJson(httplib::Response& response, int status, const nlohmann::json& body) {
     response.status = status;
@@ -130,6 +133,7 @@ void configureServer(httplib::Server& server) {
     server.set_keep_alive_timeout(30);
     server.set_keep_alive_max_count(1000);
     server.set_tcp_nodelay(true);
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
 }
 
 Service::Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,

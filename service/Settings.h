@@ -24,6 +24,8 @@ struct Settings {
     std::string billingUrl;  // VELVOX_SERVICE_BILLING_URL (optional)
     std::string groqBase = "https://api.groq.com";
     std::string anthropicBase = "https://api.anthropic.com";
+    // Inside the application's own 60 seconds, so that it hears our 503.
+    double providerTimeoutSeconds = 55;
 };
 
 enum class SettingsNeed { databaseOnly, serving };

@@ -226,8 +226,14 @@ TEST_F(ServiceTest, ConcurrentTranscriptionsLoseNoWords) {
 
 TEST_F(ServiceTest, TrialGivesItsGoesAndAProviderFailureCostsNone) {
     httplib::Headers install{{"X-Velvox-Install", "install-1"}};
+    // A provider that fails, and one that does not answer in time.
     groq.answer(kTranscriptionPath, 500, "{}");
     EXPECT_EQ(transcribe(install).status, 503);
+    settings.providerTimeoutSeconds = 0.5;
+    groq.answer(kTranscriptionPath, {200, R"({"text":"late"})", "application/json", false,
+                                     std::chrono::milliseconds(1500)});
+    EXPECT_EQ(transcribe(install).status, 503);
+    settings.providerTimeoutSeconds = 55;
     groq.answer(kTranscriptionPath, 200, R"({"text":"hi"})");
     EXPECT_EQ(transcribe(install).body, (json{{"text", "hi"}}));
     EXPECT_EQ(post("/v1/polish", R"({"system":"s","text":"t"})", install, "application/json").body,

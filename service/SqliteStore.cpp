@@ -304,13 +304,8 @@ class SqliteStore final : public Store {
 
 }  // namespace
 
-std::unique_ptr<Store> openStore(const std::string& url) {
-    const std::string sqlite = "sqlite://";
-    if (url.starts_with(sqlite) && url.size() > sqlite.size())
-        return std::make_unique<SqliteStore>(url.substr(sqlite.size()));
-    if (url.starts_with("postgresql://") || url.starts_with("postgres://"))
-        throw StoreError("this build has no PostgreSQL support; use sqlite:///path/velvox.db");
-    throw StoreError("VELVOX_SERVICE_DB must look like sqlite:///path/velvox.db");
+std::unique_ptr<Store> openSqliteStore(const std::string& path) {
+    return std::make_unique<SqliteStore>(path);
 }
 
 }  // namespace velvox::service

@@ -68,8 +68,10 @@ class Store {
     virtual void returnTrialGo(const std::string& install) = 0;
 };
 
-// The store named by a URL: sqlite:///path/to/velvox.db. Throws StoreError
-// for a URL it cannot open, with a message that names no secret.
+// The store named by a URL: sqlite:///path/to/velvox.db or postgresql://...
+// Throws StoreError for a URL it cannot open, with a message that names no secret.
 std::unique_ptr<Store> openStore(const std::string& url);
+std::unique_ptr<Store> openSqliteStore(const std::string& path);
+std::unique_ptr<Store> openPostgresStore(const std::string& url);
 
 }  // namespace velvox::service

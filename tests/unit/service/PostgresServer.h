@@ -4,7 +4,6 @@
 // temporary folder as an unprivileged user, on a free loopback port, started
 // once for the test program and stopped at its end.
 
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace velvox::testing {
@@ -46,9 +46,9 @@ class PostgresServer {
             run(binary("initdb") + " -D " + folder_ + "/data -U velvox -A trust --no-sync") &&
             run(binary("pg_ctl") + " -D " + folder_ + "/data -l " + folder_ +
                 "/server.log -w -o '-p " + std::to_string(port_) + " -k " + folder_ +
-                " -c listen_addresses=127.0.0.1 -c fsync=off' start");
+                " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=300' start");
         if (!started_)
-            ADD_FAILURE() << "PostgreSQL did not start (see " << folder_ << "/server.log)";
+            throw std::runtime_error("PostgreSQL did not start (see " + folder_ + "/server.log)");
     }
 
     static std::string binary(const std::string& name) {

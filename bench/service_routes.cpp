@@ -198,7 +198,8 @@ void BM_ThousandConcurrent(benchmark::State& state) {
     auto& target = deployment(state.range(0) == 1, static_cast<int>(state.range(1)));
     int round = 0;
     for (auto _ : state) {
-        std::string token = target.newToken("count" + std::to_string(round++) + "@example.org");
+        std::string token = target.newToken("count" + std::to_string(state.range(1)) + "-" +
+                                            std::to_string(round++) + "@example.org");
         std::atomic<int> served{0}, refused{0}, lost{0};
         std::vector<std::thread> workers;
         for (int worker = 0; worker < 50; ++worker) {
@@ -213,13 +214,14 @@ void BM_ThousandConcurrent(benchmark::State& state) {
         for (auto& worker : workers) worker.join();
         auto me = target.client(0, token)->Get("/v1/me");
         auto used = nlohmann::json::parse(me->body)["used"].get<int64_t>();
-        // Answers lost on the way back were still served: the words must
-        // match served plus lost exactly when none was refused.
+        // A request whose connection failed may or may not have been served:
+        // exact means the words lie between the served and the served plus lost.
         state.counters["served"] = served.load();
-        state.counters["lost_answers"] = lost.load();
+        state.counters["lost_connections"] = lost.load();
         state.counters["refused"] = refused.load();
         state.counters["used_words"] = static_cast<double>(used);
-        if (refused != 0 || used != (served + lost) * int64_t{kWordsPerTranscript})
+        if (refused != 0 || used < served * int64_t{kWordsPerTranscript} ||
+            used > (served + lost) * int64_t{kWordsPerTranscript})
             state.SkipWithError("count not exact");
     }
 }

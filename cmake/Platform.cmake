@@ -10,8 +10,12 @@ file(GLOB platform_linux_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platf
      ${CMAKE_SOURCE_DIR}/src/platform/linux/x11/*.cpp
      ${CMAKE_SOURCE_DIR}/src/platform/linux/wayland/*.cpp)
 list(REMOVE_ITEM platform_linux_sources ${CMAKE_SOURCE_DIR}/src/platform/linux/main.cpp)
+# The HTTP client stands alone so that the service links it without the desktop.
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
-add_library(velvox_platform STATIC ${platform_linux_sources} ${platform_curl_sources})
+add_library(velvox_http STATIC ${platform_curl_sources})
+target_include_directories(velvox_http PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(velvox_http PUBLIC velvox_base PkgConfig::CURL)
+add_library(velvox_platform STATIC ${platform_linux_sources})
 target_include_directories(velvox_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
 
 # The Wayland protocols beyond the core one that delivery and the pill speak
@@ -39,5 +43,5 @@ foreach(protocol wlr-data-control-unstable-v1 virtual-keyboard-unstable-v1 wlr-l
 endforeach()
 target_include_directories(velvox_platform PRIVATE ${wayland_protocols_dir})
 # The portal asks for the hotkeys by their key names.
-target_link_libraries(velvox_platform PUBLIC velvox_base velvox_capture PkgConfig::GLIB PkgConfig::CURL
+target_link_libraries(velvox_platform PUBLIC velvox_base velvox_capture velvox_http PkgConfig::GLIB PkgConfig::CURL
                       PkgConfig::DESKTOP)

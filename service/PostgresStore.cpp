@@ -1,0 +1,276 @@
+#include <pqxx/pqxx>
+
+#include <mutex>
+#include <type_traits>
+#include <vector>
+
+#include "Store.h"
+
+namespace velvox::service {
+
+namespace {
+
+constexpr int kCurrentVersion = 1;
+// Held while migrating, so that instances starting together migrate once.
+constexpr int64_t kMigrationLock = 0x76656c766f78;
+
+const char* const kMigrations[] = {
+    R"sql(
+    CREATE TABLE accounts (id BIGSERIAL PRIMARY KEY, email TEXT NOT NULL UNIQUE,
+                           plan TEXT NOT NULL DEFAULT 'free', created_at BIGINT NOT NULL);
+    CREATE TABLE tokens (hash TEXT PRIMARY KEY, account_id BIGINT NOT NULL REFERENCES accounts(id),
+                         created_at BIGINT NOT NULL, revoked BOOLEAN NOT NULL DEFAULT FALSE);
+    CREATE TABLE codes (hash TEXT PRIMARY KEY, email TEXT NOT NULL, client TEXT NOT NULL,
+                        created_at BIGINT NOT NULL, expires_at BIGINT NOT NULL,
+                        used BOOLEAN NOT NULL DEFAULT FALSE);
+    CREATE INDEX codes_by_email ON codes(email, created_at);
+    CREATE INDEX codes_by_client ON codes(client, created_at);
+    CREATE TABLE usage (account_id BIGINT NOT NULL, week_start BIGINT NOT NULL,
+                        words BIGINT NOT NULL, PRIMARY KEY (account_id, week_start));
+    CREATE TABLE trials (install TEXT PRIMARY KEY, goes INTEGER NOT NULL);
+    )sql",
+};
+static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
+
+// PostgreSQL for several instances behind a load balancer: every operation is
+// one transaction on a pooled connection, and nothing else is kept here.
+class PostgresStore final : public Store {
+  public:
+    explicit PostgresStore(std::string url) : url_(std::move(url)) {
+        run([](pqxx::work&) { return 0; });  // fails early when the server is not there
+    }
+
+    int migrate() override {
+        return run([](pqxx::work& work) {
+            work.exec_params("SELECT pg_advisory_xact_lock($1)", kMigrationLock);
+            work.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+            int found =
+                work.exec("SELECT coalesce(max(version), 0) FROM schema_version")[0][0].as<int>();
+            if (found > kCurrentVersion) {
+                throw StoreError("the database schema (version " + std::to_string(found) +
+                                 ") is newer than this program (version " +
+                                 std::to_string(kCurrentVersion) + ")");
+            }
+            for (int version = found; version < kCurrentVersion; ++version)
+                work.exec(kMigrations[version]);
+            work.exec("DELETE FROM schema_version");
+            work.exec_params("INSERT INTO schema_version (version) VALUES ($1)", kCurrentVersion);
+            return found;
+        });
+    }
+
+    int schemaVersion() override {
+        return run([](pqxx::work& work) {
+            if (work.exec("SELECT to_regclass('schema_version')")[0][0].is_null()) return 0;
+            return work.exec("SELECT coalesce(max(version), 0) FROM schema_version")[0][0]
+                .as<int>();
+        });
+    }
+
+    void addCode(const std::string& codeHash, const std::string& email,
+                 const std::string& clientAddress, int64_t now, int64_t expiresAt) override {
+        run([&](pqxx::work& work) {
+            work.exec_params(
+                "INSERT INTO codes (hash, email, client, created_at, expires_at) "
+                "VALUES ($1, $2, $3, $4, $5)",
+                codeHash, email, clientAddress, now, expiresAt);
+            return 0;
+        });
+    }
+
+    int codesForEmailSince(const std::string& email, int64_t since) override {
+        return count("SELECT count(*) FROM codes WHERE email = $1 AND created_at >= $2", email,
+                     since);
+    }
+    int codesFromAddressSince(const std::string& clientAddress, int64_t since) override {
+        return count("SELECT count(*) FROM codes WHERE client = $1 AND created_at >= $2",
+                     clientAddress, since);
+    }
+
+    std::optional<std::string> consumeCode(const std::string& codeHash, int64_t now) override {
+        return run([&](pqxx::work& work) -> std::optional<std::string> {
+            auto rows = work.exec_params(
+                "UPDATE codes SET used = TRUE WHERE hash = $1 AND NOT used AND expires_at > $2 "
+                "RETURNING email",
+                codeHash, now);
+            if (rows.empty()) return std::nullopt;
+            return rows[0][0].as<std::string>();
+        });
+    }
+
+    Account accountForEmail(const std::string& email, int64_t now) override {
+        return run([&](pqxx::work& work) {
+            work.exec_params(
+                "INSERT INTO accounts (email, created_at) VALUES ($1, $2) "
+                "ON CONFLICT (email) DO NOTHING",
+                email, now);
+            auto row =
+                work.exec_params("SELECT id, email, plan FROM accounts WHERE email = $1", email)[0];
+            return Account{row[0].as<int64_t>(), row[1].as<std::string>(),
+                           row[2].as<std::string>()};
+        });
+    }
+
+    void addToken(const std::string& tokenHash, int64_t accountId, int64_t now) override {
+        run([&](pqxx::work& work) {
+            work.exec_params(
+                "INSERT INTO tokens (hash, account_id, created_at) VALUES ($1, $2, $3)", tokenHash,
+                accountId, now);
+            return 0;
+        });
+    }
+
+    std::optional<Account> accountForToken(const std::string& tokenHash) override {
+        return run([&](pqxx::work& work) -> std::optional<Account> {
+            auto rows = work.exec_params(
+                "SELECT a.id, a.email, a.plan FROM tokens t JOIN accounts a ON "
+                "a.id = t.account_id WHERE t.hash = $1 AND NOT t.revoked",
+                tokenHash);
+            if (rows.empty()) return std::nullopt;
+            return Account{rows[0][0].as<int64_t>(), rows[0][1].as<std::string>(),
+                           rows[0][2].as<std::string>()};
+        });
+    }
+
+    std::vector<AccountSummary> accounts() override {
+        return run([](pqxx::work& work) {
+            std::vector<AccountSummary> result;
+            for (const auto& row :
+                 work.exec("SELECT a.id, a.email, a.plan, (SELECT count(*) FROM tokens t WHERE "
+                           "t.account_id = a.id AND NOT t.revoked) FROM accounts a ORDER BY "
+                           "a.email")) {
+                result.push_back(
+                    {{row[0].as<int64_t>(), row[1].as<std::string>(), row[2].as<std::string>()},
+                     row[3].as<int>()});
+            }
+            return result;
+        });
+    }
+
+    bool setPlan(const std::string& email, const std::string& plan) override {
+        return run([&](pqxx::work& work) {
+            return work.exec_params("UPDATE accounts SET plan = $1 WHERE email = $2", plan, email)
+                       .affected_rows() > 0;
+        });
+    }
+
+    int revokeTokens(const std::string& email) override {
+        return run([&](pqxx::work& work) {
+            return static_cast<int>(
+                work.exec_params("UPDATE tokens SET revoked = TRUE WHERE NOT revoked AND "
+                                 "account_id = (SELECT id FROM accounts WHERE email = $1)",
+                                 email)
+                    .affected_rows());
+        });
+    }
+
+    int64_t wordsUsed(int64_t accountId, int64_t weekStart) override {
+        return run([&](pqxx::work& work) -> int64_t {
+            auto rows = work.exec_params(
+                "SELECT words FROM usage WHERE account_id = $1 AND week_start = $2", accountId,
+                weekStart);
+            return rows.empty() ? 0 : rows[0][0].as<int64_t>();
+        });
+    }
+
+    int64_t addWords(int64_t accountId, int64_t weekStart, int64_t words) override {
+        // One statement: the row lock makes concurrent additions queue, not overwrite.
+        return run([&](pqxx::work& work) {
+            return work
+                .exec_params(
+                    "INSERT INTO usage (account_id, week_start, words) VALUES ($1, $2, $3) "
+                    "ON CONFLICT (account_id, week_start) DO UPDATE SET words = usage.words + "
+                    "excluded.words RETURNING words",
+                    accountId, weekStart, words)[0][0]
+                .as<int64_t>();
+        });
+    }
+
+    int trialGoesUsed(const std::string& install) override {
+        return run([&](pqxx::work& work) {
+            auto rows = work.exec_params("SELECT goes FROM trials WHERE install = $1", install);
+            return rows.empty() ? 0 : rows[0][0].as<int>();
+        });
+    }
+
+    std::optional<int> takeTrialGo(const std::string& install, int limit) override {
+        return run([&](pqxx::work& work) -> std::optional<int> {
+            auto rows = work.exec_params(
+                "INSERT INTO trials (install, goes) SELECT $1, 1 WHERE $2 > 0 "
+                "ON CONFLICT (install) DO UPDATE SET goes = trials.goes + 1 "
+                "WHERE trials.goes < $2 RETURNING goes",
+                install, limit);
+            if (rows.empty()) return std::nullopt;
+            return rows[0][0].as<int>();
+        });
+    }
+
+    void returnTrialGo(const std::string& install) override {
+        run([&](pqxx::work& work) {
+            work.exec_params("UPDATE trials SET goes = goes - 1 WHERE install = $1 AND goes > 0",
+                             install);
+            return 0;
+        });
+    }
+
+  private:
+    // Runs one transaction on a pooled connection; a connection that broke is
+    // dropped instead of going back to the pool.
+    template <typename Operation>
+    std::invoke_result_t<Operation, pqxx::work&> run(Operation operation) {
+        std::unique_ptr<pqxx::connection> connection = take();
+        try {
+            pqxx::work work(*connection);
+            auto result = operation(work);
+            work.commit();
+            give(std::move(connection));
+            return result;
+        } catch (const pqxx::broken_connection&) {
+            throw StoreError("PostgreSQL: the connection broke");
+        } catch (const pqxx::failure& error) {
+            if (connection->is_open()) give(std::move(connection));
+            throw StoreError(std::string("PostgreSQL: ") + error.what());
+        }
+    }
+
+    std::unique_ptr<pqxx::connection> take() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!idle_.empty()) {
+                auto connection = std::move(idle_.back());
+                idle_.pop_back();
+                return connection;
+            }
+        }
+        try {
+            return std::make_unique<pqxx::connection>(url_);
+        } catch (const pqxx::failure&) {
+            // The message could quote the URL, which may hold a password.
+            throw StoreError("PostgreSQL: cannot connect to the database");
+        }
+    }
+
+    void give(std::unique_ptr<pqxx::connection> connection) {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(std::move(connection));
+    }
+
+    template <typename... Args>
+    int count(const char* sql, Args&&... args) {
+        return run([&](pqxx::work& work) {
+            return work.exec_params(sql, std::forward<Args>(args)...)[0][0].template as<int>();
+        });
+    }
+
+    std::string url_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<pqxx::connection>> idle_;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> openPostgresStore(const std::string& url) {
+    return std::make_unique<PostgresStore>(url);
+}
+
+}  // namespace velvox::service

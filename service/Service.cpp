@@ -1,0 +1,386 @@
+#include "Service.h"
+
+#include <httplib.h>
+
+#include <cctype>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "Secrets.h"
+#include "ServiceLog.h"
+#include "services/Answers.h"
+
+namespace velvox::service {
+
+namespace {
+
+constexpr int64_t kCodeLifetimeSeconds = 15 * 60;
+constexpr int kCodesPerEmailPerLifetime = 3;
+constexpr int kCodesPerClientPerHour = 20;
+// Groq takes uploads up to 25 MB; a little more for the multipart frame.
+constexpr size_t kMaxBodyBytes = 26 * 1024 * 1024;
+constexpr size_t kMaxPolishBytes = 256 * 1024;
+// A worker waits for the provider for seconds: many workers, so that a few
+// slow transcriptions do not hold up everyone's /me.
+constexpr size_t kWorkers = 64;
+
+void answerJson(httplib::Response& response, int status, const nlohmann::json& body) {
+    response.status = status;
+    response.set_header("Cache-Control", "no-store");
+    response.set_content(body.dump(), "application/json");
+}
+
+void answerPage(httplib::Response& response, int status, const std::string& title,
+                const std::string& inner, const std::string& head = {}) {
+    response.status = status;
+    response.set_header("Cache-Control", "no-store");
+    response.set_header("Referrer-Policy", "no-referrer");
+    response.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+    response.set_content(
+        "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
+        "content=\"width=device-width\">" +
+            head + "<title>" + title +
+            "</title><style>body{font-family:sans-serif;max-width:34em;margin:4em auto;padding:0 "
+            "1em;line-height:1.5}a.button{display:inline-block;padding:.6em 1.2em;background:#333;"
+            "color:#fff;border-radius:.4em;text-decoration:none}code{word-break:break-all}</style>"
+            "</head><body><h1>" +
+            title + "</h1>" + inner + "</body></html>",
+        "text/html; charset=utf-8");
+}
+
+std::optional<std::string> bearer(const httplib::Request& request) {
+    if (!request.has_header("Authorization")) return std::nullopt;
+    std::string value = request.get_header_value("Authorization");
+    const std::string prefix = "Bearer ";
+    return value.starts_with(prefix) ? value.substr(prefix.size()) : std::string();
+}
+
+std::vector<std::string> vocabularyOf(const httplib::Request& request) {
+    std::vector<std::string> entries;
+    std::string header = request.get_header_value("X-Velvox-Vocab");
+    size_t start = 0;
+    while (start < header.size()) {
+        size_t comma = header.find(", ", start);
+        if (comma == std::string::npos) comma = header.size();
+        if (comma > start) entries.push_back(header.substr(start, comma - start));
+        start = comma + 2;
+    }
+    return entries;
+}
+
+std::string lowerTrimmed(std::string text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    size_t first = 0;
+    while (first < text.size() && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+    text.erase(0, first);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool providerFailed(const ProviderResult& result, httplib::Response& response) {
+    switch (result.kind) {
+        case ProviderResult::Kind::text:
+            return false;
+        case ProviderResult::Kind::tooLarge:
+            answerJson(response, 413, {{"error", "too_large"}});
+            return true;
+        case ProviderResult::Kind::badInput:
+            answerJson(response, 400, {{"error", "bad_audio"}});
+            return true;
+        case ProviderResult::Kind::unavailable:
+            answerJson(response, 503, {{"error", "provider_unavailable"}});
+            return true;
+    }
+    return true;
+}
+
+// Who is asking: a signed-in account, an install on trial, or nobody we serve.
+struct Caller {
+    std::optional<Account> account;
+    std::string install;
+};
+
+}  // namespace
+
+int64_t systemNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t weekStart(int64_t now) {
+    constexpr int64_t day = 86400;
+    int64_t days = now >= 0 ? now / day : (now - day + 1) / day;
+    int64_t sinceMonday = ((days + 3) % 7 + 7) % 7;  // 1 January 1970 was a Thursday
+    return (days - sinceMonday) * day;
+}
+
+int64_t countWords(const std::string& text) {
+    int64_t words = 0;
+    bool inWord = false;
+    for (char c : text) {
+        bool space = std::isspace(static_cast<unsigned char>(c));
+        if (!space && !inWord) ++words;
+        inWord = !space;
+    }
+    return words;
+}
+
+void configureServer(httplib::Server& server) {
+    server.set_payload_max_length(kMaxBodyBytes);
+    server.set_read_timeout(60, 0);
+    server.set_write_timeout(30, 0);
+    server.set_keep_alive_timeout(30);
+    server.set_keep_alive_max_count(1000);
+    server.set_tcp_nodelay(true);
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+}
+
+Service::Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,
+                 NowFunction now)
+    : settings_(settings),
+      store_(store),
+      mailer_(mailer),
+      providers_(providers),
+      now_(std::move(now)) {}
+
+void Service::install(httplib::Server& server) {
+    configureServer(server);
+
+    // Requests from the application carry its secret; the pages a browser
+    // opens (the mailed link, the upgrade page) cannot.
+    server.set_pre_routing_handler([this](const httplib::Request& request,
+                                          httplib::Response& response) {
+        const bool browserPage = request.path == "/v1/auth/verify" ||
+                                 request.path == "/v1/auth/google" || request.path == "/upgrade";
+        if (browserPage || !request.path.starts_with("/v1/"))
+            return httplib::Server::HandlerResponse::Unhandled;
+        if (!Secrets::equal(request.get_header_value("X-Velvox-App"), settings_.appSecret)) {
+            answerJson(response, 403, {{"error", "unknown_app"}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& error) {
+                ServiceLog::write(std::string("failed: ") + error.what());
+            } catch (...) {
+                ServiceLog::write("failed: unknown error");
+            }
+            answerJson(response, 503, {{"error", "unavailable"}});
+        });
+    // The path only: the query of the sign-in link holds the code.
+    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+        ServiceLog::write(request.method + " " + request.path + " " +
+                          std::to_string(response.status));
+    });
+
+    auto caller = [this](const httplib::Request& request,
+                         httplib::Response& response) -> std::optional<Caller> {
+        if (auto token = bearer(request)) {
+            auto account = token->starts_with("ovk_")
+                               ? store_.accountForToken(Secrets::hash(*token))
+                               : std::nullopt;
+            if (!account) {
+                answerJson(response, 401,
+                           {{"ok", false}, {"signedIn", false}, {"error", "unknown_token"}});
+                return std::nullopt;
+            }
+            return Caller{account, {}};
+        }
+        return Caller{std::nullopt, request.get_header_value("X-Velvox-Install")};
+    };
+
+    server.Get("/v1/me",
+               [this, caller](const httplib::Request& request, httplib::Response& response) {
+                   auto who = caller(request, response);
+                   if (!who) return;
+                   if (who->account) {
+                       answerJson(response, 200,
+                                  {{"ok", true},
+                                   {"signedIn", true},
+                                   {"email", who->account->email},
+                                   {"plan", who->account->plan},
+                                   {"used", store_.wordsUsed(who->account->id, weekStart(now_()))},
+                                   {"cap", settings_.weeklyWords}});
+                       return;
+                   }
+                   int goes = who->install.empty() ? 0 : store_.trialGoesUsed(who->install);
+                   answerJson(response, 200,
+                              {{"ok", true},
+                               {"signedIn", false},
+                               {"email", ""},
+                               {"plan", "trial"},
+                               {"used", goes},
+                               {"cap", settings_.trialGoes}});
+               });
+
+    server.Post("/v1/transcribe", [this, caller](const httplib::Request& request,
+                                                 httplib::Response& response) {
+        auto who = caller(request, response);
+        if (!who) return;
+        std::string audio = request.body;
+        if (request.is_multipart_form_data()) audio = request.get_file_value("file").content;
+        if (audio.empty()) return answerJson(response, 400, {{"error", "no_audio"}});
+
+        const int64_t week = weekStart(now_());
+        if (who->account) {
+            int64_t used = store_.wordsUsed(who->account->id, week);
+            if (used >= settings_.weeklyWords) {
+                return answerJson(
+                    response, 402,
+                    {{"error", "allowance_used"}, {"used", used}, {"cap", settings_.weeklyWords}});
+            }
+            auto result = providers_.transcribe(audio, vocabularyOf(request));
+            if (providerFailed(result, response)) return;
+            int64_t total = store_.addWords(who->account->id, week, countWords(result.text));
+            return answerJson(
+                response, 200,
+                {{"text", result.text}, {"used", total}, {"cap", settings_.weeklyWords}});
+        }
+        if (who->install.empty()) return answerJson(response, 401, {{"error", "sign_in_needed"}});
+        if (!store_.takeTrialGo(who->install, settings_.trialGoes))
+            return answerJson(response, 402,
+                              {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
+        auto result = providers_.transcribe(audio, vocabularyOf(request));
+        if (providerFailed(result, response)) {
+            // A go the provider could not serve is not a go.
+            store_.returnTrialGo(who->install);
+            return;
+        }
+        answerJson(response, 200, {{"text", result.text}});
+    });
+
+    server.Post("/v1/polish", [this, caller](const httplib::Request& request,
+                                             httplib::Response& response) {
+        auto who = caller(request, response);
+        if (!who) return;
+        if (request.body.size() > kMaxPolishBytes)
+            return answerJson(response, 413, {{"error", "too_large"}});
+        auto body = Answers::object(request.body);
+        auto system = body ? Answers::stringMember(*body, "system") : std::nullopt;
+        auto text = body ? Answers::stringMember(*body, "text") : std::nullopt;
+        if (!system || !text) return answerJson(response, 400, {{"error", "bad_request"}});
+        if (who->account) {
+            int64_t used = store_.wordsUsed(who->account->id, weekStart(now_()));
+            if (used >= settings_.weeklyWords) {
+                return answerJson(
+                    response, 402,
+                    {{"error", "allowance_used"}, {"used", used}, {"cap", settings_.weeklyWords}});
+            }
+        } else {
+            // Polishing follows a trial go's transcription; an install that
+            // never transcribed has nothing to polish.
+            if (who->install.empty())
+                return answerJson(response, 401, {{"error", "sign_in_needed"}});
+            if (store_.trialGoesUsed(who->install) == 0)
+                return answerJson(response, 402,
+                                  {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
+        }
+        auto result = providers_.polish(*system, *text);
+        if (providerFailed(result, response)) return;
+        answerJson(response, 200, {{"text", result.text}});
+    });
+
+    server.Post("/v1/auth/start", [this](const httplib::Request& request,
+                                         httplib::Response& response) {
+        auto body = Answers::object(request.body);
+        auto given = body ? Answers::stringMember(*body, "email") : std::nullopt;
+        std::string email = lowerTrimmed(given.value_or(""));
+        if (!plausibleEmail(email)) {
+            return answerJson(
+                response, 400,
+                {{"error", "bad_email"}, {"message", "That e-mail address does not look right."}});
+        }
+        const int64_t now = now_();
+        if (store_.codesForEmailSince(email, now - kCodeLifetimeSeconds) >=
+                kCodesPerEmailPerLifetime ||
+            store_.codesFromAddressSince(request.remote_addr, now - 3600) >=
+                kCodesPerClientPerHour) {
+            return answerJson(
+                response, 429,
+                {{"error", "rate_limited"},
+                 {"message", "Too many sign-in requests. Wait a few minutes and try again."}});
+        }
+        std::string code = Secrets::randomText();
+        store_.addCode(Secrets::hash(code), email, request.remote_addr, now,
+                       now + kCodeLifetimeSeconds);
+        std::string link = settings_.publicUrl + "/v1/auth/verify?code=" + code;
+        std::string text = "Open this link on the computer where Velvox runs to sign in:\n\n" +
+                           link +
+                           "\n\nThe link works once, for 15 minutes. If you did not ask for it, "
+                           "ignore this message.\n";
+        if (!mailer_.send(email, "Sign in to Velvox", text)) {
+            ServiceLog::write("sign-in mail could not be sent");
+            return answerJson(
+                response, 503,
+                {{"error", "mail_failed"},
+                 {"message", "The sign-in e-mail could not be sent. Try again in a moment."}});
+        }
+        answerJson(response, 200, {{"ok", true}});
+    });
+
+    server.Get("/v1/auth/verify", [this](const httplib::Request& request,
+                                         httplib::Response& response) {
+        std::string code = request.get_param_value("code");
+        auto email = code.empty() ? std::nullopt : store_.consumeCode(Secrets::hash(code), now_());
+        if (!email) {
+            return answerPage(response, 410, "This link has expired",
+                              "<p>This sign-in link was already used or is older than 15 "
+                              "minutes. Ask for a new one on Velvox's Home page.</p>");
+        }
+        const int64_t now = now_();
+        Account account = store_.accountForEmail(*email, now);
+        std::string token = Secrets::newToken();
+        store_.addToken(Secrets::hash(token), account.id, now);
+        // The token is base64url: nothing in it needs escaping.
+        std::string callback = "velvox://auth?token=" + token;
+        answerPage(response, 200, "You are signed in",
+                   "<p><a class=\"button\" href=\"" + callback +
+                       "\">Open Velvox</a></p><p>If Velvox did not open, copy this token into "
+                       "the account box on Velvox's Home page:</p><p><code>" +
+                       token + "</code></p>",
+                   "<meta http-equiv=\"refresh\" content=\"0;url=" + callback + "\">");
+    });
+
+    server.Get("/v1/auth/google", [](const httplib::Request&, httplib::Response& response) {
+        answerPage(response, 200, "E-mail sign-in only",
+                   "<p>This Velvox server offers sign-in by e-mail link only. Enter your "
+                   "address on Velvox's Home page.</p>");
+    });
+
+    server.Get("/v1/billing/summary",
+               [this, caller](const httplib::Request& request, httplib::Response& response) {
+                   auto who = caller(request, response);
+                   if (!who) return;
+                   if (!who->account)
+                       return answerJson(response, 401, {{"error", "sign_in_needed"}});
+                   nlohmann::json summary = {{"plan", who->account->plan}};
+                   if (!settings_.upgradeUrl.empty()) summary["upgradeUrl"] = settings_.upgradeUrl;
+                   answerJson(response, 200, summary);
+               });
+
+    server.Post("/v1/billing/portal",
+                [this, caller](const httplib::Request& request, httplib::Response& response) {
+                    auto who = caller(request, response);
+                    if (!who) return;
+                    if (!who->account)
+                        return answerJson(response, 401, {{"error", "sign_in_needed"}});
+                    if (settings_.billingUrl.empty())
+                        return answerJson(response, 404, {{"error", "no_billing"}});
+                    answerJson(response, 200, {{"overview", settings_.billingUrl}});
+                });
+
+    server.Get("/upgrade", [this](const httplib::Request&, httplib::Response& response) {
+        if (!settings_.upgradeUrl.empty()) return response.set_redirect(settings_.upgradeUrl);
+        answerPage(response, 200, "Plans",
+                   "<p>This Velvox server gives every account its weekly allowance of " +
+                       std::to_string(settings_.weeklyWords) +
+                       " words. Ask the people who run it about more.</p>");
+    });
+}
+
+}  // namespace velvox::service

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "Mailer.h"
+#include "Providers.h"
+#include "Settings.h"
+#include "Store.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace velvox::service {
+
+// Seconds since the epoch; tests move it to let codes expire.
+using NowFunction = std::function<int64_t()>;
+int64_t systemNow();
+
+// Monday 00:00 UTC of the week that holds `now`.
+int64_t weekStart(int64_t now);
+// The spoken words of a transcript: runs of characters between white space.
+int64_t countWords(const std::string& text);
+
+// The service route's answers, installed on an HTTP server: the account and
+// sign-in paths under /v1 and the upgrade page at the root.
+class Service {
+  public:
+    Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,
+            NowFunction now = systemNow);
+    void install(httplib::Server& server);
+
+  private:
+    const Settings& settings_;
+    Store& store_;
+    const Mailer& mailer_;
+    Providers& providers_;
+    NowFunction now_;
+};
+
+// Time-outs and size limits every server of ours gets.
+void configureServer(httplib::Server& server);
+
+}  // namespace velvox::service

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velvox::service {
+
+struct Settings {
+    std::string database;  // VELVOX_SERVICE_DB
+    std::string listenHost = "127.0.0.1";
+    int listenPort = 8787;     // VELVOX_SERVICE_LISTEN host:port
+    std::string publicUrl;     // VELVOX_SERVICE_PUBLIC_URL, no trailing slash
+    std::string smtpUrl;       // VELVOX_SERVICE_SMTP smtp://[user:password@]host:port
+    std::string mailFrom;      // VELVOX_SERVICE_MAIL_FROM
+    std::string groqKey;       // VELVOX_SERVICE_GROQ_KEY
+    std::string anthropicKey;  // VELVOX_SERVICE_ANTHROPIC_KEY (optional)
+    int64_t weeklyWords = 2000;
+    int trialGoes = 10;
+    std::string appSecret;   // VELVOX_SERVICE_APP_SECRET
+    std::string upgradeUrl;  // VELVOX_SERVICE_UPGRADE_URL (optional)
+    std::string billingUrl;  // VELVOX_SERVICE_BILLING_URL (optional)
+    std::string groqBase = "https://api.groq.com";
+    std::string anthropicBase = "https://api.anthropic.com";
+    // Inside the application's own 60 seconds, so that it hears our 503.
+    double providerTimeoutSeconds = 55;
+};
+
+enum class SettingsNeed { databaseOnly, serving };
+
+// Looks a name up: the environment first, then the settings file.
+using SettingLookup = std::function<std::optional<std::string>(const std::string& name)>;
+
+// Reads every setting; `problems` receives one line per missing or bad one.
+Settings readSettings(const SettingLookup& lookup, SettingsNeed need,
+                      std::vector<std::string>& problems);
+
+// The environment, falling back to NAME=VALUE lines of an optional file.
+SettingLookup environmentLookup(const std::string& settingsFile,
+                                std::vector<std::string>& problems);
+
+}  // namespace velvox::service

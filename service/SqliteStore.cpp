@@ -1,0 +1,311 @@
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "Store.h"
+
+namespace velvox::service {
+
+namespace {
+
+constexpr int kCurrentVersion = 1;
+
+// Each entry brings the schema from its index to the next version.
+const char* const kMigrations[] = {
+    R"sql(
+    CREATE TABLE accounts (id INTEGER PRIMARY KEY, email TEXT NOT NULL UNIQUE,
+                           plan TEXT NOT NULL DEFAULT 'free', created_at INTEGER NOT NULL);
+    CREATE TABLE tokens (hash TEXT PRIMARY KEY, account_id INTEGER NOT NULL REFERENCES accounts(id),
+                         created_at INTEGER NOT NULL, revoked INTEGER NOT NULL DEFAULT 0);
+    CREATE TABLE codes (hash TEXT PRIMARY KEY, email TEXT NOT NULL, client TEXT NOT NULL,
+                        created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL,
+                        used INTEGER NOT NULL DEFAULT 0);
+    CREATE INDEX codes_by_email ON codes(email, created_at);
+    CREATE INDEX codes_by_client ON codes(client, created_at);
+    CREATE TABLE usage (account_id INTEGER NOT NULL, week_start INTEGER NOT NULL,
+                        words INTEGER NOT NULL, PRIMARY KEY (account_id, week_start));
+    CREATE TABLE trials (install TEXT PRIMARY KEY, goes INTEGER NOT NULL);
+    )sql",
+};
+static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
+
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, const std::string& value) {
+        check(sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bind(int index, int64_t value) {
+        check(sqlite3_bind_int64(statement_, index, value));
+        return *this;
+    }
+    // True while a row is available.
+    bool step() {
+        int code = sqlite3_step(statement_);
+        if (code == SQLITE_ROW) return true;
+        if (code != SQLITE_DONE) fail();
+        return false;
+    }
+    int64_t integer(int column) { return sqlite3_column_int64(statement_, column); }
+    std::string text(int column) {
+        auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return value ? std::string(value, sqlite3_column_bytes(statement_, column)) : std::string();
+    }
+
+  private:
+    void check(int code) {
+        if (code != SQLITE_OK) fail();
+    }
+    [[noreturn]] void fail() { throw StoreError(std::string("SQLite: ") + sqlite3_errmsg(db_)); }
+
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+class SqliteStore final : public Store {
+  public:
+    explicit SqliteStore(const std::string& path) {
+        // The file holds e-mail addresses: only its owner reads it. SQLite gives
+        // its -wal and -shm files the same mode.
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) throw StoreError("cannot open the database file " + path);
+        ::close(fd);
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                            nullptr) != SQLITE_OK) {
+            std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            throw StoreError("cannot open the database " + path + ": " + message);
+        }
+        sqlite3_busy_timeout(db_, 5000);
+        execute("PRAGMA journal_mode=WAL");
+        execute("PRAGMA foreign_keys=ON");
+    }
+    ~SqliteStore() override { sqlite3_close(db_); }
+
+    int migrate() override {
+        std::lock_guard lock(mutex_);
+        execute("BEGIN IMMEDIATE");
+        try {
+            execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+            int found = versionLocked();
+            if (found > kCurrentVersion) {
+                throw StoreError("the database schema (version " + std::to_string(found) +
+                                 ") is newer than this program (version " +
+                                 std::to_string(kCurrentVersion) + ")");
+            }
+            for (int version = found; version < kCurrentVersion; ++version)
+                execute(kMigrations[version]);
+            execute("DELETE FROM schema_version");
+            Statement(db_, "INSERT INTO schema_version (version) VALUES (?)")
+                .bind(1, int64_t{kCurrentVersion})
+                .step();
+            execute("COMMIT");
+            return found;
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    int schemaVersion() override {
+        std::lock_guard lock(mutex_);
+        Statement exists(
+            db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='schema_version'");
+        return exists.step() ? versionLocked() : 0;
+    }
+
+    void addCode(const std::string& codeHash, const std::string& email,
+                 const std::string& clientAddress, int64_t now, int64_t expiresAt) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_,
+                  "INSERT INTO codes (hash, email, client, created_at, expires_at) "
+                  "VALUES (?, ?, ?, ?, ?)")
+            .bind(1, codeHash)
+            .bind(2, email)
+            .bind(3, clientAddress)
+            .bind(4, now)
+            .bind(5, expiresAt)
+            .step();
+    }
+
+    int codesForEmailSince(const std::string& email, int64_t since) override {
+        return count("SELECT count(*) FROM codes WHERE email = ? AND created_at >= ?", email,
+                     since);
+    }
+    int codesFromAddressSince(const std::string& clientAddress, int64_t since) override {
+        return count("SELECT count(*) FROM codes WHERE client = ? AND created_at >= ?",
+                     clientAddress, since);
+    }
+
+    std::optional<std::string> consumeCode(const std::string& codeHash, int64_t now) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_,
+                            "UPDATE codes SET used = 1 WHERE hash = ? AND used = 0 AND "
+                            "expires_at > ? RETURNING email");
+        statement.bind(1, codeHash).bind(2, now);
+        if (!statement.step()) return std::nullopt;
+        std::string email = statement.text(0);
+        while (statement.step()) {
+        }
+        return email;
+    }
+
+    Account accountForEmail(const std::string& email, int64_t now) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_,
+                  "INSERT INTO accounts (email, created_at) VALUES (?, ?) "
+                  "ON CONFLICT (email) DO NOTHING")
+            .bind(1, email)
+            .bind(2, now)
+            .step();
+        Statement statement(db_, "SELECT id, email, plan FROM accounts WHERE email = ?");
+        statement.bind(1, email);
+        if (!statement.step()) throw StoreError("account vanished while signing in");
+        return {statement.integer(0), statement.text(1), statement.text(2)};
+    }
+
+    void addToken(const std::string& tokenHash, int64_t accountId, int64_t now) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_, "INSERT INTO tokens (hash, account_id, created_at) VALUES (?, ?, ?)")
+            .bind(1, tokenHash)
+            .bind(2, accountId)
+            .bind(3, now)
+            .step();
+    }
+
+    std::optional<Account> accountForToken(const std::string& tokenHash) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_,
+                            "SELECT a.id, a.email, a.plan FROM tokens t JOIN accounts a ON "
+                            "a.id = t.account_id WHERE t.hash = ? AND t.revoked = 0");
+        statement.bind(1, tokenHash);
+        if (!statement.step()) return std::nullopt;
+        return Account{statement.integer(0), statement.text(1), statement.text(2)};
+    }
+
+    std::vector<AccountSummary> accounts() override {
+        std::lock_guard lock(mutex_);
+        Statement statement(
+            db_,
+            "SELECT a.id, a.email, a.plan, (SELECT count(*) FROM tokens t WHERE "
+            "t.account_id = a.id AND t.revoked = 0) FROM accounts a ORDER BY a.email");
+        std::vector<AccountSummary> result;
+        while (statement.step()) {
+            result.push_back({{statement.integer(0), statement.text(1), statement.text(2)},
+                              static_cast<int>(statement.integer(3))});
+        }
+        return result;
+    }
+
+    bool setPlan(const std::string& email, const std::string& plan) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_, "UPDATE accounts SET plan = ? WHERE email = ?")
+            .bind(1, plan)
+            .bind(2, email)
+            .step();
+        return sqlite3_changes(db_) > 0;
+    }
+
+    int revokeTokens(const std::string& email) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_,
+                  "UPDATE tokens SET revoked = 1 WHERE revoked = 0 AND account_id = "
+                  "(SELECT id FROM accounts WHERE email = ?)")
+            .bind(1, email)
+            .step();
+        return sqlite3_changes(db_);
+    }
+
+    int64_t wordsUsed(int64_t accountId, int64_t weekStart) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_, "SELECT words FROM usage WHERE account_id = ? AND week_start = ?");
+        statement.bind(1, accountId).bind(2, weekStart);
+        return statement.step() ? statement.integer(0) : 0;
+    }
+
+    int64_t addWords(int64_t accountId, int64_t weekStart, int64_t words) override {
+        std::lock_guard lock(mutex_);
+        // One statement: concurrent requests (of this or another process) never
+        // lose each other's words.
+        Statement statement(db_,
+                            "INSERT INTO usage (account_id, week_start, words) VALUES (?, ?, ?) "
+                            "ON CONFLICT (account_id, week_start) DO UPDATE SET words = "
+                            "words + excluded.words RETURNING words");
+        statement.bind(1, accountId).bind(2, weekStart).bind(3, words);
+        if (!statement.step()) throw StoreError("usage row vanished");
+        int64_t total = statement.integer(0);
+        while (statement.step()) {
+        }
+        return total;
+    }
+
+    int trialGoesUsed(const std::string& install) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_, "SELECT goes FROM trials WHERE install = ?");
+        statement.bind(1, install);
+        return statement.step() ? static_cast<int>(statement.integer(0)) : 0;
+    }
+
+    std::optional<int> takeTrialGo(const std::string& install, int limit) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_,
+                            "INSERT INTO trials (install, goes) SELECT ?, 1 WHERE ? > 0 "
+                            "ON CONFLICT (install) DO UPDATE SET goes = goes + 1 "
+                            "WHERE goes < ? RETURNING goes");
+        statement.bind(1, install).bind(2, int64_t{limit}).bind(3, int64_t{limit});
+        if (!statement.step()) return std::nullopt;
+        int goes = static_cast<int>(statement.integer(0));
+        while (statement.step()) {
+        }
+        return goes;
+    }
+
+    void returnTrialGo(const std::string& install) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_, "UPDATE trials SET goes = goes - 1 WHERE install = ? AND goes > 0")
+            .bind(1, install)
+            .step();
+    }
+
+  private:
+    void execute(const char* sql) {
+        char* error = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            std::string message = error ? error : "unknown error";
+            sqlite3_free(error);
+            throw StoreError("SQLite: " + message);
+        }
+    }
+    int versionLocked() {
+        Statement statement(db_, "SELECT max(version) FROM schema_version");
+        return statement.step() ? static_cast<int>(statement.integer(0)) : 0;
+    }
+    int count(const char* sql, const std::string& key, int64_t since) {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_, sql);
+        statement.bind(1, key).bind(2, since);
+        return statement.step() ? static_cast<int>(statement.integer(0)) : 0;
+    }
+
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> openSqliteStore(const std::string& path) {
+    return std::make_unique<SqliteStore>(path);
+}
+
+}  // namespace velvox::service

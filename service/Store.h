@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velvox::service {
+
+// Storage failed (disk full, database gone, schema newer than this program).
+// Raised by a store and answered at the HTTP edge as "service not available".
+class StoreError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Account {
+    int64_t id = 0;
+    std::string email;
+    std::string plan;
+};
+
+struct AccountSummary {
+    Account account;
+    int activeTokens = 0;
+};
+
+// Everything the service remembers. Every operation is one statement or one
+// transaction, so several processes may share one database: no state lives in
+// the process. Secrets arrive here only as hashes.
+class Store {
+  public:
+    virtual ~Store() = default;
+
+    // Brings the schema to the current version; returns the version it found.
+    virtual int migrate() = 0;
+    virtual int schemaVersion() = 0;
+
+    // Sign-in codes.
+    virtual void addCode(const std::string& codeHash, const std::string& email,
+                         const std::string& clientAddress, int64_t now, int64_t expiresAt) = 0;
+    virtual int codesForEmailSince(const std::string& email, int64_t since) = 0;
+    virtual int codesFromAddressSince(const std::string& clientAddress, int64_t since) = 0;
+    // Marks an unused, unexpired code as used and gives its address; a second
+    // caller with the same code gets nothing.
+    virtual std::optional<std::string> consumeCode(const std::string& codeHash, int64_t now) = 0;
+
+    // Accounts and device tokens.
+    virtual Account accountForEmail(const std::string& email, int64_t now) = 0;
+    virtual void addToken(const std::string& tokenHash, int64_t accountId, int64_t now) = 0;
+    // The account of a token that is known and not revoked.
+    virtual std::optional<Account> accountForToken(const std::string& tokenHash) = 0;
+    virtual std::vector<AccountSummary> accounts() = 0;
+    virtual bool setPlan(const std::string& email, const std::string& plan) = 0;
+    virtual int revokeTokens(const std::string& email) = 0;
+
+    // The weekly allowance, by account and week start.
+    virtual int64_t wordsUsed(int64_t accountId, int64_t weekStart) = 0;
+    // Adds atomically and returns the new total.
+    virtual int64_t addWords(int64_t accountId, int64_t weekStart, int64_t words) = 0;
+
+    // Free goes of installs without a token.
+    virtual int trialGoesUsed(const std::string& install) = 0;
+    // Takes one go when fewer than `limit` are used; the count after taking it.
+    virtual std::optional<int> takeTrialGo(const std::string& install, int limit) = 0;
+    virtual void returnTrialGo(const std::string& install) = 0;
+};
+
+// The store named by a URL: sqlite:///path/to/velvox.db or postgresql://...
+// Throws StoreError for a URL it cannot open, with a message that names no secret.
+std::unique_ptr<Store> openStore(const std::string& url);
+std::unique_ptr<Store> openSqliteStore(const std::string& path);
+std::unique_ptr<Store> openPostgresStore(const std::string& url);
+
+}  // namespace velvox::service

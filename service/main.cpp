@@ -1,0 +1,110 @@
+// velvox-service: the composition root. Reads the settings, opens the store
+// and runs the operator's command.
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Service.h"
+#include "ServiceLog.h"
+#include "platform/curl/CurlHttpClient.h"
+
+using namespace velvox::service;
+
+namespace {
+
+const char* const kUsage =
+    "usage: velvox-service [--settings FILE] serve\n"
+    "       velvox-service [--settings FILE] migrate\n"
+    "       velvox-service [--settings FILE] users [list | plan EMAIL PLAN | revoke EMAIL]\n";
+
+httplib::Server* runningServer = nullptr;
+
+void stopServer(int) {
+    if (runningServer) runningServer->stop();
+}
+
+int usageError() {
+    std::cerr << kUsage;
+    return 2;
+}
+
+int users(Store& store, const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments[0] == "list") {
+        for (const auto& entry : store.accounts()) {
+            std::cout << entry.account.email << '\t' << entry.account.plan << '\t'
+                      << entry.activeTokens << " device(s)\n";
+        }
+        return 0;
+    }
+    if (arguments[0] == "plan" && arguments.size() == 3) {
+        if (store.setPlan(arguments[1], arguments[2])) return 0;
+        std::cerr << "no account with that address\n";
+        return 1;
+    }
+    if (arguments[0] == "revoke" && arguments.size() == 2) {
+        std::cout << store.revokeTokens(arguments[1]) << " token(s) revoked\n";
+        return 0;
+    }
+    return usageError();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string settingsFile;
+    if (arguments.size() >= 2 && arguments[0] == "--settings") {
+        settingsFile = arguments[1];
+        arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
+    if (arguments.empty()) return usageError();
+    const std::string command = arguments[0];
+    arguments.erase(arguments.begin());
+    if (command != "serve" && command != "migrate" && command != "users") return usageError();
+
+    std::vector<std::string> problems;
+    auto lookup = environmentLookup(settingsFile, problems);
+    Settings settings = readSettings(
+        lookup, command == "serve" ? SettingsNeed::serving : SettingsNeed::databaseOnly, problems);
+    if (!problems.empty()) {
+        for (const auto& problem : problems) std::cerr << "velvox-service: " << problem << '\n';
+        return 1;
+    }
+
+    try {
+        auto store = openStore(settings.database);
+        if (command == "migrate") {
+            int found = store->migrate();
+            std::cout << "schema version " << found << " -> " << store->schemaVersion() << '\n';
+            return 0;
+        }
+        if (command == "users") return users(*store, arguments);
+
+        store->migrate();
+        Mailer mailer(settings.smtpUrl, settings.mailFrom);
+        Providers providers(settings, std::make_shared<velvox::CurlHttpClient>());
+        Service service(settings, *store, mailer, providers);
+        httplib::Server server;
+        service.install(server);
+        if (!server.bind_to_port(settings.listenHost, settings.listenPort)) {
+            std::cerr << "velvox-service: cannot listen on " << settings.listenHost << ':'
+                      << settings.listenPort << '\n';
+            return 1;
+        }
+        runningServer = &server;
+        std::signal(SIGINT, stopServer);
+        std::signal(SIGTERM, stopServer);
+        ServiceLog::write("listening on " + settings.listenHost + ":" +
+                          std::to_string(settings.listenPort));
+        server.listen_after_bind();
+        ServiceLog::write("stopped");
+        return 0;
+    } catch (const StoreError& error) {
+        std::cerr << "velvox-service: " << error.what() << '\n';
+        return 1;
+    }
+}

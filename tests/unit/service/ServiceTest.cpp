@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <pqxx/pqxx>
+#include "PostgresServer.h"
+#include "Service.h"
+#include "SmtpSink.h"
+#include "platform/curl/CurlHttpClient.h"
+#include "services/API.h"
+#include "support/LoopbackServer.h"
+
+namespace velvox::service {
+namespace {
+
+using nlohmann::json;
+using testing::LoopbackServer;
+using testing::SmtpSink;
+
+// The application's own secret, so that the real program is let in too.
+const std::string kSecret = API::appSecretForSettings();
+const char* const kTranscriptionPath = "/openai/v1/audio/transcriptions";
+const int64_t kWednesday = 1765353600;  // 2025-12-10 08:00 UTC
+
+// Every case runs against each store: the embedded one and PostgreSQL.
+class ServiceTest : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        folder = std::filesystem::temp_directory_path() /
+                 ("velvox-service-" + std::to_string(::getpid()) + "-" + name);
+        std::filesystem::create_directories(folder);
+        if (GetParam() == "sqlite") {
+            settings.database = "sqlite://" + (folder / "velvox.db").string();
+        } else {
+            settings.database = testing::PostgresServer::shared().url();
+            pqxx::connection connection(settings.database);
+            pqxx::nontransaction(connection)
+                .exec("DROP SCHEMA public CASCADE; CREATE SCHEMA public");
+        }
+        store = openStore(settings.database);
+        store->migrate();
+        groq.answer(kTranscriptionPath, 200, R"({"text":" one two three four\n"})");
+        groq.answer("/openai/v1/chat/completions", 200,
+                    R"({"choices":[{"message":{"content":" Polished. "}}]})");
+        settings.groqBase = groq.base();
+        settings.smtpUrl = sink.url();
+        settings.mailFrom = "velvox@example.org";
+        settings.groqKey = "gsk_server_key";
+        settings.appSecret = kSecret;
+        settings.weeklyWords = 10;
+        settings.trialGoes = 2;
+        providers = std::make_unique<Providers>(settings, std::make_shared<CurlHttpClient>());
+        mailer = std::make_unique<Mailer>(settings.smtpUrl, settings.mailFrom);
+        service = std::make_unique<Service>(settings, *store, *mailer, *providers,
+                                            [this] { return now.load(); });
+        service->install(server);
+        port = server.bind_to_any_port("127.0.0.1");
+        settings.publicUrl = "http://127.0.0.1:" + std::to_string(port);
+        client = std::make_unique<httplib::Client>("127.0.0.1", port);
+        client->set_default_headers({{"X-Velvox-App", kSecret}});
+        thread = std::thread([this] { server.listen_after_bind(); });
+    }
+    void TearDown() override {
+        while (!server.is_running()) std::this_thread::yield();
+        server.stop();
+        thread.join();
+        std::filesystem::remove_all(folder);
+    }
+
+    struct Answer {
+        int status = 0;
+        json body;
+        std::string text;
+    };
+    static Answer read(const httplib::Result& result) {
+        if (!result) return {};
+        return {result->status, json::parse(result->body, nullptr, false), result->body};
+    }
+    Answer get(const std::string& path, const httplib::Headers& headers = {}) {
+        return read(client->Get(path.c_str(), headers));
+    }
+    Answer post(const std::string& path, const std::string& body,
+                const httplib::Headers& headers = {},
+                const std::string& type = "application/octet-stream") {
+        return read(client->Post(path.c_str(), headers, body, type.c_str()));
+    }
+    static httplib::Headers bearer(const std::string& token) {
+        return {{"Authorization", "Bearer " + token}};
+    }
+    Answer transcribe(const httplib::Headers& who) { return post("/v1/transcribe", "m4a", who); }
+
+    // Asks for a link and returns the code the mail carried.
+    std::string mailedCode(const std::string& email) {
+        EXPECT_EQ(
+            post("/v1/auth/start", json{{"email", email}}.dump(), {}, "application/json").status,
+            200);
+        std::smatch match;
+        std::string mail = sink.messages().back().data;
+        EXPECT_TRUE(
+            std::regex_search(mail, match, std::regex("/v1/auth/verify\\?code=([A-Za-z0-9_-]+)")));
+        return match[1];
+    }
+    // Follows the mailed link and returns the token the page hands over ("" if none).
+    std::string tokenFromLink(const std::string& code) {
+        Answer page = get("/v1/auth/verify?code=" + code);
+        std::smatch match;
+        return std::regex_search(page.text, match,
+                                 std::regex("velvox://auth\\?token=(ovk_[A-Za-z0-9_-]+)"))
+                   ? std::string(match[1])
+                   : std::string();
+    }
+    std::string signIn(const std::string& email) { return tokenFromLink(mailedCode(email)); }
+
+    std::filesystem::path folder;
+    Settings settings;
+    std::unique_ptr<Store> store;
+    LoopbackServer groq;
+    SmtpSink sink;
+    std::unique_ptr<Providers> providers;
+    std::unique_ptr<Mailer> mailer;
+    std::unique_ptr<Service> service;
+    std::atomic<int64_t> now{kWednesday};
+    httplib::Server server;
+    std::thread thread;
+    std::unique_ptr<httplib::Client> client;
+    int port = 0;
+};
+
+TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
+    ::testing::internal::CaptureStderr();
+    std::string code = mailedCode(" Ann@Example.org ");
+    std::string token = tokenFromLink(code);
+    std::string log = ::testing::internal::GetCapturedStderr();
+
+    ASSERT_EQ(sink.messages().size(), 1u);
+    EXPECT_EQ(sink.messages()[0].recipient, "ann@example.org");
+    EXPECT_NE(sink.messages()[0].data.find(settings.publicUrl + "/v1/auth/verify?code="),
+              std::string::npos);
+    ASSERT_FALSE(token.empty());
+    Answer me = get("/v1/me", bearer(token));
+    EXPECT_EQ(me.body, (json{{"ok", true},
+                             {"signedIn", true},
+                             {"email", "ann@example.org"},
+                             {"plan", "free"},
+                             {"used", 0},
+                             {"cap", 10}}));
+
+    for (const std::string& secret : {code, token, std::string("ann@example.org")})
+        EXPECT_EQ(log.find(secret), std::string::npos);
+    if (GetParam() != "sqlite") return;
+    std::ifstream file(folder / "velvox.db", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    for (const std::string& secret : {code, token})
+        EXPECT_EQ(bytes.find(secret), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "velvox.db").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_P(ServiceTest, LinkThatWasUsedExpiredOrNeverMadeGivesNoToken) {
+    struct Case {
+        const char* name;
+        std::function<std::string()> code;
+    } cases[] = {
+        {"replayed",
+         [&] {
+             std::string c = mailedCode("a@x.org");
+             tokenFromLink(c);
+             return c;
+         }},
+        {"expired",
+         [&] {
+             std::string c = mailedCode("b@x.org");
+             now += 15 * 60;
+             return c;
+         }},
+        {"unknown", [] { return std::string("not-a-code-we-made"); }},
+        {"empty", [] { return std::string(); }},
+    };
+    for (auto& test : cases) {
+        std::string code = test.code();
+        EXPECT_EQ(get("/v1/auth/verify?code=" + code).status, 410) << test.name;
+        EXPECT_EQ(tokenFromLink(code), "") << test.name;
+    }
+}
+
+TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402) {
+    auto who = bearer(signIn("ann@example.org"));
+    who.emplace("X-Velvox-Vocab", "Redis, SQLite");
+    // Four words a go against a cap of ten: the third go may pass the cap.
+    for (int used : {4, 8, 12}) {
+        Answer answer = transcribe(who);
+        EXPECT_EQ(answer.body, (json{{"text", "one two three four"}, {"used", used}, {"cap", 10}}));
+    }
+    EXPECT_EQ(transcribe(who).body, (json{{"error", "allowance_used"}, {"used", 12}, {"cap", 10}}));
+    EXPECT_EQ(post("/v1/polish", R"({"system":"s","text":"t"})", who, "application/json").status,
+              402);
+    EXPECT_EQ(get("/v1/me", who).body["used"], 12);
+
+    auto sent = groq.requests();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].header("Authorization"), "Bearer gsk_server_key");
+    std::map<std::string, std::string> parts;
+    for (const auto& part : sent[0].parts) parts[part.name] = part.content;
+    EXPECT_EQ(parts["prompt"], "Redis, SQLite");
+    EXPECT_EQ(parts["file"], "m4a");
+
+    // A new week starts on Monday at midnight UTC.
+    now = weekStart(kWednesday) + 7 * 86400;
+    EXPECT_EQ(transcribe(who).body["used"], 4);
+}
+
+TEST_P(ServiceTest, ConcurrentTranscriptionsLoseNoWords) {
+    settings.weeklyWords = 1000000;
+    auto who = bearer(signIn("ann@example.org"));
+    std::vector<std::thread> workers;
+    for (int worker = 0; worker < 8; ++worker) {
+        workers.emplace_back([&] {
+            httplib::Client own("127.0.0.1", port);
+            own.set_default_headers({{"X-Velvox-App", kSecret}});
+            for (int go = 0; go < 5; ++go)
+                own.Post("/v1/transcribe", who, "m4a", "application/octet-stream");
+        });
+    }
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(get("/v1/me", who).body["used"], 8 * 5 * 4);
+}
+
+TEST_P(ServiceTest, TrialGivesItsGoesAndAProviderFailureCostsNone) {
+    httplib::Headers install{{"X-Velvox-Install", "install-1"}};
+    // A provider that fails, and one that does not answer in time.
+    groq.answer(kTranscriptionPath, 500, "{}");
+    EXPECT_EQ(transcribe(install).status, 503);
+    settings.providerTimeoutSeconds = 0.5;
+    groq.answer(kTranscriptionPath, {200, R"({"text":"late"})", "application/json", false,
+                                     std::chrono::milliseconds(1500)});
+    EXPECT_EQ(transcribe(install).status, 503);
+    settings.providerTimeoutSeconds = 55;
+    groq.answer(kTranscriptionPath, 200, R"({"text":"hi"})");
+    EXPECT_EQ(transcribe(install).body, (json{{"text", "hi"}}));
+    EXPECT_EQ(post("/v1/polish", R"({"system":"s","text":"t"})", install, "application/json").body,
+              (json{{"text", "Polished."}}));
+    EXPECT_EQ(transcribe(install).status, 200);
+    EXPECT_EQ(transcribe(install).body, (json{{"error", "trial_over"}, {"cap", 2}}));
+    EXPECT_EQ(get("/v1/me").body, (json{{"ok", true},
+                                        {"signedIn", false},
+                                        {"email", ""},
+                                        {"plan", "trial"},
+                                        {"used", 0},
+                                        {"cap", 2}}));
+}
+
+TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
+    std::string token = signIn("ann@example.org");
+    std::string revoked = signIn("bob@example.org");
+    store->revokeTokens("bob@example.org");
+    auto who = bearer(token);
+    struct Case {
+        const char* name;
+        std::function<Answer()> send;
+        int status;
+    } cases[] = {
+        {"wrong app secret",
+         [&] {
+             return post("/v1/transcribe", "m4a", {{"X-Velvox-App", "x"}});
+         },
+         403},
+        {"unknown token", [&] { return get("/v1/me", bearer("ovk_nobody")); }, 401},
+        {"revoked token", [&] { return transcribe(bearer(revoked)); }, 401},
+        {"no token, no install", [&] { return transcribe({}); }, 401},
+        {"empty audio", [&] { return post("/v1/transcribe", "", who); }, 400},
+        {"malformed multipart",
+         [&] {
+             return post("/v1/transcribe", "--b\r\nno headers here", who,
+                         "multipart/form-data; boundary=b");
+         },
+         400},
+        {"oversized body", [&] { return post("/v1/transcribe", std::string(27 << 20, 'a'), who); },
+         413},
+        {"polish without text",
+         [&] { return post("/v1/polish", R"({"system":"s"})", who, "application/json"); }, 400},
+        {"not an address",
+         [&] { return post("/v1/auth/start", R"({"email":"a b@x"})", {}, "application/json"); },
+         400},
+        {"billing without token", [&] { return get("/v1/billing/summary"); }, 401},
+    };
+    for (auto& test : cases) EXPECT_EQ(test.send().status, test.status) << test.name;
+    EXPECT_EQ(groq.requests().size(), 0u);
+}
+
+TEST_P(ServiceTest, SignInRequestsAreRateLimitedPerAddress) {
+    for (int i = 0; i < 3; ++i) mailedCode("ann@example.org");
+    Answer fourth =
+        post("/v1/auth/start", R"({"email":"ann@example.org"})", {}, "application/json");
+    EXPECT_EQ(fourth.status, 429);
+    EXPECT_TRUE(fourth.body["message"].is_string());
+    EXPECT_EQ(sink.messages().size(), 3u);
+}
+
+// The application itself, signed in through the mailed link, dictating through the service.
+TEST_P(ServiceTest, VelvoxTranscribeWorksThroughTheService) {
+    std::string token = signIn("ann@example.org");
+    auto velvox =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "velvox";
+    std::filesystem::create_directories(folder / "home/.velvox");
+    std::ofstream(folder / "home/.velvox/config.json") << json{
+        {"apiBase", settings.publicUrl + "/v1"},
+        {"useOwnKey", false},
+        {"cleanup", false},
+        {"deviceToken", token}}.dump();
+    std::ofstream(folder / "take.m4a") << "audio";
+    std::string command = "HOME='" + (folder / "home").string() + "' '" + velvox.string() +
+                          "' transcribe '" + (folder / "take.m4a").string() + "' 2>&1";
+    FILE* output = ::popen(command.c_str(), "r");
+    ASSERT_NE(output, nullptr);
+    std::string printed;
+    char chunk[256];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, output)) printed.append(chunk, got);
+    EXPECT_EQ(::pclose(output), 0) << printed;
+    EXPECT_NE(printed.find("one two three four"), std::string::npos) << printed;
+    ASSERT_FALSE(groq.lastRequest().parts.empty());
+    EXPECT_EQ(groq.lastRequest().parts.back().content, "audio");
+    EXPECT_EQ(get("/v1/me", bearer(token)).body["used"], 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, ServiceTest, ::testing::Values("sqlite", "postgresql"));
+
+TEST(ServiceWeek, StartsOnMondayMidnightUtc) {
+    const int64_t monday = 1764547200;  // 2025-12-01 00:00 UTC
+    for (int64_t offset : {0LL, 1LL, 3 * 86400LL, 7 * 86400LL - 1})
+        EXPECT_EQ(weekStart(monday + offset), monday) << offset;
+    EXPECT_EQ(weekStart(monday - 1), monday - 7 * 86400);
+}
+
+TEST(ServiceSettings, EachMissingOrBadSettingGetsItsOwnLine) {
+    std::map<std::string, std::string> values = {{"VELVOX_SERVICE_DB", "sqlite:///tmp/x.db"},
+                                                 {"VELVOX_SERVICE_LISTEN", "nowhere"},
+                                                 {"VELVOX_SERVICE_WEEKLY_WORDS", "-3"}};
+    auto lookup = [&](const std::string& name) -> std::optional<std::string> {
+        auto found = values.find(name);
+        return found == values.end() ? std::nullopt : std::optional(found->second);
+    };
+    std::vector<std::string> problems;
+    readSettings(lookup, SettingsNeed::serving, problems);
+    EXPECT_EQ(problems,
+              (std::vector<std::string>{
+                  "VELVOX_SERVICE_PUBLIC_URL is not set", "VELVOX_SERVICE_SMTP is not set",
+                  "VELVOX_SERVICE_MAIL_FROM is not set", "VELVOX_SERVICE_GROQ_KEY is not set",
+                  "VELVOX_SERVICE_APP_SECRET is not set",
+                  "VELVOX_SERVICE_LISTEN must be host:port, for example 127.0.0.1:8787",
+                  "VELVOX_SERVICE_WEEKLY_WORDS must be a positive whole number"}));
+    problems.clear();
+    readSettings(lookup, SettingsNeed::databaseOnly, problems);
+    EXPECT_TRUE(problems.empty());
+}
+
+}  // namespace
+}  // namespace velvox::service

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "text/Tidy.h"
@@ -205,7 +205,7 @@ std::map<std::string, long> residentByMapping(int32_t pid) {
 
 // The memory counters of a running program, in MB: resident, anonymous,
 // proportional, and the resident part of the libraries that weigh most here.
-void memoryCounters(benchmark::State& state, int32_t pid) {
+void memoryCounters(benchmark::State& state, int32_t pid, const char* what) {
     state.counters["rss_MB"] = statusField(pid, "VmRSS") / 1024.0;
     state.counters["anon_MB"] = statusField(pid, "RssAnon") / 1024.0;
     state.counters["file_MB"] = statusField(pid, "RssFile") / 1024.0;
@@ -222,7 +222,7 @@ void memoryCounters(benchmark::State& state, int32_t pid) {
     std::vector<std::pair<long, std::string>> heaviest;
     for (auto& [name, kB] : byMapping) heaviest.emplace_back(kB, name);
     std::sort(heaviest.rbegin(), heaviest.rend());
-    std::fprintf(stderr, "%s: resident by mapping (kB):", state.name().c_str());
+    std::fprintf(stderr, "%s: resident by mapping (kB):", what);
     for (size_t i = 0; i < heaviest.size() && i < 16; ++i)
         std::fprintf(stderr, " %s=%ld", heaviest[i].second.c_str(), heaviest[i].first);
     std::fprintf(stderr, " (%zu mappings' names)\n", byMapping.size());
@@ -250,7 +250,7 @@ void BM_AtRest(benchmark::State& state) {
             wakeups += count - (earlier == before.end() ? 0 : earlier->second);
         }
     }
-    memoryCounters(state, pid);
+    memoryCounters(state, pid, launch == Launch::first ? "first launch" : "warm launch");
     state.counters["wakeups_per_s"] = wakeups / 10.0;
 }
 BENCHMARK(BM_AtRest)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);

@@ -644,6 +644,7 @@ TEST_F(EndToEndTest, WebEngineComesOnlyWithHomeAndItsPageTakesADictation) {
         waitUntil([&] { return delivered() > before; });
     }
     EXPECT_NE(log().find("delivered into own window"), std::string::npos);
+    screenshot("home-opened-on-first-use.png");
     EXPECT_EQ(velvox->terminate(), 0);
 }
 

@@ -80,10 +80,9 @@ bool isPrivateFolder(const std::string& path) {
     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
 }
 
-bool rename(const std::string& from, const std::string& to, std::string* error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-    if (error) *error = std::strerror(errno);
-    return false;
+Result<std::monostate, std::string> rename(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return std::monostate{};
+    return std::string(std::strerror(errno));
 }
 
 bool copy(const std::string& from, const std::string& to, std::string* error, mode_t mode) {

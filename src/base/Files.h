@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Result.h"
+
 namespace velvox::Files {
 
 constexpr mode_t kPrivateFolderMode = 0700;
@@ -32,8 +34,8 @@ bool exists(const std::string& path);
 bool isFolder(const std::string& path);
 // A real folder (not a link) of this user that no one else may enter.
 bool isPrivateFolder(const std::string& path);
-// Moves a file or folder within one file system; on failure says why in error.
-bool rename(const std::string& from, const std::string& to, std::string* error = nullptr);
+// Moves a file or folder within one file system; on failure says why.
+Result<std::monostate, std::string> rename(const std::string& from, const std::string& to);
 
 // Copies a file's content to a new file of the mode; on failure (a full disk)
 // nothing is left at `to` and error says why.

@@ -184,11 +184,12 @@ Config Config::load() {
 // ---- writing ----
 
 void Config::set(const std::string& key, const std::optional<nlohmann::json>& value) {
-    Json object;
-    if (ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
+    auto read = ConfigFile::readObject();
+    if (!read.ok()) {
         Log::error("could not persist " + key + ", config.json unreadable");
         return;
     }
+    Json& object = read.value();
     if (value) {
         object[key] = *value;
     } else {
@@ -198,8 +199,9 @@ void Config::set(const std::string& key, const std::optional<nlohmann::json>& va
 }
 
 std::string Config::installId() {
-    if (auto object = ConfigFile::readObject()) {
-        if (const Json* stored = member(*object, "installId"); stored && stored->is_string()) {
+    if (auto object = ConfigFile::readObject(); object.ok()) {
+        if (const Json* stored = member(object.value(), "installId");
+            stored && stored->is_string()) {
             auto text = stored->get<std::string>();
             if (Strings::codePointCount(text) >= 8) return text;
         }

@@ -6,20 +6,13 @@
 
 namespace velvox::ConfigFile {
 
-ReadOutcome readObject(nlohmann::json& object) {
+Result<nlohmann::json, ReadFailure> readObject() {
     auto content = Files::read(Paths::configURL());
     if (!content)
-        return Files::exists(Paths::configURL()) ? ReadOutcome::invalid : ReadOutcome::missing;
+        return Files::exists(Paths::configURL()) ? ReadFailure::invalid : ReadFailure::missing;
     auto parsed = nlohmann::json::parse(*content, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded() || !parsed.is_object()) return ReadOutcome::invalid;
-    object = std::move(parsed);
-    return ReadOutcome::object;
-}
-
-std::optional<nlohmann::json> readObject() {
-    nlohmann::json object;
-    if (readObject(object) != ReadOutcome::object) return std::nullopt;
-    return object;
+    if (parsed.is_discarded() || !parsed.is_object()) return ReadFailure::invalid;
+    return parsed;
 }
 
 void writeObject(const nlohmann::json& object) {

@@ -1,18 +1,18 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
+
+#include "base/Result.h"
 
 namespace velvox::ConfigFile {
 
-// The top-level object of config.json, or nothing when the file is missing,
+// Why config.json gave no object: there is no file, or the file is
 // unreadable, not JSON or not an object.
-std::optional<nlohmann::json> readObject();
+enum class ReadFailure { missing, invalid };
 
-// Whether the file exists but is not a readable JSON object.
-enum class ReadOutcome { missing, invalid, object };
-ReadOutcome readObject(nlohmann::json& object);
+// The top-level object of config.json.
+Result<nlohmann::json, ReadFailure> readObject();
 
 // Pretty-printed with sorted keys, written atomically, then mode 0600.
 // Failures are silent.

@@ -129,8 +129,8 @@ void Config::migrateOldFolder() {
     for (const auto& item : Files::namesInside(oldFolder)) {
         std::string target = Files::join(Paths::dir(), item);
         if (Files::exists(target)) continue;  // the current folder's own copy wins
-        if (!Files::rename(Files::join(oldFolder, item), target, &failure)) {
-            Log::error("could not migrate ~/" + name + ": " + failure);
+        if (auto moved = Files::rename(Files::join(oldFolder, item), target); !moved.ok()) {
+            Log::error("could not migrate ~/" + name + ": " + moved.error());
             return;
         }
     }
@@ -140,12 +140,12 @@ void Config::migrateOldFolder() {
 
 void Config::writeTemplateIfMissing() {
     Files::createFolder(Paths::dir());
-    Json object = Json::object();
-    if (Files::exists(Paths::configURL()) &&
-        ConfigFile::readObject(object) != ConfigFile::ReadOutcome::object) {
+    auto read = ConfigFile::readObject();
+    if (!read.ok() && read.error() == ConfigFile::ReadFailure::invalid) {
         Log::write("config.json unreadable or invalid, leaving it untouched");
         return;
     }
+    Json object = read.ok() ? std::move(read.value()) : Json::object();
     bool changed = false;
     changed |= topUpVocabulary(object);
     changed |= issueInstallIdentifier(object);

@@ -15,6 +15,7 @@
 #include "config/Config.h"
 #include "home/PageMessage.h"
 #include "platform/MainQueue.h"
+#include "services/Account.h"
 
 namespace velvox {
 
@@ -117,10 +118,8 @@ class Home {
     void reloadStep();
     static void reloadApplication();
 
-    void receiveUsage(const std::optional<std::string>& body);
-    void receiveBilling(const std::optional<std::string>& body);
-    void receiveKeyCheck(const std::string& key, int status,
-                         const std::optional<std::string>& transportError);
+    void receiveUsage(const ServiceResult<Account::Usage>& answer);
+    void receiveKeyCheck(const std::string& key, const EmptyResult& answer);
 
     static std::map<std::string, std::string>& iconCache();
     WeakSelf<Home>::Ref weak() const { return self_.ref(); }

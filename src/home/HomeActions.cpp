@@ -12,13 +12,11 @@
 #include "home/Home.h"
 #include "home/WebText.h"
 #include "platform/Desktop.h"
-#include "platform/HttpClient.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
 #include "platform/WebView.h"
-#include "services/API.h"
+#include "services/Account.h"
 #include "services/Auth.h"
-#include "services/Url.h"
 #include "text/Smart.h"
 
 namespace velvox {
@@ -27,7 +25,6 @@ namespace {
 
 const std::string kGroqKeysPage = "https://console.groq.com/keys";
 const std::string kPrivacyPage = "https://velvox.app/privacy";
-constexpr double kBillingPortalTimeoutSeconds = 15;
 
 }  // namespace
 
@@ -222,33 +219,16 @@ void Home::upgrade() {
 }
 
 void Home::manageBilling() {
-    Config config = Config::load();
-    auto token = Auth::token();
-    if (!token) return;
-    std::string url = config.apiBase + "/billing/portal";
-    if (!parseHttpUrl(url)) return;
-    HttpRequest request;
-    request.method = "POST";
-    request.url = url;
-    request.timeoutSeconds = kBillingPortalTimeoutSeconds;
-    request.headers = {{"Authorization", "Bearer " + *token},
-                       {"X-Velvox-App", API::appSecretForSettings()}};
-    Platform::httpClient().send(std::move(request), [weakSelf = weak()](HttpResult result) {
-        std::optional<std::string> body;
-        if (auto* response = std::get_if<HttpResponse>(&result)) body = std::move(response->body);
-        onMain(weakSelf, [body = std::move(body)](Home& home) {
-            auto parsed = body ? nlohmann::json::parse(*body, nullptr, false) : nlohmann::json();
-            if (parsed.is_object()) {
-                auto overview = parsed.find("overview");
-                if (overview != parsed.end() && overview->is_string() &&
-                    !overview->get<std::string>().empty()) {
-                    home.openURL(overview->get<std::string>());
-                    return;
+    Account::billingPortal(
+        Config::load(), [weakSelf = weak()](ServiceResult<std::string> overview) {
+            onMain(weakSelf, [overview = std::move(overview)](Home& home) {
+                if (overview.ok()) {
+                    home.openURL(overview.value());
+                } else {
+                    home.billingNote("Could not open billing just now. Try again in a moment.");
                 }
-            }
-            home.billingNote("Could not open billing just now. Try again in a moment.");
+            });
         });
-    });
 }
 
 void Home::pasteToken(const std::string& text) {

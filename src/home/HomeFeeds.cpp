@@ -14,7 +14,6 @@
 #include "platform/Accessibility.h"
 #include "platform/AudioTake.h"
 #include "platform/Desktop.h"
-#include "platform/HttpClient.h"
 #include "platform/IconImages.h"
 #include "platform/KeyEventSource.h"
 #include "platform/MicrophoneAccess.h"
@@ -23,8 +22,8 @@
 #include "platform/WebView.h"
 #include "records/Stats.h"
 #include "services/API.h"
+#include "services/Account.h"
 #include "services/Auth.h"
-#include "services/Url.h"
 
 #ifndef VELVOX_VERSION
 #define VELVOX_VERSION "1.0"
@@ -34,7 +33,6 @@ namespace velvox {
 
 namespace {
 
-constexpr double kAccountTimeoutSeconds = 12;
 constexpr int kIconPixels = 64;
 
 using Json = Home::Json;
@@ -78,43 +76,6 @@ void collectBundles(const nlohmann::json& entries, std::set<std::string>& bundle
         if (bundle != entry.end() && bundle->is_string() &&
             !bundle->get_ref<const std::string&>().empty())
             bundles.insert(bundle->get<std::string>());
-    }
-}
-
-std::optional<HttpRequest> accountRequest(const std::string& url,
-                                          const std::optional<std::string>& token) {
-    if (!parseHttpUrl(url)) return std::nullopt;
-    HttpRequest request;
-    request.method = "GET";
-    request.url = url;
-    request.timeoutSeconds = kAccountTimeoutSeconds;
-    if (token) request.headers.push_back({"Authorization", "Bearer " + *token});
-    request.headers.push_back({"X-Velvox-App", API::appSecretForSettings()});
-    return request;
-}
-
-// The body of any answer, whatever its status; nothing when no answer came.
-std::optional<std::string> bodyOf(HttpResult& result) {
-    if (auto* response = std::get_if<HttpResponse>(&result)) return std::move(response->body);
-    return std::nullopt;
-}
-
-template <typename Value>
-Value memberOr(const nlohmann::json& object, const char* name, Value fallback) {
-    auto found = object.find(name);
-    if (found == object.end()) return fallback;
-    if constexpr (std::is_same_v<Value, bool>) {
-        return found->is_boolean() ? found->get<bool>() : fallback;
-    } else if constexpr (std::is_same_v<Value, std::string>) {
-        return found->is_string() ? found->get<std::string>() : fallback;
-    } else {
-        // Integers: whole JSON numbers, also when written with a fraction part.
-        if (found->is_number_integer()) return found->get<int64_t>();
-        if (found->is_number_float()) {
-            double value = found->get<double>();
-            if (value >= -9.2e18 && value <= 9.2e18) return static_cast<int64_t>(value);
-        }
-        return fallback;
     }
 }
 
@@ -256,60 +217,40 @@ void Home::fetchUsage() {
         run(PageScript::callRaw(PageFunction::usage, std::string_view("{own:true}")));
         return;
     }
-    auto request = accountRequest(config.apiBase + "/me", Auth::token());
-    if (!request) return;
-    Platform::httpClient().send(std::move(*request), [weakSelf = weak()](HttpResult result) {
-        onMain(weakSelf, [body = bodyOf(result)](Home& home) { home.receiveUsage(body); });
+    Account::usage(config, [weakSelf = weak()](ServiceResult<Account::Usage> usage) {
+        onMain(weakSelf, [usage = std::move(usage)](Home& home) { home.receiveUsage(usage); });
     });
 }
 
-void Home::receiveUsage(const std::optional<std::string>& body) {
-    auto parsed = body ? nlohmann::json::parse(*body, nullptr, false) : nlohmann::json();
-    if (!parsed.is_object()) {
+void Home::receiveUsage(const ServiceResult<Account::Usage>& answer) {
+    if (!answer.ok()) {
         run(PageScript::callRaw(PageFunction::usage, std::string_view("{reachable:false}")));
         return;
     }
+    const Account::Usage& account = answer.value();
     Json usage = Json::object();
     usage["reachable"] = true;
     usage["own"] = false;
-    usage["ok"] = memberOr(parsed, "ok", false);
-    usage["signedIn"] = memberOr(parsed, "signedIn", false);
-    usage["email"] = memberOr(parsed, "email", std::string());
-    usage["plan"] = memberOr(parsed, "plan", std::string("free"));
-    usage["used"] = memberOr(parsed, "used", int64_t{0});
-    usage["cap"] = memberOr(parsed, "cap", int64_t{0});
-    auto email = parsed.find("email");
-    fetchedEmail_ = email != parsed.end() && email->is_string()
-                        ? std::optional<std::string>(email->get<std::string>())
-                        : std::nullopt;
-    bool signedIn = usage["signedIn"].get<bool>();
+    usage["ok"] = account.ok;
+    usage["signedIn"] = account.signedIn;
+    usage["email"] = account.email.value_or("");
+    usage["plan"] = account.plan;
+    usage["used"] = account.used;
+    usage["cap"] = account.cap;
+    fetchedEmail_ = account.email;
     run(PageScript::call(PageFunction::usage, usage));
-    if (signedIn) fetchBilling();
+    if (account.signedIn) fetchBilling();
 }
 
 void Home::fetchBilling() {
-    Config config = Config::load();
-    auto token = Auth::token();
-    if (!token) return;
-    auto request = accountRequest(config.apiBase + "/billing/summary", token);
-    if (!request) return;
-    Platform::httpClient().send(std::move(*request), [weakSelf = weak()](HttpResult result) {
-        onMain(weakSelf, [body = bodyOf(result)](Home& home) { home.receiveBilling(body); });
-    });
-}
-
-void Home::receiveBilling(const std::optional<std::string>& body) {
-    if (!body) return;
-    // Kept in the service's own member order: the page reads what it likes.
-    auto parsed = Json::parse(*body, nullptr, false);
-    if (!parsed.is_object()) return;
-    auto plan = parsed.find("plan");
-    if (plan == parsed.end() || !plan->is_string()) return;
-    auto upgradeUrl = parsed.find("upgradeUrl");
-    fetchedUpgradeUrl_ = upgradeUrl != parsed.end() && upgradeUrl->is_string()
-                             ? std::optional<std::string>(upgradeUrl->get<std::string>())
-                             : std::nullopt;
-    run(PageScript::call(PageFunction::billing, parsed));
+    Account::billingSummary(
+        Config::load(), [weakSelf = weak()](ServiceResult<Account::BillingSummary> summary) {
+            if (!summary.ok()) return;  // an answer without a string plan is ignored
+            onMain(weakSelf, [summary = std::move(summary.value())](Home& home) {
+                home.fetchedUpgradeUrl_ = summary.upgradeUrl;
+                home.run(PageScript::call(PageFunction::billing, summary.object));
+            });
+        });
 }
 
 void Home::authNote(const std::string& note, bool bad, bool busy) {

@@ -9,16 +9,14 @@
 #include "home/PageFunctions.h"
 #include "home/PageScript.h"
 #include "platform/Desktop.h"
-#include "platform/HttpClient.h"
 #include "platform/Platform.h"
 #include "platform/WebView.h"
-#include "services/API.h"
+#include "services/Account.h"
 
 namespace velvox {
 
 namespace {
 
-constexpr double kKeyCheckTimeoutSeconds = 15;
 constexpr double kLevelIntervalSeconds = 0.05;
 
 // A JSON number read as a 64-bit key code (fractions cut off).
@@ -92,38 +90,30 @@ void Home::validateAndSave(const std::string& key) {
         pushAll("Paste a key first.", true);
         return;
     }
-    HttpRequest request;
-    request.method = "GET";
-    request.url = API::groqBase() + "/openai/v1/models";
-    request.timeoutSeconds = kKeyCheckTimeoutSeconds;
-    request.headers = {{"Authorization", "Bearer " + key}};
-    Platform::httpClient().send(std::move(request), [weakSelf = weak(), key](HttpResult result) {
-        int status = 0;
-        std::optional<std::string> failure;
-        if (auto* error = std::get_if<TransportError>(&result)) {
-            failure = error->message;
-        } else {
-            status = std::get<HttpResponse>(result).status;
-        }
-        onMain(weakSelf,
-               [key, status, failure](Home& home) { home.receiveKeyCheck(key, status, failure); });
+    Account::checkGroqKey(key, [weakSelf = weak(), key](EmptyResult answer) {
+        onMain(weakSelf, [key, answer = std::move(answer)](Home& home) {
+            home.receiveKeyCheck(key, answer);
+        });
     });
 }
 
-void Home::receiveKeyCheck(const std::string& key, int status,
-                           const std::optional<std::string>& transportError) {
-    if (transportError) {
-        pushAll("Could not reach Groq: " + *transportError, true);
-    } else if (status == 401) {
-        pushAll("Groq rejected that key. Copy it again from the key page.", true);
-    } else if (status == 200) {
+void Home::receiveKeyCheck(const std::string& key, const EmptyResult& answer) {
+    if (answer.ok()) {
         Config::set("groqApiKey", key);
         Log::write("home: key validated and saved");
         reloadApplication();
         pushAll("Key works and is saved on this computer.", false, true);
         fetchUsage();
+        return;
+    }
+    const APIError* refusal = answer.apiError();
+    if (!refusal) {
+        pushAll("Could not reach Groq: " + answer.errorDescription(), true);
+    } else if (refusal->status == 401) {
+        pushAll("Groq rejected that key. Copy it again from the key page.", true);
     } else {
-        pushAll("Groq returned " + std::to_string(status) + ". Try again in a moment.", true);
+        pushAll("Groq returned " + std::to_string(refusal->status) + ". Try again in a moment.",
+                true);
     }
 }
 

@@ -4,8 +4,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
+
+#include "base/Result.h"
 
 namespace velvox {
 
@@ -50,7 +51,8 @@ struct TransportError {
     std::string message;
 };
 
-using HttpResult = std::variant<HttpResponse, TransportError>;
+// An answer, whatever its status, or why none came.
+using HttpResult = Result<HttpResponse, TransportError>;
 using HttpCompletion = std::function<void(HttpResult)>;
 using ConnectCompletion = std::function<void(std::optional<TransportError>)>;
 

@@ -10,10 +10,12 @@
 
 namespace velvox::API {
 
-using TextResult = Result<std::string>;
+using TextResult = ServiceResult<std::string>;
 using TextCompletion = std::function<void(TextResult)>;
 // Raw answer bodies of API::send.
-using DataCompletion = std::function<void(Result<std::string>)>;
+using DataCompletion = std::function<void(ServiceResult<std::string>)>;
+// Whole answers of API::exchange, whatever their status.
+using AnswerCompletion = std::function<void(ServiceResult<HttpResponse>)>;
 
 // Every completion is called exactly once. Completions run on the network
 // thread; a failure found before anything is sent (no key, unreadable file,
@@ -37,6 +39,12 @@ std::optional<HttpRequest> serviceRequest(const std::string& path, const Config&
 // status is logged (path only) and gives APIError::http; a network failure
 // is passed on unchanged.
 void send(HttpRequest request, DataCompletion completion);
+
+// The same transport for callers that read every answer themselves: any HTTP
+// answer is given whole, whatever its status (a status outside 2xx is still
+// logged as send logs it); a network failure is passed on unchanged, and a
+// reply that is not HTTP gives badResponse.
+void exchange(HttpRequest request, AnswerCompletion completion);
 
 // The service's own meaning of an HTTP failure (401, 402, 503), else the error unchanged.
 ServiceError serviceError(ServiceError error);

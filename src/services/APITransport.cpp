@@ -66,7 +66,7 @@ std::optional<HttpRequest> serviceRequest(const std::string& path, const Config&
     return request;
 }
 
-void send(HttpRequest request, DataCompletion completion) {
+void exchange(HttpRequest request, AnswerCompletion completion) {
     auto parsed = parseHttpUrl(request.url);
     // An address that is not valid never leaves the machine.
     if (!parsed) return completion(APIError::badResponse());
@@ -75,26 +75,32 @@ void send(HttpRequest request, DataCompletion completion) {
     Platform::httpClient().send(
         std::move(request), [completion = std::move(completion), path = std::move(path),
                              secrets = std::move(secrets)](HttpResult result) {
-            if (auto* error = std::get_if<TransportError>(&result)) {
-                completion(std::move(*error));
-                return;
-            }
-            auto& response = std::get<HttpResponse>(result);
-            if (response.status == 0) {
-                completion(APIError::badResponse());
-            } else if (response.status >= 200 && response.status <= 299) {
-                completion(std::move(response.body));
-            } else {
-                std::string body = TextPieces::isValidUtf8(response.body) ? std::move(response.body)
-                                                                          : std::string();
-                std::string logged = body;
+            if (!result.ok()) return completion(std::move(result.error()));
+            auto& response = result.value();
+            if (response.status == 0) return completion(APIError::badResponse());
+            if (response.status < 200 || response.status > 299) {
+                std::string logged =
+                    TextPieces::isValidUtf8(response.body) ? response.body : std::string();
                 for (const auto& secret : secrets)
                     logged = TextPieces::redact(std::move(logged), secret);
                 Log::write("HTTP " + std::to_string(response.status) + " from " + path + ": " +
                            TextPieces::prefixCharacters(logged, kLoggedBodyCharacters));
-                completion(APIError::http(response.status, std::move(body)));
             }
+            completion(std::move(response));
         });
+}
+
+void send(HttpRequest request, DataCompletion completion) {
+    exchange(std::move(request), [completion =
+                                      std::move(completion)](ServiceResult<HttpResponse> answer) {
+        if (!answer.ok()) return completion(answer.error());
+        auto& response = answer.value();
+        if (response.status >= 200 && response.status <= 299)
+            return completion(std::move(response.body));
+        std::string body =
+            TextPieces::isValidUtf8(response.body) ? std::move(response.body) : std::string();
+        completion(APIError::http(response.status, std::move(body)));
+    });
 }
 
 ServiceError serviceError(ServiceError error) {

@@ -125,9 +125,9 @@ void requestLink(const std::string& email, const Config& config,
     request.body = Answers::serialise(nlohmann::json{{"email", email}}).value_or("{}");
     Platform::httpClient().send(std::move(request), [done = std::move(done)](HttpResult result) {
         EmptyResult outcome = std::monostate{};
-        if (auto* error = std::get_if<TransportError>(&result)) {
-            outcome = *error;
-        } else if (auto& response = std::get<HttpResponse>(result); response.status != 200) {
+        if (!result.ok()) {
+            outcome = result.error();
+        } else if (auto& response = result.value(); response.status != 200) {
             auto answer = Answers::object(response.body);
             auto message = answer ? Answers::stringMember(*answer, "message") : std::nullopt;
             if (message && !message->empty()) {

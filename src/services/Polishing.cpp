@@ -87,10 +87,11 @@ void polishWithGroq(const std::string& text, const std::string& system, Config c
         groqBase() + "/openai/v1/chat/completions",
         {{"Authorization", "Bearer " + config.groqApiKey}, {"Content-Type", "application/json"}},
         std::move(*serialised));
-    send(std::move(request), [completion = std::move(completion)](Result<std::string> result) {
-        if (!result.ok()) return completion(result.error());
-        completion(groqContent(result.value()));
-    });
+    send(std::move(request),
+         [completion = std::move(completion)](ServiceResult<std::string> result) {
+             if (!result.ok()) return completion(result.error());
+             completion(groqContent(result.value()));
+         });
 }
 
 void polishWithAnthropic(const std::string& text, const std::string& system, Config config,
@@ -109,10 +110,11 @@ void polishWithAnthropic(const std::string& text, const std::string& system, Con
                                     {"anthropic-version", "2023-06-01"},
                                     {"Content-Type", "application/json"}},
                                    std::move(*serialised));
-    send(std::move(request), [completion = std::move(completion)](Result<std::string> result) {
-        if (!result.ok()) return completion(result.error());
-        completion(anthropicContent(result.value()));
-    });
+    send(std::move(request),
+         [completion = std::move(completion)](ServiceResult<std::string> result) {
+             if (!result.ok()) return completion(result.error());
+             completion(anthropicContent(result.value()));
+         });
 }
 
 void polishViaService(const std::string& text, const std::string& system, Config config,
@@ -123,13 +125,14 @@ void polishViaService(const std::string& text, const std::string& system, Config
     nlohmann::json body = {{"system", system}, {"text", wrapped(text)}};
     // A body that cannot be serialised is left out; the service then refuses the request.
     if (auto serialised = Answers::serialise(body)) request->body = std::move(*serialised);
-    send(std::move(*request), [completion = std::move(completion)](Result<std::string> result) {
-        if (!result.ok()) return completion(serviceError(result.error()));
-        auto answer = Answers::object(result.value());
-        auto polished = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
-        if (!polished) return completion(APIError::badResponse());
-        completion(nonEmpty(*polished));
-    });
+    send(std::move(*request),
+         [completion = std::move(completion)](ServiceResult<std::string> result) {
+             if (!result.ok()) return completion(serviceError(result.error()));
+             auto answer = Answers::object(result.value());
+             auto polished = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
+             if (!polished) return completion(APIError::badResponse());
+             completion(nonEmpty(*polished));
+         });
 }
 
 }  // namespace velvox::API

@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "base/Result.h"
 #include "platform/HttpClient.h"
 #include "services/APIError.h"
 
@@ -16,30 +17,26 @@ using ServiceError = std::variant<APIError, TransportError>;
 // The message a person sees for the error.
 std::string describe(const ServiceError& error);
 
-// A service call's outcome: a value or an error, never both.
+// A service call's outcome: a value or a ServiceError. Callers show the
+// error's description and, where an answer's status matters, look at the
+// service error behind it.
 template <typename Value>
-class Result {
+class ServiceResult : public Result<Value, ServiceError> {
   public:
-    Result(Value value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(APIError error) : state_(std::in_place_index<1>, std::move(error)) {}
-    Result(TransportError error) : state_(std::in_place_index<1>, std::move(error)) {}
-    Result(ServiceError error) : state_(std::in_place_index<1>, std::move(error)) {}
+    using Result<Value, ServiceError>::Result;
+    ServiceResult(Result<Value, ServiceError> result)
+        : Result<Value, ServiceError>(std::move(result)) {}
 
-    bool ok() const { return state_.index() == 0; }
-    const Value& value() const { return std::get<0>(state_); }
-    Value& value() { return std::get<0>(state_); }
-    const ServiceError& error() const { return std::get<1>(state_); }
     // The service error, when the failure is one (not a network failure).
     const APIError* apiError() const {
-        return ok() ? nullptr : std::get_if<APIError>(&std::get<1>(state_));
+        return this->ok() ? nullptr : std::get_if<APIError>(&this->error());
     }
-    std::string errorDescription() const { return ok() ? std::string() : describe(error()); }
-
-  private:
-    std::variant<Value, ServiceError> state_;
+    std::string errorDescription() const {
+        return this->ok() ? std::string() : describe(this->error());
+    }
 };
 
 // The outcome of a call that has nothing to give back on success.
-using EmptyResult = Result<std::monostate>;
+using EmptyResult = ServiceResult<std::monostate>;
 
 }  // namespace velvox

@@ -32,19 +32,20 @@ void transcribeViaService(const std::string& file, Config config, TextCompletion
             {"X-Velvox-Vocab", Multipart::joinedVocabulary(config.vocabulary)});
     }
     request->body = std::move(*audio);
-    send(std::move(*request), [completion = std::move(completion)](Result<std::string> result) {
-        if (!result.ok()) return completion(serviceError(result.error()));
-        auto answer = Answers::object(result.value());
-        auto text = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
-        if (!text) return completion(APIError::badResponse());
-        auto used = Answers::integerMember(*answer, "used");
-        auto cap = Answers::integerMember(*answer, "cap");
-        if (used && cap) {
-            Log::write("allowance " + std::to_string(*used) + " of " + std::to_string(*cap) +
-                       " words this week");
-        }
-        completion(Strings::trim(*text));
-    });
+    send(std::move(*request),
+         [completion = std::move(completion)](ServiceResult<std::string> result) {
+             if (!result.ok()) return completion(serviceError(result.error()));
+             auto answer = Answers::object(result.value());
+             auto text = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
+             if (!text) return completion(APIError::badResponse());
+             auto used = Answers::integerMember(*answer, "used");
+             auto cap = Answers::integerMember(*answer, "cap");
+             if (used && cap) {
+                 Log::write("allowance " + std::to_string(*used) + " of " + std::to_string(*cap) +
+                            " words this week");
+             }
+             completion(Strings::trim(*text));
+         });
 }
 
 void transcribeWithGroq(const std::string& file, Config config, TextCompletion completion) {
@@ -60,13 +61,14 @@ void transcribeWithGroq(const std::string& file, Config config, TextCompletion c
                        {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body =
         Multipart::transcriptionForm(boundary, config.transcribeModel, config.vocabulary, *audio);
-    send(std::move(request), [completion = std::move(completion)](Result<std::string> result) {
-        if (!result.ok()) return completion(result.error());
-        auto answer = Answers::object(result.value());
-        auto text = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
-        if (!text) return completion(APIError::badResponse());
-        completion(Strings::trim(*text));
-    });
+    send(std::move(request),
+         [completion = std::move(completion)](ServiceResult<std::string> result) {
+             if (!result.ok()) return completion(result.error());
+             auto answer = Answers::object(result.value());
+             auto text = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
+             if (!text) return completion(APIError::badResponse());
+             completion(Strings::trim(*text));
+         });
 }
 
 }  // namespace velvox::API

@@ -67,15 +67,24 @@ bool hasInputFocus(GtkWidget* window) {
     XGetInputFocus(display, &focus, &revert);
     // GDK gives each top-level window a small focus window of its own inside it.
     Window ours = gdk_x11_window_get_xid(gdkWindow), root = DefaultRootWindow(display);
+    // The focus window can be destroyed while we walk up from it (a window being hidden):
+    // that error is an answer ("not ours"), not a reason for GDK to end the test.
+    GdkDisplay* gdkDisplay = gdk_display_get_default();
+    gdk_x11_display_error_trap_push(gdkDisplay);
+    bool found = false;
     while (focus != 0 && focus != PointerRoot && focus != root) {
-        if (focus == ours) return true;
+        if (focus == ours) {
+            found = true;
+            break;
+        }
         Window rootReturn = 0, parent = 0, *children = nullptr;
         unsigned int count = 0;
-        if (!XQueryTree(display, focus, &rootReturn, &parent, &children, &count)) return false;
+        if (!XQueryTree(display, focus, &rootReturn, &parent, &children, &count)) break;
         if (children) XFree(children);
         focus = parent;
     }
-    return false;
+    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+    return found;
 }
 
 bool minimised(GtkWidget* window) {

@@ -1,5 +1,7 @@
 // What the pages receive: the state and live objects, usage, billing and the
 // application icons.
+#include <algorithm>
+
 #include "base/Paths.h"
 #include "fakes/FakeKeyEventSource.h"
 #include "fakes/FakePasteboard.h"
@@ -262,6 +264,25 @@ TEST_F(HomeTest, SignedInUsageAsksForBillingWithTheSameToken) {
     queue->runUntilIdle();
     home.fetchBilling();  // no token: nothing is asked
     EXPECT_EQ(http->pendingRequests(), 0u);
+}
+
+TEST_F(HomeTest, AccountAnswersOutside2xxAreLoggedByPathWithoutTheToken) {
+    writeConfig({{"apiBase", "https://service.test/v1"}});
+    Home& home = show();
+    Auth::save("ovk_secret");
+    while (http->pendingRequests()) http->respond(200, "{}");
+    queue->runUntilIdle();
+
+    home.fetchUsage();
+    http->respond(401, R"({"signedIn":false,"echo":"ovk_secret"})");
+    post({{"action", "manageBilling"}});
+    http->respond(502, "down");
+    queue->runUntilIdle();
+    auto lines = logMessages();
+    for (const auto* expected : {R"(HTTP 401 from /v1/me: {"signedIn":false,"echo":"[redacted]"})",
+                                 "HTTP 502 from /v1/billing/portal: down"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+    EXPECT_EQ(lastArgument("window.orvoUsage")["signedIn"], false);
 }
 
 TEST_F(HomeTest, InvalidServiceAddressesAreSkippedSilently) {

@@ -10,10 +10,10 @@ namespace {
 
 class TransportTest : public ServiceTest {
   protected:
-    Result<std::string> sendNow(HttpRequest request) {
-        Awaited<Result<std::string>> awaited;
+    ServiceResult<std::string> sendNow(HttpRequest request) {
+        Awaited<ServiceResult<std::string>> awaited;
         API::send(std::move(request), awaited.callback());
-        return awaited.wait(Result<std::string>(APIError::message("no completion arrived")));
+        return awaited.wait(ServiceResult<std::string>(APIError::message("no completion arrived")));
     }
     HttpRequest post(const std::string& path) {
         HttpRequest request;
@@ -208,7 +208,7 @@ TEST_F(WarmUpTest, CompletionsOfTheFakeRunExactlyOnce) {
     int calls = 0;
     HttpRequest request;
     request.url = "https://service.test/transcribe";
-    API::send(request, [&calls](Result<std::string>) { ++calls; });
+    API::send(request, [&calls](ServiceResult<std::string>) { ++calls; });
     EXPECT_EQ(client->calls(),
               (std::vector<std::string>{"send POST https://service.test/transcribe"}));
     EXPECT_TRUE(client->respond(200, "{}"));

@@ -85,7 +85,8 @@ Result<std::monostate, std::string> rename(const std::string& from, const std::s
     return std::string(std::strerror(errno));
 }
 
-bool copy(const std::string& from, const std::string& to, std::string* error, mode_t mode) {
+Result<std::monostate, std::string> copy(const std::string& from, const std::string& to,
+                                         mode_t mode) {
     std::optional<std::string> content = readWhole(from);
     std::string why;
     if (!content) {
@@ -98,12 +99,11 @@ bool copy(const std::string& from, const std::string& to, std::string* error, mo
             bool written = writeAll(fd, *content);
             if (!written) why = std::strerror(errno);
             if (::close(fd) != 0 && written) why = std::strerror(errno);
-            if (why.empty()) return true;
+            if (why.empty()) return std::monostate{};
             ::unlink(to.c_str());
         }
     }
-    if (error) *error = why;
-    return false;
+    return why;
 }
 
 bool remove(const std::string& path) {

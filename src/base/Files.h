@@ -38,9 +38,9 @@ bool isPrivateFolder(const std::string& path);
 Result<std::monostate, std::string> rename(const std::string& from, const std::string& to);
 
 // Copies a file's content to a new file of the mode; on failure (a full disk)
-// nothing is left at `to` and error says why.
-bool copy(const std::string& from, const std::string& to, std::string* error = nullptr,
-          mode_t mode = kPrivateFileMode);
+// nothing is left at `to` and the error says why.
+Result<std::monostate, std::string> copy(const std::string& from, const std::string& to,
+                                         mode_t mode = kPrivateFileMode);
 // Deletes a file; false when it cannot (a missing file counts as deleted).
 bool remove(const std::string& path);
 // When the file was last changed, or nothing when it cannot be learned.

@@ -60,8 +60,13 @@ bool keep(TakeFile take, const std::string& mode, double seconds, std::string& e
     if (path != take.path()) {
         // Within one file system the take is moved; from a temporary folder
         // elsewhere it is copied, which is where a full disk shows.
-        if (!Files::rename(take.path(), path) && !Files::copy(take.path(), path, &error))
-            return false;
+        if (!Files::rename(take.path(), path).ok()) {
+            auto copied = Files::copy(take.path(), path);
+            if (!copied.ok()) {
+                error = copied.error();
+                return false;
+            }
+        }
         take.reset();
         Files::setMode(path, Files::kPrivateFileMode);
     } else {

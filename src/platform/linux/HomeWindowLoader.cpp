@@ -49,7 +49,9 @@ Factory findFactory(std::string& reasons) {
             return reinterpret_cast<Factory>(factory);
         reasons += candidate + " has no " + kHomeWindowFactory + "; ";
     }
-    if (reasons.empty()) reasons = std::string(kHomeWindowModule) + " not found beside " + folder;
+    if (reasons.empty())
+        reasons = std::string(kHomeWindowModule) + " found neither in " + folder + " nor in " +
+                  folder + "/../lib/velvox";
     return nullptr;
 }
 

@@ -179,9 +179,17 @@
 
   // Configuration switches: <input type="checkbox" data-bool="cleanup">.
   // Number fields: <input type="number" data-number="maxRecordSeconds">.
+  // Text settings: <input data-text="cleanupModel">, <select data-text="cleanupProvider">.
   function bindSettings(root) {
     const switches = root.querySelectorAll('input[data-bool]');
     const numbers = root.querySelectorAll('input[data-number]');
+    const texts = root.querySelectorAll('[data-text]');
+    texts.forEach((input) => {
+      input.addEventListener('change', () => {
+        input.dataset.sent = 'true';
+        post('set', { key: input.dataset.text, text: input.value.trim() });
+      });
+    });
     switches.forEach((input) => {
       input.addEventListener('change', () => {
         post('set', { key: input.dataset.bool, bool: input.checked });
@@ -191,6 +199,8 @@
       input.addEventListener('change', () => {
         const value = Number(input.value);
         if (input.value.trim() !== '' && Number.isFinite(value)) {
+          // The answer shows the value as the configuration takes it (clamped).
+          input.dataset.sent = 'true';
           post('set', { key: input.dataset.number, number: value });
         }
       });
@@ -200,9 +210,18 @@
       switches.forEach((input) => {
         if (typeof cfg[input.dataset.bool] === 'boolean') input.checked = cfg[input.dataset.bool];
       });
+      // A field being edited keeps its text, unless the push answers what it sent.
+      const settle = (input, value) => {
+        if (document.activeElement !== input || input.dataset.sent) input.value = value;
+        delete input.dataset.sent;
+      };
       numbers.forEach((input) => {
         const value = cfg[input.dataset.number];
-        if (typeof value === 'number' && document.activeElement !== input) input.value = value;
+        if (typeof value === 'number') settle(input, value);
+      });
+      texts.forEach((input) => {
+        const value = cfg[input.dataset.text];
+        if (typeof value === 'string') settle(input, value);
       });
     });
   }

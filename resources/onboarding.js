@@ -7,7 +7,6 @@
 
   Velvox.bindTitleBar($('titlebar'));
   Velvox.bindActionButtons(document);
-  Widgets.permissions($('permissions-card'));
   Widgets.status($('status-card'));
   const micTest = Widgets.micTest($('mic-card'));
   Widgets.hotkeys($('hotkeys-card'));
@@ -42,6 +41,7 @@
     else finish();
   });
   showStep(0, false);
+  Widgets.permissions($('permissions-card'), { chooseKey: () => showStep(steps.indexOf('hotkeys'), true) });
 
   function finish() {
     micTest.stop();

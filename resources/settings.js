@@ -11,7 +11,6 @@
   Widgets.status($('status-card'));
   Widgets.hotkeys($('hotkeys-card'));
   Widgets.account($('account-card'));
-  Widgets.permissions($('permissions-card'));
   const micTest = Widgets.micTest($('mic-card'));
 
   // ---- Sections ---------------------------------------------------------------
@@ -29,6 +28,7 @@
   navItems.forEach((item) => item.addEventListener('click', () => showSection(item.dataset.section, true)));
   $('open-stats').addEventListener('click', () => showSection('stats', true));
   showSection('home', false);
+  Widgets.permissions($('permissions-card'), { chooseKey: () => showSection('hotkeys', true) });
 
   // Arrow keys move between sidebar entries, as in any list of tabs.
   $('main').previousElementSibling.addEventListener('keydown', (event) => {
@@ -66,11 +66,17 @@
     const inputsNow = [cfg().inputDevice, next.inputDevices];
     if (!before || !same([before.inputDevice, previous.inputDevices], inputsNow)) renderInputDevices();
     renderContext(typeof next.context === 'string' ? next.context : '');
+    renderModels();
+    renderPrompt(false);
     renderStats();
     renderRecent();
   });
 
-  $('theme').addEventListener('change', () => post('set', { key: 'theme', text: $('theme').value }));
+  $('theme').addEventListener('change', () => {
+    // Shown at once; the program stores the choice and sets the window's own look.
+    Widgets.applyTheme($('theme').value);
+    post('set', { key: 'theme', text: $('theme').value });
+  });
   $('input-device').addEventListener('change', () => post('set', { key: 'inputDevice', text: $('input-device').value }));
 
   // The system's default first; a chosen microphone that is not connected
@@ -91,6 +97,54 @@
     select.value = chosen;
   }
   $('login-item').addEventListener('change', () => post('set', { key: 'loginItem', bool: $('login-item').checked }));
+
+  // ---- Models and prompts ---------------------------------------------------------
+
+  const defaults = () => (isObject(state.defaults) ? state.defaults : {});
+  document.querySelectorAll('[data-default]').forEach((button) => {
+    button.addEventListener('click', () => {
+      const text = defaults()[button.dataset.default];
+      if (typeof text === 'string') post('set', { key: button.dataset.default, text });
+    });
+  });
+  function renderModels() {
+    for (const [list, key] of [['transcribe-models', 'transcribeModel'], ['cleanup-models', 'cleanupModel']]) {
+      const value = defaults()[key];
+      clear($(list)).append(...(typeof value === 'string' ? [h('option', { value })] : []));
+    }
+  }
+
+  // One prompt at a time; text being edited is never replaced by a push.
+  const promptText = $('prompt-text');
+  let savedPrompt = null;
+  function renderPrompt(switching) {
+    const key = $('prompt-choice').value;
+    const text = typeof cfg()[key] === 'string' ? cfg()[key] : '';
+    const editing = !switching && savedPrompt !== null && promptText.value !== savedPrompt;
+    savedPrompt = text;
+    if (!editing) promptText.value = text;
+    updatePromptState();
+  }
+  function updatePromptState() {
+    const builtIn = defaults()[$('prompt-choice').value];
+    $('prompt-state').textContent =
+      promptText.value !== savedPrompt ? 'Unsaved changes' : savedPrompt === builtIn ? 'Built-in text' : 'Your own text';
+  }
+  promptText.addEventListener('input', updatePromptState);
+  $('prompt-choice').addEventListener('change', () => renderPrompt(true));
+  $('prompt-save').addEventListener('click', () => {
+    post('set', { key: $('prompt-choice').value, text: promptText.value });
+    savedPrompt = promptText.value;
+    updatePromptState();
+  });
+  $('prompt-reset').addEventListener('click', () => {
+    const builtIn = defaults()[$('prompt-choice').value];
+    if (typeof builtIn !== 'string') return;
+    promptText.value = builtIn;
+    post('set', { key: $('prompt-choice').value, text: builtIn });
+    savedPrompt = builtIn;
+    updatePromptState();
+  });
 
   // ---- Last dictation and text handed to the page ---------------------------------
 

@@ -21,14 +21,22 @@
 
   // ---- Theme ------------------------------------------------------------------
 
+  // "system" takes the desktop's scheme as the program reads it; until the
+  // program has said, the browser's own preference decides (see home.css).
+  let systemScheme = null;
+  function applyTheme(choice) {
+    const theme = ['dark', 'light', 'system'].includes(choice) ? choice : 'system';
+    document.documentElement.dataset.theme = theme === 'system' && systemScheme ? systemScheme : theme;
+  }
   on('state', (state) => {
-    const theme = ['dark', 'light', 'system'].includes(state.theme) ? state.theme : 'system';
-    document.documentElement.dataset.theme = theme;
+    systemScheme = ['dark', 'light'].includes(state.systemScheme) ? state.systemScheme : null;
+    applyTheme(state.theme);
   });
 
   // ---- Permissions ------------------------------------------------------------
 
-  function permissions(container) {
+  function permissions(container, options) {
+    options = options || {};
     const rows = [
       {
         field: 'mic',
@@ -60,26 +68,37 @@
         field: 'tap',
         icon: 'keyboard',
         title: 'Hotkeys',
-        text: 'Velvox watches for your hotkeys in every application.',
+        // No permission to grant here: under X11 the keys are watched through
+        // the X server, and only another program holding the same key stops
+        // that; under Wayland no app may watch the keyboard, so the desktop's
+        // own shortcut starts dictation instead.
+        text: 'Velvox watches for your hotkeys in every application through the X server. If they do not start, another program may be using the same key: choose another one.',
+        shortcutText:
+          'On Wayland no app may watch the keyboard. Bind “velvox dictate toggle” to a key in the desktop’s keyboard shortcuts.',
         ok: 'Watching',
         bad: 'Not running yet',
-        actions: [['Open input monitoring', 'openInputMonitoring', true]],
+        actions: [['Choose another key', null, true, 'x11']],
+        shortcutActions: [['Keyboard shortcuts', 'openShortcuts', false, 'shortcut']],
+        shortcutBadge: 'Desktop shortcut',
       },
     ];
     const list = h('ul', { class: 'rows permission-list' });
     for (const row of rows) {
       row.badge = badge(false, row.ok, row.bad);
-      row.buttons = row.actions.map(([label, action, onlyWhenMissing]) => {
-        const b = button(label, () => post(action));
+      row.buttons = row.actions.concat(row.shortcutActions || []).map(([label, action, onlyWhenMissing, session]) => {
+        // An action of null is the page's own: the hotkeys are chosen in this window.
+        const b = button(label, () => (action ? post(action) : options.chooseKey && options.chooseKey()));
         b.onlyWhenMissing = onlyWhenMissing;
+        b.session = session;
         return b;
       });
+      row.textNode = h('p', { class: 'muted' }, row.text);
       list.appendChild(
         h(
           'li',
           { class: 'row', 'data-permission': row.field },
           symbol(row.icon, 'row-icon'),
-          h('div', { class: 'row-text' }, h('strong', {}, row.title), h('p', { class: 'muted' }, row.text)),
+          h('div', { class: 'row-text' }, h('strong', {}, row.title), row.textNode),
           row.badge,
           h('div', { class: 'row-actions' }, row.buttons)
         )
@@ -89,12 +108,17 @@
     const notes = h('ul', { class: 'desktop-notes' });
     container.append(list, notes);
     on('live', (live) => {
+      const session = live.keySource === 'shortcut' ? 'shortcut' : 'x11';
       for (const row of rows) {
         const granted = live[row.field] === true;
         const absent = row.availableField !== undefined && live[row.availableField] === false;
         row.badge.update(granted);
         if (absent) row.badge.textContent = 'Not on this desktop';
-        row.buttons.forEach((b) => show(b, !absent && !(b.onlyWhenMissing && granted)));
+        if (session === 'shortcut' && row.shortcutBadge) row.badge.textContent = row.shortcutBadge;
+        row.textNode.textContent = session === 'shortcut' && row.shortcutText ? row.shortcutText : row.text;
+        row.buttons.forEach((b) =>
+          show(b, !absent && !(b.onlyWhenMissing && granted) && (!b.session || b.session === session))
+        );
       }
       const lines = Array.isArray(live.desktopNotes) ? live.desktopNotes.filter((note) => typeof note === 'string') : [];
       notes.replaceChildren(...lines.map((note) => h('li', { class: 'muted' }, note)));
@@ -285,7 +309,7 @@
       { class: 'choices' },
       h('legend', {}, 'How Velvox reaches speech services'),
       choice('service', 'Velvox account', 'Sign in with your e-mail. Includes a free weekly allowance.'),
-      choice('own', 'My own Groq key', 'Use your Groq API key; requests go straight to Groq.')
+      choice('own', 'My own API keys', 'Use your Groq key, and an Anthropic key for polishing if you like; requests go straight to them.')
     );
 
     // Own key
@@ -315,6 +339,33 @@
     );
     keyInput.addEventListener('input', () => setNote(keyNote, '', false));
 
+    // Polishing with Anthropic instead of Groq, with its own key, checked the same way.
+    const provider = h(
+      'select',
+      { id: group + '-provider', onchange: () => post('set', { key: 'cleanupProvider', text: provider.value }) },
+      h('option', { value: 'groq' }, 'Groq'),
+      h('option', { value: 'anthropic' }, 'Anthropic')
+    );
+    const anthropicInput = h('input', { type: 'password', id: group + '-anthropic', autocomplete: 'off', spellcheck: 'false', placeholder: 'sk-ant-…' });
+    const anthropicNote = h('p', { class: 'note', role: 'status', hidden: true });
+    const anthropicSaved = h('p', { class: 'muted', hidden: true }, 'An Anthropic key is saved.');
+    const anthropicForm = h(
+      'form',
+      {
+        class: 'anthropic-key',
+        onsubmit: (event) => {
+          event.preventDefault();
+          post('setAnthropicKey', { text: anthropicInput.value });
+        },
+      },
+      h('label', { for: anthropicInput.id }, 'Anthropic API key'),
+      h('div', { class: 'inline' }, anthropicInput, h('button', { type: 'submit', class: 'button primary' }, 'Check and save')),
+      anthropicSaved,
+      anthropicNote
+    );
+    anthropicInput.addEventListener('input', () => setNote(anthropicNote, '', false));
+    ownPanel.append(h('div', { class: 'row' }, h('div', { class: 'row-text' }, h('label', { for: provider.id }, 'Polish the text with')), provider), anthropicForm);
+
     // Velvox account
     const usageView = h('div', { class: 'usage', role: 'status' }, 'Checking your account…');
     const billingView = h('div', { class: 'billing', hidden: true });
@@ -323,9 +374,10 @@
     const sendButton = h('button', { type: 'submit', class: 'button primary' }, 'Email me a sign-in link');
     const authNote = h('p', { class: 'note', role: 'status', hidden: true });
     const tokenInput = h('input', { type: 'password', id: group + '-token', autocomplete: 'off', spellcheck: 'false' });
-    const signInForm = h(
+    // Ways in that need the service; a pasted token does not.
+    const online = h(
       'div',
-      { class: 'sign-in', hidden: true },
+      { class: 'sign-in-online' },
       h(
         'form',
         {
@@ -337,25 +389,25 @@
         h('label', { for: emailInput.id }, 'E-mail'),
         h('div', { class: 'inline' }, emailInput, sendButton)
       ),
-      button('Continue with Google', () => post('signInGoogle')),
-      authNote,
+      button('Continue with Google', () => post('signInGoogle'))
+    );
+    const tokenDetails = h(
+      'details',
+      { class: 'token' },
+      h('summary', {}, 'Have a sign-in token?'),
       h(
-        'details',
-        { class: 'token' },
-        h('summary', {}, 'Have a sign-in token?'),
-        h(
-          'form',
-          {
-            onsubmit: (event) => {
-              event.preventDefault();
-              post('pasteToken', { text: tokenInput.value });
-            },
+        'form',
+        {
+          onsubmit: (event) => {
+            event.preventDefault();
+            post('pasteToken', { text: tokenInput.value });
           },
-          h('label', { for: tokenInput.id }, 'Sign-in token'),
-          h('div', { class: 'inline' }, tokenInput, h('button', { type: 'submit', class: 'button' }, 'Use token'))
-        )
+        },
+        h('label', { for: tokenInput.id }, 'Sign-in token'),
+        h('div', { class: 'inline' }, tokenInput, h('button', { type: 'submit', class: 'button' }, 'Use token'))
       )
     );
+    const signInForm = h('div', { class: 'sign-in', hidden: true }, online, authNote, tokenDetails);
     const accountActions = h('div', { class: 'actions', hidden: true });
     const upgradeButton = button('Upgrade', () => post('upgrade'), { class: 'button primary' });
     const billingButton = button('Manage billing', () => post('manageBilling'));
@@ -384,9 +436,16 @@
     setOwn(false);
 
     on('state', (state) => {
-      if (isObject(state.cfg) && typeof state.cfg.useOwnKey === 'boolean') setOwn(state.cfg.useOwnKey);
+      const cfg = isObject(state.cfg) ? state.cfg : {};
+      if (typeof cfg.useOwnKey === 'boolean') setOwn(cfg.useOwnKey);
       if (typeof state.keyNote === 'string') setNote(keyNote, state.keyNote, state.keyBad === true);
       if (state.keySaved === true) keyInput.value = '';
+      const anthropic = cfg.cleanupProvider === 'anthropic';
+      provider.value = anthropic ? 'anthropic' : 'groq';
+      show(anthropicForm, anthropic);
+      show(anthropicSaved, cfg.anthropicKeySaved === true);
+      if (typeof state.anthropicKeyNote === 'string') setNote(anthropicNote, state.anthropicKeyNote, state.anthropicKeyBad === true);
+      if (state.anthropicKeySaved === true) anthropicInput.value = '';
     });
     // The choice follows the state only: the live object arrives every second
     // and must not flip the view while a state push is on its way.
@@ -403,9 +462,15 @@
         show(accountActions, false);
         return;
       }
+      show(online, usage.reachable !== false);
       if (usage.reachable === false) {
-        usageView.append(h('p', { class: 'note bad' }, 'Could not reach the Velvox service. Check your connection and try again later.'));
-        show(signInForm, false);
+        // A device token from another computer needs no network.
+        usageView.append(
+          h('p', { class: 'note bad' }, 'Could not reach the Velvox service. Check your connection and try again later.'),
+          h('p', { class: 'muted' }, 'You can still paste a sign-in token.')
+        );
+        show(signInForm, true);
+        tokenDetails.open = true;
         show(accountActions, false);
         return;
       }
@@ -443,7 +508,7 @@
               'aria-valuemax': String(cap),
               'aria-valuenow': String(used),
             },
-            h('div', { class: 'meter-fill', style: 'width:' + Math.round(share * 100) + '%' })
+            meterFill(share)
           )
         );
       } else {
@@ -451,6 +516,13 @@
       }
       showPlanButtons();
     });
+
+    // Set through the style object: the pages allow no inline style attributes.
+    function meterFill(share) {
+      const fill = h('div', { class: 'meter-fill' });
+      fill.style.width = Math.round(share * 100) + '%';
+      return fill;
+    }
 
     function showPlanButtons() {
       planBadge.textContent = plan;
@@ -490,5 +562,5 @@
     });
   }
 
-  window.Widgets = { permissions, status, micTest, hotkeys, account, button };
+  window.Widgets = { permissions, status, micTest, hotkeys, account, button, applyTheme };
 })();

@@ -141,9 +141,12 @@ void Home::build() {
     events.message = with(&Home::receive);
     events.finishedLoading = with(&Home::didFinishLoading);
     events.closed = with(&Home::windowClosed);
-    auto& window = Platform::webView();
-    window.setEvents(std::move(events));
-    window.setDarkAppearance();
+    // The page learns the desktop's scheme with the state.
+    events.colorSchemeChanged = [weakSelf] {
+        if (Home* alive = weakSelf.get()) alive->pushAll();
+    };
+    Platform::webView().setEvents(std::move(events));
+    applyTheme();
     load(onboarded() ? "settings" : "onboarding");
 
     AppState::insertIntoOwnWindow() = [weakSelf](const std::string& text, const std::string& mode) {

@@ -63,6 +63,9 @@ class Home {
     void receive(const std::string& body);
     void didFinishLoading();
     void windowClosed();
+    // Gives the window the look the "theme" setting asks for; "system" (or
+    // anything unknown) follows the desktop's colour scheme.
+    void applyTheme();
     bool loaded() const { return loaded_; }
     const std::string& page() const { return page_; }
 
@@ -76,12 +79,15 @@ class Home {
     void authNote(const std::string& note, bool bad, bool busy);
     void captureNote(const std::string& note, bool bad);
     void billingNote(const std::string& note);
+    // The state, with a note about the Anthropic key.
+    void anthropicKeyNote(const std::string& note, bool bad, bool saved);
     Json stateObject(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved);
     Json liveDict();
 
     // ---- settings changes ----
     void apply(const std::string& key, const nlohmann::json& message);
     void validateAndSave(const std::string& key);
+    void validateAndSaveAnthropicKey(const std::string& key);
     void chooseApp();
     void startMicTest();
     void stopMicTest();
@@ -114,6 +120,8 @@ class Home {
     void titleBarDoubleClick();
     void openPrivacy();
     void openURL(const std::string& url);
+    // Addresses the service hands out are opened only over https.
+    bool openServiceURL(const std::string& url);
     void reveal(const std::string& path);
     void reloadStep();
     static void reloadApplication();
@@ -122,6 +130,7 @@ class Home {
     void receiveKeyCheck(const std::string& key, const EmptyResult& answer);
 
     static std::map<std::string, std::string>& iconCache();
+    static std::string themeOfFile();
     WeakSelf<Home>::Ref weak() const { return self_.ref(); }
     // Runs work on the main queue (from any thread), unless the controller is
     // gone by then.

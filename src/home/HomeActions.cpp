@@ -44,6 +44,10 @@ const Home::ActionTable& Home::actions() {
          }},
         {"setKey",
          [](Home& home, const PageMessage& m) { home.validateAndSave(Strings::trim(m.text())); }},
+        {"setAnthropicKey",
+         [](Home& home, const PageMessage& m) {
+             home.validateAndSaveAnthropicKey(Strings::trim(m.text()));
+         }},
         {"captureKey", [](Home& home, const PageMessage& m) { home.captureKey(m); }},
         {"cancelCapture",
          [](Home& home, const PageMessage&) {
@@ -86,7 +90,7 @@ const Home::ActionTable& Home::actions() {
          [](Home&, const PageMessage&) {
              Platform::desktop().openSettings(SettingsPage::accessibility);
          }},
-        {"openInputMonitoring",
+        {"openShortcuts",
          [](Home&, const PageMessage&) {
              Platform::desktop().openSettings(SettingsPage::keyboard);
          }},
@@ -205,10 +209,8 @@ void Home::signIn(const std::string& text) {
 }
 
 void Home::upgrade() {
-    if (fetchedUpgradeUrl_ && !fetchedUpgradeUrl_->empty()) {
-        openURL(*fetchedUpgradeUrl_);
+    if (fetchedUpgradeUrl_ && !fetchedUpgradeUrl_->empty() && openServiceURL(*fetchedUpgradeUrl_))
         return;
-    }
     std::string base = Config::load().apiBase;
     for (auto at = base.find("/v1"); at != std::string::npos; at = base.find("/v1", at))
         base.erase(at, 3);
@@ -222,9 +224,8 @@ void Home::manageBilling() {
     Account::billingPortal(
         Config::load(), [weakSelf = weak()](ServiceResult<std::string> overview) {
             onMain(weakSelf, [overview = std::move(overview)](Home& home) {
-                if (overview.ok()) {
-                    home.openURL(overview.value());
-                } else {
+                // An address that is not https counts as no answer.
+                if (!overview.ok() || !home.openServiceURL(overview.value())) {
                     home.billingNote("Could not open billing just now. Try again in a moment.");
                 }
             });
@@ -266,6 +267,17 @@ void Home::openPrivacy() {
 void Home::openURL(const std::string& url) {
     if (!WebText::isOpenableURL(url)) return;
     Platform::desktop().openURL(url);
+}
+
+bool Home::openServiceURL(const std::string& url) {
+    if (url.empty()) return false;
+    if (!WebText::isHttpsURL(url)) {
+        // Not the address itself: it may carry a billing session.
+        Log::write("home: the service sent an address that is not https; it was not opened");
+        return false;
+    }
+    openURL(url);
+    return true;
 }
 
 void Home::reveal(const std::string& path) {

@@ -37,14 +37,39 @@ constexpr int kIconPixels = 64;
 
 using Json = Home::Json;
 
+std::string schemeName(ColorScheme scheme) {
+    return scheme == ColorScheme::dark ? "dark" : "light";
+}
+
+}  // namespace
+
 // The raw "theme" of config.json: the page shows what the file says.
-std::string themeOfFile() {
+std::string Home::themeOfFile() {
     auto text = Files::read(Paths::configURL());
     if (!text) return "system";
     auto parsed = nlohmann::json::parse(*text, nullptr, false);
     if (!parsed.is_object()) return "system";
     auto theme = parsed.find("theme");
     return theme != parsed.end() && theme->is_string() ? theme->get<std::string>() : "system";
+}
+
+void Home::applyTheme() {
+    std::string theme = themeOfFile();
+    auto& window = Platform::webView();
+    bool dark =
+        theme == "dark" || (theme != "light" && window.desktopColorScheme() == ColorScheme::dark);
+    window.setDarkAppearance(dark);
+}
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> promptsOf(const Config& config) {
+    return {{"systemPrompt", config.systemPrompt},
+            {"boostSystemPrompt", config.boostSystemPrompt},
+            {"promptModePrompt", config.promptModePrompt},
+            {"emailPrompt", config.emailPrompt},
+            {"messagePrompt", config.messagePrompt},
+            {"notePrompt", config.notePrompt}};
 }
 
 Json configSubset(const Config& config) {
@@ -65,7 +90,25 @@ Json configSubset(const Config& config) {
     for (const auto& [spoken, written] : config.corrections) corrections[spoken] = written;
     cfg["corrections"] = std::move(corrections);
     cfg["inputDevice"] = config.inputDevice;
+    // Settings otherwise edited by hand in config.json. The keys themselves
+    // never reach the page: only whether one is saved.
+    cfg["autoPaste"] = config.autoPaste;
+    cfg["cleanupProvider"] = config.cleanupProvider;
+    cfg["anthropicKeySaved"] = !config.anthropicApiKey.empty();
+    cfg["transcribeModel"] = config.transcribeModel;
+    cfg["cleanupModel"] = config.cleanupModel;
+    for (const auto& [name, text] : promptsOf(config)) cfg[name] = text;
     return cfg;
+}
+
+// What the page offers to go back to.
+Json builtInDefaults() {
+    Json defaults = Json::object();
+    Config builtIn;
+    defaults["transcribeModel"] = builtIn.transcribeModel;
+    defaults["cleanupModel"] = builtIn.cleanupModel;
+    for (const auto& [name, text] : promptsOf(builtIn)) defaults[name] = text;
+    return defaults;
 }
 
 void collectBundles(const nlohmann::json& entries, std::set<std::string>& bundles) {
@@ -130,6 +173,11 @@ Json Home::liveDict() {
         assigned.dictation.empty() ? KeyNames::name(config.hotkeyKeyCode) : assigned.dictation;
     live["boostKeyName"] =
         assigned.boost.empty() ? KeyNames::name(config.boostHotkeyKeyCode) : assigned.boost;
+    bool wayland = Platform::desktop().displaySession() == DisplaySession::wayland;
+    // Where no app may watch the keyboard, a desktop shortcut starts dictation
+    // instead, and the pages explain the hotkeys that way.
+    live["keySource"] =
+        wayland && !Platform::keyEventSource().seesGlobalKeys() ? "shortcut" : "x11";
     // What a Wayland session gives and what to do about the rest, as a list
     // and in words.
     Json notes = Json::array();
@@ -173,10 +221,12 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
     Json state = Json::object();
     state["version"] = VELVOX_VERSION;
     state["theme"] = themeOfFile();
+    state["systemScheme"] = schemeName(Platform::webView().desktopColorScheme());
     state["build"] = Log::buildStamp();
     state["loginItem"] = desktop.loginItemEnabled();
     state["context"] = Config::contextText();
     state["cfg"] = configSubset(config);
+    state["defaults"] = builtInDefaults();
     state["appNames"] = std::move(appNames);
     state["stats"] = Json(Stats::summary(30));
     state["week"] = Json(Stats::summary(7, Stats::weekStartUTC()));
@@ -198,7 +248,7 @@ Json Home::stateObject(const std::optional<std::string>& keyNote, bool keyBad, b
 
 void Home::pushAll(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved) {
     Json state = stateObject(keyNote, keyBad, keySaved);
-    Platform::webView().setDarkAppearance();
+    applyTheme();
     run(PageScript::call(PageFunction::state, state));
 }
 

@@ -1,6 +1,7 @@
 // Settings changes the pages ask for: single values, the Groq key, the list of
 // prompt-mode applications and the microphone test.
 #include <cmath>
+#include <set>
 
 #include "base/AppState.h"
 #include "base/Log.h"
@@ -27,6 +28,15 @@ std::optional<int64_t> keyCodeOf(const nlohmann::json& number) {
     return static_cast<int64_t>(value);
 }
 
+// The text settings the pages edit. API keys are not among them: those are
+// saved only once their provider has accepted them.
+bool isTextSetting(const std::string& key) {
+    static const std::set<std::string> keys = {
+        "cleanupProvider",  "transcribeModel", "cleanupModel",  "systemPrompt", "boostSystemPrompt",
+        "promptModePrompt", "emailPrompt",     "messagePrompt", "notePrompt"};
+    return keys.count(key) > 0;
+}
+
 }  // namespace
 
 void Home::apply(const std::string& key, const nlohmann::json& message) {
@@ -38,7 +48,7 @@ void Home::apply(const std::string& key, const nlohmann::json& message) {
     if (key == "theme") {
         const auto* text = member("text");
         Config::set("theme", text && text->is_string() ? *text : nlohmann::json("system"));
-        Platform::webView().setDarkAppearance();
+        applyTheme();
         return;
     }
     if (key == "loginItem") {
@@ -59,6 +69,7 @@ void Home::apply(const std::string& key, const nlohmann::json& message) {
     }
     const auto* number = member("number");
     const auto* flag = member("bool");
+    const auto* text = member("text");
     if (number && number->is_number()) {
         if (key == "hotkeyKeyCode" || key == "boostHotkeyKeyCode") {
             auto code = keyCodeOf(*number);
@@ -74,7 +85,16 @@ void Home::apply(const std::string& key, const nlohmann::json& message) {
             captureNote("", false);
         } else {
             Config::set(key, *number);
+            // Reading the file clamps some numbers: the page shows what counts.
+            reloadApplication();
+            pushAll();
+            return;
         }
+    } else if (text && text->is_string() && isTextSetting(key)) {
+        Config::set(key, *text);
+        reloadApplication();
+        pushAll();
+        return;
     } else if (flag && flag->is_boolean()) {
         Config::set(key, *flag);
         if (key == "useOwnKey") {

@@ -70,6 +70,16 @@ bool isOpenableURL(std::string_view text) {
     return true;
 }
 
+bool isHttpsURL(std::string_view text) {
+    constexpr std::string_view scheme = "https://";
+    if (!isOpenableURL(text) || text.size() <= scheme.size()) return false;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != scheme[i]) return false;
+    }
+    return text[scheme.size()] != '/';
+}
+
 size_t characterCount(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> breaks(

@@ -17,6 +17,8 @@ std::string queryValue(std::string_view text);
 // Whether the text is an absolute address that can be handed to the desktop:
 // a scheme, ":", and no white space or control characters.
 bool isOpenableURL(std::string_view text);
+// An openable "https://host..." address (the scheme in any case).
+bool isHttpsURL(std::string_view text);
 
 // User-perceived characters (grapheme clusters) of UTF-8 text.
 size_t characterCount(std::string_view text);

@@ -20,7 +20,8 @@ class NoWebView final : public WebView {
     std::optional<std::string> titleBarDoubleClickAction() override { return std::nullopt; }
     void minimize() override {}
     void zoom() override {}
-    void setDarkAppearance() override {}
+    void setDarkAppearance(bool) override {}
+    ColorScheme desktopColorScheme() override { return ColorScheme::dark; }
 };
 
 PlatformSlot<WebView, NoWebView> slot;

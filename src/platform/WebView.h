@@ -15,7 +15,11 @@ struct WebViewEvents {
     std::function<void()> finishedLoading;
     // The user closed the window; it is only hidden and can be shown again.
     std::function<void()> closed;
+    // The desktop switched between its light and dark colour schemes.
+    std::function<void()> colorSchemeChanged;
 };
+
+enum class ColorScheme { light, dark };
 
 // The Home window: one top-level window holding one web view that shows the
 // pages shipped with the application. Navigation stays on those pages; any
@@ -52,8 +56,12 @@ class WebView {
     virtual void minimize() = 0;
     // Maximises the window, or restores it when it is maximised.
     virtual void zoom() = 0;
-    // The window's dark appearance (the pages draw their own colours).
-    virtual void setDarkAppearance() = 0;
+    // The window's own parts (title bar, background before a page paints) in
+    // the dark or the light look; the pages draw their own colours.
+    virtual void setDarkAppearance(bool dark) = 0;
+    // The desktop's colour scheme: what the settings portal says, else what
+    // the name of the GTK theme says. Changes are reported as colorSchemeChanged.
+    virtual ColorScheme desktopColorScheme() = 0;
 };
 
 namespace Platform {

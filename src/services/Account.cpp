@@ -63,20 +63,32 @@ std::optional<std::string> stringMember(const nlohmann::ordered_json& object, co
     return found->get<std::string>();
 }
 
-}  // namespace
-
-void checkGroqKey(const std::string& key, std::function<void(EmptyResult)> done) {
+// Listing the models costs nothing and needs a valid key: only 200 accepts it.
+void checkKey(const std::string& url, std::vector<HttpHeader> headers,
+              std::function<void(EmptyResult)> done) {
     HttpRequest request;
     request.method = "GET";
-    request.url = API::groqBase() + "/openai/v1/models";
+    request.url = url;
     request.timeoutSeconds = kKeyCheckTimeoutSeconds;
-    request.headers = {{"Authorization", "Bearer " + key}};
+    request.headers = std::move(headers);
     API::exchange(std::move(request), [done = std::move(done)](ServiceResult<HttpResponse> answer) {
         if (!answer.ok()) return done(answer.error());
         int status = answer.value().status;
         if (status == 200) return done(std::monostate{});
         done(APIError::http(status, std::move(answer.value().body)));
     });
+}
+
+}  // namespace
+
+void checkGroqKey(const std::string& key, std::function<void(EmptyResult)> done) {
+    checkKey(API::groqBase() + "/openai/v1/models", {{"Authorization", "Bearer " + key}},
+             std::move(done));
+}
+
+void checkAnthropicKey(const std::string& key, std::function<void(EmptyResult)> done) {
+    checkKey(API::anthropicBase() + "/v1/models",
+             {{"x-api-key", key}, {"anthropic-version", "2023-06-01"}}, std::move(done));
 }
 
 void usage(const Config& config, std::function<void(ServiceResult<Usage>)> done) {

@@ -42,6 +42,10 @@ struct BillingSummary {
 // a network failure is passed on unchanged.
 void checkGroqKey(const std::string& key, std::function<void(EmptyResult)> done);
 
+// Asks Anthropic the same (GET /v1/models, 15 s, the key as "x-api-key" with
+// "anthropic-version" 2023-06-01 and no other header); the same outcomes.
+void checkAnthropicKey(const std::string& key, std::function<void(EmptyResult)> done);
+
 // GET apiBase + "/me" (12 s) with the token when there is one. The status is
 // not examined: any answer whose body is a JSON object gives the usage;
 // anything else fails.

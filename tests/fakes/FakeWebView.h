@@ -35,7 +35,8 @@ class FakeWebView final : public WebView {
     std::optional<std::string> titleBarDoubleClickAction() override { return doubleClickAction; }
     void minimize() override { calls.push_back("minimize"); }
     void zoom() override { calls.push_back("zoom"); }
-    void setDarkAppearance() override { dark = true; }
+    void setDarkAppearance(bool isDark) override { dark = isDark; }
+    ColorScheme desktopColorScheme() override { return desktopScheme; }
 
     // ---- the test's side ----
     void post(const std::string& body) {
@@ -43,6 +44,10 @@ class FakeWebView final : public WebView {
     }
     void finishLoading() {
         if (events.finishedLoading) events.finishedLoading();
+    }
+    void changeDesktopScheme(ColorScheme scheme) {
+        desktopScheme = scheme;
+        if (events.colorSchemeChanged) events.colorSchemeChanged();
     }
     void close() {
         visible = false;
@@ -78,6 +83,7 @@ class FakeWebView final : public WebView {
     bool visible = false;
     bool key = false;
     bool dark = false;
+    ColorScheme desktopScheme = ColorScheme::dark;
     std::optional<std::string> doubleClickAction;
     // When set, every script fails with this description.
     std::optional<std::string> scriptError;

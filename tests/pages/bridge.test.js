@@ -32,30 +32,44 @@ for (const pageName of ['onboarding', 'settings']) {
 
     it('takes every push the program sends without errors or outside requests', async () => {
       const under = await openPage(browser, pageName);
-      const symbols = await drawImages(under, SYMBOL_NAMES, 'symbol');
-      const icons = await drawImages(under, fixtures.ICON_BUNDLES, 'icon');
-      await under.push('orvoSymbols', symbols);
-      await under.push('orvoState', fixtures.state({ icons }));
-      await under.push('orvoLive', fixtures.live({ ready: false, tap: false }));
-      await under.push('orvoUsage', '{own:true}');
-      await under.push('orvoUsage', '{reachable:false}');
-      await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: true, email: 'a@b.co', plan: 'pro', used: 10, cap: 100 });
-      await under.push('orvoBilling', { plan: 'pro', upgradeUrl: 'https://example.invalid/up' });
-      await under.push('orvoBillingNote', { note: 'Could not open billing just now. Try again in a moment.' });
-      await under.push('orvoAuth', { note: 'Sending…', bad: false, busy: true });
-      await under.push('orvoCapture', { note: '', bad: false });
-      await under.push('orvoLevel', '0.5');
-      await under.push('orvoDictated', { text: 'Hello there', words: 2, seconds: 1.5, wpm: 80, mode: 'plain' });
-      await under.push('orvoInsert', { text: 'Hello there', mode: 'plain' });
-      // Pushes of a strange shape are tolerated, not thrown on.
-      await under.push('orvoState', '{}');
-      await under.push('orvoUsage', '[]');
-      await under.push('orvoLevel', 'NaN');
-      await under.push('orvoSymbols', 'null');
+      for (const [name, argument] of fixtures.pushes()) await under.push(name, argument);
+      const found = await under.page.evaluate(() => ({
+        pwned: window.__pwned,
+        injected: document.querySelectorAll('img[src="x"], b').length,
+      }));
+      assert.deepEqual(found, { pwned: undefined, injected: 0 });
       assert.deepEqual(under.errors, []);
       assert.deepEqual(under.outsideRequests, []);
       await under.close();
     });
+
+    // Only the bundled scripts and styles and image data may load: each of
+    // these is refused by the page's Content-Security-Policy.
+    const refused = [
+      ['an inline script', 'script-src-elem', () => { const s = document.createElement('script'); s.textContent = 'window.__ran = 1'; document.body.append(s); }],
+      ['an inline style', 'style-src-attr', () => document.body.setAttribute('style', 'color: red')],
+      ['a style sheet from outside', 'style-src-elem', () => { const l = document.createElement('link'); l.rel = 'stylesheet'; l.href = 'https://example.invalid/x.css'; document.head.append(l); }],
+      ['an image from outside', 'img-src', () => { const i = new Image(); i.src = 'https://example.invalid/x.png'; document.body.append(i); }],
+      ['a request', 'connect-src', () => fetch('https://example.invalid/x').catch(() => {})],
+      ['a frame', 'frame-src', () => { const f = document.createElement('iframe'); f.src = 'https://example.invalid/'; document.body.append(f); }],
+    ];
+    for (const [what, directive, attempt] of refused) {
+      it('refuses ' + what, async () => {
+        const under = await openPage(browser, pageName);
+        const violated = await under.page.evaluate(
+          (source) =>
+            new Promise((resolve) => {
+              document.addEventListener('securitypolicyviolation', (event) => resolve(event.effectiveDirective));
+              (0, eval)('(' + source + ')')();
+              setTimeout(() => resolve('none'), 2000);
+            }),
+          attempt.toString()
+        );
+        assert.equal(violated, directive);
+        assert.equal(await under.page.evaluate(() => window.__ran), undefined);
+        await under.close();
+      });
+    }
 
     it('shows symbols once they arrive and ignores anything but image data', async () => {
       const under = await openPage(browser, pageName);
@@ -116,17 +130,42 @@ for (const pageName of ['onboarding', 'settings']) {
       await under.close();
     });
 
-    it('follows the theme the state names', async () => {
-      const under = await openPage(browser, pageName, { colorScheme: 'light' });
-      const background = () => under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
-      await under.push('orvoState', fixtures.state({ overrides: { theme: 'dark' } }));
-      const dark = await background();
-      await under.push('orvoState', fixtures.state({ overrides: { theme: 'light' } }));
-      const light = await background();
-      await under.push('orvoState', fixtures.state({ overrides: { theme: 'system' } }));
-      assert.notEqual(dark, light);
-      assert.equal(await background(), light, 'system follows the light system scheme');
+    it('speaks of this desktop, not of another system', async () => {
+      const under = await openPage(browser, pageName);
+      await under.push('orvoState', fixtures.state());
+      const words = await under.page.evaluate(() => document.body.textContent);
+      for (const foreign of [/menu bar/i, /input monitoring/i, /\bMac\b/, /System Settings/, /System Preferences/, /Finder/, /\/Applications/]) {
+        assert.doesNotMatch(words, foreign);
+      }
       await under.close();
+    });
+
+    // theme chosen × the desktop's scheme as the program reads it × the
+    // browser's own preference (used only until the program has said).
+    const themes = [
+      { theme: 'dark', systemScheme: 'light', browser: 'light', looks: 'dark' },
+      { theme: 'light', systemScheme: 'dark', browser: 'dark', looks: 'light' },
+      { theme: 'system', systemScheme: 'light', browser: 'dark', looks: 'light' },
+      { theme: 'system', systemScheme: 'dark', browser: 'light', looks: 'dark' },
+      { theme: 'system', systemScheme: undefined, browser: 'light', looks: 'light' },
+      { theme: 'system', systemScheme: undefined, browser: 'dark', looks: 'dark' },
+    ];
+    it('follows the theme the state names, and the desktop for "system"', async () => {
+      const backgrounds = {};
+      for (const browserScheme of ['light', 'dark']) {
+        const under = await openPage(browser, pageName, { colorScheme: browserScheme });
+        for (const looks of ['dark', 'light']) {
+          await under.push('orvoState', fixtures.state({ overrides: { theme: looks } }));
+          backgrounds[looks] = await under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+        }
+        assert.notEqual(backgrounds.dark, backgrounds.light);
+        for (const row of themes.filter((r) => r.browser === browserScheme)) {
+          await under.push('orvoState', fixtures.state({ overrides: { theme: row.theme, systemScheme: row.systemScheme } }));
+          const shown = await under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+          assert.equal(shown, backgrounds[row.looks], JSON.stringify(row));
+        }
+        await under.close();
+      }
     });
   });
 }

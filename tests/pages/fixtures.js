@@ -20,6 +20,7 @@ function live(overrides = {}) {
       mainKey: 63,
       mainKeyName: 'fn',
       boostKeyName: 'right alt',
+      keySource: 'x11',
       desktopNotes: [],
     },
     overrides
@@ -95,6 +96,27 @@ function state(options = {}) {
         promptModeApps: ['com.anthropic.claudefordesktop', 'com.openai.chat'],
         corrections: { 'super base': 'Supabase', 'type script': 'TypeScript' },
         inputDevice: '',
+        autoPaste: true,
+        cleanupProvider: 'groq',
+        anthropicKeySaved: false,
+        transcribeModel: 'whisper-large-v3-turbo',
+        cleanupModel: 'openai/gpt-oss-120b',
+        systemPrompt: 'Turn speech into clean text.',
+        boostSystemPrompt: 'Brief the boost.',
+        promptModePrompt: 'Shape it as a prompt.',
+        emailPrompt: 'My own e-mail prompt.',
+        messagePrompt: 'Write a chat message.',
+        notePrompt: 'Write a note.',
+      },
+      defaults: {
+        transcribeModel: 'whisper-large-v3-turbo',
+        cleanupModel: 'openai/gpt-oss-120b',
+        systemPrompt: 'Turn speech into clean text.',
+        boostSystemPrompt: 'Brief the boost.',
+        promptModePrompt: 'Shape it as a prompt.',
+        emailPrompt: 'Write an e-mail.',
+        messagePrompt: 'Write a chat message.',
+        notePrompt: 'Write a note.',
       },
       inputDevices: [
         { name: 'alsa_input.pci-0000_00_1f.3.analog-stereo', label: 'Built-in Audio Analog Stereo' },
@@ -120,4 +142,64 @@ function state(options = {}) {
 
 const ICON_BUNDLES = ['org.gnome.Evolution', 'com.anthropic.claudefordesktop', 'com.slack.Slack'];
 
-module.exports = { state, live, summary, ICON_BUNDLES };
+// A 1 × 1 PNG, where a test needs image data but draws nothing.
+const DOT = 'data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAQAAAC1HAwCAAAAC0lEQVR42mNkYAAAAAYAAjCB0C8AAAAASUVORK5CYII=';
+const HOSTILE = '<img src=x onerror="window.__pwned=1"><b>bold</b>';
+
+const usage = {
+  signedOut: { reachable: true, own: false, ok: true, signedIn: false, email: '', plan: 'free', used: 0, cap: 0 },
+  signedIn: { reachable: true, own: false, ok: true, signedIn: true, email: 'alex@example.com', plan: 'free', used: 1800, cap: 2000 },
+};
+
+// Every kind of push the page tests send, as [function, argument]: an object
+// is sent as JSON, a string as the literal argument text. The same list is
+// replayed in the real WebKitGTK window, so both engines see the same pushes.
+function pushes() {
+  const now = Math.floor(Date.now() / 1000);
+  const own = Object.assign(state().cfg, { useOwnKey: true });
+  return [
+    ['orvoSymbols', { mic: DOT, keyboard: DOT, waveform: 'https://example.invalid/x.png' }],
+    ['orvoState', state({ icons: { 'org.gnome.Evolution': DOT } })],
+    ['orvoState', state({ overrides: { theme: 'light', systemScheme: 'dark' } })],
+    ['orvoState', state({ overrides: { theme: 'system', systemScheme: 'light' } })],
+    ['orvoState', state({ overrides: { cfg: own, keyNote: 'Paste a key first.', keyBad: true } })],
+    ['orvoState', state({ overrides: { cfg: Object.assign({}, own, { cleanupProvider: 'anthropic', anthropicKeySaved: true }), anthropicKeyNote: 'Anthropic rejected that key. Copy it again from the console.', anthropicKeyBad: true } })],
+    ['orvoState', state({ overrides: { cfg: own, keyNote: 'Key works and is saved on this computer.', keyBad: false, keySaved: true } })],
+    ['orvoState', state({ overrides: { week: { empty: true, days: 7 }, cfg: Object.assign(state().cfg, { boostHotkeyKeyCode: -1 }) } })],
+    ['orvoState', state({
+      overrides: {
+        recent: [{ at: now, app: HOSTILE, bundle: 'x', mode: 'plain', words: 3, text: HOSTILE }],
+        smartApps: [{ bundle: 'x', app: HOSTILE, kind: 'Prompt', count: 1, last: now }],
+        appNames: [{ bundle: 'com.anthropic.claudefordesktop', name: HOSTILE }],
+        context: HOSTILE,
+      },
+    })],
+    ['orvoLive', live()],
+    ['orvoLive', live({ ready: false, tap: false, mic: false, ax: false })],
+    ['orvoLive', live({ fnDead: true, mainKeyName: 'right ctrl' })],
+    ['orvoLive', live({ ax: false, axAvailable: false, keySource: 'shortcut', desktopNotes: ['This desktop runs Wayland.'] })],
+    ['orvoUsage', '{own:true}'],
+    ['orvoUsage', '{reachable:false}'],
+    ['orvoUsage', usage.signedOut],
+    ['orvoUsage', usage.signedIn],
+    ['orvoUsage', Object.assign({}, usage.signedIn, { email: HOSTILE, plan: HOSTILE, cap: 0 })],
+    ['orvoBilling', { plan: 'pro', status: 'active', renewsAt: now + 86400 * 20, upgradeUrl: 'https://example.invalid/up' }],
+    ['orvoBillingNote', { note: 'Could not open billing just now. Try again in a moment.' }],
+    ['orvoAuth', { note: 'Sending…', bad: false, busy: true }],
+    ['orvoAuth', { note: 'That does not look like an email address.', bad: true, busy: false }],
+    ['orvoCapture', { note: 'Those two cannot be the same key.', bad: true }],
+    ['orvoCapture', { note: '', bad: false }],
+    ['orvoLevel', '0.5'],
+    ['orvoLevel', '3'],
+    ['orvoDictated', { text: 'Hello there', words: 2, seconds: 1.5, wpm: 80, mode: 'email' }],
+    ['orvoInsert', { text: 'Hello there', mode: 'plain' }],
+    // Pushes of a strange shape are tolerated, not thrown on.
+    ['orvoState', '{}'],
+    ['orvoUsage', '[]'],
+    ['orvoLevel', 'NaN'],
+    ['orvoSymbols', 'null'],
+    ['orvoLive', '"ready"'],
+  ];
+}
+
+module.exports = { state, live, summary, pushes, usage, ICON_BUNDLES, HOSTILE };

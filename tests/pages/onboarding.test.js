@@ -86,8 +86,10 @@ describe('permissions and microphone', () => {
 
     await under.page.getByRole('button', { name: 'Allow microphone' }).click();
     await under.page.getByRole('button', { name: 'Turn on accessibility' }).click();
-    await under.page.getByRole('button', { name: 'Open input monitoring' }).click();
-    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openAccessibility' }, { action: 'openInputMonitoring' }]);
+    await under.page.getByRole('button', { name: 'Choose another key' }).click();
+    assert.deepEqual(await under.takePosted(), [{ action: 'askMic' }, { action: 'openAccessibility' }]);
+    assert.equal(await under.visible('#hotkeys'), true);
+    await goTo('permissions');
 
     await under.push('orvoLive', fixtures.live({ hasKey: false, ready: false, status: 'Sign in to start' }));
     assert.deepEqual(await under.page.locator('.permission-list .badge').allTextContents(), ['Allowed', 'Allowed', 'Watching']);
@@ -140,7 +142,7 @@ describe('hotkeys and account', () => {
     await under.page.getByRole('button', { name: 'Email me a sign-in link' }).click();
     await under.push('orvoAuth', { note: 'Check alex@example.com. The link opens Velvox and works once.', bad: false, busy: false });
     assert.equal(await under.text('.sign-in > .note'), 'Check alex@example.com. The link opens Velvox and works once.');
-    await under.page.getByLabel(/My own Groq key/).check();
+    await under.page.getByLabel(/My own API keys/).check();
     assert.deepEqual(await under.takePosted(), [
       { action: 'signIn', text: 'alex@example.com' },
       { action: 'set', key: 'useOwnKey', bool: true },

@@ -7,20 +7,35 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
 #include "base/Brand.h"
 #include "base/Files.h"
 #include "base/Log.h"
+#include "base/Strings.h"
 
 namespace velvox {
 
 namespace {
 
-// The grey GTK uses for symbolic icons: light enough for a dark panel, dark
-// enough for a light one, and the colour symbolic-aware hosts replace.
-constexpr Colour kTemplateColour{0xbe / 255.0, 0xbe / 255.0, 0xbe / 255.0, 1.0};
+// A template icon follows the panel where the host can say how: hosts of the
+// Plasma kind replace the "current-color-scheme" style sheet with the panel's
+// text and background colours, and GTK-based hosts paint the fill of a
+// "-symbolic" icon in the panel's text colour. Elsewhere the icon must read on
+// any panel by itself: light bars with a dark rim, which stand out from a
+// white panel as well as from a black one. Where the host follows the panel,
+// the rim takes the panel's background and disappears.
+constexpr const char* kTemplateStyle =
+    "<style id=\"current-color-scheme\" type=\"text/css\">"
+    ".ColorScheme-Text{color:#eeeeee}.ColorScheme-Background{color:#262626}</style>";
+constexpr double kRimWidth = 1.5;
+constexpr double kRimOpacity = 0.8;
+
+std::string svgNumber(double value) {
+    return Strings::decimal(std::round(value * 1000) / 1000);
+}
 
 const std::string kIconFolderName = "velvox-icons";
 
@@ -131,11 +146,24 @@ void AyatanaStatusItem::onConnectionChanged(AppIndicator*, int connected, void* 
 
 std::string AyatanaStatusItem::iconDocument(const VectorImage& image) {
     if (!image.isTemplate) return image.svg();
-    VectorImage tinted = image;
-    for (auto& shape : tinted.shapes) {
-        shape.colour = kTemplateColour.withAlpha(shape.colour.alpha);
+    std::string rims, fills;
+    for (const auto& shape : image.shapes) {
+        std::string place = "<rect x=\"" + svgNumber(shape.rect.x) + "\" y=\"" +
+                            svgNumber(shape.rect.y) + "\" width=\"" + svgNumber(shape.rect.width) +
+                            "\" height=\"" + svgNumber(shape.rect.height) + "\" rx=\"" +
+                            svgNumber(shape.radius) + "\" ry=\"" + svgNumber(shape.radius) + "\" ";
+        rims += place +
+                "class=\"ColorScheme-Background\" fill=\"none\" stroke=\"currentColor\" "
+                "stroke-width=\"" +
+                svgNumber(kRimWidth) + "\" stroke-opacity=\"" +
+                svgNumber(kRimOpacity * shape.colour.alpha) + "\"/>";
+        fills += place + "class=\"ColorScheme-Text\" fill=\"currentColor\" fill-opacity=\"" +
+                 svgNumber(shape.colour.alpha) + "\"/>";
     }
-    return tinted.svg();
+    std::string width = svgNumber(image.size.width), height = svgNumber(image.size.height);
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + width + "\" height=\"" + height +
+           "\" viewBox=\"0 0 " + width + " " + height + "\">" + kTemplateStyle + rims + fills +
+           "</svg>";
 }
 
 bool AyatanaStatusItem::prepareIconFolder() {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <climits>
 #include <fstream>
 #include <memory>
@@ -25,6 +26,23 @@ constexpr int kWidth = 1120;
 constexpr int kHeight = 760;
 constexpr int kMinimumWidth = 900;
 constexpr int kMinimumHeight = 600;
+constexpr GdkRGBA kDarkBackground{0.039, 0.039, 0.047, 1.0};
+constexpr GdkRGBA kLightBackground{0.965, 0.965, 0.973, 1.0};
+
+// One title bar: the window's own header bar, drawn in the pages' colours,
+// and the pages' own strip left out. A header bar, unlike an undecorated
+// window, keeps the desktop's buttons, their order, resizing at the edges and
+// the window menu on GNOME, KDE and Openbox alike.
+constexpr const char* kTitleBarStyle = R"(
+headerbar.velvox { min-height: 38px; padding: 0 6px; border: none; box-shadow: none;
+  background-image: none; background-color: #0a0a0c; color: #a3a3b0; }
+headerbar.velvox.light { background-color: #f6f6f8; color: #55555f; }
+headerbar.velvox .title { font-size: 12px; font-weight: normal; }
+headerbar.velvox button { color: inherit; background-image: none; background-color: transparent;
+  border-color: transparent; box-shadow: none; }
+headerbar.velvox button:hover { background-color: alpha(currentColor, 0.15); }
+)";
+constexpr const char* kHidePageStrip = ".titlebar { display: none !important; }";
 
 std::string executableFolder() {
     char path[PATH_MAX];
@@ -50,6 +68,14 @@ WebKitHomeWindow::WebKitHomeWindow(std::string pagesFolder, std::string geometry
       openExternal_(std::move(openExternal)) {}
 
 WebKitHomeWindow::~WebKitHomeWindow() {
+    *alive_ = false;
+    if (bus_) {
+        if (settingSubscription_) g_dbus_connection_signal_unsubscribe(bus_, settingSubscription_);
+        g_object_unref(bus_);
+    }
+    if (themeNameHandler_)
+        if (GtkSettings* settings = gtk_settings_get_default())
+            g_signal_handler_disconnect(settings, themeNameHandler_);
     if (!window_) return;
     saveGeometry();
     g_signal_handlers_disconnect_by_data(window_, this);
@@ -85,19 +111,40 @@ void WebKitHomeWindow::ensureBuilt() {
     minimum.min_height = kMinimumHeight;
     gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &minimum, GDK_HINT_MIN_SIZE);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-    setDarkAppearance();
+    titleBar_ = gtk_header_bar_new();
+    gtk_header_bar_set_title(GTK_HEADER_BAR(titleBar_), "Velvox");
+    gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(titleBar_), TRUE);
+    GtkStyleContext* titleStyle = gtk_widget_get_style_context(titleBar_);
+    gtk_style_context_add_class(titleStyle, "velvox");
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css, kTitleBarStyle, -1, nullptr);
+    // On the screen, so that the header bar's title and buttons match too.
+    gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_),
+                                              GTK_STYLE_PROVIDER(css),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
+    gtk_window_set_titlebar(GTK_WINDOW(window_), titleBar_);
+    gtk_widget_show(titleBar_);
 
     WebKitUserContentManager* manager = webkit_user_content_manager_new();
     // The signal must be connected before the handler is registered.
     g_signal_connect(manager, "script-message-received::orvo", G_CALLBACK(onScriptMessage), this);
     webkit_user_content_manager_register_script_message_handler(manager, "orvo");
+    WebKitUserStyleSheet* hideStrip =
+        webkit_user_style_sheet_new(kHidePageStrip, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                    WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+    webkit_user_content_manager_add_style_sheet(manager, hideStrip);
+    webkit_user_style_sheet_unref(hideStrip);
     web_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(manager));
     g_object_unref(manager);
     WebKitSettings* settings = webkit_web_view_get_settings(web_);
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_enable_developer_extras(settings, TRUE);
-    GdkRGBA background{0.039, 0.039, 0.047, 1.0};
+    gboolean dark = FALSE;
+    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
+    GdkRGBA background = dark ? kDarkBackground : kLightBackground;
     webkit_web_view_set_background_color(web_, &background);
+    if (!dark) gtk_style_context_add_class(gtk_widget_get_style_context(titleBar_), "light");
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(web_));
 
     g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
@@ -240,9 +287,145 @@ void WebKitHomeWindow::zoom() {
     }
 }
 
-void WebKitHomeWindow::setDarkAppearance() {
+void WebKitHomeWindow::setDarkAppearance(bool dark) {
     if (GtkSettings* settings = gtk_settings_get_default())
-        g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+        g_object_set(settings, "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
+    if (titleBar_) {
+        GtkStyleContext* style = gtk_widget_get_style_context(titleBar_);
+        if (dark)
+            gtk_style_context_remove_class(style, "light");
+        else
+            gtk_style_context_add_class(style, "light");
+    }
+    // The colour shown before a page paints: the pages' own background.
+    if (web_) {
+        GdkRGBA background = dark ? kDarkBackground : kLightBackground;
+        webkit_web_view_set_background_color(web_, &background);
+    }
+}
+
+// ---- the desktop's colour scheme ----
+
+namespace {
+
+constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kPortalSettings = "org.freedesktop.portal.Settings";
+constexpr const char* kAppearance = "org.freedesktop.appearance";
+constexpr const char* kColorSchemeKey = "color-scheme";
+constexpr int kPortalTimeoutMs = 2000;
+
+struct PortalCall {
+    std::weak_ptr<bool> alive;
+    WebKitHomeWindow* window;
+    bool deprecatedRead;
+};
+
+}  // namespace
+
+void WebKitHomeWindow::watchDesktopScheme() {
+    if (schemeWatched_) return;
+    schemeWatched_ = true;
+    if (GtkSettings* settings = gtk_settings_get_default())
+        themeNameHandler_ =
+            g_signal_connect(settings, "notify::gtk-theme-name", G_CALLBACK(onThemeName), this);
+    lastScheme_ = desktopColorScheme();
+    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus_) return;
+    settingSubscription_ = g_dbus_connection_signal_subscribe(
+        bus_, kPortalName, kPortalSettings, "SettingChanged", kPortalPath, kAppearance,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        reinterpret_cast<GDBusSignalCallback>(&WebKitHomeWindow::onSettingChanged), this, nullptr);
+    readPortalScheme(false);
+}
+
+// Asked without waiting: a desktop without the portal must not hold up the
+// window, which meanwhile goes by the theme's name.
+void WebKitHomeWindow::readPortalScheme(bool deprecatedRead) {
+    auto* call = new PortalCall{alive_, this, deprecatedRead};
+    g_dbus_connection_call(
+        bus_, kPortalName, kPortalPath, kPortalSettings, deprecatedRead ? "Read" : "ReadOne",
+        g_variant_new("(ss)", kAppearance, kColorSchemeKey), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kPortalTimeoutMs, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<PortalCall> call(static_cast<PortalCall*>(data));
+            GError* error = nullptr;
+            GVariant* reply =
+                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+            auto alive = call->alive.lock();
+            if (!alive || !*alive) {
+                if (reply) g_variant_unref(reply);
+                if (error) g_error_free(error);
+                return;
+            }
+            if (!reply) {
+                // Portals older than ReadOne answer the same question with Read.
+                bool unknownMethod =
+                    g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
+                g_error_free(error);
+                if (unknownMethod && !call->deprecatedRead) call->window->readPortalScheme(true);
+                return;
+            }
+            GVariant* value = nullptr;
+            g_variant_get(reply, "(v)", &value);
+            call->window->takePortalValue(value);
+            g_variant_unref(value);
+            g_variant_unref(reply);
+        },
+        call);
+}
+
+void WebKitHomeWindow::takePortalValue(GVariant* value) {
+    // Read wraps the value in one more variant than ReadOne does.
+    GVariant* inner = g_variant_ref(value);
+    while (inner && g_variant_is_of_type(inner, G_VARIANT_TYPE_VARIANT)) {
+        GVariant* next = g_variant_get_variant(inner);
+        g_variant_unref(inner);
+        inner = next;
+    }
+    if (inner && g_variant_is_of_type(inner, G_VARIANT_TYPE_UINT32)) {
+        portalScheme_ = static_cast<int>(g_variant_get_uint32(inner));
+        schemeMayHaveChanged();
+    }
+    if (inner) g_variant_unref(inner);
+}
+
+ColorScheme WebKitHomeWindow::desktopColorScheme() {
+    watchDesktopScheme();
+    if (portalScheme_ == 1) return ColorScheme::dark;
+    if (portalScheme_ == 2) return ColorScheme::light;
+    // No portal, or one with no preference: dark themes say so in their
+    // name ("Adwaita-dark", "Breeze-Dark", "Yaru:dark").
+    gchar* name = nullptr;
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_get(settings, "gtk-theme-name", &name, nullptr);
+    std::string theme = name ? name : "";
+    g_free(name);
+    for (auto& c : theme) c = static_cast<char>(g_ascii_tolower(c));
+    return theme.find("dark") != std::string::npos ? ColorScheme::dark : ColorScheme::light;
+}
+
+void WebKitHomeWindow::schemeMayHaveChanged() {
+    ColorScheme now = desktopColorScheme();
+    if (now == lastScheme_) return;
+    lastScheme_ = now;
+    if (events_.colorSchemeChanged) events_.colorSchemeChanged();
+}
+
+void WebKitHomeWindow::onThemeName(void*, void*, void* data) {
+    static_cast<WebKitHomeWindow*>(data)->schemeMayHaveChanged();
+}
+
+void WebKitHomeWindow::onSettingChanged(GDBusConnection*, const char*, const char*, const char*,
+                                        const char*, GVariant* parameters, void* data) {
+    const gchar* space = nullptr;
+    const gchar* key = nullptr;
+    GVariant* value = nullptr;
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ssv)"))) return;
+    g_variant_get(parameters, "(&s&sv)", &space, &key, &value);
+    if (g_strcmp0(space, kAppearance) == 0 && g_strcmp0(key, kColorSchemeKey) == 0)
+        static_cast<WebKitHomeWindow*>(data)->takePortalValue(value);
+    g_variant_unref(value);
 }
 
 std::string WebKitHomeWindow::currentURI() const {
@@ -276,7 +459,26 @@ void WebKitHomeWindow::restoreGeometry() {
         *width <= 16384 && *height <= 16384)
         gtk_window_set_default_size(GTK_WINDOW(window_), *width, *height);
     auto x = integer("x"), y = integer("y");
-    if (x && y) gtk_window_move(GTK_WINDOW(window_), *x, *y);
+    if (!x || !y) return;
+    int shownWidth = 0, shownHeight = 0;
+    gtk_window_get_default_size(GTK_WINDOW(window_), &shownWidth, &shownHeight);
+    // A place saved on a monitor that is gone (or a resolution since lowered)
+    // would open the window where nobody sees it: then it opens centred.
+    if (onSomeMonitor(*x, *y, shownWidth)) gtk_window_move(GTK_WINDOW(window_), *x, *y);
+}
+
+bool WebKitHomeWindow::onSomeMonitor(int x, int y, int width) {
+    // Enough of the top edge to take hold of the window and move it.
+    constexpr int kGrip = 100, kTitleHeight = 38;
+    GdkDisplay* display = gdk_display_get_default();
+    for (int i = 0, count = gdk_display_get_n_monitors(display); i < count; ++i) {
+        GdkRectangle area{};
+        gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &area);
+        int left = std::max(x, area.x), right = std::min(x + width, area.x + area.width);
+        bool topInside = y >= area.y && y + kTitleHeight <= area.y + area.height;
+        if (topInside && right - left >= kGrip) return true;
+    }
+    return false;
 }
 
 void WebKitHomeWindow::saveGeometry() {

@@ -1,17 +1,21 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/WebView.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _WebKitWebView WebKitWebView;
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
 
 namespace velvox {
 
-// The Home window on GTK 3 and WebKitGTK 4.1: a dark top-level window of
-// 1120 × 760 (at least 900 × 600) holding one web view. Pages talk back
+// The Home window on GTK 3 and WebKitGTK 4.1: a top-level window of
+// 1120 × 760 (at least 900 × 600) with a header bar in the pages' colours as
+// its only title bar, holding one web view. Pages talk back
 // through the "orvo" script message handler. Only files of the pages folder
 // are shown; every other address opens in the user's browser. Closing hides
 // the window; its size and position are kept in a small JSON file.
@@ -43,7 +47,8 @@ class WebKitHomeWindow final : public WebView {
     std::optional<std::string> titleBarDoubleClickAction() override;
     void minimize() override;
     void zoom() override;
-    void setDarkAppearance() override;
+    void setDarkAppearance(bool dark) override;
+    ColorScheme desktopColorScheme() override;
 
     // The address the web view shows now (empty before the first load).
     std::string currentURI() const;
@@ -52,20 +57,32 @@ class WebKitHomeWindow final : public WebView {
     void evaluateForResult(const std::string& script,
                            std::function<void(std::optional<std::string>)> done);
     GtkWidget* window() const { return window_; }
+    GtkWidget* titleBar() const { return titleBar_; }
 
     // Whether the address is a file inside the pages folder.
     bool isPageAddress(const std::string& uri) const;
 
   private:
     void ensureBuilt();
+    // Starts following the settings portal and the GTK theme name.
+    void watchDesktopScheme();
+    void readPortalScheme(bool deprecatedRead);
+    void takePortalValue(GVariant* value);
+    void schemeMayHaveChanged();
     void restoreGeometry();
     void saveGeometry();
+    // Whether a window of this width placed at x, y shows its top edge on a monitor.
+    static bool onSomeMonitor(int x, int y, int width);
 
     static int onDeleteEvent(GtkWidget*, void*, void* self);
     static int onKeyPress(GtkWidget*, void* event, void* self);
     static void onLoadChanged(WebKitWebView*, int event, void* self);
     static int onDecidePolicy(WebKitWebView*, void* decision, int type, void* self);
     static void onScriptMessage(void* manager, void* result, void* self);
+    static void onThemeName(void* settings, void* spec, void* self);
+    static void onSettingChanged(GDBusConnection*, const char* sender, const char* path,
+                                 const char* interface, const char* signal, GVariant* parameters,
+                                 void* self);
 
     std::string pagesFolder_;
     std::string geometryFile_;
@@ -73,6 +90,17 @@ class WebKitHomeWindow final : public WebView {
     WebViewEvents events_;
     GtkWidget* window_ = nullptr;
     WebKitWebView* web_ = nullptr;
+    GtkWidget* titleBar_ = nullptr;
+
+    bool schemeWatched_ = false;
+    GDBusConnection* bus_ = nullptr;
+    unsigned settingSubscription_ = 0;
+    unsigned long themeNameHandler_ = 0;
+    // The portal's "color-scheme": 0 no preference, 1 dark, 2 light; -1 before it answers.
+    int portalScheme_ = -1;
+    ColorScheme lastScheme_ = ColorScheme::light;
+    // Outlives the window only as long as a portal call is on its way.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace velvox

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HomeSession.h"
+#include "StandInPortal.h"
 #include "TestDesktopFolders.h"
 #include "base/Paths.h"
 #include "config/Config.h"
@@ -251,6 +252,7 @@ TEST_F(WebKitHomeWindowKeysTest, CtrlQQuitsTheApplication) {
 }
 
 TEST_F(WebKitHomeWindowKeysTest, HomeControllerRunsOnTheDesktopPieces) {
+    StandInPortal portal(2);  // a light desktop
     installLinuxHome();
     ASSERT_TRUE(Platform::desktop().resourceFile("settings.html").has_value());
     ASSERT_TRUE(Platform::iconImages().symbolPNG("mic", 60).has_value());
@@ -275,6 +277,29 @@ TEST_F(WebKitHomeWindowKeysTest, HomeControllerRunsOnTheDesktopPieces) {
                                  });
         return spinUntil([&] { return done; }) && painted == "true";
     }));
+    auto pageAnswer = [&](const std::string& script) {
+        bool done = false;
+        std::optional<std::string> answer;
+        window.evaluateForResult(script, [&](std::optional<std::string> result) {
+            answer = std::move(result);
+            done = true;
+        });
+        spinUntil([&] { return done; });
+        return answer.value_or("");
+    };
+    auto preferDark = [] {
+        gboolean dark = FALSE;
+        g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark,
+                     nullptr);
+        return dark == TRUE;
+    };
+    // "Match the system" (no theme saved) follows the desktop, and its changes.
+    const std::string shownTheme = "document.documentElement.dataset.theme";
+    EXPECT_TRUE(spinUntil([&] { return pageAnswer(shownTheme) == "\"light\""; }));
+    EXPECT_FALSE(preferDark());
+    portal.setScheme(1);
+    EXPECT_TRUE(spinUntil([&] { return pageAnswer(shownTheme) == "\"dark\""; }));
+    EXPECT_TRUE(preferDark());
     spinFor(std::chrono::milliseconds(500));  // let the page paint
     saveScreenshot(window.window(), "onboarding-desktop.png");
     Platform::webView().hide();

@@ -4,6 +4,7 @@
 #include <libayatana-appindicator/app-indicator.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "TrayTestSupport.h"
@@ -216,6 +217,36 @@ int coveredPixels(GdkPixbuf* pixbuf) {
     return covered;
 }
 
+double relativeLuminance(double r, double g, double b) {
+    auto linear = [](double c) {
+        c /= 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+}
+
+// The highest contrast ratio (as for text on a page) between the panel and
+// any pixel of the icon laid over it.
+double strongestContrastOn(GdkPixbuf* icon, guint32 panelColour) {
+    int width = gdk_pixbuf_get_width(icon), height = gdk_pixbuf_get_height(icon);
+    GdkPixbuf* panel = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    gdk_pixbuf_fill(panel, panelColour);
+    gdk_pixbuf_composite(icon, panel, 0, 0, width, height, 0, 0, 1, 1, GDK_INTERP_NEAREST, 255);
+    double back = relativeLuminance((panelColour >> 24) & 0xff, (panelColour >> 16) & 0xff,
+                                    (panelColour >> 8) & 0xff);
+    double best = 1;
+    const guchar* pixels = gdk_pixbuf_get_pixels(panel);
+    int stride = gdk_pixbuf_get_rowstride(panel);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const guchar* p = pixels + y * stride + x * 4;
+            double l = relativeLuminance(p[0], p[1], p[2]);
+            best = std::max(best, (std::max(l, back) + 0.05) / (std::min(l, back) + 0.05));
+        }
+    g_object_unref(panel);
+    return best;
+}
+
 TEST_F(StatusItemIconTest, EachNewImageIsAFreshSvgFileAndTheOldOneGoes) {
     AyatanaStatusItem item(iconFolder());
     const std::string prefix = Brand::bundleID + "-";
@@ -247,6 +278,12 @@ TEST_F(StatusItemIconTest, EachNewImageIsAFreshSvgFileAndTheOldOneGoes) {
     EXPECT_EQ(centre[0], centre[1]);
     EXPECT_EQ(centre[1], centre[2]);
     int idleCover = coveredPixels(idle);
+    // Hosts that follow the panel recolour the text and background classes.
+    EXPECT_NE(idleSvg.find("id=\"current-color-scheme\""), std::string::npos);
+    EXPECT_NE(idleSvg.find("class=\"ColorScheme-Text\" fill=\"currentColor\""), std::string::npos);
+    // Elsewhere the icon stands out from light and dark panels by itself.
+    for (guint32 panel : {0xffffffffu, 0xf0f0f0ffu, 0x808080ffu, 0x2b2b2bffu, 0x000000ffu})
+        EXPECT_GE(strongestContrastOn(idle, panel), 3.0) << std::hex << panel;
     g_object_unref(idle);
 
     // Recording: a new name, the indicator on it, the idle file gone.

@@ -122,7 +122,7 @@ TEST_F(HomeTest, DemoKindTakesOnlyKnownKinds) {
 TEST_F(HomeTest, OpeningThingsGoesThroughTheDesktop) {
     show();
     desktop->resources["PRIVACY.md"] = "/app/PRIVACY.md";
-    for (const char* action : {"openSound", "openAccessibility", "openInputMonitoring", "openGroq",
+    for (const char* action : {"openSound", "openAccessibility", "openShortcuts", "openGroq",
                                "openFolder", "openPrivacy"})
         post({{"action", action}});
     desktop->resources.erase("PRIVACY.md");
@@ -275,6 +275,44 @@ TEST_F(HomeTest, BillingPortalOpensTheOverviewOrSaysItCannot) {
     http->fail({TransportError::Kind::timedOut, "timed out"});
     queue->runUntilIdle();
     EXPECT_EQ(callsOf("window.orvoBillingNote"), 1u);
+}
+
+// Addresses from the service open only over https; anything else is logged,
+// the upgrade falls back to the service's own page and billing says it cannot.
+TEST_F(HomeTest, AddressesFromTheServiceOpenOnlyOverHttps) {
+    writeConfig({{"apiBase", "https://service.test/v1"}});
+    Home& home = show();
+    Auth::save("ovk_t");
+    while (http->pendingRequests()) http->respond(200, "{}");
+    queue->runUntilIdle();
+    const std::string refused =
+        "home: the service sent an address that is not https; it was not opened";
+    struct Case {
+        std::string address;
+        bool opened;
+    };
+    for (const auto& c : {Case{"https://pay.test/u?s=1", true}, Case{"HTTPS://pay.test/u", true},
+                          Case{"http://pay.test/u", false}, Case{"javascript:alert(1)", false},
+                          Case{"file:///etc/passwd", false}, Case{"https:///nohost", false},
+                          Case{"ftp://pay.test/u", false}}) {
+        SCOPED_TRACE(c.address);
+        home.fetchBilling();
+        http->respond(200, Json{{"plan", "free"}, {"upgradeUrl", c.address}}.dump());
+        queue->runUntilIdle();
+        desktop->calls.clear();
+        post({{"action", "upgrade"}});
+        EXPECT_EQ(desktop->calls,
+                  std::vector<std::string>{
+                      "openURL " + (c.opened ? c.address : "https://service.test/upgrade")});
+
+        window->clearCalls();
+        post({{"action", "manageBilling"}});
+        http->respond(200, Json{{"overview", c.address}}.dump());
+        queue->runUntilIdle();
+        EXPECT_EQ(desktop->calls.size(), c.opened ? 2u : 1u);
+        EXPECT_EQ(callsOf("window.orvoBillingNote"), c.opened ? 0u : 1u);
+        EXPECT_EQ(logMessages().back() == refused, !c.opened);
+    }
 }
 
 TEST_F(HomeTest, AskingForTheMicrophonePushesLiveOnceAnswered) {

@@ -36,9 +36,9 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     auto script = window->scriptsCalling("window.orvoState").back();
     auto text = FakeWebView::argumentOf(script);
     EXPECT_EQ(keysOf(text),
-              (std::vector<std::string>{"version", "theme", "build", "loginItem", "context", "cfg",
-                                        "appNames", "stats", "week", "recent", "smartApps", "icons",
-                                        "live", "inputDevices"}));
+              (std::vector<std::string>{"version", "theme", "systemScheme", "build", "loginItem",
+                                        "context", "cfg", "defaults", "appNames", "stats", "week",
+                                        "recent", "smartApps", "icons", "live", "inputDevices"}));
     auto state = Json::parse(text);
     EXPECT_TRUE(state["version"].is_string());
     EXPECT_EQ(state["theme"], "light");
@@ -51,18 +51,38 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     EXPECT_EQ(state["stats"]["days"], 30);
     EXPECT_TRUE(state["recent"].is_array());
     EXPECT_TRUE(state["icons"].is_object());
-    EXPECT_TRUE(window->dark);
+    EXPECT_EQ(state["systemScheme"], "dark");
+    EXPECT_FALSE(window->dark);  // the light theme, whatever the desktop says
 
     auto cfgKeys = keysOf(Json(state["cfg"]).dump());
     auto ordered = nlohmann::ordered_json::parse(text)["cfg"];
     std::vector<std::string> cfgOrder;
     for (const auto& [key, value] : ordered.items()) cfgOrder.push_back(key);
-    EXPECT_EQ(
-        cfgOrder,
-        (std::vector<std::string>{
-            "hotkeyKeyCode", "boostHotkeyKeyCode", "minHoldSeconds", "maxRecordSeconds", "cleanup",
-            "insertDirectly", "alwaysCopyToClipboard", "keepHistory", "promptModeEnabled",
-            "useOwnKey", "vocabulary", "promptModeApps", "corrections", "inputDevice"}));
+    EXPECT_EQ(cfgOrder, (std::vector<std::string>{"hotkeyKeyCode",
+                                                  "boostHotkeyKeyCode",
+                                                  "minHoldSeconds",
+                                                  "maxRecordSeconds",
+                                                  "cleanup",
+                                                  "insertDirectly",
+                                                  "alwaysCopyToClipboard",
+                                                  "keepHistory",
+                                                  "promptModeEnabled",
+                                                  "useOwnKey",
+                                                  "vocabulary",
+                                                  "promptModeApps",
+                                                  "corrections",
+                                                  "inputDevice",
+                                                  "autoPaste",
+                                                  "cleanupProvider",
+                                                  "anthropicKeySaved",
+                                                  "transcribeModel",
+                                                  "cleanupModel",
+                                                  "systemPrompt",
+                                                  "boostSystemPrompt",
+                                                  "promptModePrompt",
+                                                  "emailPrompt",
+                                                  "messagePrompt",
+                                                  "notePrompt"}));
     auto cfg = state["cfg"];
     EXPECT_EQ(cfg["hotkeyKeyCode"], 96);
     EXPECT_TRUE(cfg["hotkeyKeyCode"].is_number_integer());
@@ -94,11 +114,12 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     auto live = home.liveDict();
     std::vector<std::string> order;
     for (const auto& [key, value] : live.items()) order.push_back(key);
-    EXPECT_EQ(order, (std::vector<std::string>{"mic", "ax", "axAvailable", "tap", "hasKey",
-                                               "ownKey", "signedIn", "ready", "fnDead", "status",
-                                               "mainKey", "mainKeyName", "boostKeyName",
-                                               "capabilities", "desktopNotes", "canRetry"}));
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "mic", "ax", "axAvailable", "tap", "hasKey", "ownKey", "signedIn", "ready",
+                         "fnDead", "status", "mainKey", "mainKeyName", "boostKeyName", "keySource",
+                         "capabilities", "desktopNotes", "canRetry"}));
     EXPECT_EQ(live["desktopNotes"], Json::array());
+    EXPECT_EQ(live["keySource"], "x11");
     EXPECT_EQ(live["hasKey"], true);
     EXPECT_EQ(live["ownKey"], true);
     EXPECT_EQ(live["tap"], false);
@@ -152,6 +173,7 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
             << session.assigned;
     }
     live = home.liveDict();
+    EXPECT_EQ(live["keySource"], "shortcut");
     EXPECT_EQ(live["desktopNotes"][0], "Global shortcuts: from the desktop: Press Super+D");
     keys->desktopKeys.dictation = "";
     EXPECT_EQ(home.liveDict()["desktopNotes"][0],

@@ -41,14 +41,89 @@ TEST_F(HomeSettingsTest, OrdinaryValuesAreStoredAsSentThenReloaded) {
     EXPECT_EQ(reloads, 4);
 }
 
-TEST_F(HomeSettingsTest, ThemeAndLoginItemHaveTheirOwnHandling) {
+// Numbers are stored as sent and shown as the configuration reads them
+// (clamped); text settings are stored, API keys never through "set".
+TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
     show();
-    post({{"action", "set"}, {"key", "theme"}, {"text", "dark"}});
-    EXPECT_EQ(configFile()["theme"], "dark");
-    post({{"action", "set"}, {"key", "theme"}, {"number", 1}});
-    EXPECT_EQ(configFile()["theme"], "system");
+    struct Case {
+        Json message;
+        Json stored;
+        Json shown;
+    };
+    const Case cases[] = {
+        {{{"key", "maxRecordSeconds"}, {"number", 900}}, 900, 600},
+        {{{"key", "minHoldSeconds"}, {"number", 0.01}}, 0.01, 0.05},
+        {{{"key", "cleanupProvider"}, {"text", "anthropic"}}, "anthropic", "anthropic"},
+        {{{"key", "transcribeModel"}, {"text", "whisper-large-v3"}},
+         "whisper-large-v3",
+         "whisper-large-v3"},
+        {{{"key", "cleanupModel"}, {"text", "claude-test"}}, "claude-test", "claude-test"},
+        {{{"key", "systemPrompt"}, {"text", "Be brief."}}, "Be brief.", "Be brief."},
+        // An empty prompt keeps the built-in one.
+        {{{"key", "notePrompt"}, {"text", ""}}, "", Config::defaultNotePrompt()},
+        {{{"key", "autoPaste"}, {"bool", false}}, false, false},
+    };
+    for (const auto& c : cases) {
+        Json message = c.message;
+        message["action"] = "set";
+        window->clearCalls();
+        post(message);
+        std::string key = c.message["key"];
+        EXPECT_EQ(configFile()[key], c.stored) << key;
+        if (c.message.contains("bool")) continue;  // only the reload
+        EXPECT_EQ(lastArgument("window.orvoState")["cfg"][key], c.shown) << key;
+    }
+    int before = reloads;
+    for (const char* key : {"groqApiKey", "anthropicApiKey", "keepHistory"}) {
+        post({{"action", "set"}, {"key", key}, {"text", "sk-not-checked"}});
+        EXPECT_FALSE(configFile().contains(key)) << key;
+    }
+    EXPECT_EQ(reloads, before + 3);
+    post({{"action", "ready"}});
+    auto state = lastArgument("window.orvoState");
+    EXPECT_EQ(state["cfg"]["anthropicKeySaved"], false);
+    EXPECT_EQ(state["defaults"]["cleanupModel"], "openai/gpt-oss-120b");
+    EXPECT_EQ(state["defaults"]["systemPrompt"], Config::defaultPrompt());
+}
+
+TEST_F(HomeSettingsTest, ThemeGivesTheWindowItsLookAtOnceAndSystemFollowsTheDesktop) {
+    show();
+    struct Case {
+        Json message;
+        ColorScheme desktop;
+        std::string stored;
+        bool dark;
+    };
+    const Case cases[] = {
+        {{{"text", "dark"}}, ColorScheme::light, "dark", true},
+        {{{"text", "light"}}, ColorScheme::dark, "light", false},
+        {{{"text", "system"}}, ColorScheme::light, "system", false},
+        {{{"text", "system"}}, ColorScheme::dark, "system", true},
+        {{{"number", 1}}, ColorScheme::light, "system", false},
+        {{{"text", "sepia"}}, ColorScheme::dark, "sepia", true},
+    };
+    for (const auto& c : cases) {
+        window->desktopScheme = c.desktop;
+        window->dark = !c.dark;
+        Json message = c.message;
+        message["action"] = "set";
+        message["key"] = "theme";
+        post(message);
+        EXPECT_EQ(configFile()["theme"], c.stored) << message;
+        EXPECT_EQ(window->dark, c.dark) << message;
+    }
     EXPECT_EQ(reloads, 0);
     EXPECT_EQ(callsOf("window.orvoState"), 0u);
+
+    // A desktop that switches its scheme tells the page and the window.
+    post({{"action", "set"}, {"key", "theme"}, {"text", "system"}});
+    window->changeDesktopScheme(ColorScheme::light);
+    EXPECT_EQ(lastArgument("window.orvoState")["systemScheme"], "light");
+    EXPECT_FALSE(window->dark);
+}
+
+TEST_F(HomeSettingsTest, LoginItemHasItsOwnHandling) {
+    show();
 
     post({{"action", "set"}, {"key", "loginItem"}, {"bool", true}});
     EXPECT_TRUE(desktop->loginItem);
@@ -140,18 +215,20 @@ class KeyCheckTest : public HomeSettingsTest {
     void SetUp() override {
         HomeSettingsTest::SetUp();
         ::setenv("VELVOX_GROQ_BASE", server.base().c_str(), 1);
+        ::setenv("VELVOX_ANTHROPIC_BASE", server.base().c_str(), 1);
         Platform::installHttpClient(std::make_shared<CurlHttpClient>());
         writeConfig({{"useOwnKey", true}});
         show();
     }
     void TearDown() override {
         ::unsetenv("VELVOX_GROQ_BASE");
+        ::unsetenv("VELVOX_ANTHROPIC_BASE");
         HomeSettingsTest::TearDown();
     }
     // Posts the key and waits (bounded) for the answer to reach the main queue.
-    Json check(const std::string& key) {
+    Json check(const std::string& key, const std::string& action = "setKey") {
         window->clearCalls();
-        post({{"action", "setKey"}, {"text", key}});
+        post({{"action", action}, {"text", key}});
         for (int i = 0; i < 3000 && !queue->hasPendingWork(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         queue->runUntilIdle();
@@ -191,6 +268,39 @@ TEST_F(KeyCheckTest, OnlyAnAcceptedKeyIsSaved) {
     for (const auto& line : lines) EXPECT_EQ(line.find("gsk_good"), std::string::npos);
     EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
               "window.orvoUsage && window.orvoUsage({own:true})");
+}
+
+// The Anthropic key for polishing: checked like the Groq key, with
+// Anthropic's own headers, its notes beside its own field.
+TEST_F(KeyCheckTest, AnAnthropicKeyIsSavedOnlyOnceAnthropicAcceptsIt) {
+    struct Case {
+        int status;
+        std::string note;
+        bool saved;
+    };
+    for (const auto& c :
+         {Case{401, "Anthropic rejected that key. Copy it again from the console.", false},
+          Case{529, "Anthropic returned 529. Try again in a moment.", false},
+          Case{200, "Key works and is saved on this computer.", true}}) {
+        server.answer("/v1/models", c.status, R"({"data":[]})");
+        auto state = check(" sk-ant-" + std::to_string(c.status) + " ", "setAnthropicKey");
+        EXPECT_EQ(state["anthropicKeyNote"], c.note);
+        EXPECT_EQ(state["anthropicKeyBad"], !c.saved);
+        EXPECT_EQ(state.contains("anthropicKeySaved"), c.saved);
+        EXPECT_FALSE(state.contains("keyNote"));
+        EXPECT_EQ(state["cfg"]["anthropicKeySaved"], c.saved);
+        auto request = server.lastRequest();
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.header("x-api-key"), "sk-ant-" + std::to_string(c.status));
+        EXPECT_EQ(request.header("anthropic-version"), "2023-06-01");
+        EXPECT_FALSE(request.hasHeader("Authorization"));
+    }
+    EXPECT_EQ(configFile()["anthropicApiKey"], "sk-ant-200");
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(configFile().dump().find("sk-ant-401"), std::string::npos);
+    for (const auto& line : logMessages()) EXPECT_EQ(line.find("sk-ant-"), std::string::npos);
+    post({{"action", "setAnthropicKey"}, {"text", "  "}});
+    EXPECT_EQ(lastArgument("window.orvoState")["anthropicKeyNote"], "Paste a key first.");
 }
 
 TEST_F(KeyCheckTest, AnUnreachableServerIsReportedAndNothingSaved) {

@@ -147,8 +147,13 @@ void HomeWindowLoader::zoom() {
     if (window_) window_->zoom();
 }
 
-void HomeWindowLoader::setDarkAppearance() {
-    if (window_) window_->setDarkAppearance();
+// Asked by Home as it is built, which is when it first opens.
+void HomeWindowLoader::setDarkAppearance(bool dark) {
+    if (ensureLoaded()) window_->setDarkAppearance(dark);
+}
+
+ColorScheme HomeWindowLoader::desktopColorScheme() {
+    return ensureLoaded() ? window_->desktopColorScheme() : ColorScheme::dark;
 }
 
 }  // namespace velvox

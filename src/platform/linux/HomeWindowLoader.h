@@ -11,8 +11,9 @@ namespace velvox {
 // kept out of the process until the window is first needed: the WebKitGTK
 // window lives in a module of its own (libvelvox-home.so, beside the program
 // or in lib/velvox next to its bin folder) that is loaded the first time a
-// page is loaded or the window shown. Until then the window reports itself
-// hidden and scripts for its page are dropped (there is no page to run them).
+// page is loaded, the window shown or its look set. Until then the window
+// reports itself hidden and scripts for its page are dropped (there is no
+// page to run them).
 // A module that cannot be loaded is logged and told to the user once; the
 // window then stays closed.
 class HomeWindowLoader final : public WebView {
@@ -37,7 +38,8 @@ class HomeWindowLoader final : public WebView {
     std::optional<std::string> titleBarDoubleClickAction() override;
     void minimize() override;
     void zoom() override;
-    void setDarkAppearance() override;
+    void setDarkAppearance(bool dark) override;
+    ColorScheme desktopColorScheme() override;
 
     // The module's window once loaded, else null.
     WebView* loadedForTesting() const { return window_.get(); }

@@ -10,9 +10,13 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "text/Tidy.h"
@@ -69,10 +73,20 @@ class Microphone {
     std::thread thread_;
 };
 
+// Where GStreamer keeps its plugin registry. A warm launch finds the one the
+// earlier launches wrote (a private home would otherwise always start without);
+// a first launch gets a new file and scans every plugin.
+enum class Launch { warm, first };
+std::string registryFor(Launch launch, const std::string& root) {
+    if (launch == Launch::first) return root + "/gst-registry.bin";
+    return (fs::temp_directory_path() / "velvox-bench-gst-registry.bin").string();
+}
+
 // A private home with settings, and the stand-in for Groq.
 class Session {
   public:
-    explicit Session(const Json& extra = Json::object()) {
+    explicit Session(const Json& extra = Json::object(), Launch launch = Launch::warm)
+        : launch_(launch) {
         char pattern[] = "/tmp/velvox-bench-XXXXXX";
         root_ = ::mkdtemp(pattern);
         fs::create_directories(root_ + "/home/.velvox");
@@ -95,6 +109,7 @@ class Session {
             std::vector<std::string>{},
             std::map<std::string, std::string>{{"HOME", root_ + "/home"},
                                                {"TMPDIR", root_ + "/tmp"},
+                                               {"GST_REGISTRY", registryFor(launch_, root_)},
                                                {"VELVOX_GROQ_BASE", groq.base()}},
             root_ + "/velvox.out");
         return waitUntil([&] { return log().find("hotkeys live: ") != std::string::npos; }, 60);
@@ -105,6 +120,7 @@ class Session {
     std::unique_ptr<VelvoxProcess> velvox;
 
   private:
+    Launch launch_;
     std::string root_;
 };
 
@@ -141,11 +157,15 @@ long rollupField(int32_t pid, const std::string& field) {
     return 0;
 }
 
+// range(0): 0 = warm launch, 1 = first launch (new home, new plugin registry).
 void BM_LaunchToReadyLine(benchmark::State& state) {
     Microphone microphone;
+    auto launch = state.range(0) == 1 ? Launch::first : Launch::warm;
+    // The warm launches find the registry this one leaves.
+    if (launch == Launch::warm) Session().start();
     for (auto _ : state) {
         state.PauseTiming();
-        auto session = std::make_unique<Session>();
+        auto session = std::make_unique<Session>(Json::object(), launch);
         state.ResumeTiming();
         if (!session->start()) return state.SkipWithError("never ready");
         state.PauseTiming();
@@ -153,13 +173,69 @@ void BM_LaunchToReadyLine(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_LaunchToReadyLine)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_LaunchToReadyLine)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
+// Resident kB of every mapping of the process, summed by what backs it: a
+// library's file name (its version suffix dropped), "[heap]", "[anon]", ...
+std::map<std::string, long> residentByMapping(int32_t pid) {
+    std::map<std::string, long> resident;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+    std::string line, name;
+    while (std::getline(in, line)) {
+        // A mapping's header: "start-end perms offset dev inode [path]".
+        if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+            line.find('-') < line.find(' ')) {
+            std::istringstream fields(line);
+            std::string skip, path;
+            for (int field = 0; field < 5; ++field) fields >> skip;
+            std::getline(fields >> std::ws, path);
+            name = path.empty() ? "[anon]" : fs::path(path).filename().string();
+            if (auto so = name.find(".so"); so != std::string::npos) name.resize(so + 3);
+        } else if (line.rfind("Rss:", 0) == 0) {
+            resident[name] += std::stol(line.substr(4));
+        }
+    }
+    return resident;
+}
+
+// The memory counters of a running program, in MB: resident, anonymous,
+// proportional, and the resident part of the libraries that weigh most here.
+void memoryCounters(benchmark::State& state, int32_t pid, const char* what) {
+    state.counters["rss_MB"] = statusField(pid, "VmRSS") / 1024.0;
+    state.counters["anon_MB"] = statusField(pid, "RssAnon") / 1024.0;
+    state.counters["file_MB"] = statusField(pid, "RssFile") / 1024.0;
+    // Shared library pages count once per process in the resident size; the
+    // proportional size divides them among the processes that map them.
+    state.counters["pss_MB"] = rollupField(pid, "Pss") / 1024.0;
+    auto byMapping = residentByMapping(pid);
+    long webEngine = 0;
+    for (auto& [name, kB] : byMapping)
+        if (name.find("webkit") != std::string::npos ||
+            name.find("javascriptcore") != std::string::npos)
+            webEngine += kB;
+    state.counters["web_engine_MB"] = webEngine / 1024.0;
+    std::vector<std::pair<long, std::string>> heaviest;
+    for (auto& [name, kB] : byMapping) heaviest.emplace_back(kB, name);
+    std::sort(heaviest.rbegin(), heaviest.rend());
+    std::fprintf(stderr, "%s: resident by mapping (kB):", what);
+    for (size_t i = 0; i < heaviest.size() && i < 16; ++i)
+        std::fprintf(stderr, " %s=%ld", heaviest[i].second.c_str(), heaviest[i].first);
+    std::fprintf(stderr, " (%zu mappings' names)\n", byMapping.size());
+}
 
 // Resident memory without the Home window, and wake-ups (context switches of
 // every thread) per second over ten quiet seconds once the hotkeys are live.
+// range(0): 0 = warm launch, 1 = first launch.
 void BM_AtRest(benchmark::State& state) {
     Microphone microphone;
-    Session session;
+    auto launch = state.range(0) == 1 ? Launch::first : Launch::warm;
+    if (launch == Launch::warm) Session().start();
+    Session session(Json::object(), launch);
     if (!session.start()) return state.SkipWithError("never ready");
     std::this_thread::sleep_for(std::chrono::seconds(3));
     int32_t pid = session.velvox->pid();
@@ -174,14 +250,10 @@ void BM_AtRest(benchmark::State& state) {
             wakeups += count - (earlier == before.end() ? 0 : earlier->second);
         }
     }
-    state.counters["rss_MB"] = statusField(pid, "VmRSS") / 1024.0;
-    state.counters["anon_MB"] = statusField(pid, "RssAnon") / 1024.0;
-    // Shared library pages count once per process in the resident size; the
-    // proportional size divides them among the processes that map them.
-    state.counters["pss_MB"] = rollupField(pid, "Pss") / 1024.0;
+    memoryCounters(state, pid, launch == Launch::first ? "first launch" : "warm launch");
     state.counters["wakeups_per_s"] = wakeups / 10.0;
 }
-BENCHMARK(BM_AtRest)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_AtRest)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 // What ends a take in the round timed below: the key going up (sent through
 // XTEST on a connection of our own), or `velvox dictate stop` from a
@@ -322,6 +394,50 @@ BENCHMARK(BM_StartCommandToRecordingStream)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(8);
+
+// Resident size after the first dictation and after a hundred (F5 held for
+// 0.6 s each, the stand-in answering at once): what stays behind per take.
+void BM_MemoryOverDictations(benchmark::State& state) {
+    Microphone microphone;
+    Session session;
+    if (!session.start()) return state.SkipWithError("never ready");
+    int32_t pid = session.velvox->pid();
+    Display* display = XOpenDisplay(nullptr);
+    KeyCode f5 = XKeysymToKeycode(display, XStringToKeysym("F5"));
+    auto takes = [&] {
+        std::string log = session.log();
+        size_t count = 0;
+        for (size_t at = log.find("recorded "); at != std::string::npos;
+             at = log.find("recorded ", at + 1))
+            ++count;
+        return count;
+    };
+    auto dictate = [&] {
+        size_t done = takes();
+        XTestFakeKeyEvent(display, f5, True, CurrentTime);
+        XFlush(display);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        XTestFakeKeyEvent(display, f5, False, CurrentTime);
+        XFlush(display);
+        bool recorded = waitUntil([&] { return takes() > done; }, 20);
+        // The text's delivery and the pill's fade end before the next take.
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        return recorded;
+    };
+    double first = 0, last = 0;
+    for (auto _ : state) {
+        if (!dictate()) return state.SkipWithError("no take");
+        first = statusField(pid, "VmRSS") / 1024.0;
+        for (int take = 1; take < 100; ++take)
+            if (!dictate()) return state.SkipWithError("no take");
+        last = statusField(pid, "VmRSS") / 1024.0;
+    }
+    XCloseDisplay(display);
+    state.counters["rss_after_first_MB"] = first;
+    state.counters["rss_after_100_MB"] = last;
+    state.counters["growth_MB"] = last - first;
+}
+BENCHMARK(BM_MemoryOverDictations)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 }  // namespace velvox::testing

@@ -2,7 +2,8 @@
 # Installs the build into a throw-away prefix, as `cmake --install` does for a
 # user, and checks what a desktop needs: the binary finds its pages, the
 # desktop entry is valid and claims velvox:// addresses with the installed
-# binary, the icon is in the theme, and the address handler is registered.
+# binary, the Home module is where the program looks for it, the icon is in
+# the theme, and the address handler is registered.
 #
 #   check-install.sh BUILD_FOLDER
 set -euo pipefail
@@ -16,6 +17,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 entry="$prefix/share/applications/app.velvox.Velvox.desktop"
 [ -x "$prefix/bin/velvox" ] || fail "no binary"
+[ -f "$prefix/lib/velvox/libvelvox-home.so" ] || fail "no Home window module"
+# The web engine comes with the Home module only, not with the program.
+! ldd "$prefix/bin/velvox" | grep -qE "webkit|javascriptcore" || fail "the program links the web engine"
 [ -f "$prefix/share/velvox/resources/settings.html" ] || fail "no settings page"
 [ -f "$prefix/share/velvox/resources/onboarding.html" ] || fail "no onboarding page"
 [ ! -e "$prefix/share/velvox/resources/desktop" ] || fail "desktop files among the pages"

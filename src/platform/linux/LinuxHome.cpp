@@ -8,20 +8,21 @@
 #include "platform/IconImages.h"
 #include "platform/WebView.h"
 #include "platform/linux/GtkIconImages.h"
+#include "platform/linux/HomeWindowLoader.h"
 #include "platform/linux/LinuxDesktop.h"
-#include "platform/linux/WebKitHomeWindow.h"
 
 namespace velvox {
 
 void installLinuxHome() {
-    std::string pages = WebKitHomeWindow::defaultPagesFolder();
+    std::string pages = HomeWindowLoader::defaultPagesFolder();
     auto desktop = std::make_shared<LinuxDesktop>(pages);
     std::weak_ptr<LinuxDesktop> weakDesktop = desktop;
     // Addresses the window will not show go to the user's own applications.
     auto openElsewhere = [weakDesktop](const std::string& uri) {
         if (auto alive = weakDesktop.lock()) alive->openURL(uri);
     };
-    Platform::installWebView(std::make_shared<WebKitHomeWindow>(
+    // The web engine comes into the process only when Home is first opened.
+    Platform::installWebView(std::make_shared<HomeWindowLoader>(
         pages, Files::join(Paths::dir(), "home-window.json"), openElsewhere));
     Platform::installDesktop(desktop);
     Platform::installIconImages(std::make_shared<GtkIconImages>());

@@ -162,8 +162,12 @@ class RecordingTest : public testing::TempHomeTest {
         EXPECT_NE(file.audio.find("mpegversion=(int)4"), std::string::npos) << file.audio;
         EXPECT_EQ(file.rate, 16000u);
         EXPECT_EQ(file.channels, 1u);
-        // The AAC encoder adds one frame (1024 samples) of priming to what was recorded.
-        EXPECT_NEAR(file.seconds, recorded + 1024.0 / 16000, 0.05 * recorded);
+        // libav's AAC encoder adds one frame (1024 samples) of priming to what
+        // was recorded; VisualOn's, used when installed, adds none.
+        GstElementFactory* visualOn = gst_element_factory_find("voaacenc");
+        double priming = visualOn ? 0 : 1024.0 / 16000;
+        if (visualOn) gst_object_unref(visualOn);
+        EXPECT_NEAR(file.seconds, recorded + priming, 0.05 * recorded);
     }
 
     // Ends the take, which must hand over a complete file of what was recorded.

@@ -604,6 +604,50 @@ TEST_F(WaylandEndToEndTest, SwayKeyBindingsStartOnThePressAndStopOnTheRelease) {
         << window->lastText("entry");
 }
 
+// The web engine's libraries the process maps now, one line each.
+std::string webEngineMappings(int32_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+    std::string line, found;
+    while (std::getline(in, line))
+        if (line.find("libwebkit2gtk") != std::string::npos ||
+            line.find("libjavascriptcoregtk") != std::string::npos)
+            found += line + "\n";
+    return found;
+}
+
+TEST_F(EndToEndTest, WebEngineComesOnlyWithHomeAndItsPageTakesADictation) {
+    extraEnvironment = {{"WEBKIT_DISABLE_COMPOSITING_MODE", "1"},
+                        {"WEBKIT_DISABLE_DMABUF_RENDERER", "1"}};
+    startVelvox();
+    EXPECT_EQ(webEngineMappings(velvox->pid()), "") << "mapped before Home opened";
+
+    // Launching again opens Home in the running copy.
+    EXPECT_EQ(run({}, "second.out")->waitForExit(20), 0);
+    ASSERT_TRUE(waitUntil([&] { return !webEngineMappings(velvox->pid()).empty(); }));
+    // Text dictated while Home has the focus goes to its page once the window
+    // reports the page loaded and itself focused; the web engine's first
+    // start may take a few takes.
+    ASSERT_TRUE(waitUntil([&] { return shell("xdotool search --name '^Velvox$' >/dev/null"); }));
+    auto delivered = [&] {
+        std::string text = log();
+        size_t count = 0;
+        for (size_t at = text.find("delivered "); at != std::string::npos;
+             at = text.find("delivered ", at + 1))
+            ++count;
+        return count;
+    };
+    for (int take = 0; take < 5 && log().find("delivered into own window") == std::string::npos;
+         ++take) {
+        shell("xdotool search --name '^Velvox$' windowactivate --sync 2>/dev/null");
+        size_t before = delivered();
+        dictate("F5", 2.0);
+        waitUntil([&] { return delivered() > before; });
+    }
+    EXPECT_NE(log().find("delivered into own window"), std::string::npos);
+    screenshot("home-opened-on-first-use.png");
+    EXPECT_EQ(velvox->terminate(), 0);
+}
+
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     startVelvox();
 

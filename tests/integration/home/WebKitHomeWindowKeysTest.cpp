@@ -20,6 +20,7 @@
 #include "platform/Platform.h"
 #include "platform/WebView.h"
 #include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/HomeWindowLoader.h"
 #include "platform/linux/LinuxHome.h"
 #include "platform/linux/WebKitHomeWindow.h"
 #include "support/TempHome.h"
@@ -261,8 +262,11 @@ TEST_F(WebKitHomeWindowKeysTest, HomeControllerRunsOnTheDesktopPieces) {
     ASSERT_TRUE(spinUntil([&] { return home->loaded(); }));
     EXPECT_EQ(home->page(), "onboarding");  // not onboarded yet
     EXPECT_TRUE(Platform::webView().isVisible());
+    // The window came from the module (here linked in) on first use.
+    auto* loaded = static_cast<HomeWindowLoader&>(Platform::webView()).loadedForTesting();
+    ASSERT_NE(loaded, nullptr);
     // The page has its symbols from the icon theme once it asks for its state.
-    auto& window = static_cast<WebKitHomeWindow&>(Platform::webView());
+    auto& window = static_cast<WebKitHomeWindow&>(*loaded);
     ASSERT_TRUE(spinUntil([&] {
         bool done = false;
         std::optional<std::string> painted;

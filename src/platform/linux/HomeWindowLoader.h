@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/WebView.h"
+
+namespace velvox {
+
+// The Home window as the rest of the program sees it, with the web engine
+// kept out of the process until the window is first needed: the WebKitGTK
+// window lives in a module of its own (libvelvox-home.so, beside the program
+// or in lib/velvox next to its bin folder) that is loaded the first time a
+// page is loaded, the window shown or its look set. Until then the window
+// reports itself hidden and scripts for its page are dropped (there is no
+// page to run them).
+// A module that cannot be loaded is logged and told to the user once; the
+// window then stays closed.
+class HomeWindowLoader final : public WebView {
+  public:
+    HomeWindowLoader(std::string pagesFolder, std::string geometryFile,
+                     std::function<void(const std::string& uri)> openExternal);
+    ~HomeWindowLoader() override;
+
+    // The installed pages (share/velvox/resources beside the program's bin
+    // folder), else the source tree's resources folder.
+    static std::string defaultPagesFolder();
+
+    void setEvents(WebViewEvents events) override;
+    void present() override;
+    void hide() override;
+    bool isVisible() override;
+    bool isKey() override;
+    void loadPage(const std::string& path) override;
+    void evaluate(const std::string& script,
+                  std::function<void(const std::string& error)> onError) override;
+    void beginDrag() override;
+    std::optional<std::string> titleBarDoubleClickAction() override;
+    void minimize() override;
+    void zoom() override;
+    void setDarkAppearance(bool dark) override;
+    ColorScheme desktopColorScheme() override;
+
+    // The module's window once loaded, else null.
+    WebView* loadedForTesting() const { return window_.get(); }
+
+  private:
+    // Loads the module and makes the window; false when it cannot.
+    bool ensureLoaded();
+
+    std::string pagesFolder_;
+    std::string geometryFile_;
+    std::function<void(const std::string&)> openExternal_;
+    WebViewEvents events_;
+    std::unique_ptr<WebView> window_;
+    bool failed_ = false;
+};
+
+}  // namespace velvox

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -104,6 +106,19 @@ Result<std::monostate, std::string> copy(const std::string& from, const std::str
         }
     }
     return why;
+}
+
+std::string executablePath() {
+    char path[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return {};
+    return std::string(path, static_cast<size_t>(length));
+}
+
+std::string executableFolder() {
+    std::string path = executablePath();
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 bool remove(const std::string& path) {

@@ -41,6 +41,10 @@ Result<std::monostate, std::string> rename(const std::string& from, const std::s
 // nothing is left at `to` and the error says why.
 Result<std::monostate, std::string> copy(const std::string& from, const std::string& to,
                                          mode_t mode = kPrivateFileMode);
+// The running program's own file and its folder, or "" when they cannot be learned.
+std::string executablePath();
+std::string executableFolder();
+
 // Deletes a file; false when it cannot (a missing file counts as deleted).
 bool remove(const std::string& path);
 // When the file was last changed, or nothing when it cannot be learned.

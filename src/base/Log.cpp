@@ -164,10 +164,8 @@ std::string buildStampOf(const std::string& executablePath) {
 }
 
 std::string buildStamp() {
-    char path[4096];
-    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "unknown";
-    return buildStampOf(std::string(path, static_cast<size_t>(length)));
+    std::string path = Files::executablePath();
+    return path.empty() ? "unknown" : buildStampOf(path);
 }
 
 const std::string& url() {

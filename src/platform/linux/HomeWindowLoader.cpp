@@ -20,22 +20,13 @@ namespace {
 
 using Factory = decltype(&velvoxCreateHomeWindow);
 
-std::string executableFolder() {
-    char path[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return {};
-    std::string text(path, static_cast<size_t>(length));
-    auto slash = text.rfind('/');
-    return slash == std::string::npos ? std::string() : text.substr(0, slash);
-}
-
 // The factory from a program that links the window in, else from the module
 // beside the program (a build tree) or in its lib/velvox folder (installed).
 // Never unloaded: the web engine's types stay registered with GLib.
 Factory findFactory(std::string& reasons) {
     if (void* linked = ::dlsym(RTLD_DEFAULT, kHomeWindowFactory))
         return reinterpret_cast<Factory>(linked);
-    std::string folder = executableFolder();
+    std::string folder = Files::executableFolder();
     for (const std::string& candidate :
          {folder + "/" + kHomeWindowModule, folder + "/../lib/velvox/" + kHomeWindowModule}) {
         if (!Files::exists(candidate)) continue;
@@ -77,7 +68,7 @@ HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometry
 HomeWindowLoader::~HomeWindowLoader() = default;
 
 std::string HomeWindowLoader::defaultPagesFolder() {
-    std::string installed = executableFolder() + "/../share/velvox/resources";
+    std::string installed = Files::executableFolder() + "/../share/velvox/resources";
     char resolved[PATH_MAX];
     if (Files::exists(installed + "/settings.html") && ::realpath(installed.c_str(), resolved))
         return resolved;

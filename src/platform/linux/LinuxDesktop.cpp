@@ -66,13 +66,6 @@ void launchDefault(const std::string& uri, const std::string& forLog) {
     if (context) g_object_unref(context);
 }
 
-std::string executablePath() {
-    char path[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return {};
-    return std::string(path, static_cast<size_t>(length));
-}
-
 std::string pageName(SettingsPage page) {
     switch (page) {
         case SettingsPage::sound:
@@ -395,7 +388,7 @@ std::optional<std::string> LinuxDesktop::setLoginItem(bool enabled) {
         if (::unlink(file.c_str()) == 0 || errno == ENOENT) return std::nullopt;
         return "could not remove " + file + ": " + std::strerror(errno);
     }
-    std::string executable = executablePath();
+    std::string executable = Files::executablePath();
     if (executable.empty()) return std::string("could not find the program's own path");
     std::string folder = file.substr(0, file.rfind('/'));
     std::string error;

@@ -14,10 +14,6 @@
 
 #include "base/Files.h"
 
-#ifndef VELVOX_SOURCE_DIR
-#define VELVOX_SOURCE_DIR "."
-#endif
-
 namespace velvox {
 
 namespace {
@@ -43,15 +39,6 @@ headerbar.velvox button { color: inherit; background-image: none; background-col
 headerbar.velvox button:hover { background-color: alpha(currentColor, 0.15); }
 )";
 constexpr const char* kHidePageStrip = ".titlebar { display: none !important; }";
-
-std::string executableFolder() {
-    char path[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return {};
-    std::string text(path, static_cast<size_t>(length));
-    auto slash = text.rfind('/');
-    return slash == std::string::npos ? std::string() : text.substr(0, slash);
-}
 
 std::string canonical(const std::string& path) {
     char resolved[PATH_MAX];
@@ -82,12 +69,6 @@ WebKitHomeWindow::~WebKitHomeWindow() {
     g_signal_handlers_disconnect_by_data(web_, this);
     g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(web_), this);
     gtk_widget_destroy(window_);
-}
-
-std::string WebKitHomeWindow::defaultPagesFolder() {
-    std::string installed = executableFolder() + "/../share/velvox/resources";
-    if (Files::exists(installed + "/settings.html")) return canonical(installed);
-    return VELVOX_SOURCE_DIR "/resources";
 }
 
 WebKitHomeWindow::ExternalOpener WebKitHomeWindow::defaultOpener() {

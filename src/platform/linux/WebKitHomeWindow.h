@@ -30,9 +30,6 @@ class WebKitHomeWindow final : public WebView {
     WebKitHomeWindow(const WebKitHomeWindow&) = delete;
     WebKitHomeWindow& operator=(const WebKitHomeWindow&) = delete;
 
-    // The installed pages (next to the program, share/velvox/resources), else
-    // the source tree's resources folder.
-    static std::string defaultPagesFolder();
     static ExternalOpener defaultOpener();
 
     void setEvents(WebViewEvents events) override;

@@ -11,40 +11,14 @@
 
 #include "platform/Screens.h"
 #include "platform/linux/CairoCanvas.h"
+#include "platform/linux/PanelMotion.h"
 #include "wlr-layer-shell-unstable-v1-client.h"
 
 namespace velvox {
 
 namespace {
 
-// How often a running fade steps: about the rate of a display's frames.
-constexpr guint kAnimationStepMilliseconds = 16;
-
-double clampedAlpha(double alpha) {
-    return std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 1.0;
-}
-
-double easeInOut(double progress) {
-    return progress * progress * (3 - 2 * progress);
-}
-
-int pixels(double length) {
-    return std::max(1, static_cast<int>(std::lround(length)));
-}
-
-// Runs the work from the main loop soon, never inside the caller: a
-// completion may well start the next animation on the same panel.
-void runSoon(std::function<void()> work) {
-    if (!work) return;
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            (*static_cast<std::function<void()>*>(data))();
-            return G_SOURCE_REMOVE;
-        },
-        new std::function<void()>(std::move(work)),
-        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-}
+using namespace panel_motion;
 
 // A buffer goes once the compositor has let go of it.
 void released(void*, wl_buffer* buffer) {

@@ -254,20 +254,25 @@ void onInputDeviceChanged(GObject* source, GParamSpec*, gpointer data) {
     }
 }
 
-void watchInputDevices(GstElement* pipeline, GstAudioTake::Shared* shared) {
+// Each PulseAudio source inside the pipeline, wherever the description put it.
+void forEachPulseSource(GstElement* pipeline, const std::function<void(GstElement*)>& use) {
     GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
         auto* element = GST_ELEMENT(g_value_get_object(&item));
         GstElementFactory* factory = gst_element_get_factory(element);
-        if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "pulsesrc") == 0) {
-            g_signal_connect(element, "notify::current-device", G_CALLBACK(onInputDeviceChanged),
-                             shared);
-        }
+        if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "pulsesrc") == 0) use(element);
         g_value_reset(&item);
     }
     g_value_unset(&item);
     gst_iterator_free(elements);
+}
+
+void watchInputDevices(GstElement* pipeline, GstAudioTake::Shared* shared) {
+    forEachPulseSource(pipeline, [shared](GstElement* source) {
+        g_signal_connect(source, "notify::current-device", G_CALLBACK(onInputDeviceChanged),
+                         shared);
+    });
 }
 
 // Messages of a pipeline that waits for its take are of no interest.
@@ -347,18 +352,9 @@ std::string pipelineDescription(const AudioSettings& settings) {
 // Names the input of the pipeline's PulseAudio source. Set as a property, not
 // in the description, so that no device name can be read as pipeline syntax.
 void setSourceDevice(GstElement* pipeline, const std::string& device) {
-    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(pipeline));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
-        auto* element = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory* factory = gst_element_get_factory(element);
-        if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "pulsesrc") == 0) {
-            g_object_set(element, "device", device.c_str(), nullptr);
-        }
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(elements);
+    forEachPulseSource(pipeline, [&device](GstElement* source) {
+        g_object_set(source, "device", device.c_str(), nullptr);
+    });
 }
 
 // A pipeline for takes with these settings, its file not yet named; nothing

@@ -30,6 +30,14 @@ PortalRequests::~PortalRequests() {
     g_object_unref(bus_);
 }
 
+void PortalRequests::closeSession(GDBusConnection* bus, const std::string& session) {
+    if (!bus || session.empty()) return;
+    g_dbus_connection_call(bus, kService, session.c_str(), "org.freedesktop.portal.Session",
+                           "Close", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr,
+                           nullptr);
+    g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+}
+
 std::string PortalRequests::token(const char* what) {
     static unsigned counter = 0;
     return std::string("velvox_") + what + std::to_string(getpid()) + "_" +

@@ -24,6 +24,10 @@ class PortalRequests {
     // A handle_token of its own for each request and session.
     static std::string token(const char* what);
 
+    // Ends a portal session (nothing when `session` is empty) and sends the
+    // call before returning: it is made as its owner goes away.
+    static void closeSession(GDBusConnection* bus, const std::string& session);
+
     // Calls METHOD of INTERFACE with `arguments` (floating, taken), whose
     // options carry `token` as handle_token; `answered` gets the Response's
     // results, or null when the call failed or was refused.

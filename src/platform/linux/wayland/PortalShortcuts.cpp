@@ -42,12 +42,7 @@ PortalShortcuts::~PortalShortcuts() {
         if (pressSubscription_) g_dbus_connection_signal_unsubscribe(bus_, pressSubscription_);
         if (releaseSubscription_) g_dbus_connection_signal_unsubscribe(bus_, releaseSubscription_);
         if (changeSubscription_) g_dbus_connection_signal_unsubscribe(bus_, changeSubscription_);
-        if (!session_.empty()) {
-            g_dbus_connection_call(bus_, kService, session_.c_str(),
-                                   "org.freedesktop.portal.Session", "Close", nullptr, nullptr,
-                                   G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
-            g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
-        }
+        PortalRequests::closeSession(bus_, session_);
         g_object_unref(bus_);
     }
 }

@@ -57,12 +57,7 @@ RemoteDesktopPaste::RemoteDesktopPaste(std::string tokenFile, std::function<bool
 RemoteDesktopPaste::~RemoteDesktopPaste() {
     requests_.reset();
     if (!bus_) return;
-    if (!session_.empty()) {
-        g_dbus_connection_call(bus_, PortalRequests::kService, session_.c_str(),
-                               "org.freedesktop.portal.Session", "Close", nullptr, nullptr,
-                               G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
-        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
-    }
+    PortalRequests::closeSession(bus_, session_);
     g_object_unref(bus_);
 }
 

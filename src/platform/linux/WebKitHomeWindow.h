@@ -76,7 +76,7 @@ class WebKitHomeWindow final : public WebView {
     static void onLoadChanged(WebKitWebView*, int event, void* self);
     static int onDecidePolicy(WebKitWebView*, void* decision, int type, void* self);
     static void onScriptMessage(void* manager, void* result, void* self);
-    static void onThemeName(void* settings, void* spec, void* self);
+    static void onThemeName(void* settings, void* property, void* self);
     static void onSettingChanged(GDBusConnection*, const char* sender, const char* path,
                                  const char* interface, const char* signal, GVariant* parameters,
                                  void* self);

@@ -1,4 +1,4 @@
-// Settings changes the pages ask for: single values, the Groq key, the list of
+// Settings changes the pages ask for: single values, the Groq and Anthropic keys, the list of
 // prompt-mode applications and the microphone test.
 #include <cmath>
 #include <set>
@@ -15,6 +15,21 @@
 #include "services/Account.h"
 
 namespace velvox {
+
+namespace {
+
+// What the page says when a provider's key check fails: the provider could not
+// be reached, refused the key, or answered something else.
+std::string keyCheckFailure(const std::string& provider, const std::string& copyFrom,
+                            const EmptyResult& answer) {
+    const APIError* refusal = answer.apiError();
+    if (!refusal) return "Could not reach " + provider + ": " + answer.errorDescription();
+    if (refusal->status == 401)
+        return provider + " rejected that key. Copy it again from " + copyFrom + ".";
+    return provider + " returned " + std::to_string(refusal->status) + ". Try again in a moment.";
+}
+
+}  // namespace
 
 namespace {
 
@@ -126,15 +141,37 @@ void Home::receiveKeyCheck(const std::string& key, const EmptyResult& answer) {
         fetchUsage();
         return;
     }
-    const APIError* refusal = answer.apiError();
-    if (!refusal) {
-        pushAll("Could not reach Groq: " + answer.errorDescription(), true);
-    } else if (refusal->status == 401) {
-        pushAll("Groq rejected that key. Copy it again from the key page.", true);
-    } else {
-        pushAll("Groq returned " + std::to_string(refusal->status) + ". Try again in a moment.",
-                true);
+    pushAll(keyCheckFailure("Groq", "the key page", answer), true);
+}
+
+void Home::validateAndSaveAnthropicKey(const std::string& key) {
+    if (key.empty()) {
+        anthropicKeyNote("Paste a key first.", true, false);
+        return;
     }
+    Account::checkAnthropicKey(key, [weakSelf = weak(), key](EmptyResult answer) {
+        onMain(weakSelf, [key, answer = std::move(answer)](Home& home) {
+            if (!answer.ok()) {
+                home.anthropicKeyNote(keyCheckFailure("Anthropic", "the console", answer), true,
+                                      false);
+                return;
+            }
+            Config::set("anthropicApiKey", key);
+            Log::write("home: Anthropic key validated and saved");
+            reloadApplication();
+            home.anthropicKeyNote("Key works and is saved on this computer.", false, true);
+        });
+    });
+}
+
+// Notes beside the Anthropic key field, with the rest of the state as it is.
+void Home::anthropicKeyNote(const std::string& note, bool bad, bool saved) {
+    Json state = stateObject(std::nullopt, false, false);
+    state["anthropicKeyNote"] = note;
+    state["anthropicKeyBad"] = bad;
+    if (saved) state["anthropicKeySaved"] = true;
+    applyTheme();
+    run(PageScript::call(PageFunction::state, state));
 }
 
 void Home::chooseApp() {

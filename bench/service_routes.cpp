@@ -32,7 +32,7 @@ struct Instance {
     std::unique_ptr<Providers> providers;
     std::unique_ptr<Mailer> mailer;
     std::unique_ptr<Service> service;
-    httplib::Server server;
+    GuardedServer server;
     std::thread thread;
     int port = 0;
 };
@@ -87,7 +87,7 @@ struct Deployment {
                                                           *instance->mailer, *instance->providers);
             instance->service->install(instance->server);
             instance->server.set_logger([](const httplib::Request&, const httplib::Response&) {});
-            instance->port = instance->server.bind_to_any_port("127.0.0.1");
+            instance->port = instance->server.bindToAnyPort("127.0.0.1");
             instance->thread =
                 std::thread([raw = instance.get()] { raw->server.listen_after_bind(); });
             while (!instance->server.is_running()) std::this_thread::yield();

@@ -1,5 +1,7 @@
 #include <pqxx/pqxx>
 
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <type_traits>
 #include <vector>
@@ -10,7 +12,7 @@ namespace velvox::service {
 
 namespace {
 
-constexpr int kCurrentVersion = 1;
+constexpr int kCurrentVersion = 2;
 // Held while migrating, so that instances starting together migrate once.
 constexpr int64_t kMigrationLock = 0x76656c766f78;
 
@@ -29,6 +31,9 @@ const char* const kMigrations[] = {
                         words BIGINT NOT NULL, PRIMARY KEY (account_id, week_start));
     CREATE TABLE trials (install TEXT PRIMARY KEY, goes INTEGER NOT NULL);
     )sql",
+    R"sql(
+    CREATE TABLE polish_credits (owner TEXT PRIMARY KEY, credits INTEGER NOT NULL);
+    )sql",
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
 
@@ -36,7 +41,8 @@ static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
 // one transaction on a pooled connection, and nothing else is kept here.
 class PostgresStore final : public Store {
   public:
-    explicit PostgresStore(std::string url) : url_(std::move(url)) {
+    PostgresStore(std::string url, int connections)
+        : url_(std::move(url)), connections_(std::max(connections, 1)) {
         run([](pqxx::work&) { return 0; });  // fails early when the server is not there
     }
 
@@ -213,46 +219,99 @@ class PostgresStore final : public Store {
         });
     }
 
+    void grantPolish(const std::string& owner, int limit) override {
+        run([&](pqxx::work& work) {
+            work.exec_params(
+                "INSERT INTO polish_credits (owner, credits) VALUES ($1, 1) ON CONFLICT (owner) "
+                "DO UPDATE SET credits = LEAST(polish_credits.credits + 1, $2)",
+                owner, limit);
+            return 0;
+        });
+    }
+
+    bool takePolish(const std::string& owner) override {
+        return run([&](pqxx::work& work) {
+            return work.exec_params(
+                           "UPDATE polish_credits SET credits = credits - 1 WHERE owner = $1 AND "
+                           "credits > 0",
+                           owner)
+                       .affected_rows() > 0;
+        });
+    }
+
   private:
     // Runs one transaction on a pooled connection; a connection that broke is
     // dropped instead of going back to the pool.
     template <typename Operation>
     std::invoke_result_t<Operation, pqxx::work&> run(Operation operation) {
         std::unique_ptr<pqxx::connection> connection = take();
+        // Whatever happens, the connection goes back to the pool or, broken,
+        // makes room for a new one.
+        auto release = [&] {
+            if (connection->is_open())
+                give(std::move(connection));
+            else
+                drop();
+        };
         try {
-            pqxx::work work(*connection);
-            auto result = operation(work);
-            work.commit();
-            give(std::move(connection));
+            auto result = [&] {
+                pqxx::work work(*connection);
+                auto done = operation(work);
+                work.commit();
+                return done;
+            }();
+            release();
             return result;
         } catch (const pqxx::broken_connection&) {
+            release();
             throw StoreError("PostgreSQL: the connection broke");
         } catch (const pqxx::failure& error) {
-            if (connection->is_open()) give(std::move(connection));
+            release();
             throw StoreError(std::string("PostgreSQL: ") + error.what());
+        } catch (...) {
+            release();
+            throw;
         }
     }
 
+    // An idle connection, or a new one while fewer than the limit are open;
+    // otherwise waits for one to come back. Several instances share the
+    // server's max_connections, so each keeps to its own share.
     std::unique_ptr<pqxx::connection> take() {
         {
-            std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
+            returned_.wait(lock, [this] { return !idle_.empty() || open_ < connections_; });
             if (!idle_.empty()) {
                 auto connection = std::move(idle_.back());
                 idle_.pop_back();
                 return connection;
             }
+            ++open_;
         }
         try {
             return std::make_unique<pqxx::connection>(url_);
         } catch (const pqxx::failure&) {
+            drop();
             // The message could quote the URL, which may hold a password.
             throw StoreError("PostgreSQL: cannot connect to the database");
         }
     }
 
     void give(std::unique_ptr<pqxx::connection> connection) {
-        std::lock_guard lock(mutex_);
-        idle_.push_back(std::move(connection));
+        {
+            std::lock_guard lock(mutex_);
+            idle_.push_back(std::move(connection));
+        }
+        returned_.notify_one();
+    }
+
+    // A connection that broke or never opened leaves room for a new one.
+    void drop() {
+        {
+            std::lock_guard lock(mutex_);
+            --open_;
+        }
+        returned_.notify_one();
     }
 
     template <typename... Args>
@@ -263,14 +322,17 @@ class PostgresStore final : public Store {
     }
 
     std::string url_;
+    const int connections_;
     std::mutex mutex_;
+    std::condition_variable returned_;
     std::vector<std::unique_ptr<pqxx::connection>> idle_;
+    int open_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Store> openPostgresStore(const std::string& url) {
-    return std::make_unique<PostgresStore>(url);
+std::unique_ptr<Store> openPostgresStore(const std::string& url, int connections) {
+    return std::make_unique<PostgresStore>(url, connections);
 }
 
 }  // namespace velvox::service

@@ -32,16 +32,33 @@ std::string newToken() {
     return "ovk_" + randomText();
 }
 
-std::string hash(std::string_view secret) {
+namespace {
+
+std::string sha256(std::string_view text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(secret.data(), secret.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1)
         throw std::runtime_error("SHA-256 failed");
+    return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+}  // namespace
+
+std::string digestBase64(std::string_view text) {
+    std::string digest = sha256(text);
+    unsigned char encoded[64];
+    int length = EVP_EncodeBlock(encoded, reinterpret_cast<const unsigned char*>(digest.data()),
+                                 static_cast<int>(digest.size()));
+    return std::string(reinterpret_cast<const char*>(encoded), length);
+}
+
+std::string hash(std::string_view secret) {
+    std::string digest = sha256(secret);
     static const char hex[] = "0123456789abcdef";
     std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(hex[digest[i] >> 4]);
-        text.push_back(hex[digest[i] & 0xF]);
+    for (unsigned char byte : digest) {
+        text.push_back(hex[byte >> 4]);
+        text.push_back(hex[byte & 0xF]);
     }
     return text;
 }

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -20,9 +21,9 @@ constexpr int kCodesPerClientPerHour = 20;
 // Groq takes uploads up to 25 MB; a little more for the multipart frame.
 constexpr size_t kMaxBodyBytes = 26 * 1024 * 1024;
 constexpr size_t kMaxPolishBytes = 256 * 1024;
-// A worker waits for the provider for seconds: many workers, so that a few
-// slow transcriptions do not hold up everyone's /me.
-constexpr size_t kWorkers = 64;
+// Each served transcription may be polished once; a few may wait, for a
+// dictation retried while its first polish was still on its way.
+constexpr int kPolishesWaiting = 3;
 
 void answerJson(httplib::Response& response, int status, const nlohmann::json& body) {
     response.status = status;
@@ -30,19 +31,28 @@ void answerJson(httplib::Response& response, int status, const nlohmann::json& b
     response.set_content(body.dump(), "application/json");
 }
 
+// Sends the sign-in form on by itself in a browser; a mail scanner that
+// fetches the link without running scripts leaves the code unused.
+const char* const kSubmitScript = "document.forms[0].submit()";
+
 void answerPage(httplib::Response& response, int status, const std::string& title,
                 const std::string& inner, const std::string& head = {}) {
+    static const std::string policy =
+        "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; script-src 'sha256-" +
+        Secrets::digestBase64(kSubmitScript) + "'";
     response.status = status;
     response.set_header("Cache-Control", "no-store");
     response.set_header("Referrer-Policy", "no-referrer");
-    response.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+    response.set_header("Content-Security-Policy", policy);
     response.set_content(
         "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
         "content=\"width=device-width\">" +
             head + "<title>" + title +
             "</title><style>body{font-family:sans-serif;max-width:34em;margin:4em auto;padding:0 "
-            "1em;line-height:1.5}a.button{display:inline-block;padding:.6em 1.2em;background:#333;"
-            "color:#fff;border-radius:.4em;text-decoration:none}code{word-break:break-all}</style>"
+            "1em;line-height:1.5}a.button,button{display:inline-block;padding:.6em "
+            "1.2em;background:#333;"
+            "color:#fff;border-radius:.4em;text-decoration:none;border:0;font-size:1em}code{word-"
+            "break:break-all}</style>"
             "</head><body><h1>" +
             title + "</h1>" + inner + "</body></html>",
         "text/html; charset=utf-8");
@@ -77,6 +87,12 @@ std::string lowerTrimmed(std::string text) {
     return text;
 }
 
+void answerExpired(httplib::Response& response) {
+    answerPage(response, 410, "This link has expired",
+               "<p>This sign-in link was already used or is older than 15 minutes. Ask for a "
+               "new one on Velvox's Home page.</p>");
+}
+
 bool providerFailed(const ProviderResult& result, httplib::Response& response) {
     switch (result.kind) {
         case ProviderResult::Kind::text:
@@ -98,6 +114,11 @@ bool providerFailed(const ProviderResult& result, httplib::Response& response) {
 struct Caller {
     std::optional<Account> account;
     std::string install;
+
+    // Whose polishes are counted: the account on every device, or the install.
+    std::string polishOwner() const {
+        return account ? "account " + std::to_string(account->id) : "install " + install;
+    }
 };
 
 }  // namespace
@@ -126,14 +147,17 @@ int64_t countWords(const std::string& text) {
     return words;
 }
 
-void configureServer(httplib::Server& server) {
-    server.set_payload_max_length(kMaxBodyBytes);
-    server.set_read_timeout(60, 0);
-    server.set_write_timeout(30, 0);
-    server.set_keep_alive_timeout(30);
-    server.set_keep_alive_max_count(1000);
-    server.set_tcp_nodelay(true);
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+std::string clientAddress(const httplib::Request& request, const std::string& trustedProxy) {
+    if (trustedProxy.empty() || request.remote_addr != trustedProxy ||
+        !request.has_header("X-Forwarded-For"))
+        return request.remote_addr;
+    // The proxy appends the address it saw; what comes before it is the
+    // client's own say and proves nothing.
+    std::string forwarded = request.get_header_value("X-Forwarded-For");
+    std::string last = forwarded.substr(forwarded.rfind(',') + 1);
+    size_t first = last.find_first_not_of(' ');
+    size_t end = last.find_last_not_of(' ');
+    return first == std::string::npos ? request.remote_addr : last.substr(first, end - first + 1);
 }
 
 Service::Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,
@@ -144,13 +168,16 @@ Service::Service(const Settings& settings, Store& store, const Mailer& mailer, P
       providers_(providers),
       now_(std::move(now)) {}
 
-void Service::install(httplib::Server& server) {
-    configureServer(server);
+void Service::install(GuardedServer& server) {
+    server.set_payload_max_length(kMaxBodyBytes);
+    server.set_read_timeout(60, 0);
+    server.set_write_timeout(30, 0);
 
     // Requests from the application carry its secret; the pages a browser
     // opens (the mailed link, the upgrade page) cannot.
-    server.set_pre_routing_handler([this](const httplib::Request& request,
-                                          httplib::Response& response) {
+    server.set_pre_routing_handler([this, &server](const httplib::Request& request,
+                                                   httplib::Response& response) {
+        server.headersArrived(request);
         const bool browserPage = request.path == "/v1/auth/verify" ||
                                  request.path == "/v1/auth/google" || request.path == "/upgrade";
         if (browserPage || !request.path.starts_with("/v1/"))
@@ -173,10 +200,12 @@ void Service::install(httplib::Server& server) {
             answerJson(response, 503, {{"error", "unavailable"}});
         });
     // The path only: the query of the sign-in link holds the code.
-    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        ServiceLog::write(request.method + " " + request.path + " " +
-                          std::to_string(response.status));
-    });
+    server.set_logger(
+        [&server](const httplib::Request& request, const httplib::Response& response) {
+            server.answered(request);
+            ServiceLog::write(request.method + " " + request.path + " " +
+                              std::to_string(response.status));
+        });
 
     auto caller = [this](const httplib::Request& request,
                          httplib::Response& response) -> std::optional<Caller> {
@@ -237,6 +266,7 @@ void Service::install(httplib::Server& server) {
             auto result = providers_.transcribe(audio, vocabularyOf(request));
             if (providerFailed(result, response)) return;
             int64_t total = store_.addWords(who->account->id, week, countWords(result.text));
+            store_.grantPolish(who->polishOwner(), kPolishesWaiting);
             return answerJson(
                 response, 200,
                 {{"text", result.text}, {"used", total}, {"cap", settings_.weeklyWords}});
@@ -251,39 +281,41 @@ void Service::install(httplib::Server& server) {
             store_.returnTrialGo(who->install);
             return;
         }
+        store_.grantPolish(who->polishOwner(), kPolishesWaiting);
         answerJson(response, 200, {{"text", result.text}});
     });
 
-    server.Post("/v1/polish", [this, caller](const httplib::Request& request,
-                                             httplib::Response& response) {
-        auto who = caller(request, response);
-        if (!who) return;
-        if (request.body.size() > kMaxPolishBytes)
-            return answerJson(response, 413, {{"error", "too_large"}});
-        auto body = Answers::object(request.body);
-        auto system = body ? Answers::stringMember(*body, "system") : std::nullopt;
-        auto text = body ? Answers::stringMember(*body, "text") : std::nullopt;
-        if (!system || !text) return answerJson(response, 400, {{"error", "bad_request"}});
-        if (who->account) {
-            int64_t used = store_.wordsUsed(who->account->id, weekStart(now_()));
-            if (used >= settings_.weeklyWords) {
+    // Polishing follows a transcription this service served: each one may be
+    // polished once, so the transcript that passed the cap (or used the last
+    // trial go) is still polished, and polishing alone is not a free service.
+    server.Post(
+        "/v1/polish", [this, caller](const httplib::Request& request, httplib::Response& response) {
+            auto who = caller(request, response);
+            if (!who) return;
+            if (request.body.size() > kMaxPolishBytes)
+                return answerJson(response, 413, {{"error", "too_large"}});
+            auto body = Answers::object(request.body);
+            auto system = body ? Answers::stringMember(*body, "system") : std::nullopt;
+            auto text = body ? Answers::stringMember(*body, "text") : std::nullopt;
+            if (!system || !text) return answerJson(response, 400, {{"error", "bad_request"}});
+            if (!who->account && who->install.empty())
+                return answerJson(response, 401, {{"error", "sign_in_needed"}});
+            if (!store_.takePolish(who->polishOwner())) {
+                if (!who->account)
+                    return answerJson(response, 402,
+                                      {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
+                int64_t used = store_.wordsUsed(who->account->id, weekStart(now_()));
                 return answerJson(
                     response, 402,
                     {{"error", "allowance_used"}, {"used", used}, {"cap", settings_.weeklyWords}});
             }
-        } else {
-            // Polishing follows a trial go's transcription; an install that
-            // never transcribed has nothing to polish.
-            if (who->install.empty())
-                return answerJson(response, 401, {{"error", "sign_in_needed"}});
-            if (store_.trialGoesUsed(who->install) == 0)
-                return answerJson(response, 402,
-                                  {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
-        }
-        auto result = providers_.polish(*system, *text);
-        if (providerFailed(result, response)) return;
-        answerJson(response, 200, {{"text", result.text}});
-    });
+            auto result = providers_.polish(*system, *text);
+            if (providerFailed(result, response)) {
+                store_.grantPolish(who->polishOwner(), kPolishesWaiting);
+                return;
+            }
+            answerJson(response, 200, {{"text", result.text}});
+        });
 
     server.Post("/v1/auth/start", [this](const httplib::Request& request,
                                          httplib::Response& response) {
@@ -296,18 +328,17 @@ void Service::install(httplib::Server& server) {
                 {{"error", "bad_email"}, {"message", "That e-mail address does not look right."}});
         }
         const int64_t now = now_();
+        const std::string client = clientAddress(request, settings_.trustedProxy);
         if (store_.codesForEmailSince(email, now - kCodeLifetimeSeconds) >=
                 kCodesPerEmailPerLifetime ||
-            store_.codesFromAddressSince(request.remote_addr, now - 3600) >=
-                kCodesPerClientPerHour) {
+            store_.codesFromAddressSince(client, now - 3600) >= kCodesPerClientPerHour) {
             return answerJson(
                 response, 429,
                 {{"error", "rate_limited"},
                  {"message", "Too many sign-in requests. Wait a few minutes and try again."}});
         }
         std::string code = Secrets::randomText();
-        store_.addCode(Secrets::hash(code), email, request.remote_addr, now,
-                       now + kCodeLifetimeSeconds);
+        store_.addCode(Secrets::hash(code), email, client, now, now + kCodeLifetimeSeconds);
         std::string link = settings_.publicUrl + "/v1/auth/verify?code=" + code;
         std::string text = "Open this link on the computer where Velvox runs to sign in:\n\n" +
                            link +
@@ -323,15 +354,26 @@ void Service::install(httplib::Server& server) {
         answerJson(response, 200, {{"ok", true}});
     });
 
-    server.Get("/v1/auth/verify", [this](const httplib::Request& request,
-                                         httplib::Response& response) {
+    // The mailed link opens a form that spends the code with a POST: fetching
+    // the link alone, as mail scanners do, signs nobody in.
+    server.Get("/v1/auth/verify", [](const httplib::Request& request, httplib::Response& response) {
+        std::string code = request.get_param_value("code");
+        if (code.empty() || !std::all_of(code.begin(), code.end(), [](unsigned char c) {
+                return std::isalnum(c) || c == '-' || c == '_';
+            }))
+            return answerExpired(response);
+        answerPage(response, 200, "Sign in to Velvox",
+                   "<form method=\"post\" action=\"verify\"><input type=\"hidden\" "
+                   "name=\"code\" value=\"" +
+                       code + "\"><p><button>Sign in on this computer</button></p></form><script>" +
+                       kSubmitScript + "</script>");
+    });
+
+    server.Post("/v1/auth/verify", [this](const httplib::Request& request,
+                                          httplib::Response& response) {
         std::string code = request.get_param_value("code");
         auto email = code.empty() ? std::nullopt : store_.consumeCode(Secrets::hash(code), now_());
-        if (!email) {
-            return answerPage(response, 410, "This link has expired",
-                              "<p>This sign-in link was already used or is older than 15 "
-                              "minutes. Ask for a new one on Velvox's Home page.</p>");
-        }
+        if (!email) return answerExpired(response);
         const int64_t now = now_();
         Account account = store_.accountForEmail(*email, now);
         std::string token = Secrets::newToken();

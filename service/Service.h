@@ -3,14 +3,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "GuardedServer.h"
 #include "Mailer.h"
 #include "Providers.h"
 #include "Settings.h"
 #include "Store.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace velvox::service {
 
@@ -29,7 +26,7 @@ class Service {
   public:
     Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,
             NowFunction now = systemNow);
-    void install(httplib::Server& server);
+    void install(GuardedServer& server);
 
   private:
     const Settings& settings_;
@@ -39,7 +36,8 @@ class Service {
     NowFunction now_;
 };
 
-// Time-outs and size limits every server of ours gets.
-void configureServer(httplib::Server& server);
+// The address a request came from: the peer, or, when the peer is the
+// trusted reverse proxy, the address that proxy saw.
+std::string clientAddress(const httplib::Request& request, const std::string& trustedProxy);
 
 }  // namespace velvox::service

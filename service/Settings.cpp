@@ -55,6 +55,7 @@ Settings readSettings(const SettingLookup& lookup, SettingsNeed need,
     optional("VELVOX_SERVICE_ANTHROPIC_KEY", settings.anthropicKey);
     optional("VELVOX_SERVICE_UPGRADE_URL", settings.upgradeUrl);
     optional("VELVOX_SERVICE_BILLING_URL", settings.billingUrl);
+    optional("VELVOX_SERVICE_TRUSTED_PROXY", settings.trustedProxy);
     optional("VELVOX_GROQ_BASE", settings.groqBase);
     optional("VELVOX_ANTHROPIC_BASE", settings.anthropicBase);
     settings.groqBase = withoutTrailingSlash(settings.groqBase);
@@ -84,6 +85,7 @@ Settings readSettings(const SettingLookup& lookup, SettingsNeed need,
     };
     number("VELVOX_SERVICE_WEEKLY_WORDS", settings.weeklyWords);
     number("VELVOX_SERVICE_TRIAL_GOES", settings.trialGoes);
+    number("VELVOX_SERVICE_DB_CONNECTIONS", settings.databaseConnections);
     return settings;
 }
 

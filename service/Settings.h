@@ -22,6 +22,11 @@ struct Settings {
     std::string appSecret;   // VELVOX_SERVICE_APP_SECRET
     std::string upgradeUrl;  // VELVOX_SERVICE_UPGRADE_URL (optional)
     std::string billingUrl;  // VELVOX_SERVICE_BILLING_URL (optional)
+    // VELVOX_SERVICE_TRUSTED_PROXY (optional): the reverse proxy's address,
+    // whose X-Forwarded-For names the client for the sign-in rate limit.
+    std::string trustedProxy;
+    // VELVOX_SERVICE_DB_CONNECTIONS: PostgreSQL connections of one instance at most.
+    int databaseConnections = 16;
     std::string groqBase = "https://api.groq.com";
     std::string anthropicBase = "https://api.anthropic.com";
     // Inside the application's own 60 seconds, so that it hears our 503.

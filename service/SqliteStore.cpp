@@ -11,7 +11,7 @@ namespace velvox::service {
 
 namespace {
 
-constexpr int kCurrentVersion = 1;
+constexpr int kCurrentVersion = 2;
 
 // Each entry brings the schema from its index to the next version.
 const char* const kMigrations[] = {
@@ -28,6 +28,9 @@ const char* const kMigrations[] = {
     CREATE TABLE usage (account_id INTEGER NOT NULL, week_start INTEGER NOT NULL,
                         words INTEGER NOT NULL, PRIMARY KEY (account_id, week_start));
     CREATE TABLE trials (install TEXT PRIMARY KEY, goes INTEGER NOT NULL);
+    )sql",
+    R"sql(
+    CREATE TABLE polish_credits (owner TEXT PRIMARY KEY, credits INTEGER NOT NULL);
     )sql",
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
@@ -276,6 +279,25 @@ class SqliteStore final : public Store {
         Statement(db_, "UPDATE trials SET goes = goes - 1 WHERE install = ? AND goes > 0")
             .bind(1, install)
             .step();
+    }
+
+    void grantPolish(const std::string& owner, int limit) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_,
+                  "INSERT INTO polish_credits (owner, credits) VALUES (?, 1) ON CONFLICT (owner) "
+                  "DO UPDATE SET credits = min(credits + 1, ?)")
+            .bind(1, owner)
+            .bind(2, int64_t{limit})
+            .step();
+    }
+
+    bool takePolish(const std::string& owner) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_,
+                  "UPDATE polish_credits SET credits = credits - 1 WHERE owner = ? AND credits > 0")
+            .bind(1, owner)
+            .step();
+        return sqlite3_changes(db_) > 0;
     }
 
   private:

@@ -66,12 +66,19 @@ class Store {
     // Takes one go when fewer than `limit` are used; the count after taking it.
     virtual std::optional<int> takeTrialGo(const std::string& install, int limit) = 0;
     virtual void returnTrialGo(const std::string& install) = 0;
+
+    // Polishes owed for served transcriptions, by owner (an account or an
+    // install); at most `limit` are owed at once.
+    virtual void grantPolish(const std::string& owner, int limit) = 0;
+    // Takes one owed polish; false when none is owed.
+    virtual bool takePolish(const std::string& owner) = 0;
 };
 
 // The store named by a URL: sqlite:///path/to/velvox.db or postgresql://...
 // Throws StoreError for a URL it cannot open, with a message that names no secret.
-std::unique_ptr<Store> openStore(const std::string& url);
+// A PostgreSQL store opens at most `connections` connections.
+std::unique_ptr<Store> openStore(const std::string& url, int connections = 16);
 std::unique_ptr<Store> openSqliteStore(const std::string& path);
-std::unique_ptr<Store> openPostgresStore(const std::string& url);
+std::unique_ptr<Store> openPostgresStore(const std::string& url, int connections);
 
 }  // namespace velvox::service

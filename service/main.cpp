@@ -21,7 +21,7 @@ const char* const kUsage =
     "       velvox-service [--settings FILE] migrate\n"
     "       velvox-service [--settings FILE] users [list | plan EMAIL PLAN | revoke EMAIL]\n";
 
-httplib::Server* runningServer = nullptr;
+GuardedServer* runningServer = nullptr;
 
 void stopServer(int) {
     if (runningServer) runningServer->stop();
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     }
 
     try {
-        auto store = openStore(settings.database);
+        auto store = openStore(settings.database, settings.databaseConnections);
         if (command == "migrate") {
             int found = store->migrate();
             std::cout << "schema version " << found << " -> " << store->schemaVersion() << '\n';
@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
         Mailer mailer(settings.smtpUrl, settings.mailFrom);
         Providers providers(settings, std::make_shared<velvox::CurlHttpClient>());
         Service service(settings, *store, mailer, providers);
-        httplib::Server server;
+        GuardedServer server;
         service.install(server);
-        if (!server.bind_to_port(settings.listenHost, settings.listenPort)) {
+        if (!server.bindTo(settings.listenHost, settings.listenPort)) {
             std::cerr << "velvox-service: cannot listen on " << settings.listenHost << ':'
                       << settings.listenPort << '\n';
             return 1;

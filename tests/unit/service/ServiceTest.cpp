@@ -1,5 +1,9 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <filesystem>
@@ -63,7 +67,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         service = std::make_unique<Service>(settings, *store, *mailer, *providers,
                                             [this] { return now.load(); });
         service->install(server);
-        port = server.bind_to_any_port("127.0.0.1");
+        port = server.bindToAnyPort("127.0.0.1");
         settings.publicUrl = "http://127.0.0.1:" + std::to_string(port);
         client = std::make_unique<httplib::Client>("127.0.0.1", port);
         client->set_default_headers({{"X-Velvox-App", kSecret}});
@@ -97,6 +101,9 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         return {{"Authorization", "Bearer " + token}};
     }
     Answer transcribe(const httplib::Headers& who) { return post("/v1/transcribe", "m4a", who); }
+    Answer polish(const httplib::Headers& who) {
+        return post("/v1/polish", R"({"system":"s","text":"t"})", who, "application/json");
+    }
 
     // Asks for a link and returns the code the mail carried.
     std::string mailedCode(const std::string& email) {
@@ -109,9 +116,13 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
             std::regex_search(mail, match, std::regex("/v1/auth/verify\\?code=([A-Za-z0-9_-]+)")));
         return match[1];
     }
-    // Follows the mailed link and returns the token the page hands over ("" if none).
+    // Follows the mailed link as a browser does (the page's form posts the
+    // code back) and returns the token the answer hands over ("" if none).
     std::string tokenFromLink(const std::string& code) {
-        Answer page = get("/v1/auth/verify?code=" + code);
+        Answer form = get("/v1/auth/verify?code=" + code);
+        if (form.status != 200) return {};
+        Answer page =
+            post("/v1/auth/verify", "code=" + code, {}, "application/x-www-form-urlencoded");
         std::smatch match;
         return std::regex_search(page.text, match,
                                  std::regex("velvox://auth\\?token=(ovk_[A-Za-z0-9_-]+)"))
@@ -129,7 +140,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     std::unique_ptr<Mailer> mailer;
     std::unique_ptr<Service> service;
     std::atomic<int64_t> now{kWednesday};
-    httplib::Server server;
+    GuardedServer server;
     std::thread thread;
     std::unique_ptr<httplib::Client> client;
     int port = 0;
@@ -138,6 +149,8 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
 TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     ::testing::internal::CaptureStderr();
     std::string code = mailedCode(" Ann@Example.org ");
+    // A mail scanner fetching the link first spends nothing.
+    EXPECT_EQ(get("/v1/auth/verify?code=" + code).status, 200);
     std::string token = tokenFromLink(code);
     std::string log = ::testing::internal::GetCapturedStderr();
 
@@ -188,27 +201,31 @@ TEST_P(ServiceTest, LinkThatWasUsedExpiredOrNeverMadeGivesNoToken) {
     };
     for (auto& test : cases) {
         std::string code = test.code();
-        EXPECT_EQ(get("/v1/auth/verify?code=" + code).status, 410) << test.name;
+        EXPECT_EQ(
+            post("/v1/auth/verify", "code=" + code, {}, "application/x-www-form-urlencoded").status,
+            410)
+            << test.name;
         EXPECT_EQ(tokenFromLink(code), "") << test.name;
     }
+    EXPECT_EQ(get("/v1/auth/verify?code=%22%3E%3Cscript%3E").status, 410);
 }
 
 TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402) {
     auto who = bearer(signIn("ann@example.org"));
     who.emplace("X-Velvox-Vocab", "Redis, SQLite");
-    // Four words a go against a cap of ten: the third go may pass the cap.
+    // Four words a go against a cap of ten: the third go may pass the cap, and
+    // its transcript is still polished.
     for (int used : {4, 8, 12}) {
         Answer answer = transcribe(who);
         EXPECT_EQ(answer.body, (json{{"text", "one two three four"}, {"used", used}, {"cap", 10}}));
+        EXPECT_EQ(polish(who).body, (json{{"text", "Polished."}}));
     }
     EXPECT_EQ(transcribe(who).body, (json{{"error", "allowance_used"}, {"used", 12}, {"cap", 10}}));
-    EXPECT_EQ(post("/v1/polish", R"({"system":"s","text":"t"})", who, "application/json").status,
-              402);
+    EXPECT_EQ(polish(who).body, (json{{"error", "allowance_used"}, {"used", 12}, {"cap", 10}}));
     EXPECT_EQ(get("/v1/me", who).body["used"], 12);
 
     auto sent = groq.requests();
-    ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0].header("Authorization"), "Bearer gsk_server_key");
+    ASSERT_EQ(sent.size(), 6u);
     std::map<std::string, std::string> parts;
     for (const auto& part : sent[0].parts) parts[part.name] = part.content;
     EXPECT_EQ(parts["prompt"], "Redis, SQLite");
@@ -247,10 +264,12 @@ TEST_P(ServiceTest, TrialGivesItsGoesAndAProviderFailureCostsNone) {
     settings.providerTimeoutSeconds = 55;
     groq.answer(kTranscriptionPath, 200, R"({"text":"hi"})");
     EXPECT_EQ(transcribe(install).body, (json{{"text", "hi"}}));
-    EXPECT_EQ(post("/v1/polish", R"({"system":"s","text":"t"})", install, "application/json").body,
-              (json{{"text", "Polished."}}));
+    EXPECT_EQ(polish(install).body, (json{{"text", "Polished."}}));
     EXPECT_EQ(transcribe(install).status, 200);
     EXPECT_EQ(transcribe(install).body, (json{{"error", "trial_over"}, {"cap", 2}}));
+    // The last go is polished; polishing alone is not a free service.
+    EXPECT_EQ(polish(install).status, 200);
+    EXPECT_EQ(polish(install).body, (json{{"error", "trial_over"}, {"cap", 2}}));
     EXPECT_EQ(get("/v1/me").body, (json{{"ok", true},
                                         {"signedIn", false},
                                         {"email", ""},
@@ -288,6 +307,13 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
          413},
         {"polish without text",
          [&] { return post("/v1/polish", R"({"system":"s"})", who, "application/json"); }, 400},
+        {"polish of nothing transcribed", [&] { return polish(who); }, 402},
+        {"mail server refuses",
+         [&] {
+             sink.refuseRecipients(true);
+             return post("/v1/auth/start", R"({"email":"c@x.org"})", {}, "application/json");
+         },
+         503},
         {"not an address",
          [&] { return post("/v1/auth/start", R"({"email":"a b@x"})", {}, "application/json"); },
          400},
@@ -306,11 +332,64 @@ TEST_P(ServiceTest, SignInRequestsAreRateLimitedPerAddress) {
     EXPECT_EQ(sink.messages().size(), 3u);
 }
 
+TEST_P(ServiceTest, PolishingGoesToAnthropicWhenTheServerHasItsKey) {
+    auto who = bearer(signIn("ann@example.org"));
+    settings.anthropicKey = "sk-ant-server";
+    settings.anthropicBase = groq.base();
+    groq.answer("/v1/messages", 200, R"({"content":[{"type":"text","text":"From Claude."}]})");
+    transcribe(who);
+    EXPECT_EQ(polish(who).body, (json{{"text", "From Claude."}}));
+    auto sent = groq.lastRequest();
+    EXPECT_EQ(sent.path, "/v1/messages");
+    EXPECT_EQ(sent.header("x-api-key"), "sk-ant-server");
+    json body = json::parse(sent.body);
+    EXPECT_EQ(body["system"], "s");
+    EXPECT_EQ(body["messages"][0]["content"], "t");
+}
+
+// Runs a program of this build with a shell command line; its exit status and output.
+std::pair<int, std::string> runBuilt(const std::string& commandLine) {
+    auto built = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+    FILE* output =
+        ::popen(("cd '" + built.string() + "' && " + commandLine + " 2>&1").c_str(), "r");
+    if (!output) return {-1, ""};
+    std::string printed;
+    char chunk[256];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, output)) printed.append(chunk, got);
+    int status = ::pclose(output);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed};
+}
+
+TEST_P(ServiceTest, OperatorListsAccountsSetsPlansAndRevokesTokens) {
+    std::string token = signIn("ann@example.org");
+    const std::string service =
+        "VELVOX_SERVICE_DB='" + settings.database + "' service/velvox-service";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string printed;
+    } cases[] = {
+        {"users", 0, "ann@example.org\tfree\t1 device(s)\n"},
+        {"users plan ann@example.org pro", 0, ""},
+        {"users plan nobody@example.org pro", 1, "no account with that address\n"},
+        {"users list", 0, "ann@example.org\tpro\t1 device(s)\n"},
+        {"users revoke ann@example.org", 0, "1 token(s) revoked\n"},
+        {"users frobnicate", 2, ""},
+        {"migrate", 0, "schema version 2 -> 2\n"},
+    };
+    for (const auto& test : cases) {
+        auto [status, printed] = runBuilt(service + " " + test.arguments);
+        EXPECT_EQ(status, test.status) << test.arguments << ": " << printed;
+        if (!test.printed.empty()) {
+            EXPECT_EQ(printed, test.printed) << test.arguments;
+        }
+    }
+    EXPECT_EQ(get("/v1/me", bearer(token)).status, 401);
+}
+
 // The application itself, signed in through the mailed link, dictating through the service.
 TEST_P(ServiceTest, VelvoxTranscribeWorksThroughTheService) {
     std::string token = signIn("ann@example.org");
-    auto velvox =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "velvox";
     std::filesystem::create_directories(folder / "home/.velvox");
     std::ofstream(folder / "home/.velvox/config.json") << json{
         {"apiBase", settings.publicUrl + "/v1"},
@@ -318,14 +397,10 @@ TEST_P(ServiceTest, VelvoxTranscribeWorksThroughTheService) {
         {"cleanup", false},
         {"deviceToken", token}}.dump();
     std::ofstream(folder / "take.m4a") << "audio";
-    std::string command = "HOME='" + (folder / "home").string() + "' '" + velvox.string() +
-                          "' transcribe '" + (folder / "take.m4a").string() + "' 2>&1";
-    FILE* output = ::popen(command.c_str(), "r");
-    ASSERT_NE(output, nullptr);
-    std::string printed;
-    char chunk[256];
-    while (size_t got = std::fread(chunk, 1, sizeof chunk, output)) printed.append(chunk, got);
-    EXPECT_EQ(::pclose(output), 0) << printed;
+    auto [status, printed] =
+        runBuilt("HOME='" + (folder / "home").string() + "' ./velvox transcribe '" +
+                 (folder / "take.m4a").string() + "'");
+    EXPECT_EQ(status, 0) << printed;
     EXPECT_NE(printed.find("one two three four"), std::string::npos) << printed;
     ASSERT_FALSE(groq.lastRequest().parts.empty());
     EXPECT_EQ(groq.lastRequest().parts.back().content, "audio");
@@ -339,6 +414,85 @@ TEST(ServiceWeek, StartsOnMondayMidnightUtc) {
     for (int64_t offset : {0LL, 1LL, 3 * 86400LL, 7 * 86400LL - 1})
         EXPECT_EQ(weekStart(monday + offset), monday) << offset;
     EXPECT_EQ(weekStart(monday - 1), monday - 7 * 86400);
+}
+
+TEST(ServiceClientAddress, OnlyTheTrustedProxyMayNameTheClient) {
+    struct Case {
+        const char* peer;
+        const char* trusted;
+        const char* forwarded;
+        const char* expected;
+    } cases[] = {
+        {"10.0.0.5", "", "1.2.3.4", "10.0.0.5"},
+        {"10.0.0.5", "127.0.0.1", "1.2.3.4", "10.0.0.5"},
+        {"127.0.0.1", "127.0.0.1", "1.2.3.4", "1.2.3.4"},
+        // What the client wrote in front of the proxy's entry is not believed.
+        {"127.0.0.1", "127.0.0.1", "6.6.6.6, 1.2.3.4", "1.2.3.4"},
+        {"127.0.0.1", "127.0.0.1", nullptr, "127.0.0.1"},
+    };
+    for (const auto& test : cases) {
+        httplib::Request request;
+        request.remote_addr = test.peer;
+        if (test.forwarded) request.set_header("X-Forwarded-For", test.forwarded);
+        EXPECT_EQ(clientAddress(request, test.trusted), test.expected)
+            << test.peer << " " << (test.forwarded ? test.forwarded : "-");
+    }
+}
+
+// A client that sends its headers or its body a byte at a time is cut off;
+// the library's own time-out bounds each read only, and would wait a minute.
+TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
+    ServerLimits limits;
+    limits.headers = std::chrono::milliseconds(300);
+    limits.request = std::chrono::milliseconds(600);
+    GuardedServer server(limits);
+    server.set_read_timeout(60, 0);
+    server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response&) {
+        server.headersArrived(request);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(request.body, "text/plain");
+    });
+    int port = server.bindToAnyPort("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread thread([&] { server.listen_after_bind(); });
+
+    struct Case {
+        const char* name;
+        std::string sent;
+        bool answered;
+    } cases[] = {
+        {"whole request", "POST /echo HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi", true},
+        {"headers stall", "POST /echo HTTP/1.1\r\nContent-Le", false},
+        {"body stalls", "POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\nhi", false},
+    };
+    for (const auto& test : cases) {
+        int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::send(sock, test.sent.data(), test.sent.size(), MSG_NOSIGNAL);
+        // Long enough for any deadline, far shorter than the library's minute.
+        timeval wait{20, 0};
+        ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        std::string received;
+        char chunk[512];
+        ssize_t got;
+        while ((got = ::recv(sock, chunk, sizeof chunk, 0)) > 0) {
+            received.append(chunk, static_cast<size_t>(got));
+            if (received.ends_with("hi")) break;
+        }
+        EXPECT_EQ(received.starts_with("HTTP/1.1 200"), test.answered) << test.name;
+        if (!test.answered) {
+            EXPECT_EQ(got, 0) << test.name << ": the server kept waiting";
+        }
+        ::close(sock);
+    }
+    server.stop();
+    thread.join();
 }
 
 TEST(ServiceSettings, EachMissingOrBadSettingGetsItsOwnLine) {
@@ -361,6 +515,26 @@ TEST(ServiceSettings, EachMissingOrBadSettingGetsItsOwnLine) {
     problems.clear();
     readSettings(lookup, SettingsNeed::databaseOnly, problems);
     EXPECT_TRUE(problems.empty());
+}
+
+TEST(ServiceSettings, FileFillsWhatTheEnvironmentLeavesOut) {
+    auto file = std::filesystem::temp_directory_path() /
+                ("velvox-service-settings-" + std::to_string(::getpid()));
+    std::ofstream(file)
+        << "# a comment\nVELVOX_SERVICE_TRIAL_GOES=7\nVELVOX_SERVICE_DB=sqlite:///file.db\n"
+           "not a setting\n";
+    std::vector<std::string> problems;
+    auto lookup = environmentLookup(file.string(), problems);
+    std::filesystem::remove(file);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(lookup("VELVOX_SERVICE_TRIAL_GOES"), "7");
+    ::setenv("VELVOX_SERVICE_DB", "sqlite:///environment.db", 1);
+    EXPECT_EQ(lookup("VELVOX_SERVICE_DB"), "sqlite:///environment.db");
+    ::unsetenv("VELVOX_SERVICE_DB");
+    EXPECT_EQ(lookup("VELVOX_SERVICE_DB"), "sqlite:///file.db");
+    environmentLookup("/nonexistent/settings", problems);
+    EXPECT_EQ(problems,
+              std::vector<std::string>{"cannot read the settings file /nonexistent/settings"});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,9 @@ class SmtpSink {
         thread_.join();
     }
 
+    // Answers every recipient with a permanent failure, as a server that
+    // refuses to relay does.
+    void refuseRecipients(bool refuse) { refusing_ = refuse; }
     std::string url() const { return "smtp://127.0.0.1:" + std::to_string(port_); }
     std::vector<SinkMessage> messages() const {
         std::lock_guard lock(mutex_);
@@ -88,7 +92,9 @@ class SmtpSink {
                 std::string line = buffer.substr(0, end);
                 buffer.erase(0, end + 2);
                 if (line.starts_with("RCPT TO:<")) recipient = line.substr(9, line.find('>') - 9);
-                if (line.starts_with("DATA")) {
+                if (line.starts_with("RCPT") && refusing_) {
+                    say(client, "550 no such mailbox");
+                } else if (line.starts_with("DATA")) {
                     inData = true;
                     say(client, "354 go on");
                 } else if (line.starts_with("QUIT")) {
@@ -101,6 +107,7 @@ class SmtpSink {
         }
     }
 
+    std::atomic<bool> refusing_{false};
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;

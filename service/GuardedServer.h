@@ -1,0 +1,72 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace velvox::service {
+
+struct ServerLimits {
+    // From the connection (or the end of the last answer on it) to the end of
+    // a request's headers. Covers the keep-alive wait too.
+    std::chrono::milliseconds headers{std::chrono::seconds(20)};
+    // From the end of the headers to the end of the answer: the body's upload
+    // (up to 26 MB from a slow line) and the provider's own time.
+    std::chrono::milliseconds request{std::chrono::seconds(180)};
+    // Every connection holds a worker while it is open, so idle ones go soon.
+    int keepAliveSeconds = 5;
+    // A worker waits for the provider for seconds: many workers, so that a few
+    // slow transcriptions do not hold up everyone's /me.
+    size_t workers = 64;
+};
+
+// An HTTP server that closes a connection which sends its headers or its
+// request too slowly: httplib's own time-outs bound each read, not the whole,
+// so a client dribbling a byte at a time would keep a worker forever.
+class GuardedServer : public httplib::Server {
+  public:
+    explicit GuardedServer(ServerLimits limits = {});
+    ~GuardedServer() override;
+    GuardedServer(const GuardedServer&) = delete;
+    GuardedServer& operator=(const GuardedServer&) = delete;
+
+    // Binds with a deep queue of connections waiting to be accepted (the
+    // library's own is 5): a burst of clients is queued, not refused.
+    bool bindTo(const std::string& host, int port);
+    // Binds to a free port and returns it (0 when that failed).
+    int bindToAnyPort(const std::string& host);
+
+    // The routes say where a request is: its headers are in, its answer is out.
+    void headersArrived(const httplib::Request& request);
+    void answered(const httplib::Request& request);
+
+    // Called for every connection accepted on any listening socket.
+    static void accepted(int listener, int sock);
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Connection {
+        int sock = -1;
+        unsigned long inode = 0;  // tells this socket from a later one with its number
+        Clock::time_point deadline;
+    };
+    void watchConnection(int sock);
+    void setDeadline(const httplib::Request& request, Clock::time_point deadline);
+    void watch();
+    bool deepenQueue(bool bound);
+
+    ServerLimits limits_;
+    int listeningSocket_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, Connection> connections_;
+    bool stopping_ = false;
+    std::thread watcher_;
+};
+
+}  // namespace velvox::service

@@ -150,7 +150,11 @@ void run(benchmark::State& state, bool transcribe) {
     for (auto _ : state) {
         auto result = transcribe ? client->Post("/v1/transcribe", "m4a", "application/octet-stream")
                                  : client->Get("/v1/me");
-        if (!result || result->status != 200) state.SkipWithError("request failed");
+        if (!result) {
+            state.SkipWithError(("no answer: " + httplib::to_string(result.error())).c_str());
+        } else if (result->status != 200) {
+            state.SkipWithError(("answered " + std::to_string(result->status)).c_str());
+        }
     }
     state.SetItemsProcessed(state.iterations());
 }

@@ -234,7 +234,7 @@ void Service::install(GuardedServer& server) {
                                    {"email", who->account->email},
                                    {"plan", who->account->plan},
                                    {"used", store_.wordsUsed(who->account->id, weekStart(now_()))},
-                                   {"cap", settings_.weeklyWords}});
+                                   {"cap", settings_.capFor(who->account->plan)}});
                        return;
                    }
                    int goes = who->install.empty() ? 0 : store_.trialGoesUsed(who->install);
@@ -258,18 +258,17 @@ void Service::install(GuardedServer& server) {
         const int64_t week = weekStart(now_());
         if (who->account) {
             int64_t used = store_.wordsUsed(who->account->id, week);
-            if (used >= settings_.weeklyWords) {
-                return answerJson(
-                    response, 402,
-                    {{"error", "allowance_used"}, {"used", used}, {"cap", settings_.weeklyWords}});
+            const int64_t cap = settings_.capFor(who->account->plan);
+            if (used >= cap) {
+                return answerJson(response, 402,
+                                  {{"error", "allowance_used"}, {"used", used}, {"cap", cap}});
             }
             auto result = providers_.transcribe(audio, vocabularyOf(request));
             if (providerFailed(result, response)) return;
             int64_t total = store_.addWords(who->account->id, week, countWords(result.text));
             store_.grantPolish(who->polishOwner(), kPolishesWaiting);
-            return answerJson(
-                response, 200,
-                {{"text", result.text}, {"used", total}, {"cap", settings_.weeklyWords}});
+            return answerJson(response, 200,
+                              {{"text", result.text}, {"used", total}, {"cap", cap}});
         }
         if (who->install.empty()) return answerJson(response, 401, {{"error", "sign_in_needed"}});
         if (!store_.takeTrialGo(who->install, settings_.trialGoes))
@@ -305,9 +304,10 @@ void Service::install(GuardedServer& server) {
                     return answerJson(response, 402,
                                       {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
                 int64_t used = store_.wordsUsed(who->account->id, weekStart(now_()));
-                return answerJson(
-                    response, 402,
-                    {{"error", "allowance_used"}, {"used", used}, {"cap", settings_.weeklyWords}});
+                return answerJson(response, 402,
+                                  {{"error", "allowance_used"},
+                                   {"used", used},
+                                   {"cap", settings_.capFor(who->account->plan)}});
             }
             auto result = providers_.polish(*system, *text);
             if (providerFailed(result, response)) {

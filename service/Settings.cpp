@@ -86,6 +86,23 @@ Settings readSettings(const SettingLookup& lookup, SettingsNeed need,
     number("VELVOX_SERVICE_WEEKLY_WORDS", settings.weeklyWords);
     number("VELVOX_SERVICE_TRIAL_GOES", settings.trialGoes);
     number("VELVOX_SERVICE_DB_CONNECTIONS", settings.databaseConnections);
+    if (auto plans = lookup("VELVOX_SERVICE_PLAN_WORDS"); plans && !plans->empty()) {
+        std::string list = *plans + ",";
+        for (size_t start = 0, comma; (comma = list.find(',', start)) != std::string::npos;
+             start = comma + 1) {
+            std::string entry = list.substr(start, comma - start);
+            auto equals = entry.find('=');
+            auto words = equals == std::string::npos ? std::nullopt
+                                                     : positiveNumber(entry.substr(equals + 1));
+            if (!words || *words <= 0 || equals == 0) {
+                problems.push_back(
+                    "VELVOX_SERVICE_PLAN_WORDS must be plan=words pairs separated by commas, for "
+                    "example pro=20000");
+                break;
+            }
+            settings.planWords[entry.substr(0, equals)] = *words;
+        }
+    }
     return settings;
 }
 

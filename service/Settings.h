@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,13 +12,15 @@ namespace velvox::service {
 struct Settings {
     std::string database;  // VELVOX_SERVICE_DB
     std::string listenHost = "127.0.0.1";
-    int listenPort = 8787;     // VELVOX_SERVICE_LISTEN host:port
-    std::string publicUrl;     // VELVOX_SERVICE_PUBLIC_URL, no trailing slash
-    std::string smtpUrl;       // VELVOX_SERVICE_SMTP smtp://[user:password@]host:port
-    std::string mailFrom;      // VELVOX_SERVICE_MAIL_FROM
-    std::string groqKey;       // VELVOX_SERVICE_GROQ_KEY
-    std::string anthropicKey;  // VELVOX_SERVICE_ANTHROPIC_KEY (optional)
-    int64_t weeklyWords = 2000;
+    int listenPort = 8787;       // VELVOX_SERVICE_LISTEN host:port
+    std::string publicUrl;       // VELVOX_SERVICE_PUBLIC_URL, no trailing slash
+    std::string smtpUrl;         // VELVOX_SERVICE_SMTP smtp://[user:password@]host:port
+    std::string mailFrom;        // VELVOX_SERVICE_MAIL_FROM
+    std::string groqKey;         // VELVOX_SERVICE_GROQ_KEY
+    std::string anthropicKey;    // VELVOX_SERVICE_ANTHROPIC_KEY (optional)
+    int64_t weeklyWords = 2000;  // VELVOX_SERVICE_WEEKLY_WORDS, for plans not named below
+    // VELVOX_SERVICE_PLAN_WORDS "pro=20000,team=50000": the weekly words of named plans.
+    std::map<std::string, int64_t> planWords;
     int trialGoes = 10;
     std::string appSecret;   // VELVOX_SERVICE_APP_SECRET
     std::string upgradeUrl;  // VELVOX_SERVICE_UPGRADE_URL (optional)
@@ -31,6 +34,11 @@ struct Settings {
     std::string anthropicBase = "https://api.anthropic.com";
     // Inside the application's own 60 seconds, so that it hears our 503.
     double providerTimeoutSeconds = 55;
+
+    int64_t capFor(const std::string& plan) const {
+        auto found = planWords.find(plan);
+        return found == planWords.end() ? weeklyWords : found->second;
+    }
 };
 
 enum class SettingsNeed { databaseOnly, serving };

@@ -362,6 +362,7 @@ std::pair<int, std::string> runBuilt(const std::string& commandLine) {
 
 TEST_P(ServiceTest, OperatorListsAccountsSetsPlansAndRevokesTokens) {
     std::string token = signIn("ann@example.org");
+    settings.planWords["pro"] = 20000;
     const std::string service =
         "VELVOX_SERVICE_DB='" + settings.database + "' service/velvox-service";
     struct Case {
@@ -373,7 +374,6 @@ TEST_P(ServiceTest, OperatorListsAccountsSetsPlansAndRevokesTokens) {
         {"users plan ann@example.org pro", 0, ""},
         {"users plan nobody@example.org pro", 1, "no account with that address\n"},
         {"users list", 0, "ann@example.org\tpro\t1 device(s)\n"},
-        {"users revoke ann@example.org", 0, "1 token(s) revoked\n"},
         {"users frobnicate", 2, ""},
         {"migrate", 0, "schema version 2 -> 2\n"},
     };
@@ -384,6 +384,11 @@ TEST_P(ServiceTest, OperatorListsAccountsSetsPlansAndRevokesTokens) {
             EXPECT_EQ(printed, test.printed) << test.arguments;
         }
     }
+    Answer me = get("/v1/me", bearer(token));
+    EXPECT_EQ(me.body["plan"], "pro");
+    EXPECT_EQ(me.body["cap"], 20000);
+    EXPECT_EQ(runBuilt(service + " users revoke ann@example.org"),
+              std::make_pair(0, std::string("1 token(s) revoked\n")));
     EXPECT_EQ(get("/v1/me", bearer(token)).status, 401);
 }
 
@@ -498,7 +503,8 @@ TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
 TEST(ServiceSettings, EachMissingOrBadSettingGetsItsOwnLine) {
     std::map<std::string, std::string> values = {{"VELVOX_SERVICE_DB", "sqlite:///tmp/x.db"},
                                                  {"VELVOX_SERVICE_LISTEN", "nowhere"},
-                                                 {"VELVOX_SERVICE_WEEKLY_WORDS", "-3"}};
+                                                 {"VELVOX_SERVICE_WEEKLY_WORDS", "-3"},
+                                                 {"VELVOX_SERVICE_PLAN_WORDS", "pro=5,team"}};
     auto lookup = [&](const std::string& name) -> std::optional<std::string> {
         auto found = values.find(name);
         return found == values.end() ? std::nullopt : std::optional(found->second);
@@ -511,7 +517,9 @@ TEST(ServiceSettings, EachMissingOrBadSettingGetsItsOwnLine) {
                   "VELVOX_SERVICE_MAIL_FROM is not set", "VELVOX_SERVICE_GROQ_KEY is not set",
                   "VELVOX_SERVICE_APP_SECRET is not set",
                   "VELVOX_SERVICE_LISTEN must be host:port, for example 127.0.0.1:8787",
-                  "VELVOX_SERVICE_WEEKLY_WORDS must be a positive whole number"}));
+                  "VELVOX_SERVICE_WEEKLY_WORDS must be a positive whole number",
+                  "VELVOX_SERVICE_PLAN_WORDS must be plan=words pairs separated by commas, for "
+                  "example pro=20000"}));
     problems.clear();
     readSettings(lookup, SettingsNeed::databaseOnly, problems);
     EXPECT_TRUE(problems.empty());

@@ -36,7 +36,7 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     ASSERT_TRUE(portal.ownsName());
     Outcome outcome;
     auto shortcuts = ask(outcome);
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
     ASSERT_TRUE(outcome.bound);
     ASSERT_EQ(outcome.bound->size(), 2u);
     EXPECT_EQ((*outcome.bound)[0].id, "dictate");
@@ -52,7 +52,7 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     portal.press("dictate", true);
     portal.press("dictate", false);
     portal.press("boost", true);
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.changes.size() >= 3; }));
+    ASSERT_TRUE(spinUntil([&] { return outcome.changes.size() >= 3; }));
     EXPECT_EQ(outcome.changes,
               (std::vector<std::string>{"dictate down", "dictate up", "boost down"}))
         << "another session's shortcut is not ours";
@@ -61,12 +61,12 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     // the bound keys from then on.
     outcome.answered = false;
     portal.changeKeys("dictate", "Press Ctrl+Space");
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
     ASSERT_TRUE(outcome.bound);
     EXPECT_EQ((*outcome.bound)[0].trigger, "Press Ctrl+Space");
     outcome.answered = false;
     shortcuts->rebind({"F5", ""});
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
     ASSERT_TRUE(outcome.bound);
     EXPECT_EQ((*outcome.bound)[0].trigger, "Press F5");
     EXPECT_EQ(portal.calls().back(),
@@ -80,19 +80,19 @@ TEST(PortalShortcutsTest, RefusedOrMissingPortalAnswersNothing) {
         portal.bindAnswer = 1;  // the user cancelled the desktop's dialog
         Outcome outcome;
         auto shortcuts = ask(outcome);
-        ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+        ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
         EXPECT_FALSE(outcome.bound);
     }
     Outcome outcome;
     auto shortcuts = ask(outcome);
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
     EXPECT_FALSE(outcome.bound) << "no portal on this bus";
 
     // Gone before the portal answers: nothing is called afterwards.
     Outcome late;
     StandInPortal portal;
     ask(late).reset();
-    runMainLoopUntil([] { return false; }, 1);
+    spinUntil([] { return false; }, 1);
     EXPECT_FALSE(late.answered);
 }
 
@@ -108,7 +108,7 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
     auto open = [&](std::optional<bool>& agreed) {
         auto paste = std::make_unique<RemoteDesktopPaste>(
             tokenFile, [&] { return terminal; }, [&](bool yes) { agreed = yes; });
-        EXPECT_TRUE(runMainLoopUntil([&] { return agreed.has_value(); }));
+        EXPECT_TRUE(spinUntil([&] { return agreed.has_value(); }));
         return paste;
     };
     std::optional<bool> agreed;
@@ -116,7 +116,7 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
     ASSERT_EQ(agreed, true);
     EXPECT_TRUE(paste->focusPastesClipboard());
     paste->post();
-    ASSERT_TRUE(runMainLoopUntil([&] { return portal.calls().size() >= 9; }));
+    ASSERT_TRUE(spinUntil([&] { return portal.calls().size() >= 9; }));
     EXPECT_EQ(portal.calls(), (std::vector<std::string>{
                                   "CreateSession", "SelectDevices types 1 persist 2", "Start",
                                   "keysym 0xffe3 down", "keysym 0xffe1 down", "keysym 0x76 down",
@@ -135,7 +135,7 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
     EXPECT_FALSE(paste->focusPastesClipboard()) << "the text stays copied";
     size_t before = portal.calls().size();
     paste->post();
-    runMainLoopUntil([] { return false; }, 1);
+    spinUntil([] { return false; }, 1);
     EXPECT_EQ(portal.calls().size(), before);
     std::filesystem::remove(tokenFile);
 }

@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 
 #include "CaptureSession.h"
-#include "integration/capture/StandInPortal.h"
+#include "StandInPortal.h"
 
 namespace velvox::testing {
 namespace {
@@ -16,6 +15,12 @@ struct Outcome {
     bool answered = false;
     std::optional<std::vector<PortalShortcuts::Bound>> bound;
     std::vector<std::string> changes;
+    // The trigger the desktop bound to the first shortcut, once it answers again.
+    std::string nextTrigger() {
+        answered = false;
+        if (!spinUntil([&] { return answered; })) return "unanswered";
+        return bound ? (*bound)[0].trigger : "none";
+    }
 };
 
 std::unique_ptr<PortalShortcuts> ask(Outcome& outcome) {
@@ -31,69 +36,53 @@ std::unique_ptr<PortalShortcuts> ask(Outcome& outcome) {
         });
 }
 
+// Shortcuts bound by the desktop report their keys, presses and releases
+// (of our session only); keys changed in the desktop's settings, and keys we
+// ask for anew, are the bound keys from then on. A refused or missing
+// portal answers nothing bound, and one gone before the answer calls nothing.
 TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
-    StandInPortal portal;
-    ASSERT_TRUE(portal.ownsName());
+    std::optional<StandInPortal> portal(std::in_place);
+    ASSERT_TRUE(portal->ownsName());
     Outcome outcome;
     auto shortcuts = ask(outcome);
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
-    ASSERT_TRUE(outcome.bound);
-    ASSERT_EQ(outcome.bound->size(), 2u);
+    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(outcome.bound && outcome.bound->size() == 2u);
     EXPECT_EQ((*outcome.bound)[0].id, "dictate");
     EXPECT_EQ((*outcome.bound)[0].trigger, "Press Super+D");
     EXPECT_EQ((*outcome.bound)[1].trigger, "Press Super+B");
-    EXPECT_EQ(portal.calls(),
-              (std::vector<std::string>{
-                  "CreateSession",
-                  "BindShortcuts our session, dictate \"Dictate while held\", boost "
-                  "\"Smart dictation while held\""}));
-
-    portal.press("dictate", true, "/org/freedesktop/portal/desktop/session/1_99/other");
-    portal.press("dictate", true);
-    portal.press("dictate", false);
-    portal.press("boost", true);
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.changes.size() >= 3; }));
+    EXPECT_EQ(portal->calls(), (std::vector<std::string>{
+                                   "CreateSession",
+                                   "BindShortcuts our session, dictate \"Dictate while held\", "
+                                   "boost \"Smart dictation while held\""}));
+    portal->press("dictate", true, "/org/freedesktop/portal/desktop/session/1_99/other");
+    portal->press("dictate", true);
+    portal->press("dictate", false);
+    portal->press("boost", true);
+    ASSERT_TRUE(spinUntil([&] { return outcome.changes.size() >= 3; }));
     EXPECT_EQ(outcome.changes,
               (std::vector<std::string>{"dictate down", "dictate up", "boost down"}))
         << "another session's shortcut is not ours";
 
-    // Keys changed in the desktop's settings, and keys we ask for anew, are
-    // the bound keys from then on.
-    outcome.answered = false;
-    portal.changeKeys("dictate", "Press Ctrl+Space");
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
-    ASSERT_TRUE(outcome.bound);
-    EXPECT_EQ((*outcome.bound)[0].trigger, "Press Ctrl+Space");
-    outcome.answered = false;
+    portal->changeKeys("dictate", "Press Ctrl+Space");
+    EXPECT_EQ(outcome.nextTrigger(), "Press Ctrl+Space");
     shortcuts->rebind({"F5", ""});
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
-    ASSERT_TRUE(outcome.bound);
-    EXPECT_EQ((*outcome.bound)[0].trigger, "Press F5");
-    EXPECT_EQ(portal.calls().back(),
+    EXPECT_EQ(outcome.nextTrigger(), "Press F5");
+    EXPECT_EQ(portal->calls().back(),
               "BindShortcuts our session, dictate \"Dictate while held\" preferring F5, boost "
               "\"Smart dictation while held\"");
-}
 
-TEST(PortalShortcutsTest, RefusedOrMissingPortalAnswersNothing) {
-    {
-        StandInPortal portal;
-        portal.bindAnswer = 1;  // the user cancelled the desktop's dialog
-        Outcome outcome;
-        auto shortcuts = ask(outcome);
-        ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
-        EXPECT_FALSE(outcome.bound);
-    }
-    Outcome outcome;
-    auto shortcuts = ask(outcome);
-    ASSERT_TRUE(runMainLoopUntil([&] { return outcome.answered; }));
-    EXPECT_FALSE(outcome.bound) << "no portal on this bus";
-
-    // Gone before the portal answers: nothing is called afterwards.
+    portal->bindAnswer = 1;  // the user cancels the desktop's dialog
+    Outcome refused;
+    auto again = ask(refused);
+    EXPECT_EQ(refused.nextTrigger(), "none");
     Outcome late;
-    StandInPortal portal;
-    ask(late).reset();
-    runMainLoopUntil([] { return false; }, 1);
+    ask(late).reset();  // gone before the portal answers: nothing is called afterwards
+    spinUntil([] { return false; }, 1);
     EXPECT_FALSE(late.answered);
+    portal.reset();
+    Outcome missing;
+    auto alone = ask(missing);
+    EXPECT_EQ(missing.nextTrigger(), "none") << "no portal on this bus";
 }
 
 // The paste keys through the desktop's remote desktop portal: typed by
@@ -104,38 +93,33 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
     ASSERT_TRUE(portal.ownsName());
     std::string tokenFile = ::testing::TempDir() + "velvox-remote-desktop-token";
     std::filesystem::remove(tokenFile);
-    bool terminal = true;
     auto open = [&](std::optional<bool>& agreed) {
         auto paste = std::make_unique<RemoteDesktopPaste>(
-            tokenFile, [&] { return terminal; }, [&](bool yes) { agreed = yes; });
-        EXPECT_TRUE(runMainLoopUntil([&] { return agreed.has_value(); }));
+            tokenFile, [] { return true; }, [&](bool yes) { agreed = yes; });
+        EXPECT_TRUE(spinUntil([&] { return agreed.has_value(); }));
         return paste;
     };
-    std::optional<bool> agreed;
+    std::optional<bool> agreed, again, refused;
     auto paste = open(agreed);
     ASSERT_EQ(agreed, true);
     EXPECT_TRUE(paste->focusPastesClipboard());
     paste->post();
-    ASSERT_TRUE(runMainLoopUntil([&] { return portal.calls().size() >= 9; }));
+    ASSERT_TRUE(spinUntil([&] { return portal.calls().size() >= 9; }));
     EXPECT_EQ(portal.calls(), (std::vector<std::string>{
                                   "CreateSession", "SelectDevices types 1 persist 2", "Start",
                                   "keysym 0xffe3 down", "keysym 0xffe1 down", "keysym 0x76 down",
                                   "keysym 0x76 up", "keysym 0xffe1 up", "keysym 0xffe3 up"}));
     paste.reset();
-
-    std::optional<bool> again;
     paste = open(again);
     EXPECT_EQ(portal.calls()[10], "SelectDevices types 1 persist 2 restoring consent-1");
+    portal.remoteDevices = 0;  // the user lets it have no keyboard
     paste.reset();
-
-    portal.remoteDevices = 0;  // the user let it have no keyboard
-    std::optional<bool> refused;
     paste = open(refused);
     EXPECT_EQ(refused, false);
     EXPECT_FALSE(paste->focusPastesClipboard()) << "the text stays copied";
     size_t before = portal.calls().size();
     paste->post();
-    runMainLoopUntil([] { return false; }, 1);
+    spinUntil([] { return false; }, 1);
     EXPECT_EQ(portal.calls().size(), before);
     std::filesystem::remove(tokenFile);
 }

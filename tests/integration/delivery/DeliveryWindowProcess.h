@@ -1,15 +1,14 @@
 #pragma once
 
 // Starts the GTK test window (another application, as the delivery code sees
-// it), sends it commands and collects what it reports, while the caller's
-// GLib main loop keeps running.
+// it) or a clipboard stand-in, sends it commands and collects what it
+// reports, while the caller's GLib main loop keeps running.
 
 #include <glib-unix.h>
 #include <glib.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
-#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -37,12 +36,8 @@ inline std::string deliveryWindowProgram() {
 
 // The clipboard stand-ins (manager, keeper, slow owner), built beside it.
 inline std::string clipboardStandInProgram() {
-#ifdef VELVOX_CLIPBOARD_STAND_IN
-    return VELVOX_CLIPBOARD_STAND_IN;
-#else
     std::string window = deliveryWindowProgram();
     return window.substr(0, window.rfind('/')) + "/clipboard_stand_in";
-#endif
 }
 
 inline uint64_t fnvHash(const std::string& bytes) {
@@ -51,73 +46,48 @@ inline uint64_t fnvHash(const std::string& bytes) {
     return hash;
 }
 
-inline std::string escapeLine(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
-    return out;
+// How the window reports a clipboard target: "TARGET SIZE HASH".
+inline std::string clipSummary(const std::string& target, const std::string& bytes) {
+    return target + " " + std::to_string(bytes.size()) + " " + std::to_string(fnvHash(bytes));
 }
 
 class DeliveryWindowProcess {
   public:
     explicit DeliveryWindowProcess(std::vector<std::string> arguments = {},
                                    std::string program = deliveryWindowProgram()) {
-        std::vector<gchar*> argv;
-        argv.push_back(program.data());
+        std::vector<gchar*> argv{program.data()};
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        gint in = -1, out = -1;
-        GError* error = nullptr;
         if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
-                                      nullptr, nullptr, &pid_, &in, &out, nullptr, &error)) {
-            g_clear_error(&error);
+                                      nullptr, nullptr, &pid_, &in_, &out_, nullptr, nullptr))
             return;
-        }
-        in_ = in;
-        out_ = out;
         g_unix_set_fd_nonblocking(out_, TRUE, nullptr);
-        auto ready = waitForPrefix("ready ");
-        started_ = ready.has_value();
-        readyLine_ = ready.value_or("");
+        readyLine_ = waitForPrefix("ready ").value_or("");
     }
     ~DeliveryWindowProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        killNow(SIGTERM);
         if (in_ >= 0) close(in_);
         if (out_ >= 0) close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
 
-    bool started() const { return started_; }
+    bool started() const { return !readyLine_.empty(); }
+    // "ready PID DISPLAY-TYPE", e.g. "ready 42 GdkWaylandDisplay".
+    const std::string& readyLine() const { return readyLine_; }
+    int32_t pid() const { return pid_; }
 
-    // Ends the window's process at once, as a crash would.
-    void killNow() {
+    // Ends the process at once, as a crash would.
+    void killNow(int signal = SIGKILL) {
         if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
+        kill(pid_, signal);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
-    int32_t pid() const { return pid_; }
 
     void send(const std::string& command) {
         std::string line = command + "\n";
-        ssize_t written = write(in_, line.data(), line.size());
-        (void)written;
-    }
-
-    // Every line reported so far.
-    const std::vector<std::string>& lines() {
-        readAvailable();
-        return lines_;
+        [[maybe_unused]] ssize_t written = write(in_, line.data(), line.size());
     }
 
     // Waits for a line, counting from the first not yet consumed by an
@@ -128,42 +98,32 @@ class DeliveryWindowProcess {
         spinUntil(
             [&] {
                 readAvailable();
-                for (; consumed_ < lines_.size(); ++consumed_) {
-                    if (wanted(lines_[consumed_])) {
-                        found = lines_[consumed_++];
-                        return true;
-                    }
-                }
-                return false;
+                for (; !found && consumed_ < lines_.size(); ++consumed_)
+                    if (wanted(lines_[consumed_])) found = lines_[consumed_];
+                return found.has_value();
             },
             boundSeconds);
         return found;
     }
-
     std::optional<std::string> waitForPrefix(const std::string& prefix, double boundSeconds = 15) {
-        return waitForLine([&](const std::string& line) { return line.rfind(prefix, 0) == 0; },
+        return waitForLine([&](const std::string& line) { return line.starts_with(prefix); },
                            boundSeconds);
     }
 
     // Waits until the named field reports exactly this text.
     bool waitForText(const std::string& field, const std::string& text, double boundSeconds = 15) {
-        std::string wanted = "text " + field + " " + escapeLine(text);
-        return spinUntil(
-            [&] {
-                readAvailable();
-                return lastText(field) == wanted;
-            },
-            boundSeconds);
+        std::string wanted = "text " + field + " ";
+        for (char c : text) wanted += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+        return spinUntil([&] { return lastText(field) == wanted; }, boundSeconds);
     }
 
     // The latest "text FIELD ..." line.
     std::string lastText(const std::string& field) {
         readAvailable();
         std::string prefix = "text " + field + " ";
-        for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
-            if (it->rfind(prefix, 0) == 0) return *it;
-        }
-        return "text " + field + " ";
+        for (auto it = lines_.rbegin(); it != lines_.rend(); ++it)
+            if (it->starts_with(prefix)) return *it;
+        return prefix;
     }
 
     // The clipboard as this process reads it: "TARGET SIZE HASH" per target.
@@ -171,7 +131,7 @@ class DeliveryWindowProcess {
         send("dump-clipboard");
         std::vector<std::string> targets;
         while (auto line = waitForLine([](const std::string& line) {
-                   return line.rfind("clip ", 0) == 0 || line == "clip-end";
+                   return line.starts_with("clip ") || line == "clip-end";
                })) {
             if (*line == "clip-end") break;
             targets.push_back(line->substr(5));
@@ -179,19 +139,12 @@ class DeliveryWindowProcess {
         return targets;
     }
 
-    // "ready PID DISPLAY-TYPE", e.g. "ready 42 GdkWaylandDisplay".
-    const std::string& readyLine() const { return readyLine_; }
-
   private:
     void readAvailable() {
         char buffer[65536];
-        while (true) {
-            ssize_t count = read(out_, buffer, sizeof buffer);
-            if (count <= 0) break;
+        for (ssize_t count; (count = read(out_, buffer, sizeof buffer)) > 0;)
             pending_.append(buffer, static_cast<size_t>(count));
-        }
-        size_t newline;
-        while ((newline = pending_.find('\n')) != std::string::npos) {
+        for (size_t newline; (newline = pending_.find('\n')) != std::string::npos;) {
             lines_.push_back(pending_.substr(0, newline));
             pending_.erase(0, newline + 1);
         }
@@ -199,9 +152,7 @@ class DeliveryWindowProcess {
 
     GPid pid_ = -1;
     int in_ = -1, out_ = -1;
-    bool started_ = false;
-    std::string readyLine_;
-    std::string pending_;
+    std::string readyLine_, pending_;
     std::vector<std::string> lines_;
     size_t consumed_ = 0;
 };

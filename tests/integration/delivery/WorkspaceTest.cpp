@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,14 +16,10 @@ namespace fs = std::filesystem;
 class DesktopFolders : public ::testing::Test {
   protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("velvox-desktop-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root / "home/applications");
         fs::create_directories(root / "system/applications/vendor");
     }
     void TearDown() override { fs::remove_all(root); }
-
     void write(const std::string& relative, const std::string& body) {
         std::ofstream(root / relative) << "[Desktop Entry]\nType=Application\n" << body;
     }
@@ -32,7 +27,7 @@ class DesktopFolders : public ::testing::Test {
         return {(root / "home/applications").string(), (root / "system/applications").string()};
     }
 
-    fs::path root;
+    fs::path root = fs::temp_directory_path() / ("velvox-desktop-" + std::to_string(getpid()));
 };
 
 TEST_F(DesktopFolders, WindowsAreMatchedToEntriesTheWayShellsDo) {
@@ -43,81 +38,68 @@ TEST_F(DesktopFolders, WindowsAreMatchedToEntriesTheWayShellsDo) {
     write("home/applications/Browser.desktop", "Name=My Browser\n");
     write("system/applications/gone.desktop", "Name=Gone\nHidden=true\n");
     DesktopFiles files(folders());
-
-    // The GTK application ID names the entry directly.
-    auto mail = files.identify("org.example.Mail", "mail", "Mail");
-    EXPECT_EQ(mail.id, "org.example.Mail");
-    EXPECT_EQ(mail.name, "Example Mail");
-    // StartupWMClass, compared without regard to case, before the class name.
-    auto chat = files.identify("", "chattermain", "Whatever");
-    EXPECT_EQ(chat.id, "chatter");
-    EXPECT_EQ(chat.name, "Chatter");
-    // Entries in subfolders get the folder in their ID.
-    EXPECT_EQ(files.identify("", "vendor-editor", "Vendor-Editor").id, "vendor-editor");
-    // The class named after an entry; the user's folder wins over the system's.
-    auto browser = files.identify("", "browser", "browser");
-    EXPECT_EQ(browser.id, "Browser");
-    EXPECT_EQ(browser.name, "My Browser");
-    // A hidden entry is deleted; no entry at all: the class name.
-    auto gone = files.identify("", "gone", "Gone");
-    EXPECT_EQ(gone.id, "Gone");
-    EXPECT_EQ(gone.name, "Gone");
-    // A GTK application without an installed entry keeps its ID.
-    EXPECT_EQ(files.identify("app.velvox.Velvox", "velvox", "Velvox").id, "app.velvox.Velvox");
-
-    // Entries installed later are found without a restart.
-    write("home/applications/late.desktop", "Name=Late\nStartupWMClass=LateClass\n");
-    EXPECT_EQ(files.identify("", "x", "lateclass").id, "late");
+    struct Case {
+        const char *why, *applicationId, *instance, *windowClass, *id, *name;
+    } cases[] = {
+        {"the GTK application ID names the entry", "org.example.Mail", "mail", "Mail",
+         "org.example.Mail", "Example Mail"},
+        {"StartupWMClass, without regard to case, before the class", "", "chattermain", "Whatever",
+         "chatter", "Chatter"},
+        {"entries in subfolders get the folder in their ID", "", "vendor-editor", "Vendor-Editor",
+         "vendor-editor", "Vendor Editor"},
+        {"the user's folder wins over the system's", "", "browser", "browser", "Browser",
+         "My Browser"},
+        {"a hidden entry is deleted: the class name", "", "gone", "Gone", "Gone", "Gone"},
+        {"a GTK application without an entry keeps its ID", "app.velvox.Velvox", "velvox", "Velvox",
+         "app.velvox.Velvox", nullptr},
+        {"entries installed later are found without a restart", "", "x", "lateclass", "late",
+         "Late"},
+    };
+    for (const Case& c : cases) {
+        if (std::string(c.id) == "late")
+            write("home/applications/late.desktop", "Name=Late\nStartupWMClass=LateClass\n");
+        auto found = files.identify(c.applicationId, c.instance, c.windowClass);
+        EXPECT_EQ(found.id, c.id) << c.why;
+        if (c.name) {
+            EXPECT_EQ(found.name, c.name) << c.why;
+        }
+    }
 }
 
+// The frontmost application and its window's title, named by the desktop
+// entry found for it; a window whose process ended is never reported again,
+// and the requests about it do not fail.
 TEST_F(DesktopFolders, FrontmostApplicationAndTitleOfAnotherApplicationsWindow) {
     write("home/applications/org.velvox.TestWindow.desktop", "Name=Test Window App\n");
     write("home/applications/plainwriter.desktop",
           "Name=Plain Writer\nStartupWMClass=PlainWriter\n");
     auto workspace = X11Workspace::create("app.velvox.Velvox", DesktopFiles(folders()));
     ASSERT_TRUE(workspace);
-
-    {
-        DeliveryWindowProcess window(
-            {"--app-id", "org.velvox.TestWindow", "--title", "Inbox (3) - Gmail — Ünïcode"});
-        ASSERT_TRUE(window.started());
-        ASSERT_TRUE(spinUntil([&] {
-            auto front = workspace->frontmostApplication();
-            return front && front->processId == window.pid();
-        }));
-        auto front = workspace->frontmostApplication();
-        EXPECT_EQ(front->bundleIdentifier, "org.velvox.TestWindow");
-        EXPECT_EQ(front->name, "Test Window App");
-        EXPECT_EQ(workspace->focusedWindowTitle(window.pid()), "Inbox (3) - Gmail — Ünïcode");
-    }
-    {
-        DeliveryWindowProcess window({"--class", "PlainWriter", "--title", "Draft"});
-        ASSERT_TRUE(window.started());
-        ASSERT_TRUE(spinUntil([&] {
-            auto front = workspace->frontmostApplication();
-            return front && front->processId == window.pid();
-        }));
-        auto front = workspace->frontmostApplication();
-        EXPECT_EQ(front->bundleIdentifier, "plainwriter");
-        EXPECT_EQ(front->name, "Plain Writer");
-        EXPECT_EQ(workspace->focusedWindowTitle(window.pid()), "Draft");
-    }
-    {
-        // A window whose process ended: the workspace never reports it again
-        // and survives the requests about a window that no longer exists.
-        DeliveryWindowProcess window({"--class", "Vanishing"});
-        ASSERT_TRUE(window.started());
-        ASSERT_TRUE(spinUntil([&] {
-            auto front = workspace->frontmostApplication();
-            return front && front->processId == window.pid();
-        }));
-        int32_t gone = window.pid();
-        window.killNow();
-        EXPECT_TRUE(spinUntil([&] {
-            auto front = workspace->frontmostApplication();
-            return !front || front->processId != gone;
-        }));
-        EXPECT_EQ(workspace->focusedWindowTitle(gone), std::nullopt);
+    struct Case {
+        std::vector<std::string> arguments;
+        const char *id, *name, *title;  // no id: the process ends
+    } cases[] = {
+        {{"--app-id", "org.velvox.TestWindow", "--title", "Inbox (3) - Gmail — Ünïcode"},
+         "org.velvox.TestWindow",
+         "Test Window App",
+         "Inbox (3) - Gmail — Ünïcode"},
+        {{"--class", "PlainWriter", "--title", "Draft"}, "plainwriter", "Plain Writer", "Draft"},
+        {{"--class", "Vanishing"}, nullptr, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        DeliveryWindowProcess window(c.arguments);
+        auto front = [&] { return workspace->frontmostApplication(); };
+        ASSERT_TRUE(spinUntil([&] { return front() && front()->processId == window.pid(); }));
+        int32_t pid = window.pid();
+        if (!c.id) {
+            window.killNow();
+            EXPECT_TRUE(spinUntil([&] { return !front() || front()->processId != pid; }));
+            EXPECT_EQ(workspace->focusedWindowTitle(pid), std::nullopt);
+            continue;
+        }
+        EXPECT_EQ(front()->bundleIdentifier, c.id);
+        EXPECT_EQ(front()->name, c.name);
+        EXPECT_EQ(workspace->focusedWindowTitle(pid), c.title);
     }
     // A process without windows, and no process at all, have no title.
     EXPECT_EQ(workspace->focusedWindowTitle(getpid()), std::nullopt);

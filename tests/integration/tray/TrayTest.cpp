@@ -1,0 +1,420 @@
+// The real tray item: the GtkMenu it hands to the indicator, the icon files it
+// writes for the host, and the item as a panel sees it over D-Bus, through a
+// stand-in StatusNotifierWatcher on the headless session's bus.
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <libayatana-appindicator/app-indicator.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "StandInWatcher.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
+#include "platform/StatusItem.h"
+#include "platform/linux/AyatanaStatusItem.h"
+#include "platform/linux/LinuxStatusItem.h"
+#include "support/TempHome.h"
+
+namespace velvox::testing {
+namespace {
+
+const std::string kNoHost = "tray: no status notifier host found; start Velvox again to open Home";
+const std::string kHostFound = "tray: status notifier host found";
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string stem(const std::string& file) {
+    return file.substr(0, file.size() - std::string(".svg").size());
+}
+
+// The status menu as the application builds it, with counters for the actions.
+struct MenuScenario {
+    int opened = 0, polished = 0, pasted = 0;
+    std::vector<MenuItem> items() {
+        return {
+            MenuItem{false, "Idle", false, std::nullopt, nullptr},
+            MenuItem::separator(),
+            MenuItem{false, "Open Velvox\u2026", true, std::nullopt, [this] { ++opened; }},
+            MenuItem::separator(),
+            MenuItem{false, "Polish transcript", true, true, [this] { ++polished; }},
+            MenuItem{false, "Paste automatically", true, false, [this] { ++pasted; }},
+            MenuItem{false, "Start at login", false, false, nullptr},
+            MenuItem::separator(),
+            MenuItem{false, "Quit Velvox", true, std::nullopt, nullptr},
+        };
+    }
+};
+
+std::string labelOf(GtkWidget* widget) {
+    const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
+    return label ? label : "";
+}
+bool isChecked(GtkWidget* widget) {
+    return gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(widget));
+}
+
+// The largest contrast ratio (as for text on a page) between a grey panel and
+// any pixel of the icon laid over it.
+double contrastOn(GdkPixbuf* icon, int grey) {
+    auto luminance = [](double c) {
+        c /= 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    int width = gdk_pixbuf_get_width(icon), height = gdk_pixbuf_get_height(icon);
+    GdkPixbuf* panel = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height);
+    gdk_pixbuf_fill(panel, guint32(grey) << 24 | guint32(grey) << 16 | guint32(grey) << 8 | 0xff);
+    gdk_pixbuf_composite(icon, panel, 0, 0, width, height, 0, 0, 1, 1, GDK_INTERP_NEAREST, 255);
+    double back = luminance(grey), best = 1;
+    const guchar* pixels = gdk_pixbuf_get_pixels(panel);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const guchar* p = pixels + y * gdk_pixbuf_get_rowstride(panel) + x * 4;
+            double l =
+                0.2126 * luminance(p[0]) + 0.7152 * luminance(p[1]) + 0.0722 * luminance(p[2]);
+            best = std::max(best, (std::max(l, back) + 0.05) / (std::min(l, back) + 0.05));
+        }
+    g_object_unref(panel);
+    return best;
+}
+
+int opaquePixels(GdkPixbuf* pixbuf) {
+    int covered = 0;
+    for (int y = 0; y < gdk_pixbuf_get_height(pixbuf); ++y)
+        for (int x = 0; x < gdk_pixbuf_get_width(pixbuf); ++x)
+            covered += gdk_pixbuf_get_pixels(
+                           pixbuf)[y * gdk_pixbuf_get_rowstride(pixbuf) + x * 4 + 3] > 128;
+    return covered;
+}
+
+class TrayTest : public TempHomeTest {
+  protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
+    std::string iconFolder() const { return home() + "/run/velvox-icons"; }
+    int logged(const std::string& prefix) const {
+        auto lines = logMessages();
+        return int(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.starts_with(prefix);
+        }));
+    }
+};
+
+TEST_F(TrayTest, MenuShowsRowsAsBuiltAndOnlyTheUsersPickRunsAnAction) {
+    AyatanaStatusItem item(iconFolder());
+    MenuScenario scenario;
+    item.setMenu(scenario.items());
+    GtkMenu* menu = app_indicator_get_menu(item.indicator());
+    ASSERT_NE(menu, nullptr);
+    struct Row {
+        const char* label;  // "-": a separator
+        bool enabled;
+        int mark;  // -1: no check item
+    };
+    const Row rows[] = {{"Idle", false, -1},
+                        {"-", true, -1},
+                        {"Open Velvox\u2026", true, -1},
+                        {"-", true, -1},
+                        {"Polish transcript", true, 1},
+                        {"Paste automatically", true, 0},
+                        {"Start at login", false, 0},
+                        {"-", true, -1},
+                        {"Quit Velvox", true, -1}};
+    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+    ASSERT_EQ(g_list_length(children), std::size(rows));
+    for (size_t index = 0; index < std::size(rows); ++index) {
+        GtkWidget* widget = item.itemWidget(index);
+        const Row& row = rows[index];
+        EXPECT_EQ(widget, g_list_nth_data(children, index)) << index;
+        EXPECT_TRUE(gtk_widget_get_visible(widget)) << index;
+        if (row.label == std::string("-")) {
+            EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(widget)) << index;
+            continue;
+        }
+        EXPECT_EQ(labelOf(widget), row.label);
+        EXPECT_EQ(gtk_widget_get_sensitive(widget), row.enabled) << row.label;
+        EXPECT_EQ(GTK_IS_CHECK_MENU_ITEM(widget), row.mark >= 0) << row.label;
+        if (row.mark >= 0) {
+            EXPECT_EQ(isChecked(widget), row.mark == 1) << row.label;
+        }
+    }
+    g_list_free(children);
+
+    // Building the menu with a mark set ran nothing; a pick runs its action
+    // once, and GTK flips a check item's mark.
+    auto pick = [&](size_t index) {
+        gtk_menu_item_activate(GTK_MENU_ITEM(item.itemWidget(index)));
+        drainMainLoop();
+    };
+    drainMainLoop();
+    EXPECT_EQ(scenario.polished, 0);
+    pick(2);
+    pick(5);
+    drainMainLoop();
+    EXPECT_EQ(scenario.opened, 1);
+    EXPECT_EQ(scenario.pasted, 1);
+    EXPECT_TRUE(isChecked(item.itemWidget(5)));
+
+    // The application sets marks to the real state: no action, whichever way,
+    // and the item still answers the user afterwards.
+    for (auto [index, on] : {std::pair{5, false}, {4, false}, {4, true}, {4, false}})
+        item.setItemChecked(index, on);
+    drainMainLoop();
+    EXPECT_FALSE(isChecked(item.itemWidget(5)));
+    EXPECT_FALSE(isChecked(item.itemWidget(4)));
+    EXPECT_EQ(scenario.pasted, 1);
+    EXPECT_EQ(scenario.polished, 0);
+    pick(4);
+    EXPECT_EQ(scenario.polished, 1);
+
+    // Titles change in place, shown as written (no mnemonic); a separator
+    // keeps none; marks on plain items and indexes past the end change nothing.
+    GtkWidget* status = item.itemWidget(0);
+    item.setItemTitle(0, "Ready. Hold right alt to talk");
+    item.setItemTitle(4, "Polish_transcript");
+    item.setItemTitle(1, "Not a separator");
+    item.setItemChecked(2, true);
+    item.setItemChecked(99, true);
+    item.setItemTitle(99, "Nowhere");
+    EXPECT_EQ(item.itemWidget(0), status);
+    EXPECT_EQ(labelOf(status), "Ready. Hold right alt to talk");
+    EXPECT_FALSE(gtk_widget_get_sensitive(status));
+    EXPECT_EQ(labelOf(item.itemWidget(4)), "Polish_transcript");
+    EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(item.itemWidget(1)));
+    EXPECT_FALSE(GTK_IS_CHECK_MENU_ITEM(item.itemWidget(2)));
+    drainMainLoop();
+    EXPECT_EQ(scenario.opened, 1);
+
+    // An action may replace the menu it was picked from; a new menu replaces the old whole.
+    item.setMenu(
+        {MenuItem{false, "Rebuild", true, std::nullopt, [&] { item.setMenu(scenario.items()); }}});
+    pick(0);
+    EXPECT_EQ(labelOf(item.itemWidget(8)), "Quit Velvox");
+    item.setMenu({MenuItem{false, "Only", true, std::nullopt, nullptr}});
+    EXPECT_EQ(labelOf(item.itemWidget(0)), "Only");
+    EXPECT_EQ(item.itemWidget(1), nullptr);
+}
+
+TEST_F(TrayTest, EachNewImageIsAFreshPrivateFileSeenOnLightAndDarkPanels) {
+    // A file of an earlier run that ended without cleaning up, and one that is not ours.
+    writeFile(iconFolder() + "/" + Brand::bundleID + "-7-symbolic.svg", "<svg/>");
+    writeFile(iconFolder() + "/notes.txt", "keep");
+    std::string idleName, recordingName, idleSvg;
+    {
+        AyatanaStatusItem item(iconFolder());
+        item.setImage(Brand::menuBarIcon(false));
+        auto files = filesIn(iconFolder());
+        ASSERT_EQ(files.size(), 2u);
+        EXPECT_EQ(files[1], "notes.txt");
+        idleName = files[0];
+        EXPECT_TRUE(idleName.starts_with(Brand::bundleID + "-") &&
+                    idleName.ends_with("-symbolic.svg"))
+            << idleName;
+        EXPECT_EQ(item.iconFile(), iconFolder() + "/" + idleName);
+        EXPECT_EQ(app_indicator_get_icon(item.indicator()), stem(idleName));
+        EXPECT_STREQ(app_indicator_get_icon_theme_path(item.indicator()), iconFolder().c_str());
+        EXPECT_EQ(modeOf(iconFolder()), 0700u);
+        EXPECT_EQ(modeOf(item.iconFile()), 0600u);
+
+        // Hosts that follow the panel recolour the text class; elsewhere the
+        // icon stands out from light and dark panels by itself.
+        idleSvg = readFile(item.iconFile());
+        EXPECT_NE(idleSvg.find("class=\"ColorScheme-Text\" fill=\"currentColor\""),
+                  std::string::npos);
+        GdkPixbuf* idle = gdk_pixbuf_new_from_file(item.iconFile().c_str(), nullptr);
+        ASSERT_NE(idle, nullptr);
+        ASSERT_TRUE(gdk_pixbuf_get_has_alpha(idle));
+        for (int panel : {255, 240, 128, 43, 0}) EXPECT_GE(contrastOn(idle, panel), 3.0) << panel;
+
+        // Recording: a new name, the idle file gone, taller bars.
+        item.setImage(Brand::menuBarIcon(true));
+        auto recording = filesIn(iconFolder());
+        ASSERT_EQ(recording.size(), 2u);
+        recordingName = recording[0];
+        EXPECT_NE(recordingName, idleName);
+        EXPECT_EQ(app_indicator_get_icon(item.indicator()), stem(recordingName));
+        GdkPixbuf* taller = gdk_pixbuf_new_from_file(item.iconFile().c_str(), nullptr);
+        ASSERT_NE(taller, nullptr);
+        EXPECT_GT(opaquePixels(taller), opaquePixels(idle));
+        g_object_unref(taller);
+        g_object_unref(idle);
+
+        // The same image again writes nothing.
+        item.setImage(Brand::menuBarIcon(true));
+        EXPECT_EQ(filesIn(iconFolder()), recording);
+
+        // Back to idle: the same picture under a name not used before, as a
+        // host may still hold the first one in its cache.
+        item.setImage(Brand::menuBarIcon(false));
+        auto back = filesIn(iconFolder());
+        ASSERT_EQ(back.size(), 2u);
+        EXPECT_NE(back[0], idleName);
+        EXPECT_NE(back[0], recordingName);
+        EXPECT_EQ(readFile(item.iconFile()), idleSvg);
+
+        // A colour image keeps its colours.
+        VectorImage red;
+        red.size = {10, 10};
+        red.shapes.push_back({{0, 0, 10, 10}, 2, Colour{1, 0, 0, 1}});
+        item.setImage(red);
+        EXPECT_FALSE(item.iconFile().ends_with("-symbolic.svg")) << item.iconFile();
+        EXPECT_NE(readFile(item.iconFile()).find("rgb(255,0,0)"), std::string::npos);
+        item.setToolTip("Velvox: recording");
+        EXPECT_STREQ(app_indicator_get_title(item.indicator()), "Velvox: recording");
+    }
+    // The item takes its icon file with it.
+    EXPECT_EQ(filesIn(iconFolder()), std::vector<std::string>{"notes.txt"});
+}
+
+TEST_F(TrayTest, AFolderThatIsNotOursOrAFailedWriteIsSaidOnceAndTheItemCarriesOn) {
+    {
+        // A link where the folder should be: icons would land wherever it points.
+        std::filesystem::create_directories(home() + "/elsewhere");
+        std::filesystem::create_directories(home() + "/run");
+        std::filesystem::create_directory_symlink(home() + "/elsewhere", iconFolder());
+        AyatanaStatusItem item(iconFolder());
+        item.setImage(Brand::menuBarIcon(false));
+        item.setImage(Brand::menuBarIcon(true));
+        EXPECT_TRUE(filesIn(home() + "/elsewhere").empty());
+        EXPECT_TRUE(item.iconFile().empty());
+        MenuScenario scenario;
+        item.setMenu(scenario.items());
+        EXPECT_NE(app_indicator_get_menu(item.indicator()), nullptr);
+        EXPECT_EQ(logged("tray: the icon folder is not a private folder of this user"), 1);
+        std::filesystem::remove(iconFolder());
+    }
+    AyatanaStatusItem item(iconFolder());
+    item.setImage(Brand::menuBarIcon(false));
+    const std::string shown = app_indicator_get_icon(item.indicator());
+    const std::string file = item.iconFile();
+    std::filesystem::remove_all(iconFolder());
+    for (int round = 0; round < 4; ++round) item.setImage(Brand::menuBarIcon(round % 2 == 0));
+    EXPECT_EQ(app_indicator_get_icon(item.indicator()), shown);
+    EXPECT_EQ(item.iconFile(), file);
+    EXPECT_EQ(logged("tray: cannot write the icon file"), 1);
+}
+
+TEST_F(TrayTest, InstallPutsAnItemWithIconsInTheRuntimeFolderIntoTheRegistry) {
+    std::string runtime = home() + "/runtime";
+    std::filesystem::create_directories(runtime);
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    std::string savedRuntime = saved ? saved : "";
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    installLinuxStatusItem();
+    auto* item = dynamic_cast<AyatanaStatusItem*>(&Platform::statusItem());
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->iconFolder(), runtime + "/velvox-icons");
+    // Without a runtime folder the icons go to the cache folder instead.
+    ::unsetenv("XDG_RUNTIME_DIR");
+    std::string fallback = AyatanaStatusItem::defaultIconFolder();
+    EXPECT_TRUE(fallback.ends_with("/velvox-icons") && !fallback.starts_with(runtime)) << fallback;
+    if (saved) ::setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    Platform::installStatusItem(nullptr);
+}
+
+TEST_F(TrayTest, APanelReadsTheIconAndMenuOverDBusAndItsClickRunsTheAction) {
+    StandInWatcher watcher;
+    ASSERT_NE(watcher.connection(), nullptr);
+    AyatanaStatusItem item(iconFolder());
+    MenuScenario scenario;
+    item.setImage(Brand::menuBarIcon(false));
+    item.setToolTip(Brand::name);
+    item.setMenu(scenario.items());
+    ASSERT_TRUE(spinUntil([&] { return !watcher.registrations().empty(); }));
+    ASSERT_EQ(watcher.registrations().size(), 1u);
+    EXPECT_TRUE(watcher.registrations()[0].service.starts_with("/"));
+
+    for (auto [name, value] : {std::pair<const char*, std::string>{"Id", Brand::bundleID},
+                               {"Category", "ApplicationStatus"},
+                               {"Status", "Active"},
+                               {"Title", Brand::name},
+                               {"IconThemePath", iconFolder()}})
+        EXPECT_EQ(watcher.property(name), value) << name << " " << watcher.lastError();
+    // The host finds the icon as IconThemePath/IconName.svg.
+    EXPECT_EQ(iconFolder() + "/" + watcher.property("IconName") + ".svg", item.iconFile());
+
+    auto menu = watcher.menu();
+    ASSERT_EQ(menu.size(), 9u) << watcher.lastError();
+    EXPECT_EQ(menu[0].label, "Idle");
+    EXPECT_FALSE(menu[0].enabled);
+    EXPECT_EQ(menu[1].type, "separator");
+    EXPECT_EQ(menu[2].label, "Open Velvox\u2026");
+    EXPECT_TRUE(menu[2].enabled);
+    EXPECT_EQ(menu[4].toggleType, "checkmark");
+    EXPECT_EQ(menu[4].toggleState, 1);
+    EXPECT_EQ(menu[5].toggleState, 0);
+
+    // A click in the panel runs the action once.
+    ASSERT_TRUE(watcher.click(menu[2].id)) << watcher.lastError();
+    ASSERT_TRUE(spinUntil([&] { return scenario.opened == 1; }));
+    drainMainLoop();
+    EXPECT_EQ(scenario.opened, 1);
+
+    // Changes in place reach the exported menu; a mark set by the program runs nothing.
+    item.setItemTitle(0, "Ready. Hold right alt to talk");
+    item.setItemChecked(4, false);
+    ASSERT_TRUE(spinUntil([&] {
+        auto now = watcher.menu();
+        return now.size() == 9 && now[0].label == "Ready. Hold right alt to talk" &&
+               now[4].toggleState == 0;
+    }));
+    EXPECT_EQ(scenario.polished, 0);
+
+    // A new icon: the host reads the new name.
+    std::string idleFile = item.iconFile();
+    item.setImage(Brand::menuBarIcon(true));
+    EXPECT_NE(item.iconFile(), idleFile);
+    EXPECT_EQ(iconFolder() + "/" + watcher.property("IconName") + ".svg", item.iconFile());
+    EXPECT_EQ(logged(kNoHost), 0) << "connected from the start";
+}
+
+TEST_F(TrayTest, WithoutAHostTheItemCarriesOnAndSaysSoOnce) {
+    ASSERT_FALSE(StandInWatcher::nameHasOwner(kWatcherName));
+    AyatanaStatusItem item(iconFolder());
+    std::vector<bool> changes;
+    g_signal_connect(item.indicator(), APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
+                     G_CALLBACK(+[](AppIndicator*, gboolean connected, gpointer data) {
+                         static_cast<std::vector<bool>*>(data)->push_back(connected);
+                     }),
+                     &changes);
+    MenuScenario scenario;
+    item.setImage(Brand::menuBarIcon(false));
+    item.setMenu(scenario.items());
+    ASSERT_TRUE(spinUntil([&] { return !changes.empty(); }));
+    EXPECT_FALSE(changes.front());
+    for (int round = 0; round < 3; ++round) {
+        item.setImage(Brand::menuBarIcon(round % 2 == 0));
+        item.setItemTitle(0, "Recording " + std::to_string(round));
+        item.setMenu(scenario.items());
+        drainMainLoop();
+    }
+    gtk_menu_item_activate(GTK_MENU_ITEM(item.itemWidget(2)));
+    drainMainLoop();
+    EXPECT_EQ(scenario.opened, 1);
+    EXPECT_EQ(logged(kNoHost), 1);
+
+    // A panel that starts later gets the item, and the log says so.
+    {
+        StandInWatcher watcher;
+        ASSERT_NE(watcher.connection(), nullptr);
+        ASSERT_TRUE(spinUntil([&] { return !watcher.registrations().empty(); }));
+        ASSERT_TRUE(spinUntil([&] { return changes.back(); }));
+        EXPECT_EQ(logged(kHostFound), 1);
+    }
+    // It goes away again: no second line about it.
+    ASSERT_TRUE(spinUntil([&] { return !changes.back(); }));
+    drainMainLoop();
+    EXPECT_EQ(logged(kNoHost), 1);
+    EXPECT_EQ(logged(kHostFound), 1);
+}
+
+}  // namespace
+}  // namespace velvox::testing

@@ -17,6 +17,7 @@
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/VelvoxProcess.h"
+#include "integration/tray/StandInWatcher.h"
 #include "support/LoopbackServer.h"
 #include "text/Tidy.h"
 
@@ -321,6 +322,20 @@ TEST_F(EndToEndTest, PasteRoadPutsTheUsersClipboardBack) {
     ASSERT_TRUE(window->waitForText("entry", Tidy::text(kPolished), 30));
     EXPECT_TRUE(waitUntil([&] { return clipboardText() == clipboardBefore; }, 10))
         << clipboardText();
+
+    // "Copy last result" picked in the panel's tray menu puts the text on the clipboard.
+    testing::StandInWatcher panel;
+    ASSERT_NE(panel.connection(), nullptr);
+    ASSERT_TRUE(testing::spinUntil([&] { return !panel.registrations().empty(); }));
+    auto menu = panel.menu();
+    auto copy = std::find_if(menu.begin(), menu.end(),
+                             [](auto& entry) { return entry.label == "Copy last result"; });
+    ASSERT_NE(copy, menu.end()) << panel.lastError();
+    ASSERT_TRUE(panel.click(copy->id)) << panel.lastError();
+    const std::string text = Tidy::text(kPolished);
+    const std::string copied =
+        "UTF8_STRING " + std::to_string(text.size()) + " " + std::to_string(testing::fnvHash(text));
+    EXPECT_TRUE(waitUntil([&] { return clipboardText() == copied; }, 10)) << clipboardText();
 }
 
 TEST_F(EndToEndTest, BoostKeyIntoAMailClientAsksForAnEmail) {

@@ -1,18 +1,21 @@
 // The real Home window: WebKitGTK under the headless X server, the bundled
-// settings page, the page bridge in both directions and the navigation limit.
-#include <gdk-pixbuf/gdk-pixbuf.h>
+// pages, the page bridge in both directions, the navigation limit, its keys
+// and its place on the desktop, and the Home controller on the real pieces.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <filesystem>
-#include <functional>
 #include <nlohmann/json.hpp>
 
-#include "HomeSession.h"
 #include "StandInPortal.h"
-#include "config/Config.h"
+#include "base/Paths.h"
+#include "home/Home.h"
+#include "platform/Desktop.h"
+#include "platform/IconImages.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
+#include "platform/linux/HomeWindowLoader.h"
+#include "platform/linux/LinuxHome.h"
 #include "platform/linux/WebKitHomeWindow.h"
 #include "support/TempHome.h"
 
@@ -25,8 +28,12 @@ namespace velvox::testing {
 namespace {
 
 using Json = nlohmann::json;
-
 const std::string kPages = VELVOX_SOURCE_DIR "/resources";
+
+// Presses keys as a person would (XTEST), e.g. "ctrl+a" or "ctrl+shift+z".
+bool pressKeys(const std::string& keys) {
+    return std::system(("xdotool key --clearmodifiers " + keys).c_str()) == 0;
+}
 
 std::optional<std::string> evaluateNow(WebKitHomeWindow& window, const std::string& script) {
     bool done = false;
@@ -39,28 +46,60 @@ std::optional<std::string> evaluateNow(WebKitHomeWindow& window, const std::stri
     return answer;
 }
 
-// The window manager's frame around the window: left, right, top, bottom.
-std::vector<long> frameExtents(GtkWidget* window) {
+// A window property of 32-bit values.
+std::vector<unsigned long> property(Window window, const char* name, Atom type) {
     Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
-    Atom atom = XInternAtom(display, "_NET_FRAME_EXTENTS", False);
-    Atom type = 0;
+    Atom actual = None;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    std::vector<long> extents;
-    if (XGetWindowProperty(display, gdk_x11_window_get_xid(gtk_widget_get_window(window)), atom, 0,
-                           4, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) == Success &&
-        data && format == 32 && count == 4) {
-        auto* values = reinterpret_cast<long*>(data);
-        extents.assign(values, values + 4);
-    }
+    std::vector<unsigned long> values;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 4096, False, type,
+                           &actual, &format, &count, &after, &data) == Success &&
+        data && format == 32)
+        values.assign(reinterpret_cast<unsigned long*>(data),
+                      reinterpret_cast<unsigned long*>(data) + count);
     if (data) XFree(data);
-    return extents;
+    return values;
+}
+
+bool inTaskList(GtkWidget* window) {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window);
+    if (!gdkWindow) return false;
+    auto list = property(gdk_x11_get_default_root_xwindow(), "_NET_CLIENT_LIST", XA_WINDOW);
+    return std::find(list.begin(), list.end(), gdk_x11_window_get_xid(gdkWindow)) != list.end();
+}
+
+// The X server sends typed keys to this window (not only GTK thinks so).
+bool hasInputFocus(GtkWidget* window) {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window);
+    if (!gdkWindow || !gtk_widget_get_mapped(window)) return false;
+    Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    Window focus = 0, ours = gdk_x11_window_get_xid(gdkWindow), root = DefaultRootWindow(display);
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    // GDK gives each top-level window a small focus window of its own inside
+    // it. It can be destroyed while we walk up from it (a window being
+    // hidden): that error is an answer ("not ours"), not a reason to end the test.
+    gdk_x11_display_error_trap_push(gdk_display_get_default());
+    while (focus != 0 && focus != PointerRoot && focus != root && focus != ours) {
+        Window rootReturn = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, focus, &rootReturn, &parent, &children, &count)) break;
+        if (children) XFree(children);
+        focus = parent;
+    }
+    gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default());
+    return focus == ours;
+}
+
+bool minimised(GtkWidget* window) {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window);
+    return gdkWindow && (gdk_window_get_state(gdkWindow) & GDK_WINDOW_STATE_ICONIFIED);
 }
 
 class WebKitHomeWindowTest : public TempHomeTest {
-  protected:
+  public:
     static void SetUpTestSuite() {
         ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
         ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 1);
@@ -70,78 +109,138 @@ class WebKitHomeWindowTest : public TempHomeTest {
         TempHomeTest::SetUp();
         Platform::installMainQueue(std::make_shared<GlibMainQueue>());
     }
-};
+    void TearDown() override {
+        window.reset();
+        TempHomeTest::TearDown();
+    }
 
-TEST_F(WebKitHomeWindowTest, SettingsPageLoadsRendersPushesPostsAndStaysOnItsPages) {
+    // A window on `page` of `pages`; messages the page posts are collected.
+    void open(const std::string& pages, const std::string& page) {
+        window = std::make_unique<WebKitHomeWindow>(
+            pages, home() + "/geometry.json",
+            [&](const std::string& uri) { opened.push_back(uri); });
+        events.finishedLoading = [this] { loaded = true; };
+        events.message = [this](const std::string& body) { messages.push_back(Json::parse(body)); };
+        events.closed = [this] { ++closed; };
+        window->setEvents(events);
+        window->present();
+        window->loadPage(pages + "/" + page);
+        ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    }
+    // A page with one text field, shown with the keyboard focus.
+    void openFieldFocused() {
+        if (!window) {
+            writeFile(home() + "/pages/edit.html",
+                      "<!doctype html><meta charset=utf-8><input id=field autofocus>");
+            open(home() + "/pages", "edit.html");
+        }
+        window->present();
+        ASSERT_TRUE(spinUntil([&] { return window->isKey() && hasInputFocus(window->window()); }));
+    }
+    std::optional<std::string> evaluate(const std::string& script) {
+        return evaluateNow(*window, script);
+    }
+
+    std::unique_ptr<WebKitHomeWindow> window;
+    WebViewEvents events;
     std::vector<std::string> opened;
     std::vector<Json> messages;
     bool loaded = false;
-    WebKitHomeWindow window(kPages, home() + "/geometry.json",
-                            [&](const std::string& uri) { opened.push_back(uri); });
-    WebViewEvents events;
-    events.message = [&](const std::string& body) { messages.push_back(Json::parse(body)); };
-    events.finishedLoading = [&] { loaded = true; };
-    window.setEvents(events);
-    window.present();
-    window.loadPage(kPages + "/settings.html");
-    ASSERT_TRUE(spinUntil([&] { return loaded; }));
+    int closed = 0;
+};
+
+TEST_F(WebKitHomeWindowTest, SettingsPageRendersPushesPostsAndStaysOnItsPages) {
+    open(kPages, "settings.html");
     // The page says it is ready through the "orvo" handler.
     ASSERT_TRUE(spinUntil([&] {
-        for (auto& m : messages)
-            if (m.value("action", "") == "ready") return true;
-        return false;
+        return std::any_of(messages.begin(), messages.end(),
+                           [](const Json& m) { return m.value("action", "") == "ready"; });
     }));
-
-    // A pushed state reaches the page's DOM.
-    window.evaluate(
+    // A pushed state reaches the page's DOM; script errors come back as errors.
+    window->evaluate(
         R"(window.orvoLive && window.orvoLive({"status":"Bridge check 4711","mic":true,"ax":true,"tap":true,"hasKey":true,"ready":true}))",
         [](const std::string& error) { ADD_FAILURE() << error; });
-    auto shown = evaluateNow(window, "document.body.innerText.includes('Bridge check 4711')");
-    EXPECT_EQ(shown, "true");
-
-    // Script errors come back as errors.
+    EXPECT_EQ(evaluate("document.body.innerText.includes('Bridge check 4711')"), "true");
     std::string failure;
-    window.evaluate("definitelyNotDefined()", [&](const std::string& error) { failure = error; });
+    window->evaluate("definitelyNotDefined()", [&](const std::string& error) { failure = error; });
     EXPECT_TRUE(spinUntil([&] { return !failure.empty(); }));
 
     // An action posted by the page arrives as JSON text.
     messages.clear();
-    evaluateNow(window, "Velvox.post('saveVocabulary', {list: ['Velvox', 'Zyx']}); true");
+    evaluate("Velvox.post('saveVocabulary', {list: ['Velvox', 'Zyx']}); true");
     ASSERT_TRUE(spinUntil([&] { return !messages.empty(); }));
     EXPECT_EQ(messages.back(),
               Json::parse(R"({"list":["Velvox","Zyx"],"action":"saveVocabulary"})"));
 
-    // One title bar: the window's header bar, no frame title from the
-    // window manager and none of the page's own strip.
-    EXPECT_EQ(gtk_window_get_titlebar(GTK_WINDOW(window.window())), window.titleBar());
-    EXPECT_TRUE(spinUntil([&] { return frameExtents(window.window()).size() == 4; }));
-    EXPECT_EQ(frameExtents(window.window())[2], 0) << "the window manager drew a title bar";
-    EXPECT_EQ(evaluateNow(window, "getComputedStyle(document.getElementById('titlebar')).display"),
+    // One title bar: the window's header bar, no frame title from the window
+    // manager and none of the page's own strip.
+    EXPECT_EQ(gtk_window_get_titlebar(GTK_WINDOW(window->window())), window->titleBar());
+    Window xid = gdk_x11_window_get_xid(gtk_widget_get_window(window->window()));
+    EXPECT_TRUE(
+        spinUntil([&] { return property(xid, "_NET_FRAME_EXTENTS", XA_CARDINAL).size() == 4; }));
+    EXPECT_EQ(property(xid, "_NET_FRAME_EXTENTS", XA_CARDINAL)[2], 0u) << "a window manager title";
+    EXPECT_EQ(evaluate("getComputedStyle(document.getElementById('titlebar')).display"),
               "\"none\"");
 
-    spinFor(std::chrono::milliseconds(500));  // let the page paint
-    saveScreenshot(window.window(), "settings.png");
-
     // Another site opens in the browser, not in the window.
-    std::string before = window.currentURI();
-    evaluateNow(window, "location.href = 'https://example.com/elsewhere'; true");
+    std::string before = window->currentURI();
+    evaluate("location.href = 'https://example.com/elsewhere'; true");
     ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
     EXPECT_EQ(opened.back(), "https://example.com/elsewhere");
-    EXPECT_EQ(window.currentURI(), before);
+    EXPECT_EQ(window->currentURI(), before);
     EXPECT_NE(before.find("/resources/settings.html"), std::string::npos);
 
     // Closing hides and reports; the size is kept for the next run.
-    bool closed = false;
-    events.closed = [&] { closed = true; };
-    window.setEvents(events);
-    window.hide();
-    EXPECT_TRUE(closed);
-    EXPECT_FALSE(window.isVisible());
-    auto geometry = Json::parse(readFile(home() + "/geometry.json"), nullptr, false);
-    EXPECT_GE(geometry.value("width", 0), 900);
+    window->hide();
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_GE(Json::parse(readFile(home() + "/geometry.json"), nullptr, false).value("width", 0),
+              900);
 }
 
-// A saved place is kept when the window's top edge is on the screen (here one
+// Every push the page tests send in Chromium, replayed in WebKitGTK as the
+// program sends them, on both pages: no script fails, nothing reaches the
+// page's error log, no pushed text runs as script, nothing leaves the bundled files.
+TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
+    const std::string fixtures = readFile(VELVOX_SOURCE_DIR "/tests/pages/fixtures.js");
+    ASSERT_FALSE(fixtures.empty());
+    for (const std::string page : {"onboarding", "settings"}) {
+        SCOPED_TRACE(page);
+        loaded = false;
+        opened.clear();
+        open(kPages, page + ".html");
+        std::vector<std::string> failures;
+        // What a view throws is caught by the bridge and written to the console.
+        evaluate(R"(window.__errors = [];
+            const report = console.error.bind(console);
+            console.error = (...parts) => { window.__errors.push(parts.map(String).join(' ')); report(...parts); };
+            window.addEventListener('error', (event) => window.__errors.push(event.message));
+            document.addEventListener('securitypolicyviolation',
+                (event) => window.__errors.push('refused ' + event.blockedURI));
+            true)");
+        // The bundled scripts ran under the page's Content-Security-Policy.
+        EXPECT_EQ(evaluate("typeof window.Velvox + typeof window.Widgets"), "\"objectobject\"");
+        auto pushes = evaluate("JSON.stringify((function (module) {\n" + fixtures +
+                               "\nreturn module.exports;\n})({}).pushes())");
+        ASSERT_TRUE(pushes);
+        auto list = Json::parse(Json::parse(*pushes).get<std::string>());
+        ASSERT_GE(list.size(), 20u);
+        for (const auto& push : list) {
+            std::string name = "window." + push[0].get<std::string>();
+            std::string argument =
+                push[1].is_string() ? push[1].get<std::string>() : push[1].dump();
+            window->evaluate(
+                name + " && " + name + "(" + argument + ")",
+                [&, name](const std::string& error) { failures.push_back(name + ": " + error); });
+        }
+        EXPECT_EQ(evaluate("JSON.stringify(window.__errors)"), "\"[]\"");
+        EXPECT_EQ(evaluate("String(window.__pwned)"), "\"undefined\"");
+        EXPECT_EQ(failures, std::vector<std::string>{});
+        EXPECT_EQ(opened, std::vector<std::string>{});
+    }
+}
+
+// A saved place is kept when the window's top edge is on the screen (one
 // monitor of 1920 × 1080) and ignored when it would open out of sight.
 TEST_F(WebKitHomeWindowTest, OpensWhereItWasUnlessThatIsOffEveryMonitor) {
     struct Case {
@@ -154,78 +253,98 @@ TEST_F(WebKitHomeWindowTest, OpensWhereItWasUnlessThatIsOffEveryMonitor) {
         SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
         writeFile(home() + "/geometry.json",
                   Json{{"width", 1000}, {"height", 700}, {"x", c.x}, {"y", c.y}}.dump());
-        WebKitHomeWindow window(kPages, home() + "/geometry.json", [](const std::string&) {});
-        window.present();
-        int x = 0, y = 0;
-        ASSERT_TRUE(spinUntil([&] {
-            if (!gtk_widget_get_mapped(window.window())) return false;
-            gtk_window_get_position(GTK_WINDOW(window.window()), &x, &y);
-            return true;
-        }));
+        WebKitHomeWindow placed(kPages, home() + "/geometry.json", [](const std::string&) {});
+        placed.present();
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(placed.window()); }));
         spinFor(std::chrono::milliseconds(200));  // the window manager places it
-        gtk_window_get_position(GTK_WINDOW(window.window()), &x, &y);
+        int x = 0, y = 0;
+        gtk_window_get_position(GTK_WINDOW(placed.window()), &x, &y);
         if (c.kept) {
-            EXPECT_EQ(x, c.x);
-            EXPECT_EQ(y, c.y);
-        } else {
-            // Centred on the monitor, in full view.
-            EXPECT_GE(x, 0);
-            EXPECT_GE(y, 0);
-            EXPECT_LE(x + 1000, 1920);
-            EXPECT_LE(y + 700, 1080);
+            EXPECT_EQ(std::make_pair(x, y), std::make_pair(c.x, c.y));
+        } else {  // in full view
+            EXPECT_TRUE(x >= 0 && y >= 0 && x + 1000 <= 1920 && y + 700 <= 1080) << x << "," << y;
         }
     }
 }
 
-// Every push the page tests send in Chromium, replayed in WebKitGTK as the
-// program sends them, on both pages: no script fails, nothing reaches the
-// page's error log, nothing leaves the bundled files.
-TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
-    const std::string fixtures = readFile(VELVOX_SOURCE_DIR "/tests/pages/fixtures.js");
-    ASSERT_FALSE(fixtures.empty());
-    for (const std::string page : {"onboarding", "settings"}) {
-        SCOPED_TRACE(page);
-        std::vector<std::string> opened, failures;
-        bool loaded = false;
-        WebKitHomeWindow window(kPages, home() + "/geometry.json",
-                                [&](const std::string& uri) { opened.push_back(uri); });
-        WebViewEvents events;
-        events.finishedLoading = [&] { loaded = true; };
-        window.setEvents(events);
-        window.present();
-        window.loadPage(kPages + "/" + page + ".html");
-        ASSERT_TRUE(spinUntil([&] { return loaded; }));
-        // What a view throws is caught by the bridge and written to the console.
-        evaluateNow(window, R"(window.__errors = [];
-            const report = console.error.bind(console);
-            console.error = (...parts) => { window.__errors.push(parts.map(String).join(' ')); report(...parts); };
-            window.addEventListener('error', (event) => window.__errors.push(event.message));
-            document.addEventListener('securitypolicyviolation',
-                (event) => window.__errors.push('refused ' + event.blockedURI));
-            true)");
-        // The bundled scripts ran under the page's Content-Security-Policy.
-        EXPECT_EQ(evaluateNow(window, "typeof window.Velvox + typeof window.Widgets"),
-                  "\"objectobject\"");
-        auto pushes = evaluateNow(window, "JSON.stringify((function (module) {\n" + fixtures +
-                                              "\nreturn module.exports;\n})({}).pushes())");
-        ASSERT_TRUE(pushes);
-        auto list = Json::parse(Json::parse(*pushes).get<std::string>());
-        ASSERT_GE(list.size(), 20u);
-        for (const auto& push : list) {
-            std::string name = "window." + push[0].get<std::string>();
-            std::string argument =
-                push[1].is_string() ? push[1].get<std::string>() : push[1].dump();
-            window.evaluate(
-                name + " && " + name + "(" + argument + ")",
-                [&, name](const std::string& error) { failures.push_back(name + ": " + error); });
-        }
-        EXPECT_EQ(evaluateNow(window, "JSON.stringify(window.__errors)"), "\"[]\"");
-        EXPECT_EQ(evaluateNow(window, "String(window.__pwned)"), "\"undefined\"");
-        EXPECT_EQ(failures, std::vector<std::string>{});
-        EXPECT_EQ(opened, std::vector<std::string>{});
-        spinFor(std::chrono::milliseconds(300));  // let the page paint
-        saveScreenshot(window.window(), page + "-replayed.png");
+TEST_F(WebKitHomeWindowTest, KeysHideMinimiseAndEditAsOnTheDesktop) {
+    // Ctrl+W and Ctrl+H hide (the window reports closing), Ctrl+M minimises.
+    for (auto [keys, closes] : {std::pair{"ctrl+w", 1}, {"ctrl+h", 2}}) {
+        openFieldFocused();
+        EXPECT_TRUE(spinUntil([&] { return inTaskList(window->window()); }));
+        ASSERT_TRUE(pressKeys(keys));
+        ASSERT_TRUE(spinUntil([&] { return closed == closes; })) << keys;
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(spinUntil([&] { return !inTaskList(window->window()); })) << keys;
     }
+    openFieldFocused();
+    ASSERT_TRUE(pressKeys("ctrl+m"));
+    ASSERT_TRUE(spinUntil([&] { return minimised(window->window()); }));
+    EXPECT_EQ(closed, 2) << "minimising is not closing";
+    window->present();
+    ASSERT_TRUE(spinUntil([&] { return !minimised(window->window()); }));
+
+    // The editing keys in the page's fields, each step from what the last left.
+    openFieldFocused();
+    evaluate("field.focus(); true");
+    ASSERT_EQ(std::system("xdotool type --delay 15 'hello world'"), 0);
+    auto fieldBecomes = [&](const std::string& value) {
+        return spinUntil([&] { return evaluate("field.value") == Json(value).dump(); });
+    };
+    ASSERT_TRUE(fieldBecomes("hello world"));
+    for (auto [keys, value] : {std::pair{"ctrl+a ctrl+x", ""},
+                               {"ctrl+v", "hello world"},
+                               {"ctrl+z", ""},
+                               {"ctrl+shift+z", "hello world"},
+                               {"ctrl+z", ""},
+                               {"ctrl+y", "hello world"}}) {
+        ASSERT_TRUE(pressKeys(keys));
+        ASSERT_TRUE(fieldBecomes(value)) << keys;
+    }
+    // Copy leaves the field alone and fills the clipboard with the selection.
+    evaluate("field.value = 'copied text'; field.select(); true");
+    ASSERT_TRUE(pressKeys("ctrl+c"));
+    ASSERT_TRUE(spinUntil([&] {
+        gchar* text = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+        bool copied = text && std::string(text) == "copied text";
+        g_free(text);
+        return copied;
+    }));
+    evaluate("field.value = 'x '; field.setSelectionRange(2, 2); true");
+    ASSERT_TRUE(pressKeys("ctrl+v"));
+    EXPECT_TRUE(fieldBecomes("x copied text"));
+    EXPECT_EQ(closed, 2);
+}
+
+TEST_F(WebKitHomeWindowTest, CtrlQQuitsTheApplication) {
+    GApplication* application = g_application_new("app.velvox.KeysTest", G_APPLICATION_NON_UNIQUE);
+    struct Run {
+        WebKitHomeWindowTest* test;
+        bool pressed = false, gaveUp = false;
+    } run{this};
+    g_signal_connect(application, "activate", G_CALLBACK(+[](GApplication* app, gpointer data) {
+                         auto* run = static_cast<Run*>(data);
+                         g_application_hold(app);
+                         run->test->openFieldFocused();
+                         run->pressed = pressKeys("ctrl+q");
+                     }),
+                     &run);
+    // Only so that a broken key cannot hang the test run.
+    guint guard = g_timeout_add_seconds(
+        30,
+        +[](gpointer data) {
+            static_cast<Run*>(data)->gaveUp = true;
+            g_application_quit(g_application_get_default());
+            return G_SOURCE_REMOVE;
+        },
+        &run);
+    g_application_set_default(application);
+    g_application_run(application, 0, nullptr);
+    if (!run.gaveUp) g_source_remove(guard);
+    g_application_set_default(nullptr);
+    g_object_unref(application);
+    EXPECT_TRUE(run.pressed);
+    EXPECT_FALSE(run.gaveUp) << "Ctrl+Q did not end the application";
 }
 
 // The desktop's colour scheme: the settings portal's answer (ReadOne, or Read
@@ -234,42 +353,80 @@ TEST_F(WebKitHomeWindowTest, ColourSchemeFollowsThePortalElseTheThemeName) {
     GtkSettings* settings = gtk_settings_get_default();
     g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
     int changes = 0;
-    WebViewEvents events;
     events.colorSchemeChanged = [&] { ++changes; };
     {
-        WebKitHomeWindow window(kPages, home() + "/geometry.json", [](const std::string&) {});
-        window.setEvents(events);
-        EXPECT_EQ(window.desktopColorScheme(), ColorScheme::light);
+        WebKitHomeWindow themed(kPages, home() + "/geometry.json", [](const std::string&) {});
+        themed.setEvents(events);
+        EXPECT_EQ(themed.desktopColorScheme(), ColorScheme::light);
         g_object_set(settings, "gtk-theme-name", "Adwaita-dark", nullptr);
         EXPECT_EQ(changes, 1);
-        EXPECT_EQ(window.desktopColorScheme(), ColorScheme::dark);
+        EXPECT_EQ(themed.desktopColorScheme(), ColorScheme::dark);
         g_object_set(settings, "gtk-theme-name", "Adwaita", nullptr);
         EXPECT_EQ(changes, 2);
         spinFor(std::chrono::milliseconds(300));  // no portal: its question fails quietly
-        EXPECT_EQ(window.desktopColorScheme(), ColorScheme::light);
+        EXPECT_EQ(themed.desktopColorScheme(), ColorScheme::light);
     }
     struct Case {
         bool onlyDeprecatedRead;
-        guint32 first;
-        ColorScheme firstScheme;
-        guint32 then;
-        ColorScheme thenScheme;
+        guint32 first, then;
+        ColorScheme firstScheme, thenScheme;
     };
-    for (const auto& c : {Case{false, 1, ColorScheme::dark, 2, ColorScheme::light},
-                          Case{true, 1, ColorScheme::dark, 0, ColorScheme::light}}) {
+    for (const auto& c : {Case{false, 1, 2, ColorScheme::dark, ColorScheme::light},
+                          Case{true, 1, 0, ColorScheme::dark, ColorScheme::light}}) {
         SCOPED_TRACE(c.onlyDeprecatedRead ? "Read" : "ReadOne");
         StandInPortal portal(c.first, c.onlyDeprecatedRead);
         ASSERT_TRUE(portal.owned());
         changes = 0;
-        WebKitHomeWindow window(kPages, home() + "/geometry.json", [](const std::string&) {});
-        window.setEvents(events);
-        window.desktopColorScheme();
+        WebKitHomeWindow followed(kPages, home() + "/geometry.json", [](const std::string&) {});
+        followed.setEvents(events);
+        followed.desktopColorScheme();
         ASSERT_TRUE(spinUntil([&] { return changes == 1; }));
-        EXPECT_EQ(window.desktopColorScheme(), c.firstScheme);
+        EXPECT_EQ(followed.desktopColorScheme(), c.firstScheme);
         portal.setScheme(c.then);
         ASSERT_TRUE(spinUntil([&] { return changes == 2; }));
-        EXPECT_EQ(window.desktopColorScheme(), c.thenScheme);
+        EXPECT_EQ(followed.desktopColorScheme(), c.thenScheme);
     }
+}
+
+TEST_F(WebKitHomeWindowTest, HomeControllerRunsOnTheDesktopPieces) {
+    StandInPortal portal(2);  // a light desktop
+    installLinuxHome();
+    ASSERT_TRUE(Platform::desktop().resourceFile("settings.html").has_value());
+    Home::show();
+    Home* home = Home::shared();
+    ASSERT_NE(home, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return home->loaded(); }));
+    EXPECT_EQ(home->page(), "onboarding");  // not onboarded yet
+    EXPECT_TRUE(Platform::webView().isVisible());
+    // The window came from the module (here linked in) on first use.
+    auto* loadedWindow = static_cast<HomeWindowLoader&>(Platform::webView()).loadedForTesting();
+    ASSERT_NE(loadedWindow, nullptr);
+    auto& shown = static_cast<WebKitHomeWindow&>(*loadedWindow);
+    auto pageShows = [&](const std::string& script, const std::string& value) {
+        return spinUntil([&] { return evaluateNow(shown, script) == value; });
+    };
+    // The page has its symbols from the icon theme once it asks for its state.
+    EXPECT_TRUE(pageShows("document.querySelectorAll('.symbol.has-image').length > 0", "true"));
+    auto preferDark = [] {
+        gboolean dark = FALSE;
+        g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark,
+                     nullptr);
+        return dark == TRUE;
+    };
+    // "Match the system" (no theme saved) follows the desktop, and its changes.
+    EXPECT_TRUE(pageShows("document.documentElement.dataset.theme", "\"light\""));
+    EXPECT_FALSE(preferDark());
+    portal.setScheme(1);
+    EXPECT_TRUE(pageShows("document.documentElement.dataset.theme", "\"dark\""));
+    EXPECT_TRUE(preferDark());
+    Platform::webView().hide();
+    EXPECT_FALSE(Platform::webView().isVisible());
+    // The window's size and place are kept in the settings folder.
+    EXPECT_TRUE(std::filesystem::exists(Paths::dir() + "/home-window.json"));
+    Home::resetForTesting();
+    Platform::installWebView(nullptr);
+    Platform::installDesktop(nullptr);
+    Platform::installIconImages(nullptr);
 }
 
 }  // namespace

@@ -56,17 +56,17 @@ inline WindowFacts factsOf(Window window) {
     return facts;
 }
 
-// A 32-bit property of a window (the root window by default).
-inline std::vector<long> cardinals(const char* name, Window window = None) {
+// A 32-bit property of the root window.
+inline std::vector<long> cardinals(const char* name) {
     Display* display = xdisplay();
     std::vector<long> values;
     Atom type = None;
     int format = 0;
     unsigned long count = 0, remaining = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window ? window : DefaultRootWindow(display),
-                           XInternAtom(display, name, False), 0, 64, False, AnyPropertyType, &type,
-                           &format, &count, &remaining, &data) == Success &&
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False),
+                           0, 64, False, AnyPropertyType, &type, &format, &count, &remaining,
+                           &data) == Success &&
         data && format == 32) {
         auto* longs = reinterpret_cast<long*>(data);
         values.assign(longs, longs + count);

@@ -5,7 +5,6 @@
 
 #include <cairo.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "base/Paths.h"
@@ -226,14 +225,55 @@ TEST_F(OverlayOnDesktopTest, MovesUpForADesktopPanelAndBackWhenItGoes) {
               2);
 }
 
+TEST_F(OverlayOnDesktopTest, ACompositorComingAndGoingKeepsThePillShownAndClicksPassing) {
+    overlay->show(OverlayState::listening());
+    WindowFacts pill = settle();
+    ASSERT_TRUE(panel().drawsOpaque()) << "the headless session runs no compositor";
+    auto clickReachesTarget = [&] {
+        size_t before = target->presses().size();
+        return run("xdotool mousemove " + std::to_string(pill.x + pill.width / 2) + " " +
+                   std::to_string(pill.y + pill.height / 2) + " click 1") &&
+               spinUntil([&] { return target->presses().size() > before; });
+    };
+    // A window with an alpha channel while a compositor runs, a solid one
+    // again after: shown where it was, letting clicks through, either way.
+    for (int depth : {32, 24}) {
+        std::unique_ptr<CompositorStandIn> compositor;
+        if (depth == 32) compositor = std::make_unique<CompositorStandIn>();
+        ASSERT_TRUE(spinUntil([&] {
+            WindowFacts now = factsOf(pillWindow());
+            return panel().drawsOpaque() == (depth == 24) && now.viewable && now.depth == depth;
+        })) << depth;
+        WindowFacts now = factsOf(pillWindow());
+        EXPECT_TRUE(now.overrideRedirect);
+        EXPECT_EQ(std::make_pair(now.x, now.y), std::make_pair(pill.x, pill.y));
+        EXPECT_TRUE(clickReachesTarget()) << depth;
+        EXPECT_EQ(activeWindow(), target->window());
+    }
+    // A hidden pill stays hidden through the switch.
+    overlay->hide(0);
+    ASSERT_TRUE(spinUntil([&] { return !panel().isVisible(); }));
+    CompositorStandIn compositor;
+    ASSERT_TRUE(spinUntil([&] { return !panel().drawsOpaque(); }));
+    spinFor(std::chrono::milliseconds(50));
+    EXPECT_FALSE(factsOf(pillWindow()).viewable);
+}
+
 TEST_F(OverlayOnDesktopTest, TheUsersLogoIsDrawnAtTheLeftOfAWiderPill) {
     overlay->show(OverlayState::listening());
     int plainWidth = settle().width;
-    overlay->hide(0);
-    ASSERT_TRUE(spinUntil([&] { return !panel().isVisible(); }));
+    auto showAgain = [&] {
+        overlay->hide(0);
+        spinUntil([&] { return !panel().isVisible(); });
+        overlay = Overlay::create();  // the logo is read once per overlay
+        overlay->show(OverlayState::listening());
+        return settle();
+    };
+    // A file that is no picture is no logo.
+    writeFile(Paths::logoURL(), "not a picture");
+    EXPECT_EQ(showAgain().width, plainWidth);
 
     // A green square logo.
-    std::filesystem::create_directories(Paths::dir());
     cairo_surface_t* logo = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 64, 64);
     cairo_t* cairo = cairo_create(logo);
     cairo_set_source_rgb(cairo, 0, 0.8, 0);
@@ -241,10 +281,7 @@ TEST_F(OverlayOnDesktopTest, TheUsersLogoIsDrawnAtTheLeftOfAWiderPill) {
     cairo_destroy(cairo);
     ASSERT_EQ(cairo_surface_write_to_png(logo, Paths::logoURL().c_str()), CAIRO_STATUS_SUCCESS);
     cairo_surface_destroy(logo);
-
-    overlay = Overlay::create();  // the logo is read once per overlay
-    overlay->show(OverlayState::listening());
-    WindowFacts pill = settle();
+    WindowFacts pill = showAgain();
     EXPECT_GT(pill.width, plainWidth);
     auto shot = shoot(pill);
     auto green = [](const Pixel& p) { return p.green >= 180 && p.red <= 40 && p.blue <= 40; };

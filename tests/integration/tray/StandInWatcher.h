@@ -1,9 +1,8 @@
 #pragma once
 
 // A stand-in for a desktop panel's org.kde.StatusNotifierWatcher, on a bus
-// connection of its own, for tests and benchmarks in the headless session. It
-// records who registers and reads the first item's properties and exported
-// menu, and clicks its entries, as a panel would.
+// connection of its own: it records who registers, and reads the first item's
+// properties and exported menu and clicks its entries, as a panel would.
 #include <gio/gio.h>
 
 #include <string>
@@ -14,15 +13,13 @@
 namespace velvox::testing {
 
 inline const char* const kWatcherName = "org.kde.StatusNotifierWatcher";
-inline const char* const kWatcherXml = R"(<node>
-  <interface name="org.kde.StatusNotifierWatcher">
-    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
-  </interface>
-</node>)";
+inline const char* const kWatcherXml = R"(<node><interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+</interface></node>)";
 
 struct Registration {
     std::string sender;   // the item's bus name

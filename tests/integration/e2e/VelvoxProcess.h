@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
@@ -16,8 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace velvox::testing {
 
@@ -48,40 +47,24 @@ class VelvoxProcess {
     VelvoxProcess(std::vector<std::string> arguments,
                   const std::map<std::string, std::string>& environment,
                   const std::string& outputPath) {
-        std::map<std::string, std::string> merged;
-        for (char** entry = environ; *entry; ++entry) {
-            std::string text = *entry;
-            if (auto equals = text.find('='); equals != std::string::npos)
-                merged[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-        for (auto& [name, value] : environment) merged[name] = value;
-        std::vector<std::string> envText;
-        for (auto& [name, value] : merged) envText.push_back(name + "=" + value);
+        gchar** envp = g_get_environ();
+        for (auto& [name, value] : environment)
+            envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
         std::string program = VELVOX_BINARY;
-        std::vector<gchar*> argv{program.data()}, envp;
+        std::vector<gchar*> argv{program.data()};
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        for (auto& entry : envText) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-
-        gint out = -1;
-        if (!g_spawn_async_with_pipes(
-                nullptr, argv.data(), envp.data(),
-                GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                nullptr, &pid_, nullptr, &out, nullptr, nullptr))
-            return;
-        output_ = std::thread([out, outputPath] {
-            std::ofstream file(outputPath, std::ios::binary);
-            char buffer[4096];
-            for (ssize_t count; (count = ::read(out, buffer, sizeof buffer)) > 0;)
-                file.write(buffer, count);
-            ::close(out);
-        });
+        int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        int none = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (!g_spawn_async_with_fds(nullptr, argv.data(), envp,
+                                    GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr, &pid_,
+                                    -1, out, none, nullptr))
+            pid_ = -1;
+        ::close(out);
+        ::close(none);
+        g_strfreev(envp);
     }
-    ~VelvoxProcess() {
-        terminate();
-        if (output_.joinable()) output_.join();
-    }
+    ~VelvoxProcess() { terminate(); }
     VelvoxProcess(const VelvoxProcess&) = delete;
     VelvoxProcess& operator=(const VelvoxProcess&) = delete;
 
@@ -119,7 +102,6 @@ class VelvoxProcess {
   private:
     GPid pid_ = -1;
     std::optional<int> exitStatus_;
-    std::thread output_;
 };
 
 }  // namespace velvox::testing

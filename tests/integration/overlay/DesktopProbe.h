@@ -1,8 +1,7 @@
 #pragma once
 
 // What the tests of the pill look at on the real desktop: X11 windows of other
-// clients (a focused target application, a panel with a strut, a compositor),
-// and the pixels on screen.
+// clients (a focused target application, a compositor), and the pixels on screen.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -11,7 +10,6 @@
 #include <gtk/gtk.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -162,10 +160,6 @@ class OtherClient {
     Window window() const { return window_; }
 
   protected:
-    void setProperty(const char* name, Atom type, const long* values, int count) {
-        XChangeProperty(display_, window_, XInternAtom(display_, name, False), type, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(values), count);
-    }
     Display* display_ = nullptr;
     Window window_ = None;
 };
@@ -212,27 +206,6 @@ class TargetWindow : public OtherClient {
     std::vector<std::pair<int, int>> presses_;
 };
 
-// A desktop panel along the bottom edge that reserves its height: the work
-// area shrinks while it is there.
-class BottomPanel : public OtherClient {
-  public:
-    explicit BottomPanel(int height)
-        : OtherClient(0, screenHeight() - height, screenWidth(), height, 0x303030) {
-        if (!display_) return;
-        long dock = long(XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False));
-        setProperty("_NET_WM_WINDOW_TYPE", XA_ATOM, &dock, 1);
-        long strut[12] = {0, 0, 0, height, 0, 0, 0, 0, 0, 0, 0, screenWidth() - 1};
-        setProperty("_NET_WM_STRUT_PARTIAL", XA_CARDINAL, strut, 12);
-        setProperty("_NET_WM_STRUT", XA_CARDINAL, strut, 4);
-        XMapWindow(display_, window_);
-        XSync(display_, False);
-    }
-
-  private:
-    static int screenWidth() { return DisplayWidth(xdisplay(), DefaultScreen(xdisplay())); }
-    static int screenHeight() { return DisplayHeight(xdisplay(), DefaultScreen(xdisplay())); }
-};
-
 // Claims to be a compositing manager (owns the screen's _NET_WM_CM_S0
 // selection) for as long as it lives, without compositing anything: enough
 // for toolkits to switch to windows with an alpha channel, and back.
@@ -245,15 +218,5 @@ class CompositorStandIn : public OtherClient {
         XSync(display_, False);
     }
 };
-
-// The work area the window manager publishes for the current desktop.
-struct WorkArea {
-    long x = 0, y = 0, width = 0, height = 0;
-};
-inline std::optional<WorkArea> publishedWorkArea() {
-    auto values = cardinals("_NET_WORKAREA");
-    if (values.size() < 4) return std::nullopt;
-    return WorkArea{values[0], values[1], values[2], values[3]};
-}
 
 }  // namespace velvox::testing

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the tests of the pill look at on the real desktop: X11 windows of other
-// clients (a focused target application, a compositor), and the pixels on screen.
+// clients (a focused target application), and the pixels on screen.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -33,7 +33,6 @@ inline Window xidOf(GtkWidget* widget) {
 
 struct WindowFacts {
     int x = 0, y = 0, width = 0, height = 0;  // on the root window
-    int depth = 0;
     bool viewable = false, overrideRedirect = false;
 };
 
@@ -48,7 +47,6 @@ inline WindowFacts factsOf(Window window) {
                           &child);
     facts.width = attributes.width;
     facts.height = attributes.height;
-    facts.depth = attributes.depth;
     facts.viewable = attributes.map_state == IsViewable;
     facts.overrideRedirect = attributes.override_redirect;
     return facts;
@@ -141,35 +139,15 @@ class Screenshot {
     GdkPixbuf* pixbuf_ = nullptr;
 };
 
-// Another X client with one window, on a connection of its own.
-class OtherClient {
+// Another application's plain white window, on a connection of its own,
+// placed where the test wants it. It records the pointer presses it gets.
+class TargetWindow {
   public:
-    OtherClient(int x, int y, int width, int height, unsigned long colour) {
+    TargetWindow(int x, int y, int width, int height) {
         display_ = XOpenDisplay(nullptr);
-        if (display_)
-            window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, width,
-                                          height, 0, 0, colour);
-    }
-    ~OtherClient() {
         if (!display_) return;
-        XDestroyWindow(display_, window_);
-        XCloseDisplay(display_);
-    }
-    OtherClient(const OtherClient&) = delete;
-    OtherClient& operator=(const OtherClient&) = delete;
-    Window window() const { return window_; }
-
-  protected:
-    Display* display_ = nullptr;
-    Window window_ = None;
-};
-
-// Another application's plain white window, placed where the test wants it.
-// It records the pointer presses it gets.
-class TargetWindow : public OtherClient {
-  public:
-    TargetWindow(int x, int y, int width, int height) : OtherClient(x, y, width, height, 0xFFFFFF) {
-        if (!display_) return;
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, width, height, 0,
+                                      0, 0xFFFFFF);
         XSizeHints hints{};
         hints.flags = USPosition | USSize;
         hints.x = x;
@@ -182,6 +160,14 @@ class TargetWindow : public OtherClient {
         XMapWindow(display_, window_);
         XSync(display_, False);
     }
+    ~TargetWindow() {
+        if (!display_) return;
+        XDestroyWindow(display_, window_);
+        XCloseDisplay(display_);
+    }
+    TargetWindow(const TargetWindow&) = delete;
+    TargetWindow& operator=(const TargetWindow&) = delete;
+    Window window() const { return window_; }
 
     bool focus() {
         std::string id = std::to_string(window_);
@@ -203,20 +189,9 @@ class TargetWindow : public OtherClient {
     }
 
   private:
+    Display* display_ = nullptr;
+    Window window_ = None;
     std::vector<std::pair<int, int>> presses_;
-};
-
-// Claims to be a compositing manager (owns the screen's _NET_WM_CM_S0
-// selection) for as long as it lives, without compositing anything: enough
-// for toolkits to switch to windows with an alpha channel, and back.
-class CompositorStandIn : public OtherClient {
-  public:
-    CompositorStandIn() : OtherClient(0, 0, 1, 1, 0) {
-        if (!display_) return;
-        XSetSelectionOwner(display_, XInternAtom(display_, "_NET_WM_CM_S0", False), window_,
-                           CurrentTime);
-        XSync(display_, False);
-    }
 };
 
 }  // namespace velvox::testing

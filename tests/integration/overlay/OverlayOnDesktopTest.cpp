@@ -1,6 +1,5 @@
-// The real pill on the headless desktop: the core's overlay drawing through
-// GTK, cairo and Pango, placed from GDK's monitors, in front of another
-// application's focused window that keeps both the focus and the clicks.
+// The real pill on the headless desktop, drawn through GTK, cairo and Pango in
+// front of another application's window that keeps the focus and the clicks.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -204,40 +203,6 @@ TEST_F(OverlayOnDesktopTest, ListeningThinkingAndAnErrorOnScreen) {
     EXPECT_FALSE(factsOf(pillWindow()).viewable);
     EXPECT_FALSE(overlay->isInUseForTesting());
     EXPECT_EQ(activeWindow(), target->window());
-}
-
-TEST_F(OverlayOnDesktopTest, ACompositorComingAndGoingKeepsThePillShownAndClicksPassing) {
-    overlay->show(OverlayState::listening());
-    WindowFacts pill = settle();
-    ASSERT_TRUE(panel().drawsOpaque()) << "the headless session runs no compositor";
-    auto clickReachesTarget = [&] {
-        size_t before = target->presses().size();
-        return run("xdotool mousemove " + std::to_string(pill.x + pill.width / 2) + " " +
-                   std::to_string(pill.y + pill.height / 2) + " click 1") &&
-               spinUntil([&] { return target->presses().size() > before; });
-    };
-    // A window with an alpha channel while a compositor runs, a solid one
-    // again after: shown where it was, letting clicks through, either way.
-    for (int depth : {32, 24}) {
-        std::unique_ptr<CompositorStandIn> compositor;
-        if (depth == 32) compositor = std::make_unique<CompositorStandIn>();
-        ASSERT_TRUE(spinUntil([&] {
-            WindowFacts now = factsOf(pillWindow());
-            return panel().drawsOpaque() == (depth == 24) && now.viewable && now.depth == depth;
-        })) << depth;
-        WindowFacts now = factsOf(pillWindow());
-        EXPECT_TRUE(now.overrideRedirect);
-        EXPECT_EQ(std::make_pair(now.x, now.y), std::make_pair(pill.x, pill.y));
-        EXPECT_TRUE(clickReachesTarget()) << depth;
-        EXPECT_EQ(activeWindow(), target->window());
-    }
-    // A hidden pill stays hidden through the switch.
-    overlay->hide(0);
-    ASSERT_TRUE(spinUntil([&] { return !panel().isVisible(); }));
-    CompositorStandIn compositor;
-    ASSERT_TRUE(spinUntil([&] { return !panel().drawsOpaque(); }));
-    spinFor(std::chrono::milliseconds(50));
-    EXPECT_FALSE(factsOf(pillWindow()).viewable);
 }
 
 }  // namespace

@@ -15,15 +15,7 @@ class StandInPortal {
     explicit StandInPortal(guint32 scheme, bool onlyDeprecatedRead = false)
         : scheme_(scheme), onlyDeprecatedRead_(onlyDeprecatedRead) {
         bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(R"(<node>
-          <interface name="org.freedesktop.portal.Settings">
-            <method name="ReadOne"><arg type="s" direction="in"/><arg type="s" direction="in"/>
-              <arg type="v" direction="out"/></method>
-            <method name="Read"><arg type="s" direction="in"/><arg type="s" direction="in"/>
-              <arg type="v" direction="out"/></method>
-            <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
-          </interface></node>)",
-                                                           nullptr);
+        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kInterface, nullptr);
         static const GDBusInterfaceVTable vtable = {&StandInPortal::onCall, nullptr, nullptr, {}};
         registration_ = g_dbus_connection_register_object(bus_, kPath, info->interfaces[0], &vtable,
                                                           this, nullptr, nullptr);
@@ -44,8 +36,6 @@ class StandInPortal {
     StandInPortal(const StandInPortal&) = delete;
     StandInPortal& operator=(const StandInPortal&) = delete;
 
-    bool owned() const { return owned_; }
-
     void setScheme(guint32 scheme) {
         scheme_ = scheme;
         g_dbus_connection_emit_signal(bus_, nullptr, kPath, "org.freedesktop.portal.Settings",
@@ -58,6 +48,12 @@ class StandInPortal {
 
   private:
     static constexpr const char* kPath = "/org/freedesktop/portal/desktop";
+    static constexpr const char* kInterface = R"(<node>
+      <interface name="org.freedesktop.portal.Settings">
+        <method name="ReadOne"><arg type="s"/><arg type="s"/><arg type="v" direction="out"/></method>
+        <method name="Read"><arg type="s"/><arg type="s"/><arg type="v" direction="out"/></method>
+        <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
+      </interface></node>)";
 
     static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                        const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,

@@ -21,20 +21,11 @@
 #include "support/LoopbackServer.h"
 #include "text/Tidy.h"
 
-namespace velvox {
+namespace velvox::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
-using testing::DeliveryWindowProcess;
-using testing::kPolished;
-using testing::kPolishPath;
-using testing::kSpoken;
-using testing::kTranscriptionPath;
-using testing::LoopbackServer;
-using testing::readWholeFile;
-using testing::VelvoxProcess;
-using testing::waitUntil;
 
 bool shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -118,9 +109,8 @@ class EndToEndTest : public ::testing::Test {
         root_ = ::mkdtemp(pattern);
         home_ = root_ + "/home";
         tmp_ = root_ + "/tmp";
-        fs::create_directories(home_ + "/.velvox");
-        fs::create_directories(tmp_);
-        fs::create_directories(root_ + "/data/applications");
+        for (auto folder : {home_ + "/.velvox", tmp_, root_ + "/data/applications"})
+            fs::create_directories(folder);
         answerLikeGroq(groq);
         writeConfig(Json::object());
     }
@@ -174,6 +164,13 @@ class EndToEndTest : public ::testing::Test {
     }
 
     std::string log() const { return readWholeFile(settingsPath("app.log")); }
+    size_t countInLog(const std::string& text) const {
+        std::string all = log();
+        size_t count = 0;
+        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++count;
+        return count;
+    }
     bool waitForLog(const std::string& text, double boundSeconds = 30) const {
         return waitUntil([&] { return log().find(text) != std::string::npos; }, boundSeconds);
     }
@@ -187,7 +184,7 @@ class EndToEndTest : public ::testing::Test {
 
     // A window of another application, its entry focused.
     void openWindow(std::vector<std::string> arguments = {},
-                    const std::string& program = testing::deliveryWindowProgram()) {
+                    const std::string& program = deliveryWindowProgram()) {
         window = std::make_unique<DeliveryWindowProcess>(std::move(arguments), program);
         ASSERT_TRUE(window->started());
         window->send("focus entry");
@@ -217,8 +214,8 @@ class EndToEndTest : public ::testing::Test {
         EXPECT_EQ(speaker->writeErrors(), 0);
     }
 
-    std::vector<testing::RecordedRequest> requestsTo(const std::string& path) const {
-        std::vector<testing::RecordedRequest> found;
+    std::vector<RecordedRequest> requestsTo(const std::string& path) const {
+        std::vector<RecordedRequest> found;
         for (auto& request : groq.requests())
             if (request.path == path) found.push_back(request);
         return found;
@@ -313,9 +310,9 @@ TEST_F(EndToEndTest, PasteRoadPutsTheUsersClipboardBack) {
         << clipboardText();
 
     // "Copy last result" picked in the panel's tray menu puts the text on the clipboard.
-    testing::StandInWatcher panel;
+    StandInWatcher panel;
     ASSERT_NE(panel.connection(), nullptr);
-    ASSERT_TRUE(testing::spinUntil([&] { return !panel.registrations().empty(); }));
+    ASSERT_TRUE(spinUntil([&] { return !panel.registrations().empty(); }));
     auto menu = panel.menu();
     auto copy = std::find_if(menu.begin(), menu.end(),
                              [](auto& entry) { return entry.label == "Copy last result"; });
@@ -323,7 +320,7 @@ TEST_F(EndToEndTest, PasteRoadPutsTheUsersClipboardBack) {
     ASSERT_TRUE(panel.click(copy->id)) << panel.lastError();
     const std::string text = Tidy::text(kPolished);
     const std::string copied =
-        "UTF8_STRING " + std::to_string(text.size()) + " " + std::to_string(testing::fnvHash(text));
+        "UTF8_STRING " + std::to_string(text.size()) + " " + std::to_string(fnvHash(text));
     EXPECT_TRUE(waitUntil([&] { return clipboardText() == copied; }, 10)) << clipboardText();
 }
 
@@ -405,11 +402,9 @@ TEST_F(EndToEndTest, CommaDecimalLocaleKeepsPointsInTheLogAndTheTrayIcon) {
         << text;
     EXPECT_TRUE(std::regex_match(recorded[1].str(), std::regex("\\d+\\.\\d"))) << recorded[1];
 
-    std::vector<fs::path> icons;
+    std::string svg;
     for (auto& entry : fs::recursive_directory_iterator(runtime))
-        if (entry.path().extension() == ".svg") icons.push_back(entry.path());
-    ASSERT_EQ(icons.size(), 1u);
-    std::string svg = readWholeFile(icons.front().string());
+        if (entry.path().extension() == ".svg") svg += readWholeFile(entry.path());
     EXPECT_NE(svg.find(" width=\"3.2\" "), std::string::npos) << svg;
     EXPECT_FALSE(std::regex_search(svg, std::regex("=\"[-0-9]*,[0-9]"))) << svg;
 }
@@ -493,7 +488,7 @@ TEST_F(WaylandEndToEndTest, TerminalsGetTheirPasteKey) {
     writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
     // The same window under a terminal emulator's program name.
     std::string terminal = root_ + "/kgx";
-    fs::copy_file(testing::deliveryWindowProgram(), terminal);
+    fs::copy_file(deliveryWindowProgram(), terminal);
     openWindow({}, terminal);
     startVelvox();
     dictateByCommands(1.5);
@@ -502,7 +497,7 @@ TEST_F(WaylandEndToEndTest, TerminalsGetTheirPasteKey) {
 }
 
 TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
-    testing::StandInPortal portal;
+    StandInPortal portal;
     ASSERT_TRUE(portal.ownsName());
     openWindow();
     startVelvox();
@@ -531,13 +526,8 @@ TEST_F(WaylandEndToEndTest, SwayKeyBindingsStartOnThePressAndStopOnTheRelease) {
 
 // The web engine's libraries the process maps now, one line each.
 std::string webEngineMappings(int32_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
-    std::string line, found;
-    while (std::getline(in, line))
-        if (line.find("libwebkit2gtk") != std::string::npos ||
-            line.find("libjavascriptcoregtk") != std::string::npos)
-            found += line + "\n";
-    return found;
+    return outputOf("grep -E 'libwebkit2gtk|libjavascriptcoregtk' /proc/" + std::to_string(pid) +
+                    "/maps");
 }
 
 TEST_F(EndToEndTest, WebEngineComesOnlyWithHomeAndItsPageTakesADictation) {
@@ -553,20 +543,12 @@ TEST_F(EndToEndTest, WebEngineComesOnlyWithHomeAndItsPageTakesADictation) {
     // reports the page loaded and itself focused; the web engine's first
     // start may take a few takes.
     ASSERT_TRUE(waitUntil([&] { return shell("xdotool search --name '^Velvox$' >/dev/null"); }));
-    auto delivered = [&] {
-        std::string text = log();
-        size_t count = 0;
-        for (size_t at = text.find("delivered "); at != std::string::npos;
-             at = text.find("delivered ", at + 1))
-            ++count;
-        return count;
-    };
     for (int take = 0; take < 5 && log().find("delivered into own window") == std::string::npos;
          ++take) {
         shell("xdotool search --name '^Velvox$' windowactivate --sync 2>/dev/null");
-        size_t before = delivered();
+        size_t before = countInLog("delivered ");
         dictate("F5", 2.0);
-        waitUntil([&] { return delivered() > before; });
+        waitUntil([&] { return countInLog("delivered ") > before; });
     }
     EXPECT_NE(log().find("delivered into own window"), std::string::npos);
     EXPECT_EQ(velvox->terminate(), 0);
@@ -578,23 +560,13 @@ TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     EXPECT_FALSE(fs::exists(settingsPath("app.log")));
     startVelvox();
 
-    auto second = run({}, "second.out");
-    EXPECT_EQ(second->waitForExit(20), 0);
-
-    auto signIn = run({"velvox://auth?token=ovk_test"}, "third.out");
-    EXPECT_EQ(signIn->waitForExit(20), 0);
+    EXPECT_EQ(run({}, "second.out")->waitForExit(20), 0);
+    EXPECT_EQ(run({"velvox://auth?token=ovk_test"}, "third.out")->waitForExit(20), 0);
     ASSERT_TRUE(waitForLog("signed in from the browser callback"));
-    auto config = Json::parse(readWholeFile(settingsPath("config.json")));
-    EXPECT_EQ(config["deviceToken"], "ovk_test");
-
-    auto launches = 0;
-    std::string text = log();
-    for (size_t at = text.find("Velvox launched"); at != std::string::npos;
-         at = text.find("Velvox launched", at + 1))
-        ++launches;
-    EXPECT_EQ(launches, 1) << "only the first copy launched";
+    EXPECT_EQ(Json::parse(readWholeFile(settingsPath("config.json")))["deviceToken"], "ovk_test");
+    EXPECT_EQ(countInLog("Velvox launched"), 1u) << "only the first copy launched";
     EXPECT_EQ(velvox->terminate(), 0);
 }
 
 }  // namespace
-}  // namespace velvox
+}  // namespace velvox::testing

@@ -2,7 +2,6 @@
 
 // What the loopback stand-in for Groq answers in the program's end-to-end
 // tests and benchmark: a transcript of the spoken sentence and its polish.
-
 #include <nlohmann/json.hpp>
 #include <string>
 

@@ -5,12 +5,11 @@
 
 #include <glib.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -18,8 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace velvox::testing {
 
@@ -45,52 +42,29 @@ bool waitUntil(Condition condition, double boundSeconds = 20) {
 
 class VelvoxProcess {
   public:
-    // `environment` is added to (and overrides) this process's environment.
+    // `environment` is added to (and overrides) this process's environment;
+    // standard output goes to `outputPath`, for a failing test to show.
     VelvoxProcess(std::vector<std::string> arguments,
-                  std::map<std::string, std::string> environment, const std::string& outputPath)
-        : outputPath_(outputPath) {
-        std::map<std::string, std::string> merged;
-        for (char** entry = environ; *entry; ++entry) {
-            std::string text = *entry;
-            auto equals = text.find('=');
-            if (equals != std::string::npos)
-                merged[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-        for (auto& [name, value] : environment) merged[name] = value;
-        std::vector<std::string> envText;
-        for (auto& [name, value] : merged) envText.push_back(name + "=" + value);
-
-        std::vector<gchar*> argv;
+                  const std::map<std::string, std::string>& environment,
+                  const std::string& outputPath) {
+        gchar** envp = g_get_environ();
+        for (auto& [name, value] : environment)
+            envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
         std::string program = VELVOX_BINARY;
-        argv.push_back(program.data());
+        std::vector<gchar*> argv{program.data()};
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        std::vector<gchar*> envp;
-        for (auto& entry : envText) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-
-        gint out = -1;
-        GError* error = nullptr;
-        if (!g_spawn_async_with_pipes(
-                nullptr, argv.data(), envp.data(),
-                GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                nullptr, &pid_, nullptr, &out, nullptr, &error)) {
-            g_clear_error(&error);
-            return;
-        }
-        // Standard output goes to a file the test can show when something fails.
-        output_ = std::thread([out, path = outputPath_] {
-            std::ofstream file(path, std::ios::binary);
-            char buffer[4096];
-            ssize_t count;
-            while ((count = ::read(out, buffer, sizeof buffer)) > 0) file.write(buffer, count);
-            ::close(out);
-        });
+        int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        int none = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (!g_spawn_async_with_fds(nullptr, argv.data(), envp,
+                                    GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr, &pid_,
+                                    -1, out, none, nullptr))
+            pid_ = -1;
+        ::close(out);
+        ::close(none);
+        g_strfreev(envp);
     }
-    ~VelvoxProcess() {
-        terminate();
-        if (output_.joinable()) output_.join();
-    }
+    ~VelvoxProcess() { terminate(); }
     VelvoxProcess(const VelvoxProcess&) = delete;
     VelvoxProcess& operator=(const VelvoxProcess&) = delete;
 
@@ -126,12 +100,8 @@ class VelvoxProcess {
     }
 
   private:
-    static void mergeErrorIntoOutput(gpointer) { ::dup2(STDOUT_FILENO, STDERR_FILENO); }
-
-    std::string outputPath_;
     GPid pid_ = -1;
     std::optional<int> exitStatus_;
-    std::thread output_;
 };
 
 }  // namespace velvox::testing

@@ -1,7 +1,8 @@
 #pragma once
 
 // A stand-in for a desktop panel's org.kde.StatusNotifierWatcher, on a bus
-// connection of its own, for tests and benchmarks in the headless session.
+// connection of its own: it records who registers, and reads the first item's
+// properties and exported menu and clicks its entries, as a panel would.
 #include <gio/gio.h>
 
 #include <string>
@@ -12,39 +13,39 @@
 namespace velvox::testing {
 
 inline const char* const kWatcherName = "org.kde.StatusNotifierWatcher";
-inline const char* const kWatcherXml = R"(<node>
-  <interface name="org.kde.StatusNotifierWatcher">
-    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
-  </interface>
-</node>)";
+inline const char* const kWatcherXml = R"(<node><interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+</interface></node>)";
 
 struct Registration {
     std::string sender;   // the item's bus name
     std::string service;  // what it passed: its object path
 };
 
-// A private bus connection that owns the watcher name and records who registers.
+// One entry of an item's exported menu (com.canonical.dbusmenu).
+struct ExportedEntry {
+    int id = 0;
+    std::string label, type, toggleType;
+    bool enabled = true;
+    int toggleState = -1;
+};
+
 class StandInWatcher {
   public:
     StandInWatcher() {
-        GError* error = nullptr;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-        if (address) {
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (address)
             connection_ = g_dbus_connection_new_for_address_sync(
                 address,
                 GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, &error);
-            g_free(address);
-        }
-        if (!connection_) {
-            if (error) g_error_free(error);
-            return;
-        }
+                nullptr, nullptr, nullptr);
+        g_free(address);
+        if (!connection_) return;
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
         static const GDBusInterfaceVTable vtable = {onMethodCall, onGetProperty, nullptr, {}};
         registration_ =
@@ -59,7 +60,6 @@ class StandInWatcher {
             nullptr, this, nullptr);
         if (!spinUntil([this] { return owned_; })) close();
     }
-
     ~StandInWatcher() {
         if (!connection_) return;
         close();
@@ -72,6 +72,8 @@ class StandInWatcher {
     // Null when the session bus could not be reached or the name not owned.
     GDBusConnection* connection() const { return connection_; }
     const std::vector<Registration>& registrations() const { return registrations_; }
+    // The last failed call's message, for a test to show.
+    const std::string& lastError() const { return lastError_; }
 
     static bool nameHasOwner(const char* name) {
         GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -88,7 +90,93 @@ class StandInWatcher {
         return owned;
     }
 
+    // A string (or object path) property of the first registered item.
+    std::string property(const char* name) {
+        GVariant* reply =
+            callItem(registrations_.at(0).service, "org.freedesktop.DBus.Properties", "Get",
+                     g_variant_new("(ss)", "org.kde.StatusNotifierItem", name));
+        if (!reply) return "<missing>";
+        GVariant* value = nullptr;
+        g_variant_get(reply, "(v)", &value);
+        std::string text = g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
+                                   g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH)
+                               ? g_variant_get_string(value, nullptr)
+                               : "<wrong type>";
+        g_variant_unref(value);
+        g_variant_unref(reply);
+        return text;
+    }
+
+    // The first item's menu, top level, as the panel would draw it.
+    std::vector<ExportedEntry> menu() {
+        std::vector<ExportedEntry> entries;
+        GVariant* reply = callItem(property("Menu"), "com.canonical.dbusmenu", "GetLayout",
+                                   g_variant_new("(iias)", 0, -1, nullptr));
+        if (!reply) return entries;
+        GVariant* layout = g_variant_get_child_value(reply, 1);
+        GVariant* children = g_variant_get_child_value(layout, 2);
+        for (gsize index = 0; index < g_variant_n_children(children); ++index) {
+            GVariant* boxed = g_variant_get_child_value(children, index);
+            GVariant* child = g_variant_get_variant(boxed);
+            ExportedEntry entry;
+            g_variant_get_child(child, 0, "i", &entry.id);
+            GVariant* properties = g_variant_get_child_value(child, 1);
+            const gchar* text = nullptr;
+            if (g_variant_lookup(properties, "label", "&s", &text)) entry.label = text;
+            if (g_variant_lookup(properties, "type", "&s", &text)) entry.type = text;
+            if (g_variant_lookup(properties, "toggle-type", "&s", &text)) entry.toggleType = text;
+            gboolean enabled = TRUE;
+            if (g_variant_lookup(properties, "enabled", "b", &enabled)) entry.enabled = enabled;
+            g_variant_lookup(properties, "toggle-state", "i", &entry.toggleState);
+            entries.push_back(entry);
+            g_variant_unref(properties);
+            g_variant_unref(child);
+            g_variant_unref(boxed);
+        }
+        g_variant_unref(children);
+        g_variant_unref(layout);
+        g_variant_unref(reply);
+        return entries;
+    }
+
+    // A click on an entry of the first item's menu; false when the item refused it.
+    bool click(int id) {
+        GVariant* reply =
+            callItem(property("Menu"), "com.canonical.dbusmenu", "Event",
+                     g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u));
+        if (reply) g_variant_unref(reply);
+        return reply != nullptr;
+    }
+
   private:
+    // Calls the first item and runs the main loop until it answers (an item
+    // in this process answers from this same loop, so a blocking call would
+    // wait for ever).
+    GVariant* callItem(const std::string& path, const char* interface, const char* method,
+                       GVariant* parameters) {
+        struct Answer {
+            bool done = false;
+            GVariant* reply = nullptr;
+            std::string error;
+        } answer;
+        g_dbus_connection_call(
+            connection_, registrations_.at(0).sender.c_str(), path.c_str(), interface, method,
+            parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* answer = static_cast<Answer*>(data);
+                GError* error = nullptr;
+                answer->reply =
+                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+                if (error) answer->error = error->message;
+                g_clear_error(&error);
+                answer->done = true;
+            },
+            &answer);
+        spinUntil([&] { return answer.done; });
+        if (!answer.reply) lastError_ = std::string(method) + ": " + answer.error;
+        return answer.reply;
+    }
+
     void close() {
         g_bus_unown_name(ownership_);
         g_dbus_connection_unregister_object(connection_, registration_);
@@ -128,6 +216,7 @@ class StandInWatcher {
     unsigned ownership_ = 0;
     bool owned_ = false;
     std::vector<Registration> registrations_;
+    std::string lastError_;
 };
 
 }  // namespace velvox::testing

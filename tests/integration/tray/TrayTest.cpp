@@ -1,0 +1,258 @@
+// The real tray item: the icon files it writes for the host, and the item and
+// its menu as a panel sees them over D-Bus, through a stand-in
+// StatusNotifierWatcher on the headless session's bus.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <libayatana-appindicator/app-indicator.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "StandInWatcher.h"
+#include "base/Brand.h"
+#include "feedback/BrandIcon.h"
+#include "platform/linux/AyatanaStatusItem.h"
+#include "support/TempHome.h"
+
+namespace velvox::testing {
+namespace {
+
+const std::string kNoHost = "tray: no status notifier host found; start Velvox again to open Home";
+const std::string kHostFound = "tray: status notifier host found";
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string stem(const std::string& file) {
+    return file.substr(0, file.size() - 4);
+}
+
+// The status menu as the application builds it, with counters for the actions.
+struct MenuScenario {
+    int opened = 0, polished = 0;
+    std::vector<MenuItem> items() {
+        return {
+            MenuItem{false, "Idle", false, std::nullopt, nullptr},
+            MenuItem::separator(),
+            MenuItem{false, "Open Velvox\u2026", true, std::nullopt, [this] { ++opened; }},
+            MenuItem::separator(),
+            MenuItem{false, "Polish transcript", true, true, [this] { ++polished; }},
+            MenuItem{false, "Paste automatically", true, false, nullptr},
+            MenuItem{false, "Start at login", false, false, nullptr},
+            MenuItem::separator(),
+            MenuItem{false, "Quit Velvox", true, std::nullopt, nullptr},
+        };
+    }
+};
+
+class TrayTest : public TempHomeTest {
+  protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
+    std::string iconFolder() const { return home() + "/run/velvox-icons"; }
+    int logged(const std::string& prefix) const {
+        auto lines = logMessages();
+        return int(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.starts_with(prefix);
+        }));
+    }
+};
+
+TEST_F(TrayTest, EachNewImageIsAFreshPrivateFileAndTheItemTakesItsFileAlong) {
+    // A file of an earlier run that ended without cleaning up, and one that is not ours.
+    writeFile(iconFolder() + "/" + Brand::bundleID + "-7-symbolic.svg", "<svg/>");
+    writeFile(iconFolder() + "/notes.txt", "keep");
+    std::string idleName, recordingName, idleSvg;
+    {
+        AyatanaStatusItem item(iconFolder());
+        item.setImage(Brand::menuBarIcon(false));
+        auto files = filesIn(iconFolder());
+        ASSERT_EQ(files.size(), 2u);
+        EXPECT_EQ(files[1], "notes.txt");
+        idleName = files[0];
+        EXPECT_TRUE(idleName.starts_with(Brand::bundleID + "-") &&
+                    idleName.ends_with("-symbolic.svg"))
+            << idleName;
+        EXPECT_EQ(item.iconFile(), iconFolder() + "/" + idleName);
+        EXPECT_EQ(app_indicator_get_icon(item.indicator()), stem(idleName));
+        EXPECT_STREQ(app_indicator_get_icon_theme_path(item.indicator()), iconFolder().c_str());
+        EXPECT_EQ(modeOf(iconFolder()), 0700u);
+        EXPECT_EQ(modeOf(item.iconFile()), 0600u);
+
+        // Hosts that follow the panel recolour the text class; elsewhere the
+        // icon is drawn in a light colour, not the mask's black.
+        idleSvg = readFile(item.iconFile());
+        EXPECT_NE(idleSvg.find("class=\"ColorScheme-Text\" fill=\"currentColor\""),
+                  std::string::npos);
+        EXPECT_EQ(idleSvg.find("rgb(0,0,0)"), std::string::npos);
+
+        // Recording: another picture under a new name, the idle file gone.
+        item.setImage(Brand::menuBarIcon(true));
+        auto recording = filesIn(iconFolder());
+        ASSERT_EQ(recording.size(), 2u);
+        recordingName = recording[0];
+        EXPECT_NE(recordingName, idleName);
+        EXPECT_EQ(app_indicator_get_icon(item.indicator()), stem(recordingName));
+        EXPECT_NE(readFile(item.iconFile()), idleSvg);
+
+        // The same image again writes nothing.
+        item.setImage(Brand::menuBarIcon(true));
+        EXPECT_EQ(filesIn(iconFolder()), recording);
+
+        // Back to idle: the same picture under a name not used before, as a
+        // host may still hold the first one in its cache.
+        item.setImage(Brand::menuBarIcon(false));
+        auto back = filesIn(iconFolder());
+        ASSERT_EQ(back.size(), 2u);
+        EXPECT_NE(back[0], idleName);
+        EXPECT_NE(back[0], recordingName);
+        EXPECT_EQ(readFile(item.iconFile()), idleSvg);
+
+        // A colour image keeps its colours.
+        VectorImage red;
+        red.size = {10, 10};
+        red.shapes.push_back({{0, 0, 10, 10}, 2, Colour{1, 0, 0, 1}});
+        item.setImage(red);
+        EXPECT_FALSE(item.iconFile().ends_with("-symbolic.svg")) << item.iconFile();
+        EXPECT_NE(readFile(item.iconFile()).find("rgb(255,0,0)"), std::string::npos);
+    }
+    // The item takes its icon file with it.
+    EXPECT_EQ(filesIn(iconFolder()), std::vector<std::string>{"notes.txt"});
+}
+
+TEST_F(TrayTest, AFolderThatIsNotOursOrAFailedWriteIsSaidOnceAndTheItemCarriesOn) {
+    {
+        // A link where the folder should be: icons would land wherever it points.
+        std::filesystem::create_directories(home() + "/elsewhere");
+        std::filesystem::create_directories(home() + "/run");
+        std::filesystem::create_directory_symlink(home() + "/elsewhere", iconFolder());
+        AyatanaStatusItem item(iconFolder());
+        item.setImage(Brand::menuBarIcon(false));
+        item.setImage(Brand::menuBarIcon(true));
+        EXPECT_TRUE(filesIn(home() + "/elsewhere").empty());
+        EXPECT_TRUE(item.iconFile().empty());
+        MenuScenario scenario;
+        item.setMenu(scenario.items());
+        EXPECT_NE(app_indicator_get_menu(item.indicator()), nullptr);
+        EXPECT_EQ(logged("tray: the icon folder is not a private folder of this user"), 1);
+        std::filesystem::remove(iconFolder());
+    }
+    AyatanaStatusItem item(iconFolder());
+    item.setImage(Brand::menuBarIcon(false));
+    const std::string shown = app_indicator_get_icon(item.indicator());
+    const std::string file = item.iconFile();
+    std::filesystem::remove_all(iconFolder());
+    for (int round = 0; round < 4; ++round) item.setImage(Brand::menuBarIcon(round % 2 == 0));
+    EXPECT_EQ(app_indicator_get_icon(item.indicator()), shown);
+    EXPECT_EQ(item.iconFile(), file);
+    EXPECT_EQ(logged("tray: cannot write the icon file"), 1);
+}
+
+// Started before any panel: the item carries on and says so once; a panel
+// that starts later gets it, reads it over D-Bus as it draws it, and its
+// click runs the action.
+TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheAction) {
+    ASSERT_FALSE(StandInWatcher::nameHasOwner(kWatcherName));
+    AyatanaStatusItem item(iconFolder());
+    std::vector<bool> changes;
+    g_signal_connect(item.indicator(), APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
+                     G_CALLBACK(+[](AppIndicator*, gboolean connected, gpointer data) {
+                         static_cast<std::vector<bool>*>(data)->push_back(connected);
+                     }),
+                     &changes);
+    MenuScenario scenario;
+    item.setImage(Brand::menuBarIcon(false));
+    item.setToolTip(Brand::name);
+    item.setMenu(scenario.items());
+    ASSERT_TRUE(spinUntil([&] { return !changes.empty(); }));
+    EXPECT_FALSE(changes.front());
+    for (int round = 0; round < 3; ++round) {
+        item.setImage(Brand::menuBarIcon(round % 2 == 0));
+        item.setMenu(scenario.items());
+        drainMainLoop();
+    }
+    EXPECT_EQ(logged(kNoHost), 1);
+
+    {
+        StandInWatcher watcher;
+        ASSERT_NE(watcher.connection(), nullptr);
+        ASSERT_TRUE(spinUntil([&] { return !watcher.registrations().empty(); }));
+        ASSERT_TRUE(spinUntil([&] { return changes.back(); }));
+        EXPECT_EQ(logged(kHostFound), 1);
+        EXPECT_TRUE(watcher.registrations()[0].service.starts_with("/"));
+        for (auto [name, value] : {std::pair<const char*, std::string>{"Id", Brand::bundleID},
+                                   {"Category", "ApplicationStatus"},
+                                   {"Status", "Active"},
+                                   {"Title", Brand::name},
+                                   {"IconThemePath", iconFolder()}})
+            EXPECT_EQ(watcher.property(name), value) << name << " " << watcher.lastError();
+        // The host finds the icon as IconThemePath/IconName.svg.
+        EXPECT_EQ(iconFolder() + "/" + watcher.property("IconName") + ".svg", item.iconFile());
+
+        // The rows: a label ("-" a separator), whether it can be picked, its mark (-1 none).
+        struct Row {
+            const char* label;
+            bool enabled;
+            int mark;
+        };
+        const Row rows[] = {{"Idle", false, -1},
+                            {"-", true, -1},
+                            {"Open Velvox\u2026", true, -1},
+                            {"-", true, -1},
+                            {"Polish transcript", true, 1},
+                            {"Paste automatically", true, 0},
+                            {"Start at login", false, 0},
+                            {"-", true, -1},
+                            {"Quit Velvox", true, -1}};
+        auto menu = watcher.menu();
+        ASSERT_EQ(menu.size(), std::size(rows)) << watcher.lastError();
+        for (size_t index = 0; index < std::size(rows); ++index) {
+            const Row& row = rows[index];
+            if (row.label == std::string("-")) {
+                EXPECT_EQ(menu[index].type, "separator") << index;
+                continue;
+            }
+            EXPECT_EQ(menu[index].label, row.label);
+            EXPECT_EQ(menu[index].enabled, row.enabled) << row.label;
+            EXPECT_EQ(menu[index].toggleType, row.mark >= 0 ? "checkmark" : "") << row.label;
+            EXPECT_EQ(menu[index].toggleState, row.mark) << row.label;
+        }
+        // A click in the panel runs the action once.
+        ASSERT_TRUE(watcher.click(menu[2].id)) << watcher.lastError();
+        ASSERT_TRUE(spinUntil([&] { return scenario.opened == 1; }));
+        drainMainLoop();
+        EXPECT_EQ(scenario.opened, 1);
+        // Changes in place reach the panel; marks set by the program run nothing,
+        // whichever way.
+        item.setItemTitle(0, "Ready. Hold right alt to talk");
+        for (bool on : {false, true, false}) item.setItemChecked(4, on);
+        item.setItemChecked(99, true);
+        ASSERT_TRUE(spinUntil([&] {
+            auto now = watcher.menu();
+            return now.size() == 9 && now[0].label == "Ready. Hold right alt to talk" &&
+                   now[4].toggleState == 0;
+        }));
+        EXPECT_EQ(scenario.polished, 0);
+        item.setImage(Brand::menuBarIcon(true));
+        EXPECT_EQ(iconFolder() + "/" + watcher.property("IconName") + ".svg", item.iconFile());
+        // An action may replace the menu it was picked from.
+        item.setMenu({MenuItem{false, "Rebuild", true, std::nullopt,
+                               [&] { item.setMenu(scenario.items()); }}});
+        ASSERT_TRUE(spinUntil([&] { return watcher.menu().size() == 1; }));
+        ASSERT_TRUE(watcher.click(watcher.menu()[0].id)) << watcher.lastError();
+        ASSERT_TRUE(spinUntil([&] { return watcher.menu().size() == 9; }));
+    }
+    // It goes away again: no second line about it.
+    ASSERT_TRUE(spinUntil([&] { return !changes.back(); }));
+    drainMainLoop();
+    EXPECT_EQ(logged(kNoHost), 1);
+    EXPECT_EQ(logged(kHostFound), 1);
+}
+
+}  // namespace
+}  // namespace velvox::testing

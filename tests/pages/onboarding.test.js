@@ -23,7 +23,7 @@ beforeEach(async () => {
   under = await openPage(browser, 'onboarding');
   symbols = symbols || (await drawImages(under, SYMBOL_NAMES, 'symbol'));
   await under.push('orvoSymbols', symbols);
-  const fresh = fixtures.live({ mic: false, ax: false, tap: false, hasKey: false, signedIn: false, ready: false, status: 'Starting up' });
+  const fresh = fixtures.argument('live.fresh');
   await under.push('orvoState', fixtures.state({ overrides: { live: fresh, recent: [], smartApps: [] } }));
   await under.takePosted();
 });
@@ -124,7 +124,7 @@ describe('hotkeys and account', () => {
   it('captures both hotkeys', async () => {
     await goTo('hotkeys');
     await under.page.locator('[data-hotkey="hotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
-    await under.push('orvoCapture', { note: '', bad: false });
+    await under.push('orvoCapture', fixtures.argument('capture.clear'));
     await under.page.locator('[data-hotkey="boostHotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
     assert.deepEqual(await under.takePosted(), [
       { action: 'captureKey', key: 'hotkeyKeyCode' },
@@ -135,12 +135,12 @@ describe('hotkeys and account', () => {
 
   it('offers sign-in or an own key and marks the step done once a key is there', async () => {
     await goTo('account');
-    await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: false, email: '', plan: 'free', used: 0, cap: 0 });
+    await under.push('orvoUsage', fixtures.argument('usage.signedOut'));
     assert.equal(await under.visible('.sign-in'), true);
     await under.screenshot('onboarding-account');
     await under.page.getByLabel('E-mail', { exact: true }).fill('alex@example.com');
     await under.page.getByRole('button', { name: 'Email me a sign-in link' }).click();
-    await under.push('orvoAuth', { note: 'Check alex@example.com. The link opens Velvox and works once.', bad: false, busy: false });
+    await under.push('orvoAuth', fixtures.argument('auth.linkSent'));
     assert.equal(await under.text('.sign-in > .note'), 'Check alex@example.com. The link opens Velvox and works once.');
     await under.page.getByLabel(/My own API keys/).check();
     assert.deepEqual(await under.takePosted(), [

@@ -4,7 +4,7 @@
 
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { launch, openPage, drawImages } = require('./harness');
+const { launch, openPage } = require('./harness');
 const fixtures = require('./fixtures');
 
 const PAGE_FUNCTIONS = require('../../resources/page-protocol.json').functions;
@@ -75,7 +75,7 @@ for (const pageName of ['onboarding', 'settings']) {
       assert.equal(await first.evaluate((n) => n.classList.contains('has-image')), false);
       assert.ok((await first.boundingBox()).width > 0, 'the placeholder keeps its space');
 
-      const symbols = await drawImages(under, [name], 'symbol');
+      const symbols = { [name]: fixtures.argument('symbols')[name] };
       symbols.keyboard = 'https://example.invalid/keyboard.png';
       symbols.waveform = 'data:image/png;base64,AAAA") ; background: url("https://example.invalid/x';
       await under.push('orvoSymbols', symbols);

@@ -4,14 +4,12 @@
 // pushes are sent as the same script text the program evaluates.
 'use strict';
 
-const fs = require('node:fs');
 const path = require('node:path');
 const { pathToFileURL } = require('node:url');
 const { chromium } = require('playwright-core');
 const { recorded } = require('./fixtures');
 
 const RESOURCES = path.resolve(__dirname, '../../resources');
-const ARTIFACTS = path.resolve(__dirname, '../../test-artifacts/pages');
 const ACTIONS = new Set(require(path.join(RESOURCES, 'page-protocol.json')).actions);
 
 function launch() {
@@ -69,11 +67,6 @@ class PageUnderTest {
     return this.page.locator(selector).isVisible();
   }
 
-  screenshot(name) {
-    fs.mkdirSync(ARTIFACTS, { recursive: true });
-    return this.page.screenshot({ path: path.join(ARTIFACTS, name + '.png') });
-  }
-
   // The focused element as "tag:label", for keyboard tests.
   focused() {
     return this.page.evaluate(() => {
@@ -105,27 +98,4 @@ async function openPage(browser, name, options = {}) {
   return under;
 }
 
-// Symbols and application icons drawn in the page as PNG data URLs, so
-// screenshots show real images: a ring for a symbol, a coloured tile for an icon.
-function drawImages(under, names, kind) {
-  return under.page.evaluate(({ names, kind }) => {
-    const images = {};
-    names.forEach((name, i) => {
-      const canvas = Object.assign(document.createElement('canvas'), { width: 64, height: 64 });
-      const g = canvas.getContext('2d');
-      g.fillStyle = kind === 'symbol' ? '#000' : 'hsl(' + ((i * 67) % 360) + ', 60%, 55%)';
-      g.strokeStyle = '#000';
-      g.lineWidth = 6;
-      g.beginPath();
-      if (kind === 'symbol') g.arc(32, 32, 24, 0, Math.PI * 2);
-      else g.roundRect(4, 4, 56, 56, 14);
-      kind === 'symbol' ? g.stroke() : g.fill();
-      images[name] = canvas.toDataURL('image/png');
-    });
-    return images;
-  }, { names, kind });
-}
-
-const SYMBOL_NAMES = Object.keys(recorded.pushes.symbols[1]);
-
-module.exports = { launch, openPage, drawImages, SYMBOL_NAMES, ARTIFACTS };
+module.exports = { launch, openPage };

@@ -118,15 +118,6 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     EXPECT_EQ(home.liveDict()["ready"], true);
 }
 
-TEST_F(HomeTest, OwnKeyUsersGetTheOwnFormAndNoRequest) {
-    writeConfig({{"useOwnKey", true}});
-    Home& home = show();
-    home.fetchUsage();
-    EXPECT_EQ(http->pendingRequests(), 0u);
-    EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
-              "window.orvoUsage && window.orvoUsage({own:true})");
-}
-
 TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachable) {
     writeConfig({{"apiBase", "https://service.test/v1"}});
     Home& home = show();

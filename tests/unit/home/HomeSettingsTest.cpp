@@ -190,25 +190,6 @@ TEST_F(HomeSettingsTest, CapturedKeysAreAppliedAndAnEmptyCaptureClearsTheNote) {
     EXPECT_EQ(callsOf("window.orvoState"), 1u);
 }
 
-TEST_F(HomeSettingsTest, SwitchingToTheOwnKeyPushesStateAndTheOwnUsageForm) {
-    show();
-    post({{"action", "set"}, {"key", "useOwnKey"}, {"bool", true}});
-    EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["useOwnKey"], true);
-    EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
-              "window.orvoUsage && window.orvoUsage({own:true})");
-    EXPECT_EQ(reloads, 1);
-}
-
-TEST_F(HomeSettingsTest, AnEmptyKeyIsRefusedWithoutTheNetwork) {
-    show();
-    post({{"action", "setKey"}, {"text", " \n\t"}});
-    post({{"action", "setKey"}, {"text", 42}});
-    EXPECT_EQ(http->pendingRequests(), 0u);
-    auto state = lastArgument("window.orvoState");
-    EXPECT_EQ(state["keyNote"], "Paste a key first.");
-    EXPECT_EQ(state["keyBad"], true);
-}
-
 // Key checks against a real server through the real HTTP client.
 class KeyCheckTest : public HomeSettingsTest {
   protected:

@@ -215,7 +215,10 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
 
     post({{"action", "set"}, {"key", "useOwnKey"}, {"bool", true}});
     keep("usage.own", PageFunction::usage);
-    post({{"action", "setKey"}, {"text", " "}});
+    EXPECT_EQ(http->pendingRequests(), 0u);  // the own key needs no account
+    post({{"action", "setKey"}, {"text", " \n\t"}});
+    post({{"action", "setKey"}, {"text", 42}});
+    EXPECT_EQ(http->pendingRequests(), 0u);  // nothing to check
     keep("state.keyMissing", PageFunction::state);
     post({{"action", "setKey"}, {"text", "gsk_fixture"}});
     answer(200, "{}");

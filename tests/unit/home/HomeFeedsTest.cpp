@@ -38,32 +38,48 @@ TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
     EXPECT_EQ(state["cfg"]["useOwnKey"], true);
 }
 
+// Ready needs the microphone, accessibility where the desktop has it, a key
+// (the sign-in on the service route) and the key watcher running.
 TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
-    writeConfig({{"useOwnKey", true}, {"groqApiKey", "gsk_1"}, {"hotkeyKeyCode", 96}});
     Home& home = show();
-    auto live = home.liveDict();
-    EXPECT_EQ(live["desktopNotes"], Json::array());
-    EXPECT_EQ(live["keySource"], "x11");
-    EXPECT_EQ(live["hasKey"], true);
-    EXPECT_EQ(live["ownKey"], true);
-    EXPECT_EQ(live["tap"], false);
-    EXPECT_EQ(live["ready"], false);  // the tap is not running
-    EXPECT_EQ(live["status"], "Starting up");
-    EXPECT_EQ(live["mainKey"], 96);
-    EXPECT_EQ(live["mainKeyName"], "F5");
-    EXPECT_TRUE(live["boostKeyName"].is_string());
-
-    AppState::setTapRunning(true);
-    EXPECT_EQ(home.liveDict()["ready"], true);
-    accessibility->trusted = false;
-    EXPECT_EQ(home.liveDict()["ready"], false);
-    accessibility->available = false;
-    live = home.liveDict();
-    EXPECT_EQ(live["ready"], true) << "nothing to grant on a desktop without accessibility";
-    EXPECT_EQ(live["axAvailable"], false);
-    EXPECT_EQ(live["desktopNotes"],
+    struct Case {
+        bool mic, trusted, available, ownKey, groqKey, signedIn, tap;
+        bool hasKey, ready;
+    };
+    const Case cases[] = {
+        {true, true, true, true, true, false, true, true, true},
+        {false, true, true, true, true, false, true, true, false},
+        {true, false, true, true, true, false, true, true, false},
+        {true, false, false, true, true, false, true, true, true},  // nothing to grant
+        {true, true, true, true, false, true, true, false, false},
+        {true, true, true, true, true, false, false, true, false},
+        {true, true, true, false, true, false, true, false, false},  // the key is the sign-in
+        {true, true, true, false, false, true, true, true, true},
+    };
+    for (const auto& c : cases) {
+        microphone->authorization =
+            c.mic ? MicrophoneAuthorization::authorized : MicrophoneAuthorization::denied;
+        accessibility->trusted = c.trusted;
+        accessibility->available = c.available;
+        writeConfig({{"useOwnKey", c.ownKey}, {"groqApiKey", c.groqKey ? "gsk_1" : ""}});
+        if (c.signedIn)
+            Auth::save("ovk_1");
+        else
+            Auth::signOut();
+        AppState::setTapRunning(c.tap);
+        auto live = home.liveDict();
+        std::string row = std::to_string(&c - cases);
+        EXPECT_EQ(live["hasKey"], c.hasKey) << row;
+        EXPECT_EQ(live["ready"], c.ready) << row;
+        EXPECT_EQ(live["axAvailable"], c.trusted || c.available) << row;
+        EXPECT_EQ(live["tap"], c.tap) << row;
+    }
+    accessibility->available = accessibility->trusted = false;
+    EXPECT_EQ(home.liveDict()["desktopNotes"],
               Json({"This desktop has no accessibility support, so Velvox pastes the text instead "
                     "of typing it into the field."}));
+    accessibility->available = accessibility->trusted = true;
+    EXPECT_EQ(home.liveDict()["desktopNotes"], Json::array());
     // A Wayland session lists what it gives of each capability and what to
     // do about the rest, as the pieces installed for it find.
     desktop->session = DisplaySession::wayland;
@@ -96,7 +112,7 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
         EXPECT_EQ(works(), session.shortcuts + session.typing + session.paste + session.pill)
             << session.assigned;
     }
-    live = home.liveDict();
+    auto live = home.liveDict();
     EXPECT_EQ(live["keySource"], "shortcut");
     EXPECT_EQ(live["desktopNotes"][0], "Global shortcuts: from the desktop: Press Super+D");
     keys->desktopKeys.dictation = "";
@@ -107,15 +123,6 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     keys->desktopKeys.dictation = "Press Super+D";
     EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D") << "the key the desktop assigned";
     Platform::installKeyEventSource(nullptr);
-    accessibility->trusted = true;
-    accessibility->available = true;
-
-    // With the service, the key is the sign-in.
-    writeConfig({{"useOwnKey", false}, {"groqApiKey", "gsk_1"}});
-    EXPECT_EQ(home.liveDict()["hasKey"], false);
-    Auth::save("ovk_1");
-    EXPECT_EQ(home.liveDict()["hasKey"], true);
-    EXPECT_EQ(home.liveDict()["ready"], true);
 }
 
 TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachable) {

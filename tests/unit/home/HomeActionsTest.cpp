@@ -108,18 +108,9 @@ TEST_F(HomeTest, FinishingOnboardingStoresTheNameAndOpensSettings) {
     EXPECT_EQ(configFile()["name"], "Ada");
 }
 
-TEST_F(HomeTest, DemoKindTakesOnlyKnownKinds) {
-    show();
-    post({{"action", "demoKind"}, {"text", "message"}});
-    EXPECT_EQ(Smart::demoKind(), Smart::Kind::message);
-    post({{"action", "demoKind"}, {"text", "poem"}});
-    EXPECT_FALSE(Smart::demoKind());
-    post({{"action", "demoKind"}, {"text", "note"}});
-    post({{"action", "demoKind"}});
-    EXPECT_FALSE(Smart::demoKind());
-}
-
-TEST_F(HomeTest, OpeningThingsGoesThroughTheDesktop) {
+// Settings pages, addresses and files open on the desktop; the history and
+// the log are created first when missing. The demo kind takes only known kinds.
+TEST_F(HomeTest, DesktopAndDemoActions) {
     show();
     desktop->resources["PRIVACY.md"] = "/app/PRIVACY.md";
     for (const char* action : {"openSound", "openAccessibility", "openShortcuts", "openGroq",
@@ -132,10 +123,8 @@ TEST_F(HomeTest, OpeningThingsGoesThroughTheDesktop) {
                   "openSettings sound", "openSettings accessibility", "openSettings keyboard",
                   "openURL https://console.groq.com/keys", "openFile " + Paths::dir(),
                   "openFile /app/PRIVACY.md", "openURL https://velvox.app/privacy"}));
-}
 
-TEST_F(HomeTest, RevealingHistoryOrTheLogCreatesAMissingFileFirst) {
-    show();
+    desktop->calls.clear();
     std::string history = settingsPath("history.md");
     post({{"action", "openHistory"}});
     EXPECT_TRUE(Files::exists(history));
@@ -148,6 +137,13 @@ TEST_F(HomeTest, RevealingHistoryOrTheLogCreatesAMissingFileFirst) {
     EXPECT_EQ(desktop->calls,
               (std::vector<std::string>{"openFile " + history, "openFile " + history,
                                         "openFile " + Log::url()}));
+    post({{"action", "demoKind"}, {"text", "message"}});
+    EXPECT_EQ(Smart::demoKind(), Smart::Kind::message);
+    post({{"action", "demoKind"}, {"text", "poem"}});
+    EXPECT_FALSE(Smart::demoKind());
+    post({{"action", "demoKind"}, {"text", "note"}});
+    post({{"action", "demoKind"}});
+    EXPECT_FALSE(Smart::demoKind());
 }
 
 // The notes' texts are in the recorded pushes (PageContractTest).

@@ -23,56 +23,49 @@ class HomeSettingsTest : public HomeTest {
     int reloads = 0;
 };
 
-TEST_F(HomeSettingsTest, OrdinaryValuesAreStoredAsSentThenReloaded) {
-    show();
-    post({{"action", "set"}, {"key", "maxRecordSeconds"}, {"number", 90}});
-    post({{"action", "set"}, {"key", "minHoldSeconds"}, {"number", 0.4}});
-    post({{"action", "set"}, {"key", "cleanup"}, {"bool", false}});
-    post({{"action", "set"}, {"key", "keepHistory"}, {"text", "no"}});  // neither: reload only
-    auto config = configFile();
-    EXPECT_EQ(config["maxRecordSeconds"], 90);
-    EXPECT_EQ(config["minHoldSeconds"], 0.4);
-    EXPECT_EQ(config["cleanup"], false);
-    EXPECT_FALSE(config.contains("keepHistory"));
-    EXPECT_EQ(reloads, 4);
-
-    post({{"action", "set"}, {"number", 3}});  // no key
-    post({{"action", "set"}, {"key", 5}, {"number", 3}});
-    EXPECT_EQ(reloads, 4);
-}
-
-// Numbers are stored as sent and shown as the configuration reads them
-// (clamped); text settings are stored, API keys never through "set".
+// Values are stored as sent and shown as the configuration reads them
+// (clamped); a value of neither kind only reloads; API keys never go through "set".
 TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
     show();
     struct Case {
         Json message;
-        Json stored;
-        Json shown;
+        Json stored;  // null: not stored
+        Json shown;   // as the next state shows it
     };
     const Case cases[] = {
+        {{{"key", "maxRecordSeconds"}, {"number", 90}}, 90, 90},
         {{{"key", "maxRecordSeconds"}, {"number", 900}}, 900, 600},
+        {{{"key", "minHoldSeconds"}, {"number", 0.4}}, 0.4, 0.4},
         {{{"key", "minHoldSeconds"}, {"number", 0.01}}, 0.01, 0.05},
+        {{{"key", "cleanup"}, {"bool", false}}, false, false},
+        {{{"key", "autoPaste"}, {"bool", false}}, false, false},
+        {{{"key", "keepHistory"}, {"text", "no"}}, nullptr, true},
         {{{"key", "cleanupProvider"}, {"text", "anthropic"}}, "anthropic", "anthropic"},
         {{{"key", "transcribeModel"}, {"text", "whisper-large-v3"}},
          "whisper-large-v3",
          "whisper-large-v3"},
-        {{{"key", "cleanupModel"}, {"text", "claude-test"}}, "claude-test", "claude-test"},
         {{{"key", "systemPrompt"}, {"text", "Be brief."}}, "Be brief.", "Be brief."},
         // An empty prompt keeps the built-in one.
         {{{"key", "notePrompt"}, {"text", ""}}, "", Config::defaultNotePrompt()},
-        {{{"key", "autoPaste"}, {"bool", false}}, false, false},
     };
+    int expectedReloads = 0;
     for (const auto& c : cases) {
         Json message = c.message;
         message["action"] = "set";
         window->clearCalls();
         post(message);
         std::string key = c.message["key"];
-        EXPECT_EQ(configFile()[key], c.stored) << key;
-        if (c.message.contains("bool")) continue;  // only the reload
+        EXPECT_EQ(configFile().contains(key) ? configFile()[key] : Json(), c.stored) << key;
+        EXPECT_EQ(reloads, ++expectedReloads) << key;
+        // Numbers and texts are shown back at once; switches only reload.
+        bool pushes = c.message.contains("number") || c.stored.is_string();
+        EXPECT_EQ(callsOf("window.orvoState"), pushes ? 1u : 0u) << key;
+        if (!pushes) post({{"action", "ready"}});
         EXPECT_EQ(lastArgument("window.orvoState")["cfg"][key], c.shown) << key;
     }
+    post({{"action", "set"}, {"number", 3}});  // no key
+    post({{"action", "set"}, {"key", 5}, {"number", 3}});
+    EXPECT_EQ(reloads, expectedReloads);
     int before = reloads;
     for (const char* key : {"groqApiKey", "anthropicApiKey", "keepHistory"}) {
         post({{"action", "set"}, {"key", key}, {"text", "sk-not-checked"}});

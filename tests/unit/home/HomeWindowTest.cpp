@@ -21,9 +21,8 @@ TEST_F(HomeTest, FirstShowOpensOnboardingUntilItIsFinishedThenSettings) {
     Home::show();
     EXPECT_EQ(Home::shared()->page(), "settings");
     EXPECT_EQ(window->calls.front(), "load /app/pages/settings.html");
-}
 
-TEST_F(HomeTest, OnboardedReadsOnlyABooleanOfAnObject) {
+    // Only a boolean "onboarded" of an object counts.
     ::unlink(settingsPath("config.json").c_str());
     EXPECT_FALSE(Home::onboarded());  // no file
     writeFile(settingsPath("config.json"), "{ broken");
@@ -79,8 +78,15 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     EXPECT_EQ(callsOf("window.orvoSymbols"), 2u);
 }
 
-TEST_F(HomeTest, LoadingClearsLoadedAndAMissingPageIsLogged) {
+TEST_F(HomeTest, ScriptErrorsAndAMissingPageAreLoggedAsErrors) {
     Home& home = show();
+    window->scriptError = "ReferenceError: x is not defined";
+    home.run("x()");
+    EXPECT_EQ(logMessages().back(), "settings page: ReferenceError: x is not defined");
+    EXPECT_EQ(systemLog->lines().size(), 1u);
+    window->scriptError.reset();
+    window->clearCalls();
+
     EXPECT_TRUE(home.loaded());
     desktop->resources.erase("settings.html");
     home.load("settings");
@@ -90,17 +96,7 @@ TEST_F(HomeTest, LoadingClearsLoadedAndAMissingPageIsLogged) {
     auto lines = logMessages();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "settings.html missing from the app bundle"),
               lines.end());
-    EXPECT_EQ(systemLog->lines().size(), 1u);
-}
-
-TEST_F(HomeTest, ScriptErrorsAreLoggedAsErrors) {
-    Home& home = show();
-    window->scriptError = "ReferenceError: x is not defined";
-    home.run("x()");
-    auto lines = logMessages();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "settings page: ReferenceError: x is not defined");
-    EXPECT_FALSE(systemLog->lines().empty());
+    EXPECT_EQ(systemLog->lines().size(), 2u);
 }
 
 TEST_F(HomeTest, ShowingAgainReusesThePageAndRestartsTheLiveTimer) {
@@ -154,8 +150,12 @@ TEST_F(HomeTest, OwnWindowInsertionOnlyWhenShownFocusedAndLoaded) {
     EXPECT_FALSE(insert("a", "plain"));  // the controller is gone
 }
 
-TEST_F(HomeTest, DictationNotificationsReachThePageWithFreshState) {
+TEST_F(HomeTest, DictationsAndStatusChangesReachThePage) {
     show();
+    AppState::setStatus("Listening");
+    queue->runUntilIdle();
+    EXPECT_EQ(lastArgument("window.orvoLive")["status"], "Listening");
+
     AppState::dictated("one two three", 1.5, "email");
     queue->runUntilIdle();
     auto info = lastArgument("window.orvoDictated");
@@ -169,13 +169,6 @@ TEST_F(HomeTest, DictationNotificationsReachThePageWithFreshState) {
     window->clearCalls();
     NotificationCenter::defaultCenter().post(AppState::lastDictation);
     EXPECT_TRUE(window->scripts().empty());
-}
-
-TEST_F(HomeTest, StatusChangesPushTheLiveObject) {
-    show();
-    AppState::setStatus("Listening");
-    queue->runUntilIdle();
-    EXPECT_EQ(lastArgument("window.orvoLive")["status"], "Listening");
 }
 
 }  // namespace

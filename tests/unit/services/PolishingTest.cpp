@@ -107,28 +107,32 @@ TEST_F(PolishingTest, MissingKeysSendNothing) {
 }
 
 TEST_F(PolishingTest, AnswersWithoutTextAreUnexpected) {
-    for (const char* body :
+    struct Case {
+        std::string path;
+        Config config;
+        std::vector<const char*> bodies;
+    };
+    const Case cases[] = {
+        {kGroqPath,
+         ownKeyConfig(),
          {R"({"choices":[]})", R"({"choices":{}})", R"({"choices":[{"message":{}}]})",
           R"({"choices":[{"message":{"content":7}}]})", R"({"choices":[{"message":"hi"}]})",
-          R"({"choices":[5]})", R"({"choices":[{"message":{"content":" \n "}}]})", "[]", "oops",
-          R"({"choices":[{"message":{"content":"cut)"}) {
-        server->answer(kGroqPath, 200, body);
-        EXPECT_EQ(polishNow("x", "s", ownKeyConfig()).errorDescription(), "Unexpected response")
-            << body;
-    }
-    for (const char* body :
+          R"({"choices":[5]})", R"({"choices":[{"message":{"content":" \n "}}]})", "[]", "oops"}},
+        {kAnthropicPath,
+         anthropicConfig(),
          {R"({"content":[]})", R"({"content":"text"})", R"({})", R"({"content":[{"type":"text"}]})",
           R"({"content":[{"text":"  "}]})", R"({"content":["loose",{"text":"a"}]})",
-          R"({"content":[{"text":1}]})"}) {
-        server->answer(kAnthropicPath, 200, body);
-        EXPECT_EQ(polishNow("x", "s", anthropicConfig()).errorDescription(), "Unexpected response")
-            << body;
-    }
-    for (const char* body : {R"({"text":""})", R"({"text":" \n"})", R"({"result":"a"})",
-                             R"({"text":["a"]})", "null"}) {
-        server->answer("/polish", 200, body);
-        EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(), "Unexpected response")
-            << body;
+          R"({"content":[{"text":1}]})"}},
+        {"/polish",
+         serviceConfig(),
+         {R"({"text":""})", R"({"text":" \n"})", R"({"result":"a"})", R"({"text":["a"]})", "null"}},
+    };
+    for (const auto& c : cases) {
+        for (const char* body : c.bodies) {
+            server->answer(c.path, 200, body);
+            EXPECT_EQ(polishNow("x", "s", c.config).errorDescription(), "Unexpected response")
+                << body;
+        }
     }
 }
 

@@ -190,24 +190,9 @@ describe('settings otherwise edited by hand', () => {
   // Each control, what it posts, and what the page shows once the program answers.
   const controls = [
     {
-      name: 'automatic paste', section: 'dictation',
-      act: () => under.page.locator('input[data-bool="autoPaste"]').uncheck(),
-      posted: [{ action: 'set', key: 'autoPaste', bool: false }],
-    },
-    {
       name: 'the transcription model', section: 'dictation',
       act: async () => { await under.page.locator('#transcribe-model').fill(' whisper-large-v3 '); await under.page.locator('#transcribe-model').press('Tab'); },
       posted: [{ action: 'set', key: 'transcribeModel', text: 'whisper-large-v3' }],
-    },
-    {
-      name: 'the built-in polishing model', section: 'dictation',
-      act: async () => {
-        await under.push('orvoState', fixtures.state({ overrides: { cfg: ownCfg({ cleanupModel: 'my-model' }) } }));
-        assert.equal(await under.page.locator('#cleanup-model').inputValue(), 'my-model');
-        assert.deepEqual(await under.page.locator('#cleanup-models option').evaluateAll((o) => o.map((n) => n.value)), ['openai/gpt-oss-120b']);
-        await under.page.locator('[data-default="cleanupModel"]').click();
-      },
-      posted: [{ action: 'set', key: 'cleanupModel', text: 'openai/gpt-oss-120b' }],
     },
     {
       // The field keeps the focus (Enter), yet shows the clamped value the program answers with.
@@ -256,19 +241,6 @@ describe('settings otherwise edited by hand', () => {
         await under.click('#prompt-save');
       },
       posted: [{ action: 'set', key: 'messagePrompt', text: 'Short and friendly.' }],
-    },
-    {
-      name: 'a prompt, reset to the built-in text', section: 'prompts',
-      act: async () => {
-        await under.page.locator('#prompt-choice').selectOption('emailPrompt');
-        assert.equal(await under.text('#prompt-state'), 'Your own text');
-        await under.click('#prompt-reset');
-      },
-      posted: [{ action: 'set', key: 'emailPrompt', text: fixtures.state().defaults.emailPrompt }],
-      shows: async () => {
-        assert.equal(await under.page.locator('#prompt-text').inputValue(), fixtures.state().defaults.emailPrompt);
-        assert.equal(await under.text('#prompt-state'), 'Built-in text');
-      },
     },
   ];
   for (const control of controls) {
@@ -483,14 +455,6 @@ describe('lists and context', () => {
 });
 
 describe('microphone test', () => {
-  it('stops when another section is opened', async () => {
-    await openSection('permissions');
-    await under.page.getByRole('button', { name: 'Test microphone' }).click();
-    await openSection('home');
-    await openSection('stats');
-    assert.deepEqual(await under.takePosted(), [{ action: 'micTest' }, { action: 'micTestStop' }]);
-  });
-
   it('lists the microphones with the default first, posts the choice and keeps one not connected', async () => {
     await openSection('permissions');
     const select = under.page.locator('#input-device');

@@ -67,7 +67,6 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     EXPECT_EQ(symbols.size(), Home::symbolNames().size() - 1);
     EXPECT_FALSE(symbols.contains("lock"));
     EXPECT_EQ(symbols["waveform"], "data:image/png;base64," + WebText::base64("png:waveform"));
-    EXPECT_EQ(Home::symbolNames().size(), 32u);
 
     // Symbols are drawn once per process, at 30 points on a double-density bitmap.
     EXPECT_EQ(icons->calls.front(), "symbol square.grid.2x2 60");

@@ -4,13 +4,10 @@
 
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { launch, openPage, drawImages, SYMBOL_NAMES } = require('./harness');
+const { launch, openPage } = require('./harness');
 const fixtures = require('./fixtures');
 
-const PAGE_FUNCTIONS = [
-  'orvoState', 'orvoLive', 'orvoUsage', 'orvoBilling', 'orvoBillingNote', 'orvoAuth',
-  'orvoCapture', 'orvoLevel', 'orvoSymbols', 'orvoDictated', 'orvoInsert',
-];
+const PAGE_FUNCTIONS = require('../../resources/page-protocol.json').functions;
 
 let browser;
 before(async () => {
@@ -22,7 +19,7 @@ after(async () => {
 
 for (const pageName of ['onboarding', 'settings']) {
   describe(pageName + ' page bridge', () => {
-    it('asks for the state once loaded and defines every page function', async () => {
+    it('asks for the state once loaded and defines every page function the program calls', async () => {
       const under = await openPage(browser, pageName);
       assert.deepEqual(await under.takePosted(), [{ action: 'ready' }]);
       const types = await under.page.evaluate((names) => names.map((n) => typeof window[n]), PAGE_FUNCTIONS);
@@ -78,7 +75,7 @@ for (const pageName of ['onboarding', 'settings']) {
       assert.equal(await first.evaluate((n) => n.classList.contains('has-image')), false);
       assert.ok((await first.boundingBox()).width > 0, 'the placeholder keeps its space');
 
-      const symbols = await drawImages(under, [name], 'symbol');
+      const symbols = { [name]: fixtures.argument('symbols')[name] };
       symbols.keyboard = 'https://example.invalid/keyboard.png';
       symbols.waveform = 'data:image/png;base64,AAAA") ; background: url("https://example.invalid/x';
       await under.push('orvoSymbols', symbols);

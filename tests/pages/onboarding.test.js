@@ -4,12 +4,11 @@
 
 const { describe, it, before, after, beforeEach, afterEach } = require('node:test');
 const assert = require('node:assert/strict');
-const { launch, openPage, drawImages, SYMBOL_NAMES } = require('./harness');
+const { launch, openPage } = require('./harness');
 const fixtures = require('./fixtures');
 
 let browser;
 let under;
-let symbols;
 
 before(async () => {
   browser = await launch();
@@ -21,9 +20,8 @@ after(async () => {
 // A first launch: nothing granted yet, no account.
 beforeEach(async () => {
   under = await openPage(browser, 'onboarding');
-  symbols = symbols || (await drawImages(under, SYMBOL_NAMES, 'symbol'));
-  await under.push('orvoSymbols', symbols);
-  const fresh = fixtures.live({ mic: false, ax: false, tap: false, hasKey: false, signedIn: false, ready: false, status: 'Starting up' });
+  await under.push('orvoSymbols', fixtures.argument('symbols'));
+  const fresh = fixtures.argument('live.fresh');
   await under.push('orvoState', fixtures.state({ overrides: { live: fresh, recent: [], smartApps: [] } }));
   await under.takePosted();
 });
@@ -43,7 +41,6 @@ describe('steps', () => {
     assert.equal(await under.visible('#welcome'), true);
     assert.equal(await under.page.locator('#back').isDisabled(), true);
     assert.equal(await under.text('#next'), 'Get started');
-    await under.screenshot('onboarding-welcome');
 
     await under.click('#next');
     assert.equal(await under.visible('#permissions'), true);
@@ -68,12 +65,6 @@ describe('steps', () => {
       { action: 'finishOnboarding', text: 'Alex' },
     ]);
   });
-
-  it('finishes without a note, and with an empty name, posting only the finish', async () => {
-    await goTo('finish');
-    await under.click('#next');
-    assert.deepEqual(await under.takePosted(), [{ action: 'finishOnboarding', text: '' }]);
-  });
 });
 
 describe('permissions and microphone', () => {
@@ -82,7 +73,6 @@ describe('permissions and microphone', () => {
     assert.deepEqual(await under.page.locator('.permission-list .badge').allTextContents(), ['Not allowed', 'Not allowed', 'Not running yet']);
     assert.equal(await under.text('.status-line'), 'Starting up');
     assert.equal(await under.text('.status-hint'), 'Velvox needs the microphone.');
-    await under.screenshot('onboarding-permissions');
 
     await under.page.getByRole('button', { name: 'Allow microphone' }).click();
     await under.page.getByRole('button', { name: 'Turn on accessibility' }).click();
@@ -113,7 +103,6 @@ describe('permissions and microphone', () => {
     await under.page.getByRole('button', { name: 'Test microphone' }).click();
     await under.push('orvoLevel', '0.63');
     assert.equal(await under.page.locator('[role="meter"]').first().getAttribute('aria-valuenow'), '63');
-    await under.screenshot('onboarding-microphone');
     await under.page.getByRole('button', { name: 'Choose another input device…' }).click();
     await under.click('#next');
     assert.deepEqual(await under.takePosted(), [{ action: 'micTest' }, { action: 'openSound' }, { action: 'micTestStop' }]);
@@ -121,26 +110,14 @@ describe('permissions and microphone', () => {
 });
 
 describe('hotkeys and account', () => {
-  it('captures both hotkeys', async () => {
-    await goTo('hotkeys');
-    await under.page.locator('[data-hotkey="hotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
-    await under.push('orvoCapture', { note: '', bad: false });
-    await under.page.locator('[data-hotkey="boostHotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
-    assert.deepEqual(await under.takePosted(), [
-      { action: 'captureKey', key: 'hotkeyKeyCode' },
-      { action: 'captureKey', key: 'boostHotkeyKeyCode' },
-    ]);
-    await under.screenshot('onboarding-hotkeys');
-  });
 
   it('offers sign-in or an own key and marks the step done once a key is there', async () => {
     await goTo('account');
-    await under.push('orvoUsage', { reachable: true, own: false, ok: true, signedIn: false, email: '', plan: 'free', used: 0, cap: 0 });
+    await under.push('orvoUsage', fixtures.argument('usage.signedOut'));
     assert.equal(await under.visible('.sign-in'), true);
-    await under.screenshot('onboarding-account');
     await under.page.getByLabel('E-mail', { exact: true }).fill('alex@example.com');
     await under.page.getByRole('button', { name: 'Email me a sign-in link' }).click();
-    await under.push('orvoAuth', { note: 'Check alex@example.com. The link opens Velvox and works once.', bad: false, busy: false });
+    await under.push('orvoAuth', fixtures.argument('auth.linkSent'));
     assert.equal(await under.text('.sign-in > .note'), 'Check alex@example.com. The link opens Velvox and works once.');
     await under.page.getByLabel(/My own API keys/).check();
     assert.deepEqual(await under.takePosted(), [
@@ -174,15 +151,6 @@ describe('try it', () => {
     assert.equal(await under.page.locator('#try-text').inputValue(), 'Hello team, the launch moves to Friday.');
     await under.push('orvoDictated', { text: 'the launch moves to Friday.', words: 5, seconds: 2.5, wpm: 120, mode: 'email' });
     assert.equal(await under.text('#try-figures'), '5 words · 120 words per minute · Email');
-    await under.screenshot('onboarding-try');
-  });
-
-  it('types into the field that has the focus, such as the name', async () => {
-    await goTo('finish');
-    await under.page.getByLabel('Your name').focus();
-    await under.push('orvoInsert', { text: 'Alex Morgan', mode: 'plain' });
-    assert.equal(await under.page.getByLabel('Your name').inputValue(), 'Alex Morgan');
-    assert.equal(await under.page.locator('#try-text').inputValue(), '');
   });
 
   it('keeps markup in dictated text as text', async () => {

@@ -104,15 +104,11 @@ TEST_F(AuthTest, SavingAndSigningOutStoreLogAndAnnounce) {
 }
 
 TEST_F(AuthTest, TheCallbackAddressSavesItsToken) {
-    EXPECT_FALSE(Auth::handle("velvox://auth?token="));
-    EXPECT_FALSE(Auth::handle("velvox://auth?token"));
-    EXPECT_FALSE(Auth::handle("velvox://auth"));
-    EXPECT_FALSE(Auth::handle("velvox://auth?other=ovk_x"));
-    EXPECT_FALSE(Auth::handle("velvox://login?token=ovk_x"));
-    EXPECT_FALSE(Auth::handle("Velvox://auth?token=ovk_x"));
-    EXPECT_FALSE(Auth::handle("https://auth?token=ovk_x"));
-    EXPECT_FALSE(Auth::handle("velvox:auth?token=ovk_x"));
-    EXPECT_FALSE(Auth::handle("velvox://auth?token=abc"));
+    for (const char* address :
+         {"velvox://auth?token=", "velvox://auth?token", "velvox://auth",
+          "velvox://auth?other=ovk_x", "velvox://login?token=ovk_x", "Velvox://auth?token=ovk_x",
+          "https://auth?token=ovk_x", "velvox:auth?token=ovk_x", "velvox://auth?token=abc"})
+        EXPECT_FALSE(Auth::handle(address)) << address;
     EXPECT_EQ(posts, 0);
     EXPECT_FALSE(Auth::signedIn());
 
@@ -146,8 +142,6 @@ TEST_F(AuthTest, LinkFailuresSayWhatTheServiceSaid) {
     const std::tuple<int, const char*, const char*> table[] = {
         {400, R"({"message":"That address cannot get mail."})", "That address cannot get mail."},
         {400, R"({"message":"","error":"bad_email"})", "Request failed (400)"},
-        {429, R"({"error":"slow_down"})", "Rate limited, wait a moment"},
-        {502, "", "Service unavailable, try again"},
         {201, "{}", "Request failed (201)"},
         {500, R"({"message":5})", "Service unavailable, try again"},
     };
@@ -164,7 +158,7 @@ TEST_F(AuthTest, LinkFailuresSayWhatTheServiceSaid) {
     EXPECT_TRUE(logMessages().empty()) << "link failures are not logged";
 }
 
-TEST_F(AuthTest, AnInvalidServiceAddressAnswersAtOnce) {
+TEST_F(AuthTest, AnInvalidOrUnreachableServiceAnswersWithoutALink) {
     Config config = serviceConfig();
     config.apiBase = "no address";
     std::optional<EmptyResult> received;
@@ -174,12 +168,7 @@ TEST_F(AuthTest, AnInvalidServiceAddressAnswersAtOnce) {
     EXPECT_EQ(received->errorDescription(), "Unexpected response");
     EXPECT_TRUE(server->requests().empty());
 
-    int closedPort;
-    {
-        LoopbackServer gone;
-        closedPort = gone.port();
-    }
-    config.apiBase = "http://127.0.0.1:" + std::to_string(closedPort);
+    config.apiBase = "http://127.0.0.1:1";
     auto unreachable = requestLinkNow("ada@example.com", config);
     ASSERT_TRUE(unreachable);
     EXPECT_EQ(unreachable->errorDescription(), "Could not connect to the server.");

@@ -56,14 +56,6 @@ TEST_F(TransportTest, AnInvalidServiceAddressSendsNothing) {
     EXPECT_TRUE(server->requests().empty());
 }
 
-TEST_F(TransportTest, SendGivesTheBodyOfASuccess) {
-    server->answer("/ok", 201, "raw \x01 bytes");
-    auto result = sendNow(post("/ok"));
-    ASSERT_TRUE(result.ok()) << result.errorDescription();
-    EXPECT_EQ(result.value(), "raw \x01 bytes");
-    EXPECT_EQ(server->lastRequest().body, "{}");
-}
-
 TEST_F(TransportTest, SendLogsFailuresWithThePathOnly) {
     server->answer("/openai/v1/audio/transcriptions", 404, R"({"error":"model not found"})");
     std::string longBody;
@@ -83,6 +75,11 @@ TEST_F(TransportTest, SendLogsFailuresWithThePathOnly) {
     auto binary = sendNow(post("/binary"));
     ASSERT_NE(binary.apiError(), nullptr);
     EXPECT_EQ(*binary.apiError(), APIError::http(502, ""));
+
+    server->answer("/ok", 201, "raw \x01 bytes");  // any 2xx is a success
+    auto created = sendNow(post("/ok"));
+    ASSERT_TRUE(created.ok()) << created.errorDescription();
+    EXPECT_EQ(created.value(), "raw \x01 bytes");
 
     auto lines = logMessages();
     ASSERT_EQ(lines.size(), 3u);
@@ -145,6 +142,45 @@ TEST_F(TransportTest, NetworkFailuresArePassedOnUnchanged) {
     EXPECT_TRUE(logMessages().empty()) << "transport failures are not HTTP failures";
 }
 
+// Each route reads a failed status with its own meaning (the messages
+// themselves are APIErrorTest's table).
+TEST_F(TransportTest, FailuresTakeTheirRouteMeaning) {
+    std::string file = writeAudio("audio");
+    Config anthropic = ownKeyConfig();
+    anthropic.cleanupProvider = "anthropic";
+    anthropic.anthropicApiKey = "sk-ant-key";
+    struct Case {
+        const char* path;
+        int status;
+        const char* body;
+        std::function<API::TextResult()> call;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"/openai/v1/audio/transcriptions", 401, "",
+         [&] { return transcribeNow(file, ownKeyConfig()); }, "API key rejected"},
+        {"/transcribe", 401, "", [&] { return transcribeNow(file, serviceConfig()); },
+         "Sign in to Velvox to dictate"},
+        {"/transcribe", 402, R"({"used":2100,"cap":2000})",
+         [&] { return transcribeNow(file, serviceConfig()); },
+         "Free allowance used, 2000 words a week"},
+        {"/openai/v1/chat/completions", 503, "",
+         [&] { return polishNow("x", "s", ownKeyConfig()); }, "Service unavailable, try again"},
+        {"/v1/messages", 529, "", [&] { return polishNow("x", "s", anthropic); },
+         "Service unavailable, try again"},
+        {"/polish", 402, R"({"error":"trial_over","cap":3})",
+         [&] { return polishNow("x", "s", serviceConfig()); },
+         "That was your 3 free goes. Sign in to keep going"},
+        {"/polish", 503, "", [&] { return polishNow("x", "s", serviceConfig()); },
+         "Velvox's service is not available"},
+    };
+    for (const auto& c : cases) {
+        server->answer(c.path, c.status, c.body);
+        EXPECT_EQ(c.call().errorDescription(), c.message) << c.path << " " << c.status;
+    }
+    EXPECT_EQ(logMessages().size(), std::size(cases)) << "every failure is logged";
+}
+
 class WarmUpTest : public TempHomeTest {
   protected:
     void SetUp() override {
@@ -202,18 +238,6 @@ TEST_F(WarmUpTest, AnUnreachableHostIsLoggedAtMostOnceAMinute) {
             "warm-up: could not connect: A server with the specified hostname could not be found.",
             "warm-up: could not connect: A server with the specified hostname could not be "
             "found."}));
-}
-
-TEST_F(WarmUpTest, CompletionsOfTheFakeRunExactlyOnce) {
-    int calls = 0;
-    HttpRequest request;
-    request.url = "https://service.test/transcribe";
-    API::send(request, [&calls](ServiceResult<std::string>) { ++calls; });
-    EXPECT_EQ(client->calls(),
-              (std::vector<std::string>{"send POST https://service.test/transcribe"}));
-    EXPECT_TRUE(client->respond(200, "{}"));
-    EXPECT_FALSE(client->respond(200, "{}"));
-    EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -7,23 +7,19 @@ namespace velvox {
 namespace {
 
 TEST(UrlTest, AcceptsHttpAddressesAndKeepsThePath) {
-    auto url = parseHttpUrl("https://api.velvox.app/v1/transcribe?x=1#top");
-    ASSERT_TRUE(url);
-    EXPECT_EQ(url->scheme, "https");
-    EXPECT_EQ(url->host, "api.velvox.app");
-    EXPECT_EQ(url->path, "/v1/transcribe");
-
-    auto loopback = parseHttpUrl("HTTP://127.0.0.1:8080/polish");
-    ASSERT_TRUE(loopback);
-    EXPECT_EQ(loopback->scheme, "http");
-    EXPECT_EQ(loopback->host, "127.0.0.1");
-    EXPECT_EQ(loopback->path, "/polish");
-
-    auto bare = parseHttpUrl("https://[::1]:443");
-    ASSERT_TRUE(bare);
-    EXPECT_EQ(bare->host, "[::1]");
-    EXPECT_EQ(bare->path, "");
-    EXPECT_TRUE(parseHttpUrl("https://host/a%20b"));
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"https://api.velvox.app/v1/transcribe?x=1#top", "https", "api.velvox.app",
+         "/v1/transcribe"},
+        {"HTTP://127.0.0.1:8080/polish", "http", "127.0.0.1", "/polish"},
+        {"https://[::1]:443", "https", "[::1]", ""},
+        {"https://host/a%20b", "https", "host", "/a%20b"}};
+    for (const auto& [text, scheme, host, path] : cases) {
+        auto url = parseHttpUrl(text);
+        ASSERT_TRUE(url) << text;
+        EXPECT_EQ(url->scheme, scheme) << text;
+        EXPECT_EQ(url->host, host) << text;
+        EXPECT_EQ(url->path, path) << text;
+    }
 }
 
 TEST(UrlTest, RefusesWhatARequestCannotGoTo) {

@@ -151,53 +151,36 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
     PasteboardItem rich{{{"text/plain;charset=utf-8", "plain"},
                          {"text/html", "<b>rich</b>"},
                          {"application/rtf", "{\\rtf1 rich}"}}};
-    PasteboardItem file{{{"text/uri-list", "file:///home/user/a.pdf"},
-                         {"x-special/gnome-copied-files", "copy\nfile:///home/user/a.pdf"}}};
+    PasteboardItem file{{{"text/uri-list", "file:///a.pdf"},
+                         {"x-special/gnome-copied-files", "copy\nfile:///a.pdf"}}};
+    PasteboardItem png{{{"image/png", "\x89PNG"}}}, mine = textItem("mine");
     PasteboardItem richWithoutRtf{{rich.representations[0], rich.representations[1]}};
+    PasteboardItem theirs = textItem("copied meanwhile");
     struct Case {
-        const char* name;
-        std::vector<PasteboardItem> before;
-        std::function<void(FakePasteboard&)> meanwhile;  // after 0.2 s
-        std::vector<PasteboardItem> after;
+        const char *name, *meanwhile;  // 0.2 s after the paste: a user copy, a manager's take-over
+        std::vector<PasteboardItem> before, after;
         int64_t count = 41;
-        std::set<std::pair<size_t, std::string>> unreadable = {};
     } cases[] = {
         {"every item and type with readable data comes back",
-         {rich, PasteboardItem{{{"image/png", "\x89PNG"}}}, file},
-         {},
-         {richWithoutRtf, file},
-         41,
-         {{0, "application/rtf"}, {1, "image/png"}}},
-        {"an empty clipboard is emptied again", {}, {}, {}},
-        {"a counter that starts at zero still saves",
-         {textItem("mine")},
-         {},
-         {textItem("mine")},
-         0},
-        {"a newer copy is never overwritten",
-         {textItem("mine")},
-         [](FakePasteboard& p) { p.userCopies({textItem("copied meanwhile")}); },
-         {textItem("copied meanwhile")}},
-        {"a manager taking our text over is not the user's copy",
-         {textItem("mine")},
-         [](FakePasteboard& p) { p.managerTakesOver(); },
-         {textItem("mine")}},
-        {"a user copy taken over by a manager stays",
-         {textItem("mine")},
-         [](FakePasteboard& p) {
-             p.userCopies({textItem("copied meanwhile")});
-             p.managerTakesOver();
-         },
-         {textItem("copied meanwhile")}},
+         "",
+         {rich, png, file},
+         {richWithoutRtf, file}},
+        {"an empty clipboard is emptied again", "", {}, {}},
+        {"a counter that starts at zero still saves", "", {mine}, {mine}, 0},
+        {"a newer copy is never overwritten", "copy", {mine}, {theirs}},
+        {"a manager taking our text over is not the user's copy", "manager", {mine}, {mine}},
+        {"a user copy taken over by a manager stays", "copy manager", {mine}, {theirs}},
     };
     for (const auto& c : cases) {
         Paster::resetForTesting();
         pasteboard->items = c.before;
         pasteboard->count = c.count;
-        pasteboard->unreadable = c.unreadable;
+        pasteboard->unreadable = {{0, "application/rtf"}, {1, "image/png"}};
         deliver();
         queue->advance(0.2);
-        if (c.meanwhile) c.meanwhile(*pasteboard);
+        std::string meanwhile = c.meanwhile;
+        if (meanwhile.starts_with("copy")) pasteboard->userCopies({theirs});
+        if (meanwhile.ends_with("manager")) pasteboard->managerTakesOver();
         queue->advance(5);
         EXPECT_EQ(pasteboard->items, c.after) << c.name;
         EXPECT_TRUE(!c.before.empty() || pasteboard->writes.back() == "setItems") << c.name;

@@ -66,21 +66,19 @@ class OverlayTest : public TempHomeTest {
     std::shared_ptr<Overlay> overlay;
 };
 
-TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnce) {
+TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnceAndDrawn) {
     overlay->update(OverlayState::thinking());
     EXPECT_TRUE(panels->calls.empty()) << "update before the first show must not build anything";
     showSettled(OverlayState::listening());
     hideNow();
     showSettled(OverlayState::thinking());
-    EXPECT_EQ(panels->calls, Strings{"createPanel 132x40"});
     EXPECT_EQ(graphics->calls, Strings{"loadImage " + Paths::logoURL()});
     EXPECT_EQ(logged("no logo loaded from " + Paths::logoURL()), 1u);
-}
-
-TEST_F(OverlayTest, LogoMakesTheWiderPillAndIsDrawn) {
+    // With a logo the pill is wider and shows it.
     graphics->images[Paths::logoURL()] = {64, 64};
+    overlay = Overlay::create();
     showSettled(OverlayState::listening());
-    EXPECT_EQ(panels->calls, Strings{"createPanel 172x40"});
+    EXPECT_EQ(panels->calls, (Strings{"createPanel 132x40", "createPanel 172x40"}));
     EXPECT_EQ(logged("logo loaded from " + Paths::logoURL()), 1u);
     FakeCanvas canvas;
     panel().draw(canvas);

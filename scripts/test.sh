@@ -18,5 +18,24 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 ctest --test-dir "$build" --output-on-failure -j 2 --timeout 600
 
+# The programs whose code runs threads, once more under ThreadSanitizer: the
+# log's writer thread (every program logs; tests_base tests it), the HTTP
+# client's network thread against threaded loopback servers (tests_services),
+# the GLib main queue fed from other threads (tests_platform), and the
+# notices and network answers that hop from another thread to the main queue
+# (tests_capture, tests_app). AddressSanitizer and ThreadSanitizer cannot
+# share a process, hence a build folder of its own; only these programs are
+# built there, without benchmarks, to keep the run short. The integration
+# programs need the desktop session and stay with the run above.
+tsan=build/tsan
+tsan_programs=(tests_base tests_platform tests_services tests_capture tests_app)
+cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELVOX_TSAN=ON -DVELVOX_BENCHMARKS=OFF
+cmake --build "$tsan" -j 2 --target "${tsan_programs[@]}"
+# A race report makes the program exit non-zero (66), which ends the run.
+for program in "${tsan_programs[@]}"; do
+  VELVOX_TEST_DATA=$PWD/tests/data TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
+    "$tsan/tests/$program" --gtest_brief=1
+done
+
 # The Home pages in headless Chromium.
 tests/pages/run.sh

@@ -1,8 +1,8 @@
 #pragma once
 
 // A real HTTP(S) server on 127.0.0.1 for service tests and benchmarks. It
-// records every request (raw body bytes, headers, the client's port) and
-// answers from canned answers set per path.
+// records every request (raw body bytes, headers) and answers from canned
+// answers set per path.
 
 #include <httplib.h>
 
@@ -32,7 +32,6 @@ struct RecordedRequest {
     std::string path;
     std::string body;  // empty for multipart requests: see parts
     httplib::Headers headers;
-    int remotePort = 0;
     std::vector<RecordedPart> parts;
 
     std::string header(const std::string& name) const {
@@ -43,15 +42,11 @@ struct RecordedRequest {
     // Every header name, lower case, sorted.
     std::vector<std::string> headerNames() const {
         std::set<std::string> names;
-        for (const auto& [name, value] : headers) {
-            std::string lower = name;
-            for (char& c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            // httplib adds these itself on the server side.
-            if (lower == "remote_addr" || lower == "remote_port" || lower == "local_addr" ||
-                lower == "local_port")
-                continue;
-            names.insert(lower);
+        for (const auto& header : headers) {
+            std::string name = header.first;
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            // httplib adds the addresses itself on the server side.
+            if (!name.starts_with("remote_") && !name.starts_with("local_")) names.insert(name);
         }
         return {names.begin(), names.end()};
     }
@@ -128,10 +123,7 @@ class LoopbackServer {
         answers_[path] = std::move(answer);
     }
     void answer(const std::string& path, int status, std::string body) {
-        CannedAnswer canned;
-        canned.status = status;
-        canned.body = std::move(body);
-        answer(path, std::move(canned));
+        answer(path, CannedAnswer{.status = status, .body = std::move(body)});
     }
 
     std::vector<RecordedRequest> requests() const {
@@ -144,8 +136,6 @@ class LoopbackServer {
     }
     // TCP connections the server accepted so far.
     int acceptedConnections() const { return accepted_.load(); }
-
-    httplib::Server& server() { return *server_; }
 
   private:
     // Each accepted connection becomes one task: counting tasks counts connections.
@@ -168,8 +158,8 @@ class LoopbackServer {
         CannedAnswer canned;
         {
             std::lock_guard lock(mutex_);
-            requests_.push_back({request.method, request.path, std::move(body), request.headers,
-                                 request.remote_port, std::move(parts)});
+            requests_.push_back(
+                {request.method, request.path, std::move(body), request.headers, std::move(parts)});
             if (auto found = answers_.find(request.path); found != answers_.end())
                 canned = found->second;
         }

@@ -1,7 +1,7 @@
 #include "support/TempHome.h"
 
 #include <sys/stat.h>
-#include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,24 +9,27 @@
 #include "base/AppState.h"
 #include "base/Log.h"
 #include "base/Paths.h"
-#include "config/Config.h"
 #include "platform/Platform.h"
 
 namespace velvox::testing {
 
 namespace {
 
-std::string environment(const char* name) {
+std::optional<std::string> environment(const char* name) {
     const char* value = std::getenv(name);
-    return value ? value : "";
+    return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-void restore(const char* name, const std::string& value) {
-    if (value.empty()) {
-        ::unsetenv(name);
-    } else {
-        ::setenv(name, value.c_str(), 1);
-    }
+void restore(const char* name, const std::optional<std::string>& value) {
+    value ? void(::setenv(name, value->c_str(), 1)) : void(::unsetenv(name));
+}
+
+// Everything that caches a path or a platform service starts afresh.
+void resetGlobals() {
+    Paths::resetForTesting();
+    Log::resetForTesting();
+    Platform::resetForTesting();
+    AppState::resetForTesting();
 }
 
 }  // namespace
@@ -40,10 +43,7 @@ void TempHomeTest::SetUp() {
     std::filesystem::create_directories(home_ + "/tmp");
     ::setenv("HOME", home_.c_str(), 1);
     ::setenv("TMPDIR", (home_ + "/tmp").c_str(), 1);
-    Paths::resetForTesting();
-    Log::resetForTesting();
-    Platform::resetForTesting();
-    AppState::resetForTesting();
+    resetGlobals();
     queue = installManualMainQueue();
     systemLog = std::make_shared<RecordingSystemLog>();
     Platform::installSystemLog(systemLog);
@@ -52,18 +52,11 @@ void TempHomeTest::SetUp() {
 void TempHomeTest::TearDown() {
     Log::flush();
     queue->runUntilIdle();
-    AppState::resetForTesting();
-    Platform::resetForTesting();
     restore("HOME", savedHome_);
     restore("TMPDIR", savedTmp_);
-    Paths::resetForTesting();
-    Log::resetForTesting();
+    resetGlobals();
     std::error_code ignored;
     std::filesystem::remove_all(home_, ignored);
-}
-
-std::string TempHomeTest::settingsPath(const std::string& name) const {
-    return home_ + "/.velvox/" + name;
 }
 
 std::vector<std::string> TempHomeTest::logMessages() const {
@@ -72,12 +65,9 @@ std::vector<std::string> TempHomeTest::logMessages() const {
     std::istringstream lines(readFile(settingsPath("app.log")));
     for (std::string line; std::getline(lines, line);) {
         // "HH:mm:ss  message": continuation lines of a multi-line message have no stamp.
-        if (line.size() >= 10 && line[2] == ':' && line[5] == ':' &&
-            line.compare(8, 2, "  ") == 0) {
-            messages.push_back(line.substr(10));
-        } else {
-            messages.push_back(line);
-        }
+        bool stamped =
+            line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0;
+        messages.push_back(stamped ? line.substr(10) : line);
     }
     return messages;
 }
@@ -88,16 +78,14 @@ void TempHomeTest::writeFile(const std::string& path, const std::string& content
 }
 
 std::string TempHomeTest::readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
 unsigned TempHomeTest::modeOf(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return 0;
-    return info.st_mode & 07777;
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 }  // namespace velvox::testing

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,7 @@ class TempHomeTest : public ::testing::Test {
     void TearDown() override;
 
     const std::string& home() const { return home_; }
-    std::string settingsPath(const std::string& name) const;  // ~/.velvox/NAME
-
+    std::string settingsPath(const std::string& name) const { return home_ + "/.velvox/" + name; }
     // The message part of every app.log line written so far (waits for the writer).
     std::vector<std::string> logMessages() const;
     // Writes a file, creating its folder.
@@ -33,7 +33,7 @@ class TempHomeTest : public ::testing::Test {
 
   private:
     std::string home_;
-    std::string savedHome_, savedTmp_;
+    std::optional<std::string> savedHome_, savedTmp_;
 };
 
 }  // namespace velvox::testing

@@ -1,358 +1,222 @@
+#include "capture/HotkeyMonitor.h"
+
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "capture/HotkeyMonitor.h"
 #include "fakes/FakeKeyEventSource.h"
 #include "platform/Platform.h"
 #include "support/TempHome.h"
 
-namespace velvox {
+namespace velvox::testing {
 namespace {
 
-using testing::FakeKeyEventSource;
+using Strings = std::vector<std::string>;
 
-constexpr int64_t kFn = 63;
-constexpr int64_t kRightAlt = 61;
-constexpr int64_t kLeftAlt = 58;
-constexpr int64_t kLeftShift = 56;
-constexpr int64_t kLeftSuper = 55;
-constexpr int64_t kCapsLock = 57;
-constexpr int64_t kEscape = 53;
-constexpr int64_t kF5 = 96;
-constexpr int64_t kA = 0;
-
-constexpr auto kSwallow = KeyEventVerdict::swallow;
-constexpr auto kPass = KeyEventVerdict::pass;
-
-// A monitor on a fake keyboard; every callback that reaches the main queue is
-// written down in order, so a test sees exactly what the controller would.
-class HotkeyMonitorTest : public testing::TempHomeTest {
+// A monitor on a fake keyboard, driven by a script of space-separated steps:
+//   d96 r96 u96   key-down, its repeat, key-up of key 96 (with the modifiers held)
+//   +61 -61       modifier 61 pressed / released (a flag change)
+//   ~61           modifier 61 let go without its release ever arriving
+//   x             the system disables the source
+//   keys=96,-1 start stop capture cancel   the monitor's own operations
+// run() answers each event's verdict (S swallowed, P passed, - not delivered)
+// followed by what reached the callbacks once the main queue ran, e.g.
+// "S:down96 S:up96 P:other0".
+class HotkeyMonitorTest : public TempHomeTest {
   protected:
     void SetUp() override {
         TempHomeTest::SetUp();
         source = std::make_shared<FakeKeyEventSource>();
         Platform::installKeyEventSource(source);
         monitor = std::make_unique<HotkeyMonitor>();
-        monitor->onDown = [this](int64_t code) { seen.push_back("down " + std::to_string(code)); };
-        monitor->onUp = [this](int64_t code) { seen.push_back("up " + std::to_string(code)); };
+        auto note = [this](std::string what) {
+            return [this, what](int64_t code) { seen.push_back(what + std::to_string(code)); };
+        };
+        monitor->onDown = note("down");
+        monitor->onUp = note("up");
+        monitor->onOtherKeyDown = note("other");
         monitor->onCaptured = [this](std::optional<int64_t> code) {
-            seen.push_back(code ? "captured " + std::to_string(*code) : "captured none");
+            seen.push_back(code ? "cap" + std::to_string(*code) : "capnone");
         };
-        monitor->onHotkeyNeverSeen = [this] { seen.push_back("never seen"); };
-        monitor->onOtherKeyDown = [this](int64_t code) {
-            seen.push_back("other " + std::to_string(code));
-        };
+        monitor->onHotkeyNeverSeen = [this] { seen.push_back("never"); };
     }
     void TearDown() override {
         monitor.reset();
         TempHomeTest::TearDown();
     }
 
-    // Runs the main queue and answers what reached the callbacks since last asked.
-    std::vector<std::string> delivered() {
-        queue->runUntilIdle();
-        return std::exchange(seen, {});
+    std::string run(const std::string& script) {
+        std::istringstream steps(script);
+        std::string out;
+        for (std::string step; steps >> step;) {
+            int64_t code = std::atoll(step.c_str() + 1);
+            std::optional<std::optional<KeyEventVerdict>> verdict;
+            if (step.starts_with("keys=")) {
+                std::vector<int64_t> keys;
+                for (std::istringstream list(step.substr(5)); list.good();) {
+                    keys.emplace_back();
+                    list >> keys.back();
+                    list.ignore();
+                }
+                monitor->setKeys(keys);
+            } else if (step == "start") {
+                EXPECT_TRUE(monitor->start());
+            } else if (step == "stop") {
+                monitor->stop();
+            } else if (step == "capture") {
+                monitor->capture();
+            } else if (step == "cancel") {
+                monitor->cancelCapture();
+            } else if (step == "x") {
+                verdict = source->disable();
+            } else if (step[0] == '~') {
+                flags &= ~modifierFlag(code);
+            } else if (step[0] == '+' || step[0] == '-') {
+                step[0] == '+' ? flags |= modifierFlag(code) : flags &= ~modifierFlag(code);
+                verdict = source->flagsChanged(code, flags);
+            } else {
+                bool down = step[0] != 'u';
+                verdict = source->send({down ? KeyEventType::keyDown : KeyEventType::keyUp, code,
+                                        flags, step[0] == 'r'});
+            }
+            EXPECT_TRUE(seen.empty()) << step << ": callbacks wait for the main queue";
+            queue->runUntilIdle();
+            if (verdict) {
+                out += out.empty() ? "" : " ";
+                out += !*verdict ? '-' : **verdict == KeyEventVerdict::swallow ? 'S' : 'P';
+            }
+            for (const auto& call : std::exchange(seen, {})) out += ":" + call;
+        }
+        return out;
     }
-
-    void startWith(std::vector<int64_t> keys) {
-        monitor->setKeys(keys);
-        ASSERT_TRUE(monitor->start());
-    }
-
-    // Presses and releases a modifier that is not a hotkey: two flag changes.
-    void tapModifier(int64_t code, uint64_t bit) {
-        source->flagsChanged(code, bit);
-        source->flagsChanged(code, 0);
+    std::string taps(int count, const std::string& tap = "+56 -56 ") {
+        std::string out;
+        while (count-- > 0) out += tap;
+        return out;
     }
 
     std::shared_ptr<FakeKeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
-    std::vector<std::string> seen;
+    Strings seen;
+    uint64_t flags = 0;
 };
 
-using Strings = std::vector<std::string>;
-
-TEST_F(HotkeyMonitorTest, OrdinaryKeyIsSwallowedAndFiresOncePerHold) {
-    startWith({kF5, -1});
-    EXPECT_EQ(source->swallowedKeys, std::vector<int64_t>{kF5});
-
-    EXPECT_EQ(source->keyDown(kF5), kSwallow);
-    // Nothing runs inside the handler: callbacks wait for the main queue.
-    EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(delivered(), Strings{"down 96"});
-
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(source->keyRepeat(kF5), kSwallow);
-    EXPECT_EQ(source->keyUp(kF5), kSwallow);
-    EXPECT_EQ(delivered(), Strings{"up 96"});
-
-    // Other keys reach the application untouched; their presses (not their
-    // repeats, nor modifiers) are told to the controller.
-    EXPECT_EQ(source->keyDown(kA), kPass);
-    EXPECT_EQ(source->keyRepeat(kA), kPass);
-    EXPECT_EQ(source->keyUp(kA), kPass);
-    tapModifier(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_EQ(delivered(), Strings{"other 0"});
+TEST_F(HotkeyMonitorTest, HoldsOfOrdinaryAndModifierHotkeys) {
+    struct Case {
+        const char *name, *script, *result;
+    } cases[] = {
+        {"an ordinary key is swallowed and fires once per hold; other presses are told",
+         "keys=96,-1 start d96 r96 r96 u96 d0 r0 u0 +56 -56",
+         "S:down96 S S S:up96 P:other0 P P P P"},
+        {"an ordinary key fires whatever modifiers are held", "keys=96 start +56 d96 u96 -56",
+         "P S:down96 S:up96 P"},
+        {"a stray release and a second hotkey during a hold do nothing",
+         "keys=96,0 start u96 d96 d0 u0 u96", "S S:down96 S S S:up96"},
+        {"a modifier hotkey follows flag changes and always passes; another modifier joining "
+         "does not end the hold",
+         "keys=63 start +63 +56 -63 -56", "P:down63 P P:up63 P"},
+        {"a lost release shows as the next change without the bit", "keys=61 start +61 ~61 +56",
+         "P:down61 P:up61"},
+        {"left and right are told apart; key events of a modifier code are not followed",
+         "keys=61 start +58 -58 d61 u61", "P P P P"},
+        {"the boost modifier while the main one is held is ignored",
+         "keys=63,61 start +63 +61 -61 -63 +61 -61", "P:down63 P P P:up63 P:down61 P:up61"},
+        {"keys changed while held: the old key's release still ends the hold",
+         "keys=96 start d96 keys=0 u96 d0 u0", "S:down96 S:up96 S:down0 S:up0"},
+        {"the same for a modifier", "keys=63 start +63 keys=61 -63 +61 -61",
+         "P:down63 P:up63 P:down61 P:up61"},
+        {"capture reports the next key; releases and caps lock keep it on, the hotkey does not "
+         "fire, its release pairs with nothing",
+         "keys=63 start capture u96 -56 +57 -57 +63 -63", "S P P P P:cap63 P"},
+        {"a capture of a modifier and of a key; the key's release passes",
+         "keys=63 start capture +56 -56 capture d0 u0", "P:cap56 P S:cap0 P"},
+        {"escape and caps lock cancel a capture, not a take",
+         "keys=63 start capture d53 capture d57 u57", "S:capnone S:capnone P"},
+        {"a cancelled capture", "keys=63 start capture cancel d0 u0", "P:other0 P"},
+        {"a disabled source is enabled again and the held modifier released",
+         "keys=63 start +63 x -63 +63 -63", "P:down63 P:up63 P P:down63 P:up63"},
+        {"the same for an ordinary key: its repeats start no second take",
+         "keys=96 start d96 x r96 u96 d96 u96", "S:down96 P:up96 S S S:down96 S:up96"},
+        {"a second start forgets the held key without a release; stop ends delivery",
+         "keys=63 start +63 start -63 stop +63", "P:down63 P -"},
+    };
+    for (const auto& c : cases) {
+        flags = 0;
+        EXPECT_EQ(run(c.script), c.result) << c.name;
+        EXPECT_FALSE(monitor->activeKey()) << c.name;
+        EXPECT_FALSE(monitor->isCapturing()) << c.name;
+    }
 }
 
-TEST_F(HotkeyMonitorTest, OrdinaryKeyFiresWhateverModifiersAreHeld) {
-    startWith({kF5});
-    source->flagsChanged(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_EQ(source->keyDown(kF5, ModifierFlag::leftShift), kSwallow);
-    EXPECT_EQ(source->keyUp(kF5, ModifierFlag::leftShift), kSwallow);
-    EXPECT_EQ(delivered(), (Strings{"down 96", "up 96"}));
-}
-
-TEST_F(HotkeyMonitorTest, StrayReleasesAndSecondHotkeyDoNothing) {
-    startWith({kF5, kA});
-    // A release without a press (the press happened before start) is swallowed silently.
-    EXPECT_EQ(source->keyUp(kF5), kSwallow);
-    EXPECT_TRUE(delivered().empty());
-
-    source->keyDown(kF5);
-    // The other hotkey while one is held: swallowed, no second onDown, no onUp.
-    EXPECT_EQ(source->keyDown(kA), kSwallow);
-    EXPECT_EQ(source->keyUp(kA), kSwallow);
-    source->keyUp(kF5);
-    EXPECT_EQ(delivered(), (Strings{"down 96", "up 96"}));
-}
-
-TEST_F(HotkeyMonitorTest, ModifierHotkeyFiresOnFlagChangesAndAlwaysPasses) {
-    startWith({kFn});
-    EXPECT_TRUE(source->swallowedKeys.empty());
-
-    EXPECT_EQ(source->flagsChanged(kFn, ModifierFlag::function), kPass);
-    EXPECT_EQ(delivered(), Strings{"down 63"});
-    // Another modifier joining does not end the hold.
-    EXPECT_EQ(source->flagsChanged(kLeftShift, ModifierFlag::function | ModifierFlag::leftShift),
-              kPass);
-    EXPECT_EQ(source->flagsChanged(kFn, ModifierFlag::leftShift), kPass);
-    EXPECT_EQ(delivered(), Strings{"up 63"});
-}
-
-TEST_F(HotkeyMonitorTest, HeldModifierIsReleasedByAnyFlagChangeWithoutItsBit) {
-    startWith({kRightAlt});
-    source->flagsChanged(kRightAlt, ModifierFlag::rightOption);
-    // The release itself was lost; the next change of another key shows the bit gone.
-    source->flagsChanged(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_EQ(delivered(), (Strings{"down 61", "up 61"}));
-    EXPECT_FALSE(monitor->activeKey());
-}
-
-TEST_F(HotkeyMonitorTest, LeftAndRightModifiersAreToldApart) {
-    startWith({kRightAlt});
-    source->flagsChanged(kLeftAlt, ModifierFlag::leftOption);
-    source->flagsChanged(kLeftAlt, 0);
-    EXPECT_TRUE(delivered().empty());
-    // Key events carrying a modifier's code are not how modifiers are followed.
-    EXPECT_EQ(source->keyDown(kRightAlt, ModifierFlag::rightOption), kPass);
-    EXPECT_TRUE(delivered().empty());
-}
-
-TEST_F(HotkeyMonitorTest, BoostModifierWhileMainIsHeldIsIgnored) {
-    startWith({kFn, kRightAlt});
-    source->flagsChanged(kFn, ModifierFlag::function);
-    source->flagsChanged(kRightAlt, ModifierFlag::function | ModifierFlag::rightOption);
-    source->flagsChanged(kRightAlt, ModifierFlag::function);
-    source->flagsChanged(kFn, 0);
-    source->flagsChanged(kRightAlt, ModifierFlag::rightOption);
-    source->flagsChanged(kRightAlt, 0);
-    EXPECT_EQ(delivered(), (Strings{"down 63", "up 63", "down 61", "up 61"}));
-}
-
-TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysAndFallsBackToFn) {
+TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysFallsBackToTheDefaultAndGrabsOrdinaryKeys) {
     monitor->setKeys({-1, -1});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{kFn});
-    monitor->setKeys({kF5, -1, kRightAlt});
-    EXPECT_EQ(monitor->keys(), (std::vector<int64_t>{kF5, kRightAlt}));
-    EXPECT_EQ(source->swallowedKeys, std::vector<int64_t>{kF5});
+    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{63});
+    monitor->setKeys({96, -1, 61});
+    EXPECT_EQ(monitor->keys(), (std::vector<int64_t>{96, 61}));
+    EXPECT_EQ(source->swallowedKeys, std::vector<int64_t>{96}) << "modifiers are never grabbed";
     monitor->setKeys({});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{kFn});
-
-    source->defaults = {62, kRightAlt};  // a PC keyboard: right control
+    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{63});
+    EXPECT_TRUE(source->swallowedKeys.empty());
+    source->defaults = {62, 61};  // a PC keyboard: right control
     monitor->setKeys({-1, -1});
     EXPECT_EQ(monitor->keys(), std::vector<int64_t>{62});
 }
 
-TEST_F(HotkeyMonitorTest, KeysChangedWhileHeldStillEndTheHold) {
-    startWith({kF5});
-    source->keyDown(kF5);
-    monitor->setKeys({kA});
-    EXPECT_EQ(monitor->activeKey(), kF5);
-    // The release of the old key ends the take and frees the monitor for the new key.
-    EXPECT_EQ(source->keyUp(kF5), kSwallow);
-    EXPECT_EQ(source->keyDown(kA), kSwallow);
-    EXPECT_EQ(delivered(), (Strings{"down 96", "up 96", "down 0"}));
-
-    // The same for a modifier hotkey replaced while held.
-    source->keyUp(kA);
-    monitor->setKeys({kFn});
-    source->flagsChanged(kFn, ModifierFlag::function);
-    monitor->setKeys({kRightAlt});
-    source->flagsChanged(kFn, 0);
-    source->flagsChanged(kRightAlt, ModifierFlag::rightOption);
-    EXPECT_EQ(delivered(), (Strings{"up 0", "down 63", "up 63", "down 61"}));
-}
-
 TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
-    startWith({kRightAlt});
-    for (int i = 0; i < 15; ++i) tapModifier(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_TRUE(delivered().empty());
-    EXPECT_TRUE(systemLog->lines().empty());
-
-    source->flagsChanged(kLeftSuper, ModifierFlag::leftCommand);
-    EXPECT_EQ(delivered(), Strings{"never seen"});
-    for (int i = 0; i < 40; ++i) tapModifier(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_TRUE(delivered().empty());
-
+    EXPECT_EQ(run("keys=61 start " + taps(15)).find(':'), std::string::npos);
+    EXPECT_EQ(run("+55"), "P:never");
+    EXPECT_EQ(run("-55 " + taps(40)).find(':'), std::string::npos);
     EXPECT_EQ(systemLog->lines(),
               Strings{"Velvox error: configured hotkey never reported by this keyboard"});
     EXPECT_EQ(logMessages(), Strings{"configured hotkey never reported by this keyboard"});
-
     // setKeys starts the check afresh, so the warning can come once more.
-    monitor->setKeys({kRightAlt});
-    for (int i = 0; i < 31; ++i) source->flagsChanged(kLeftShift, i % 2 ? 0 : 2);
-    EXPECT_EQ(delivered(), Strings{"never seen"});
+    EXPECT_NE(run("keys=61 " + taps(16)).find("never"), std::string::npos);
+    // One sighting of a hotkey, as a modifier or as the boost key, prevents it;
+    // capturing counts nothing.
+    for (auto [sighting, tap] : {std::pair{"+61 -61", "+56 -56 "},
+                                 {"keys=61,96 d96 u96", "+56 -56 "},
+                                 {"capture", "-56 -56 "}}) {
+        std::string result =
+            run(std::string("keys=61 ") + sighting + " " + taps(40, tap) + "cancel");
+        EXPECT_EQ(result.find("never"), std::string::npos) << sighting;
+    }
+    EXPECT_EQ(systemLog->lines().size(), 2u);
 }
 
-TEST_F(HotkeyMonitorTest, NeverSeenIsPreventedByOneSightingOfAHotkey) {
-    // Seen as a modifier change.
-    startWith({kRightAlt});
-    tapModifier(kRightAlt, ModifierFlag::rightOption);
-    for (int i = 0; i < 40; ++i) tapModifier(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_EQ(delivered(), (Strings{"down 61", "up 61"}));
-
-    // Seen as an ordinary key-down (the boost key), after a fresh setKeys.
-    monitor->setKeys({kRightAlt, kF5});
-    source->keyDown(kF5);
-    source->keyUp(kF5);
-    for (int i = 0; i < 40; ++i) tapModifier(kLeftShift, ModifierFlag::leftShift);
-    EXPECT_EQ(delivered(), (Strings{"down 96", "up 96"}));
-    EXPECT_TRUE(systemLog->lines().empty());
-}
-
-TEST_F(HotkeyMonitorTest, CaptureReportsTheNextKeyAndSwallowsOnlyKeyEvents) {
-    startWith({kFn});
-    monitor->capture();
-    EXPECT_TRUE(source->captureMode);
-
-    // Releases and caps lock keep capture mode on.
-    EXPECT_EQ(source->keyUp(kF5), kSwallow);
-    EXPECT_EQ(source->flagsChanged(kLeftShift, 0), kPass);
-    EXPECT_EQ(source->flagsChanged(kCapsLock, 0x10000), kPass);
-    EXPECT_TRUE(monitor->isCapturing());
-    // The hotkey does not fire while capturing.
-    EXPECT_EQ(source->flagsChanged(kFn, ModifierFlag::function), kPass);
-    EXPECT_EQ(delivered(), Strings{"captured 63"});
-    EXPECT_FALSE(monitor->isCapturing());
-    EXPECT_FALSE(source->captureMode);
-    // Its release is no hotkey release: there was no onDown to pair it with.
-    source->flagsChanged(kFn, 0);
-    EXPECT_TRUE(delivered().empty());
-
-    monitor->capture();
-    EXPECT_EQ(source->flagsChanged(kLeftShift, ModifierFlag::leftShift), kPass);
-    EXPECT_EQ(delivered(), Strings{"captured 56"});
-
-    monitor->capture();
-    EXPECT_EQ(source->keyDown(kA), kSwallow);
-    EXPECT_EQ(delivered(), Strings{"captured 0"});
-    EXPECT_EQ(source->keyUp(kA), kPass);
-}
-
-TEST_F(HotkeyMonitorTest, CaptureEndsWithNothingOnEscapeOrCapsLockKeyDown) {
-    startWith({kFn});
-    monitor->capture();
-    EXPECT_EQ(source->keyDown(kEscape), kSwallow);
-    monitor->capture();
-    EXPECT_EQ(source->keyDown(kCapsLock), kSwallow);
-    EXPECT_EQ(delivered(), (Strings{"captured none", "captured none"}))
-        << "escape while capturing cancels the capture, not a take";
-
-    monitor->capture();
-    monitor->cancelCapture();
-    EXPECT_EQ(source->keyDown(kA), kPass);
-    EXPECT_EQ(delivered(), Strings{"other 0"});
-    EXPECT_EQ(source->calls.back(), "capture mode off");
-}
-
-TEST_F(HotkeyMonitorTest, CaptureCountsNothingForTheNeverSeenCheck) {
-    startWith({kRightAlt});
-    monitor->capture();
-    for (int i = 0; i < 40; ++i) source->flagsChanged(kLeftShift, 0);
-    monitor->cancelCapture();
-    EXPECT_TRUE(delivered().empty());
-    EXPECT_TRUE(systemLog->lines().empty());
-}
-
-TEST_F(HotkeyMonitorTest, DisabledSourceIsReenabledAndTheHeldKeyReleased) {
-    startWith({kFn});
-    source->flagsChanged(kFn, ModifierFlag::function);
-    EXPECT_EQ(source->disable(), kPass);
-    EXPECT_TRUE(source->enabled());
-    EXPECT_EQ(source->calls.back(), "enable");
-    EXPECT_EQ(delivered(), (Strings{"down 63", "up 63"}));
-
-    // The late release of the key changes nothing; the next press works again.
-    source->flagsChanged(kFn, 0);
-    source->flagsChanged(kFn, ModifierFlag::function);
-    EXPECT_EQ(delivered(), Strings{"down 63"});
-
-    // With an ordinary key held, the same; its late key-up is swallowed quietly.
-    source->flagsChanged(kFn, 0);
-    monitor->setKeys({kF5});
-    delivered();
-    source->keyDown(kF5);
-    source->disable();
-    // The key is still down: its repeats must not start a second take.
-    EXPECT_EQ(source->keyRepeat(kF5), kSwallow);
-    EXPECT_EQ(source->keyUp(kF5), kSwallow);
-    EXPECT_EQ(delivered(), (Strings{"down 96", "up 96"}));
-}
-
-TEST_F(HotkeyMonitorTest, StartAndStop) {
+TEST_F(HotkeyMonitorTest, CaptureModeAndStartsAreAskedOfTheSource) {
     source->startSucceeds = false;
     EXPECT_FALSE(monitor->start());
     EXPECT_FALSE(monitor->isRunning());
-    // Re-enabling a source that never ran asks nothing of it.
-    monitor->reenable();
+    monitor->reenable();  // a source that never ran is asked nothing
     EXPECT_EQ(source->calls, (Strings{"swallow keys", "start"}));
-
     source->startSucceeds = true;
     source->calls.clear();
-    EXPECT_TRUE(monitor->start());
-    source->flagsChanged(kFn, ModifierFlag::function);
-    // A second start restarts the source and forgets the held key without onUp.
-    EXPECT_TRUE(monitor->start());
-    EXPECT_EQ(source->calls, (Strings{"swallow keys", "start", "stop", "swallow keys", "start"}));
-    EXPECT_EQ(delivered(), Strings{"down 63"});
-    EXPECT_FALSE(monitor->activeKey());
-
-    monitor->stop();
-    EXPECT_FALSE(source->running());
-    EXPECT_EQ(source->flagsChanged(kFn, 0), std::nullopt);
-    EXPECT_TRUE(delivered().empty());
+    run("keys=63 start capture");
+    EXPECT_TRUE(source->captureMode);
+    run("+63 start x");
+    EXPECT_FALSE(source->captureMode);
+    EXPECT_EQ(source->calls,
+              (Strings{"swallow keys", "swallow keys", "start", "capture mode on",
+                       "capture mode off", "stop", "swallow keys", "start", "enable"}));
+    EXPECT_TRUE(source->enabled());
+    run("capture cancel");
+    EXPECT_EQ(source->calls.back(), "capture mode off");
 }
 
-TEST_F(HotkeyMonitorTest, CallbacksQueuedBeforeTheMonitorIsGoneDoNothing) {
-    startWith({kFn});
-    source->flagsChanged(kFn, ModifierFlag::function);
+TEST_F(HotkeyMonitorTest, QueuedCallbacksReadTheHandlerWhenTheyRunAndNeedTheMonitor) {
+    run("keys=96 start");
+    monitor->onDown = nullptr;
+    source->keyDown(96);
+    monitor->onDown = [this](int64_t code) { seen.push_back("late down " + std::to_string(code)); };
+    queue->runUntilIdle();
+    EXPECT_EQ(std::exchange(seen, {}), Strings{"late down 96"});
+    source->keyUp(96);
+    source->keyDown(96);
     monitor.reset();
     EXPECT_FALSE(source->running());
-    EXPECT_TRUE(delivered().empty());
-}
-
-TEST_F(HotkeyMonitorTest, CallbacksInstalledLaterStillReceiveQueuedEvents) {
-    startWith({kF5});
-    monitor->onDown = nullptr;
-    source->keyDown(kF5);
-    // The callback is read when the queued work runs, not when the key went down.
-    monitor->onDown = [this](int64_t code) { seen.push_back("late down " + std::to_string(code)); };
-    EXPECT_EQ(delivered(), Strings{"late down 96"});
+    queue->runUntilIdle();
+    EXPECT_TRUE(seen.empty()) << "work queued for a gone monitor does nothing";
 }
 
 }  // namespace
-}  // namespace velvox
+}  // namespace velvox::testing

@@ -7,122 +7,108 @@
 namespace velvox::testing {
 namespace {
 
-using InserterTest = DeliveryTest;
 using Result = Inserter::Result;
+using Strings = std::vector<std::string>;
 
-TEST_F(InserterTest, RefusesQuietlyWithoutTrustOrFocus) {
+// What a field does with a direct insertion, and what the inserter makes of it.
+struct Case {
+    const char* name;
+    std::function<void(FakeField&)> arrange;
+    Result result;
+    std::string log;  // the one line it leaves
+    std::string content = "";
+    std::string text = "hello";
+};
+class InserterTest : public DeliveryTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(InserterTest, InsertsOnlyWhatTheFieldProvesItTook) {
+    const Case& c = GetParam();
+    workspace->frontmost = RunningApplication{100, "org.gnome.gedit", "Text Editor"};
+    accessibility->field->processId = 100;
+    if (c.arrange) c.arrange(*accessibility->field);
+    EXPECT_EQ(Inserter::insert(c.text), c.result);
+    EXPECT_EQ(accessibility->field->content, c.content);
+    EXPECT_EQ(logMessages(), Strings{c.log});
+    EXPECT_TRUE(called("element.setMessagingTimeout 0.3"));
+    EXPECT_TRUE(called("focusedElement timeout 0.3"));
+}
+
+const auto kUnchanged = "insert: field unchanged at 3 chars, using the clipboard";
+const auto kRefused = "insert: field does not accept direct text";
+INSTANTIATE_TEST_SUITE_P(
+    Inserter, InserterTest,
+    ::testing::Values(
+        Case{"a growing field is counted in UTF-16 units", [](FakeField& f) { f.content = "Hi "; },
+             Result::inserted, "insert: wrote 5 chars directly, 3 -> 8", "Hi there", "there"},
+        // The emoji lies outside the Basic Multilingual Plane: two units.
+        Case{"emoji",
+             {},
+             Result::inserted,
+             "insert: wrote 5 chars directly, 0 -> 5",
+             "ok \xF0\x9F\x91\x8D",
+             "ok \xF0\x9F\x91\x8D"},
+        Case{"a field that cannot take text", [](FakeField& f) { f.selectedTextSettable = false; },
+             Result::notTaken, kRefused},
+        Case{"a field that will not say", [](FakeField& f) { f.selectedTextSettable.reset(); },
+             Result::notTaken, kRefused},
+        Case{"a refused set", [](FakeField& f) { f.setError = -25205; }, Result::notTaken,
+             "insert: refused, AXError -25205"},
+        // No answer at all: the field may yet take the text, so it is not pasted.
+        Case{"no answer to the set", [](FakeField& f) { f.setError = -25204; }, Result::uncertain,
+             "insert: refused, AXError -25204"},
+        Case{"a field that ignores the text",
+             [](FakeField& f) { f.content = "abc", f.ignoresSetText = true; }, Result::notTaken,
+             kUnchanged, "abc"},
+        // An unreadable selection counts as none, as an empty one does.
+        Case{"ignored, with an unreadable selection",
+             [](FakeField& f) {
+                 f.content = "abc", f.ignoresSetText = true, f.selectedText.reset();
+             },
+             Result::notTaken, kUnchanged, "abc"},
+        Case{"a replaced selection counts even when the field shrinks",
+             [](FakeField& f) { f.content = f.selectedText.emplace("hello world"); },
+             Result::inserted, "insert: replaced a selection, 11 -> 2 chars", "hi", "hi"},
+        Case{"no count: the string value decides",
+             [](FakeField& f) { f.content = "abc", f.reportsNumberOfCharacters = false; },
+             Result::inserted, "insert: wrote 2 chars directly, 3 -> 5", "abcde", "de"},
+        Case{"a broken count: the string value decides",
+             [](FakeField& f) { f.content = "abc", f.numberOfCharactersOverride = -1; },
+             Result::inserted, "insert: wrote 2 chars directly, 3 -> 5", "abcde", "de"},
+        // The text went in; only the proof is missing, and pasting it again could type it twice.
+        Case{"a field that will not tell its length",
+             [](FakeField& f) { f.reportsNumberOfCharacters = f.reportsStringValue = false; },
+             Result::uncertain,
+             "insert: field will not report its length, text left on the clipboard", "hello"},
+        Case{"a length that never changes is not believed",
+             [](FakeField& f) { f.numberOfCharactersOverride = 10; }, Result::notTaken,
+             "insert: field unchanged at 10 chars, using the clipboard", "hello"},
+        Case{"a field of another process than the frontmost",
+             [](FakeField& f) { f.processId = 200; }, Result::notTaken,
+             "insert: focused field belongs to another application, using the clipboard"},
+        Case{"a field of no known process", [](FakeField& f) { f.processId.reset(); },
+             Result::notTaken,
+             "insert: focused field belongs to another application, using the clipboard"}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+using InserterRefusalTest = DeliveryTest;
+
+TEST_F(InserterRefusalTest, RefusesQuietlyWithoutTrustOrFocus) {
     accessibility->trusted = false;
     EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-    EXPECT_EQ(accessibility->calls, std::vector<std::string>{"isProcessTrusted"});
+    EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
     EXPECT_TRUE(logMessages().empty());
-
     accessibility->trusted = true;
     accessibility->field.reset();
     EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-    EXPECT_TRUE(called("focusedElement timeout 0.3"));
-    EXPECT_EQ(logMessages(), std::vector<std::string>{"insert: no focused element"});
+    EXPECT_EQ(logMessages(), Strings{"insert: no focused element"});
+    // With no frontmost application known, the field's owner is not checked.
+    accessibility->field = FakeField{};
+    EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
 }
 
-TEST_F(InserterTest, FieldThatCannotTakeTextIsLeftAlone) {
-    for (std::optional<bool> settable : {std::optional<bool>(false), std::optional<bool>()}) {
-        accessibility->calls.clear();
-        accessibility->field->selectedTextSettable = settable;
-        EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-        EXPECT_TRUE(called("element.setMessagingTimeout 0.3"));
-        EXPECT_FALSE(called("element.setSelectedText \"hello\""));
-    }
-    EXPECT_EQ(logMessages(),
-              (std::vector<std::string>{"insert: field does not accept direct text",
-                                        "insert: field does not accept direct text"}));
-}
-
-TEST_F(InserterTest, RefusedSetReportsTheErrorCode) {
-    accessibility->field->setError = -25205;
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-    // No answer at all: the field may yet take the text, so it is not pasted.
-    accessibility->field->setError = -25204;
-    EXPECT_EQ(Inserter::insert("hello"), Result::uncertain);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"insert: refused, AXError -25205",
-                                                       "insert: refused, AXError -25204"}));
-}
-
-TEST_F(InserterTest, GrowingFieldIsVerifiedInUtf16Units) {
-    accessibility->field->content = "Hi ";
-    EXPECT_EQ(Inserter::insert("there"), Result::inserted);
-    EXPECT_EQ(accessibility->field->content, "Hi there");
-
-    // The emoji lies outside the Basic Multilingual Plane: two units.
-    accessibility->field->content = "";
-    EXPECT_EQ(Inserter::insert("ok \xF0\x9F\x91\x8D"), Result::inserted);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"insert: wrote 5 chars directly, 3 -> 8",
-                                                       "insert: wrote 5 chars directly, 0 -> 5"}));
-}
-
-TEST_F(InserterTest, FieldThatIgnoresTheTextFallsBackToTheClipboard) {
-    accessibility->field->content = "abc";
-    accessibility->field->ignoresSetText = true;
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-
-    // An empty selection string is no selection: the growth test applies.
-    accessibility->field->selectedText = std::string();
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-
-    // An unreadable selection counts as none as well.
-    accessibility->field->selectedText.reset();
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-    EXPECT_EQ(logMessages(), std::vector<std::string>(
-                                 3, "insert: field unchanged at 3 chars, using the clipboard"));
-}
-
-TEST_F(InserterTest, ReplacedSelectionCountsEvenWhenTheFieldShrinks) {
-    accessibility->field->content = "hello world";
-    accessibility->field->selectedText = "hello world";
-    EXPECT_EQ(Inserter::insert("hi"), Result::inserted);
-    EXPECT_EQ(accessibility->field->content, "hi");
-    EXPECT_EQ(logMessages(),
-              std::vector<std::string>{"insert: replaced a selection, 11 -> 2 chars"});
-}
-
-TEST_F(InserterTest, LengthComesFromTheStringValueWhenTheCountIsMissingOrBroken) {
-    accessibility->field->content = "abc";
-    accessibility->field->reportsNumberOfCharacters = false;
-    EXPECT_EQ(Inserter::insert("de"), Result::inserted);
-
-    // A negative count is a broken answer: the string value decides.
-    accessibility->field->reportsNumberOfCharacters = true;
-    accessibility->field->numberOfCharactersOverride = -1;
-    EXPECT_EQ(Inserter::insert("f"), Result::inserted);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"insert: wrote 2 chars directly, 3 -> 5",
-                                                       "insert: wrote 1 chars directly, 5 -> 6"}));
-}
-
-TEST_F(InserterTest, FieldThatWillNotTellItsLengthIsNotTrusted) {
-    accessibility->field->reportsNumberOfCharacters = false;
-    accessibility->field->reportsStringValue = false;
-    // The text went in; only the proof is missing, and pasting it again
-    // could type it twice.
-    EXPECT_EQ(Inserter::insert("hello"), Result::uncertain);
-    EXPECT_EQ(accessibility->field->content, "hello");
-    EXPECT_EQ(logMessages(),
-              std::vector<std::string>{
-                  "insert: field will not report its length, text left on the clipboard"});
-}
-
-TEST_F(InserterTest, FieldThatAlwaysReportsTheSameLengthIsNotBelieved) {
-    accessibility->field->numberOfCharactersOverride = 10;
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-    EXPECT_EQ(logMessages(),
-              std::vector<std::string>{"insert: field unchanged at 10 chars, using the clipboard"});
-}
-
-TEST_F(InserterTest, FieldThatReportsLateIsLookedAtAgainBeforeFallingBack) {
-    struct Case {
-        int lateWaits;
-        Result expected;
-        int waits;
-    };
+TEST_F(InserterRefusalTest, FieldThatReportsLateIsLookedAtAgainBeforeFallingBack) {
     for (auto [lateWaits, expected, waits] :
-         {Case{2, Result::inserted, 2}, Case{Inserter::kLateLooks + 1, Result::notTaken, 4}}) {
+         {std::tuple{2, Result::inserted, 2}, {Inserter::kLateLooks + 1, Result::notTaken, 4}}) {
         accessibility->calls.clear();
         accessibility->field->content = "abc";
         accessibility->field->reportsLateAfterWaits = lateWaits;
@@ -131,19 +117,6 @@ TEST_F(InserterTest, FieldThatReportsLateIsLookedAtAgainBeforeFallingBack) {
                              "element.waitBriefly 0.1"),
                   waits);
     }
-}
-
-TEST_F(InserterTest, FieldOfAnotherProcessThanTheFrontmostIsNotTypedInto) {
-    workspace->frontmost = RunningApplication{100, "org.gnome.gedit", "Text Editor"};
-    for (std::optional<int32_t> owner : {std::optional<int32_t>(200), std::optional<int32_t>()}) {
-        accessibility->field->processId = owner;
-        EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
-    }
-    EXPECT_EQ(accessibility->field->content, "");
-    accessibility->field->processId = 100;
-    EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
-    EXPECT_EQ(logMessages()[0],
-              "insert: focused field belongs to another application, using the clipboard");
 }
 
 }  // namespace

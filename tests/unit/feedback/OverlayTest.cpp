@@ -1,38 +1,85 @@
-#include "base/Paths.h"
 #include "feedback/Overlay.h"
 
 #include <gtest/gtest.h>
 
-#include "OverlayFixture.h"
-#include "config/Config.h"
+#include <cmath>
+
+#include "base/Paths.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeCanvas.h"
+#include "fakes/FakePanel.h"
+#include "fakes/FakeScreens.h"
+#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
 
+using Strings = std::vector<std::string>;
 constexpr double kTick = 1.0 / 30;
+// A laptop with a 40-point top bar and, to its right, a taller external
+// screen whose work area starts below a 32-point bar.
+constexpr Screen kLaptop{{0, 0, 1920, 1080}, {0, 40, 1920, 1040}};
+constexpr Screen kExternal{{1920, 0, 2560, 1440}, {1920, 32, 2560, 1408}};
 
-// ---- building the panel and the logo ----
+// The mouse on the laptop, no logo, accessibility not trusted, a fresh overlay.
+class OverlayTest : public TempHomeTest {
+  public:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        accessibility->trusted = false;
+        screens->all = {kLaptop};
+        screens->mouse = {500, 500};
+        Platform::installPanels(panels);
+        Platform::installScreens(screens);
+        Platform::installGraphics(graphics);
+        Platform::installAccessibility(accessibility);
+        overlay = Overlay::create();
+    }
+    void TearDown() override {
+        overlay.reset();
+        TempHomeTest::TearDown();
+    }
+    FakePanel& panel() { return *panels->panel; }
+    // Shows and lets the fade-in finish, as a running desktop would.
+    void showSettled(const OverlayState& state, Overlay::LevelProvider provider = nullptr) {
+        overlay->show(state, Overlay::plainAccent, std::move(provider));
+        panel().finishAnimations();
+    }
+    void hideNow() {
+        overlay->hide();
+        queue->advance(0);
+        panel().finishAnimations();
+    }
+    size_t logged(const std::string& message) const {
+        auto messages = logMessages();
+        return std::count(messages.begin(), messages.end(), message);
+    }
+    static size_t count(const Strings& calls, const std::string& prefix) {
+        return std::count_if(calls.begin(), calls.end(),
+                             [&](const std::string& call) { return call.starts_with(prefix); });
+    }
 
-TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnce) {
+    std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
+    std::shared_ptr<FakeScreens> screens = std::make_shared<FakeScreens>();
+    std::shared_ptr<FakeGraphics> graphics = std::make_shared<FakeGraphics>();
+    std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
+    std::shared_ptr<Overlay> overlay;
+};
+
+TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnceAndDrawn) {
     overlay->update(OverlayState::thinking());
     EXPECT_TRUE(panels->calls.empty()) << "update before the first show must not build anything";
-
     showSettled(OverlayState::listening());
-    overlay->hide();
-    queue->advance(0);
+    hideNow();
     showSettled(OverlayState::thinking());
-
-    EXPECT_EQ(panels->calls, std::vector<std::string>{"createPanel 132x40"});
-    EXPECT_EQ(graphics->calls, std::vector<std::string>{"loadImage " + Paths::logoURL()});
-    EXPECT_EQ(countLogged("no logo loaded from " + Paths::logoURL()), 1u);
-}
-
-TEST_F(OverlayTest, LogoMakesTheWiderPillAndIsDrawn) {
+    EXPECT_EQ(graphics->calls, Strings{"loadImage " + Paths::logoURL()});
+    EXPECT_EQ(logged("no logo loaded from " + Paths::logoURL()), 1u);
+    // With a logo the pill is wider and shows it.
     graphics->images[Paths::logoURL()] = {64, 64};
+    overlay = Overlay::create();
     showSettled(OverlayState::listening());
-    EXPECT_EQ(panels->calls, std::vector<std::string>{"createPanel 172x40"});
-    EXPECT_EQ(countLogged("logo loaded from " + Paths::logoURL()), 1u);
-
+    EXPECT_EQ(panels->calls, (Strings{"createPanel 132x40", "createPanel 172x40"}));
+    EXPECT_EQ(logged("logo loaded from " + Paths::logoURL()), 1u);
     FakeCanvas canvas;
     panel().draw(canvas);
     EXPECT_EQ(canvas.operationsOfKind("drawImage").size(), 1u);
@@ -48,23 +95,16 @@ TEST_F(OverlayTest, NoPanelFromTheDesktopMeansNothingHappens) {
     EXPECT_EQ(queue->pendingTimers(), 0u);
 }
 
-// ---- showing, fading and the pending hide ----
-
-TEST_F(OverlayTest, ShowFadesInFromTransparentAndStartsTheMeter) {
+TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOut) {
     overlay->show(OverlayState::listening());
-    EXPECT_EQ(panel().takeCalls(),
-              (std::vector<std::string>{"setOrigin 894,944", "setAlpha 0", "orderFront",
-                                        "animateAlpha 1 over 0.12"}));
+    EXPECT_EQ(panel().takeCalls(), (Strings{"setOrigin 894,944", "setAlpha 0", "orderFront",
+                                            "animateAlpha 1 over 0.12"}));
     EXPECT_TRUE(overlay->isInUseForTesting());
-
-    // Shown again while visible: no jump back to transparent.
     panel().finishAnimations();
     overlay->show(OverlayState::listening());
-    EXPECT_EQ(countCalls(panel().takeCalls(), "setAlpha"), 0u);
-}
+    EXPECT_EQ(count(panel().takeCalls(), "setAlpha"), 0u) << "no jump back to transparent";
+    panel().finishAnimations();
 
-TEST_F(OverlayTest, HideFadesOutThenOrdersOut) {
-    showSettled(OverlayState::listening());
     overlay->hide(2.2);
     queue->advance(2.1);
     EXPECT_TRUE(overlay->isInUseForTesting());
@@ -73,36 +113,28 @@ TEST_F(OverlayTest, HideFadesOutThenOrdersOut) {
     EXPECT_EQ(panel().animations.size(), 1u);
     EXPECT_EQ(panel().calls.back(), "animateAlpha 0 over 0.16");
     EXPECT_TRUE(panel().visible);
-
     panel().finishAnimations();
     EXPECT_FALSE(panel().visible);
     EXPECT_EQ(queue->pendingTimers(), 0u) << "the meter must stop with the pill";
 }
 
-TEST_F(OverlayTest, ShowDuringTheFadeWins) {
+TEST_F(OverlayTest, TheLastRequestWins) {
+    // A show during the fade-out: the fade's end must not order the panel out.
     showSettled(OverlayState::listening());
     overlay->hide();
     queue->advance(0);
     overlay->show(OverlayState::error("Microphone stopped"));
-    // The fade-out completes after the new show began: it must not order the panel out.
     panel().finishAnimations();
-    EXPECT_TRUE(panel().visible);
-    EXPECT_EQ(countCalls(panel().calls, "orderOut"), 0u);
-    EXPECT_TRUE(overlay->isInUseForTesting());
-}
-
-TEST_F(OverlayTest, ShowCancelsAPendingHide) {
-    showSettled(OverlayState::listening());
+    EXPECT_TRUE(panel().visible && overlay->isInUseForTesting());
+    EXPECT_EQ(count(panel().takeCalls(), "orderOut"), 0u);
+    // A show cancels a pending hide.
     overlay->hide(2.2);
     queue->advance(1);
     showSettled(OverlayState::thinking());
     queue->advance(5);
-    EXPECT_TRUE(panel().visible);
-    EXPECT_TRUE(overlay->isInUseForTesting());
-    EXPECT_EQ(countCalls(panel().calls, "animateAlpha 0"), 0u);
-}
-
-TEST_F(OverlayTest, QuickShowHideSequenceEndsInTheLastRequest) {
+    EXPECT_TRUE(panel().visible && overlay->isInUseForTesting());
+    EXPECT_EQ(count(panel().calls, "animateAlpha 0"), 0u);
+    // Quick sequences end in the last request.
     for (int round = 0; round < 5; ++round) {
         overlay->show(OverlayState::listening());
         overlay->hide();
@@ -112,52 +144,39 @@ TEST_F(OverlayTest, QuickShowHideSequenceEndsInTheLastRequest) {
     panel().finishAnimations();
     EXPECT_TRUE(panel().visible);
     EXPECT_EQ(panel().currentAlpha, 1);
-    EXPECT_EQ(countCalls(panel().calls, "animateAlpha 0"), 0u);
     EXPECT_EQ(overlay->viewForTesting()->state, OverlayState::thinking());
-
     overlay->hide();
-    overlay->show(OverlayState::listening());
-    overlay->hide();
-    queue->advance(1);
-    panel().finishAnimations();
-    EXPECT_FALSE(panel().visible);
-}
-
-TEST_F(OverlayTest, HideRightAfterShowLeavesTheVisibilityCheckIdle) {
     overlay->show(OverlayState::listening());
     overlay->hide(0);
-    queue->advance(0);
+    queue->advance(1);
     panel().finishAnimations();
     queue->advance(0.5);
     EXPECT_FALSE(panel().visible);
-    EXPECT_EQ(countLogged("pill was not visible, forcing it front"), 0u);
+    EXPECT_EQ(logged("pill was not visible, forcing it front"), 0u) << "no check after a hide";
 }
 
 TEST_F(OverlayTest, PillTheDesktopDidNotShowIsForcedFront) {
-    overlay->show(OverlayState::listening());
-    panel().finishAnimations();
+    showSettled(OverlayState::listening());
     queue->advance(0.3);
-    EXPECT_EQ(countLogged("pill was not visible, forcing it front"), 0u);
-
+    EXPECT_EQ(logged("pill was not visible, forcing it front"), 0u);
     // The window manager ignored the request to show it.
     panel().visible = false;
     panel().refusesToShow = true;
     showSettled(OverlayState::listening());
     queue->advance(0.3);
-    EXPECT_EQ(countLogged("pill was not visible, forcing it front"), 1u);
+    EXPECT_EQ(logged("pill was not visible, forcing it front"), 1u);
     panel().refusesToShow = false;
-
     // A fade-in that never ran leaves the pill transparent.
     panel().visible = false;
     overlay->show(OverlayState::listening());
     panel().takeCalls();
     queue->advance(0.29);
-    EXPECT_EQ(countLogged("pill was not visible, forcing it front"), 1u);
+    EXPECT_EQ(logged("pill was not visible, forcing it front"), 1u);
     queue->advance(0.01);
-    EXPECT_EQ(countLogged("pill was not visible, forcing it front"), 2u);
+    EXPECT_EQ(logged("pill was not visible, forcing it front"), 2u);
     auto calls = panel().takeCalls();
-    EXPECT_EQ(countCalls(calls, "setAlpha 1"), 1u);
-    EXPECT_EQ(countCalls(calls, "orderFront"), 1u);
+    EXPECT_EQ(count(calls, "setAlpha 1"), 1u);
+    EXPECT_EQ(count(calls, "orderFront"), 1u);
 }
 
 TEST_F(OverlayTest, UpdateChangesOnlyTheDrawing) {
@@ -165,79 +184,68 @@ TEST_F(OverlayTest, UpdateChangesOnlyTheDrawing) {
     panel().takeCalls();
     int redraws = panel().needsDisplayCount;
     double phase = overlay->viewForTesting()->phase;
-
     overlay->update(OverlayState::thinking());
     EXPECT_TRUE(panel().takeCalls().empty());
     EXPECT_EQ(panel().needsDisplayCount, redraws + 1);
     EXPECT_EQ(overlay->viewForTesting()->state, OverlayState::thinking());
-
     queue->advance(kTick * 3);
     EXPECT_GT(overlay->viewForTesting()->phase, phase) << "the dots must keep moving";
 }
 
-// ---- widths ----
-
-class OverlayWidthTest : public OverlayTest {
-  protected:
-    double widthAfterShowing(const OverlayState& state) {
-        overlay->show(state);
-        return panel().size.width;
+// A label widens the pill by its rounded width and 8 points; a message is
+// 28 points either side of its text, at least the plain pill, at most 520.
+TEST_F(OverlayTest, PillWidthFollowsTheContent) {
+    struct Case {
+        bool logo;
+        double characterWidth;
+        OverlayState state;
+        double width;
+    } cases[] = {
+        {false, 6, OverlayState::listening(), 132},
+        {false, 6, OverlayState::listening("Email"), 132 + 30 + 8},
+        {false, 6.1, OverlayState::listening("Email"), 132 + 31 + 8},
+        {false, 6, OverlayState::error("Oops"), 132},
+        {false, 6, OverlayState::error(std::string(20, 'x')), 28 + 120 + 28},
+        {false, 6, OverlayState::error(std::string(100, 'x')), 520},
+        {true, 6, OverlayState::error("Oops"), 172},
+        {true, 6, OverlayState::error(std::string(20, 'x')), 62 + 120 + 28},
+        {true, 6, OverlayState::listening("Email"), 172 + 30 + 8},
+    };
+    for (const auto& c : cases) {
+        overlay = Overlay::create();
+        if (c.logo) graphics->images[Paths::logoURL()] = {64, 64};
+        graphics->metrics.characterWidth = c.characterWidth;
+        overlay->show(c.state);
+        EXPECT_EQ(panel().size.width, c.width) << c.width;
+        EXPECT_EQ(panel().size.height, 40);
     }
-};
-
-TEST_F(OverlayWidthTest, LabelWidensThePillByItsRoundedWidth) {
-    EXPECT_EQ(widthAfterShowing(OverlayState::listening()), 132);
-    EXPECT_EQ(countCalls(panel().calls, "setContentSize"), 0u);
-    // "Email": 5 characters of 6 points.
-    EXPECT_EQ(widthAfterShowing(OverlayState::listening("Email")), 132 + 30 + 8);
-    graphics->metrics.characterWidth = 6.1;
-    EXPECT_EQ(widthAfterShowing(OverlayState::listening("Email")), 132 + 31 + 8);
+    // Tiny differences do not resize the window.
+    size_t resizes = count(panel().calls, "setContentSize");
+    for (double width : {210.4, 209.6}) {
+        panel().size.width = width;
+        overlay->show(OverlayState::listening("Email"));
+        EXPECT_EQ(count(panel().calls, "setContentSize"), resizes) << width;
+    }
+    panel().size.width = 210.6;
+    overlay->show(OverlayState::listening("Email"));
+    EXPECT_EQ(count(panel().calls, "setContentSize"), resizes + 1);
 }
-
-TEST_F(OverlayWidthTest, MessageWidthHasAFloorAndACeiling) {
-    EXPECT_EQ(widthAfterShowing(OverlayState::error("Oops")), 132);
-    // 20 characters: 28 + 120 + 28.
-    EXPECT_EQ(widthAfterShowing(OverlayState::error(std::string(20, 'x'))), 176);
-    EXPECT_EQ(widthAfterShowing(OverlayState::error(std::string(100, 'x'))), 520);
-    EXPECT_EQ(panel().size.height, 40);
-}
-
-TEST_F(OverlayWidthTest, LogoWidensTheBaseAndThePadding) {
-    graphics->images[Paths::logoURL()] = {64, 64};
-    EXPECT_EQ(widthAfterShowing(OverlayState::error("Oops")), 172);
-    EXPECT_EQ(widthAfterShowing(OverlayState::error(std::string(20, 'x'))), 62 + 120 + 28);
-    EXPECT_EQ(widthAfterShowing(OverlayState::listening("Email")), 172 + 30 + 8);
-}
-
-TEST_F(OverlayWidthTest, TinyDifferencesDoNotResizeTheWindow) {
-    overlay->show(OverlayState::listening());
-    panel().size.width = 132.4;
-    overlay->show(OverlayState::listening());
-    EXPECT_EQ(countCalls(panel().calls, "setContentSize"), 0u);
-    panel().size.width = 132.6;
-    overlay->show(OverlayState::listening());
-    EXPECT_EQ(countCalls(panel().calls, "setContentSize"), 1u);
-}
-
-// ---- the level history ----
 
 TEST_F(OverlayTest, LevelsScrollThirtyTimesASecondWithAFloor) {
     std::vector<double> answers = {0.5, 0, 0.9, -1};
     size_t next = 0;
     showSettled(OverlayState::listening(), [&] { return answers[next++ % answers.size()]; });
     const auto& levels = overlay->viewForTesting()->levels;
-
     queue->advance(kTick * 4 + 0.001);
     EXPECT_EQ(next, 4u);
-    std::vector<double> newest(levels.end() - 5, levels.end());
-    EXPECT_EQ(newest, (std::vector<double>{0.05, 0.5, 0.05, 0.9, 0.05}));
-
+    EXPECT_EQ(std::vector<double>(levels.end() - 5, levels.end()),
+              (std::vector<double>{0.05, 0.5, 0.05, 0.9, 0.05}));
     queue->advance(1);
     EXPECT_EQ(next, 34u);
     EXPECT_EQ(levels.size(), 16u);
     // Answers 31 to 34, oldest first.
-    std::vector<double> lastFour(levels.end() - 4, levels.end());
-    EXPECT_EQ(lastFour, (std::vector<double>{0.9, 0.05, 0.5, 0.05}));
+    EXPECT_EQ(std::vector<double>(levels.end() - 4, levels.end()),
+              (std::vector<double>{0.9, 0.05, 0.5, 0.05}));
 }
 
 TEST_F(OverlayTest, MessageWithoutProviderKeepsTheLevelsButAnimates) {
@@ -257,6 +265,102 @@ TEST_F(OverlayTest, DroppedOverlayStopsItsTimersAndObserver) {
     EXPECT_EQ(queue->pendingTimers(), 0u);
     EXPECT_EQ(screens->liveObservers(), 0u);
     queue->advance(3);
+}
+
+// ---- where the pill goes: over the focused field, else under the mouse;
+// centred 96 points above the bottom of that screen's work area ----
+
+TEST_F(OverlayTest, PlacementFollowsTheFocusThenTheMouse) {
+    constexpr double kNaN = NAN, kInf = INFINITY;
+    struct Case {
+        const char* name;
+        std::optional<Point> field, window;  // positions of the focus (trusted when either set)
+        Point mouse;
+        std::optional<Screen> main;
+        const char* origin;
+    } cases[] = {
+        {"the focused field beats the mouse", Point{2500, 700}, {}, {500, 500}, {}, "3134,1304"},
+        {"no field position: its window", {}, Point{2000, 10}, {500, 500}, {}, "3134,1304"},
+        {"a field position that is no number",
+         Point{kNaN, 700},
+         Point{2000, 10},
+         {500, 500},
+         {},
+         "3134,1304"},
+        {"focus on no screen: the mouse",
+         Point{-5000, 0},
+         Point{kInf, 0},
+         {500, 500},
+         {},
+         "894,944"},
+        {"mouse off every screen: the main screen", {}, {}, {-10, -10}, kExternal, "3134,1304"},
+        {"then the first screen", {}, {}, {-10, -10}, {}, "894,944"},
+        {"the far edge of a screen belongs to the next", {}, {}, {1920, 5}, {}, "3134,1304"},
+    };
+    screens->all = {kLaptop, kExternal};
+    for (const auto& c : cases) {
+        accessibility->trusted = c.field || c.window;
+        accessibility->field = FakeField{.position = c.field, .windowPosition = c.window};
+        accessibility->calls.clear();
+        screens->mouse = c.mouse;
+        screens->main = c.main;
+        overlay->show(OverlayState::listening());
+        EXPECT_EQ(formatPoint(panel().origin), c.origin) << c.name;
+    }
+    EXPECT_EQ(logged("pill at 3134, 1304 in screen 1920,32 2560x1408"), 5u);
+    showSettled(OverlayState::listening());
+    // An untrusted process never asks for the focus.
+    accessibility->trusted = false;
+    accessibility->calls.clear();
+    screens->mouse = {2000, 1439.5};
+    overlay->show(OverlayState::listening());
+    EXPECT_EQ(formatPoint(panel().origin), "3134,1304");
+    EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
+    accessibility->trusted = true;
+    accessibility->calls.clear();
+    overlay->show(OverlayState::listening());
+    EXPECT_EQ(accessibility->calls.at(1), "focusedElement timeout 0.25");
+    EXPECT_EQ(accessibility->calls.at(2), "element.setMessagingTimeout 0.25");
+}
+
+TEST_F(OverlayTest, PlacementStaysInsideTheWorkAreaAndRounds) {
+    struct Case {
+        Screen screen;
+        const char* origin;
+        const char* logged;
+    } cases[] = {
+        {{{0, 0, 100, 100}, {0, 0, 100, 100}}, "-40,8", "pill at -40, 8 in screen 0,0 100x100"},
+        {{{0, 0, 2000, 2000}, {0, 0, 2000, 2000}}, "934,1864", ""},
+        // x = 500.5 - 66 = 434.5 (a half rounds away from zero); y = 800.7 - 96 - 40 = 664.7;
+        // the log shows the integer parts.
+        {{{0, 0, 1001, 801}, {0, 0, 1001, 800.7}},
+         "435,665",
+         "pill at 434, 664 in screen 0,0 1001x800"},
+    };
+    for (const auto& c : cases) {
+        screens->all = {c.screen};
+        overlay->show(OverlayState::listening());
+        EXPECT_EQ(formatPoint(panel().origin), c.origin) << c.logged;
+        EXPECT_TRUE(!*c.logged || logged(c.logged) == 1) << c.logged;
+    }
+    // No screens at all: the pill stays where it is, and is shown.
+    screens->all.clear();
+    panel().takeCalls();
+    overlay->show(OverlayState::listening());
+    EXPECT_EQ(count(panel().calls, "setOrigin"), 0u);
+    EXPECT_EQ(logged("no screen found at all, leaving pill where it is"), 1u);
+    EXPECT_TRUE(panel().visible);
+}
+
+TEST_F(OverlayTest, ScreenChangesMoveOnlyAVisiblePill) {
+    screens->announceChange();
+    showSettled(OverlayState::listening());
+    screens->all = {kExternal};
+    screens->announceChange();
+    EXPECT_EQ(formatPoint(panel().origin), "3134,1304");
+    hideNow();
+    screens->announceChange();
+    EXPECT_EQ(logged("screens changed, repositioning pill"), 1u);
 }
 
 }  // namespace

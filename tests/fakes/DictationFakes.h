@@ -42,7 +42,6 @@ struct DictationFakes {
         Platform::installStatusItem(statusItem);
         Platform::installHttpClient(http);
     }
-
     std::shared_ptr<FakeKeyEventSource> keys = std::make_shared<FakeKeyEventSource>();
     std::shared_ptr<FakeAudioInput> audio = std::make_shared<FakeAudioInput>();
     std::shared_ptr<FakeMicrophoneAccess> microphone = std::make_shared<FakeMicrophoneAccess>();

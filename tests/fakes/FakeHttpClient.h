@@ -30,12 +30,10 @@ class FakeHttpClient final : public HttpClient {
         calls_.push_back("connect " + url);
         connects_.push_back(std::move(completion));
     }
-
     std::vector<std::string> calls() const { return locked(calls_); }
     std::vector<HttpRequest> requests() const { return locked(requests_); }
     size_t pendingRequests() const { return locked(waiting_).size(); }
     size_t pendingConnects() const { return locked(connects_).size(); }
-
     // Completes the oldest waiting request. Answers false when none waits.
     bool respond(int status, std::string body) {
         return complete(waiting_, [&](auto& done) { done(HttpResponse{status, std::move(body)}); });
@@ -46,7 +44,6 @@ class FakeHttpClient final : public HttpClient {
     bool finishConnect(std::optional<TransportError> error = std::nullopt) {
         return complete(connects_, [&](auto& done) { done(std::move(error)); });
     }
-
     bool answersFromAnotherThread = false;
 
   private:
@@ -71,7 +68,6 @@ class FakeHttpClient final : public HttpClient {
         }
         return true;
     }
-
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<HttpRequest> requests_;

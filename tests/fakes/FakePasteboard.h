@@ -45,7 +45,6 @@ class FakePasteboard final : public Pasteboard {
         userCopies(newItems);
     }
     void handToManager() override { writes.push_back("handToManager"); }
-
     // Another application takes the clipboard.
     void userCopies(std::vector<PasteboardItem> newItems) {
         items = std::move(newItems);
@@ -61,7 +60,6 @@ class FakePasteboard final : public Pasteboard {
                 if (representation.type == PasteboardType::plainText) return representation.data;
         return "";
     }
-
     int64_t count = 41;
     std::vector<PasteboardItem> items;
     // (item index, type) pairs whose data cannot be read.

@@ -20,10 +20,8 @@ namespace velvox::testing {
 class ManualMainQueue final : public MainQueue, public Clock {
   public:
     explicit ManualMainQueue(WallTime start = defaultStart()) : now_(start) {}
-
     // 2026-03-02 09:00:00 UTC, a Monday.
     static WallTime defaultStart() { return WallTime(std::chrono::seconds(1772442000)); }
-
     void async(std::function<void()> work) override {
         std::lock_guard lock(mutex_);
         ready_.push_back(std::move(work));
@@ -43,7 +41,6 @@ class ManualMainQueue final : public MainQueue, public Clock {
         std::lock_guard lock(mutex_);
         now_ = moment;
     }
-
     // Runs queued work (and work it queues) until none is left. Answers how many ran.
     int runUntilIdle() {
         for (int ran = 0;; ++ran) {
@@ -81,7 +78,6 @@ class ManualMainQueue final : public MainQueue, public Clock {
         }
         setNow(target);
     }
-
     size_t pendingTimers() const {
         std::lock_guard lock(mutex_);
         return timers_.size();
@@ -119,7 +115,6 @@ class ManualMainQueue final : public MainQueue, public Clock {
             }
         });
     }
-
     mutable std::mutex mutex_;
     WallTime now_;
     std::deque<std::function<void()>> ready_;

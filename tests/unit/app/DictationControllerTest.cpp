@@ -308,6 +308,7 @@ TEST_F(DictationControllerTest, OutcomesOfATake) {
         EXPECT_EQ(field(), c.field);
         EXPECT_EQ(controller->statusLine(), c.status);
         if (!c.logLine.empty()) EXPECT_TRUE(logged(c.logLine, true)) << c.logLine;
+        if (!c.requests) EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
         EXPECT_EQ(fs::exists(settingsPath("history.md")), c.recorded);
         EXPECT_EQ(fs::exists(settingsPath("stats.jsonl")), c.recorded);
         EXPECT_FALSE(controller->busy());

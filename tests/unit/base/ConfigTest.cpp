@@ -168,7 +168,9 @@ struct LimitScope {
 TEST_F(ConfigTest, AFailedAtomicWriteLeavesTheOldFileInPlace) {
     const std::string old = "{\n  \"cleanup\": true\n}\n";
     const std::string longer = "{\n  \"cleanup\": false,\n  \"autoPaste\": false\n}\n";
-    auto ignoreFileSizeSignal = std::signal(SIGXFSZ, SIG_IGN);
+    auto fileSizeSignal = std::signal(SIGXFSZ, SIG_IGN);
+    // With no file descriptor left nothing may run that opens a file, the
+    // sanitizers' own checks included: only the write itself runs there.
     const struct {
         const char* name;
         int resource;
@@ -181,19 +183,18 @@ TEST_F(ConfigTest, AFailedAtomicWriteLeavesTheOldFileInPlace) {
         SCOPED_TRACE(failure.name);
         writeFile(configPath(), old);
         Log::flush();
-        bool written, cleanupAfterSet;
+        bool written;
         {
             LimitScope limit(failure.resource, failure.soft);
             written = Files::writeAtomically(configPath(), longer);
-            Config::set("cleanup", Json(false));
-            cleanupAfterSet = Config::load().cleanup;
+            if (failure.resource == RLIMIT_FSIZE) Config::set("autoPaste", Json(false));
         }
         EXPECT_FALSE(written) << "the write reports its failure";
-        EXPECT_TRUE(cleanupAfterSet);
         EXPECT_EQ(readFile(configPath()), old);
         EXPECT_EQ(filesInFolder(), 1u) << "no temporary file is left beside it";
     }
-    std::signal(SIGXFSZ, ignoreFileSizeSignal);
+    std::signal(SIGXFSZ, fileSizeSignal);
+    EXPECT_TRUE(logMessages().empty());
     EXPECT_TRUE(Files::writeAtomically(configPath(), longer)) << "and without the fault it works";
     EXPECT_EQ(readFile(configPath()), longer);
 }

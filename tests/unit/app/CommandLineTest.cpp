@@ -51,27 +51,24 @@ class CommandLineTest : public testing::TempHomeTest {
 };
 
 TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
-    const std::pair<Args, std::string> usageErrors[] = {
-        {{"--bogus"}, "usage: velvox"},
-        {{"config", "extra"}, "usage: velvox"},
-        {{"velvox://auth?token=ovk_x", "stats"}, "usage: velvox"},
-        {{"retry", "now"}, "usage: velvox"},
-        {{"stats", "--days"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", "0"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", "-3"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", "+3"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", "3.5"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", "seven"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", ""}, "velvox stats [--days N | --week]"},
-        {{"stats", "--days", "99999999999999999999"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--week", "--days", "3"}, "velvox stats [--days N | --week]"},
-        {{"stats", "--month"}, "velvox stats [--days N | --week]"},
-        {{"dictate"}, "velvox dictate start|stop|toggle [--boost]"},
-        {{"dictate", "begin"}, "velvox dictate start|stop|toggle [--boost]"},
-        {{"dictate", "start", "--smart"}, "velvox dictate start|stop|toggle [--boost]"},
-        {{"dictate", "--boost", "start"}, "velvox dictate start|stop|toggle [--boost]"},
-        {{"dictate", "start", "--boost", "now"}, "velvox dictate start|stop|toggle [--boost]"},
+    const std::string general = "usage: velvox", stats = "velvox stats [--days N | --week]",
+                      dictate = "velvox dictate start|stop|toggle [--boost]";
+    std::vector<std::pair<Args, std::string>> usageErrors = {
+        {{"--bogus"}, general},
+        {{"config", "extra"}, general},
+        {{"velvox://auth?token=ovk_x", "stats"}, general},
+        {{"retry", "now"}, general},
+        {{"stats", "--days"}, stats},
+        {{"stats", "--week", "--days", "3"}, stats},
+        {{"stats", "--month"}, stats},
+        {{"dictate"}, dictate},
+        {{"dictate", "begin"}, dictate},
+        {{"dictate", "start", "--smart"}, dictate},
+        {{"dictate", "--boost", "start"}, dictate},
+        {{"dictate", "start", "--boost", "now"}, dictate},
     };
+    for (const char* days : {"0", "-3", "+3", "3.5", "seven", "", "99999999999999999999"})
+        usageErrors.push_back({{"stats", "--days", days}, stats});
     for (const auto& [args, usage] : usageErrors) {
         EXPECT_EQ(run(args), 2) << args.back();
         EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();

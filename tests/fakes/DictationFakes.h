@@ -12,6 +12,7 @@
 #include "fakes/FakeScreens.h"
 #include "fakes/FakeStatusItem.h"
 #include "fakes/FakeWorkspace.h"
+#include "platform/Platform.h"
 
 namespace velvox::testing {
 
@@ -21,8 +22,26 @@ namespace velvox::testing {
 // user's text, one screen for the pill, a tray icon and a network that waits
 // for the test to answer.
 struct DictationFakes {
-    DictationFakes();
-
+    DictationFakes() {
+        Platform::installKeyEventSource(keys);
+        Platform::installAudioInput(audio);
+        microphone->authorization = MicrophoneAuthorization::authorized;
+        Platform::installMicrophoneAccess(microphone);
+        workspace->frontmost = RunningApplication{4242, "org.example.Editor", "Editor"};
+        Platform::installWorkspace(workspace);
+        pasteboard->items = {textItem("the user's clipboard")};
+        Platform::installPasteboard(pasteboard);
+        Platform::installPasteKeystroke(keystroke);
+        accessibility->field = FakeField{.processId = 4242};  // the editor's own field
+        Platform::installAccessibility(accessibility);
+        panels->panel = std::make_shared<FakePanel>(Size{200, 40});
+        Platform::installPanels(panels);
+        screens->all = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}};
+        screens->main = screens->all[0];
+        Platform::installScreens(screens);
+        Platform::installStatusItem(statusItem);
+        Platform::installHttpClient(http);
+    }
     std::shared_ptr<FakeKeyEventSource> keys = std::make_shared<FakeKeyEventSource>();
     std::shared_ptr<FakeAudioInput> audio = std::make_shared<FakeAudioInput>();
     std::shared_ptr<FakeMicrophoneAccess> microphone = std::make_shared<FakeMicrophoneAccess>();

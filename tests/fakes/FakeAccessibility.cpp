@@ -20,7 +20,6 @@ int64_t utf16Length(const std::string& utf8) {
 class FakeAccessibility::Element final : public FocusedElement {
   public:
     explicit Element(FakeAccessibility& owner) : owner_(owner) {}
-
     void setMessagingTimeout(double seconds) override {
         log("setMessagingTimeout " + formatNumber(seconds));
     }
@@ -88,7 +87,6 @@ class FakeAccessibility::Element final : public FocusedElement {
     }
     std::optional<int64_t> staleLength_;
     void log(const std::string& call) { owner_.calls.push_back("element." + call); }
-
     FakeAccessibility& owner_;
 };
 

@@ -41,7 +41,6 @@ class FakeAccessibility final : public Accessibility {
     // nullopt: no focused element.
     std::optional<FakeField> field;
     std::vector<std::string> calls;
-
     bool isProcessTrusted() override {
         calls.push_back("isProcessTrusted");
         return trusted;

@@ -23,7 +23,6 @@ struct FakeTakeState {
     double currentTime = 0;
     float averagePower = -20.0f;  // someone speaking, unless a test says otherwise
     bool completesFile = true;    // what stop() answers
-
     // The system ends the take on its own, as a lost device would. Safe to call
     // from another thread, like the real events.
     void finishBySystem(bool successfully) {
@@ -45,7 +44,6 @@ struct FakeTakeState {
         std::lock_guard lock(eventsMutex);
         return events.finishedBySystem || events.encodeError || events.inputEnded;
     }
-
     std::mutex eventsMutex;
     AudioTakeEvents events;
 };
@@ -56,7 +54,6 @@ class FakeAudioTake final : public AudioTake {
                   std::shared_ptr<std::vector<std::string>> calls)
         : state_(std::move(state)), recordSucceeds_(recordSucceeds), calls_(std::move(calls)) {}
     ~FakeAudioTake() override { state_->destroyed = true; }
-
     bool record() override {
         calls_->push_back("record");
         state_->recording = recordSucceeds_;
@@ -103,14 +100,11 @@ class FakeAudioInput final : public AudioInput {
         if (creationError) return {nullptr, *creationError};
         return {std::make_unique<FakeAudioTake>(state, recordSucceeds, calls_), ""};
     }
-
     std::vector<InputDevice> inputDevices() override { return devices; }
-
     std::shared_ptr<FakeTakeState> lastTake() const {
         return takes.empty() ? nullptr : takes.back();
     }
     const std::vector<std::string>& calls() const { return *calls_; }
-
     // When set, makeTake fails with this description.
     std::optional<std::string> creationError;
     bool recordSucceeds = true;

@@ -15,7 +15,6 @@ namespace velvox::testing {
 struct FakeTextMetrics {
     double characterWidth = 6;
     double lineHeight = 14;
-
     Size measure(const std::string& text) const {
         double characters = 0;
         for (unsigned char byte : text) {
@@ -47,13 +46,11 @@ class FakeCanvas final : public Canvas {
         Font font;
         double lineWidth = 0;
     };
-
     FakeTextMetrics metrics;
     std::vector<Operation> operations;
     // Readable lines are made only when asked, to keep drawing cheap.
     bool recordLines = true;
     std::vector<std::string> lines;
-
     void clear() {
         operations.clear();
         lines.clear();
@@ -65,7 +62,6 @@ class FakeCanvas final : public Canvas {
         }
         return found;
     }
-
     Size measureText(const std::string& text, const Font&) override {
         return metrics.measure(text);
     }
@@ -116,7 +112,6 @@ class FakeGraphics final : public Graphics {
     // Paths that hold a readable image, with its size.
     std::map<std::string, Size> images;
     std::vector<std::string> calls;
-
     Size measureText(const std::string& text, const Font&) override {
         return metrics.measure(text);
     }

@@ -46,7 +46,6 @@ class FakeDesktop final : public Desktop {
         loginItem = enabled;
         return std::nullopt;
     }
-
     // Answers the open chooser (nothing = cancelled). False when none is open.
     bool choose(std::optional<std::string> identifier) {
         if (!chooser) return false;
@@ -55,7 +54,6 @@ class FakeDesktop final : public Desktop {
         done(std::move(identifier));
         return true;
     }
-
     std::vector<std::string> calls;
     std::map<std::string, std::string> names;
     std::map<std::string, std::string> resources;
@@ -79,7 +77,6 @@ class FakeIconImages final : public IconImages {
         if (found == icons.end()) return {};
         return {true, found->second};
     }
-
     // Installed applications: identifier to icon bytes (nothing: cannot be drawn).
     std::map<std::string, std::optional<std::string>> icons;
     std::map<std::string, bool> missingSymbols;

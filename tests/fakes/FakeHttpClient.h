@@ -1,9 +1,11 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/HttpClient.h"
@@ -13,25 +15,59 @@ namespace velvox::testing {
 // An HTTP client that sends nothing: it records each call as a readable
 // string ("send POST https://host/path", "connect https://host") and keeps the
 // completions until the test answers them, oldest first. Answers run on the
-// test's thread, standing in for the network thread.
+// test's thread, or, with answersFromAnotherThread, on a thread of their own
+// as the network's do (the call returns once that thread has ended).
 class FakeHttpClient final : public HttpClient {
   public:
-    void send(HttpRequest request, HttpCompletion completion) override;
-    void connect(const std::string& url, ConnectCompletion completion) override;
-
-    std::vector<std::string> calls() const;
-    std::vector<HttpRequest> requests() const;
-    size_t pendingRequests() const;
-    size_t pendingConnects() const;
-
+    void send(HttpRequest request, HttpCompletion completion) override {
+        std::lock_guard lock(mutex_);
+        calls_.push_back("send " + request.method + " " + request.url);
+        requests_.push_back(std::move(request));
+        waiting_.push_back(std::move(completion));
+    }
+    void connect(const std::string& url, ConnectCompletion completion) override {
+        std::lock_guard lock(mutex_);
+        calls_.push_back("connect " + url);
+        connects_.push_back(std::move(completion));
+    }
+    std::vector<std::string> calls() const { return locked(calls_); }
+    std::vector<HttpRequest> requests() const { return locked(requests_); }
+    size_t pendingRequests() const { return locked(waiting_).size(); }
+    size_t pendingConnects() const { return locked(connects_).size(); }
     // Completes the oldest waiting request. Answers false when none waits.
-    bool respond(int status, std::string body);
-    bool fail(TransportError error);
-    bool finishConnect(std::optional<TransportError> error = std::nullopt);
+    bool respond(int status, std::string body) {
+        return complete(waiting_, [&](auto& done) { done(HttpResponse{status, std::move(body)}); });
+    }
+    bool fail(TransportError error) {
+        return complete(waiting_, [&](auto& done) { done(std::move(error)); });
+    }
+    bool finishConnect(std::optional<TransportError> error = std::nullopt) {
+        return complete(connects_, [&](auto& done) { done(std::move(error)); });
+    }
+    bool answersFromAnotherThread = false;
 
   private:
-    std::optional<HttpCompletion> takeRequest();
-
+    template <typename T>
+    T locked(const T& member) const {
+        std::lock_guard lock(mutex_);
+        return member;
+    }
+    template <typename Completion, typename Call>
+    bool complete(std::deque<Completion>& queue, Call call) {
+        Completion done;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue.empty()) return false;
+            done = std::move(queue.front());
+            queue.pop_front();
+        }
+        if (answersFromAnotherThread) {
+            std::thread([&] { call(done); }).join();
+        } else {
+            call(done);
+        }
+        return true;
+    }
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<HttpRequest> requests_;

@@ -59,7 +59,6 @@ class FakeKeyEventSource final : public KeyEventSource {
         calls.push_back(on ? "capture mode on" : "capture mode off");
         captureMode = on;
     }
-
     std::optional<KeyEventVerdict> send(const KeyEvent& event) {
         if (!handler_) return std::nullopt;
         if (event.type == KeyEventType::tapDisabled) {
@@ -84,10 +83,8 @@ class FakeKeyEventSource final : public KeyEventSource {
     }
     // The system stops the hook; it stays off until enable().
     std::optional<KeyEventVerdict> disable() { return send({KeyEventType::tapDisabled, 0, 0}); }
-
     bool running() const { return handler_ != nullptr; }
     bool enabled() const { return enabled_; }
-
     bool startSucceeds = true;
     // Keys another application has grabbed, and what this keyboard can send.
     std::vector<int64_t> heldElsewhere;

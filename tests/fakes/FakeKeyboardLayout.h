@@ -17,12 +17,10 @@ class FakeKeyboardLayout final : public KeyboardLayout {
         if (found == characters.end()) return std::nullopt;
         return found->second;
     }
-
     // The US layout's letters a, s, d at codes 0, 1, 2 and the digit 1 at 18.
     static std::map<uint16_t, std::string> usSample() {
         return {{0, "a"}, {1, "s"}, {2, "d"}, {18, "1"}};
     }
-
     std::map<uint16_t, std::string> characters;
     std::vector<std::string> calls;
 };

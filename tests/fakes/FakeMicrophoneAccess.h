@@ -20,7 +20,6 @@ class FakeMicrophoneAccess final : public MicrophoneAccess {
         calls.push_back("requestAccess");
         pending_.push_back(std::move(completion));
     }
-
     // Answers every waiting request; a grant also makes the status authorised.
     void answer(bool granted) {
         authorization =
@@ -32,7 +31,6 @@ class FakeMicrophoneAccess final : public MicrophoneAccess {
         }
     }
     size_t pendingRequests() const { return pending_.size(); }
-
     MicrophoneAuthorization authorization = MicrophoneAuthorization::notDetermined;
     std::vector<std::string> calls;
 

@@ -18,7 +18,6 @@ class FakePanel final : public Panel {
         double target;
         std::function<void()> completion;
     };
-
     Size size;
     Point origin;
     double currentAlpha = 1;
@@ -29,9 +28,7 @@ class FakePanel final : public Panel {
     std::vector<Animation> animations;
     std::vector<std::string> calls;
     DrawHandler drawHandler;
-
     explicit FakePanel(Size initial) : size(initial) {}
-
     Size contentSize() override { return size; }
     void setContentSize(const Size& newSize) override {
         calls.push_back("setContentSize " + formatSize(newSize));
@@ -61,7 +58,6 @@ class FakePanel final : public Panel {
     bool isVisible() override { return visible; }
     void setDrawHandler(DrawHandler handler) override { drawHandler = std::move(handler); }
     void setNeedsDisplay() override { ++needsDisplayCount; }
-
     // Runs every pending animation to its end, in the order they were started.
     void finishAnimations() {
         auto pending = std::move(animations);
@@ -88,7 +84,6 @@ class FakePanels final : public Panels {
     bool refuse = false;
     std::shared_ptr<FakePanel> panel;
     std::vector<std::string> calls;
-
     std::shared_ptr<Panel> createPanel(const Size& size) override {
         calls.push_back("createPanel " + formatSize(size));
         if (refuse) return nullptr;

@@ -10,23 +10,56 @@
 
 namespace velvox::testing {
 
+// "[type=data, type=data]": an item as it reads in recorded writes.
+inline std::string describe(const PasteboardItem& item) {
+    std::string out;
+    for (const auto& representation : item.representations)
+        out += (out.empty() ? "" : ", ") + representation.type + "=" + representation.data;
+    return "[" + out + "]";
+}
+
 // A clipboard in memory. The test puts content there as another application
 // would (userCopies) and can make some data unreadable; every call is recorded.
 class FakePasteboard final : public Pasteboard {
   public:
     int64_t changeCount() override { return count; }
-    std::vector<std::vector<std::string>> itemTypes() override;
-    std::optional<Bytes> data(size_t itemIndex, const std::string& type) override;
-    void setItems(const std::vector<PasteboardItem>& newItems) override;
+    std::vector<std::vector<std::string>> itemTypes() override {
+        std::vector<std::vector<std::string>> types;
+        for (const auto& item : items) {
+            auto& list = types.emplace_back();
+            for (const auto& representation : item.representations)
+                list.push_back(representation.type);
+        }
+        return types;
+    }
+    std::optional<Bytes> data(size_t itemIndex, const std::string& type) override {
+        if (itemIndex >= items.size() || unreadable.count({itemIndex, type})) return std::nullopt;
+        for (const auto& representation : items[itemIndex].representations)
+            if (representation.type == type) return representation.data;
+        return std::nullopt;
+    }
+    void setItems(const std::vector<PasteboardItem>& newItems) override {
+        std::string line = "setItems";
+        for (const auto& item : newItems) line += " " + describe(item);
+        writes.push_back(line);
+        userCopies(newItems);
+    }
     void handToManager() override { writes.push_back("handToManager"); }
-
     // Another application takes the clipboard.
-    void userCopies(std::vector<PasteboardItem> newItems);
+    void userCopies(std::vector<PasteboardItem> newItems) {
+        items = std::move(newItems);
+        unreadable.clear();
+        ++count;
+    }
     // A clipboard manager takes the clipboard over with its current content.
     void managerTakesOver() { ++count; }
     // The plain text of the first item, or "" when there is none.
-    std::string text() const;
-
+    std::string text() const {
+        if (!items.empty())
+            for (const auto& representation : items.front().representations)
+                if (representation.type == PasteboardType::plainText) return representation.data;
+        return "";
+    }
     int64_t count = 41;
     std::vector<PasteboardItem> items;
     // (item index, type) pairs whose data cannot be read.
@@ -52,8 +85,8 @@ class FakePasteKeystroke final : public PasteKeystroke {
     std::string typed;
 };
 
-// "[type=data, type=data]": an item as it reads in recorded writes.
-std::string describe(const PasteboardItem& item);
-PasteboardItem textItem(const std::string& text);
+inline PasteboardItem textItem(const std::string& text) {
+    return PasteboardItem{{{PasteboardType::plainText, text}}};
+}
 
 }  // namespace velvox::testing

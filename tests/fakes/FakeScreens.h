@@ -15,7 +15,6 @@ class FakeScreens final : public Screens {
     std::vector<Screen> all;
     std::optional<Screen> main;
     Point mouse;
-
     std::vector<Screen> screens() override { return all; }
     std::optional<Screen> mainScreen() override { return main; }
     Point mouseLocation() override { return mouse; }
@@ -24,7 +23,6 @@ class FakeScreens final : public Screens {
         observers_.push_back(slot);
         return Handle([slot] { *slot = nullptr; });
     }
-
     // The desktop reports a change of monitors.
     void announceChange() {
         for (const auto& observer : observers_) {

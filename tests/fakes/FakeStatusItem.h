@@ -15,7 +15,6 @@ class FakeStatusItem final : public StatusItem {
     std::vector<std::string> toolTips;
     std::vector<MenuItem> menu;
     int menuBuilds = 0;
-
     void setImage(const VectorImage& image) override { images.push_back(image); }
     void setToolTip(const std::string& text) override { toolTips.push_back(text); }
     void setMenu(std::vector<MenuItem> items) override {
@@ -28,7 +27,6 @@ class FakeStatusItem final : public StatusItem {
     void setItemChecked(std::size_t index, bool checked) override {
         if (index < menu.size()) menu[index].checked = checked;
     }
-
     // The item with this title, or nullptr.
     MenuItem* item(const std::string& title) {
         for (auto& entry : menu)

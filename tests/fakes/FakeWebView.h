@@ -37,7 +37,6 @@ class FakeWebView final : public WebView {
     void zoom() override { calls.push_back("zoom"); }
     void setDarkAppearance(bool isDark) override { dark = isDark; }
     ColorScheme desktopColorScheme() override { return desktopScheme; }
-
     // ---- the test's side ----
     void post(const std::string& body) {
         if (events.message) events.message(body);
@@ -77,7 +76,6 @@ class FakeWebView final : public WebView {
         return script.substr(open + 1, script.size() - open - 2);
     }
     void clearCalls() { calls.clear(); }
-
     WebViewEvents events;
     std::vector<std::string> calls;
     bool visible = false;

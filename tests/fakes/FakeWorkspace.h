@@ -21,7 +21,6 @@ class FakeWorkspace final : public Workspace {
         if (found == titles.end()) return std::nullopt;
         return found->second;
     }
-
     std::optional<RunningApplication> frontmost;
     std::map<int32_t, std::string> titles;
     std::vector<std::string> calls;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <cstdint>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -9,6 +9,7 @@
 
 #include "base/Clock.h"
 #include "platform/MainQueue.h"
+#include "platform/Platform.h"
 
 namespace velvox::testing {
 
@@ -18,34 +19,102 @@ namespace velvox::testing {
 // to that moment.
 class ManualMainQueue final : public MainQueue, public Clock {
   public:
-    explicit ManualMainQueue(WallTime start = defaultStart());
-
-    void async(std::function<void()> work) override;
-    ScheduledWork asyncAfter(double seconds, std::function<void()> work) override;
-    ScheduledWork repeating(double intervalSeconds, std::function<void()> work) override;
-    WallTime now() const override;
-
-    // Runs queued work (and work it queues) until none is left. Answers how many ran.
-    int runUntilIdle();
-    // Moves the clock forward, running queued work and every timer that falls due.
-    void advance(double seconds);
-    // Sets the clock without running anything.
-    void setNow(WallTime moment);
-
-    size_t pendingTimers() const;
-    bool hasPendingWork() const;
-
+    explicit ManualMainQueue(WallTime start = defaultStart()) : now_(start) {}
     // 2026-03-02 09:00:00 UTC, a Monday.
-    static WallTime defaultStart();
+    static WallTime defaultStart() { return WallTime(std::chrono::seconds(1772442000)); }
+    void async(std::function<void()> work) override {
+        std::lock_guard lock(mutex_);
+        ready_.push_back(std::move(work));
+    }
+    ScheduledWork asyncAfter(double seconds, std::function<void()> work) override {
+        return schedule(seconds, 0, std::move(work));
+    }
+    ScheduledWork repeating(double intervalSeconds, std::function<void()> work) override {
+        return schedule(intervalSeconds, intervalSeconds, std::move(work));
+    }
+    WallTime now() const override {
+        std::lock_guard lock(mutex_);
+        return now_;
+    }
+    // Sets the clock without running anything.
+    void setNow(WallTime moment) {
+        std::lock_guard lock(mutex_);
+        now_ = moment;
+    }
+    // Runs queued work (and work it queues) until none is left. Answers how many ran.
+    int runUntilIdle() {
+        for (int ran = 0;; ++ran) {
+            std::function<void()> work;
+            {
+                std::lock_guard lock(mutex_);
+                if (ready_.empty()) return ran;
+                work = std::move(ready_.front());
+                ready_.pop_front();
+            }
+            work();
+        }
+    }
+    // Moves the clock forward, running queued work and every timer that falls due.
+    void advance(double seconds) {
+        WallTime target = now() + toDuration(seconds);
+        runUntilIdle();
+        for (;;) {
+            std::shared_ptr<std::function<void()>> work;
+            {
+                std::lock_guard lock(mutex_);
+                auto next = timers_.begin();
+                if (next == timers_.end() || next->first.first > target) break;
+                auto [key, timer] = *next;
+                timers_.erase(next);
+                now_ = key.first;
+                work = timer.work;
+                // A repeating timer keeps its sequence, so its handle still cancels it.
+                if (timer.interval > 0)
+                    timers_.emplace(std::make_pair(now_ + toDuration(timer.interval), key.second),
+                                    timer);
+            }
+            (*work)();
+            runUntilIdle();
+        }
+        setNow(target);
+    }
+    size_t pendingTimers() const {
+        std::lock_guard lock(mutex_);
+        return timers_.size();
+    }
+    bool hasPendingWork() const {
+        std::lock_guard lock(mutex_);
+        return !ready_.empty();
+    }
 
   private:
     struct Timer {
-        WallTime due;
         double interval;  // 0 for one-shot
         std::shared_ptr<std::function<void()>> work;
     };
-    ScheduledWork schedule(double seconds, double interval, std::function<void()> work);
-
+    static std::chrono::system_clock::duration toDuration(double seconds) {
+        return std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(seconds));
+    }
+    ScheduledWork schedule(double seconds, double interval, std::function<void()> work) {
+        std::lock_guard lock(mutex_);
+        uint64_t sequence = nextSequence_++;
+        timers_.emplace(std::make_pair(now_ + toDuration(seconds), sequence),
+                        Timer{interval, std::make_shared<std::function<void()>>(std::move(work))});
+        return ScheduledWork([this, sequence] {
+            // The work is destroyed outside the lock: it may hold handles of its own
+            // whose cancellation comes back here.
+            std::shared_ptr<std::function<void()>> cancelled;
+            std::lock_guard lock(mutex_);
+            for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+                if (it->first.second == sequence) {
+                    cancelled = std::move(it->second.work);
+                    timers_.erase(it);
+                    break;
+                }
+            }
+        });
+    }
     mutable std::mutex mutex_;
     WallTime now_;
     std::deque<std::function<void()>> ready_;
@@ -54,6 +123,11 @@ class ManualMainQueue final : public MainQueue, public Clock {
 };
 
 // Installs a fresh ManualMainQueue as the main queue and the clock.
-std::shared_ptr<ManualMainQueue> installManualMainQueue();
+inline std::shared_ptr<ManualMainQueue> installManualMainQueue() {
+    auto queue = std::make_shared<ManualMainQueue>();
+    Platform::installMainQueue(queue);
+    Platform::installClock(queue);
+    return queue;
+}
 
 }  // namespace velvox::testing

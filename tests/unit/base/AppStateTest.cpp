@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "base/AppState.h"
 #include "base/NotificationCenter.h"
+#include "base/Result.h"
 #include "support/TempHome.h"
 
 namespace velvox {
@@ -11,11 +14,10 @@ class AppStateTest : public testing::TempHomeTest {
   protected:
     void SetUp() override {
         TempHomeTest::SetUp();
-        changes =
-            NotificationCenter::defaultCenter().observe(AppState::changed, [this](const UserInfo&) {
-                ++posted;
-                seenStatus = AppState::status();
-            });
+        changes = NotificationCenter::defaultCenter().observe(AppState::changed, [this](auto&) {
+            ++posted;
+            seenStatus = AppState::status();
+        });
     }
     int posted = 0;
     std::string seenStatus;
@@ -42,24 +44,21 @@ TEST_F(AppStateTest, PostsOnlyRealChangesAndAlwaysLater) {
     AppState::setFnDead(true);
     queue->runUntilIdle();
     EXPECT_EQ(posted, 4);
+    changes.cancel();
+    AppState::setStatus("Idle");
+    queue->runUntilIdle();
+    EXPECT_EQ(posted, 4) << "a cancelled subscription hears nothing";
 }
 
-TEST_F(AppStateTest, WordCountSplitsOnSpacesAndLineFeedsOnly) {
-    EXPECT_EQ(AppState::wordCount("one  two\nthree"), 3);
-    EXPECT_EQ(AppState::wordCount("one\ttwo"), 1);
-    EXPECT_EQ(AppState::wordCount("  \n "), 0);
-    EXPECT_EQ(AppState::wordCount(""), 0);
-}
+TEST_F(AppStateTest, WordCountsAndDictatedFigures) {
+    const std::pair<const char*, int> words[] = {
+        {"one  two\nthree", 3}, {"one\ttwo", 1}, {"  \n ", 0}, {"", 0}};
+    for (auto [text, count] : words) EXPECT_EQ(AppState::wordCount(text), count) << text;
+    const std::tuple<int, double, int> rates[] = {
+        {12, 6, 120}, {12, 0, 0}, {12, -1, 0}, {7, 4, 105}, {1, 7, 8}};  // 8.57 truncated
+    for (auto [count, seconds, wpm] : rates)
+        EXPECT_EQ(AppState::wordsPerMinute(count, seconds), wpm) << count << " in " << seconds;
 
-TEST_F(AppStateTest, WordsPerMinute) {
-    EXPECT_EQ(AppState::wordsPerMinute(12, 6), 120);
-    EXPECT_EQ(AppState::wordsPerMinute(12, 0), 0);
-    EXPECT_EQ(AppState::wordsPerMinute(12, -1), 0);
-    EXPECT_EQ(AppState::wordsPerMinute(7, 4), 105);  // 105.0
-    EXPECT_EQ(AppState::wordsPerMinute(1, 7), 8);    // 8.57 truncated
-}
-
-TEST_F(AppStateTest, DictatedPostsFiguresOnTheMainQueue) {
     UserInfo received;
     auto subscription = NotificationCenter::defaultCenter().observe(
         AppState::lastDictation, [&](const UserInfo& info) { received = info; });
@@ -67,25 +66,24 @@ TEST_F(AppStateTest, DictatedPostsFiguresOnTheMainQueue) {
                        "email");
     EXPECT_TRUE(received.is_null());
     queue->runUntilIdle();
-    EXPECT_EQ(received["text"], "twelve words are here one two three four five six seven eight");
-    EXPECT_EQ(received["words"], 12);
-    EXPECT_DOUBLE_EQ(received["seconds"].get<double>(), 6.0);
-    EXPECT_EQ(received["wpm"], 120);
-    EXPECT_EQ(received["mode"], "email");
-}
-
-TEST_F(AppStateTest, HooksStartAbsent) {
+    EXPECT_EQ(received, UserInfo::parse(R"({"text":"twelve words are here one two three four )"
+                                        R"(five six seven eight","words":12,"seconds":6.0,)"
+                                        R"("wpm":120,"mode":"email"})"));
     EXPECT_FALSE(AppState::reload());
     EXPECT_FALSE(AppState::insertIntoOwnWindow());
-    AppState::insertIntoOwnWindow() = [](const std::string&, const std::string&) { return true; };
-    EXPECT_TRUE(AppState::insertIntoOwnWindow()("text", "plain"));
 }
 
-TEST_F(AppStateTest, CancelledSubscriptionHearsNothing) {
-    changes.cancel();
-    AppState::setStatus("Idle");
-    queue->runUntilIdle();
-    EXPECT_EQ(posted, 0);
+// A value of either type lands on its own side, even where it would convert
+// to the other one too (a JSON value can be made from an enum).
+TEST(ResultTest, EachTypeLandsOnItsOwnSide) {
+    enum class Why { missing, invalid };
+    using JsonResult = Result<nlohmann::json, Why>;
+    JsonResult failed = Why::invalid;
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), Why::invalid);
+    EXPECT_EQ(JsonResult(nlohmann::json{{"a", 1}}).value()["a"], 1);
+    Result<std::string, std::string> refused = Failure{std::string("no room")};
+    EXPECT_EQ(refused.error(), "no room");
 }
 
 }  // namespace

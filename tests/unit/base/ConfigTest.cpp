@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "base/Files.h"
+#include "base/Log.h"
 #include "config/Config.h"
 #include "fakes/FakeKeyEventSource.h"
 #include "support/TempHome.h"
@@ -10,6 +15,7 @@ namespace velvox {
 namespace {
 
 using Json = nlohmann::json;
+using Keys = std::pair<int64_t, int64_t>;
 
 class ConfigTest : public testing::TempHomeTest {
   protected:
@@ -18,26 +24,31 @@ class ConfigTest : public testing::TempHomeTest {
         writeFile(configPath(), object.dump());
         return Config::load();
     }
+    Keys keys(Json dictation, Json boost) {
+        Config config = loadWith({{"hotkeyKeyCode", dictation}, {"boostHotkeyKeyCode", boost}});
+        return {config.hotkeyKeyCode, config.boostHotkeyKeyCode};
+    }
     Json stored() const { return Json::parse(readFile(configPath())); }
+    size_t filesInFolder() const {
+        return std::distance(std::filesystem::directory_iterator(settingsPath("")),
+                             std::filesystem::directory_iterator());
+    }
+    void prepare() {
+        Config::migrateOldFolder();
+        Config::writeTemplateIfMissing();
+    }
 };
 
-TEST_F(ConfigTest, MissingFileGivesDefaultsSilently) {
+TEST_F(ConfigTest, MissingOrDamagedFileGivesDefaults) {
     Config config = Config::load();
     EXPECT_EQ(config.apiBase, Config::defaultApiBase());
-    EXPECT_EQ(config.hotkeyKeyCode, 63);
-    EXPECT_EQ(config.boostHotkeyKeyCode, 61);
+    EXPECT_EQ(Keys(config.hotkeyKeyCode, config.boostHotkeyKeyCode), Keys(63, 61));
     EXPECT_EQ(config.vocabulary.size(), 36u);
-    EXPECT_EQ(config.vocabulary[7], "Velvox");
     EXPECT_EQ(config.corrections.size(), 26u);
-    EXPECT_EQ(config.systemPrompt, Config::defaultPrompt());
-    EXPECT_TRUE(logMessages().empty());
-}
-
-TEST_F(ConfigTest, DamagedFileGivesDefaultsWithOneLogLine) {
+    EXPECT_TRUE(logMessages().empty()) << "a missing file is not worth a line";
     for (const char* content : {"{\"cleanup\": false,}", "[]", "\"text\"", "", "{\"a\": 1"}) {
         writeFile(configPath(), content);
-        Config config = Config::load();
-        EXPECT_TRUE(config.cleanup) << content;
+        EXPECT_TRUE(Config::load().cleanup) << content;
     }
     auto messages = logMessages();
     ASSERT_EQ(messages.size(), 5u);
@@ -45,26 +56,25 @@ TEST_F(ConfigTest, DamagedFileGivesDefaultsWithOneLogLine) {
               "config.json is not valid JSON, using defaults. Check for a stray comma or quote.");
 }
 
-TEST_F(ConfigTest, ClampsHoldAndRecordTimes) {
-    EXPECT_DOUBLE_EQ(loadWith({{"minHoldSeconds", 0}}).minHoldSeconds, 0.05);
-    EXPECT_DOUBLE_EQ(loadWith({{"minHoldSeconds", 9}}).minHoldSeconds, 2.0);
-    EXPECT_DOUBLE_EQ(loadWith({{"minHoldSeconds", 0.4}}).minHoldSeconds, 0.4);
-    EXPECT_DOUBLE_EQ(loadWith({{"maxRecordSeconds", 1}}).maxRecordSeconds, 5);
-    EXPECT_DOUBLE_EQ(loadWith({{"maxRecordSeconds", 3600}}).maxRecordSeconds, 600);
-    EXPECT_DOUBLE_EQ(loadWith({{"maxRecordSeconds", "30"}}).maxRecordSeconds, 120);
-}
-
-TEST_F(ConfigTest, ResolvesHotkeyClashes) {
-    auto keys = [&](Json dictation, Json boost) {
-        Config config = loadWith({{"hotkeyKeyCode", dictation}, {"boostHotkeyKeyCode", boost}});
-        return std::make_pair(config.hotkeyKeyCode, config.boostHotkeyKeyCode);
+TEST_F(ConfigTest, ClampsTimesAndResolvesHotkeyClashes) {
+    const std::tuple<const char*, Json, double> times[] = {
+        {"minHoldSeconds", 0, 0.05},     {"minHoldSeconds", 9, 2.0},
+        {"minHoldSeconds", 0.4, 0.4},    {"maxRecordSeconds", 1, 5},
+        {"maxRecordSeconds", 3600, 600}, {"maxRecordSeconds", "30", 120},
     };
-    EXPECT_EQ(keys(63, 63), std::make_pair(int64_t{63}, int64_t{61}));
-    EXPECT_EQ(keys(50, 50), std::make_pair(int64_t{50}, int64_t{63}));
-    EXPECT_EQ(keys(-1, -1), std::make_pair(int64_t{63}, int64_t{-1}));
-    EXPECT_EQ(keys(96, -1), std::make_pair(int64_t{96}, int64_t{-1}));
-    EXPECT_EQ(keys(-1, 61), std::make_pair(int64_t{-1}, int64_t{61}));
-    EXPECT_EQ(keys(49.9, 61.2), std::make_pair(int64_t{49}, int64_t{61})) << "truncated";
+    for (const auto& [key, written, read] : times) {
+        Config config = loadWith({{key, written}});
+        EXPECT_DOUBLE_EQ(
+            std::string(key) == "minHoldSeconds" ? config.minHoldSeconds : config.maxRecordSeconds,
+            read)
+            << key << " " << written;
+    }
+    const std::pair<std::pair<Json, Json>, Keys> clashes[] = {
+        {{63, 63}, {63, 61}}, {{50, 50}, {50, 63}}, {{-1, -1}, {63, -1}},
+        {{96, -1}, {96, -1}}, {{-1, 61}, {-1, 61}}, {{49.9, 61.2}, {49, 61}},
+    };
+    for (const auto& [written, read] : clashes)
+        EXPECT_EQ(keys(written.first, written.second), read) << written.first << written.second;
 }
 
 // A PC keyboard handles fn itself: stored or built in, a key the system never
@@ -74,19 +84,15 @@ TEST_F(ConfigTest, KeysThisKeyboardNeverSendsReadAsItsDefaults) {
     pc->defaults = {62, 61};
     pc->unreportable = {63};
     Platform::installKeyEventSource(pc);
-    using Keys = std::pair<int64_t, int64_t>;
     EXPECT_EQ(Config().hotkeyKeyCode, 62);
     EXPECT_EQ(Config::templateObject()["hotkeyKeyCode"], 62);
     EXPECT_EQ(loadWith(Json::object()).hotkeyKeyCode, 62);
-    const std::vector<std::pair<Keys, Keys>> table = {
+    const std::pair<Keys, Keys> table[] = {
         {{63, 61}, {62, 61}}, {{63, 62}, {61, 62}}, {{62, 63}, {62, 61}}, {{61, 63}, {61, 62}},
         {{63, 63}, {62, 61}}, {{50, 50}, {50, 62}}, {{-1, -1}, {62, -1}}, {{-1, 63}, {-1, 61}},
     };
     for (const auto& [written, read] : table) {
-        Config config =
-            loadWith({{"hotkeyKeyCode", written.first}, {"boostHotkeyKeyCode", written.second}});
-        EXPECT_EQ(Keys(config.hotkeyKeyCode, config.boostHotkeyKeyCode), read)
-            << written.first << ", " << written.second;
+        EXPECT_EQ(keys(written.first, written.second), read) << written.first << written.second;
         EXPECT_EQ(stored()["hotkeyKeyCode"], written.first) << "the file is left as it is";
     }
 }
@@ -105,6 +111,7 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
                               {"promptModeApps", Json::array({"a.b", "c"})},
                               {"corrections", {{"a", "b"}, {"c", 1}}},
                               {"inputDevice", " alsa_input.usb-mic \n"},
+                              {"apiBase", ""},
                               {"unknownKey", true}});
     EXPECT_TRUE(config.useOwnKey);
     EXPECT_FALSE(config.autoPaste);
@@ -119,31 +126,23 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
     EXPECT_EQ(config.promptModeApps, (std::vector<std::string>{"a.b", "c"}));
     EXPECT_EQ(config.corrections, Config::defaultCorrections());
     EXPECT_EQ(config.inputDevice, "alsa_input.usb-mic");
+    EXPECT_EQ(config.apiBase, Config::defaultApiBase());
     EXPECT_EQ(loadWith({{"inputDevice", 7}}).inputDevice, "") << "not a name: the default input";
-}
-
-TEST_F(ConfigTest, IgnoresEmptyOrRetiredServiceBase) {
-    EXPECT_EQ(loadWith({{"apiBase", ""}}).apiBase, Config::defaultApiBase());
-    for (const auto& host : Config::retiredServiceHosts()) {
+    for (const auto& host : Config::retiredServiceHosts())
         EXPECT_EQ(loadWith({{"apiBase", "https://" + host + "/v1"}}).apiBase,
                   Config::defaultApiBase());
-    }
     EXPECT_EQ(loadWith({{"apiBase", "http://127.0.0.1:9/v1"}}).apiBase, "http://127.0.0.1:9/v1");
 }
 
-TEST_F(ConfigTest, SetEditsOneKeyAndKeepsTheRest) {
+TEST_F(ConfigTest, SetEditsOneKeyAndNeverOverwritesADamagedFile) {
     writeFile(configPath(), R"({"cleanup": true, "mine": [1, 2], "autoPaste": true})");
     Config::set("cleanup", Json(false));
     Config::set("autoPaste", std::nullopt);
-    Json object = stored();
-    EXPECT_EQ(object, (Json{{"cleanup", false}, {"mine", {1, 2}}}));
+    EXPECT_EQ(readFile(configPath()),
+              "{\n  \"cleanup\": false,\n  \"mine\": [\n    1,\n    2\n  ]\n}\n")
+        << "pretty-printed, sorted keys";
     EXPECT_EQ(modeOf(configPath()), 0600u);
-    std::string text = readFile(configPath());
-    EXPECT_LT(text.find("\"cleanup\""), text.find("\"mine\"")) << "sorted keys";
-    EXPECT_NE(text.find("\n  \"cleanup\""), std::string::npos) << "pretty-printed";
-}
 
-TEST_F(ConfigTest, SetNeverOverwritesADamagedFile) {
     writeFile(configPath(), "{\"cleanup\": tru");
     Config::set("cleanup", Json(false));
     EXPECT_EQ(readFile(configPath()), "{\"cleanup\": tru");
@@ -152,7 +151,60 @@ TEST_F(ConfigTest, SetNeverOverwritesADamagedFile) {
     EXPECT_EQ(systemLog->lines().size(), 1u);
 }
 
-TEST_F(ConfigTest, InstallIdIsIssuedOnceAndKept) {
+// Lowers one resource limit of this process for a scope. Limits bind root too,
+// unlike file modes.
+struct LimitScope {
+    LimitScope(int resource, rlim_t soft) : resource(resource) {
+        ::getrlimit(resource, &saved);
+        rlimit lowered = saved;
+        lowered.rlim_cur = soft;
+        ::setrlimit(resource, &lowered);
+    }
+    ~LimitScope() { ::setrlimit(resource, &saved); }
+    int resource;
+    rlimit saved{};
+};
+
+TEST_F(ConfigTest, AFailedAtomicWriteLeavesTheOldFileInPlace) {
+    const std::string old = "{\n  \"cleanup\": true\n}\n";
+    const std::string longer = "{\n  \"cleanup\": false,\n  \"autoPaste\": false\n}\n";
+    auto fileSizeSignal = std::signal(SIGXFSZ, SIG_IGN);
+    // With no file descriptor left nothing may run that opens a file, the
+    // sanitizers' own checks included: only the write itself runs there.
+    const struct {
+        const char* name;
+        int resource;
+        rlim_t soft;
+    } failures[] = {
+        {"the temporary file cannot take the whole text", RLIMIT_FSIZE, old.size()},
+        {"no temporary file can be made", RLIMIT_NOFILE, 0},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        writeFile(configPath(), old);
+        Log::flush();
+        bool written;
+        {
+            LimitScope limit(failure.resource, failure.soft);
+            written = Files::writeAtomically(configPath(), longer);
+            if (failure.resource == RLIMIT_FSIZE) Config::set("autoPaste", Json(false));
+        }
+        EXPECT_FALSE(written) << "the write reports its failure";
+        EXPECT_EQ(readFile(configPath()), old);
+        EXPECT_EQ(filesInFolder(), 1u) << "no temporary file is left beside it";
+    }
+    std::signal(SIGXFSZ, fileSizeSignal);
+    EXPECT_TRUE(logMessages().empty());
+    EXPECT_TRUE(Files::writeAtomically(configPath(), longer)) << "and without the fault it works";
+    EXPECT_EQ(readFile(configPath()), longer);
+}
+
+TEST_F(ConfigTest, InstallIdIsIssuedOnceAndKeptOnlyWhereAFileIs) {
+    std::string unsaved = Config::installId();
+    EXPECT_NE(unsaved, Config::installId()) << "no file: fresh each time";
+    EXPECT_FALSE(modeOf(configPath()));
+    EXPECT_EQ(logMessages()[0], "could not persist installId, config.json unreadable");
+
     writeFile(configPath(), R"({"installId": "short", "installID": "other"})");
     std::string first = Config::installId();
     EXPECT_EQ(first.size(), 36u);
@@ -162,21 +214,102 @@ TEST_F(ConfigTest, InstallIdIsIssuedOnceAndKept) {
     for (char c : first) EXPECT_FALSE(std::islower(static_cast<unsigned char>(c)));
 }
 
-TEST_F(ConfigTest, InstallIdWithoutAFileIsFreshEachTime) {
-    std::string first = Config::installId();
-    std::string second = Config::installId();
-    EXPECT_NE(first, second);
-    EXPECT_FALSE(testing::TempHomeTest::modeOf(configPath()));
-    EXPECT_EQ(logMessages().size(), 2u);
-    EXPECT_EQ(logMessages()[0], "could not persist installId, config.json unreadable");
-}
-
 TEST_F(ConfigTest, ContextTextIsTrimmedAndOptional) {
     EXPECT_EQ(Config::contextText(), "");
     writeFile(settingsPath("context.md"), "\n\n   \n");
     EXPECT_EQ(Config::contextText(), "");
     writeFile(settingsPath("context.md"), "\n I work at Northwind.\n\n");
     EXPECT_EQ(Config::contextText(), "I work at Northwind.");
+}
+
+TEST_F(ConfigTest, NewInstallGetsTheFullTemplateOnceInAPrivateFile) {
+    prepare();
+    Json object = stored();
+    EXPECT_EQ(object.size(), 27u);
+    EXPECT_FALSE(object.contains("promptModeApps"));
+    EXPECT_EQ(object["promptVersion"], 5);
+    EXPECT_TRUE(object["maxRecordSeconds"].is_number_integer());
+    EXPECT_EQ(object["installID"].get<std::string>().size(), 36u);
+    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
+    EXPECT_EQ(modeOf(configPath()), 0600u);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"new install id issued",
+                                                       "prompts updated to version 5 from 0"}));
+    std::string before = readFile(configPath());
+    auto written = std::filesystem::last_write_time(configPath());
+    prepare();
+    EXPECT_EQ(readFile(configPath()), before);
+    EXPECT_EQ(std::filesystem::last_write_time(configPath()), written);
+    EXPECT_EQ(logMessages().size(), 2u) << "a second run writes and logs nothing";
+}
+
+TEST_F(ConfigTest, UpgradesAnOlderFileInPlace) {
+    std::vector<std::string> vocabulary = Config::defaultVocabulary();
+    vocabulary.erase(vocabulary.begin() + 2, vocabulary.begin() + 5);  // three entries gone
+    vocabulary.push_back("mine");
+    writeFile(configPath(), Json{{"vocabulary", vocabulary},
+                                 {"installID", ""},
+                                 {"systemPrompt", "old prompt"},
+                                 {"promptVersion", 3},
+                                 {"cleanupModel", "mixtral-8x7b-32768"},
+                                 {"cleanup", "not a bool"}}
+                                .dump());
+    prepare();
+    Json object = stored();
+    auto words = object["vocabulary"].get<std::vector<std::string>>();
+    ASSERT_EQ(words.size(), 37u);
+    EXPECT_EQ(words[33], "mine");
+    EXPECT_EQ(std::vector<std::string>(words.end() - 3, words.end()),
+              (std::vector<std::string>{"Supabase", "Amara", "Figma"}));
+    EXPECT_EQ(object["systemPrompt"], Config::defaultPrompt());
+    EXPECT_EQ(object["cleanupModel"], "openai/gpt-oss-120b");
+    EXPECT_EQ(object["cleanup"], "not a bool") << "existing keys are never replaced";
+    EXPECT_FALSE(object["installID"].get<std::string>().empty());
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{
+                  "vocabulary topped up with 3 terms", "new install id issued",
+                  "prompts updated to version 5 from 3",
+                  "cleanupModel mixtral-8x7b-32768 is retired, switched to openai/gpt-oss-120b"}));
+
+    writeFile(configPath(), Json{{"promptVersion", 5},
+                                 {"systemPrompt", "my own"},
+                                 {"cleanupModel", "llama-3.3-70b-versatile-2"},
+                                 {"vocabulary", Json::array()}}
+                                .dump());
+    prepare();
+    object = stored();
+    EXPECT_EQ(object["systemPrompt"], "my own");
+    EXPECT_EQ(object["cleanupModel"], "llama-3.3-70b-versatile-2") << "near a retired name";
+    EXPECT_EQ(object["vocabulary"].size(), 36u) << "an emptied vocabulary is refilled";
+
+    writeFile(configPath(), "{\"cleanup\": false,,}");
+    prepare();
+    EXPECT_EQ(readFile(configPath()), "{\"cleanup\": false,,}");
+    EXPECT_EQ(logMessages().back(), "config.json unreadable or invalid, leaving it untouched");
+}
+
+TEST_F(ConfigTest, MovesTheFirstOldFolderOnlyWhenNoConfigExists) {
+    writeFile(home() + "/.orvo/config.json", R"({"cleanup": false})");
+    writeFile(home() + "/.orvo/history.md", "old history");
+    writeFile(home() + "/.orvo/.hidden", "x");
+    writeFile(home() + "/.mirel/config.json", R"({"autoPaste": false})");
+    writeFile(settingsPath("history.md"), "current history");
+    Config::migrateOldFolder();
+    EXPECT_EQ(readFile(configPath()), R"({"cleanup": false})");
+    EXPECT_EQ(readFile(settingsPath("history.md")), "current history");
+    EXPECT_EQ(readFile(home() + "/.orvo/history.md"), "old history");
+    EXPECT_TRUE(std::filesystem::exists(settingsPath(".hidden")));
+    EXPECT_TRUE(std::filesystem::exists(home() + "/.mirel/config.json"));
+    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
+    EXPECT_EQ(logMessages(), std::vector<std::string>{"migrated settings from ~/.orvo"});
+    Config::writeTemplateIfMissing();
+    EXPECT_FALSE(Config::load().cleanup);
+
+    writeFile(configPath(), "{}");
+    writeFile(home() + "/.orvo/config.json", R"({"cleanup": false})");
+    size_t lines = logMessages().size();
+    Config::migrateOldFolder();
+    EXPECT_EQ(readFile(configPath()), "{}");
+    EXPECT_EQ(logMessages().size(), lines);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -16,70 +15,45 @@ namespace {
 class LogTest : public testing::TempHomeTest {
   protected:
     std::string logPath() const { return settingsPath("app.log"); }
+    std::string afterStamp() const { return readFile(logPath()).substr(8); }
 };
 
-TEST_F(LogTest, FirstLineCreatesPrivateFolderAndFile) {
-    ASSERT_FALSE(std::filesystem::exists(home() + "/.velvox"));
-    Log::write("hello");
-    Log::flush();
-    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
-    EXPECT_EQ(modeOf(logPath()), 0600u);
-    std::string content = readFile(logPath());
-    ASSERT_EQ(content.size(), std::string("HH:mm:ss  hello\n").size());
-    EXPECT_EQ(content.substr(8), "  hello\n");
-}
-
-TEST_F(LogTest, StampIsLocalTimeOfTheCall) {
+TEST_F(LogTest, LinesAreStampedInLocalTimeInAPrivateFile) {
     ::setenv("TZ", "Asia/Kolkata", 1);  // UTC+05:30, no daylight saving
     ::tzset();
     queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 59));  // 09:00:59 UTC
     Log::write("a");
     queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 60));
-    Log::write("b");
+    Log::write("first\nsecond");  // written as is
     Log::flush();
-    EXPECT_EQ(readFile(logPath()), "14:30:59  a\n14:31:00  b\n");
     ::unsetenv("TZ");
     ::tzset();
+    EXPECT_EQ(readFile(logPath()), "14:30:59  a\n14:31:00  first\nsecond\n");
+    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
+    EXPECT_EQ(modeOf(logPath()), 0600u);
+
+    Log::error("microphone access denied");
+    EXPECT_EQ(systemLog->lines(),
+              std::vector<std::string>{"Velvox error: microphone access denied"});
+    EXPECT_EQ(logMessages().back(), "microphone access denied");
 }
 
-TEST_F(LogTest, RestartsOnlyPastTwoHundredThousandBytes) {
+TEST_F(LogTest, RestartsOnlyPastTwoHundredThousandBytesAndKeepsModeAndOrder) {
     writeFile(logPath(), std::string(200000, 'x'));
     Log::write("kept at the end");
     Log::flush();
-    std::string content = readFile(logPath());
-    EXPECT_EQ(content.size(), 200000u + 10 + 15 + 1);
-    EXPECT_EQ(content.substr(content.size() - 16), "kept at the end\n");
+    EXPECT_EQ(readFile(logPath()).size(), 200000u + 10 + 15 + 1);
 
     writeFile(logPath(), std::string(200001, 'x'));
     Log::write("alone");
     Log::flush();
-    EXPECT_EQ(readFile(logPath()).substr(8), "  alone\n");
-    EXPECT_EQ(modeOf(logPath()), 0600u);
-}
-
-TEST_F(LogTest, KeepsModeAndOrderAcrossWrites) {
-    writeFile(logPath(), "");
+    EXPECT_EQ(afterStamp(), "  alone\n");
     std::filesystem::permissions(logPath(), std::filesystem::perms::all);
     for (int i = 0; i < 100; ++i) Log::write("line " + std::to_string(i));
     auto messages = logMessages();
-    ASSERT_EQ(messages.size(), 100u);
-    EXPECT_EQ(messages.front(), "line 0");
+    ASSERT_EQ(messages.size(), 101u);
     EXPECT_EQ(messages.back(), "line 99");
     EXPECT_EQ(modeOf(logPath()), 0600u);
-}
-
-TEST_F(LogTest, MultiLineMessageIsWrittenAsIs) {
-    Log::write("first\nsecond");
-    Log::flush();
-    std::string content = readFile(logPath());
-    EXPECT_EQ(content.substr(8), "  first\nsecond\n");
-}
-
-TEST_F(LogTest, ErrorGoesToSystemLogWithProductName) {
-    Log::error("microphone access denied");
-    EXPECT_EQ(systemLog->lines(),
-              std::vector<std::string>{"Velvox error: microphone access denied"});
-    EXPECT_EQ(logMessages(), std::vector<std::string>{"microphone access denied"});
 }
 
 TEST_F(LogTest, UnwritableFolderIsSwallowed) {
@@ -113,12 +87,10 @@ TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
 
 TEST_F(LogTest, BuildStamp) {
     EXPECT_EQ(Log::buildStampOf(home() + "/no-such-program"), "unknown");
-    std::string stamp = Log::buildStamp();
-    ASSERT_NE(stamp, "unknown");
-    // "dd MMM HH:mm:ss": two digits, a month abbreviation, then the time.
+    std::string stamp = Log::buildStamp();  // "dd MMM HH:mm:ss"
+    ASSERT_GT(stamp.size(), 9u) << stamp;
     EXPECT_TRUE(std::isdigit(stamp[0]) && std::isdigit(stamp[1]) && stamp[2] == ' ') << stamp;
-    EXPECT_EQ(stamp[stamp.size() - 3], ':');
-    EXPECT_EQ(stamp[stamp.size() - 6], ':');
+    EXPECT_TRUE(stamp[stamp.size() - 3] == ':' && stamp[stamp.size() - 6] == ':') << stamp;
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
-#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -12,48 +11,40 @@
 
 namespace velvox::testing {
 
-// Sets the TZ environment variable (and the user's locale for ICU) for one
-// test, and puts the previous ones back afterwards.
+// Sets TZ (and ICU's default locale) for one scope and puts the previous ones back.
 class ZoneAndLocale {
   public:
     ZoneAndLocale(const char* zone, const char* locale = "en_US") {
-        if (const char* previous = std::getenv("TZ")) savedZone_ = previous;
-        hadZone_ = std::getenv("TZ") != nullptr;
-        savedLocale_ = icu::Locale::getDefault();
+        const char* previous = std::getenv("TZ");
+        savedZone_ = previous ? std::optional<std::string>(previous) : std::nullopt;
         apply(zone);
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(icu::Locale(locale), status);
     }
     ~ZoneAndLocale() {
-        apply(hadZone_ ? savedZone_.c_str() : nullptr);
+        apply(savedZone_ ? savedZone_->c_str() : nullptr);
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(savedLocale_, status);
     }
 
   private:
     static void apply(const char* zone) {
-        if (zone) {
-            ::setenv("TZ", zone, 1);
-        } else {
-            ::unsetenv("TZ");
-        }
+        zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
         ::tzset();
         icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
     }
-    bool hadZone_ = false;
-    std::string savedZone_;
-    icu::Locale savedLocale_;
+    std::optional<std::string> savedZone_;
+    icu::Locale savedLocale_ = icu::Locale::getDefault();
 };
 
 // Unix seconds of a UTC date and time.
 inline int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    std::tm parts{};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
+    std::tm parts{.tm_sec = second,
+                  .tm_min = minute,
+                  .tm_hour = hour,
+                  .tm_mday = day,
+                  .tm_mon = month - 1,
+                  .tm_year = year - 1900};
     return static_cast<int64_t>(::timegm(&parts));
 }
 
@@ -73,10 +64,11 @@ struct EventLine {
     std::string text = "some dictated words";
 
     std::string line() const {
-        nlohmann::json object = {{"app", app},   {"at", at},           {"bundle", bundle},
-                                 {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
-                                 {"text", text}, {"words", words}};
-        return object.dump() + "\n";
+        return nlohmann::json{{"app", app},   {"at", at},           {"bundle", bundle},
+                              {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
+                              {"text", text}, {"words", words}}
+                   .dump() +
+               "\n";
     }
 };
 

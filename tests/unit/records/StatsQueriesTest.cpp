@@ -13,7 +13,6 @@ namespace {
 
 using Json = nlohmann::json;
 using testing::EventLine;
-using testing::moment;
 using testing::utc;
 
 class StatsQueriesTest : public testing::TempHomeTest {
@@ -21,65 +20,46 @@ class StatsQueriesTest : public testing::TempHomeTest {
     void SetUp() override {
         TempHomeTest::SetUp();
         useZone("UTC");
+        setNow(now);
     }
     void TearDown() override {
         zone.reset();
         TempHomeTest::TearDown();
     }
     void useZone(const char* name) {
-        zone.reset();
+        zone.reset();  // scopes must not overlap: each puts back what it found
         zone = std::make_unique<testing::ZoneAndLocale>(name);
     }
-    void setNow(int64_t unixSeconds) { queue->setNow(moment(unixSeconds)); }
-    void writeEvents(const std::vector<EventLine>& events, const std::string& extra = "") {
+    void setNow(int64_t unixSeconds) { queue->setNow(testing::moment(unixSeconds)); }
+    void writeEvents(const std::vector<EventLine>& events) {
         std::string content;
         for (const auto& event : events) content += event.line();
-        writeFile(settingsPath("stats.jsonl"), content + extra);
+        writeFile(settingsPath("stats.jsonl"), content);
+    }
+    static std::vector<int64_t> ats(const Json& list) {
+        std::vector<int64_t> result;
+        for (const auto& entry : list) result.push_back(entry["at"].get<int64_t>());
+        return result;
     }
 
+    const int64_t now = utc(2026, 3, 2, 9);  // a Monday
     std::unique_ptr<testing::ZoneAndLocale> zone;
 };
 
-std::vector<int64_t> ats(const Json& list) {
-    std::vector<int64_t> result;
-    for (const auto& entry : list) result.push_back(entry["at"].get<int64_t>());
-    return result;
-}
-
 TEST_F(StatsQueriesTest, ReadingSkipsBadLinesAndFillsDefaults) {
-    int64_t now = utc(2026, 3, 2, 9);
-    setNow(now);
-    std::string lines =
-        "not json\n"
-        "[1,2]\n"
-        "\n"
-        "{\"words\":3}\n"                                // no "at"
-        "{\"at\":\"1772440000\",\"words\":3}\n"          // "at" not an integer
-        "{\"at\":1772440000.5,\"words\":3}\n"            // "at" not an integer
-        "{\"at\":1772440000,\"words\":3,\"spoken\":5\n"  // cut short
-        "{\"at\":1772440001,\"words\":\"many\",\"app\":7,\"mode\":null,\"bundle\":[],"
-        "\"text\":{\"a\":1},\"seconds\":\"2\"}\n"  // wrong types: defaults
-        "{\"at\":1772440002,\"words\":4,\"seconds\":3,\"app\":\"Old\",\"extra\":{\"at\":1}}\r\n"
-        "{\"at\":1772440003,\"words\":2,\"spoken\":9,\"seconds\":1.5,\"mode\":\"email\","
-        "\"bundle\":\"b\",\"app\":\"Mail\",\"text\":\"hi\"}";  // no final line feed
-    writeFile(settingsPath("stats.jsonl"), lines);
-
-    Json recent = Stats::recent();
-    ASSERT_EQ(recent.size(), 3u);
-    EXPECT_EQ(recent[2], (Json{{"at", 1772440001},
-                               {"app", "Unknown"},
-                               {"bundle", ""},
-                               {"mode", "plain"},
-                               {"words", 0},
-                               {"text", ""}}));
-    EXPECT_EQ(recent[1]["app"], "Old");
-    EXPECT_EQ(recent[0], (Json{{"at", 1772440003},
-                               {"app", "Mail"},
-                               {"bundle", "b"},
-                               {"mode", "email"},
-                               {"words", 2},
-                               {"text", "hi"}}));
-
+    writeFile(settingsPath("stats.jsonl"),
+              "not json\n[1,2]\n\n{\"words\":3}\n"
+              "{\"at\":\"1772440000\",\"words\":3}\n{\"at\":1772440000.5,\"words\":3}\n"
+              "{\"at\":1772440000,\"words\":3,\"spoken\":5\n"  // cut short
+              "{\"at\":1772440001,\"words\":\"many\",\"app\":7,\"mode\":null,\"bundle\":[],"
+              "\"text\":{\"a\":1},\"seconds\":\"2\"}\n"  // wrong types: defaults
+              "{\"at\":1772440002,\"words\":4,\"seconds\":3,\"app\":\"Old\",\"extra\":{}}\r\n"
+              "{\"at\":1772440003,\"words\":2,\"spoken\":9,\"seconds\":1.5,\"mode\":\"email\","
+              "\"bundle\":\"b\",\"app\":\"Mail\",\"text\":\"hi\"}");  // no final line feed
+    EXPECT_EQ(Stats::recent(), Json::parse(R"([
+        {"at":1772440003,"app":"Mail","bundle":"b","mode":"email","words":2,"text":"hi"},
+        {"at":1772440002,"app":"Old","bundle":"","mode":"plain","words":4,"text":""},
+        {"at":1772440001,"app":"Unknown","bundle":"","mode":"plain","words":0,"text":""}])"));
     Json summary = Stats::summary();
     EXPECT_EQ(summary["dictations"], 3);
     EXPECT_EQ(summary["words"], 0 + 4 + 9) << "a line without \"spoken\" counts its words";
@@ -87,7 +67,6 @@ TEST_F(StatsQueriesTest, ReadingSkipsBadLinesAndFillsDefaults) {
 }
 
 TEST_F(StatsQueriesTest, MissingFileGivesTheEmptyForms) {
-    setNow(utc(2026, 3, 2, 9));
     EXPECT_EQ(Stats::recent(), Json::array());
     EXPECT_EQ(Stats::smartApps(), Json::array());
     EXPECT_EQ(Stats::summary(12), (Json{{"empty", true}, {"days", 12}}));
@@ -96,27 +75,16 @@ TEST_F(StatsQueriesTest, MissingFileGivesTheEmptyForms) {
 }
 
 TEST_F(StatsQueriesTest, RecentStartsAtLocalMidnightAndKeepsTheNewestFirst) {
+    // 09:00 UTC is 04:00 in New York; the day before yesterday began at 05:00 UTC.
     useZone("America/New_York");
-    // 2026-03-02 09:00 UTC is 04:00 in New York; the day before yesterday
-    // began at 2026-02-28 00:00 local = 05:00 UTC.
-    setNow(utc(2026, 3, 2, 9));
-    int64_t cutoff = utc(2026, 2, 28, 5);
-    writeEvents({EventLine{.at = cutoff - 1}, EventLine{.at = cutoff}, EventLine{.at = cutoff + 60},
-                 EventLine{.at = utc(2026, 3, 2, 8, 59)}});
-    EXPECT_EQ(ats(Stats::recent()),
-              (std::vector<int64_t>{utc(2026, 3, 2, 8, 59), cutoff + 60, cutoff}));
-    EXPECT_EQ(ats(Stats::recent(3, 2)),
-              (std::vector<int64_t>{utc(2026, 3, 2, 8, 59), cutoff + 60}));
-    EXPECT_EQ(ats(Stats::recent(1, 10)), (std::vector<int64_t>{utc(2026, 3, 2, 8, 59)}));
-    Json first = Stats::recent()[0];
-    EXPECT_EQ(first.size(), 6u);
-    EXPECT_FALSE(first.contains("spoken"));
-    EXPECT_FALSE(first.contains("seconds"));
+    int64_t cutoff = utc(2026, 2, 28, 5), last = utc(2026, 3, 2, 8, 59);
+    writeEvents({{.at = cutoff - 1}, {.at = cutoff}, {.at = cutoff + 60}, {.at = last}});
+    EXPECT_EQ(ats(Stats::recent()), (std::vector<int64_t>{last, cutoff + 60, cutoff}));
+    EXPECT_EQ(ats(Stats::recent(3, 2)), (std::vector<int64_t>{last, cutoff + 60}));
+    EXPECT_EQ(ats(Stats::recent(1, 10)), (std::vector<int64_t>{last}));
 }
 
 TEST_F(StatsQueriesTest, SmartAppsCountsAppAwareDictationsPerApplication) {
-    int64_t now = utc(2026, 3, 2, 9);
-    setNow(now);
     int64_t cutoff = now - 90 * 86400;
     writeEvents({
         {.at = cutoff - 1, .bundle = "too.old", .mode = "email"},
@@ -129,20 +97,10 @@ TEST_F(StatsQueriesTest, SmartAppsCountsAppAwareDictationsPerApplication) {
         {.at = now - 50, .app = "Web", .bundle = "", .mode = "prompt"},
         {.at = now - 10, .app = "", .bundle = "nameless.app", .mode = "note"},
     });
-    Json apps = Stats::smartApps();
-    ASSERT_EQ(apps.size(), 3u);
-    EXPECT_EQ(apps[0], (Json{{"bundle", "nameless.app"},
-                             {"app", "nameless.app"},
-                             {"kind", "Notes"},
-                             {"count", 1},
-                             {"last", now - 10}}));
-    EXPECT_EQ(apps[1], (Json{{"bundle", "mail.app"},
-                             {"app", "Mail 3"},
-                             {"kind", "Email"},
-                             {"count", 3},
-                             {"last", now - 300}}));
-    EXPECT_EQ(apps[2]["bundle"], "chat.app");
-    EXPECT_EQ(apps[2]["kind"], "Message");
+    EXPECT_EQ(Stats::smartApps(), Json::parse(R"([
+        {"bundle":"nameless.app","app":"nameless.app","kind":"Notes","count":1,"last":1772441990},
+        {"bundle":"mail.app","app":"Mail 3","kind":"Email","count":3,"last":1772441700},
+        {"bundle":"chat.app","app":"Chat","kind":"Message","count":1,"last":1772441500}])"));
     // A rolling window of 24-hour days, not calendar days.
     EXPECT_EQ(Stats::smartApps(1).size(), 3u);
     setNow(now + 86400 - 400);
@@ -150,12 +108,9 @@ TEST_F(StatsQueriesTest, SmartAppsCountsAppAwareDictationsPerApplication) {
 }
 
 TEST_F(StatsQueriesTest, SummaryTotalsAndRankings) {
-    int64_t now = utc(2026, 3, 2, 9);
-    setNow(now);
     std::vector<EventLine> events;
     const char* apps[] = {"A", "B", "C", "D", "E", "F", "G"};
-    for (int i = 0; i < 7; ++i) {
-        // App A gets 70 words, B 60 ... G 10.
+    for (int i = 0; i < 7; ++i) {  // A gets 70 words, B 60 ... G 10
         events.push_back({.at = now - 3600,
                           .words = 5,
                           .spoken = (7 - i) * 10,
@@ -172,9 +127,9 @@ TEST_F(StatsQueriesTest, SummaryTotalsAndRankings) {
     EXPECT_EQ(summary["seconds"], 42) << "7 × 6.05 = 42.35";
     EXPECT_EQ(summary["wpm"], 396) << "280 / 42.35 × 60 = 396.7";
     EXPECT_EQ(summary["minutesSaved"], 0) << "35 words / 40 - 42.35 s / 60 is below zero";
-    Json top = Json::array();
-    for (int i = 0; i < 6; ++i) top.push_back({{"name", apps[i]}, {"words", (7 - i) * 10}});
-    EXPECT_EQ(summary["apps"], top);
+    EXPECT_EQ(summary["apps"], Json::parse(R"([{"name":"A","words":70},{"name":"B","words":60},
+        {"name":"C","words":50},{"name":"D","words":40},{"name":"E","words":30},
+        {"name":"F","words":20}])"));
     EXPECT_EQ(summary["modes"], Json::parse(R"([{"name":"Email","words":130},
         {"name":"Dictate","words":90},{"name":"Dictate","words":60}])"))
         << "plain and context are counted apart, both shown as Dictate";
@@ -183,16 +138,13 @@ TEST_F(StatsQueriesTest, SummaryTotalsAndRankings) {
     EXPECT_EQ(summary["startDay"], utc(2026, 2, 24));
 
     writeEvents({{.at = now, .words = 400, .spoken = 380, .seconds = 120}});
-    summary = Stats::summary(7);
-    EXPECT_EQ(summary["minutesSaved"], 8) << "400 / 40 - 120 / 60";
-    EXPECT_EQ(summary["wpm"], 190);
+    EXPECT_EQ(Stats::summary(7)["minutesSaved"], 8) << "400 / 40 - 120 / 60";
+    EXPECT_EQ(Stats::summary(7)["wpm"], 190);
     writeEvents({{.at = now, .words = 3, .spoken = 3, .seconds = 0}});
     EXPECT_EQ(Stats::summary(7)["wpm"], 0);
 }
 
 TEST_F(StatsQueriesTest, EventJustInsideTheRollingWindowCanFallBeforeTheFirstDay) {
-    int64_t now = utc(2026, 3, 2, 9);
-    setNow(now);
     int64_t cutoff = now - 30 * 86400;  // 2026-01-31 09:00, thirty calendar days back
     writeEvents({{.at = cutoff - 1, .spoken = 1000},
                  {.at = cutoff, .spoken = 1},
@@ -202,10 +154,9 @@ TEST_F(StatsQueriesTest, EventJustInsideTheRollingWindowCanFallBeforeTheFirstDay
     Json summary = Stats::summary(30);
     EXPECT_EQ(summary["dictations"], 4);
     EXPECT_EQ(summary["words"], 15);
-    std::vector<int64_t> perDay(30, 0);
-    perDay[0] = 4;
-    perDay[29] = 8;
-    EXPECT_EQ(summary["perDay"], Json(perDay)) << "the two events of Jan 31 have index -1";
+    EXPECT_EQ(summary["perDay"][0], 4) << "the two events of Jan 31 have index -1";
+    EXPECT_EQ(summary["perDay"][29], 8);
+    EXPECT_EQ(summary["perDay"].size(), 30u);
     EXPECT_EQ(summary["perHour"][9], 1 + 8);
     EXPECT_EQ(summary["perHour"][10], 2);
     EXPECT_EQ(summary["startDay"], utc(2026, 2, 1));
@@ -225,20 +176,15 @@ TEST_F(StatsQueriesTest, DaysAndHoursAreLocalAcrossADaylightSavingChange) {
     });
     Json summary = Stats::summary(3);
     EXPECT_EQ(summary["perDay"], Json({1, 2 + 4 + 8 + 16, 32}));
-    std::vector<int64_t> perHour(24, 0);
-    perHour[23] = 1 + 16;
-    perHour[0] = 2 + 32;
-    perHour[1] = 4;
-    perHour[3] = 8;
-    EXPECT_EQ(summary["perHour"], Json(perHour));
+    EXPECT_EQ(summary["perHour"], Json({2 + 32, 4, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0,
+                                        0,      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 + 16}));
     EXPECT_EQ(summary["startDay"], utc(2026, 3, 27, 23)) << "Saturday 00:00 CET";
     EXPECT_EQ(Stats::recent(2).size(), 5u) << "since Sunday 00:00 CET";
 }
 
 TEST_F(StatsQueriesTest, WeekSummaryOnAMondayJustAfterMidnightUtc) {
     useZone("Europe/Berlin");
-    int64_t now = utc(2026, 3, 2, 0, 5);  // Monday 00:05 UTC, 01:05 in Berlin
-    setNow(now);
+    setNow(utc(2026, 3, 2, 0, 5));  // Monday 00:05 UTC, 01:05 in Berlin
     int64_t weekStart = Stats::weekStartUTC();
     EXPECT_EQ(weekStart, utc(2026, 3, 2));
     writeEvents({{.at = utc(2026, 3, 1, 23, 30), .spoken = 100},  // Monday 00:30 in Berlin
@@ -249,16 +195,15 @@ TEST_F(StatsQueriesTest, WeekSummaryOnAMondayJustAfterMidnightUtc) {
     EXPECT_EQ(week["perDay"], Json({0, 0, 0, 0, 0, 0, 7}));
     EXPECT_EQ(week["startDay"], utc(2026, 2, 23, 23)) << "Tuesday 24 Feb 00:00 CET";
     EXPECT_EQ(Stats::summary(7)["dictations"], 2);
-}
 
-TEST(StatsWeekStart, IsMondayMidnightUtcOfTheIsoWeek) {
-    auto weekOf = [](int64_t seconds) { return Stats::weekStartUTC(moment(seconds)); };
-    EXPECT_EQ(weekOf(utc(2026, 3, 2)), utc(2026, 3, 2));
-    EXPECT_EQ(weekOf(utc(2026, 3, 1, 23, 59, 59)), utc(2026, 2, 23));
-    EXPECT_EQ(weekOf(utc(2026, 3, 8, 23, 59, 59)), utc(2026, 3, 2));
-    EXPECT_EQ(weekOf(utc(2027, 1, 1, 12)), utc(2026, 12, 28)) << "across a year's end";
-    EXPECT_EQ(weekOf(utc(1970, 1, 1)), utc(1969, 12, 29));
-    EXPECT_EQ(Stats::weekStartUTC(moment(utc(2026, 3, 2)) - std::chrono::milliseconds(1)),
+    const std::pair<int64_t, int64_t> weeks[] = {
+        {utc(2026, 3, 1, 23, 59, 59), utc(2026, 2, 23)},
+        {utc(2026, 3, 8, 23, 59, 59), utc(2026, 3, 2)},
+        {utc(2027, 1, 1, 12), utc(2026, 12, 28)},  // across a year's end
+        {utc(1970, 1, 1), utc(1969, 12, 29)},
+    };
+    for (auto [at, monday] : weeks) EXPECT_EQ(Stats::weekStartUTC(testing::moment(at)), monday);
+    EXPECT_EQ(Stats::weekStartUTC(testing::moment(utc(2026, 3, 2)) - std::chrono::milliseconds(1)),
               utc(2026, 2, 23));
 }
 

@@ -13,6 +13,7 @@ between runs, so `--only-ids` re-runs exactly the same mutants on another suite.
 
 import argparse
 import concurrent.futures
+import fcntl
 import os
 import re
 import shutil
@@ -86,7 +87,7 @@ def code_mask(text):
         elif text.startswith("/*", i):
             end = text.find("*/", i + 2)
             end = n if end < 0 else end + 2
-        elif c == "R" and text.startswith('R"', i) and not (i and (text[i - 1].isalnum() or text[i - 1] == "_")):
+        elif text.startswith('R"', i) and not text[i - 1:i].isidentifier():  # raw string
             delim = text[i + 2:text.find("(", i)]
             end = text.find(")" + delim + '"', i)
             end = n if end < 0 else end + len(delim) + 2
@@ -302,13 +303,19 @@ def main():
     # A terminated run restores the file like an interrupted one.
     signal.signal(signal.SIGTERM, interrupted)
 
-    main_build = ROOT / "build/mutate"
-    restore_leftovers(main_build)
     mutants = select(args)
     if args.list:
         for ident, _, original, mutated in mutants:
             print(f"{ident}\n    - {original.strip()}\n    + {mutated.strip()}")
         return
+    main_build = ROOT / "build/mutate"
+    main_build.mkdir(parents=True, exist_ok=True)
+    lock = open(main_build / "mutate.lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.exit("another mutation run is using build/mutate")
+    restore_leftovers(main_build)
     programs = list(dict.fromkeys(p for m in mutants for p in programs_for(m[0].split(":")[0])))
     workers = [Worker(ROOT, main_build, 2 if args.jobs == 1 else 1)]
     for k in range(1, args.jobs):

@@ -163,7 +163,7 @@ def run_tests(root, build_dir, program, timeout):
                               timeout=timeout, start_new_session=True)
     except subprocess.TimeoutExpired:
         return False, "timeout"
-    failed = re.search(r"^\[  FAILED  \] (\S+)", done.stdout, re.M)
+    failed = re.search(r"^\[  FAILED  \] ([^\s,]+)", done.stdout, re.M)
     return done.returncode == 0, failed.group(1) if failed else f"exit {done.returncode}"
 
 

@@ -290,6 +290,26 @@ def interrupted(*_):
     raise KeyboardInterrupt
 
 
+def lock_build(build_dir):
+    """Holds the build folder for this run; a second run there stops at once."""
+    build_dir.mkdir(parents=True, exist_ok=True)
+    lock = open(build_dir / "mutate.lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.exit(f"another mutation run is using {build_dir}")
+    return lock
+
+
+def make_workers(main_build, jobs):
+    """The tree itself, plus a copy for each further job."""
+    workers = [Worker(ROOT, main_build, 2 if jobs == 1 else 1)]
+    for k in range(1, jobs):
+        tree = copy_tree(ROOT / f"build/mutate-copy-{k}")
+        workers.append(Worker(tree, tree / "build", 1))
+    return workers
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--files", nargs="+", default=DEFAULT_FILES)
@@ -300,8 +320,10 @@ def main():
                         help="mutants at once, each in its own copy of the tree")
     parser.add_argument("--list", action="store_true", help="print the mutants, run nothing")
     args = parser.parse_args()
-    # A terminated run restores the file like an interrupted one.
+    # A terminated run restores the file like an interrupted one (also when
+    # started in the background, where Ctrl-C would otherwise be ignored).
     signal.signal(signal.SIGTERM, interrupted)
+    signal.signal(signal.SIGINT, interrupted)
 
     mutants = select(args)
     if args.list:
@@ -309,18 +331,10 @@ def main():
             print(f"{ident}\n    - {original.strip()}\n    + {mutated.strip()}")
         return
     main_build = ROOT / "build/mutate"
-    main_build.mkdir(parents=True, exist_ok=True)
-    lock = open(main_build / "mutate.lock", "w")
-    try:
-        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except BlockingIOError:
-        sys.exit("another mutation run is using build/mutate")
+    lock = lock_build(main_build)  # held until the run ends
     restore_leftovers(main_build)
+    workers = make_workers(main_build, args.jobs)
     programs = list(dict.fromkeys(p for m in mutants for p in programs_for(m[0].split(":")[0])))
-    workers = [Worker(ROOT, main_build, 2 if args.jobs == 1 else 1)]
-    for k in range(1, args.jobs):
-        tree = copy_tree(ROOT / f"build/mutate-copy-{k}")
-        workers.append(Worker(tree, tree / "build", 1))
     for worker in workers:
         worker.prepare(programs)
 

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,8 +65,7 @@ class DeliveryWindowProcess {
     }
     ~DeliveryWindowProcess() {
         killNow(SIGTERM);
-        if (in_ >= 0) close(in_);
-        if (out_ >= 0) close(out_);
+        if (in_ >= 0) close(in_), close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
@@ -90,24 +88,19 @@ class DeliveryWindowProcess {
         [[maybe_unused]] ssize_t written = write(in_, line.data(), line.size());
     }
 
-    // Waits for a line, counting from the first not yet consumed by an
-    // earlier wait; answers it, or nothing when it did not come.
-    std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& wanted,
-                                           double boundSeconds = 15) {
+    // The first line with this start not consumed by an earlier wait, or
+    // nothing when none came.
+    std::optional<std::string> waitForPrefix(const std::string& prefix, double boundSeconds = 15) {
         std::optional<std::string> found;
         spinUntil(
             [&] {
                 readAvailable();
                 for (; !found && consumed_ < lines_.size(); ++consumed_)
-                    if (wanted(lines_[consumed_])) found = lines_[consumed_];
+                    if (lines_[consumed_].starts_with(prefix)) found = lines_[consumed_];
                 return found.has_value();
             },
             boundSeconds);
         return found;
-    }
-    std::optional<std::string> waitForPrefix(const std::string& prefix, double boundSeconds = 15) {
-        return waitForLine([&](const std::string& line) { return line.starts_with(prefix); },
-                           boundSeconds);
     }
 
     // Waits until the named field reports exactly this text.
@@ -130,12 +123,9 @@ class DeliveryWindowProcess {
     std::vector<std::string> dumpClipboard() {
         send("dump-clipboard");
         std::vector<std::string> targets;
-        while (auto line = waitForLine([](const std::string& line) {
-                   return line.starts_with("clip ") || line == "clip-end";
-               })) {
-            if (*line == "clip-end") break;
+        for (std::optional<std::string> line;
+             (line = waitForPrefix("clip")) && *line != "clip-end";)
             targets.push_back(line->substr(5));
-        }
         return targets;
     }
 

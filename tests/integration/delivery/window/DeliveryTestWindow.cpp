@@ -24,21 +24,20 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string textOf(GtkWidget* widget) {
-    if (GTK_IS_ENTRY(widget)) return gtk_entry_get_text(GTK_ENTRY(widget));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start, &end);
-    gchar* text = gtk_text_iter_get_text(&start, &end);
-    std::string result = text;
-    g_free(text);
-    return result;
-}
-
 // One line per report: a backslash and a line break are escaped.
 void reportText(const std::string& name) {
-    std::string line = "text " + name + " ";
-    for (char c : textOf(widgets[name]))
-        line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    GtkWidget* widget = widgets[name];
+    std::string text, line = "text " + name + " ";
+    if (GTK_IS_ENTRY(widget)) {
+        text = gtk_entry_get_text(GTK_ENTRY(widget));
+    } else {
+        GtkTextIter start, end;
+        gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start, &end);
+        gchar* all = gtk_text_iter_get_text(&start, &end);
+        text = all;
+        g_free(all);
+    }
+    for (char c : text) line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
     say(line);
 }
 
@@ -78,67 +77,54 @@ void copy(std::vector<std::pair<std::string, std::string>> targets) {
     say("copied");
 }
 
-// Reads every target the clipboard owner offers and reports each one as
+// Reports every content target the clipboard's owner offers as
 // "clip TARGET SIZE HASH" (or "clip TARGET none"), then "clip-end".
-void dumpNext(std::vector<std::string>* pending) {
-    if (pending->empty()) {
-        say("clip-end");
-        delete pending;
-        return;
-    }
-    auto got = [](GtkClipboard*, GtkSelectionData* selection, gpointer data) {
-        auto* pending = static_cast<std::vector<std::string>*>(data);
-        std::string line = "clip " + pending->front() + " none";
-        if (gint length = gtk_selection_data_get_length(selection); length >= 0) {
-            uint64_t hash = 1469598103934665603ull;
-            for (gint i = 0; i < length; ++i)
-                hash = (hash ^ gtk_selection_data_get_data(selection)[i]) * 1099511628211ull;
-            line = "clip " + pending->front() + " " + std::to_string(length) + " " +
-                   std::to_string(hash);
-        }
-        say(line);
-        pending->erase(pending->begin());
-        dumpNext(pending);
-    };
-    gtk_clipboard_request_contents(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD),
-                                   gdk_atom_intern(pending->front().c_str(), FALSE), got, pending);
-}
-
 void dumpClipboard() {
-    auto got = [](GtkClipboard*, GdkAtom* atoms, gint count, gpointer) {
-        auto* pending = new std::vector<std::string>;
-        for (gint i = 0; i < count; ++i) {
-            gchar* name = gdk_atom_name(atoms[i]);
-            std::string target = name;
-            g_free(name);
-            if (target != "TARGETS" && target != "TIMESTAMP" && target != "MULTIPLE" &&
-                target != "SAVE_TARGETS")
-                pending->push_back(target);
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    GdkAtom* atoms = nullptr;
+    gint count = 0;
+    if (!gtk_clipboard_wait_for_targets(clipboard, &atoms, &count)) count = 0;
+    for (gint i = 0; i < count; ++i) {
+        gchar* name = gdk_atom_name(atoms[i]);
+        std::string target = name, line = "clip " + target + " none";
+        g_free(name);
+        if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
+            target == "SAVE_TARGETS")
+            continue;
+        GtkSelectionData* data = gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
+        if (gint length = data ? gtk_selection_data_get_length(data) : -1; length >= 0) {
+            uint64_t hash = 1469598103934665603ull;
+            for (gint at = 0; at < length; ++at)
+                hash = (hash ^ gtk_selection_data_get_data(data)[at]) * 1099511628211ull;
+            line = "clip " + target + " " + std::to_string(length) + " " + std::to_string(hash);
         }
-        dumpNext(pending);
-    };
-    gtk_clipboard_request_targets(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), got, nullptr);
+        if (data) gtk_selection_data_free(data);
+        say(line);
+    }
+    g_free(atoms);
+    say("clip-end");
 }
 
 void command(const std::string& line) {
     std::string verb = line.substr(0, line.find(' '));
     std::string rest = line.size() > verb.size() ? line.substr(verb.size() + 1) : "";
     std::string name = rest.substr(0, rest.find(' '));
+    std::string argument = rest.size() > name.size() ? rest.substr(name.size() + 1) : "";
     GtkWidget* widget = widgets.count(name) ? widgets[name] : nullptr;
     GtkTextBuffer* buffer =
         GTK_IS_TEXT_VIEW(widget) ? gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)) : nullptr;
+    std::string text(4000, 't');  // of the five targets an office application offers
     if (verb == "focus") {
         gtk_window_present(GTK_WINDOW(window));
         gtk_widget_grab_focus(widget);
         say("focused " + name);
     } else if (verb == "set") {  // set FIELD TEXT
-        std::string text = unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : "");
-        buffer ? gtk_text_buffer_set_text(buffer, text.c_str(), -1)
-               : gtk_entry_set_text(GTK_ENTRY(widget), text.c_str());
+        buffer ? gtk_text_buffer_set_text(buffer, unescape(argument).c_str(), -1)
+               : gtk_entry_set_text(GTK_ENTRY(widget), unescape(argument).c_str());
         say("set " + name);
     } else if (verb == "select") {  // select FIELD START END
         int start = 0, end = 0;
-        std::sscanf(rest.c_str() + name.size(), "%d %d", &start, &end);
+        std::sscanf(argument.c_str(), "%d %d", &start, &end);
         GtkTextIter from, to;
         if (buffer) {
             gtk_text_buffer_get_iter_at_offset(buffer, &from, start);
@@ -158,8 +144,6 @@ void command(const std::string& line) {
               {"text/html", unescape(rest.substr(bar + 1, bar2 - bar - 1))},
               {"image/png", binaryImage(std::stoul(rest.substr(bar2 + 1)))}});
     } else if (verb == "copy-five") {
-        // Five targets of a few kilobytes each, as an office application offers.
-        std::string text(4000, 't');
         copy({{"UTF8_STRING", text},
               {"text/plain;charset=utf-8", text},
               {"text/html", "<p>" + text + "</p>"},
@@ -168,14 +152,14 @@ void command(const std::string& line) {
     } else if (verb == "copy-image") {
         copy({{"image/png", binaryImage(std::stoul(rest))}});
     } else if (verb == "copy-large") {
-        std::string text(std::stoul(rest), 'x');
+        text.resize(std::stoul(rest));
         for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + (i * 31) % 26);
         copy({{"UTF8_STRING", text}});
     } else if (verb == "dump-clipboard") {
         dumpClipboard();
     } else if (verb == "fill") {  // fill view N: N characters in lines, as a long document has
-        std::string text;
-        for (size_t i = 0, size = std::stoul(rest.substr(name.size() + 1)); i < size; ++i)
+        text.clear();
+        for (size_t i = 0, size = std::stoul(argument); i < size; ++i)
             text += (i % 1000 == 999) ? '\n' : static_cast<char>('a' + i % 26);
         gtk_text_buffer_set_text(buffer, text.c_str(), -1);
         GtkTextIter end;
@@ -224,14 +208,16 @@ void buildWindow(GtkWidget* toplevel) {
     gtk_window_move(GTK_WINDOW(window), 100, 100);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     gtk_container_add(GTK_CONTAINER(window), box);
-    for (const char* name : {"entry", "readonly", "password", "stubborn"}) {
-        GtkWidget* entry = widgets[name] = gtk_entry_new();
-        gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
-        g_signal_connect_swapped(entry, "changed", G_CALLBACK(+[](gpointer data) {
-                                     reportText(static_cast<const char*>(data));
-                                 }),
-                                 const_cast<char*>(name));
+    for (const char* name : {"entry", "readonly", "password", "stubborn", "view"}) {
+        bool view = name[0] == 'v';
+        GtkWidget* widget = widgets[name] = view ? gtk_text_view_new() : gtk_entry_new();
+        gtk_box_pack_start(GTK_BOX(box), widget, view, view, 0);
+        g_signal_connect_swapped(
+            view ? G_OBJECT(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget))) : G_OBJECT(widget),
+            "changed", G_CALLBACK(+[](gpointer data) { reportText(static_cast<char*>(data)); }),
+            const_cast<char*>(name));
     }
+    gtk_widget_set_size_request(widgets["view"], 500, 200);
     gtk_entry_set_text(GTK_ENTRY(widgets["readonly"]), "fixed");
     gtk_editable_set_editable(GTK_EDITABLE(widgets["readonly"]), FALSE);
     gtk_entry_set_visibility(GTK_ENTRY(widgets["password"]), FALSE);
@@ -241,11 +227,6 @@ void buildWindow(GtkWidget* toplevel) {
                          g_signal_stop_emission_by_name(editable, "insert-text");
                      }),
                      nullptr);
-    GtkWidget* view = widgets["view"] = gtk_text_view_new();
-    gtk_widget_set_size_request(view, 500, 200);
-    gtk_box_pack_start(GTK_BOX(box), view, TRUE, TRUE, 0);
-    g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), "changed",
-                     G_CALLBACK(+[](GtkTextBuffer*, gpointer) { reportText("view"); }), nullptr);
     g_signal_connect(window, "key-press-event", G_CALLBACK(keyEvent), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(keyEvent), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);

@@ -10,8 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
-#include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,13 +37,13 @@ inline std::string clipboardStandInProgram() {
     return window.substr(0, window.rfind('/')) + "/clipboard_stand_in";
 }
 
+// How the window reports a clipboard target: "TARGET SIZE HASH".
 inline uint64_t fnvHash(const std::string& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
     return hash;
 }
 
-// How the window reports a clipboard target: "TARGET SIZE HASH".
 inline std::string clipSummary(const std::string& target, const std::string& bytes) {
     return target + " " + std::to_string(bytes.size()) + " " + std::to_string(fnvHash(bytes));
 }
@@ -64,24 +62,15 @@ class DeliveryWindowProcess {
         readyLine_ = waitForPrefix("ready ").value_or("");
     }
     ~DeliveryWindowProcess() {
-        killNow(SIGTERM);
+        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
         if (in_ >= 0) close(in_), close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
 
     bool started() const { return !readyLine_.empty(); }
-    // "ready PID DISPLAY-TYPE", e.g. "ready 42 GdkWaylandDisplay".
-    const std::string& readyLine() const { return readyLine_; }
+    const std::string& readyLine() const { return readyLine_; }  // "ready PID DISPLAY-KIND"
     int32_t pid() const { return pid_; }
-
-    // Ends the process at once, as a crash would.
-    void killNow(int signal = SIGKILL) {
-        if (pid_ <= 0) return;
-        kill(pid_, signal);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
 
     void send(const std::string& command) {
         std::string line = command + "\n";
@@ -110,7 +99,6 @@ class DeliveryWindowProcess {
         return spinUntil([&] { return lastText(field) == wanted; }, boundSeconds);
     }
 
-    // The latest "text FIELD ..." line.
     std::string lastText(const std::string& field) {
         readAvailable();
         std::string prefix = "text " + field + " ";

@@ -4,11 +4,12 @@
 // per line, and reports what happens to it on stdout (text changes, key
 // events, clipboard contents).
 //
-//   delivery_test_window [--app-id ID] [--class CLASS] [--title TITLE]
+//   delivery_test_window [--app-id ID] [--class CLASS]
 #include <gtk/gtk.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,7 +18,6 @@ namespace {
 
 std::map<std::string, GtkWidget*> widgets;
 GtkWidget* window = nullptr;
-std::string title = "Delivery test window";
 
 void say(const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);
@@ -77,32 +77,46 @@ void copy(std::vector<std::pair<std::string, std::string>> targets) {
     say("copied");
 }
 
-// Reports every content target the clipboard's owner offers as
+// Reads every target the clipboard owner offers and reports each one as
 // "clip TARGET SIZE HASH" (or "clip TARGET none"), then "clip-end".
-void dumpClipboard() {
-    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    GdkAtom* atoms = nullptr;
-    gint count = 0;
-    if (!gtk_clipboard_wait_for_targets(clipboard, &atoms, &count)) count = 0;
-    for (gint i = 0; i < count; ++i) {
-        gchar* name = gdk_atom_name(atoms[i]);
-        std::string target = name, line = "clip " + target + " none";
-        g_free(name);
-        if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
-            target == "SAVE_TARGETS")
-            continue;
-        GtkSelectionData* data = gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
-        if (gint length = data ? gtk_selection_data_get_length(data) : -1; length >= 0) {
-            uint64_t hash = 1469598103934665603ull;
-            for (gint at = 0; at < length; ++at)
-                hash = (hash ^ gtk_selection_data_get_data(data)[at]) * 1099511628211ull;
-            line = "clip " + target + " " + std::to_string(length) + " " + std::to_string(hash);
-        }
-        if (data) gtk_selection_data_free(data);
-        say(line);
+void dumpNext(std::vector<std::string>* pending) {
+    if (pending->empty()) {
+        say("clip-end");
+        delete pending;
+        return;
     }
-    g_free(atoms);
-    say("clip-end");
+    auto got = [](GtkClipboard*, GtkSelectionData* selection, gpointer data) {
+        auto* pending = static_cast<std::vector<std::string>*>(data);
+        std::string line = "clip " + pending->front() + " none";
+        if (gint length = gtk_selection_data_get_length(selection); length >= 0) {
+            uint64_t hash = 1469598103934665603ull;
+            for (gint i = 0; i < length; ++i)
+                hash = (hash ^ gtk_selection_data_get_data(selection)[i]) * 1099511628211ull;
+            line = "clip " + pending->front() + " " + std::to_string(length) + " " +
+                   std::to_string(hash);
+        }
+        say(line);
+        pending->erase(pending->begin());
+        dumpNext(pending);
+    };
+    gtk_clipboard_request_contents(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD),
+                                   gdk_atom_intern(pending->front().c_str(), FALSE), got, pending);
+}
+
+void dumpClipboard() {
+    auto got = [](GtkClipboard*, GdkAtom* atoms, gint count, gpointer) {
+        auto* pending = new std::vector<std::string>;
+        for (gint i = 0; i < count; ++i) {
+            gchar* name = gdk_atom_name(atoms[i]);
+            std::string target = name;
+            g_free(name);
+            if (target != "TARGETS" && target != "TIMESTAMP" && target != "MULTIPLE" &&
+                target != "SAVE_TARGETS")
+                pending->push_back(target);
+        }
+        dumpNext(pending);
+    };
+    gtk_clipboard_request_targets(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), got, nullptr);
 }
 
 void command(const std::string& line) {
@@ -157,25 +171,13 @@ void command(const std::string& line) {
         copy({{"UTF8_STRING", text}});
     } else if (verb == "dump-clipboard") {
         dumpClipboard();
-    } else if (verb == "fill") {  // fill view N: N characters in lines, as a long document has
-        text.clear();
-        for (size_t i = 0, size = std::stoul(argument); i < size; ++i)
-            text += (i % 1000 == 999) ? '\n' : static_cast<char>('a' + i % 26);
-        gtk_text_buffer_set_text(buffer, text.c_str(), -1);
-        GtkTextIter end;
-        gtk_text_buffer_get_end_iter(buffer, &end);
-        gtk_text_buffer_place_cursor(buffer, &end);
-        say("filled " + name);
     } else if (verb == "report") {
         reportText(name);
     }
 }
 
 gboolean readCommands(GIOChannel* channel, GIOCondition condition, gpointer) {
-    if (condition & (G_IO_HUP | G_IO_ERR)) {
-        gtk_main_quit();
-        return G_SOURCE_REMOVE;
-    }
+    if (condition & (G_IO_HUP | G_IO_ERR)) std::exit(0);  // the test has gone
     gchar* line = nullptr;
     gsize length = 0;
     while (g_io_channel_read_line(channel, &line, &length, nullptr, nullptr) ==
@@ -203,7 +205,7 @@ gboolean keyEvent(GtkWidget*, GdkEventKey* event, gpointer) {
 
 void buildWindow(GtkWidget* toplevel) {
     window = toplevel;
-    gtk_window_set_title(GTK_WINDOW(window), title.c_str());
+    gtk_window_set_title(GTK_WINDOW(window), "Delivery test window");
     gtk_window_set_default_size(GTK_WINDOW(window), 600, 400);
     gtk_window_move(GTK_WINDOW(window), 100, 100);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
@@ -229,7 +231,6 @@ void buildWindow(GtkWidget* toplevel) {
                      nullptr);
     g_signal_connect(window, "key-press-event", G_CALLBACK(keyEvent), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(keyEvent), nullptr);
-    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);
     gtk_widget_grab_focus(widgets["entry"]);
 
@@ -255,13 +256,12 @@ int main(int argc, char** argv) {
         std::string option = argv[i];
         if (option == "--app-id") appId = argv[i + 1];
         if (option == "--class") windowClass = argv[i + 1];
-        if (option == "--title") title = argv[i + 1];
     }
     if (!windowClass.empty()) {
         g_set_prgname(g_ascii_strdown(windowClass.c_str(), -1));
         gdk_set_program_class(windowClass.c_str());
     }
-    if (appId.empty()) {
+    if (appId.empty()) {  // a plain toolkit window, without an application ID
         gtk_init(&argc, &argv);
         buildWindow(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         gtk_main();

@@ -24,19 +24,14 @@ inline void restoreSessionMicrophone() {
 }
 
 // Sets or clears an environment variable for the lifetime of this object.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) saved_ = old;
+struct ScopedEnvironment {
+    ScopedEnvironment(const char* name, std::optional<std::string> value) : name(name) {
+        if (const char* old = std::getenv(name)) saved = old;
         value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
-    ~ScopedEnvironment() { saved_ ? setenv(name_, saved_->c_str(), 1) : unsetenv(name_); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> saved_;
+    ~ScopedEnvironment() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
+    const char* name;
+    std::optional<std::string> saved;
 };
 
 }  // namespace velvox::testing

@@ -11,11 +11,9 @@
 
 #include "CaptureSession.h"
 #include "capture/HotkeyMonitor.h"
-#include "capture/KeyNames.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/x11/InjectedKeys.h"
-#include "platform/linux/x11/X11Connection.h"
 #include "platform/linux/x11/X11KeyEventSource.h"
 #include "platform/linux/x11/XTestPaste.h"
 #include "platform/linux/x11/XkbKeyboardLayout.h"
@@ -29,30 +27,32 @@ using testing::spinUntil;
 
 // A small X11 window standing in for the application the user types into:
 // it takes the focus and records the key events that reach it ("press F5").
-class TestWindow {
-  public:
-    TestWindow() : display_(XOpenDisplay(nullptr)) {
-        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 100, 100, 300, 200, 0,
-                                      0, 0xFFFFFF);
-        XSelectInput(display_, window_, KeyPressMask | KeyReleaseMask);
-        XStoreName(display_, window_, "capture target");
-        XMapWindow(display_, window_);
-        XSync(display_, False);
+struct TestWindow {
+    TestWindow() {
+        window = XCreateSimpleWindow(display, DefaultRootWindow(display), 100, 100, 300, 200, 0, 0,
+                                     0xFFFFFF);
+        XSelectInput(display, window, KeyPressMask | KeyReleaseMask);
+        XStoreName(display, window, "capture target");
+        XMapWindow(display, window);
+        XSync(display, False);
     }
-    ~TestWindow() {
-        XDestroyWindow(display_, window_);
-        XCloseDisplay(display_);
-    }
-    Display* display() const { return display_; }
+    ~TestWindow() { XCloseDisplay(display); }
     bool focus() {
-        std::string id = std::to_string(window_);
+        std::string id = std::to_string(window);
         return run(
             "xdotool search --sync --onlyvisible --name '^capture target$' >/dev/null && "
             "xdotool windowactivate --sync " +
             id + " && xdotool windowfocus --sync " + id);
     }
     bool received(const std::string& event) {
-        pump();
+        for (XEvent next; XPending(display) > 0;) {
+            XNextEvent(display, &next);
+            const char* name =
+                XKeysymToString(XkbKeycodeToKeysym(display, next.xkey.keycode, 0, 0));
+            if (next.type == KeyPress || next.type == KeyRelease)
+                events.push_back(std::string(next.type == KeyPress ? "press " : "release ") +
+                                 (name ? name : "?"));
+        }
         return std::find(events.begin(), events.end(), event) != events.end();
     }
     bool receivedAnyOf(const std::string& key) {
@@ -64,30 +64,10 @@ class TestWindow {
         return run("xdotool key x") && spinUntil([&] { return received("release x"); });
     }
 
+    Display* display = XOpenDisplay(nullptr);
+    Window window = 0;
     std::vector<std::string> events;
-
-  private:
-    void pump() {
-        while (XPending(display_) > 0) {
-            XEvent event;
-            XNextEvent(display_, &event);
-            if (event.type != KeyPress && event.type != KeyRelease) continue;
-            const char* name =
-                XKeysymToString(XkbKeycodeToKeysym(display_, event.xkey.keycode, 0, 0));
-            events.push_back(std::string(event.type == KeyPress ? "press " : "release ") +
-                             (name ? name : "?"));
-        }
-    }
-    Display* display_;
-    Window window_ = 0;
 };
-
-// "down 96", "repeat 96", "up 96"; modifier keys come as "flags 61".
-std::string describe(const KeyEvent& event) {
-    std::string code = std::to_string(event.keyCode);
-    if (event.type == KeyEventType::keyDown) return (event.autorepeat ? "repeat " : "down ") + code;
-    return (event.type == KeyEventType::keyUp ? "up " : "flags ") + code;
-}
 
 class X11KeyEventSourceTest : public testing::TempHomeTest {
   protected:
@@ -105,9 +85,14 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         TempHomeTest::TearDown();
     }
 
+    // Records "down 96", "repeat 96", "up 96"; modifier keys come as "flags 61".
     KeyEventSource::Handler recorder() {
         return [this](const KeyEvent& event) {
-            seen.push_back(describe(event));
+            bool down = event.type == KeyEventType::keyDown;
+            seen.push_back((down ? event.autorepeat ? "repeat " : "down "
+                            : event.type == KeyEventType::keyUp ? "up "
+                                                                : "flags ") +
+                           std::to_string(event.keyCode));
             return KeyEventVerdict::pass;
         };
     }
@@ -318,8 +303,8 @@ TEST_F(X11KeyEventSourceTest, LostConnectionReleasesTheHeldKeyAndReconnects) {
     startMonitor({61});
     ASSERT_TRUE(run("xdotool keydown Alt_R"));
     ASSERT_TRUE(spinUntil([&] { return downs.size() == 1; }));
-    XKillClient(window.display(), source->connectionResourceForTesting());
-    XSync(window.display(), False);
+    XKillClient(window.display, source->connectionResourceForTesting());
+    XSync(window.display, False);
     ASSERT_TRUE(spinUntil([&] { return ups.size() == 1; }));
     EXPECT_EQ(ups, std::vector<int64_t>{61});
     EXPECT_TRUE(logged("hotkeys: lost the connection to the X display"));
@@ -334,70 +319,6 @@ TEST_F(X11KeyEventSourceTest, NoDisplayMeansNoHookAndNoCharacters) {
     EXPECT_FALSE(lonely.start(recorder()));
     EXPECT_TRUE(logged("hotkeys: no X display to watch"));
     EXPECT_EQ(XkbKeyboardLayout().character(0), std::nullopt);
-}
-
-TEST(XkbKeyboardLayoutTest, CharactersFollowTheLayoutInUse) {
-    ASSERT_TRUE(run("setxkbmap us"));
-    auto layout = std::make_shared<XkbKeyboardLayout>();
-    Platform::installKeyboardLayout(layout);
-    struct Case {
-        int64_t key;
-        std::optional<std::string> us, fr;  // French AZERTY swaps A and Q
-    } cases[] = {{0, "a", "q"},
-                 {12, "q", "a"},
-                 {18, "1", "&"},
-                 {96, {}, {}} /* F5 types nothing */,
-                 {36, {}, {}} /* return: a control character */,
-                 {0x34, {}, {}} /* no such key */};
-    for (const char* map : {"us", "fr", "us"}) {
-        ASSERT_TRUE(run(std::string("setxkbmap ") + map));  // the map is read again after it
-        for (const Case& c : cases)
-            EXPECT_EQ(layout->character(c.key), map[0] == 'u' ? c.us : c.fr) << map << " " << c.key;
-        EXPECT_EQ(KeyNames::name(12), map[0] == 'u' ? "Q" : "A");
-    }
-    Platform::installKeyboardLayout(nullptr);
-}
-
-// Xlib's error handler is process-wide and a toolkit has its own in place:
-// ours must answer for our connections and trapped displays only, and hand
-// every other error on instead of replacing that handler. Run in a process of
-// its own, since the handlers it puts in place cannot be taken back.
-std::vector<Display*> reachedToolkit;
-void catchesItsOwnErrorsAndHandsOthersOn() {
-    XSetErrorHandler([](Display* display, XErrorEvent*) {
-        reachedToolkit.push_back(display);
-        return 0;
-    });
-    auto connection = x11::Connection::open();
-    ASSERT_TRUE(connection);
-    Display* ours = connection->display();
-    Display* other = XOpenDisplay(nullptr);
-    auto fail = [](Display* display, bool trapped) {  // BadWindow
-        std::optional<x11::ErrorTrap> trap;
-        if (trapped) trap.emplace(display);
-        XMapWindow(display, None);
-        if (trapped) {
-            EXPECT_FALSE(trap->succeeded());
-        }
-        XSync(display, False);
-    };
-    fail(ours, true);
-    EXPECT_TRUE(x11::ErrorTrap(ours).succeeded()) << "a new trap starts clean";
-    fail(ours, false);
-    EXPECT_TRUE(reachedToolkit.empty()) << "an untrapped error on our own connection stays ours";
-    fail(other, false);
-    EXPECT_EQ(reachedToolkit, std::vector<Display*>{other});
-    fail(other, true);
-    fail(other, false);
-    EXPECT_EQ(reachedToolkit, (std::vector<Display*>{other, other})) << "the trap ended with it";
-    XCloseDisplay(other);
-    connection.reset();
-    std::exit(::testing::Test::HasFailure() ? 1 : 0);
-}
-
-TEST(X11ConnectionDeathTest, CatchesItsOwnErrorsAndHandsOthersOn) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(catchesItsOwnErrorsAndHandsOthersOn(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
@@ -215,7 +214,7 @@ TEST_F(DeliveryTest, ClipboardWeHoldAtQuitGoesToTheClipboardManager) {
     EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept after quit")));
 }
 
-TEST_F(DeliveryTest, DirectInsertionLandsInEntryAndTextViewAndLeavesTheClipboard) {
+TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboard) {
     ASSERT_TRUE(Platform::accessibility().isProcessTrusted());
     focus("entry");
     setText("entry", "start ");
@@ -242,21 +241,17 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEntryAndTextViewAndLeavesTheClipboard
     EXPECT_EQ(Inserter::insert(" again"), Inserter::Result::inserted);
     EXPECT_TRUE(window.waitForText("view", "hello there again\nsecond line"));
 
-    // A field that ignores the insertion keeps its selection.
-    focus("stubborn");
-    window.send("select stubborn 0 9");
-    ASSERT_TRUE(window.waitForPrefix("selected stubborn"));
-    pumpFor(0.1);
-    EXPECT_EQ(Inserter::insert("replacement"), Inserter::Result::notTaken);
+    // A field that ignores the insertion keeps its selection; read-only and
+    // password fields are neither typed nor pasted into.
+    for (const char* field : {"stubborn", "readonly", "password"}) {
+        focus(field);
+        window.send(std::string("select ") + field + " 0 9");
+        ASSERT_TRUE(window.waitForPrefix("selected"));
+        pumpFor(0.1);
+        EXPECT_EQ(Inserter::insert("replacement"), Inserter::Result::notTaken) << field;
+    }
     window.send("report stubborn");
     EXPECT_EQ(window.waitForPrefix("text stubborn"), "text stubborn keep this");
-}
-
-TEST_F(DeliveryTest, ReadOnlyAndPasswordFieldsAreNotTypedOrPastedInto) {
-    focus("readonly");
-    EXPECT_EQ(Inserter::insert("nope"), Inserter::Result::notTaken);
-    focus("password");
-    EXPECT_EQ(Inserter::insert("nope"), Inserter::Result::notTaken);
     EXPECT_EQ(Paster::deliver("nope", front(), {}),
               DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
     pumpFor(0.3);
@@ -264,61 +259,11 @@ TEST_F(DeliveryTest, ReadOnlyAndPasswordFieldsAreNotTypedOrPastedInto) {
     EXPECT_EQ(window.lastText("password"), "text password ");
 }
 
-TEST_F(DeliveryTest, SwitchedOffAccessibilityBusIsNotTrustedAndOnlyCopies) {
-    auto setEnabled = [](bool on) {
-        return std::system(("dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
-                            "org.freedesktop.DBus.Properties.Set string:org.a11y.Status "
-                            "string:IsEnabled variant:boolean:" +
-                            std::string(on ? "true" : "false") + " >/dev/null")
-                               .c_str()) == 0;
-    };
-    focus("entry");
-    ASSERT_TRUE(setEnabled(false));
-    EXPECT_FALSE(Platform::accessibility().isProcessTrusted());
-    auto outcome = Paster::deliver("kept safe", front(), {.direct = true});
-    ASSERT_TRUE(setEnabled(true));
-    EXPECT_EQ(outcome, DeliveryOutcome::copiedOnly(Paster::kAllowAccessibilityMessage));
-    EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept safe")));
-    EXPECT_TRUE(Platform::accessibility().isProcessTrusted());
-
-    // The focused field lies inside its window, which the window manager placed on screen.
-    auto element = Platform::accessibility().focusedElement(0.3);
-    ASSERT_TRUE(element);
-    auto field = element->position();
-    auto frame = element->windowPosition();
-    ASSERT_TRUE(field && frame);
-    EXPECT_TRUE(field->x >= frame->x && field->y >= frame->y && frame->x >= 0 && field->x < 1920);
-}
-
-// Whether any key is down on the XTEST device, where a key pressed for the
-// user stays down long after they let go of their own.
-bool anyKeyDownOnXtest(Display* display) {
-    bool down = false;
-    int count = 0;
-    XDeviceInfo* devices = XListInputDevices(display, &count);
-    for (int i = 0; i < count; ++i) {
-        if (std::strcmp(devices[i].name, "Virtual core XTEST keyboard") != 0) continue;
-        XDevice* xtest = XOpenDevice(display, devices[i].id);
-        XDeviceState* state = XQueryDeviceState(display, xtest);
-        auto* item = state->data;
-        for (int c = 0; c < state->num_classes; ++c) {
-            if (item->c_class == KeyClass) {
-                auto* keys = reinterpret_cast<XKeyState*>(item)->keys;
-                down = std::any_of(keys, keys + 32, [](char bits) { return bits != 0; });
-            }
-            item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
-        }
-        XFreeDeviceState(state);
-        XCloseDevice(display, xtest);
-    }
-    XFreeDeviceList(devices);
-    return down;
-}
-
 // A modifier held while the paste keys go out, on the user's own keyboard
 // (the server's keyboard of Xvfb, driven through XTEST's device events) or
 // by another XTEST client: the paste is a plain Control+V, and nothing stays
-// down once the user lets go.
+// down once the user lets go (a key pressed for the user on the XTEST device
+// would stay down long after they let go of their own).
 TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterwards) {
     focus("entry");
     Display* display = XOpenDisplay(nullptr);
@@ -346,7 +291,9 @@ TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterward
         EXPECT_EQ(window.waitForPrefix("key press v "), "key press v control");
         hold(false);
         pumpFor(0.1);
-        EXPECT_FALSE(anyKeyDownOnXtest(display));
+        char keys[32];  // the core keyboard: keys down on any of its devices
+        XQueryKeymap(display, keys);
+        EXPECT_TRUE(std::all_of(keys, keys + 32, [](char bits) { return bits == 0; }));
         Platform::pasteKeystroke().post();
         EXPECT_EQ(window.waitForPrefix("key press v "), "key press v control");
     }
@@ -360,7 +307,7 @@ TEST_F(DeliveryTest, EachTerminalGetsTheKeyItPastesWithAndXtermGetsTheTextTyped)
              {"URxvt", "key press v control+alt"},
              {"XTerm", nullptr}}) {
         SCOPED_TRACE(windowClass);
-        DeliveryWindowProcess terminal({"--class", windowClass, "--title", "user@host: ~"});
+        DeliveryWindowProcess terminal({"--class", windowClass});
         terminal.send("focus entry");
         ASSERT_TRUE(terminal.waitForPrefix("focused entry"));
         ASSERT_TRUE(spinUntil([&] { return front() && front()->processId == terminal.pid(); }));
@@ -375,52 +322,6 @@ TEST_F(DeliveryTest, EachTerminalGetsTheKeyItPastesWithAndXtermGetsTheTextTyped)
         }
         pumpPastRestore();
     }
-}
-
-TEST_F(DeliveryTest, SwitchToAnotherApplicationsWindowIsNoticedThoughBothTellTheSameProcess) {
-    DeliveryWindowProcess other({"--app-id", "org.velvox.OtherTarget"});
-    other.send("focus entry");
-    ASSERT_TRUE(spinUntil([&] { return front() && front()->processId == other.pid(); }));
-    // Sandboxed applications report process numbers of their own namespace.
-    Display* display = XOpenDisplay(nullptr);
-    long pid = window.pid();
-    XChangeProperty(display, front()->window, XInternAtom(display, "_NET_WM_PID", False),
-                    XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
-    XCloseDisplay(display);
-    focus("entry");
-    ASSERT_TRUE(spinUntil(
-        [&] { return front() && front()->bundleIdentifier != "org.velvox.OtherTarget"; }));
-    auto target = front();
-    other.send("focus entry");
-    // Right after the switch a read of the new window may not be settled yet.
-    ASSERT_TRUE(spinUntil([&] {
-        auto now = front();
-        return now && now->window != target->window && now->processId == target->processId;
-    }));
-    EXPECT_EQ(Paster::deliver("not for you", target, {.direct = true}),
-              DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
-    pumpFor(0.5);
-    EXPECT_EQ(other.lastText("entry"), "text entry ");
-}
-
-TEST_F(DeliveryTest, LargeFieldGetsTheTextOnceEvenWhenItAnswersLate) {
-    // A long document: its accessible text answers an insertion late.
-    window.send("fill view 100000");
-    ASSERT_TRUE(window.waitForPrefix("filled view", 60));
-    focus("view");
-    pumpFor(1);
-    auto outcome = Paster::deliver("at the end", front(), {.direct = true});
-    auto report = [&] {
-        window.send("report view");
-        return window.waitForPrefix("text view").value_or("");
-    };
-    EXPECT_TRUE(spinUntil([&] { return report().ends_with("at the end"); }));
-    pumpPastRestore();
-    std::string line = report();
-    EXPECT_EQ(line.find("at the end"), line.rfind("at the end")) << "typed twice";
-    EXPECT_TRUE(outcome == DeliveryOutcome::inserted()
-                    ? logged("insert: wrote 10 chars directly, 100000 -> 100010")
-                    : outcome == DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
 }
 
 }  // namespace

@@ -10,9 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
-#include <cstdint>
-#include <cstdlib>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,13 +37,13 @@ inline std::string clipboardStandInProgram() {
     return window.substr(0, window.rfind('/')) + "/clipboard_stand_in";
 }
 
+// How the window reports a clipboard target: "TARGET SIZE HASH".
 inline uint64_t fnvHash(const std::string& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
     return hash;
 }
 
-// How the window reports a clipboard target: "TARGET SIZE HASH".
 inline std::string clipSummary(const std::string& target, const std::string& bytes) {
     return target + " " + std::to_string(bytes.size()) + " " + std::to_string(fnvHash(bytes));
 }
@@ -65,49 +62,34 @@ class DeliveryWindowProcess {
         readyLine_ = waitForPrefix("ready ").value_or("");
     }
     ~DeliveryWindowProcess() {
-        killNow(SIGTERM);
-        if (in_ >= 0) close(in_);
-        if (out_ >= 0) close(out_);
+        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+        if (in_ >= 0) close(in_), close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
 
     bool started() const { return !readyLine_.empty(); }
-    // "ready PID DISPLAY-TYPE", e.g. "ready 42 GdkWaylandDisplay".
-    const std::string& readyLine() const { return readyLine_; }
+    const std::string& readyLine() const { return readyLine_; }  // "ready PID DISPLAY-KIND"
     int32_t pid() const { return pid_; }
-
-    // Ends the process at once, as a crash would.
-    void killNow(int signal = SIGKILL) {
-        if (pid_ <= 0) return;
-        kill(pid_, signal);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
 
     void send(const std::string& command) {
         std::string line = command + "\n";
         [[maybe_unused]] ssize_t written = write(in_, line.data(), line.size());
     }
 
-    // Waits for a line, counting from the first not yet consumed by an
-    // earlier wait; answers it, or nothing when it did not come.
-    std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& wanted,
-                                           double boundSeconds = 15) {
+    // The first line with this start not consumed by an earlier wait, or
+    // nothing when none came.
+    std::optional<std::string> waitForPrefix(const std::string& prefix, double boundSeconds = 15) {
         std::optional<std::string> found;
         spinUntil(
             [&] {
                 readAvailable();
                 for (; !found && consumed_ < lines_.size(); ++consumed_)
-                    if (wanted(lines_[consumed_])) found = lines_[consumed_];
+                    if (lines_[consumed_].starts_with(prefix)) found = lines_[consumed_];
                 return found.has_value();
             },
             boundSeconds);
         return found;
-    }
-    std::optional<std::string> waitForPrefix(const std::string& prefix, double boundSeconds = 15) {
-        return waitForLine([&](const std::string& line) { return line.starts_with(prefix); },
-                           boundSeconds);
     }
 
     // Waits until the named field reports exactly this text.
@@ -117,7 +99,6 @@ class DeliveryWindowProcess {
         return spinUntil([&] { return lastText(field) == wanted; }, boundSeconds);
     }
 
-    // The latest "text FIELD ..." line.
     std::string lastText(const std::string& field) {
         readAvailable();
         std::string prefix = "text " + field + " ";
@@ -130,12 +111,9 @@ class DeliveryWindowProcess {
     std::vector<std::string> dumpClipboard() {
         send("dump-clipboard");
         std::vector<std::string> targets;
-        while (auto line = waitForLine([](const std::string& line) {
-                   return line.starts_with("clip ") || line == "clip-end";
-               })) {
-            if (*line == "clip-end") break;
+        for (std::optional<std::string> line;
+             (line = waitForPrefix("clip")) && *line != "clip-end";)
             targets.push_back(line->substr(5));
-        }
         return targets;
     }
 

@@ -1,18 +1,14 @@
-// What desktops run around the clipboard, for the delivery tests: a
-// clipboard manager, and an owner whose data is slow to come.
+// What desktops run around the clipboard, for the delivery tests; each
+// reports "ready PID" when in place, then one line per event.
 //
-//   clipboard_stand_in manager
-//     Takes over every new clipboard content with the same bytes, as GPaste,
-//     Klipper, clipman or CopyQ do.
-//   clipboard_stand_in keeper
-//     Owns CLIPBOARD_MANAGER and copies the content when asked to
-//     (SAVE_TARGETS), as the desktop's settings daemons do.
+//   clipboard_stand_in manager   takes over every new clipboard content with
+//                                the same bytes (GPaste, Klipper, CopyQ)
+//   clipboard_stand_in keeper    owns CLIPBOARD_MANAGER and copies the content
+//                                when asked to (SAVE_TARGETS), as settings daemons do
 //   clipboard_stand_in slow SECONDS TEXT [TARGET=SECONDS...]
-//     Owns the clipboard with TEXT (UTF8_STRING, text/plain;charset=utf-8),
+//     owns the clipboard with TEXT (UTF8_STRING, text/plain;charset=utf-8),
 //     text/html and image/png; lists them at once but delivers each target
 //     only after SECONDS, or after its own delay when one is named.
-//
-// Reports "ready PID" when in place, then one line per event on stdout.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
@@ -45,8 +41,8 @@ Atom atom(const char* name) {
 
 std::string nameOf(Atom target) {
     char* name = XGetAtomName(display, target);
-    std::string text = name ? name : "";
-    if (name) XFree(name);
+    std::string text = name;
+    XFree(name);
     return text;
 }
 
@@ -78,26 +74,19 @@ std::string takeProperty(Atom* type) {
     return bytes;
 }
 
-// One target of the clipboard's owner, INCR included; false when refused.
+// One target of the clipboard's owner, in one piece (the contents of the
+// tests stay below the size owners send in chunks); false when refused.
 bool convert(Atom target, std::string& bytes) {
     XConvertSelection(display, atom("CLIPBOARD"), target, atom("STAND_IN_SELECTION"), window,
                       CurrentTime);
     XEvent event;
     Atom type = None;
-    auto deadline = Clock::now() + std::chrono::seconds(3);
-    while (waitEvent(event, SelectionNotify, deadline)) {
-        if (event.xselection.target != target) continue;
-        if (event.xselection.property == None) return false;
-        bytes = takeProperty(&type);
-        if (type != atom("INCR")) return true;
-        for (bytes.clear(); waitEvent(event, PropertyNotify, deadline);) {
-            if (event.xproperty.state != PropertyNewValue) continue;
-            std::string chunk = takeProperty(&type);
-            if (chunk.empty()) return true;
-            bytes += chunk;
+    for (auto deadline = Clock::now() + std::chrono::seconds(3);
+         waitEvent(event, SelectionNotify, deadline);)
+        if (event.xselection.target == target) {
+            bytes = takeProperty(&type);
+            return event.xselection.property != None;
         }
-        return false;
-    }
     return false;
 }
 
@@ -204,14 +193,8 @@ int runSlow(double seconds, const std::string& text, const std::map<std::string,
     say("ready " + std::to_string(getpid()));
     std::vector<std::pair<Clock::time_point, XSelectionRequestEvent>> due;
     while (true) {
-        for (auto it = due.begin(); it != due.end();) {
-            if (it->first > Clock::now()) {
-                ++it;
-                continue;
-            }
-            serve(it->second, held);
-            it = due.erase(it);
-        }
+        for (auto it = due.begin(); it != due.end();)
+            it = it->first > Clock::now() ? it + 1 : (serve(it->second, held), due.erase(it));
         while (XPending(display)) {
             XEvent event;
             XNextEvent(display, &event);
@@ -226,7 +209,6 @@ int runSlow(double seconds, const std::string& text, const std::map<std::string,
             std::chrono::duration<double> delay(found == late.end() ? seconds : found->second);
             due.emplace_back(Clock::now() + std::chrono::duration_cast<Clock::duration>(delay),
                              request);
-            say("asked");
         }
         pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
         poll(&descriptor, 1, 50);
@@ -238,10 +220,7 @@ int runSlow(double seconds, const std::string& text, const std::map<std::string,
 int main(int argc, char** argv) {
     display = XOpenDisplay(nullptr);
     if (!display || argc < 2) return 2;
-    XSetWindowAttributes attributes{};
-    attributes.event_mask = PropertyChangeMask;
-    window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0, InputOnly,
-                           CopyFromParent, CWEventMask, &attributes);
+    window = XCreateSimpleWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0, 0);
     std::string mode = argv[1];
     if (mode == "manager" || mode == "keeper") return runManager(mode == "manager");
     if (mode != "slow" || argc < 4) return 2;

@@ -4,11 +4,12 @@
 // per line, and reports what happens to it on stdout (text changes, key
 // events, clipboard contents).
 //
-//   delivery_test_window [--app-id ID] [--class CLASS] [--title TITLE]
+//   delivery_test_window [--app-id ID] [--class CLASS]
 #include <gtk/gtk.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,28 +18,26 @@ namespace {
 
 std::map<std::string, GtkWidget*> widgets;
 GtkWidget* window = nullptr;
-std::string title = "Delivery test window";
 
 void say(const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
-std::string textOf(GtkWidget* widget) {
-    if (GTK_IS_ENTRY(widget)) return gtk_entry_get_text(GTK_ENTRY(widget));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start, &end);
-    gchar* text = gtk_text_iter_get_text(&start, &end);
-    std::string result = text;
-    g_free(text);
-    return result;
-}
-
 // One line per report: a backslash and a line break are escaped.
 void reportText(const std::string& name) {
-    std::string line = "text " + name + " ";
-    for (char c : textOf(widgets[name]))
-        line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    GtkWidget* widget = widgets[name];
+    std::string text, line = "text " + name + " ";
+    if (GTK_IS_ENTRY(widget)) {
+        text = gtk_entry_get_text(GTK_ENTRY(widget));
+    } else {
+        GtkTextIter start, end;
+        gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start, &end);
+        gchar* all = gtk_text_iter_get_text(&start, &end);
+        text = all;
+        g_free(all);
+    }
+    for (char c : text) line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
     say(line);
 }
 
@@ -124,21 +123,22 @@ void command(const std::string& line) {
     std::string verb = line.substr(0, line.find(' '));
     std::string rest = line.size() > verb.size() ? line.substr(verb.size() + 1) : "";
     std::string name = rest.substr(0, rest.find(' '));
+    std::string argument = rest.size() > name.size() ? rest.substr(name.size() + 1) : "";
     GtkWidget* widget = widgets.count(name) ? widgets[name] : nullptr;
     GtkTextBuffer* buffer =
         GTK_IS_TEXT_VIEW(widget) ? gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)) : nullptr;
+    std::string text(4000, 't');  // of the five targets an office application offers
     if (verb == "focus") {
         gtk_window_present(GTK_WINDOW(window));
         gtk_widget_grab_focus(widget);
         say("focused " + name);
     } else if (verb == "set") {  // set FIELD TEXT
-        std::string text = unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : "");
-        buffer ? gtk_text_buffer_set_text(buffer, text.c_str(), -1)
-               : gtk_entry_set_text(GTK_ENTRY(widget), text.c_str());
+        buffer ? gtk_text_buffer_set_text(buffer, unescape(argument).c_str(), -1)
+               : gtk_entry_set_text(GTK_ENTRY(widget), unescape(argument).c_str());
         say("set " + name);
     } else if (verb == "select") {  // select FIELD START END
         int start = 0, end = 0;
-        std::sscanf(rest.c_str() + name.size(), "%d %d", &start, &end);
+        std::sscanf(argument.c_str(), "%d %d", &start, &end);
         GtkTextIter from, to;
         if (buffer) {
             gtk_text_buffer_get_iter_at_offset(buffer, &from, start);
@@ -158,8 +158,6 @@ void command(const std::string& line) {
               {"text/html", unescape(rest.substr(bar + 1, bar2 - bar - 1))},
               {"image/png", binaryImage(std::stoul(rest.substr(bar2 + 1)))}});
     } else if (verb == "copy-five") {
-        // Five targets of a few kilobytes each, as an office application offers.
-        std::string text(4000, 't');
         copy({{"UTF8_STRING", text},
               {"text/plain;charset=utf-8", text},
               {"text/html", "<p>" + text + "</p>"},
@@ -168,30 +166,18 @@ void command(const std::string& line) {
     } else if (verb == "copy-image") {
         copy({{"image/png", binaryImage(std::stoul(rest))}});
     } else if (verb == "copy-large") {
-        std::string text(std::stoul(rest), 'x');
+        text.resize(std::stoul(rest));
         for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + (i * 31) % 26);
         copy({{"UTF8_STRING", text}});
     } else if (verb == "dump-clipboard") {
         dumpClipboard();
-    } else if (verb == "fill") {  // fill view N: N characters in lines, as a long document has
-        std::string text;
-        for (size_t i = 0, size = std::stoul(rest.substr(name.size() + 1)); i < size; ++i)
-            text += (i % 1000 == 999) ? '\n' : static_cast<char>('a' + i % 26);
-        gtk_text_buffer_set_text(buffer, text.c_str(), -1);
-        GtkTextIter end;
-        gtk_text_buffer_get_end_iter(buffer, &end);
-        gtk_text_buffer_place_cursor(buffer, &end);
-        say("filled " + name);
     } else if (verb == "report") {
         reportText(name);
     }
 }
 
 gboolean readCommands(GIOChannel* channel, GIOCondition condition, gpointer) {
-    if (condition & (G_IO_HUP | G_IO_ERR)) {
-        gtk_main_quit();
-        return G_SOURCE_REMOVE;
-    }
+    if (condition & (G_IO_HUP | G_IO_ERR)) std::exit(0);  // the test has gone
     gchar* line = nullptr;
     gsize length = 0;
     while (g_io_channel_read_line(channel, &line, &length, nullptr, nullptr) ==
@@ -219,19 +205,21 @@ gboolean keyEvent(GtkWidget*, GdkEventKey* event, gpointer) {
 
 void buildWindow(GtkWidget* toplevel) {
     window = toplevel;
-    gtk_window_set_title(GTK_WINDOW(window), title.c_str());
+    gtk_window_set_title(GTK_WINDOW(window), "Delivery test window");
     gtk_window_set_default_size(GTK_WINDOW(window), 600, 400);
     gtk_window_move(GTK_WINDOW(window), 100, 100);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     gtk_container_add(GTK_CONTAINER(window), box);
-    for (const char* name : {"entry", "readonly", "password", "stubborn"}) {
-        GtkWidget* entry = widgets[name] = gtk_entry_new();
-        gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
-        g_signal_connect_swapped(entry, "changed", G_CALLBACK(+[](gpointer data) {
-                                     reportText(static_cast<const char*>(data));
-                                 }),
-                                 const_cast<char*>(name));
+    for (const char* name : {"entry", "readonly", "password", "stubborn", "view"}) {
+        bool view = name[0] == 'v';
+        GtkWidget* widget = widgets[name] = view ? gtk_text_view_new() : gtk_entry_new();
+        gtk_box_pack_start(GTK_BOX(box), widget, view, view, 0);
+        g_signal_connect_swapped(
+            view ? G_OBJECT(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget))) : G_OBJECT(widget),
+            "changed", G_CALLBACK(+[](gpointer data) { reportText(static_cast<char*>(data)); }),
+            const_cast<char*>(name));
     }
+    gtk_widget_set_size_request(widgets["view"], 500, 200);
     gtk_entry_set_text(GTK_ENTRY(widgets["readonly"]), "fixed");
     gtk_editable_set_editable(GTK_EDITABLE(widgets["readonly"]), FALSE);
     gtk_entry_set_visibility(GTK_ENTRY(widgets["password"]), FALSE);
@@ -241,14 +229,8 @@ void buildWindow(GtkWidget* toplevel) {
                          g_signal_stop_emission_by_name(editable, "insert-text");
                      }),
                      nullptr);
-    GtkWidget* view = widgets["view"] = gtk_text_view_new();
-    gtk_widget_set_size_request(view, 500, 200);
-    gtk_box_pack_start(GTK_BOX(box), view, TRUE, TRUE, 0);
-    g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), "changed",
-                     G_CALLBACK(+[](GtkTextBuffer*, gpointer) { reportText("view"); }), nullptr);
     g_signal_connect(window, "key-press-event", G_CALLBACK(keyEvent), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(keyEvent), nullptr);
-    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);
     gtk_widget_grab_focus(widgets["entry"]);
 
@@ -274,13 +256,12 @@ int main(int argc, char** argv) {
         std::string option = argv[i];
         if (option == "--app-id") appId = argv[i + 1];
         if (option == "--class") windowClass = argv[i + 1];
-        if (option == "--title") title = argv[i + 1];
     }
     if (!windowClass.empty()) {
         g_set_prgname(g_ascii_strdown(windowClass.c_str(), -1));
         gdk_set_program_class(windowClass.c_str());
     }
-    if (appId.empty()) {
+    if (appId.empty()) {  // a plain toolkit window, without an application ID
         gtk_init(&argc, &argv);
         buildWindow(gtk_window_new(GTK_WINDOW_TOPLEVEL));
         gtk_main();

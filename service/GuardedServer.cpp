@@ -42,7 +42,26 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(limits) {
         httplib::default_socket_options(sock);
         listeningSocket_ = sock;
     });
+    checkRequests(
+        [](const httplib::Request&, httplib::Response&) { return HandlerResponse::Unhandled; });
+    logAnswers([](const httplib::Request&, const httplib::Response&) {});
     watcher_ = std::thread([this] { watch(); });
+}
+
+void GuardedServer::checkRequests(HandlerWithResponse check) {
+    set_pre_routing_handler([this, check = std::move(check)](const httplib::Request& request,
+                                                             httplib::Response& response) {
+        headersArrived(request);
+        return check(request, response);
+    });
+}
+
+void GuardedServer::logAnswers(httplib::Logger log) {
+    set_logger([this, log = std::move(log)](const httplib::Request& request,
+                                            const httplib::Response& response) {
+        answered(request);
+        log(request, response);
+    });
 }
 
 GuardedServer::~GuardedServer() {

@@ -41,9 +41,10 @@ class GuardedServer : public httplib::Server {
     // Binds to a free port and returns it (0 when that failed).
     int bindToAnyPort(const std::string& host);
 
-    // The routes say where a request is: its headers are in, its answer is out.
-    void headersArrived(const httplib::Request& request);
-    void answered(const httplib::Request& request);
+    // Run once a request's headers are in (may answer it at once) and once
+    // its answer went out; the connection's deadline moves with them.
+    void checkRequests(HandlerWithResponse check);
+    void logAnswers(httplib::Logger log);
 
     // Called for every connection accepted on any listening socket.
     static void accepted(int listener, int sock);
@@ -56,6 +57,8 @@ class GuardedServer : public httplib::Server {
         Clock::time_point deadline;
     };
     void watchConnection(int sock);
+    void headersArrived(const httplib::Request& request);
+    void answered(const httplib::Request& request);
     void setDeadline(const httplib::Request& request, Clock::time_point deadline);
     void watch();
     bool deepenQueue(bool bound);

@@ -175,9 +175,7 @@ void Service::install(GuardedServer& server) {
 
     // Requests from the application carry its secret; the pages a browser
     // opens (the mailed link, the upgrade page) cannot.
-    server.set_pre_routing_handler([this, &server](const httplib::Request& request,
-                                                   httplib::Response& response) {
-        server.headersArrived(request);
+    server.checkRequests([this](const httplib::Request& request, httplib::Response& response) {
         const bool browserPage = request.path == "/v1/auth/verify" ||
                                  request.path == "/v1/auth/google" || request.path == "/upgrade";
         if (browserPage || !request.path.starts_with("/v1/"))
@@ -200,12 +198,10 @@ void Service::install(GuardedServer& server) {
             answerJson(response, 503, {{"error", "unavailable"}});
         });
     // The path only: the query of the sign-in link holds the code.
-    server.set_logger(
-        [&server](const httplib::Request& request, const httplib::Response& response) {
-            server.answered(request);
-            ServiceLog::write(request.method + " " + request.path + " " +
-                              std::to_string(response.status));
-        });
+    server.logAnswers([](const httplib::Request& request, const httplib::Response& response) {
+        ServiceLog::write(request.method + " " + request.path + " " +
+                          std::to_string(response.status));
+    });
 
     auto caller = [this](const httplib::Request& request,
                          httplib::Response& response) -> std::optional<Caller> {

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include <pqxx/pqxx>
 #include "PostgresServer.h"
 #include "Service.h"
@@ -130,6 +132,18 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
                    : std::string();
     }
     std::string signIn(const std::string& email) { return tokenFromLink(mailedCode(email)); }
+    // Takes a table away behind the store's back, as a failing disk or server would.
+    void breakDatabase() {
+        if (GetParam() != "sqlite") {
+            pqxx::connection connection(settings.database);
+            pqxx::nontransaction(connection).exec("DROP TABLE usage");
+            return;
+        }
+        sqlite3* db = nullptr;
+        sqlite3_open((folder / "velvox.db").c_str(), &db);
+        sqlite3_exec(db, "DROP TABLE usage", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
 
     std::filesystem::path folder;
     Settings settings;
@@ -166,6 +180,7 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
                              {"plan", "free"},
                              {"used", 0},
                              {"cap", 10}}));
+    EXPECT_EQ(get("/v1/billing/summary", bearer(token)).body, (json{{"plan", "free"}}));
 
     for (const std::string& secret : {code, token, std::string("ann@example.org")})
         EXPECT_EQ(log.find(secret), std::string::npos);
@@ -303,8 +318,8 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
                          "multipart/form-data; boundary=b");
          },
          400},
-        {"oversized body", [&] { return post("/v1/transcribe", std::string(27 << 20, 'a'), who); },
-         413},
+        {"oversized body",
+         [&] { return post("/v1/transcribe", std::string((26 << 20) + 1, 'a'), who); }, 413},
         {"polish without text",
          [&] { return post("/v1/polish", R"({"system":"s"})", who, "application/json"); }, 400},
         {"polish of nothing transcribed", [&] { return polish(who); }, 402},
@@ -318,6 +333,13 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
          [&] { return post("/v1/auth/start", R"({"email":"a b@x"})", {}, "application/json"); },
          400},
         {"billing without token", [&] { return get("/v1/billing/summary"); }, 401},
+        // Last: the store stays broken.
+        {"database fails",
+         [&] {
+             breakDatabase();
+             return transcribe(bearer(token));
+         },
+         503},
     };
     for (auto& test : cases) EXPECT_EQ(test.send().status, test.status) << test.name;
     EXPECT_EQ(groq.requests().size(), 0u);
@@ -452,10 +474,6 @@ TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
     limits.request = std::chrono::milliseconds(600);
     GuardedServer server(limits);
     server.set_read_timeout(60, 0);
-    server.set_pre_routing_handler([&](const httplib::Request& request, httplib::Response&) {
-        server.headersArrived(request);
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
     server.Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(request.body, "text/plain");
     });

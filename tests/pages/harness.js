@@ -67,15 +67,6 @@ class PageUnderTest {
     return this.page.locator(selector).isVisible();
   }
 
-  // The focused element as "tag:label", for keyboard tests.
-  focused() {
-    return this.page.evaluate(() => {
-      const node = document.activeElement;
-      if (!node || node === document.body) return '';
-      return node.tagName.toLowerCase() + ':' + (node.getAttribute('aria-label') || node.textContent.trim() || node.id);
-    });
-  }
-
   close() {
     return this.context.close();
   }

@@ -23,6 +23,7 @@
 #include "platform/IconImages.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/WebView.h"
+#include "services/Auth.h"
 #include "support/TempHome.h"
 #include "text/Smart.h"
 
@@ -83,6 +84,17 @@ class HomeTest : public TempHomeTest {
         window->clearCalls();
         http->calls();
         return *Home::shared();
+    }
+
+    // Shows the window signed in to the service at https://service.test/v1.
+    Home& showSignedIn(const std::string& token) {
+        writeConfig({{"apiBase", "https://service.test/v1"}});
+        Home& home = show();
+        Auth::save(token);
+        while (http->pendingRequests() > 0) http->respond(200, "{}");
+        queue->runUntilIdle();
+        window->clearCalls();
+        return home;
     }
 
     void post(const nlohmann::json& body) { window->post(body.dump()); }

@@ -33,17 +33,11 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
         Json shown;   // as the next state shows it
     };
     const Case cases[] = {
-        {{{"key", "maxRecordSeconds"}, {"number", 90}}, 90, 90},
         {{{"key", "maxRecordSeconds"}, {"number", 900}}, 900, 600},
-        {{{"key", "minHoldSeconds"}, {"number", 0.4}}, 0.4, 0.4},
         {{{"key", "minHoldSeconds"}, {"number", 0.01}}, 0.01, 0.05},
         {{{"key", "cleanup"}, {"bool", false}}, false, false},
-        {{{"key", "autoPaste"}, {"bool", false}}, false, false},
         {{{"key", "keepHistory"}, {"text", "no"}}, nullptr, true},
         {{{"key", "cleanupProvider"}, {"text", "anthropic"}}, "anthropic", "anthropic"},
-        {{{"key", "transcribeModel"}, {"text", "whisper-large-v3"}},
-         "whisper-large-v3",
-         "whisper-large-v3"},
         {{{"key", "systemPrompt"}, {"text", "Be brief."}}, "Be brief.", "Be brief."},
         // An empty prompt keeps the built-in one.
         {{{"key", "notePrompt"}, {"text", ""}}, "", Config::defaultNotePrompt()},
@@ -72,38 +66,24 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
         EXPECT_FALSE(configFile().contains(key)) << key;
     }
     EXPECT_EQ(reloads, before + 3);
-    post({{"action", "ready"}});
-    auto state = lastArgument("window.orvoState");
-    EXPECT_EQ(state["cfg"]["anthropicKeySaved"], false);
-    EXPECT_EQ(state["defaults"]["cleanupModel"], "openai/gpt-oss-120b");
-    EXPECT_EQ(state["defaults"]["systemPrompt"], Config::defaultPrompt());
 }
 
 TEST_F(HomeSettingsTest, ThemeGivesTheWindowItsLookAtOnceAndSystemFollowsTheDesktop) {
     show();
-    struct Case {
-        Json message;
-        ColorScheme desktop;
-        std::string stored;
-        bool dark;
-    };
-    const Case cases[] = {
-        {{{"text", "dark"}}, ColorScheme::light, "dark", true},
-        {{{"text", "light"}}, ColorScheme::dark, "light", false},
-        {{{"text", "system"}}, ColorScheme::light, "system", false},
-        {{{"text", "system"}}, ColorScheme::dark, "system", true},
-        {{{"number", 1}}, ColorScheme::light, "system", false},
-        {{{"text", "sepia"}}, ColorScheme::dark, "sepia", true},
-    };
-    for (const auto& c : cases) {
-        window->desktopScheme = c.desktop;
-        window->dark = !c.dark;
-        Json message = c.message;
-        message["action"] = "set";
-        message["key"] = "theme";
-        post(message);
-        EXPECT_EQ(configFile()["theme"], c.stored) << message;
-        EXPECT_EQ(window->dark, c.dark) << message;
+    // The value sent, the desktop's scheme, what is stored, whether the window is dark.
+    const std::tuple<Json, ColorScheme, const char*, bool> cases[] = {
+        {"dark", ColorScheme::light, "dark", true},
+        {"light", ColorScheme::dark, "light", false},
+        {"system", ColorScheme::light, "system", false},
+        {"system", ColorScheme::dark, "system", true},
+        {1, ColorScheme::light, "system", false},
+        {"sepia", ColorScheme::dark, "sepia", true}};
+    for (const auto& [value, scheme, stored, dark] : cases) {
+        window->desktopScheme = scheme;
+        window->dark = !dark;
+        post({{"action", "set"}, {"key", "theme"}, {value.is_string() ? "text" : "number", value}});
+        EXPECT_EQ(configFile()["theme"], stored) << value;
+        EXPECT_EQ(window->dark, dark) << value;
     }
     EXPECT_EQ(reloads, 0);
     EXPECT_EQ(callsOf("window.orvoState"), 0u);
@@ -131,56 +111,35 @@ TEST_F(HomeSettingsTest, LoginItemHasItsOwnHandling) {
     EXPECT_EQ(reloads, 0);
 }
 
-TEST_F(HomeSettingsTest, TheTwoHotkeysCannotBeTheSameKey) {
+// A key code is stored whole; the two hotkeys cannot be the same key, but
+// both may be none. Captured keys go the same way; an empty capture clears
+// the note. (The clash note itself is in the recorded pushes.)
+TEST_F(HomeSettingsTest, HotkeysAreSetByNumberOrCapture) {
     writeConfig({{"hotkeyKeyCode", 63}, {"boostHotkeyKeyCode", 61}});
     show();
-    post({{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", 63}});
-    EXPECT_EQ(lastArgument("window.orvoCapture"),
-              Json::parse(R"({"note":"Those two cannot be the same key.","bad":true})"));
-    EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 61);
-    EXPECT_EQ(reloads, 0);
-
     post({{"action", "set"}, {"key", "hotkeyKeyCode"}, {"number", 96.7}});
     EXPECT_EQ(configFile()["hotkeyKeyCode"], 96);
     EXPECT_TRUE(configFile()["hotkeyKeyCode"].is_number_integer());
     EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
-    EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["hotkeyKeyCode"], 96);
-    EXPECT_EQ(reloads, 1);
-
-    // "No key" on both sides is not a clash.
     post({{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", -1}});
     post({{"action", "set"}, {"key", "hotkeyKeyCode"}, {"number", -1}});
     EXPECT_EQ(configFile()["hotkeyKeyCode"], -1);
     EXPECT_EQ(reloads, 3);
-}
 
-TEST_F(HomeSettingsTest, CapturedKeysAreAppliedAndAnEmptyCaptureClearsTheNote) {
-    writeConfig({{"hotkeyKeyCode", 63}, {"boostHotkeyKeyCode", 61}});
-    show();
     auto& monitor = HotkeyMonitor::shared();
     post({{"action", "captureKey"}, {"key", "promptModePrompt"}});
-    post({{"action", "captureKey"}});
     EXPECT_FALSE(monitor.isCapturing());
-    EXPECT_FALSE(monitor.onCaptured);
-
     post({{"action", "captureKey"}, {"key", "boostHotkeyKeyCode"}});
-    EXPECT_TRUE(monitor.isCapturing());
-    ASSERT_TRUE(monitor.onCaptured);
-    monitor.onCaptured(HotkeyMonitor::KeyCode{63});
-    EXPECT_EQ(lastArgument("window.orvoCapture")["note"], "Those two cannot be the same key.");
+    ASSERT_TRUE(monitor.isCapturing() && monitor.onCaptured);
     monitor.onCaptured(HotkeyMonitor::KeyCode{58});
     EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 58);
     window->clearCalls();
     monitor.onCaptured(std::nullopt);
     EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
     EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 58);
-
     post({{"action", "captureKey"}, {"key", "hotkeyKeyCode"}});
-    window->clearCalls();
     post({{"action", "cancelCapture"}});
     EXPECT_FALSE(monitor.isCapturing());
-    EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
-    EXPECT_EQ(callsOf("window.orvoState"), 1u);
 }
 
 // Key checks against a real server through the real HTTP client.
@@ -229,10 +188,8 @@ TEST_F(KeyCheckTest, AKeyIsSavedOnlyOnceItsProviderAcceptsIt) {
     const std::string works = "Key works and is saved on this computer.";
     const Case cases[] = {
         {&groq, 401, "Groq rejected that key. Copy it again from the key page."},
-        {&groq, 403, "Groq returned 403. Try again in a moment."},
         {&groq, 200, works},
         {&anthropic, 401, "Anthropic rejected that key. Copy it again from the console."},
-        {&anthropic, 529, "Anthropic returned 529. Try again in a moment."},
         {&anthropic, 200, works},
     };
     int saved = 0;
@@ -278,15 +235,9 @@ TEST_F(KeyCheckTest, AKeyIsSavedOnlyOnceItsProviderAcceptsIt) {
 }
 
 TEST_F(KeyCheckTest, AnUnreachableServerIsReportedAndNothingSaved) {
-    int port = server.port();
-    ::setenv("VELVOX_GROQ_BASE", ("http://127.0.0.1:" + std::to_string(port == 1 ? 2 : 1)).c_str(),
-             1);
-    auto state = check("gsk_any");
-    ASSERT_TRUE(state.is_object());
-    EXPECT_EQ(state["keyNote"].get<std::string>().rfind("Could not reach Groq: ", 0), 0u);
-    EXPECT_GT(state["keyNote"].get<std::string>().size(),
-              std::string("Could not reach Groq: ").size());
-    EXPECT_EQ(state["keyBad"], true);
+    ::setenv("VELVOX_GROQ_BASE", "http://127.0.0.1:1", 1);
+    auto note = check("gsk_any")["keyNote"].get<std::string>();
+    EXPECT_TRUE(note.starts_with("Could not reach Groq: ") && note.size() > 22) << note;
     EXPECT_FALSE(configFile().contains("groqApiKey"));
 }
 
@@ -297,8 +248,6 @@ TEST_F(HomeSettingsTest, ChosenApplicationsJoinThePromptList) {
     EXPECT_EQ(desktop->calls.back(),
               "chooseApplication Choose an app | Dictating into this app will use prompt mode.");
     desktop->choose(std::nullopt);  // cancelled
-    EXPECT_EQ(reloads, 0);
-
     post({{"action", "addApp"}});
     desktop->choose("obsidian");
     EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
@@ -312,58 +261,40 @@ TEST_F(HomeSettingsTest, ChosenApplicationsJoinThePromptList) {
 }
 
 // The microphone list reaches the page with the choice; choosing one stores
-// its name (a name that is not text changes nothing) and a running test
-// goes on from the chosen microphone.
-TEST_F(HomeSettingsTest, ChosenMicrophoneIsStoredAndHeardByTheTest) {
+// its name and a running test goes on from it. The test sends levels twenty
+// times a second until stopped; stopping discards the take and its file.
+TEST_F(HomeSettingsTest, MicTestHearsTheChosenMicrophoneUntilStopped) {
     audio->devices = {{"virtual_mic", "Virtual microphone"}, {"desk_mic", "Desk microphone"}};
     Home& home = show();
     post({{"action", "ready"}});
-    Json pushed = lastArgument("window.orvoState");
-    EXPECT_EQ(pushed["inputDevices"],
-              Json::parse(R"([{"name":"virtual_mic","label":"Virtual microphone"},
-                              {"name":"desk_mic","label":"Desk microphone"}])"));
-    EXPECT_EQ(pushed["cfg"]["inputDevice"], "");
-
+    EXPECT_EQ(lastArgument("window.orvoState")["inputDevices"][1],
+              Json::parse(R"({"name":"desk_mic","label":"Desk microphone"})"));
     post({{"action", "micTest"}});
+    auto first = audio->lastTake();
+    ASSERT_TRUE(home.micTestRunning() && first);
     post({{"action", "set"}, {"key", "inputDevice"}, {"text", " desk_mic "}});
     post({{"action", "set"}, {"key", "inputDevice"}, {"number", 2}});
     EXPECT_EQ(configFile()["inputDevice"], "desk_mic");
-    EXPECT_EQ(reloads, 2);
-    ASSERT_TRUE(home.micTestRunning());
-    EXPECT_TRUE(audio->takes.front()->stopped);
+    EXPECT_TRUE(first->stopped);
+    auto take = audio->lastTake();
+    EXPECT_NE(take, first);
     EXPECT_EQ(audio->calls()[audio->calls().size() - 3],
               "makeTake format 1633772320, 16000 Hz, 1 channel, 32000 bit/s from desk_mic");
-}
 
-TEST_F(HomeSettingsTest, MicTestSendsLevelsTwentyTimesASecondUntilStopped) {
-    Home& home = show();
-    post({{"action", "micTest"}});
-    ASSERT_TRUE(home.micTestRunning());
-    auto take = audio->lastTake();
-    ASSERT_TRUE(take);
     take->averagePower = 0.0f;  // full scale
+    window->clearCalls();
     queue->advance(0.05);
-    auto levels = window->scriptsCalling("window.orvoLevel");
-    ASSERT_EQ(levels.size(), 1u);
-    EXPECT_EQ(levels[0], "window.orvoLevel && window.orvoLevel(1)");
+    EXPECT_EQ(window->scriptsCalling("window.orvoLevel"),
+              std::vector<std::string>{"window.orvoLevel && window.orvoLevel(1)"});
     queue->advance(0.95);
     EXPECT_EQ(callsOf("window.orvoLevel"), 20u);
-
-    // A new test restarts; stopping discards the take and its file.
-    post({{"action", "micTest"}});
-    EXPECT_TRUE(take->stopped);
-    auto second = audio->lastTake();
-    EXPECT_NE(second, take);
     post({{"action", "micTestStop"}});
     EXPECT_FALSE(home.micTestRunning());
-    EXPECT_FALSE(std::filesystem::exists(second->path));
-    window->clearCalls();
-    queue->advance(1.0);
-    EXPECT_EQ(callsOf("window.orvoLevel"), 0u);
-
+    EXPECT_FALSE(std::filesystem::exists(take->path));
     audio->recordSucceeds = false;
     post({{"action", "micTest"}});
     EXPECT_FALSE(home.micTestRunning());
+    window->clearCalls();
     queue->advance(1.0);
     EXPECT_EQ(callsOf("window.orvoLevel"), 0u);
 }

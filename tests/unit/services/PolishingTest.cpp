@@ -84,26 +84,24 @@ TEST_F(PolishingTest, TheServiceReceivesSystemAndTextInItsFrame) {
                                         "x-velvox-app", "x-velvox-install"}));
 }
 
-TEST_F(PolishingTest, TheProviderChoiceIsExact) {
+// Only "anthropic" exactly picks Anthropic; a missing key sends nothing.
+TEST_F(PolishingTest, TheProviderChoiceIsExactAndNeedsItsKey) {
     server->answer(kGroqPath, 200, groqAnswer("from groq"));
     server->answer(kAnthropicPath, 200, R"({"content":[{"text":"from anthropic"}]})");
     Config config = anthropicConfig();
-    EXPECT_EQ(polishNow("x", "s", config).value(), "from anthropic");
-    config.cleanupProvider = "Anthropic";
-    EXPECT_EQ(polishNow("x", "s", config).value(), "from groq");
-    config.cleanupProvider = "anthropic ";
-    EXPECT_EQ(polishNow("x", "s", config).value(), "from groq");
-}
-
-TEST_F(PolishingTest, MissingKeysSendNothing) {
-    Config groq = ownKeyConfig();
-    groq.groqApiKey = "";
-    groq.anthropicApiKey = "sk-ant-key";
-    EXPECT_EQ(polishNow("x", "s", groq).errorDescription(), "No Groq API key set");
-    Config anthropic = anthropicConfig();
-    anthropic.anthropicApiKey = "";
-    EXPECT_EQ(polishNow("x", "s", anthropic).errorDescription(), "No Anthropic API key set");
-    EXPECT_TRUE(server->requests().empty());
+    const std::pair<const char*, const char*> choices[] = {
+        {"anthropic", "from anthropic"}, {"Anthropic", "from groq"}, {"anthropic ", "from groq"}};
+    for (const auto& [provider, answer] : choices) {
+        config.cleanupProvider = provider;
+        EXPECT_EQ(polishNow("x", "s", config).value(), answer) << provider;
+    }
+    size_t sent = server->requests().size();
+    config.groqApiKey = "";
+    EXPECT_EQ(polishNow("x", "s", config).errorDescription(), "No Groq API key set");
+    config = anthropicConfig();
+    config.anthropicApiKey = "";
+    EXPECT_EQ(polishNow("x", "s", config).errorDescription(), "No Anthropic API key set");
+    EXPECT_EQ(server->requests().size(), sent);
 }
 
 TEST_F(PolishingTest, AnswersWithoutTextAreUnexpected) {

@@ -30,12 +30,8 @@ const refused = [
 // theme chosen, the desktop's scheme as the program reads it, the browser's
 // own preference (used only until the program has said) → how the page looks.
 const themes = [
-  ['dark', 'light', 'light', 'dark'],
-  ['light', 'dark', 'dark', 'light'],
-  ['system', 'light', 'dark', 'light'],
-  ['system', 'dark', 'light', 'dark'],
-  ['system', undefined, 'light', 'light'],
-  ['system', undefined, 'dark', 'dark'],
+  ['dark', 'light', 'light', 'dark'], ['light', 'dark', 'dark', 'light'], ['system', 'light', 'dark', 'light'],
+  ['system', 'dark', 'light', 'dark'], ['system', undefined, 'light', 'light'], ['system', undefined, 'dark', 'dark'],
 ];
 
 for (const pageName of ['onboarding', 'settings']) {

@@ -55,21 +55,11 @@ class PageUnderTest {
     return posted;
   }
 
-  click(selector) {
-    return this.page.locator(selector).click();
-  }
+  click(selector) { return this.page.locator(selector).click(); }
+  async text(selector) { return (await this.page.locator(selector).textContent()).trim(); }
+  visible(selector) { return this.page.locator(selector).isVisible(); }
 
-  async text(selector) {
-    return (await this.page.locator(selector).textContent()).trim();
-  }
-
-  visible(selector) {
-    return this.page.locator(selector).isVisible();
-  }
-
-  close() {
-    return this.context.close();
-  }
+  close() { return this.context.close(); }
 }
 
 // The page at the moment and in the time zone the pushes were recorded in.

@@ -6,7 +6,6 @@ const assert = require('node:assert/strict');
 const { launch, openPage } = require('./harness');
 const fixtures = require('./fixtures');
 
-const icons = fixtures.state().icons;
 let browser;
 let under;
 
@@ -112,14 +111,6 @@ describe('controls', () => {
 });
 
 describe('what the pushes show', () => {
-  it('lists recent dictations with app icons, falling back to an initial', async () => {
-    await openSection('stats');
-    const items = under.page.locator('#recent-full .dictation');
-    assert.equal(await items.count(), 4);
-    assert.equal(await items.nth(0).locator('img.app-icon').getAttribute('src'), icons['org.gnome.Evolution']);
-    assert.equal(await items.nth(3).locator('.app-icon-fallback').textContent(), 'N');
-  });
-
   it('puts text dictated into the field where the user types, else shows it as the last dictation', async () => {
     await openSection('vocabulary');
     await under.page.locator('#vocabulary-input').fill('Acme');
@@ -149,19 +140,6 @@ describe('what the pushes show', () => {
     await fill('#max-record', '900', 'Enter');
     await under.push('orvoState', fixtures.state({ overrides: { cfg: Object.assign(fixtures.state().cfg, { maxRecordSeconds: 600 }) } }));
     assert.equal(await under.page.locator('#max-record').inputValue(), '600');
-  });
-
-  it('shows the capture notes and a microphone that is not connected', async () => {
-    await openSection('hotkeys');
-    await under.push('orvoCapture', fixtures.argument('capture.clash'));
-    assert.equal(await under.text('#hotkeys-card .note:not([hidden])'), 'Those two cannot be the same key.');
-    await under.push('orvoCapture', fixtures.argument('capture.clear'));
-    assert.equal(await under.page.locator('#hotkeys-card > .note').first().isVisible(), false);
-    const unplugged = fixtures.state({ overrides: { inputDevices: [{ name: 'x', label: 'Odd' }] } });
-    unplugged.cfg.inputDevice = 'gone_mic';
-    await under.push('orvoState', unplugged);
-    assert.deepEqual(await texts('#input-device option'), ['System default', 'Odd', 'gone_mic (not connected)']);
-    assert.equal(await under.page.locator('#input-device').inputValue(), 'gone_mic');
   });
 });
 

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 #include "base/AppState.h"
 #include "capture/HotkeyMonitor.h"
@@ -17,12 +15,6 @@
 #include "fakes/FakeMicrophoneAccess.h"
 #include "fakes/FakeWebView.h"
 #include "home/Home.h"
-#include "platform/Accessibility.h"
-#include "platform/AudioTake.h"
-#include "platform/Desktop.h"
-#include "platform/IconImages.h"
-#include "platform/MicrophoneAccess.h"
-#include "platform/WebView.h"
 #include "services/Auth.h"
 #include "support/TempHome.h"
 #include "text/Smart.h"
@@ -37,23 +29,10 @@ class HomeTest : public TempHomeTest {
     void SetUp() override {
         TempHomeTest::SetUp();
         Home::resetForTesting();
-        window = std::make_shared<FakeWebView>();
-        desktop = std::make_shared<FakeDesktop>();
-        icons = std::make_shared<FakeIconImages>();
-        http = std::make_shared<FakeHttpClient>();
-        microphone = std::make_shared<FakeMicrophoneAccess>();
         microphone->authorization = MicrophoneAuthorization::authorized;
-        accessibility = std::make_shared<FakeAccessibility>();
-        audio = std::make_shared<FakeAudioInput>();
         desktop->resources = {{"settings.html", "/app/pages/settings.html"},
                               {"onboarding.html", "/app/pages/onboarding.html"}};
-        Platform::installWebView(window);
-        Platform::installDesktop(desktop);
-        Platform::installIconImages(icons);
-        Platform::installHttpClient(http);
-        Platform::installMicrophoneAccess(microphone);
-        Platform::installAccessibility(accessibility);
-        Platform::installAudioInput(audio);
+        install(true);
         // The application writes the file at launch; settings are only ever changed in it.
         writeConfig(nlohmann::json::object());
     }
@@ -64,13 +43,18 @@ class HomeTest : public TempHomeTest {
         HotkeyMonitor::shared().onCaptured = nullptr;
         Smart::setDemoKind(std::nullopt);
         TempHomeTest::TearDown();
-        Platform::installWebView(nullptr);
-        Platform::installDesktop(nullptr);
-        Platform::installIconImages(nullptr);
-        Platform::installHttpClient(nullptr);
-        Platform::installMicrophoneAccess(nullptr);
-        Platform::installAccessibility(nullptr);
-        Platform::installAudioInput(nullptr);
+        install(false);
+    }
+
+    void install(bool fakes) {
+        auto pick = [fakes](auto fake) { return fakes ? fake : nullptr; };
+        Platform::installWebView(pick(window));
+        Platform::installDesktop(pick(desktop));
+        Platform::installIconImages(pick(icons));
+        Platform::installHttpClient(pick(http));
+        Platform::installMicrophoneAccess(pick(microphone));
+        Platform::installAccessibility(pick(accessibility));
+        Platform::installAudioInput(pick(audio));
     }
 
     // Shows the window with its page loaded and clears what that recorded.
@@ -116,13 +100,13 @@ class HomeTest : public TempHomeTest {
         writeFile(settingsPath("config.json"), object.dump(2));
     }
 
-    std::shared_ptr<FakeWebView> window;
-    std::shared_ptr<FakeDesktop> desktop;
-    std::shared_ptr<FakeIconImages> icons;
-    std::shared_ptr<FakeHttpClient> http;
-    std::shared_ptr<FakeMicrophoneAccess> microphone;
-    std::shared_ptr<FakeAccessibility> accessibility;
-    std::shared_ptr<FakeAudioInput> audio;
+    std::shared_ptr<FakeWebView> window = std::make_shared<FakeWebView>();
+    std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
+    std::shared_ptr<FakeIconImages> icons = std::make_shared<FakeIconImages>();
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
+    std::shared_ptr<FakeMicrophoneAccess> microphone = std::make_shared<FakeMicrophoneAccess>();
+    std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
+    std::shared_ptr<FakeAudioInput> audio = std::make_shared<FakeAudioInput>();
 };
 
 }  // namespace velvox::testing

@@ -79,18 +79,5 @@ TEST(APIErrorTest, OtherErrorsSayTheirOwnMessageOnEveryRoute) {
     EXPECT_EQ(timedOut.errorDescription(), "timed out");
 }
 
-TEST(APIErrorTest, TheServiceIsUsedOnlyWithoutOwnKeysAndWithABase) {
-    Config config;
-    config.useOwnKey = false;
-    config.apiBase = "https://api.example.com";
-    EXPECT_TRUE(API::usesService(config));
-    config.useOwnKey = true;
-    EXPECT_FALSE(API::usesService(config));
-    config.useOwnKey = false;
-    config.apiBase = "";
-    EXPECT_FALSE(API::usesService(config));
-    EXPECT_FALSE(API::needsSignIn(config));
-}
-
 }  // namespace
 }  // namespace velvox

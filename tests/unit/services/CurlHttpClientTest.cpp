@@ -89,20 +89,9 @@ TEST(CurlHttpClientTest, OneWarmedConnectionCarriesSequentialRequests) {
     }
     EXPECT_EQ(server.requests().size(), 3u);
     EXPECT_EQ(server.acceptedConnections(), 1);
-
-    int closedPort;
-    {
-        LoopbackServer gone;
-        closedPort = gone.port();
-    }
-    const std::pair<std::string, TransportError::Kind> failures[] = {
-        {"http://127.0.0.1:" + std::to_string(closedPort), TransportError::Kind::cannotConnect},
-        {"not an address", TransportError::Kind::invalidRequest}};
-    for (const auto& [url, kind] : failures) {
-        auto failed = connectNow(client, url);
-        ASSERT_TRUE(failed) << url;
-        EXPECT_EQ(failed->kind, kind) << url;
-    }
+    auto nowhere = connectNow(client, "not an address");
+    ASSERT_TRUE(nowhere);
+    EXPECT_EQ(nowhere->kind, TransportError::Kind::invalidRequest);
 }
 
 TEST(CurlHttpClientTest, VerifiesThePeerAndReusesTheTlsSession) {
@@ -126,27 +115,6 @@ TEST(CurlHttpClientTest, VerifiesThePeerAndReusesTheTlsSession) {
     EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);
     EXPECT_EQ(server.acceptedConnections() - before, 1);
     EXPECT_EQ(server.requests().size(), 2u);
-}
-
-TEST(CurlHttpClientTest, DestroyingTheClientCancelsWhatIsInFlight) {
-    LoopbackServer server;
-    CannedAnswer slow;
-    slow.delay = std::chrono::milliseconds(800);
-    server.answer("/slow", slow);
-    std::atomic<int> completions{0};
-    std::optional<TransportError> seen;
-    {
-        CurlHttpClient client;
-        HttpRequest request;
-        request.url = server.base() + "/slow";
-        client.send(request, [&](HttpResult result) {
-            ++completions;
-            if (auto* error = std::get_if<TransportError>(&result)) seen = *error;
-        });
-    }
-    EXPECT_EQ(completions.load(), 1);
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(seen->kind, TransportError::Kind::cancelled);
 }
 
 }  // namespace

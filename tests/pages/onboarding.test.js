@@ -1,33 +1,17 @@
 // The onboarding page: what each step posts and shows.
 'use strict';
 
-const { describe, it, before, after, beforeEach, afterEach } = require('node:test');
+const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
-const { launch, openPage } = require('./harness');
+const { eachTestOn } = require('./harness');
 const fixtures = require('./fixtures');
 
-let browser;
-let under;
-
-before(async () => {
-  browser = await launch();
-});
-after(async () => {
-  await browser.close();
-});
-
 // A first launch: nothing granted yet, no account.
-beforeEach(async () => {
-  under = await openPage(browser, 'onboarding');
+let under;
+eachTestOn('onboarding', async (page) => {
+  under = page;
   await under.push('orvoSymbols', fixtures.argument('symbols'));
-  const fresh = fixtures.argument('live.fresh');
-  await under.push('orvoState', fixtures.state({ overrides: { live: fresh, recent: [], smartApps: [] } }));
-  await under.takePosted();
-});
-afterEach(async () => {
-  assert.deepEqual(under.errors, []);
-  assert.deepEqual(under.outsideRequests, []);
-  await under.close();
+  await under.push('orvoState', fixtures.state({ overrides: { live: fixtures.argument('live.fresh'), recent: [], smartApps: [] } }));
 });
 
 async function goTo(step) {

@@ -31,22 +31,20 @@ std::string fileText(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The local calendar of the stats is the TZ variable's; the page tests run in UTC too.
-struct UtcZone {
-    std::optional<std::string> saved;
-    UtcZone() {
-        if (const char* zone = std::getenv("TZ")) saved = zone;
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-    }
-    ~UtcZone() {
-        saved ? ::setenv("TZ", saved->c_str(), 1) : ::unsetenv("TZ");
-        ::tzset();
-    }
-};
-
 class PageContractTest : public HomeTest {
   protected:
+    // The local calendar of the stats is the TZ variable's; the page tests run in UTC too.
+    void SetUp() override {
+        if (const char* zone = std::getenv("TZ")) savedZone = zone;
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        HomeTest::SetUp();
+    }
+    void TearDown() override {
+        HomeTest::TearDown();
+        savedZone ? ::setenv("TZ", savedZone->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
     // Takes the newest call of the page function as the push called `name`.
     void keep(const std::string& name, std::string_view function) {
         auto scripts = window->scriptsCalling(std::string(function));
@@ -84,10 +82,10 @@ class PageContractTest : public HomeTest {
         AppState::setStatus(fresh ? "Starting up" : "Ready");
     }
     Ordered pushes = Ordered::object();
+    std::optional<std::string> savedZone;
 };
 
 TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
-    UtcZone zone;
     const int64_t now =
         std::chrono::duration_cast<std::chrono::seconds>(queue->now().time_since_epoch()).count();
     // Four dictations in the last two days: ago, application, mode, text.
@@ -103,15 +101,12 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
         Stats::record(text, words, words / 2.5, bundle, app, mode);
     }
     queue->setNow(WallTime(std::chrono::seconds(now)));
-    writeConfig({{"apiBase", "https://service.test/v1"},
-                 {"hotkeyKeyCode", 63},
-                 {"boostHotkeyKeyCode", 61},
-                 {"maxRecordSeconds", 120},
-                 {"alwaysCopyToClipboard", false},
-                 {"vocabulary", {"Velvox", "Supabase", "TypeScript"}},
-                 {"corrections", {{"super base", "Supabase"}, {"type script", "TypeScript"}}},
-                 {"promptModeApps", {"com.anthropic.claudefordesktop", "com.openai.chat"}},
-                 {"emailPrompt", "My own e-mail prompt."}});
+    writeConfig(nlohmann::json::parse(R"({"apiBase": "https://service.test/v1",
+        "hotkeyKeyCode": 63, "boostHotkeyKeyCode": 61, "maxRecordSeconds": 120,
+        "alwaysCopyToClipboard": false, "vocabulary": ["Velvox", "Supabase", "TypeScript"],
+        "corrections": {"super base": "Supabase", "type script": "TypeScript"},
+        "promptModeApps": ["com.anthropic.claudefordesktop", "com.openai.chat"],
+        "emailPrompt": "My own e-mail prompt."})"));
     writeFile(Paths::contextURL(), "I am Alex, I run a small studio.\nClients: Acme, Globex.");
     desktop->names["com.anthropic.claudefordesktop"] = "Claude";
     for (const char* bundle : {"org.gnome.Evolution", "com.anthropic.claudefordesktop"})

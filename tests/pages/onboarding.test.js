@@ -67,14 +67,6 @@ describe('steps', () => {
 });
 
 describe('what the pushes show', () => {
-  it('shows the permissions live', async () => {
-    await goTo('permissions');
-    const badges = () => under.page.locator('.permission-list .badge').allTextContents();
-    assert.deepEqual(await badges(), ['Not allowed', 'Not allowed', 'Not running yet']);
-    await under.push('orvoLive', fixtures.live({ ax: false, axAvailable: false }));
-    assert.deepEqual(await badges(), ['Allowed', 'Not on this desktop', 'Watching']);
-  });
-
   it('puts dictated text into the try-it box, after what is there', async () => {
     await goTo('try');
     await under.push('orvoInsert', { text: 'Hello team,', mode: 'plain' });

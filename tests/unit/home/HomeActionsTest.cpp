@@ -140,8 +140,7 @@ TEST_F(HomeTest, TokensArePastedCheckedAndSignedOut) {
     EXPECT_TRUE(lastArgument("window.orvoState")["live"]["signedIn"]);
     ASSERT_GE(http->pendingRequests(), 1u);
     EXPECT_EQ(*http->requests().back().header("Authorization"), "Bearer ovk_abc123");
-    while (http->pendingRequests()) http->respond(200, "{}");
-    queue->runUntilIdle();
+    settle();
     post({{"action", "signOut"}});
     EXPECT_FALSE(Auth::signedIn());
     EXPECT_FALSE(lastArgument("window.orvoState")["live"]["signedIn"]);
@@ -167,8 +166,7 @@ TEST_F(HomeTest, BillingPortalIsAskedForWithTheToken) {
     post({{"action", "manageBilling"}});  // not signed in: nothing
     EXPECT_EQ(http->pendingRequests(), 0u);
     Auth::save("ovk_t");
-    while (http->pendingRequests()) http->respond(200, "{}");
-    queue->runUntilIdle();
+    settle();
     post({{"action", "manageBilling"}});
     auto request = http->requests().back();
     EXPECT_EQ(request.method, "POST");

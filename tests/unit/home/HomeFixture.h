@@ -61,24 +61,23 @@ class HomeTest : public TempHomeTest {
     Home& show() {
         Home::show();
         window->finishLoading();
-        queue->runUntilIdle();
-        window->clearCalls();
-        while (http->pendingRequests() > 0) http->respond(200, "{}");
-        queue->runUntilIdle();
-        window->clearCalls();
-        http->calls();
+        settle();
         return *Home::shared();
     }
-
     // Shows the window signed in to the service at https://service.test/v1.
     Home& showSignedIn(const std::string& token) {
         writeConfig({{"apiBase", "https://service.test/v1"}});
         Home& home = show();
         Auth::save(token);
+        settle();
+        return home;
+    }
+    // Answers what is still asked, and forgets what that pushed.
+    void settle() {
+        queue->runUntilIdle();
         while (http->pendingRequests() > 0) http->respond(200, "{}");
         queue->runUntilIdle();
         window->clearCalls();
-        return home;
     }
 
     void post(const nlohmann::json& body) { window->post(body.dump()); }

@@ -65,12 +65,6 @@ class PageContractTest : public HomeTest {
         http->respond(status, body);
         queue->runUntilIdle();
     }
-    // Answers what is still asked, and forgets what that pushed.
-    void settle() {
-        while (http->pendingRequests() > 0) http->respond(200, "{}");
-        queue->runUntilIdle();
-        window->clearCalls();
-    }
     // Before anything is granted or running, or everything in place.
     void setUp(bool fresh) {
         microphone->authorization =

@@ -26,10 +26,11 @@ function live(overrides = {}) {
 const HOSTILE = '<img src=x onerror="window.__pwned=1"><b>bold</b>';
 
 // Every recorded push as [function, argument] (an object is sent as JSON, a
-// string as the literal argument text), then hostile text and strange shapes,
-// which the pages must tolerate.
+// string as the literal argument text), then hostile text, outside addresses
+// and strange shapes, which the pages must tolerate.
 function pushes() {
   const now = recorded.now;
+  const cfg = argument('state').cfg;
   return Object.values(recorded.pushes).map(copy).concat([
     ['orvoState', state({
       overrides: {
@@ -37,10 +38,20 @@ function pushes() {
         smartApps: [{ bundle: 'x', app: HOSTILE, kind: 'Prompt', count: 1, last: now }],
         appNames: [{ bundle: 'com.anthropic.claudefordesktop', name: HOSTILE }],
         context: HOSTILE,
+        cfg: Object.assign(cfg, { vocabulary: [HOSTILE], corrections: { [HOSTILE]: HOSTILE } }),
+        inputDevices: [{ name: 'x', label: HOSTILE }, { label: 'no name' }, 7],
       },
     })],
     ['orvoUsage', Object.assign(argument('usage.signedIn'), { email: HOSTILE, plan: HOSTILE })],
-    ['orvoSymbols', { waveform: 'https://example.invalid/x.png' }],
+    ['orvoBilling', { plan: HOSTILE, status: HOSTILE }],
+    ['orvoDictated', { text: HOSTILE, words: 1, seconds: 1, wpm: 60, mode: HOSTILE }],
+    ['orvoInsert', { text: HOSTILE, mode: HOSTILE }],
+    ['orvoAuth', { note: HOSTILE, bad: true, busy: false }],
+    ['orvoCapture', { note: HOSTILE, bad: true }],
+    ['orvoBillingNote', { note: HOSTILE }],
+    ['orvoLevel', '0.5'],
+    // Only image data may become a symbol: not an outside address, nor a way out of url("…").
+    ['orvoSymbols', { keyboard: 'https://example.invalid/x.png', waveform: 'data:image/png;base64,AAAA") ; background: url("https://example.invalid/x' }],
     ['orvoState', '{}'],
     ['orvoUsage', '[]'],
     ['orvoLevel', 'NaN'],

@@ -13,11 +13,8 @@ const RESOURCES = path.resolve(__dirname, '../../resources');
 const ACTIONS = new Set(require(path.join(RESOURCES, 'page-protocol.json')).actions);
 
 function launch() {
-  return chromium.launch({
-    executablePath: process.env.VELVOX_CHROMIUM || '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
+  const args = ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+  return chromium.launch({ executablePath: process.env.VELVOX_CHROMIUM || '/usr/bin/chromium', args });
 }
 
 function recordBridge() {
@@ -35,9 +32,7 @@ class PageUnderTest {
     this.outsideRequests = [];
     page.on('pageerror', (error) => this.errors.push(String(error)));
     page.on('console', (message) => message.type() === 'error' && this.errors.push(message.text()));
-    page.on('request', (request) => {
-      if (!/^(file|data):/.test(request.url())) this.outsideRequests.push(request.url());
-    });
+    page.on('request', (request) => /^(file|data):/.test(request.url()) || this.outsideRequests.push(request.url()));
   }
 
   // Sends a push: an object as JSON, a string as the literal argument text.
@@ -55,30 +50,11 @@ class PageUnderTest {
     return posted;
   }
 
-  click(selector) {
-    return this.page.locator(selector).click();
-  }
+  click(selector) { return this.page.locator(selector).click(); }
+  async text(selector) { return (await this.page.locator(selector).textContent()).trim(); }
+  visible(selector) { return this.page.locator(selector).isVisible(); }
 
-  async text(selector) {
-    return (await this.page.locator(selector).textContent()).trim();
-  }
-
-  visible(selector) {
-    return this.page.locator(selector).isVisible();
-  }
-
-  // The focused element as "tag:label", for keyboard tests.
-  focused() {
-    return this.page.evaluate(() => {
-      const node = document.activeElement;
-      if (!node || node === document.body) return '';
-      return node.tagName.toLowerCase() + ':' + (node.getAttribute('aria-label') || node.textContent.trim() || node.id);
-    });
-  }
-
-  close() {
-    return this.context.close();
-  }
+  close() { return this.context.close(); }
 }
 
 // The page at the moment and in the time zone the pushes were recorded in.
@@ -98,4 +74,21 @@ async function openPage(browser, name, options = {}) {
   return under;
 }
 
-module.exports = { launch, openPage };
+// Runs each test of the calling file on a fresh page `name`, handed to
+// `opened` to prepare; afterwards the page must have had no errors and made
+// no outside requests.
+function eachTestOn(name, opened) {
+  const { before, after, beforeEach, afterEach } = require('node:test');
+  const assert = require('node:assert/strict');
+  let browser;
+  let under;
+  before(async () => { browser = await launch(); });
+  after(() => browser.close());
+  beforeEach(async () => { under = await openPage(browser, name); await opened(under); await under.takePosted(); });
+  afterEach(async () => {
+    assert.deepEqual([under.errors, under.outsideRequests], [[], []]);
+    await under.close();
+  });
+}
+
+module.exports = { launch, openPage, eachTestOn };

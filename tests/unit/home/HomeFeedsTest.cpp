@@ -1,12 +1,7 @@
-// What the pages receive: the state and live objects, usage, billing and the
-// application icons.
-#include <algorithm>
-
+// What the pages receive: the live object, usage and billing (the recorded
+// pushes hold the whole state).
 #include "base/Paths.h"
 #include "fakes/FakeKeyEventSource.h"
-#include "fakes/FakePasteboard.h"
-#include "home/WebText.h"
-#include "records/Stats.h"
 #include "services/Auth.h"
 #include "unit/home/HomeFixture.h"
 
@@ -14,29 +9,6 @@ namespace velvox::testing {
 namespace {
 
 using Json = nlohmann::json;
-
-TEST_F(HomeTest, StateCarriesEveryMemberInOrderWithTheConfiguration) {
-    writeConfig({{"theme", "light"},
-                 {"hotkeyKeyCode", 96},
-                 {"useOwnKey", true},
-                 {"promptModeApps", {"code", "gone.app"}}});
-    writeFile(Paths::contextURL(), "  I am Ada.  ");
-    desktop->names["code"] = "Visual Studio Code";
-    desktop->loginItem = true;
-    Home& home = show();
-    home.pushAll();
-    auto state = lastArgument("window.orvoState");
-    EXPECT_EQ(state["theme"], "light");
-    EXPECT_EQ(state["loginItem"], true);
-    EXPECT_EQ(state["context"], "I am Ada.");
-    EXPECT_EQ(state["appNames"], Json::parse(R"([{"bundle":"code","name":"Visual Studio Code"},
-                              {"bundle":"gone.app","name":"gone.app"}])"));
-    EXPECT_EQ(state["stats"], Json::parse(R"({"empty":true,"days":30})"));
-    EXPECT_EQ(state["systemScheme"], "dark");
-    EXPECT_FALSE(window->dark);  // the light theme, whatever the desktop says
-    EXPECT_EQ(state["cfg"]["hotkeyKeyCode"], 96);
-    EXPECT_EQ(state["cfg"]["useOwnKey"], true);
-}
 
 // Ready needs the microphone, accessibility where the desktop has it, a key
 // (the sign-in on the service route) and the key watcher running.
@@ -74,66 +46,20 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
         EXPECT_EQ(live["axAvailable"], c.trusted || c.available) << row;
         EXPECT_EQ(live["tap"], c.tap) << row;
     }
-    accessibility->available = accessibility->trusted = false;
-    EXPECT_EQ(home.liveDict()["desktopNotes"],
-              Json({"This desktop has no accessibility support, so Velvox pastes the text instead "
-                    "of typing it into the field."}));
-    accessibility->available = accessibility->trusted = true;
-    EXPECT_EQ(home.liveDict()["desktopNotes"], Json::array());
-    // A Wayland session lists what it gives of each capability and what to
-    // do about the rest, as the pieces installed for it find.
+    // On Wayland without global keys the key the desktop assigned is the one shown.
     desktop->session = DisplaySession::wayland;
     auto keys = std::make_shared<FakeKeyEventSource>();
-    auto keystroke = std::make_shared<FakePasteKeystroke>();
-    Platform::installKeyEventSource(keys);
-    Platform::installPasteKeystroke(keystroke);
-    auto works = [&] {
-        std::string flags;
-        auto listed = home.liveDict()["capabilities"];
-        for (const auto& capability : listed) flags += capability["works"] == true ? '+' : '-';
-        return flags;
-    };
-    struct Session {
-        bool globalKeys;  // seen through XWayland: the compositor was out of reach
-        std::string assigned;
-        bool accessibility;
-        bool nativePaste;
-        std::string shortcuts, typing, paste, pill;
-    };
-    for (const auto& session : std::vector<Session>{
-             {true, "", true, true, "-", "+", "-", "+"},
-             {false, "", false, false, "-", "-", "-", "+"},
-             {false, "Press Super+D", true, true, "+", "+", "+", "+"},
-         }) {
-        keys->globalKeys = session.globalKeys;
-        keys->desktopKeys.dictation = session.assigned;
-        accessibility->available = session.accessibility;
-        keystroke->native = session.nativePaste;
-        EXPECT_EQ(works(), session.shortcuts + session.typing + session.paste + session.pill)
-            << session.assigned;
-    }
-    auto live = home.liveDict();
-    EXPECT_EQ(live["keySource"], "shortcut");
-    EXPECT_EQ(live["desktopNotes"][0], "Global shortcuts: from the desktop: Press Super+D");
-    keys->desktopKeys.dictation = "";
-    EXPECT_EQ(home.liveDict()["desktopNotes"][0],
-              "Global shortcuts: this desktop offers none to apps: bind \"velvox dictate "
-              "toggle\" to a key in its keyboard shortcuts");
-    Platform::installPasteKeystroke(nullptr);
+    keys->globalKeys = false;  // the compositor gives none: the desktop's shortcut
     keys->desktopKeys.dictation = "Press Super+D";
-    EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D") << "the key the desktop assigned";
+    Platform::installKeyEventSource(keys);
+    EXPECT_EQ(home.liveDict()["keySource"], "shortcut");
+    EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D");
     Platform::installKeyEventSource(nullptr);
 }
 
 TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachable) {
-    writeConfig({{"apiBase", "https://service.test/v1"}});
-    Home& home = show();
-    Auth::save("ovk_z");
-    while (http->pendingRequests()) http->respond(200, "{}");
-    queue->runUntilIdle();
+    Home& home = showSignedIn("ovk_z");
     size_t sent = http->requests().size();
-    window->clearCalls();
-
     home.fetchUsage();
     ASSERT_EQ(http->requests().size(), sent + 1);
     auto request = http->requests().back();
@@ -153,26 +79,26 @@ TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachable) {
     EXPECT_FALSE(home.fetchedEmail());
     EXPECT_EQ(http->pendingRequests(), 0u);  // not signed in: no billing
 
-    for (auto failure : {std::string("<html>"), std::string("[1]"), std::string()}) {
+    for (const char* failure : {"<html>", "[1]", ""}) {
         home.fetchUsage();
-        http->respond(200, failure);
+        if (*failure)
+            http->respond(200, failure);
+        else
+            http->fail({TransportError::Kind::cannotConnect, "no route"});
         queue->runUntilIdle();
         EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
-                  "window.orvoUsage && window.orvoUsage({reachable:false})");
+                  "window.orvoUsage && window.orvoUsage({reachable:false})")
+            << failure;
     }
+    writeConfig({{"apiBase", "not a url"}});  // skipped silently
+    window->clearCalls();
     home.fetchUsage();
-    http->fail({TransportError::Kind::cannotConnect, "no route"});
-    queue->runUntilIdle();
-    EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
-              "window.orvoUsage && window.orvoUsage({reachable:false})");
+    EXPECT_EQ(http->pendingRequests(), 0u);
+    EXPECT_EQ(callsOf("window.orvoUsage"), 0u);
 }
 
 TEST_F(HomeTest, SignedInUsageAsksForBillingWithTheSameToken) {
-    writeConfig({{"apiBase", "https://service.test/v1"}});
-    Home& home = show();
-    Auth::save("ovk_b");
-    while (http->pendingRequests()) http->respond(200, "{}");
-    queue->runUntilIdle();
+    Home& home = showSignedIn("ovk_b");
 
     home.fetchUsage();
     http->respond(200,
@@ -192,28 +118,10 @@ TEST_F(HomeTest, SignedInUsageAsksForBillingWithTheSameToken) {
         window->scriptsCalling("window.orvoBilling").back(),
         R"(window.orvoBilling && window.orvoBilling({"zeta":1,"plan":"pro","upgradeUrl":"https://u.test","alpha":[2]}))");
     EXPECT_EQ(home.fetchedUpgradeUrl(), "https://u.test");
-
-    // Without a string plan the answer is ignored.
-    window->clearCalls();
-    home.fetchBilling();
-    http->respond(200, R"({"plan":3,"upgradeUrl":"https://other.test"})");
-    queue->runUntilIdle();
-    EXPECT_EQ(callsOf("window.orvoBilling"), 0u);
-    EXPECT_EQ(home.fetchedUpgradeUrl(), "https://u.test");
-
-    Auth::signOut();
-    while (http->pendingRequests()) http->respond(200, "{}");
-    queue->runUntilIdle();
-    home.fetchBilling();  // no token: nothing is asked
-    EXPECT_EQ(http->pendingRequests(), 0u);
 }
 
 TEST_F(HomeTest, AccountAnswersOutside2xxAreLoggedByPathWithoutTheToken) {
-    writeConfig({{"apiBase", "https://service.test/v1"}});
-    Home& home = show();
-    Auth::save("ovk_secret");
-    while (http->pendingRequests()) http->respond(200, "{}");
-    queue->runUntilIdle();
+    Home& home = showSignedIn("ovk_secret");
 
     home.fetchUsage();
     http->respond(401, R"({"signedIn":false,"echo":"ovk_secret"})");
@@ -225,45 +133,6 @@ TEST_F(HomeTest, AccountAnswersOutside2xxAreLoggedByPathWithoutTheToken) {
                                  "HTTP 502 from /v1/billing/portal: down"})
         EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
     EXPECT_EQ(lastArgument("window.orvoUsage")["signedIn"], false);
-}
-
-TEST_F(HomeTest, InvalidServiceAddressesAreSkippedSilently) {
-    writeConfig({{"apiBase", "not a url"}});
-    Home& home = show();
-    home.fetchUsage();
-    EXPECT_EQ(http->pendingRequests(), 0u);
-    EXPECT_EQ(callsOf("window.orvoUsage"), 0u);
-}
-
-TEST_F(HomeTest, IconsComeForRecentAndSmartAppsAndMissingOnesAreRememberedAsMissing) {
-    Stats::record("hello there", 2, 1.0, "code", "Code", "plain");
-    Stats::record("write this mail", 3, 1.0, "thunderbird", "Thunderbird", "email");
-    Stats::record("who knows", 2, 1.0, "gone.app", "Gone", "plain");
-    icons->icons["code"] = std::string("PNG-code");
-    icons->icons["thunderbird"] = std::nullopt;  // installed, cannot be drawn
-    Home& home = show();
-    icons->calls.clear();
-
-    home.pushAll();
-    auto state = lastArgument("window.orvoState");
-    EXPECT_EQ(state["recent"].size(), 3u);
-    EXPECT_EQ(state["icons"], Json({{"code", WebText::pngDataURL("PNG-code")}}));
-    std::vector<std::string> lookups;
-    for (const auto& call : icons->calls)
-        if (call.rfind("icon ", 0) == 0) lookups.push_back(call);
-    // Drawn ones and uninstalled ones are not asked again; a failed drawing is.
-    EXPECT_EQ(lookups, (std::vector<std::string>{"icon thunderbird 64"}));
-    EXPECT_EQ(Home::icon("gone.app"), std::nullopt);
-    EXPECT_EQ(Home::icon("code"), WebText::pngDataURL("PNG-code"));
-}
-
-TEST_F(HomeTest, TextThatIsNotUtf8StillReachesThePage) {
-    writeFile(Paths::contextURL(), "caf\xE9 notes");
-    Home& home = show();
-    home.pushAll();
-    auto state = lastArgument("window.orvoState");
-    ASSERT_TRUE(state.is_object());
-    EXPECT_EQ(state["context"], "caf\xEF\xBF\xBD notes");
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 #include "base/AppState.h"
 #include "capture/HotkeyMonitor.h"
@@ -17,12 +15,7 @@
 #include "fakes/FakeMicrophoneAccess.h"
 #include "fakes/FakeWebView.h"
 #include "home/Home.h"
-#include "platform/Accessibility.h"
-#include "platform/AudioTake.h"
-#include "platform/Desktop.h"
-#include "platform/IconImages.h"
-#include "platform/MicrophoneAccess.h"
-#include "platform/WebView.h"
+#include "services/Auth.h"
 #include "support/TempHome.h"
 #include "text/Smart.h"
 
@@ -36,23 +29,10 @@ class HomeTest : public TempHomeTest {
     void SetUp() override {
         TempHomeTest::SetUp();
         Home::resetForTesting();
-        window = std::make_shared<FakeWebView>();
-        desktop = std::make_shared<FakeDesktop>();
-        icons = std::make_shared<FakeIconImages>();
-        http = std::make_shared<FakeHttpClient>();
-        microphone = std::make_shared<FakeMicrophoneAccess>();
         microphone->authorization = MicrophoneAuthorization::authorized;
-        accessibility = std::make_shared<FakeAccessibility>();
-        audio = std::make_shared<FakeAudioInput>();
         desktop->resources = {{"settings.html", "/app/pages/settings.html"},
                               {"onboarding.html", "/app/pages/onboarding.html"}};
-        Platform::installWebView(window);
-        Platform::installDesktop(desktop);
-        Platform::installIconImages(icons);
-        Platform::installHttpClient(http);
-        Platform::installMicrophoneAccess(microphone);
-        Platform::installAccessibility(accessibility);
-        Platform::installAudioInput(audio);
+        install(true);
         // The application writes the file at launch; settings are only ever changed in it.
         writeConfig(nlohmann::json::object());
     }
@@ -63,26 +43,41 @@ class HomeTest : public TempHomeTest {
         HotkeyMonitor::shared().onCaptured = nullptr;
         Smart::setDemoKind(std::nullopt);
         TempHomeTest::TearDown();
-        Platform::installWebView(nullptr);
-        Platform::installDesktop(nullptr);
-        Platform::installIconImages(nullptr);
-        Platform::installHttpClient(nullptr);
-        Platform::installMicrophoneAccess(nullptr);
-        Platform::installAccessibility(nullptr);
-        Platform::installAudioInput(nullptr);
+        install(false);
+    }
+
+    void install(bool fakes) {
+        auto pick = [fakes](auto fake) { return fakes ? fake : nullptr; };
+        Platform::installWebView(pick(window));
+        Platform::installDesktop(pick(desktop));
+        Platform::installIconImages(pick(icons));
+        Platform::installHttpClient(pick(http));
+        Platform::installMicrophoneAccess(pick(microphone));
+        Platform::installAccessibility(pick(accessibility));
+        Platform::installAudioInput(pick(audio));
     }
 
     // Shows the window with its page loaded and clears what that recorded.
     Home& show() {
         Home::show();
         window->finishLoading();
+        settle();
+        return *Home::shared();
+    }
+    // Shows the window signed in to the service at https://service.test/v1.
+    Home& showSignedIn(const std::string& token) {
+        writeConfig({{"apiBase", "https://service.test/v1"}});
+        Home& home = show();
+        Auth::save(token);
+        settle();
+        return home;
+    }
+    // Answers what is still asked, and forgets what that pushed.
+    void settle() {
         queue->runUntilIdle();
-        window->clearCalls();
         while (http->pendingRequests() > 0) http->respond(200, "{}");
         queue->runUntilIdle();
         window->clearCalls();
-        http->calls();
-        return *Home::shared();
     }
 
     void post(const nlohmann::json& body) { window->post(body.dump()); }
@@ -104,13 +99,13 @@ class HomeTest : public TempHomeTest {
         writeFile(settingsPath("config.json"), object.dump(2));
     }
 
-    std::shared_ptr<FakeWebView> window;
-    std::shared_ptr<FakeDesktop> desktop;
-    std::shared_ptr<FakeIconImages> icons;
-    std::shared_ptr<FakeHttpClient> http;
-    std::shared_ptr<FakeMicrophoneAccess> microphone;
-    std::shared_ptr<FakeAccessibility> accessibility;
-    std::shared_ptr<FakeAudioInput> audio;
+    std::shared_ptr<FakeWebView> window = std::make_shared<FakeWebView>();
+    std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
+    std::shared_ptr<FakeIconImages> icons = std::make_shared<FakeIconImages>();
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
+    std::shared_ptr<FakeMicrophoneAccess> microphone = std::make_shared<FakeMicrophoneAccess>();
+    std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
+    std::shared_ptr<FakeAudioInput> audio = std::make_shared<FakeAudioInput>();
 };
 
 }  // namespace velvox::testing

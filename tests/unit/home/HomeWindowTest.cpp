@@ -1,7 +1,12 @@
-// The window, page loading, the script runner and the hooks into the rest of
-// the application.
+// The window, page loading, the script runner, the hooks into the rest of
+// the application, and the text pieces of the bridge.
+#include <cmath>
+
 #include "base/NotificationCenter.h"
+#include "base/Strings.h"
 #include "home/Home.h"
+#include "home/PageMessage.h"
+#include "home/PageScript.h"
 #include "home/WebText.h"
 #include "unit/home/HomeFixture.h"
 
@@ -9,31 +14,6 @@ namespace velvox::testing {
 namespace {
 
 using Json = nlohmann::json;
-
-TEST_F(HomeTest, FirstShowOpensOnboardingUntilItIsFinishedThenSettings) {
-    Home::show();
-    EXPECT_EQ(Home::shared()->page(), "onboarding");
-    EXPECT_EQ(window->calls.front(), "load /app/pages/onboarding.html");
-    Home::resetForTesting();
-
-    writeConfig({{"onboarded", true}});
-    window->clearCalls();
-    Home::show();
-    EXPECT_EQ(Home::shared()->page(), "settings");
-    EXPECT_EQ(window->calls.front(), "load /app/pages/settings.html");
-
-    // Only a boolean "onboarded" of an object counts.
-    ::unlink(settingsPath("config.json").c_str());
-    EXPECT_FALSE(Home::onboarded());  // no file
-    writeFile(settingsPath("config.json"), "{ broken");
-    EXPECT_FALSE(Home::onboarded());
-    writeConfig(Json::array({1}));
-    EXPECT_FALSE(Home::onboarded());
-    writeConfig({{"onboarded", "yes"}});
-    EXPECT_FALSE(Home::onboarded());
-    writeConfig({{"onboarded", true}});
-    EXPECT_TRUE(Home::onboarded());
-}
 
 TEST_F(HomeTest, SetupIsIncompleteWithoutPermissionsOrWithAnEmptyOwnKey) {
     Config config;
@@ -49,9 +29,10 @@ TEST_F(HomeTest, SetupIsIncompleteWithoutPermissionsOrWithAnEmptyOwnKey) {
     EXPECT_TRUE(Home::setupIncomplete(config));
 }
 
+// Presenting pushes, but nothing is evaluated until the page has loaded;
+// the first page is onboarding until it is finished.
 TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     Home::show();
-    // Presenting pushes, but the page is still loading: nothing is evaluated.
     EXPECT_TRUE(window->scripts().empty());
     EXPECT_EQ(window->calls,
               (std::vector<std::string>{"load /app/pages/onboarding.html", "present"}));
@@ -60,8 +41,8 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     window->finishLoading();
     auto scripts = window->scripts();
     ASSERT_EQ(scripts.size(), 2u);
-    EXPECT_EQ(scripts[0].rfind("window.orvoSymbols && window.orvoSymbols({", 0), 0u);
-    EXPECT_EQ(scripts[1].rfind("window.orvoState && window.orvoState({", 0), 0u);
+    EXPECT_TRUE(scripts[0].starts_with("window.orvoSymbols") &&
+                scripts[1].starts_with("window.orvoState"));
 
     auto symbols = lastArgument("window.orvoSymbols");
     EXPECT_EQ(symbols.size(), Home::symbolNames().size() - 1);
@@ -75,6 +56,17 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     window->finishLoading();
     EXPECT_EQ(icons->calls.size(), drawn);
     EXPECT_EQ(callsOf("window.orvoSymbols"), 2u);
+
+    // Onboarding until a boolean "onboarded" in an object says it is done.
+    Home::resetForTesting();
+    writeConfig({{"onboarded", true}});
+    window->clearCalls();
+    Home::show();
+    EXPECT_EQ(window->calls.front(), "load /app/pages/settings.html");
+    for (const char* content : {"", "{ broken", "[1]", R"({"onboarded":"yes"})"}) {
+        writeFile(settingsPath("config.json"), content);
+        EXPECT_FALSE(Home::onboarded()) << content;
+    }
 }
 
 TEST_F(HomeTest, ScriptErrorsAndAMissingPageAreLoggedAsErrors) {
@@ -85,42 +77,29 @@ TEST_F(HomeTest, ScriptErrorsAndAMissingPageAreLoggedAsErrors) {
     EXPECT_EQ(systemLog->lines().size(), 1u);
     window->scriptError.reset();
     window->clearCalls();
-
-    EXPECT_TRUE(home.loaded());
     desktop->resources.erase("settings.html");
     home.load("settings");
     EXPECT_FALSE(home.loaded());
     home.run("1");
     EXPECT_TRUE(window->scripts().empty());
-    auto lines = logMessages();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "settings.html missing from the app bundle"),
-              lines.end());
     EXPECT_EQ(systemLog->lines().size(), 2u);
 }
 
-TEST_F(HomeTest, ShowingAgainReusesThePageAndRestartsTheLiveTimer) {
-    show();
+// Showing again reuses the page and replaces the live timer; closing stops
+// the timer and the mic test and removes the insert hook.
+TEST_F(HomeTest, ShowingAgainRestartsTheLiveTimerAndClosingStopsIt) {
+    Home& home = show();
     queue->advance(3.0);
     EXPECT_EQ(callsOf("window.orvoLive"), 3u);
-
     window->clearCalls();
     Home::show();
     EXPECT_EQ(window->calls.front(), "present");
-    EXPECT_EQ(std::count_if(window->calls.begin(), window->calls.end(),
-                            [](auto& c) { return c.rfind("load ", 0) == 0; }),
-              0);
     EXPECT_EQ(callsOf("window.orvoState"), 1u);
-    // One timer, not two: a second show replaces the first.
     window->clearCalls();
     queue->advance(2.0);
-    EXPECT_EQ(callsOf("window.orvoLive"), 2u);
-}
+    EXPECT_EQ(window->calls.size(), 2u) << "one timer, no new load";
 
-TEST_F(HomeTest, ClosingStopsTheTimerAndTheMicTestAndRemovesTheInsertHook) {
-    Home& home = show();
-    ASSERT_TRUE(AppState::insertIntoOwnWindow());
     home.startMicTest();
-    ASSERT_TRUE(home.micTestRunning());
     window->close();
     EXPECT_FALSE(AppState::insertIntoOwnWindow());
     EXPECT_FALSE(home.micTestRunning());
@@ -157,17 +136,56 @@ TEST_F(HomeTest, DictationsAndStatusChangesReachThePage) {
 
     AppState::dictated("one two three", 1.5, "email");
     queue->runUntilIdle();
-    auto info = lastArgument("window.orvoDictated");
-    EXPECT_EQ(info["text"], "one two three");
-    EXPECT_EQ(info["words"], 3);
-    EXPECT_EQ(info["wpm"], 120);
-    EXPECT_EQ(info["mode"], "email");
-    EXPECT_EQ(callsOf("window.orvoState"), 1u);
-
+    EXPECT_EQ(lastArgument("window.orvoDictated"),
+              Json::parse(
+                  R"({"text":"one two three","words":3,"seconds":1.5,"wpm":120,"mode":"email"})"));
     // A notification without a dictionary is ignored.
     window->clearCalls();
     NotificationCenter::defaultCenter().post(AppState::lastDictation);
     EXPECT_TRUE(window->scripts().empty());
+}
+
+// The small text pieces the bridge is built from.
+TEST(WebText, EncodesAndChecksWhatIsSentOrOpened) {
+    EXPECT_EQ(WebText::base64(std::string("\x89PNG\xff\xfe\x00", 7)), "iVBOR//+AA==");
+    EXPECT_EQ(WebText::base64("fo"), "Zm8=");
+    EXPECT_EQ(WebText::queryValue("ada@example.com"), "ada@example.com");
+    EXPECT_EQ(WebText::queryValue("a+b&c=d e#f%"), "a%2Bb%26c%3Dd%20e%23f%25");
+    EXPECT_EQ(WebText::queryValue("jos\xC3\xA9@x.io"), "jos%C3%A9@x.io");
+
+    for (const char* good : {"https://velvox.app/upgrade?email=a@b.c", "mailto:ada@example.com"})
+        EXPECT_TRUE(WebText::isOpenableURL(good)) << good;
+    for (const char* bad :
+         {"", "velvox.app/upgrade", "://x", "https://a b", "1http://x", "https:", "https://x\n"})
+        EXPECT_FALSE(WebText::isOpenableURL(bad)) << bad;
+}
+
+TEST(PageMessage, NeedsAnObjectWithAStringActionAndReadsFieldsByType) {
+    for (const char* body : {"[]", "{\"action\":null}", "not json"})
+        EXPECT_FALSE(PageMessage::parse(body)) << body;
+    auto message = PageMessage::parse(
+        R"({"action":"x","text":5,"list":["a","b"],"map":{"k":"v"},"key":"hotkeyKeyCode"})");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->action(), "x");
+    EXPECT_EQ(message->text(), "");
+    EXPECT_EQ(message->list(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(message->map(), (std::map<std::string, std::string>{{"k", "v"}}));
+    EXPECT_EQ(message->string("key"), "hotkeyKeyCode");
+}
+
+// Pushes are guarded calls, so a page without the function ignores them.
+TEST(PageScript, CallsAreGuardedAndNumbersAreBareDecimals) {
+    EXPECT_EQ(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")),
+              "window.orvoUsage && window.orvoUsage({own:true})");
+    nlohmann::ordered_json object;
+    object["b"] = 1;
+    object["a"] = "</script>\u2028";
+    EXPECT_EQ(PageScript::call("window.orvoX", object),
+              "window.orvoX && window.orvoX({\"b\":1,\"a\":\"</script>\u2028\"})");
+    EXPECT_EQ(Strings::decimal(std::nan("")), "0");
+    EXPECT_EQ(Strings::decimal(0.5), "0.5");
+    EXPECT_EQ(Strings::fixed(1.25, 1), "1.2");
+    EXPECT_EQ(Strings::fixed(-0.06, 1), "-0.1");
 }
 
 }  // namespace

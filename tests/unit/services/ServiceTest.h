@@ -87,20 +87,14 @@ class ServiceTest : public TempHomeTest {
         TempHomeTest::TearDown();
     }
 
-    // The service route: apiBase at the loopback server.
-    Config serviceConfig() const {
+    // The service route (apiBase at the loopback server), or own keys with a Groq key.
+    Config serviceConfig() const { return route(false); }
+    Config ownKeyConfig() const { return route(true); }
+    Config route(bool ownKey) const {
         Config config;
         config.apiBase = server->base();
-        config.useOwnKey = false;
-        config.vocabulary = {};
-        return config;
-    }
-    // The own-key route with a Groq key.
-    Config ownKeyConfig() const {
-        Config config;
-        config.apiBase = server->base();
-        config.useOwnKey = true;
-        config.groqApiKey = "gsk_test_key";
+        config.useOwnKey = ownKey;
+        config.groqApiKey = ownKey ? "gsk_test_key" : "";
         config.vocabulary = {};
         return config;
     }

@@ -52,13 +52,10 @@ class OverlayTest : public TempHomeTest {
         queue->advance(0);
         panel().finishAnimations();
     }
-    size_t logged(const std::string& message) const {
-        auto messages = logMessages();
-        return std::count(messages.begin(), messages.end(), message);
-    }
-    static size_t count(const Strings& calls, const std::string& prefix) {
-        return std::count_if(calls.begin(), calls.end(),
-                             [&](const std::string& call) { return call.starts_with(prefix); });
+    size_t logged(const std::string& message) const { return count(logMessages(), message); }
+    static size_t count(const Strings& lines, const std::string& prefix) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.starts_with(prefix); });
     }
 
     std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
@@ -87,16 +84,6 @@ TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnceAndDrawn) {
     EXPECT_EQ(canvas.operationsOfKind("drawImage").size(), 1u);
 }
 
-TEST_F(OverlayTest, NoPanelFromTheDesktopMeansNothingHappens) {
-    panels->refuse = true;
-    overlay->show(OverlayState::listening());
-    overlay->update(OverlayState::thinking());
-    overlay->hide();
-    queue->advance(1);
-    EXPECT_FALSE(overlay->isInUseForTesting());
-    EXPECT_EQ(queue->pendingTimers(), 0u);
-}
-
 TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOut) {
     overlay->show(OverlayState::listening());
     EXPECT_EQ(panel().takeCalls(), (Strings{"setOrigin 894,944", "setAlpha 0", "orderFront",
@@ -106,15 +93,12 @@ TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOut) {
     overlay->show(OverlayState::listening());
     EXPECT_EQ(count(panel().takeCalls(), "setAlpha"), 0u) << "no jump back to transparent";
     panel().finishAnimations();
-
     overlay->hide(2.2);
     queue->advance(2.1);
     EXPECT_TRUE(overlay->isInUseForTesting());
     queue->advance(0.1);
     EXPECT_FALSE(overlay->isInUseForTesting());
-    EXPECT_EQ(panel().animations.size(), 1u);
     EXPECT_EQ(panel().calls.back(), "animateAlpha 0 over 0.16");
-    EXPECT_TRUE(panel().visible);
     panel().finishAnimations();
     EXPECT_FALSE(panel().visible);
     EXPECT_EQ(queue->pendingTimers(), 0u) << "the meter must stop with the pill";
@@ -127,7 +111,6 @@ TEST_F(OverlayTest, TheLastRequestWins) {
     queue->advance(0);
     overlay->show(OverlayState::error("Microphone stopped"));
     panel().finishAnimations();
-    EXPECT_TRUE(panel().visible && overlay->isInUseForTesting());
     EXPECT_EQ(count(panel().takeCalls(), "orderOut"), 0u);
     // A show cancels a pending hide.
     overlay->hide(2.2);
@@ -136,25 +119,14 @@ TEST_F(OverlayTest, TheLastRequestWins) {
     queue->advance(5);
     EXPECT_TRUE(panel().visible && overlay->isInUseForTesting());
     EXPECT_EQ(count(panel().calls, "animateAlpha 0"), 0u);
-    // Quick sequences end in the last request.
-    for (int round = 0; round < 5; ++round) {
-        overlay->show(OverlayState::listening());
-        overlay->hide();
-    }
-    overlay->show(OverlayState::thinking());
-    queue->advance(1);
-    panel().finishAnimations();
-    EXPECT_TRUE(panel().visible);
-    EXPECT_EQ(panel().currentAlpha, 1);
-    EXPECT_EQ(overlay->viewForTesting()->state, OverlayState::thinking());
-    overlay->hide();
+    // A hide right after a show leaves the visibility check nothing to force.
+    hideNow();
     overlay->show(OverlayState::listening());
     overlay->hide(0);
     queue->advance(1);
     panel().finishAnimations();
-    queue->advance(0.5);
     EXPECT_FALSE(panel().visible);
-    EXPECT_EQ(logged("pill was not visible, forcing it front"), 0u) << "no check after a hide";
+    EXPECT_EQ(logged("pill was not visible, forcing it front"), 0u);
 }
 
 // A window manager that ignored the request to show the pill, or a fade-in
@@ -239,20 +211,25 @@ TEST_F(OverlayTest, LevelsScrollThirtyTimesASecondWithAFloor) {
               (std::vector<double>{0.05, 0.5, 0.05, 0.9, 0.05}));
     queue->advance(1);
     EXPECT_EQ(next, 34u);
-    EXPECT_EQ(levels.size(), 16u);
-    // Answers 31 to 34, oldest first.
-    EXPECT_EQ(std::vector<double>(levels.end() - 4, levels.end()),
-              (std::vector<double>{0.9, 0.05, 0.5, 0.05}));
 }
 
-TEST_F(OverlayTest, DroppedOverlayStopsItsTimersAndObserver) {
+// A dropped overlay stops its timers and its screen observer; a desktop that
+// gives no panel leaves nothing running.
+TEST_F(OverlayTest, NothingOutlivesTheOverlayOrARefusedPanel) {
     showSettled(OverlayState::listening(), [] { return 0.5; });
     overlay->hide(2);
     EXPECT_EQ(screens->liveObservers(), 1u);
     overlay.reset();
     EXPECT_EQ(queue->pendingTimers(), 0u);
     EXPECT_EQ(screens->liveObservers(), 0u);
-    queue->advance(3);
+    panels->refuse = true;
+    overlay = Overlay::create();
+    overlay->show(OverlayState::listening());
+    overlay->update(OverlayState::thinking());
+    overlay->hide();
+    queue->advance(1);
+    EXPECT_FALSE(overlay->isInUseForTesting());
+    EXPECT_EQ(queue->pendingTimers(), 0u);
 }
 
 // ---- where the pill goes: over the focused field, else under the mouse;
@@ -293,13 +270,20 @@ TEST_F(OverlayTest, PlacementFollowsTheFocusThenTheMouse) {
     EXPECT_EQ(accessibility->calls.at(2), "element.setMessagingTimeout 0.25");
 }
 
-TEST_F(OverlayTest, PlacementRoundsAndNoScreenLeavesThePillWhereItIs) {
+// A visible pill follows screen changes; without any screen it stays where it is.
+TEST_F(OverlayTest, PlacementRoundsAndFollowsScreenChanges) {
     // x = 500.5 - 66 = 434.5 (a half rounds away from zero); y = 800.7 - 96 - 40 = 664.7;
     // the log shows the integer parts.
     screens->all = {{{0, 0, 1001, 801}, {0, 0, 1001, 800.7}}};
-    overlay->show(OverlayState::listening());
+    showSettled(OverlayState::listening());
     EXPECT_EQ(formatPoint(panel().origin), "435,665");
     EXPECT_EQ(logged("pill at 434, 664 in screen 0,0 1001x800"), 1u);
+    screens->all = {kExternal};
+    screens->announceChange();
+    EXPECT_EQ(formatPoint(panel().origin), "3134,1304");
+    hideNow();
+    screens->announceChange();
+    EXPECT_EQ(logged("screens changed, repositioning pill"), 1u);
     screens->all.clear();
     panel().takeCalls();
     overlay->show(OverlayState::listening());
@@ -308,20 +292,9 @@ TEST_F(OverlayTest, PlacementRoundsAndNoScreenLeavesThePillWhereItIs) {
     EXPECT_TRUE(panel().visible);
 }
 
-TEST_F(OverlayTest, ScreenChangesMoveOnlyAVisiblePill) {
-    screens->announceChange();
-    showSettled(OverlayState::listening());
-    screens->all = {kExternal};
-    screens->announceChange();
-    EXPECT_EQ(formatPoint(panel().origin), "3134,1304");
-    hideNow();
-    screens->announceChange();
-    EXPECT_EQ(logged("screens changed, repositioning pill"), 1u);
-}
-
 // What a user sees of the drawing, not its numbers: a dark translucent pill
-// with everything inside it, a message or the dots centred, a louder level a
-// taller bar of a centred meter; the tray icon's bars grow while recording.
+// with everything inside it, the meter's bars (louder is taller) or a centred
+// message or dots; the tray icon's bars grow while recording.
 TEST_F(OverlayTest, DrawingShowsTheStateInsideThePill) {
     struct Case {
         OverlayState state;
@@ -332,33 +305,26 @@ TEST_F(OverlayTest, DrawingShowsTheStateInsideThePill) {
                  {OverlayState::error("Oops"), 0, 1, 0}};
     constexpr Rect kPill{0, 0, 172, 40};
     OverlayView view;
-    FakeCanvas canvas;
-    auto draw = [&](const OverlayState& state) {
-        view.state = state;
-        canvas.clear();
-        view.draw(canvas, kPill);
-    };
-    for (const auto& c : cases) {
-        draw(c.state);
-        const auto& pill = canvas.operations.at(0);
-        EXPECT_LT(pill.colour.red + pill.colour.alpha, 1) << pill.kind;
-        for (const auto& drawn : canvas.operations) {
-            EXPECT_TRUE(drawn.rect.minX() >= 0 && drawn.rect.maxX() <= kPill.maxX() &&
-                        drawn.rect.minY() >= 0 && drawn.rect.maxY() <= kPill.maxY())
-                << drawn.kind << " " << c.texts << c.dots;
-        }
-        EXPECT_EQ(canvas.operationsOfKind("fillRoundedRect").size(), c.bars + 1);
-        EXPECT_EQ(canvas.operationsOfKind("drawText").size(), c.texts);
-        auto centred = canvas.operationsOfKind(c.dots ? "fillEllipse" : "drawText");
-        ASSERT_EQ(centred.size(), c.dots + c.texts);
-        EXPECT_TRUE(c.bars || std::abs(centred[c.dots / 2].rect.midX() - kPill.midX()) < 1e-9);
-    }
     view.levels.fill(OverlayView::kMinimumLevel);
     view.levels[7] = 1;
-    draw(OverlayState::listening());
-    auto bars = canvas.operationsOfKind("fillRoundedRect");
-    EXPECT_GT(bars[8].rect.height, bars[7].rect.height);
-    EXPECT_NEAR(bars[8].rect.midX() + bars[9].rect.midX(), kPill.width, 1e-9);
+    for (const auto& c : cases) {
+        FakeCanvas canvas;
+        view.state = c.state;
+        view.draw(canvas, kPill);
+        EXPECT_LT(canvas.operations.at(0).colour.red + canvas.operations[0].colour.alpha, 1);
+        for (const auto& drawn : canvas.operations) {
+            const Rect& r = drawn.rect;
+            EXPECT_TRUE(r.minX() >= 0 && r.maxX() <= kPill.maxX() && r.minY() >= 0 &&
+                        r.maxY() <= kPill.maxY())
+                << drawn.kind;
+        }
+        auto bars = canvas.operationsOfKind("fillRoundedRect");
+        auto centred = canvas.operationsOfKind(c.dots ? "fillEllipse" : "drawText");
+        ASSERT_EQ(bars.size(), c.bars + 1);
+        ASSERT_EQ(centred.size(), c.dots + c.texts);
+        EXPECT_TRUE(c.bars ? bars[8].rect.height > bars[7].rect.height
+                           : std::abs(centred[c.dots / 2].rect.midX() - kPill.midX()) < 1e-9);
+    }
     auto idle = Brand::menuBarIcon(false), recording = Brand::menuBarIcon(true);
     ASSERT_EQ(idle.shapes.size(), recording.shapes.size());
     for (size_t bar = 0; bar < idle.shapes.size(); ++bar)

@@ -209,21 +209,18 @@ TEST_F(PasterTest, SecondDictationKeepsTheFirstSnapshotThenSnapshotsTheRestoredC
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
 }
 
+// Sandboxed applications share meaningless process numbers; some windows have none.
 TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbers) {
-    struct Case {
+    struct {
         RunningApplication target, front;
         bool typed;
-    };
-    // Sandboxed applications share meaningless process numbers; some windows have none.
-    for (auto [target, front, typed] : {
-             Case{{2, "org.gnome.gedit", "", 11}, {2, "org.mozilla.firefox", "", 12}, false},
-             Case{{0, "org.gnome.gedit", "", 11}, {0, "org.gnome.gedit", "", 12}, false},
-             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 12}, true},
-             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true},
-         }) {
+    } cases[] = {{{2, "org.gnome.gedit", "", 11}, {2, "org.mozilla.firefox", "", 12}, false},
+                 {{0, "org.gnome.gedit", "", 11}, {0, "org.gnome.gedit", "", 12}, false},
+                 {{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 12}, true},
+                 {{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true}};
+    for (const auto& [target, front, typed] : cases) {
         workspace->frontmost = front;
-        EXPECT_EQ(Paster::deliver("hello", target, kPaste).succeeded(), typed)
-            << target.window << " " << front.bundleIdentifier;
+        EXPECT_EQ(Paster::deliver("hello", target, kPaste).succeeded(), typed) << front.window;
     }
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 
-// A real HTTP(S) server on 127.0.0.1 for service tests and benchmarks. It
-// records every request (raw body bytes, headers) and answers from canned
-// answers set per path.
+// A real HTTP(S) server on 127.0.0.1 for service tests and benchmarks: it
+// records every request (raw body bytes, headers, multipart parts) and answers
+// from canned answers set per path.
 
 #include <httplib.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -21,15 +20,11 @@
 namespace velvox::testing {
 
 struct RecordedPart {
-    std::string name;
-    std::string filename;
-    std::string contentType;
-    std::string content;
+    std::string name, filename, contentType, content;
 };
 
 struct RecordedRequest {
-    std::string method;
-    std::string path;
+    std::string method, path;
     std::string body;  // empty for multipart requests: see parts
     httplib::Headers headers;
     std::vector<RecordedPart> parts;
@@ -39,13 +34,13 @@ struct RecordedRequest {
         return found == headers.end() ? std::string("<absent>") : found->second;
     }
     bool hasHeader(const std::string& name) const { return headers.count(name) > 0; }
-    // Every header name, lower case, sorted.
+    // Every header name the client sent, lower case, sorted (httplib adds the
+    // remote_ and local_ addresses itself).
     std::vector<std::string> headerNames() const {
         std::set<std::string> names;
         for (const auto& header : headers) {
             std::string name = header.first;
             for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            // httplib adds the addresses itself on the server side.
             if (!name.starts_with("remote_") && !name.starts_with("local_")) names.insert(name);
         }
         return {names.begin(), names.end()};
@@ -56,10 +51,8 @@ struct CannedAnswer {
     int status = 200;
     std::string body = "{}";
     std::string contentType = "application/json";
-    // Sends part of the body, then closes the connection.
-    bool cutShort = false;
-    // Waits this long before answering (for time-outs).
-    std::chrono::milliseconds delay{0};
+    bool cutShort = false;               // sends half the body, then closes the connection
+    std::chrono::milliseconds delay{0};  // waits before answering (for time-outs)
 };
 
 class LoopbackServer {
@@ -68,56 +61,46 @@ class LoopbackServer {
                             std::string scheme = "http")
         : server_(server ? std::move(server) : std::make_unique<httplib::Server>()),
           scheme_(std::move(scheme)) {
-        // Without it, Nagle and delayed ACKs add 40 ms to every answer.
-        server_->set_tcp_nodelay(true);
+        server_->set_tcp_nodelay(true);  // else Nagle and delayed ACKs add 40 ms per answer
         server_->set_keep_alive_max_count(1000);
         server_->set_keep_alive_timeout(30);
         server_->new_task_queue = [this] { return new CountingQueue(accepted_); };
-        auto reading = [this](const httplib::Request& request, httplib::Response& response,
-                              const httplib::ContentReader& reader) {
-            std::string body;
-            std::vector<RecordedPart> parts;
-            if (request.is_multipart_form_data()) {
-                // httplib hands multipart bodies over only part by part.
+        server_->Post(".*", [this](const httplib::Request& request, httplib::Response& response,
+                                   const httplib::ContentReader& reader) {
+            RecordedRequest recorded{request.method, request.path, {}, request.headers, {}};
+            auto& parts = recorded.parts;
+            if (request.is_multipart_form_data()) {  // httplib hands these over part by part
                 reader(
-                    [&parts](const httplib::MultipartFormData& header) {
-                        parts.push_back({header.name, header.filename, header.content_type, {}});
+                    [&](const httplib::MultipartFormData& part) {
+                        parts.push_back({part.name, part.filename, part.content_type, {}});
                         return true;
                     },
-                    [&parts](const char* data, size_t length) {
-                        parts.back().content.append(data, length);
-                        return true;
+                    [&](const char* data, size_t size) {
+                        return parts.back().content.append(data, size), true;
                     });
             } else {
-                reader([&body](const char* data, size_t length) {
-                    body.append(data, length);
-                    return true;
+                reader([&](const char* data, size_t size) {
+                    return recorded.body.append(data, size), true;
                 });
             }
-            handle(request, std::move(body), response, std::move(parts));
-        };
-        server_->Post(".*", reading);
-        server_->Put(".*", reading);
+            handle(std::move(recorded), response);
+        });
         server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            handle(request, request.body, response, {});
+            handle({request.method, request.path, request.body, request.headers, {}}, response);
         });
         port_ = server_->bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_->listen_after_bind(); });
     }
-
     ~LoopbackServer() {
-        // stop() only works once the accept loop runs.
-        while (!server_->is_running()) std::this_thread::yield();
+        while (!server_->is_running()) std::this_thread::yield();  // stop() needs the accept loop
         server_->stop();
         thread_.join();
     }
-
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     int port() const { return port_; }
     std::string base() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
-
     void answer(const std::string& path, CannedAnswer answer) {
         std::lock_guard lock(mutex_);
         answers_[path] = std::move(answer);
@@ -125,7 +108,6 @@ class LoopbackServer {
     void answer(const std::string& path, int status, std::string body) {
         answer(path, CannedAnswer{.status = status, .body = std::move(body)});
     }
-
     std::vector<RecordedRequest> requests() const {
         std::lock_guard lock(mutex_);
         return requests_;
@@ -134,47 +116,37 @@ class LoopbackServer {
         std::lock_guard lock(mutex_);
         return requests_.empty() ? RecordedRequest{} : requests_.back();
     }
-    // TCP connections the server accepted so far.
-    int acceptedConnections() const { return accepted_.load(); }
+    int acceptedConnections() const { return accepted_.load(); }  // TCP connections so far
 
   private:
-    // Each accepted connection becomes one task: counting tasks counts connections.
-    class CountingQueue final : public httplib::TaskQueue {
-      public:
-        explicit CountingQueue(std::atomic<int>& counter) : counter_(counter), pool_(8) {}
+    // Each accepted connection is one task: counting tasks counts connections.
+    struct CountingQueue final : httplib::TaskQueue {
+        explicit CountingQueue(std::atomic<int>& counter) : counter(counter), pool(8) {}
         void enqueue(std::function<void()> work) override {
-            ++counter_;
-            pool_.enqueue(std::move(work));
+            ++counter, pool.enqueue(std::move(work));
         }
-        void shutdown() override { pool_.shutdown(); }
-
-      private:
-        std::atomic<int>& counter_;
-        httplib::ThreadPool pool_;
+        void shutdown() override { pool.shutdown(); }
+        std::atomic<int>& counter;
+        httplib::ThreadPool pool;
     };
 
-    void handle(const httplib::Request& request, std::string body, httplib::Response& response,
-                std::vector<RecordedPart> parts) {
+    void handle(RecordedRequest request, httplib::Response& response) {
         CannedAnswer canned;
         {
             std::lock_guard lock(mutex_);
-            requests_.push_back(
-                {request.method, request.path, std::move(body), request.headers, std::move(parts)});
             if (auto found = answers_.find(request.path); found != answers_.end())
                 canned = found->second;
+            requests_.push_back(std::move(request));
         }
-        if (canned.delay.count() > 0) std::this_thread::sleep_for(canned.delay);
+        std::this_thread::sleep_for(canned.delay);
         response.status = canned.status;
-        if (canned.cutShort) {
-            std::string part = canned.body.substr(0, canned.body.size() / 2);
-            response.set_content_provider(canned.body.size(), canned.contentType,
-                                          [part](size_t offset, size_t, httplib::DataSink& sink) {
-                                              if (offset == 0) sink.write(part.data(), part.size());
-                                              return offset == 0;
-                                          });
-        } else {
-            response.set_content(canned.body, canned.contentType);
-        }
+        if (!canned.cutShort) return response.set_content(canned.body, canned.contentType);
+        std::string half = canned.body.substr(0, canned.body.size() / 2);
+        response.set_content_provider(canned.body.size(), canned.contentType,
+                                      [half](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset == 0) sink.write(half.data(), half.size());
+                                          return offset == 0;
+                                      });
     }
 
     std::unique_ptr<httplib::Server> server_;

@@ -10,21 +10,18 @@
 
 namespace velvox::testing {
 
-// Runs the main loop until the condition holds; false once the bound passes.
-// The bound only keeps a broken build from hanging the suite; no test
-// depends on how fast anything is.
+// Runs the main loop until the condition holds; false once the bound passes
+// (it only keeps a broken build from hanging the suite).
 inline bool spinUntil(const std::function<bool()>& condition, double boundSeconds = 30) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(static_cast<int64_t>(boundSeconds * 1000));
+    using namespace std::chrono;
+    auto deadline = steady_clock::now() + milliseconds(static_cast<int64_t>(boundSeconds * 1000));
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE))
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (steady_clock::now() > deadline) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(milliseconds(2));
     }
     return true;
 }
 
-// Runs the main loop for a while.
 inline void spinFor(std::chrono::milliseconds duration) {
     auto until = std::chrono::steady_clock::now() + duration;
     spinUntil([&] { return std::chrono::steady_clock::now() >= until; });

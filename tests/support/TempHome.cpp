@@ -15,14 +15,8 @@ namespace velvox::testing {
 
 namespace {
 
-std::optional<std::string> environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void restore(const char* name, const std::optional<std::string>& value) {
-    value ? void(::setenv(name, value->c_str(), 1)) : void(::unsetenv(name));
-}
+// The variables a test may change, put back afterwards.
+constexpr const char* kVariables[] = {"HOME", "TMPDIR", "XDG_RUNTIME_DIR"};
 
 // Everything that caches a path or a platform service starts afresh.
 void resetGlobals() {
@@ -34,15 +28,21 @@ void resetGlobals() {
 
 }  // namespace
 
+void TempHomeTest::setEnv(const char* name, const std::optional<std::string>& value) {
+    value ? void(::setenv(name, value->c_str(), 1)) : void(::unsetenv(name));
+}
+
 void TempHomeTest::SetUp() {
     Log::flush();
-    savedHome_ = environment("HOME");
-    savedTmp_ = environment("TMPDIR");
+    for (const char* name : kVariables) {
+        const char* value = std::getenv(name);
+        saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
     std::string pattern = std::filesystem::temp_directory_path() / "velvox-test-XXXXXX";
     home_ = ::mkdtemp(pattern.data());
     std::filesystem::create_directories(home_ + "/tmp");
-    ::setenv("HOME", home_.c_str(), 1);
-    ::setenv("TMPDIR", (home_ + "/tmp").c_str(), 1);
+    setEnv("HOME", home_);
+    setEnv("TMPDIR", home_ + "/tmp");
     resetGlobals();
     queue = installManualMainQueue();
     systemLog = std::make_shared<RecordingSystemLog>();
@@ -52,8 +52,7 @@ void TempHomeTest::SetUp() {
 void TempHomeTest::TearDown() {
     Log::flush();
     queue->runUntilIdle();
-    restore("HOME", savedHome_);
-    restore("TMPDIR", savedTmp_);
+    for (const auto& [name, value] : saved_) setEnv(name.c_str(), value);
     resetGlobals();
     std::error_code ignored;
     std::filesystem::remove_all(home_, ignored);

@@ -13,7 +13,8 @@
 namespace velvox::testing {
 
 // A test fixture with a fresh, empty HOME and TMPDIR, a manual main queue and
-// clock, and a recording system log. Everything is put back afterwards.
+// clock, and a recording system log. Everything is put back afterwards,
+// XDG_RUNTIME_DIR too.
 class TempHomeTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -27,13 +28,15 @@ class TempHomeTest : public ::testing::Test {
     static void writeFile(const std::string& path, const std::string& content);
     static std::string readFile(const std::string& path);
     static unsigned modeOf(const std::string& path);
+    // Sets the environment variable, or unsets it for nullopt.
+    static void setEnv(const char* name, const std::optional<std::string>& value);
 
     std::shared_ptr<ManualMainQueue> queue;
     std::shared_ptr<RecordingSystemLog> systemLog;
 
   private:
     std::string home_;
-    std::optional<std::string> savedHome_, savedTmp_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace velvox::testing

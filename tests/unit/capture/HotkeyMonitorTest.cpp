@@ -53,11 +53,8 @@ class HotkeyMonitorTest : public TempHomeTest {
             std::optional<std::optional<KeyEventVerdict>> verdict;
             if (step.starts_with("keys=")) {
                 std::vector<int64_t> keys;
-                for (std::istringstream list(step.substr(5)); list.good();) {
-                    keys.emplace_back();
-                    list >> keys.back();
-                    list.ignore();
-                }
+                std::istringstream list(step.substr(5));
+                for (int64_t key; list >> key; list.ignore()) keys.push_back(key);
                 monitor->setKeys(keys);
             } else if (step == "start") {
                 EXPECT_TRUE(monitor->start());

@@ -10,85 +10,63 @@ namespace {
 using Result = Inserter::Result;
 using Strings = std::vector<std::string>;
 
-// What a field does with a direct insertion, and what the inserter makes of it.
+// What a field of the frontmost application (process 100, unless the case
+// says otherwise) does with a direct insertion, and what the inserter makes of
+// it: the result, the one line it logs (after "insert: "), the field's content.
 struct Case {
-    const char* name;
-    std::function<void(FakeField&)> arrange;
+    FakeField field;
     Result result;
-    std::string log;  // the one line it leaves
-    std::string content = "";
-    std::string text = "hello";
+    std::string log, content = "", text = "hello";
+    std::optional<int32_t> owner = 100;
 };
 class InserterTest : public DeliveryTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(InserterTest, InsertsOnlyWhatTheFieldProvesItTook) {
     const Case& c = GetParam();
     workspace->frontmost = RunningApplication{100, "org.gnome.gedit", "Text Editor"};
-    accessibility->field->processId = 100;
-    if (c.arrange) c.arrange(*accessibility->field);
+    accessibility->field = c.field;
+    accessibility->field->processId = c.owner;
     EXPECT_EQ(Inserter::insert(c.text), c.result);
     EXPECT_EQ(accessibility->field->content, c.content);
-    EXPECT_EQ(logMessages(), Strings{c.log});
+    EXPECT_EQ(logMessages(), Strings{"insert: " + c.log});
     EXPECT_TRUE(called("element.setMessagingTimeout 0.3"));
     EXPECT_TRUE(called("focusedElement timeout 0.3"));
 }
 
-const auto kUnchanged = "insert: field unchanged at 3 chars, using the clipboard";
-const auto kRefused = "insert: field does not accept direct text";
-INSTANTIATE_TEST_SUITE_P(
-    Inserter, InserterTest,
-    ::testing::Values(
-        Case{"a growing field is counted in UTF-16 units", [](FakeField& f) { f.content = "Hi "; },
-             Result::inserted, "insert: wrote 5 chars directly, 3 -> 8", "Hi there", "there"},
-        // The emoji lies outside the Basic Multilingual Plane: two units.
-        Case{"emoji",
-             {},
-             Result::inserted,
-             "insert: wrote 5 chars directly, 0 -> 5",
-             "ok \xF0\x9F\x91\x8D",
-             "ok \xF0\x9F\x91\x8D"},
-        Case{"a field that cannot take text", [](FakeField& f) { f.selectedTextSettable = false; },
-             Result::notTaken, kRefused},
-        Case{"a field that will not say", [](FakeField& f) { f.selectedTextSettable.reset(); },
-             Result::notTaken, kRefused},
-        Case{"a refused set", [](FakeField& f) { f.setError = -25205; }, Result::notTaken,
-             "insert: refused, AXError -25205"},
-        // No answer at all: the field may yet take the text, so it is not pasted.
-        Case{"no answer to the set", [](FakeField& f) { f.setError = -25204; }, Result::uncertain,
-             "insert: refused, AXError -25204"},
-        Case{"a field that ignores the text",
-             [](FakeField& f) { f.content = "abc", f.ignoresSetText = true; }, Result::notTaken,
-             kUnchanged, "abc"},
-        // An unreadable selection counts as none, as an empty one does.
-        Case{"ignored, with an unreadable selection",
-             [](FakeField& f) {
-                 f.content = "abc", f.ignoresSetText = true, f.selectedText.reset();
-             },
-             Result::notTaken, kUnchanged, "abc"},
-        Case{"a replaced selection counts even when the field shrinks",
-             [](FakeField& f) { f.content = f.selectedText.emplace("hello world"); },
-             Result::inserted, "insert: replaced a selection, 11 -> 2 chars", "hi", "hi"},
-        Case{"no count: the string value decides",
-             [](FakeField& f) { f.content = "abc", f.reportsNumberOfCharacters = false; },
-             Result::inserted, "insert: wrote 2 chars directly, 3 -> 5", "abcde", "de"},
-        Case{"a broken count: the string value decides",
-             [](FakeField& f) { f.content = "abc", f.numberOfCharactersOverride = -1; },
-             Result::inserted, "insert: wrote 2 chars directly, 3 -> 5", "abcde", "de"},
-        // The text went in; only the proof is missing, and pasting it again could type it twice.
-        Case{"a field that will not tell its length",
-             [](FakeField& f) { f.reportsNumberOfCharacters = f.reportsStringValue = false; },
-             Result::uncertain,
-             "insert: field will not report its length, text left on the clipboard", "hello"},
-        Case{"a length that never changes is not believed",
-             [](FakeField& f) { f.numberOfCharactersOverride = 10; }, Result::notTaken,
-             "insert: field unchanged at 10 chars, using the clipboard", "hello"},
-        Case{"a field of another process than the frontmost",
-             [](FakeField& f) { f.processId = 200; }, Result::notTaken,
-             "insert: focused field belongs to another application, using the clipboard"},
-        Case{"a field of no known process", [](FakeField& f) { f.processId.reset(); },
-             Result::notTaken,
-             "insert: focused field belongs to another application, using the clipboard"}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+constexpr Result kIn = Result::inserted, kNo = Result::notTaken, kMaybe = Result::uncertain;
+const char *kUnchanged = "field unchanged at 3 chars, using the clipboard",
+           *kRefused = "field does not accept direct text",
+           *kWroteTwo = "wrote 2 chars directly, 3 -> 5",
+           *kOther = "focused field belongs to another application, using the clipboard",
+           *kUnproven = "field will not report its length, text left on the clipboard",
+           *kReplaced = "replaced a selection, 6 -> 5 chars", *kEmoji = "ok \xF0\x9F\x91\x8D";
+const Case kCases[] = {
+    // Lengths are counted in UTF-16 units: the emoji, outside the Basic
+    // Multilingual Plane, is two.
+    {{.content = "Hi "}, kIn, "wrote 5 chars directly, 3 -> 8", "Hi there", "there"},
+    {{}, kIn, "wrote 5 chars directly, 0 -> 5", kEmoji, kEmoji},
+    // A field that cannot take text, or will not say.
+    {{.selectedTextSettable = false}, kNo, kRefused},
+    {{.selectedTextSettable = {}}, kNo, kRefused},
+    {{.setError = -25205}, kNo, "refused, AXError -25205"},
+    // No answer at all: the field may yet take the text, so it is not pasted.
+    {{.setError = -25204}, kMaybe, "refused, AXError -25204"},
+    // The set ignored; an unreadable selection counts as none, as an empty one does.
+    {{.content = "abc", .ignoresSetText = true}, kNo, kUnchanged, "abc"},
+    {{.selectedText = {}, .content = "abc", .ignoresSetText = true}, kNo, kUnchanged, "abc"},
+    // A replaced selection counts even when the field shrinks.
+    {{.selectedText = "abcdef", .content = "abcdef"}, kIn, kReplaced, "hello"},
+    // Without a count, or with a broken one, the string value decides.
+    {{.content = "abc", .reportsNumberOfCharacters = false}, kIn, kWroteTwo, "abcde", "de"},
+    {{.content = "abc", .numberOfCharactersOverride = -1}, kIn, kWroteTwo, "abcde", "de"},
+    // The text went in; only the proof is missing, and pasting it again could type it twice.
+    {{.reportsNumberOfCharacters = false, .reportsStringValue = false}, kMaybe, kUnproven, "hello"},
+    // A length that never changes is not believed.
+    {{.content = "abc", .numberOfCharactersOverride = 3}, kNo, kUnchanged, "abchello"},
+    {{}, kNo, kOther, "", "hello", 200},
+    {{}, kNo, kOther, "", "hello", std::nullopt},
+};
+INSTANTIATE_TEST_SUITE_P(Inserter, InserterTest, ::testing::ValuesIn(kCases));
 
 using InserterRefusalTest = DeliveryTest;
 

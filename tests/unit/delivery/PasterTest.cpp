@@ -31,15 +31,14 @@ class PasterTest : public DeliveryTest {
 // ---- the decision order: one fresh desktop per case ----
 
 struct Decision {
-    const char *name, *arrange, *options;  // options: copy, paste, direct, always, direct+always
-    int32_t target;                        // 0: none
+    const char *arrange, *options;  // options: copy, paste, direct, always, direct+always
+    int32_t target;                 // 0: none
     DeliveryOutcome outcome;
-    int pastes;             // keystrokes posted once everything settled
-    const char* clipboard;  // the text left on it then
-    size_t writes;          // clipboard writes
-    const char* logged;     // a line the log must hold, if any
+    int pastes;               // keystrokes posted once everything settled
+    const char* clipboard;    // the text left on it then
+    size_t writes;            // clipboard writes
+    const char* logged = "";  // a line the log must hold, if any
 };
-
 class PasterDecisionTest : public PasterTest, public ::testing::WithParamInterface<Decision> {
   protected:
     void arrange(const std::string& how) {
@@ -72,35 +71,33 @@ TEST_P(PasterDecisionTest, DecidesHowTheTextGoesIn) {
 }
 
 const auto kPasted = DeliveryOutcome::pasted(), kInserted = DeliveryOutcome::inserted();
-INSTANTIATE_TEST_SUITE_P(
-    Paster, PasterDecisionTest,
-    ::testing::Values(
-        Decision{"without auto-paste only copied", "", "copy", 0, kCopied, 0, "hello", 1, ""},
-        Decision{"an untrusted process copies and asks for accessibility", "untrusted", "direct", 0,
-                 DeliveryOutcome::copiedOnly("copied. Allow Accessibility"), 0, "hello", 1,
-                 "not Accessibility trusted, text left on the clipboard"},
-        Decision{"no accessibility at all never grants it: paste there", "no-a11y", "direct", 0,
-                 kPasted, 1, "user's text", 2, ""},
-        Decision{"never types into an application that came to the front", "front=200", "direct",
-                 100, kCopied, 0, "hello", 1,
-                 "frontmost app changed during processing, not typing"},
-        Decision{"the target still in front goes ahead", "front=100", "paste", 100, kPasted, 1,
-                 "user's text", 2, ""},
-        Decision{"an unreadable front goes ahead", "", "paste", 100, kPasted, 1, "user's text", 2,
-                 ""},
-        Decision{"direct insertion leaves the clipboard alone", "", "direct", 0, kInserted, 0,
-                 "user's text", 0, ""},
-        Decision{"always-copy keeps the text after an insertion", "", "direct+always", 0, kInserted,
-                 0, "hello", 1, ""},
-        Decision{"a refused insertion falls through to the paste", "unsettable", "direct", 0,
-                 kPasted, 1, "user's text", 2, "insert: field does not accept direct text"},
-        Decision{"always-copy pastes without restoring", "", "always", 0, kPasted, 1, "hello", 1,
-                 ""},
-        Decision{"an insertion the field will not prove is not pasted again", "unproven", "direct",
-                 0, kCopied, 0, "hello", 1, ""},
-        Decision{"a window without a paste key gets short text typed", "no-paste-key", "paste", 0,
-                 kInserted, 0, "user's text", 0, ""}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+const Decision kDecisions[] = {
+    {"", "copy", 0, kCopied, 0, "hello", 1},
+    // An untrusted process copies and asks for accessibility; with no
+    // accessibility at all, which is never granted, it pastes.
+    {"untrusted", "direct", 0, DeliveryOutcome::copiedOnly("copied. Allow Accessibility"), 0,
+     "hello", 1, "not Accessibility trusted, text left on the clipboard"},
+    {"no-a11y", "direct", 0, kPasted, 1, "user's text", 2},
+    // Never types into an application that came to the front; the target
+    // still in front, or a front that cannot be read, goes ahead.
+    {"front=200", "direct", 100, kCopied, 0, "hello", 1,
+     "frontmost app changed during processing, not typing"},
+    {"front=100", "paste", 100, kPasted, 1, "user's text", 2},
+    {"", "paste", 100, kPasted, 1, "user's text", 2},
+    // A direct insertion leaves the clipboard alone unless always-copy keeps
+    // the text; a refused one falls through to the paste; one the field will
+    // not prove is not pasted again.
+    {"", "direct", 0, kInserted, 0, "user's text", 0},
+    {"", "direct+always", 0, kInserted, 0, "hello", 1},
+    {"unsettable", "direct", 0, kPasted, 1, "user's text", 2,
+     "insert: field does not accept direct text"},
+    {"unproven", "direct", 0, kCopied, 0, "hello", 1},
+    // Always-copy pastes without restoring; a window without a paste key gets
+    // short text typed.
+    {"", "always", 0, kPasted, 1, "hello", 1},
+    {"no-paste-key", "paste", 0, kInserted, 0, "user's text", 0},
+};
+INSTANTIATE_TEST_SUITE_P(Paster, PasterDecisionTest, ::testing::ValuesIn(kDecisions));
 
 TEST_F(PasterTest, DecisionsAskOnlyWhatTheyNeed) {
     deliver({.autoPaste = false});
@@ -212,21 +209,18 @@ TEST_F(PasterTest, SecondDictationKeepsTheFirstSnapshotThenSnapshotsTheRestoredC
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
 }
 
+// Sandboxed applications share meaningless process numbers; some windows have none.
 TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbers) {
-    struct Case {
+    struct {
         RunningApplication target, front;
         bool typed;
-    };
-    // Sandboxed applications share meaningless process numbers; some windows have none.
-    for (auto [target, front, typed] : {
-             Case{{2, "org.gnome.gedit", "", 11}, {2, "org.mozilla.firefox", "", 12}, false},
-             Case{{0, "org.gnome.gedit", "", 11}, {0, "org.gnome.gedit", "", 12}, false},
-             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 12}, true},
-             Case{{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true},
-         }) {
+    } cases[] = {{{2, "org.gnome.gedit", "", 11}, {2, "org.mozilla.firefox", "", 12}, false},
+                 {{0, "org.gnome.gedit", "", 11}, {0, "org.gnome.gedit", "", 12}, false},
+                 {{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 12}, true},
+                 {{5, "org.gnome.gedit", "", 11}, {5, "org.gnome.gedit", "", 11}, true}};
+    for (const auto& [target, front, typed] : cases) {
         workspace->frontmost = front;
-        EXPECT_EQ(Paster::deliver("hello", target, kPaste).succeeded(), typed)
-            << target.window << " " << front.bundleIdentifier;
+        EXPECT_EQ(Paster::deliver("hello", target, kPaste).succeeded(), typed) << front.window;
     }
 }
 

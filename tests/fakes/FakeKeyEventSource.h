@@ -71,9 +71,6 @@ class FakeKeyEventSource final : public KeyEventSource {
     std::optional<KeyEventVerdict> keyDown(int64_t code, uint64_t flags = 0) {
         return send({KeyEventType::keyDown, code, flags, false});
     }
-    std::optional<KeyEventVerdict> keyRepeat(int64_t code, uint64_t flags = 0) {
-        return send({KeyEventType::keyDown, code, flags, true});
-    }
     std::optional<KeyEventVerdict> keyUp(int64_t code, uint64_t flags = 0) {
         return send({KeyEventType::keyUp, code, flags, false});
     }

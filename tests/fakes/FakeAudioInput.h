@@ -16,7 +16,6 @@ namespace velvox::testing {
 // itself (which the recorder owns).
 struct FakeTakeState {
     std::string path;
-    AudioSettings settings;
     std::atomic<bool> recording{false};
     bool stopped = false;
     bool destroyed = false;
@@ -95,7 +94,6 @@ class FakeAudioInput final : public AudioInput {
         std::ofstream(path, std::ios::binary) << "m4a";
         auto state = std::make_shared<FakeTakeState>();
         state->path = path;
-        state->settings = settings;
         takes.push_back(state);
         if (creationError) return {nullptr, *creationError};
         return {std::make_unique<FakeAudioTake>(state, recordSucceeds, calls_), ""};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/CallLog.h"
 #include "fakes/FakeFormat.h"
 #include "platform/Canvas.h"
 
@@ -106,20 +107,17 @@ class FakeCanvas final : public Canvas {
 };
 
 // Text measurement and logo loading for the core outside drawing.
-class FakeGraphics final : public Graphics {
+class FakeGraphics final : public Graphics, public CallLog {
   public:
     FakeTextMetrics metrics;
     // Paths that hold a readable image, with its size.
     std::map<std::string, Size> images;
-    std::vector<std::string> calls;
     Size measureText(const std::string& text, const Font&) override {
         return metrics.measure(text);
     }
     std::shared_ptr<Image> loadImage(const std::string& path) override {
-        calls.push_back("loadImage " + path);
-        auto found = images.find(path);
-        if (found == images.end()) return nullptr;
-        return std::make_shared<FakeImage>(found->second);
+        auto size = note("loadImage " + path, lookup(images, path));
+        return size ? std::make_shared<FakeImage>(*size) : nullptr;
     }
 };
 

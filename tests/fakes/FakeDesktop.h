@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/CallLog.h"
 #include "platform/Desktop.h"
 #include "platform/IconImages.h"
 
@@ -15,34 +16,29 @@ namespace velvox::testing {
 // test sets. Requests are kept in `calls` as readable text ("openURL https://...",
 // "openFile /path", "openSettings sound", "chooseApplication Choose an app");
 // a chooser stays open until the test answers it with choose().
-class FakeDesktop final : public Desktop {
+class FakeDesktop final : public Desktop, public CallLog {
   public:
-    void openURL(const std::string& url) override { calls.push_back("openURL " + url); }
-    void openFile(const std::string& path) override { calls.push_back("openFile " + path); }
+    void openURL(const std::string& url) override { note("openURL " + url); }
+    void openFile(const std::string& path) override { note("openFile " + path); }
     void openSettings(SettingsPage page) override {
         const char* names[] = {"sound", "accessibility", "keyboard"};
-        calls.push_back(std::string("openSettings ") + names[static_cast<int>(page)]);
+        note(std::string("openSettings ") + names[static_cast<int>(page)]);
     }
     void chooseApplication(const std::string& title, const std::string& message,
                            std::function<void(std::optional<std::string>)> done) override {
-        calls.push_back("chooseApplication " + title + " | " + message);
-        chooser = std::move(done);
+        chooser = note("chooseApplication " + title + " | " + message, std::move(done));
     }
     std::optional<std::string> applicationName(const std::string& identifier) override {
-        auto found = names.find(identifier);
-        if (found == names.end()) return std::nullopt;
-        return found->second;
+        return lookup(names, identifier);
     }
     std::optional<std::string> resourceFile(const std::string& name) override {
-        auto found = resources.find(name);
-        if (found == resources.end()) return std::nullopt;
-        return found->second;
+        return lookup(resources, name);
     }
     DisplaySession displaySession() override { return session; }
     bool loginItemEnabled() override { return loginItem; }
     std::optional<std::string> setLoginItem(bool enabled) override {
-        calls.push_back(enabled ? "setLoginItem on" : "setLoginItem off");
-        if (loginItemError) return loginItemError;
+        if (note(enabled ? "setLoginItem on" : "setLoginItem off", loginItemError.has_value()))
+            return loginItemError;
         loginItem = enabled;
         return std::nullopt;
     }
@@ -54,7 +50,6 @@ class FakeDesktop final : public Desktop {
         done(std::move(identifier));
         return true;
     }
-    std::vector<std::string> calls;
     std::map<std::string, std::string> names;
     std::map<std::string, std::string> resources;
     DisplaySession session = DisplaySession::x11;
@@ -64,23 +59,22 @@ class FakeDesktop final : public Desktop {
 };
 
 // Symbols and application icons as short fake "PNG" texts ("png:waveform").
-class FakeIconImages final : public IconImages {
+class FakeIconImages final : public IconImages, public CallLog {
   public:
     std::optional<std::string> symbolPNG(const std::string& name, int pixels) override {
-        calls.push_back("symbol " + name + " " + std::to_string(pixels));
-        if (missingSymbols.count(name)) return std::nullopt;
+        if (note("symbol " + name + " " + std::to_string(pixels), missingSymbols.count(name) > 0))
+            return std::nullopt;
         return "png:" + name;
     }
     ApplicationIcon applicationIcon(const std::string& identifier, int pixels) override {
-        calls.push_back("icon " + identifier + " " + std::to_string(pixels));
-        auto found = icons.find(identifier);
+        auto found =
+            note("icon " + identifier + " " + std::to_string(pixels), icons.find(identifier));
         if (found == icons.end()) return {};
         return {true, found->second};
     }
     // Installed applications: identifier to icon bytes (nothing: cannot be drawn).
     std::map<std::string, std::optional<std::string>> icons;
     std::map<std::string, bool> missingSymbols;
-    std::vector<std::string> calls;
 };
 
 }  // namespace velvox::testing

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/CallLog.h"
 #include "platform/KeyEventSource.h"
 
 namespace velvox::testing {
@@ -13,32 +14,26 @@ namespace velvox::testing {
 // `calls` as readable text; send() and its shorthands hand an event to the
 // handler, as the system would, and answer its verdict (nothing when the
 // source is not delivering).
-class FakeKeyEventSource final : public KeyEventSource {
+class FakeKeyEventSource final : public KeyEventSource, public CallLog {
   public:
     bool start(Handler handler) override {
-        calls.push_back("start");
-        if (!startSucceeds) return false;
+        if (!note("start", startSucceeds)) return false;
         handler_ = std::move(handler);
         enabled_ = true;
         return true;
     }
     void stop() override {
-        calls.push_back("stop");
         handler_ = nullptr;
-        enabled_ = false;
+        enabled_ = note("stop", false);
     }
-    void enable() override {
-        calls.push_back("enable");
-        if (handler_) enabled_ = true;
-    }
+    void enable() override { enabled_ = note("enable", enabled_ || handler_ != nullptr); }
     void setSwallowedKeys(const std::vector<int64_t>& keyCodes) override {
         std::string text = "swallow keys";
         for (int64_t code : keyCodes) {
             text += ' ';
             text += std::to_string(code);
         }
-        calls.push_back(text);
-        swallowedKeys = keyCodes;
+        swallowedKeys = note(text, keyCodes);
     }
     // The swallowed keys among heldElsewhere.
     std::vector<int64_t> takenKeys() const override {
@@ -56,8 +51,7 @@ class FakeKeyEventSource final : public KeyEventSource {
         return std::find(unreportable.begin(), unreportable.end(), keyCode) == unreportable.end();
     }
     void setCaptureMode(bool on) override {
-        calls.push_back(on ? "capture mode on" : "capture mode off");
-        captureMode = on;
+        captureMode = note(on ? "capture mode on" : "capture mode off", on);
     }
     std::optional<KeyEventVerdict> send(const KeyEvent& event) {
         if (!handler_) return std::nullopt;
@@ -70,9 +64,6 @@ class FakeKeyEventSource final : public KeyEventSource {
     }
     std::optional<KeyEventVerdict> keyDown(int64_t code, uint64_t flags = 0) {
         return send({KeyEventType::keyDown, code, flags, false});
-    }
-    std::optional<KeyEventVerdict> keyRepeat(int64_t code, uint64_t flags = 0) {
-        return send({KeyEventType::keyDown, code, flags, true});
     }
     std::optional<KeyEventVerdict> keyUp(int64_t code, uint64_t flags = 0) {
         return send({KeyEventType::keyUp, code, flags, false});
@@ -95,7 +86,6 @@ class FakeKeyEventSource final : public KeyEventSource {
     DesktopShortcutKeys desktopKeys;
     std::vector<int64_t> swallowedKeys;
     bool captureMode = false;
-    std::vector<std::string> calls;
 
   private:
     Handler handler_;

@@ -12,12 +12,8 @@ namespace velvox::testing {
 // test answers them with answer().
 class FakeMicrophoneAccess final : public MicrophoneAccess {
   public:
-    MicrophoneAuthorization status() override {
-        calls.push_back("status");
-        return authorization;
-    }
+    MicrophoneAuthorization status() override { return authorization; }
     void requestAccess(std::function<void(bool granted)> completion) override {
-        calls.push_back("requestAccess");
         pending_.push_back(std::move(completion));
     }
     // Answers every waiting request; a grant also makes the status authorised.
@@ -32,7 +28,6 @@ class FakeMicrophoneAccess final : public MicrophoneAccess {
     }
     size_t pendingRequests() const { return pending_.size(); }
     MicrophoneAuthorization authorization = MicrophoneAuthorization::notDetermined;
-    std::vector<std::string> calls;
 
   private:
     std::vector<std::function<void(bool)>> pending_;

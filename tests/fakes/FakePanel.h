@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/CallLog.h"
 #include "fakes/FakeCanvas.h"
 #include "platform/Panel.h"
 
@@ -12,7 +13,7 @@ namespace velvox::testing {
 
 // A panel that keeps its state in memory. Animations wait until the test
 // finishes them; drawing happens when the test asks for it.
-class FakePanel final : public Panel {
+class FakePanel final : public Panel, public CallLog {
   public:
     struct Animation {
         double target;
@@ -26,35 +27,22 @@ class FakePanel final : public Panel {
     bool refusesToShow = false;
     int needsDisplayCount = 0;
     std::vector<Animation> animations;
-    std::vector<std::string> calls;
     DrawHandler drawHandler;
     explicit FakePanel(Size initial) : size(initial) {}
     Size contentSize() override { return size; }
-    void setContentSize(const Size& newSize) override {
-        calls.push_back("setContentSize " + formatSize(newSize));
-        size = newSize;
+    void setContentSize(const Size& s) override {
+        size = note("setContentSize " + formatSize(s), s);
     }
-    void setOrigin(const Point& topLeft) override {
-        calls.push_back("setOrigin " + formatPoint(topLeft));
-        origin = topLeft;
-    }
+    void setOrigin(const Point& p) override { origin = note("setOrigin " + formatPoint(p), p); }
     double alpha() override { return currentAlpha; }
-    void setAlpha(double alpha) override {
-        calls.push_back("setAlpha " + formatNumber(alpha));
-        currentAlpha = alpha;
-    }
+    void setAlpha(double a) override { currentAlpha = note("setAlpha " + formatNumber(a), a); }
     void animateAlpha(double target, double seconds, std::function<void()> completion) override {
-        calls.push_back("animateAlpha " + formatNumber(target) + " over " + formatNumber(seconds));
-        animations.push_back({target, std::move(completion)});
+        animations.push_back(
+            note("animateAlpha " + formatNumber(target) + " over " + formatNumber(seconds),
+                 Animation{target, std::move(completion)}));
     }
-    void orderFront() override {
-        calls.push_back("orderFront");
-        if (!refusesToShow) visible = true;
-    }
-    void orderOut() override {
-        calls.push_back("orderOut");
-        visible = false;
-    }
+    void orderFront() override { visible = note("orderFront", visible || !refusesToShow); }
+    void orderOut() override { visible = note("orderOut", false); }
     bool isVisible() override { return visible; }
     void setDrawHandler(DrawHandler handler) override { drawHandler = std::move(handler); }
     void setNeedsDisplay() override { ++needsDisplayCount; }
@@ -79,14 +67,12 @@ class FakePanel final : public Panel {
     }
 };
 
-class FakePanels final : public Panels {
+class FakePanels final : public Panels, public CallLog {
   public:
     bool refuse = false;
     std::shared_ptr<FakePanel> panel;
-    std::vector<std::string> calls;
     std::shared_ptr<Panel> createPanel(const Size& size) override {
-        calls.push_back("createPanel " + formatSize(size));
-        if (refuse) return nullptr;
+        if (note("createPanel " + formatSize(size), refuse)) return nullptr;
         panel = std::make_shared<FakePanel>(size);
         return panel;
     }

@@ -14,13 +14,9 @@ class FakeStatusItem final : public StatusItem {
     std::vector<VectorImage> images;
     std::vector<std::string> toolTips;
     std::vector<MenuItem> menu;
-    int menuBuilds = 0;
     void setImage(const VectorImage& image) override { images.push_back(image); }
     void setToolTip(const std::string& text) override { toolTips.push_back(text); }
-    void setMenu(std::vector<MenuItem> items) override {
-        menu = std::move(items);
-        ++menuBuilds;
-    }
+    void setMenu(std::vector<MenuItem> items) override { menu = std::move(items); }
     void setItemTitle(std::size_t index, const std::string& title) override {
         if (index < menu.size()) menu[index].title = title;
     }

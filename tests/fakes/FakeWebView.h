@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/CallLog.h"
 #include "platform/WebView.h"
 
 namespace velvox::testing {
@@ -11,30 +12,25 @@ namespace velvox::testing {
 // A window that shows nothing. Every request is kept in `calls` as readable
 // text ("present", "load /path/settings.html", "evaluate <script>"); the test
 // plays the page and the user with post(), finishLoading() and close().
-class FakeWebView final : public WebView {
+class FakeWebView final : public WebView, public CallLog {
   public:
     void setEvents(WebViewEvents newEvents) override { events = std::move(newEvents); }
-    void present() override {
-        calls.push_back("present");
-        visible = true;
-        key = true;
-    }
+    void present() override { visible = key = note("present", true); }
     void hide() override {
-        calls.push_back("hide");
+        note("hide");
         close();
     }
     bool isVisible() override { return visible; }
     bool isKey() override { return key; }
-    void loadPage(const std::string& path) override { calls.push_back("load " + path); }
+    void loadPage(const std::string& path) override { note("load " + path); }
     void evaluate(const std::string& script,
                   std::function<void(const std::string&)> onError) override {
-        calls.push_back("evaluate " + script);
-        if (scriptError && onError) onError(*scriptError);
+        if (note("evaluate " + script, scriptError.has_value()) && onError) onError(*scriptError);
     }
-    void beginDrag() override { calls.push_back("beginDrag"); }
+    void beginDrag() override { note("beginDrag"); }
     std::optional<std::string> titleBarDoubleClickAction() override { return doubleClickAction; }
-    void minimize() override { calls.push_back("minimize"); }
-    void zoom() override { calls.push_back("zoom"); }
+    void minimize() override { note("minimize"); }
+    void zoom() override { note("zoom"); }
     void setDarkAppearance(bool isDark) override { dark = isDark; }
     ColorScheme desktopColorScheme() override { return desktopScheme; }
     // ---- the test's side ----
@@ -49,8 +45,7 @@ class FakeWebView final : public WebView {
         if (events.colorSchemeChanged) events.colorSchemeChanged();
     }
     void close() {
-        visible = false;
-        key = false;
+        visible = key = false;
         if (events.closed) events.closed();
     }
     // The scripts evaluated so far, oldest first.
@@ -77,7 +72,6 @@ class FakeWebView final : public WebView {
     }
     void clearCalls() { calls.clear(); }
     WebViewEvents events;
-    std::vector<std::string> calls;
     bool visible = false;
     bool key = false;
     bool dark = false;

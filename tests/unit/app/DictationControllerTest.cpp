@@ -55,11 +55,9 @@ class DictationControllerTest : public testing::TempHomeTest {
 
     // Own Groq key, F5 to dictate, right alt for smart; `extra` overrides.
     void writeConfig(const Json& extra) {
-        Json config = {{"useOwnKey", true},
-                       {"groqApiKey", "gsk_test_key"},
-                       {"hotkeyKeyCode", kF5},
-                       {"boostHotkeyKeyCode", kRightAlt},
-                       {"corrections", {{"reddit for the cache", "Redis for the cache"}}}};
+        Json config = Json::parse(R"({"useOwnKey": true, "groqApiKey": "gsk_test_key",
+            "hotkeyKeyCode": 96, "boostHotkeyKeyCode": 61,
+            "corrections": {"reddit for the cache": "Redis for the cache"}})");
         if (!extra.is_null()) config.update(extra);
         writeFile(settingsPath("config.json"), config.dump());
     }
@@ -142,16 +140,11 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
     press();
     EXPECT_EQ(takeStatuses(), Lines{"Listening" + kEllipsis});
     EXPECT_TRUE(desktop->panels->panel->visible) << "the pill shows while listening";
-    EXPECT_EQ(desktop->statusItem->toolTips.back(), "Velvox");
     EXPECT_EQ(desktop->http->pendingConnects(), 1u) << "the connection warms up while one speaks";
-
     release(3.04);
     EXPECT_EQ(takeStatuses(), Lines{"Transcribing" + kEllipsis});
-    EXPECT_TRUE(logged("recorded 3.0s, 3 bytes"));
-    EXPECT_TRUE(logged("prompt 3176 chars, context 0 chars, mode plain"));
     ASSERT_EQ(sent(), 1u);
     EXPECT_TRUE(desktop->http->requests()[0].url.ends_with("/openai/v1/audio/transcriptions"));
-
     std::string take = desktop->audio->lastTake()->path;
     answer(200, transcript(" reddit for the cache is quick.Really ?"));
     EXPECT_FALSE(fs::exists(take)) << "deleted once transcribed";
@@ -161,21 +154,17 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
         Json::parse(desktop->http->requests().back().body)["messages"][1]["content"];
     EXPECT_NE(userMessage.find("Redis for the cache is quick.Really ?"), std::string::npos)
         << "corrected and trimmed before polishing";
-
     answer(200, completion("Redis for the cache is quick.Really ?"));
     EXPECT_EQ(takeStatuses(), Lines{kReady});
     EXPECT_EQ(field(), "Redis for the cache is quick. Really?") << "tidied";
-    EXPECT_EQ(controller->lastResult(), "Redis for the cache is quick. Really?");
-    EXPECT_TRUE(logged("delivering 37 chars, autoPaste true"));
+    EXPECT_EQ(controller->lastResult(), field());
     EXPECT_TRUE(logged("delivered ok"));
-    EXPECT_FALSE(controller->busy());
     std::string history = readFile(settingsPath("history.md"));
     EXPECT_NE(history.find("said: Redis for the cache is quick.Really ?"), std::string::npos);
     EXPECT_NE(history.find("gave: Redis for the cache is quick. Really?"), std::string::npos);
     EXPECT_EQ(lastStats(), Json::parse(R"({"app":"Editor","at":1772442000,
         "bundle":"org.example.Editor","mode":"plain","seconds":3.0,"spoken":7,
         "text":"Redis for the cache is quick. Really?","words":7})"));
-    EXPECT_TRUE(noAudioTakeLeft());
 }
 
 // Answers arrive on the network's thread; the controller's state moves only
@@ -188,103 +177,45 @@ TEST_F(DictationControllerTest, NetworkAnswersChangeNothingUntilTheMainQueueRuns
     ASSERT_TRUE(desktop->http->respond(200, transcript("from the network").dump()));
     EXPECT_TRUE(queue->hasPendingWork());
     EXPECT_TRUE(takeStatuses().empty());
-    EXPECT_EQ(controller->statusLine(), "Transcribing" + kEllipsis);
     EXPECT_EQ(sent(), 2u) << "the network's thread sends the polish request itself";
     queue->runUntilIdle();
     EXPECT_EQ(takeStatuses(), Lines{"Polishing" + kEllipsis});
-
     ASSERT_TRUE(desktop->http->respond(200, completion("From the network.").dump()));
     EXPECT_TRUE(queue->hasPendingWork());
     EXPECT_EQ(field(), "");
-    EXPECT_EQ(controller->lastResult(), "");
     EXPECT_TRUE(controller->busy());
     EXPECT_FALSE(fs::exists(settingsPath("history.md")));
     queue->runUntilIdle();
     EXPECT_EQ(field(), "From the network.");
-    EXPECT_EQ(takeStatuses(), Lines{kReady});
     EXPECT_FALSE(controller->busy());
 }
 
-// One take each, from key-down to what reaches the field, the status line,
-// the records and the log.
+// One take each, from key-down to what reaches the field, the status line and
+// the records. `said` answers the transcription (status 0: no connection),
+// `polish` the polish request when one is sent.
 TEST_F(DictationControllerTest, OutcomesOfATake) {
-    struct Answer {
-        int status;  // 0: the connection fails
-        Json body;
-    };
+    const std::string nothing = "Heard nothing, check the input device";
+    const std::string rawOnly = "Cleanup failed, pasted raw. See Console";
+    const std::string offline = "Could not connect. Retry from the tray menu";
     const struct {
-        const char* name;
-        Json config;
+        const char *name, *config;
         double seconds;
-        std::vector<Answer> answers;
-        std::string field, status, logLine;
-        size_t requests;
+        int status;
+        std::string said;
+        int polish;
+        std::string field, line;
         bool recorded;
     } cases[] = {
-        {"a short press sends nothing", {}, 0.1, {}, "", kReady, "", 0, false},
-        {"polished",
-         {},
-         1,
-         {{200, transcript("a b")}, {200, completion("A b.")}},
-         "A b.",
-         kReady,
-         "delivered ok",
-         2,
+        {"a short press sends nothing", "{}", 0.1, 0, "", 0, "", kReady, false},
+        {"polished", "{}", 1, 200, "a b", 200, "A b.", kReady, true},
+        {"no provider key", R"({"cleanupProvider":"anthropic"})", 1, 200, "w", 0, "w", kReady,
          true},
-        {"no key for the chosen provider: unpolished",
-         {{"cleanupProvider", "anthropic"}},
-         1,
-         {{200, transcript("plain words")}},
-         "plain words",
-         kReady,
-         "",
-         1,
-         true},
-        {"polishing fails: the transcript",
-         {},
-         1,
-         {{200, transcript("raw words")}, {401, {{"error", "bad key"}}}},
-         "raw words",
-         "Cleanup failed, pasted raw. See Console",
-         "polish failed, using raw transcript: ",
-         2,
-         true},
-        {"no history, no statistics",
-         {{"keepHistory", false}, {"cleanup", false}},
-         1,
-         {{200, transcript("private words")}},
-         "private words",
-         kReady,
-         "",
-         1,
+        {"polishing fails", "{}", 1, 200, "raw words", 401, "raw words", rawOnly, true},
+        {"no records", R"({"keepHistory":false,"cleanup":false})", 1, 200, "p", 0, "p", kReady,
          false},
-        {"service down",
-         {},
-         1,
-         {{500, {{"error", "down"}}}},
-         "",
-         kServiceDown,
-         kServiceDown,
-         1,
-         false},
-        {"heard nothing",
-         {},
-         1,
-         {{200, transcript("   ")}},
-         "",
-         "Heard nothing, check the input device",
-         "",
-         1,
-         false},
-        {"no connection",
-         {},
-         1,
-         {{0, {}}},
-         "",
-         "Could not connect. Retry from the tray menu",
-         "",
-         1,
-         false},
+        {"service down", "{}", 1, 500, "", 0, "", kServiceDown, false},
+        {"heard nothing", "{}", 1, 200, "   ", 0, "", nothing, false},
+        {"no connection", "{}", 1, 0, "", 0, "", offline, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,23 +223,22 @@ TEST_F(DictationControllerTest, OutcomesOfATake) {
         fs::remove(settingsPath("history.md"));
         fs::remove(settingsPath("stats.jsonl"));
         desktop->accessibility->field->content.clear();
-        writeConfig(c.config);
+        writeConfig(Json::parse(c.config));
         start();
         size_t before = sent();
         dictate(c.seconds);
-        for (const Answer& a : c.answers) {
-            if (a.status == 0) {
-                desktop->http->fail({TransportError::Kind::cannotConnect, "Could not connect."});
-                queue->runUntilIdle();
-            } else {
-                answer(a.status, a.body);
-            }
+        if (desktop->http->pendingRequests() && c.status == 0) {
+            desktop->http->fail({TransportError::Kind::cannotConnect, "Could not connect."});
+            queue->runUntilIdle();
+        } else if (desktop->http->pendingRequests()) {
+            answer(c.status, c.status == 200 ? transcript(c.said) : Json{{"error", "down"}});
         }
-        EXPECT_EQ(sent() - before, c.requests);
+        if (c.polish) answer(c.polish, c.polish == 200 ? completion(c.field) : Json::object());
+        EXPECT_EQ(sent() - before, c.seconds < 1 ? 0u : c.polish ? 2u : 1u);
         EXPECT_EQ(field(), c.field);
-        EXPECT_EQ(controller->statusLine(), c.status);
-        if (!c.logLine.empty()) EXPECT_TRUE(logged(c.logLine, true)) << c.logLine;
-        if (!c.requests) EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
+        EXPECT_EQ(controller->statusLine(), c.line);
+        if (c.polish == 401) EXPECT_TRUE(logged("polish failed, using raw transcript: ", true));
+        if (c.seconds < 1) EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
         EXPECT_EQ(fs::exists(settingsPath("history.md")), c.recorded);
         EXPECT_EQ(fs::exists(settingsPath("stats.jsonl")), c.recorded);
         EXPECT_FALSE(controller->busy());
@@ -336,25 +266,9 @@ TEST_F(DictationControllerTest, CapTimerEndsTheRecordingWhileTheKeyIsHeld) {
     EXPECT_EQ(field(), "held past the cap");
 }
 
-TEST_F(DictationControllerTest, BoostIntoAMailClientUsesTheEmailPromptAndContext) {
-    desktop->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
-    writeConfig({{"cleanup", false}});
-    writeFile(settingsPath("context.md"), "I work at Northwind.\n");
-    start();
-    press(/*boost=*/true);
-    EXPECT_EQ(takeStatuses(), Lines{"Listening, email" + kEllipsis});
-    release(2, /*boost=*/true);
-    answer(200, transcript("hi tobias the build is green"));
-    ASSERT_EQ(sent(), 2u) << "a boost dictation is polished even with cleanup off";
-    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
-                                      "\n\n<context>\nI work at Northwind.\n</context>");
-    answer(200, completion("Hi Tobias,\n\nthe build is green."));
-    EXPECT_EQ(lastStats()["mode"], "email");
-    EXPECT_NE(readFile(settingsPath("history.md")).find("boost"), std::string::npos);
-}
-
 TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUserIsNow) {
     writeConfig({{"cleanup", false}});
+    writeFile(settingsPath("context.md"), "I work at Northwind.\n");
     start();
     failOnce();
     auto editor = desktop->workspace->frontmost;
@@ -378,14 +292,13 @@ TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUs
     controller->retryLastDictation();
     EXPECT_FALSE(AppState::retryAvailable()) << "not offered while it runs";
     answer(200, transcript("hi tobias the build is green"));
-    ASSERT_EQ(sent(), before + 2) << "polished like the boost it was";
-    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt());
+    ASSERT_EQ(sent(), before + 2) << "polished like the boost it was, with cleanup off";
+    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
+                                      "\n\n<context>\nI work at Northwind.\n</context>");
     answer(200, completion("Hi Tobias, the build is green."));
     EXPECT_EQ(field(), "Hi Tobias, the build is green.");
-    Json stats = lastStats();
-    EXPECT_EQ(stats["bundle"], "org.example.Editor");
-    EXPECT_EQ(stats["mode"], "email");
-    EXPECT_DOUBLE_EQ(stats["seconds"].get<double>(), 1.5);
+    EXPECT_EQ(lastStats()["bundle"], "org.example.Editor");
+    EXPECT_EQ(lastStats()["mode"], "email");
     EXPECT_TRUE(keptFiles().empty()) << "deleted once delivered";
     EXPECT_FALSE(controller->busy());
 
@@ -573,23 +486,17 @@ TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     desktop->accessibility->field->processId = 77;
     start();
     controller->runCommand(DictationCommand::stop, false);
-    EXPECT_TRUE(takeStatuses().empty()) << "stop without a take does nothing";
     controller->runCommand(DictationCommand::start, true);
     controller->runCommand(DictationCommand::start, false);
-    AppState::setTapRunning(true);
-    controller->refreshReadyLine();
-    AppState::setTapRunning(false);
     EXPECT_EQ(takeStatuses(), Lines{"Listening, email" + kEllipsis})
-        << "a second start keeps the boosted take, and the ready line waits for its end";
+        << "stop without a take does nothing; a second start keeps the boosted take";
     desktop->audio->lastTake()->currentTime = 2;
     controller->runCommand(DictationCommand::toggle, false);
-    EXPECT_TRUE(controller->busy());
     controller->runCommand(DictationCommand::toggle, false);
     EXPECT_EQ(desktop->audio->takes.size(), 1u) << "ignored while the text is made";
     answer(200, transcript("hi tobias"));
     answer(200, completion("Hi Tobias,"));
     EXPECT_EQ(field(), "Hi Tobias,") << "no key is held, so nothing waits for a release";
-    EXPECT_EQ(lastStats()["mode"], "email");
     controller->runCommand(DictationCommand::toggle, false);
     EXPECT_EQ(desktop->audio->takes.size(), 2u);
 }
@@ -607,7 +514,6 @@ TEST_F(DictationControllerTest, OwnWindowCopiedOnlyAndCopyLast) {
     dictate(1);
     answer(200, transcript("into the home window"));
     EXPECT_EQ(inserted, Lines{"into the home window | plain"});
-    EXPECT_TRUE(logged("delivered into own window"));
     EXPECT_EQ(field(), "");
     EXPECT_TRUE(desktop->pasteboard->writes.empty());
 
@@ -645,9 +551,6 @@ TEST_F(DictationControllerTest, StatusTextsAndSuggestionsForAHotkeyNeverSeen) {
     config.boostHotkeyKeyCode = kF5;
     controller->setConfig(config);
     EXPECT_EQ(controller->readyLine(), "Ready. Hold F5 for smart to talk");
-    config.boostHotkeyKeyCode = -1;
-    controller->setConfig(config);
-    EXPECT_EQ(controller->readyLine(), "Ready. Hold  to talk");
     std::string exactly58(58, 'a');
     EXPECT_EQ(DictationController::overlayText(exactly58), exactly58);
     EXPECT_EQ(DictationController::overlayText(exactly58 + "b"), exactly58 + kEllipsis);

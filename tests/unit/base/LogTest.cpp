@@ -49,18 +49,9 @@ TEST_F(LogTest, RestartsOnlyPastTwoHundredThousandBytesAndKeepsModeAndOrder) {
     Log::flush();
     EXPECT_EQ(afterStamp(), "  alone\n");
     std::filesystem::permissions(logPath(), std::filesystem::perms::all);
-    for (int i = 0; i < 100; ++i) Log::write("line " + std::to_string(i));
-    auto messages = logMessages();
-    ASSERT_EQ(messages.size(), 101u);
-    EXPECT_EQ(messages.back(), "line 99");
+    Log::write("appended");
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"alone", "appended"}));
     EXPECT_EQ(modeOf(logPath()), 0600u);
-}
-
-TEST_F(LogTest, UnwritableFolderIsSwallowed) {
-    writeFile(home() + "/.velvox", "a file where the folder should be");
-    Log::write("lost quietly");
-    Log::flush();
-    EXPECT_EQ(readFile(home() + "/.velvox"), "a file where the folder should be");
 }
 
 TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
@@ -83,14 +74,6 @@ TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
     auto messages = logMessages();
     ASSERT_EQ(messages.size(), 200u);
     EXPECT_EQ(messages.back(), "line 199");
-}
-
-TEST_F(LogTest, BuildStamp) {
-    EXPECT_EQ(Log::buildStampOf(home() + "/no-such-program"), "unknown");
-    std::string stamp = Log::buildStamp();  // "dd MMM HH:mm:ss"
-    ASSERT_GT(stamp.size(), 9u) << stamp;
-    EXPECT_TRUE(std::isdigit(stamp[0]) && std::isdigit(stamp[1]) && stamp[2] == ' ') << stamp;
-    EXPECT_TRUE(stamp[stamp.size() - 3] == ':' && stamp[stamp.size() - 6] == ':') << stamp;
 }
 
 }  // namespace

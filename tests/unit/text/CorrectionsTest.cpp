@@ -3,7 +3,6 @@
 #include <map>
 #include <string>
 
-#include "config/Config.h"
 #include "support/TempHome.h"
 #include "text/Corrections.h"
 
@@ -82,15 +81,6 @@ TEST_F(CorrectionsTest, OneLogLineNamesTheRulesThatMatched) {
     EXPECT_EQ(correctionLines(),
               std::vector<std::string>{"corrections: for the coaching system -> for the caching "
                                        "system, super base -> post gres, post gres -> Postgres"});
-}
-
-TEST_F(CorrectionsTest, DefaultRulesRepairTheUsualMishearings) {
-    const auto& rules = Config::defaultCorrections();
-    EXPECT_EQ(Corrections::apply("Reddit for the coaching with super base and sequel light", rules),
-              "Redis for the caching with Supabase and SQLite");
-    EXPECT_EQ(
-        Corrections::apply("Grüße: tail wind ✓ und shad cn 👍🏽 on post grass", rules),
-        "Grüße: Tailwind ✓ und shadcn 👍🏽 on Postgres");
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <gio/gio.h>
 
+#include <atomic>
+#include <cstdio>
 #include <future>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace velvox::testing {
 
@@ -14,13 +17,27 @@ const char* const kPortalXml = R"xml(<node>
     <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
     <method name="BindShortcuts"><arg type="o" direction="in"/><arg type="a(sa{sv})" direction="in"/>
       <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <signal name="Deactivated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <signal name="ShortcutsChanged"><arg type="o"/><arg type="a(sa{sv})"/></signal>
+  </interface>
+  <interface name="org.freedesktop.portal.RemoteDesktop">
+    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="SelectDevices"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="o" direction="out"/></method>
+    <method name="Start"><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="NotifyKeyboardKeysym"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="i" direction="in"/><arg type="u" direction="in"/></method>
   </interface>
 </node>)xml";
 
-// The desktop's global shortcuts portal on a connection and thread of its
-// own (so it answers whatever the test's thread is doing): it hands out
-// request and session objects as the real one names them, answers through
-// their Response signals and binds the shortcuts to Super+D and Super+B.
+// The desktop's portal on a connection of its own, with scripted answers: it
+// hands out request and session objects as the real one names them, answers
+// through their Response signals, and records what it was asked.
+//
+// It runs on a thread of its own with its own main context, so it answers
+// whatever the test's thread is doing (waiting for a program, say).
 class StandInPortal {
   public:
     StandInPortal() {
@@ -30,7 +47,8 @@ class StandInPortal {
             open();
             started.set_value();
             g_main_loop_run(loop_);
-            g_dbus_connection_unregister_object(bus_, registration_);
+            for (guint registration : registrations_)
+                g_dbus_connection_unregister_object(bus_, registration);
             g_dbus_connection_close_sync(bus_, nullptr, nullptr);
             g_object_unref(bus_);
             g_main_context_pop_thread_default(context_);
@@ -45,19 +63,34 @@ class StandInPortal {
     }
     bool ownsName() const { return nameReply_ == 1; }  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
 
-    // The user presses or lets go of a bound shortcut.
-    void press(const std::string& id, bool pressed) {
-        std::unique_lock lock(mutex_);
-        std::string session = session_;
-        lock.unlock();
-        g_dbus_connection_emit_signal(
-            bus_, nullptr, "/org/freedesktop/portal/desktop",
-            "org.freedesktop.portal.GlobalShortcuts", pressed ? "Activated" : "Deactivated",
-            g_variant_new("(ost@a{sv})", session.c_str(), id.c_str(), guint64(1),
-                          g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)),
-            nullptr);
-        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+    // The user presses or lets go of a bound shortcut, in `session` (ours by default).
+    void press(const std::string& id, bool pressed, std::string session = "") {
+        emit(pressed ? "Activated" : "Deactivated",
+             g_variant_new("(ost@a{sv})", (session.empty() ? this->session() : session).c_str(),
+                           id.c_str(), guint64(1),
+                           g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)));
     }
+    // The user gives a shortcut other keys in the desktop's settings.
+    void changeKeys(const std::string& id, const std::string& trigger) {
+        GVariantBuilder list;
+        g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+        g_variant_builder_add(&list, "(s@a{sv})", id.c_str(), triggerProperties(trigger));
+        emit("ShortcutsChanged", g_variant_new("(oa(sa{sv}))", session().c_str(), &list));
+    }
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    std::string session() const {
+        std::lock_guard lock(mutex_);
+        return session_;
+    }
+
+    // What the user answers in the desktop's dialog: 0 confirms, 1 cancels.
+    // Set before anyone asks.
+    std::atomic<guint32> bindAnswer = 0;
+    // The devices the user lets a remote desktop session have (1: keyboard).
+    std::atomic<guint32> remoteDevices = 1;
 
   private:
     void open() {
@@ -70,9 +103,10 @@ class StandInPortal {
         g_free(address);
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
         static const GDBusInterfaceVTable table = {&StandInPortal::onMethod, nullptr, nullptr, {}};
-        registration_ =
-            g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop",
-                                              node->interfaces[0], &table, this, nullptr, nullptr);
+        for (int i = 0; i < 2; ++i)
+            registrations_.push_back(g_dbus_connection_register_object(
+                bus_, "/org/freedesktop/portal/desktop", node->interfaces[i], &table, this, nullptr,
+                nullptr));
         g_dbus_node_info_unref(node);
         GVariant* reply = g_dbus_connection_call_sync(
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -80,16 +114,35 @@ class StandInPortal {
             G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
         if (reply) g_variant_get(reply, "(u)", &nameReply_), g_variant_unref(reply);
     }
-    static std::string objectPath(const char* kind, const char* sender, GVariant* options,
-                                  const char* key) {
+    void emit(const char* signal, GVariant* parameters) {
+        g_dbus_connection_emit_signal(bus_, nullptr, "/org/freedesktop/portal/desktop",
+                                      "org.freedesktop.portal.GlobalShortcuts", signal, parameters,
+                                      nullptr);
+        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+    }
+    static GVariant* triggerProperties(const std::string& trigger) {
+        GVariantDict properties;
+        g_variant_dict_init(&properties, nullptr);
+        g_variant_dict_insert(&properties, "trigger_description", "s", trigger.c_str());
+        return g_variant_dict_end(&properties);
+    }
+    static std::string objectPath(const char* kind, const char* sender, const std::string& token) {
         std::string name = sender + 1;
         for (char& c : name) c = c == '.' ? '_' : c;
-        return std::string("/org/freedesktop/portal/desktop/") + kind + "/" + name + "/" +
-               option(options, key);
+        return std::string("/org/freedesktop/portal/desktop/") + kind + "/" + name + "/" + token;
     }
     static std::string option(GVariant* options, const char* key) {
         const char* value = nullptr;
         return g_variant_lookup(options, key, "&s", &value) ? value : "";
+    }
+    // Answers the call with a request object, then the request with its Response.
+    void respond(GDBusMethodInvocation* invocation, const char* sender, GVariant* options,
+                 guint32 answer, GVariantDict* results) {
+        std::string request = objectPath("request", sender, option(options, "handle_token"));
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
+        g_dbus_connection_emit_signal(
+            bus_, sender, request.c_str(), "org.freedesktop.portal.Request", "Response",
+            g_variant_new("(u@a{sv})", answer, g_variant_dict_end(results)), nullptr);
     }
     static void onMethod(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
                          const gchar* method, GVariant* parameters,
@@ -98,43 +151,83 @@ class StandInPortal {
         std::string call = method;
         GVariantDict results;
         g_variant_dict_init(&results, nullptr);
-        GVariant* options = g_variant_get_child_value(parameters, call == "CreateSession" ? 0 : 3);
+        if (call == "NotifyKeyboardKeysym") {
+            gint32 symbol = 0;
+            guint32 state = 0;
+            g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &symbol, &state);
+            char line[64];
+            std::snprintf(line, sizeof line, "keysym 0x%x %s", symbol, state ? "down" : "up");
+            portal->record(line);
+            g_variant_dict_clear(&results);
+            return g_dbus_method_invocation_return_value(invocation, nullptr);
+        }
+        int optionsAt = call == "CreateSession"   ? 0
+                        : call == "BindShortcuts" ? 3
+                        : call == "Start"         ? 2
+                                                  : 1;
+        GVariant* options = g_variant_get_child_value(parameters, optionsAt);
+        guint32 answer = 0;
         if (call == "CreateSession") {
+            std::string session =
+                objectPath("session", sender, option(options, "session_handle_token"));
             std::lock_guard lock(portal->mutex_);
-            portal->session_ = objectPath("session", sender, options, "session_handle_token");
-            g_variant_dict_insert(&results, "session_handle", "s", portal->session_.c_str());
+            portal->session_ = session;
+            g_variant_dict_insert(&results, "session_handle", "s", session.c_str());
         } else if (call == "BindShortcuts") {
-            GVariant* shortcuts = g_variant_get_child_value(parameters, 1);
+            const char* session = nullptr;
+            GVariant* shortcuts = nullptr;
+            g_variant_get(parameters, "(&o@a(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
+                          nullptr);
+            call += portal->session() == session ? " our session" : std::string(" ") + session;
             GVariantBuilder bound;
             g_variant_builder_init(&bound, G_VARIANT_TYPE("a(sa{sv})"));
             GVariantIter iterator;
             g_variant_iter_init(&iterator, shortcuts);
             const char* id = nullptr;
-            while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, nullptr)) {
-                GVariantDict trigger;
-                g_variant_dict_init(&trigger, nullptr);
-                g_variant_dict_insert(&trigger, "trigger_description", "s",
-                                      id[0] == 'b' ? "Press Super+B" : "Press Super+D");
-                g_variant_builder_add(&bound, "(s@a{sv})", id, g_variant_dict_end(&trigger));
+            GVariant* properties = nullptr;
+            while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &properties)) {
+                call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
+                // The desktop takes the keys asked for, else picks its own.
+                std::string preferred = option(properties, "preferred_trigger");
+                if (!preferred.empty()) call += " preferring " + preferred;
+                std::string keys = preferred.empty()
+                                       ? std::string("Super+") + (id[0] == 'b' ? "B" : "D")
+                                       : preferred;
+                g_variant_builder_add(&bound, "(s@a{sv})", id, triggerProperties("Press " + keys));
+                g_variant_unref(properties);
             }
             g_variant_unref(shortcuts);
             g_variant_dict_insert_value(&results, "shortcuts", g_variant_builder_end(&bound));
+            answer = portal->bindAnswer;
+        } else if (call == "SelectDevices") {
+            // The keyboard of a remote desktop session: the user agrees (devices says which).
+            guint32 types = 0, persist = 0;
+            g_variant_lookup(options, "types", "u", &types);
+            g_variant_lookup(options, "persist_mode", "u", &persist);
+            call += " types " + std::to_string(types) + " persist " + std::to_string(persist);
+            std::string kept = option(options, "restore_token");
+            if (!kept.empty()) call += " restoring " + kept;
+        } else {
+            g_variant_dict_insert(&results, "devices", "u", guint32(portal->remoteDevices));
+            g_variant_dict_insert(&results, "restore_token", "s", "consent-1");
         }
-        // Answers the call with a request object, then the request with its Response.
-        std::string request = objectPath("request", sender, options, "handle_token");
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
-        g_dbus_connection_emit_signal(
-            portal->bus_, sender, request.c_str(), "org.freedesktop.portal.Request", "Response",
-            g_variant_new("(u@a{sv})", 0u, g_variant_dict_end(&results)), nullptr);
+        portal->record(call);
+        portal->respond(invocation, sender, options, answer, &results);
         g_variant_unref(options);
     }
+    void record(const std::string& call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+    }
+
     GMainContext* context_ = g_main_context_new();
     GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
     std::thread thread_;
     GDBusConnection* bus_ = nullptr;
-    guint registration_ = 0;
+    std::vector<guint> registrations_;
     guint32 nameReply_ = 0;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
     std::string session_;
 };
 

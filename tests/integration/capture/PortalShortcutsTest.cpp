@@ -1,0 +1,128 @@
+#include "platform/linux/wayland/PortalShortcuts.h"
+#include "platform/linux/wayland/RemoteDesktopPaste.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CaptureSession.h"
+#include "StandInPortal.h"
+
+namespace velvox::testing {
+namespace {
+
+struct Outcome {
+    bool answered = false;
+    std::optional<std::vector<PortalShortcuts::Bound>> bound;
+    std::vector<std::string> changes;
+    // The trigger the desktop bound to the first shortcut, once it answers again.
+    std::string nextTrigger() {
+        answered = false;
+        if (!spinUntil([&] { return answered; })) return "unanswered";
+        return bound ? (*bound)[0].trigger : "none";
+    }
+};
+
+std::unique_ptr<PortalShortcuts> ask(Outcome& outcome) {
+    return std::make_unique<PortalShortcuts>(
+        std::vector<PortalShortcuts::Shortcut>{{"dictate", "Dictate while held"},
+                                               {"boost", "Smart dictation while held"}},
+        [&outcome](auto bound) {
+            outcome.answered = true;
+            outcome.bound = std::move(bound);
+        },
+        [&outcome](const std::string& id, bool pressed) {
+            outcome.changes.push_back(id + (pressed ? " down" : " up"));
+        });
+}
+
+// Shortcuts bound by the desktop report their keys, presses and releases
+// (of our session only); keys changed in the desktop's settings, and keys we
+// ask for anew, are the bound keys from then on. A refused or missing
+// portal answers nothing bound, and one gone before the answer calls nothing.
+TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
+    std::optional<StandInPortal> portal(std::in_place);
+    ASSERT_TRUE(portal->ownsName());
+    Outcome outcome;
+    auto shortcuts = ask(outcome);
+    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
+    ASSERT_TRUE(outcome.bound && outcome.bound->size() == 2u);
+    EXPECT_EQ((*outcome.bound)[0].id, "dictate");
+    EXPECT_EQ((*outcome.bound)[0].trigger, "Press Super+D");
+    EXPECT_EQ((*outcome.bound)[1].trigger, "Press Super+B");
+    EXPECT_EQ(portal->calls(), (std::vector<std::string>{
+                                   "CreateSession",
+                                   "BindShortcuts our session, dictate \"Dictate while held\", "
+                                   "boost \"Smart dictation while held\""}));
+    portal->press("dictate", true, "/org/freedesktop/portal/desktop/session/1_99/other");
+    portal->press("dictate", true);
+    portal->press("dictate", false);
+    portal->press("boost", true);
+    ASSERT_TRUE(spinUntil([&] { return outcome.changes.size() >= 3; }));
+    EXPECT_EQ(outcome.changes,
+              (std::vector<std::string>{"dictate down", "dictate up", "boost down"}))
+        << "another session's shortcut is not ours";
+
+    portal->changeKeys("dictate", "Press Ctrl+Space");
+    EXPECT_EQ(outcome.nextTrigger(), "Press Ctrl+Space");
+    shortcuts->rebind({"F5", ""});
+    EXPECT_EQ(outcome.nextTrigger(), "Press F5");
+    EXPECT_EQ(portal->calls().back(),
+              "BindShortcuts our session, dictate \"Dictate while held\" preferring F5, boost "
+              "\"Smart dictation while held\"");
+
+    portal->bindAnswer = 1;  // the user cancels the desktop's dialog
+    Outcome refused;
+    auto again = ask(refused);
+    EXPECT_EQ(refused.nextTrigger(), "none");
+    Outcome late;
+    ask(late).reset();  // gone before the portal answers: nothing is called afterwards
+    spinUntil([] { return false; }, 1);
+    EXPECT_FALSE(late.answered);
+    portal.reset();
+    Outcome missing;
+    auto alone = ask(missing);
+    EXPECT_EQ(missing.nextTrigger(), "none") << "no portal on this bus";
+}
+
+// The paste keys through the desktop's remote desktop portal: typed by
+// symbol once the user agreed, the consent kept for the next start, and
+// nothing typed where the user refused the keyboard.
+TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
+    StandInPortal portal;
+    ASSERT_TRUE(portal.ownsName());
+    std::string tokenFile = ::testing::TempDir() + "velvox-remote-desktop-token";
+    std::filesystem::remove(tokenFile);
+    auto open = [&](std::optional<bool>& agreed) {
+        auto paste = std::make_unique<RemoteDesktopPaste>(
+            tokenFile, [] { return true; }, [&](bool yes) { agreed = yes; });
+        EXPECT_TRUE(spinUntil([&] { return agreed.has_value(); }));
+        return paste;
+    };
+    std::optional<bool> agreed, again, refused;
+    auto paste = open(agreed);
+    ASSERT_EQ(agreed, true);
+    EXPECT_TRUE(paste->focusPastesClipboard());
+    paste->post();
+    ASSERT_TRUE(spinUntil([&] { return portal.calls().size() >= 9; }));
+    EXPECT_EQ(portal.calls(), (std::vector<std::string>{
+                                  "CreateSession", "SelectDevices types 1 persist 2", "Start",
+                                  "keysym 0xffe3 down", "keysym 0xffe1 down", "keysym 0x76 down",
+                                  "keysym 0x76 up", "keysym 0xffe1 up", "keysym 0xffe3 up"}));
+    paste.reset();
+    paste = open(again);
+    EXPECT_EQ(portal.calls()[10], "SelectDevices types 1 persist 2 restoring consent-1");
+    portal.remoteDevices = 0;  // the user lets it have no keyboard
+    paste.reset();
+    paste = open(refused);
+    EXPECT_EQ(refused, false);
+    EXPECT_FALSE(paste->focusPastesClipboard()) << "the text stays copied";
+    size_t before = portal.calls().size();
+    paste->post();
+    spinUntil([] { return false; }, 1);
+    EXPECT_EQ(portal.calls().size(), before);
+    std::filesystem::remove(tokenFile);
+}
+
+}  // namespace
+}  // namespace velvox::testing

@@ -83,51 +83,26 @@ inline Window inputFocus() {
     return focus;
 }
 
-// Position of the window's top level (its frame, when the window manager
-// reparented it) in the stacking order, bottom first.
-inline int stackingIndexOf(Window window) {
-    Display* display = xdisplay();
-    Window root = DefaultRootWindow(display), rootReturn = None, parent = None;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    while (XQueryTree(display, window, &rootReturn, &parent, &children, &count)) {
-        if (children) XFree(children);
-        if (parent == root || parent == None) break;
-        window = parent;
-    }
-    int index = -1;
-    if (XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count; ++i)
-            if (children[i] == window) index = static_cast<int>(i);
-        if (children) XFree(children);
-    }
-    return index;
-}
-
 struct Pixel {
     int red = 0, green = 0, blue = 0;
 };
 
-// A piece of the screen as it is shown now.
+// The window's area of the screen as it is shown now; pixels by their place
+// inside the window.
 class Screenshot {
   public:
-    Screenshot(int x, int y, int width, int height) : x_(x), y_(y) {
+    explicit Screenshot(const WindowFacts& area) {
         XSync(xdisplay(), False);
-        pixbuf_ = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x, y, width, height);
+        pixbuf_ = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x, area.y,
+                                             area.width, area.height);
     }
-    ~Screenshot() {
-        if (pixbuf_) g_object_unref(pixbuf_);
-    }
+    ~Screenshot() { g_clear_object(&pixbuf_); }
     Screenshot(const Screenshot&) = delete;
     Screenshot& operator=(const Screenshot&) = delete;
 
     bool taken() const { return pixbuf_ != nullptr; }
-    // The pixel at a point of the desktop.
-    Pixel at(int desktopX, int desktopY) const {
-        int x = desktopX - x_, y = desktopY - y_;
-        if (!pixbuf_ || x < 0 || y < 0 || x >= gdk_pixbuf_get_width(pixbuf_) ||
-            y >= gdk_pixbuf_get_height(pixbuf_))
-            return {-1, -1, -1};
+    Pixel at(int x, int y) const {
+        if (!pixbuf_) return {-1, -1, -1};
         const guchar* pixel = gdk_pixbuf_get_pixels(pixbuf_) +
                               y * gdk_pixbuf_get_rowstride(pixbuf_) +
                               x * gdk_pixbuf_get_n_channels(pixbuf_);
@@ -135,7 +110,6 @@ class Screenshot {
     }
 
   private:
-    int x_, y_;
     GdkPixbuf* pixbuf_ = nullptr;
 };
 
@@ -148,12 +122,7 @@ class TargetWindow {
         if (!display_) return;
         window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), x, y, width, height, 0,
                                       0, 0xFFFFFF);
-        XSizeHints hints{};
-        hints.flags = USPosition | USSize;
-        hints.x = x;
-        hints.y = y;
-        hints.width = width;
-        hints.height = height;
+        XSizeHints hints{USPosition | USSize, x, y, width, height};
         XSetWMNormalHints(display_, window_, &hints);
         XSelectInput(display_, window_, ButtonPressMask | ExposureMask);
         XStoreName(display_, window_, "pill target");

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -66,20 +65,6 @@ struct DesktopFolders {
 };
 const DesktopFolders folders;
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    }
-    ~ScopedVariable() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 // The program an autostart entry starts, read the way a desktop session does.
 std::vector<std::string> autostartCommand(const std::string& entryPath) {
     GKeyFile* file = g_key_file_new();
@@ -105,7 +90,7 @@ class LinuxDesktopTest : public TempHomeTest {
   protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
     std::string entryFile() const {
-        return home() + "/config/autostart/" + Brand::bundleID + ".desktop";
+        return folders.root + "/config/autostart/" + Brand::bundleID + ".desktop";
     }
     bool logged(const std::string& prefix) const {
         auto lines = logMessages();
@@ -128,7 +113,6 @@ TEST_F(LinuxDesktopTest, ResourceFilesArePlainNamesOfFilesInsideThePagesFolder) 
 }
 
 TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
-    ScopedVariable config("XDG_CONFIG_HOME", home() + "/config");
     EXPECT_FALSE(desktop.loginItemEnabled());
     EXPECT_EQ(desktop.setLoginItem(true), std::nullopt);
     EXPECT_TRUE(desktop.loginItemEnabled());
@@ -155,22 +139,22 @@ TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
     EXPECT_EQ(autostartCommand(home() + "/entry.desktop"), std::vector<std::string>{odd});
 
     // Without the variable, or with a relative one, the folder is under HOME.
-    for (auto value :
-         {std::optional<std::string>(), std::optional<std::string>("relative/config")}) {
-        ScopedVariable unset("XDG_CONFIG_HOME", value);
+    for (const char* value : {"", "relative/config"}) {
+        *value ? ::setenv("XDG_CONFIG_HOME", value, 1) : ::unsetenv("XDG_CONFIG_HOME");
         EXPECT_EQ(LinuxDesktop::autostartFile(),
                   home() + "/.config/autostart/" + Brand::bundleID + ".desktop");
     }
+    ::setenv("XDG_CONFIG_HOME", (folders.root + "/config").c_str(), 1);
 }
 
-TEST_F(LinuxDesktopTest, InstalledApplicationsAreNamedFromTheirDesktopFiles) {
+// Installed applications are named from their desktop files; addresses go to
+// their application without waiting for it, and failures keep queries out of the log.
+TEST_F(LinuxDesktopTest, ApplicationsByDesktopFileAndAddressesByTheirHandler) {
     EXPECT_EQ(desktop.applicationName(kEditor), "Velvox Test Editor");
     for (const std::string id :
          {"velvoxtest-not-installed", "../applications/velvoxtest-editor", ""})
         EXPECT_EQ(desktop.applicationName(id), std::nullopt) << id;
-}
 
-TEST_F(LinuxDesktopTest, AddressesGoToTheirApplicationWithoutWaitingAndFailuresKeepQueriesOut) {
     desktop.openURL("x-velvoxtest://signed-in?token=abc");
     spinFor(std::chrono::milliseconds(200));
     EXPECT_FALSE(fs::exists(folders.inbox)) << "the handler still waits: opening did not";

@@ -121,17 +121,17 @@ class WebKitHomeWindowTest : public TempHomeTest {
         TempHomeTest::TearDown();
     }
 
-    // A window on `page` of `pages`; messages the page posts are collected.
-    void open(const std::string& pages, const std::string& page) {
+    // A window on a bundled page; messages the page posts are collected.
+    void open(const std::string& page) {
         window = std::make_unique<WebKitHomeWindow>(
-            pages, home() + "/geometry.json",
+            kPages, home() + "/geometry.json",
             [&](const std::string& uri) { opened.push_back(uri); });
         events.finishedLoading = [this] { loaded = true; };
         events.message = [this](const std::string& body) { messages.push_back(Json::parse(body)); };
         events.closed = [this] { ++closed; };
         window->setEvents(events);
         window->present();
-        window->loadPage(pages + "/" + page);
+        window->loadPage(kPages + "/" + page);
         ASSERT_TRUE(spinUntil([&] { return loaded; }));
     }
     std::optional<std::string> evaluate(const std::string& script) {
@@ -154,7 +154,7 @@ class WebKitHomeWindowTest : public TempHomeTest {
 };
 
 TEST_F(WebKitHomeWindowTest, SettingsPageRendersPushesPostsAndStaysOnItsPages) {
-    open(kPages, "settings.html");
+    open("settings.html");
     // The page says it is ready through the "orvo" handler.
     ASSERT_TRUE(spinUntil([&] {
         return std::any_of(messages.begin(), messages.end(),
@@ -213,7 +213,7 @@ TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
         SCOPED_TRACE(page);
         loaded = false;
         opened.clear();
-        open(kPages, page + ".html");
+        open(page + ".html");
         std::vector<std::string> failures;
         // What a view throws is caught by the bridge and written to the console.
         evaluate(R"(window.__errors = [];

@@ -1,7 +1,7 @@
 #pragma once
 
-// A stand-in for a desktop panel's org.kde.StatusNotifierWatcher, on a bus
-// connection of its own: it records who registers, and reads the first item's
+// A stand-in for a desktop panel's org.kde.StatusNotifierWatcher on the
+// session bus: it records who registers, and reads the first item's
 // properties and exported menu and clicks its entries, as a panel would.
 #include <gio/gio.h>
 
@@ -30,14 +30,7 @@ struct ExportedEntry {
 class StandInWatcher {
   public:
     StandInWatcher() {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        if (address)
-            connection_ = g_dbus_connection_new_for_address_sync(
-                address,
-                GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                     G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, nullptr);
-        g_free(address);
+        connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         if (!connection_) return;
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"(<node>
           <interface name="org.kde.StatusNotifierWatcher">
@@ -168,7 +161,6 @@ class StandInWatcher {
     void close() {
         g_bus_unown_name(ownership_);
         g_dbus_connection_unregister_object(connection_, registration_);
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
         g_clear_object(&connection_);
     }
 

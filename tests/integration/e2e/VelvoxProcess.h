@@ -26,8 +26,7 @@ inline std::string readWholeFile(const std::string& path) {
     return content.str();
 }
 
-// Sleeps in small steps until the condition holds or the bound passes. The
-// bound only keeps a broken test from hanging.
+// Sleeps in small steps until the condition holds; the bound only keeps a broken test from hanging.
 template <typename Condition>
 bool waitUntil(Condition condition, double boundSeconds = 20) {
     auto deadline = std::chrono::steady_clock::now() +
@@ -59,12 +58,9 @@ class VelvoxProcess {
         g_strfreev(envp);
     }
     ~VelvoxProcess() { terminate(); }
-    VelvoxProcess(const VelvoxProcess&) = delete;
-    VelvoxProcess& operator=(const VelvoxProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
     int32_t pid() const { return pid_; }
-
     // Waits for the program to end by itself; its exit status, or nothing.
     std::optional<int> waitForExit(double boundSeconds = 20) {
         waitUntil(

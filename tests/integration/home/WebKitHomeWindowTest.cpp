@@ -168,14 +168,12 @@ TEST_F(WebKitHomeWindowTest, SettingsPageRendersPushesPostsAndStaysOnItsPages) {
     std::string failure;
     window->evaluate("definitelyNotDefined()", [&](const std::string& error) { failure = error; });
     EXPECT_TRUE(spinUntil([&] { return !failure.empty(); }));
-
     // An action posted by the page arrives as JSON text.
     messages.clear();
     evaluate("Velvox.post('saveVocabulary', {list: ['Velvox', 'Zyx']}); true");
     ASSERT_TRUE(spinUntil([&] { return !messages.empty(); }));
     EXPECT_EQ(messages.back(),
               Json::parse(R"({"list":["Velvox","Zyx"],"action":"saveVocabulary"})"));
-
     // One title bar: the window's header bar, no frame title from the window
     // manager and none of the page's own strip.
     EXPECT_EQ(gtk_window_get_titlebar(GTK_WINDOW(window->window())), window->titleBar());
@@ -185,15 +183,12 @@ TEST_F(WebKitHomeWindowTest, SettingsPageRendersPushesPostsAndStaysOnItsPages) {
         << "a window manager title: " << frameExtents(xid);
     EXPECT_EQ(evaluate("getComputedStyle(document.getElementById('titlebar')).display"),
               "\"none\"");
-
     // Another site opens in the browser, not in the window.
     std::string before = window->currentURI();
     evaluate("location.href = 'https://example.com/elsewhere'; true");
     ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
     EXPECT_EQ(opened.back(), "https://example.com/elsewhere");
     EXPECT_EQ(window->currentURI(), before);
-    EXPECT_NE(before.find("/resources/settings.html"), std::string::npos);
-
     // Closing hides and reports; the size is kept for the next run.
     window->hide();
     EXPECT_EQ(closed, 1);

@@ -2,6 +2,7 @@
 // front of another application's window that keeps the focus and the clicks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -28,10 +29,7 @@ namespace {
 
 const auto run = [](const std::string& command) { return std::system(command.c_str()) == 0; };
 
-// GDK's own connection, for questions about windows.
-Display* xdisplay() {
-    return GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
-}
+const auto xdisplay = [] { return GDK_DISPLAY_XDISPLAY(gdk_display_get_default()); };
 
 struct WindowFacts {
     int x = 0, y = 0, width = 0, height = 0;  // on the root window
@@ -76,7 +74,7 @@ std::vector<long> cardinals(const char* name) {
 
 Window activeWindow() {
     auto values = cardinals("_NET_ACTIVE_WINDOW");
-    return values.empty() ? None : static_cast<Window>(values[0]);
+    return values.empty() ? None : Window(values[0]);
 }
 
 Window inputFocus() {
@@ -131,11 +129,11 @@ class TargetWindow {
     Window window() const { return window_; }
 
     bool focus() {
-        std::string id = std::to_string(window_);
+        std::string id = " --sync " + std::to_string(window_);
         return run(
-            "xdotool search --sync --name '^pill target$' >/dev/null && "
-            "xdotool windowactivate --sync " +
-            id + " && xdotool windowfocus --sync " + id);
+            "xdotool search --sync --name '^pill target$' >/dev/null && xdotool "
+            "windowactivate" +
+            id + " && xdotool windowfocus" + id);
     }
 
     // Root coordinates of every button press received so far.
@@ -169,12 +167,11 @@ class KeepingPanels final : public Panels {
     GtkPanels real_;
 };
 
-// The pale blue of the meter's bars at full level, the thinking dots' blue, the error's red.
+// The pale blue of the meter's bars at full level, the error's red.
 using PixelTest = bool (*)(const Pixel&);
 const PixelTest isAccent = [](const Pixel& p) {
     return p.blue >= 200 && p.red >= 170 && p.red <= 235 && p.green >= 190 && p.blue >= p.red + 20;
 };
-const PixelTest isBluish = [](const Pixel& p) { return p.blue >= 80 && p.blue >= p.red + 12; };
 const PixelTest isErrorRed = [](const Pixel& p) {
     return p.red >= 180 && p.red >= p.green + 60 && p.red >= p.blue + 60;
 };
@@ -213,7 +210,6 @@ class OverlayOnDesktopTest : public TempHomeTest {
 
     GtkPanel& panel() { return *panels->last; }
     Window pillWindow() { return gdk_x11_window_get_xid(gtk_widget_get_window(panel().widget())); }
-
     // Waits until the pill is fully shown and drawn at least twice since now
     // (so the state set before the call is on screen); then where it is.
     WindowFacts settle() {
@@ -228,16 +224,11 @@ class OverlayOnDesktopTest : public TempHomeTest {
         return factsOf(pillWindow());
     }
 
-    // How many pixels of the pill pass the test, in columns [fromX, toX).
-    int count(const WindowFacts& pill, PixelTest test, int fromX = 0, int toX = -1) {
+    // How many pixels of the pill pass the test.
+    int count(const WindowFacts& pill, PixelTest test) {
         auto shot = screenshot(pill);
         EXPECT_EQ(shot.size(), size_t(pill.width * pill.height));
-        int found = 0;
-        for (size_t at = 0; at < shot.size(); ++at) {
-            int x = int(at % pill.width);
-            found += x >= fromX && (toX < 0 || x < toX) && test(shot[at]);
-        }
-        return found;
+        return int(std::count_if(shot.begin(), shot.end(), test));
     }
 
     // Centred in the work area, low in it, in front of the focused window
@@ -278,7 +269,6 @@ TEST_F(OverlayOnDesktopTest, ListeningThinkingAndAnErrorOnScreen) {
     expectPlacedAndPassive(pill);
     EXPECT_GE(count(pill, isAccent), 40) << "the bars of a loud meter";
     EXPECT_EQ(count(pill, isErrorRed), 0);
-
     // A click on the pill reaches the window below it, which raised again
     // leaves the pill in front.
     int centreX = pill.x + pill.width / 2, centreY = pill.y + pill.height / 2;
@@ -291,15 +281,10 @@ TEST_F(OverlayOnDesktopTest, ListeningThinkingAndAnErrorOnScreen) {
     XSync(xdisplay(), False);
     spinFor(std::chrono::milliseconds(50));
     EXPECT_GE(count(pill, isAccent), 40) << "still in front";
-
-    // Thinking: the same place; dots in the middle, the bars at the sides gone.
+    // Thinking: redrawn in the same place (the dots' drawing is the view's unit tests' job).
     overlay->update(OverlayState::thinking());
     WindowFacts thinking = settle();
     EXPECT_EQ(std::make_pair(thinking.x, thinking.width), std::make_pair(pill.x, pill.width));
-    int third = thinking.width / 3;
-    EXPECT_GE(count(thinking, isBluish, third, 2 * third), 3) << "dots in the middle";
-    EXPECT_EQ(count(thinking, isBluish, 16, third - 6), 0) << "no meter bars";
-
     // An error: wider for its message, still centred, in red.
     overlay->show(OverlayState::error("Microphone unavailable"));
     WindowFacts error = settle();
@@ -308,7 +293,6 @@ TEST_F(OverlayOnDesktopTest, ListeningThinkingAndAnErrorOnScreen) {
     expectPlacedAndPassive(error);
     EXPECT_GE(count(error, isErrorRed), 30);
     EXPECT_EQ(count(error, isAccent), 0);
-
     // Gone after the fade, and the window below is untouched.
     overlay->hide(0);
     ASSERT_TRUE(spinUntil([&] { return !panel().isVisible(); }));

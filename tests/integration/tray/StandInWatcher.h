@@ -60,9 +60,6 @@ class StandInWatcher {
         // The next test must not find a watcher that is on its way out.
         spinUntil([] { return !nameHasOwner(kWatcherName); });
     }
-    StandInWatcher(const StandInWatcher&) = delete;
-    StandInWatcher& operator=(const StandInWatcher&) = delete;
-
     // Null when the session bus could not be reached or the name not owned.
     GDBusConnection* connection() const { return connection_; }
     const std::vector<Registration>& registrations() const { return registrations_; }

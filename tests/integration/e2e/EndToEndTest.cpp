@@ -27,9 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-bool shell(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
+const auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
 
 // What a command writes to its standard output.
 std::string outputOf(const std::string& command) {
@@ -43,60 +41,40 @@ std::string outputOf(const std::string& command) {
     return text;
 }
 
-// Speech made once with espeak-ng, as raw 16 kHz mono samples in whole 20 ms
-// chunks (so a take longer than the speech reads no further).
-const std::string& speechSamples() {
-    static const std::string samples = [] {
-        fs::path folder = fs::temp_directory_path() / ("velvox-speech-" + std::to_string(getpid()));
-        fs::create_directories(folder);
-        std::string wav = (folder / "speech.wav").string();
-        std::string raw = (folder / "speech.raw").string();
-        shell("espeak-ng -w '" + wav + "' '" + kSpoken + "' 2>/dev/null");
-        shell("sox '" + wav + "' -r 16000 -c 1 -b 16 -e signed-integer -t raw '" + raw + "'");
-        std::string bytes = readWholeFile(raw);
-        fs::remove_all(folder);
-        bytes.resize((bytes.size() + 639) / 640 * 640, '\0');
-        return bytes;
-    }();
-    return samples;
-}
-
-// Plays speech into the virtual microphone at the pace of speaking, then
-// silence, until it is destroyed.
+// Plays speech from espeak-ng (raw 16 kHz mono samples) into the virtual
+// microphone at the pace of speaking, then silence, until it is destroyed.
 class Speaker {
   public:
     Speaker() {
+        static const std::string speech =
+            outputOf("espeak-ng --stdout '" + kSpoken +
+                     "' | sox -t wav - -r 16000 -c 1 -b 16 -e signed-integer -t raw -");
         const char* fifo = std::getenv("VELVOX_TEST_SOURCE_FIFO");
-        if (!fifo) return;
-        thread_ = std::thread([this, path = std::string(fifo), speech = speechSamples()] {
-            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-            openError_ = fd < 0 ? errno : 0;
-            opened_ = true;
-            if (fd < 0) return;
+        fd_ = fifo ? ::open(fifo, O_WRONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+        if (fd_ < 0) return;
+        thread_ = std::thread([this] {
             const size_t chunk = 640;  // 20 ms
             std::string silence(chunk, '\0');
             for (size_t offset = 0; !stop_; offset += chunk) {
-                const char* data = offset < speech.size() ? speech.data() + offset : silence.data();
-                if (::write(fd, data, chunk) < 0 && errno != EAGAIN) ++writeErrors_;
+                bool speaking = offset + chunk <= speech.size();
+                if (::write(fd_, speaking ? speech.data() + offset : silence.data(), chunk) < 0 &&
+                    errno != EAGAIN)
+                    ++writeErrors;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
-            ::close(fd);
         });
     }
     ~Speaker() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
     }
-    // The error of opening the microphone's pipe, once it was tried.
-    int openError() {
-        waitUntil([&] { return opened_.load(); }, 5);
-        return openError_;
-    }
-    int writeErrors() const { return writeErrors_; }
+    bool opened() const { return fd_ >= 0; }
+    std::atomic<int> writeErrors{0};
 
   private:
-    std::atomic<bool> stop_{false}, opened_{false};
-    std::atomic<int> openError_{0}, writeErrors_{0};
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
@@ -119,21 +97,20 @@ class EndToEndTest : public ::testing::Test {
         velvox.reset();
         speaker.reset();
         window.reset();
-        if (HasFailure()) {
-            std::cerr << "--- app.log ---\n" << readWholeFile(settingsPath("app.log"));
-            std::cerr << "--- output ---\n" << readWholeFile(root_ + "/velvox.out");
-        }
+        if (HasFailure())
+            std::cerr << "--- app.log ---\n"
+                      << readWholeFile(settingsPath("app.log")) << "--- output ---\n"
+                      << readWholeFile(root_ + "/velvox.out");
         if (!HasFailure() || !std::getenv("VELVOX_KEEP_FAILED")) fs::remove_all(root_);
     }
 
     std::string settingsPath(const std::string& name) const { return home_ + "/.velvox/" + name; }
-
+    // Dictation on F5 (key code 96), the boost on right alt (61).
     void writeConfig(const Json& extra) {
         Json config = {
-            {"onboarded", true},        {"useOwnKey", true}, {"groqApiKey", "gsk_end_to_end_key"},
-            {"hotkeyKeyCode", 96},       // F5
-            {"boostHotkeyKeyCode", 61},  // right alt
-            {"cleanup", true},          {"autoPaste", true}};
+            {"onboarded", true},   {"useOwnKey", true},        {"groqApiKey", "gsk_end_to_end_key"},
+            {"hotkeyKeyCode", 96}, {"boostHotkeyKeyCode", 61}, {"cleanup", true},
+            {"autoPaste", true}};
         config.update(extra);
         std::ofstream(settingsPath("config.json")) << config.dump(2);
     }
@@ -146,13 +123,13 @@ class EndToEndTest : public ::testing::Test {
 
     std::map<std::string, std::string> environment() const {
         auto merged = extraEnvironment;
+        // The toolkit's one-time allocations are still held at exit: no leak check.
         merged.insert({{"HOME", home_},
                        {"TMPDIR", tmp_},
                        {"XDG_CONFIG_HOME", root_ + "/config"},
                        {"XDG_DATA_HOME", root_ + "/data"},
                        {"XDG_CACHE_HOME", root_ + "/cache"},
                        {"VELVOX_GROQ_BASE", groq.base()},
-                       // The toolkit's one-time allocations are still held at exit.
                        {"ASAN_OPTIONS", "detect_leaks=0"}});
         return merged;
     }
@@ -164,13 +141,6 @@ class EndToEndTest : public ::testing::Test {
     }
 
     std::string log() const { return readWholeFile(settingsPath("app.log")); }
-    size_t countInLog(const std::string& text) const {
-        std::string all = log();
-        size_t count = 0;
-        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-            ++count;
-        return count;
-    }
     bool waitForLog(const std::string& text, double boundSeconds = 30) const {
         return waitUntil([&] { return log().find(text) != std::string::npos; }, boundSeconds);
     }
@@ -190,6 +160,11 @@ class EndToEndTest : public ::testing::Test {
         window->send("focus entry");
         ASSERT_TRUE(window->waitForPrefix("focused entry"));
     }
+    void startWithWindow(std::vector<std::string> arguments = {},
+                         const std::string& program = deliveryWindowProgram()) {
+        openWindow(std::move(arguments), program);
+        if (!HasFatalFailure()) startVelvox();
+    }
 
     // Holds the key while the speaker talks.
     void dictate(const std::string& key, double seconds) {
@@ -207,17 +182,16 @@ class EndToEndTest : public ::testing::Test {
                       double seconds) {
         // The microphone goes on delivering after the key is up, as a real one does.
         speaker = std::make_unique<Speaker>();
-        ASSERT_EQ(speaker->openError(), 0) << "the virtual microphone's pipe";
+        ASSERT_TRUE(speaker->opened()) << "the virtual microphone's pipe";
         ASSERT_TRUE(press());
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
         ASSERT_TRUE(release());
-        EXPECT_EQ(speaker->writeErrors(), 0);
+        EXPECT_EQ(speaker->writeErrors, 0);
     }
 
     std::vector<RecordedRequest> requestsTo(const std::string& path) const {
-        std::vector<RecordedRequest> found;
-        for (auto& request : groq.requests())
-            if (request.path == path) found.push_back(request);
+        auto found = groq.requests();
+        std::erase_if(found, [&](auto& request) { return request.path != path; });
         return found;
     }
 
@@ -234,23 +208,22 @@ class EndToEndTest : public ::testing::Test {
         return "";
     }
 
-    // The application the first statistics event names: its bundle and name.
-    std::pair<std::string, std::string> firstStatsEvent() const {
+    // The application the first statistics event names: "BUNDLE NAME".
+    std::string firstStatsEvent() const {
         auto stats = readWholeFile(settingsPath("stats.jsonl"));
         auto event = Json::parse(stats.substr(0, stats.find('\n')), nullptr, false);
-        if (!event.is_object()) return {};
-        return {event.value("bundle", ""), event.value("app", "")};
+        return event.is_object() ? event.value("bundle", "") + " " + event.value("app", "") : "";
     }
 
-    size_t audioTakesLeft() const {
-        size_t count = 0;
-        for (auto& entry : fs::recursive_directory_iterator(tmp_))
-            if (entry.path().extension() == ".m4a") ++count;
-        return count;
+    // Puts text on the clipboard as the user would; the clipboard as the window reads it.
+    std::string copyAsUser() {
+        window->send("copy-text what the user had copied");
+        EXPECT_TRUE(window->waitForPrefix("copied"));
+        return clipboardText();
     }
 
-    // Added to the program's environment by a test before it starts it.
-    std::map<std::string, std::string> extraEnvironment;
+    std::string audioTakes() const { return outputOf("find '" + tmp_ + "' -name '*.m4a'"); }
+    std::map<std::string, std::string> extraEnvironment;  // set by a test before it starts it
     LoopbackServer groq;
     std::unique_ptr<Speaker> speaker;
     std::unique_ptr<VelvoxProcess> velvox;
@@ -258,15 +231,24 @@ class EndToEndTest : public ::testing::Test {
     std::string root_, home_, tmp_;
 };
 
+// On a desktop whose language writes numbers with a decimal comma, as German does.
 TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAlone) {
+    // The session's de_DE.UTF-8, checked to use a decimal comma, or the locale proves nothing.
+    const char* locales = std::getenv("VELVOX_TEST_LOCPATH");
+    ASSERT_NE(locales, nullptr) << "run inside the headless session";
+    ASSERT_TRUE(shell(std::string("LOCPATH='") + locales +
+                      "' LC_ALL=de_DE.UTF-8 locale -k decimal_point 2>/dev/null"
+                      " | grep -qx 'decimal_point=\",\"'"));
+    std::string runtime = root_ + "/run";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    extraEnvironment = {
+        {"LOCPATH", locales}, {"LC_ALL", "de_DE.UTF-8"}, {"XDG_RUNTIME_DIR", runtime}};
     writeConfig({{"alwaysCopyToClipboard", false}});
-    openWindow({"--app-id", "org.example.Editor"});
     installApplication("org.example.Editor", "Editor");
-    window->send("copy-text what the user had copied");
-    ASSERT_TRUE(window->waitForPrefix("copied"));
-    auto clipboardBefore = clipboardText();
+    openWindow({"--app-id", "org.example.Editor"});
+    auto clipboardBefore = copyAsUser();
     ASSERT_FALSE(clipboardBefore.empty());
-
     startVelvox();
     // A press shorter than the minimum hold records and sends nothing.
     ASSERT_TRUE(shell("xdotool keydown F5 sleep 0.05 keyup F5"));
@@ -278,7 +260,6 @@ TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAl
     ASSERT_EQ(requestsTo(kTranscriptionPath).size(), 1u) << "the short press sent nothing";
     auto transcription = requestsTo(kTranscriptionPath).front();
     EXPECT_EQ(transcription.header("Authorization"), "Bearer gsk_end_to_end_key");
-    ASSERT_FALSE(transcription.parts.empty());
     auto audio = std::find_if(transcription.parts.begin(), transcription.parts.end(),
                               [](auto& part) { return part.name == "file"; });
     ASSERT_NE(audio, transcription.parts.end());
@@ -290,25 +271,28 @@ TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAl
     ASSERT_TRUE(waitForLog("delivered ok"));
     EXPECT_NE(readWholeFile(settingsPath("history.md")).find(Tidy::text(kPolished)),
               std::string::npos);
-    EXPECT_EQ(firstStatsEvent(),
-              (std::pair<std::string, std::string>{"org.example.Editor", "Editor"}));
+    EXPECT_EQ(firstStatsEvent(), "org.example.Editor Editor");
     EXPECT_EQ(clipboardText(), clipboardBefore) << "typed in, the clipboard was never touched";
-    EXPECT_TRUE(waitUntil([&] { return audioTakesLeft() == 0; }, 5));
+    EXPECT_TRUE(waitUntil([&] { return audioTakes().empty(); }, 5));
+    // Numbers keep their decimal points in the log and in the tray icon's drawing.
+    std::smatch recorded;
+    std::string text = log();
+    ASSERT_TRUE(std::regex_search(text, recorded, std::regex("recorded (\\S+)s, \\d+ bytes")));
+    EXPECT_TRUE(std::regex_match(recorded[1].str(), std::regex("\\d+\\.\\d"))) << recorded[1];
+    std::string svg = outputOf("cat $(find '" + runtime + "' -name '*.svg')");
+    EXPECT_NE(svg.find(" width=\"3.2\" "), std::string::npos) << svg;
+    EXPECT_FALSE(std::regex_search(svg, std::regex("=\"[-0-9]*,[0-9]"))) << svg;
 }
 
 TEST_F(EndToEndTest, PasteRoadPutsTheUsersClipboardBack) {
     writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
-    openWindow();
-    window->send("copy-text what the user had copied");
-    ASSERT_TRUE(window->waitForPrefix("copied"));
-    auto clipboardBefore = clipboardText();
-    startVelvox();
+    startWithWindow();
+    auto clipboardBefore = copyAsUser();
 
     dictate("F5", 1.5);
     ASSERT_TRUE(typedPolished());
     EXPECT_TRUE(waitUntil([&] { return clipboardText() == clipboardBefore; }, 10))
         << clipboardText();
-
     // "Copy last result" picked in the panel's tray menu puts the text on the clipboard.
     StandInWatcher panel;
     ASSERT_NE(panel.connection(), nullptr);
@@ -318,40 +302,20 @@ TEST_F(EndToEndTest, PasteRoadPutsTheUsersClipboardBack) {
                              [](auto& entry) { return entry.label == "Copy last result"; });
     ASSERT_NE(copy, menu.end()) << panel.lastError();
     ASSERT_TRUE(panel.click(copy->id)) << panel.lastError();
-    const std::string text = Tidy::text(kPolished);
-    const std::string copied =
-        "UTF8_STRING " + std::to_string(text.size()) + " " + std::to_string(fnvHash(text));
+    const std::string copied = clipSummary("UTF8_STRING", Tidy::text(kPolished));
     EXPECT_TRUE(waitUntil([&] { return clipboardText() == copied; }, 10)) << clipboardText();
-}
-
-TEST_F(EndToEndTest, BoostKeyIntoAMailClientAsksForAnEmail) {
-    installApplication("org.gnome.Evolution", "Evolution");
-    openWindow({"--app-id", "org.gnome.Evolution", "--class", "Evolution"});
-    startVelvox();
-
-    dictate("Alt_R", 2.0);
-    ASSERT_TRUE(typedPolished());
-    auto polish = requestsTo(kPolishPath);
-    ASSERT_EQ(polish.size(), 1u);
-    auto body = Json::parse(polish.front().body);
-    std::string system = body["messages"][0]["content"].get<std::string>();
-    EXPECT_NE(system.find("THEN SHAPE IT AS AN EMAIL."), std::string::npos);
 }
 
 TEST_F(EndToEndTest, ServiceFailureSaysSoAndTypesNothing) {
     groq.answer(kTranscriptionPath, 500, R"({"error":{"message":"overloaded"}})");
-    openWindow();
-    startVelvox();
+    startWithWindow();
 
     dictate("F5", 1.5);
     ASSERT_TRUE(waitForLog("Service unavailable, try again"));
-    EXPECT_TRUE(requestsTo(kPolishPath).empty());
     EXPECT_EQ(window->lastText("entry"), "text entry ");
-    EXPECT_FALSE(fs::exists(settingsPath("history.md")));
-
     // The take was kept: once the service is back, a retry from the command
     // line types what was said then.
-    EXPECT_EQ(audioTakesLeft(), 0u);
+    EXPECT_EQ(audioTakes(), "");
     ASSERT_FALSE(fs::is_empty(settingsPath("kept")));
     answerLikeGroq(groq);
     EXPECT_EQ(run({"retry"}, "retry.out")->waitForExit(20), 0);
@@ -365,61 +329,35 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoAndTypesNothing) {
 // to the holder of that grab, so the paste must wait for the release.
 TEST_F(EndToEndTest, TextReadyWhileTheKeyIsStillHeldIsPastedAfterTheRelease) {
     writeConfig({{"maxRecordSeconds", 5}, {"insertDirectly", false}});
-    openWindow();
-    startVelvox();
+    startWithWindow();
     speaker = std::make_unique<Speaker>();
-    ASSERT_EQ(speaker->openError(), 0);
+    ASSERT_TRUE(speaker->opened());
     ASSERT_TRUE(shell("xdotool keydown F5"));
     ASSERT_TRUE(waitUntil([&] { return requestsTo(kPolishPath).size() == 1; }, 30));
-    // Room for a paste that would not wait.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // room for a paste that would not wait
     EXPECT_EQ(window->lastText("entry"), "text entry ") << "nothing pasted while F5 is down";
     ASSERT_TRUE(shell("xdotool keyup F5"));
     ASSERT_TRUE(typedPolished());
 }
 
-TEST_F(EndToEndTest, CommaDecimalLocaleKeepsPointsInTheLogAndTheTrayIcon) {
-    // The session's de_DE.UTF-8, checked to use a decimal comma, or the test proves nothing.
-    const char* locales = std::getenv("VELVOX_TEST_LOCPATH");
-    ASSERT_NE(locales, nullptr) << "run inside the headless session";
-    ASSERT_TRUE(shell(std::string("LOCPATH='") + locales +
-                      "' LC_ALL=de_DE.UTF-8 locale -k decimal_point 2>/dev/null"
-                      " | grep -qx 'decimal_point=\",\"'"));
-
-    std::string runtime = root_ + "/run";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    extraEnvironment = {
-        {"LOCPATH", locales}, {"LC_ALL", "de_DE.UTF-8"}, {"XDG_RUNTIME_DIR", runtime}};
-    openWindow();
-    startVelvox();
-    dictate("F5", 1.5);
-    ASSERT_TRUE(typedPolished());
-
-    std::smatch recorded;
-    std::string text = log();
-    ASSERT_TRUE(std::regex_search(text, recorded, std::regex("recorded (\\S+)s, \\d+ bytes")))
-        << text;
-    EXPECT_TRUE(std::regex_match(recorded[1].str(), std::regex("\\d+\\.\\d"))) << recorded[1];
-
-    std::string svg;
-    for (auto& entry : fs::recursive_directory_iterator(runtime))
-        if (entry.path().extension() == ".svg") svg += readWholeFile(entry.path());
-    EXPECT_NE(svg.find(" width=\"3.2\" "), std::string::npos) << svg;
-    EXPECT_FALSE(std::regex_search(svg, std::regex("=\"[-0-9]*,[0-9]"))) << svg;
-}
-
-TEST_F(EndToEndTest, DesktopWithoutAccessibilityDictatesByPasteWithoutWaiting) {
+// Without the accessibility bus the text is pasted; the boost key into a mail
+// client asks for an email.
+TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail) {
     const char* bus = std::getenv("VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY");
     ASSERT_NE(bus, nullptr) << "run inside the headless session";
     extraEnvironment = {{"DBUS_SESSION_BUS_ADDRESS", bus}};
-    openWindow();
-    startVelvox();
+    installApplication("org.gnome.Evolution", "Evolution");
+    startWithWindow({"--app-id", "org.gnome.Evolution", "--class", "Evolution"});
     EXPECT_TRUE(waitForLog("no accessibility bus: text is pasted, never typed into a field"));
 
-    dictate("F5", 1.5);
+    dictate("Alt_R", 2.0);
     ASSERT_TRUE(typedPolished());
     EXPECT_TRUE(waitForLog("delivered ok"));
+    auto polish = requestsTo(kPolishPath);
+    ASSERT_EQ(polish.size(), 1u);
+    EXPECT_NE(Json::parse(polish.front().body)["messages"][0]["content"].dump().find(
+                  "THEN SHAPE IT AS AN EMAIL."),
+              std::string::npos);
 }
 
 // Run by wayland-session.sh: sway on its headless back end, the target window
@@ -431,36 +369,29 @@ class WaylandEndToEndTest : public EndToEndTest {};
 // clipboard again afterwards.
 TEST_F(WaylandEndToEndTest, BothRoadsLandInANativeWindowAndGiveTheClipboardBack) {
     ASSERT_NE(std::getenv("WAYLAND_DISPLAY"), nullptr) << "run inside wayland-session.sh";
-    struct Road {
-        bool insertDirectly;
-        const char* deliveredBy;
-    };
     const std::string users = "copied by the user";
-    for (Road road : {Road{true, "insert: wrote "},
-                      Road{false,
-                           "clipboard through the compositor, paste keys through a "
-                           "virtual keyboard"}}) {
-        SCOPED_TRACE(road.deliveredBy);
+    for (auto [direct, deliveredBy] :
+         {std::pair{true, "insert: wrote "},
+          {false, "clipboard through the compositor, paste keys through a virtual keyboard"}}) {
+        SCOPED_TRACE(deliveredBy);
         fs::remove(settingsPath("app.log"));
         fs::remove(settingsPath("stats.jsonl"));
-        writeConfig({{"insertDirectly", road.insertDirectly}, {"alwaysCopyToClipboard", false}});
+        writeConfig({{"insertDirectly", direct}, {"alwaysCopyToClipboard", false}});
         ASSERT_TRUE(shell("printf '" + users + "' | wl-copy"));
         // GTK names the application after its program; the entry of that name says who it is.
         installApplication("delivery_test_window", "Delivery Window");
-        openWindow();
+        startWithWindow();
         ASSERT_NE(window->readyLine().find("GdkWaylandDisplay"), std::string::npos)
             << window->readyLine();
-        startVelvox();
         EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
         EXPECT_TRUE(waitForLog(
             "no global shortcuts from the desktop: bind velvox dictate to its own shortcuts"));
 
         dictateByCommands(2.0);
         ASSERT_TRUE(typedPolished());
-        EXPECT_TRUE(waitForLog(road.deliveredBy));
+        EXPECT_TRUE(waitForLog(deliveredBy));
         ASSERT_TRUE(waitForLog("delivered ok"));
-        EXPECT_EQ(firstStatsEvent(),
-                  (std::pair<std::string, std::string>{"delivery_test_window", "Delivery Window"}));
+        EXPECT_EQ(firstStatsEvent(), "delivery_test_window Delivery Window");
         EXPECT_TRUE(waitUntil([&] { return outputOf("wl-paste --no-newline") == users; }, 10))
             << outputOf("wl-paste --no-newline");
         velvox.reset();
@@ -468,30 +399,26 @@ TEST_F(WaylandEndToEndTest, BothRoadsLandInANativeWindowAndGiveTheClipboardBack)
     }
 }
 
-TEST_F(WaylandEndToEndTest, PillFloatsOnTheCompositorsOverlayLayer) {
-    openWindow();
-    startVelvox();
-    EXPECT_TRUE(waitForLog("Wayland pill: on the compositor's overlay layer"));
-    EXPECT_TRUE(waitForLog("Wayland session, Pill: above every window, on the screen you work on"));
-    // Bottom centre of the only output, where the pill shows over the window.
-    const std::string below = "930,950 60x40";
-    std::string before = outputOf("grim -t ppm -g '" + below + "' -");
-    ASSERT_FALSE(before.empty()) << "grim read nothing";
-    ASSERT_EQ(run({"dictate", "start"}, "start.out")->waitForExit(20), 0);
-    EXPECT_TRUE(
-        waitUntil([&] { return outputOf("grim -t ppm -g '" + below + "' -") != before; }, 10))
-        << "nothing drawn over the window";
-    ASSERT_EQ(run({"dictate", "stop"}, "stop.out")->waitForExit(20), 0);
-}
-
-TEST_F(WaylandEndToEndTest, TerminalsGetTheirPasteKey) {
+// Sway's key bindings run the dictate commands on the press and on the
+// release; the pill floats on the compositor's overlay layer over the window;
+// a terminal (the same window under a terminal emulator's name) gets its paste key.
+TEST_F(WaylandEndToEndTest, SwayBindingsDictateIntoATerminalUnderTheFloatingPill) {
     writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
-    // The same window under a terminal emulator's program name.
     std::string terminal = root_ + "/kgx";
     fs::copy_file(deliveryWindowProgram(), terminal);
-    openWindow({}, terminal);
-    startVelvox();
-    dictateByCommands(1.5);
+    startWithWindow({}, terminal);
+    EXPECT_TRUE(waitForLog("Wayland pill: on the compositor's overlay layer"));
+    EXPECT_TRUE(waitForLog("Wayland session, Pill: above every window, on the screen you work on"));
+    const std::string program = VELVOX_BINARY;
+    ASSERT_TRUE(shell("swaymsg -q 'bindsym --no-repeat F9 exec " + program + " dictate start'"));
+    ASSERT_TRUE(shell("swaymsg -q 'bindsym --release F9 exec " + program + " dictate stop'"));
+    // Bottom centre of the only output, where the pill shows over the window.
+    auto belowThePill = [] { return outputOf("grim -t ppm -g '930,950 60x40' -"); };
+    const std::string before = belowThePill();
+    ASSERT_FALSE(before.empty()) << "grim read nothing";
+    // One keyboard holds F9 for two seconds while the speaker talks, as a user's does.
+    speakBetween([] { return shell("wtype -P F9 -s 2000 -p F9 &"); },
+                 [&] { return waitUntil([&] { return belowThePill() != before; }, 10); }, 0.5);
     EXPECT_TRUE(window->waitForPrefix("key press V control+shift", 30))
         << window->lastText("entry");
 }
@@ -499,72 +426,38 @@ TEST_F(WaylandEndToEndTest, TerminalsGetTheirPasteKey) {
 TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
     StandInPortal portal;
     ASSERT_TRUE(portal.ownsName());
-    openWindow();
-    startVelvox();
+    startWithWindow();
     ASSERT_TRUE(waitForLog(
         "global shortcuts from the desktop: dictate Press Super+D, boost Press Super+B"));
-    auto shortcut = [&](bool pressed) {
-        return [&portal, pressed] {
-            portal.press("dictate", pressed);
-            return true;
-        };
-    };
-    speakBetween(shortcut(true), shortcut(false), 2.0);
+    speakBetween([&] { return portal.press("dictate", true), true; },
+                 [&] { return portal.press("dictate", false), true; }, 2.0);
     ASSERT_TRUE(typedPolished());
 }
 
-TEST_F(WaylandEndToEndTest, SwayKeyBindingsStartOnThePressAndStopOnTheRelease) {
-    openWindow();
-    startVelvox();
-    const std::string program = VELVOX_BINARY;
-    ASSERT_TRUE(shell("swaymsg -q 'bindsym --no-repeat F9 exec " + program + " dictate start'"));
-    ASSERT_TRUE(shell("swaymsg -q 'bindsym --release F9 exec " + program + " dictate stop'"));
-    // One keyboard holds F9 while the speaker talks, as a user's does.
-    speakBetween([] { return shell("wtype -P F9 -s 2000 -p F9 &"); }, [] { return true; }, 2.0);
-    ASSERT_TRUE(typedPolished());
-}
-
-// The web engine's libraries the process maps now, one line each.
-std::string webEngineMappings(int32_t pid) {
-    return outputOf("grep -E 'libwebkit2gtk|libjavascriptcoregtk' /proc/" + std::to_string(pid) +
-                    "/maps");
-}
-
-TEST_F(EndToEndTest, WebEngineComesOnlyWithHomeAndItsPageTakesADictation) {
-    extraEnvironment = {{"WEBKIT_DISABLE_COMPOSITING_MODE", "1"},
-                        {"WEBKIT_DISABLE_DMABUF_RENDERER", "1"}};
-    startVelvox();
-    EXPECT_EQ(webEngineMappings(velvox->pid()), "") << "mapped before Home opened";
-
-    // Launching again opens Home in the running copy.
-    EXPECT_EQ(run({}, "second.out")->waitForExit(20), 0);
-    ASSERT_TRUE(waitUntil([&] { return !webEngineMappings(velvox->pid()).empty(); }));
-    // Text dictated while Home has the focus goes to its page once the window
-    // reports the page loaded and itself focused; the web engine's first
-    // start may take a few takes.
-    ASSERT_TRUE(waitUntil([&] { return shell("xdotool search --name '^Velvox$' >/dev/null"); }));
-    for (int take = 0; take < 5 && log().find("delivered into own window") == std::string::npos;
-         ++take) {
-        shell("xdotool search --name '^Velvox$' windowactivate --sync 2>/dev/null");
-        size_t before = countInLog("delivered ");
-        dictate("F5", 2.0);
-        waitUntil([&] { return countInLog("delivered ") > before; });
-    }
-    EXPECT_NE(log().find("delivered into own window"), std::string::npos);
-    EXPECT_EQ(velvox->terminate(), 0);
-}
-
+// A second launch opens Home in the running copy, which maps the web engine
+// only then; an address hands its sign-in over; only the first copy launched.
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     // A dictate command without a running copy starts nothing.
     EXPECT_EQ(run({"dictate", "toggle"}, "early.out")->waitForExit(20), 1);
     EXPECT_FALSE(fs::exists(settingsPath("app.log")));
+    extraEnvironment = {{"WEBKIT_DISABLE_COMPOSITING_MODE", "1"},
+                        {"WEBKIT_DISABLE_DMABUF_RENDERER", "1"}};
     startVelvox();
+    // The web engine's libraries the program maps now, one line each.
+    auto webEngineMappings = [&] {
+        return outputOf("grep -E 'libwebkit2gtk|libjavascriptcoregtk' /proc/" +
+                        std::to_string(velvox->pid()) + "/maps");
+    };
+    EXPECT_EQ(webEngineMappings(), "") << "mapped before Home opened";
 
     EXPECT_EQ(run({}, "second.out")->waitForExit(20), 0);
+    EXPECT_TRUE(waitUntil([&] { return !webEngineMappings().empty(); }));
     EXPECT_EQ(run({"velvox://auth?token=ovk_test"}, "third.out")->waitForExit(20), 0);
     ASSERT_TRUE(waitForLog("signed in from the browser callback"));
     EXPECT_EQ(Json::parse(readWholeFile(settingsPath("config.json")))["deviceToken"], "ovk_test");
-    EXPECT_EQ(countInLog("Velvox launched"), 1u) << "only the first copy launched";
+    std::string all = log();
+    ASSERT_NE(all.find("Velvox launched"), std::string::npos);
+    EXPECT_EQ(all.find("Velvox launched"), all.rfind("Velvox launched")) << "launched once";
     EXPECT_EQ(velvox->terminate(), 0);
 }
 

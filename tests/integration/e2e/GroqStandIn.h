@@ -18,7 +18,6 @@ inline const std::string kPolished =
 inline const std::string kTranscriptionPath = "/openai/v1/audio/transcriptions";
 inline const std::string kPolishPath = "/openai/v1/chat/completions";
 
-// Answers both requests at once, as a fast service would.
 inline void answerLikeGroq(LoopbackServer& groq) {
     groq.answer(kTranscriptionPath, 200, nlohmann::json{{"text", kSpoken}}.dump());
     groq.answer(kPolishPath, 200,

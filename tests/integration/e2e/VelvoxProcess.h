@@ -21,22 +21,18 @@
 namespace velvox::testing {
 
 inline std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
-// Sleeps in small steps until the condition holds or the bound passes. The
-// bound only keeps a broken test from hanging.
+// Sleeps in small steps until the condition holds; the bound only keeps a broken test from hanging.
 template <typename Condition>
 bool waitUntil(Condition condition, double boundSeconds = 20) {
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::milliseconds(static_cast<int64_t>(boundSeconds * 1000));
-    while (!condition()) {
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
 }
 
@@ -55,29 +51,22 @@ class VelvoxProcess {
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
         int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        int none = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (!g_spawn_async_with_fds(nullptr, argv.data(), envp,
-                                    GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr, &pid_,
-                                    -1, out, none, nullptr))
+        if (!g_spawn_async_with_fds(nullptr, argv.data(), envp, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                    nullptr, &pid_, -1, out, out, nullptr))
             pid_ = -1;
         ::close(out);
-        ::close(none);
         g_strfreev(envp);
     }
     ~VelvoxProcess() { terminate(); }
-    VelvoxProcess(const VelvoxProcess&) = delete;
-    VelvoxProcess& operator=(const VelvoxProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
     int32_t pid() const { return pid_; }
-
     // Waits for the program to end by itself; its exit status, or nothing.
     std::optional<int> waitForExit(double boundSeconds = 20) {
-        if (pid_ <= 0) return exitStatus_;
         waitUntil(
             [&] {
                 int status = 0;
-                if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+                if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) != pid_) return pid_ <= 0;
                 pid_ = -1;
                 exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
                 return true;
@@ -88,13 +77,10 @@ class VelvoxProcess {
 
     // Asks the program to quit as the desktop does at logout.
     std::optional<int> terminate() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (!waitForExit(10)) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                pid_ = -1;
-            }
+        if (pid_ > 0 && (::kill(pid_, SIGTERM), !waitForExit(10))) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
         return exitStatus_;
     }

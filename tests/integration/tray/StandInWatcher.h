@@ -1,7 +1,7 @@
 #pragma once
 
-// A stand-in for a desktop panel's org.kde.StatusNotifierWatcher, on a bus
-// connection of its own: it records who registers, and reads the first item's
+// A stand-in for a desktop panel's org.kde.StatusNotifierWatcher on the
+// session bus: it records who registers, and reads the first item's
 // properties and exported menu and clicks its entries, as a panel would.
 #include <gio/gio.h>
 
@@ -13,13 +13,6 @@
 namespace velvox::testing {
 
 inline const char* const kWatcherName = "org.kde.StatusNotifierWatcher";
-inline const char* const kWatcherXml = R"(<node><interface name="org.kde.StatusNotifierWatcher">
-  <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
-  <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
-  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-  <property name="ProtocolVersion" type="i" access="read"/>
-</interface></node>)";
 
 struct Registration {
     std::string sender;   // the item's bus name
@@ -37,16 +30,17 @@ struct ExportedEntry {
 class StandInWatcher {
   public:
     StandInWatcher() {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        if (address)
-            connection_ = g_dbus_connection_new_for_address_sync(
-                address,
-                GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                     G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, nullptr);
-        g_free(address);
+        connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         if (!connection_) return;
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
+        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"(<node>
+          <interface name="org.kde.StatusNotifierWatcher">
+            <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+            <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+            <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+            <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+            <property name="ProtocolVersion" type="i" access="read"/>
+          </interface></node>)",
+                                                           nullptr);
         static const GDBusInterfaceVTable vtable = {onMethodCall, onGetProperty, nullptr, {}};
         registration_ =
             g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
@@ -66,9 +60,6 @@ class StandInWatcher {
         // The next test must not find a watcher that is on its way out.
         spinUntil([] { return !nameHasOwner(kWatcherName); });
     }
-    StandInWatcher(const StandInWatcher&) = delete;
-    StandInWatcher& operator=(const StandInWatcher&) = delete;
-
     // Null when the session bus could not be reached or the name not owned.
     GDBusConnection* connection() const { return connection_; }
     const std::vector<Registration>& registrations() const { return registrations_; }
@@ -82,10 +73,7 @@ class StandInWatcher {
             "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"),
             G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
         gboolean owned = FALSE;
-        if (reply) {
-            g_variant_get(reply, "(b)", &owned);
-            g_variant_unref(reply);
-        }
+        if (reply) g_variant_get(reply, "(b)", &owned), g_variant_unref(reply);
         g_object_unref(bus);
         return owned;
     }
@@ -113,28 +101,24 @@ class StandInWatcher {
         GVariant* reply = callItem(property("Menu"), "com.canonical.dbusmenu", "GetLayout",
                                    g_variant_new("(iias)", 0, -1, nullptr));
         if (!reply) return entries;
-        GVariant* layout = g_variant_get_child_value(reply, 1);
-        GVariant* children = g_variant_get_child_value(layout, 2);
-        for (gsize index = 0; index < g_variant_n_children(children); ++index) {
-            GVariant* boxed = g_variant_get_child_value(children, index);
-            GVariant* child = g_variant_get_variant(boxed);
-            ExportedEntry entry;
-            g_variant_get_child(child, 0, "i", &entry.id);
-            GVariant* properties = g_variant_get_child_value(child, 1);
+        GVariantIter* children = nullptr;
+        g_variant_get(reply, "(u(ia{sv}av))", nullptr, nullptr, nullptr, &children);
+        for (GVariant* child = nullptr; g_variant_iter_loop(children, "v", &child);) {
+            ExportedEntry& entry = entries.emplace_back();
+            GVariant* properties = nullptr;
+            g_variant_get(child, "(i@a{sv}av)", &entry.id, &properties, nullptr);
             const gchar* text = nullptr;
-            if (g_variant_lookup(properties, "label", "&s", &text)) entry.label = text;
-            if (g_variant_lookup(properties, "type", "&s", &text)) entry.type = text;
-            if (g_variant_lookup(properties, "toggle-type", "&s", &text)) entry.toggleType = text;
+            for (auto [key, field] : {std::pair{"label", &entry.label},
+                                      {"type", &entry.type},
+                                      {"toggle-type", &entry.toggleType}})
+                if (g_variant_lookup(properties, key, "&s", &text)) *field = text;
             gboolean enabled = TRUE;
-            if (g_variant_lookup(properties, "enabled", "b", &enabled)) entry.enabled = enabled;
+            g_variant_lookup(properties, "enabled", "b", &enabled);
+            entry.enabled = enabled;
             g_variant_lookup(properties, "toggle-state", "i", &entry.toggleState);
-            entries.push_back(entry);
             g_variant_unref(properties);
-            g_variant_unref(child);
-            g_variant_unref(boxed);
         }
-        g_variant_unref(children);
-        g_variant_unref(layout);
+        g_variant_iter_free(children);
         g_variant_unref(reply);
         return entries;
     }
@@ -154,66 +138,54 @@ class StandInWatcher {
     // wait for ever).
     GVariant* callItem(const std::string& path, const char* interface, const char* method,
                        GVariant* parameters) {
-        struct Answer {
-            bool done = false;
-            GVariant* reply = nullptr;
-            std::string error;
-        } answer;
+        GAsyncResult* result = nullptr;
         g_dbus_connection_call(
             connection_, registrations_.at(0).sender.c_str(), path.c_str(), interface, method,
             parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* answer = static_cast<Answer*>(data);
-                GError* error = nullptr;
-                answer->reply =
-                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                if (error) answer->error = error->message;
-                g_clear_error(&error);
-                answer->done = true;
+            [](GObject*, GAsyncResult* done, gpointer data) {
+                *static_cast<GAsyncResult**>(data) = G_ASYNC_RESULT(g_object_ref(done));
             },
-            &answer);
-        spinUntil([&] { return answer.done; });
-        if (!answer.reply) lastError_ = std::string(method) + ": " + answer.error;
-        return answer.reply;
+            &result);
+        spinUntil([&] { return result != nullptr; });
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(connection_, result, &error);
+        if (error) lastError_ = std::string(method) + ": " + error->message;
+        g_clear_error(&error);
+        g_object_unref(result);
+        return reply;
     }
 
     void close() {
         g_bus_unown_name(ownership_);
         g_dbus_connection_unregister_object(connection_, registration_);
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-        connection_ = nullptr;
+        g_clear_object(&connection_);
     }
 
     static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
                              const gchar* method, GVariant* parameters,
                              GDBusMethodInvocation* invocation, gpointer data) {
-        auto* self = static_cast<StandInWatcher*>(data);
+        const gchar* service = nullptr;
         if (g_strcmp0(method, "RegisterStatusNotifierItem") == 0) {
-            const gchar* service = nullptr;
             g_variant_get(parameters, "(&s)", &service);
-            self->registrations_.push_back({sender, service});
+            static_cast<StandInWatcher*>(data)->registrations_.push_back({sender, service});
         }
         g_dbus_method_invocation_return_value(invocation, nullptr);
     }
 
     static GVariant* onGetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                    const gchar* property, GError**, gpointer data) {
-        auto* self = static_cast<StandInWatcher*>(data);
         if (g_strcmp0(property, "IsStatusNotifierHostRegistered") == 0)
             return g_variant_new_boolean(TRUE);
         if (g_strcmp0(property, "ProtocolVersion") == 0) return g_variant_new_int32(0);
         GVariantBuilder items;
         g_variant_builder_init(&items, G_VARIANT_TYPE("as"));
-        for (const auto& registration : self->registrations_)
-            g_variant_builder_add(&items, "s",
-                                  (registration.sender + registration.service).c_str());
+        for (const auto& item : static_cast<StandInWatcher*>(data)->registrations_)
+            g_variant_builder_add(&items, "s", (item.sender + item.service).c_str());
         return g_variant_builder_end(&items);
     }
 
     GDBusConnection* connection_ = nullptr;
-    unsigned registration_ = 0;
-    unsigned ownership_ = 0;
+    unsigned registration_ = 0, ownership_ = 0;
     bool owned_ = false;
     std::vector<Registration> registrations_;
     std::string lastError_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -45,6 +46,15 @@ class FakePasteboard final : public Pasteboard {
         userCopies(newItems);
     }
     void handToManager() override { writes.push_back("handToManager"); }
+    // A slow owner: snapshots wait for answerSnapshots.
+    void takeSnapshot(double bound, std::function<void(PasteboardSnapshot)> done) override {
+        if (!slowSnapshots) return Pasteboard::takeSnapshot(bound, std::move(done));
+        pendingSnapshots.push_back([this, bound, done] { Pasteboard::takeSnapshot(bound, done); });
+    }
+    void answerSnapshots() {
+        slowSnapshots = false;
+        for (auto pending = std::move(pendingSnapshots); auto& answer : pending) answer();
+    }
     // Another application takes the clipboard.
     void userCopies(std::vector<PasteboardItem> newItems) {
         items = std::move(newItems);
@@ -66,6 +76,8 @@ class FakePasteboard final : public Pasteboard {
     std::set<std::pair<size_t, std::string>> unreadable;
     // "setItems [type=data, ...] [...]" for each write.
     std::vector<std::string> writes;
+    bool slowSnapshots = false;
+    std::vector<std::function<void()>> pendingSnapshots;
 };
 
 // A paste keystroke that only counts; the focused window may have no paste

@@ -159,9 +159,13 @@ TEST_F(AppDelegateTest, LaunchOnEachKindOfDesktop) {
         EXPECT_EQ(AppState::tapRunning(), c.live);
         EXPECT_EQ(delegate->isPolling(), c.polling);
         EXPECT_EQ(window->isVisible(), c.homeOpens);
-        if (!c.logLine.empty()) EXPECT_EQ(timesLogged(c.logLine), 1u) << c.logLine;
+        if (!c.logLine.empty()) {
+            EXPECT_EQ(timesLogged(c.logLine), 1u) << c.logLine;
+        }
         EXPECT_TRUE(desktop->calls.empty()) << "the desktop's own switches are the user's";
-        if (c.live) EXPECT_EQ(keySourceStarts(), 1u);
+        if (c.live) {
+            EXPECT_EQ(keySourceStarts(), 1u);
+        }
     }
     // The desktop's portal assigns its keys later: the line names them.
     fakes->keys->desktopKeys = {"Press Super+D", "Press Super+B"};

@@ -237,8 +237,12 @@ TEST_F(DictationControllerTest, OutcomesOfATake) {
         EXPECT_EQ(sent() - before, c.seconds < 1 ? 0u : c.polish ? 2u : 1u);
         EXPECT_EQ(field(), c.field);
         EXPECT_EQ(controller->statusLine(), c.line);
-        if (c.polish == 401) EXPECT_TRUE(logged("polish failed, using raw transcript: ", true));
-        if (c.seconds < 1) EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
+        if (c.polish == 401) {
+            EXPECT_TRUE(logged("polish failed, using raw transcript: ", true));
+        }
+        if (c.seconds < 1) {
+            EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
+        }
         EXPECT_EQ(fs::exists(settingsPath("history.md")), c.recorded);
         EXPECT_EQ(fs::exists(settingsPath("stats.jsonl")), c.recorded);
         EXPECT_FALSE(controller->busy());

@@ -209,6 +209,19 @@ TEST_F(PasterTest, SecondDictationKeepsTheFirstSnapshotThenSnapshotsTheRestoredC
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
 }
 
+// A dictation that arrives while the clipboard of the one before is still
+// being read waits for it, and then goes in too.
+TEST_F(PasterTest, DictationsArrivingWhileTheClipboardIsReadAllGoIn) {
+    pasteboard->slowSnapshots = true;
+    Paster::deliver("first", std::nullopt, kPaste);
+    Paster::deliver("second", std::nullopt, kPaste);
+    EXPECT_TRUE(pasteboard->writes.empty());
+    pasteboard->answerSnapshots();
+    queue->advance(0.5);
+    EXPECT_EQ(keystroke->posted, 2);
+    EXPECT_EQ(pasteboard->text(), "second");
+}
+
 // Sandboxed applications share meaningless process numbers; some windows have none.
 TEST_F(PasterTest, SwitchToAnotherApplicationsWindowIsNoticedWithoutProcessNumbers) {
     struct {

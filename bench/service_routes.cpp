@@ -54,10 +54,13 @@ struct Deployment {
                   std::to_string(postgres) + "-" + std::to_string(count));
         std::filesystem::create_directories(folder);
         if (postgres) {
-            settings.database = testing::PostgresServer::shared().url();
-            pqxx::connection connection(settings.database);
-            pqxx::nontransaction(connection)
-                .exec("DROP SCHEMA public CASCADE; CREATE SCHEMA public");
+            // A database of its own: the deployments of one run share the server.
+            std::string server = testing::PostgresServer::shared().url();
+            std::string name = "bench_" + std::to_string(count);
+            pqxx::connection connection(server);
+            pqxx::nontransaction(connection).exec("DROP DATABASE IF EXISTS " + name);
+            pqxx::nontransaction(connection).exec("CREATE DATABASE " + name);
+            settings.database = server.substr(0, server.rfind('/') + 1) + name;
         } else {
             settings.database = "sqlite://" + (folder / "velvox.db").string();
         }

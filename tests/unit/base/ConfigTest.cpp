@@ -100,7 +100,8 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
         "keepHistory": false, "groqApiKey": "  gsk_abc\n", "anthropicApiKey": 42,
         "transcribeModel": "", "systemPrompt": "", "emailPrompt": "Write it as mail.",
         "vocabulary": ["one", 2], "promptModeApps": ["a.b", "c"], "corrections": {"a": "b", "c": 1},
-        "inputDevice": " alsa_input.usb-mic \n", "apiBase": "", "unknownKey": true})"));
+        "inputDevice": " alsa_input.usb-mic \n", "apiBase": "", "unknownKey": true,
+        "insertDirectly": false, "promptModePrompt": "Be brief."})"));
     EXPECT_TRUE(config.useOwnKey);
     EXPECT_FALSE(config.autoPaste);
     EXPECT_TRUE(config.cleanup) << "a string is not a boolean";
@@ -110,6 +111,8 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
     EXPECT_EQ(config.transcribeModel, "") << "an empty model is taken as is";
     EXPECT_EQ(config.systemPrompt, Config::defaultPrompt()) << "an empty prompt keeps the default";
     EXPECT_EQ(config.emailPrompt, "Write it as mail.");
+    EXPECT_EQ(config.promptModePrompt, "Be brief.");
+    EXPECT_FALSE(config.insertDirectly);
     EXPECT_EQ(config.vocabulary, Config::defaultVocabulary()) << "one number spoils the array";
     EXPECT_EQ(config.promptModeApps, (std::vector<std::string>{"a.b", "c"}));
     EXPECT_EQ(config.corrections, Config::defaultCorrections());

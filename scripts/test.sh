@@ -23,12 +23,13 @@ ctest --test-dir "$build" --output-on-failure -j 2 --timeout 600
 # client's network thread against threaded loopback servers (tests_services),
 # the GLib main queue fed from other threads (tests_platform), and the
 # notices and network answers that hop from another thread to the main queue
-# (tests_capture, tests_app). AddressSanitizer and ThreadSanitizer cannot
+# (tests_capture, tests_app), and velvox-service's workers, its connection
+# watcher and its socket hooks (tests_service). AddressSanitizer and ThreadSanitizer cannot
 # share a process, hence a build folder of its own; only these programs are
 # built there, without benchmarks, to keep the run short. The integration
 # programs need the desktop session and stay with the run above.
 tsan=build/tsan
-tsan_programs=(tests_base tests_platform tests_services tests_capture tests_app)
+tsan_programs=(tests_base tests_platform tests_services tests_capture tests_app tests_service)
 cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELVOX_TSAN=ON -DVELVOX_BENCHMARKS=OFF
 cmake --build "$tsan" -j 2 --target "${tsan_programs[@]}"
 # A race report makes the program exit non-zero (66), which ends the run.

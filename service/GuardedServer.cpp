@@ -4,17 +4,18 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
 
 #include "ServiceLog.h"
 
 namespace velvox::service {
 
-namespace {
-
 // The peer as httplib names it in Request::remote_addr and remote_port.
-std::string peerOf(int sock) {
+static std::string peerOf(int sock) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getpeername(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
@@ -28,10 +29,41 @@ std::string peerOf(int sock) {
     return std::string(host) + " " + std::to_string(port);
 }
 
-std::mutex listenersMutex;
-std::map<int, velvox::service::GuardedServer*> listeners;
+// httplib accepts and closes connections inside its own library and hands
+// them to a worker without a hook, so the process's accept and close are
+// taken here (below): the one place to learn each connection's socket, and
+// to forget it before its number can be reused. Every other socket passes
+// straight through.
+struct SocketHooks {
+    std::mutex lock;
+    std::map<int, GuardedServer*> listeners;
+    std::set<GuardedServer*> servers;
+    std::atomic<bool> inUse{false};
 
-}  // namespace
+    static SocketHooks& get() {
+        static SocketHooks hooks;
+        return hooks;
+    }
+    void accepted(int listener, int sock, const std::string& peer) {
+        std::lock_guard guard(lock);
+        auto found = listeners.find(listener);
+        if (found == listeners.end() || peer.empty()) return;
+        GuardedServer& server = *found->second;
+        server.connections_[sock] = {peer, GuardedServer::Clock::now() + server.limits_.headers};
+        server.byPeer_[peer] = sock;
+        server.changed_.notify_all();
+    }
+    // Called with the lock held, before the socket's number is given back.
+    void closing(int sock) {
+        listeners.erase(sock);
+        for (GuardedServer* server : servers) {
+            auto found = server->connections_.find(sock);
+            if (found == server->connections_.end()) continue;
+            server->byPeer_.erase(found->second.peer);
+            server->connections_.erase(found);
+        }
+    }
+};
 
 GuardedServer::GuardedServer(ServerLimits limits) : limits_(limits) {
     set_keep_alive_timeout(limits_.keepAliveSeconds);
@@ -45,6 +77,12 @@ GuardedServer::GuardedServer(ServerLimits limits) : limits_(limits) {
     checkRequests(
         [](const httplib::Request&, httplib::Response&) { return HandlerResponse::Unhandled; });
     logAnswers([](const httplib::Request&, const httplib::Response&) {});
+    auto& hooks = SocketHooks::get();
+    {
+        std::lock_guard guard(hooks.lock);
+        hooks.servers.insert(this);
+        hooks.inUse = true;
+    }
     watcher_ = std::thread([this] { watch(); });
 }
 
@@ -65,14 +103,11 @@ void GuardedServer::logAnswers(httplib::Logger log) {
 }
 
 GuardedServer::~GuardedServer() {
+    auto& hooks = SocketHooks::get();
     {
-        std::lock_guard lock(listenersMutex);
-        if (auto found = listeners.find(listeningSocket_);
-            found != listeners.end() && found->second == this)
-            listeners.erase(found);
-    }
-    {
-        std::lock_guard lock(mutex_);
+        std::lock_guard guard(hooks.lock);
+        hooks.servers.erase(this);
+        std::erase_if(hooks.listeners, [this](const auto& entry) { return entry.second == this; });
         stopping_ = true;
     }
     changed_.notify_all();
@@ -82,8 +117,9 @@ GuardedServer::~GuardedServer() {
 bool GuardedServer::deepenQueue(bool bound) {
     // Listening again on a listening socket only changes its queue's length.
     if (!bound || ::listen(listeningSocket_, SOMAXCONN) != 0) return false;
-    std::lock_guard lock(listenersMutex);
-    listeners[listeningSocket_] = this;
+    auto& hooks = SocketHooks::get();
+    std::lock_guard guard(hooks.lock);
+    hooks.listeners[listeningSocket_] = this;
     return true;
 }
 
@@ -96,25 +132,10 @@ int GuardedServer::bindToAnyPort(const std::string& host) {
     return deepenQueue(port > 0) ? port : 0;
 }
 
-void GuardedServer::accepted(int listener, int sock) {
-    std::lock_guard lock(listenersMutex);
-    if (auto found = listeners.find(listener); found != listeners.end())
-        found->second->watchConnection(sock);
-}
-
-void GuardedServer::watchConnection(int sock) {
-    std::string peer = peerOf(sock);
-    struct stat info {};
-    if (peer.empty() || ::fstat(sock, &info) != 0) return;
-    std::lock_guard lock(mutex_);
-    connections_[peer] = {sock, info.st_ino, Clock::now() + limits_.headers};
-    changed_.notify_all();
-}
-
 void GuardedServer::setDeadline(const httplib::Request& request, Clock::time_point deadline) {
-    std::lock_guard lock(mutex_);
-    auto found = connections_.find(request.remote_addr + " " + std::to_string(request.remote_port));
-    if (found != connections_.end()) found->second.deadline = deadline;
+    std::lock_guard guard(SocketHooks::get().lock);
+    auto peer = byPeer_.find(request.remote_addr + " " + std::to_string(request.remote_port));
+    if (peer != byPeer_.end()) connections_[peer->second].deadline = deadline;
 }
 
 void GuardedServer::headersArrived(const httplib::Request& request) {
@@ -127,40 +148,44 @@ void GuardedServer::answered(const httplib::Request& request) {
 }
 
 void GuardedServer::watch() {
-    std::unique_lock lock(mutex_);
+    auto& hooks = SocketHooks::get();
+    std::unique_lock guard(hooks.lock);
     while (!stopping_) {
         auto next = Clock::now() + std::chrono::seconds(1);
         for (auto entry = connections_.begin(); entry != connections_.end();) {
-            Connection& connection = entry->second;
-            struct stat info {};
-            // The worker closed it (and the number may belong to something else now).
-            bool gone = ::fstat(connection.sock, &info) != 0 || info.st_ino != connection.inode;
-            if (!gone && connection.deadline <= Clock::now()) {
-                // Wakes the worker from its read; it then closes the connection.
-                ::shutdown(connection.sock, SHUT_RDWR);
-                ServiceLog::write("closed a connection that was too slow");
-                gone = true;
-            }
-            if (gone) {
-                entry = connections_.erase(entry);
-            } else {
-                next = std::min(next, connection.deadline);
+            if (entry->second.deadline > Clock::now()) {
+                next = std::min(next, entry->second.deadline);
                 ++entry;
+                continue;
             }
+            // Open and ours (a close would have taken it out under this
+            // lock): wakes the worker from its read, and the worker closes it.
+            ::shutdown(entry->first, SHUT_RDWR);
+            ServiceLog::write("closed a connection that was too slow");
+            byPeer_.erase(entry->second.peer);
+            entry = connections_.erase(entry);
         }
-        changed_.wait_until(lock, next);
+        changed_.wait_until(guard, next);
     }
 }
 
 }  // namespace velvox::service
 
-// httplib accepts connections inside its own library and hands them to a
-// worker without a hook; taking the symbol here is the one place to learn
-// each connection's socket. Every other caller goes straight through.
 extern "C" int accept(int listener, sockaddr* address, socklen_t* length) {
     using Accept = int (*)(int, sockaddr*, socklen_t*);
     static const auto next = reinterpret_cast<Accept>(::dlsym(RTLD_NEXT, "accept"));
     int sock = next(listener, address, length);
-    if (sock >= 0) velvox::service::GuardedServer::accepted(listener, sock);
+    auto& hooks = velvox::service::SocketHooks::get();
+    if (sock >= 0 && hooks.inUse) hooks.accepted(listener, sock, velvox::service::peerOf(sock));
     return sock;
+}
+
+extern "C" int close(int fd) {
+    using Close = int (*)(int);
+    static const auto next = reinterpret_cast<Close>(::dlsym(RTLD_NEXT, "close"));
+    auto& hooks = velvox::service::SocketHooks::get();
+    if (!hooks.inUse) return next(fd);
+    std::lock_guard guard(hooks.lock);
+    hooks.closing(fd);
+    return next(fd);
 }

@@ -46,17 +46,13 @@ class GuardedServer : public httplib::Server {
     void checkRequests(HandlerWithResponse check);
     void logAnswers(httplib::Logger log);
 
-    // Called for every connection accepted on any listening socket.
-    static void accepted(int listener, int sock);
-
   private:
+    friend struct SocketHooks;
     using Clock = std::chrono::steady_clock;
     struct Connection {
-        int sock = -1;
-        unsigned long inode = 0;  // tells this socket from a later one with its number
+        std::string peer;  // as httplib names it in remote_addr and remote_port
         Clock::time_point deadline;
     };
-    void watchConnection(int sock);
     void headersArrived(const httplib::Request& request);
     void answered(const httplib::Request& request);
     void setDeadline(const httplib::Request& request, Clock::time_point deadline);
@@ -65,10 +61,12 @@ class GuardedServer : public httplib::Server {
 
     ServerLimits limits_;
     int listeningSocket_ = -1;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::map<std::string, Connection> connections_;
+    // Guarded by the process's socket lock (see GuardedServer.cpp), which the
+    // close of any socket takes too: a socket in here is open and ours.
+    std::map<int, Connection> connections_;
+    std::map<std::string, int> byPeer_;
     bool stopping_ = false;
+    std::condition_variable changed_;
     std::thread watcher_;
 };
 

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 

@@ -9,6 +9,7 @@
 
 #include "Secrets.h"
 #include "ServiceLog.h"
+#include "base/Strings.h"
 #include "services/Answers.h"
 
 namespace velvox::service {
@@ -78,13 +79,10 @@ std::vector<std::string> vocabularyOf(const httplib::Request& request) {
     return entries;
 }
 
-std::string lowerTrimmed(std::string text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    size_t first = 0;
-    while (first < text.size() && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-    text.erase(0, first);
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+std::string lowerTrimmed(std::string_view text) {
+    std::string trimmed = Strings::trim(text);
+    for (char& c : trimmed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return trimmed;
 }
 
 void answerExpired(httplib::Response& response) {
@@ -154,10 +152,8 @@ std::string clientAddress(const httplib::Request& request, const std::string& tr
     // The proxy appends the address it saw; what comes before it is the
     // client's own say and proves nothing.
     std::string forwarded = request.get_header_value("X-Forwarded-For");
-    std::string last = forwarded.substr(forwarded.rfind(',') + 1);
-    size_t first = last.find_first_not_of(' ');
-    size_t end = last.find_last_not_of(' ');
-    return first == std::string::npos ? request.remote_addr : last.substr(first, end - first + 1);
+    std::string last = Strings::trim(std::string_view(forwarded).substr(forwarded.rfind(',') + 1));
+    return last.empty() ? request.remote_addr : last;
 }
 
 Service::Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,

@@ -31,16 +31,18 @@ std::string frameExtents(unsigned long window) {
     return text;
 }
 
-// What GNOME, KDE and other portal desktops run for the appearance setting:
-// the settings portal on the session bus, with its "color-scheme" (0 no
-// preference, 1 dark, 2 light) read with ReadOne (or the older Read) and
-// changes announced with SettingChanged.
+// The settings portal of GNOME, KDE and other portal desktops on the session
+// bus: its "color-scheme" (0 no preference, 1 dark, 2 light) is read with
+// ReadOne and its changes are announced with SettingChanged.
 class StandInPortal {
   public:
-    explicit StandInPortal(guint32 scheme, bool onlyDeprecatedRead = false)
-        : scheme_(scheme), onlyDeprecatedRead_(onlyDeprecatedRead) {
+    explicit StandInPortal(guint32 scheme) : scheme_(scheme) {
         bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kInterface, nullptr);
+        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(R"(<node>
+          <interface name="org.freedesktop.portal.Settings">
+            <method name="ReadOne"><arg type="s"/><arg type="s"/><arg type="v" direction="out"/></method>
+          </interface></node>)",
+                                                           nullptr);
         static const GDBusInterfaceVTable vtable = {&StandInPortal::onCall, nullptr, nullptr, {}};
         registration_ = g_dbus_connection_register_object(bus_, kPath, info->interfaces[0], &vtable,
                                                           this, nullptr, nullptr);
@@ -71,38 +73,22 @@ class StandInPortal {
 
   private:
     static constexpr const char* kPath = "/org/freedesktop/portal/desktop";
-    static constexpr const char* kInterface = R"(<node>
-      <interface name="org.freedesktop.portal.Settings">
-        <method name="ReadOne"><arg type="s"/><arg type="s"/><arg type="v" direction="out"/></method>
-        <method name="Read"><arg type="s"/><arg type="s"/><arg type="v" direction="out"/></method>
-        <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
-      </interface></node>)";
-
-    static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                       const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
-                       gpointer data) {
-        auto* self = static_cast<StandInPortal*>(data);
+    static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                       GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
         const gchar *space = nullptr, *key = nullptr;
         g_variant_get(parameters, "(&s&s)", &space, &key);
-        bool readOne = g_strcmp0(method, "ReadOne") == 0;
-        if (readOne && self->onlyDeprecatedRead_)
-            return g_dbus_method_invocation_return_dbus_error(
-                invocation, "org.freedesktop.DBus.Error.UnknownMethod", "no ReadOne here");
-        if (g_strcmp0(space, "org.freedesktop.appearance") != 0 ||
-            g_strcmp0(key, "color-scheme") != 0)
+        if (g_strcmp0(space, "org.freedesktop.appearance") || g_strcmp0(key, "color-scheme"))
             return g_dbus_method_invocation_return_dbus_error(
                 invocation, "org.freedesktop.portal.Error.NotFound", "no such setting");
-        GVariant* value = g_variant_new_uint32(self->scheme_);
-        // Read answers with the value wrapped once more.
-        if (!readOne) value = g_variant_new_variant(value);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(v)", value));
+        g_dbus_method_invocation_return_value(
+            invocation,
+            g_variant_new("(v)", g_variant_new_uint32(static_cast<StandInPortal*>(self)->scheme_)));
     }
 
     GDBusConnection* bus_ = nullptr;
     guint registration_ = 0, owner_ = 0;
     bool owned_ = false;
     guint32 scheme_;
-    bool onlyDeprecatedRead_;
 };
 
 class WebKitHomeWindowTest : public TempHomeTest {
@@ -242,39 +228,39 @@ TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
     }
 }
 
-// The desktop's colour scheme: the settings portal's answer (ReadOne, or Read
-// on older portals) and its changes, else the GTK theme's name.
+// The desktop's colour scheme: the settings portal's answer and its changes,
+// else the GTK theme's name.
 TEST_F(WebKitHomeWindowTest, ColourSchemeFollowsThePortalElseTheThemeName) {
     int changes = 0;
     events.colorSchemeChanged = [&] { ++changes; };
-    {
-        g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita", nullptr);
-        WebKitHomeWindow themed(kPages, home() + "/geometry.json", [](const std::string&) {});
-        themed.setEvents(events);
-        EXPECT_EQ(themed.desktopColorScheme(), ColorScheme::light);
-        for (auto [theme, scheme] :
-             {std::pair{"Adwaita-dark", ColorScheme::dark}, {"Adwaita", ColorScheme::light}}) {
-            g_object_set(gtk_settings_get_default(), "gtk-theme-name", theme, nullptr);
-            EXPECT_EQ(themed.desktopColorScheme(), scheme) << theme;
-        }
-        EXPECT_EQ(changes, 2);
-        spinFor(std::chrono::milliseconds(300));  // no portal: its question fails quietly
-        EXPECT_EQ(themed.desktopColorScheme(), ColorScheme::light);
+    auto follow = [&] {
+        auto window = std::make_unique<WebKitHomeWindow>(kPages, home() + "/geometry.json",
+                                                         [](const std::string&) {});
+        window->setEvents(events);
+        return window;
+    };
+    g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita", nullptr);
+    auto themed = follow();
+    EXPECT_EQ(themed->desktopColorScheme(), ColorScheme::light);
+    for (auto [theme, scheme] :
+         {std::pair{"Adwaita-dark", ColorScheme::dark}, {"Adwaita", ColorScheme::light}}) {
+        g_object_set(gtk_settings_get_default(), "gtk-theme-name", theme, nullptr);
+        EXPECT_EQ(themed->desktopColorScheme(), scheme) << theme;
     }
-    // An older portal answers only Read; either way its change is followed.
-    for (bool onlyDeprecatedRead : {false, true}) {
-        SCOPED_TRACE(onlyDeprecatedRead ? "Read" : "ReadOne");
-        StandInPortal portal(1, onlyDeprecatedRead);
-        changes = 0;
-        WebKitHomeWindow followed(kPages, home() + "/geometry.json", [](const std::string&) {});
-        followed.setEvents(events);
-        followed.desktopColorScheme();
-        ASSERT_TRUE(spinUntil([&] { return changes == 1; }));
-        EXPECT_EQ(followed.desktopColorScheme(), ColorScheme::dark);
-        portal.setScheme(onlyDeprecatedRead ? 0 : 2);
-        ASSERT_TRUE(spinUntil([&] { return changes == 2; }));
-        EXPECT_EQ(followed.desktopColorScheme(), ColorScheme::light);
-    }
+    EXPECT_EQ(changes, 2);
+    spinFor(std::chrono::milliseconds(300));  // no portal: its question fails quietly
+    EXPECT_EQ(themed->desktopColorScheme(), ColorScheme::light);
+    themed.reset();
+
+    StandInPortal portal(1);
+    changes = 0;
+    auto followed = follow();
+    followed->desktopColorScheme();
+    ASSERT_TRUE(spinUntil([&] { return changes == 1; }));
+    EXPECT_EQ(followed->desktopColorScheme(), ColorScheme::dark);
+    portal.setScheme(2);
+    ASSERT_TRUE(spinUntil([&] { return changes == 2; }));
+    EXPECT_EQ(followed->desktopColorScheme(), ColorScheme::light);
 }
 
 }  // namespace

@@ -19,12 +19,12 @@ struct Registration {
     std::string service;  // what it passed: its object path
 };
 
-// One entry of an item's exported menu (com.canonical.dbusmenu).
+// One entry of an item's exported menu (com.canonical.dbusmenu), drawn as a
+// panel shows it: "-" a separator, "(off)" one that cannot be picked, "[x]"
+// or "[ ]" a check mark.
 struct ExportedEntry {
     int id = 0;
-    std::string label, type, toggleType;
-    bool enabled = true;
-    int toggleState = -1;
+    std::string row;
 };
 
 class StandInWatcher {
@@ -84,15 +84,16 @@ class StandInWatcher {
             callItem(registrations_.at(0).service, "org.freedesktop.DBus.Properties", "Get",
                      g_variant_new("(ss)", "org.kde.StatusNotifierItem", name));
         if (!reply) return "<missing>";
+        const gchar* text = "<wrong type>";
         GVariant* value = nullptr;
         g_variant_get(reply, "(v)", &value);
-        std::string text = g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
-                                   g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH)
-                               ? g_variant_get_string(value, nullptr)
-                               : "<wrong type>";
+        if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
+            g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH))
+            text = g_variant_get_string(value, nullptr);
+        std::string property = text;
         g_variant_unref(value);
         g_variant_unref(reply);
-        return text;
+        return property;
     }
 
     // The first item's menu, top level, as the panel would draw it.
@@ -107,15 +108,18 @@ class StandInWatcher {
             ExportedEntry& entry = entries.emplace_back();
             GVariant* properties = nullptr;
             g_variant_get(child, "(i@a{sv}av)", &entry.id, &properties, nullptr);
-            const gchar* text = nullptr;
-            for (auto [key, field] : {std::pair{"label", &entry.label},
-                                      {"type", &entry.type},
-                                      {"toggle-type", &entry.toggleType}})
-                if (g_variant_lookup(properties, key, "&s", &text)) *field = text;
+            const gchar *label = "", *type = "", *toggle = "";
             gboolean enabled = TRUE;
+            int state = -1;
+            g_variant_lookup(properties, "label", "&s", &label);
+            g_variant_lookup(properties, "type", "&s", &type);
+            g_variant_lookup(properties, "toggle-type", "&s", &toggle);
             g_variant_lookup(properties, "enabled", "b", &enabled);
-            entry.enabled = enabled;
-            g_variant_lookup(properties, "toggle-state", "i", &entry.toggleState);
+            g_variant_lookup(properties, "toggle-state", "i", &state);
+            entry.row = g_strcmp0(type, "separator") == 0 ? "-" : label;
+            if (!enabled) entry.row += " (off)";
+            if (g_strcmp0(toggle, "checkmark") == 0)
+                entry.row += state == 1 ? " [x]" : state == 0 ? " [ ]" : " [?]";
             g_variant_unref(properties);
         }
         g_variant_iter_free(children);

@@ -18,53 +18,24 @@
 namespace velvox::testing {
 namespace {
 
+namespace fs = std::filesystem;
 const std::string kNoHost = "tray: no status notifier host found; start Velvox again to open Home";
 const std::string kHostFound = "tray: status notifier host found";
 
 std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
+    for (const auto& entry : fs::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// The menu as a panel draws it, rows parted by "|": "-" a separator, "(off)"
-// one that cannot be picked, "[x]" or "[ ]" a check mark.
+// The menu's rows, parted by "|".
 std::string rowsOf(const std::vector<ExportedEntry>& menu) {
     std::string rows;
-    for (const auto& entry : menu) {
-        std::string mark = entry.toggleType != "checkmark" ? ""
-                           : entry.toggleState == 1        ? " [x]"
-                           : entry.toggleState == 0        ? " [ ]"
-                                                           : " [?]";
-        rows += (rows.empty() ? "" : "|") +
-                (entry.type == "separator" ? "-"
-                                           : entry.label + (entry.enabled ? "" : " (off)") + mark);
-    }
+    for (const auto& entry : menu) rows += (rows.empty() ? "" : "|") + entry.row;
     return rows;
 }
-const std::string kRows =
-    "Idle (off)|-|Open Velvox\u2026|-|Polish transcript [x]|Paste automatically [ ]|"
-    "Start at login (off) [ ]|-|Quit Velvox";
-
-// The status menu as the application builds it, with counters for the actions.
-struct MenuScenario {
-    int opened = 0, polished = 0;
-    std::vector<MenuItem> items() {
-        return {
-            MenuItem{false, "Idle", false, std::nullopt, nullptr},
-            MenuItem::separator(),
-            MenuItem{false, "Open Velvox\u2026", true, std::nullopt, [this] { ++opened; }},
-            MenuItem::separator(),
-            MenuItem{false, "Polish transcript", true, true, [this] { ++polished; }},
-            MenuItem{false, "Paste automatically", true, false, nullptr},
-            MenuItem{false, "Start at login", false, false, nullptr},
-            MenuItem::separator(),
-            MenuItem{false, "Quit Velvox", true, std::nullopt, nullptr},
-        };
-    }
-};
 
 class TrayTest : public TempHomeTest {
   protected:
@@ -76,6 +47,23 @@ class TrayTest : public TempHomeTest {
             return line.starts_with(prefix);
         }));
     }
+    // The status menu as the application builds it; its actions count their picks.
+    std::vector<MenuItem> items() {
+        auto item = [](const char* title, bool enabled, std::optional<bool> checked,
+                       std::function<void()> action = nullptr) {
+            return MenuItem{false, title, enabled, checked, action};
+        };
+        return {item("Idle", false, {}),
+                MenuItem::separator(),
+                item("Open Velvox\u2026", true, {}, [this] { ++opened; }),
+                MenuItem::separator(),
+                item("Polish transcript", true, true, [this] { ++polished; }),
+                item("Paste automatically", true, false),
+                item("Start at login", false, false),
+                MenuItem::separator(),
+                item("Quit Velvox", true, {})};
+    }
+    int opened = 0, polished = 0;
 };
 
 TEST_F(TrayTest, EachNewImageIsAFreshPrivateFileAndTheItemTakesItsFileAlong) {
@@ -106,38 +94,21 @@ TEST_F(TrayTest, EachNewImageIsAFreshPrivateFileAndTheItemTakesItsFileAlong) {
         EXPECT_EQ(std::set<std::string>({names[0], names[1], names[3]}).size(), 3u);
         EXPECT_NE(svgs[1], svgs[0]);
         EXPECT_EQ(svgs[3], svgs[0]);
-        // Hosts that follow the panel recolour the text class; elsewhere the
-        // icon is drawn in a light colour, not the mask's black.
-        EXPECT_NE(svgs[0].find("class=\"ColorScheme-Text\" fill=\"currentColor\""),
-                  std::string::npos);
-        EXPECT_EQ(svgs[0].find("rgb(0,0,0)"), std::string::npos);
     }
     EXPECT_EQ(filesIn(iconFolder()), std::vector<std::string>{"notes.txt"}) << "icon file left";
 }
 
-TEST_F(TrayTest, AFolderThatIsNotOursOrAFailedWriteIsSaidOnceAndTheItemCarriesOn) {
-    {
-        // A link where the folder should be: icons would land wherever it points.
-        std::filesystem::create_directories(home() + "/elsewhere");
-        std::filesystem::create_directories(home() + "/run");
-        std::filesystem::create_directory_symlink(home() + "/elsewhere", iconFolder());
-        AyatanaStatusItem item(iconFolder());
-        item.setImage(Brand::menuBarIcon(false));
-        item.setImage(Brand::menuBarIcon(true));
-        EXPECT_TRUE(filesIn(home() + "/elsewhere").empty());
-        EXPECT_TRUE(item.iconFile().empty());
-        EXPECT_EQ(logged("tray: the icon folder is not a private folder of this user"), 1);
-        std::filesystem::remove(iconFolder());
-    }
+// A link where the folder should be: icons would land wherever it points.
+TEST_F(TrayTest, AFolderThatIsNotOursIsSaidOnceAndGetsNoIcon) {
+    fs::create_directories(home() + "/elsewhere");
+    fs::create_directories(home() + "/run");
+    fs::create_directory_symlink(home() + "/elsewhere", iconFolder());
     AyatanaStatusItem item(iconFolder());
     item.setImage(Brand::menuBarIcon(false));
-    const std::string shown = app_indicator_get_icon(item.indicator());
-    const std::string file = item.iconFile();
-    std::filesystem::remove_all(iconFolder());
-    for (int round = 0; round < 4; ++round) item.setImage(Brand::menuBarIcon(round % 2 == 0));
-    EXPECT_EQ(app_indicator_get_icon(item.indicator()), shown);
-    EXPECT_EQ(item.iconFile(), file);
-    EXPECT_EQ(logged("tray: cannot write the icon file"), 1);
+    item.setImage(Brand::menuBarIcon(true));
+    EXPECT_TRUE(filesIn(home() + "/elsewhere").empty());
+    EXPECT_TRUE(item.iconFile().empty());
+    EXPECT_EQ(logged("tray: the icon folder is not a private folder of this user"), 1);
 }
 
 // Started before any panel: the item carries on and says so once; a panel
@@ -152,19 +123,16 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
                          static_cast<std::vector<bool>*>(data)->push_back(connected);
                      }),
                      &changes);
-    MenuScenario scenario;
-    item.setImage(Brand::menuBarIcon(false));
     item.setToolTip(Brand::name);
-    item.setMenu(scenario.items());
-    ASSERT_TRUE(spinUntil([&] { return !changes.empty(); }));
-    EXPECT_FALSE(changes.front());
-    for (int round = 0; round < 3; ++round) {
-        item.setImage(Brand::menuBarIcon(round % 2 == 0));
-        item.setMenu(scenario.items());
+    for (int round = 0; round < 4; ++round) {
+        item.setImage(Brand::menuBarIcon(round % 2 == 1));
+        item.setMenu(items());
+        // Every change after the first finds no host either.
+        ASSERT_TRUE(spinUntil([&] { return !changes.empty(); }));
         drainMainLoop();
     }
+    EXPECT_FALSE(changes.front());
     EXPECT_EQ(logged(kNoHost), 1);
-
     {
         StandInWatcher watcher;
         ASSERT_NE(watcher.connection(), nullptr);
@@ -180,14 +148,16 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
             EXPECT_EQ(watcher.property(name), value) << name << " " << watcher.lastError();
         // The host finds the icon as IconThemePath/IconName.svg.
         EXPECT_EQ(iconFolder() + "/" + watcher.property("IconName") + ".svg", item.iconFile());
-
         auto menu = watcher.menu();
-        ASSERT_EQ(rowsOf(menu), kRows) << watcher.lastError();
+        ASSERT_EQ(rowsOf(menu),
+                  "Idle (off)|-|Open Velvox\u2026|-|Polish transcript [x]|Paste automatically [ ]|"
+                  "Start at login (off) [ ]|-|Quit Velvox")
+            << watcher.lastError();
         // A click in the panel runs the action once.
         ASSERT_TRUE(watcher.click(menu[2].id)) << watcher.lastError();
-        ASSERT_TRUE(spinUntil([&] { return scenario.opened == 1; }));
+        ASSERT_TRUE(spinUntil([&] { return opened == 1; }));
         drainMainLoop();
-        EXPECT_EQ(scenario.opened, 1);
+        EXPECT_EQ(opened, 1);
         // Changes in place reach the panel; marks set by the program run nothing,
         // whichever way.
         item.setItemTitle(0, "Ready. Hold right alt to talk");
@@ -198,10 +168,10 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
             "Paste automatically [ ]|Start at login (off) [ ]|-|Quit Velvox";
         ASSERT_TRUE(spinUntil([&] { return rowsOf(watcher.menu()) == changed; }))
             << rowsOf(watcher.menu());
-        EXPECT_EQ(scenario.polished, 0);
+        EXPECT_EQ(polished, 0);
         // An action may replace the menu it was picked from.
-        item.setMenu({MenuItem{false, "Rebuild", true, std::nullopt,
-                               [&] { item.setMenu(scenario.items()); }}});
+        item.setMenu(
+            {MenuItem{false, "Rebuild", true, std::nullopt, [&] { item.setMenu(items()); }}});
         ASSERT_TRUE(spinUntil([&] { return watcher.menu().size() == 1; }));
         ASSERT_TRUE(watcher.click(watcher.menu()[0].id)) << watcher.lastError();
         ASSERT_TRUE(spinUntil([&] { return watcher.menu().size() == 9; }));

@@ -23,10 +23,6 @@ namespace fs = std::filesystem;
 const std::string kPages = VELVOX_SOURCE_DIR "/resources";
 const char* const kEditor = "velvoxtest-editor";
 
-void write(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
 // A desktop entry and a URL handler (x-velvoxtest:) in a data folder of
 // their own. GLib reads $XDG_DATA_HOME once, so the folder is made during
 // static initialisation, before anything in this program asks GLib.
@@ -38,24 +34,29 @@ struct DesktopFolders {
     std::string inbox = root + "/handler-inbox";  // the handler writes the address here
     std::string gate = root + "/handler-gate";    // ... once this file exists
     DesktopFolders() {
-        std::string data = root + "/data", applications = data + "/applications/";
-        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        std::string applications = root + "/data/applications/";
+        ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        write(applications + kEditor + ".desktop",
-              "[Desktop Entry]\nType=Application\nName=Velvox Test Editor\nExec=/bin/true %F\n");
+        fs::create_directories(applications);
         // The handler waits for the gate, so a test sees that opening an
         // address never waits for the application that takes it.
-        write(root + "/handler.sh", "#!/bin/sh\ni=0\nwhile [ ! -e '" + gate +
-                                        "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done\n"
-                                        "printf '%s' \"$1\" > '" +
-                                        inbox + ".part' && mv '" + inbox + ".part' '" + inbox +
-                                        "'\n");
+        for (auto [path, content] : std::initializer_list<std::pair<std::string, std::string>>{
+                 {applications + kEditor + ".desktop",
+                  "[Desktop Entry]\nType=Application\nName=Velvox Test Editor\nExec=/bin/true "
+                  "%F\n"},
+                 {root + "/handler.sh", "#!/bin/sh\ni=0\nwhile [ ! -e '" + gate +
+                                            "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); "
+                                            "done\nprintf '%s' \"$1\" > '" +
+                                            inbox + ".part' && mv '" + inbox + ".part' '" + inbox +
+                                            "'\n"},
+                 {applications + "velvoxtest-handler.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Handler\nNoDisplay=true\nExec=" + root +
+                      "/handler.sh %u\nMimeType=x-scheme-handler/x-velvoxtest;\n"},
+                 {applications + "mimeapps.list",
+                  "[Default "
+                  "Applications]\nx-scheme-handler/x-velvoxtest=velvoxtest-handler.desktop\n"}})
+            std::ofstream(path) << content;
         ::chmod((root + "/handler.sh").c_str(), 0755);
-        write(applications + "velvoxtest-handler.desktop",
-              "[Desktop Entry]\nType=Application\nName=Handler\nNoDisplay=true\nExec=" + root +
-                  "/handler.sh %u\nMimeType=x-scheme-handler/x-velvoxtest;\n");
-        write(applications + "mimeapps.list",
-              "[Default Applications]\nx-scheme-handler/x-velvoxtest=velvoxtest-handler.desktop\n");
     }
     ~DesktopFolders() { fs::remove_all(root); }
 };
@@ -64,30 +65,25 @@ const DesktopFolders folders;
 // The program an autostart entry starts, read the way a desktop session does.
 std::vector<std::string> autostartCommand(const std::string& entryPath) {
     GKeyFile* file = g_key_file_new();
-    std::vector<std::string> argv;
-    if (g_key_file_load_from_file(file, entryPath.c_str(), G_KEY_FILE_NONE, nullptr)) {
-        gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
-        std::string line = exec ? exec : "";
-        g_free(exec);
-        // "%%" is a literal percent sign once the field codes are expanded.
-        for (size_t at = line.find("%%"); at != std::string::npos; at = line.find("%%", at + 1))
-            line.erase(at, 1);
-        gchar** parsed = nullptr;
-        if (g_shell_parse_argv(line.c_str(), nullptr, &parsed, nullptr)) {
-            for (gchar** arg = parsed; *arg; ++arg) argv.emplace_back(*arg);
-            g_strfreev(parsed);
-        }
-    }
+    g_key_file_load_from_file(file, entryPath.c_str(), G_KEY_FILE_NONE, nullptr);
+    gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
+    std::string line = exec ? exec : "";
+    g_free(exec);
     g_key_file_free(file);
+    // "%%" is a literal percent sign once the field codes are expanded.
+    for (size_t at = line.find("%%"); at != std::string::npos; at = line.find("%%", at + 1))
+        line.erase(at, 1);
+    gchar** parsed = nullptr;
+    std::vector<std::string> argv;
+    if (g_shell_parse_argv(line.c_str(), nullptr, &parsed, nullptr))
+        argv.assign(parsed, parsed + g_strv_length(parsed));
+    g_strfreev(parsed);
     return argv;
 }
 
 class LinuxDesktopTest : public TempHomeTest {
   protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
-    std::string entryFile() const {
-        return folders.root + "/config/autostart/" + Brand::bundleID + ".desktop";
-    }
     LinuxDesktop desktop{kPages};
 };
 
@@ -104,12 +100,14 @@ TEST_F(LinuxDesktopTest, ResourceFilesArePlainNamesOfFilesInsideThePagesFolder) 
 }
 
 TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
+    const std::string entryFile =
+        folders.root + "/config/autostart/" + Brand::bundleID + ".desktop";
     EXPECT_FALSE(desktop.loginItemEnabled());
     EXPECT_EQ(desktop.setLoginItem(true), std::nullopt);
     EXPECT_TRUE(desktop.loginItemEnabled());
-    EXPECT_EQ(autostartCommand(entryFile()),
+    EXPECT_EQ(autostartCommand(entryFile),
               std::vector<std::string>{fs::read_symlink("/proc/self/exe")});
-    std::string entry = readFile(entryFile());
+    std::string entry = readFile(entryFile);
     EXPECT_NE(entry.find("Type=Application\n"), std::string::npos);
     EXPECT_EQ(desktop.setLoginItem(true), std::nullopt) << "written again in place";
     EXPECT_TRUE(desktop.loginItemEnabled());
@@ -117,21 +115,16 @@ TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
     for (const std::string& changed :
          {entry + "Hidden=true\n", entry + "X-GNOME-Autostart-enabled=false\n",
           std::string("not a desktop entry")}) {
-        writeFile(entryFile(), changed);
+        writeFile(entryFile, changed);
         EXPECT_FALSE(desktop.loginItemEnabled()) << changed;
     }
     EXPECT_EQ(desktop.setLoginItem(false), std::nullopt);
-    EXPECT_FALSE(fs::exists(entryFile()));
+    EXPECT_FALSE(fs::exists(entryFile));
     EXPECT_EQ(desktop.setLoginItem(false), std::nullopt) << "already gone";
     // An odd program path survives the Exec line whole.
     std::string odd = home() + "/odd \"place\" $HOME `x` 100% back\\slash/velvox";
     writeFile(home() + "/entry.desktop", LinuxDesktop::autostartEntry(odd));
     EXPECT_EQ(autostartCommand(home() + "/entry.desktop"), std::vector<std::string>{odd});
-    // A relative XDG_CONFIG_HOME is ignored, as an unset one: the folder is under HOME.
-    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(LinuxDesktop::autostartFile(),
-              home() + "/.config/autostart/" + Brand::bundleID + ".desktop");
-    ::setenv("XDG_CONFIG_HOME", (folders.root + "/config").c_str(), 1);
 }
 
 // Installed applications are named from their desktop files; addresses go to
@@ -151,11 +144,11 @@ TEST_F(LinuxDesktopTest, ApplicationsByDesktopFileAndAddressesByTheirHandler) {
 
     desktop.openURL("x-velvox-nobody-handles-this://anything?secret=1");
     desktop.openURL("no scheme at all");
+    const std::string failed = "open: could not open x-velvox-nobody-handles-this://anything";
     ASSERT_TRUE(spinUntil([&] {
         auto lines = logMessages();
-        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.starts_with("open: could not open x-velvox-nobody-handles-this://anything");
-        });
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& line) { return line.starts_with(failed); });
     }));
     for (const auto& line : logMessages())
         EXPECT_EQ(line.find("secret=1"), std::string::npos) << "the query stays out of the log";

@@ -36,12 +36,9 @@ class StandInWatcher {
           <interface name="org.kde.StatusNotifierWatcher">
             <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
             <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
-            <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-            <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-            <property name="ProtocolVersion" type="i" access="read"/>
           </interface></node>)",
                                                            nullptr);
-        static const GDBusInterfaceVTable vtable = {onMethodCall, onGetProperty, nullptr, {}};
+        static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};
         registration_ =
             g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
                                               node->interfaces[0], &vtable, this, nullptr, nullptr);
@@ -174,18 +171,6 @@ class StandInWatcher {
             static_cast<StandInWatcher*>(data)->registrations_.push_back({sender, service});
         }
         g_dbus_method_invocation_return_value(invocation, nullptr);
-    }
-
-    static GVariant* onGetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                   const gchar* property, GError**, gpointer data) {
-        if (g_strcmp0(property, "IsStatusNotifierHostRegistered") == 0)
-            return g_variant_new_boolean(TRUE);
-        if (g_strcmp0(property, "ProtocolVersion") == 0) return g_variant_new_int32(0);
-        GVariantBuilder items;
-        g_variant_builder_init(&items, G_VARIANT_TYPE("as"));
-        for (const auto& item : static_cast<StandInWatcher*>(data)->registrations_)
-            g_variant_builder_add(&items, "s", (item.sender + item.service).c_str());
-        return g_variant_builder_end(&items);
     }
 
     GDBusConnection* connection_ = nullptr;

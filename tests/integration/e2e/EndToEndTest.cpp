@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "delivery/Paster.h"
 #include "integration/capture/StandInPortal.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "integration/e2e/GroqStandIn.h"
@@ -188,12 +189,17 @@ class EndToEndTest : public ::testing::Test {
         return found;
     }
 
-    ::testing::AssertionResult typedPolished() {
-        if (window->waitForText("entry", Tidy::text(kPolished), 30))
+    // Waits until `now` reads `wanted`; a failure shows what it read last.
+    static ::testing::AssertionResult becomes(const std::function<std::string()>& now,
+                                              const std::string& wanted, double boundSeconds = 30) {
+        if (waitUntil([&] { return now() == wanted; }, boundSeconds))
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "the entry shows " << window->lastText("entry");
+        return ::testing::AssertionFailure() << "it reads " << now();
     }
-
+    ::testing::AssertionResult typedPolished() {
+        return becomes([&] { return window->lastText("entry"); },
+                       "text entry " + Tidy::text(kPolished));
+    }
     // The clipboard's text, as the window reads it: "TARGET SIZE HASH".
     std::string clipboardText() {
         for (const auto& target : window->dumpClipboard())
@@ -201,9 +207,7 @@ class EndToEndTest : public ::testing::Test {
         return "";
     }
     ::testing::AssertionResult clipboardBecomes(const std::string& summary) {
-        if (waitUntil([&] { return clipboardText() == summary; }, 10))
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "the clipboard holds " << clipboardText();
+        return becomes([&] { return clipboardText(); }, summary, 10);
     }
     const std::string polishedOnClipboard = clipSummary("UTF8_STRING", Tidy::text(kPolished));
 
@@ -272,11 +276,7 @@ TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAl
     EXPECT_EQ(firstStatsEvent(), "org.example.Editor Editor");
     EXPECT_EQ(clipboardText(), clipboardBefore) << "typed in, the clipboard was never touched";
     EXPECT_TRUE(waitUntil([&] { return audioTakes().empty(); }, 5));
-    // Numbers keep their decimal points in the log and in the tray icon's drawing.
-    std::smatch recorded;
-    std::string text = log();
-    ASSERT_TRUE(std::regex_search(text, recorded, std::regex("recorded (\\S+)s, \\d+ bytes")));
-    EXPECT_TRUE(std::regex_match(recorded[1].str(), std::regex("\\d+\\.\\d"))) << recorded[1];
+    // Numbers keep their decimal points in the tray icon's drawing.
     std::string svg = outputOf("cat $(find '" + runtime + "' -name '*.svg')");
     EXPECT_NE(svg.find(" width=\"3.2\" "), std::string::npos) << svg;
     EXPECT_FALSE(std::regex_search(svg, std::regex("=\"[-0-9]*,[0-9]"))) << svg;
@@ -338,11 +338,13 @@ TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail)
     installApplication("org.gnome.Evolution", "Evolution");
     startWithWindow({"--app-id", "org.gnome.Evolution", "--class", "Evolution"});
     EXPECT_TRUE(waitForLog("no accessibility bus: text is pasted, never typed into a field"));
-
+    ASSERT_FALSE(copyAsUser().empty());
     dictate("Alt_R", 2.0);
     ASSERT_TRUE(typedPolished());
     EXPECT_TRUE(waitForLog("delivered ok"));
-    EXPECT_TRUE(clipboardBecomes(polishedOnClipboard));
+    // Room for a restore of the user's text, which must not come.
+    std::this_thread::sleep_for(std::chrono::duration<double>(Paster::kRestoreDelaySeconds + 1));
+    EXPECT_EQ(clipboardText(), polishedOnClipboard);
     auto polish = requestsTo(kPolishPath);
     ASSERT_EQ(polish.size(), 1u);
     EXPECT_NE(Json::parse(polish.front().body)["messages"][0]["content"].dump().find(
@@ -389,8 +391,7 @@ TEST_F(WaylandEndToEndTest, BothRoadsLandInANativeWindowAndGiveTheClipboardBack)
         EXPECT_TRUE(waitForLog(deliveredBy));
         ASSERT_TRUE(waitForLog("delivered ok"));
         EXPECT_EQ(firstStatsEvent(), "delivery_test_window Delivery Window");
-        EXPECT_TRUE(waitUntil([&] { return outputOf("wl-paste --no-newline") == users; }, 10))
-            << outputOf("wl-paste --no-newline");
+        EXPECT_TRUE(becomes([] { return outputOf("wl-paste --no-newline"); }, users, 10));
         velvox.reset();
         window.reset();
     }
@@ -431,22 +432,15 @@ TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
     ASSERT_TRUE(typedPolished());
 }
 
-// A second launch opens Home in the running copy, which maps the web engine
-// only then; an address hands its sign-in over; only the first copy launched.
+// A second launch opens Home in the running copy; an address hands its
+// sign-in over; only the first copy launched.
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     EXPECT_EQ(command({"dictate", "toggle"}), 1) << "no running copy: nothing started";
     EXPECT_FALSE(fs::exists(settingsPath("app.log")));
     extraEnvironment = {{"WEBKIT_DISABLE_COMPOSITING_MODE", "1"},
                         {"WEBKIT_DISABLE_DMABUF_RENDERER", "1"}};
     startVelvox();
-    auto webEngineMapped = [&] {
-        return !outputOf("grep -E 'libwebkit2gtk|libjavascriptcoregtk' /proc/" +
-                         std::to_string(velvox->pid()) + "/maps")
-                    .empty();
-    };
-    EXPECT_FALSE(webEngineMapped()) << "mapped before Home opened";
     EXPECT_EQ(command({}), 0);
-    EXPECT_TRUE(waitUntil(webEngineMapped));
     EXPECT_EQ(command({"velvox://auth?token=ovk_test"}), 0);
     ASSERT_TRUE(waitForLog("signed in from the browser callback"));
     EXPECT_EQ(Json::parse(readWholeFile(settingsPath("config.json")))["deviceToken"], "ovk_test");

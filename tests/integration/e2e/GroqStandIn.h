@@ -3,7 +3,6 @@
 // What the loopback stand-in for Groq answers in the program's end-to-end
 // tests and benchmark: a transcript of the spoken sentence and its polish.
 #include <nlohmann/json.hpp>
-#include <string>
 
 #include "support/LoopbackServer.h"
 
@@ -19,11 +18,11 @@ inline const std::string kTranscriptionPath = "/openai/v1/audio/transcriptions";
 inline const std::string kPolishPath = "/openai/v1/chat/completions";
 
 inline void answerLikeGroq(LoopbackServer& groq) {
-    groq.answer(kTranscriptionPath, 200, nlohmann::json{{"text", kSpoken}}.dump());
-    groq.answer(kPolishPath, 200,
-                nlohmann::json{
-                    {"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}
-                    .dump());
+    using Json = nlohmann::json;
+    groq.answer(kTranscriptionPath, 200, Json{{"text", kSpoken}}.dump());
+    groq.answer(
+        kPolishPath, 200,
+        Json{{"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}.dump());
 }
 
 }  // namespace velvox::testing

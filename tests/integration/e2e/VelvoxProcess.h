@@ -63,25 +63,19 @@ class VelvoxProcess {
     int32_t pid() const { return pid_; }
     // Waits for the program to end by itself; its exit status, or nothing.
     std::optional<int> waitForExit(double boundSeconds = 20) {
-        waitUntil(
-            [&] {
-                int status = 0;
-                if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) != pid_) return pid_ <= 0;
-                pid_ = -1;
-                exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return true;
-            },
-            boundSeconds);
+        int status = 0;
+        if (waitUntil([&] { return pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                      boundSeconds) &&
+            pid_ > 0) {
+            pid_ = -1;
+            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
         return exitStatus_;
     }
-
     // Asks the program to quit as the desktop does at logout.
     std::optional<int> terminate() {
-        if (pid_ > 0 && (::kill(pid_, SIGTERM), !waitForExit(10))) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
+        if (pid_ > 0 && (::kill(pid_, SIGTERM), !waitForExit(10)))
+            ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0), pid_ = -1;
         return exitStatus_;
     }
 

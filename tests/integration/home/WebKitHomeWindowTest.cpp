@@ -1,11 +1,9 @@
 // The real Home window: WebKitGTK under the headless X server, the bundled
-// pages, the page bridge in both directions, the navigation limit and the
-// desktop's colour scheme.
+// pages, the page bridge in both directions and the navigation limit.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <nlohmann/json.hpp>
-#include <regex>
 
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
@@ -13,83 +11,11 @@
 #include "support/MainLoop.h"
 #include "support/TempHome.h"
 
-#include <gdk/gdkx.h>
-
 namespace velvox::testing {
 namespace {
 
 using Json = nlohmann::json;
 const std::string kPages = VELVOX_SOURCE_DIR "/resources";
-
-// The frame the window manager puts around a window, as xprop shows it.
-std::string frameExtents(unsigned long window) {
-    gchar* out = nullptr;
-    std::string command = "xprop -id " + std::to_string(window) + " _NET_FRAME_EXTENTS";
-    g_spawn_command_line_sync(command.c_str(), &out, nullptr, nullptr, nullptr);
-    std::string text = out ? out : "";
-    g_free(out);
-    return text;
-}
-
-// The settings portal of GNOME, KDE and other portal desktops on the session
-// bus: its "color-scheme" (0 no preference, 1 dark, 2 light) is read with
-// ReadOne and its changes are announced with SettingChanged.
-class StandInPortal {
-  public:
-    explicit StandInPortal(guint32 scheme) : scheme_(scheme) {
-        bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(R"(<node>
-          <interface name="org.freedesktop.portal.Settings">
-            <method name="ReadOne"><arg type="s"/><arg type="s"/><arg type="v" direction="out"/></method>
-          </interface></node>)",
-                                                           nullptr);
-        static const GDBusInterfaceVTable vtable = {&StandInPortal::onCall, nullptr, nullptr, {}};
-        registration_ = g_dbus_connection_register_object(bus_, kPath, info->interfaces[0], &vtable,
-                                                          this, nullptr, nullptr);
-        g_dbus_node_info_unref(info);
-        owner_ = g_bus_own_name_on_connection(
-            bus_, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
-            +[](GDBusConnection*, const gchar*, gpointer self) {
-                static_cast<StandInPortal*>(self)->owned_ = true;
-            },
-            nullptr, this, nullptr);
-        spinUntil([&] { return owned_; });
-    }
-    ~StandInPortal() {
-        g_bus_unown_name(owner_);
-        g_dbus_connection_unregister_object(bus_, registration_);
-        g_object_unref(bus_);
-    }
-
-    void setScheme(guint32 scheme) {
-        scheme_ = scheme;
-        g_dbus_connection_emit_signal(bus_, nullptr, kPath, "org.freedesktop.portal.Settings",
-                                      "SettingChanged",
-                                      g_variant_new("(ssv)", "org.freedesktop.appearance",
-                                                    "color-scheme", g_variant_new_uint32(scheme)),
-                                      nullptr);
-        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
-    }
-
-  private:
-    static constexpr const char* kPath = "/org/freedesktop/portal/desktop";
-    static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                       GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
-        const gchar *space = nullptr, *key = nullptr;
-        g_variant_get(parameters, "(&s&s)", &space, &key);
-        if (g_strcmp0(space, "org.freedesktop.appearance") || g_strcmp0(key, "color-scheme"))
-            return g_dbus_method_invocation_return_dbus_error(
-                invocation, "org.freedesktop.portal.Error.NotFound", "no such setting");
-        g_dbus_method_invocation_return_value(
-            invocation,
-            g_variant_new("(v)", g_variant_new_uint32(static_cast<StandInPortal*>(self)->scheme_)));
-    }
-
-    GDBusConnection* bus_ = nullptr;
-    guint registration_ = 0, owner_ = 0;
-    bool owned_ = false;
-    guint32 scheme_;
-};
 
 class WebKitHomeWindowTest : public TempHomeTest {
   protected:
@@ -160,13 +86,8 @@ TEST_F(WebKitHomeWindowTest, SettingsPageRendersPushesPostsAndStaysOnItsPages) {
     ASSERT_TRUE(spinUntil([&] { return !messages.empty(); }));
     EXPECT_EQ(messages.back(),
               Json::parse(R"({"list":["Velvox","Zyx"],"action":"saveVocabulary"})"));
-    // One title bar: the window's header bar, no frame title from the window
-    // manager and none of the page's own strip.
+    // One title bar: the window's header bar, none of the page's own strip.
     EXPECT_EQ(gtk_window_get_titlebar(GTK_WINDOW(window->window())), window->titleBar());
-    auto xid = gdk_x11_window_get_xid(gtk_widget_get_window(window->window()));
-    EXPECT_TRUE(spinUntil([&] { return frameExtents(xid).find(" = ") != std::string::npos; }));
-    EXPECT_TRUE(std::regex_search(frameExtents(xid), std::regex("= \\d+, \\d+, 0, \\d+")))
-        << "a window manager title: " << frameExtents(xid);
     EXPECT_EQ(evaluate("getComputedStyle(document.getElementById('titlebar')).display"),
               "\"none\"");
     // Another site opens in the browser, not in the window.
@@ -226,41 +147,6 @@ TEST_F(WebKitHomeWindowTest, ThePageTestsPushesRunInWebKitWithoutAScriptError) {
         EXPECT_EQ(failures, std::vector<std::string>{});
         EXPECT_EQ(opened, std::vector<std::string>{});
     }
-}
-
-// The desktop's colour scheme: the settings portal's answer and its changes,
-// else the GTK theme's name.
-TEST_F(WebKitHomeWindowTest, ColourSchemeFollowsThePortalElseTheThemeName) {
-    int changes = 0;
-    events.colorSchemeChanged = [&] { ++changes; };
-    auto follow = [&] {
-        auto window = std::make_unique<WebKitHomeWindow>(kPages, home() + "/geometry.json",
-                                                         [](const std::string&) {});
-        window->setEvents(events);
-        return window;
-    };
-    g_object_set(gtk_settings_get_default(), "gtk-theme-name", "Adwaita", nullptr);
-    auto themed = follow();
-    EXPECT_EQ(themed->desktopColorScheme(), ColorScheme::light);
-    for (auto [theme, scheme] :
-         {std::pair{"Adwaita-dark", ColorScheme::dark}, {"Adwaita", ColorScheme::light}}) {
-        g_object_set(gtk_settings_get_default(), "gtk-theme-name", theme, nullptr);
-        EXPECT_EQ(themed->desktopColorScheme(), scheme) << theme;
-    }
-    EXPECT_EQ(changes, 2);
-    spinFor(std::chrono::milliseconds(300));  // no portal: its question fails quietly
-    EXPECT_EQ(themed->desktopColorScheme(), ColorScheme::light);
-    themed.reset();
-
-    StandInPortal portal(1);
-    changes = 0;
-    auto followed = follow();
-    followed->desktopColorScheme();
-    ASSERT_TRUE(spinUntil([&] { return changes == 1; }));
-    EXPECT_EQ(followed->desktopColorScheme(), ColorScheme::dark);
-    portal.setScheme(2);
-    ASSERT_TRUE(spinUntil([&] { return changes == 2; }));
-    EXPECT_EQ(followed->desktopColorScheme(), ColorScheme::light);
 }
 
 }  // namespace

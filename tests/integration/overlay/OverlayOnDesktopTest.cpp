@@ -2,7 +2,6 @@
 // front of another application's window that keeps the focus and the clicks.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>

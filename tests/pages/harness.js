@@ -17,19 +17,15 @@ function launch() {
   return chromium.launch({ executablePath: process.env.VELVOX_CHROMIUM || '/usr/bin/chromium', args });
 }
 
+// Records each posted body as a copy, as WebKit hands the program a serialised body.
 function recordBridge() {
   window.__posted = [];
-  // A copy, as WebKit hands the program a serialised body.
-  const postMessage = (body) => window.__posted.push(JSON.parse(JSON.stringify(body)));
-  window.webkit = { messageHandlers: { orvo: { postMessage } } };
+  window.webkit = { messageHandlers: { orvo: { postMessage: (body) => window.__posted.push(JSON.parse(JSON.stringify(body))) } } };
 }
 
 class PageUnderTest {
   constructor(context, page) {
-    this.context = context;
-    this.page = page;
-    this.errors = [];
-    this.outsideRequests = [];
+    Object.assign(this, { context, page, errors: [], outsideRequests: [] });
     page.on('pageerror', (error) => this.errors.push(String(error)));
     page.on('console', (message) => message.type() === 'error' && this.errors.push(message.text()));
     page.on('request', (request) => /^(file|data):/.test(request.url()) || this.outsideRequests.push(request.url()));
@@ -44,9 +40,8 @@ class PageUnderTest {
   // Messages posted since the last call, oldest first.
   async takePosted() {
     const posted = await this.page.evaluate(() => window.__posted.splice(0));
-    for (const message of posted) {
-      if (!ACTIONS.has(message.action)) throw new Error('the program handles no action ' + JSON.stringify(message));
-    }
+    const unknown = posted.find((message) => !ACTIONS.has(message.action));
+    if (unknown) throw new Error('the program handles no action ' + JSON.stringify(unknown));
     return posted;
   }
 
@@ -67,10 +62,9 @@ async function openPage(browser, name, options = {}) {
   context.setDefaultTimeout(5000);
   await context.clock.setFixedTime(recorded.now * 1000);
   await context.addInitScript(recordBridge);
-  const page = await context.newPage();
-  const under = new PageUnderTest(context, page);
-  await page.goto(pathToFileURL(path.join(RESOURCES, name + '.html')).href);
-  await page.waitForLoadState('load');
+  const under = new PageUnderTest(context, await context.newPage());
+  await under.page.goto(pathToFileURL(path.join(RESOURCES, name + '.html')).href);
+  await under.page.waitForLoadState('load');
   return under;
 }
 
@@ -80,8 +74,7 @@ async function openPage(browser, name, options = {}) {
 function eachTestOn(name, opened) {
   const { before, after, beforeEach, afterEach } = require('node:test');
   const assert = require('node:assert/strict');
-  let browser;
-  let under;
+  let browser, under;
   before(async () => { browser = await launch(); });
   after(() => browser.close());
   beforeEach(async () => { under = await openPage(browser, name); await opened(under); await under.takePosted(); });

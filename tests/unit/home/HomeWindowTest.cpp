@@ -1,5 +1,3 @@
-// The window, page loading, the script runner, the hooks into the rest of
-// the application, and the text pieces of the bridge.
 #include <cmath>
 
 #include "base/NotificationCenter.h"
@@ -36,19 +34,16 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     EXPECT_TRUE(window->scripts().empty());
     EXPECT_EQ(window->calls,
               (std::vector<std::string>{"load /app/pages/onboarding.html", "present"}));
-
     icons->missingSymbols["lock"] = true;
     window->finishLoading();
     auto scripts = window->scripts();
     ASSERT_EQ(scripts.size(), 2u);
     EXPECT_TRUE(scripts[0].starts_with("window.orvoSymbols") &&
                 scripts[1].starts_with("window.orvoState"));
-
     auto symbols = lastArgument("window.orvoSymbols");
     EXPECT_EQ(symbols.size(), Home::symbolNames().size() - 1);
     EXPECT_FALSE(symbols.contains("lock"));
     EXPECT_EQ(symbols["waveform"], "data:image/png;base64," + WebText::base64("png:waveform"));
-
     // Symbols are drawn once per process, at 30 points on a double-density bitmap.
     EXPECT_EQ(icons->calls.front(), "symbol square.grid.2x2 60");
     size_t drawn = icons->calls.size();
@@ -56,7 +51,6 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     window->finishLoading();
     EXPECT_EQ(icons->calls.size(), drawn);
     EXPECT_EQ(callsOf("window.orvoSymbols"), 2u);
-
     // Onboarding until a boolean "onboarded" in an object says it is done.
     Home::resetForTesting();
     writeConfig({{"onboarded", true}});
@@ -98,7 +92,6 @@ TEST_F(HomeTest, ShowingAgainRestartsTheLiveTimerAndClosingStopsIt) {
     window->clearCalls();
     queue->advance(2.0);
     EXPECT_EQ(window->calls.size(), 2u) << "one timer, no new load";
-
     home.startMicTest();
     window->close();
     EXPECT_FALSE(AppState::insertIntoOwnWindow());
@@ -115,7 +108,6 @@ TEST_F(HomeTest, OwnWindowInsertionOnlyWhenShownFocusedAndLoaded) {
     EXPECT_EQ(
         window->scriptsCalling("window.orvoInsert").back(),
         R"(window.orvoInsert && window.orvoInsert({"text":"hello \"there\"","mode":"plain"}))");
-
     window->key = false;
     EXPECT_FALSE(insert("a", "plain"));
     window->key = true;
@@ -123,7 +115,6 @@ TEST_F(HomeTest, OwnWindowInsertionOnlyWhenShownFocusedAndLoaded) {
     EXPECT_FALSE(insert("a", "plain"));
     window->finishLoading();
     EXPECT_TRUE(insert("a", "email"));
-
     Home::resetForTesting();
     EXPECT_FALSE(insert("a", "plain"));  // the controller is gone
 }
@@ -133,7 +124,6 @@ TEST_F(HomeTest, DictationsAndStatusChangesReachThePage) {
     AppState::setStatus("Listening");
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoLive")["status"], "Listening");
-
     AppState::dictated("one two three", 1.5, "email");
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoDictated"),
@@ -145,47 +135,34 @@ TEST_F(HomeTest, DictationsAndStatusChangesReachThePage) {
     EXPECT_TRUE(window->scripts().empty());
 }
 
-// The small text pieces the bridge is built from.
-TEST(WebText, EncodesAndChecksWhatIsSentOrOpened) {
+// The text pieces of the bridge: encodings, the addresses that may be opened,
+// the messages the pages post, and the guarded calls of the page functions
+// (a page without the function ignores them; text never ends the script).
+TEST(WebText, EncodesChecksAndGuardsWhatCrossesTheBridge) {
     EXPECT_EQ(WebText::base64(std::string("\x89PNG\xff\xfe\x00", 7)), "iVBOR//+AA==");
     EXPECT_EQ(WebText::base64("fo"), "Zm8=");
-    EXPECT_EQ(WebText::queryValue("ada@example.com"), "ada@example.com");
-    EXPECT_EQ(WebText::queryValue("a+b&c=d e#f%"), "a%2Bb%26c%3Dd%20e%23f%25");
-    EXPECT_EQ(WebText::queryValue("jos\xC3\xA9@x.io"), "jos%C3%A9@x.io");
-
+    EXPECT_EQ(WebText::queryValue("a+b&c=d e#f%@jos\xC3\xA9"),
+              "a%2Bb%26c%3Dd%20e%23f%25@jos%C3%A9");
     for (const char* good : {"https://velvox.app/upgrade?email=a@b.c", "mailto:ada@example.com"})
         EXPECT_TRUE(WebText::isOpenableURL(good)) << good;
     for (const char* bad :
          {"", "velvox.app/upgrade", "://x", "https://a b", "1http://x", "https:", "https://x\n"})
         EXPECT_FALSE(WebText::isOpenableURL(bad)) << bad;
-}
-
-TEST(PageMessage, NeedsAnObjectWithAStringActionAndReadsFieldsByType) {
     for (const char* body : {"[]", "{\"action\":null}", "not json"})
         EXPECT_FALSE(PageMessage::parse(body)) << body;
     auto message = PageMessage::parse(
         R"({"action":"x","text":5,"list":["a","b"],"map":{"k":"v"},"key":"hotkeyKeyCode"})");
     ASSERT_TRUE(message);
-    EXPECT_EQ(message->action(), "x");
-    EXPECT_EQ(message->text(), "");
+    EXPECT_EQ(message->action() + message->text() + *message->string("key"), "xhotkeyKeyCode");
     EXPECT_EQ(message->list(), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(message->map(), (std::map<std::string, std::string>{{"k", "v"}}));
-    EXPECT_EQ(message->string("key"), "hotkeyKeyCode");
-}
-
-// Pushes are guarded calls, so a page without the function ignores them.
-TEST(PageScript, CallsAreGuardedAndNumbersAreBareDecimals) {
     EXPECT_EQ(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")),
               "window.orvoUsage && window.orvoUsage({own:true})");
-    nlohmann::ordered_json object;
-    object["b"] = 1;
-    object["a"] = "</script>\u2028";
+    nlohmann::ordered_json object = {{"b", 1}, {"a", "</script>\u2028"}};
     EXPECT_EQ(PageScript::call("window.orvoX", object),
               "window.orvoX && window.orvoX({\"b\":1,\"a\":\"</script>\u2028\"})");
-    EXPECT_EQ(Strings::decimal(std::nan("")), "0");
-    EXPECT_EQ(Strings::decimal(0.5), "0.5");
-    EXPECT_EQ(Strings::fixed(1.25, 1), "1.2");
-    EXPECT_EQ(Strings::fixed(-0.06, 1), "-0.1");
+    EXPECT_EQ(Strings::decimal(std::nan("")) + " " + Strings::decimal(0.5), "0 0.5");
+    EXPECT_EQ(Strings::fixed(1.25, 1) + " " + Strings::fixed(-0.06, 1), "1.2 -0.1");
 }
 
 }  // namespace

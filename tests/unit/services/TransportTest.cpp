@@ -10,9 +10,8 @@ namespace {
 class TransportTest : public ServiceTest {
   protected:
     ServiceResult<std::string> sendNow(HttpRequest request) {
-        Awaited<ServiceResult<std::string>> awaited;
-        API::send(std::move(request), awaited.callback());
-        return awaited.wait(ServiceResult<std::string>(APIError::message("no completion arrived")));
+        return awaitCompletion<ServiceResult<std::string>>(
+            [&](auto done) { API::send(std::move(request), done); }, noCompletion());
     }
 };
 
@@ -31,7 +30,6 @@ TEST_F(TransportTest, ServiceRequestCarriesTheFrame) {
     EXPECT_EQ(install->size(), 36u);
     EXPECT_NE(readFile(settingsPath("config.json")).find(*install), std::string::npos);
     EXPECT_EQ(API::serviceRequest("/polish", config)->header("X-Velvox-Install"), install);
-
     ASSERT_TRUE(Auth::save("ovk_token123"));
     EXPECT_EQ(API::serviceRequest("/polish", config)->header("Authorization"),
               "Bearer ovk_token123");
@@ -42,14 +40,11 @@ TEST_F(TransportTest, ServiceRequestCarriesTheFrame) {
 // any 2xx is a success; network failures are passed on and not logged.
 TEST_F(TransportTest, FailuresAreLoggedWithThePathOnly) {
     std::string longBody, firstTwoHundred;
-    for (int i = 0; i < 250; ++i) longBody += "\xc3\xa9";  // two bytes a character
-    for (int i = 0; i < 200; ++i) firstTwoHundred += "\xc3\xa9";
-    CannedAnswer cut, slow;
-    cut.cutShort = true;
-    cut.body = R"({"text":"this answer is cut in the middle"})";
-    slow.delay = std::chrono::milliseconds(1500);
-    server->answer("/cut", cut);
-    server->answer("/slow", slow);
+    for (int i = 0; i < 250; ++i) (i < 200 ? firstTwoHundred : longBody) += "\xc3\xa9";
+    longBody = firstTwoHundred + longBody;  // two bytes a character
+    server->answer("/cut",
+                   CannedAnswer{.body = R"({"text":"cut in the middle"})", .cutShort = true});
+    server->answer("/slow", CannedAnswer{.delay = std::chrono::milliseconds(1500)});
     server->answer("/v1/models", 404, R"({"error":"model not found"})");
     server->answer("/long", 500, longBody);
     server->answer("/binary", 502, std::string("\xff\xfe\x00\x01", 4));
@@ -64,10 +59,8 @@ TEST_F(TransportTest, FailuresAreLoggedWithThePathOnly) {
         {"/slow", "The request timed out.", ""},
     };
     for (const auto& [path, says, body] : cases) {
-        HttpRequest request;
-        request.url = server->base() + path;
-        if (std::string(path) == "/slow") request.timeoutSeconds = 0.2;
-        auto result = sendNow(request);
+        auto result = sendNow({.url = server->base() + path,
+                               .timeoutSeconds = std::string(path) == "/slow" ? 0.2 : 60});
         EXPECT_EQ(result.ok() ? "" : result.errorDescription(), says) << path;
         EXPECT_EQ(result.ok()         ? result.value()
                   : result.apiError() ? result.apiError()->text
@@ -98,18 +91,13 @@ TEST_F(TransportTest, KeysEchoedByAServerNeverReachTheLog) {
 // Each route reads a failed status with its own meaning (the messages
 // themselves are APIErrorTest's table), and every failure is logged.
 TEST_F(TransportTest, FailuresTakeTheirRouteMeaning) {
-    std::string file = writeAudio("audio");
-    const std::tuple<const char*, int, std::function<API::TextResult()>, const char*> cases[] = {
-        {"/transcribe", 401, [&] { return transcribeNow(file, serviceConfig()); },
-         "Sign in to Velvox to dictate"},
-        {"/polish", 503, [&] { return polishNow("x", "s", serviceConfig()); },
-         "Velvox's service is not available"},
-    };
-    for (const auto& [path, status, call, message] : cases) {
-        server->answer(path, status, "");
-        EXPECT_EQ(call().errorDescription(), message) << path;
-    }
-    EXPECT_EQ(logMessages().size(), std::size(cases));
+    server->answer("/transcribe", 401, "");
+    server->answer("/polish", 503, "");
+    EXPECT_EQ(transcribeNow(writeAudio("audio"), serviceConfig()).errorDescription(),
+              "Sign in to Velvox to dictate");
+    EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(),
+              "Velvox's service is not available");
+    EXPECT_EQ(logMessages().size(), 2u);
 }
 
 }  // namespace

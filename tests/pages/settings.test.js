@@ -18,7 +18,6 @@ async function openSection(name) {
   await under.click(`.nav-item[data-section="${name}"]`);
   assert.equal(await under.visible('#' + name), true);
 }
-const texts = (selector) => under.page.locator(selector).evaluateAll((nodes) => nodes.map((n) => n.textContent.trim()));
 const button = (name) => under.page.getByRole('button', { name, exact: true }).click();
 const fill = async (selector, value, key) => {
   await under.page.locator(selector).fill(value);

@@ -31,6 +31,8 @@ TEST_F(HomeTest, WindowActionsFollowTheDesktopsDoubleClickSetting) {
     EXPECT_EQ(window->calls, (std::vector<std::string>{"beginDrag", "zoom", "minimize", "zoom"}));
 }
 
+// Lists are saved whole or, for chosen applications, joined; the context is
+// saved whole, or a line is appended once.
 TEST_F(HomeTest, ListsAndContextAreSaved) {
     show();
     int reloads = 0;
@@ -38,12 +40,18 @@ TEST_F(HomeTest, ListsAndContextAreSaved) {
     post({{"action", "saveVocabulary"}, {"list", {"Velvox", "Groq"}}});
     post({{"action", "saveCorrections"}, {"map", {{"velvet box", "Velvox"}}}});
     post({{"action", "savePromptApps"}, {"list", {"code"}}});
-    EXPECT_EQ(reloads, 3);
     EXPECT_EQ(callsOf("window.orvoState"), 3u);
     EXPECT_EQ(configFile()["vocabulary"], Json({"Velvox", "Groq"}));
     EXPECT_EQ(configFile()["corrections"], Json({{"velvet box", "Velvox"}}));
     EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["promptModeApps"], Json({"code"}));
-    window->clearCalls();  // the context is saved whole, or a line is appended once
+    for (auto chosen : {std::optional<std::string>(), std::optional<std::string>("obsidian"),
+                        std::optional<std::string>("code")}) {  // cancelled, new, already there
+        post({{"action", "addApp"}});
+        desktop->choose(chosen);
+    }
+    EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
+    EXPECT_EQ(reloads, 5);
+    window->clearCalls();
     post({{"action", "saveContext"}, {"text", "  I write Rust.\n"}});
     EXPECT_EQ(readFile(Paths::contextURL()), "  I write Rust.\n");
     EXPECT_EQ(modeOf(Paths::contextURL()), 0600u);

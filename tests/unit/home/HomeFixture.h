@@ -32,7 +32,13 @@ class HomeTest : public TempHomeTest {
         microphone->authorization = MicrophoneAuthorization::authorized;
         desktop->resources = {{"settings.html", "/app/pages/settings.html"},
                               {"onboarding.html", "/app/pages/onboarding.html"}};
-        install(true);
+        Platform::installWebView(window);
+        Platform::installDesktop(desktop);
+        Platform::installIconImages(icons);
+        Platform::installHttpClient(http);
+        Platform::installMicrophoneAccess(microphone);
+        Platform::installAccessibility(accessibility);
+        Platform::installAudioInput(audio);
         // The application writes the file at launch; settings are only ever changed in it.
         writeConfig(nlohmann::json::object());
     }
@@ -42,18 +48,7 @@ class HomeTest : public TempHomeTest {
         HotkeyMonitor::shared().onCaptured = nullptr;
         Smart::setDemoKind(std::nullopt);
         for (const char* name : {"VELVOX_GROQ_BASE", "VELVOX_ANTHROPIC_BASE"}) setEnv(name, {});
-        TempHomeTest::TearDown();
-        install(false);
-    }
-    void install(bool on) {
-        auto pick = [on](auto fake) { return on ? fake : nullptr; };
-        Platform::installWebView(pick(window));
-        Platform::installDesktop(pick(desktop));
-        Platform::installIconImages(pick(icons));
-        Platform::installHttpClient(pick(http));
-        Platform::installMicrophoneAccess(pick(microphone));
-        Platform::installAccessibility(pick(accessibility));
-        Platform::installAudioInput(pick(audio));
+        TempHomeTest::TearDown();  // uninstalls the fakes
     }
     // Shows the window with its page loaded and clears what that recorded.
     Home& show() {

@@ -55,13 +55,13 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
 TEST_F(HomeSettingsTest, ThemeAndLoginItemAreAppliedAtOnce) {
     show();
     // The value sent, the desktop's scheme, what is stored, whether the window is dark.
+    const auto light = ColorScheme::light, dark = ColorScheme::dark;
+    // clang-format off
     const std::tuple<Json, ColorScheme, const char*, bool> cases[] = {
-        {"dark", ColorScheme::light, "dark", true},
-        {"light", ColorScheme::dark, "light", false},
-        {"system", ColorScheme::light, "system", false},
-        {"system", ColorScheme::dark, "system", true},
-        {1, ColorScheme::light, "system", false},
-        {"sepia", ColorScheme::dark, "sepia", true}};
+        {"dark", light, "dark", true}, {"light", dark, "light", false},
+        {"system", light, "system", false}, {"system", dark, "system", true},
+        {1, light, "system", false}, {"sepia", dark, "sepia", true}};
+    // clang-format on
     for (const auto& [value, scheme, stored, dark] : cases) {
         window->desktopScheme = scheme;
         window->dark = !dark;
@@ -164,18 +164,6 @@ TEST_F(HomeSettingsTest, AKeyIsSavedOnlyOnceItsProviderAcceptsIt) {
     EXPECT_EQ(configFile()["groqApiKey"], "gsk_200");
     for (const auto& line : logMessages())
         EXPECT_TRUE(line.find("gsk_") == line.npos && line.find("sk-ant-") == line.npos);
-}
-
-TEST_F(HomeSettingsTest, ChosenApplicationsJoinThePromptList) {
-    writeConfig({{"promptModeApps", {"code"}}});
-    show();
-    for (auto chosen : {std::optional<std::string>(), std::optional<std::string>("obsidian"),
-                        std::optional<std::string>("code")}) {  // cancelled, new, already there
-        post({{"action", "addApp"}});
-        desktop->choose(chosen);
-    }
-    EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
-    EXPECT_EQ(reloads, 2);
 }
 
 // Choosing a microphone stores its name and a running test goes on from it.

@@ -69,8 +69,7 @@ TEST_F(AuthTest, SavingAndSigningOutStoreLogAndAnnounce) {
     EXPECT_EQ(configFile()["deviceToken"], "");
     EXPECT_FALSE(Auth::signedIn());
     EXPECT_EQ(posts, 2);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"signed in", "signed out"}));
-    for (const auto& line : logMessages()) EXPECT_EQ(line.find("ovk_"), std::string::npos);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"signed in", "signed out"}));  // no token
 }
 
 TEST_F(AuthTest, TheCallbackAddressSavesItsToken) {
@@ -116,10 +115,7 @@ TEST_F(AuthTest, RequestingALinkSendsItsOwnRequestAndSaysWhatTheServiceSaid) {
     auto request = server->requests().front();
     EXPECT_EQ(request.method + " " + request.path + " " + request.body,
               R"(POST /auth/start {"email":"ada@example.com"})");
-    EXPECT_EQ(request.header("Content-Type"), "application/json");
-    EXPECT_EQ(request.header("X-Velvox-App"), API::appSecretForSettings());
-    EXPECT_EQ(request.headerNames(),
-              (std::vector<std::string>{"content-length", "content-type", "host", "x-velvox-app"}));
+    EXPECT_EQ(headersOf(request), "content-type: application/json\nx-velvox-app: app\n");
     EXPECT_EQ(configFile().count("installId"), 0u);
 }
 

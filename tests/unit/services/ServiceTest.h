@@ -27,6 +27,19 @@ Value awaitCompletion(Start start, Value fallback) {
     return fallback;
 }
 
+// The headers a server received, "name: value" a line in name order, without
+// host and length; the app's and the install's identifiers are named, not shown.
+inline std::string headersOf(const RecordedRequest& request) {
+    std::string text;
+    for (const auto& name : request.headerNames()) {
+        std::string value = request.header(name);
+        if (name == "x-velvox-app" && value == API::appSecretForSettings()) value = "app";
+        if (name == "x-velvox-install" && value == Config::installId()) value = "install";
+        if (name != "host" && name != "content-length") text += name + ": " + value + "\n";
+    }
+    return text;
+}
+
 // The real client, keeping a copy of the latest request it is given (the
 // server side cannot see multipart bodies as raw bytes).
 class RecordingHttpClient final : public HttpClient {

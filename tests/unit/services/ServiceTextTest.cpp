@@ -75,18 +75,17 @@ TEST(APIErrorTest, OtherErrorsSayTheirOwnMessageOnEveryRoute) {
 }
 
 TEST(UrlTest, AcceptsHttpAddressesAndKeepsThePath) {
-    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
-        {"https://api.velvox.app/v1/transcribe?x=1#top", "https", "api.velvox.app",
-         "/v1/transcribe"},
-        {"HTTP://127.0.0.1:8080/polish", "http", "127.0.0.1", "/polish"},
-        {"https://[::1]:443", "https", "[::1]", ""},
-        {"https://host/a%20b", "https", "host", "/a%20b"}};
-    for (const auto& [text, scheme, host, path] : cases) {
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://api.velvox.app/v1/transcribe?x=1#top", "https api.velvox.app /v1/transcribe"},
+        {"HTTP://127.0.0.1:8080/polish", "http 127.0.0.1 /polish"},
+        {"https://[::1]:443", "https [::1] "},
+        {"https://host/a%20b", "https host /a%20b"}};
+    // clang-format on
+    for (const auto& [text, parts] : cases) {
         auto url = parseHttpUrl(text);
         ASSERT_TRUE(url) << text;
-        EXPECT_EQ(url->scheme, scheme) << text;
-        EXPECT_EQ(url->host, host) << text;
-        EXPECT_EQ(url->path, path) << text;
+        EXPECT_EQ(url->scheme + " " + url->host + " " + url->path, parts) << text;
     }
 }
 

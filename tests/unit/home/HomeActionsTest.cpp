@@ -116,7 +116,7 @@ TEST_F(HomeTest, DesktopAndDemoActions) {
 }
 
 // An address needs an @ and five characters before the service is asked.
-TEST_F(HomeTest, SignInChecksTheAddressThenAsksTheServiceOrTheBrowser) {
+TEST_F(HomeTest, SignInByAddressBrowserOrPastedToken) {
     showOnService();
     post({{"action", "signIn"}, {"text", "adabc"}});
     EXPECT_EQ(lastArgument("window.orvoAuth")["bad"], true);
@@ -132,10 +132,7 @@ TEST_F(HomeTest, SignInChecksTheAddressThenAsksTheServiceOrTheBrowser) {
     EXPECT_EQ(desktop->calls.back(), "openURL https://service.test/v1/auth/google");
     EXPECT_EQ(lastArgument("window.orvoAuth")["note"],
               "Finish in your browser, then Velvox will open.");
-}
-
-TEST_F(HomeTest, TokensArePastedCheckedAndSignedOut) {
-    show();
+    // A pasted token is checked, then signs in until signing out.
     post({{"action", "pasteToken"}, {"text", "not-a-token"}});
     EXPECT_EQ(lastArgument("window.orvoAuth")["bad"], true);
     EXPECT_FALSE(Auth::signedIn());

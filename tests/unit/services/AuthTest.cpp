@@ -39,7 +39,7 @@ class AuthTest : public ServiceTest {
     int posts = 0;
 };
 
-TEST_F(AuthTest, TheTokenIsReadAfreshAndOnlyWithItsPrefix) {
+TEST_F(AuthTest, TheTokenIsReadAfreshSavedOnlyWithItsPrefixAndSignedOut) {
     EXPECT_FALSE(Auth::token());
     writeFile(settingsPath("config.json"), R"({"deviceToken":"  ovk_abc \n"})");
     EXPECT_EQ(Auth::token(), "ovk_abc");
@@ -53,9 +53,7 @@ TEST_F(AuthTest, TheTokenIsReadAfreshAndOnlyWithItsPrefix) {
     }
     std::filesystem::remove(settingsPath("config.json"));
     EXPECT_FALSE(Auth::token());
-}
-
-TEST_F(AuthTest, SavingAndSigningOutStoreLogAndAnnounce) {
+    writeFile(settingsPath("config.json"), "{}");  // saving and signing out store, log and announce
     EXPECT_TRUE(Auth::save("  ovk_pasted_token\n"));
     EXPECT_EQ(configFile()["deviceToken"], "ovk_pasted_token");
     EXPECT_EQ(posts, 1);

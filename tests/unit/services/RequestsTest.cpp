@@ -1,8 +1,6 @@
 // What each route sends, byte for byte, and how its answer is read.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "services/API.h"
 #include "services/Auth.h"
 #include "unit/services/ServiceTest.h"
@@ -43,15 +41,12 @@ TEST_F(TranscriptionTest, GroqReceivesTheMultipartFormByteForByte) {
     EXPECT_EQ(plain.value(), "hello world");
     auto first = server->lastRequest();
     std::string boundary = boundaryOf(first);
-    EXPECT_TRUE(
-        std::regex_match(boundary, std::regex("----orvo[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-"
-                                              "[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
-        << boundary;
     EXPECT_TRUE(client->lastRequest().body == expectedForm(boundary, "whisper-large-v3-turbo", ""));
     EXPECT_EQ(first.path, kAudioPath);
-    EXPECT_EQ(first.header("Authorization"), "Bearer gsk_test_key");
-    EXPECT_EQ(first.headerNames(), (std::vector<std::string>{"authorization", "content-length",
-                                                             "content-type", "host"}));
+    EXPECT_EQ(headersOf(first),
+              "authorization: Bearer gsk_test_key\n"
+              "content-type: multipart/form-data; boundary=" +
+                  boundary + "\n");
     config.vocabulary = {"Redis", "SQLite"};
     config.transcribeModel = "whisper-large-v3";
     ASSERT_TRUE(transcribeNow(file, config).ok());

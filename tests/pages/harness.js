@@ -32,9 +32,8 @@ class PageUnderTest {
   }
 
   // Sends a push: an object as JSON, a string as the literal argument text.
-  async push(name, argument) {
-    const text = typeof argument === 'string' ? argument : JSON.stringify(argument);
-    await this.page.evaluate(`window.${name} && window.${name}(${text})`);
+  push(name, argument) {
+    return this.page.evaluate(`window.${name} && window.${name}(${typeof argument === 'string' ? argument : JSON.stringify(argument)})`);
   }
 
   // Messages posted since the last call, oldest first.
@@ -63,8 +62,7 @@ async function openPage(browser, name, options = {}) {
   await context.clock.setFixedTime(recorded.now * 1000);
   await context.addInitScript(recordBridge);
   const under = new PageUnderTest(context, await context.newPage());
-  await under.page.goto(pathToFileURL(path.join(RESOURCES, name + '.html')).href);
-  await under.page.waitForLoadState('load');
+  await under.page.goto(pathToFileURL(path.join(RESOURCES, name + '.html')).href); // waits for 'load'
   return under;
 }
 
@@ -78,10 +76,7 @@ function eachTestOn(name, opened) {
   before(async () => { browser = await launch(); });
   after(() => browser.close());
   beforeEach(async () => { under = await openPage(browser, name); await opened(under); await under.takePosted(); });
-  afterEach(async () => {
-    assert.deepEqual([under.errors, under.outsideRequests], [[], []]);
-    await under.close();
-  });
+  afterEach(async () => { assert.deepEqual([under.errors, under.outsideRequests], [[], []]); await under.close(); });
 }
 
 module.exports = { launch, openPage, eachTestOn };

@@ -1,5 +1,4 @@
-// The page actions: what each one changes, opens or answers (the notes shown
-// are in the recorded pushes of PageContractTest).
+// The page actions: what each one changes, opens or answers (notes: PageContractTest).
 #include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
@@ -19,10 +18,7 @@ TEST_F(HomeTest, MalformedBodiesAreIgnoredAndUnknownActionsLogged) {
     EXPECT_EQ(logMessages().back(), "settings page sent an unknown action: launchRockets");
     post({{"action", "ready"}});
     EXPECT_EQ(callsOf("window.orvoState"), 1u);
-}
-
-TEST_F(HomeTest, WindowActionsFollowTheDesktopsDoubleClickSetting) {
-    show();
+    window->clearCalls();  // the window actions follow the desktop's double-click setting
     post({{"action", "dragWindow"}});
     for (const char* setting : {"", "minimize", "none", "toggle-maximize"}) {
         window->doubleClickAction = setting;
@@ -193,11 +189,8 @@ TEST_F(HomeTest, AddressesFromTheServiceOpenOnlyOverHttps) {
         post({{"action", "manageBilling"}});
         http->respond(200, Json{{"overview", address}}.dump());
         queue->runUntilIdle();
-        EXPECT_EQ(
-            desktop->calls,
-            std::vector<std::string>(
-                opened ? 2 : 1, "openURL " + (opened ? address : "https://service.test/upgrade")))
-            << address;
+        std::string opens = "openURL " + (opened ? address : "https://service.test/upgrade");
+        EXPECT_EQ(desktop->calls, std::vector<std::string>(opened ? 2 : 1, opens)) << address;
         EXPECT_EQ(callsOf("window.orvoBillingNote"), opened ? 0u : 1u) << address;
         EXPECT_EQ(logMessages().back() == refused, !opened && !address.empty()) << address;
     }

@@ -94,8 +94,7 @@ TEST_F(HomeSettingsTest, HotkeysAreSetByNumberOrCapture) {
     writeConfig({{"hotkeyKeyCode", 63}, {"boostHotkeyKeyCode", 61}});
     show();
     set("hotkeyKeyCode", 96.7);
-    EXPECT_EQ(configFile()["hotkeyKeyCode"], 96);
-    EXPECT_TRUE(configFile()["hotkeyKeyCode"].is_number_integer());
+    EXPECT_EQ(configFile()["hotkeyKeyCode"].dump(), "96");  // a whole number
     set("boostHotkeyKeyCode", -1);
     set("hotkeyKeyCode", -1);
     EXPECT_EQ(configFile()["hotkeyKeyCode"], -1);

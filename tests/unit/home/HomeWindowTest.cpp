@@ -1,5 +1,4 @@
-// The window and its pages: loading, the hooks into the application, what the
-// pages receive, and the text pieces of the bridge.
+// The window, its pages and what they receive, and the text pieces of the bridge.
 #include <cmath>
 
 #include "base/NotificationCenter.h"

@@ -199,14 +199,12 @@ TEST_F(PageContractTest, EveryActionAPageCanPostIsOneTheProgramHandles) {
         if (extension == ".js" || extension == ".html") pages += readFile(entry.path()) + "\n";
     }
     for (const char* pattern : {R"re(post\('([A-Za-z]+)')re", R"re(data-action="([A-Za-z]+)")re",
-                                R"re(\['[^']*', '([A-Za-z]+)', (?:true|false)\])re"}) {
+                                R"re(\['[^']*', '([A-Za-z]+)', (?:true|false)\])re"})
         for (const auto& name : matches(pages, pattern)) EXPECT_TRUE(actions.count(name)) << name;
-    }
-    for (const auto& name : actions) {
-        bool used = pages.find("'" + name + "'") != std::string::npos ||
-                    pages.find('"' + name + '"') != std::string::npos;
-        EXPECT_TRUE(used) << name << " is not used by any page";
-    }
+    for (const auto& name : actions)
+        EXPECT_TRUE(pages.find("'" + name + "'") != pages.npos ||
+                    pages.find('"' + name + '"') != pages.npos)
+            << name << " is not used by any page";
     EXPECT_EQ(matches(pages, R"re(window\.(orvo[A-Za-z]+) = function)re"), functions);
 }
 

@@ -23,8 +23,7 @@ class AuthTest : public ServiceTest {
     nlohmann::json configFile() const {
         return nlohmann::json::parse(readFile(settingsPath("config.json")), nullptr, false);
     }
-    // Runs requestLink and answers what `done` received: on the main queue,
-    // not on the network thread.
+    // Runs requestLink; `done` must run on the main queue, not on the network thread.
     std::optional<EmptyResult> requestLinkNow(const std::string& email, const Config& config) {
         std::optional<EmptyResult> received;
         Auth::requestLink(email, config, [&received](EmptyResult result) { received = result; });

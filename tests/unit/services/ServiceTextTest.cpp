@@ -1,5 +1,4 @@
-// The text of the service layer: the one place where statuses and errors
-// become the messages the user reads, addresses, and what may be logged.
+// Statuses and errors as the messages the user reads, addresses, and logged text.
 #include <gtest/gtest.h>
 
 #include "services/API.h"
@@ -19,6 +18,7 @@ TEST(APIErrorTest, StatusesSayTheirMessageOnEachRoute) {
         const char* provider;
         const char* service;
     };
+    // clang-format off
     const Case cases[] = {
         {401, "", "API key rejected", "Sign in to Velvox to dictate"},
         {403, "", "API key rejected", "API key rejected"},
@@ -31,25 +31,19 @@ TEST(APIErrorTest, StatusesSayTheirMessageOnEachRoute) {
         {599, "", "Service unavailable, try again", "Service unavailable, try again"},
         {600, "", "Request failed (600)", "Request failed (600)"},
         // 402 in every shape: never a second error.
-        {402, R"({"error":"trial_over"})", "Request failed (402)",
-         "That was your 10 free goes. Sign in to keep going"},
-        {402, R"({"error":"trial_over","cap":3})", "Request failed (402)",
-         "That was your 3 free goes. Sign in to keep going"},
-        {402, R"({"error":"trial_over","cap":"3"})", "Request failed (402)",
-         "That was your 10 free goes. Sign in to keep going"},
-        {402, R"({"error":"trial_over","cap":2.5})", "Request failed (402)",
-         "That was your 10 free goes. Sign in to keep going"},
-        {402, R"({"used":2100,"cap":2000})", "Request failed (402)",
-         "Free allowance used, 2000 words a week"},
-        {402, R"({"error":"TRIAL_OVER","cap":3})", "Request failed (402)",
-         "Free allowance used, 3 words a week"},
+        {402, R"({"error":"trial_over"})", "Request failed (402)", "That was your 10 free goes. Sign in to keep going"},
+        {402, R"({"error":"trial_over","cap":3})", "Request failed (402)", "That was your 3 free goes. Sign in to keep going"},
+        {402, R"({"error":"trial_over","cap":"3"})", "Request failed (402)", "That was your 10 free goes. Sign in to keep going"},
+        {402, R"({"error":"trial_over","cap":2.5})", "Request failed (402)", "That was your 10 free goes. Sign in to keep going"},
+        {402, R"({"used":2100,"cap":2000})", "Request failed (402)", "Free allowance used, 2000 words a week"},
+        {402, R"({"error":"TRIAL_OVER","cap":3})", "Request failed (402)", "Free allowance used, 3 words a week"},
         {402, "", "Request failed (402)", "Free allowance used, 0 words a week"},
         {402, "[1,2]", "Request failed (402)", "Free allowance used, 0 words a week"},
         {402, R"({"used":)", "Request failed (402)", "Free allowance used, 0 words a week"},
         {402, "\xff\xfe", "Request failed (402)", "Free allowance used, 0 words a week"},
-        {402, R"({"cap":99999999999999999999})", "Request failed (402)",
-         "Free allowance used, 0 words a week"},
+        {402, R"({"cap":99999999999999999999})", "Request failed (402)", "Free allowance used, 0 words a week"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         APIError error = APIError::http(c.status, c.body);
         EXPECT_EQ(error.errorDescription(), c.provider) << c.status << " " << c.body;

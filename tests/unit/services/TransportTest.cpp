@@ -1,5 +1,4 @@
-// How requests travel: the curl client as it meets a real server, and how the
-// transport reads answers and failures.
+// The curl client against a real server, and how the transport reads answers.
 #include <gtest/gtest.h>
 
 #include "services/API.h"

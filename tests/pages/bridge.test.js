@@ -10,12 +10,8 @@ const fixtures = require('./fixtures');
 const PAGE_FUNCTIONS = require('../../resources/page-protocol.json').functions;
 
 let browser;
-before(async () => {
-  browser = await launch();
-});
-after(async () => {
-  await browser.close();
-});
+before(async () => { browser = await launch(); });
+after(() => browser.close());
 
 // Each attempt is refused by the page's Content-Security-Policy, under this directive.
 const refused = [

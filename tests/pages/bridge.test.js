@@ -10,12 +10,8 @@ const fixtures = require('./fixtures');
 const PAGE_FUNCTIONS = require('../../resources/page-protocol.json').functions;
 
 let browser;
-before(async () => {
-  browser = await launch();
-});
-after(async () => {
-  await browser.close();
-});
+before(async () => { browser = await launch(); });
+after(() => browser.close());
 
 // Each attempt is refused by the page's Content-Security-Policy, under this directive.
 const refused = [
@@ -29,17 +25,13 @@ const refused = [
 
 for (const pageName of ['onboarding', 'settings']) {
   describe(pageName + ' page bridge', () => {
-    it('asks for the state once loaded and defines every page function the program calls', async () => {
+    // It asks for the state once loaded and defines every page function the program calls;
+    // hostile text stays text in every section, and nothing reaches outside the bundled files.
+    it('takes every push the program sends without errors, injection or outside requests', async () => {
       const under = await openPage(browser, pageName);
       assert.deepEqual(await under.takePosted(), [{ action: 'ready' }]);
       const types = await under.page.evaluate((names) => names.map((n) => typeof window[n]), PAGE_FUNCTIONS);
       assert.deepEqual(types, PAGE_FUNCTIONS.map(() => 'function'));
-      await under.close();
-    });
-
-    // Hostile text stays text in every section, and nothing reaches outside the bundled files.
-    it('takes every push the program sends without errors, injection or outside requests', async () => {
-      const under = await openPage(browser, pageName);
       for (const [name, argument] of fixtures.pushes()) await under.push(name, argument);
       for (const item of await under.page.locator('.nav-item').all()) await item.click();
       const found = await under.page.evaluate(() => ({

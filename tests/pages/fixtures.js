@@ -6,22 +6,14 @@ const recorded = require('./pushes.json');
 
 const copy = (value) => JSON.parse(JSON.stringify(value));
 
-// The argument of a recorded push, e.g. argument('usage.signedIn').
-function argument(name) {
+// The argument of a recorded push, e.g. argument('usage.signedIn'), with fields replaced.
+function argument(name, overrides) {
   if (!recorded.pushes[name]) throw new Error('no recorded push ' + name);
-  return copy(recorded.pushes[name][1]);
+  const value = copy(recorded.pushes[name][1]);
+  return overrides ? Object.assign(value, overrides) : value;
 }
-
-// The recorded state (or the one named `from`), with icons and fields replaced.
-function state(options = {}) {
-  const base = argument(options.from || 'state');
-  if (options.icons) base.icons = options.icons;
-  return Object.assign(base, options.overrides || {});
-}
-
-function live(overrides = {}) {
-  return Object.assign(argument('live'), overrides);
-}
+// The recorded state with its configuration's fields replaced.
+const withCfg = (name, cfg) => { const state = argument(name); Object.assign(state.cfg, cfg); return state; };
 
 const HOSTILE = '<img src=x onerror="window.__pwned=1"><b>bold</b>';
 
@@ -32,17 +24,15 @@ function pushes() {
   const now = recorded.now;
   const cfg = argument('state').cfg;
   return Object.values(recorded.pushes).map(copy).concat([
-    ['orvoState', state({
-      overrides: {
-        recent: [{ at: now, app: HOSTILE, bundle: 'x', mode: 'plain', words: 3, text: HOSTILE }],
-        smartApps: [{ bundle: 'x', app: HOSTILE, kind: 'Prompt', count: 1, last: now }],
-        appNames: [{ bundle: 'com.anthropic.claudefordesktop', name: HOSTILE }],
-        context: HOSTILE,
-        cfg: Object.assign(cfg, { vocabulary: [HOSTILE], corrections: { [HOSTILE]: HOSTILE } }),
-        inputDevices: [{ name: 'x', label: HOSTILE }, { label: 'no name' }, 7],
-      },
+    ['orvoState', argument('state', {
+      recent: [{ at: now, app: HOSTILE, bundle: 'x', mode: 'plain', words: 3, text: HOSTILE }],
+      smartApps: [{ bundle: 'x', app: HOSTILE, kind: 'Prompt', count: 1, last: now }],
+      appNames: [{ bundle: 'com.anthropic.claudefordesktop', name: HOSTILE }],
+      context: HOSTILE,
+      cfg: Object.assign(cfg, { vocabulary: [HOSTILE], corrections: { [HOSTILE]: HOSTILE } }),
+      inputDevices: [{ name: 'x', label: HOSTILE }, { label: 'no name' }, 7],
     })],
-    ['orvoUsage', Object.assign(argument('usage.signedIn'), { email: HOSTILE, plan: HOSTILE })],
+    ['orvoUsage', argument('usage.signedIn', { email: HOSTILE, plan: HOSTILE })],
     ['orvoBilling', { plan: HOSTILE, status: HOSTILE }],
     ['orvoDictated', { text: HOSTILE, words: 1, seconds: 1, wpm: 60, mode: HOSTILE }],
     ['orvoInsert', { text: HOSTILE, mode: HOSTILE }],
@@ -60,4 +50,4 @@ function pushes() {
   ]);
 }
 
-module.exports = { recorded, argument, state, live, pushes, HOSTILE };
+module.exports = { recorded, argument, withCfg, pushes };

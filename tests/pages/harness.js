@@ -17,36 +17,30 @@ function launch() {
   return chromium.launch({ executablePath: process.env.VELVOX_CHROMIUM || '/usr/bin/chromium', args });
 }
 
+// Records each posted body as a copy, as WebKit hands the program a serialised body.
 function recordBridge() {
   window.__posted = [];
-  // A copy, as WebKit hands the program a serialised body.
-  const postMessage = (body) => window.__posted.push(JSON.parse(JSON.stringify(body)));
-  window.webkit = { messageHandlers: { orvo: { postMessage } } };
+  window.webkit = { messageHandlers: { orvo: { postMessage: (body) => window.__posted.push(JSON.parse(JSON.stringify(body))) } } };
 }
 
 class PageUnderTest {
   constructor(context, page) {
-    this.context = context;
-    this.page = page;
-    this.errors = [];
-    this.outsideRequests = [];
+    Object.assign(this, { context, page, errors: [], outsideRequests: [] });
     page.on('pageerror', (error) => this.errors.push(String(error)));
     page.on('console', (message) => message.type() === 'error' && this.errors.push(message.text()));
     page.on('request', (request) => /^(file|data):/.test(request.url()) || this.outsideRequests.push(request.url()));
   }
 
   // Sends a push: an object as JSON, a string as the literal argument text.
-  async push(name, argument) {
-    const text = typeof argument === 'string' ? argument : JSON.stringify(argument);
-    await this.page.evaluate(`window.${name} && window.${name}(${text})`);
+  push(name, argument) {
+    return this.page.evaluate(`window.${name} && window.${name}(${typeof argument === 'string' ? argument : JSON.stringify(argument)})`);
   }
 
   // Messages posted since the last call, oldest first.
   async takePosted() {
     const posted = await this.page.evaluate(() => window.__posted.splice(0));
-    for (const message of posted) {
-      if (!ACTIONS.has(message.action)) throw new Error('the program handles no action ' + JSON.stringify(message));
-    }
+    const unknown = posted.find((message) => !ACTIONS.has(message.action));
+    if (unknown) throw new Error('the program handles no action ' + JSON.stringify(unknown));
     return posted;
   }
 
@@ -67,10 +61,8 @@ async function openPage(browser, name, options = {}) {
   context.setDefaultTimeout(5000);
   await context.clock.setFixedTime(recorded.now * 1000);
   await context.addInitScript(recordBridge);
-  const page = await context.newPage();
-  const under = new PageUnderTest(context, page);
-  await page.goto(pathToFileURL(path.join(RESOURCES, name + '.html')).href);
-  await page.waitForLoadState('load');
+  const under = new PageUnderTest(context, await context.newPage());
+  await under.page.goto(pathToFileURL(path.join(RESOURCES, name + '.html')).href); // waits for 'load'
   return under;
 }
 
@@ -80,15 +72,11 @@ async function openPage(browser, name, options = {}) {
 function eachTestOn(name, opened) {
   const { before, after, beforeEach, afterEach } = require('node:test');
   const assert = require('node:assert/strict');
-  let browser;
-  let under;
+  let browser, under;
   before(async () => { browser = await launch(); });
   after(() => browser.close());
   beforeEach(async () => { under = await openPage(browser, name); await opened(under); await under.takePosted(); });
-  afterEach(async () => {
-    assert.deepEqual([under.errors, under.outsideRequests], [[], []]);
-    await under.close();
-  });
+  afterEach(async () => { assert.deepEqual([under.errors, under.outsideRequests], [[], []]); await under.close(); });
 }
 
 module.exports = { launch, openPage, eachTestOn };

@@ -11,7 +11,7 @@ let under;
 eachTestOn('onboarding', async (page) => {
   under = page;
   await under.push('orvoSymbols', fixtures.argument('symbols'));
-  await under.push('orvoState', fixtures.state({ overrides: { live: fixtures.argument('live.fresh'), recent: [], smartApps: [] } }));
+  await under.push('orvoState', fixtures.argument('state', { live: fixtures.argument('live.fresh'), recent: [], smartApps: [] }));
 });
 
 async function goTo(step) {

@@ -11,14 +11,13 @@ let under;
 eachTestOn('settings', async (page) => {
   under = page;
   await under.push('orvoSymbols', fixtures.argument('symbols'));
-  await under.push('orvoState', fixtures.state());
+  await under.push('orvoState', fixtures.argument('state'));
 });
 
 async function openSection(name) {
   await under.click(`.nav-item[data-section="${name}"]`);
   assert.equal(await under.visible('#' + name), true);
 }
-const texts = (selector) => under.page.locator(selector).evaluateAll((nodes) => nodes.map((n) => n.textContent.trim()));
 const button = (name) => under.page.getByRole('button', { name, exact: true }).click();
 const fill = async (selector, value, key) => {
   await under.page.locator(selector).fill(value);
@@ -30,7 +29,7 @@ const set = (key, value) => ({ action: 'set', key, [typeof value === 'boolean' ?
 // lists always post the whole list; an emptied number posts nothing).
 const controls = [
   ['home', async () => {
-    await under.push('orvoLive', fixtures.live({ canRetry: true }));
+    await under.push('orvoLive', fixtures.argument('live', { canRetry: true }));
     await button('Retry last dictation');
     await button('Dismiss');
   }, [{ action: 'retryLast' }, { action: 'dismissRetry' }]],
@@ -111,19 +110,19 @@ describe('what the pushes show', () => {
   it('keeps unsaved edits of the context and a prompt through pushes', async () => {
     await openSection('context');
     await under.page.locator('#context-text').fill('I am Alex.');
-    await under.push('orvoState', fixtures.state());
+    await under.push('orvoState', fixtures.argument('state'));
     assert.equal(await under.text('#context-state'), 'Unsaved changes');
     await under.click('#context-save');
     await openSection('prompts');
     await under.page.locator('#prompt-choice').selectOption('messagePrompt');
     await under.page.locator('#prompt-text').fill('Short and friendly.');
-    await under.push('orvoState', fixtures.state());
+    await under.push('orvoState', fixtures.argument('state'));
     assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Short and friendly.');
     await under.click('#prompt-save');
     assert.deepEqual(await under.takePosted(), [{ action: 'saveContext', text: 'I am Alex.' }, set('messagePrompt', 'Short and friendly.')]);
     await openSection('dictation');
     await fill('#max-record', '900', 'Enter');
-    await under.push('orvoState', fixtures.state({ overrides: { cfg: Object.assign(fixtures.state().cfg, { maxRecordSeconds: 600 }) } }));
+    await under.push('orvoState', fixtures.withCfg('state', { maxRecordSeconds: 600 }));
     assert.equal(await under.page.locator('#max-record').inputValue(), '600');
   });
 });
@@ -162,14 +161,12 @@ describe('account', () => {
   ];
   for (const [label, box, note, action, cfg, answer] of keys) {
     it('checks the ' + label + ' and shows its note', async () => {
-      const missing = fixtures.state({ from: 'state.keyMissing' });
-      await under.push('orvoState', Object.assign(missing, { cfg: Object.assign(missing.cfg, cfg) }));
+      await under.push('orvoState', fixtures.withCfg('state.keyMissing', cfg));
       await openSection('account');
       await under.page.getByLabel(label, { exact: true }).fill('  k_abc \n');
       await under.page.locator(box).getByRole('button', { name: 'Check and save' }).click();
       assert.deepEqual(await under.takePosted(), [{ action, text: '  k_abc ' }]);
-      const saved = fixtures.state({ from: 'state.keySaved' });
-      await under.push('orvoState', Object.assign(saved, answer, { cfg: Object.assign(saved.cfg, cfg) }));
+      await under.push('orvoState', Object.assign(fixtures.withCfg('state.keySaved', cfg), answer));
       assert.equal(await under.page.getByLabel(label, { exact: true }).inputValue(), '');
       assert.equal(await under.text(note), 'Key works and is saved on this computer.');
     });

@@ -1,6 +1,4 @@
-// The page actions: what each one changes, opens or answers, and how
-// malformed messages are treated. The notes the pages are shown are in the
-// recorded pushes (PageContractTest).
+// The page actions: what each one changes, opens or answers (notes: PageContractTest).
 #include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
@@ -20,10 +18,7 @@ TEST_F(HomeTest, MalformedBodiesAreIgnoredAndUnknownActionsLogged) {
     EXPECT_EQ(logMessages().back(), "settings page sent an unknown action: launchRockets");
     post({{"action", "ready"}});
     EXPECT_EQ(callsOf("window.orvoState"), 1u);
-}
-
-TEST_F(HomeTest, WindowActionsFollowTheDesktopsDoubleClickSetting) {
-    show();
+    window->clearCalls();  // the window actions follow the desktop's double-click setting
     post({{"action", "dragWindow"}});
     for (const char* setting : {"", "minimize", "none", "toggle-maximize"}) {
         window->doubleClickAction = setting;
@@ -32,6 +27,8 @@ TEST_F(HomeTest, WindowActionsFollowTheDesktopsDoubleClickSetting) {
     EXPECT_EQ(window->calls, (std::vector<std::string>{"beginDrag", "zoom", "minimize", "zoom"}));
 }
 
+// Lists are saved whole or, for chosen applications, joined; the context is
+// saved whole, or a line is appended once.
 TEST_F(HomeTest, ListsAndContextAreSaved) {
     show();
     int reloads = 0;
@@ -39,13 +36,17 @@ TEST_F(HomeTest, ListsAndContextAreSaved) {
     post({{"action", "saveVocabulary"}, {"list", {"Velvox", "Groq"}}});
     post({{"action", "saveCorrections"}, {"map", {{"velvet box", "Velvox"}}}});
     post({{"action", "savePromptApps"}, {"list", {"code"}}});
-    EXPECT_EQ(reloads, 3);
     EXPECT_EQ(callsOf("window.orvoState"), 3u);
     EXPECT_EQ(configFile()["vocabulary"], Json({"Velvox", "Groq"}));
     EXPECT_EQ(configFile()["corrections"], Json({{"velvet box", "Velvox"}}));
     EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["promptModeApps"], Json({"code"}));
-
-    // The context is saved whole, or a line is appended once.
+    for (auto chosen : {std::optional<std::string>(), std::optional<std::string>("obsidian"),
+                        std::optional<std::string>("code")}) {  // cancelled, new, already there
+        post({{"action", "addApp"}});
+        desktop->choose(chosen);
+    }
+    EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
+    EXPECT_EQ(reloads, 5);
     window->clearCalls();
     post({{"action", "saveContext"}, {"text", "  I write Rust.\n"}});
     EXPECT_EQ(readFile(Paths::contextURL()), "  I write Rust.\n");
@@ -111,9 +112,8 @@ TEST_F(HomeTest, DesktopAndDemoActions) {
 }
 
 // An address needs an @ and five characters before the service is asked.
-TEST_F(HomeTest, SignInChecksTheAddressThenAsksTheServiceOrTheBrowser) {
-    writeConfig({{"apiBase", "https://service.test/v1"}});
-    show();
+TEST_F(HomeTest, SignInByAddressBrowserOrPastedToken) {
+    showOnService();
     post({{"action", "signIn"}, {"text", "adabc"}});
     EXPECT_EQ(lastArgument("window.orvoAuth")["bad"], true);
     EXPECT_EQ(http->pendingRequests(), 0u);
@@ -124,15 +124,11 @@ TEST_F(HomeTest, SignInChecksTheAddressThenAsksTheServiceOrTheBrowser) {
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoAuth"),
               Json::parse(R"({"note":"Service unavailable, try again","bad":true,"busy":false})"));
-
     post({{"action", "signInGoogle"}});
     EXPECT_EQ(desktop->calls.back(), "openURL https://service.test/v1/auth/google");
     EXPECT_EQ(lastArgument("window.orvoAuth")["note"],
               "Finish in your browser, then Velvox will open.");
-}
-
-TEST_F(HomeTest, TokensArePastedCheckedAndSignedOut) {
-    show();
+    // A pasted token is checked, then signs in until signing out.
     post({{"action", "pasteToken"}, {"text", "not-a-token"}});
     EXPECT_EQ(lastArgument("window.orvoAuth")["bad"], true);
     EXPECT_FALSE(Auth::signedIn());
@@ -147,10 +143,13 @@ TEST_F(HomeTest, TokensArePastedCheckedAndSignedOut) {
     EXPECT_FALSE(http->requests().back().header("Authorization"));
 }
 
+// Not signed in, billing asks nothing and the upgrade opens the service's page
+// (with the fetched address, if any); signed in, billing asks with the token.
 TEST_F(HomeTest, UpgradeOpensTheFetchedAddressOrTheServicePageWithTheEmail) {
-    writeConfig({{"apiBase", "https://service.test/v1"}});
-    Home& home = show();
+    Home& home = showOnService();
+    post({{"action", "manageBilling"}});
     post({{"action", "upgrade"}});
+    EXPECT_EQ(http->pendingRequests(), 0u);
     EXPECT_EQ(desktop->calls.back(), "openURL https://service.test/upgrade");
     home.fetchUsage();
     http->respond(200, R"({"signedIn":false,"email":"ada+x@example.com"})");
@@ -158,23 +157,12 @@ TEST_F(HomeTest, UpgradeOpensTheFetchedAddressOrTheServicePageWithTheEmail) {
     post({{"action", "upgrade"}});
     EXPECT_EQ(desktop->calls.back(),
               "openURL https://service.test/upgrade?email=ada%2Bx@example.com");
-}
-
-TEST_F(HomeTest, BillingPortalIsAskedForWithTheToken) {
-    writeConfig({{"apiBase", "https://service.test/v1"}});
-    show();
-    post({{"action", "manageBilling"}});  // not signed in: nothing
-    EXPECT_EQ(http->pendingRequests(), 0u);
     Auth::save("ovk_t");
     settle();
     post({{"action", "manageBilling"}});
-    auto request = http->requests().back();
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.url, "https://service.test/v1/billing/portal");
-    EXPECT_EQ(request.timeoutSeconds, 15);
-    EXPECT_EQ(*request.header("Authorization"), "Bearer ovk_t");
-    EXPECT_TRUE(request.header("X-Velvox-App"));
-    EXPECT_TRUE(request.body.empty());
+    EXPECT_EQ(lastRequest(),
+              "POST https://service.test/v1/billing/portal 15\n"
+              "Authorization: Bearer ovk_t\nX-Velvox-App: *");
     http->fail({TransportError::Kind::timedOut, "timed out"});
     queue->runUntilIdle();
     EXPECT_EQ(callsOf("window.orvoBillingNote"), 1u);
@@ -184,7 +172,7 @@ TEST_F(HomeTest, BillingPortalIsAskedForWithTheToken) {
 // only over https; anything else is logged, the upgrade falls back to the
 // service's own page and billing says it cannot.
 TEST_F(HomeTest, AddressesFromTheServiceOpenOnlyOverHttps) {
-    Home& home = showSignedIn("ovk_t");
+    Home& home = showOnService("ovk_t");
     const std::string refused =
         "home: the service sent an address that is not https; it was not opened";
     const std::pair<std::string, bool> cases[] = {
@@ -201,11 +189,8 @@ TEST_F(HomeTest, AddressesFromTheServiceOpenOnlyOverHttps) {
         post({{"action", "manageBilling"}});
         http->respond(200, Json{{"overview", address}}.dump());
         queue->runUntilIdle();
-        EXPECT_EQ(
-            desktop->calls,
-            std::vector<std::string>(
-                opened ? 2 : 1, "openURL " + (opened ? address : "https://service.test/upgrade")))
-            << address;
+        std::string opens = "openURL " + (opened ? address : "https://service.test/upgrade");
+        EXPECT_EQ(desktop->calls, std::vector<std::string>(opened ? 2 : 1, opens)) << address;
         EXPECT_EQ(callsOf("window.orvoBillingNote"), opened ? 0u : 1u) << address;
         EXPECT_EQ(logMessages().back() == refused, !opened && !address.empty()) << address;
     }
@@ -219,11 +204,10 @@ TEST_F(HomeTest, MicrophoneAnswersArePushedOnTheMainQueueWhileTheControllerLives
     EXPECT_EQ(callsOf("window.orvoLive"), 0u);  // not on the answering thread
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoLive")["mic"], false);
-
     post({{"action", "askMic"}});
     Home::resetForTesting();
     window->clearCalls();
-    microphone->answer(true);
+    microphone->answer(true);  // after the controller is gone
     queue->runUntilIdle();
     EXPECT_TRUE(window->scripts().empty());
 }

@@ -32,31 +32,24 @@ class HomeTest : public TempHomeTest {
         microphone->authorization = MicrophoneAuthorization::authorized;
         desktop->resources = {{"settings.html", "/app/pages/settings.html"},
                               {"onboarding.html", "/app/pages/onboarding.html"}};
-        install(true);
+        Platform::installWebView(window);
+        Platform::installDesktop(desktop);
+        Platform::installIconImages(icons);
+        Platform::installHttpClient(http);
+        Platform::installMicrophoneAccess(microphone);
+        Platform::installAccessibility(accessibility);
+        Platform::installAudioInput(audio);
         // The application writes the file at launch; settings are only ever changed in it.
         writeConfig(nlohmann::json::object());
     }
-
     void TearDown() override {
         Home::resetForTesting();
         HotkeyMonitor::shared().cancelCapture();
         HotkeyMonitor::shared().onCaptured = nullptr;
         Smart::setDemoKind(std::nullopt);
-        TempHomeTest::TearDown();
-        install(false);
+        for (const char* name : {"VELVOX_GROQ_BASE", "VELVOX_ANTHROPIC_BASE"}) setEnv(name, {});
+        TempHomeTest::TearDown();  // uninstalls the fakes
     }
-
-    void install(bool fakes) {
-        auto pick = [fakes](auto fake) { return fakes ? fake : nullptr; };
-        Platform::installWebView(pick(window));
-        Platform::installDesktop(pick(desktop));
-        Platform::installIconImages(pick(icons));
-        Platform::installHttpClient(pick(http));
-        Platform::installMicrophoneAccess(pick(microphone));
-        Platform::installAccessibility(pick(accessibility));
-        Platform::installAudioInput(pick(audio));
-    }
-
     // Shows the window with its page loaded and clears what that recorded.
     Home& show() {
         Home::show();
@@ -64,11 +57,11 @@ class HomeTest : public TempHomeTest {
         settle();
         return *Home::shared();
     }
-    // Shows the window signed in to the service at https://service.test/v1.
-    Home& showSignedIn(const std::string& token) {
+    // Shows the window using the service at https://service.test/v1, signed in with `token`.
+    Home& showOnService(const std::string& token = "") {
         writeConfig({{"apiBase", "https://service.test/v1"}});
         Home& home = show();
-        Auth::save(token);
+        if (!token.empty()) Auth::save(token);
         settle();
         return home;
     }
@@ -79,9 +72,7 @@ class HomeTest : public TempHomeTest {
         queue->runUntilIdle();
         window->clearCalls();
     }
-
     void post(const nlohmann::json& body) { window->post(body.dump()); }
-
     // The argument of the latest call of a page function, parsed; null when none.
     nlohmann::json lastArgument(const std::string& function) const {
         auto scripts = window->scriptsCalling(function);
@@ -91,14 +82,21 @@ class HomeTest : public TempHomeTest {
     size_t callsOf(const std::string& function) const {
         return window->scriptsCalling(function).size();
     }
-
+    // The latest request: method, address, timeout, then each header in the order
+    // sent (the app's identifier only by name), then the body.
+    std::string lastRequest() const {
+        const HttpRequest r = http->requests().back();
+        std::string text = r.method + " " + r.url + " " + std::to_string(int(r.timeoutSeconds));
+        for (const auto& [name, value] : r.headers)
+            text += "\n" + name + ": " + (name == "X-Velvox-App" ? "*" : value);
+        return r.body.empty() ? text : text + "\n\n" + r.body;
+    }
     nlohmann::json configFile() const {
         return nlohmann::json::parse(readFile(settingsPath("config.json")), nullptr, false);
     }
     void writeConfig(const nlohmann::json& object) {
         writeFile(settingsPath("config.json"), object.dump(2));
     }
-
     std::shared_ptr<FakeWebView> window = std::make_shared<FakeWebView>();
     std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
     std::shared_ptr<FakeIconImages> icons = std::make_shared<FakeIconImages>();

@@ -1,5 +1,3 @@
-// Settings changes from the pages: single values and their special keys,
-// hotkeys, the key checks, the application chooser and the microphone test.
 #include "unit/home/HomeFixture.h"
 
 namespace velvox::testing {
@@ -44,9 +42,8 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
         bool pushes = value.is_number() || stored.is_string();
         EXPECT_EQ(callsOf("window.orvoState"), pushes ? 1u : 0u) << key;
         if (!pushes) post({{"action", "ready"}});
-        if (!shown.is_null()) {
-            EXPECT_EQ(lastArgument("window.orvoState")["cfg"][key], shown) << key;
-        }
+        EXPECT_TRUE(shown.is_null() || lastArgument("window.orvoState")["cfg"][key] == shown)
+            << key;
     }
     post({{"action", "set"}, {"number", 3}});  // no key
     post({{"action", "set"}, {"key", 5}, {"number", 3}});
@@ -58,13 +55,13 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
 TEST_F(HomeSettingsTest, ThemeAndLoginItemAreAppliedAtOnce) {
     show();
     // The value sent, the desktop's scheme, what is stored, whether the window is dark.
+    const auto light = ColorScheme::light, dark = ColorScheme::dark;
+    // clang-format off
     const std::tuple<Json, ColorScheme, const char*, bool> cases[] = {
-        {"dark", ColorScheme::light, "dark", true},
-        {"light", ColorScheme::dark, "light", false},
-        {"system", ColorScheme::light, "system", false},
-        {"system", ColorScheme::dark, "system", true},
-        {1, ColorScheme::light, "system", false},
-        {"sepia", ColorScheme::dark, "sepia", true}};
+        {"dark", light, "dark", true}, {"light", dark, "light", false},
+        {"system", light, "system", false}, {"system", dark, "system", true},
+        {1, light, "system", false}, {"sepia", dark, "sepia", true}};
+    // clang-format on
     for (const auto& [value, scheme, stored, dark] : cases) {
         window->desktopScheme = scheme;
         window->dark = !dark;
@@ -77,7 +74,6 @@ TEST_F(HomeSettingsTest, ThemeAndLoginItemAreAppliedAtOnce) {
     window->changeDesktopScheme(ColorScheme::light);
     EXPECT_EQ(lastArgument("window.orvoState")["systemScheme"], "light");
     EXPECT_FALSE(window->dark);
-
     set("loginItem", true);
     EXPECT_TRUE(desktop->loginItem);
     EXPECT_EQ(lastArgument("window.orvoState")["loginItem"], true);
@@ -98,13 +94,11 @@ TEST_F(HomeSettingsTest, HotkeysAreSetByNumberOrCapture) {
     writeConfig({{"hotkeyKeyCode", 63}, {"boostHotkeyKeyCode", 61}});
     show();
     set("hotkeyKeyCode", 96.7);
-    EXPECT_EQ(configFile()["hotkeyKeyCode"], 96);
-    EXPECT_TRUE(configFile()["hotkeyKeyCode"].is_number_integer());
+    EXPECT_EQ(configFile()["hotkeyKeyCode"].dump(), "96");  // a whole number
     set("boostHotkeyKeyCode", -1);
     set("hotkeyKeyCode", -1);
     EXPECT_EQ(configFile()["hotkeyKeyCode"], -1);
     EXPECT_EQ(reloads, 3);
-
     auto& monitor = HotkeyMonitor::shared();
     post({{"action", "captureKey"}, {"key", "promptModePrompt"}});
     EXPECT_FALSE(monitor.isCapturing());
@@ -124,46 +118,39 @@ TEST_F(HomeSettingsTest, HotkeysAreSetByNumberOrCapture) {
 // the provider accepts it; the notes go beside its own field, and the key
 // reaches neither the log nor the file before it is accepted.
 TEST_F(HomeSettingsTest, AKeyIsSavedOnlyOnceItsProviderAcceptsIt) {
-    ::setenv("VELVOX_GROQ_BASE", "https://groq.test", 1);
-    ::setenv("VELVOX_ANTHROPIC_BASE", "https://anthropic.test", 1);
+    setEnv("VELVOX_GROQ_BASE", "https://groq.test");
+    setEnv("VELVOX_ANTHROPIC_BASE", "https://anthropic.test");
     writeConfig({{"useOwnKey", true}});
     show();
-    const bool groq = true, anthropic = false;
-    const std::tuple<bool, int, const char*> cases[] = {
-        {groq, 401, "Groq rejected that key. Copy it again from the key page."},
-        {groq, 200, "Key works and is saved on this computer."},
-        {anthropic, 401, "Anthropic rejected that key. Copy it again from the console."},
-        {anthropic, 200, "Key works and is saved on this computer."},
+    // clang-format off
+    const std::tuple<std::string, int, const char*, std::string> cases[] = {
+        {"gsk_401", 401, "Groq rejected that key. Copy it again from the key page.",
+         "GET https://groq.test/openai/v1/models 15\nAuthorization: Bearer gsk_401"},
+        {"gsk_200", 200, "Key works and is saved on this computer.",
+         "GET https://groq.test/openai/v1/models 15\nAuthorization: Bearer gsk_200"},
+        {"sk-ant-401", 401, "Anthropic rejected that key. Copy it again from the console.",
+         "GET https://anthropic.test/v1/models 15\nx-api-key: sk-ant-401\nanthropic-version: 2023-06-01"},
+        {"sk-ant-200", 200, "Key works and is saved on this computer.",
+         "GET https://anthropic.test/v1/models 15\nx-api-key: sk-ant-200\nanthropic-version: 2023-06-01"},
     };
+    // clang-format on
     int saved = 0;
-    for (const auto& [isGroq, status, note] : cases) {
-        std::string key = (isGroq ? "gsk_" : "sk-ant-") + std::to_string(status);
-        std::string field = isGroq ? "key" : "anthropicKey";
-        post({{"action", isGroq ? "setKey" : "setAnthropicKey"}, {"text", " " + key + " \n"}});
+    for (const auto& [key, status, note, request] : cases) {
+        bool groq = key.starts_with("gsk_"), accepted = status == 200;
+        std::string field = groq ? "key" : "anthropicKey";
+        post({{"action", groq ? "setKey" : "setAnthropicKey"}, {"text", " " + key + " \n"}});
         ASSERT_EQ(http->pendingRequests(), 1u);
-        auto request = http->requests().back();
+        EXPECT_EQ(lastRequest(), request);
         http->respond(status, R"({"data":[]})");
         queue->runUntilIdle();
         auto state = lastArgument("window.orvoState");
-        bool accepted = status == 200;
         saved += accepted;
         EXPECT_EQ(state[field + "Note"], note) << key;
         EXPECT_EQ(state[field + "Bad"], !accepted) << key;
         EXPECT_EQ(state.contains(field + "Saved"), accepted) << key;
-        EXPECT_FALSE(state.contains(isGroq ? "anthropicKeyNote" : "keyNote")) << key;
-        std::string configKey = isGroq ? "groqApiKey" : "anthropicApiKey";
-        EXPECT_EQ(configFile().contains(configKey) && configFile()[configKey] == key, accepted);
+        EXPECT_FALSE(state.contains(groq ? "anthropicKeyNote" : "keyNote")) << key;
+        EXPECT_EQ(configFile().value(groq ? "groqApiKey" : "anthropicApiKey", "") == key, accepted);
         EXPECT_EQ(reloads, saved) << key;
-        EXPECT_EQ(request.method, "GET");
-        EXPECT_EQ(request.url, isGroq ? "https://groq.test/openai/v1/models"
-                                      : "https://anthropic.test/v1/models");
-        EXPECT_EQ(request.header("Authorization"),
-                  isGroq ? std::optional<std::string>("Bearer " + key) : std::nullopt);
-        EXPECT_EQ(request.header("x-api-key"),
-                  isGroq ? std::nullopt : std::optional<std::string>(key));
-        EXPECT_EQ(request.header("anthropic-version"),
-                  isGroq ? std::nullopt : std::optional<std::string>("2023-06-01"));
-        EXPECT_FALSE(request.header("X-Velvox-App"));
     }
     EXPECT_EQ(lastArgument("window.orvoState")["live"]["hasKey"], true);
     EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
@@ -173,24 +160,8 @@ TEST_F(HomeSettingsTest, AKeyIsSavedOnlyOnceItsProviderAcceptsIt) {
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoState")["keyNote"], "Could not reach Groq: no route");
     EXPECT_EQ(configFile()["groqApiKey"], "gsk_200");
-    for (const auto& line : logMessages()) {
-        EXPECT_EQ(line.find("gsk_"), std::string::npos) << line;
-        EXPECT_EQ(line.find("sk-ant-"), std::string::npos) << line;
-    }
-    ::unsetenv("VELVOX_GROQ_BASE");
-    ::unsetenv("VELVOX_ANTHROPIC_BASE");
-}
-
-TEST_F(HomeSettingsTest, ChosenApplicationsJoinThePromptList) {
-    writeConfig({{"promptModeApps", {"code"}}});
-    show();
-    for (auto chosen : {std::optional<std::string>(), std::optional<std::string>("obsidian"),
-                        std::optional<std::string>("code")}) {
-        post({{"action", "addApp"}});
-        desktop->choose(chosen);  // cancelled, new, already there
-    }
-    EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
-    EXPECT_EQ(reloads, 2);
+    for (const auto& line : logMessages())
+        EXPECT_TRUE(line.find("gsk_") == line.npos && line.find("sk-ant-") == line.npos);
 }
 
 // Choosing a microphone stores its name and a running test goes on from it.
@@ -209,7 +180,6 @@ TEST_F(HomeSettingsTest, MicTestHearsTheChosenMicrophoneUntilStopped) {
     auto take = audio->lastTake();
     EXPECT_EQ(audio->calls()[audio->calls().size() - 3],
               "makeTake format 1633772320, 16000 Hz, 1 channel, 32000 bit/s from desk_mic");
-
     take->averagePower = 0.0f;  // full scale
     window->clearCalls();
     queue->advance(0.05);

@@ -1,13 +1,14 @@
-// The window, page loading, the script runner, the hooks into the rest of
-// the application, and the text pieces of the bridge.
+// The window, its pages and what they receive, and the text pieces of the bridge.
 #include <cmath>
 
 #include "base/NotificationCenter.h"
 #include "base/Strings.h"
+#include "fakes/FakeKeyEventSource.h"
 #include "home/Home.h"
 #include "home/PageMessage.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
+#include "services/Auth.h"
 #include "unit/home/HomeFixture.h"
 
 namespace velvox::testing {
@@ -36,27 +37,21 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     EXPECT_TRUE(window->scripts().empty());
     EXPECT_EQ(window->calls,
               (std::vector<std::string>{"load /app/pages/onboarding.html", "present"}));
-
     icons->missingSymbols["lock"] = true;
     window->finishLoading();
     auto scripts = window->scripts();
     ASSERT_EQ(scripts.size(), 2u);
     EXPECT_TRUE(scripts[0].starts_with("window.orvoSymbols") &&
                 scripts[1].starts_with("window.orvoState"));
-
     auto symbols = lastArgument("window.orvoSymbols");
     EXPECT_EQ(symbols.size(), Home::symbolNames().size() - 1);
     EXPECT_FALSE(symbols.contains("lock"));
     EXPECT_EQ(symbols["waveform"], "data:image/png;base64," + WebText::base64("png:waveform"));
-
-    // Symbols are drawn once per process, at 30 points on a double-density bitmap.
-    EXPECT_EQ(icons->calls.front(), "symbol square.grid.2x2 60");
-    size_t drawn = icons->calls.size();
+    size_t drawn = icons->calls.size();  // symbols are drawn once per process
     Home::shared()->load("settings");
     window->finishLoading();
     EXPECT_EQ(icons->calls.size(), drawn);
     EXPECT_EQ(callsOf("window.orvoSymbols"), 2u);
-
     // Onboarding until a boolean "onboarded" in an object says it is done.
     Home::resetForTesting();
     writeConfig({{"onboarded", true}});
@@ -67,22 +62,6 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
         writeFile(settingsPath("config.json"), content);
         EXPECT_FALSE(Home::onboarded()) << content;
     }
-}
-
-TEST_F(HomeTest, ScriptErrorsAndAMissingPageAreLoggedAsErrors) {
-    Home& home = show();
-    window->scriptError = "ReferenceError: x is not defined";
-    home.run("x()");
-    EXPECT_EQ(logMessages().back(), "settings page: ReferenceError: x is not defined");
-    EXPECT_EQ(systemLog->lines().size(), 1u);
-    window->scriptError.reset();
-    window->clearCalls();
-    desktop->resources.erase("settings.html");
-    home.load("settings");
-    EXPECT_FALSE(home.loaded());
-    home.run("1");
-    EXPECT_TRUE(window->scripts().empty());
-    EXPECT_EQ(systemLog->lines().size(), 2u);
 }
 
 // Showing again reuses the page and replaces the live timer; closing stops
@@ -98,7 +77,6 @@ TEST_F(HomeTest, ShowingAgainRestartsTheLiveTimerAndClosingStopsIt) {
     window->clearCalls();
     queue->advance(2.0);
     EXPECT_EQ(window->calls.size(), 2u) << "one timer, no new load";
-
     home.startMicTest();
     window->close();
     EXPECT_FALSE(AppState::insertIntoOwnWindow());
@@ -108,14 +86,15 @@ TEST_F(HomeTest, ShowingAgainRestartsTheLiveTimerAndClosingStopsIt) {
     EXPECT_TRUE(window->scripts().empty());
 }
 
-TEST_F(HomeTest, OwnWindowInsertionOnlyWhenShownFocusedAndLoaded) {
+// Dictations are inserted into the own window only when it is shown, focused
+// and loaded; dictations and status changes reach the page.
+TEST_F(HomeTest, DictationsReachTheOwnWindowWhenShownFocusedAndLoaded) {
     Home& home = show();
     auto insert = AppState::insertIntoOwnWindow();
     EXPECT_TRUE(insert("hello \"there\"", "plain"));
     EXPECT_EQ(
         window->scriptsCalling("window.orvoInsert").back(),
         R"(window.orvoInsert && window.orvoInsert({"text":"hello \"there\"","mode":"plain"}))");
-
     window->key = false;
     EXPECT_FALSE(insert("a", "plain"));
     window->key = true;
@@ -123,17 +102,9 @@ TEST_F(HomeTest, OwnWindowInsertionOnlyWhenShownFocusedAndLoaded) {
     EXPECT_FALSE(insert("a", "plain"));
     window->finishLoading();
     EXPECT_TRUE(insert("a", "email"));
-
-    Home::resetForTesting();
-    EXPECT_FALSE(insert("a", "plain"));  // the controller is gone
-}
-
-TEST_F(HomeTest, DictationsAndStatusChangesReachThePage) {
-    show();
     AppState::setStatus("Listening");
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoLive")["status"], "Listening");
-
     AppState::dictated("one two three", 1.5, "email");
     queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoDictated"),
@@ -143,49 +114,145 @@ TEST_F(HomeTest, DictationsAndStatusChangesReachThePage) {
     window->clearCalls();
     NotificationCenter::defaultCenter().post(AppState::lastDictation);
     EXPECT_TRUE(window->scripts().empty());
+    Home::resetForTesting();
+    EXPECT_FALSE(insert("a", "plain"));  // the controller is gone
 }
 
-// The small text pieces the bridge is built from.
-TEST(WebText, EncodesAndChecksWhatIsSentOrOpened) {
+// What the pages receive: the live object, usage and billing (the recorded
+// pushes hold the whole state).
+// Ready needs the microphone, accessibility where the desktop has it, a key
+// (the sign-in on the service route) and the key watcher running.
+TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
+    Home& home = show();
+    struct Case {
+        bool mic, trusted, available, ownKey, groqKey, signedIn, tap;
+        bool hasKey, ready;
+    };
+    const Case cases[] = {
+        {true, true, true, true, true, false, true, true, true},
+        {false, true, true, true, true, false, true, true, false},
+        {true, false, true, true, true, false, true, true, false},
+        {true, false, false, true, true, false, true, true, true},  // nothing to grant
+        {true, true, true, true, false, true, true, false, false},
+        {true, true, true, true, true, false, false, true, false},
+        {true, true, true, false, true, false, true, false, false},  // the key is the sign-in
+        {true, true, true, false, false, true, true, true, true},
+    };
+    for (const auto& c : cases) {
+        microphone->authorization =
+            c.mic ? MicrophoneAuthorization::authorized : MicrophoneAuthorization::denied;
+        accessibility->trusted = c.trusted;
+        accessibility->available = c.available;
+        writeConfig({{"useOwnKey", c.ownKey}, {"groqApiKey", c.groqKey ? "gsk_1" : ""}});
+        c.signedIn ? (void)Auth::save("ovk_1") : Auth::signOut();
+        AppState::setTapRunning(c.tap);
+        auto live = home.liveDict();
+        std::string row = std::to_string(&c - cases);
+        EXPECT_EQ(live["hasKey"], c.hasKey) << row;
+        EXPECT_EQ(live["ready"], c.ready) << row;
+        EXPECT_EQ(live["axAvailable"], c.trusted || c.available) << row;
+        EXPECT_EQ(live["tap"], c.tap) << row;
+    }
+    // On Wayland without global keys the key the desktop assigned is the one shown.
+    desktop->session = DisplaySession::wayland;
+    auto keys = std::make_shared<FakeKeyEventSource>();
+    keys->globalKeys = false;
+    keys->desktopKeys.dictation = "Press Super+D";
+    Platform::installKeyEventSource(keys);
+    EXPECT_EQ(home.liveDict()["keySource"], "shortcut");
+    EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D");
+    Platform::installKeyEventSource(nullptr);
+}
+
+TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachableAndBringBilling) {
+    Home& home = showOnService("ovk_z");
+    home.fetchUsage();
+    ASSERT_EQ(http->pendingRequests(), 1u);
+    EXPECT_EQ(lastRequest(),
+              "GET https://service.test/v1/me 12\nAuthorization: Bearer ovk_z\n"
+              "X-Velvox-App: *");
+    http->respond(401,  // the status is not examined: the body decides
+                  R"({"ok":true,"signedIn":false,"email":7,"plan":"pro","used":12.0,"cap":"x"})");
+    EXPECT_EQ(callsOf("window.orvoUsage"), 0u);  // waits for the main queue
+    queue->runUntilIdle();
+    EXPECT_EQ(lastArgument("window.orvoUsage"),
+              Json::parse(R"({"reachable":true,"own":false,"ok":true,
+        "signedIn":false,"email":"","plan":"pro","used":12,"cap":0})"));
+    EXPECT_FALSE(home.fetchedEmail());
+    EXPECT_EQ(http->pendingRequests(), 0u);  // not signed in: no billing
+    for (const char* failure : {"<html>", "[1]", ""}) {
+        home.fetchUsage();
+        *failure ? http->respond(200, failure)
+                 : http->fail({TransportError::Kind::cannotConnect, "no route"});
+        queue->runUntilIdle();
+        EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
+                  "window.orvoUsage && window.orvoUsage({reachable:false})")
+            << failure;
+    }
+    home.fetchUsage();  // signed in: billing is asked with the same token
+    http->respond(200,
+                  R"({"ok":true,"signedIn":true,"email":"ada@example.com","used":5,"cap":2000})");
+    queue->runUntilIdle();
+    EXPECT_EQ(home.fetchedEmail(), "ada@example.com");
+    ASSERT_EQ(http->pendingRequests(), 1u);
+    EXPECT_EQ(lastRequest(),
+              "GET https://service.test/v1/billing/summary 12\n"
+              "Authorization: Bearer ovk_z\nX-Velvox-App: *");
+    // Passed on unchanged, in the service's own order.
+    http->respond(200, R"({"zeta":1,"plan":"pro","upgradeUrl":"https://u.test","alpha":[2]})");
+    queue->runUntilIdle();
+    EXPECT_EQ(
+        window->scriptsCalling("window.orvoBilling").back(),
+        R"(window.orvoBilling && window.orvoBilling({"zeta":1,"plan":"pro","upgradeUrl":"https://u.test","alpha":[2]}))");
+    EXPECT_EQ(home.fetchedUpgradeUrl(), "https://u.test");
+    writeConfig({{"apiBase", "not a url"}});  // skipped silently
+    window->clearCalls();
+    home.fetchUsage();
+    EXPECT_EQ(http->pendingRequests() + callsOf("window.orvoUsage"), 0u);
+}
+
+TEST_F(HomeTest, AccountAnswersOutside2xxAreLoggedByPathWithoutTheToken) {
+    Home& home = showOnService("ovk_secret");
+    home.fetchUsage();
+    http->respond(401, R"({"signedIn":false,"echo":"ovk_secret"})");
+    post({{"action", "manageBilling"}});
+    http->respond(502, "down");
+    queue->runUntilIdle();
+    auto lines = logMessages();
+    for (const auto* expected : {R"(HTTP 401 from /v1/me: {"signedIn":false,"echo":"[redacted]"})",
+                                 "HTTP 502 from /v1/billing/portal: down"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+    EXPECT_EQ(lastArgument("window.orvoUsage")["signedIn"], false);
+}
+
+// The text pieces of the bridge: encodings, the addresses that may be opened,
+// the messages the pages post, and the guarded calls of the page functions
+// (a page without the function ignores them; text never ends the script).
+TEST(WebText, EncodesChecksAndGuardsWhatCrossesTheBridge) {
     EXPECT_EQ(WebText::base64(std::string("\x89PNG\xff\xfe\x00", 7)), "iVBOR//+AA==");
     EXPECT_EQ(WebText::base64("fo"), "Zm8=");
-    EXPECT_EQ(WebText::queryValue("ada@example.com"), "ada@example.com");
-    EXPECT_EQ(WebText::queryValue("a+b&c=d e#f%"), "a%2Bb%26c%3Dd%20e%23f%25");
-    EXPECT_EQ(WebText::queryValue("jos\xC3\xA9@x.io"), "jos%C3%A9@x.io");
-
+    EXPECT_EQ(WebText::queryValue("a+b&c=d e#f%@jos\xC3\xA9"),
+              "a%2Bb%26c%3Dd%20e%23f%25@jos%C3%A9");
     for (const char* good : {"https://velvox.app/upgrade?email=a@b.c", "mailto:ada@example.com"})
         EXPECT_TRUE(WebText::isOpenableURL(good)) << good;
     for (const char* bad :
          {"", "velvox.app/upgrade", "://x", "https://a b", "1http://x", "https:", "https://x\n"})
         EXPECT_FALSE(WebText::isOpenableURL(bad)) << bad;
-}
-
-TEST(PageMessage, NeedsAnObjectWithAStringActionAndReadsFieldsByType) {
     for (const char* body : {"[]", "{\"action\":null}", "not json"})
         EXPECT_FALSE(PageMessage::parse(body)) << body;
     auto message = PageMessage::parse(
         R"({"action":"x","text":5,"list":["a","b"],"map":{"k":"v"},"key":"hotkeyKeyCode"})");
     ASSERT_TRUE(message);
-    EXPECT_EQ(message->action(), "x");
-    EXPECT_EQ(message->text(), "");
+    EXPECT_EQ(message->action() + message->text() + *message->string("key"), "xhotkeyKeyCode");
     EXPECT_EQ(message->list(), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(message->map(), (std::map<std::string, std::string>{{"k", "v"}}));
-    EXPECT_EQ(message->string("key"), "hotkeyKeyCode");
-}
-
-// Pushes are guarded calls, so a page without the function ignores them.
-TEST(PageScript, CallsAreGuardedAndNumbersAreBareDecimals) {
     EXPECT_EQ(PageScript::callRaw("window.orvoUsage", std::string_view("{own:true}")),
               "window.orvoUsage && window.orvoUsage({own:true})");
-    nlohmann::ordered_json object;
-    object["b"] = 1;
-    object["a"] = "</script>\u2028";
+    nlohmann::ordered_json object = {{"b", 1}, {"a", "</script>\u2028"}};
     EXPECT_EQ(PageScript::call("window.orvoX", object),
               "window.orvoX && window.orvoX({\"b\":1,\"a\":\"</script>\u2028\"})");
-    EXPECT_EQ(Strings::decimal(std::nan("")), "0");
-    EXPECT_EQ(Strings::decimal(0.5), "0.5");
-    EXPECT_EQ(Strings::fixed(1.25, 1), "1.2");
-    EXPECT_EQ(Strings::fixed(-0.06, 1), "-0.1");
+    EXPECT_EQ(Strings::decimal(std::nan("")) + " " + Strings::decimal(0.5), "0 0.5");
+    EXPECT_EQ(Strings::fixed(1.25, 1) + " " + Strings::fixed(-0.06, 1), "1.2 -0.1");
 }
 
 }  // namespace

@@ -3,10 +3,7 @@
 // representative state, and both sides use the one list of actions and page
 // functions in resources/page-protocol.json. Refresh the pushes file after a
 // deliberate change with VELVOX_UPDATE_PUSHES=1.
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 
@@ -26,27 +23,27 @@ std::filesystem::path sourceFolder() {
     return std::filesystem::path(data ? data : "tests/data").parent_path().parent_path();
 }
 
-std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class PageContractTest : public HomeTest {
   protected:
     // The local calendar of the stats is the TZ variable's; the page tests run in UTC too.
     void SetUp() override {
         if (const char* zone = std::getenv("TZ")) savedZone = zone;
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
+        setZone("UTC");
         HomeTest::SetUp();
     }
     void TearDown() override {
         HomeTest::TearDown();
-        savedZone ? ::setenv("TZ", savedZone->c_str(), 1) : ::unsetenv("TZ");
+        setZone(savedZone);
+    }
+    static void setZone(const std::optional<std::string>& zone) {
+        setEnv("TZ", zone);
         ::tzset();
     }
-    // Takes the newest call of the page function as the push called `name`.
-    void keep(const std::string& name, std::string_view function) {
+    // Posts `action` (unless null), then takes the newest call of the page function as the push
+    // `name`.
+    void keep(const std::string& name, std::string_view function,
+              const nlohmann::json& action = {}) {
+        if (!action.is_null()) post(action);
         auto scripts = window->scriptsCalling(std::string(function));
         ASSERT_FALSE(scripts.empty()) << name;
         std::string argument = FakeWebView::argumentOf(scripts.back());
@@ -109,17 +106,14 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
                       {"alsa_input.usb-Blue_Yeti-00.analog-stereo", "Yeti Stereo Microphone"}};
     setUp(false);
     Auth::save("ovk_fixture");
-
     Home::show();
     window->finishLoading();
     keep("symbols", PageFunction::symbols);
     settle();
+    keep("state", PageFunction::state, {{"action", "ready"}});
     Home& home = *Home::shared();
-    home.pushAll();
-    keep("state", PageFunction::state);
     home.pushLive();
     keep("live", PageFunction::live);
-
     home.fetchUsage();
     answer(200, R"({"ok":true,"signedIn":true,"email":"alex@example.com","plan":"free",)"
                 R"("used":1800,"cap":2000})");
@@ -130,19 +124,13 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     post({{"action", "manageBilling"}});
     answer(502, "down");
     keep("billingNote", PageFunction::billingNote);
-
-    post({{"action", "signIn"}, {"text", " a@bc "}});
-    keep("auth.badAddress", PageFunction::auth);
-    post({{"action", "signIn"}, {"text", "alex@example.com"}});
-    keep("auth.sending", PageFunction::auth);
+    keep("auth.badAddress", PageFunction::auth, {{"action", "signIn"}, {"text", " a@bc "}});
+    keep("auth.sending", PageFunction::auth, {{"action", "signIn"}, {"text", "alex@example.com"}});
     answer(200, "{}");
     keep("auth.linkSent", PageFunction::auth);
-
-    post({{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", 63}});
-    keep("capture.clash", PageFunction::capture);
-    post({{"action", "cancelCapture"}});
-    keep("capture.clear", PageFunction::capture);
-
+    keep("capture.clash", PageFunction::capture,
+         {{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", 63}});
+    keep("capture.clear", PageFunction::capture, {{"action", "cancelCapture"}});
     Auth::signOut();
     settle();
     home.fetchUsage();
@@ -151,19 +139,16 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     home.fetchUsage();
     answer(503, "<html>");
     keep("usage.unreachable", PageFunction::usage);
-
     setUp(true);
     home.pushLive();
     keep("live.fresh", PageFunction::live);
     setUp(false);
-
-    post({{"action", "set"}, {"key", "useOwnKey"}, {"bool", true}});
-    keep("usage.own", PageFunction::usage);
+    keep("usage.own", PageFunction::usage,
+         {{"action", "set"}, {"key", "useOwnKey"}, {"bool", true}});
     EXPECT_EQ(http->pendingRequests(), 0u);  // the own key needs no account
     post({{"action", "setKey"}, {"text", " \n\t"}});
-    post({{"action", "setKey"}, {"text", 42}});
+    keep("state.keyMissing", PageFunction::state, {{"action", "setKey"}, {"text", 42}});
     EXPECT_EQ(http->pendingRequests(), 0u);  // nothing to check
-    keep("state.keyMissing", PageFunction::state);
     post({{"action", "setKey"}, {"text", "gsk_fixture"}});
     answer(200, "{}");
     keep("state.keySaved", PageFunction::state);
@@ -171,7 +156,6 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     post({{"action", "setAnthropicKey"}, {"text", "sk-ant-fixture"}});
     answer(401, "{}");
     keep("state.anthropicKeyRejected", PageFunction::state);
-
     Ordered fixture = {{"about",
                         "Pushes the program builds, written by "
                         "tests/unit/home/PageContractTest.cpp for the page tests."},
@@ -180,8 +164,8 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
                        {"pushes", pushes}};
     std::string expected = fixture.dump(1) + "\n";
     auto path = sourceFolder() / "tests" / "pages" / "pushes.json";
-    if (std::getenv("VELVOX_UPDATE_PUSHES")) std::ofstream(path) << expected;
-    EXPECT_TRUE(fileText(path) == expected)
+    if (std::getenv("VELVOX_UPDATE_PUSHES")) writeFile(path, expected);
+    EXPECT_TRUE(readFile(path) == expected)
         << path << " differs from what the program pushes; if the change is meant, "
         << "run this test with VELVOX_UPDATE_PUSHES=1 and adapt the page tests.";
 }
@@ -197,10 +181,10 @@ std::set<std::string> matches(const std::string& text, const std::string& patter
 // The page tests check each message they see posted against the protocol's
 // actions; here the protocol is held against what the program handles, and
 // every action a page script can post against the protocol.
-TEST(PageProtocol, EveryActionAPageCanPostIsOneTheProgramHandles) {
+TEST_F(PageContractTest, EveryActionAPageCanPostIsOneTheProgramHandles) {
     auto resources = sourceFolder() / "resources";
     auto protocol =
-        nlohmann::json::parse(fileText(resources / "page-protocol.json"), nullptr, false);
+        nlohmann::json::parse(readFile(resources / "page-protocol.json"), nullptr, false);
     ASSERT_TRUE(protocol.is_object()) << resources;
     auto actions = protocol["actions"].get<std::set<std::string>>();
     auto functions = protocol["functions"].get<std::set<std::string>>();
@@ -209,21 +193,18 @@ TEST(PageProtocol, EveryActionAPageCanPostIsOneTheProgramHandles) {
     std::set<std::string> called;
     for (auto name : PageFunction::all) called.insert(std::string(name.substr(7)));
     EXPECT_EQ(called, functions);
-
     std::string pages;
     for (const auto& entry : std::filesystem::directory_iterator(resources)) {
         auto extension = entry.path().extension();
-        if (extension == ".js" || extension == ".html") pages += fileText(entry.path()) + "\n";
+        if (extension == ".js" || extension == ".html") pages += readFile(entry.path()) + "\n";
     }
     for (const char* pattern : {R"re(post\('([A-Za-z]+)')re", R"re(data-action="([A-Za-z]+)")re",
-                                R"re(\['[^']*', '([A-Za-z]+)', (?:true|false)\])re"}) {
+                                R"re(\['[^']*', '([A-Za-z]+)', (?:true|false)\])re"})
         for (const auto& name : matches(pages, pattern)) EXPECT_TRUE(actions.count(name)) << name;
-    }
-    for (const auto& name : actions) {
-        bool used = pages.find("'" + name + "'") != std::string::npos ||
-                    pages.find('"' + name + '"') != std::string::npos;
-        EXPECT_TRUE(used) << name << " is not used by any page";
-    }
+    for (const auto& name : actions)
+        EXPECT_TRUE(pages.find("'" + name + "'") != pages.npos ||
+                    pages.find('"' + name + '"') != pages.npos)
+            << name << " is not used by any page";
     EXPECT_EQ(matches(pages, R"re(window\.(orvo[A-Za-z]+) = function)re"), functions);
 }
 

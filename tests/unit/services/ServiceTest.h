@@ -1,13 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "config/Config.h"
 #include "platform/HttpClient.h"
@@ -18,36 +15,39 @@
 
 namespace velvox::testing {
 
-// Waits (bounded) for a completion that arrives on the network thread.
-template <typename Value>
-class Awaited {
-  public:
-    std::function<void(Value)> callback() {
-        return [promise = promise_](Value value) { promise->set_value(std::move(value)); };
-    }
-    // The value, or `fallback` when nothing arrived in time.
-    Value wait(Value fallback) {
-        if (future_.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-            ADD_FAILURE() << "no completion arrived";
-            return fallback;
-        }
-        return future_.get();
-    }
+// Hands `start` a completion and waits (bounded) for the value it is given on
+// the network thread; `fallback` when nothing arrives.
+template <typename Value, typename Start>
+Value awaitCompletion(Start start, Value fallback) {
+    auto promise = std::make_shared<std::promise<Value>>();
+    auto future = promise->get_future();
+    start([promise](Value value) { promise->set_value(std::move(value)); });
+    if (future.wait_for(std::chrono::seconds(30)) == std::future_status::ready) return future.get();
+    ADD_FAILURE() << "no completion arrived";
+    return fallback;
+}
 
-  private:
-    std::shared_ptr<std::promise<Value>> promise_ = std::make_shared<std::promise<Value>>();
-    std::future<Value> future_ = promise_->get_future();
-};
+// The headers a server received, "name: value" a line in name order, without
+// host and length; the app's and the install's identifiers are named, not shown.
+inline std::string headersOf(const RecordedRequest& request) {
+    std::string text;
+    for (const auto& name : request.headerNames()) {
+        std::string value = request.header(name);
+        if (name == "x-velvox-app" && value == API::appSecretForSettings()) value = "app";
+        if (name == "x-velvox-install" && value == Config::installId()) value = "install";
+        if (name != "host" && name != "content-length") text += name + ": " + value + "\n";
+    }
+    return text;
+}
 
-// The real client, keeping a copy of every request it is given (the server
-// side cannot see multipart bodies as raw bytes).
+// The real client, keeping a copy of the latest request it is given (the
+// server side cannot see multipart bodies as raw bytes).
 class RecordingHttpClient final : public HttpClient {
   public:
     void send(HttpRequest request, HttpCompletion completion) override {
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(request);
-        }
+        std::unique_lock lock(mutex_);
+        last_ = request;
+        lock.unlock();
         inner_.send(std::move(request), std::move(completion));
     }
     void connect(const std::string& url, ConnectCompletion completion) override {
@@ -55,12 +55,12 @@ class RecordingHttpClient final : public HttpClient {
     }
     HttpRequest lastRequest() const {
         std::lock_guard lock(mutex_);
-        return requests_.empty() ? HttpRequest{} : requests_.back();
+        return last_;
     }
 
   private:
     mutable std::mutex mutex_;
-    std::vector<HttpRequest> requests_;
+    HttpRequest last_;
     CurlHttpClient inner_;
 };
 
@@ -71,8 +71,7 @@ class ServiceTest : public TempHomeTest {
     void SetUp() override {
         TempHomeTest::SetUp();
         server = std::make_unique<LoopbackServer>();
-        ::setenv("VELVOX_GROQ_BASE", server->base().c_str(), 1);
-        ::setenv("VELVOX_ANTHROPIC_BASE", server->base().c_str(), 1);
+        for (const char* name : kProviderBases) setEnv(name, server->base());
         Platform::installHttpClient(client);
         writeFile(settingsPath("config.json"), "{}\n");
         API::resetWarmUpLogForTesting();
@@ -82,11 +81,10 @@ class ServiceTest : public TempHomeTest {
         Platform::installHttpClient(nullptr);
         client.reset();
         server.reset();
-        ::unsetenv("VELVOX_GROQ_BASE");
-        ::unsetenv("VELVOX_ANTHROPIC_BASE");
+        for (const char* name : kProviderBases) setEnv(name, std::nullopt);
         TempHomeTest::TearDown();
     }
-
+    static constexpr const char* kProviderBases[] = {"VELVOX_GROQ_BASE", "VELVOX_ANTHROPIC_BASE"};
     // The service route (apiBase at the loopback server), or own keys with a Groq key.
     Config serviceConfig() const { return route(false); }
     Config ownKeyConfig() const { return route(true); }
@@ -98,27 +96,20 @@ class ServiceTest : public TempHomeTest {
         config.vocabulary = {};
         return config;
     }
-
     std::string writeAudio(const std::string& bytes) {
-        std::string path = home() + "/tmp/take.m4a";
-        writeFile(path, bytes);
-        return path;
+        writeFile(home() + "/tmp/take.m4a", bytes);
+        return home() + "/tmp/take.m4a";
     }
-
     static API::TextResult noCompletion() { return APIError::message("no completion arrived"); }
-
     API::TextResult transcribeNow(const std::string& file, const Config& config) {
-        Awaited<API::TextResult> awaited;
-        API::transcribe(file, config, awaited.callback());
-        return awaited.wait(noCompletion());
+        return awaitCompletion<API::TextResult>(
+            [&](auto done) { API::transcribe(file, config, done); }, noCompletion());
     }
     API::TextResult polishNow(const std::string& text, const std::string& system,
                               const Config& config) {
-        Awaited<API::TextResult> awaited;
-        API::polish(text, system, config, awaited.callback());
-        return awaited.wait(noCompletion());
+        return awaitCompletion<API::TextResult>(
+            [&](auto done) { API::polish(text, system, config, done); }, noCompletion());
     }
-
     std::unique_ptr<LoopbackServer> server;
     std::shared_ptr<RecordingHttpClient> client = std::make_shared<RecordingHttpClient>();
 };

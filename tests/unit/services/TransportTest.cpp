@@ -1,3 +1,4 @@
+// The curl client against a real server, and how the transport reads answers.
 #include <gtest/gtest.h>
 
 #include "services/API.h"
@@ -10,9 +11,8 @@ namespace {
 class TransportTest : public ServiceTest {
   protected:
     ServiceResult<std::string> sendNow(HttpRequest request) {
-        Awaited<ServiceResult<std::string>> awaited;
-        API::send(std::move(request), awaited.callback());
-        return awaited.wait(ServiceResult<std::string>(APIError::message("no completion arrived")));
+        return awaitCompletion<ServiceResult<std::string>>(
+            [&](auto done) { API::send(std::move(request), done); }, noCompletion());
     }
 };
 
@@ -31,7 +31,6 @@ TEST_F(TransportTest, ServiceRequestCarriesTheFrame) {
     EXPECT_EQ(install->size(), 36u);
     EXPECT_NE(readFile(settingsPath("config.json")).find(*install), std::string::npos);
     EXPECT_EQ(API::serviceRequest("/polish", config)->header("X-Velvox-Install"), install);
-
     ASSERT_TRUE(Auth::save("ovk_token123"));
     EXPECT_EQ(API::serviceRequest("/polish", config)->header("Authorization"),
               "Bearer ovk_token123");
@@ -42,14 +41,11 @@ TEST_F(TransportTest, ServiceRequestCarriesTheFrame) {
 // any 2xx is a success; network failures are passed on and not logged.
 TEST_F(TransportTest, FailuresAreLoggedWithThePathOnly) {
     std::string longBody, firstTwoHundred;
-    for (int i = 0; i < 250; ++i) longBody += "\xc3\xa9";  // two bytes a character
-    for (int i = 0; i < 200; ++i) firstTwoHundred += "\xc3\xa9";
-    CannedAnswer cut, slow;
-    cut.cutShort = true;
-    cut.body = R"({"text":"this answer is cut in the middle"})";
-    slow.delay = std::chrono::milliseconds(1500);
-    server->answer("/cut", cut);
-    server->answer("/slow", slow);
+    for (int i = 0; i < 250; ++i) (i < 200 ? firstTwoHundred : longBody) += "\xc3\xa9";
+    longBody = firstTwoHundred + longBody;  // two bytes a character
+    server->answer("/cut",
+                   CannedAnswer{.body = R"({"text":"cut in the middle"})", .cutShort = true});
+    server->answer("/slow", CannedAnswer{.delay = std::chrono::milliseconds(1500)});
     server->answer("/v1/models", 404, R"({"error":"model not found"})");
     server->answer("/long", 500, longBody);
     server->answer("/binary", 502, std::string("\xff\xfe\x00\x01", 4));
@@ -64,10 +60,8 @@ TEST_F(TransportTest, FailuresAreLoggedWithThePathOnly) {
         {"/slow", "The request timed out.", ""},
     };
     for (const auto& [path, says, body] : cases) {
-        HttpRequest request;
-        request.url = server->base() + path;
-        if (std::string(path) == "/slow") request.timeoutSeconds = 0.2;
-        auto result = sendNow(request);
+        auto result = sendNow({.url = server->base() + path,
+                               .timeoutSeconds = std::string(path) == "/slow" ? 0.2 : 60});
         EXPECT_EQ(result.ok() ? "" : result.errorDescription(), says) << path;
         EXPECT_EQ(result.ok()         ? result.value()
                   : result.apiError() ? result.apiError()->text
@@ -98,18 +92,97 @@ TEST_F(TransportTest, KeysEchoedByAServerNeverReachTheLog) {
 // Each route reads a failed status with its own meaning (the messages
 // themselves are APIErrorTest's table), and every failure is logged.
 TEST_F(TransportTest, FailuresTakeTheirRouteMeaning) {
-    std::string file = writeAudio("audio");
-    const std::tuple<const char*, int, std::function<API::TextResult()>, const char*> cases[] = {
-        {"/transcribe", 401, [&] { return transcribeNow(file, serviceConfig()); },
-         "Sign in to Velvox to dictate"},
-        {"/polish", 503, [&] { return polishNow("x", "s", serviceConfig()); },
-         "Velvox's service is not available"},
-    };
-    for (const auto& [path, status, call, message] : cases) {
-        server->answer(path, status, "");
-        EXPECT_EQ(call().errorDescription(), message) << path;
+    server->answer("/transcribe", 401, "");
+    server->answer("/polish", 503, "");
+    EXPECT_EQ(transcribeNow(writeAudio("audio"), serviceConfig()).errorDescription(),
+              "Sign in to Velvox to dictate");
+    EXPECT_EQ(polishNow("x", "s", serviceConfig()).errorDescription(),
+              "Velvox's service is not available");
+    EXPECT_EQ(logMessages().size(), 2u);
+}
+
+// Tests in a temporary HOME, where the TLS test makes its certificate.
+class CurlHttpClientTest : public TempHomeTest {
+  protected:
+    // A self-signed certificate for 127.0.0.1 (also the authority a client may trust).
+    bool makeCertificate() {
+        key = home() + "/key.pem", certificate = home() + "/cert.pem";
+        return std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                            " -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" +
+                            key + "' -out '" + certificate + "' >/dev/null 2>&1")
+                               .c_str()) == 0;
     }
-    EXPECT_EQ(logMessages().size(), std::size(cases));
+    std::string key, certificate;
+};
+
+HttpResult sendNow(HttpClient& client, HttpRequest request) {
+    return awaitCompletion<HttpResult>([&](auto done) { client.send(std::move(request), done); },
+                                       TransportError{TransportError::Kind::other, "none"});
+}
+
+// The kind of failure; nullopt for an answer.
+std::optional<TransportError::Kind> failureOf(const HttpResult& result) {
+    auto* error = std::get_if<TransportError>(&result);
+    return error ? std::optional(error->kind) : std::nullopt;
+}
+
+int statusOf(const HttpResult& result) {
+    if (auto* error = std::get_if<TransportError>(&result)) {
+        ADD_FAILURE() << error->message;
+        return -1;
+    }
+    return std::get<HttpResponse>(result).status;
+}
+
+TEST_F(CurlHttpClientTest, SendsExactlyTheGivenHeadersAndBody) {
+    LoopbackServer server;
+    CurlHttpClient client;
+    std::string body(2'400'000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 % 251);
+    HttpRequest request{.url = server.base() + "/upload",
+                        .headers = {{"Content-Type", "application/octet-stream"},
+                                    {"X-Velvox-Vocab", "Redis, SQLite"}},
+                        .body = body};
+    EXPECT_EQ(statusOf(sendNow(client, request)), 200);
+    auto received = server.lastRequest();
+    EXPECT_EQ(received.method, "POST");
+    EXPECT_EQ(received.path, "/upload");
+    EXPECT_TRUE(received.body == body) << "the body arrives byte for byte";
+    // Nothing of curl's own: no Accept, no Expect, no User-Agent.
+    EXPECT_EQ(headersOf(received),
+              "content-type: application/octet-stream\nx-velvox-vocab: Redis, SQLite\n");
+    HttpRequest get{"GET", server.base() + "/usage", {{"Authorization", "Bearer ovk_x"}}};
+    EXPECT_EQ(statusOf(sendNow(client, get)), 200);
+    EXPECT_EQ(server.lastRequest().method, "GET");
+    EXPECT_EQ(headersOf(server.lastRequest()), "authorization: Bearer ovk_x\n");
+}
+
+TEST_F(CurlHttpClientTest, RefusesRequestsThatWouldBreakTheProtocol) {
+    LoopbackServer server;
+    CurlHttpClient client;
+    std::string url = server.base() + "/transcribe";
+    for (const auto& request : {HttpRequest{.url = url, .headers = {{"X-Vocab", "a\r\nX-Evil: 1"}}},
+                                HttpRequest{.url = url, .headers = {{"Bad Name", "x"}}},
+                                HttpRequest{.url = "file:///etc/passwd"}})
+        EXPECT_EQ(failureOf(sendNow(client, request)), TransportError::Kind::invalidRequest);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(CurlHttpClientTest, VerifiesThePeerAndReusesTheTlsSession) {
+    ASSERT_TRUE(makeCertificate()) << "openssl could not make a certificate";
+    LoopbackServer server(std::make_unique<httplib::SSLServer>(certificate.c_str(), key.c_str()),
+                          "https");
+    HttpRequest request{.url = server.base() + "/transcribe"};
+    CurlHttpClient untrusting;  // the system's authorities do not know this certificate
+    EXPECT_EQ(failureOf(sendNow(untrusting, request)),
+              TransportError::Kind::secureConnectionFailed);
+    EXPECT_TRUE(server.requests().empty());
+    CurlHttpClient trusting(CurlHttpClientOptions{certificate});
+    int before = server.acceptedConnections();
+    EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);
+    EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);
+    EXPECT_EQ(server.acceptedConnections() - before, 1);
+    EXPECT_EQ(server.requests().size(), 2u);
 }
 
 }  // namespace

@@ -4,10 +4,6 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "CaptureSession.h"
 #include "capture/HotkeyMonitor.h"
@@ -24,13 +20,12 @@ namespace {
 
 using testing::run;
 using testing::spinUntil;
+using Events = std::vector<std::string>;
 
 // A small X11 window standing in for the application the user types into:
 // it takes the focus and records the key events that reach it ("press F5").
 struct TestWindow {
     TestWindow() {
-        window = XCreateSimpleWindow(display, DefaultRootWindow(display), 100, 100, 300, 200, 0, 0,
-                                     0xFFFFFF);
         XSelectInput(display, window, KeyPressMask | KeyReleaseMask);
         XStoreName(display, window, "capture target");
         XMapWindow(display, window);
@@ -65,8 +60,9 @@ struct TestWindow {
     }
 
     Display* display = XOpenDisplay(nullptr);
-    Window window = 0;
-    std::vector<std::string> events;
+    Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 100, 100, 300, 200, 0,
+                                        0, 0xFFFFFF);
+    Events events;
 };
 
 class X11KeyEventSourceTest : public testing::TempHomeTest {
@@ -82,63 +78,71 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         monitor.reset();
         source->stop();
         run("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L keyup Control_L keyup shift");
+        XCloseDisplay(other);
         TempHomeTest::TearDown();
     }
 
-    // Records "down 96", "repeat 96", "up 96"; modifier keys come as "flags 61".
-    KeyEventSource::Handler recorder() {
-        return [this](const KeyEvent& event) {
-            bool down = event.type == KeyEventType::keyDown;
-            seen.push_back((down ? event.autorepeat ? "repeat " : "down "
-                            : event.type == KeyEventType::keyUp ? "up "
-                                                                : "flags ") +
-                           std::to_string(event.keyCode));
-            return KeyEventVerdict::pass;
-        };
-    }
-    // The hotkey logic on top of the real source, with its callbacks recorded.
+    // The hotkey logic on top of the real source: what it reports goes to
+    // `heard` ("down 96", "up 96", "captured none"), other keys to `others`.
     void startMonitor(const std::vector<int64_t>& keys) {
-        downs.clear(), ups.clear(), others.clear(), window.events.clear();
+        heard.clear(), others.clear(), window.events.clear();
         monitor = std::make_unique<HotkeyMonitor>();
-        monitor->onDown = [this](int64_t code) { downs.push_back(code); };
-        monitor->onUp = [this](int64_t code) { ups.push_back(code); };
-        monitor->onCaptured = [this](std::optional<int64_t> code) { captured.push_back(code); };
+        auto note = [this](const char* what, std::optional<int64_t> code) {
+            heard.push_back(what + (code ? std::to_string(*code) : "none"));
+        };
+        monitor->onDown = [note](int64_t code) { note("down ", code); };
+        monitor->onUp = [note](int64_t code) { note("up ", code); };
+        monitor->onCaptured = [note](std::optional<int64_t> code) { note("captured ", code); };
         monitor->onOtherKeyDown = [this](int64_t code) { others.push_back(code); };
         monitor->setKeys(keys);
         EXPECT_TRUE(monitor->start());
     }
-    size_t count(const std::string& event) const {
-        return std::count(seen.begin(), seen.end(), event);
+    // Types with xdotool, then waits until the monitor has reported `count` events in all.
+    bool xdotool(const std::string& keys, size_t count) {
+        return run("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
     }
-    bool logged(const std::string& message) const {
+    size_t logCount(const std::string& message) const {
         auto messages = logMessages();
-        return std::find(messages.begin(), messages.end(), message) != messages.end();
+        return std::count(messages.begin(), messages.end(), message);
     }
-    // Presses and lets go of the key, then waits for its release to be reported.
-    bool press(const std::string& key) {
-        size_t before = ups.size();
-        return run("xdotool key " + key) && spinUntil([&] { return ups.size() > before; });
+    // Another client grabs F5 (or lets go of it) with these modifiers.
+    void otherGrabsF5(unsigned modifiers, bool grab = true) {
+        KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
+        grab ? XGrabKey(other, f5, modifiers, DefaultRootWindow(other), False, GrabModeAsync,
+                        GrabModeAsync)
+             : XUngrabKey(other, f5, modifiers, DefaultRootWindow(other));
+        XSync(other, False);
     }
 
     TestWindow window;
+    Display* other = XOpenDisplay(nullptr);
     std::shared_ptr<X11KeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
-    std::vector<std::string> seen;
-    std::vector<int64_t> downs, ups, others;
-    std::vector<std::optional<int64_t>> captured;
+    Events heard;
+    std::vector<int64_t> others;
 };
 
 TEST_F(X11KeyEventSourceTest, SwallowedKeyRepeatsWhileHeldAndNeverReachesTheWindow) {
+    Events seen;
     source->setSwallowedKeys({96});
-    ASSERT_TRUE(source->start(recorder()));
+    ASSERT_TRUE(source->start([&](const KeyEvent& event) {
+        bool down = event.type == KeyEventType::keyDown;
+        seen.push_back((down                                ? event.autorepeat ? "repeat " : "down "
+                        : event.type == KeyEventType::keyUp ? "up "
+                                                            : "flags ") +
+                       std::to_string(event.keyCode));
+        return KeyEventVerdict::pass;
+    }));
+    auto count = [&](const std::string& event) {
+        return std::count(seen.begin(), seen.end(), event);
+    };
     ASSERT_TRUE(run("xdotool keydown F5"));
     ASSERT_TRUE(spinUntil([&] { return count("repeat 96") >= 2; }));
     ASSERT_TRUE(run("xdotool keyup F5"));
     ASSERT_TRUE(spinUntil([&] { return count("up 96") == 1; }));
     ASSERT_TRUE(window.typeMarker());
-    ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), "down 96");
-    EXPECT_EQ(count("down 96"), 1u) << "the grab's copy of the press is not reported twice";
+    EXPECT_EQ(count("down 96"), 1) << "the grab's copy of the press is not reported twice";
     auto upAt = std::find(seen.begin(), seen.end(), "up 96");
     EXPECT_EQ(std::count(upAt, seen.end(), "repeat 96"), 0) << "no repeat after the release";
     EXPECT_FALSE(window.receivedAnyOf("F5")) << ::testing::PrintToString(window.events);
@@ -150,8 +154,7 @@ TEST_F(X11KeyEventSourceTest, SwallowedKeyRepeatsWhileHeldAndNeverReachesTheWind
 // client holding Control+F5 leaves us the grabs of F5 with each combination
 // of the locks only.
 TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAndLayouts) {
-    Display* other = XOpenDisplay(nullptr);
-    KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
+    const char* locks = "xdotool key Caps_Lock Num_Lock";
     struct Case {
         const char* name;
         const char* on;   // after the start
@@ -161,31 +164,22 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         int group;            // locked with the XKB API after `on`
         const char* reaches;  // a key of `on` the window gets
     } cases[] = {
+        // clang-format off
         {"shift held", "xdotool keydown shift", "xdotool keyup shift", false, 0, 0, "Shift_L"},
-        {"num lock", "xdotool key Num_Lock", "xdotool key Num_Lock", false, Mod2Mask, 0,
-         "Num_Lock"},
-        {"caps lock", "xdotool key Caps_Lock", "xdotool key Caps_Lock", false, LockMask, 0,
-         "Caps_Lock"},
-        {"both locks, another client holds Control+F5", "xdotool key Caps_Lock Num_Lock",
-         "xdotool key Caps_Lock Num_Lock", true, LockMask | Mod2Mask, 0, "Num_Lock"},
-        {"num lock, another client holds Control+F5", "xdotool key Num_Lock",
-         "xdotool key Num_Lock", true, Mod2Mask, 0, "Num_Lock"},
+        {"num lock", "xdotool key Num_Lock", "xdotool key Num_Lock", false, Mod2Mask, 0, "Num_Lock"},
+        {"caps lock", "xdotool key Caps_Lock", "xdotool key Caps_Lock", false, LockMask, 0, "Caps_Lock"},
+        {"both locks, another client holds Control+F5", locks, locks, true, LockMask | Mod2Mask, 0, "Num_Lock"},
+        {"num lock, another client holds Control+F5", "xdotool key Num_Lock", "xdotool key Num_Lock", true, Mod2Mask, 0, "Num_Lock"},
         {"new layout", "setxkbmap fr", "setxkbmap us", false, 0, 0, nullptr},
-        {"new layout and locks, another client holds Control+F5",
-         "setxkbmap de && xdotool key Caps_Lock Num_Lock",
-         "xdotool key Caps_Lock Num_Lock && setxkbmap us", true, LockMask | Mod2Mask, 0,
-         "Caps_Lock"},
+        {"new layout and locks, another client holds Control+F5", "setxkbmap de && xdotool key Caps_Lock Num_Lock",
+         "xdotool key Caps_Lock Num_Lock && setxkbmap us", true, LockMask | Mod2Mask, 0, "Caps_Lock"},
         {"second group of the keymap", "setxkbmap us,fr", "setxkbmap us", false, 0, 1, nullptr},
-        {"second group, another client holds Control+F5", "setxkbmap us,de", "setxkbmap us", true,
-         0, 1, nullptr},
+        {"second group, another client holds Control+F5", "setxkbmap us,de", "setxkbmap us", true, 0, 1, nullptr},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.otherHoldsControlF5) {
-            XGrabKey(other, f5, ControlMask, DefaultRootWindow(other), False, GrabModeAsync,
-                     GrabModeAsync);
-            XSync(other, False);
-        }
+        if (c.otherHoldsControlF5) otherGrabsF5(ControlMask);
         startMonitor({96});
         ASSERT_TRUE(run(c.on));
         if (c.group) XkbLockGroup(other, XkbUseCoreKbd, c.group);
@@ -196,42 +190,33 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         EXPECT_EQ(state.locked_mods, c.locked);
         EXPECT_EQ(state.locked_group, c.group);
         EXPECT_TRUE(monitor->takenKeys().empty());
-        ASSERT_TRUE(run("xdotool keydown F5 sleep 0.6 keyup F5"));  // long enough to repeat
-        ASSERT_TRUE(spinUntil([&] { return !ups.empty(); }));
+        ASSERT_TRUE(xdotool("keydown F5 sleep 0.6 keyup F5", 2));  // long enough to repeat
         ASSERT_TRUE(window.typeMarker());
-        EXPECT_EQ(downs, std::vector<int64_t>{96});
-        EXPECT_EQ(ups, std::vector<int64_t>{96});
+        EXPECT_EQ(heard, (Events{"down 96", "up 96"}));
         EXPECT_FALSE(window.receivedAnyOf("F5")) << ::testing::PrintToString(window.events);
         EXPECT_TRUE(!c.reaches || window.received("press " + std::string(c.reaches)));
         ASSERT_TRUE(run(c.off));
         monitor.reset();
-        if (c.otherHoldsControlF5) XUngrabKey(other, f5, ControlMask, DefaultRootWindow(other));
+        if (c.otherHoldsControlF5) otherGrabsF5(ControlMask, false);
     }
-    EXPECT_FALSE(logged("hotkeys: key 96 is grabbed by another application"));
-    XCloseDisplay(other);
+    EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 0u);
 }
 
 TEST_F(X11KeyEventSourceTest, ModifierHotkeyFiresOnlyForItsOwnSideAndIsNotSwallowed) {
     startMonitor({61});
-    ASSERT_TRUE(run("xdotool key Alt_L"));
-    ASSERT_TRUE(window.typeMarker());
-    EXPECT_TRUE(downs.empty()) << "left alt is not right alt";
-    ASSERT_TRUE(press("Alt_R"));
-    EXPECT_EQ(downs, std::vector<int64_t>{61});
-    EXPECT_EQ(ups, std::vector<int64_t>{61});
-    ASSERT_TRUE(window.typeMarker());
-    EXPECT_TRUE(window.received("press Alt_R"));
-    EXPECT_TRUE(window.received("release Alt_R"));
+    ASSERT_TRUE(run("xdotool key Alt_L") && window.typeMarker());
+    EXPECT_TRUE(heard.empty()) << "left alt is not right alt";
+    ASSERT_TRUE(xdotool("key Alt_R", 2) && window.typeMarker());
+    EXPECT_EQ(heard, (Events{"down 61", "up 61"}));
+    EXPECT_TRUE(window.received("press Alt_R") && window.received("release Alt_R"));
 
     // Escape or a letter typed while it is held reaches the hotkey logic
     // (which may cancel or discard the take) and the window alike.
     startMonitor({62});
-    ASSERT_TRUE(run("xdotool keydown Control_R key Escape key q keyup Control_R"));
-    ASSERT_TRUE(spinUntil([&] { return ups.size() == 1; }));
+    ASSERT_TRUE(xdotool("keydown Control_R key Escape key q keyup Control_R", 2));
     EXPECT_EQ(others, (std::vector<int64_t>{53, 12}));
     ASSERT_TRUE(window.typeMarker());
-    EXPECT_TRUE(window.received("press Escape"));
-    EXPECT_TRUE(window.received("press q"));
+    EXPECT_TRUE(window.received("press Escape") && window.received("press q"));
 }
 
 // The paste types Control+V through XTEST, the device xdotool uses too: our
@@ -242,82 +227,66 @@ TEST_F(X11KeyEventSourceTest, OwnPasteKeystrokeIsNotTakenForTheHotkey) {
     auto paste = XTestPaste::create();
     ASSERT_TRUE(paste);
     paste->post();
-    ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }));
-    ASSERT_TRUE(window.typeMarker());
-    EXPECT_TRUE(window.received("press Control_L")) << "the paste reached the window";
-    EXPECT_TRUE(window.received("release v"));
-    EXPECT_TRUE(downs.empty() && ups.empty()) << "our Control+V is not the left control hotkey";
-    ASSERT_TRUE(press("Control_L"));
-    EXPECT_EQ(downs, std::vector<int64_t>{59});
-    EXPECT_EQ(ups, std::vector<int64_t>{59});
+    ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }) && window.typeMarker());
+    EXPECT_TRUE(window.received("press Control_L") && window.received("release v"))
+        << "the paste reached the window";
+    EXPECT_TRUE(heard.empty()) << "our Control+V is not the left control hotkey";
+    ASSERT_TRUE(xdotool("key Control_L", 2));
+    EXPECT_EQ(heard, (Events{"down 59", "up 59"}));
 }
 
 TEST_F(X11KeyEventSourceTest, CaptureTakesTheNextKeyAwayFromTheWindow) {
     startMonitor({96});
     monitor->capture();
-    ASSERT_TRUE(run("xdotool key Escape"));
-    ASSERT_TRUE(spinUntil([&] { return captured.size() == 1; }));
-    EXPECT_EQ(captured.front(), std::nullopt) << "escape cancels";
+    ASSERT_TRUE(xdotool("key Escape", 1));  // cancels
     monitor->capture();
-    ASSERT_TRUE(run("xdotool key a"));
-    ASSERT_TRUE(spinUntil([&] { return captured.size() == 2; }));
-    EXPECT_EQ(captured.back(), std::optional<int64_t>(0));
+    ASSERT_TRUE(xdotool("key a", 2));
     ASSERT_TRUE(window.typeMarker()) << "the keyboard is given back after the capture";
+    EXPECT_EQ(heard, (Events{"captured none", "captured 0"})) << "no hotkey fires while capturing";
     EXPECT_FALSE(window.receivedAnyOf("a") || window.receivedAnyOf("Escape"))
         << ::testing::PrintToString(window.events);
-    EXPECT_TRUE(downs.empty()) << "no hotkey fires while capturing";
 }
 
 // A second client holds F5 with every modifier: only F5 is lost, right alt
 // goes on firing, the log says so once however often the grab is tried, and
 // F5 is ours again as soon as the other lets go.
 TEST_F(X11KeyEventSourceTest, HotkeyHeldByAnotherClientCostsOnlyThatKey) {
-    Display* other = XOpenDisplay(nullptr);
-    KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
-    XGrabKey(other, f5, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
-    XSync(other, False);
+    otherGrabsF5(AnyModifier);
     startMonitor({96, 61});
     EXPECT_EQ(monitor->takenKeys(), std::vector<int64_t>{96});
     for (int retry = 0; retry < 3; ++retry) monitor->retryTakenKeys();
-    auto messages = logMessages();
-    EXPECT_EQ(std::count(messages.begin(), messages.end(),
-                         "hotkeys: key 96 is grabbed by another application"),
-              1);
-    ASSERT_TRUE(run("xdotool key F5"));
-    ASSERT_TRUE(press("Alt_R"));
-    EXPECT_EQ(downs, std::vector<int64_t>{61}) << "F5 acts for the other client only";
+    EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 1u);
+    ASSERT_TRUE(run("xdotool key F5") && xdotool("key Alt_R", 2));
+    EXPECT_EQ(heard, (Events{"down 61", "up 61"})) << "F5 acts for the other client only";
 
-    XUngrabKey(other, f5, AnyModifier, DefaultRootWindow(other));
-    XCloseDisplay(other);
+    otherGrabsF5(AnyModifier, false);
     monitor->retryTakenKeys();
     EXPECT_TRUE(monitor->takenKeys().empty());
-    ASSERT_TRUE(press("F5"));
-    EXPECT_EQ(downs, (std::vector<int64_t>{61, 96}));
-    ASSERT_TRUE(window.typeMarker());
+    ASSERT_TRUE(xdotool("key F5", 4) && window.typeMarker());
+    EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 96", "up 96"}));
     EXPECT_FALSE(window.receivedAnyOf("F5")) << "swallowed again";
-    EXPECT_FALSE(source->canReport(63)) << "fn has no X key code";
-    EXPECT_TRUE(source->canReport(source->defaultHotkeys().dictation));
 }
 
+// The key held when the connection is lost is let go, and the new
+// connection reports the key again.
 TEST_F(X11KeyEventSourceTest, LostConnectionReleasesTheHeldKeyAndReconnects) {
     startMonitor({61});
-    ASSERT_TRUE(run("xdotool keydown Alt_R"));
-    ASSERT_TRUE(spinUntil([&] { return downs.size() == 1; }));
+    ASSERT_TRUE(xdotool("keydown Alt_R", 1));
     XKillClient(window.display, source->connectionResourceForTesting());
     XSync(window.display, False);
-    ASSERT_TRUE(spinUntil([&] { return ups.size() == 1; }));
-    EXPECT_EQ(ups, std::vector<int64_t>{61});
-    EXPECT_TRUE(logged("hotkeys: lost the connection to the X display"));
-    ASSERT_TRUE(run("xdotool keyup Alt_R keydown Alt_R keyup Alt_R"));
-    ASSERT_TRUE(spinUntil([&] { return ups.size() == 2; }));
-    EXPECT_EQ(downs, (std::vector<int64_t>{61, 61})) << "the new connection reports the key";
+    ASSERT_TRUE(spinUntil([&] { return heard.size() == 2; }));
+    EXPECT_GE(logCount("hotkeys: lost the connection to the X display"), 1u);
+    ASSERT_TRUE(xdotool("keyup Alt_R keydown Alt_R keyup Alt_R", 4));
+    EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 61", "up 61"}));
 }
 
 TEST_F(X11KeyEventSourceTest, NoDisplayMeansNoHookAndNoCharacters) {
+    EXPECT_FALSE(source->canReport(63)) << "fn has no X key code";
+    EXPECT_TRUE(source->canReport(source->defaultHotkeys().dictation));
     testing::ScopedEnvironment noDisplay("DISPLAY", std::nullopt);
     X11KeyEventSource lonely;
-    EXPECT_FALSE(lonely.start(recorder()));
-    EXPECT_TRUE(logged("hotkeys: no X display to watch"));
+    EXPECT_FALSE(lonely.start([](const KeyEvent&) { return KeyEventVerdict::pass; }));
+    EXPECT_EQ(logCount("hotkeys: no X display to watch"), 1u);
     EXPECT_EQ(XkbKeyboardLayout().character(0), std::nullopt);
 }
 

@@ -55,15 +55,14 @@ class DeliveryWindowProcess {
         std::vector<gchar*> argv{program.data()};
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
-                                      nullptr, nullptr, &pid_, &in_, &out_, nullptr, nullptr))
-            return;
-        g_unix_set_fd_nonblocking(out_, TRUE, nullptr);
-        readyLine_ = waitForPrefix("ready ").value_or("");
+        if (g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                                     nullptr, nullptr, &pid_, &in_, &out_, nullptr, nullptr)) {
+            g_unix_set_fd_nonblocking(out_, TRUE, nullptr);
+            readyLine_ = waitForPrefix("ready ").value_or("");
+        }
     }
     ~DeliveryWindowProcess() {
-        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
-        if (in_ >= 0) close(in_), close(out_);
+        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0), close(in_), close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;

@@ -1,13 +1,12 @@
 // A small GTK application that stands for "another application" in the
-// delivery tests: an entry, a text view, a read-only entry, a password entry
-// and an entry that ignores every insertion. It takes commands on stdin, one
-// per line, and reports what happens to it on stdout (text changes, key
+// delivery tests: an entry, a read-only entry, a password entry, an entry
+// that ignores every insertion and a text view. It takes commands on stdin,
+// one per line, and reports on stdout what happens to it (text changes, key
 // events, clipboard contents).
 //
 //   delivery_test_window [--app-id ID] [--class CLASS]
 #include <gtk/gtk.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -18,26 +17,29 @@ namespace {
 
 std::map<std::string, GtkWidget*> widgets;
 GtkWidget* window = nullptr;
+// What this window copied last, target by target, as a rich editor offers it.
+std::vector<std::pair<std::string, std::string>> offer;
 
 void say(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
+    std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
 // One line per report: a backslash and a line break are escaped.
 void reportText(const std::string& name) {
     GtkWidget* widget = widgets[name];
-    std::string text, line = "text " + name + " ";
+    gchar* text = nullptr;
     if (GTK_IS_ENTRY(widget)) {
-        text = gtk_entry_get_text(GTK_ENTRY(widget));
+        text = g_strdup(gtk_entry_get_text(GTK_ENTRY(widget)));
     } else {
         GtkTextIter start, end;
         gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start, &end);
-        gchar* all = gtk_text_iter_get_text(&start, &end);
-        text = all;
-        g_free(all);
+        text = gtk_text_iter_get_text(&start, &end);
     }
-    for (char c : text) line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    std::string line = "text " + name + " ";
+    for (const char* c = text; *c; ++c)
+        line += *c == '\\' ? "\\\\" : *c == '\n' ? "\\n" : std::string(1, *c);
+    g_free(text);
     say(line);
 }
 
@@ -55,9 +57,6 @@ std::string binaryImage(size_t size) {
     for (size_t i = 0; bytes.size() < size; ++i) bytes += static_cast<char>((i * 7919) & 0xff);
     return bytes;
 }
-
-// Clipboard content offered under several targets, as a rich editor would.
-std::vector<std::pair<std::string, std::string>> offer;
 
 void copy(std::vector<std::pair<std::string, std::string>> targets) {
     offer = std::move(targets);
@@ -77,46 +76,32 @@ void copy(std::vector<std::pair<std::string, std::string>> targets) {
     say("copied");
 }
 
-// Reads every target the clipboard owner offers and reports each one as
+// Reads every target the clipboard's owner offers and reports each as
 // "clip TARGET SIZE HASH" (or "clip TARGET none"), then "clip-end".
-void dumpNext(std::vector<std::string>* pending) {
-    if (pending->empty()) {
-        say("clip-end");
-        delete pending;
-        return;
-    }
-    auto got = [](GtkClipboard*, GtkSelectionData* selection, gpointer data) {
-        auto* pending = static_cast<std::vector<std::string>*>(data);
-        std::string line = "clip " + pending->front() + " none";
-        if (gint length = gtk_selection_data_get_length(selection); length >= 0) {
-            uint64_t hash = 1469598103934665603ull;
-            for (gint i = 0; i < length; ++i)
-                hash = (hash ^ gtk_selection_data_get_data(selection)[i]) * 1099511628211ull;
-            line = "clip " + pending->front() + " " + std::to_string(length) + " " +
-                   std::to_string(hash);
-        }
-        say(line);
-        pending->erase(pending->begin());
-        dumpNext(pending);
-    };
-    gtk_clipboard_request_contents(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD),
-                                   gdk_atom_intern(pending->front().c_str(), FALSE), got, pending);
-}
-
 void dumpClipboard() {
-    auto got = [](GtkClipboard*, GdkAtom* atoms, gint count, gpointer) {
-        auto* pending = new std::vector<std::string>;
-        for (gint i = 0; i < count; ++i) {
-            gchar* name = gdk_atom_name(atoms[i]);
-            std::string target = name;
-            g_free(name);
-            if (target != "TARGETS" && target != "TIMESTAMP" && target != "MULTIPLE" &&
-                target != "SAVE_TARGETS")
-                pending->push_back(target);
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    GdkAtom* atoms = nullptr;
+    gint count = 0;
+    gtk_clipboard_wait_for_targets(clipboard, &atoms, &count);
+    for (gint i = 0; i < count; ++i) {
+        gchar* name = gdk_atom_name(atoms[i]);
+        std::string target = name, line = "clip " + target + " none";
+        g_free(name);
+        if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
+            target == "SAVE_TARGETS")
+            continue;
+        GtkSelectionData* selection = gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
+        if (gint length = selection ? gtk_selection_data_get_length(selection) : -1; length >= 0) {
+            uint64_t hash = 1469598103934665603ull;  // FNV-1a, as the tests compute it
+            for (gint at = 0; at < length; ++at)
+                hash = (hash ^ gtk_selection_data_get_data(selection)[at]) * 1099511628211ull;
+            line = "clip " + target + " " + std::to_string(length) + " " + std::to_string(hash);
         }
-        dumpNext(pending);
-    };
-    gtk_clipboard_request_targets(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), got, nullptr);
+        if (selection) gtk_selection_data_free(selection);
+        say(line);
+    }
+    g_free(atoms);
+    say("clip-end");
 }
 
 void command(const std::string& line) {
@@ -179,14 +164,10 @@ void command(const std::string& line) {
 gboolean readCommands(GIOChannel* channel, GIOCondition condition, gpointer) {
     if (condition & (G_IO_HUP | G_IO_ERR)) std::exit(0);  // the test has gone
     gchar* line = nullptr;
-    gsize length = 0;
-    while (g_io_channel_read_line(channel, &line, &length, nullptr, nullptr) ==
-               G_IO_STATUS_NORMAL &&
-           line) {
-        std::string text(line, length);
+    gsize length = 0, end = 0;
+    while (g_io_channel_read_line(channel, &line, &length, &end, nullptr) == G_IO_STATUS_NORMAL) {
+        command(std::string(line, end));
         g_free(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        command(text);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -252,11 +233,8 @@ void buildWindow(GtkWidget* toplevel) {
 
 int main(int argc, char** argv) {
     std::string appId, windowClass;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string option = argv[i];
-        if (option == "--app-id") appId = argv[i + 1];
-        if (option == "--class") windowClass = argv[i + 1];
-    }
+    for (int i = 1; i + 1 < argc; i += 2)
+        (std::string(argv[i]) == "--app-id" ? appId : windowClass) = argv[i + 1];
     if (!windowClass.empty()) {
         g_set_prgname(g_ascii_strdown(windowClass.c_str(), -1));
         gdk_set_program_class(windowClass.c_str());

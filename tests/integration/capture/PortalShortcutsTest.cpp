@@ -11,6 +11,8 @@
 namespace velvox::testing {
 namespace {
 
+// What the portal's answers and the user's presses did: `bound` once answered
+// (nothing when refused), each press as "dictate down".
 struct Outcome {
     bool answered = false;
     std::optional<std::vector<PortalShortcuts::Bound>> bound;
@@ -21,20 +23,16 @@ struct Outcome {
         if (!spinUntil([&] { return answered; })) return "unanswered";
         return bound ? (*bound)[0].trigger : "none";
     }
+    std::unique_ptr<PortalShortcuts> ask() {
+        return std::make_unique<PortalShortcuts>(
+            std::vector<PortalShortcuts::Shortcut>{{"dictate", "Dictate while held"},
+                                                   {"boost", "Smart dictation while held"}},
+            [this](auto bound) { answered = true, this->bound = std::move(bound); },
+            [this](const std::string& id, bool pressed) {
+                changes.push_back(id + (pressed ? " down" : " up"));
+            });
+    }
 };
-
-std::unique_ptr<PortalShortcuts> ask(Outcome& outcome) {
-    return std::make_unique<PortalShortcuts>(
-        std::vector<PortalShortcuts::Shortcut>{{"dictate", "Dictate while held"},
-                                               {"boost", "Smart dictation while held"}},
-        [&outcome](auto bound) {
-            outcome.answered = true;
-            outcome.bound = std::move(bound);
-        },
-        [&outcome](const std::string& id, bool pressed) {
-            outcome.changes.push_back(id + (pressed ? " down" : " up"));
-        });
-}
 
 // Shortcuts bound by the desktop report their keys, presses and releases
 // (of our session only); keys changed in the desktop's settings, and keys we
@@ -44,11 +42,10 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     std::optional<StandInPortal> portal(std::in_place);
     ASSERT_TRUE(portal->ownsName());
     Outcome outcome;
-    auto shortcuts = ask(outcome);
-    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
-    ASSERT_TRUE(outcome.bound && outcome.bound->size() == 2u);
+    auto shortcuts = outcome.ask();
+    ASSERT_EQ(outcome.nextTrigger(), "Press Super+D");
+    ASSERT_EQ(outcome.bound->size(), 2u);
     EXPECT_EQ((*outcome.bound)[0].id, "dictate");
-    EXPECT_EQ((*outcome.bound)[0].trigger, "Press Super+D");
     EXPECT_EQ((*outcome.bound)[1].trigger, "Press Super+B");
     EXPECT_EQ(portal->calls(), (std::vector<std::string>{
                                    "CreateSession",
@@ -72,16 +69,14 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
               "\"Smart dictation while held\"");
 
     portal->bindAnswer = 1;  // the user cancels the desktop's dialog
-    Outcome refused;
-    auto again = ask(refused);
+    Outcome refused, late, missing;
+    auto again = refused.ask();
     EXPECT_EQ(refused.nextTrigger(), "none");
-    Outcome late;
-    ask(late).reset();  // gone before the portal answers: nothing is called afterwards
+    late.ask().reset();  // gone before the portal answers: nothing is called afterwards
     spinUntil([] { return false; }, 1);
     EXPECT_FALSE(late.answered);
     portal.reset();
-    Outcome missing;
-    auto alone = ask(missing);
+    auto alone = missing.ask();
     EXPECT_EQ(missing.nextTrigger(), "none") << "no portal on this bus";
 }
 

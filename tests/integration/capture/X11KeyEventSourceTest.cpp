@@ -7,6 +7,7 @@
 
 #include "CaptureSession.h"
 #include "capture/HotkeyMonitor.h"
+#include "integration/delivery/DeliveryWindowProcess.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/x11/InjectedKeys.h"
@@ -22,47 +23,19 @@ using testing::run;
 using testing::spinUntil;
 using Events = std::vector<std::string>;
 
-// A small X11 window standing in for the application the user types into:
-// it takes the focus and records the key events that reach it ("press F5").
-struct TestWindow {
-    TestWindow() {
-        XSelectInput(display, window, KeyPressMask | KeyReleaseMask);
-        XStoreName(display, window, "capture target");
-        XMapWindow(display, window);
-        XSync(display, False);
-    }
-    ~TestWindow() { XCloseDisplay(display); }
+// The application the user types into: the delivery tests' window, which
+// reports the key events that reach it ("key press F5 none").
+struct TestWindow : testing::DeliveryWindowProcess {
     bool focus() {
-        std::string id = std::to_string(window);
-        return run(
-            "xdotool search --sync --onlyvisible --name '^capture target$' >/dev/null && "
-            "xdotool windowactivate --sync " +
-            id + " && xdotool windowfocus --sync " + id);
+        return run("id=$(xdotool search --sync --onlyvisible --pid " + std::to_string(pid()) +
+                   " | head -n1) && xdotool windowactivate --sync $id windowfocus --sync $id");
     }
-    bool received(const std::string& event) {
-        for (XEvent next; XPending(display) > 0;) {
-            XNextEvent(display, &next);
-            const char* name =
-                XKeysymToString(XkbKeycodeToKeysym(display, next.xkey.keycode, 0, 0));
-            if (next.type == KeyPress || next.type == KeyRelease)
-                events.push_back(std::string(next.type == KeyPress ? "press " : "release ") +
-                                 (name ? name : "?"));
-        }
-        return std::find(events.begin(), events.end(), event) != events.end();
+    bool reached(const std::string& key) {
+        return saw("key press " + key + " ") || saw("key release " + key + " ");
     }
-    bool receivedAnyOf(const std::string& key) {
-        return received("press " + key) || received("release " + key);
-    }
-    // Types x and waits until the window has it: every key event sent before
-    // has then been handled by the server.
-    bool typeMarker() {
-        return run("xdotool key x") && spinUntil([&] { return received("release x"); });
-    }
-
-    Display* display = XOpenDisplay(nullptr);
-    Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 100, 100, 300, 200, 0,
-                                        0, 0xFFFFFF);
-    Events events;
+    // Types F12 (no lock or layout changes it) and waits until the window has
+    // it: every key event sent before has then been handled by the server.
+    bool typeMarker() { return run("xdotool key F12") && waitForPrefix("key release F12 "); }
 };
 
 class X11KeyEventSourceTest : public testing::TempHomeTest {
@@ -72,7 +45,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         Platform::installMainQueue(std::make_shared<GlibMainQueue>());
         source = std::make_shared<X11KeyEventSource>();
         Platform::installKeyEventSource(source);
-        ASSERT_TRUE(window.focus());
+        ASSERT_TRUE(window.started() && window.focus());
     }
     void TearDown() override {
         monitor.reset();
@@ -85,7 +58,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     // The hotkey logic on top of the real source: what it reports goes to
     // `heard` ("down 96", "up 96", "captured none"), other keys to `others`.
     void startMonitor(const std::vector<int64_t>& keys) {
-        heard.clear(), others.clear(), window.events.clear();
+        heard.clear(), others.clear(), window.forget();
         monitor = std::make_unique<HotkeyMonitor>();
         auto note = [this](const char* what, std::optional<int64_t> code) {
             heard.push_back(what + (code ? std::to_string(*code) : "none"));
@@ -145,7 +118,7 @@ TEST_F(X11KeyEventSourceTest, SwallowedKeyRepeatsWhileHeldAndNeverReachesTheWind
     EXPECT_EQ(count("down 96"), 1) << "the grab's copy of the press is not reported twice";
     auto upAt = std::find(seen.begin(), seen.end(), "up 96");
     EXPECT_EQ(std::count(upAt, seen.end(), "repeat 96"), 0) << "no repeat after the release";
-    EXPECT_FALSE(window.receivedAnyOf("F5")) << ::testing::PrintToString(window.events);
+    EXPECT_FALSE(window.reached("F5"));
 }
 
 // A held F5 fires once and never reaches the window, whatever else holds or
@@ -193,8 +166,8 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         ASSERT_TRUE(xdotool("keydown F5 sleep 0.6 keyup F5", 2));  // long enough to repeat
         ASSERT_TRUE(window.typeMarker());
         EXPECT_EQ(heard, (Events{"down 96", "up 96"}));
-        EXPECT_FALSE(window.receivedAnyOf("F5")) << ::testing::PrintToString(window.events);
-        EXPECT_TRUE(!c.reaches || window.received("press " + std::string(c.reaches)));
+        EXPECT_FALSE(window.reached("F5"));
+        EXPECT_TRUE(!c.reaches || window.saw("key press " + std::string(c.reaches)));
         ASSERT_TRUE(run(c.off));
         monitor.reset();
         if (c.otherHoldsControlF5) otherGrabsF5(ControlMask, false);
@@ -208,7 +181,7 @@ TEST_F(X11KeyEventSourceTest, ModifierHotkeyFiresOnlyForItsOwnSideAndIsNotSwallo
     EXPECT_TRUE(heard.empty()) << "left alt is not right alt";
     ASSERT_TRUE(xdotool("key Alt_R", 2) && window.typeMarker());
     EXPECT_EQ(heard, (Events{"down 61", "up 61"}));
-    EXPECT_TRUE(window.received("press Alt_R") && window.received("release Alt_R"));
+    EXPECT_TRUE(window.saw("key press Alt_R") && window.saw("key release Alt_R"));
 
     // Escape or a letter typed while it is held reaches the hotkey logic
     // (which may cancel or discard the take) and the window alike.
@@ -216,7 +189,7 @@ TEST_F(X11KeyEventSourceTest, ModifierHotkeyFiresOnlyForItsOwnSideAndIsNotSwallo
     ASSERT_TRUE(xdotool("keydown Control_R key Escape key q keyup Control_R", 2));
     EXPECT_EQ(others, (std::vector<int64_t>{53, 12}));
     ASSERT_TRUE(window.typeMarker());
-    EXPECT_TRUE(window.received("press Escape") && window.received("press q"));
+    EXPECT_TRUE(window.saw("key press Escape") && window.saw("key press q"));
 }
 
 // The paste types Control+V through XTEST, the device xdotool uses too: our
@@ -228,7 +201,7 @@ TEST_F(X11KeyEventSourceTest, OwnPasteKeystrokeIsNotTakenForTheHotkey) {
     ASSERT_TRUE(paste);
     paste->post();
     ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }) && window.typeMarker());
-    EXPECT_TRUE(window.received("press Control_L") && window.received("release v"))
+    EXPECT_TRUE(window.saw("key press Control_L") && window.saw("key release v"))
         << "the paste reached the window";
     EXPECT_TRUE(heard.empty()) << "our Control+V is not the left control hotkey";
     ASSERT_TRUE(xdotool("key Control_L", 2));
@@ -243,8 +216,7 @@ TEST_F(X11KeyEventSourceTest, CaptureTakesTheNextKeyAwayFromTheWindow) {
     ASSERT_TRUE(xdotool("key a", 2));
     ASSERT_TRUE(window.typeMarker()) << "the keyboard is given back after the capture";
     EXPECT_EQ(heard, (Events{"captured none", "captured 0"})) << "no hotkey fires while capturing";
-    EXPECT_FALSE(window.receivedAnyOf("a") || window.receivedAnyOf("Escape"))
-        << ::testing::PrintToString(window.events);
+    EXPECT_FALSE(window.reached("a") || window.reached("Escape"));
 }
 
 // A second client holds F5 with every modifier: only F5 is lost, right alt
@@ -264,7 +236,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyHeldByAnotherClientCostsOnlyThatKey) {
     EXPECT_TRUE(monitor->takenKeys().empty());
     ASSERT_TRUE(xdotool("key F5", 4) && window.typeMarker());
     EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 96", "up 96"}));
-    EXPECT_FALSE(window.receivedAnyOf("F5")) << "swallowed again";
+    EXPECT_FALSE(window.reached("F5")) << "swallowed again";
 }
 
 // The key held when the connection is lost is let go, and the new
@@ -272,8 +244,8 @@ TEST_F(X11KeyEventSourceTest, HotkeyHeldByAnotherClientCostsOnlyThatKey) {
 TEST_F(X11KeyEventSourceTest, LostConnectionReleasesTheHeldKeyAndReconnects) {
     startMonitor({61});
     ASSERT_TRUE(xdotool("keydown Alt_R", 1));
-    XKillClient(window.display, source->connectionResourceForTesting());
-    XSync(window.display, False);
+    XKillClient(other, source->connectionResourceForTesting());
+    XSync(other, False);
     ASSERT_TRUE(spinUntil([&] { return heard.size() == 2; }));
     EXPECT_GE(logCount("hotkeys: lost the connection to the X display"), 1u);
     ASSERT_TRUE(xdotool("keyup Alt_R keydown Alt_R keyup Alt_R", 4));

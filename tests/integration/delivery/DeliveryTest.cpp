@@ -70,13 +70,11 @@ class DeliveryTest : public ::testing::Test {
         tell("focus " + field, "focused " + field);
         pumpFor(0.2);  // let the focus event reach the accessibility side
     }
-    void otherApplicationCopies(const std::string& command, Pasteboard& seenBy) {
+    void otherApplicationCopies(const std::string& command,
+                                Pasteboard& seenBy = Platform::pasteboard()) {
         auto before = seenBy.changeCount();
         tell(command, "copied");
         ASSERT_TRUE(spinUntil([&] { return seenBy.changeCount() != before; }));
-    }
-    void otherApplicationCopies(const std::string& command) {
-        otherApplicationCopies(command, Platform::pasteboard());
     }
     static std::unique_ptr<DeliveryWindowProcess> standIn(std::vector<std::string> arguments) {
         auto process =

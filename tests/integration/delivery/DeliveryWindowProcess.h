@@ -9,6 +9,7 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <string>
@@ -91,6 +92,14 @@ class DeliveryWindowProcess {
         return found;
     }
 
+    // Whether a line with this start came since the last forget().
+    bool saw(const std::string& prefix) {
+        readAvailable();
+        return std::any_of(lines_.begin() + long(forgotten_), lines_.end(),
+                           [&](const std::string& line) { return line.starts_with(prefix); });
+    }
+    void forget() { readAvailable(), forgotten_ = consumed_ = lines_.size(); }
+
     // Waits until the named field reports exactly this text.
     bool waitForText(const std::string& field, const std::string& text, double boundSeconds = 15) {
         std::string wanted = "text " + field + " ";
@@ -131,7 +140,7 @@ class DeliveryWindowProcess {
     int in_ = -1, out_ = -1;
     std::string readyLine_, pending_;
     std::vector<std::string> lines_;
-    size_t consumed_ = 0;
+    size_t consumed_ = 0, forgotten_ = 0;
 };
 
 }  // namespace velvox::testing

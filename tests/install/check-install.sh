@@ -1,10 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build into a throw-away prefix, as `cmake --install` does for a
-# user, and checks what a desktop needs: the binary finds its pages, the
-# desktop entry is valid and claims velvox:// addresses with the installed
-# binary, the Home module is where the program looks for it, the icon is in
-# the theme, and the address handler is registered.
-#
+# Installs the build into a throw-away prefix and checks what a desktop needs
+# (pages, Home module, icon, a valid entry claiming velvox:// addresses).
 #   check-install.sh BUILD_FOLDER
 set -euo pipefail
 prefix=$(mktemp -d /tmp/velvox-install-XXXXXX)

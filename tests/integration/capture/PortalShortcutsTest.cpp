@@ -2,11 +2,10 @@
 #include "platform/linux/wayland/RemoteDesktopPaste.h"
 
 #include <gtest/gtest.h>
-
 #include <filesystem>
 
-#include "CaptureSession.h"
 #include "StandInPortal.h"
+#include "support/MainLoop.h"
 
 namespace velvox::testing {
 namespace {
@@ -34,10 +33,9 @@ struct Outcome {
     }
 };
 
-// Shortcuts bound by the desktop report their keys, presses and releases
-// (of our session only); keys changed in the desktop's settings, and keys we
-// ask for anew, are the bound keys from then on. A refused or missing
-// portal answers nothing bound, and one gone before the answer calls nothing.
+// Bound shortcuts report their keys, presses and releases (of our session
+// only); keys changed in the desktop's settings or asked for anew are bound from
+// then on. A refused or missing portal binds nothing; one gone calls nothing.
 TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     std::optional<StandInPortal> portal(std::in_place);
     ASSERT_TRUE(portal->ownsName());
@@ -88,14 +86,15 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
     ASSERT_TRUE(portal.ownsName());
     std::string tokenFile = ::testing::TempDir() + "velvox-remote-desktop-token";
     std::filesystem::remove(tokenFile);
-    auto open = [&](std::optional<bool>& agreed) {
+    std::optional<bool> agreed;  // what the desktop answered the last one opened
+    auto open = [&] {
+        agreed.reset();
         auto paste = std::make_unique<RemoteDesktopPaste>(
             tokenFile, [] { return true; }, [&](bool yes) { agreed = yes; });
         EXPECT_TRUE(spinUntil([&] { return agreed.has_value(); }));
         return paste;
     };
-    std::optional<bool> agreed, again, refused;
-    auto paste = open(agreed);
+    auto paste = open();
     ASSERT_EQ(agreed, true);
     EXPECT_TRUE(paste->focusPastesClipboard());
     paste->post();
@@ -105,12 +104,12 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
                                   "keysym 0xffe3 down", "keysym 0xffe1 down", "keysym 0x76 down",
                                   "keysym 0x76 up", "keysym 0xffe1 up", "keysym 0xffe3 up"}));
     paste.reset();
-    paste = open(again);
+    paste = open();
     EXPECT_EQ(portal.calls()[10], "SelectDevices types 1 persist 2 restoring consent-1");
     portal.remoteDevices = 0;  // the user lets it have no keyboard
     paste.reset();
-    paste = open(refused);
-    EXPECT_EQ(refused, false);
+    paste = open();
+    EXPECT_EQ(agreed, false);
     EXPECT_FALSE(paste->focusPastesClipboard()) << "the text stays copied";
     size_t before = portal.calls().size();
     paste->post();

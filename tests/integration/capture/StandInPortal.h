@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gio/gio.h>
-
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -11,11 +10,10 @@
 
 namespace velvox::testing {
 
-// The desktop's portal (global shortcuts and the remote desktop keyboard) on
-// a connection of its own, with scripted answers: it hands out request and
-// session objects as the real one names them, answers through their Response
-// signals, and records what it was asked. Calls are answered on the bus's
-// own message thread, whatever the test's thread is doing.
+// The desktop's portal (global shortcuts, the remote desktop keyboard) on a
+// connection of its own: it hands out request and session objects as the real
+// one names them, answers through their Response signals (on the bus's message
+// thread, whatever the test's thread does), and records what it was asked.
 class StandInPortal {
   public:
     StandInPortal() {
@@ -79,10 +77,7 @@ class StandInPortal {
         g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     }
     static GVariant* triggerProperties(const std::string& trigger) {
-        GVariantDict properties;
-        g_variant_dict_init(&properties, nullptr);
-        g_variant_dict_insert(&properties, "trigger_description", "s", trigger.c_str());
-        return g_variant_dict_end(&properties);
+        return g_variant_new_parsed("{'trigger_description': <%s>}", trigger.c_str());
     }
     static std::string objectPath(const char* kind, const char* sender, const std::string& token) {
         std::string name = sender + 1;
@@ -98,8 +93,7 @@ class StandInPortal {
         calls_.push_back(call);
     }
 
-    // Takes the calls the portal answers; the rest (Introspect, say) goes on to
-    // the connection, which has no object to offer them.
+    // Takes the calls the portal answers; the rest get the connection's "no such object".
     static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
                                 gpointer self) {
         static const std::set<std::string> answered = {
@@ -136,28 +130,25 @@ class StandInPortal {
         // The options come last in each of the calls answered through a request.
         GVariant* options =
             g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
-        GVariantDict results;
-        g_variant_dict_init(&results, nullptr);
+        GVariant* results = nullptr;
         guint32 answer = 0;
         if (call == "CreateSession") {
             std::string session =
                 objectPath("session", sender, option(options, "session_handle_token"));
             std::lock_guard lock(mutex_);
             session_ = session;
-            g_variant_dict_insert(&results, "session_handle", "s", session.c_str());
+            results = g_variant_new_parsed("{'session_handle': <%s>}", session.c_str());
         } else if (call == "BindShortcuts") {
             const char* session = nullptr;
-            GVariant* shortcuts = nullptr;
-            g_variant_get(parameters, "(&o@a(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
+            GVariantIter* shortcuts = nullptr;
+            g_variant_get(parameters, "(&oa(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
                           nullptr);
             call += this->session() == session ? " our session" : std::string(" ") + session;
             GVariantBuilder bound;
             g_variant_builder_init(&bound, G_VARIANT_TYPE("a(sa{sv})"));
-            GVariantIter iterator;
-            g_variant_iter_init(&iterator, shortcuts);
             const char* id = nullptr;
             GVariant* properties = nullptr;
-            while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &properties)) {
+            while (g_variant_iter_next(shortcuts, "(&s@a{sv})", &id, &properties)) {
                 call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
                 // The desktop takes the keys asked for, else picks its own.
                 std::string preferred = option(properties, "preferred_trigger");
@@ -168,8 +159,9 @@ class StandInPortal {
                 g_variant_builder_add(&bound, "(s@a{sv})", id, triggerProperties("Press " + keys));
                 g_variant_unref(properties);
             }
-            g_variant_unref(shortcuts);
-            g_variant_dict_insert_value(&results, "shortcuts", g_variant_builder_end(&bound));
+            g_variant_iter_free(shortcuts);
+            results =
+                g_variant_new_parsed("{'shortcuts': <%@a(sa{sv})>}", g_variant_builder_end(&bound));
             answer = bindAnswer;
         } else if (call == "SelectDevices") {
             // The keyboard of a remote desktop session: the user agrees (devices says which).
@@ -180,8 +172,8 @@ class StandInPortal {
             std::string kept = option(options, "restore_token");
             if (!kept.empty()) call += " restoring " + kept;
         } else {
-            g_variant_dict_insert(&results, "devices", "u", guint32(remoteDevices));
-            g_variant_dict_insert(&results, "restore_token", "s", "consent-1");
+            results = g_variant_new_parsed("{'devices': <%u>, 'restore_token': <'consent-1'>}",
+                                           guint32(remoteDevices));
         }
         record(call);
         // Answers the call with a request object, then the request with its Response.
@@ -189,7 +181,9 @@ class StandInPortal {
         reply(message, g_variant_new("(o)", request.c_str()));
         g_dbus_connection_emit_signal(
             bus_, sender, request.c_str(), "org.freedesktop.portal.Request", "Response",
-            g_variant_new("(u@a{sv})", answer, g_variant_dict_end(&results)), nullptr);
+            g_variant_new("(u@a{sv})", answer,
+                          results ? results : g_variant_new_parsed("@a{sv} {}")),
+            nullptr);
         g_variant_unref(options);
     }
 

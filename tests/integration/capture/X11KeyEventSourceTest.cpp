@@ -2,10 +2,8 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-
 #include <algorithm>
 
-#include "CaptureSession.h"
 #include "capture/HotkeyMonitor.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "platform/Platform.h"
@@ -13,30 +11,19 @@
 #include "platform/linux/x11/InjectedKeys.h"
 #include "platform/linux/x11/X11KeyEventSource.h"
 #include "platform/linux/x11/XTestPaste.h"
-#include "platform/linux/x11/XkbKeyboardLayout.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace velvox {
 namespace {
 
-using testing::run;
+// Runs a shell command of the session (xdotool, setxkbmap); true on status 0.
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
 using testing::spinUntil;
 using Events = std::vector<std::string>;
-
-// The application the user types into: the delivery tests' window, which
-// reports the key events that reach it ("key press F5 none").
-struct TestWindow : testing::DeliveryWindowProcess {
-    bool focus() {
-        return run("id=$(xdotool search --sync --onlyvisible --pid " + std::to_string(pid()) +
-                   " | head -n1) && xdotool windowactivate --sync $id windowfocus --sync $id");
-    }
-    bool reached(const std::string& key) {
-        return saw("key press " + key + " ") || saw("key release " + key + " ");
-    }
-    // Types F12 (no lock or layout changes it) and waits until the window has
-    // it: every key event sent before has then been handled by the server.
-    bool typeMarker() { return run("xdotool key F12") && waitForPrefix("key release F12 "); }
-};
 
 class X11KeyEventSourceTest : public testing::TempHomeTest {
   protected:
@@ -45,7 +32,10 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         Platform::installMainQueue(std::make_shared<GlibMainQueue>());
         source = std::make_shared<X11KeyEventSource>();
         Platform::installKeyEventSource(source);
-        ASSERT_TRUE(window.started() && window.focus());
+        ASSERT_TRUE(
+            window.started() &&
+            run("id=$(xdotool search --sync --onlyvisible --pid " + std::to_string(window.pid()) +
+                " | head -n1) && xdotool windowactivate --sync $id windowfocus --sync $id"));
     }
     void TearDown() override {
         monitor.reset();
@@ -78,6 +68,12 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         auto messages = logMessages();
         return std::count(messages.begin(), messages.end(), message);
     }
+    bool reached(const std::string& key) {
+        return window.saw("key press " + key + " ") || window.saw("key release " + key + " ");
+    }
+    // Types F12 (no lock or layout changes it) and waits until the window has
+    // it: every key event sent before has then been handled by the server.
+    bool typeMarker() { return run("xdotool key F12") && window.waitForPrefix("key release F12 "); }
     // Another client grabs F5 (or lets go of it) with these modifiers.
     void otherGrabsF5(unsigned modifiers, bool grab = true) {
         KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
@@ -87,7 +83,8 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         XSync(other, False);
     }
 
-    TestWindow window;
+    // What the user types into: the delivery tests' window ("key press F5 none").
+    testing::DeliveryWindowProcess window;
     Display* other = XOpenDisplay(nullptr);
     std::shared_ptr<X11KeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
@@ -99,33 +96,30 @@ TEST_F(X11KeyEventSourceTest, SwallowedKeyRepeatsWhileHeldAndNeverReachesTheWind
     Events seen;
     source->setSwallowedKeys({96});
     ASSERT_TRUE(source->start([&](const KeyEvent& event) {
-        bool down = event.type == KeyEventType::keyDown;
-        seen.push_back((down                                ? event.autorepeat ? "repeat " : "down "
-                        : event.type == KeyEventType::keyUp ? "up "
-                                                            : "flags ") +
+        seen.push_back(std::string(event.type == KeyEventType::keyUp     ? "up "
+                                   : event.type != KeyEventType::keyDown ? "flags "
+                                   : event.autorepeat                    ? "repeat "
+                                                                         : "down ") +
                        std::to_string(event.keyCode));
         return KeyEventVerdict::pass;
     }));
     auto count = [&](const std::string& event) {
         return std::count(seen.begin(), seen.end(), event);
     };
-    ASSERT_TRUE(run("xdotool keydown F5"));
-    ASSERT_TRUE(spinUntil([&] { return count("repeat 96") >= 2; }));
-    ASSERT_TRUE(run("xdotool keyup F5"));
-    ASSERT_TRUE(spinUntil([&] { return count("up 96") == 1; }));
-    ASSERT_TRUE(window.typeMarker());
+    ASSERT_TRUE(run("xdotool keydown F5") && spinUntil([&] { return count("repeat 96") >= 2; }));
+    ASSERT_TRUE(run("xdotool keyup F5") && spinUntil([&] { return count("up 96") == 1; }));
+    ASSERT_TRUE(typeMarker());
     EXPECT_EQ(seen.front(), "down 96");
     EXPECT_EQ(count("down 96"), 1) << "the grab's copy of the press is not reported twice";
     auto upAt = std::find(seen.begin(), seen.end(), "up 96");
     EXPECT_EQ(std::count(upAt, seen.end(), "repeat 96"), 0) << "no repeat after the release";
-    EXPECT_FALSE(window.reached("F5"));
+    EXPECT_FALSE(reached("F5"));
 }
 
 // A held F5 fires once and never reaches the window, whatever else holds or
-// locks the keyboard, and after the layout changes under the running source
-// (the server's new keymap, or another group of the same one). Another
-// client holding Control+F5 leaves us the grabs of F5 with each combination
-// of the locks only.
+// locks the keyboard, and after the layout changes under the running source (a
+// new keymap, or another group of it). Another client holding Control+F5 leaves
+// us the grabs of F5 with each combination of the locks only.
 TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAndLayouts) {
     const char* locks = "xdotool key Caps_Lock Num_Lock";
     struct Case {
@@ -156,17 +150,17 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         startMonitor({96});
         ASSERT_TRUE(run(c.on));
         if (c.group) XkbLockGroup(other, XkbUseCoreKbd, c.group);
-        ASSERT_TRUE(window.typeMarker());  // the server has made the change
-        testing::drainMainLoop();          // and the source has seen it
+        ASSERT_TRUE(typeMarker());  // the server has made the change
+        testing::drainMainLoop();   // and the source has seen it
         XkbStateRec state;
         XkbGetState(other, XkbUseCoreKbd, &state);
         EXPECT_EQ(state.locked_mods, c.locked);
         EXPECT_EQ(state.locked_group, c.group);
         EXPECT_TRUE(monitor->takenKeys().empty());
         ASSERT_TRUE(xdotool("keydown F5 sleep 0.6 keyup F5", 2));  // long enough to repeat
-        ASSERT_TRUE(window.typeMarker());
+        ASSERT_TRUE(typeMarker());
         EXPECT_EQ(heard, (Events{"down 96", "up 96"}));
-        EXPECT_FALSE(window.reached("F5"));
+        EXPECT_FALSE(reached("F5"));
         EXPECT_TRUE(!c.reaches || window.saw("key press " + std::string(c.reaches)));
         ASSERT_TRUE(run(c.off));
         monitor.reset();
@@ -175,11 +169,12 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
     EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 0u);
 }
 
-TEST_F(X11KeyEventSourceTest, ModifierHotkeyFiresOnlyForItsOwnSideAndIsNotSwallowed) {
+TEST_F(X11KeyEventSourceTest,
+       ModifierHotkeyFiresOnlyForTheUsersOwnKeyOnItsSideAndCaptureTakesTheNextKey) {
     startMonitor({61});
-    ASSERT_TRUE(run("xdotool key Alt_L") && window.typeMarker());
+    ASSERT_TRUE(run("xdotool key Alt_L") && typeMarker());
     EXPECT_TRUE(heard.empty()) << "left alt is not right alt";
-    ASSERT_TRUE(xdotool("key Alt_R", 2) && window.typeMarker());
+    ASSERT_TRUE(xdotool("key Alt_R", 2) && typeMarker());
     EXPECT_EQ(heard, (Events{"down 61", "up 61"}));
     EXPECT_TRUE(window.saw("key press Alt_R") && window.saw("key release Alt_R"));
 
@@ -188,41 +183,38 @@ TEST_F(X11KeyEventSourceTest, ModifierHotkeyFiresOnlyForItsOwnSideAndIsNotSwallo
     startMonitor({62});
     ASSERT_TRUE(xdotool("keydown Control_R key Escape key q keyup Control_R", 2));
     EXPECT_EQ(others, (std::vector<int64_t>{53, 12}));
-    ASSERT_TRUE(window.typeMarker());
+    ASSERT_TRUE(typeMarker());
     EXPECT_TRUE(window.saw("key press Escape") && window.saw("key press q"));
-}
 
-// The paste types Control+V through XTEST, the device xdotool uses too: our
-// own keystroke must not look like the user pressing a control hotkey, while
-// the same key from anyone else still counts.
-TEST_F(X11KeyEventSourceTest, OwnPasteKeystrokeIsNotTakenForTheHotkey) {
+    // The paste types Control+V through XTEST, the device xdotool uses too:
+    // our own keystroke must not look like the user pressing a control
+    // hotkey, while the same key from anyone else still counts.
     startMonitor({59});
     auto paste = XTestPaste::create();
     ASSERT_TRUE(paste);
     paste->post();
-    ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }) && window.typeMarker());
+    ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }) && typeMarker());
     EXPECT_TRUE(window.saw("key press Control_L") && window.saw("key release v"))
         << "the paste reached the window";
     EXPECT_TRUE(heard.empty()) << "our Control+V is not the left control hotkey";
     ASSERT_TRUE(xdotool("key Control_L", 2));
     EXPECT_EQ(heard, (Events{"down 59", "up 59"}));
-}
 
-TEST_F(X11KeyEventSourceTest, CaptureTakesTheNextKeyAwayFromTheWindow) {
+    // A capture takes the next key away from the window.
     startMonitor({96});
     monitor->capture();
     ASSERT_TRUE(xdotool("key Escape", 1));  // cancels
     monitor->capture();
     ASSERT_TRUE(xdotool("key a", 2));
-    ASSERT_TRUE(window.typeMarker()) << "the keyboard is given back after the capture";
+    ASSERT_TRUE(typeMarker()) << "the keyboard is given back after the capture";
     EXPECT_EQ(heard, (Events{"captured none", "captured 0"})) << "no hotkey fires while capturing";
-    EXPECT_FALSE(window.reached("a") || window.reached("Escape"));
+    EXPECT_FALSE(reached("a") || reached("Escape"));
 }
 
 // A second client holds F5 with every modifier: only F5 is lost, right alt
 // goes on firing, the log says so once however often the grab is tried, and
 // F5 is ours again as soon as the other lets go.
-TEST_F(X11KeyEventSourceTest, HotkeyHeldByAnotherClientCostsOnlyThatKey) {
+TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConnection) {
     otherGrabsF5(AnyModifier);
     startMonitor({96, 61});
     EXPECT_EQ(monitor->takenKeys(), std::vector<int64_t>{96});
@@ -234,14 +226,14 @@ TEST_F(X11KeyEventSourceTest, HotkeyHeldByAnotherClientCostsOnlyThatKey) {
     otherGrabsF5(AnyModifier, false);
     monitor->retryTakenKeys();
     EXPECT_TRUE(monitor->takenKeys().empty());
-    ASSERT_TRUE(xdotool("key F5", 4) && window.typeMarker());
+    ASSERT_TRUE(xdotool("key F5", 4) && typeMarker());
     EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 96", "up 96"}));
-    EXPECT_FALSE(window.reached("F5")) << "swallowed again";
-}
+    EXPECT_FALSE(reached("F5")) << "swallowed again";
+    EXPECT_FALSE(source->canReport(63)) << "fn has no X key code";
+    EXPECT_TRUE(source->canReport(source->defaultHotkeys().dictation));
 
-// The key held when the connection is lost is let go, and the new
-// connection reports the key again.
-TEST_F(X11KeyEventSourceTest, LostConnectionReleasesTheHeldKeyAndReconnects) {
+    // The key held when the connection is lost is let go, and the new
+    // connection reports the key again.
     startMonitor({61});
     ASSERT_TRUE(xdotool("keydown Alt_R", 1));
     XKillClient(other, source->connectionResourceForTesting());
@@ -250,16 +242,6 @@ TEST_F(X11KeyEventSourceTest, LostConnectionReleasesTheHeldKeyAndReconnects) {
     EXPECT_GE(logCount("hotkeys: lost the connection to the X display"), 1u);
     ASSERT_TRUE(xdotool("keyup Alt_R keydown Alt_R keyup Alt_R", 4));
     EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 61", "up 61"}));
-}
-
-TEST_F(X11KeyEventSourceTest, NoDisplayMeansNoHookAndNoCharacters) {
-    EXPECT_FALSE(source->canReport(63)) << "fn has no X key code";
-    EXPECT_TRUE(source->canReport(source->defaultHotkeys().dictation));
-    testing::ScopedEnvironment noDisplay("DISPLAY", std::nullopt);
-    X11KeyEventSource lonely;
-    EXPECT_FALSE(lonely.start([](const KeyEvent&) { return KeyEventVerdict::pass; }));
-    EXPECT_EQ(logCount("hotkeys: no X display to watch"), 1u);
-    EXPECT_EQ(XkbKeyboardLayout().character(0), std::nullopt);
 }
 
 }  // namespace

@@ -4,14 +4,12 @@
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "DeliveryWindowProcess.h"
 #include "base/Log.h"
@@ -31,8 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The clipboard's snapshot is read on a thread of its own, as in the
-// application, which makes Xlib thread-safe before any display is opened.
+// Xlib made thread-safe first, as the application does: snapshots are read on a thread.
 [[maybe_unused]] const Status xlibThreads = XInitThreads();
 
 bool holds(const std::vector<std::string>& list, const std::string& item) {
@@ -54,8 +51,8 @@ class DeliveryTest : public ::testing::Test {
 
     void SetUp() override {
         Paster::resetForTesting();
-        ASSERT_TRUE(window.started());
-        ASSERT_TRUE(spinUntil([&] { return front() && front()->processId == window.pid(); }));
+        ASSERT_TRUE(window.started() &&
+                    spinUntil([&] { return front() && front()->processId == window.pid(); }));
     }
 
     static std::optional<RunningApplication> front() {
@@ -96,9 +93,8 @@ class DeliveryTest : public ::testing::Test {
     // Whether the log says this, at least `times` times.
     static bool logged(const std::string& text, int times = 1) {
         Log::flush();
-        std::stringstream log;
-        log << std::ifstream(home / ".velvox/app.log").rdbuf();
-        std::string all = log.str();
+        std::ifstream file(home / ".velvox/app.log");
+        std::string all{std::istreambuf_iterator<char>(file), {}};
         for (size_t at = 0; times > 0 && (at = all.find(text, at)) != std::string::npos; ++at)
             --times;
         return times == 0;
@@ -111,7 +107,8 @@ fs::path DeliveryTest::home;
 
 // The paste borrows the clipboard and gives the user's content back, rich
 // targets and all, with or without a clipboard manager taking over every
-// new content (ours included); what the user copies meanwhile stays.
+// new content (ours included); what the user copies meanwhile stays. What we
+// hold at quit goes to the clipboard manager.
 TEST_F(DeliveryTest, PasteGivesTheUsersClipboardBackUnlessTheyCopiedMeanwhile) {
     focus("entry");
     Display* display = XOpenDisplay(nullptr);
@@ -157,6 +154,13 @@ TEST_F(DeliveryTest, PasteGivesTheUsersClipboardBackUnlessTheyCopiedMeanwhile) {
         EXPECT_TRUE(c.copied || XGetSelectionOwner(display, clipboard) == None);
     }
     XCloseDisplay(display);
+    auto keeper = standIn({"keeper"});
+    tell("set entry ", "set entry");
+    Paster::deliver("kept after quit", front(), {.alwaysCopy = true});
+    ASSERT_TRUE(window.waitForText("entry", "kept after quit"));
+    Paster::handClipboardOver();
+    EXPECT_TRUE(keeper->waitForPrefix("saved kept after quit"));
+    EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept after quit")));
 }
 
 // An owner slow to hand over its targets is waited for; one that does not
@@ -194,22 +198,10 @@ TEST_F(DeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHad) {
     }
 }
 
-TEST_F(DeliveryTest, ClipboardWeHoldAtQuitGoesToTheClipboardManager) {
-    focus("entry");
-    auto keeper = standIn({"keeper"});
-    tell("set entry ", "set entry");
-    Paster::deliver("kept after quit", front(), {.alwaysCopy = true});
-    ASSERT_TRUE(window.waitForText("entry", "kept after quit"));
-    Paster::handClipboardOver();
-    EXPECT_TRUE(keeper->waitForPrefix("saved kept after quit"));
-    EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept after quit")));
-}
-
-// What another application copied is read with every target's bytes (large
-// ones in chunks), and a snapshot of it written back after a write of our
-// own is served to that application byte for byte. Our own write is counted
-// once and served under every text name, with the hints that keep it out of
-// clipboard histories.
+// Another application's copy is read with every target's bytes (large ones
+// in chunks) and a snapshot of it written back is served byte for byte. Our
+// own write is counted once and served under every text name, with the hints
+// that keep it out of clipboard histories.
 TEST_F(DeliveryTest, ClipboardSnapshotsAreWrittenBackByteForByteAndOwnWritesCountedOnce) {
     auto clipboard = X11Clipboard::create();
     ASSERT_TRUE(clipboard);
@@ -294,12 +286,10 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
     EXPECT_EQ(window.lastText("password"), "text password ");
 }
 
-// A modifier held while the paste keys go out, on the user's own keyboard
-// (the server's keyboard of Xvfb, driven through XTEST's device events) or
-// by another XTEST client: the paste is a plain Control+V, and nothing stays
-// down once the user lets go (a key pressed for the user on the XTEST device
-// would stay down long after they let go of their own).
-TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterwards) {
+// A modifier held on the user's own keyboard (Xvfb's, through XTEST device events)
+// or by another XTEST client: the paste is a plain Control+V, and nothing stays
+// down once the user lets go. Each terminal gets the keys it pastes with.
+TEST_F(DeliveryTest, PasteKeysArePlainWhateverIsHeldAndFitEachTerminal) {
     focus("entry");
     Display* display = XOpenDisplay(nullptr);
     XDevice* keyboard = nullptr;
@@ -334,9 +324,6 @@ TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterward
     }
     XCloseDevice(display, keyboard);
     XCloseDisplay(display);
-}
-
-TEST_F(DeliveryTest, EachTerminalGetsTheKeyItPastesWithAndXtermGetsTheTextTyped) {
     for (auto [windowClass, pressed] : std::vector<std::pair<const char*, const char*>>{
              {"Gnome-terminal", "key press V control+shift"},
              {"URxvt", "key press v control+alt"},

@@ -1,16 +1,15 @@
 #pragma once
 
-// Starts the GTK test window (another application, as the delivery code sees
-// it) or a clipboard stand-in, sends it commands and collects what it
-// reports, while the caller's GLib main loop keeps running.
+// Starts the GTK test window (another application, as the delivery code sees it)
+// or a clipboard stand-in, sends it commands and collects what it reports.
 
 #include <glib-unix.h>
 #include <glib.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,10 +24,8 @@ inline std::string deliveryWindowProgram() {
     return VELVOX_DELIVERY_WINDOW;
 #else
     // Benchmarks: the window is built beside the integration tests.
-    char self[4096];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
-    return path.substr(0, path.rfind('/')) + "/../tests/integration/delivery_test_window";
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() +
+           "/../tests/integration/delivery_test_window";
 #endif
 }
 

@@ -1,18 +1,13 @@
-// What desktops run around the clipboard, for the delivery tests; each
-// reports "ready PID" when in place, then one line per event.
-//
-//   clipboard_stand_in manager   takes over every new clipboard content with
-//                                the same bytes (GPaste, Klipper, CopyQ)
-//   clipboard_stand_in keeper    owns CLIPBOARD_MANAGER and copies the content
-//                                when asked to (SAVE_TARGETS), as settings daemons do
-//   clipboard_stand_in slow SECONDS TEXT [TARGET=SECONDS...]
-//     owns the clipboard with TEXT (UTF8_STRING, text/plain;charset=utf-8),
-//     text/html and image/png; lists them at once but delivers each target
-//     only after SECONDS, or after its own delay when one is named.
+// What desktops run around the clipboard, for the delivery tests; each says
+// "ready PID" when in place, then one line per event.
+//   manager  takes over every new clipboard content with the same bytes (GPaste, CopyQ)
+//   keeper   owns CLIPBOARD_MANAGER and copies the content when asked to (SAVE_TARGETS)
+//   slow SECONDS TEXT [TARGET=SECONDS...]  owns the clipboard with TEXT (two text
+//            targets), text/html and image/png; lists them at once but delivers
+//            each only after SECONDS, or after its own delay when one is named.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-
 #include <poll.h>
 #include <unistd.h>
 #include <chrono>
@@ -45,8 +40,7 @@ void waitForInput(int milliseconds) {
 }
 
 // One target of the clipboard's owner, in one piece (the tests' contents stay
-// below the size owners send in chunks); false when refused or not given in
-// three seconds. Other events wait in the queue meanwhile.
+// below chunk size); false when refused or not given in three seconds.
 bool convert(Atom target, std::string& bytes) {
     Atom property = atom("STAND_IN_SELECTION"), type = None;
     XConvertSelection(display, atom("CLIPBOARD"), target, property, window, CurrentTime);
@@ -91,16 +85,12 @@ Targets readAll() {
 }
 
 void reply(const XSelectionRequestEvent& request, bool given) {
-    XEvent event{};
-    event.xselection = {SelectionNotify,
-                        0,
-                        False,
-                        nullptr,
-                        request.requestor,
-                        request.selection,
-                        request.target,
-                        given ? request.property : None,
-                        request.time};
+    XEvent event{.xselection = {.type = SelectionNotify,
+                                .requestor = request.requestor,
+                                .selection = request.selection,
+                                .target = request.target,
+                                .property = given ? request.property : None,
+                                .time = request.time}};
     XSendEvent(display, request.requestor, False, NoEventMask, &event);
     XFlush(display);
 }
@@ -156,7 +146,13 @@ int runManager(bool takeOver) {
     }
 }
 
-int runSlow(double seconds, const std::string& text, const std::map<std::string, double>& late) {
+int runSlow(int argc, char** argv) {
+    std::string text = argv[3];
+    std::map<std::string, double> delays;  // by target; the rest take SECONDS
+    for (int i = 4; i < argc; ++i) {
+        std::string pair = argv[i];
+        delays[pair.substr(0, pair.rfind('='))] = std::stod(pair.substr(pair.rfind('=') + 1));
+    }
     std::string image = "\x89PNG\r\n\x1a\n";
     image.resize(30000, 'i');
     Targets held = {{atom("UTF8_STRING"), text},
@@ -176,9 +172,10 @@ int runSlow(double seconds, const std::string& text, const std::map<std::string,
             if (event.type != SelectionRequest) continue;
             auto& request = event.xselectionrequest;
             char* name = XGetAtomName(display, request.target);
-            auto found = late.find(name);
+            auto found = delays.find(name);
             XFree(name);
-            std::chrono::duration<double> delay(found == late.end() ? seconds : found->second);
+            std::chrono::duration<double> delay(found == delays.end() ? std::stod(argv[2])
+                                                                      : found->second);
             if (request.target == atom("TARGETS"))
                 serve(request, held);
             else
@@ -196,11 +193,5 @@ int main(int argc, char** argv) {
     window = XCreateSimpleWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0, 0);
     std::string mode = argv[1];
     if (mode == "manager" || mode == "keeper") return runManager(mode == "manager");
-    if (mode != "slow" || argc < 4) return 2;
-    std::map<std::string, double> late;
-    for (int i = 4; i < argc; ++i) {
-        std::string pair = argv[i];
-        late[pair.substr(0, pair.rfind('='))] = std::stod(pair.substr(pair.rfind('=') + 1));
-    }
-    return runSlow(std::stod(argv[2]), argv[3], late);
+    return mode == "slow" && argc >= 4 ? runSlow(argc, argv) : 2;
 }

@@ -2,15 +2,16 @@
 #include "platform/linux/wayland/RemoteDesktopPaste.h"
 
 #include <gtest/gtest.h>
-
 #include <filesystem>
 
-#include "CaptureSession.h"
 #include "StandInPortal.h"
+#include "support/MainLoop.h"
 
 namespace velvox::testing {
 namespace {
 
+// What the portal's answers and the user's presses did: `bound` once answered
+// (nothing when refused), each press as "dictate down".
 struct Outcome {
     bool answered = false;
     std::optional<std::vector<PortalShortcuts::Bound>> bound;
@@ -21,34 +22,28 @@ struct Outcome {
         if (!spinUntil([&] { return answered; })) return "unanswered";
         return bound ? (*bound)[0].trigger : "none";
     }
+    std::unique_ptr<PortalShortcuts> ask() {
+        return std::make_unique<PortalShortcuts>(
+            std::vector<PortalShortcuts::Shortcut>{{"dictate", "Dictate while held"},
+                                                   {"boost", "Smart dictation while held"}},
+            [this](auto bound) { answered = true, this->bound = std::move(bound); },
+            [this](const std::string& id, bool pressed) {
+                changes.push_back(id + (pressed ? " down" : " up"));
+            });
+    }
 };
 
-std::unique_ptr<PortalShortcuts> ask(Outcome& outcome) {
-    return std::make_unique<PortalShortcuts>(
-        std::vector<PortalShortcuts::Shortcut>{{"dictate", "Dictate while held"},
-                                               {"boost", "Smart dictation while held"}},
-        [&outcome](auto bound) {
-            outcome.answered = true;
-            outcome.bound = std::move(bound);
-        },
-        [&outcome](const std::string& id, bool pressed) {
-            outcome.changes.push_back(id + (pressed ? " down" : " up"));
-        });
-}
-
-// Shortcuts bound by the desktop report their keys, presses and releases
-// (of our session only); keys changed in the desktop's settings, and keys we
-// ask for anew, are the bound keys from then on. A refused or missing
-// portal answers nothing bound, and one gone before the answer calls nothing.
+// Bound shortcuts report their keys, presses and releases (of our session
+// only); keys changed in the desktop's settings or asked for anew are bound from
+// then on. A refused or missing portal binds nothing; one gone calls nothing.
 TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
     std::optional<StandInPortal> portal(std::in_place);
     ASSERT_TRUE(portal->ownsName());
     Outcome outcome;
-    auto shortcuts = ask(outcome);
-    ASSERT_TRUE(spinUntil([&] { return outcome.answered; }));
-    ASSERT_TRUE(outcome.bound && outcome.bound->size() == 2u);
+    auto shortcuts = outcome.ask();
+    ASSERT_EQ(outcome.nextTrigger(), "Press Super+D");
+    ASSERT_EQ(outcome.bound->size(), 2u);
     EXPECT_EQ((*outcome.bound)[0].id, "dictate");
-    EXPECT_EQ((*outcome.bound)[0].trigger, "Press Super+D");
     EXPECT_EQ((*outcome.bound)[1].trigger, "Press Super+B");
     EXPECT_EQ(portal->calls(), (std::vector<std::string>{
                                    "CreateSession",
@@ -72,16 +67,14 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
               "\"Smart dictation while held\"");
 
     portal->bindAnswer = 1;  // the user cancels the desktop's dialog
-    Outcome refused;
-    auto again = ask(refused);
+    Outcome refused, late, missing;
+    auto again = refused.ask();
     EXPECT_EQ(refused.nextTrigger(), "none");
-    Outcome late;
-    ask(late).reset();  // gone before the portal answers: nothing is called afterwards
+    late.ask().reset();  // gone before the portal answers: nothing is called afterwards
     spinUntil([] { return false; }, 1);
     EXPECT_FALSE(late.answered);
     portal.reset();
-    Outcome missing;
-    auto alone = ask(missing);
+    auto alone = missing.ask();
     EXPECT_EQ(missing.nextTrigger(), "none") << "no portal on this bus";
 }
 
@@ -93,14 +86,15 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
     ASSERT_TRUE(portal.ownsName());
     std::string tokenFile = ::testing::TempDir() + "velvox-remote-desktop-token";
     std::filesystem::remove(tokenFile);
-    auto open = [&](std::optional<bool>& agreed) {
+    std::optional<bool> agreed;  // what the desktop answered the last one opened
+    auto open = [&] {
+        agreed.reset();
         auto paste = std::make_unique<RemoteDesktopPaste>(
             tokenFile, [] { return true; }, [&](bool yes) { agreed = yes; });
         EXPECT_TRUE(spinUntil([&] { return agreed.has_value(); }));
         return paste;
     };
-    std::optional<bool> agreed, again, refused;
-    auto paste = open(agreed);
+    auto paste = open();
     ASSERT_EQ(agreed, true);
     EXPECT_TRUE(paste->focusPastesClipboard());
     paste->post();
@@ -110,12 +104,12 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysOnceTheUserAgreed) {
                                   "keysym 0xffe3 down", "keysym 0xffe1 down", "keysym 0x76 down",
                                   "keysym 0x76 up", "keysym 0xffe1 up", "keysym 0xffe3 up"}));
     paste.reset();
-    paste = open(again);
+    paste = open();
     EXPECT_EQ(portal.calls()[10], "SelectDevices types 1 persist 2 restoring consent-1");
     portal.remoteDevices = 0;  // the user lets it have no keyboard
     paste.reset();
-    paste = open(refused);
-    EXPECT_EQ(refused, false);
+    paste = open();
+    EXPECT_EQ(agreed, false);
     EXPECT_FALSE(paste->focusPastesClipboard()) << "the text stays copied";
     size_t before = portal.calls().size();
     paste->post();

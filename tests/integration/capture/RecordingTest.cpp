@@ -1,68 +1,42 @@
-#include <gtest/gtest.h>
-
-#include <gst/pbutils/pbutils.h>
-
 #include <fcntl.h>
+#include <gst/pbutils/pbutils.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <memory>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "CaptureSession.h"
 #include "capture/Recorder.h"
 #include "platform/Platform.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/GstAudioInput.h"
-#include "platform/linux/GstRuntime.h"
+#include "support/MainLoop.h"
 #include "support/TempHome.h"
 
 namespace velvox {
 namespace {
 
-using testing::run;
-using testing::ScopedEnvironment;
+// Runs a shell command of the session; true on status 0.
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
 using testing::spinUntil;
 
 const char* const kNoServer = "unix:/nonexistent/velvox-no-server";
 const char* const kVelvoxClient = "pactl list clients | grep -q 'application.name = \"Velvox\"'";
 const char* const kAnyRecordStream = "pactl list short source-outputs | grep -q .";
-
-// What GStreamer's discoverer makes of a finished file: the caps of its
-// container and of its audio stream, and its length; nothing when unreadable.
-std::optional<std::pair<std::string, double>> discover(const std::string& path) {
-    GstRuntime::ensureInitialised();
-    GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
-    gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
-    GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, nullptr);
-    g_free(uri);
-    g_object_unref(discoverer);
-    std::optional<std::pair<std::string, double>> found;
-    if (info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) {
-        std::string caps;
-        GList* streams = g_list_prepend(gst_discoverer_info_get_stream_list(info),
-                                        gst_discoverer_info_get_stream_info(info));
-        for (GList* stream = streams; stream; stream = stream->next) {
-            GstCaps* streamCaps =
-                gst_discoverer_stream_info_get_caps(GST_DISCOVERER_STREAM_INFO(stream->data));
-            gchar* text = gst_caps_to_string(streamCaps);
-            caps += std::string(text) + "|";
-            g_free(text);
-            gst_caps_unref(streamCaps);
-        }
-        gst_discoverer_stream_info_list_free(streams);
-        found.emplace(caps, double(gst_discoverer_info_get_duration(info)) / GST_SECOND);
-    }
-    if (info) g_object_unref(info);
-    return found;
-}
+// Puts back the session's FIFO-fed microphone as the default, and no other source.
+const char* const kRestoreMicrophone =
+    "pactl list short modules | grep -q module-pipe-source || pactl load-module "
+    "module-pipe-source source_name=virtual_mic file=\"$VELVOX_TEST_SOURCE_FIFO\" "
+    "format=s16le rate=16000 channels=1 >/dev/null; pactl set-default-source virtual_mic; "
+    "for m in $(pactl list short modules | grep module-null-source | cut -f1); do "
+    "pactl unload-module $m; done";
+const char* const kRefused = "record() refused to start, mic may be in use by another app";
 
 // Writes a 440 Hz tone into the virtual microphone's FIFO at the pace it is
 // played, as a person speaking into it would, until the thread is dropped.
@@ -96,6 +70,7 @@ class RecordingTest : public testing::TempHomeTest {
     }
     void TearDown() override {
         recorder.reset();
+        setEnv("VELVOX_AUDIO_SOURCE", std::nullopt);
         TempHomeTest::TearDown();
     }
     void newInput() {
@@ -119,22 +94,36 @@ class RecordingTest : public testing::TempHomeTest {
                            [&](const std::string& line) { return line.starts_with(start); });
     }
 
-    // Ends the take, which must hand over a complete file of what was
-    // recorded, readable by its owner only and gone with its owner.
+    // Ends the take, which must hand over a complete file of what was recorded
+    // (as GStreamer's discoverer reads it), readable by its owner only and gone
+    // with its owner.
     void stopWithCompleteTake() {
-        double recorded = recorder->elapsed();
-        std::optional<std::pair<std::string, double>> file;
+        double recorded = recorder->elapsed(), seconds = 0;
+        std::string caps;
         {
             TakeFile take = recorder->stop();
-            ASSERT_TRUE(take);
-            EXPECT_TRUE(take.path().ends_with(".m4a")) << *take;
+            ASSERT_TRUE(take && take.path().ends_with(".m4a")) << *take;
             EXPECT_EQ(std::filesystem::status(*take).permissions(),
                       std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-            file = discover(*take);
-            ASSERT_TRUE(file) << *take;
+            GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
+            gchar* uri = gst_filename_to_uri(take.path().c_str(), nullptr);
+            GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, nullptr);
+            g_free(uri), g_object_unref(discoverer);
+            ASSERT_TRUE(info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) << *take;
+            seconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
+            GList* streams = g_list_prepend(gst_discoverer_info_get_stream_list(info),
+                                            gst_discoverer_info_get_stream_info(info));
+            for (GList* stream = streams; stream; stream = stream->next) {
+                GstCaps* streamCaps =
+                    gst_discoverer_stream_info_get_caps(GST_DISCOVERER_STREAM_INFO(stream->data));
+                gchar* text = gst_caps_to_string(streamCaps);
+                caps += std::string(text) + "|";
+                g_free(text), gst_caps_unref(streamCaps);
+            }
+            gst_discoverer_stream_info_list_free(streams);
+            g_object_unref(info);
         }
         EXPECT_TRUE(noTempFiles());
-        auto [caps, seconds] = *file;
         for (const char* part : {"video/quicktime", "audio/mpeg", "mpegversion=(int)4",
                                  "rate=(int)16000", "channels=(int)1"})
             EXPECT_NE(caps.find(part), std::string::npos) << part << " in " << caps;
@@ -144,65 +133,97 @@ class RecordingTest : public testing::TempHomeTest {
         double priming = visualOn ? 0 : 1024.0 / 16000;
         if (visualOn) gst_object_unref(visualOn);
         EXPECT_NEAR(seconds, recorded + priming, 0.05 * recorded);
+        EXPECT_EQ(unexpectedStops, 0);
     }
 
     std::shared_ptr<GstAudioInput> input;
     std::unique_ptr<Recorder> recorder;
-    int unexpectedStops = 0;
-    int inputEnds = 0;
+    int unexpectedStops = 0, inputEnds = 0;
     double maxLevel = 0;
 };
 
-// While idle the default input is known to the server but records nothing;
-// each take gets its stream at key-down, and the next take is made ready
-// after, also when the sound server restarted meanwhile (the waiting
-// pipeline's connection is then dead). Every take is a complete AAC file,
-// its level showing what was heard.
-TEST_F(RecordingTest, TakesAreCompleteFilesWithTheLevelOfWhatWasHeard) {
-    std::jthread feed = microphoneFeed(0.9);
+// Every take hands over a complete AAC file of what was heard until the key or
+// the input ends it. Idle, the default input is known to the server but records
+// nothing; each take gets its stream at key-down and the next is made ready
+// after, also when the sound server restarted (the waiting pipeline then dead).
+// An input ending under a take (stream ended, device gone, headset made the
+// default, source dry) stops it; a merely suspended one ends nothing.
+TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEnds) {
+    // pactl cannot end another client's stream; the server's command line can.
+    const char* killStream =
+        "(pactl list short modules | grep -q module-cli-protocol-unix || "
+        "pactl load-module module-cli-protocol-unix >/dev/null) && "
+        "pacmd kill-source-output $(pactl list short source-outputs | head -n1 | cut -f1)";
     struct Case {
         const char* name;
         std::optional<std::string> source;  // VELVOX_AUDIO_SOURCE; none: the default input
-        bool loud, restartServer = false;
+        bool restartServer, loud;
+        const char* action;                // half a second into the take
+        std::optional<std::string> ended;  // the start of the log line saying the input ended
     } cases[] = {
-        {"virtual microphone", std::nullopt, true},
-        {"after the sound server restarted", std::nullopt, true, true},
-        {"tone at -2 dB", "audiotestsrc is-live=true wave=sine freq=440 volume=0.8", true},
-        {"silence", "audiotestsrc is-live=true wave=silence", false},
+        // clang-format off
+        {"virtual microphone", std::nullopt, false, true, nullptr, {}},
+        {"after the sound server restarted", std::nullopt, true, true, nullptr, {}},
+        {"tone at -2 dB", "audiotestsrc is-live=true wave=sine freq=440 volume=0.8", false, true, nullptr, {}},
+        {"silence", "audiotestsrc is-live=true wave=silence", false, false, nullptr, {}},
+        {"stream ended by the server", "pulsesrc device=virtual_mic", false, true, killStream, "recorder: "},
+        {"device unplugged", std::nullopt, false, true, "pactl unload-module module-pipe-source", "recorder: the input moved from virtual_mic to "},
+        {"headset plugged in", std::nullopt, false, true, "pactl load-module module-null-source source_name=headset >/dev/null && "
+         "pactl set-default-source headset", "recorder: the input moved from virtual_mic to headset"},
+        {"source runs dry", "audiotestsrc is-live=true num-buffers=40", false, true, "true", ""},
+        {"source suspended", std::nullopt, false, true, "pactl suspend-source virtual_mic true", {}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScopedEnvironment source("VELVOX_AUDIO_SOURCE", c.source);
+        setEnv("VELVOX_AUDIO_SOURCE", c.source);
+        std::jthread feed;  // its pipe's reader goes with a restarted server
+        ASSERT_TRUE(!c.restartServer || run(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
+        feed = microphoneFeed(0.9);
         if (c.restartServer) {
-            feed = {};  // its pipe's reader goes with the server
-            ASSERT_TRUE(run(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
-            feed = microphoneFeed(0.9);
             ASSERT_TRUE(
                 spinUntil([&] { return input->isPreparedForTesting() && run(kVelvoxClient); }));
             EXPECT_TRUE(logged("recorder: the sound server went away"));
         }
-        if (!c.source) {
+        bool idleChecks = !c.source && !c.action;
+        if (idleChecks) {
             ASSERT_TRUE(input->isPreparedForTesting());
             EXPECT_TRUE(run(kVelvoxClient));
             EXPECT_FALSE(run(kAnyRecordStream)) << "no record stream while idle";
         }
+        inputEnds = 0;
+        size_t logLines = logMessages().size();
         ASSERT_TRUE(recorder->start());
         EXPECT_TRUE(recorder->isRecording());
-        EXPECT_TRUE(c.source || !input->isPreparedForTesting())
+        EXPECT_TRUE(!idleChecks || !input->isPreparedForTesting())
             << "the waiting pipeline became the take";
-        recordFor(2.0);
-        EXPECT_EQ(run(kAnyRecordStream), !c.source);
-        EXPECT_TRUE(c.loud ? maxLevel > 0.5 || spinUntil([&] { return recorder->level() > 0.5; })
-                           : maxLevel == 0.0)
-            << maxLevel;
+        recordFor(c.action ? 0.5 : 2.0);
+        if (c.action) {
+            ASSERT_TRUE(run(c.action));
+        } else {
+            EXPECT_EQ(run(kAnyRecordStream), !c.source);
+            EXPECT_TRUE(c.loud
+                            ? maxLevel > 0.5 || spinUntil([&] { return recorder->level() > 0.5; })
+                            : maxLevel == 0.0)
+                << maxLevel;
+        }
+        if (c.ended) {
+            ASSERT_TRUE(spinUntil([&] { return inputEnds == 1; }));
+            run(kRestoreMicrophone);
+            EXPECT_TRUE(recorder->isRecording()) << "the file waits for the owner";
+            EXPECT_EQ(recorder->level(), 0.0);
+            EXPECT_TRUE(c.ended->empty() || logged(*c.ended, logLines))
+                << ::testing::PrintToString(logMessages());
+        }
         stopWithCompleteTake();
-        if (!c.source) {
+        run("pactl suspend-source virtual_mic false");
+        EXPECT_EQ(inputEnds, c.ended ? 1 : 0);
+        if (idleChecks) {
             ASSERT_TRUE(spinUntil([&] { return input->isPreparedForTesting(); }));
             ASSERT_TRUE(spinUntil([&] { return !run(kAnyRecordStream); }))
                 << "the stream ends with the take";
         }
     }
-    EXPECT_EQ(unexpectedStops, 0);
     EXPECT_FALSE(logged("recording stopped by the system"));
 }
 
@@ -210,33 +231,25 @@ TEST_F(RecordingTest, TakesAreCompleteFilesWithTheLevelOfWhatWasHeard) {
 // not know) fails once the source runs and ends the take as the system's
 // doing; either way no file is left behind.
 TEST_F(RecordingTest, InputThatFailsLeavesNoFile) {
+    const std::string pulseServer = std::getenv("PULSE_SERVER");
     struct Case {
-        std::optional<std::string> source;  // VELVOX_AUDIO_SOURCE
-        std::optional<std::string> server;  // PULSE_SERVER
+        std::optional<std::string> source, server;  // VELVOX_AUDIO_SOURCE, PULSE_SERVER
         bool starts;
         std::string logged;
     } cases[] = {
+        // clang-format off
         {"nosuchaudiosource", {}, false, "recorder failed: "},
-        {std::string("pulsesrc server=") + kNoServer,
-         {},
-         false,
-         "record() refused to start, mic may be in use by another app"},
-        {std::nullopt, kNoServer, false,
-         "record() refused to start, mic may be in use by another app"},
-        {"pulsesrc device=no_such_microphone",
-         {},
-         true,
-         "recording stopped by the system, successfully: false"},
+        {std::string("pulsesrc server=") + kNoServer, {}, false, kRefused},
+        {std::nullopt, kNoServer, false, kRefused},
+        {"pulsesrc device=no_such_microphone", {}, true, "recording stopped by the system, successfully: false"},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
-        ScopedEnvironment source("VELVOX_AUDIO_SOURCE", c.source);
-        std::optional<ScopedEnvironment> server;
-        if (c.server) server.emplace("PULSE_SERVER", *c.server);
+        setEnv("VELVOX_AUDIO_SOURCE", c.source);
+        setEnv("PULSE_SERVER", c.server ? *c.server : pulseServer);
         newInput();
-        if (c.server) {
-            EXPECT_FALSE(input->isPreparedForTesting());
-        }
+        EXPECT_TRUE(!c.server || !input->isPreparedForTesting());
         unexpectedStops = 0;
         size_t logLines = logMessages().size();
         EXPECT_EQ(recorder->start(), c.starts);
@@ -250,58 +263,6 @@ TEST_F(RecordingTest, InputThatFailsLeavesNoFile) {
         EXPECT_FALSE(recorder->hasSession());
         EXPECT_TRUE(noTempFiles());
     }
-}
-
-// The input ends under a take: the server ends its stream, the device goes
-// away (the server moves the stream elsewhere), another microphone becomes
-// the default (a headset plugged in), the source runs dry. The take stops
-// there and hands over what was said until then, as at a key-up. A source
-// that merely stops delivering (suspended by the server, a headset switching
-// profile) ends nothing: the key-up finishes the file from what came before.
-TEST_F(RecordingTest, InputEndingMidTakeHandsOverWhatWasRecorded) {
-    struct Case {
-        const char* name;
-        std::optional<std::string> source;  // VELVOX_AUDIO_SOURCE
-        std::string action;                 // what ends the input, after half a second
-        std::string logged;                 // the start of the line saying why
-    } cases[] = {
-        // pactl cannot end another client's stream; the server's command line can.
-        {"stream ended by the server", "pulsesrc device=virtual_mic",
-         "(pactl list short modules | grep -q module-cli-protocol-unix || "
-         "pactl load-module module-cli-protocol-unix >/dev/null) && "
-         "pacmd kill-source-output $(pactl list short source-outputs | head -n1 | cut -f1)",
-         "recorder: "},
-        {"device unplugged", std::nullopt, "pactl unload-module module-pipe-source",
-         "recorder: the input moved from virtual_mic to "},
-        {"headset plugged in", std::nullopt,
-         "pactl load-module module-null-source source_name=headset >/dev/null && "
-         "pactl set-default-source headset",
-         "recorder: the input moved from virtual_mic to headset"},
-        {"source runs dry", "audiotestsrc is-live=true num-buffers=40", "true", ""},
-        {"source suspended", std::nullopt, "pactl suspend-source virtual_mic true", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScopedEnvironment source("VELVOX_AUDIO_SOURCE", c.source);
-        inputEnds = 0;
-        std::jthread feed = microphoneFeed(0.5);
-        ASSERT_TRUE(recorder->start());
-        recordFor(0.5);
-        ASSERT_TRUE(run(c.action));
-        bool suspended = c.action.find("suspend") != std::string::npos;
-        if (!suspended) {
-            ASSERT_TRUE(spinUntil([&] { return inputEnds == 1; }));
-            testing::restoreSessionMicrophone();
-            EXPECT_TRUE(recorder->isRecording()) << "the file waits for the owner";
-            EXPECT_EQ(recorder->level(), 0.0);
-            EXPECT_TRUE(logged(c.logged)) << ::testing::PrintToString(logMessages());
-        }
-        stopWithCompleteTake();
-        run("pactl suspend-source virtual_mic false");
-        EXPECT_EQ(inputEnds, suspended ? 0 : 1);
-    }
-    EXPECT_EQ(unexpectedStops, 0);
-    EXPECT_FALSE(logged("recording stopped by the system"));
 }
 
 }  // namespace

@@ -1,65 +1,40 @@
 #pragma once
 
 #include <gio/gio.h>
-
 #include <atomic>
 #include <cstdio>
-#include <future>
 #include <mutex>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace velvox::testing {
 
-const char* const kPortalXml = R"xml(<node>
-  <interface name="org.freedesktop.portal.GlobalShortcuts">
-    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <method name="BindShortcuts"><arg type="o" direction="in"/><arg type="a(sa{sv})" direction="in"/>
-      <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
-    <signal name="Deactivated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
-    <signal name="ShortcutsChanged"><arg type="o"/><arg type="a(sa{sv})"/></signal>
-  </interface>
-  <interface name="org.freedesktop.portal.RemoteDesktop">
-    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <method name="SelectDevices"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="o" direction="out"/></method>
-    <method name="Start"><arg type="o" direction="in"/><arg type="s" direction="in"/>
-      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
-    <method name="NotifyKeyboardKeysym"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="i" direction="in"/><arg type="u" direction="in"/></method>
-  </interface>
-</node>)xml";
-
-// The desktop's portal on a connection of its own, with scripted answers: it
-// hands out request and session objects as the real one names them, answers
-// through their Response signals, and records what it was asked.
-//
-// It runs on a thread of its own with its own main context, so it answers
-// whatever the test's thread is doing (waiting for a program, say).
+// The desktop's portal (global shortcuts, the remote desktop keyboard) on a
+// connection of its own: it hands out request and session objects as the real
+// one names them, answers through their Response signals (on the bus's message
+// thread, whatever the test's thread does), and records what it was asked.
 class StandInPortal {
   public:
     StandInPortal() {
-        std::promise<void> started;
-        thread_ = std::thread([this, &started] {
-            g_main_context_push_thread_default(context_);
-            open();
-            started.set_value();
-            g_main_loop_run(loop_);
-            for (guint registration : registrations_)
-                g_dbus_connection_unregister_object(bus_, registration);
-            g_dbus_connection_close_sync(bus_, nullptr, nullptr);
-            g_object_unref(bus_);
-            g_main_context_pop_thread_default(context_);
-        });
-        started.get_future().wait();
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        bus_ = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        g_free(address);
+        g_dbus_connection_add_filter(bus_, &StandInPortal::filter, this, nullptr);
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
+            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (reply) g_variant_get(reply, "(u)", &nameReply_), g_variant_unref(reply);
     }
+    // Closing stops the message thread's work on this connection: no filter runs afterwards.
     ~StandInPortal() {
-        g_main_loop_quit(loop_);
-        thread_.join();
-        g_main_loop_unref(loop_);
-        g_main_context_unref(context_);
+        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+        g_object_unref(bus_);
     }
     bool ownsName() const { return nameReply_ == 1; }  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
 
@@ -93,99 +68,87 @@ class StandInPortal {
     std::atomic<guint32> remoteDevices = 1;
 
   private:
-    void open() {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        bus_ = g_dbus_connection_new_for_address_sync(
-            address,
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        g_free(address);
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
-        static const GDBusInterfaceVTable table = {&StandInPortal::onMethod, nullptr, nullptr, {}};
-        for (int i = 0; i < 2; ++i)
-            registrations_.push_back(g_dbus_connection_register_object(
-                bus_, "/org/freedesktop/portal/desktop", node->interfaces[i], &table, this, nullptr,
-                nullptr));
-        g_dbus_node_info_unref(node);
-        GVariant* reply = g_dbus_connection_call_sync(
-            bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
-            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        if (reply) g_variant_get(reply, "(u)", &nameReply_), g_variant_unref(reply);
-    }
+    static constexpr const char* kPath = "/org/freedesktop/portal/desktop";
+
     void emit(const char* signal, GVariant* parameters) {
-        g_dbus_connection_emit_signal(bus_, nullptr, "/org/freedesktop/portal/desktop",
+        g_dbus_connection_emit_signal(bus_, nullptr, kPath,
                                       "org.freedesktop.portal.GlobalShortcuts", signal, parameters,
                                       nullptr);
         g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     }
     static GVariant* triggerProperties(const std::string& trigger) {
-        GVariantDict properties;
-        g_variant_dict_init(&properties, nullptr);
-        g_variant_dict_insert(&properties, "trigger_description", "s", trigger.c_str());
-        return g_variant_dict_end(&properties);
+        return g_variant_new_parsed("{'trigger_description': <%s>}", trigger.c_str());
     }
     static std::string objectPath(const char* kind, const char* sender, const std::string& token) {
         std::string name = sender + 1;
         for (char& c : name) c = c == '.' ? '_' : c;
-        return std::string("/org/freedesktop/portal/desktop/") + kind + "/" + name + "/" + token;
+        return std::string(kPath) + "/" + kind + "/" + name + "/" + token;
     }
     static std::string option(GVariant* options, const char* key) {
         const char* value = nullptr;
         return g_variant_lookup(options, key, "&s", &value) ? value : "";
     }
-    // Answers the call with a request object, then the request with its Response.
-    void respond(GDBusMethodInvocation* invocation, const char* sender, GVariant* options,
-                 guint32 answer, GVariantDict* results) {
-        std::string request = objectPath("request", sender, option(options, "handle_token"));
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
-        g_dbus_connection_emit_signal(
-            bus_, sender, request.c_str(), "org.freedesktop.portal.Request", "Response",
-            g_variant_new("(u@a{sv})", answer, g_variant_dict_end(results)), nullptr);
+    void record(const std::string& call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
     }
-    static void onMethod(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
-                         const gchar* method, GVariant* parameters,
-                         GDBusMethodInvocation* invocation, gpointer data) {
-        auto* portal = static_cast<StandInPortal*>(data);
-        std::string call = method;
-        GVariantDict results;
-        g_variant_dict_init(&results, nullptr);
+
+    // Takes the calls the portal answers; the rest get the connection's "no such object".
+    static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                                gpointer self) {
+        static const std::set<std::string> answered = {
+            "CreateSession", "BindShortcuts", "SelectDevices", "Start", "NotifyKeyboardKeysym"};
+        if (!incoming || g_strcmp0(g_dbus_message_get_path(message), kPath) != 0 ||
+            g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL ||
+            !answered.count(g_dbus_message_get_member(message)))
+            return message;
+        static_cast<StandInPortal*>(self)->answer(message);
+        g_object_unref(message);
+        return nullptr;
+    }
+    void reply(GDBusMessage* call, GVariant* body) {
+        GDBusMessage* reply = g_dbus_message_new_method_reply(call);
+        g_dbus_message_set_body(reply, body);
+        g_dbus_connection_send_message(bus_, reply, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                       nullptr);
+        g_object_unref(reply);
+    }
+
+    void answer(GDBusMessage* message) {
+        std::string call = g_dbus_message_get_member(message);
+        const char* sender = g_dbus_message_get_sender(message);
+        GVariant* parameters = g_dbus_message_get_body(message);
         if (call == "NotifyKeyboardKeysym") {
             gint32 symbol = 0;
             guint32 state = 0;
             g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &symbol, &state);
             char line[64];
             std::snprintf(line, sizeof line, "keysym 0x%x %s", symbol, state ? "down" : "up");
-            portal->record(line);
-            g_variant_dict_clear(&results);
-            return g_dbus_method_invocation_return_value(invocation, nullptr);
+            record(line);
+            return reply(message, nullptr);
         }
-        int optionsAt = call == "CreateSession"   ? 0
-                        : call == "BindShortcuts" ? 3
-                        : call == "Start"         ? 2
-                                                  : 1;
-        GVariant* options = g_variant_get_child_value(parameters, optionsAt);
+        // The options come last in each of the calls answered through a request.
+        GVariant* options =
+            g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
+        GVariant* results = nullptr;
         guint32 answer = 0;
         if (call == "CreateSession") {
             std::string session =
                 objectPath("session", sender, option(options, "session_handle_token"));
-            std::lock_guard lock(portal->mutex_);
-            portal->session_ = session;
-            g_variant_dict_insert(&results, "session_handle", "s", session.c_str());
+            std::lock_guard lock(mutex_);
+            session_ = session;
+            results = g_variant_new_parsed("{'session_handle': <%s>}", session.c_str());
         } else if (call == "BindShortcuts") {
             const char* session = nullptr;
-            GVariant* shortcuts = nullptr;
-            g_variant_get(parameters, "(&o@a(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
+            GVariantIter* shortcuts = nullptr;
+            g_variant_get(parameters, "(&oa(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
                           nullptr);
-            call += portal->session() == session ? " our session" : std::string(" ") + session;
+            call += this->session() == session ? " our session" : std::string(" ") + session;
             GVariantBuilder bound;
             g_variant_builder_init(&bound, G_VARIANT_TYPE("a(sa{sv})"));
-            GVariantIter iterator;
-            g_variant_iter_init(&iterator, shortcuts);
             const char* id = nullptr;
             GVariant* properties = nullptr;
-            while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &properties)) {
+            while (g_variant_iter_next(shortcuts, "(&s@a{sv})", &id, &properties)) {
                 call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
                 // The desktop takes the keys asked for, else picks its own.
                 std::string preferred = option(properties, "preferred_trigger");
@@ -196,9 +159,10 @@ class StandInPortal {
                 g_variant_builder_add(&bound, "(s@a{sv})", id, triggerProperties("Press " + keys));
                 g_variant_unref(properties);
             }
-            g_variant_unref(shortcuts);
-            g_variant_dict_insert_value(&results, "shortcuts", g_variant_builder_end(&bound));
-            answer = portal->bindAnswer;
+            g_variant_iter_free(shortcuts);
+            results =
+                g_variant_new_parsed("{'shortcuts': <%@a(sa{sv})>}", g_variant_builder_end(&bound));
+            answer = bindAnswer;
         } else if (call == "SelectDevices") {
             // The keyboard of a remote desktop session: the user agrees (devices says which).
             guint32 types = 0, persist = 0;
@@ -208,23 +172,22 @@ class StandInPortal {
             std::string kept = option(options, "restore_token");
             if (!kept.empty()) call += " restoring " + kept;
         } else {
-            g_variant_dict_insert(&results, "devices", "u", guint32(portal->remoteDevices));
-            g_variant_dict_insert(&results, "restore_token", "s", "consent-1");
+            results = g_variant_new_parsed("{'devices': <%u>, 'restore_token': <'consent-1'>}",
+                                           guint32(remoteDevices));
         }
-        portal->record(call);
-        portal->respond(invocation, sender, options, answer, &results);
+        record(call);
+        // Answers the call with a request object, then the request with its Response.
+        std::string request = objectPath("request", sender, option(options, "handle_token"));
+        reply(message, g_variant_new("(o)", request.c_str()));
+        g_dbus_connection_emit_signal(
+            bus_, sender, request.c_str(), "org.freedesktop.portal.Request", "Response",
+            g_variant_new("(u@a{sv})", answer,
+                          results ? results : g_variant_new_parsed("@a{sv} {}")),
+            nullptr);
         g_variant_unref(options);
     }
-    void record(const std::string& call) {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(call);
-    }
 
-    GMainContext* context_ = g_main_context_new();
-    GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
-    std::thread thread_;
     GDBusConnection* bus_ = nullptr;
-    std::vector<guint> registrations_;
     guint32 nameReply_ = 0;
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;

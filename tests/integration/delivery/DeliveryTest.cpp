@@ -4,16 +4,12 @@
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
-#include <sstream>
-#include <string>
 
 #include "DeliveryWindowProcess.h"
 #include "base/Log.h"
@@ -22,19 +18,18 @@
 #include "fakes/RecordingSystemLog.h"
 #include "platform/Accessibility.h"
 #include "platform/PasteKeystroke.h"
-#include "platform/Pasteboard.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/LinuxDelivery.h"
+#include "platform/linux/x11/X11Clipboard.h"
 
 namespace velvox::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The clipboard's snapshot is read on a thread of its own, as in the
-// application, which makes Xlib thread-safe before any display is opened.
+// Xlib made thread-safe first, as the application does: snapshots are read on a thread.
 [[maybe_unused]] const Status xlibThreads = XInitThreads();
 
 bool holds(const std::vector<std::string>& list, const std::string& item) {
@@ -56,27 +51,27 @@ class DeliveryTest : public ::testing::Test {
 
     void SetUp() override {
         Paster::resetForTesting();
-        ASSERT_TRUE(window.started());
-        ASSERT_TRUE(spinUntil([&] { return front() && front()->processId == window.pid(); }));
+        ASSERT_TRUE(window.started() &&
+                    spinUntil([&] { return front() && front()->processId == window.pid(); }));
     }
 
     static std::optional<RunningApplication> front() {
         return Platform::workspace().frontmostApplication();
     }
+    // Sends the window a command and waits for its answer.
+    void tell(const std::string& command, const std::string& answer) {
+        window.send(command);
+        ASSERT_TRUE(window.waitForPrefix(answer)) << command;
+    }
     void focus(const std::string& field) {
-        window.send("focus " + field);
-        ASSERT_TRUE(window.waitForPrefix("focused " + field));
+        tell("focus " + field, "focused " + field);
         pumpFor(0.2);  // let the focus event reach the accessibility side
     }
-    void setText(const std::string& field, const std::string& text) {
-        window.send("set " + field + " " + text);
-        ASSERT_TRUE(window.waitForPrefix("set " + field));
-    }
-    void otherApplicationCopies(const std::string& command) {
-        auto before = Platform::pasteboard().changeCount();
-        window.send(command);
-        ASSERT_TRUE(window.waitForPrefix("copied"));
-        ASSERT_TRUE(spinUntil([&] { return Platform::pasteboard().changeCount() != before; }));
+    void otherApplicationCopies(const std::string& command,
+                                Pasteboard& seenBy = Platform::pasteboard()) {
+        auto before = seenBy.changeCount();
+        tell(command, "copied");
+        ASSERT_TRUE(spinUntil([&] { return seenBy.changeCount() != before; }));
     }
     static std::unique_ptr<DeliveryWindowProcess> standIn(std::vector<std::string> arguments) {
         auto process =
@@ -98,11 +93,9 @@ class DeliveryTest : public ::testing::Test {
     // Whether the log says this, at least `times` times.
     static bool logged(const std::string& text, int times = 1) {
         Log::flush();
-        std::stringstream log;
-        log << std::ifstream(home / ".velvox/app.log").rdbuf();
-        size_t at = 0;
-        for (std::string all = log.str();
-             times > 0 && (at = all.find(text, at)) != std::string::npos; ++at)
+        std::ifstream file(home / ".velvox/app.log");
+        std::string all{std::istreambuf_iterator<char>(file), {}};
+        for (size_t at = 0; times > 0 && (at = all.find(text, at)) != std::string::npos; ++at)
             --times;
         return times == 0;
     }
@@ -114,7 +107,8 @@ fs::path DeliveryTest::home;
 
 // The paste borrows the clipboard and gives the user's content back, rich
 // targets and all, with or without a clipboard manager taking over every
-// new content (ours included); what the user copies meanwhile stays.
+// new content (ours included); what the user copies meanwhile stays. What we
+// hold at quit goes to the clipboard manager.
 TEST_F(DeliveryTest, PasteGivesTheUsersClipboardBackUnlessTheyCopiedMeanwhile) {
     focus("entry");
     Display* display = XOpenDisplay(nullptr);
@@ -122,50 +116,51 @@ TEST_F(DeliveryTest, PasteGivesTheUsersClipboardBackUnlessTheyCopiedMeanwhile) {
     struct Case {
         const char* name;
         const char* copied;  // what the user had copied; nothing: an empty clipboard
+        size_t targets;
         bool manager, userCopiesMeanwhile;
     } cases[] = {
-        {"rich clipboard", "copy-rich earlier text|<p>earlier</p>|20000", false, false},
-        {"copy made before the restore", "copy-text before", false, true},
-        {"empty clipboard", nullptr, false, false},
-        {"clipboard manager", "copy-rich earlier|<p>earlier</p>|20000", true, false},
-        {"clipboard manager, copy made meanwhile", "copy-text earlier", true, true},
+        {"rich clipboard", "copy-rich earlier text|<p>earlier</p>|20000", 4, false, false},
+        {"copy made before the restore", "copy-text before", 2, false, true},
+        {"empty clipboard", nullptr, 0, false, false},
+        {"clipboard manager", "copy-rich earlier|<p>earlier</p>|20000", 4, true, false},
+        {"clipboard manager, copy made meanwhile", "copy-text earlier", 2, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        setText("entry", "");
+        tell("set entry ", "set entry");
         auto manager = c.manager ? standIn({"manager"}) : nullptr;
+        auto took = [&](const std::string& text) {
+            EXPECT_TRUE(!manager || manager->waitForPrefix("took " + text)) << text;
+        };
         if (c.copied) otherApplicationCopies(c.copied);
-        if (!c.copied)
-            XSetSelectionOwner(display, clipboard, None, CurrentTime), XSync(display, False);
-        if (manager) {
-            ASSERT_TRUE(manager->waitForPrefix("took earlier"));
-        }
+        if (!c.copied) XSetSelectionOwner(display, clipboard, None, CurrentTime);
+        XSync(display, False);
+        took("earlier");
         auto original = window.dumpClipboard();
-        ASSERT_EQ(original.size(), !c.copied                                        ? 0u
-                                   : std::string(c.copied).starts_with("copy-rich") ? 4u
-                                                                                    : 2u);
+        ASSERT_EQ(original.size(), c.targets);
 
         std::string text = "Pasted dictation, ünïcode ✓ and 😀";
         EXPECT_EQ(Paster::deliver(text, front(), {}), DeliveryOutcome::pasted());
         EXPECT_TRUE(window.waitForText("entry", text));
-        if (manager) {
-            ASSERT_TRUE(manager->waitForPrefix("took Pasted dictation"));
-        }
+        took("Pasted dictation");
         EXPECT_NE(XGetSelectionOwner(display, clipboard), None) << "borrowed for the paste";
         if (c.userCopiesMeanwhile) {
             otherApplicationCopies("copy-text newer");
-            if (manager) {
-                ASSERT_TRUE(manager->waitForPrefix("took newer"));
-            }
+            took("newer");
             original = window.dumpClipboard();
         }
         pumpPastRestore();
         EXPECT_EQ(window.dumpClipboard(), original);
-        if (!c.copied) {
-            EXPECT_EQ(XGetSelectionOwner(display, clipboard), None);
-        }
+        EXPECT_TRUE(c.copied || XGetSelectionOwner(display, clipboard) == None);
     }
     XCloseDisplay(display);
+    auto keeper = standIn({"keeper"});
+    tell("set entry ", "set entry");
+    Paster::deliver("kept after quit", front(), {.alwaysCopy = true});
+    ASSERT_TRUE(window.waitForText("entry", "kept after quit"));
+    Paster::handClipboardOver();
+    EXPECT_TRUE(keeper->waitForPrefix("saved kept after quit"));
+    EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept after quit")));
 }
 
 // An owner slow to hand over its targets is waited for; one that does not
@@ -182,7 +177,7 @@ TEST_F(DeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHad) {
                  {{"image/png=6"}, true},
                  {{"UTF8_STRING=6", "text/plain;charset=utf-8=6"}, false}};
     for (const auto& [late, pasted] : cases) {
-        setText("entry", "");
+        tell("set entry ", "set entry");
         std::vector<std::string> arguments = {"slow", "1", "slow text"};
         arguments.insert(arguments.end(), late.begin(), late.end());
         auto owner = standIn(arguments);
@@ -203,23 +198,58 @@ TEST_F(DeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHad) {
     }
 }
 
-TEST_F(DeliveryTest, ClipboardWeHoldAtQuitGoesToTheClipboardManager) {
-    focus("entry");
-    auto keeper = standIn({"keeper"});
-    setText("entry", "");
-    Paster::deliver("kept after quit", front(), {.alwaysCopy = true});
-    ASSERT_TRUE(window.waitForText("entry", "kept after quit"));
-    Paster::handClipboardOver();
-    EXPECT_TRUE(keeper->waitForPrefix("saved kept after quit"));
-    EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept after quit")));
+// Another application's copy is read with every target's bytes (large ones
+// in chunks) and a snapshot of it written back is served byte for byte. Our
+// own write is counted once and served under every text name, with the hints
+// that keep it out of clipboard histories.
+TEST_F(DeliveryTest, ClipboardSnapshotsAreWrittenBackByteForByteAndOwnWritesCountedOnce) {
+    auto clipboard = X11Clipboard::create();
+    ASSERT_TRUE(clipboard);
+    for (const char* copy : {"copy-rich héllo wörld|<b>héllo</b>|70000", "copy-large 3000000"}) {
+        SCOPED_TRACE(copy);
+        otherApplicationCopies(copy, *clipboard);
+        auto original = window.dumpClipboard();
+        auto types = clipboard->itemTypes();
+        ASSERT_EQ(types.size(), 1u) << "X11 has a single item";
+        EXPECT_EQ(types[0].size(), original.size()) << "no TARGETS, TIMESTAMP or MULTIPLE";
+        PasteboardItem snapshot;
+        for (const auto& type : types[0])
+            if (auto data = clipboard->data(0, type))
+                snapshot.representations.push_back({type, *data});
+        auto text = clipboard->data(0, "UTF8_STRING");
+        EXPECT_TRUE(text && (text->size() == 3'000'000u || *text == "héllo wörld"));
+        EXPECT_EQ(clipboard->data(1, "UTF8_STRING"), std::nullopt);
+        EXPECT_EQ(clipboard->data(0, "application/x-not-offered"), std::nullopt);
+        clipboard->setItems({PasteboardItem{{{PasteboardType::plainText, "borrowed"}}}});
+        clipboard->setItems({snapshot});
+        EXPECT_EQ(window.dumpClipboard(), original);  // as the other application reads it
+        EXPECT_TRUE(clipboard->ownsSelection());
+    }
+    int64_t before = clipboard->changeCount();
+    clipboard->setItems({PasteboardItem{{{PasteboardType::plainText, "dictated ✓"},
+                                         {"org.nspasteboard.ConcealedType", ""},
+                                         {"x-kde-passwordManagerHint", "secret"}}}});
+    auto dump = window.dumpClipboard();
+    for (const auto& expected :
+         {clipSummary("text/plain;charset=utf-8", "dictated ✓"),
+          clipSummary("UTF8_STRING", "dictated ✓"), clipSummary("TEXT", "dictated ✓"),
+          clipSummary("STRING", "dictated ?"), clipSummary("org.nspasteboard.ConcealedType", ""),
+          clipSummary("x-kde-passwordManagerHint", "secret")})
+        EXPECT_TRUE(holds(dump, expected)) << expected;
+    // Serving the other application and the owner-change event of our own
+    // write do not move the counter again.
+    EXPECT_EQ(clipboard->changeCount(), before + 1);
+    EXPECT_EQ(clipboard->itemTypes()[0].front(), PasteboardType::plainText);
+    otherApplicationCopies("copy-text after", *clipboard);
+    EXPECT_FALSE(clipboard->ownsSelection());
+    EXPECT_EQ(clipboard->data(0, "UTF8_STRING"), "after");
 }
 
 TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboard) {
     ASSERT_TRUE(Platform::accessibility().isProcessTrusted());
     focus("entry");
-    setText("entry", "start ");
-    window.send("select entry 6 6");  // the caret after the text
-    ASSERT_TRUE(window.waitForPrefix("selected entry"));
+    tell("set entry start ", "set entry");
+    tell("select entry 6 6", "selected entry");  // the caret after the text
     otherApplicationCopies("copy-text untouched");
     auto count = Platform::pasteboard().changeCount();
     std::string text = "direct ✓ 😀";
@@ -231,9 +261,8 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
     EXPECT_TRUE(logged("insert: wrote 11 chars directly, 6 -> 16"));
 
     focus("view");
-    setText("view", "hello world\\nsecond line");
-    window.send("select view 6 11");
-    ASSERT_TRUE(window.waitForPrefix("selected view"));
+    tell("set view hello world\\nsecond line", "set view");
+    tell("select view 6 11", "selected view");
     pumpFor(0.1);
     EXPECT_EQ(Inserter::insert("there"), Inserter::Result::inserted);
     EXPECT_TRUE(window.waitForText("view", "hello there\nsecond line"));
@@ -243,15 +272,13 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
 
     // A field that ignores the insertion keeps its selection; read-only and
     // password fields are neither typed nor pasted into.
-    for (const char* field : {"stubborn", "readonly", "password"}) {
+    for (std::string field : {"stubborn", "readonly", "password"}) {
         focus(field);
-        window.send(std::string("select ") + field + " 0 9");
-        ASSERT_TRUE(window.waitForPrefix("selected"));
+        tell("select " + field + " 0 9", "selected");
         pumpFor(0.1);
         EXPECT_EQ(Inserter::insert("replacement"), Inserter::Result::notTaken) << field;
     }
-    window.send("report stubborn");
-    EXPECT_EQ(window.waitForPrefix("text stubborn"), "text stubborn keep this");
+    tell("report stubborn", "text stubborn keep this");
     EXPECT_EQ(Paster::deliver("nope", front(), {}),
               DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
     pumpFor(0.3);
@@ -259,12 +286,10 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
     EXPECT_EQ(window.lastText("password"), "text password ");
 }
 
-// A modifier held while the paste keys go out, on the user's own keyboard
-// (the server's keyboard of Xvfb, driven through XTEST's device events) or
-// by another XTEST client: the paste is a plain Control+V, and nothing stays
-// down once the user lets go (a key pressed for the user on the XTEST device
-// would stay down long after they let go of their own).
-TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterwards) {
+// A modifier held on the user's own keyboard (Xvfb's, through XTEST device events)
+// or by another XTEST client: the paste is a plain Control+V, and nothing stays
+// down once the user lets go. Each terminal gets the keys it pastes with.
+TEST_F(DeliveryTest, PasteKeysArePlainWhateverIsHeldAndFitEachTerminal) {
     focus("entry");
     Display* display = XOpenDisplay(nullptr);
     XDevice* keyboard = nullptr;
@@ -275,15 +300,15 @@ TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterward
             keyboard = XOpenDevice(display, devices[i].id);
     XFreeDeviceList(devices);
     ASSERT_TRUE(keyboard);
-    auto usersAlt = [&](bool down) {
-        XTestFakeDeviceKeyEvent(display, keyboard, XKeysymToKeycode(display, XK_Alt_L), down,
-                                nullptr, 0, CurrentTime);
-        XSync(display, False);
-    };
-    auto xdotoolAlt = [](bool down) {
-        ASSERT_EQ(std::system(down ? "xdotool keydown alt" : "xdotool keyup alt"), 0);
-    };
-    std::function<void(bool)> holders[] = {usersAlt, xdotoolAlt};
+    std::function<void(bool)> holders[] = {
+        [&](bool down) {  // the user's own keyboard
+            XTestFakeDeviceKeyEvent(display, keyboard, XKeysymToKeycode(display, XK_Alt_L), down,
+                                    nullptr, 0, CurrentTime);
+            XSync(display, False);
+        },
+        [](bool down) {
+            EXPECT_EQ(std::system(down ? "xdotool keydown alt" : "xdotool keyup alt"), 0);
+        }};
     for (const auto& hold : holders) {
         hold(true);
         pumpFor(0.1);
@@ -299,9 +324,6 @@ TEST_F(DeliveryTest, HeldModifierIsLiftedForThePasteAndNothingStaysDownAfterward
     }
     XCloseDevice(display, keyboard);
     XCloseDisplay(display);
-}
-
-TEST_F(DeliveryTest, EachTerminalGetsTheKeyItPastesWithAndXtermGetsTheTextTyped) {
     for (auto [windowClass, pressed] : std::vector<std::pair<const char*, const char*>>{
              {"Gnome-terminal", "key press V control+shift"},
              {"URxvt", "key press v control+alt"},
@@ -314,12 +336,9 @@ TEST_F(DeliveryTest, EachTerminalGetsTheKeyItPastesWithAndXtermGetsTheTextTyped)
         auto outcome = Paster::deliver("ls -l ~/Über", front(), {});
         // xterm pastes only the primary selection: the text is typed.
         EXPECT_EQ(outcome, pressed ? DeliveryOutcome::pasted() : DeliveryOutcome::inserted());
-        if (pressed) {
-            EXPECT_EQ(terminal.waitForPrefix(std::string(pressed).substr(0, 12)), pressed);
-        } else {
-            EXPECT_TRUE(terminal.waitForText("entry", "ls -l ~/Über"))
-                << terminal.lastText("entry");
-        }
+        EXPECT_TRUE(pressed ? terminal.waitForPrefix(std::string(pressed).substr(0, 12)) == pressed
+                            : terminal.waitForText("entry", "ls -l ~/Über"))
+            << terminal.lastText("entry");
         pumpPastRestore();
     }
 }

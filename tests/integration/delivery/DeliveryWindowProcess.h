@@ -1,15 +1,15 @@
 #pragma once
 
-// Starts the GTK test window (another application, as the delivery code sees
-// it) or a clipboard stand-in, sends it commands and collects what it
-// reports, while the caller's GLib main loop keeps running.
+// Starts the GTK test window (another application, as the delivery code sees it)
+// or a clipboard stand-in, sends it commands and collects what it reports.
 
 #include <glib-unix.h>
 #include <glib.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,10 +24,8 @@ inline std::string deliveryWindowProgram() {
     return VELVOX_DELIVERY_WINDOW;
 #else
     // Benchmarks: the window is built beside the integration tests.
-    char self[4096];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
-    return path.substr(0, path.rfind('/')) + "/../tests/integration/delivery_test_window";
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() +
+           "/../tests/integration/delivery_test_window";
 #endif
 }
 
@@ -55,15 +53,14 @@ class DeliveryWindowProcess {
         std::vector<gchar*> argv{program.data()};
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
-        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
-                                      nullptr, nullptr, &pid_, &in_, &out_, nullptr, nullptr))
-            return;
-        g_unix_set_fd_nonblocking(out_, TRUE, nullptr);
-        readyLine_ = waitForPrefix("ready ").value_or("");
+        if (g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                                     nullptr, nullptr, &pid_, &in_, &out_, nullptr, nullptr)) {
+            g_unix_set_fd_nonblocking(out_, TRUE, nullptr);
+            readyLine_ = waitForPrefix("ready ").value_or("");
+        }
     }
     ~DeliveryWindowProcess() {
-        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
-        if (in_ >= 0) close(in_), close(out_);
+        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0), close(in_), close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
@@ -91,6 +88,14 @@ class DeliveryWindowProcess {
             boundSeconds);
         return found;
     }
+
+    // Whether a line with this start came since the last forget().
+    bool saw(const std::string& prefix) {
+        readAvailable();
+        return std::any_of(lines_.begin() + long(forgotten_), lines_.end(),
+                           [&](const std::string& line) { return line.starts_with(prefix); });
+    }
+    void forget() { readAvailable(), forgotten_ = consumed_ = lines_.size(); }
 
     // Waits until the named field reports exactly this text.
     bool waitForText(const std::string& field, const std::string& text, double boundSeconds = 15) {
@@ -132,7 +137,7 @@ class DeliveryWindowProcess {
     int in_ = -1, out_ = -1;
     std::string readyLine_, pending_;
     std::vector<std::string> lines_;
-    size_t consumed_ = 0;
+    size_t consumed_ = 0, forgotten_ = 0;
 };
 
 }  // namespace velvox::testing

@@ -1,18 +1,13 @@
-// What desktops run around the clipboard, for the delivery tests; each
-// reports "ready PID" when in place, then one line per event.
-//
-//   clipboard_stand_in manager   takes over every new clipboard content with
-//                                the same bytes (GPaste, Klipper, CopyQ)
-//   clipboard_stand_in keeper    owns CLIPBOARD_MANAGER and copies the content
-//                                when asked to (SAVE_TARGETS), as settings daemons do
-//   clipboard_stand_in slow SECONDS TEXT [TARGET=SECONDS...]
-//     owns the clipboard with TEXT (UTF8_STRING, text/plain;charset=utf-8),
-//     text/html and image/png; lists them at once but delivers each target
-//     only after SECONDS, or after its own delay when one is named.
+// What desktops run around the clipboard, for the delivery tests; each says
+// "ready PID" when in place, then one line per event.
+//   manager  takes over every new clipboard content with the same bytes (GPaste, CopyQ)
+//   keeper   owns CLIPBOARD_MANAGER and copies the content when asked to (SAVE_TARGETS)
+//   slow SECONDS TEXT [TARGET=SECONDS...]  owns the clipboard with TEXT (two text
+//            targets), text/html and image/png; lists them at once but delivers
+//            each only after SECONDS, or after its own delay when one is named.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-
 #include <poll.h>
 #include <unistd.h>
 #include <chrono>
@@ -39,54 +34,35 @@ Atom atom(const char* name) {
     return XInternAtom(display, name, False);
 }
 
-std::string nameOf(Atom target) {
-    char* name = XGetAtomName(display, target);
-    std::string text = name;
-    XFree(name);
-    return text;
+void waitForInput(int milliseconds) {
+    pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
+    poll(&descriptor, 1, milliseconds);
 }
 
-bool waitEvent(XEvent& event, int type, Clock::time_point deadline) {
-    for (long left = 1; left > 0;) {
-        while (XPending(display)) {
-            XNextEvent(display, &event);
-            if (event.type == type) return true;
-        }
-        left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-        if (left > 0) poll(&descriptor, 1, static_cast<int>(left));
-    }
-    return false;
-}
-
-std::string takeProperty(Atom* type) {
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display, window, atom("STAND_IN_SELECTION"), 0, LONG_MAX / 4, True,
-                       AnyPropertyType, type, &format, &count, &remaining, &data);
-    if (!data) return "";
-    std::string bytes(reinterpret_cast<char*>(data), count * (format == 32   ? sizeof(long)
-                                                              : format == 16 ? 2
-                                                                             : 1));
-    XFree(data);
-    return bytes;
-}
-
-// One target of the clipboard's owner, in one piece (the contents of the
-// tests stay below the size owners send in chunks); false when refused.
+// One target of the clipboard's owner, in one piece (the tests' contents stay
+// below chunk size); false when refused or not given in three seconds.
 bool convert(Atom target, std::string& bytes) {
-    XConvertSelection(display, atom("CLIPBOARD"), target, atom("STAND_IN_SELECTION"), window,
-                      CurrentTime);
+    Atom property = atom("STAND_IN_SELECTION"), type = None;
+    XConvertSelection(display, atom("CLIPBOARD"), target, property, window, CurrentTime);
+    XFlush(display);
     XEvent event;
-    Atom type = None;
-    for (auto deadline = Clock::now() + std::chrono::seconds(3);
-         waitEvent(event, SelectionNotify, deadline);)
-        if (event.xselection.target == target) {
-            bytes = takeProperty(&type);
+    for (auto deadline = Clock::now() + std::chrono::seconds(3); Clock::now() < deadline;) {
+        while (XCheckTypedWindowEvent(display, window, SelectionNotify, &event)) {
+            if (event.xselection.target != target) continue;
+            int format = 0;
+            unsigned long count = 0, remaining = 0;
+            unsigned char* data = nullptr;
+            XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True, AnyPropertyType,
+                               &type, &format, &count, &remaining, &data);
+            bytes.clear();
+            if (data)
+                bytes.assign(reinterpret_cast<char*>(data),
+                             count * (format == 32 ? sizeof(long) : format / 8)),
+                    XFree(data);
             return event.xselection.property != None;
         }
+        waitForInput(10);
+    }
     return false;
 }
 
@@ -95,53 +71,44 @@ bool convert(Atom target, std::string& bytes) {
 Targets readAll() {
     Targets all;
     Window owner = XGetSelectionOwner(display, atom("CLIPBOARD"));
-    std::string list;
+    std::string list, bytes;
     if (!convert(atom("TARGETS"), list)) return all;
-    const auto* atoms = reinterpret_cast<const long*>(list.data());
     for (size_t i = 0; i < list.size() / sizeof(long); ++i) {
-        Atom target = static_cast<Atom>(atoms[i]);
-        std::string name = nameOf(target), bytes;
-        if (name == "TARGETS" || name == "TIMESTAMP" || name == "MULTIPLE" ||
-            name == "SAVE_TARGETS")
-            continue;
-        if (XGetSelectionOwner(display, atom("CLIPBOARD")) != owner) return {};
-        if (convert(target, bytes)) all.emplace_back(target, bytes);
+        Atom target = reinterpret_cast<const long*>(list.data())[i];
+        char* name = XGetAtomName(display, target);
+        bool content = std::string(name) != "TARGETS" && std::string(name) != "TIMESTAMP" &&
+                       std::string(name) != "MULTIPLE" && std::string(name) != "SAVE_TARGETS";
+        XFree(name);
+        if (content && convert(target, bytes)) all.emplace_back(target, bytes);
     }
-    if (XGetSelectionOwner(display, atom("CLIPBOARD")) != owner) return {};
-    return all;
+    return XGetSelectionOwner(display, atom("CLIPBOARD")) == owner ? all : Targets{};
 }
 
 void reply(const XSelectionRequestEvent& request, bool given) {
-    XEvent event{};
-    event.xselection = {SelectionNotify,
-                        0,
-                        False,
-                        nullptr,
-                        request.requestor,
-                        request.selection,
-                        request.target,
-                        given ? request.property : None,
-                        request.time};
+    XEvent event{.xselection = {.type = SelectionNotify,
+                                .requestor = request.requestor,
+                                .selection = request.selection,
+                                .target = request.target,
+                                .property = given ? request.property : None,
+                                .time = request.time}};
     XSendEvent(display, request.requestor, False, NoEventMask, &event);
     XFlush(display);
 }
 
 // Answers one request from what is held.
 void serve(const XSelectionRequestEvent& request, const Targets& held) {
-    if (request.target == atom("TARGETS")) {
-        std::vector<long> list = {static_cast<long>(request.target)};
-        for (const auto& [target, bytes] : held) list.push_back(static_cast<long>(target));
-        XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
-        return reply(request, true);
-    }
+    std::vector<long> list = {static_cast<long>(atom("TARGETS"))};
     for (const auto& [target, bytes] : held) {
+        list.push_back(static_cast<long>(target));
         if (target != request.target) continue;
         XChangeProperty(display, request.requestor, request.property, target, 8, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(bytes.data()), int(bytes.size()));
         return reply(request, true);
     }
-    reply(request, false);
+    if (request.target == atom("TARGETS"))
+        XChangeProperty(display, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(list.data()), int(list.size()));
+    reply(request, request.target == atom("TARGETS"));
 }
 
 std::string textOf(const Targets& held) {
@@ -162,26 +129,30 @@ int runManager(bool takeOver) {
         XNextEvent(display, &event);
         auto& request = event.xselectionrequest;
         if (event.type == eventBase + XFixesSelectionNotify) {
-            auto& notify = reinterpret_cast<XFixesSelectionNotifyEvent&>(event);
-            if (!takeOver || notify.owner == window || notify.owner == None) continue;
-            if ((held = readAll()).empty()) continue;
+            Window owner = reinterpret_cast<XFixesSelectionNotifyEvent&>(event).owner;
+            if (!takeOver || owner == window || owner == None || (held = readAll()).empty())
+                continue;
             XSetSelectionOwner(display, atom("CLIPBOARD"), window, CurrentTime);
             say("took " + textOf(held));
-        } else if (event.type != SelectionRequest) {
-            continue;
-        } else if (request.selection == atom("CLIPBOARD_MANAGER") &&
-                   request.target == atom("SAVE_TARGETS")) {
+        } else if (event.type == SelectionRequest && request.target == atom("SAVE_TARGETS") &&
+                   request.selection == atom("CLIPBOARD_MANAGER")) {
             held = readAll();
             XSetSelectionOwner(display, atom("CLIPBOARD"), window, CurrentTime);
             reply(request, true);
             say("saved " + textOf(held));
-        } else {
+        } else if (event.type == SelectionRequest) {
             request.selection == atom("CLIPBOARD") ? serve(request, held) : reply(request, false);
         }
     }
 }
 
-int runSlow(double seconds, const std::string& text, const std::map<std::string, double>& late) {
+int runSlow(int argc, char** argv) {
+    std::string text = argv[3];
+    std::map<std::string, double> delays;  // by target; the rest take SECONDS
+    for (int i = 4; i < argc; ++i) {
+        std::string pair = argv[i];
+        delays[pair.substr(0, pair.rfind('='))] = std::stod(pair.substr(pair.rfind('=') + 1));
+    }
     std::string image = "\x89PNG\r\n\x1a\n";
     image.resize(30000, 'i');
     Targets held = {{atom("UTF8_STRING"), text},
@@ -192,26 +163,25 @@ int runSlow(double seconds, const std::string& text, const std::map<std::string,
     XSync(display, False);
     say("ready " + std::to_string(getpid()));
     std::vector<std::pair<Clock::time_point, XSelectionRequestEvent>> due;
-    while (true) {
+    for (XEvent event;; waitForInput(50)) {
         for (auto it = due.begin(); it != due.end();)
             it = it->first > Clock::now() ? it + 1 : (serve(it->second, held), due.erase(it));
         while (XPending(display)) {
-            XEvent event;
             XNextEvent(display, &event);
             if (event.type == SelectionClear) return 0;
             if (event.type != SelectionRequest) continue;
             auto& request = event.xselectionrequest;
-            if (request.target == atom("TARGETS")) {
+            char* name = XGetAtomName(display, request.target);
+            auto found = delays.find(name);
+            XFree(name);
+            std::chrono::duration<double> delay(found == delays.end() ? std::stod(argv[2])
+                                                                      : found->second);
+            if (request.target == atom("TARGETS"))
                 serve(request, held);
-                continue;
-            }
-            auto found = late.find(nameOf(request.target));
-            std::chrono::duration<double> delay(found == late.end() ? seconds : found->second);
-            due.emplace_back(Clock::now() + std::chrono::duration_cast<Clock::duration>(delay),
-                             request);
+            else
+                due.emplace_back(Clock::now() + std::chrono::duration_cast<Clock::duration>(delay),
+                                 request);
         }
-        pollfd descriptor{ConnectionNumber(display), POLLIN, 0};
-        poll(&descriptor, 1, 50);
     }
 }
 
@@ -223,11 +193,5 @@ int main(int argc, char** argv) {
     window = XCreateSimpleWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0, 0);
     std::string mode = argv[1];
     if (mode == "manager" || mode == "keeper") return runManager(mode == "manager");
-    if (mode != "slow" || argc < 4) return 2;
-    std::map<std::string, double> late;
-    for (int i = 4; i < argc; ++i) {
-        std::string pair = argv[i];
-        late[pair.substr(0, pair.rfind('='))] = std::stod(pair.substr(pair.rfind('=') + 1));
-    }
-    return runSlow(std::stod(argv[2]), argv[3], late);
+    return mode == "slow" && argc >= 4 ? runSlow(argc, argv) : 2;
 }

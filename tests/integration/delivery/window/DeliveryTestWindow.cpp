@@ -1,43 +1,44 @@
-// A small GTK application that stands for "another application" in the
-// delivery tests: an entry, a text view, a read-only entry, a password entry
-// and an entry that ignores every insertion. It takes commands on stdin, one
-// per line, and reports what happens to it on stdout (text changes, key
-// events, clipboard contents).
-//
+// "Another application" for the delivery tests: an entry, a read-only entry, a
+// password entry, an entry that ignores every insertion and a text view. It
+// takes commands on stdin, one a line, and reports on stdout what happens to it
+// (text changes, key events, clipboard contents).
 //   delivery_test_window [--app-id ID] [--class CLASS]
 #include <gtk/gtk.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
+#include "integration/delivery/DeliveryWindowProcess.h"
 
 namespace {
 
+using velvox::testing::clipSummary;
 std::map<std::string, GtkWidget*> widgets;
 GtkWidget* window = nullptr;
+// What this window copied last, target by target, as a rich editor offers it.
+std::vector<std::pair<std::string, std::string>> offer;
 
 void say(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
+    std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
 // One line per report: a backslash and a line break are escaped.
+// What holds a field's text: the entry itself, or the text view's buffer.
+GObject* textOf(GtkWidget* widget) {
+    return GTK_IS_TEXT_VIEW(widget) ? G_OBJECT(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)))
+                                    : G_OBJECT(widget);
+}
+
 void reportText(const std::string& name) {
-    GtkWidget* widget = widgets[name];
-    std::string text, line = "text " + name + " ";
-    if (GTK_IS_ENTRY(widget)) {
-        text = gtk_entry_get_text(GTK_ENTRY(widget));
-    } else {
-        GtkTextIter start, end;
-        gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), &start, &end);
-        gchar* all = gtk_text_iter_get_text(&start, &end);
-        text = all;
-        g_free(all);
-    }
-    for (char c : text) line += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    gchar* text = nullptr;
+    g_object_get(textOf(widgets[name]), "text", &text, nullptr);
+    std::string line = "text " + name + " ";
+    for (const char* c = text; *c; ++c)
+        line += *c == '\\' ? "\\\\" : *c == '\n' ? "\\n" : std::string(1, *c);
+    g_free(text);
     say(line);
 }
 
@@ -55,9 +56,6 @@ std::string binaryImage(size_t size) {
     for (size_t i = 0; bytes.size() < size; ++i) bytes += static_cast<char>((i * 7919) & 0xff);
     return bytes;
 }
-
-// Clipboard content offered under several targets, as a rich editor would.
-std::vector<std::pair<std::string, std::string>> offer;
 
 void copy(std::vector<std::pair<std::string, std::string>> targets) {
     offer = std::move(targets);
@@ -77,46 +75,33 @@ void copy(std::vector<std::pair<std::string, std::string>> targets) {
     say("copied");
 }
 
-// Reads every target the clipboard owner offers and reports each one as
+// Reads every target the clipboard's owner offers and reports each as
 // "clip TARGET SIZE HASH" (or "clip TARGET none"), then "clip-end".
-void dumpNext(std::vector<std::string>* pending) {
-    if (pending->empty()) {
-        say("clip-end");
-        delete pending;
-        return;
-    }
-    auto got = [](GtkClipboard*, GtkSelectionData* selection, gpointer data) {
-        auto* pending = static_cast<std::vector<std::string>*>(data);
-        std::string line = "clip " + pending->front() + " none";
-        if (gint length = gtk_selection_data_get_length(selection); length >= 0) {
-            uint64_t hash = 1469598103934665603ull;
-            for (gint i = 0; i < length; ++i)
-                hash = (hash ^ gtk_selection_data_get_data(selection)[i]) * 1099511628211ull;
-            line = "clip " + pending->front() + " " + std::to_string(length) + " " +
-                   std::to_string(hash);
-        }
-        say(line);
-        pending->erase(pending->begin());
-        dumpNext(pending);
-    };
-    gtk_clipboard_request_contents(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD),
-                                   gdk_atom_intern(pending->front().c_str(), FALSE), got, pending);
-}
-
 void dumpClipboard() {
-    auto got = [](GtkClipboard*, GdkAtom* atoms, gint count, gpointer) {
-        auto* pending = new std::vector<std::string>;
-        for (gint i = 0; i < count; ++i) {
-            gchar* name = gdk_atom_name(atoms[i]);
-            std::string target = name;
-            g_free(name);
-            if (target != "TARGETS" && target != "TIMESTAMP" && target != "MULTIPLE" &&
-                target != "SAVE_TARGETS")
-                pending->push_back(target);
-        }
-        dumpNext(pending);
-    };
-    gtk_clipboard_request_targets(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), got, nullptr);
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    // Asked afresh: the toolkit's cached list may still be the previous owner's.
+    GtkSelectionData* list =
+        gtk_clipboard_wait_for_contents(clipboard, gdk_atom_intern("TARGETS", FALSE));
+    GdkAtom* atoms = nullptr;
+    gint count = 0;
+    if (list && !gtk_selection_data_get_targets(list, &atoms, &count)) count = 0;
+    if (list) gtk_selection_data_free(list);
+    for (gint i = 0; i < count; ++i) {
+        gchar* name = gdk_atom_name(atoms[i]);
+        std::string target = name;
+        g_free(name);
+        if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
+            target == "SAVE_TARGETS")
+            continue;
+        GtkSelectionData* selection = gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
+        gint length = selection ? gtk_selection_data_get_length(selection) : -1;
+        const guchar* bytes = length >= 0 ? gtk_selection_data_get_data(selection) : nullptr;
+        say("clip " + (length < 0 ? target + " none"
+                                  : clipSummary(target, std::string(bytes, bytes + length))));
+        if (selection) gtk_selection_data_free(selection);
+    }
+    g_free(atoms);
+    say("clip-end");
 }
 
 void command(const std::string& line) {
@@ -127,14 +112,13 @@ void command(const std::string& line) {
     GtkWidget* widget = widgets.count(name) ? widgets[name] : nullptr;
     GtkTextBuffer* buffer =
         GTK_IS_TEXT_VIEW(widget) ? gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)) : nullptr;
-    std::string text(4000, 't');  // of the five targets an office application offers
+    std::string text(4000, 't');
     if (verb == "focus") {
         gtk_window_present(GTK_WINDOW(window));
         gtk_widget_grab_focus(widget);
         say("focused " + name);
     } else if (verb == "set") {  // set FIELD TEXT
-        buffer ? gtk_text_buffer_set_text(buffer, unescape(argument).c_str(), -1)
-               : gtk_entry_set_text(GTK_ENTRY(widget), unescape(argument).c_str());
+        g_object_set(textOf(widget), "text", unescape(argument).c_str(), nullptr);
         say("set " + name);
     } else if (verb == "select") {  // select FIELD START END
         int start = 0, end = 0;
@@ -157,7 +141,7 @@ void command(const std::string& line) {
               {"text/plain;charset=utf-8", text},
               {"text/html", unescape(rest.substr(bar + 1, bar2 - bar - 1))},
               {"image/png", binaryImage(std::stoul(rest.substr(bar2 + 1)))}});
-    } else if (verb == "copy-five") {
+    } else if (verb == "copy-five") {  // as an office application offers it
         copy({{"UTF8_STRING", text},
               {"text/plain;charset=utf-8", text},
               {"text/html", "<p>" + text + "</p>"},
@@ -179,14 +163,10 @@ void command(const std::string& line) {
 gboolean readCommands(GIOChannel* channel, GIOCondition condition, gpointer) {
     if (condition & (G_IO_HUP | G_IO_ERR)) std::exit(0);  // the test has gone
     gchar* line = nullptr;
-    gsize length = 0;
-    while (g_io_channel_read_line(channel, &line, &length, nullptr, nullptr) ==
-               G_IO_STATUS_NORMAL &&
-           line) {
-        std::string text(line, length);
+    gsize length = 0, end = 0;
+    while (g_io_channel_read_line(channel, &line, &length, &end, nullptr) == G_IO_STATUS_NORMAL) {
+        command(std::string(line, end));
         g_free(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        command(text);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -214,10 +194,10 @@ void buildWindow(GtkWidget* toplevel) {
         bool view = name[0] == 'v';
         GtkWidget* widget = widgets[name] = view ? gtk_text_view_new() : gtk_entry_new();
         gtk_box_pack_start(GTK_BOX(box), widget, view, view, 0);
-        g_signal_connect_swapped(
-            view ? G_OBJECT(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget))) : G_OBJECT(widget),
-            "changed", G_CALLBACK(+[](gpointer data) { reportText(static_cast<char*>(data)); }),
-            const_cast<char*>(name));
+        g_signal_connect_swapped(textOf(widget), "changed", G_CALLBACK(+[](gpointer data) {
+                                     reportText(static_cast<char*>(data));
+                                 }),
+                                 const_cast<char*>(name));
     }
     gtk_widget_set_size_request(widgets["view"], 500, 200);
     gtk_entry_set_text(GTK_ENTRY(widgets["readonly"]), "fixed");
@@ -238,12 +218,11 @@ void buildWindow(GtkWidget* toplevel) {
     g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
     g_io_add_watch(channel, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), readCommands, nullptr);
     // The display's kind tells whether the window runs on X11 or natively on Wayland.
-    g_timeout_add(
+    g_timeout_add_once(
         300,
         [](gpointer) {
             say("ready " + std::to_string(getpid()) + " " +
                 G_OBJECT_TYPE_NAME(gdk_display_get_default()));
-            return gboolean(G_SOURCE_REMOVE);
         },
         nullptr);
 }
@@ -252,22 +231,15 @@ void buildWindow(GtkWidget* toplevel) {
 
 int main(int argc, char** argv) {
     std::string appId, windowClass;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string option = argv[i];
-        if (option == "--app-id") appId = argv[i + 1];
-        if (option == "--class") windowClass = argv[i + 1];
-    }
+    for (int i = 1; i + 1 < argc; i += 2)
+        (std::string(argv[i]) == "--app-id" ? appId : windowClass) = argv[i + 1];
     if (!windowClass.empty()) {
         g_set_prgname(g_ascii_strdown(windowClass.c_str(), -1));
         gdk_set_program_class(windowClass.c_str());
     }
-    if (appId.empty()) {  // a plain toolkit window, without an application ID
-        gtk_init(&argc, &argv);
-        buildWindow(gtk_window_new(GTK_WINDOW_TOPLEVEL));
-        gtk_main();
-        return 0;
-    }
-    GtkApplication* application = gtk_application_new(appId.c_str(), G_APPLICATION_NON_UNIQUE);
+    // Without an ID, a plain toolkit window that names no application.
+    GtkApplication* application =
+        gtk_application_new(appId.empty() ? nullptr : appId.c_str(), G_APPLICATION_NON_UNIQUE);
     g_signal_connect(application, "activate", G_CALLBACK(+[](GtkApplication* app, gpointer) {
                          buildWindow(gtk_application_window_new(app));
                          g_application_hold(G_APPLICATION(app));

@@ -73,16 +73,12 @@ class DictationControllerTest : public testing::TempHomeTest {
         ASSERT_TRUE(monitor->start());
     }
     void stop() {
-        controller.reset();
-        monitor.reset();
+        controller.reset(), monitor.reset();
         Overlay::resetSharedForTesting();
     }
 
     // Holds F5 (or right alt) for the given recorded seconds and lets it go.
-    void dictate(double seconds, bool boost = false) {
-        press(boost);
-        release(seconds, boost);
-    }
+    void dictate(double seconds, bool boost = false) { press(boost), release(seconds, boost); }
     void press(bool boost = false) {
         boost ? desktop->keys->flagsChanged(kRightAlt, ModifierFlag::rightOption)
               : desktop->keys->keyDown(kF5);
@@ -98,35 +94,34 @@ class DictationControllerTest : public testing::TempHomeTest {
         ASSERT_TRUE(desktop->http->respond(status, body.dump()));
         queue->runUntilIdle();
     }
-    void failOnce(bool boost = false) {
-        dictate(1.5, boost);
-        answer(500, Json{{"error", "down"}});
-    }
+    void said(const std::string& text) { answer(200, transcript(text)); }
+    void polished(const std::string& text) { answer(200, completion(text)); }
+    void failOnce(bool boost = false) { dictate(1.5, boost), answer(500, Json{{"error", "down"}}); }
 
     size_t sent() const { return desktop->http->requests().size(); }
     std::string field() const { return desktop->accessibility->field->content; }
-    std::string systemPromptSent() const {
-        return Json::parse(desktop->http->requests().back().body)["messages"][0]["content"];
+    std::string messageSent(int index = 0) const {
+        return Json::parse(desktop->http->requests().back().body)["messages"][index]["content"];
     }
     Lines takeStatuses() { return std::exchange(statuses, {}); }
+    long timesLogged(const std::string& line) const {
+        auto lines = logMessages();
+        return std::count(lines.begin(), lines.end(), line);
+    }
     bool logged(const std::string& line, bool prefix = false) const {
         auto lines = logMessages();
         return std::any_of(lines.begin(), lines.end(), [&](const std::string& logged) {
             return prefix ? logged.starts_with(line) : logged == line;
         });
     }
-    bool noAudioTakeLeft() const {
-        for (const auto& entry : fs::directory_iterator(home() + "/tmp"))
-            ADD_FAILURE() << "left behind: " << entry.path();
-        return fs::is_empty(home() + "/tmp");
-    }
-    Lines keptFiles() const {
+    static Lines filesIn(const std::string& folder) {
         Lines files;
-        if (fs::exists(settingsPath("kept")))
-            for (const auto& entry : fs::directory_iterator(settingsPath("kept")))
-                files.push_back(entry.path().string());
+        if (fs::is_directory(folder))
+            for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
         return files;
     }
+    Lines audioTakes() const { return filesIn(home() + "/tmp"); }
+    Lines keptFiles() const { return filesIn(settingsPath("kept")); }
     Json lastStats() const { return Json::parse(readFile(settingsPath("stats.jsonl"))); }
 
     std::unique_ptr<testing::DictationFakes> desktop;
@@ -146,15 +141,13 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
     ASSERT_EQ(sent(), 1u);
     EXPECT_TRUE(desktop->http->requests()[0].url.ends_with("/openai/v1/audio/transcriptions"));
     std::string take = desktop->audio->lastTake()->path;
-    answer(200, transcript(" reddit for the cache is quick.Really ?"));
+    said(" reddit for the cache is quick.Really ?");
     EXPECT_FALSE(fs::exists(take)) << "deleted once transcribed";
     EXPECT_EQ(takeStatuses(), Lines{"Polishing" + kEllipsis});
-    EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
-    std::string userMessage =
-        Json::parse(desktop->http->requests().back().body)["messages"][1]["content"];
-    EXPECT_NE(userMessage.find("Redis for the cache is quick.Really ?"), std::string::npos)
+    EXPECT_EQ(messageSent(), Config::defaultPrompt());
+    EXPECT_NE(messageSent(1).find("Redis for the cache is quick.Really ?"), std::string::npos)
         << "corrected and trimmed before polishing";
-    answer(200, completion("Redis for the cache is quick.Really ?"));
+    polished("Redis for the cache is quick.Really ?");
     EXPECT_EQ(takeStatuses(), Lines{kReady});
     EXPECT_EQ(field(), "Redis for the cache is quick. Really?") << "tidied";
     EXPECT_EQ(controller->lastResult(), field());
@@ -188,40 +181,41 @@ TEST_F(DictationControllerTest, NetworkAnswersChangeNothingUntilTheMainQueueRuns
     queue->runUntilIdle();
     EXPECT_EQ(field(), "From the network.");
     EXPECT_FALSE(controller->busy());
+
+    // An answer for a controller that is gone does nothing, but the file still goes.
+    dictate(1);
+    controller.reset();
+    said("nobody listens");
+    EXPECT_EQ(field(), "From the network.");
+    EXPECT_EQ(audioTakes(), Lines{});
 }
 
 // One take each, from key-down to what reaches the field, the status line and
 // the records. `said` answers the transcription (status 0: no connection),
 // `polish` the polish request when one is sent.
 TEST_F(DictationControllerTest, OutcomesOfATake) {
-    const std::string nothing = "Heard nothing, check the input device";
-    const std::string rawOnly = "Cleanup failed, pasted raw. See Console";
-    const std::string offline = "Could not connect. Retry from the tray menu";
+    const std::string nothing = "Heard nothing, check the input device",
+                      rawOnly = "Cleanup failed, pasted raw. See Console",
+                      offline = "Could not connect. Retry from the tray menu";
+    // clang-format off
     const struct {
-        const char *name, *config;
-        double seconds;
-        int status;
-        std::string said;
-        int polish;
-        std::string field, line;
-        bool recorded;
+        const char *name, *config; double seconds; int status; std::string said; int polish;
+        std::string field, line; bool recorded;
     } cases[] = {
         {"a short press sends nothing", "{}", 0.1, 0, "", 0, "", kReady, false},
         {"polished", "{}", 1, 200, "a b", 200, "A b.", kReady, true},
-        {"no provider key", R"({"cleanupProvider":"anthropic"})", 1, 200, "w", 0, "w", kReady,
-         true},
+        {"no provider key", R"({"cleanupProvider":"anthropic"})", 1, 200, "w", 0, "w", kReady, true},
         {"polishing fails", "{}", 1, 200, "raw words", 401, "raw words", rawOnly, true},
-        {"no records", R"({"keepHistory":false,"cleanup":false})", 1, 200, "p", 0, "p", kReady,
-         false},
+        {"no records", R"({"keepHistory":false,"cleanup":false})", 1, 200, "p", 0, "p", kReady, false},
         {"service down", "{}", 1, 500, "", 0, "", kServiceDown, false},
         {"heard nothing", "{}", 1, 200, "   ", 0, "", nothing, false},
         {"no connection", "{}", 1, 0, "", 0, "", offline, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         stop();
-        fs::remove(settingsPath("history.md"));
-        fs::remove(settingsPath("stats.jsonl"));
+        for (const char* record : {"history.md", "stats.jsonl"}) fs::remove(settingsPath(record));
         desktop->accessibility->field->content.clear();
         writeConfig(Json::parse(c.config));
         start();
@@ -237,16 +231,12 @@ TEST_F(DictationControllerTest, OutcomesOfATake) {
         EXPECT_EQ(sent() - before, c.seconds < 1 ? 0u : c.polish ? 2u : 1u);
         EXPECT_EQ(field(), c.field);
         EXPECT_EQ(controller->statusLine(), c.line);
-        if (c.polish == 401) {
-            EXPECT_TRUE(logged("polish failed, using raw transcript: ", true));
-        }
-        if (c.seconds < 1) {
-            EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
-        }
-        EXPECT_EQ(fs::exists(settingsPath("history.md")), c.recorded);
-        EXPECT_EQ(fs::exists(settingsPath("stats.jsonl")), c.recorded);
+        if (c.polish == 401) EXPECT_TRUE(logged("polish failed, using raw transcript: ", true));
+        if (c.seconds < 1) EXPECT_FALSE(logged("recorded ", true)) << "not worth a line";
+        for (const char* record : {"history.md", "stats.jsonl"})
+            EXPECT_EQ(fs::exists(settingsPath(record)), c.recorded) << record;
         EXPECT_FALSE(controller->busy());
-        EXPECT_TRUE(noAudioTakeLeft());
+        EXPECT_EQ(audioTakes(), Lines{});
     }
 }
 
@@ -262,7 +252,7 @@ TEST_F(DictationControllerTest, CapTimerEndsTheRecordingWhileTheKeyIsHeld) {
     EXPECT_TRUE(controller->busy());
     // The desktop may send every key to the holder of an ordinary hotkey, so
     // a paste now would be lost: the text waits for the release.
-    answer(200, transcript("held past the cap"));
+    said("held past the cap");
     EXPECT_EQ(field(), "");
     EXPECT_EQ(controller->statusLine(), "Release F5 to insert the text");
     release(5);
@@ -280,7 +270,7 @@ TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUs
     failOnce(/*boost=*/true);
     EXPECT_EQ(controller->statusLine(), kServiceDown);
     EXPECT_TRUE(AppState::retryAvailable());
-    EXPECT_TRUE(noAudioTakeLeft());
+    EXPECT_EQ(audioTakes(), Lines{});
     auto kept = keptFiles();
     ASSERT_EQ(kept.size(), 1u) << "the newer failure replaces the older";
     EXPECT_EQ(fs::path(kept[0]).filename(), "take-email-1500.m4a");
@@ -295,11 +285,11 @@ TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUs
     size_t before = sent();
     controller->retryLastDictation();
     EXPECT_FALSE(AppState::retryAvailable()) << "not offered while it runs";
-    answer(200, transcript("hi tobias the build is green"));
+    said("hi tobias the build is green");
     ASSERT_EQ(sent(), before + 2) << "polished like the boost it was, with cleanup off";
-    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
-                                      "\n\n<context>\nI work at Northwind.\n</context>");
-    answer(200, completion("Hi Tobias, the build is green."));
+    EXPECT_EQ(messageSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
+                                 "\n\n<context>\nI work at Northwind.\n</context>");
+    polished("Hi Tobias, the build is green.");
     EXPECT_EQ(field(), "Hi Tobias, the build is green.");
     EXPECT_EQ(lastStats()["bundle"], "org.example.Editor");
     EXPECT_EQ(lastStats()["mode"], "email");
@@ -315,20 +305,16 @@ TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUs
 }
 
 TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
-    const struct {
-        std::string name;
-        std::function<void()> before;  // runs after a failed take was kept
-        std::string logLine;
-        size_t requests;  // sent by the retry
-        bool stillKept;
-    } cases[] = {
-        {"removed by someone else", [&] { fs::remove_all(settingsPath("kept")); },
-         "Nothing to retry", 0, false},
+    // What happens after a failed take was kept, the log line, requests the retry sends.
+    // clang-format off
+    const struct { std::string name; std::function<void()> before; std::string logLine;
+                   size_t requests; bool stillKept; } cases[] = {
+        {"removed by someone else", [&] { fs::remove_all(settingsPath("kept")); }, "Nothing to retry", 0, false},
         {"while recording", [&] { press(); }, "retry refused: recording", 0, true},
-        {"twice at once", [&] { controller->retryLastDictation(); }, "retry refused: busy", 1,
-         true},
+        {"twice at once", [&] { controller->retryLastDictation(); }, "retry refused: busy", 1, true},
         {"dismissed", [&] { AppState::dismissRetry()(); }, "failed dictation dismissed", 0, false},
     };
+    // clang-format on
     start();
     AppState::dismissRetry() = [&] { controller->dismissKeptTake(); };
     for (const auto& c : cases) {
@@ -349,13 +335,13 @@ TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
 
     // Nothing to keep: an empty transcript; a disk that takes nothing more.
     dictate(1);
-    answer(200, transcript(" "));
+    said(" ");
     EXPECT_TRUE(keptFiles().empty());
     fs::remove_all(settingsPath("kept"));
     writeFile(settingsPath("kept"), "a file where the folder goes");
     failOnce();
     EXPECT_EQ(controller->statusLine(), "Service unavailable, try again");
-    EXPECT_TRUE(noAudioTakeLeft());
+    EXPECT_EQ(audioTakes(), Lines{});
     EXPECT_FALSE(AppState::retryAvailable());
     EXPECT_TRUE(logged("failed dictation could not be kept: ", true));
 }
@@ -389,7 +375,7 @@ TEST_F(DictationControllerTest, MicrophoneProblems) {
     release(2);
     EXPECT_EQ(controller->statusLine(), "Microphone stopped");
     EXPECT_EQ(sent(), 0u);
-    EXPECT_TRUE(noAudioTakeLeft());
+    EXPECT_EQ(audioTakes(), Lines{});
 
     press();  // the input changes mid-take: what was said goes out
     desktop->audio->lastTake()->currentTime = 2;
@@ -412,21 +398,14 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
     constexpr int64_t kEscape = 53, kQ = 12;
     enum class Start { ordinaryKey, modifierKey, command };
     const std::string heardNothing = "Heard nothing, check the input device";
-    const struct {
-        const char* name;
-        Start how;
-        std::optional<int64_t> typed;  // pressed when `at` seconds are recorded
-        double at;
-        float decibels;  // the input power all through the take
-        bool sent;
-        std::string status;
-        bool loggedCancelled;
-    } cases[] = {
+    // `typed` is pressed when `at` seconds are recorded; `decibels` is the input
+    // power all through the take; no status is checked for a take that is sent.
+    // clang-format off
+    const struct { const char* name; Start how; std::optional<int64_t> typed; double at;
+                   float decibels; bool sent; std::string status; bool loggedCancelled; } cases[] = {
         {"escape while F5 is held", Start::ordinaryKey, kEscape, 3, -20, false, kReady, true},
-        {"escape early in a modifier hold", Start::modifierKey, kEscape, 0.1, -20, false, kReady,
-         true},
-        {"escape in a take a command started", Start::command, kEscape, 3, -20, false, kReady,
-         true},
+        {"escape early in a modifier hold", Start::modifierKey, kEscape, 0.1, -20, false, kReady, true},
+        {"escape in a take a command started", Start::command, kEscape, 3, -20, false, kReady, true},
         {"AltGr+q typed", Start::modifierKey, kQ, 0.3, -20, false, kReady, false},
         {"q just inside the grace", Start::modifierKey, kQ, 0.74, -20, false, kReady, false},
         {"q after the grace", Start::modifierKey, kQ, 0.76, -20, true, "", false},
@@ -437,10 +416,8 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
         {"at the line", Start::ordinaryKey, std::nullopt, 0, -55, false, heardNothing, false},
         {"whispered speech", Start::ordinaryKey, std::nullopt, 0, -52, true, "", false},
     };
-    auto cancelled = [&] {
-        auto lines = logMessages();
-        return std::count(lines.begin(), lines.end(), "cancelled");
-    };
+    // clang-format on
+    auto cancelled = [&] { return timesLogged("cancelled"); };
     start();
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
@@ -464,23 +441,20 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
             desktop->panels->panel->finishAnimations();
             EXPECT_FALSE(desktop->panels->panel->visible) << "the pill hides";
         }
-        if (row.how == Start::command) {
-            take->currentTime = 2;
-            controller->runCommand(DictationCommand::stop, false);
-            queue->runUntilIdle();
-        } else {
-            release(2, boost);
-        }
+        take->currentTime = 2;
+        row.how == Start::command ? controller->runCommand(DictationCommand::stop, false)
+                                  : release(2, boost);
+        queue->runUntilIdle();
         EXPECT_EQ(sent() - before, row.sent ? 1u : 0u);
         EXPECT_EQ(cancelled() - cancelledBefore, row.loggedCancelled ? 1 : 0);
         if (row.sent) {
-            answer(200, transcript("kept"));
-            if (sent() > before + 1) answer(200, completion("kept"));
+            said("kept");
+            if (sent() > before + 1) polished("kept");
         } else {
             EXPECT_EQ(controller->statusLine(), row.status);
             EXPECT_FALSE(controller->busy());
         }
-        EXPECT_TRUE(noAudioTakeLeft());
+        EXPECT_EQ(audioTakes(), Lines{});
         queue->advance(3);  // a flash ends
     }
 }
@@ -498,8 +472,8 @@ TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     controller->runCommand(DictationCommand::toggle, false);
     controller->runCommand(DictationCommand::toggle, false);
     EXPECT_EQ(desktop->audio->takes.size(), 1u) << "ignored while the text is made";
-    answer(200, transcript("hi tobias"));
-    answer(200, completion("Hi Tobias,"));
+    said("hi tobias");
+    polished("Hi Tobias,");
     EXPECT_EQ(field(), "Hi Tobias,") << "no key is held, so nothing waits for a release";
     controller->runCommand(DictationCommand::toggle, false);
     EXPECT_EQ(desktop->audio->takes.size(), 2u);
@@ -516,7 +490,7 @@ TEST_F(DictationControllerTest, OwnWindowCopiedOnlyAndCopyLast) {
     writeConfig({{"cleanup", false}});
     start();
     dictate(1);
-    answer(200, transcript("into the home window"));
+    said("into the home window");
     EXPECT_EQ(inserted, Lines{"into the home window | plain"});
     EXPECT_EQ(field(), "");
     EXPECT_TRUE(desktop->pasteboard->writes.empty());
@@ -524,7 +498,7 @@ TEST_F(DictationControllerTest, OwnWindowCopiedOnlyAndCopyLast) {
     AppState::insertIntoOwnWindow() = nullptr;  // the window closed
     desktop->accessibility->trusted = false;
     dictate(1);
-    answer(200, transcript("kept safe"));
+    said("kept safe");
     EXPECT_EQ(controller->statusLine(), Paster::kAllowAccessibilityMessage);
     EXPECT_EQ(desktop->pasteboard->text(), "kept safe");
     desktop->pasteboard->userCopies({testing::textItem("something else")});
@@ -558,15 +532,6 @@ TEST_F(DictationControllerTest, StatusTextsAndSuggestionsForAHotkeyNeverSeen) {
     std::string exactly58(58, 'a');
     EXPECT_EQ(DictationController::overlayText(exactly58), exactly58);
     EXPECT_EQ(DictationController::overlayText(exactly58 + "b"), exactly58 + kEllipsis);
-}
-
-TEST_F(DictationControllerTest, CallbacksForAGoneControllerDoNothing) {
-    start();
-    dictate(1);
-    controller.reset();
-    answer(200, transcript("nobody listens"));
-    EXPECT_EQ(field(), "");
-    EXPECT_TRUE(noAudioTakeLeft()) << "the file still goes";
 }
 
 }  // namespace

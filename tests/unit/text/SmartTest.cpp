@@ -42,26 +42,19 @@ TEST_F(SmartTest, NamesAndWindowTitleKeywords) {
 
 TEST_F(SmartTest, ApplicationsAndBrowsersGiveTheirKinds) {
     workspace->titles = {{42, "Inbox (3) - Gmail"}, {43, "DeepSeek"}, {44, "WhatsApp"}};
-    const struct {
-        const char* bundle;
-        std::optional<int32_t> pid;
-        Kind expected;
-    } cases[] = {
-        {"Slack", 1, Kind::message},
-        {"thunderbird", 1, Kind::email},
-        {"org.gnome.TextEditor", 1, Kind::note},
-        {"", 1, Kind::note},
-        {"code", 1, Kind::prompt},
+    const std::tuple<const char*, std::optional<int32_t>, Kind> cases[] = {
+        // clang-format off
+        {"Slack", 1, Kind::message}, {"thunderbird", 1, Kind::email},
+        {"org.gnome.TextEditor", 1, Kind::note}, {"", 1, Kind::note}, {"code", 1, Kind::prompt},
         {"com.google.Chrome.app.gemini", 42, Kind::prompt},  // the built-in prompt list
-        {"com.apple.Safari", 42, Kind::email},
-        {"firefox", 43, Kind::prompt},
-        {"Google-chrome", 44, Kind::message},
-        {"org.chromium.Chromium", 44, Kind::message},
+        {"com.apple.Safari", 42, Kind::email}, {"firefox", 43, Kind::prompt},
+        {"Google-chrome", 44, Kind::message}, {"org.chromium.Chromium", 44, Kind::message},
         {"com.google.Chrome", 7, Kind::note},  // no title known
         {"com.google.Chrome", std::nullopt, Kind::note},
+        // clang-format on
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Smart::kind(c.bundle, c.pid, config), c.expected) << c.bundle;
+    for (const auto& [bundle, pid, kind] : cases)
+        EXPECT_EQ(Smart::kind(bundle, pid, config), kind) << bundle;
     EXPECT_EQ(workspace->calls.size(), 5u) << "only browsers ask for a window title";
     EXPECT_EQ(workspace->calls.back(), "focusedWindowTitle 7");
     EXPECT_EQ(Smart::windowTitle(std::nullopt), "");

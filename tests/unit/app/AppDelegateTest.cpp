@@ -63,7 +63,6 @@ class AppDelegateTest : public testing::TempHomeTest {
         if (delegate) delegate->willTerminate();
         delegate.reset();
     }
-    void wait(double seconds) { queue->advance(seconds); }
 
     Lines menuTitles() const {
         Lines titles;
@@ -73,18 +72,14 @@ class AppDelegateTest : public testing::TempHomeTest {
     }
     std::string statusTitle() const { return fakes->statusItem->menu.at(0).title; }
     bool checked(const std::string& title) const {
-        auto* item = fakes->statusItem->item(title);
-        return item && item->checked.value_or(false);
+        return fakes->statusItem->item(title)->checked.value_or(false);
     }
-    size_t keySourceStarts() const {
-        return std::count(fakes->keys->calls.begin(), fakes->keys->calls.end(), "start");
-    }
-    size_t timesLogged(const std::string& line) const {
-        auto lines = logMessages();
+    static size_t count(const Lines& lines, const std::string& line) {
         return std::count(lines.begin(), lines.end(), line);
     }
+    size_t keySourceStarts() const { return count(fakes->keys->calls, "start"); }
+    size_t timesLogged(const std::string& line) const { return count(logMessages(), line); }
 
-  public:
     std::unique_ptr<testing::DictationFakes> fakes;
     std::shared_ptr<testing::FakeWebView> window;
     std::shared_ptr<testing::FakeDesktop> desktop;
@@ -120,28 +115,23 @@ TEST_F(AppDelegateTest, LaunchOnEachKindOfDesktop) {
         "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's keyboard "
         "shortcuts";
     const std::string f5Taken = "F5 is taken by another application";
-    const struct {
-        const char *name, *config;
-        int desktop;
-        std::string status;
-        bool live, polling, homeOpens;
-        std::string logLine;
-    } cases[] = {
+    // clang-format off
+    const struct { const char *name, *config; int desktop; std::string status;
+                   bool live, polling, homeOpens; std::string logLine; } cases[] = {
         {"settled", "{}", 0, kReady, true, false, false, "hotkeys live: " + kReady},
         {"set-up unfinished", R"({"groqApiKey":""})", 0, kReady, true, false, true,
          "setup incomplete, opening Home"},
-        {"untrusted", "{}", untrusted, "Waiting for Accessibility permission", false, true, true,
-         ""},
-        {"key hook refused", "{}", noHook, "Add Velvox to Input Monitoring too", false, true, false,
-         ""},
-        {"F5 grabbed", "{}", taken, "Ready. Hold right alt for smart to talk. " + f5Taken, true,
-         false, false, f5Taken},
-        {"Wayland, no accessibility bus", "{}", untrusted | noBus | wayland, onX11, true, false,
-         false, "no accessibility bus: text is pasted, never typed into a field"},
+        {"untrusted", "{}", untrusted, "Waiting for Accessibility permission", false, true, true, ""},
+        {"key hook refused", "{}", noHook, "Add Velvox to Input Monitoring too", false, true, false, ""},
+        {"F5 grabbed", "{}", taken, "Ready. Hold right alt for smart to talk. " + f5Taken, true, false,
+         false, f5Taken},
+        {"Wayland, no accessibility bus", "{}", untrusted | noBus | wayland, onX11, true, false, false,
+         "no accessibility bus: text is pasted, never typed into a field"},
         {"Wayland without global keys", "{}", wayland | noGlobalKeys, portal, true, false, false,
          "Wayland session, Global shortcuts missing: this desktop offers none to apps: bind "
          "\"velvox dictate toggle\" to a key in its keyboard shortcuts"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TearDown();
@@ -159,13 +149,9 @@ TEST_F(AppDelegateTest, LaunchOnEachKindOfDesktop) {
         EXPECT_EQ(AppState::tapRunning(), c.live);
         EXPECT_EQ(delegate->isPolling(), c.polling);
         EXPECT_EQ(window->isVisible(), c.homeOpens);
-        if (!c.logLine.empty()) {
-            EXPECT_EQ(timesLogged(c.logLine), 1u) << c.logLine;
-        }
+        if (!c.logLine.empty()) EXPECT_EQ(timesLogged(c.logLine), 1u) << c.logLine;
         EXPECT_TRUE(desktop->calls.empty()) << "the desktop's own switches are the user's";
-        if (c.live) {
-            EXPECT_EQ(keySourceStarts(), 1u);
-        }
+        if (c.live) EXPECT_EQ(keySourceStarts(), 1u);
     }
     // The desktop's portal assigns its keys later: the line names them.
     fakes->keys->desktopKeys = {"Press Super+D", "Press Super+B"};
@@ -178,10 +164,10 @@ TEST_F(AppDelegateTest, PermissionsAndKeysArePickedUpWhenTheyArrive) {
     fakes->accessibility->trusted = false;
     launch();
     EXPECT_EQ(keySourceStarts(), 0u);
-    wait(2.0);
+    queue->advance(2.0);
     EXPECT_EQ(statusTitle(), "Waiting for Accessibility permission");
     fakes->accessibility->trusted = true;
-    wait(2.0);
+    queue->advance(2.0);
     EXPECT_EQ(statusTitle(), kReady);
     EXPECT_TRUE(AppState::tapRunning());
     EXPECT_FALSE(delegate->isPolling());
@@ -190,13 +176,13 @@ TEST_F(AppDelegateTest, PermissionsAndKeysArePickedUpWhenTheyArrive) {
     fakes->keys->startSucceeds = false;
     launch();
     size_t starts = keySourceStarts();
-    wait(4.0);
+    queue->advance(4.0);
     EXPECT_EQ(keySourceStarts(), starts + 2) << "tried again every two seconds";
     fakes->keys->startSucceeds = true;
-    wait(2.0);
+    queue->advance(2.0);
     EXPECT_EQ(statusTitle(), kReady);
     EXPECT_FALSE(delegate->isPolling());
-    wait(10.0);
+    queue->advance(10.0);
     EXPECT_EQ(keySourceStarts(), starts + 3) << "no poll once the hotkeys are live";
 
     fakes->keys->startSucceeds = false;
@@ -205,7 +191,7 @@ TEST_F(AppDelegateTest, PermissionsAndKeysArePickedUpWhenTheyArrive) {
     ASSERT_TRUE(delegate->isPolling());
     starts = keySourceStarts();
     delegate->willTerminate();
-    wait(10.0);
+    queue->advance(10.0);
     EXPECT_EQ(keySourceStarts(), starts) << "termination stops the poll";
     EXPECT_FALSE(delegate->isPolling());
 }
@@ -217,11 +203,11 @@ TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsRecovered) {
     fakes->keys->heldElsewhere = {96};
     launch();
     const std::string taken = statusTitle();
-    wait(6.0);
+    queue->advance(6.0);
     EXPECT_EQ(timesLogged("F5 is taken by another application"), 1u);
     EXPECT_EQ(keySourceStarts(), 1u) << "retried without restarting the hook";
     fakes->keys->heldElsewhere.clear();
-    wait(2.0);
+    queue->advance(2.0);
     EXPECT_EQ(statusTitle(), kReady);
     EXPECT_EQ(timesLogged("F5 is free again"), 1u);
 
@@ -235,7 +221,7 @@ TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsRecovered) {
     EXPECT_EQ(fakes->keys->swallowedKeys, (std::vector<int64_t>{97}));
     EXPECT_FALSE(checked("Polish transcript"));
     fakes->keys->calls.clear();
-    wait(6.0);
+    queue->advance(6.0);
     EXPECT_TRUE(fakes->keys->calls.empty()) << "nothing left to retry";
 }
 

@@ -22,22 +22,17 @@ using Args = std::vector<std::string>;
 class CommandLineTest : public testing::TempHomeTest {
   protected:
     int run(Args args) {
-        out.str("");
-        err.str("");
+        out.str(""), err.str("");
         CommandLine::Host host;
         host.launchApplication = [this](const Args& urls) {
-            launchedWith.push_back(urls);
-            return 0;
+            return launchedWith.push_back(urls), 0;
         };
         host.handOverDictation = [this](DictationCommand command, bool boost) {
-            handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : ""));
-            return copyRuns;
+            return handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : "")),
+                   copyRuns;
         };
         host.applicationRunning = [this] { return copyRuns; };
-        host.handOverRetry = [this] {
-            handedOver.push_back("retry");
-            return copyRuns;
-        };
+        host.handOverRetry = [this] { return handedOver.push_back("retry"), copyRuns; };
         int status = CommandLine::run(args, host, out, err);
         Log::sendToStandardError(false);
         return status;
@@ -53,20 +48,16 @@ class CommandLineTest : public testing::TempHomeTest {
 TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
     const std::string general = "usage: velvox", stats = "velvox stats [--days N | --week]",
                       dictate = "velvox dictate start|stop|toggle [--boost]";
+    // clang-format off
     std::vector<std::pair<Args, std::string>> usageErrors = {
-        {{"--bogus"}, general},
-        {{"config", "extra"}, general},
-        {{"velvox://auth?token=ovk_x", "stats"}, general},
-        {{"retry", "now"}, general},
-        {{"stats", "--days"}, stats},
-        {{"stats", "--week", "--days", "3"}, stats},
-        {{"stats", "--month"}, stats},
-        {{"dictate"}, dictate},
-        {{"dictate", "begin"}, dictate},
-        {{"dictate", "start", "--smart"}, dictate},
-        {{"dictate", "--boost", "start"}, dictate},
+        {{"--bogus"}, general}, {{"config", "extra"}, general},
+        {{"velvox://auth?token=ovk_x", "stats"}, general}, {{"retry", "now"}, general},
+        {{"stats", "--days"}, stats}, {{"stats", "--week", "--days", "3"}, stats},
+        {{"stats", "--month"}, stats}, {{"dictate"}, dictate}, {{"dictate", "begin"}, dictate},
+        {{"dictate", "start", "--smart"}, dictate}, {{"dictate", "--boost", "start"}, dictate},
         {{"dictate", "start", "--boost", "now"}, dictate},
     };
+    // clang-format on
     for (const char* days : {"0", "-3", "+3", "3.5", "seven", "", "99999999999999999999"})
         usageErrors.push_back({{"stats", "--days", days}, stats});
     for (const auto& [args, usage] : usageErrors) {
@@ -95,24 +86,20 @@ TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {
               "Velvox is not running. Start it first, then run \"velvox dictate toggle\" again.\n");
 
     // {application runs, a take is kept} -> exit status, message.
-    const struct {
-        bool runs, kept;
-        int status;
-        std::string error;
-    } retries[] = {
+    const std::tuple<bool, bool, int, std::string> retries[] = {
         {true, true, 0, ""},
         {true, false, 1, "nothing to retry\n"},
         {false, true, 2,
          "Velvox is not running. Start it first, then run \"velvox retry\" again.\n"},
     };
-    for (const auto& c : retries) {
-        copyRuns = c.runs;
+    for (const auto& [runs, kept, status, error] : retries) {
+        copyRuns = runs;
         handedOver.clear();
         fs::remove_all(settingsPath("kept"));
-        if (c.kept) writeFile(settingsPath("kept/take-plain-1500.m4a"), "audio");
-        EXPECT_EQ(run({"retry"}), c.status);
-        EXPECT_EQ(err.str(), c.error);
-        EXPECT_EQ(handedOver.size(), c.status == 0 ? 1u : 0u);
+        if (kept) writeFile(settingsPath("kept/take-plain-1500.m4a"), "audio");
+        EXPECT_EQ(run({"retry"}), status);
+        EXPECT_EQ(err.str(), error);
+        EXPECT_EQ(handedOver.size(), status == 0 ? 1u : 0u);
     }
     EXPECT_TRUE(launchedWith.empty()) << "a command never starts the application itself";
 }
@@ -141,7 +128,7 @@ TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNoth
 }
 
 TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
-    ::setenv("TZ", "UTC", 1);
+    setEnv("TZ", "UTC");
     ::tzset();
     ASSERT_EQ(run({"stats"}), 0);
     EXPECT_EQ(Json::parse(out.str()), (Json{{"days", 30}, {"empty", true}}));
@@ -158,7 +145,7 @@ TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
         EXPECT_EQ(Json::parse(out.str())["words"], words) << days;
         EXPECT_EQ(Json::parse(out.str())["perDay"].size(), size_t(days));
     }
-    ::unsetenv("TZ");
+    setEnv("TZ", std::nullopt);
     ::tzset();
 }
 
@@ -171,10 +158,8 @@ class TranscribeCommandTest : public CommandLineTest {
         Platform::installHttpClient(std::make_shared<CurlHttpClient>());
         ::setenv("VELVOX_GROQ_BASE", server.base().c_str(), 1);
         writeFile(settingsPath("config.json"),
-                  Json{{"useOwnKey", true},
-                       {"groqApiKey", "gsk_loopback"},
-                       {"corrections", {{"reddit for the cache", "Redis for the cache"}}}}
-                      .dump());
+                  R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
+                      "corrections": {"reddit for the cache": "Redis for the cache"}})");
         audio = home() + "/take.m4a";
         writeFile(audio, std::string(4000, '\x01'));
     }
@@ -236,11 +221,10 @@ TEST_F(TranscribeCommandTest, TheLogHoldsTheFailureWhenTheCommandReturns) {
         for (int line = 0; line < 1000; ++line) Log::write("x");
         ASSERT_EQ(this->run({"transcribe", audio}), 1);
         std::string log = readFile(settingsPath("app.log"));
-        size_t lines = 0;
-        for (size_t at = log.find("HTTP 500 from "); at != std::string::npos;
-             at = log.find("HTTP 500 from ", at + 1))
+        int lines = 0;
+        for (size_t at = 0; (at = log.find("HTTP 500 from ", at)) != std::string::npos; ++at)
             ++lines;
-        ASSERT_EQ(lines, static_cast<size_t>(run)) << log;
+        ASSERT_EQ(lines, run) << log;
     }
 }
 

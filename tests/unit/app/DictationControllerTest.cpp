@@ -309,7 +309,7 @@ TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
     // clang-format off
     const struct { std::string name; std::function<void()> before; std::string logLine;
                    size_t requests; bool stillKept; } cases[] = {
-        {"removed by someone else", [&] { fs::remove_all(settingsPath("kept")); }, "Nothing to retry", 0, false},
+        {"removed", [&] { fs::remove_all(settingsPath("kept")); }, "Nothing to retry", 0, false},
         {"while recording", [&] { press(); }, "retry refused: recording", 0, true},
         {"twice at once", [&] { controller->retryLastDictation(); }, "retry refused: busy", 1, true},
         {"dismissed", [&] { AppState::dismissRetry()(); }, "failed dictation dismissed", 0, false},

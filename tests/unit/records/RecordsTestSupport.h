@@ -14,37 +14,28 @@ namespace velvox::testing {
 // Sets TZ (and ICU's default locale) for one scope and puts the previous ones back.
 class ZoneAndLocale {
   public:
-    ZoneAndLocale(const char* zone, const char* locale = "en_US") {
-        const char* previous = std::getenv("TZ");
-        savedZone_ = previous ? std::optional<std::string>(previous) : std::nullopt;
-        apply(zone);
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Locale::setDefault(icu::Locale(locale), status);
-    }
-    ~ZoneAndLocale() {
-        apply(savedZone_ ? savedZone_->c_str() : nullptr);
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Locale::setDefault(savedLocale_, status);
-    }
+    ZoneAndLocale(const char* zone, const char* locale = "en_US") { apply(zone, locale); }
+    ~ZoneAndLocale() { apply(savedZone_ ? savedZone_->c_str() : nullptr, savedLocale_); }
 
   private:
-    static void apply(const char* zone) {
+    static void apply(const char* zone, const icu::Locale& locale) {
         zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
         ::tzset();
         icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(locale, status);
     }
-    std::optional<std::string> savedZone_;
+    const char* previous_ = std::getenv("TZ");
+    std::optional<std::string> savedZone_ =
+        previous_ ? std::optional<std::string>(previous_) : std::nullopt;
     icu::Locale savedLocale_ = icu::Locale::getDefault();
 };
 
 // Unix seconds of a UTC date and time.
 inline int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    std::tm parts{.tm_sec = second,
-                  .tm_min = minute,
-                  .tm_hour = hour,
-                  .tm_mday = day,
-                  .tm_mon = month - 1,
-                  .tm_year = year - 1900};
+    std::tm parts{};
+    parts.tm_year = year - 1900, parts.tm_mon = month - 1, parts.tm_mday = day;
+    parts.tm_hour = hour, parts.tm_min = minute, parts.tm_sec = second;
     return static_cast<int64_t>(::timegm(&parts));
 }
 
@@ -64,11 +55,10 @@ struct EventLine {
     std::string text = "some dictated words";
 
     std::string line() const {
-        return nlohmann::json{{"app", app},   {"at", at},           {"bundle", bundle},
-                              {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
-                              {"text", text}, {"words", words}}
-                   .dump() +
-               "\n";
+        nlohmann::json object = {{"app", app},   {"at", at},           {"bundle", bundle},
+                                 {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
+                                 {"text", text}, {"words", words}};
+        return object.dump() + "\n";
     }
 };
 

@@ -55,8 +55,7 @@ class FakeAudioTake final : public AudioTake {
     ~FakeAudioTake() override { state_->destroyed = true; }
     bool record() override {
         calls_->push_back("record");
-        state_->recording = recordSucceeds_;
-        return recordSucceeds_;
+        return state_->recording = recordSucceeds_;
     }
     bool isRecording() override { return state_->recording; }
     double currentTime() override { return state_->currentTime; }
@@ -69,8 +68,7 @@ class FakeAudioTake final : public AudioTake {
     }
     bool stop() override {
         calls_->push_back("stop");
-        state_->recording = false;
-        state_->stopped = true;
+        state_->recording = false, state_->stopped = true;
         return state_->completesFile;
     }
 

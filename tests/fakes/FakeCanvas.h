@@ -18,9 +18,7 @@ struct FakeTextMetrics {
     double lineHeight = 14;
     Size measure(const std::string& text) const {
         double characters = 0;
-        for (unsigned char byte : text) {
-            if ((byte & 0xC0) != 0x80) characters += 1;
-        }
+        for (unsigned char byte : text) characters += (byte & 0xC0) != 0x80;
         return {characters * characterWidth, lineHeight};
     }
 };
@@ -52,15 +50,11 @@ class FakeCanvas final : public Canvas {
     // Readable lines are made only when asked, to keep drawing cheap.
     bool recordLines = true;
     std::vector<std::string> lines;
-    void clear() {
-        operations.clear();
-        lines.clear();
-    }
+    void clear() { operations.clear(), lines.clear(); }
     std::vector<Operation> operationsOfKind(const std::string& kind) const {
         std::vector<Operation> found;
-        for (const auto& operation : operations) {
+        for (const auto& operation : operations)
             if (operation.kind == kind) found.push_back(operation);
-        }
         return found;
     }
     Size measureText(const std::string& text, const Font&) override {

@@ -41,9 +41,6 @@ class FakeHttpClient final : public HttpClient {
     bool fail(TransportError error) {
         return complete(waiting_, [&](auto& done) { done(std::move(error)); });
     }
-    bool finishConnect(std::optional<TransportError> error = std::nullopt) {
-        return complete(connects_, [&](auto& done) { done(std::move(error)); });
-    }
     bool answersFromAnotherThread = false;
 
   private:
@@ -61,11 +58,7 @@ class FakeHttpClient final : public HttpClient {
             done = std::move(queue.front());
             queue.pop_front();
         }
-        if (answersFromAnotherThread) {
-            std::thread([&] { call(done); }).join();
-        } else {
-            call(done);
-        }
+        answersFromAnotherThread ? std::thread([&] { call(done); }).join() : call(done);
         return true;
     }
     mutable std::mutex mutex_;

@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <string>
 
+#include "base/AppState.h"
 #include "base/Files.h"
 #include "base/Log.h"
+#include "base/NotificationCenter.h"
+#include "base/Paths.h"
+#include "base/Result.h"
 #include "config/Config.h"
 #include "fakes/FakeKeyEventSource.h"
 #include "support/TempHome.h"
@@ -275,6 +282,130 @@ TEST_F(ConfigTest, MovesTheFirstOldFolderOnlyWhenNoConfigExists) {
     Config::migrateOldFolder();
     EXPECT_EQ(readFile(configPath()), "{}");
     EXPECT_EQ(logMessages().size(), lines);
+}
+
+class LogTest : public testing::TempHomeTest {
+  protected:
+    std::string logPath() const { return settingsPath("app.log"); }
+    std::string afterStamp() const { return readFile(logPath()).substr(8); }
+};
+
+TEST_F(LogTest, LinesAreStampedInLocalTimeInAPrivateFile) {
+    ::setenv("TZ", "Asia/Kolkata", 1);  // UTC+05:30, no daylight saving
+    ::tzset();
+    queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 59));  // 09:00:59 UTC
+    Log::write("a");
+    queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 60));
+    Log::write("first\nsecond");  // written as is
+    Log::flush();
+    ::unsetenv("TZ");
+    ::tzset();
+    EXPECT_EQ(readFile(logPath()), "14:30:59  a\n14:31:00  first\nsecond\n");
+    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
+    EXPECT_EQ(modeOf(logPath()), 0600u);
+
+    Log::error("microphone access denied");
+    EXPECT_EQ(systemLog->lines(), Lines{"Velvox error: microphone access denied"});
+    EXPECT_EQ(logMessages().back(), "microphone access denied");
+}
+
+TEST_F(LogTest, RestartsOnlyPastTwoHundredThousandBytesAndKeepsModeAndOrder) {
+    writeFile(logPath(), std::string(200000, 'x'));
+    Log::write("kept at the end");
+    Log::flush();
+    EXPECT_EQ(readFile(logPath()).size(), 200000u + 10 + 15 + 1);
+
+    writeFile(logPath(), std::string(200001, 'x'));
+    Log::write("alone");
+    Log::flush();
+    EXPECT_EQ(afterStamp(), "  alone\n");
+    fs::permissions(logPath(), fs::perms::all);
+    Log::write("appended");
+    EXPECT_EQ(logMessages(), (Lines{"alone", "appended"}));
+    EXPECT_EQ(modeOf(logPath()), 0600u);
+}
+
+TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
+    // The child is this program started afresh, so the log's objects are made
+    // in the order a real run makes them. It runs this test again from the
+    // top, so the home it writes into is named once, by the parent.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ::setenv("VELVOX_TEST_EXIT_HOME", home().c_str(), /*overwrite=*/0);
+    EXPECT_EXIT(
+        {
+            fs::remove_all(home());
+            ::setenv("HOME", std::getenv("VELVOX_TEST_EXIT_HOME"), 1);
+            Paths::resetForTesting();
+            Log::resetForTesting();
+            for (int i = 0; i < 200; ++i) Log::write("line " + std::to_string(i));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unsetenv("VELVOX_TEST_EXIT_HOME");
+    auto messages = logMessages();
+    ASSERT_EQ(messages.size(), 200u);
+    EXPECT_EQ(messages.back(), "line 199");
+}
+
+class AppStateTest : public testing::TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        changes = NotificationCenter::defaultCenter().observe(AppState::changed, [this](auto&) {
+            ++posted;
+            seenStatus = AppState::status();
+        });
+    }
+    int posted = 0;
+    std::string seenStatus;
+    Subscription changes;
+};
+
+TEST_F(AppStateTest, PostsOnlyRealChangesAndAlwaysLater) {
+    AppState::setStatus("Starting up");
+    AppState::setTapRunning(false);
+    queue->runUntilIdle();
+    EXPECT_EQ(posted, 0);
+    AppState::setStatus("Idle");
+    EXPECT_EQ(posted, 0) << "the post waits for the main queue";
+    AppState::setStatus("Recording");
+    queue->runUntilIdle();
+    EXPECT_EQ(posted, 2) << "no coalescing";
+    EXPECT_EQ(seenStatus, "Recording") << "observers read the value at delivery";
+
+    AppState::setTapRunning(true);
+    AppState::setTapRunning(true);
+    queue->runUntilIdle();
+    EXPECT_EQ(posted, 3);
+}
+
+TEST_F(AppStateTest, WordCountsAndDictatedFigures) {
+    for (auto [seconds, wpm] : {std::pair{0.0, 0}, {-1.0, 0}, {7.0, 102}})  // 102.86 truncated
+        EXPECT_EQ(AppState::wordsPerMinute(12, seconds), wpm) << seconds;
+
+    UserInfo received;
+    auto subscription = NotificationCenter::defaultCenter().observe(
+        AppState::lastDictation, [&](const UserInfo& info) { received = info; });
+    AppState::dictated("twelve words are here one two three four five six seven eight", 6.0,
+                       "email");
+    EXPECT_TRUE(received.is_null());
+    queue->runUntilIdle();
+    EXPECT_EQ(received, UserInfo::parse(R"({"text":"twelve words are here one two three four )"
+                                        R"(five six seven eight","words":12,"seconds":6.0,)"
+                                        R"("wpm":120,"mode":"email"})"));
+}
+
+// A value of either type lands on its own side, even where it would convert
+// to the other one too (a JSON value can be made from an enum).
+TEST(ResultTest, EachTypeLandsOnItsOwnSide) {
+    enum class Why { missing, invalid };
+    using JsonResult = Result<Json, Why>;
+    JsonResult failed = Why::invalid;
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), Why::invalid);
+    EXPECT_EQ(JsonResult(Json{{"a", 1}}).value()["a"], 1);
+    Result<std::string, std::string> refused = Failure{std::string("no room")};
+    EXPECT_EQ(refused.error(), "no room");
 }
 
 }  // namespace

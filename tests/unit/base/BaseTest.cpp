@@ -13,7 +13,6 @@
 #include "base/Log.h"
 #include "base/NotificationCenter.h"
 #include "base/Paths.h"
-#include "base/Result.h"
 #include "config/Config.h"
 #include "fakes/FakeKeyEventSource.h"
 #include "support/TempHome.h"
@@ -222,13 +221,10 @@ TEST_F(ConfigTest, UpgradesAnOlderFileInPlace) {
     Lines vocabulary = Config::defaultVocabulary();
     vocabulary.erase(vocabulary.begin() + 2, vocabulary.begin() + 5);  // three entries gone
     vocabulary.push_back("mine");
-    writeFile(configPath(), Json{{"vocabulary", vocabulary},
-                                 {"installID", ""},
-                                 {"systemPrompt", "old prompt"},
-                                 {"promptVersion", 3},
-                                 {"cleanupModel", "mixtral-8x7b-32768"},
-                                 {"cleanup", "not a bool"}}
-                                .dump());
+    Json older = Json::parse(R"({"installID": "", "systemPrompt": "old prompt", "promptVersion": 3,
+        "cleanupModel": "mixtral-8x7b-32768", "cleanup": "not a bool"})");
+    older["vocabulary"] = vocabulary;
+    writeFile(configPath(), older.dump());
     prepare();
     Json object = stored();
     auto words = object["vocabulary"].get<Lines>();
@@ -291,14 +287,14 @@ class LogTest : public testing::TempHomeTest {
 };
 
 TEST_F(LogTest, LinesAreStampedInLocalTimeInAPrivateFile) {
-    ::setenv("TZ", "Asia/Kolkata", 1);  // UTC+05:30, no daylight saving
+    setEnv("TZ", "Asia/Kolkata");  // UTC+05:30, no daylight saving
     ::tzset();
     queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 59));  // 09:00:59 UTC
     Log::write("a");
     queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 60));
     Log::write("first\nsecond");  // written as is
     Log::flush();
-    ::unsetenv("TZ");
+    setEnv("TZ", std::nullopt);
     ::tzset();
     EXPECT_EQ(readFile(logPath()), "14:30:59  a\n14:31:00  first\nsecond\n");
     EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
@@ -347,21 +343,13 @@ TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
     EXPECT_EQ(messages.back(), "line 199");
 }
 
-class AppStateTest : public testing::TempHomeTest {
-  protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        changes = NotificationCenter::defaultCenter().observe(AppState::changed, [this](auto&) {
-            ++posted;
-            seenStatus = AppState::status();
-        });
-    }
-    int posted = 0;
-    std::string seenStatus;
-    Subscription changes;
-};
+using AppStateTest = testing::TempHomeTest;
 
 TEST_F(AppStateTest, PostsOnlyRealChangesAndAlwaysLater) {
+    int posted = 0;
+    std::string seenStatus;
+    auto changes = NotificationCenter::defaultCenter().observe(
+        AppState::changed, [&](auto&) { ++posted, seenStatus = AppState::status(); });
     AppState::setStatus("Starting up");
     AppState::setTapRunning(false);
     queue->runUntilIdle();
@@ -393,19 +381,6 @@ TEST_F(AppStateTest, WordCountsAndDictatedFigures) {
     EXPECT_EQ(received, UserInfo::parse(R"({"text":"twelve words are here one two three four )"
                                         R"(five six seven eight","words":12,"seconds":6.0,)"
                                         R"("wpm":120,"mode":"email"})"));
-}
-
-// A value of either type lands on its own side, even where it would convert
-// to the other one too (a JSON value can be made from an enum).
-TEST(ResultTest, EachTypeLandsOnItsOwnSide) {
-    enum class Why { missing, invalid };
-    using JsonResult = Result<Json, Why>;
-    JsonResult failed = Why::invalid;
-    ASSERT_FALSE(failed.ok());
-    EXPECT_EQ(failed.error(), Why::invalid);
-    EXPECT_EQ(JsonResult(Json{{"a", 1}}).value()["a"], 1);
-    Result<std::string, std::string> refused = Failure{std::string("no room")};
-    EXPECT_EQ(refused.error(), "no room");
 }
 
 }  // namespace

@@ -78,9 +78,8 @@ class FakeAudioTake final : public AudioTake {
     std::shared_ptr<std::vector<std::string>> calls_;
 };
 
-// A microphone that makes fake takes. Like a real one it creates the take's
-// file at once (a few bytes), also when the take then fails, so a test can see
-// that the file is cleaned up.
+// A microphone that makes fake takes. Like a real one it creates the file at once, also
+// when the take then fails, so a test can see that the file is cleaned up.
 class FakeAudioInput final : public AudioInput {
   public:
     NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) override {

@@ -12,11 +12,9 @@
 
 namespace velvox::testing {
 
-// An HTTP client that sends nothing: it records each call as a readable
-// string ("send POST https://host/path", "connect https://host") and keeps the
-// completions until the test answers them, oldest first. Answers run on the
-// test's thread, or, with answersFromAnotherThread, on a thread of their own
-// as the network's do (the call returns once that thread has ended).
+// An HTTP client that sends nothing: calls are kept as text ("send POST https://host/path")
+// and completions wait for the test's answers, oldest first, run on the test's thread or,
+// with answersFromAnotherThread, on a thread of their own that has ended when they return.
 class FakeHttpClient final : public HttpClient {
   public:
     void send(HttpRequest request, HttpCompletion completion) override {

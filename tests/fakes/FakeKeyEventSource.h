@@ -10,10 +10,8 @@
 
 namespace velvox::testing {
 
-// A keyboard hook the test types on. Every request made of it is kept in
-// `calls` as readable text; send() and its shorthands hand an event to the
-// handler, as the system would, and answer its verdict (nothing when the
-// source is not delivering).
+// A keyboard hook the test types on; requests are kept in `calls`. send() hands an event to
+// the handler and answers its verdict (nothing when the source is not delivering).
 class FakeKeyEventSource final : public KeyEventSource, public CallLog {
   public:
     bool start(Handler handler) override {

@@ -9,8 +9,7 @@
 
 namespace velvox::testing {
 
-// A window that shows nothing. Every request is kept in `calls` as readable
-// text ("present", "load /path/settings.html", "evaluate <script>"); the test
+// A window that shows nothing; requests are kept in `calls` ("evaluate <script>"); the test
 // plays the page and the user with post(), finishLoading() and close().
 class FakeWebView final : public WebView, public CallLog {
   public:

@@ -20,55 +20,31 @@
 namespace velvox {
 namespace {
 
+namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-// Sets TZ (and ICU's default locale) for one scope and puts the previous ones back.
-class ZoneAndLocale {
-  public:
-    ZoneAndLocale(const char* zone, const char* locale = "en_US") { apply(zone, locale); }
-    ~ZoneAndLocale() { apply(savedZone_ ? savedZone_->c_str() : nullptr, savedLocale_); }
-
-  private:
-    static void apply(const char* zone, const icu::Locale& locale) {
-        zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
-        ::tzset();
-        icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Locale::setDefault(locale, status);
-    }
-    const char* previous_ = std::getenv("TZ");
-    std::optional<std::string> savedZone_ =
-        previous_ ? std::optional<std::string>(previous_) : std::nullopt;
-    icu::Locale savedLocale_ = icu::Locale::getDefault();
-};
-
 // Unix seconds of a UTC date and time.
-inline int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
     std::tm parts{};
     parts.tm_year = year - 1900, parts.tm_mon = month - 1, parts.tm_mday = day;
     parts.tm_hour = hour, parts.tm_min = minute, parts.tm_sec = second;
     return static_cast<int64_t>(::timegm(&parts));
 }
 
-inline WallTime moment(int64_t unixSeconds) {
+WallTime moment(int64_t unixSeconds) {
     return WallTime(std::chrono::seconds(unixSeconds));
 }
 
 // One line of stats.jsonl as the program writes it.
 struct EventLine {
-    int64_t at = 0;
-    int64_t words = 10;
-    int64_t spoken = 10;
+    int64_t at = 0, words = 10, spoken = 10;
     double seconds = 5;
-    std::string app = "Editor";
-    std::string bundle = "org.example.Editor";
-    std::string mode = "plain";
-    std::string text = "some dictated words";
-
+    std::string app = "Editor", bundle = "org.example.Editor", mode = "plain",
+                text = "some dictated words";
     std::string line() const {
-        nlohmann::json object = {{"app", app},   {"at", at},           {"bundle", bundle},
-                                 {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
-                                 {"text", text}, {"words", words}};
+        Json object = {{"app", app},   {"at", at},           {"bundle", bundle},
+                       {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
+                       {"text", text}, {"words", words}};
         return object.dump() + "\n";
     }
 };
@@ -161,8 +137,27 @@ TEST(StatsLine, WrittenEventsReadBackUnchanged) {
     EXPECT_FALSE(Stats::serialize(event).has_value());
 }
 
-class StatsRecordTest : public testing::TempHomeTest {
+// Stats and history in a home of their own, with the clock at Monday 2026-03-02 09:00 UTC
+// and the zone (UTC) and locale (en_US) the test may change; both are put back after it.
+class RecordsTest : public testing::TempHomeTest {
   protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        useZone("UTC");
+        setNow(now);
+    }
+    void TearDown() override {
+        useZone(savedZone ? savedZone->c_str() : nullptr, savedLocale);
+        TempHomeTest::TearDown();
+    }
+    static void useZone(const char* zone, const icu::Locale& locale = icu::Locale("en_US")) {
+        zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+        ::tzset();
+        icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(locale, status);
+    }
+    void setNow(int64_t unixSeconds) { queue->setNow(moment(unixSeconds)); }
     std::string stats() { return readFile(settingsPath("stats.jsonl")); }
     std::vector<Json> lines() {
         std::vector<Json> parsed;
@@ -176,15 +171,35 @@ class StatsRecordTest : public testing::TempHomeTest {
     void record(const std::string& text, double seconds = 1) {
         Stats::record(text, 1, seconds, "", "A", "plain");
     }
+    void writeEvents(const std::vector<EventLine>& events) {
+        std::string content;
+        for (const auto& event : events) content += event.line();
+        writeFile(settingsPath("stats.jsonl"), content);
+    }
+    static std::vector<int64_t> ats(const Json& list) {
+        std::vector<int64_t> result;
+        for (const auto& entry : list) result.push_back(entry["at"].get<int64_t>());
+        return result;
+    }
+    std::string history() { return readFile(settingsPath("history.md")); }
+
+    const int64_t now = utc(2026, 3, 2, 9);  // a Monday
+    const char* zoneBefore = std::getenv("TZ");
+    std::optional<std::string> savedZone =
+        zoneBefore ? std::optional<std::string>(zoneBefore) : std::nullopt;
+    icu::Locale savedLocale = icu::Locale::getDefault();
 };
+using StatsRecordTest = RecordsTest;
+using StatsQueriesTest = RecordsTest;
+using HistoryTest = RecordsTest;
 
 TEST(StatsCount, SplitsAtAnyUnicodeWhiteSpace) {
     // No-break, em and ideographic spaces and line separators split; zero-width does not.
-    const std::pair<const char*, int> cases[] = {{"  one   two\nthree\t", 3},
-                                                 {" \t\r\n ", 0},
-                                                 {"a\u00a0b\u2003c\u3000d\u2028e\u2029f\u0085g", 7},
-                                                 {"a\u200bb", 1},
-                                                 {"Grüße 👍🏽 ok", 3}};
+    // clang-format off
+    const std::pair<const char*, int> cases[] = {
+        {"  one   two\nthree\t", 3}, {" \t\r\n ", 0}, {"a\u200bb", 1}, {"Grüße 👍🏽 ok", 3},
+        {"a\u00a0b\u2003c\u3000d\u2028e\u2029f\u0085g", 7}};
+    // clang-format on
     for (const auto& [text, words] : cases) EXPECT_EQ(Stats::count(text), words) << text;
 }
 
@@ -208,12 +223,12 @@ TEST_F(StatsRecordTest, SecondsRoundAndTextIsCutTo280Characters) {
     }
     std::string thumbs, accents;
     for (int i = 0; i < 281; ++i) thumbs += "👍🏽", accents += "e\u0301";
+    // Malformed text still records the event.
     const std::pair<std::string, std::string> cut[] = {
         {thumbs, thumbs.substr(0, 280 * 8)},
         {accents, accents.substr(0, 280 * 3)},
         {std::string(280, 'a'), std::string(280, 'a')},
-        {"bad \xff byte", "bad \ufffd byte"},  // malformed text still records the event
-    };
+        {"bad \xff byte", "bad \ufffd byte"}};
     for (const auto& [text, expected] : cut) {
         record(text);
         EXPECT_EQ(lines().back()["text"], expected);
@@ -222,8 +237,6 @@ TEST_F(StatsRecordTest, SecondsRoundAndTextIsCutTo280Characters) {
 }
 
 TEST_F(StatsRecordTest, FileAboveTwoMegabytesKeepsOnlyTheLast90Days) {
-    int64_t now = utc(2026, 3, 2, 9);
-    queue->setNow(moment(now));
     // An older line without "spoken" is written back with its words as spoken.
     std::string kept = EventLine{.at = now - 7776000 - 1, .text = "too old"}.line() +
                        EventLine{.at = now - 7776000, .text = "exactly 90 days"}.line() +
@@ -248,37 +261,6 @@ TEST_F(StatsRecordTest, FileAboveTwoMegabytesKeepsOnlyTheLast90Days) {
     EXPECT_EQ(recorded[2]["text"], "new one");
     EXPECT_EQ(modeOf(settingsPath("stats.jsonl")), 0600u);
 }
-
-class StatsQueriesTest : public testing::TempHomeTest {
-  protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        useZone("UTC");
-        setNow(now);
-    }
-    void TearDown() override {
-        zone.reset();
-        TempHomeTest::TearDown();
-    }
-    void useZone(const char* name) {
-        zone.reset();  // scopes must not overlap: each puts back what it found
-        zone = std::make_unique<ZoneAndLocale>(name);
-    }
-    void setNow(int64_t unixSeconds) { queue->setNow(moment(unixSeconds)); }
-    void writeEvents(const std::vector<EventLine>& events) {
-        std::string content;
-        for (const auto& event : events) content += event.line();
-        writeFile(settingsPath("stats.jsonl"), content);
-    }
-    static std::vector<int64_t> ats(const Json& list) {
-        std::vector<int64_t> result;
-        for (const auto& entry : list) result.push_back(entry["at"].get<int64_t>());
-        return result;
-    }
-
-    const int64_t now = utc(2026, 3, 2, 9);  // a Monday
-    std::unique_ptr<ZoneAndLocale> zone;
-};
 
 TEST_F(StatsQueriesTest, ReadingSkipsBadLinesAndFillsDefaults) {
     EXPECT_EQ(Stats::recent(), Json::array()) << "no file";
@@ -426,30 +408,16 @@ TEST_F(StatsQueriesTest, WeekSummaryOnAMondayJustAfterMidnightUtc) {
               utc(2026, 2, 23));
 }
 
-class HistoryTest : public testing::TempHomeTest {
-  protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        queue->setNow(moment(utc(2026, 3, 2, 9, 5, 59)));
-    }
-    std::string history() { return readFile(settingsPath("history.md")); }
-    const std::string entry = "## 02 Mar 09:05  plain\nsaid: new\n\n";
-};
-
 TEST_F(HistoryTest, EntriesHaveTheirExactShapeInTheUsersZoneAndLocale) {
-    {
-        ZoneAndLocale zone("UTC");
-        History::append("hello there", "Hello there.", false, true);
-        History::append("same text", "same text", true, true);
-        // The same text with its accent written another way is not a change.
-        History::append("caf\u00e9", "cafe\u0301", false, true);
-        // Written verbatim: no trimming, no escaping, line breaks spill over.
-        History::append("  one\ntwo  ", "# not a heading\n", true, true);
-    }
-    {
-        ZoneAndLocale zone("Europe/Berlin", "de_DE");
-        History::append("a", "a", false, true);
-    }
+    setNow(utc(2026, 3, 2, 9, 5, 59));
+    History::append("hello there", "Hello there.", false, true);
+    History::append("same text", "same text", true, true);
+    // The same text with its accent written another way is not a change.
+    History::append("caf\u00e9", "cafe\u0301", false, true);
+    // Written verbatim: no trimming, no escaping, line breaks spill over.
+    History::append("  one\ntwo  ", "# not a heading\n", true, true);
+    useZone("Europe/Berlin", icu::Locale("de_DE"));
+    History::append("a", "a", false, true);
     EXPECT_EQ(history(),
               "## 02 Mar 09:05  plain\nsaid: hello there\ngave: Hello there.\n\n"
               "## 02 Mar 09:05  boost\nsaid: same text\n\n"
@@ -461,9 +429,9 @@ TEST_F(HistoryTest, EntriesHaveTheirExactShapeInTheUsersZoneAndLocale) {
 }
 
 TEST_F(HistoryTest, CeilingUnwritableFileAndNotKeeping) {
-    ZoneAndLocale zone("UTC");
+    const std::string entry = "## 02 Mar 09:00  plain\nsaid: new\n\n";
     History::append("a", "b", true, false);
-    EXPECT_FALSE(std::filesystem::exists(home() + "/.velvox")) << "not keeping writes nothing";
+    EXPECT_FALSE(fs::exists(home() + "/.velvox")) << "not keeping writes nothing";
     writeFile(settingsPath("history.md"), std::string(400000, 'x'));
     History::append("new", "new", false, true);
     EXPECT_EQ(history(), std::string(400000, 'x') + entry) << "at the ceiling: appended";
@@ -471,10 +439,10 @@ TEST_F(HistoryTest, CeilingUnwritableFileAndNotKeeping) {
     History::append("new", "new", false, true);
     EXPECT_EQ(history(), entry) << "past it: restarted";
 
-    std::filesystem::remove(settingsPath("history.md"));
-    std::filesystem::create_directories(settingsPath("history.md"));
+    fs::remove(settingsPath("history.md"));
+    fs::create_directories(settingsPath("history.md"));
     History::append("lost", "lost", false, true);
-    std::filesystem::remove(settingsPath("history.md"));
+    fs::remove(settingsPath("history.md"));
     History::append("new", "new", false, true);
     EXPECT_EQ(history(), entry) << "only the entry that could not be written is lost";
 }

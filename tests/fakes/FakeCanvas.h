@@ -65,11 +65,7 @@ class FakeCanvas final : public Canvas {
     }
     void strokeRoundedRect(const Rect& rect, double radius, const Colour& colour,
                            double lineWidth) override {
-        add({.kind = "strokeRoundedRect",
-             .rect = rect,
-             .radius = radius,
-             .colour = colour,
-             .lineWidth = lineWidth});
+        add({"strokeRoundedRect", rect, radius, colour, {}, {}, lineWidth});
     }
     void fillEllipse(const Rect& rect, const Colour& colour) override {
         add({.kind = "fillEllipse", .rect = rect, .colour = colour});
@@ -77,11 +73,7 @@ class FakeCanvas final : public Canvas {
     void drawText(const std::string& text, const Point& origin, const Font& font,
                   const Colour& colour) override {
         Size size = metrics.measure(text);
-        add({.kind = "drawText",
-             .rect = {origin.x, origin.y, size.width, size.height},
-             .colour = colour,
-             .text = text,
-             .font = font});
+        add({"drawText", {origin.x, origin.y, size.width, size.height}, 0, colour, text, font});
     }
     void drawImage(const Image&, const Rect& rect) override {
         add({.kind = "drawImage", .rect = rect});

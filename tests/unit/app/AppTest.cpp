@@ -22,7 +22,6 @@
 #include "home/Home.h"
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
-#include "services/Auth.h"
 #include "support/LoopbackServer.h"
 #include "support/TempHome.h"
 
@@ -761,19 +760,6 @@ TEST_F(AppDelegateTest, MenuTogglesWriteTheSettingAndShowTheRealState) {
     EXPECT_FALSE(checked("Start at login"));
 }
 
-TEST_F(AppDelegateTest, HomeOpensFromTheSignInCallbackReopenAndTheMenu) {
-    writeConfig();
-    launch();
-    delegate->openURLs({"https://example.com/", "velvox://settings"});
-    EXPECT_FALSE(window->isVisible());
-    delegate->openURLs({"velvox://auth?token=ovk_first", "velvox://auth?token=ovk_second"});
-    EXPECT_EQ(Auth::token(), "ovk_first");
-    EXPECT_TRUE(window->isVisible());
-    window->close();
-    delegate->reopen();
-    EXPECT_TRUE(window->isVisible());
-}
-
 TEST_F(AppDelegateTest, TheMenuOffersARetryOnlyWhileAFailedTakeIsKept) {
     writeConfig();
     writeFile(settingsPath("kept/take-plain-2000.m4a"), "audio");
@@ -924,38 +910,24 @@ TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
 
 // `velvox transcribe` against a real loopback stand-in for Groq, through the
 // real HTTP client.
-class TranscribeCommandTest : public CommandLineTest {
-  protected:
-    void SetUp() override {
-        CommandLineTest::SetUp();
-        Platform::installHttpClient(std::make_shared<CurlHttpClient>());
-        ::setenv("VELVOX_GROQ_BASE", server.base().c_str(), 1);
-        writeFile(settingsPath("config.json"),
-                  R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
-                      "corrections": {"reddit for the cache": "Redis for the cache"}})");
-        audio = home() + "/take.m4a";
-        writeFile(audio, std::string(4000, '\x01'));
-    }
-    void TearDown() override {
-        Platform::installHttpClient(nullptr);
-        ::unsetenv("VELVOX_GROQ_BASE");
-        CommandLineTest::TearDown();
-    }
-    void answer(int status, const std::string& transcript, int polishStatus = 200,
-                const std::string& polished = "") {
-        server.answer("/openai/v1/audio/transcriptions", status, Json{{"text", transcript}}.dump());
-        server.answer("/openai/v1/chat/completions", polishStatus,
-                      Json{{"choices", {{{"message", {{"content", polished}}}}}}}.dump());
-    }
-    std::string systemPromptSent() {
-        return Json::parse(server.lastRequest().body)["messages"][0]["content"];
-    }
-
-    testing::LoopbackServer server;
-    std::string audio;
-};
-
+using TranscribeCommandTest = CommandLineTest;
 TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
+    testing::LoopbackServer server;
+    Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+    setEnv("VELVOX_GROQ_BASE", server.base());
+    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
+        "corrections": {"reddit for the cache": "Redis for the cache"}})");
+    const std::string audio = home() + "/take.m4a";
+    writeFile(audio, std::string(4000, '\x01'));
+    auto answer = [&](int status, std::string said, int polishStatus = 200, std::string out = "") {
+        server.answer("/openai/v1/audio/transcriptions", status, Json{{"text", said}}.dump());
+        server.answer("/openai/v1/chat/completions", polishStatus,
+                      Json{{"choices", {{{"message", {{"content", out}}}}}}}.dump());
+    };
+    auto systemPromptSent = [&] {
+        return Json::parse(server.lastRequest().body)["messages"][0]["content"];
+    };
+
     answer(200, " reddit for the cache is fast", 200, "Redis for the cache is fast.Really ?");
     ASSERT_EQ(run({"transcribe", audio}), 0) << err.str();
     EXPECT_EQ(out.str(), "Redis for the cache is fast. Really?\n");
@@ -983,6 +955,8 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     EXPECT_EQ(run({"transcribe", home() + "/missing.m4a"}), 2);
     EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
     EXPECT_EQ(server.requests().size(), requests);
+    Platform::installHttpClient(nullptr);
+    setEnv("VELVOX_GROQ_BASE", std::nullopt);
 }
 
 }  // namespace

@@ -120,14 +120,9 @@ TEST(StatsLine, EveryLineMeansWhatAPlainJsonReadingSays) {
 }
 
 TEST(StatsLine, WrittenEventsReadBackUnchanged) {
-    Stats::Raw event{.at = 1772442000,
-                     .words = 3,
-                     .spoken = 4,
-                     .seconds = 12.3,
-                     .app = "Tab\there \"quoted\" ✓",
-                     .bundle = "org.example.App",
-                     .mode = "prompt",
-                     .text = "line\nbreak \\ backslash 👍🏽"};
+    Stats::Raw event{.at = 1772442000, .words = 3, .spoken = 4, .seconds = 12.3};
+    event.app = "Tab\there \"quoted\" ✓", event.bundle = "org.example.App", event.mode = "prompt";
+    event.text = "line\nbreak \\ backslash 👍🏽";
     auto read = Stats::parseLine(Stats::serialize(event).value_or(""));
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(std::tie(read->app, read->text, read->spoken),
@@ -320,14 +315,11 @@ TEST_F(StatsQueriesTest, SmartAppsCountsAppAwareDictationsPerApplication) {
 
 TEST_F(StatsQueriesTest, SummaryTotalsAndRankings) {
     std::vector<EventLine> events;
-    const char* apps[] = {"A", "B", "C", "D", "E", "F", "G"};
     for (int i = 0; i < 7; ++i) {  // A gets 70 words, B 60 ... G 10
-        events.push_back({.at = now - 3600,
-                          .words = 5,
-                          .spoken = (7 - i) * 10,
-                          .seconds = 6.05,
-                          .app = apps[i],
-                          .mode = i < 2 ? "email" : (i < 4 ? "plain" : "context")});
+        EventLine& event = events.emplace_back(
+            EventLine{.at = now - 3600, .words = 5, .spoken = (7 - i) * 10, .seconds = 6.05});
+        event.app = std::string(1, char('A' + i));
+        event.mode = i < 2 ? "email" : (i < 4 ? "plain" : "context");
     }
     writeEvents(events);
     // 7 × 6.05 s = 42.35 s; 280 / 42.35 × 60 = 396.7 words a minute; 35 words / 40 - 42.35 s /

@@ -76,6 +76,7 @@ class DictationControllerTest : public FakedDesktopTest {
         API::resetWarmUpLogForTesting();
         setEnv("VELVOX_GROQ_BASE", "http://127.0.0.1:9");
         writeConfig();
+        start();
     }
     void TearDown() override {
         stop();
@@ -83,7 +84,9 @@ class DictationControllerTest : public FakedDesktopTest {
         FakedDesktopTest::TearDown();
     }
 
+    // (Re)starts the controller with the settings on disk.
     void start() {
+        stop();
         controller = std::make_unique<DictationController>(Config::load());
         controller->onStatusLineChanged = [this](auto& line) { statuses.push_back(line); };
         monitor = std::make_unique<HotkeyMonitor>();
@@ -144,7 +147,6 @@ class DictationControllerTest : public FakedDesktopTest {
 };
 
 TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
-    start();
     press();
     EXPECT_EQ(takeStatuses(), Lines{"Listening" + kEllipsis});
     EXPECT_TRUE(fakes->panels->panel->visible) << "the pill shows while listening";
@@ -177,7 +179,6 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
 // when the main queue runs the work they hand over.
 TEST_F(DictationControllerTest, NetworkAnswersChangeNothingUntilTheMainQueueRuns) {
     fakes->http->answersFromAnotherThread = true;
-    start();
     dictate(2);
     takeStatuses();
     ASSERT_TRUE(fakes->http->respond(200, transcript("from the network").dump()));
@@ -227,7 +228,6 @@ TEST_F(DictationControllerTest, OutcomesOfATake) {
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        stop();
         for (const char* record : {"history.md", "stats.jsonl"}) fs::remove(settingsPath(record));
         fakes->accessibility->field->content.clear();
         writeConfig(Json::parse(c.config));
@@ -328,7 +328,6 @@ TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
         {"dismissed", [&] { AppState::dismissRetry()(); }, "failed dictation dismissed", 0, false},
     };
     // clang-format on
-    start();
     AppState::dismissRetry() = [&] { controller->dismissKeptTake(); };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -362,7 +361,6 @@ TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
 // What the microphone captured is never lost without a word.
 TEST_F(DictationControllerTest, MicrophoneProblems) {
     fakes->microphone->authorization = MicrophoneAuthorization::denied;
-    start();
     press();
     EXPECT_EQ(controller->statusLine(), "Microphone access needed");
     EXPECT_EQ(fakes->microphone->pendingRequests(), 1u);
@@ -431,7 +429,6 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
     };
     // clang-format on
     auto cancelled = [&] { return timesLogged("cancelled"); };
-    start();
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         size_t before = sent();
@@ -475,7 +472,6 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
 TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
     fakes->accessibility->field->processId = 77;
-    start();
     controller->runCommand(DictationCommand::stop, false);
     controller->runCommand(DictationCommand::start, true);
     controller->runCommand(DictationCommand::start, false);

@@ -82,10 +82,7 @@ class FakePasteKeystroke final : public PasteKeystroke {
   public:
     void post() override { ++posted; }
     bool focusPastesClipboard() override { return pasteKey; }
-    bool type(const std::string& text) override {
-        typed += text;
-        return true;
-    }
+    bool type(const std::string& text) override { return typed += text, true; }
     bool reachesNativeWindows() const override { return native; }
     int posted = 0;
     bool pasteKey = true;

@@ -117,12 +117,10 @@ class DictationControllerTest : public FakedDesktopTest {
         ASSERT_TRUE(fakes->http->respond(status, body.dump()));
         queue->runUntilIdle();
     }
-    static Json transcript(const std::string& text) { return {{"text", text}}; }
-    static Json completion(const std::string& text) {
-        return {{"choices", {{{"message", {{"content", text}}}}}}};
+    void said(const std::string& text) { answer(200, {{"text", text}}); }
+    void polished(const std::string& text) {
+        answer(200, {{"choices", {{{"message", {{"content", text}}}}}}});
     }
-    void said(const std::string& text) { answer(200, transcript(text)); }
-    void polished(const std::string& text) { answer(200, completion(text)); }
     void failOnce(bool boost = false) { dictate(1.5, boost), answer(500, Json{{"error", "down"}}); }
 
     size_t sent() const { return fakes->http->requests().size(); }
@@ -181,13 +179,14 @@ TEST_F(DictationControllerTest, NetworkAnswersChangeNothingUntilTheMainQueueRuns
     fakes->http->answersFromAnotherThread = true;
     dictate(2);
     takeStatuses();
-    ASSERT_TRUE(fakes->http->respond(200, transcript("from the network").dump()));
+    ASSERT_TRUE(fakes->http->respond(200, R"({"text": "from the network"})"));
     EXPECT_TRUE(queue->hasPendingWork());
     EXPECT_TRUE(takeStatuses().empty());
     EXPECT_EQ(sent(), 2u) << "the network's thread sends the polish request itself";
     queue->runUntilIdle();
     EXPECT_EQ(takeStatuses(), Lines{"Polishing" + kEllipsis});
-    ASSERT_TRUE(fakes->http->respond(200, completion("From the network.").dump()));
+    ASSERT_TRUE(fakes->http->respond(
+        200, R"({"choices": [{"message": {"content": "From the network."}}]})"));
     EXPECT_TRUE(queue->hasPendingWork());
     EXPECT_EQ(field(), "");
     EXPECT_TRUE(controller->busy());
@@ -238,9 +237,9 @@ TEST_F(DictationControllerTest, OutcomesOfATake) {
             fakes->http->fail({TransportError::Kind::cannotConnect, "Could not connect."});
             queue->runUntilIdle();
         } else if (fakes->http->pendingRequests()) {
-            answer(c.status, c.status == 200 ? transcript(c.said) : Json{{"error", "down"}});
+            c.status == 200 ? said(c.said) : answer(c.status, Json{{"error", "down"}});
         }
-        if (c.polish) answer(c.polish, c.polish == 200 ? completion(c.field) : Json::object());
+        if (c.polish) c.polish == 200 ? polished(c.field) : answer(c.polish, Json::object());
         EXPECT_EQ(sent() - before, c.seconds < 1 ? 0u : c.polish ? 2u : 1u);
         EXPECT_EQ(field(), c.field);
         EXPECT_EQ(controller->statusLine(), c.line);
@@ -417,12 +416,10 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
         {"escape while F5 is held", Start::ordinaryKey, kEscape, 3, -20, false, kReady, true},
         {"escape early in a modifier hold", Start::modifierKey, kEscape, 0.1, -20, false, kReady, true},
         {"escape in a take a command started", Start::command, kEscape, 3, -20, false, kReady, true},
-        {"AltGr+q typed", Start::modifierKey, kQ, 0.3, -20, false, kReady, false},
         {"q just inside the grace", Start::modifierKey, kQ, 0.74, -20, false, kReady, false},
         {"q after the grace", Start::modifierKey, kQ, 0.76, -20, true, "", false},
         {"q while an ordinary key is held", Start::ordinaryKey, kQ, 0.1, -20, true, "", false},
         {"q in a take a command started", Start::command, kQ, 0.1, -20, true, "", false},
-        {"silence", Start::ordinaryKey, std::nullopt, 0, -90, false, heardNothing, false},
         {"a quiet room", Start::modifierKey, std::nullopt, 0, -64, false, heardNothing, false},
         {"at the line", Start::ordinaryKey, std::nullopt, 0, -55, false, heardNothing, false},
         {"whispered speech", Start::ordinaryKey, std::nullopt, 0, -52, true, "", false},
@@ -488,7 +485,7 @@ TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     EXPECT_EQ(fakes->audio->takes.size(), 2u);
 }
 
-TEST_F(DictationControllerTest, OwnWindowCopiedOnlyAndCopyLast) {
+TEST_F(DictationControllerTest, TheOwnWindowTakesTheTextAndWithoutTrustItIsCopiedOnly) {
     fakes->workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
     fakes->accessibility->field->processId = 1;
     Lines inserted;
@@ -508,9 +505,6 @@ TEST_F(DictationControllerTest, OwnWindowCopiedOnlyAndCopyLast) {
     dictate(1);
     said("kept safe");
     EXPECT_EQ(controller->statusLine(), Paster::kAllowAccessibilityMessage);
-    EXPECT_EQ(fakes->pasteboard->text(), "kept safe");
-    fakes->pasteboard->userCopies({testing::textItem("something else")});
-    controller->copyLast();
     EXPECT_EQ(fakes->pasteboard->text(), "kept safe");
 }
 
@@ -869,8 +863,7 @@ TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNoth
     Json printed = Json::parse(out.str());
     EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
     EXPECT_EQ(printed["anthropicApiKey"], "set (4 characters)");
-    EXPECT_EQ(printed["boostHotkeyKeyCode"], 63);
-    EXPECT_DOUBLE_EQ(printed["minHoldSeconds"].get<double>(), 0.05);
+    EXPECT_EQ(printed["boostHotkeyKeyCode"], 63) << "as read: the clash resolved";
     EXPECT_FALSE(printed.contains("extra"));
     EXPECT_EQ(out.str().find("gsk_"), std::string::npos) << "the key itself never shows";
     for (const char* blank : {"", " \n"}) EXPECT_EQ(CommandLine::maskedKey(blank), "");

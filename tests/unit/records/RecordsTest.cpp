@@ -31,10 +31,6 @@ int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int seco
     return static_cast<int64_t>(::timegm(&parts));
 }
 
-WallTime moment(int64_t unixSeconds) {
-    return WallTime(std::chrono::seconds(unixSeconds));
-}
-
 // One line of stats.jsonl as the program writes it.
 struct EventLine {
     int64_t at = 0, words = 10, spoken = 10;
@@ -151,6 +147,9 @@ class RecordsTest : public testing::TempHomeTest {
         icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(locale, status);
+    }
+    static WallTime moment(int64_t unixSeconds) {
+        return WallTime(std::chrono::seconds(unixSeconds));
     }
     void setNow(int64_t unixSeconds) { queue->setNow(moment(unixSeconds)); }
     std::string stats() { return readFile(settingsPath("stats.jsonl")); }

@@ -97,15 +97,15 @@ TEST_F(CorrectionsTest, OneLogLineNamesTheRulesThatMatched) {
 
 using Smart::Kind;
 
-class SmartTest : public ::testing::Test {
+class SmartTest : public testing::TempHomeTest {
   protected:
     void SetUp() override {
+        TempHomeTest::SetUp();
         Platform::installWorkspace(workspace);
-        Smart::setDemoKind(std::nullopt);
     }
     void TearDown() override {
         Smart::setDemoKind(std::nullopt);
-        Platform::installWorkspace(std::make_shared<testing::FakeWorkspace>());
+        TempHomeTest::TearDown();
     }
     std::shared_ptr<testing::FakeWorkspace> workspace = std::make_shared<testing::FakeWorkspace>();
     Config config;

@@ -14,8 +14,7 @@
 namespace velvox::testing {
 
 // A main queue and clock that only move when the test says so: posted work waits for
-// runUntilIdle() or advance(); timers fire in due order as advance() passes them, with the
-// clock set to that moment.
+// runUntilIdle() or advance(); timers fire in due order, the clock set to their moment.
 class ManualMainQueue final : public MainQueue, public Clock {
   public:
     explicit ManualMainQueue(WallTime start = defaultStart()) : now_(start) {}

@@ -7,9 +7,8 @@
 
 namespace velvox::testing {
 
-// What a fake was asked, as readable lines ("setOrigin 10,20") the test reads.
-// note() records a call and hands back the answer, so a fake's member that
-// records and answers stays one line.
+// What a fake was asked, as readable lines ("setOrigin 10,20"). note() records a call and
+// hands back the answer, so a fake's member that records and answers stays one line.
 struct CallLog {
     std::vector<std::string> calls;
     template <typename T = bool>

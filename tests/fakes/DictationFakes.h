@@ -16,11 +16,8 @@
 
 namespace velvox::testing {
 
-// Every edge a dictation touches, faked and installed in the platform
-// registry: a keyboard, a microphone that is allowed, an editor in front with
-// an empty focused field and trusted accessibility, a clipboard holding the
-// user's text, one screen for the pill, a tray icon and a network that waits
-// for the test to answer.
+// Every edge a dictation touches, faked and installed: an allowed microphone, an editor in
+// front with an empty focused field, the user's clipboard and a network the test answers.
 struct DictationFakes {
     DictationFakes() {
         Platform::installKeyEventSource(keys);

@@ -10,9 +10,8 @@
 
 namespace velvox::testing {
 
-// A text field of another application, as the accessibility interface shows
-// it. The test sets what each call answers; calls are recorded as text in the
-// accessibility fake's shared log.
+// A text field of another application as the accessibility interface shows it: the test
+// sets each answer; calls are recorded in the accessibility fake's log.
 struct FakeField {
     std::optional<bool> selectedTextSettable = true;
     std::optional<std::string> selectedText = std::string();

@@ -55,8 +55,7 @@ class FakeAudioTake final : public AudioTake {
     ~FakeAudioTake() override { state_->destroyed = true; }
     bool record() override {
         calls_->push_back("record");
-        state_->recording = recordSucceeds_;
-        return recordSucceeds_;
+        return state_->recording = recordSucceeds_;
     }
     bool isRecording() override { return state_->recording; }
     double currentTime() override { return state_->currentTime; }
@@ -69,8 +68,7 @@ class FakeAudioTake final : public AudioTake {
     }
     bool stop() override {
         calls_->push_back("stop");
-        state_->recording = false;
-        state_->stopped = true;
+        state_->recording = false, state_->stopped = true;
         return state_->completesFile;
     }
 
@@ -80,9 +78,8 @@ class FakeAudioTake final : public AudioTake {
     std::shared_ptr<std::vector<std::string>> calls_;
 };
 
-// A microphone that makes fake takes. Like a real one it creates the take's
-// file at once (a few bytes), also when the take then fails, so a test can see
-// that the file is cleaned up.
+// A microphone that makes fake takes. Like a real one it creates the file at once, also
+// when the take then fails, so a test can see that the file is cleaned up.
 class FakeAudioInput final : public AudioInput {
   public:
     NewAudioTake makeTake(const std::string& path, const AudioSettings& settings) override {

@@ -18,9 +18,7 @@ struct FakeTextMetrics {
     double lineHeight = 14;
     Size measure(const std::string& text) const {
         double characters = 0;
-        for (unsigned char byte : text) {
-            if ((byte & 0xC0) != 0x80) characters += 1;
-        }
+        for (unsigned char byte : text) characters += (byte & 0xC0) != 0x80;
         return {characters * characterWidth, lineHeight};
     }
 };
@@ -52,15 +50,11 @@ class FakeCanvas final : public Canvas {
     // Readable lines are made only when asked, to keep drawing cheap.
     bool recordLines = true;
     std::vector<std::string> lines;
-    void clear() {
-        operations.clear();
-        lines.clear();
-    }
+    void clear() { operations.clear(), lines.clear(); }
     std::vector<Operation> operationsOfKind(const std::string& kind) const {
         std::vector<Operation> found;
-        for (const auto& operation : operations) {
+        for (const auto& operation : operations)
             if (operation.kind == kind) found.push_back(operation);
-        }
         return found;
     }
     Size measureText(const std::string& text, const Font&) override {
@@ -71,11 +65,7 @@ class FakeCanvas final : public Canvas {
     }
     void strokeRoundedRect(const Rect& rect, double radius, const Colour& colour,
                            double lineWidth) override {
-        add({.kind = "strokeRoundedRect",
-             .rect = rect,
-             .radius = radius,
-             .colour = colour,
-             .lineWidth = lineWidth});
+        add({"strokeRoundedRect", rect, radius, colour, {}, {}, lineWidth});
     }
     void fillEllipse(const Rect& rect, const Colour& colour) override {
         add({.kind = "fillEllipse", .rect = rect, .colour = colour});
@@ -83,11 +73,7 @@ class FakeCanvas final : public Canvas {
     void drawText(const std::string& text, const Point& origin, const Font& font,
                   const Colour& colour) override {
         Size size = metrics.measure(text);
-        add({.kind = "drawText",
-             .rect = {origin.x, origin.y, size.width, size.height},
-             .colour = colour,
-             .text = text,
-             .font = font});
+        add({"drawText", {origin.x, origin.y, size.width, size.height}, 0, colour, text, font});
     }
     void drawImage(const Image&, const Rect& rect) override {
         add({.kind = "drawImage", .rect = rect});

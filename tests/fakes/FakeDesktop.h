@@ -12,10 +12,8 @@
 
 namespace velvox::testing {
 
-// A desktop with the applications, shipped files and start-at-login entry the
-// test sets. Requests are kept in `calls` as readable text ("openURL https://...",
-// "openFile /path", "openSettings sound", "chooseApplication Choose an app");
-// a chooser stays open until the test answers it with choose().
+// A desktop with the applications, files and login entry the test sets; requests are kept in
+// `calls` ("openURL https://..."); a chooser stays open until the test calls choose().
 class FakeDesktop final : public Desktop, public CallLog {
   public:
     void openURL(const std::string& url) override { note("openURL " + url); }

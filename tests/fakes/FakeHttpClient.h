@@ -12,11 +12,9 @@
 
 namespace velvox::testing {
 
-// An HTTP client that sends nothing: it records each call as a readable
-// string ("send POST https://host/path", "connect https://host") and keeps the
-// completions until the test answers them, oldest first. Answers run on the
-// test's thread, or, with answersFromAnotherThread, on a thread of their own
-// as the network's do (the call returns once that thread has ended).
+// An HTTP client that sends nothing: calls are kept as text ("send POST https://host/path")
+// and completions wait for the test's answers, oldest first, run on the test's thread or,
+// with answersFromAnotherThread, on a thread of their own that has ended when they return.
 class FakeHttpClient final : public HttpClient {
   public:
     void send(HttpRequest request, HttpCompletion completion) override {
@@ -41,9 +39,6 @@ class FakeHttpClient final : public HttpClient {
     bool fail(TransportError error) {
         return complete(waiting_, [&](auto& done) { done(std::move(error)); });
     }
-    bool finishConnect(std::optional<TransportError> error = std::nullopt) {
-        return complete(connects_, [&](auto& done) { done(std::move(error)); });
-    }
     bool answersFromAnotherThread = false;
 
   private:
@@ -61,11 +56,7 @@ class FakeHttpClient final : public HttpClient {
             done = std::move(queue.front());
             queue.pop_front();
         }
-        if (answersFromAnotherThread) {
-            std::thread([&] { call(done); }).join();
-        } else {
-            call(done);
-        }
+        answersFromAnotherThread ? std::thread([&] { call(done); }).join() : call(done);
         return true;
     }
     mutable std::mutex mutex_;

@@ -10,10 +10,8 @@
 
 namespace velvox::testing {
 
-// A keyboard hook the test types on. Every request made of it is kept in
-// `calls` as readable text; send() and its shorthands hand an event to the
-// handler, as the system would, and answer its verdict (nothing when the
-// source is not delivering).
+// A keyboard hook the test types on; requests are kept in `calls`. send() hands an event to
+// the handler and answers its verdict (nothing when the source is not delivering).
 class FakeKeyEventSource final : public KeyEventSource, public CallLog {
   public:
     bool start(Handler handler) override {
@@ -29,37 +27,32 @@ class FakeKeyEventSource final : public KeyEventSource, public CallLog {
     void enable() override { enabled_ = note("enable", enabled_ || handler_ != nullptr); }
     void setSwallowedKeys(const std::vector<int64_t>& keyCodes) override {
         std::string text = "swallow keys";
-        for (int64_t code : keyCodes) {
-            text += ' ';
-            text += std::to_string(code);
-        }
+        for (int64_t code : keyCodes) text += " " + std::to_string(code);
         swallowedKeys = note(text, keyCodes);
     }
     // The swallowed keys among heldElsewhere.
     std::vector<int64_t> takenKeys() const override {
         std::vector<int64_t> taken;
-        for (int64_t code : swallowedKeys) {
-            if (std::find(heldElsewhere.begin(), heldElsewhere.end(), code) != heldElsewhere.end())
+        for (int64_t code : swallowedKeys)
+            if (std::ranges::find(heldElsewhere, code) != heldElsewhere.end())
                 taken.push_back(code);
-        }
         return taken;
     }
     DefaultHotkeys defaultHotkeys() const override { return defaults; }
     bool seesGlobalKeys() const override { return globalKeys; }
     DesktopShortcutKeys desktopShortcutKeys() const override { return desktopKeys; }
     bool canReport(int64_t keyCode) const override {
-        return std::find(unreportable.begin(), unreportable.end(), keyCode) == unreportable.end();
+        return std::ranges::find(unreportable, keyCode) == unreportable.end();
     }
     void setCaptureMode(bool on) override {
         captureMode = note(on ? "capture mode on" : "capture mode off", on);
     }
     std::optional<KeyEventVerdict> send(const KeyEvent& event) {
         if (!handler_) return std::nullopt;
-        if (event.type == KeyEventType::tapDisabled) {
+        if (event.type == KeyEventType::tapDisabled)
             enabled_ = false;
-        } else if (!enabled_) {
+        else if (!enabled_)
             return std::nullopt;  // a disabled hook delivers nothing
-        }
         return handler_(event);
     }
     std::optional<KeyEventVerdict> keyDown(int64_t code, uint64_t flags = 0) {

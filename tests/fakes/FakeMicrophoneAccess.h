@@ -20,11 +20,8 @@ class FakeMicrophoneAccess final : public MicrophoneAccess {
     void answer(bool granted) {
         authorization =
             granted ? MicrophoneAuthorization::authorized : MicrophoneAuthorization::denied;
-        auto waiting = std::move(pending_);
-        pending_.clear();
-        for (auto& completion : waiting) {
+        for (auto& completion : std::exchange(pending_, {}))
             if (completion) completion(granted);
-        }
     }
     size_t pendingRequests() const { return pending_.size(); }
     MicrophoneAuthorization authorization = MicrophoneAuthorization::notDetermined;

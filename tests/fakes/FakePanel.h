@@ -48,9 +48,7 @@ class FakePanel final : public Panel, public CallLog {
     void setNeedsDisplay() override { ++needsDisplayCount; }
     // Runs every pending animation to its end, in the order they were started.
     void finishAnimations() {
-        auto pending = std::move(animations);
-        animations.clear();
-        for (auto& animation : pending) {
+        for (auto& animation : std::exchange(animations, {})) {
             currentAlpha = animation.target;
             if (animation.completion) animation.completion();
         }
@@ -60,11 +58,7 @@ class FakePanel final : public Panel, public CallLog {
         if (drawHandler) drawHandler(canvas, {0, 0, size.width, size.height});
     }
     // Calls recorded so far, then forgets them.
-    std::vector<std::string> takeCalls() {
-        auto taken = std::move(calls);
-        calls.clear();
-        return taken;
-    }
+    std::vector<std::string> takeCalls() { return std::exchange(calls, {}); }
 };
 
 class FakePanels final : public Panels, public CallLog {

@@ -26,11 +26,9 @@ class FakePasteboard final : public Pasteboard {
     int64_t changeCount() override { return count; }
     std::vector<std::vector<std::string>> itemTypes() override {
         std::vector<std::vector<std::string>> types;
-        for (const auto& item : items) {
-            auto& list = types.emplace_back();
-            for (const auto& representation : item.representations)
-                list.push_back(representation.type);
-        }
+        for (const auto& item : items)
+            for (auto& list = types.emplace_back(); const auto& each : item.representations)
+                list.push_back(each.type);
         return types;
     }
     std::optional<Bytes> data(size_t itemIndex, const std::string& type) override {
@@ -57,9 +55,7 @@ class FakePasteboard final : public Pasteboard {
     }
     // Another application takes the clipboard.
     void userCopies(std::vector<PasteboardItem> newItems) {
-        items = std::move(newItems);
-        unreadable.clear();
-        ++count;
+        items = std::move(newItems), unreadable.clear(), ++count;
     }
     // A clipboard manager takes the clipboard over with its current content.
     void managerTakesOver() { ++count; }
@@ -86,10 +82,7 @@ class FakePasteKeystroke final : public PasteKeystroke {
   public:
     void post() override { ++posted; }
     bool focusPastesClipboard() override { return pasteKey; }
-    bool type(const std::string& text) override {
-        typed += text;
-        return true;
-    }
+    bool type(const std::string& text) override { return typed += text, true; }
     bool reachesNativeWindows() const override { return native; }
     int posted = 0;
     bool pasteKey = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,14 +26,12 @@ class FakeScreens final : public Screens {
     }
     // The desktop reports a change of monitors.
     void announceChange() {
-        for (const auto& observer : observers_) {
+        for (const auto& observer : observers_)
             if (*observer) (*observer)();
-        }
     }
     size_t liveObservers() const {
-        size_t live = 0;
-        for (const auto& observer : observers_) live += *observer ? 1 : 0;
-        return live;
+        return std::count_if(observers_.begin(), observers_.end(),
+                             [](auto& slot) { return bool(*slot); });
     }
 
   private:

@@ -9,8 +9,7 @@
 
 namespace velvox::testing {
 
-// A window that shows nothing. Every request is kept in `calls` as readable
-// text ("present", "load /path/settings.html", "evaluate <script>"); the test
+// A window that shows nothing; requests are kept in `calls` ("evaluate <script>"); the test
 // plays the page and the user with post(), finishLoading() and close().
 class FakeWebView final : public WebView, public CallLog {
   public:
@@ -51,17 +50,15 @@ class FakeWebView final : public WebView, public CallLog {
     // The scripts evaluated so far, oldest first.
     std::vector<std::string> scripts() const {
         std::vector<std::string> found;
-        for (const auto& call : calls) {
-            if (call.rfind("evaluate ", 0) == 0) found.push_back(call.substr(9));
-        }
+        for (const auto& call : calls)
+            if (call.starts_with("evaluate ")) found.push_back(call.substr(9));
         return found;
     }
     // Scripts that call the page function (e.g. "window.orvoState").
     std::vector<std::string> scriptsCalling(const std::string& function) const {
         std::vector<std::string> found;
-        for (const auto& script : scripts()) {
-            if (script.rfind(function + " && ", 0) == 0) found.push_back(script);
-        }
+        for (const auto& script : scripts())
+            if (script.starts_with(function + " && ")) found.push_back(script);
         return found;
     }
     // The argument text of a script "f && f(argument)".

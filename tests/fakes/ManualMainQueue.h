@@ -13,10 +13,8 @@
 
 namespace velvox::testing {
 
-// A main queue and clock that only move when the test says so. Work posted
-// with async() waits in a queue until runUntilIdle() or advance(); timers fire
-// when advance() passes their due time, in due-time order, with the clock set
-// to that moment.
+// A main queue and clock that only move when the test says so: posted work waits for
+// runUntilIdle() or advance(); timers fire in due order, the clock set to their moment.
 class ManualMainQueue final : public MainQueue, public Clock {
   public:
     explicit ManualMainQueue(WallTime start = defaultStart()) : now_(start) {}

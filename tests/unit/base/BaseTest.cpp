@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <string>
 
+#include "base/AppState.h"
 #include "base/Files.h"
 #include "base/Log.h"
+#include "base/NotificationCenter.h"
+#include "base/Paths.h"
 #include "config/Config.h"
 #include "fakes/FakeKeyEventSource.h"
 #include "support/TempHome.h"
@@ -14,7 +20,9 @@
 namespace velvox {
 namespace {
 
+namespace fs = std::filesystem;
 using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
 using Keys = std::pair<int64_t, int64_t>;
 
 class ConfigTest : public testing::TempHomeTest {
@@ -30,8 +38,7 @@ class ConfigTest : public testing::TempHomeTest {
     }
     Json stored() const { return Json::parse(readFile(configPath())); }
     size_t filesInFolder() const {
-        return std::distance(std::filesystem::directory_iterator(settingsPath("")),
-                             std::filesystem::directory_iterator());
+        return std::distance(fs::directory_iterator(settingsPath("")), fs::directory_iterator());
     }
     void prepare() {
         Config::migrateOldFolder();
@@ -44,6 +51,9 @@ TEST_F(ConfigTest, MissingOrDamagedFileGivesDefaults) {
     EXPECT_EQ(config.apiBase, Config::defaultApiBase());
     EXPECT_EQ(Keys(config.hotkeyKeyCode, config.boostHotkeyKeyCode), Keys(63, 61));
     EXPECT_TRUE(logMessages().empty()) << "a missing file is not worth a line";
+    EXPECT_EQ(Config::contextText(), "");
+    writeFile(settingsPath("context.md"), "\n I work at Northwind.\n\n");
+    EXPECT_EQ(Config::contextText(), "I work at Northwind.") << "trimmed";
     for (const char* content : {"{\"cleanup\": false,}", "[]", "\"text\"", "", "{\"a\": 1"}) {
         writeFile(configPath(), content);
         EXPECT_TRUE(Config::load().cleanup) << content;
@@ -55,17 +65,12 @@ TEST_F(ConfigTest, MissingOrDamagedFileGivesDefaults) {
 }
 
 TEST_F(ConfigTest, ClampsTimesAndResolvesHotkeyClashes) {
-    const std::tuple<const char*, Json, double> times[] = {
-        {"minHoldSeconds", 0, 0.05},     {"minHoldSeconds", 9, 2.0},
-        {"minHoldSeconds", 0.4, 0.4},    {"maxRecordSeconds", 1, 5},
-        {"maxRecordSeconds", 3600, 600}, {"maxRecordSeconds", "30", 120},
-    };
-    for (const auto& [key, written, read] : times) {
-        Config config = loadWith({{key, written}});
-        EXPECT_DOUBLE_EQ(
-            std::string(key) == "minHoldSeconds" ? config.minHoldSeconds : config.maxRecordSeconds,
-            read)
-            << key << " " << written;
+    const std::tuple<Json, double, Json, double> times[] = {
+        {0, 0.05, 1, 5}, {9, 2.0, 3600, 600}, {0.4, 0.4, "30", 120}};
+    for (const auto& [minHold, minHoldRead, maxRecord, maxRecordRead] : times) {
+        Config config = loadWith({{"minHoldSeconds", minHold}, {"maxRecordSeconds", maxRecord}});
+        EXPECT_DOUBLE_EQ(config.minHoldSeconds, minHoldRead) << minHold;
+        EXPECT_DOUBLE_EQ(config.maxRecordSeconds, maxRecordRead) << maxRecord;
     }
     const std::pair<std::pair<Json, Json>, Keys> clashes[] = {
         {{63, 63}, {63, 61}}, {{50, 50}, {50, 63}}, {{-1, -1}, {63, -1}},
@@ -102,19 +107,17 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
         "vocabulary": ["one", 2], "promptModeApps": ["a.b", "c"], "corrections": {"a": "b", "c": 1},
         "inputDevice": " alsa_input.usb-mic \n", "apiBase": "", "unknownKey": true,
         "insertDirectly": false, "promptModePrompt": "Be brief."})"));
-    EXPECT_TRUE(config.useOwnKey);
-    EXPECT_FALSE(config.autoPaste);
-    EXPECT_TRUE(config.cleanup) << "a string is not a boolean";
-    EXPECT_FALSE(config.keepHistory);
-    EXPECT_EQ(config.groqApiKey, "gsk_abc");
-    EXPECT_EQ(config.anthropicApiKey, "");
+    // Numbers count as booleans, a string does not.
+    EXPECT_EQ(std::tuple(config.useOwnKey, config.autoPaste, config.cleanup, config.keepHistory,
+                         config.insertDirectly),
+              std::tuple(true, false, true, false, false));
+    EXPECT_EQ(std::tuple(config.groqApiKey, config.anthropicApiKey, config.emailPrompt,
+                         config.promptModePrompt),
+              std::tuple("gsk_abc", "", "Write it as mail.", "Be brief."));
     EXPECT_EQ(config.transcribeModel, "") << "an empty model is taken as is";
     EXPECT_EQ(config.systemPrompt, Config::defaultPrompt()) << "an empty prompt keeps the default";
-    EXPECT_EQ(config.emailPrompt, "Write it as mail.");
-    EXPECT_EQ(config.promptModePrompt, "Be brief.");
-    EXPECT_FALSE(config.insertDirectly);
     EXPECT_EQ(config.vocabulary, Config::defaultVocabulary()) << "one number spoils the array";
-    EXPECT_EQ(config.promptModeApps, (std::vector<std::string>{"a.b", "c"}));
+    EXPECT_EQ(config.promptModeApps, (Lines{"a.b", "c"}));
     EXPECT_EQ(config.corrections, Config::defaultCorrections());
     EXPECT_EQ(config.inputDevice, "alsa_input.usb-mic");
     EXPECT_EQ(config.apiBase, Config::defaultApiBase());
@@ -137,8 +140,7 @@ TEST_F(ConfigTest, SetEditsOneKeyAndNeverOverwritesADamagedFile) {
     writeFile(configPath(), "{\"cleanup\": tru");
     Config::set("cleanup", Json(false));
     EXPECT_EQ(readFile(configPath()), "{\"cleanup\": tru");
-    EXPECT_EQ(logMessages(),
-              std::vector<std::string>{"could not persist cleanup, config.json unreadable"});
+    EXPECT_EQ(logMessages(), Lines{"could not persist cleanup, config.json unreadable"});
     EXPECT_EQ(systemLog->lines().size(), 1u);
 }
 
@@ -147,8 +149,7 @@ TEST_F(ConfigTest, SetEditsOneKeyAndNeverOverwritesADamagedFile) {
 struct LimitScope {
     LimitScope(int resource, rlim_t soft) : resource(resource) {
         ::getrlimit(resource, &saved);
-        rlimit lowered = saved;
-        lowered.rlim_cur = soft;
+        rlimit lowered{soft, saved.rlim_max};
         ::setrlimit(resource, &lowered);
     }
     ~LimitScope() { ::setrlimit(resource, &saved); }
@@ -162,23 +163,17 @@ TEST_F(ConfigTest, AFailedAtomicWriteLeavesTheOldFileInPlace) {
     auto fileSizeSignal = std::signal(SIGXFSZ, SIG_IGN);
     // With no file descriptor left nothing may run that opens a file, the
     // sanitizers' own checks included: only the write itself runs there.
-    const struct {
-        const char* name;
-        int resource;
-        rlim_t soft;
-    } failures[] = {
-        {"the temporary file cannot take the whole text", RLIMIT_FSIZE, old.size()},
-        {"no temporary file can be made", RLIMIT_NOFILE, 0},
-    };
-    for (const auto& failure : failures) {
-        SCOPED_TRACE(failure.name);
+    // The temporary file cannot take the whole text; no temporary file can be made.
+    for (auto [resource, soft] :
+         {std::pair<int, rlim_t>{RLIMIT_FSIZE, old.size()}, {RLIMIT_NOFILE, 0}}) {
+        SCOPED_TRACE(resource);
         writeFile(configPath(), old);
         Log::flush();
         bool written;
         {
-            LimitScope limit(failure.resource, failure.soft);
+            LimitScope limit(resource, soft);
             written = Files::writeAtomically(configPath(), longer);
-            if (failure.resource == RLIMIT_FSIZE) Config::set("autoPaste", Json(false));
+            if (resource == RLIMIT_FSIZE) Config::set("autoPaste", Json(false));
         }
         EXPECT_FALSE(written) << "the write reports its failure";
         EXPECT_EQ(readFile(configPath()), old);
@@ -205,12 +200,6 @@ TEST_F(ConfigTest, InstallIdIsIssuedOnceAndKeptOnlyWhereAFileIs) {
     for (char c : first) EXPECT_FALSE(std::islower(static_cast<unsigned char>(c)));
 }
 
-TEST_F(ConfigTest, ContextTextIsTrimmedAndOptional) {
-    EXPECT_EQ(Config::contextText(), "");
-    writeFile(settingsPath("context.md"), "\n I work at Northwind.\n\n");
-    EXPECT_EQ(Config::contextText(), "I work at Northwind.");
-}
-
 TEST_F(ConfigTest, NewInstallGetsTheFullTemplateOnceInAPrivateFile) {
     prepare();
     Json object = stored();
@@ -218,43 +207,39 @@ TEST_F(ConfigTest, NewInstallGetsTheFullTemplateOnceInAPrivateFile) {
     EXPECT_EQ(object["installID"].get<std::string>().size(), 36u);
     EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
     EXPECT_EQ(modeOf(configPath()), 0600u);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"new install id issued",
-                                                       "prompts updated to version 5 from 0"}));
+    EXPECT_EQ(logMessages(),
+              (Lines{"new install id issued", "prompts updated to version 5 from 0"}));
     std::string before = readFile(configPath());
-    auto written = std::filesystem::last_write_time(configPath());
+    auto written = fs::last_write_time(configPath());
     prepare();
     EXPECT_EQ(readFile(configPath()), before);
-    EXPECT_EQ(std::filesystem::last_write_time(configPath()), written);
+    EXPECT_EQ(fs::last_write_time(configPath()), written);
     EXPECT_EQ(logMessages().size(), 2u) << "a second run writes and logs nothing";
 }
 
 TEST_F(ConfigTest, UpgradesAnOlderFileInPlace) {
-    std::vector<std::string> vocabulary = Config::defaultVocabulary();
+    Lines vocabulary = Config::defaultVocabulary();
     vocabulary.erase(vocabulary.begin() + 2, vocabulary.begin() + 5);  // three entries gone
     vocabulary.push_back("mine");
-    writeFile(configPath(), Json{{"vocabulary", vocabulary},
-                                 {"installID", ""},
-                                 {"systemPrompt", "old prompt"},
-                                 {"promptVersion", 3},
-                                 {"cleanupModel", "mixtral-8x7b-32768"},
-                                 {"cleanup", "not a bool"}}
-                                .dump());
+    Json older = Json::parse(R"({"installID": "", "systemPrompt": "old prompt", "promptVersion": 3,
+        "cleanupModel": "mixtral-8x7b-32768", "cleanup": "not a bool"})");
+    older["vocabulary"] = vocabulary;
+    writeFile(configPath(), older.dump());
     prepare();
     Json object = stored();
-    auto words = object["vocabulary"].get<std::vector<std::string>>();
+    auto words = object["vocabulary"].get<Lines>();
     ASSERT_EQ(words.size(), 37u);
     EXPECT_EQ(words[33], "mine");
-    EXPECT_EQ(std::vector<std::string>(words.end() - 3, words.end()),
-              (std::vector<std::string>{"Supabase", "Amara", "Figma"}));
+    EXPECT_EQ(Lines(words.end() - 3, words.end()), (Lines{"Supabase", "Amara", "Figma"}));
     EXPECT_EQ(object["systemPrompt"], Config::defaultPrompt());
     EXPECT_EQ(object["cleanupModel"], "openai/gpt-oss-120b");
     EXPECT_EQ(object["cleanup"], "not a bool") << "existing keys are never replaced";
     EXPECT_FALSE(object["installID"].get<std::string>().empty());
-    EXPECT_EQ(logMessages(),
-              (std::vector<std::string>{
-                  "vocabulary topped up with 3 terms", "new install id issued",
-                  "prompts updated to version 5 from 3",
-                  "cleanupModel mixtral-8x7b-32768 is retired, switched to openai/gpt-oss-120b"}));
+    EXPECT_EQ(
+        logMessages(),
+        (Lines{"vocabulary topped up with 3 terms", "new install id issued",
+               "prompts updated to version 5 from 3",
+               "cleanupModel mixtral-8x7b-32768 is retired, switched to openai/gpt-oss-120b"}));
 
     writeFile(configPath(), R"({"promptVersion": 5, "systemPrompt": "my own",
         "cleanupModel": "llama-3.3-70b-versatile-2", "vocabulary": []})");
@@ -280,10 +265,10 @@ TEST_F(ConfigTest, MovesTheFirstOldFolderOnlyWhenNoConfigExists) {
     EXPECT_EQ(readFile(configPath()), R"({"cleanup": false})");
     EXPECT_EQ(readFile(settingsPath("history.md")), "current history");
     EXPECT_EQ(readFile(home() + "/.orvo/history.md"), "old history");
-    EXPECT_TRUE(std::filesystem::exists(settingsPath(".hidden")));
-    EXPECT_TRUE(std::filesystem::exists(home() + "/.mirel/config.json"));
+    EXPECT_TRUE(fs::exists(settingsPath(".hidden")));
+    EXPECT_TRUE(fs::exists(home() + "/.mirel/config.json"));
     EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
-    EXPECT_EQ(logMessages(), std::vector<std::string>{"migrated settings from ~/.orvo"});
+    EXPECT_EQ(logMessages(), Lines{"migrated settings from ~/.orvo"});
     Config::writeTemplateIfMissing();
     EXPECT_FALSE(Config::load().cleanup);
 
@@ -293,6 +278,91 @@ TEST_F(ConfigTest, MovesTheFirstOldFolderOnlyWhenNoConfigExists) {
     Config::migrateOldFolder();
     EXPECT_EQ(readFile(configPath()), "{}");
     EXPECT_EQ(logMessages().size(), lines);
+}
+
+class LogTest : public testing::TempHomeTest {
+  protected:
+    std::string logPath() const { return settingsPath("app.log"); }
+    std::string afterStamp() const { return readFile(logPath()).substr(8); }
+};
+
+TEST_F(LogTest, LinesAreStampedInLocalTimeInAPrivateFile) {
+    setEnv("TZ", "Asia/Kolkata");  // UTC+05:30, no daylight saving
+    ::tzset();
+    queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 59));  // 09:00:59 UTC
+    Log::write("a");
+    queue->setNow(std::chrono::system_clock::from_time_t(1772442000 + 60));
+    Log::write("first\nsecond");  // written as is
+    Log::flush();
+    setEnv("TZ", std::nullopt);
+    ::tzset();
+    EXPECT_EQ(readFile(logPath()), "14:30:59  a\n14:31:00  first\nsecond\n");
+    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
+    EXPECT_EQ(modeOf(logPath()), 0600u);
+
+    Log::error("microphone access denied");
+    EXPECT_EQ(systemLog->lines(), Lines{"Velvox error: microphone access denied"});
+    EXPECT_EQ(logMessages().back(), "microphone access denied");
+}
+
+TEST_F(LogTest, RestartsOnlyPastTwoHundredThousandBytesAndKeepsModeAndOrder) {
+    writeFile(logPath(), std::string(200000, 'x'));
+    Log::write("kept at the end");
+    Log::flush();
+    EXPECT_EQ(readFile(logPath()).size(), 200000u + 10 + 15 + 1);
+
+    writeFile(logPath(), std::string(200001, 'x'));
+    Log::write("alone");
+    Log::flush();
+    EXPECT_EQ(afterStamp(), "  alone\n");
+    fs::permissions(logPath(), fs::perms::all);
+    Log::write("appended");
+    EXPECT_EQ(logMessages(), (Lines{"alone", "appended"}));
+    EXPECT_EQ(modeOf(logPath()), 0600u);
+}
+
+TEST_F(LogTest, LinesWrittenJustBeforeExitReachTheFile) {
+    // The child is this program started afresh (the log's objects made in a real run's order);
+    // it runs this test again from the top, so the parent names the home it writes into.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ::setenv("VELVOX_TEST_EXIT_HOME", home().c_str(), /*overwrite=*/0);
+    EXPECT_EXIT(
+        {
+            fs::remove_all(home());
+            ::setenv("HOME", std::getenv("VELVOX_TEST_EXIT_HOME"), 1);
+            Paths::resetForTesting();
+            Log::resetForTesting();
+            for (int i = 0; i < 200; ++i) Log::write("line " + std::to_string(i));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unsetenv("VELVOX_TEST_EXIT_HOME");
+    auto messages = logMessages();
+    ASSERT_EQ(messages.size(), 200u);
+    EXPECT_EQ(messages.back(), "line 199");
+}
+
+using AppStateTest = testing::TempHomeTest;
+
+TEST_F(AppStateTest, PostsOnlyRealChangesAndAlwaysLater) {
+    Lines seen;  // the status each post finds when it is delivered
+    auto changes = NotificationCenter::defaultCenter().observe(
+        AppState::changed, [&](auto&) { seen.push_back(AppState::status()); });
+    AppState::setStatus("Starting up");  // the values it starts with
+    AppState::setTapRunning(false);
+    queue->runUntilIdle();
+    AppState::setStatus("Idle");
+    EXPECT_TRUE(seen.empty()) << "no change posts nothing, and a change waits for the main queue";
+    AppState::setStatus("Recording");
+    AppState::setTapRunning(true);
+    AppState::setTapRunning(true);
+    queue->runUntilIdle();
+    EXPECT_EQ(seen, (Lines{"Recording", "Recording", "Recording"})) << "no coalescing";
+}
+
+TEST(AppStateWords, PerMinuteTruncatesAndNeedsTime) {
+    for (auto [seconds, wpm] : {std::pair{0.0, 0}, {-1.0, 0}, {7.0, 102}})  // 102.86 truncated
+        EXPECT_EQ(AppState::wordsPerMinute(12, seconds), wpm) << seconds;
 }
 
 }  // namespace

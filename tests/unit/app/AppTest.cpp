@@ -1,0 +1,937 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/DictationController.h"
+#include "base/AppState.h"
+#include "base/Brand.h"
+#include "base/Files.h"
+#include "base/Log.h"
+#include "capture/HotkeyMonitor.h"
+#include "capture/KeyNames.h"
+#include "delivery/Paster.h"
+#include "fakes/DictationFakes.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeWebView.h"
+#include "feedback/Overlay.h"
+#include "home/Home.h"
+#include "platform/curl/CurlHttpClient.h"
+#include "services/API.h"
+#include "support/LoopbackServer.h"
+#include "support/TempHome.h"
+
+namespace velvox {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
+using Args = Lines;
+constexpr int64_t kF5 = 96, kRightAlt = 61;
+const std::string kEllipsis = "\u2026";
+const std::string kReady = "Ready. Hold F5 to dictate \u00B7 right alt for smart to talk";
+const std::string kServiceDown = "Service unavailable, try again. Retry from the tray menu";
+
+// Every edge of the system faked, with time in the test's hand.
+class FakedDesktopTest : public testing::TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        fakes = std::make_unique<testing::DictationFakes>();
+    }
+    // A settled user: onboarded, own Groq key, F5 to dictate, right alt for
+    // smart, one correction; `extra` overrides.
+    void writeConfig(const Json& extra = Json::object()) {
+        Json config = Json::parse(R"({"onboarded": true, "useOwnKey": true,
+            "groqApiKey": "gsk_test_key", "hotkeyKeyCode": 96, "boostHotkeyKeyCode": 61,
+            "corrections": {"reddit for the cache": "Redis for the cache"}})");
+        config.update(extra);
+        writeFile(settingsPath("config.json"), config.dump());
+    }
+    long timesLogged(const std::string& line, bool prefix = false) const {
+        return std::ranges::count_if(logMessages(), [&](const std::string& logged) {
+            return prefix ? logged.starts_with(line) : logged == line;
+        });
+    }
+    bool logged(const std::string& line, bool prefix = false) const {
+        return timesLogged(line, prefix) > 0;
+    }
+
+    std::unique_ptr<testing::DictationFakes> fakes;
+};
+
+// The real controller, hotkey monitor, recorder, pipeline, delivery, overlay
+// and records.
+class DictationControllerTest : public FakedDesktopTest {
+  protected:
+    void SetUp() override {
+        FakedDesktopTest::SetUp();
+        Paster::resetForTesting();
+        Overlay::resetSharedForTesting();
+        API::resetWarmUpLogForTesting();
+        setEnv("VELVOX_GROQ_BASE", "http://127.0.0.1:9");
+        writeConfig();
+        start();
+    }
+    void TearDown() override {
+        stop();
+        setEnv("VELVOX_GROQ_BASE", std::nullopt);
+        FakedDesktopTest::TearDown();
+    }
+    // (Re)starts the controller with the settings on disk.
+    void start() {
+        stop();
+        controller = std::make_unique<DictationController>(Config::load());
+        controller->onStatusLineChanged = [this](auto& line) { statuses.push_back(line); };
+        monitor = std::make_unique<HotkeyMonitor>();
+        controller->connect(*monitor);
+        monitor->setKeys(
+            {controller->config().hotkeyKeyCode, controller->config().boostHotkeyKeyCode});
+        ASSERT_TRUE(monitor->start());
+    }
+    void stop() {
+        controller.reset(), monitor.reset();
+        Overlay::resetSharedForTesting();
+    }
+    // Holds F5 (or right alt) for the given recorded seconds and lets it go.
+    void dictate(double seconds, bool boost = false) { press(boost), release(seconds, boost); }
+    void press(bool boost = false) {
+        boost ? fakes->keys->flagsChanged(kRightAlt, ModifierFlag::rightOption)
+              : fakes->keys->keyDown(kF5);
+        queue->runUntilIdle();
+    }
+    void release(double seconds, bool boost = false) {
+        if (fakes->audio->lastTake()) fakes->audio->lastTake()->currentTime = seconds;
+        boost ? fakes->keys->flagsChanged(kRightAlt, 0) : fakes->keys->keyUp(kF5);
+        queue->runUntilIdle();
+    }
+    // Answers the oldest request the network holds, then lets the main queue run.
+    void answer(int status, const Json& body) {
+        ASSERT_TRUE(fakes->http->respond(status, body.dump()));
+        queue->runUntilIdle();
+    }
+    void said(const std::string& text) { answer(200, {{"text", text}}); }
+    void polished(const std::string& text) {
+        answer(200, {{"choices", {{{"message", {{"content", text}}}}}}});
+    }
+    void failOnce(bool boost = false) { dictate(1.5, boost), answer(500, Json{{"error", "down"}}); }
+
+    size_t sent() const { return fakes->http->requests().size(); }
+    std::string field() const { return fakes->accessibility->field->content; }
+    std::string messageSent(int index = 0) const {
+        return Json::parse(fakes->http->requests().back().body)["messages"][index]["content"];
+    }
+    Lines takeStatuses() { return std::exchange(statuses, {}); }
+    static Lines filesIn(const std::string& folder) {
+        Lines files;
+        if (fs::is_directory(folder))
+            for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+        return files;
+    }
+    Lines audioTakes() const { return filesIn(home() + "/tmp"); }
+    Lines keptFiles() const { return filesIn(settingsPath("kept")); }
+    Json lastStats() const { return Json::parse(readFile(settingsPath("stats.jsonl"))); }
+
+    std::unique_ptr<HotkeyMonitor> monitor;
+    std::unique_ptr<DictationController> controller;
+    Lines statuses;
+};
+
+TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
+    press();
+    EXPECT_EQ(takeStatuses(), Lines{"Listening" + kEllipsis});
+    EXPECT_TRUE(fakes->panels->panel->visible) << "the pill shows while listening";
+    EXPECT_EQ(fakes->http->pendingConnects(), 1u) << "the connection warms up while one speaks";
+    release(3.04);
+    EXPECT_EQ(takeStatuses(), Lines{"Transcribing" + kEllipsis});
+    ASSERT_EQ(sent(), 1u);
+    EXPECT_TRUE(fakes->http->requests()[0].url.ends_with("/openai/v1/audio/transcriptions"));
+    std::string take = fakes->audio->lastTake()->path;
+    said(" reddit for the cache is quick.Really ?");
+    EXPECT_FALSE(fs::exists(take)) << "deleted once transcribed";
+    EXPECT_EQ(takeStatuses(), Lines{"Polishing" + kEllipsis});
+    EXPECT_EQ(messageSent(), Config::defaultPrompt());
+    EXPECT_NE(messageSent(1).find("Redis for the cache is quick.Really ?"), std::string::npos)
+        << "corrected and trimmed before polishing";
+    polished("Redis for the cache is quick.Really ?");
+    EXPECT_EQ(takeStatuses(), Lines{kReady});
+    EXPECT_EQ(field(), "Redis for the cache is quick. Really?") << "tidied";
+    EXPECT_EQ(controller->lastResult(), field());
+    EXPECT_TRUE(logged("delivered ok"));
+    std::string history = readFile(settingsPath("history.md"));
+    EXPECT_NE(history.find("said: Redis for the cache is quick.Really ?"), std::string::npos);
+    EXPECT_NE(history.find("gave: Redis for the cache is quick. Really?"), std::string::npos);
+    EXPECT_EQ(lastStats(), Json::parse(R"({"app":"Editor","at":1772442000,
+        "bundle":"org.example.Editor","mode":"plain","seconds":3.0,"spoken":7,
+        "text":"Redis for the cache is quick. Really?","words":7})"));
+}
+
+// Answers arrive on the network's thread; the controller's state moves only
+// when the main queue runs the work they hand over.
+TEST_F(DictationControllerTest, NetworkAnswersChangeNothingUntilTheMainQueueRuns) {
+    fakes->http->answersFromAnotherThread = true;
+    dictate(2);
+    takeStatuses();
+    ASSERT_TRUE(fakes->http->respond(200, R"({"text": "from the network"})"));
+    EXPECT_TRUE(queue->hasPendingWork());
+    EXPECT_TRUE(takeStatuses().empty());
+    EXPECT_EQ(sent(), 2u) << "the network's thread sends the polish request itself";
+    queue->runUntilIdle();
+    EXPECT_EQ(takeStatuses(), Lines{"Polishing" + kEllipsis});
+    ASSERT_TRUE(fakes->http->respond(
+        200, R"({"choices": [{"message": {"content": "From the network."}}]})"));
+    EXPECT_TRUE(queue->hasPendingWork());
+    EXPECT_EQ(field(), "");
+    EXPECT_TRUE(controller->busy());
+    EXPECT_FALSE(fs::exists(settingsPath("history.md")));
+    queue->runUntilIdle();
+    EXPECT_EQ(field(), "From the network.");
+    EXPECT_FALSE(controller->busy());
+    // An answer for a controller that is gone does nothing, but the file still goes.
+    dictate(1);
+    controller.reset();
+    said("nobody listens");
+    EXPECT_EQ(field(), "From the network.");
+    EXPECT_EQ(audioTakes(), Lines{});
+}
+
+// One take each, from key-down to the field, the status line and the records. `said` answers
+// the transcription (status 0: no connection), `polish` the polish request when one is sent.
+TEST_F(DictationControllerTest, OutcomesOfATake) {
+    const std::string nothing = "Heard nothing, check the input device",
+                      rawOnly = "Cleanup failed, pasted raw. See Console",
+                      offline = "Could not connect. Retry from the tray menu";
+    // clang-format off
+    const struct {
+        const char *name, *config; double seconds; int status; std::string said; int polish;
+        std::string field, line; bool recorded;
+    } cases[] = {
+        {"a short press sends nothing", "{}", 0.1, 0, "", 0, "", kReady, false},
+        {"polished", "{}", 1, 200, "a b", 200, "A b.", kReady, true},
+        {"no provider key", R"({"cleanupProvider":"anthropic"})", 1, 200, "w", 0, "w", kReady, true},
+        {"polishing fails", "{}", 1, 200, "raw words", 401, "raw words", rawOnly, true},
+        {"no records", R"({"keepHistory":false,"cleanup":false})", 1, 200, "p", 0, "p", kReady, false},
+        {"service down", "{}", 1, 500, "", 0, "", kServiceDown, false},
+        {"heard nothing", "{}", 1, 200, "   ", 0, "", nothing, false},
+        {"no connection", "{}", 1, 0, "", 0, "", offline, false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* record : {"history.md", "stats.jsonl"}) fs::remove(settingsPath(record));
+        fakes->accessibility->field->content.clear();
+        writeConfig(Json::parse(c.config));
+        start();
+        size_t before = sent();
+        dictate(c.seconds);
+        if (fakes->http->pendingRequests() && c.status == 0) {
+            fakes->http->fail({TransportError::Kind::cannotConnect, "Could not connect."});
+            queue->runUntilIdle();
+        } else if (fakes->http->pendingRequests()) {
+            c.status == 200 ? said(c.said) : answer(c.status, Json{{"error", "down"}});
+        }
+        if (c.polish) c.polish == 200 ? polished(c.field) : answer(c.polish, Json::object());
+        EXPECT_EQ(sent() - before, c.seconds < 1 ? 0u : c.polish ? 2u : 1u);
+        EXPECT_EQ(field(), c.field);
+        EXPECT_EQ(controller->statusLine(), c.line);
+        EXPECT_TRUE(c.polish != 401 || logged("polish failed, using raw transcript: ", true));
+        EXPECT_TRUE(c.seconds >= 1 || !logged("recorded ", true)) << "not worth a line";
+        for (const char* record : {"history.md", "stats.jsonl"})
+            EXPECT_EQ(fs::exists(settingsPath(record)), c.recorded) << record;
+        EXPECT_FALSE(controller->busy());
+        EXPECT_EQ(audioTakes(), Lines{});
+    }
+}
+
+TEST_F(DictationControllerTest, CapTimerEndsTheRecordingWhileTheKeyIsHeld) {
+    writeConfig({{"maxRecordSeconds", 5}, {"cleanup", false}});
+    start();
+    press();
+    fakes->audio->lastTake()->currentTime = 5;
+    queue->advance(4.9);
+    EXPECT_EQ(sent(), 0u);
+    queue->advance(0.2);
+    EXPECT_EQ(sent(), 1u);
+    EXPECT_TRUE(controller->busy());
+    // The desktop may send every key to the holder of an ordinary hotkey, so
+    // a paste now would be lost: the text waits for the release.
+    said("held past the cap");
+    EXPECT_EQ(field(), "");
+    EXPECT_EQ(controller->statusLine(), "Release F5 to insert the text");
+    release(5);
+    EXPECT_EQ(sent(), 1u) << "the late key-up records nothing";
+    EXPECT_EQ(field(), "held past the cap");
+}
+
+TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUserIsNow) {
+    writeConfig({{"cleanup", false}});
+    writeFile(settingsPath("context.md"), "I work at Northwind.\n");
+    start();
+    failOnce();
+    auto editor = fakes->workspace->frontmost;
+    fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    failOnce(/*boost=*/true);
+    EXPECT_EQ(controller->statusLine(), kServiceDown);
+    EXPECT_TRUE(AppState::retryAvailable());
+    EXPECT_EQ(audioTakes(), Lines{});
+    auto kept = keptFiles();
+    ASSERT_EQ(kept.size(), 1u) << "the newer failure replaces the older";
+    EXPECT_EQ(fs::path(kept[0]).filename(), "take-email-1500.m4a");
+    EXPECT_EQ(modeOf(kept[0]), 0600u);
+    EXPECT_EQ(modeOf(settingsPath("kept")), 0700u);
+    // Kept over a restart, dropped at a launch a day later.
+    queue->setNow(*Files::modified(kept[0]) + std::chrono::hours(23));
+    controller->loadKeptTake();
+    EXPECT_TRUE(AppState::retryAvailable());
+    fakes->workspace->frontmost = editor;
+    size_t before = sent();
+    controller->retryLastDictation();
+    EXPECT_FALSE(AppState::retryAvailable()) << "not offered while it runs";
+    said("hi tobias the build is green");
+    ASSERT_EQ(sent(), before + 2) << "polished like the boost it was, with cleanup off";
+    EXPECT_EQ(messageSent(), Config::defaultEmailPrompt() + Config::contextUsageResolve() +
+                                 "\n\n<context>\nI work at Northwind.\n</context>");
+    polished("Hi Tobias, the build is green.");
+    EXPECT_EQ(field(), "Hi Tobias, the build is green.");
+    EXPECT_EQ(lastStats()["bundle"], "org.example.Editor");
+    EXPECT_EQ(lastStats()["mode"], "email");
+    EXPECT_TRUE(keptFiles().empty()) << "deleted once delivered";
+    EXPECT_FALSE(controller->busy());
+
+    failOnce();
+    queue->setNow(*Files::modified(keptFiles()[0]) + std::chrono::hours(25));
+    controller->loadKeptTake();
+    EXPECT_TRUE(keptFiles().empty());
+    EXPECT_FALSE(AppState::retryAvailable());
+    EXPECT_TRUE(logged("dropped a failed dictation kept for more than 24 hours"));
+}
+
+TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
+    // What happens after a failed take was kept, the log line, requests the retry sends.
+    // clang-format off
+    const struct { std::string name; std::function<void()> before; std::string logLine;
+                   size_t requests; bool stillKept; } cases[] = {
+        {"removed", [&] { fs::remove_all(settingsPath("kept")); }, "Nothing to retry", 0, false},
+        {"while recording", [&] { press(); }, "retry refused: recording", 0, true},
+        {"twice at once", [&] { controller->retryLastDictation(); }, "retry refused: busy", 1, true},
+        {"dismissed", [&] { AppState::dismissRetry()(); }, "failed dictation dismissed", 0, false},
+    };
+    // clang-format on
+    AppState::dismissRetry() = [&] { controller->dismissKeptTake(); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        failOnce();
+        size_t before = sent();
+        c.before();
+        controller->retryLastDictation();
+        queue->runUntilIdle();
+        EXPECT_EQ(sent(), before + c.requests);
+        EXPECT_TRUE(logged(c.logLine));
+        if (c.requests) answer(500, Json{{"error", "down"}});  // failed again: kept again
+        if (controller->recorder().hasSession()) release(0.1);
+        EXPECT_EQ(keptFiles().size(), c.stillKept ? 1u : 0u);
+        EXPECT_EQ(AppState::retryAvailable(), c.stillKept);
+        controller->dismissKeptTake();
+    }
+    // Nothing to keep: an empty transcript; a disk that takes nothing more.
+    dictate(1);
+    said(" ");
+    EXPECT_TRUE(keptFiles().empty());
+    fs::remove_all(settingsPath("kept"));
+    writeFile(settingsPath("kept"), "a file where the folder goes");
+    failOnce();
+    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again");
+    EXPECT_EQ(audioTakes(), Lines{});
+    EXPECT_FALSE(AppState::retryAvailable());
+    EXPECT_TRUE(logged("failed dictation could not be kept: ", true));
+}
+
+// What the microphone captured is never lost without a word.
+TEST_F(DictationControllerTest, MicrophoneProblems) {
+    fakes->microphone->authorization = MicrophoneAuthorization::denied;
+    press();
+    EXPECT_EQ(controller->statusLine(), "Microphone access needed");
+    EXPECT_EQ(fakes->microphone->pendingRequests(), 1u);
+    EXPECT_FALSE(controller->recorder().hasSession());
+    release(0);
+
+    fakes->microphone->authorization = MicrophoneAuthorization::authorized;
+    fakes->audio->recordSucceeds = false;
+    press();
+    EXPECT_EQ(controller->statusLine(), "Microphone busy or unavailable");
+    release(0);
+    fakes->audio->recordSucceeds = true;
+
+    press();  // stopped by the system: reported once
+    fakes->audio->lastTake()->finishBySystem(false);
+    queue->runUntilIdle();
+    EXPECT_EQ(controller->statusLine(), "Microphone stopped");
+    EXPECT_FALSE(controller->recorder().hasSession());
+    release(3);
+
+    press();  // a file that cannot be finished at key-up
+    fakes->audio->lastTake()->completesFile = false;
+    release(2);
+    EXPECT_EQ(controller->statusLine(), "Microphone stopped");
+    EXPECT_EQ(sent(), 0u);
+    EXPECT_EQ(audioTakes(), Lines{});
+
+    press();  // the input changes mid-take: what was said goes out
+    fakes->audio->lastTake()->currentTime = 2;
+    fakes->audio->lastTake()->endInput();
+    queue->runUntilIdle();
+    EXPECT_EQ(sent(), 1u);
+    EXPECT_TRUE(controller->busy());
+    EXPECT_TRUE(logged("recorded 2.0s, 3 bytes"));
+    release(2);
+    EXPECT_EQ(sent(), 1u) << "the late key-up does nothing";
+    press();
+    EXPECT_EQ(fakes->audio->takes.size(), 4u) << "a key-down while busy is ignored";
+}
+
+// Escape cancels a take (and still reaches the application), typing early in a modifier
+// hotkey's hold discards it without a word, a take never above the silence line is not sent.
+TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
+    constexpr int64_t kEscape = 53, kQ = 12;
+    enum class Start { ordinaryKey, modifierKey, command };
+    const std::string heardNothing = "Heard nothing, check the input device";
+    // `typed` is pressed when `at` seconds are recorded; `decibels` is the input
+    // power all through the take; no status is checked for a take that is sent.
+    // clang-format off
+    const struct { const char* name; Start how; std::optional<int64_t> typed; double at;
+                   float decibels; bool sent; std::string status; bool loggedCancelled; } cases[] = {
+        {"escape while F5 is held", Start::ordinaryKey, kEscape, 3, -20, false, kReady, true},
+        {"escape early in a modifier hold", Start::modifierKey, kEscape, 0.1, -20, false, kReady, true},
+        {"escape in a take a command started", Start::command, kEscape, 3, -20, false, kReady, true},
+        {"q just inside the grace", Start::modifierKey, kQ, 0.74, -20, false, kReady, false},
+        {"q after the grace", Start::modifierKey, kQ, 0.76, -20, true, "", false},
+        {"q while an ordinary key is held", Start::ordinaryKey, kQ, 0.1, -20, true, "", false},
+        {"q in a take a command started", Start::command, kQ, 0.1, -20, true, "", false},
+        {"a quiet room", Start::modifierKey, std::nullopt, 0, -64, false, heardNothing, false},
+        {"at the line", Start::ordinaryKey, std::nullopt, 0, -55, false, heardNothing, false},
+        {"whispered speech", Start::ordinaryKey, std::nullopt, 0, -52, true, "", false},
+    };
+    // clang-format on
+    auto cancelled = [&] { return timesLogged("cancelled"); };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        size_t before = sent();
+        auto cancelledBefore = cancelled();
+        bool boost = row.how == Start::modifierKey;
+        row.how == Start::command ? controller->runCommand(DictationCommand::start, false)
+                                  : press(boost);
+        auto take = fakes->audio->lastTake();
+        take->averagePower = row.decibels;
+        take->currentTime = row.at;
+        queue->advance(0.2);  // the recorder takes its readings
+        if (row.typed) {
+            EXPECT_EQ(fakes->keys->keyDown(*row.typed, boost ? ModifierFlag::rightOption : 0),
+                      KeyEventVerdict::pass)
+                << "the key still reaches the application";
+            queue->runUntilIdle();
+        }
+        if (!controller->recorder().hasSession()) {
+            queue->advance(0.01);
+            fakes->panels->panel->finishAnimations();
+            EXPECT_FALSE(fakes->panels->panel->visible) << "the pill hides";
+        }
+        take->currentTime = 2;
+        row.how == Start::command ? controller->runCommand(DictationCommand::stop, false)
+                                  : release(2, boost);
+        queue->runUntilIdle();
+        EXPECT_EQ(sent() - before, row.sent ? 1u : 0u);
+        EXPECT_EQ(cancelled() - cancelledBefore, row.loggedCancelled ? 1 : 0);
+        if (row.sent) {
+            said("kept");
+            if (sent() > before + 1) polished("kept");
+        } else {
+            EXPECT_EQ(controller->statusLine(), row.status);
+            EXPECT_FALSE(controller->busy());
+        }
+        EXPECT_EQ(audioTakes(), Lines{});
+        queue->advance(3);  // a flash ends
+    }
+}
+
+TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
+    fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    fakes->accessibility->field->processId = 77;
+    controller->runCommand(DictationCommand::stop, false);
+    controller->runCommand(DictationCommand::start, true);
+    controller->runCommand(DictationCommand::start, false);
+    EXPECT_EQ(takeStatuses(), Lines{"Listening, email" + kEllipsis})
+        << "stop without a take does nothing; a second start keeps the boosted take";
+    fakes->audio->lastTake()->currentTime = 2;
+    controller->runCommand(DictationCommand::toggle, false);
+    controller->runCommand(DictationCommand::toggle, false);
+    EXPECT_EQ(fakes->audio->takes.size(), 1u) << "ignored while the text is made";
+    said("hi tobias");
+    polished("Hi Tobias,");
+    EXPECT_EQ(field(), "Hi Tobias,") << "no key is held, so nothing waits for a release";
+    controller->runCommand(DictationCommand::toggle, false);
+    EXPECT_EQ(fakes->audio->takes.size(), 2u);
+}
+
+TEST_F(DictationControllerTest, TheOwnWindowTakesTheTextAndWithoutTrustItIsCopiedOnly) {
+    fakes->workspace->frontmost = RunningApplication{1, Brand::bundleID, "Velvox"};
+    fakes->accessibility->field->processId = 1;
+    Lines inserted;
+    AppState::insertIntoOwnWindow() = [&](const std::string& text, const std::string& mode) {
+        return inserted.push_back(text + " | " + mode), true;
+    };
+    writeConfig({{"cleanup", false}});
+    start();
+    dictate(1);
+    said("into the home window");
+    EXPECT_EQ(inserted, Lines{"into the home window | plain"});
+    EXPECT_EQ(field(), "");
+    EXPECT_TRUE(fakes->pasteboard->writes.empty());
+
+    AppState::insertIntoOwnWindow() = nullptr;  // the window closed
+    fakes->accessibility->trusted = false;
+    dictate(1);
+    said("kept safe");
+    EXPECT_EQ(controller->statusLine(), Paster::kAllowAccessibilityMessage);
+    EXPECT_EQ(fakes->pasteboard->text(), "kept safe");
+}
+
+TEST_F(DictationControllerTest, StatusTextsAndSuggestionsForAHotkeyNeverSeen) {
+    writeConfig({{"hotkeyKeyCode", 63}});
+    start();
+    controller->hotkeyNeverSeen();
+    EXPECT_TRUE(AppState::fnDead());
+    EXPECT_EQ(takeStatuses(),
+              (Lines{"Your keyboard never reports fn. Try right alt", "Hotkey not supported"}));
+    auto useKeys = [&](int64_t dictation, int64_t boost) {
+        Config config = controller->config();
+        config.hotkeyKeyCode = dictation, config.boostHotkeyKeyCode = boost;
+        controller->setConfig(config);
+    };
+    fakes->keys->defaults = {62, kRightAlt};  // a PC keyboard suggests keys it has
+    for (auto [silent, suggested] :
+         {std::pair<int64_t, std::string>{62, "right alt"}, {kRightAlt, "right control"}}) {
+        useKeys(silent, kRightAlt);
+        controller->hotkeyNeverSeen();
+        EXPECT_EQ(takeStatuses().front(),
+                  "Your keyboard never reports " + KeyNames::name(silent) + ". Try " + suggested);
+    }
+    useKeys(-1, kF5);
+    EXPECT_EQ(controller->readyLine(), "Ready. Hold F5 for smart to talk");
+}
+
+// The application controller over the faked desktop, a Home window and a login entry.
+class AppDelegateTest : public FakedDesktopTest {
+  protected:
+    void SetUp() override {
+        FakedDesktopTest::SetUp();
+        Home::resetForTesting();
+        window = std::make_shared<testing::FakeWebView>();
+        desktop = std::make_shared<testing::FakeDesktop>();
+        desktop->resources = {{"settings.html", "/app/pages/settings.html"},
+                              {"onboarding.html", "/app/pages/onboarding.html"}};
+        Platform::installWebView(window);
+        Platform::installDesktop(desktop);
+        Platform::installIconImages(std::make_shared<testing::FakeIconImages>());
+        writeConfig();
+    }
+    void TearDown() override {
+        quit();
+        Home::resetForTesting();
+        AppState::reload() = nullptr;
+        Overlay::resetSharedForTesting();  // a flash's fade timer must not outlive the clock
+        FakedDesktopTest::TearDown();
+    }
+
+    void launch() {
+        delegate = std::make_unique<AppDelegate>([this] { ++quitRequests; });
+        delegate->didFinishLaunching();
+        queue->runUntilIdle();
+        window->finishLoading();
+    }
+    void quit() {
+        if (delegate) delegate->willTerminate();
+        delegate.reset();
+    }
+
+    Lines menuTitles() const {
+        Lines titles;
+        for (const auto& item : fakes->statusItem->menu)
+            titles.push_back(item.isSeparator ? "-" : item.title);
+        return titles;
+    }
+    std::string statusTitle() const { return fakes->statusItem->menu.at(0).title; }
+    bool checked(const std::string& title) const {
+        return fakes->statusItem->item(title)->checked.value_or(false);
+    }
+    size_t keySourceStarts() const { return std::ranges::count(fakes->keys->calls, "start"); }
+
+    std::shared_ptr<testing::FakeWebView> window;
+    std::shared_ptr<testing::FakeDesktop> desktop;
+    std::unique_ptr<AppDelegate> delegate;
+    int quitRequests = 0;
+};
+
+TEST_F(AppDelegateTest, FirstLaunchPreparesSettingsBuildsTheMenuAndOpensOnboarding) {
+    fs::remove(settingsPath("config.json"));
+    launch();
+    EXPECT_TRUE(fs::exists(settingsPath("config.json")));
+    EXPECT_EQ(timesLogged("first launch, opening onboarding"), 1);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(menuTitles(), (Lines{statusTitle(), "-", "Open Velvox\u2026", "-",
+                                   "Polish transcript", "Paste automatically", "Start at login",
+                                   "-", "Copy last result", "-", "Quit Velvox"}));
+    EXPECT_FALSE(fakes->statusItem->menu[0].enabled);
+    EXPECT_FALSE(fakes->statusItem->images.empty());
+    EXPECT_EQ(fakes->statusItem->toolTips.back(), "Velvox");
+    EXPECT_EQ(fakes->microphone->pendingRequests(), 1);
+    fakes->microphone->answer(false);
+    queue->runUntilIdle();
+    EXPECT_EQ(systemLog->lines(), Lines{"Velvox error: microphone access denied"});
+    fakes->statusItem->pick("Quit Velvox");
+    EXPECT_EQ(quitRequests, 1);
+}
+
+// What the status line says at launch, whether the hotkeys go live, whether
+// the permission poll runs and whether Home opens, for each kind of desktop.
+TEST_F(AppDelegateTest, LaunchOnEachKindOfDesktop) {
+    enum : int { untrusted = 1, noBus = 2, wayland = 4, noGlobalKeys = 8, noHook = 16, taken = 32 };
+    const std::string onX11 = "Wayland session: works in X11 apps only. " + kReady.substr(7);
+    const std::string portal =
+        "Wayland session: bind \"velvox dictate toggle\" to a key in your desktop's keyboard "
+        "shortcuts";
+    const std::string f5Taken = "F5 is taken by another application";
+    // clang-format off
+    const struct { const char *name, *config; int desktop; std::string status;
+                   bool live, polling, homeOpens; std::string logLine; } cases[] = {
+        {"settled", "{}", 0, kReady, true, false, false, "hotkeys live: " + kReady},
+        {"set-up unfinished", R"({"groqApiKey":""})", 0, kReady, true, false, true,
+         "setup incomplete, opening Home"},
+        {"untrusted", "{}", untrusted, "Waiting for Accessibility permission", false, true, true, ""},
+        {"key hook refused", "{}", noHook, "Add Velvox to Input Monitoring too", false, true, false, ""},
+        {"F5 grabbed", "{}", taken, "Ready. Hold right alt for smart to talk. " + f5Taken, true, false,
+         false, f5Taken},
+        {"Wayland, no accessibility bus", "{}", untrusted | noBus | wayland, onX11, true, false, false,
+         "no accessibility bus: text is pasted, never typed into a field"},
+        {"Wayland without global keys", "{}", wayland | noGlobalKeys, portal, true, false, false,
+         "Wayland session, Global shortcuts missing: this desktop offers none to apps: bind "
+         "\"velvox dictate toggle\" to a key in its keyboard shortcuts"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        writeConfig(Json::parse(c.config));
+        fakes->accessibility->trusted = !(c.desktop & untrusted);
+        fakes->accessibility->available = !(c.desktop & noBus);
+        if (c.desktop & wayland) desktop->session = DisplaySession::wayland;
+        fakes->keys->globalKeys = !(c.desktop & noGlobalKeys);
+        fakes->keys->startSucceeds = !(c.desktop & noHook);
+        if (c.desktop & taken) fakes->keys->heldElsewhere = {96};
+        launch();
+        EXPECT_EQ(statusTitle(), c.status);
+        EXPECT_EQ(AppState::status(), c.status);
+        EXPECT_EQ(AppState::tapRunning(), c.live);
+        EXPECT_EQ(delegate->isPolling(), c.polling);
+        EXPECT_EQ(window->isVisible(), c.homeOpens);
+        EXPECT_TRUE(c.logLine.empty() || timesLogged(c.logLine) == 1) << c.logLine;
+        EXPECT_TRUE(desktop->calls.empty()) << "the desktop's own switches are the user's";
+        EXPECT_TRUE(!c.live || keySourceStarts() == 1u);
+    }
+    // The desktop's portal assigns its keys later: the line names them.
+    fakes->keys->desktopKeys = {"Press Super+D", "Press Super+B"};
+    delegate->controller().refreshReadyLine();
+    EXPECT_EQ(statusTitle(), "Ready. Press Super+D to dictate \u00B7 Press Super+B for smart");
+}
+
+TEST_F(AppDelegateTest, PermissionsAndKeysArePickedUpWhenTheyArrive) {
+    fakes->accessibility->trusted = false;
+    launch();
+    EXPECT_EQ(keySourceStarts(), 0u);
+    queue->advance(2.0);
+    EXPECT_EQ(statusTitle(), "Waiting for Accessibility permission");
+    fakes->accessibility->trusted = true;
+    queue->advance(2.0);
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_TRUE(AppState::tapRunning());
+    EXPECT_FALSE(delegate->isPolling());
+    quit();
+
+    fakes->keys->startSucceeds = false;
+    launch();
+    size_t starts = keySourceStarts();
+    queue->advance(4.0);
+    EXPECT_EQ(keySourceStarts(), starts + 2) << "tried again every two seconds";
+    fakes->keys->startSucceeds = true;
+    queue->advance(2.0);
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_FALSE(delegate->isPolling());
+    queue->advance(10.0);
+    EXPECT_EQ(keySourceStarts(), starts + 3) << "no poll once the hotkeys are live";
+
+    fakes->keys->startSucceeds = false;
+    quit();
+    launch();
+    ASSERT_TRUE(delegate->isPolling());
+    starts = keySourceStarts();
+    delegate->willTerminate();
+    queue->advance(10.0);
+    EXPECT_EQ(keySourceStarts(), starts) << "termination stops the poll";
+    EXPECT_FALSE(delegate->isPolling());
+}
+
+// Another application grabbed F5: the key comes back when the other lets go
+// or when another key is chosen, without restarting the hook.
+TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsRecovered) {
+    fakes->keys->heldElsewhere = {96};
+    launch();
+    const std::string taken = statusTitle();
+    queue->advance(6.0);
+    EXPECT_EQ(timesLogged("F5 is taken by another application"), 1);
+    EXPECT_EQ(keySourceStarts(), 1u) << "retried without restarting the hook";
+    fakes->keys->heldElsewhere.clear();
+    queue->advance(2.0);
+    EXPECT_EQ(statusTitle(), kReady);
+    EXPECT_EQ(timesLogged("F5 is free again"), 1);
+
+    fakes->keys->heldElsewhere = {96};
+    AppState::reload()();
+    EXPECT_EQ(statusTitle(), taken);
+    writeConfig({{"hotkeyKeyCode", 97}, {"boostHotkeyKeyCode", -1}, {"cleanup", false}});
+    AppState::reload()();
+    queue->runUntilIdle();
+    EXPECT_EQ(statusTitle(), "Ready. Hold F6 to dictate to talk");
+    EXPECT_EQ(fakes->keys->swallowedKeys, (std::vector<int64_t>{97}));
+    EXPECT_FALSE(checked("Polish transcript"));
+    fakes->keys->calls.clear();
+    queue->advance(6.0);
+    EXPECT_TRUE(fakes->keys->calls.empty()) << "nothing left to retry";
+}
+
+TEST_F(AppDelegateTest, MenuTogglesWriteTheSettingAndShowTheRealState) {
+    writeConfig({{"cleanup", true}, {"autoPaste", true}});
+    launch();
+    for (const char* title : {"Polish transcript", "Paste automatically"}) {
+        EXPECT_TRUE(checked(title));
+        fakes->statusItem->pick(title);
+        EXPECT_FALSE(checked(title));
+    }
+    Json saved = Json::parse(readFile(settingsPath("config.json")));
+    EXPECT_EQ(std::pair(saved["cleanup"], saved["autoPaste"]), std::pair(Json(false), Json(false)));
+    EXPECT_FALSE(delegate->controller().config().cleanup);
+
+    for (bool on : {true, false}) {
+        fakes->statusItem->pick("Start at login");
+        EXPECT_EQ(desktop->loginItem, on);
+        EXPECT_EQ(checked("Start at login"), on);
+    }
+    desktop->loginItemError = "autostart folder is not writable";
+    fakes->statusItem->pick("Start at login");
+    EXPECT_EQ(statusTitle(), "Could not change login item");
+    EXPECT_EQ(timesLogged("login item failed: autostart folder is not writable"), 1);
+    EXPECT_FALSE(checked("Start at login"));
+}
+
+TEST_F(AppDelegateTest, TheMenuOffersARetryOnlyWhileAFailedTakeIsKept) {
+    writeFile(settingsPath("kept/take-plain-2000.m4a"), "audio");
+    fs::permissions(settingsPath("kept"), fs::perms::owner_all);
+    launch();
+    EXPECT_TRUE(fakes->statusItem->pick("Retry last dictation"));
+    queue->runUntilIdle();
+    EXPECT_EQ(fakes->http->requests().size(), 1);
+    EXPECT_FALSE(fakes->statusItem->item("Retry last dictation")) << "not while it runs";
+    ASSERT_TRUE(fakes->http->respond(500, R"({"error":"down"})"));
+    queue->runUntilIdle();
+    EXPECT_TRUE(fakes->statusItem->item("Retry last dictation")) << "kept again";
+    EXPECT_EQ(menuTitles().back(), "Quit Velvox");
+    AppState::dismissRetry()();
+    EXPECT_FALSE(fakes->statusItem->item("Retry last dictation"));
+}
+
+// `velvox ARGS` with a stand-in for the running application.
+class CommandLineTest : public testing::TempHomeTest {
+  protected:
+    int run(Args args) {
+        out.str(""), err.str("");
+        CommandLine::Host host;
+        host.launchApplication = [this](const Args& urls) {
+            return launchedWith.push_back(urls), 0;
+        };
+        host.handOverDictation = [this](DictationCommand command, bool boost) {
+            return handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : "")),
+                   copyRuns;
+        };
+        host.applicationRunning = [this] { return copyRuns; };
+        host.handOverRetry = [this] { return handedOver.push_back("retry"), copyRuns; };
+        int status = CommandLine::run(args, host, out, err);
+        Log::sendToStandardError(false);
+        return status;
+    }
+    bool wroteNothing() const { return !fs::exists(home() + "/.velvox"); }
+
+    std::ostringstream out, err;
+    std::vector<Args> launchedWith;
+    Args handedOver;
+    bool copyRuns = true;
+};
+
+TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
+    const std::string general = "usage: velvox", stats = "velvox stats [--days N | --week]",
+                      dictate = "velvox dictate start|stop|toggle [--boost]";
+    // clang-format off
+    std::vector<std::pair<Args, std::string>> usageErrors = {
+        {{"--bogus"}, general}, {{"config", "extra"}, general},
+        {{"velvox://auth?token=ovk_x", "stats"}, general}, {{"retry", "now"}, general},
+        {{"stats", "--days"}, stats}, {{"stats", "--week", "--days", "3"}, stats},
+        {{"stats", "--month"}, stats}, {{"dictate"}, dictate}, {{"dictate", "begin"}, dictate},
+        {{"dictate", "start", "--smart"}, dictate}, {{"dictate", "--boost", "start"}, dictate},
+        {{"dictate", "start", "--boost", "now"}, dictate},
+    };
+    // clang-format on
+    for (const char* days : {"0", "-3", "+3", "3.5", "seven", "", "99999999999999999999"})
+        usageErrors.push_back({{"stats", "--days", days}, stats});
+    for (const auto& [args, usage] : usageErrors) {
+        EXPECT_EQ(run(args), 2) << args.back();
+        EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();
+        EXPECT_TRUE(out.str().empty());
+    }
+    EXPECT_TRUE(launchedWith.empty());
+    EXPECT_TRUE(handedOver.empty());
+
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(run({"velvox://auth?token=ovk_x"}), 0);
+    EXPECT_EQ(launchedWith, (std::vector<Args>{{}, {"velvox://auth?token=ovk_x"}}));
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_TRUE(out.str().starts_with("Velvox "));
+}
+
+TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {
+    EXPECT_EQ(run({"dictate", "start"}), 0);
+    EXPECT_EQ(run({"dictate", "toggle", "--boost"}), 0);
+    EXPECT_EQ(run({"dictate", "stop"}), 0);
+    EXPECT_EQ(handedOver, (Args{"start", "toggle boost", "stop"}));
+    copyRuns = false;
+    EXPECT_EQ(run({"dictate", "toggle"}), 1);
+    EXPECT_EQ(err.str(),
+              "Velvox is not running. Start it first, then run \"velvox dictate toggle\" again.\n");
+    // {application runs, a take is kept} -> exit status, message.
+    const std::tuple<bool, bool, int, std::string> retries[] = {
+        {true, true, 0, ""},
+        {true, false, 1, "nothing to retry\n"},
+        {false, true, 2,
+         "Velvox is not running. Start it first, then run \"velvox retry\" again.\n"},
+    };
+    for (const auto& [runs, kept, status, error] : retries) {
+        copyRuns = runs;
+        handedOver.clear();
+        fs::remove_all(settingsPath("kept"));
+        if (kept) writeFile(settingsPath("kept/take-plain-1500.m4a"), "audio");
+        EXPECT_EQ(run({"retry"}), status);
+        EXPECT_EQ(err.str(), error);
+        EXPECT_EQ(handedOver.size(), status == 0 ? 1u : 0u);
+    }
+    EXPECT_TRUE(launchedWith.empty()) << "a command never starts the application itself";
+}
+
+TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNothing) {
+    ASSERT_EQ(run({"config"}), 0);
+    EXPECT_TRUE(wroteNothing()) << "no folder, no install id";
+    writeFile(settingsPath("config.json"),
+              R"({"groqApiKey": "  gsk_0123456789\n", "anthropicApiKey": "ключ",
+                  "hotkeyKeyCode": 50, "boostHotkeyKeyCode": 50, "minHoldSeconds": 0, "extra": 1})");
+    ASSERT_EQ(run({"config"}), 0);
+    Json printed = Json::parse(out.str());
+    EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
+    EXPECT_EQ(printed["anthropicApiKey"], "set (4 characters)");
+    EXPECT_EQ(printed["boostHotkeyKeyCode"], 63) << "as read: the clash resolved";
+    EXPECT_FALSE(printed.contains("extra"));
+    EXPECT_EQ(out.str().find("gsk_"), std::string::npos) << "the key itself never shows";
+    for (const char* blank : {"", " \n"}) EXPECT_EQ(CommandLine::maskedKey(blank), "");
+
+    writeFile(settingsPath("config.json"), "{oops");
+    ASSERT_EQ(run({"config"}), 0);
+    EXPECT_EQ(Json::parse(out.str())["cleanup"], true);
+    EXPECT_EQ(std::distance(fs::directory_iterator(settingsPath("")), fs::directory_iterator()), 1)
+        << "only config.json: the log line went elsewhere";
+}
+
+TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
+    setEnv("TZ", "UTC");
+    ::tzset();
+    ASSERT_EQ(run({"stats"}), 0);
+    EXPECT_EQ(Json::parse(out.str()), (Json{{"days", 30}, {"empty", true}}));
+    EXPECT_TRUE(wroteNothing());
+    // The clock stands at Monday 09:00 UTC: the week began 9 hours ago.
+    std::string events;
+    for (auto [secondsAgo, spoken] : {std::pair{60, 5}, {10 * 3600, 7}, {3 * 86400, 11}})
+        events += Json{{"at", 1772442000 - secondsAgo}, {"spoken", spoken}}.dump() + "\n";
+    writeFile(settingsPath("stats.jsonl"), events);
+    const std::tuple<Args, int, int> spans[] = {
+        {{"stats"}, 30, 23}, {{"stats", "--days", "2"}, 2, 12}, {{"stats", "--week"}, 7, 5}};
+    for (const auto& [args, days, words] : spans) {
+        ASSERT_EQ(run(args), 0);
+        EXPECT_EQ(Json::parse(out.str())["words"], words) << days;
+        EXPECT_EQ(Json::parse(out.str())["perDay"].size(), size_t(days));
+    }
+    setEnv("TZ", std::nullopt);
+    ::tzset();
+}
+
+// `velvox transcribe` against a real loopback stand-in for Groq, through the
+// real HTTP client.
+using TranscribeCommandTest = CommandLineTest;
+TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
+    testing::LoopbackServer server;
+    Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+    setEnv("VELVOX_GROQ_BASE", server.base());
+    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
+        "corrections": {"reddit for the cache": "Redis for the cache"}})");
+    const std::string audio = home() + "/take.m4a";
+    writeFile(audio, std::string(4000, '\x01'));
+    auto answer = [&](int status, std::string said, int polishStatus = 200, std::string out = "") {
+        server.answer("/openai/v1/audio/transcriptions", status, Json{{"text", said}}.dump());
+        server.answer("/openai/v1/chat/completions", polishStatus,
+                      Json{{"choices", {{{"message", {{"content", out}}}}}}}.dump());
+    };
+    auto systemPromptSent = [&] {
+        return Json::parse(server.lastRequest().body)["messages"][0]["content"];
+    };
+
+    answer(200, " reddit for the cache is fast", 200, "Redis for the cache is fast.Really ?");
+    ASSERT_EQ(run({"transcribe", audio}), 0) << err.str();
+    EXPECT_EQ(out.str(), "Redis for the cache is fast. Really?\n");
+    EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
+    ASSERT_EQ(run({"transcribe", audio, "--kind", "email"}), 0);
+    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt());
+    EXPECT_TRUE(fs::exists(audio)) << "the file is never deleted";
+    EXPECT_FALSE(fs::exists(settingsPath("history.md")));
+    EXPECT_FALSE(fs::exists(settingsPath("stats.jsonl")));
+    // A failed polish still prints the transcript, and says why on the error stream.
+    answer(200, "raw words", 429);
+    EXPECT_EQ(run({"transcribe", audio}), 0);
+    EXPECT_EQ(out.str(), "raw words\n");
+    EXPECT_EQ(err.str(), "polish failed, using raw transcript: Rate limited, wait a moment\n");
+    answer(500, "");
+    EXPECT_EQ(run({"transcribe", audio}), 1);
+    EXPECT_EQ(err.str(), "Service unavailable, try again\n");
+    size_t requests = server.requests().size();
+    for (const Args& args : std::vector<Args>{{"transcribe", home() + "/missing.m4a"},
+                                              {"transcribe", home()},  // a folder is no audio file
+                                              {"transcribe"},
+                                              {"transcribe", audio, "--kind", "poem"},
+                                              {"transcribe", audio, "--kind"}})
+        EXPECT_EQ(run(args), 2) << args.back();
+    EXPECT_EQ(run({"transcribe", home() + "/missing.m4a"}), 2);
+    EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
+    EXPECT_EQ(server.requests().size(), requests);
+    Platform::installHttpClient(nullptr);
+    setEnv("VELVOX_GROQ_BASE", std::nullopt);
+}
+
+}  // namespace
+}  // namespace velvox

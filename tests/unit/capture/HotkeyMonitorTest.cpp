@@ -4,7 +4,10 @@
 
 #include <sstream>
 
+#include "capture/KeyNames.h"
+#include "capture/KeyTranslator.h"
 #include "fakes/FakeKeyEventSource.h"
+#include "fakes/FakeKeyboardLayout.h"
 #include "platform/Platform.h"
 #include "support/TempHome.h"
 
@@ -86,7 +89,7 @@ class HotkeyMonitorTest : public TempHomeTest {
         }
         return out;
     }
-    std::string taps(int count, const std::string& tap = "+56 -56 ") {
+    static std::string taps(int count, const std::string& tap = "+56 -56 ") {
         std::string out;
         while (count-- > 0) out += tap;
         return out;
@@ -146,17 +149,17 @@ TEST_F(HotkeyMonitorTest, HoldsOfOrdinaryAndModifierHotkeys) {
 }
 
 TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysFallsBackToTheDefaultAndGrabsOrdinaryKeys) {
+    using Keys = std::vector<int64_t>;
     monitor->setKeys({-1, -1});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{63});
+    EXPECT_EQ(monitor->keys(), Keys{63});
     monitor->setKeys({96, -1, 61});
-    EXPECT_EQ(monitor->keys(), (std::vector<int64_t>{96, 61}));
-    EXPECT_EQ(source->swallowedKeys, std::vector<int64_t>{96}) << "modifiers are never grabbed";
+    EXPECT_EQ(monitor->keys(), (Keys{96, 61}));
+    EXPECT_EQ(source->swallowedKeys, Keys{96}) << "modifiers are never grabbed";
     monitor->setKeys({});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{63});
-    EXPECT_TRUE(source->swallowedKeys.empty());
+    EXPECT_TRUE(monitor->keys() == Keys{63} && source->swallowedKeys.empty());
     source->defaults = {62, 61};  // a PC keyboard: right control
     monitor->setKeys({-1, -1});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{62});
+    EXPECT_EQ(monitor->keys(), Keys{62});
 }
 
 TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
@@ -213,6 +216,41 @@ TEST_F(HotkeyMonitorTest, QueuedCallbacksReadTheHandlerWhenTheyRunAndNeedTheMoni
     EXPECT_FALSE(source->running());
     queue->runUntilIdle();
     EXPECT_TRUE(seen.empty()) << "work queued for a gone monitor does nothing";
+}
+
+// Names: the table's PC names first (AltGr is "right alt"), then what the
+// layout types there, upper-cased, then the number (also beyond 16 bits).
+TEST(KeyNamesTest, NamesFromTheTableTheLayoutOrTheNumber) {
+    auto layout = std::make_shared<FakeKeyboardLayout>();
+    Platform::installKeyboardLayout(layout);
+    // clang-format off
+    layout->characters = {{61, "x"}, {49, " "}, {0, "q"}, {41, "ö"}, {27, "ß"}, {39, " ' \n"},
+                          {50, " \t"}};
+    std::pair<int64_t, const char*> cases[] = {{61, "right alt"}, {49, "space"}, {0, "Q"},
+        {41, "Ö"}, {27, "SS"}, {39, "'"}, {50, "key 50"}, {-1, "Not set"}, {65536, "key 65536"}};
+    // clang-format on
+    for (auto [code, name] : cases) EXPECT_EQ(KeyNames::name(code), name) << code;
+}
+
+// Modifiers (here shift, then AltGr: right alt on a PC keyboard) carry every
+// bit still down; one event that reaches us by two routes counts once, and so
+// does a modifier's release whose late copy a busy server stamped later.
+TEST(KeyTranslatorTest, ModifierBitsAndCopiesOfOneEvent) {
+    KeyTranslator keys;
+    EXPECT_EQ(keys.press(50, 56, 1)->flags, 0x2u);
+    EXPECT_EQ(keys.press(108, 61, 2)->flags, 0x42u);
+    EXPECT_EQ(keys.release(50, 56, 3)->flags, 0x40u);
+    EXPECT_EQ(keys.release(108, 61, 4)->flags, 0u);
+    EXPECT_FALSE(keys.release(108, 61, 5));
+    auto down = keys.press(38, 0, 6);
+    EXPECT_TRUE(down && down->type == KeyEventType::keyDown && !down->autorepeat);
+    EXPECT_FALSE(keys.press(38, 0, 6)) << "the same press by a second route";
+    EXPECT_TRUE(keys.press(38, 0, 7)->autorepeat) << "a later press of a key still down";
+    EXPECT_TRUE(keys.ordinaryKeyHeld());
+    EXPECT_EQ(keys.release(38, 0, 8)->type, KeyEventType::keyUp);
+    EXPECT_FALSE(keys.release(38, 0, 8));
+    EXPECT_FALSE(keys.ordinaryKeyHeld());
+    EXPECT_TRUE(keys.press(38, 0, 8)) << "a quick new press may share the release's time";
 }
 
 }  // namespace

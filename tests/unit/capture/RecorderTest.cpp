@@ -68,26 +68,25 @@ TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
     std::string runtime = home() + "/run", own = "/tmp/velvox." + std::to_string(::getuid());
     fs::create_directory(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    struct Case {
-        std::optional<std::string> tmpdir, runtimeDir;
-        std::string folder;
-    } cases[] = {{tmp(), runtime, tmp()},
-                 {std::nullopt, runtime, runtime},
-                 {std::nullopt, std::nullopt, own},
-                 {std::nullopt, "/tmp", own}};  // a runtime folder others can enter is not used
-    for (const auto& c : cases) {
-        setEnv("TMPDIR", c.tmpdir);
-        setEnv("XDG_RUNTIME_DIR", c.runtimeDir);
+    using Where = std::optional<std::string>;
+    // A runtime folder others can enter is not used.
+    for (auto [tmpdir, runtimeDir, folder] :
+         {std::tuple<Where, Where, std::string>{tmp(), runtime, tmp()},
+          {{}, runtime, runtime},
+          {{}, {}, own},
+          {{}, "/tmp", own}}) {
+        setEnv("TMPDIR", tmpdir);
+        setEnv("XDG_RUNTIME_DIR", runtimeDir);
         ASSERT_TRUE(recorder->start());
         fs::path path = *recorder->fileURL();
-        EXPECT_EQ(path.parent_path(), fs::path(c.folder));
+        EXPECT_EQ(path.parent_path(), fs::path(folder));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_TRUE(c.folder != own || fs::status(own).permissions() == fs::perms::owner_all);
+        EXPECT_TRUE(folder != own || fs::status(own).permissions() == fs::perms::owner_all);
         recorder->discard();
         EXPECT_FALSE(fs::exists(path));
-        writeFile(c.folder + "/mirel-left-behind", "audio");
+        writeFile(folder + "/mirel-left-behind", "audio");
         Recorder::sweepTempFiles();
-        EXPECT_FALSE(fs::exists(c.folder + "/mirel-left-behind"));
+        EXPECT_FALSE(fs::exists(folder + "/mirel-left-behind"));
     }
     EXPECT_EQ(logMessages(), Strings(4, "swept 1 stale audio files"));
     size_t calls = input->calls().size();
@@ -105,8 +104,8 @@ TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesI
     EXPECT_EQ(*file, take->path);
     EXPECT_TRUE(fs::exists(*file) && take->stopped);
     // Events are cleared before the take is stopped.
-    EXPECT_EQ(input->calls().back(), "stop");
-    EXPECT_EQ(input->calls()[input->calls().size() - 2], "clearEvents");
+    EXPECT_EQ(Strings(input->calls().end() - 2, input->calls().end()),
+              (Strings{"clearEvents", "stop"}));
     EXPECT_FALSE(recorder->hasSession() || recorder->fileURL());
     EXPECT_EQ(recorder->elapsed() + recorder->level(), 0);
     // Idle: stop hands over nothing and asks nothing of the input.
@@ -115,8 +114,7 @@ TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesI
     recorder->discard();
     EXPECT_EQ(input->calls().size(), callsBefore);
     EXPECT_EQ(tmpFiles().size(), 1u);
-    file.reset();
-    EXPECT_TRUE(tmpFiles().empty()) << "the file goes when its new owner lets go";
+    EXPECT_TRUE((file.reset(), tmpFiles().empty())) << "the file goes when its new owner lets go";
 
     // Takes of no length leave no file.
     for (double seconds : {0.0, double(NAN)}) {
@@ -130,8 +128,7 @@ TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesI
     EXPECT_EQ(tmpFiles(), Strings{fs::path(second->path).filename()});
     second->currentTime = 1;
     recorder->discard();
-    EXPECT_TRUE(tmpFiles().empty());
-    EXPECT_FALSE(recorder->hasSession());
+    EXPECT_TRUE(tmpFiles().empty() && !recorder->hasSession());
     auto third = started(4);
     recorder.reset();
     EXPECT_TRUE(third->destroyed && tmpFiles().empty());
@@ -143,8 +140,7 @@ TEST_F(RecorderTest, StartFailuresRemoveTheFileAndSayWhy) {
     input->creationError.reset();
     input->recordSucceeds = false;
     EXPECT_FALSE(recorder->start());
-    EXPECT_TRUE(tmpFiles().empty());
-    EXPECT_FALSE(recorder->hasSession() || recorder->fileURL());
+    EXPECT_FALSE(!tmpFiles().empty() || recorder->hasSession() || recorder->fileURL());
     EXPECT_TRUE(input->lastTake()->destroyed);
     Strings expected = {
         "recorder failed: The operation couldn’t be completed. (OSStatus error 1718449215.)",
@@ -168,9 +164,7 @@ TEST_F(RecorderTest, SystemEndingTheTakeIsReportedOnTheMainQueue) {
     queue->runUntilIdle();
     EXPECT_EQ(unexpectedStops, 1);
     // The take stays open until the controller ends it.
-    EXPECT_TRUE(recorder->hasSession());
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(recorder->level(), 0);
+    EXPECT_TRUE(recorder->hasSession() && !recorder->isRecording() && recorder->level() == 0);
     take->finishBySystem(false);
     take->failEncoding(std::string("The file is damaged."));
     take->failEncoding(std::nullopt);

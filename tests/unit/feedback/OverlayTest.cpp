@@ -175,12 +175,8 @@ TEST_F(OverlayTest, UpdateChangesOnlyTheDrawingAndTheTicksRedrawIt) {
 // A label widens the pill by its rounded width and 8 points; a message is
 // 28 points either side of its text, at least the plain pill, at most 520.
 TEST_F(OverlayTest, PillWidthFollowsTheContent) {
-    struct Case {
-        bool logo;
-        double characterWidth;
-        OverlayState state;
-        double width;
-    } cases[] = {
+    // clang-format off
+    struct Case { bool logo; double characterWidth; OverlayState state; double width; } cases[] = {
         {false, 6, OverlayState::listening(), 132},
         {false, 6, OverlayState::listening("Email"), 132 + 30 + 8},
         {false, 6.1, OverlayState::listening("Email"), 132 + 31 + 8},
@@ -189,13 +185,13 @@ TEST_F(OverlayTest, PillWidthFollowsTheContent) {
         {true, 6, OverlayState::error(std::string(20, 'x')), 62 + 120 + 28},
         {true, 6, OverlayState::listening("Email"), 172 + 30 + 8},
     };
+    // clang-format on
     for (const auto& c : cases) {
         overlay = Overlay::create();
         if (c.logo) graphics->images[Paths::logoURL()] = {64, 64};
         graphics->metrics.characterWidth = c.characterWidth;
         overlay->show(c.state);
-        EXPECT_EQ(panel().size.width, c.width) << c.width;
-        EXPECT_EQ(panel().size.height, 40);
+        EXPECT_EQ(formatSize(panel().size), formatSize({c.width, 40}));
     }
     // Tiny differences do not resize the window.
     for (auto [width, resizes] : {std::pair{210.4, 0u}, {209.6, 0u}, {210.6, 1u}}) {
@@ -229,13 +225,10 @@ TEST_F(OverlayTest, NothingOutlivesTheOverlayOrARefusedPanel) {
 // centred 96 points above the bottom of that screen's work area ----
 
 TEST_F(OverlayTest, PlacementFollowsTheFocusThenTheMouse) {
-    struct Case {
-        const char* name;
-        std::optional<Point> field, window;  // positions of the focus (trusted when either set)
-        Point mouse;
-        std::optional<Screen> main;
-        const char* origin;
-    } cases[] = {
+    // The focus's positions (trusted when either is set), the mouse, the main screen.
+    // clang-format off
+    struct Case { const char* name; std::optional<Point> field, window; Point mouse;
+                  std::optional<Screen> main; const char* origin; } cases[] = {
         {"no field position: its window", {}, Point{2000, 10}, {500, 500}, {}, "3134,1304"},
         {"focus off-screen: mouse", Point{-5000, 0}, Point{NAN, 0}, {500, 500}, {}, "894,944"},
         {"mouse off every screen: the main screen", {}, {}, {-10, -10}, kExternal, "3134,1304"},
@@ -243,6 +236,7 @@ TEST_F(OverlayTest, PlacementFollowsTheFocusThenTheMouse) {
         {"the far edge of a screen belongs to the next", {}, {}, {1920, 5}, {}, "3134,1304"},
         {"the focused field beats the mouse", Point{2500, 700}, {}, {500, 500}, {}, "3134,1304"},
     };
+    // clang-format on
     screens->all = {kLaptop, kExternal};
     for (const auto& c : cases) {
         accessibility->trusted = c.field || c.window;
@@ -287,13 +281,11 @@ TEST_F(OverlayTest, PlacementRoundsAndFollowsScreenChanges) {
 // with everything inside it, the meter's bars (louder is taller) or a centred
 // message or dots; the tray icon's bars grow while recording.
 TEST_F(OverlayTest, DrawingShowsTheStateInsideThePill) {
-    struct Case {
-        OverlayState state;
-        size_t bars, texts, dots;
-    } cases[] = {{OverlayState::listening(), 16, 0, 0},
-                 {OverlayState::listening("Email"), 16, 1, 0},
-                 {OverlayState::thinking(), 0, 0, 3},
-                 {OverlayState::error("Oops"), 0, 1, 0}};
+    // clang-format off
+    struct Case { OverlayState state; size_t bars, texts, dots; } cases[] = {
+        {OverlayState::listening(), 16, 0, 0}, {OverlayState::listening("Email"), 16, 1, 0},
+        {OverlayState::thinking(), 0, 0, 3}, {OverlayState::error("Oops"), 0, 1, 0}};
+    // clang-format on
     constexpr Rect kPill{0, 0, 172, 40};
     OverlayView view;
     view.levels.fill(OverlayView::kMinimumLevel);

@@ -63,11 +63,9 @@ class PostgresServer {
     }
     static int freePort() {
         int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}};
         socklen_t length = sizeof address;
+        ::bind(probe, reinterpret_cast<sockaddr*>(&address), length);
         ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
         ::close(probe);
         return ntohs(address.sin_port);

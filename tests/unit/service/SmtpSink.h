@@ -25,15 +25,16 @@ class SmtpSink {
   public:
     SmtpSink() {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 8);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}};
         socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(listener_, 8);
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] {
+            for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+                converse(client), ::close(client);
+        });
     }
     ~SmtpSink() {
         ::shutdown(listener_, SHUT_RDWR);
@@ -51,57 +52,36 @@ class SmtpSink {
     }
 
   private:
-    void run() {
-        for (;;) {
-            int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) return;
-            converse(client);
-            ::close(client);
-        }
-    }
-
-    static void say(int client, const std::string& line) {
-        std::string text = line + "\r\n";
-        (void)::send(client, text.data(), text.size(), MSG_NOSIGNAL);
-    }
-
     void converse(int client) {
-        say(client, "220 sink");
+        auto say = [client](std::string line) {
+            line += "\r\n";
+            (void)::send(client, line.data(), line.size(), MSG_NOSIGNAL);
+        };
+        say("220 sink");
         std::string buffer, recipient;
         bool inData = false;
         char chunk[4096];
-        for (;;) {
-            ssize_t got = ::recv(client, chunk, sizeof chunk, 0);
-            if (got <= 0) return;
+        for (ssize_t got; (got = ::recv(client, chunk, sizeof chunk, 0)) > 0;) {
             buffer.append(chunk, static_cast<size_t>(got));
-            for (;;) {
+            // A message ends with a line holding only a dot; commands end with their line.
+            for (size_t end; (end = buffer.find(inData ? "\r\n.\r\n" : "\r\n")) != buffer.npos;) {
+                std::string line = buffer.substr(0, inData ? end + 2 : end);
+                buffer.erase(0, end + (inData ? 5 : 2));
                 if (inData) {
-                    auto end = buffer.find("\r\n.\r\n");
-                    if (end == std::string::npos) break;
-                    {
-                        std::lock_guard lock(mutex_);
-                        messages_.push_back({recipient, buffer.substr(0, end + 2)});
-                    }
-                    buffer.erase(0, end + 5);
-                    inData = false;
-                    say(client, "250 kept");
-                    continue;
+                    std::lock_guard lock(mutex_);
+                    messages_.push_back({recipient, line});
                 }
-                auto end = buffer.find("\r\n");
-                if (end == std::string::npos) break;
-                std::string line = buffer.substr(0, end);
-                buffer.erase(0, end + 2);
                 if (line.starts_with("RCPT TO:<")) recipient = line.substr(9, line.find('>') - 9);
-                if (line.starts_with("RCPT") && refusing_) {
-                    say(client, "550 no such mailbox");
+                if (std::exchange(inData, false)) {
+                    say("250 kept");
+                } else if (line.starts_with("RCPT") && refusing_) {
+                    say("550 no such mailbox");
                 } else if (line.starts_with("DATA")) {
-                    inData = true;
-                    say(client, "354 go on");
+                    inData = true, say("354 go on");
                 } else if (line.starts_with("QUIT")) {
-                    say(client, "221 bye");
-                    return;
+                    return say("221 bye");
                 } else {
-                    say(client, "250 ok");
+                    say("250 ok");
                 }
             }
         }

@@ -1,21 +1,36 @@
-#include "delivery/Paster.h"
-
 #include <gtest/gtest.h>
 
-#include "DeliveryFixture.h"
+#include "delivery/Inserter.h"
+#include "delivery/Paster.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
+#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
 
-const std::string kOurItem =
-    "[text/plain;charset=utf-8=hello, org.nspasteboard.ConcealedType=, "
-    "x-kde-passwordManagerHint=secret]";
-const auto kCopied = DeliveryOutcome::copiedOnly("copied, press ctrl V");
-constexpr Paster::DeliveryOptions kPaste{}, kDirect{.direct = true};
+using Strings = std::vector<std::string>;
 
-class PasterTest : public DeliveryTest {
-  protected:
-    DeliveryOutcome deliver(Paster::DeliveryOptions options = kPaste,
+// Delivery with every edge faked: a trusted accessibility interface with an
+// empty focused field, a clipboard holding the user's text, no frontmost
+// application, a paste keystroke that only counts.
+class DeliveryTest : public TempHomeTest {
+  public:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Paster::resetForTesting();
+        accessibility->field = FakeField{};
+        pasteboard->items = {textItem("user's text")};
+        Platform::installAccessibility(accessibility);
+        Platform::installPasteboard(pasteboard);
+        Platform::installPasteKeystroke(keystroke);
+        Platform::installWorkspace(workspace);
+    }
+    size_t called(const std::string& call) const {
+        return std::count(accessibility->calls.begin(), accessibility->calls.end(), call);
+    }
+    DeliveryOutcome deliver(Paster::DeliveryOptions options = {},
                             std::optional<int32_t> target = std::nullopt) {
         std::optional<RunningApplication> application;
         if (target) application = RunningApplication{*target};
@@ -26,7 +41,20 @@ class PasterTest : public DeliveryTest {
         for (const auto& item : pasteboard->items) out += describe(item);
         return out;
     }
+
+    std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
+    std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+    std::shared_ptr<FakePasteKeystroke> keystroke = std::make_shared<FakePasteKeystroke>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
 };
+using PasterTest = DeliveryTest;
+using InserterRefusalTest = DeliveryTest;
+
+const std::string kOurItem =
+    "[text/plain;charset=utf-8=hello, org.nspasteboard.ConcealedType=, "
+    "x-kde-passwordManagerHint=secret]";
+const auto kCopied = DeliveryOutcome::copiedOnly("copied, press ctrl V");
+constexpr Paster::DeliveryOptions kPaste{}, kDirect{.direct = true};
 
 // ---- the decision order: one fresh desktop per case ----
 
@@ -103,9 +131,9 @@ TEST_F(PasterTest, DecisionsAskOnlyWhatTheyNeed) {
     deliver({.autoPaste = false});
     accessibility->trusted = false;
     deliver(kDirect);
-    EXPECT_EQ(accessibility->calls, std::vector<std::string>{"isProcessTrusted"});
-    EXPECT_EQ(systemLog->lines(), std::vector<std::string>{"Velvox error: not Accessibility "
-                                                           "trusted, text left on the clipboard"});
+    EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
+    EXPECT_EQ(systemLog->lines(),
+              Strings{"Velvox error: not Accessibility trusted, text left on the clipboard"});
     EXPECT_EQ(clipboard(), kOurItem) << "our copy is marked concealed for clipboard managers";
     accessibility->trusted = true;
     workspace->frontmost = RunningApplication{200, "org.app"};
@@ -140,8 +168,7 @@ TEST_F(PasterTest, PasteFollowsAfterASixtiethAndTheClipboardComesBackAfterwards)
         EXPECT_EQ(clipboard(), restored ? describe(textItem("user's text")) : kOurItem);
     }
     queue->advance(10);
-    EXPECT_EQ(keystroke->posted, 1);
-    EXPECT_EQ(pasteboard->writes.size(), 2u);
+    EXPECT_EQ(std::pair(keystroke->posted, pasteboard->writes.size()), std::pair(1, size_t(2)));
 }
 
 TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
@@ -151,17 +178,14 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
     PasteboardItem file{{{"text/uri-list", "file:///a.pdf"},
                          {"x-special/gnome-copied-files", "copy\nfile:///a.pdf"}}};
     PasteboardItem png{{{"image/png", "\x89PNG"}}}, mine = textItem("mine");
-    PasteboardItem richWithoutRtf{{rich.representations[0], rich.representations[1]}};
-    PasteboardItem theirs = textItem("copied meanwhile");
+    PasteboardItem richWithoutRtf{{rich.representations[0], rich.representations[1]}},
+        theirs = textItem("copied meanwhile");
     struct Case {
         const char *name, *meanwhile;  // 0.2 s after the paste: a user copy, a manager's take-over
         std::vector<PasteboardItem> before, after;
         int64_t count = 41;
     } cases[] = {
-        {"every item and type with readable data comes back",
-         "",
-         {rich, png, file},
-         {richWithoutRtf, file}},
+        {"every readable item and type comes back", "", {rich, png, file}, {richWithoutRtf, file}},
         {"an empty clipboard is emptied again", "", {}, {}},
         {"a counter that starts at zero still saves", "", {mine}, {mine}, 0},
         {"a newer copy is never overwritten", "copy", {mine}, {theirs}},
@@ -255,6 +279,92 @@ TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
     Paster::handClipboardOver();
     EXPECT_EQ(pasteboard->text(), "user's text");
     EXPECT_EQ(pasteboard->writes.back(), "handToManager");
+}
+
+// ---- direct insertion ----
+
+using Result = Inserter::Result;
+
+// What a field of the frontmost application (process 100, unless the case
+// says otherwise) does with a direct insertion, and what the inserter makes of
+// it: the result, the one line it logs (after "insert: "), the field's content.
+struct Case {
+    FakeField field;
+    Result result;
+    std::string log, content = "", text = "hello";
+    std::optional<int32_t> owner = 100;
+};
+class InserterTest : public DeliveryTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(InserterTest, InsertsOnlyWhatTheFieldProvesItTook) {
+    const Case& c = GetParam();
+    workspace->frontmost = RunningApplication{100, "org.gnome.gedit", "Text Editor"};
+    accessibility->field = c.field;
+    accessibility->field->processId = c.owner;
+    EXPECT_EQ(Inserter::insert(c.text), c.result);
+    EXPECT_EQ(accessibility->field->content, c.content);
+    EXPECT_EQ(logMessages(), Strings{"insert: " + c.log});
+    EXPECT_TRUE(called("element.setMessagingTimeout 0.3") && called("focusedElement timeout 0.3"));
+}
+
+constexpr Result kIn = Result::inserted, kNo = Result::notTaken, kMaybe = Result::uncertain;
+const char *kUnchanged = "field unchanged at 3 chars, using the clipboard",
+           *kRefused = "field does not accept direct text",
+           *kWroteTwo = "wrote 2 chars directly, 3 -> 5",
+           *kOther = "focused field belongs to another application, using the clipboard",
+           *kUnproven = "field will not report its length, text left on the clipboard",
+           *kReplaced = "replaced a selection, 6 -> 5 chars", *kEmoji = "ok \xF0\x9F\x91\x8D";
+const Case kCases[] = {
+    // Lengths are counted in UTF-16 units: the emoji, outside the Basic
+    // Multilingual Plane, is two.
+    {{.content = "Hi "}, kIn, "wrote 5 chars directly, 3 -> 8", "Hi there", "there"},
+    {{}, kIn, "wrote 5 chars directly, 0 -> 5", kEmoji, kEmoji},
+    // A field that cannot take text, or will not say.
+    {{.selectedTextSettable = false}, kNo, kRefused},
+    {{.selectedTextSettable = {}}, kNo, kRefused},
+    {{.setError = -25205}, kNo, "refused, AXError -25205"},
+    // No answer at all: the field may yet take the text, so it is not pasted.
+    {{.setError = -25204}, kMaybe, "refused, AXError -25204"},
+    // The set ignored; an unreadable selection counts as none, as an empty one does.
+    {{.content = "abc", .ignoresSetText = true}, kNo, kUnchanged, "abc"},
+    {{.selectedText = {}, .content = "abc", .ignoresSetText = true}, kNo, kUnchanged, "abc"},
+    // A replaced selection counts even when the field shrinks.
+    {{.selectedText = "abcdef", .content = "abcdef"}, kIn, kReplaced, "hello"},
+    // Without a count, or with a broken one, the string value decides.
+    {{.content = "abc", .reportsNumberOfCharacters = false}, kIn, kWroteTwo, "abcde", "de"},
+    {{.content = "abc", .numberOfCharactersOverride = -1}, kIn, kWroteTwo, "abcde", "de"},
+    // The text went in; only the proof is missing, and pasting it again could type it twice.
+    {{.reportsNumberOfCharacters = false, .reportsStringValue = false}, kMaybe, kUnproven, "hello"},
+    // A length that never changes is not believed.
+    {{.content = "abc", .numberOfCharactersOverride = 3}, kNo, kUnchanged, "abchello"},
+    {{}, kNo, kOther, "", "hello", 200},
+    {{}, kNo, kOther, "", "hello", std::nullopt},
+};
+INSTANTIATE_TEST_SUITE_P(Inserter, InserterTest, ::testing::ValuesIn(kCases));
+
+TEST_F(InserterRefusalTest, RefusesQuietlyWithoutTrustOrFocus) {
+    accessibility->trusted = false;
+    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
+    EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
+    EXPECT_TRUE(logMessages().empty());
+    accessibility->trusted = true;
+    accessibility->field.reset();
+    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
+    EXPECT_EQ(logMessages(), Strings{"insert: no focused element"});
+    // With no frontmost application known, the field's owner is not checked.
+    accessibility->field = FakeField{};
+    EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
+}
+
+TEST_F(InserterRefusalTest, FieldThatReportsLateIsLookedAtAgainBeforeFallingBack) {
+    for (auto [lateWaits, expected, waits] :
+         {std::tuple{2, Result::inserted, 2}, {Inserter::kLateLooks + 1, Result::notTaken, 4}}) {
+        accessibility->calls.clear();
+        accessibility->field->content = "abc";
+        accessibility->field->reportsLateAfterWaits = lateWaits;
+        EXPECT_EQ(Inserter::insert("de"), expected) << lateWaits;
+        EXPECT_EQ(called("element.waitBriefly 0.1"), size_t(waits)) << lateWaits;
+    }
 }
 
 }  // namespace

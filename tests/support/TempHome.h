@@ -1,9 +1,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,11 +29,23 @@ class TempHomeTest : public ::testing::Test {
     // The message part of every app.log line written so far (waits for the writer).
     std::vector<std::string> logMessages() const;
     // Writes a file, creating its folder.
-    static void writeFile(const std::string& path, const std::string& content);
-    static std::string readFile(const std::string& path);
-    static unsigned modeOf(const std::string& path);
+    static void writeFile(const std::string& path, const std::string& content) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    static std::string readFile(const std::string& path) {
+        std::ostringstream content;
+        content << std::ifstream(path, std::ios::binary).rdbuf();
+        return content.str();
+    }
+    static unsigned modeOf(const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    }
     // Sets the environment variable, or unsets it for nullopt.
-    static void setEnv(const char* name, const std::optional<std::string>& value);
+    static void setEnv(const char* name, const std::optional<std::string>& value) {
+        value ? void(::setenv(name, value->c_str(), 1)) : void(::unsetenv(name));
+    }
 
     std::shared_ptr<ManualMainQueue> queue;
     std::shared_ptr<RecordingSystemLog> systemLog;

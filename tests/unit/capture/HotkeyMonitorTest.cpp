@@ -145,7 +145,7 @@ TEST_F(HotkeyMonitorTest, HoldsOfOrdinaryAndModifierHotkeys) {
     }
 }
 
-TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysFallsBackToTheDefaultAndGrabsOrdinaryKeys) {
+TEST_F(HotkeyMonitorTest, KeysGrabsStartsAndCaptureModeAreAskedOfTheSource) {
     using Keys = std::vector<int64_t>;
     monitor->setKeys({-1, -1});
     EXPECT_EQ(monitor->keys(), Keys{63});
@@ -157,6 +157,23 @@ TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysFallsBackToTheDefaultAndGrabsOrdi
     source->defaults = {62, 61};  // a PC keyboard: right control
     monitor->setKeys({-1, -1});
     EXPECT_EQ(monitor->keys(), Keys{62});
+    source->calls.clear();
+    source->startSucceeds = false;
+    EXPECT_FALSE(monitor->start() || monitor->isRunning());
+    monitor->reenable();  // a source that never ran is asked nothing
+    EXPECT_EQ(source->calls, (Strings{"swallow keys", "start"}));
+    source->startSucceeds = true;
+    source->calls.clear();
+    run("keys=63 start capture");
+    EXPECT_TRUE(source->captureMode);
+    run("+63 start x");
+    EXPECT_FALSE(source->captureMode);
+    EXPECT_EQ(source->calls,
+              (Strings{"swallow keys", "swallow keys", "start", "capture mode on",
+                       "capture mode off", "stop", "swallow keys", "start", "enable"}));
+    EXPECT_TRUE(source->enabled());
+    run("capture cancel");
+    EXPECT_EQ(source->calls.back(), "capture mode off");
 }
 
 TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
@@ -178,26 +195,6 @@ TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
         EXPECT_EQ(result.find("never"), std::string::npos) << sighting;
     }
     EXPECT_EQ(systemLog->lines().size(), 2u);
-}
-
-TEST_F(HotkeyMonitorTest, CaptureModeAndStartsAreAskedOfTheSource) {
-    source->startSucceeds = false;
-    EXPECT_FALSE(monitor->start());
-    EXPECT_FALSE(monitor->isRunning());
-    monitor->reenable();  // a source that never ran is asked nothing
-    EXPECT_EQ(source->calls, (Strings{"swallow keys", "start"}));
-    source->startSucceeds = true;
-    source->calls.clear();
-    run("keys=63 start capture");
-    EXPECT_TRUE(source->captureMode);
-    run("+63 start x");
-    EXPECT_FALSE(source->captureMode);
-    EXPECT_EQ(source->calls,
-              (Strings{"swallow keys", "swallow keys", "start", "capture mode on",
-                       "capture mode off", "stop", "swallow keys", "start", "enable"}));
-    EXPECT_TRUE(source->enabled());
-    run("capture cancel");
-    EXPECT_EQ(source->calls.back(), "capture mode off");
 }
 
 TEST_F(HotkeyMonitorTest, QueuedCallbacksReadTheHandlerWhenTheyRunAndNeedTheMonitor) {

@@ -17,6 +17,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 constexpr double kTick = 1.0 / 30;
+const std::string kForced = "pill was not visible, forcing it front";
 // A laptop with a 40-point top bar and, to its right, a taller external
 // screen whose work area starts below a 32-point bar.
 constexpr Screen kLaptop{{0, 0, 1920, 1080}, {0, 40, 1920, 1040}};
@@ -80,7 +81,7 @@ TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnce) {
     EXPECT_EQ(logged("logo loaded from " + Paths::logoURL()), 1u);
 }
 
-TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOut) {
+TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOutAndNothingOutlivesThePill) {
     overlay->show(OverlayState::listening());
     EXPECT_EQ(panel().takeCalls(), (Strings{"setOrigin 894,944", "setAlpha 0", "orderFront",
                                             "animateAlpha 1 over 0.12"}));
@@ -98,9 +99,24 @@ TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOut) {
     panel().finishAnimations();
     EXPECT_FALSE(panel().visible);
     EXPECT_EQ(queue->pendingTimers(), 0u) << "the meter must stop with the pill";
+    // A dropped overlay stops its timers and its screen observer; a desktop
+    // that gives no panel leaves nothing running.
+    showSettled(OverlayState::listening(), [] { return 0.5; });
+    overlay->hide(2);
+    EXPECT_EQ(screens->liveObservers(), 1u);
+    overlay.reset();
+    EXPECT_EQ(queue->pendingTimers() + screens->liveObservers(), 0u);
+    panels->refuse = true;
+    overlay = Overlay::create();
+    overlay->show(OverlayState::listening());
+    overlay->update(OverlayState::thinking());
+    overlay->hide();
+    queue->advance(1);
+    EXPECT_FALSE(overlay->isInUseForTesting());
+    EXPECT_EQ(queue->pendingTimers(), 0u);
 }
 
-TEST_F(OverlayTest, TheLastRequestWins) {
+TEST_F(OverlayTest, TheLastRequestWinsAndAPillTheDesktopDidNotShowIsForcedFront) {
     // A show during the fade-out: the fade's end must not order the panel out.
     showSettled(OverlayState::listening());
     overlay->hide();
@@ -122,15 +138,11 @@ TEST_F(OverlayTest, TheLastRequestWins) {
     queue->advance(1);
     panel().finishAnimations();
     EXPECT_FALSE(panel().visible);
-    EXPECT_EQ(logged("pill was not visible, forcing it front"), 0u);
-}
-
-// A window manager that ignored the request to show the pill, or a fade-in
-// that never ran and left it transparent: it is forced front once, shortly after.
-TEST_F(OverlayTest, PillTheDesktopDidNotShowIsForcedFront) {
     showSettled(OverlayState::listening());
     queue->advance(0.3);
-    EXPECT_EQ(logged("pill was not visible, forcing it front"), 0u);
+    EXPECT_EQ(logged(kForced), 0u);
+    // A window manager that ignored the request to show the pill, or a fade-in
+    // that never ran and left it transparent: it is forced front once, shortly after.
     for (bool refuses : {true, false}) {
         panel().visible = false;
         panel().refusesToShow = refuses;
@@ -141,7 +153,7 @@ TEST_F(OverlayTest, PillTheDesktopDidNotShowIsForcedFront) {
         auto calls = panel().takeCalls();
         EXPECT_EQ(count(calls, "setAlpha 1") + count(calls, "orderFront"), 2u) << refuses;
     }
-    EXPECT_EQ(logged("pill was not visible, forcing it front"), 2u);
+    EXPECT_EQ(logged(kForced), 2u);
 }
 
 // The meter reads its provider thirty times a second, a reading below the
@@ -201,28 +213,8 @@ TEST_F(OverlayTest, PillWidthFollowsTheContent) {
     }
 }
 
-// A dropped overlay stops its timers and its screen observer; a desktop that
-// gives no panel leaves nothing running.
-TEST_F(OverlayTest, NothingOutlivesTheOverlayOrARefusedPanel) {
-    showSettled(OverlayState::listening(), [] { return 0.5; });
-    overlay->hide(2);
-    EXPECT_EQ(screens->liveObservers(), 1u);
-    overlay.reset();
-    EXPECT_EQ(queue->pendingTimers(), 0u);
-    EXPECT_EQ(screens->liveObservers(), 0u);
-    panels->refuse = true;
-    overlay = Overlay::create();
-    overlay->show(OverlayState::listening());
-    overlay->update(OverlayState::thinking());
-    overlay->hide();
-    queue->advance(1);
-    EXPECT_FALSE(overlay->isInUseForTesting());
-    EXPECT_EQ(queue->pendingTimers(), 0u);
-}
-
-// ---- where the pill goes: over the focused field, else under the mouse;
-// centred 96 points above the bottom of that screen's work area ----
-
+// The pill goes over the focused field, else under the mouse, centred 96
+// points above the bottom of that screen's work area.
 TEST_F(OverlayTest, PlacementFollowsTheFocusThenTheMouse) {
     // The focus's positions (trusted when either is set), the mouse, the main screen.
     // clang-format off

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -179,9 +178,8 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     std::string bytes((std::istreambuf_iterator<char>(file)), {});
     for (const std::string& secret : {code, token})
         EXPECT_EQ(bytes.find(secret), std::string::npos);
-    struct stat info {};
-    ASSERT_EQ(::stat((folder / "velvox.db").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(folder / "velvox.db").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_P(ServiceTest, LinksWorkOnceWhileFreshAndAreRateLimitedPerAddress) {
@@ -218,8 +216,7 @@ TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402) {
     ASSERT_EQ(sent.size(), 6u);
     std::map<std::string, std::string> parts;
     for (const auto& part : sent[0].parts) parts[part.name] = part.content;
-    EXPECT_EQ(parts["prompt"], "Redis, SQLite");
-    EXPECT_EQ(parts["file"], "m4a");
+    EXPECT_EQ(parts["prompt"] + "|" + parts["file"], "Redis, SQLite|m4a");
     // A new week starts on Monday at midnight UTC.
     now = weekStart(kWednesday) + 7 * 86400;
     EXPECT_EQ(transcribe(who).body["used"], 4);
@@ -300,8 +297,7 @@ TEST_P(ServiceTest, PolishingGoesToAnthropicWhenTheServerHasItsKey) {
     transcribe(who);
     EXPECT_EQ(polish(who).body, (json{{"text", "From Claude."}}));
     auto sent = groq.lastRequest();
-    EXPECT_EQ(sent.path, "/v1/messages");
-    EXPECT_EQ(sent.header("x-api-key"), "sk-ant-server");
+    EXPECT_EQ(sent.path + " " + sent.header("x-api-key"), "/v1/messages sk-ant-server");
     json body = json::parse(sent.body);
     EXPECT_EQ(body["system"], "s");
     EXPECT_EQ(body["messages"][0]["content"], "t");

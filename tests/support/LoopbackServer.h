@@ -96,8 +96,6 @@ class LoopbackServer {
         server_->stop();
         thread_.join();
     }
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     int port() const { return port_; }
     std::string base() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }

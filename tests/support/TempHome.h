@@ -16,9 +16,8 @@
 
 namespace velvox::testing {
 
-// A test fixture with a fresh, empty HOME and TMPDIR, a manual main queue and
-// clock, and a recording system log. Everything is put back afterwards,
-// XDG_RUNTIME_DIR too.
+// A fresh, empty HOME and TMPDIR, a manual main queue and clock, a recording
+// system log; everything is put back afterwards, XDG_RUNTIME_DIR too.
 class TempHomeTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -4,10 +4,7 @@
 
 #include <sstream>
 
-#include "capture/KeyNames.h"
-#include "capture/KeyTranslator.h"
 #include "fakes/FakeKeyEventSource.h"
-#include "fakes/FakeKeyboardLayout.h"
 #include "platform/Platform.h"
 #include "support/TempHome.h"
 
@@ -104,16 +101,14 @@ class HotkeyMonitorTest : public TempHomeTest {
 TEST_F(HotkeyMonitorTest, HoldsOfOrdinaryAndModifierHotkeys) {
     // clang-format off
     struct Case { const char *script, *result; } cases[] = {
-        // An ordinary key is swallowed and fires once per hold; other presses are told.
+        // An ordinary key is swallowed and fires once per hold whatever the modifiers;
+        // other presses are told; a stray release and a second hotkey do nothing.
         {"keys=96,-1 start d96 r96 r96 u96 d0 r0 u0 +56 -56",
          "S:down96 S S S:up96 P:other0 P P P P"},
-        // It fires whatever modifiers are held.
         {"keys=96 start +56 d96 u96 -56", "P S:down96 S:up96 P"},
-        // A stray release and a second hotkey during a hold do nothing.
         {"keys=96,0 start u96 d96 d0 u0 u96", "S S:down96 S S S:up96"},
-        // A modifier hotkey follows flag changes and always passes; another
-        // modifier joining does not end the hold; a lost release shows as the
-        // next change without the bit.
+        // A modifier hotkey follows flag changes and always passes; another modifier joining
+        // does not end the hold; a lost release shows as the next change without the bit.
         {"keys=63 start +63 +56 -63 -56", "P:down63 P P:up63 P"},
         {"keys=61 start +61 ~61 +56", "P:down61 P:up61"},
         // Left and right are told apart; key events of a modifier code are not followed.
@@ -123,15 +118,13 @@ TEST_F(HotkeyMonitorTest, HoldsOfOrdinaryAndModifierHotkeys) {
         // Keys changed while held: the old key's release still ends the hold.
         {"keys=96 start d96 keys=0 u96 d0 u0", "S:down96 S:up96 S:down0 S:up0"},
         {"keys=63 start +63 keys=61 -63 +61 -61", "P:down63 P:up63 P:down61 P:up61"},
-        // Capture reports the next key; releases and caps lock keep it on, the
-        // hotkey does not fire, its release pairs with nothing. A captured key's
-        // release passes; escape and caps lock cancel a capture, not a take.
+        // Capture reports the next key (releases and caps lock keep it on, the hotkey's release
+        // pairs with nothing, a key's passes); escape and caps lock cancel it, not a take.
         {"keys=63 start capture u96 -56 +57 -57 +63 -63", "S P P P P:cap63 P"},
         {"keys=63 start capture +56 -56 capture d0 u0", "P:cap56 P S:cap0 P"},
         {"keys=63 start capture d53 capture d57 u57", "S:capnone S:capnone P"},
         {"keys=63 start capture cancel d0 u0", "P:other0 P"},
-        // A disabled source is enabled again and the held key released; an
-        // ordinary key's repeats start no second take.
+        // A disabled source is enabled again and the held key released; repeats start no take.
         {"keys=63 start +63 x -63 +63 -63", "P:down63 P:up63 P P:down63 P:up63"},
         {"keys=96 start d96 x r96 u96 d96 u96", "S:down96 P:up96 S S S:down96 S:up96"},
         // A second start forgets the held key without a release; stop ends delivery.
@@ -210,41 +203,6 @@ TEST_F(HotkeyMonitorTest, QueuedCallbacksReadTheHandlerWhenTheyRunAndNeedTheMoni
     EXPECT_FALSE(source->running());
     queue->runUntilIdle();
     EXPECT_TRUE(seen.empty()) << "work queued for a gone monitor does nothing";
-}
-
-// Names: the table's PC names first (AltGr is "right alt"), then what the
-// layout types there, upper-cased, then the number (also beyond 16 bits).
-TEST(KeyNamesTest, NamesFromTheTableTheLayoutOrTheNumber) {
-    auto layout = std::make_shared<FakeKeyboardLayout>();
-    Platform::installKeyboardLayout(layout);
-    // clang-format off
-    layout->characters = {{61, "x"}, {49, " "}, {0, "q"}, {41, "ö"}, {27, "ß"}, {39, " ' \n"},
-                          {50, " \t"}};
-    std::pair<int64_t, const char*> cases[] = {{61, "right alt"}, {49, "space"}, {0, "Q"},
-        {41, "Ö"}, {27, "SS"}, {39, "'"}, {50, "key 50"}, {-1, "Not set"}, {65536, "key 65536"}};
-    // clang-format on
-    for (auto [code, name] : cases) EXPECT_EQ(KeyNames::name(code), name) << code;
-}
-
-// Modifiers (here shift, then AltGr: right alt on a PC keyboard) carry every
-// bit still down; one event that reaches us by two routes counts once, and so
-// does a modifier's release whose late copy a busy server stamped later.
-TEST(KeyTranslatorTest, ModifierBitsAndCopiesOfOneEvent) {
-    KeyTranslator keys;
-    EXPECT_EQ(keys.press(50, 56, 1)->flags, 0x2u);
-    EXPECT_EQ(keys.press(108, 61, 2)->flags, 0x42u);
-    EXPECT_EQ(keys.release(50, 56, 3)->flags, 0x40u);
-    EXPECT_EQ(keys.release(108, 61, 4)->flags, 0u);
-    EXPECT_FALSE(keys.release(108, 61, 5));
-    auto down = keys.press(38, 0, 6);
-    EXPECT_TRUE(down && down->type == KeyEventType::keyDown && !down->autorepeat);
-    EXPECT_FALSE(keys.press(38, 0, 6)) << "the same press by a second route";
-    EXPECT_TRUE(keys.press(38, 0, 7)->autorepeat) << "a later press of a key still down";
-    EXPECT_TRUE(keys.ordinaryKeyHeld());
-    EXPECT_EQ(keys.release(38, 0, 8)->type, KeyEventType::keyUp);
-    EXPECT_FALSE(keys.release(38, 0, 8));
-    EXPECT_FALSE(keys.ordinaryKeyHeld());
-    EXPECT_TRUE(keys.press(38, 0, 8)) << "a quick new press may share the release's time";
 }
 
 }  // namespace

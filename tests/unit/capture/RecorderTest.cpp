@@ -52,9 +52,7 @@ class RecorderTest : public TempHomeTest {
     int unexpectedStops = 0;
 };
 
-// A take is an AAC file with a fresh name, readable by the user alone from its
-// first byte, in a folder no one else can enter: TMPDIR when set, else the
-// runtime folder, else ours.
+// A fresh, private AAC file in a folder no one else can enter: TMPDIR, the runtime folder, ours.
 TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
     ASSERT_TRUE(recorder->start());
     EXPECT_TRUE(std::regex_match(fs::path(*recorder->fileURL()).filename().string(),
@@ -205,10 +203,8 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     EXPECT_EQ(logMessages(), Strings{"recording stopped by the system, successfully: true"});
 }
 
-// The level follows the input power. The loudest reading of a take is kept
-// whether or not anyone draws the level: a short burst between silences
-// counts, NaN readings do not, a take that heard nothing answers -infinity,
-// and a new take starts afresh.
+// The loudest reading of a take is kept whether or not anyone draws the level:
+// a burst between silences counts, NaN does not, nothing heard is -infinity.
 TEST_F(RecorderTest, LevelAndTheLoudestReadingOfTheTake) {
     auto take = started();
     take->averagePower = -27.5f;
@@ -230,14 +226,6 @@ TEST_F(RecorderTest, LevelAndTheLoudestReadingOfTheTake) {
         EXPECT_EQ(recorder->loudestPower(), loudest) << "kept after the take, unchanged";
     }
     EXPECT_EQ(queue->pendingTimers(), 0u) << "no readings once the take ended";
-}
-
-// Silence up to -55 dB, full from 0 dB, louder never shows lower.
-TEST(InputLevel, MapsDecibelsOntoZeroToOne) {
-    for (auto [db, level] :
-         {std::pair{-55.0, 0.0}, {-27.5, 0.32988}, {0, 1}, {6, 1}, {NAN, 0}, {-kInf, 0}})
-        EXPECT_NEAR(inputLevel(db), level, 1e-5) << db;
-    for (double db = -54.75; db <= 0; db += 0.25) EXPECT_GT(inputLevel(db), inputLevel(db - 0.25));
 }
 
 TEST_F(RecorderTest, SweepRemovesTakesOfEveryProductNameWhateverTheirAge) {

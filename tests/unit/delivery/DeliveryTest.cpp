@@ -12,9 +12,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Delivery with every edge faked: a trusted accessibility interface with an
-// empty focused field, a clipboard holding the user's text, no frontmost
-// application, a paste keystroke that only counts.
+// Trusted accessibility with an empty focused field, the user's text on the
+// clipboard, no frontmost application, a paste keystroke that only counts.
 class DeliveryTest : public TempHomeTest {
   public:
     void SetUp() override {
@@ -66,23 +65,18 @@ struct Decision {
     size_t writes;            // clipboard writes
     const char* logged = "";  // a line the log must hold, if any
 };
-class PasterDecisionTest : public PasterTest, public ::testing::WithParamInterface<Decision> {
-  protected:
-    void arrange(const std::string& how) {
-        FakeField& field = *accessibility->field;
-        if (how == "untrusted") accessibility->trusted = false;
-        if (how == "no-a11y") accessibility->trusted = accessibility->available = false;
-        if (how.starts_with("front=")) workspace->frontmost = {std::stoi(how.substr(6)), "org.app"};
-        if (how == "unsettable") field.selectedTextSettable = false;
-        if (how == "unproven") field.reportsNumberOfCharacters = field.reportsStringValue = false;
-        if (how == "no-paste-key") keystroke->pasteKey = false;
-    }
-};
+class PasterDecisionTest : public PasterTest, public ::testing::WithParamInterface<Decision> {};
 
 TEST_P(PasterDecisionTest, DecidesHowTheTextGoesIn) {
     const Decision& c = GetParam();
-    arrange(c.arrange);
-    std::string options = c.options;
+    std::string how = c.arrange, options = c.options;
+    FakeField& field = *accessibility->field;
+    if (how == "untrusted") accessibility->trusted = false;
+    if (how == "no-a11y") accessibility->trusted = accessibility->available = false;
+    if (how.starts_with("front=")) workspace->frontmost = {std::stoi(how.substr(6)), "org.app"};
+    if (how == "unsettable") field.selectedTextSettable = false;
+    if (how == "unproven") field.reportsNumberOfCharacters = field.reportsStringValue = false;
+    if (how == "no-paste-key") keystroke->pasteKey = false;
     EXPECT_EQ(deliver({.autoPaste = options != "copy",
                        .direct = options.find("direct") != std::string::npos,
                        .alwaysCopy = options.find("always") != std::string::npos},
@@ -278,9 +272,8 @@ TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
 
 using Result = Inserter::Result;
 
-// What a field of the frontmost application (process 100, unless the case
-// says otherwise) does with a direct insertion, and what the inserter makes of
-// it: the result, the one line it logs (after "insert: "), the field's content.
+// A field of the frontmost application (process 100 unless the case says otherwise), and
+// what the inserter makes of it: result, its one log line (after "insert: "), the content.
 struct Case {
     FakeField field;
     Result result;

@@ -18,8 +18,7 @@ namespace {
 using Strings = std::vector<std::string>;
 constexpr double kTick = 1.0 / 30;
 const std::string kForced = "pill was not visible, forcing it front";
-// A laptop with a 40-point top bar and, to its right, a taller external
-// screen whose work area starts below a 32-point bar.
+// A laptop with a 40-point top bar and, to its right, a taller screen with a 32-point bar.
 constexpr Screen kLaptop{{0, 0, 1920, 1080}, {0, 40, 1920, 1040}};
 constexpr Screen kExternal{{1920, 0, 2560, 1440}, {1920, 32, 2560, 1408}};
 
@@ -156,9 +155,8 @@ TEST_F(OverlayTest, TheLastRequestWinsAndAPillTheDesktopDidNotShowIsForcedFront)
     EXPECT_EQ(logged(kForced), 2u);
 }
 
-// The meter reads its provider thirty times a second, a reading below the
-// floor showing as the floor; without a provider (a message) the levels rest
-// at the floor while the dots keep moving. Each tick redraws.
+// The meter reads its provider thirty times a second, below the floor as the floor; a message
+// leaves the levels resting at the floor while the dots move. Each tick redraws.
 TEST_F(OverlayTest, UpdateChangesOnlyTheDrawingAndTheTicksRedrawIt) {
     std::vector<double> answers = {0.5, 0, 0.9, -1};
     size_t next = 0;
@@ -268,9 +266,8 @@ TEST_F(OverlayTest, PlacementRoundsAndFollowsScreenChanges) {
     EXPECT_TRUE(panel().visible);
 }
 
-// What a user sees of the drawing, not its numbers: a dark translucent pill
-// with everything inside it, the meter's bars (louder is taller) or a centred
-// message or dots.
+// What a user sees: a dark translucent pill holding the meter's bars (louder is
+// taller) or a centred message or dots.
 TEST_F(OverlayTest, DrawingShowsTheStateInsideThePill) {
     // clang-format off
     struct Case { OverlayState state; size_t bars, texts, dots; } cases[] = {

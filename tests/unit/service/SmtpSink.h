@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,7 +34,7 @@ class SmtpSink {
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] {
             for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
-                converse(client), ::close(client);
+                converse(client);
         });
     }
     ~SmtpSink() {
@@ -52,39 +53,36 @@ class SmtpSink {
     }
 
   private:
+    // The client waits for each answer, so the conversation goes a line at a time.
     void converse(int client) {
-        auto say = [client](std::string line) {
-            line += "\r\n";
-            (void)::send(client, line.data(), line.size(), MSG_NOSIGNAL);
+        FILE* stream = ::fdopen(client, "r+");
+        auto say = [stream](const char* line) {
+            std::fprintf(stream, "%s\r\n", line), std::fflush(stream);
         };
         say("220 sink");
-        std::string buffer, recipient;
+        std::string recipient, data;
         bool inData = false;
-        char chunk[4096];
-        for (ssize_t got; (got = ::recv(client, chunk, sizeof chunk, 0)) > 0;) {
-            buffer.append(chunk, static_cast<size_t>(got));
-            // A message ends with a line holding only a dot; commands end with their line.
-            for (size_t end; (end = buffer.find(inData ? "\r\n.\r\n" : "\r\n")) != buffer.npos;) {
-                std::string line = buffer.substr(0, inData ? end + 2 : end);
-                buffer.erase(0, end + (inData ? 5 : 2));
-                if (inData) {
-                    std::lock_guard lock(mutex_);
-                    messages_.push_back({recipient, line});
-                }
-                if (line.starts_with("RCPT TO:<")) recipient = line.substr(9, line.find('>') - 9);
-                if (std::exchange(inData, false)) {
-                    say("250 kept");
-                } else if (line.starts_with("RCPT") && refusing_) {
-                    say("550 no such mailbox");
-                } else if (line.starts_with("DATA")) {
-                    inData = true, say("354 go on");
-                } else if (line.starts_with("QUIT")) {
-                    return say("221 bye");
-                } else {
-                    say("250 ok");
-                }
+        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, stream);) {
+            std::string line = buffer;
+            if (inData && line != ".\r\n") {
+                data += line;
+            } else if (inData) {
+                std::lock_guard lock(mutex_);
+                messages_.push_back({recipient, std::exchange(data, "")});
+                inData = false, say("250 kept");
+            } else if (line.starts_with("RCPT")) {
+                recipient = line.substr(9, line.find('>') - 9);
+                say(refusing_ ? "550 no such mailbox" : "250 ok");
+            } else if (line.starts_with("DATA")) {
+                inData = true, say("354 go on");
+            } else if (line.starts_with("QUIT")) {
+                say("221 bye");
+                break;
+            } else {
+                say("250 ok");
             }
         }
+        std::fclose(stream);
     }
 
     std::atomic<bool> refusing_{false};

@@ -47,17 +47,4 @@ void TempHomeTest::TearDown() {
     std::filesystem::remove_all(home_, ignored);
 }
 
-std::vector<std::string> TempHomeTest::logMessages() const {
-    Log::flush();
-    std::vector<std::string> messages;
-    std::istringstream lines(readFile(settingsPath("app.log")));
-    for (std::string line; std::getline(lines, line);) {
-        // "HH:mm:ss  message": continuation lines of a multi-line message have no stamp.
-        bool stamped =
-            line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0;
-        messages.push_back(stamped ? line.substr(10) : line);
-    }
-    return messages;
-}
-
 }  // namespace velvox::testing

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Log.h"
 #include "fakes/ManualMainQueue.h"
 #include "fakes/RecordingSystemLog.h"
 
@@ -26,7 +27,18 @@ class TempHomeTest : public ::testing::Test {
     const std::string& home() const { return home_; }
     std::string settingsPath(const std::string& name) const { return home_ + "/.velvox/" + name; }
     // The message part of every app.log line written so far (waits for the writer).
-    std::vector<std::string> logMessages() const;
+    std::vector<std::string> logMessages() const {
+        Log::flush();
+        std::vector<std::string> messages;
+        std::istringstream lines(readFile(settingsPath("app.log")));
+        for (std::string line; std::getline(lines, line);) {
+            // "HH:mm:ss  message": continuation lines of a multi-line message have no stamp.
+            bool stamped = line.size() >= 10 && line[2] == ':' && line[5] == ':' &&
+                           line.compare(8, 2, "  ") == 0;
+            messages.push_back(stamped ? line.substr(10) : line);
+        }
+        return messages;
+    }
     // Writes a file, creating its folder.
     static void writeFile(const std::string& path, const std::string& content) {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());

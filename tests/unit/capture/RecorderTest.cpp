@@ -40,7 +40,6 @@ class RecorderTest : public TempHomeTest {
         std::sort(names.begin(), names.end());
         return names;
     }
-    // Starts a take that has recorded the given seconds.
     std::shared_ptr<FakeTakeState> started(double seconds = 0) {
         EXPECT_TRUE(recorder->start());
         input->lastTake()->currentTime = seconds;
@@ -189,8 +188,7 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     auto second = started();
     recorder->discard();
     second->failEncoding(std::nullopt);
-    // Discarding a take whose file could not be finished, or stopping one
-    // with nothing in it, is not worth a report.
+    // Discarding an unfinished file, or stopping an empty take, is not worth a report.
     for (double recorded : {1.5, 0.0}) {
         started(recorded)->completesFile = false;
         recorded > 0 ? recorder->discard() : void(recorder->stop());
@@ -203,8 +201,7 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     EXPECT_EQ(logMessages(), Strings{"recording stopped by the system, successfully: true"});
 }
 
-// The loudest reading of a take is kept whether or not anyone draws the level:
-// a burst between silences counts, NaN does not, nothing heard is -infinity.
+// The loudest reading is kept, drawn or not: a burst counts, NaN not, nothing heard is -infinity.
 TEST_F(RecorderTest, LevelAndTheLoudestReadingOfTheTake) {
     auto take = started();
     take->averagePower = -27.5f;

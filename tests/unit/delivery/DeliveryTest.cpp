@@ -12,8 +12,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Trusted accessibility with an empty focused field, the user's text on the
-// clipboard, no frontmost application, a paste keystroke that only counts.
+// Trusted accessibility, an empty field, the user's text copied, no front app, a counted paste.
 class DeliveryTest : public TempHomeTest {
   public:
     void SetUp() override {
@@ -94,27 +93,23 @@ TEST_P(PasterDecisionTest, DecidesHowTheTextGoesIn) {
 const auto kPasted = DeliveryOutcome::pasted(), kInserted = DeliveryOutcome::inserted();
 const Decision kDecisions[] = {
     {"", "copy", 0, kCopied, 0, "hello", 1},
-    // An untrusted process copies and asks for accessibility; with no
-    // accessibility at all, which is never granted, it pastes.
+    // Untrusted: copied, accessibility asked for; with none at all (never granted): pasted.
     {"untrusted", "direct", 0, DeliveryOutcome::copiedOnly("copied. Allow Accessibility"), 0,
      "hello", 1, "not Accessibility trusted, text left on the clipboard"},
     {"no-a11y", "direct", 0, kPasted, 1, "user's text", 2},
-    // Never types into an application that came to the front; the target
-    // still in front, or a front that cannot be read, goes ahead.
+    // Never into an application that came to the front; the target in front, or no front, is fine.
     {"front=200", "direct", 100, kCopied, 0, "hello", 1,
      "frontmost app changed during processing, not typing"},
     {"front=100", "paste", 100, kPasted, 1, "user's text", 2},
     {"", "paste", 100, kPasted, 1, "user's text", 2},
-    // A direct insertion leaves the clipboard alone unless always-copy keeps
-    // the text; a refused one falls through to the paste; one the field will
-    // not prove is not pasted again.
+    // Direct insertion leaves the clipboard alone unless always-copy keeps the text; a refused
+    // one falls through to the paste; one the field will not prove is not pasted again.
     {"", "direct", 0, kInserted, 0, "user's text", 0},
     {"", "direct+always", 0, kInserted, 0, "hello", 1},
     {"unsettable", "direct", 0, kPasted, 1, "user's text", 2,
      "insert: field does not accept direct text"},
     {"unproven", "direct", 0, kCopied, 0, "hello", 1},
-    // Always-copy pastes without restoring; a window without a paste key gets
-    // short text typed.
+    // Always-copy pastes without restoring; a window without a paste key gets short text typed.
     {"", "always", 0, kPasted, 1, "hello", 1},
     {"no-paste-key", "paste", 0, kInserted, 0, "user's text", 0},
 };
@@ -216,14 +211,12 @@ TEST_F(PasterTest, DictationsInQuickSuccessionAllGoInAndTheFirstSnapshotComesBac
     queue->advance(1);
     EXPECT_EQ(pasteboard->text(), "user's text");
     EXPECT_EQ(keystroke->posted, 2);
-    // Changed in place, without moving the counter: only the restore itself
-    // moved it, and that must be enough to take a fresh snapshot.
+    // Changed in place without moving the counter: the restore's own move must bring a snapshot.
     pasteboard->items.front().representations.push_back({"text/html", "<i>user</i>"});
     deliver();
     queue->advance(3);
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
-    // A dictation that arrives while the clipboard of the one before is still
-    // being read waits for it, and then goes in too.
+    // A dictation arriving while the last one's clipboard is still read waits, then goes in too.
     pasteboard->slowSnapshots = true;
     size_t writes = pasteboard->writes.size();
     Paster::deliver("first", std::nullopt, kPaste);
@@ -301,8 +294,7 @@ const char *kUnchanged = "field unchanged at 3 chars, using the clipboard",
            *kUnproven = "field will not report its length, text left on the clipboard",
            *kReplaced = "replaced a selection, 6 -> 5 chars", *kEmoji = "ok \xF0\x9F\x91\x8D";
 const Case kCases[] = {
-    // Lengths are counted in UTF-16 units: the emoji, outside the Basic
-    // Multilingual Plane, is two.
+    // Lengths are counted in UTF-16 units: the emoji, outside the Basic Multilingual Plane, is two.
     {{.content = "Hi "}, kIn, "wrote 5 chars directly, 3 -> 8", "Hi there", "there"},
     {{}, kIn, "wrote 5 chars directly, 0 -> 5", kEmoji, kEmoji},
     // A field that cannot take text, or will not say.

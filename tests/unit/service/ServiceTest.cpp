@@ -106,7 +106,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     Answer startSignIn(const std::string& email) {
         return post("/v1/auth/start", json{{"email", email}}.dump());
     }
-    // Asks for a link and returns the code the mail carried.
+    // The code the mailed link carries.
     std::string mailedCode(const std::string& email) {
         EXPECT_EQ(startSignIn(email).status, 200);
         std::string code =
@@ -114,8 +114,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         EXPECT_FALSE(code.empty());
         return code;
     }
-    // Follows the mailed link as a browser does (the page's form posts the
-    // code back) and returns the token the answer hands over ("" if none).
+    // Follows the mailed link as a browser does (its form posts the code back): the token or "".
     std::string tokenFromLink(const std::string& code) {
         if (get("/v1/auth/verify?code=" + code).status != 200) return {};
         return find(post("/v1/auth/verify", "code=" + code).text,
@@ -193,11 +192,10 @@ TEST_P(ServiceTest, LinksWorkOnceWhileFreshAndAreRateLimitedPerAddress) {
     EXPECT_EQ(sink.messages().size(), 5u);
 }
 
-TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402) {
+TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402AndPolishingUsesTheServersKeys) {
     auto who = bearer(signIn("ann@example.org"));
     who.emplace("X-Velvox-Vocab", "Redis, SQLite");
-    // Four words a go against a cap of ten: the third go may pass the cap, and
-    // its transcript is still polished.
+    // Four words a go against a cap of ten: the third go passes the cap and is still polished.
     for (int used : {4, 8, 12}) {
         Answer answer = transcribe(who);
         EXPECT_EQ(answer.body, (json{{"text", "one two three four"}, {"used", used}, {"cap", 10}}));
@@ -213,6 +211,16 @@ TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402) {
     // A new week starts on Monday at midnight UTC.
     now = weekStart(kWednesday) + 7 * 86400;
     EXPECT_EQ(transcribe(who).body["used"], 4);
+    // Polishing goes to Anthropic when the server has its key.
+    settings.anthropicKey = "sk-ant-server";
+    settings.anthropicBase = groq.base();
+    groq.answer("/v1/messages", 200, R"({"content":[{"type":"text","text":"From Claude."}]})");
+    EXPECT_EQ(polish(who).body, (json{{"text", "From Claude."}}));
+    auto toClaude = groq.lastRequest();
+    EXPECT_EQ(toClaude.path + " " + toClaude.header("x-api-key"), "/v1/messages sk-ant-server");
+    json body = json::parse(toClaude.body);
+    EXPECT_EQ(body["system"], "s");
+    EXPECT_EQ(body["messages"][0]["content"], "t");
 }
 
 TEST_P(ServiceTest, ConcurrentTranscriptionsLoseNoWords) {
@@ -282,20 +290,6 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
     EXPECT_EQ(groq.requests().size(), 0u);
 }
 
-TEST_P(ServiceTest, PolishingGoesToAnthropicWhenTheServerHasItsKey) {
-    auto who = bearer(signIn("ann@example.org"));
-    settings.anthropicKey = "sk-ant-server";
-    settings.anthropicBase = groq.base();
-    groq.answer("/v1/messages", 200, R"({"content":[{"type":"text","text":"From Claude."}]})");
-    transcribe(who);
-    EXPECT_EQ(polish(who).body, (json{{"text", "From Claude."}}));
-    auto sent = groq.lastRequest();
-    EXPECT_EQ(sent.path + " " + sent.header("x-api-key"), "/v1/messages sk-ant-server");
-    json body = json::parse(sent.body);
-    EXPECT_EQ(body["system"], "s");
-    EXPECT_EQ(body["messages"][0]["content"], "t");
-}
-
 // Runs a program of this build with a shell command line; its exit status and output.
 std::pair<int, std::string> runBuilt(const std::string& commandLine) {
     auto built = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
@@ -309,8 +303,25 @@ std::pair<int, std::string> runBuilt(const std::string& commandLine) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed};
 }
 
-TEST_P(ServiceTest, OperatorListsAccountsSetsPlansAndRevokesTokens) {
+// The application itself, signed in through the mailed link, dictates through the service;
+// the operator lists accounts, sets plans and revokes tokens.
+TEST_P(ServiceTest, TheApplicationDictatesThroughTheServiceAndTheOperatorManagesAccounts) {
     std::string token = signIn("ann@example.org");
+    std::filesystem::create_directories(folder / "home/.velvox");
+    std::ofstream(folder / "home/.velvox/config.json") << json{
+        {"apiBase", settings.publicUrl + "/v1"},
+        {"useOwnKey", false},
+        {"cleanup", false},
+        {"deviceToken", token}}.dump();
+    std::ofstream(folder / "take.m4a") << "audio";
+    auto [status, printed] =
+        runBuilt("HOME='" + (folder / "home").string() + "' ./velvox transcribe '" +
+                 (folder / "take.m4a").string() + "'");
+    EXPECT_EQ(status, 0) << printed;
+    EXPECT_NE(printed.find("one two three four"), std::string::npos) << printed;
+    ASSERT_FALSE(groq.lastRequest().parts.empty());
+    EXPECT_EQ(groq.lastRequest().parts.back().content, "audio");
+    EXPECT_EQ(get("/v1/me", bearer(token)).body["used"], 4);
     settings.planWords["pro"] = 20000;
     const std::string service =
         "VELVOX_SERVICE_DB='" + settings.database + "' service/velvox-service";
@@ -335,26 +346,6 @@ TEST_P(ServiceTest, OperatorListsAccountsSetsPlansAndRevokesTokens) {
     EXPECT_EQ(runBuilt(service + " users revoke ann@example.org"),
               std::make_pair(0, std::string("1 token(s) revoked\n")));
     EXPECT_EQ(get("/v1/me", bearer(token)).status, 401);
-}
-
-// The application itself, signed in through the mailed link, dictating through the service.
-TEST_P(ServiceTest, VelvoxTranscribeWorksThroughTheService) {
-    std::string token = signIn("ann@example.org");
-    std::filesystem::create_directories(folder / "home/.velvox");
-    std::ofstream(folder / "home/.velvox/config.json") << json{
-        {"apiBase", settings.publicUrl + "/v1"},
-        {"useOwnKey", false},
-        {"cleanup", false},
-        {"deviceToken", token}}.dump();
-    std::ofstream(folder / "take.m4a") << "audio";
-    auto [status, printed] =
-        runBuilt("HOME='" + (folder / "home").string() + "' ./velvox transcribe '" +
-                 (folder / "take.m4a").string() + "'");
-    EXPECT_EQ(status, 0) << printed;
-    EXPECT_NE(printed.find("one two three four"), std::string::npos) << printed;
-    ASSERT_FALSE(groq.lastRequest().parts.empty());
-    EXPECT_EQ(groq.lastRequest().parts.back().content, "audio");
-    EXPECT_EQ(get("/v1/me", bearer(token)).body["used"], 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ServiceTest, ::testing::Values("sqlite", "postgresql"));
@@ -385,13 +376,10 @@ TEST(ServiceClientAddress, OnlyTheTrustedProxyMayNameTheClient) {
     }
 }
 
-// A client that sends its headers or its body a byte at a time is cut off;
-// the library's own time-out bounds each read only, and would wait a minute.
+// Byte-a-time headers or bodies are cut off; the library's time-out bounds each read only.
 TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
-    ServerLimits limits;
-    limits.headers = std::chrono::milliseconds(300);
-    limits.request = std::chrono::seconds(5);
-    GuardedServer server(limits);
+    GuardedServer server(ServerLimits{.headers = std::chrono::milliseconds(300),
+                                      .request = std::chrono::seconds(5)});
     server.set_read_timeout(60, 0);
     server.Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(request.body, "text/plain");
@@ -414,17 +402,14 @@ TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
         sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}};
         ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::send(sock, test.sent.data(), test.sent.size(), MSG_NOSIGNAL);
-        if (!test.later.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(900));
-            ::send(sock, test.later.data(), test.later.size(), MSG_NOSIGNAL);
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(test.later.empty() ? 0 : 900));
+        ::send(sock, test.later.data(), test.later.size(), MSG_NOSIGNAL);
         // Long enough for any deadline, far shorter than the library's minute.
         timeval wait{20, 0};
         ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         std::string received;
-        char chunk[512];
-        ssize_t got;
-        while ((got = ::recv(sock, chunk, sizeof chunk, 0)) > 0) {
+        ssize_t got = 0;
+        for (char chunk[512]; (got = ::recv(sock, chunk, sizeof chunk, 0)) > 0;) {
             received.append(chunk, static_cast<size_t>(got));
             if (received.ends_with("hi")) break;
         }

@@ -24,8 +24,7 @@ struct RecordedPart {
 };
 
 struct RecordedRequest {
-    std::string method, path;
-    std::string body;  // empty for multipart requests: see parts
+    std::string method, path, body;  // body: empty for multipart requests (see parts)
     httplib::Headers headers;
     std::vector<RecordedPart> parts;
 
@@ -97,7 +96,6 @@ class LoopbackServer {
         thread_.join();
     }
 
-    int port() const { return port_; }
     std::string base() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
     void answer(const std::string& path, CannedAnswer answer) {
         std::lock_guard lock(mutex_);

@@ -58,12 +58,10 @@ class HotkeyMonitorTest : public TempHomeTest {
                 monitor->setKeys(keys);
             } else if (step == "start") {
                 EXPECT_TRUE(monitor->start());
-            } else if (step == "stop") {
-                monitor->stop();
-            } else if (step == "capture") {
-                monitor->capture();
-            } else if (step == "cancel") {
-                monitor->cancelCapture();
+            } else if (step == "stop" || step == "capture" || step == "cancel") {
+                step == "stop"      ? monitor->stop()
+                : step == "capture" ? monitor->capture()
+                                    : monitor->cancelCapture();
             } else if (step == "x") {
                 verdict = source->disable();
             } else if (step[0] == '~') {
@@ -91,7 +89,6 @@ class HotkeyMonitorTest : public TempHomeTest {
         while (count-- > 0) out += tap;
         return out;
     }
-
     std::shared_ptr<FakeKeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
     Strings seen;

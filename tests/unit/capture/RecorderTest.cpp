@@ -45,7 +45,6 @@ class RecorderTest : public TempHomeTest {
         input->lastTake()->currentTime = seconds;
         return input->lastTake();
     }
-
     std::shared_ptr<FakeAudioInput> input = std::make_shared<FakeAudioInput>();
     std::unique_ptr<Recorder> recorder;
     int unexpectedStops = 0;

@@ -39,7 +39,6 @@ class DeliveryTest : public TempHomeTest {
         for (const auto& item : pasteboard->items) out += describe(item);
         return out;
     }
-
     std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
     std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
     std::shared_ptr<FakePasteKeystroke> keystroke = std::make_shared<FakePasteKeystroke>();

@@ -56,7 +56,6 @@ class OverlayTest : public TempHomeTest {
         return std::count_if(lines.begin(), lines.end(),
                              [&](const std::string& line) { return line.starts_with(prefix); });
     }
-
     std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
     std::shared_ptr<FakeScreens> screens = std::make_shared<FakeScreens>();
     std::shared_ptr<FakeGraphics> graphics = std::make_shared<FakeGraphics>();

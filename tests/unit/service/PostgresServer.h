@@ -61,8 +61,7 @@ class PostgresServer {
         return std::system((runAs_ + command + " >/dev/null 2>&1").c_str()) == 0;
     }
 
-    std::string folder_;
-    std::string runAs_;
+    std::string folder_, runAs_;
     bool started_ = false;
 };
 

@@ -55,14 +55,12 @@ class SmtpSink {
   private:
     // The client waits for each answer, so the conversation goes a line at a time.
     void converse(int client) {
-        FILE* stream = ::fdopen(client, "r+");
-        auto say = [stream](const char* line) {
-            std::fprintf(stream, "%s\r\n", line), std::fflush(stream);
-        };
+        FILE* io = ::fdopen(client, "r+");
+        auto say = [io](const char* line) { std::fprintf(io, "%s\r\n", line), std::fflush(io); };
         say("220 sink");
         std::string recipient, data;
         bool inData = false;
-        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, stream);) {
+        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, io);) {
             std::string line = buffer;
             if (inData && line != ".\r\n") {
                 data += line;
@@ -82,12 +80,11 @@ class SmtpSink {
                 say("250 ok");
             }
         }
-        std::fclose(stream);
+        std::fclose(io);
     }
 
     std::atomic<bool> refusing_{false};
-    int listener_ = -1;
-    int port_ = 0;
+    int listener_ = -1, port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<SinkMessage> messages_;

@@ -24,8 +24,7 @@ struct RecordedPart {
 };
 
 struct RecordedRequest {
-    std::string method, path;
-    std::string body;  // empty for multipart requests: see parts
+    std::string method, path, body;  // body: empty for multipart requests (see parts)
     httplib::Headers headers;
     std::vector<RecordedPart> parts;
 
@@ -96,10 +95,7 @@ class LoopbackServer {
         server_->stop();
         thread_.join();
     }
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    int port() const { return port_; }
     std::string base() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
     void answer(const std::string& path, CannedAnswer answer) {
         std::lock_guard lock(mutex_);
@@ -113,8 +109,8 @@ class LoopbackServer {
         return requests_;
     }
     RecordedRequest lastRequest() const {
-        std::lock_guard lock(mutex_);
-        return requests_.empty() ? RecordedRequest{} : requests_.back();
+        auto all = requests();
+        return all.empty() ? RecordedRequest{} : all.back();
     }
     int acceptedConnections() const { return accepted_.load(); }  // TCP connections so far
 
@@ -131,13 +127,11 @@ class LoopbackServer {
     };
 
     void handle(RecordedRequest request, httplib::Response& response) {
-        CannedAnswer canned;
-        {
-            std::lock_guard lock(mutex_);
-            if (auto found = answers_.find(request.path); found != answers_.end())
-                canned = found->second;
-            requests_.push_back(std::move(request));
-        }
+        std::unique_lock lock(mutex_);
+        CannedAnswer canned =
+            answers_.count(request.path) ? answers_[request.path] : CannedAnswer{};
+        requests_.push_back(std::move(request));
+        lock.unlock();
         std::this_thread::sleep_for(canned.delay);
         response.status = canned.status;
         if (!canned.cutShort) return response.set_content(canned.body, canned.contentType);

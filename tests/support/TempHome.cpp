@@ -1,18 +1,11 @@
 #include "support/TempHome.h"
 
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "base/AppState.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "platform/Platform.h"
 
 namespace velvox::testing {
-
 namespace {
 
 // The variables a test may change, put back afterwards.
@@ -27,10 +20,6 @@ void resetGlobals() {
 }
 
 }  // namespace
-
-void TempHomeTest::setEnv(const char* name, const std::optional<std::string>& value) {
-    value ? void(::setenv(name, value->c_str(), 1)) : void(::unsetenv(name));
-}
 
 void TempHomeTest::SetUp() {
     Log::flush();
@@ -56,35 +45,6 @@ void TempHomeTest::TearDown() {
     resetGlobals();
     std::error_code ignored;
     std::filesystem::remove_all(home_, ignored);
-}
-
-std::vector<std::string> TempHomeTest::logMessages() const {
-    Log::flush();
-    std::vector<std::string> messages;
-    std::istringstream lines(readFile(settingsPath("app.log")));
-    for (std::string line; std::getline(lines, line);) {
-        // "HH:mm:ss  message": continuation lines of a multi-line message have no stamp.
-        bool stamped =
-            line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0;
-        messages.push_back(stamped ? line.substr(10) : line);
-    }
-    return messages;
-}
-
-void TempHomeTest::writeFile(const std::string& path, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string TempHomeTest::readFile(const std::string& path) {
-    std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
-    return content.str();
-}
-
-unsigned TempHomeTest::modeOf(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 }  // namespace velvox::testing

@@ -58,12 +58,10 @@ class HotkeyMonitorTest : public TempHomeTest {
                 monitor->setKeys(keys);
             } else if (step == "start") {
                 EXPECT_TRUE(monitor->start());
-            } else if (step == "stop") {
-                monitor->stop();
-            } else if (step == "capture") {
-                monitor->capture();
-            } else if (step == "cancel") {
-                monitor->cancelCapture();
+            } else if (step == "stop" || step == "capture" || step == "cancel") {
+                step == "stop"      ? monitor->stop()
+                : step == "capture" ? monitor->capture()
+                                    : monitor->cancelCapture();
             } else if (step == "x") {
                 verdict = source->disable();
             } else if (step[0] == '~') {
@@ -86,12 +84,11 @@ class HotkeyMonitorTest : public TempHomeTest {
         }
         return out;
     }
-    std::string taps(int count, const std::string& tap = "+56 -56 ") {
+    static std::string taps(int count, const std::string& tap = "+56 -56 ") {
         std::string out;
         while (count-- > 0) out += tap;
         return out;
     }
-
     std::shared_ptr<FakeKeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
     Strings seen;
@@ -99,91 +96,60 @@ class HotkeyMonitorTest : public TempHomeTest {
 };
 
 TEST_F(HotkeyMonitorTest, HoldsOfOrdinaryAndModifierHotkeys) {
-    struct Case {
-        const char *name, *script, *result;
-    } cases[] = {
-        {"an ordinary key is swallowed and fires once per hold; other presses are told",
-         "keys=96,-1 start d96 r96 r96 u96 d0 r0 u0 +56 -56",
+    // clang-format off
+    struct Case { const char *script, *result; } cases[] = {
+        // An ordinary key is swallowed and fires once per hold whatever the modifiers;
+        // other presses are told; a stray release and a second hotkey do nothing.
+        {"keys=96,-1 start d96 r96 r96 u96 d0 r0 u0 +56 -56",
          "S:down96 S S S:up96 P:other0 P P P P"},
-        {"an ordinary key fires whatever modifiers are held", "keys=96 start +56 d96 u96 -56",
-         "P S:down96 S:up96 P"},
-        {"a stray release and a second hotkey during a hold do nothing",
-         "keys=96,0 start u96 d96 d0 u0 u96", "S S:down96 S S S:up96"},
-        {"a modifier hotkey follows flag changes and always passes; another modifier joining "
-         "does not end the hold",
-         "keys=63 start +63 +56 -63 -56", "P:down63 P P:up63 P"},
-        {"a lost release shows as the next change without the bit", "keys=61 start +61 ~61 +56",
-         "P:down61 P:up61"},
-        {"left and right are told apart; key events of a modifier code are not followed",
-         "keys=61 start +58 -58 d61 u61", "P P P P"},
-        {"the boost modifier while the main one is held is ignored",
-         "keys=63,61 start +63 +61 -61 -63 +61 -61", "P:down63 P P P:up63 P:down61 P:up61"},
-        {"keys changed while held: the old key's release still ends the hold",
-         "keys=96 start d96 keys=0 u96 d0 u0", "S:down96 S:up96 S:down0 S:up0"},
-        {"the same for a modifier", "keys=63 start +63 keys=61 -63 +61 -61",
-         "P:down63 P:up63 P:down61 P:up61"},
-        {"capture reports the next key; releases and caps lock keep it on, the hotkey does not "
-         "fire, its release pairs with nothing",
-         "keys=63 start capture u96 -56 +57 -57 +63 -63", "S P P P P:cap63 P"},
-        {"a capture of a modifier and of a key; the key's release passes",
-         "keys=63 start capture +56 -56 capture d0 u0", "P:cap56 P S:cap0 P"},
-        {"escape and caps lock cancel a capture, not a take",
-         "keys=63 start capture d53 capture d57 u57", "S:capnone S:capnone P"},
-        {"a cancelled capture", "keys=63 start capture cancel d0 u0", "P:other0 P"},
-        {"a disabled source is enabled again and the held modifier released",
-         "keys=63 start +63 x -63 +63 -63", "P:down63 P:up63 P P:down63 P:up63"},
-        {"the same for an ordinary key: its repeats start no second take",
-         "keys=96 start d96 x r96 u96 d96 u96", "S:down96 P:up96 S S S:down96 S:up96"},
-        {"a second start forgets the held key without a release; stop ends delivery",
-         "keys=63 start +63 start -63 stop +63", "P:down63 P -"},
+        {"keys=96 start +56 d96 u96 -56", "P S:down96 S:up96 P"},
+        {"keys=96,0 start u96 d96 d0 u0 u96", "S S:down96 S S S:up96"},
+        // A modifier hotkey follows flag changes and always passes; another modifier joining
+        // does not end the hold; a lost release shows as the next change without the bit.
+        {"keys=63 start +63 +56 -63 -56", "P:down63 P P:up63 P"},
+        {"keys=61 start +61 ~61 +56", "P:down61 P:up61"},
+        // Left and right are told apart; key events of a modifier code are not followed.
+        {"keys=61 start +58 -58 d61 u61", "P P P P"},
+        // The boost modifier while the main one is held is ignored.
+        {"keys=63,61 start +63 +61 -61 -63 +61 -61", "P:down63 P P P:up63 P:down61 P:up61"},
+        // Keys changed while held: the old key's release still ends the hold.
+        {"keys=96 start d96 keys=0 u96 d0 u0", "S:down96 S:up96 S:down0 S:up0"},
+        {"keys=63 start +63 keys=61 -63 +61 -61", "P:down63 P:up63 P:down61 P:up61"},
+        // Capture reports the next key (releases and caps lock keep it on, the hotkey's release
+        // pairs with nothing, a key's passes); escape and caps lock cancel it, not a take.
+        {"keys=63 start capture u96 -56 +57 -57 +63 -63", "S P P P P:cap63 P"},
+        {"keys=63 start capture +56 -56 capture d0 u0", "P:cap56 P S:cap0 P"},
+        {"keys=63 start capture d53 capture d57 u57", "S:capnone S:capnone P"},
+        {"keys=63 start capture cancel d0 u0", "P:other0 P"},
+        // A disabled source is enabled again and the held key released; repeats start no take.
+        {"keys=63 start +63 x -63 +63 -63", "P:down63 P:up63 P P:down63 P:up63"},
+        {"keys=96 start d96 x r96 u96 d96 u96", "S:down96 P:up96 S S S:down96 S:up96"},
+        // A second start forgets the held key without a release; stop ends delivery.
+        {"keys=63 start +63 start -63 stop +63", "P:down63 P -"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         flags = 0;
-        EXPECT_EQ(run(c.script), c.result) << c.name;
-        EXPECT_FALSE(monitor->activeKey()) << c.name;
-        EXPECT_FALSE(monitor->isCapturing()) << c.name;
+        EXPECT_EQ(run(c.script), c.result) << c.script;
+        EXPECT_FALSE(monitor->activeKey() || monitor->isCapturing()) << c.script;
     }
 }
 
-TEST_F(HotkeyMonitorTest, SetKeysDropsUnsetKeysFallsBackToTheDefaultAndGrabsOrdinaryKeys) {
+TEST_F(HotkeyMonitorTest, KeysGrabsStartsAndCaptureModeAreAskedOfTheSource) {
+    using Keys = std::vector<int64_t>;
     monitor->setKeys({-1, -1});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{63});
+    EXPECT_EQ(monitor->keys(), Keys{63});
     monitor->setKeys({96, -1, 61});
-    EXPECT_EQ(monitor->keys(), (std::vector<int64_t>{96, 61}));
-    EXPECT_EQ(source->swallowedKeys, std::vector<int64_t>{96}) << "modifiers are never grabbed";
+    EXPECT_EQ(monitor->keys(), (Keys{96, 61}));
+    EXPECT_EQ(source->swallowedKeys, Keys{96}) << "modifiers are never grabbed";
     monitor->setKeys({});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{63});
-    EXPECT_TRUE(source->swallowedKeys.empty());
+    EXPECT_TRUE(monitor->keys() == Keys{63} && source->swallowedKeys.empty());
     source->defaults = {62, 61};  // a PC keyboard: right control
     monitor->setKeys({-1, -1});
-    EXPECT_EQ(monitor->keys(), std::vector<int64_t>{62});
-}
-
-TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
-    EXPECT_EQ(run("keys=61 start " + taps(15)).find(':'), std::string::npos);
-    EXPECT_EQ(run("+55"), "P:never");
-    EXPECT_EQ(run("-55 " + taps(40)).find(':'), std::string::npos);
-    EXPECT_EQ(systemLog->lines(),
-              Strings{"Velvox error: configured hotkey never reported by this keyboard"});
-    EXPECT_EQ(logMessages(), Strings{"configured hotkey never reported by this keyboard"});
-    // setKeys starts the check afresh, so the warning can come once more.
-    EXPECT_NE(run("keys=61 " + taps(16)).find("never"), std::string::npos);
-    // One sighting of a hotkey, as a modifier or as the boost key, prevents it;
-    // capturing counts nothing.
-    for (auto [sighting, tap] : {std::pair{"+61 -61", "+56 -56 "},
-                                 {"keys=61,96 d96 u96", "+56 -56 "},
-                                 {"capture", "-56 -56 "}}) {
-        std::string result =
-            run(std::string("keys=61 ") + sighting + " " + taps(40, tap) + "cancel");
-        EXPECT_EQ(result.find("never"), std::string::npos) << sighting;
-    }
-    EXPECT_EQ(systemLog->lines().size(), 2u);
-}
-
-TEST_F(HotkeyMonitorTest, CaptureModeAndStartsAreAskedOfTheSource) {
+    EXPECT_EQ(monitor->keys(), Keys{62});
+    source->calls.clear();
     source->startSucceeds = false;
-    EXPECT_FALSE(monitor->start());
-    EXPECT_FALSE(monitor->isRunning());
+    EXPECT_FALSE(monitor->start() || monitor->isRunning());
     monitor->reenable();  // a source that never ran is asked nothing
     EXPECT_EQ(source->calls, (Strings{"swallow keys", "start"}));
     source->startSucceeds = true;
@@ -200,13 +166,28 @@ TEST_F(HotkeyMonitorTest, CaptureModeAndStartsAreAskedOfTheSource) {
     EXPECT_EQ(source->calls.back(), "capture mode off");
 }
 
-TEST_F(HotkeyMonitorTest, QueuedCallbacksReadTheHandlerWhenTheyRunAndNeedTheMonitor) {
-    run("keys=96 start");
-    monitor->onDown = nullptr;
-    source->keyDown(96);
-    monitor->onDown = [this](int64_t code) { seen.push_back("late down " + std::to_string(code)); };
-    queue->runUntilIdle();
-    EXPECT_EQ(std::exchange(seen, {}), Strings{"late down 96"});
+TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
+    EXPECT_EQ(run("keys=61 start " + taps(15)).find(':'), std::string::npos);
+    EXPECT_EQ(run("+55"), "P:never");
+    EXPECT_EQ(run("-55 " + taps(40)).find(':'), std::string::npos);
+    EXPECT_EQ(systemLog->lines(),
+              Strings{"Velvox error: configured hotkey never reported by this keyboard"});
+    EXPECT_EQ(logMessages(), Strings{"configured hotkey never reported by this keyboard"});
+    // setKeys starts the check afresh, so the warning can come once more.
+    EXPECT_NE(run("keys=61 " + taps(16)).find("never"), std::string::npos);
+    // One sighting of a hotkey, as a modifier or as the boost key, prevents it;
+    // capturing counts nothing.
+    for (std::string sighting : {"+61 -61", "keys=61,96 d96 u96", "capture"}) {
+        std::string tap = sighting == "capture" ? "-56 -56 " : "+56 -56 ";
+        EXPECT_EQ(run("keys=61 " + sighting + " " + taps(40, tap) + "cancel").find("never"),
+                  std::string::npos)
+            << sighting;
+    }
+    EXPECT_EQ(systemLog->lines().size(), 2u);
+}
+
+TEST_F(HotkeyMonitorTest, WorkQueuedForAGoneMonitorDoesNothing) {
+    run("keys=96 start d96");
     source->keyUp(96);
     source->keyDown(96);
     monitor.reset();

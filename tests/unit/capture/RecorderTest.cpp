@@ -40,21 +40,17 @@ class RecorderTest : public TempHomeTest {
         std::sort(names.begin(), names.end());
         return names;
     }
-    // Starts a take that has recorded the given seconds.
     std::shared_ptr<FakeTakeState> started(double seconds = 0) {
         EXPECT_TRUE(recorder->start());
         input->lastTake()->currentTime = seconds;
         return input->lastTake();
     }
-
     std::shared_ptr<FakeAudioInput> input = std::make_shared<FakeAudioInput>();
     std::unique_ptr<Recorder> recorder;
     int unexpectedStops = 0;
 };
 
-// A take is an AAC file with a fresh name, readable by the user alone from its
-// first byte, in a folder no one else can enter: TMPDIR when set, else the
-// runtime folder, else ours.
+// A fresh, private AAC file in a folder no one else can enter: TMPDIR, the runtime folder, ours.
 TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
     ASSERT_TRUE(recorder->start());
     EXPECT_TRUE(std::regex_match(fs::path(*recorder->fileURL()).filename().string(),
@@ -68,26 +64,25 @@ TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
     std::string runtime = home() + "/run", own = "/tmp/velvox." + std::to_string(::getuid());
     fs::create_directory(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    struct Case {
-        std::optional<std::string> tmpdir, runtimeDir;
-        std::string folder;
-    } cases[] = {{tmp(), runtime, tmp()},
-                 {std::nullopt, runtime, runtime},
-                 {std::nullopt, std::nullopt, own},
-                 {std::nullopt, "/tmp", own}};  // a runtime folder others can enter is not used
-    for (const auto& c : cases) {
-        setEnv("TMPDIR", c.tmpdir);
-        setEnv("XDG_RUNTIME_DIR", c.runtimeDir);
+    using Where = std::optional<std::string>;
+    // A runtime folder others can enter is not used.
+    for (auto [tmpdir, runtimeDir, folder] :
+         {std::tuple<Where, Where, std::string>{tmp(), runtime, tmp()},
+          {{}, runtime, runtime},
+          {{}, {}, own},
+          {{}, "/tmp", own}}) {
+        setEnv("TMPDIR", tmpdir);
+        setEnv("XDG_RUNTIME_DIR", runtimeDir);
         ASSERT_TRUE(recorder->start());
         fs::path path = *recorder->fileURL();
-        EXPECT_EQ(path.parent_path(), fs::path(c.folder));
+        EXPECT_EQ(path.parent_path(), fs::path(folder));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_TRUE(c.folder != own || fs::status(own).permissions() == fs::perms::owner_all);
+        EXPECT_TRUE(folder != own || fs::status(own).permissions() == fs::perms::owner_all);
         recorder->discard();
         EXPECT_FALSE(fs::exists(path));
-        writeFile(c.folder + "/mirel-left-behind", "audio");
+        writeFile(folder + "/mirel-left-behind", "audio");
         Recorder::sweepTempFiles();
-        EXPECT_FALSE(fs::exists(c.folder + "/mirel-left-behind"));
+        EXPECT_FALSE(fs::exists(folder + "/mirel-left-behind"));
     }
     EXPECT_EQ(logMessages(), Strings(4, "swept 1 stale audio files"));
     size_t calls = input->calls().size();
@@ -105,8 +100,8 @@ TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesI
     EXPECT_EQ(*file, take->path);
     EXPECT_TRUE(fs::exists(*file) && take->stopped);
     // Events are cleared before the take is stopped.
-    EXPECT_EQ(input->calls().back(), "stop");
-    EXPECT_EQ(input->calls()[input->calls().size() - 2], "clearEvents");
+    EXPECT_EQ(Strings(input->calls().end() - 2, input->calls().end()),
+              (Strings{"clearEvents", "stop"}));
     EXPECT_FALSE(recorder->hasSession() || recorder->fileURL());
     EXPECT_EQ(recorder->elapsed() + recorder->level(), 0);
     // Idle: stop hands over nothing and asks nothing of the input.
@@ -115,9 +110,7 @@ TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesI
     recorder->discard();
     EXPECT_EQ(input->calls().size(), callsBefore);
     EXPECT_EQ(tmpFiles().size(), 1u);
-    file.reset();
-    EXPECT_TRUE(tmpFiles().empty()) << "the file goes when its new owner lets go";
-
+    EXPECT_TRUE((file.reset(), tmpFiles().empty())) << "the file goes when its new owner lets go";
     // Takes of no length leave no file.
     for (double seconds : {0.0, double(NAN)}) {
         EXPECT_FALSE((started(seconds), recorder->stop())) << seconds;
@@ -130,8 +123,7 @@ TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesI
     EXPECT_EQ(tmpFiles(), Strings{fs::path(second->path).filename()});
     second->currentTime = 1;
     recorder->discard();
-    EXPECT_TRUE(tmpFiles().empty());
-    EXPECT_FALSE(recorder->hasSession());
+    EXPECT_TRUE(tmpFiles().empty() && !recorder->hasSession());
     auto third = started(4);
     recorder.reset();
     EXPECT_TRUE(third->destroyed && tmpFiles().empty());
@@ -143,8 +135,7 @@ TEST_F(RecorderTest, StartFailuresRemoveTheFileAndSayWhy) {
     input->creationError.reset();
     input->recordSucceeds = false;
     EXPECT_FALSE(recorder->start());
-    EXPECT_TRUE(tmpFiles().empty());
-    EXPECT_FALSE(recorder->hasSession() || recorder->fileURL());
+    EXPECT_FALSE(!tmpFiles().empty() || recorder->hasSession() || recorder->fileURL());
     EXPECT_TRUE(input->lastTake()->destroyed);
     Strings expected = {
         "recorder failed: The operation couldn’t be completed. (OSStatus error 1718449215.)",
@@ -168,9 +159,7 @@ TEST_F(RecorderTest, SystemEndingTheTakeIsReportedOnTheMainQueue) {
     queue->runUntilIdle();
     EXPECT_EQ(unexpectedStops, 1);
     // The take stays open until the controller ends it.
-    EXPECT_TRUE(recorder->hasSession());
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(recorder->level(), 0);
+    EXPECT_TRUE(recorder->hasSession() && !recorder->isRecording() && recorder->level() == 0);
     take->finishBySystem(false);
     take->failEncoding(std::string("The file is damaged."));
     take->failEncoding(std::nullopt);
@@ -198,8 +187,7 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     auto second = started();
     recorder->discard();
     second->failEncoding(std::nullopt);
-    // Discarding a take whose file could not be finished, or stopping one
-    // with nothing in it, is not worth a report.
+    // Discarding an unfinished file, or stopping an empty take, is not worth a report.
     for (double recorded : {1.5, 0.0}) {
         started(recorded)->completesFile = false;
         recorded > 0 ? recorder->discard() : void(recorder->stop());
@@ -212,10 +200,7 @@ TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
     EXPECT_EQ(logMessages(), Strings{"recording stopped by the system, successfully: true"});
 }
 
-// The level follows the input power. The loudest reading of a take is kept
-// whether or not anyone draws the level: a short burst between silences
-// counts, NaN readings do not, a take that heard nothing answers -infinity,
-// and a new take starts afresh.
+// The loudest reading is kept, drawn or not: a burst counts, NaN not, nothing heard is -infinity.
 TEST_F(RecorderTest, LevelAndTheLoudestReadingOfTheTake) {
     auto take = started();
     take->averagePower = -27.5f;
@@ -237,14 +222,6 @@ TEST_F(RecorderTest, LevelAndTheLoudestReadingOfTheTake) {
         EXPECT_EQ(recorder->loudestPower(), loudest) << "kept after the take, unchanged";
     }
     EXPECT_EQ(queue->pendingTimers(), 0u) << "no readings once the take ended";
-}
-
-// Silence up to -55 dB, full from 0 dB, louder never shows lower.
-TEST(InputLevel, MapsDecibelsOntoZeroToOne) {
-    for (auto [db, level] :
-         {std::pair{-55.0, 0.0}, {-27.5, 0.32988}, {0, 1}, {6, 1}, {NAN, 0}, {-kInf, 0}})
-        EXPECT_NEAR(inputLevel(db), level, 1e-5) << db;
-    for (double db = -54.75; db <= 0; db += 0.25) EXPECT_GT(inputLevel(db), inputLevel(db - 0.25));
 }
 
 TEST_F(RecorderTest, SweepRemovesTakesOfEveryProductNameWhateverTheirAge) {

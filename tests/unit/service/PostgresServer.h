@@ -1,16 +1,13 @@
 #pragma once
 
 // A throw-away PostgreSQL server for the store's tests: initdb into a
-// temporary folder as an unprivileged user, on a free loopback port, started
-// once for the test program and stopped at its end.
+// temporary folder as an unprivileged user, reached through a socket in that
+// folder only, started once for the test program and stopped at its end.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -28,8 +25,11 @@ class PostgresServer {
         std::filesystem::remove_all(folder_);
     }
 
+    // The socket's folder stands in the host's place, its slashes escaped.
     std::string url() const {
-        return "postgresql://velvox@127.0.0.1:" + std::to_string(port_) + "/postgres";
+        std::string host;
+        for (char c : folder_) host += c == '/' ? std::string("%2F") : std::string(1, c);
+        return "postgresql://velvox@" + host + "/postgres";
     }
 
   private:
@@ -41,12 +41,11 @@ class PostgresServer {
             runAs_ = "runuser -u postgres -- ";
             std::system(("chown postgres " + folder_).c_str());
         }
-        port_ = freePort();
         started_ =
             run(binary("initdb") + " -D " + folder_ + "/data -U velvox -A trust --no-sync") &&
             run(binary("pg_ctl") + " -D " + folder_ + "/data -l " + folder_ +
-                "/server.log -w -o '-p " + std::to_string(port_) + " -k " + folder_ +
-                " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=300' start");
+                "/server.log -w -o '-k " + folder_ +
+                " -c listen_addresses= -c fsync=off -c max_connections=300' start");
         if (!started_)
             throw std::runtime_error("PostgreSQL did not start (see " + folder_ + "/server.log)");
     }
@@ -61,21 +60,8 @@ class PostgresServer {
     bool run(const std::string& command) const {
         return std::system((runAs_ + command + " >/dev/null 2>&1").c_str()) == 0;
     }
-    static int freePort() {
-        int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-        ::close(probe);
-        return ntohs(address.sin_port);
-    }
 
-    std::string folder_;
-    std::string runAs_;
-    int port_ = 0;
+    std::string folder_, runAs_;
     bool started_ = false;
 };
 

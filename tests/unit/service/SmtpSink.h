@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,15 +26,16 @@ class SmtpSink {
   public:
     SmtpSink() {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 8);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}};
         socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(listener_, 8);
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] {
+            for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+                converse(client);
+        });
     }
     ~SmtpSink() {
         ::shutdown(listener_, SHUT_RDWR);
@@ -51,65 +53,38 @@ class SmtpSink {
     }
 
   private:
-    void run() {
-        for (;;) {
-            int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) return;
-            converse(client);
-            ::close(client);
-        }
-    }
-
-    static void say(int client, const std::string& line) {
-        std::string text = line + "\r\n";
-        (void)::send(client, text.data(), text.size(), MSG_NOSIGNAL);
-    }
-
+    // The client waits for each answer, so the conversation goes a line at a time.
     void converse(int client) {
-        say(client, "220 sink");
-        std::string buffer, recipient;
+        FILE* io = ::fdopen(client, "r+");
+        auto say = [io](const char* line) { std::fprintf(io, "%s\r\n", line), std::fflush(io); };
+        say("220 sink");
+        std::string recipient, data;
         bool inData = false;
-        char chunk[4096];
-        for (;;) {
-            ssize_t got = ::recv(client, chunk, sizeof chunk, 0);
-            if (got <= 0) return;
-            buffer.append(chunk, static_cast<size_t>(got));
-            for (;;) {
-                if (inData) {
-                    auto end = buffer.find("\r\n.\r\n");
-                    if (end == std::string::npos) break;
-                    {
-                        std::lock_guard lock(mutex_);
-                        messages_.push_back({recipient, buffer.substr(0, end + 2)});
-                    }
-                    buffer.erase(0, end + 5);
-                    inData = false;
-                    say(client, "250 kept");
-                    continue;
-                }
-                auto end = buffer.find("\r\n");
-                if (end == std::string::npos) break;
-                std::string line = buffer.substr(0, end);
-                buffer.erase(0, end + 2);
-                if (line.starts_with("RCPT TO:<")) recipient = line.substr(9, line.find('>') - 9);
-                if (line.starts_with("RCPT") && refusing_) {
-                    say(client, "550 no such mailbox");
-                } else if (line.starts_with("DATA")) {
-                    inData = true;
-                    say(client, "354 go on");
-                } else if (line.starts_with("QUIT")) {
-                    say(client, "221 bye");
-                    return;
-                } else {
-                    say(client, "250 ok");
-                }
+        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, io);) {
+            std::string line = buffer;
+            if (inData && line != ".\r\n") {
+                data += line;
+            } else if (inData) {
+                std::lock_guard lock(mutex_);
+                messages_.push_back({recipient, std::exchange(data, "")});
+                inData = false, say("250 kept");
+            } else if (line.starts_with("RCPT")) {
+                recipient = line.substr(9, line.find('>') - 9);
+                say(refusing_ ? "550 no such mailbox" : "250 ok");
+            } else if (line.starts_with("DATA")) {
+                inData = true, say("354 go on");
+            } else if (line.starts_with("QUIT")) {
+                say("221 bye");
+                break;
+            } else {
+                say("250 ok");
             }
         }
+        std::fclose(io);
     }
 
     std::atomic<bool> refusing_{false};
-    int listener_ = -1;
-    int port_ = 0;
+    int listener_ = -1, port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<SinkMessage> messages_;

@@ -1,21 +1,34 @@
-#include "delivery/Paster.h"
-
 #include <gtest/gtest.h>
 
-#include "DeliveryFixture.h"
+#include "delivery/Inserter.h"
+#include "delivery/Paster.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
+#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
 
-const std::string kOurItem =
-    "[text/plain;charset=utf-8=hello, org.nspasteboard.ConcealedType=, "
-    "x-kde-passwordManagerHint=secret]";
-const auto kCopied = DeliveryOutcome::copiedOnly("copied, press ctrl V");
-constexpr Paster::DeliveryOptions kPaste{}, kDirect{.direct = true};
+using Strings = std::vector<std::string>;
 
-class PasterTest : public DeliveryTest {
-  protected:
-    DeliveryOutcome deliver(Paster::DeliveryOptions options = kPaste,
+// Trusted accessibility, an empty field, the user's text copied, no front app, a counted paste.
+class DeliveryTest : public TempHomeTest {
+  public:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Paster::resetForTesting();
+        accessibility->field = FakeField{};
+        pasteboard->items = {textItem("user's text")};
+        Platform::installAccessibility(accessibility);
+        Platform::installPasteboard(pasteboard);
+        Platform::installPasteKeystroke(keystroke);
+        Platform::installWorkspace(workspace);
+    }
+    size_t called(const std::string& call) const {
+        return std::count(accessibility->calls.begin(), accessibility->calls.end(), call);
+    }
+    DeliveryOutcome deliver(Paster::DeliveryOptions options = {},
                             std::optional<int32_t> target = std::nullopt) {
         std::optional<RunningApplication> application;
         if (target) application = RunningApplication{*target};
@@ -26,10 +39,21 @@ class PasterTest : public DeliveryTest {
         for (const auto& item : pasteboard->items) out += describe(item);
         return out;
     }
+    std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
+    std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+    std::shared_ptr<FakePasteKeystroke> keystroke = std::make_shared<FakePasteKeystroke>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
 };
+using PasterTest = DeliveryTest;
+using InserterRefusalTest = DeliveryTest;
 
-// ---- the decision order: one fresh desktop per case ----
+const std::string kOurItem =
+    "[text/plain;charset=utf-8=hello, org.nspasteboard.ConcealedType=, "
+    "x-kde-passwordManagerHint=secret]";
+const auto kCopied = DeliveryOutcome::copiedOnly("copied, press ctrl V");
+constexpr Paster::DeliveryOptions kPaste{}, kDirect{.direct = true};
 
+// The decision order, one fresh desktop per case.
 struct Decision {
     const char *arrange, *options;  // options: copy, paste, direct, always, direct+always
     int32_t target;                 // 0: none
@@ -39,23 +63,18 @@ struct Decision {
     size_t writes;            // clipboard writes
     const char* logged = "";  // a line the log must hold, if any
 };
-class PasterDecisionTest : public PasterTest, public ::testing::WithParamInterface<Decision> {
-  protected:
-    void arrange(const std::string& how) {
-        FakeField& field = *accessibility->field;
-        if (how == "untrusted") accessibility->trusted = false;
-        if (how == "no-a11y") accessibility->trusted = accessibility->available = false;
-        if (how.starts_with("front=")) workspace->frontmost = {std::stoi(how.substr(6)), "org.app"};
-        if (how == "unsettable") field.selectedTextSettable = false;
-        if (how == "unproven") field.reportsNumberOfCharacters = field.reportsStringValue = false;
-        if (how == "no-paste-key") keystroke->pasteKey = false;
-    }
-};
+class PasterDecisionTest : public PasterTest, public ::testing::WithParamInterface<Decision> {};
 
 TEST_P(PasterDecisionTest, DecidesHowTheTextGoesIn) {
     const Decision& c = GetParam();
-    arrange(c.arrange);
-    std::string options = c.options;
+    std::string how = c.arrange, options = c.options;
+    FakeField& field = *accessibility->field;
+    if (how == "untrusted") accessibility->trusted = false;
+    if (how == "no-a11y") accessibility->trusted = accessibility->available = false;
+    if (how.starts_with("front=")) workspace->frontmost = {std::stoi(how.substr(6)), "org.app"};
+    if (how == "unsettable") field.selectedTextSettable = false;
+    if (how == "unproven") field.reportsNumberOfCharacters = field.reportsStringValue = false;
+    if (how == "no-paste-key") keystroke->pasteKey = false;
     EXPECT_EQ(deliver({.autoPaste = options != "copy",
                        .direct = options.find("direct") != std::string::npos,
                        .alwaysCopy = options.find("always") != std::string::npos},
@@ -73,27 +92,23 @@ TEST_P(PasterDecisionTest, DecidesHowTheTextGoesIn) {
 const auto kPasted = DeliveryOutcome::pasted(), kInserted = DeliveryOutcome::inserted();
 const Decision kDecisions[] = {
     {"", "copy", 0, kCopied, 0, "hello", 1},
-    // An untrusted process copies and asks for accessibility; with no
-    // accessibility at all, which is never granted, it pastes.
+    // Untrusted: copied, accessibility asked for; with none at all (never granted): pasted.
     {"untrusted", "direct", 0, DeliveryOutcome::copiedOnly("copied. Allow Accessibility"), 0,
      "hello", 1, "not Accessibility trusted, text left on the clipboard"},
     {"no-a11y", "direct", 0, kPasted, 1, "user's text", 2},
-    // Never types into an application that came to the front; the target
-    // still in front, or a front that cannot be read, goes ahead.
+    // Never into an application that came to the front; the target in front, or no front, is fine.
     {"front=200", "direct", 100, kCopied, 0, "hello", 1,
      "frontmost app changed during processing, not typing"},
     {"front=100", "paste", 100, kPasted, 1, "user's text", 2},
     {"", "paste", 100, kPasted, 1, "user's text", 2},
-    // A direct insertion leaves the clipboard alone unless always-copy keeps
-    // the text; a refused one falls through to the paste; one the field will
-    // not prove is not pasted again.
+    // Direct insertion leaves the clipboard alone unless always-copy keeps the text; a refused
+    // one falls through to the paste; one the field will not prove is not pasted again.
     {"", "direct", 0, kInserted, 0, "user's text", 0},
     {"", "direct+always", 0, kInserted, 0, "hello", 1},
     {"unsettable", "direct", 0, kPasted, 1, "user's text", 2,
      "insert: field does not accept direct text"},
     {"unproven", "direct", 0, kCopied, 0, "hello", 1},
-    // Always-copy pastes without restoring; a window without a paste key gets
-    // short text typed.
+    // Always-copy pastes without restoring; a window without a paste key gets short text typed.
     {"", "always", 0, kPasted, 1, "hello", 1},
     {"no-paste-key", "paste", 0, kInserted, 0, "user's text", 0},
 };
@@ -103,9 +118,9 @@ TEST_F(PasterTest, DecisionsAskOnlyWhatTheyNeed) {
     deliver({.autoPaste = false});
     accessibility->trusted = false;
     deliver(kDirect);
-    EXPECT_EQ(accessibility->calls, std::vector<std::string>{"isProcessTrusted"});
-    EXPECT_EQ(systemLog->lines(), std::vector<std::string>{"Velvox error: not Accessibility "
-                                                           "trusted, text left on the clipboard"});
+    EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
+    EXPECT_EQ(systemLog->lines(),
+              Strings{"Velvox error: not Accessibility trusted, text left on the clipboard"});
     EXPECT_EQ(clipboard(), kOurItem) << "our copy is marked concealed for clipboard managers";
     accessibility->trusted = true;
     workspace->frontmost = RunningApplication{200, "org.app"};
@@ -127,8 +142,6 @@ TEST_F(PasterTest, DecisionsAskOnlyWhatTheyNeed) {
     EXPECT_EQ(pasteboard->text(), longText);
 }
 
-// ---- the paste and the restore ----
-
 TEST_F(PasterTest, PasteFollowsAfterASixtiethAndTheClipboardComesBackAfterwards) {
     EXPECT_EQ(deliver(), DeliveryOutcome::pasted());
     EXPECT_EQ(keystroke->posted, 0) << "the keystroke must not go out before deliver returns";
@@ -140,8 +153,7 @@ TEST_F(PasterTest, PasteFollowsAfterASixtiethAndTheClipboardComesBackAfterwards)
         EXPECT_EQ(clipboard(), restored ? describe(textItem("user's text")) : kOurItem);
     }
     queue->advance(10);
-    EXPECT_EQ(keystroke->posted, 1);
-    EXPECT_EQ(pasteboard->writes.size(), 2u);
+    EXPECT_EQ(std::pair(keystroke->posted, pasteboard->writes.size()), std::pair(1, size_t(2)));
 }
 
 TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
@@ -151,17 +163,14 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
     PasteboardItem file{{{"text/uri-list", "file:///a.pdf"},
                          {"x-special/gnome-copied-files", "copy\nfile:///a.pdf"}}};
     PasteboardItem png{{{"image/png", "\x89PNG"}}}, mine = textItem("mine");
-    PasteboardItem richWithoutRtf{{rich.representations[0], rich.representations[1]}};
-    PasteboardItem theirs = textItem("copied meanwhile");
+    PasteboardItem richWithoutRtf{{rich.representations[0], rich.representations[1]}},
+        theirs = textItem("copied meanwhile");
     struct Case {
         const char *name, *meanwhile;  // 0.2 s after the paste: a user copy, a manager's take-over
         std::vector<PasteboardItem> before, after;
         int64_t count = 41;
     } cases[] = {
-        {"every item and type with readable data comes back",
-         "",
-         {rich, png, file},
-         {richWithoutRtf, file}},
+        {"every readable item and type comes back", "", {rich, png, file}, {richWithoutRtf, file}},
         {"an empty clipboard is emptied again", "", {}, {}},
         {"a counter that starts at zero still saves", "", {mine}, {mine}, 0},
         {"a newer copy is never overwritten", "copy", {mine}, {theirs}},
@@ -190,7 +199,7 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
     EXPECT_EQ(pasteboard->text(), "hello");
 }
 
-TEST_F(PasterTest, SecondDictationKeepsTheFirstSnapshotThenSnapshotsTheRestoredContent) {
+TEST_F(PasterTest, DictationsInQuickSuccessionAllGoInAndTheFirstSnapshotComesBack) {
     deliver();
     queue->advance(1);
     Paster::deliver("second", std::nullopt, kPaste);
@@ -201,25 +210,21 @@ TEST_F(PasterTest, SecondDictationKeepsTheFirstSnapshotThenSnapshotsTheRestoredC
     queue->advance(1);
     EXPECT_EQ(pasteboard->text(), "user's text");
     EXPECT_EQ(keystroke->posted, 2);
-    // Changed in place, without moving the counter: only the restore itself
-    // moved it, and that must be enough to take a fresh snapshot.
+    // Changed in place without moving the counter: the restore's own move must bring a snapshot.
     pasteboard->items.front().representations.push_back({"text/html", "<i>user</i>"});
     deliver();
     queue->advance(3);
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
-}
-
-// A dictation that arrives while the clipboard of the one before is still
-// being read waits for it, and then goes in too.
-TEST_F(PasterTest, DictationsArrivingWhileTheClipboardIsReadAllGoIn) {
+    // A dictation arriving while the last one's clipboard is still read waits, then goes in too.
     pasteboard->slowSnapshots = true;
+    size_t writes = pasteboard->writes.size();
     Paster::deliver("first", std::nullopt, kPaste);
-    Paster::deliver("second", std::nullopt, kPaste);
-    EXPECT_TRUE(pasteboard->writes.empty());
+    Paster::deliver("third", std::nullopt, kPaste);
+    EXPECT_EQ(pasteboard->writes.size(), writes);
     pasteboard->answerSnapshots();
     queue->advance(0.5);
-    EXPECT_EQ(keystroke->posted, 2);
-    EXPECT_EQ(pasteboard->text(), "second");
+    EXPECT_EQ(keystroke->posted, 5);
+    EXPECT_EQ(pasteboard->text(), "third");
 }
 
 // Sandboxed applications share meaningless process numbers; some windows have none.
@@ -255,6 +260,86 @@ TEST_F(PasterTest, ClipboardHeldAtQuitGoesToTheManagerOnlyWhenItIsOurs) {
     Paster::handClipboardOver();
     EXPECT_EQ(pasteboard->text(), "user's text");
     EXPECT_EQ(pasteboard->writes.back(), "handToManager");
+}
+
+using Result = Inserter::Result;
+
+// A field of the frontmost application (process 100 unless the case says otherwise), and
+// what the inserter makes of it: result, its one log line (after "insert: "), the content.
+struct Case {
+    FakeField field;
+    Result result;
+    std::string log, content = "", text = "hello";
+    std::optional<int32_t> owner = 100;
+};
+class InserterTest : public DeliveryTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(InserterTest, InsertsOnlyWhatTheFieldProvesItTook) {
+    const Case& c = GetParam();
+    workspace->frontmost = RunningApplication{100, "org.gnome.gedit", "Text Editor"};
+    accessibility->field = c.field;
+    accessibility->field->processId = c.owner;
+    EXPECT_EQ(Inserter::insert(c.text), c.result);
+    EXPECT_EQ(accessibility->field->content, c.content);
+    EXPECT_EQ(logMessages(), Strings{"insert: " + c.log});
+    EXPECT_TRUE(called("element.setMessagingTimeout 0.3") && called("focusedElement timeout 0.3"));
+}
+
+constexpr Result kIn = Result::inserted, kNo = Result::notTaken, kMaybe = Result::uncertain;
+const char *kUnchanged = "field unchanged at 3 chars, using the clipboard",
+           *kRefused = "field does not accept direct text",
+           *kWroteTwo = "wrote 2 chars directly, 3 -> 5",
+           *kOther = "focused field belongs to another application, using the clipboard",
+           *kUnproven = "field will not report its length, text left on the clipboard",
+           *kReplaced = "replaced a selection, 6 -> 5 chars", *kEmoji = "ok \xF0\x9F\x91\x8D";
+const Case kCases[] = {
+    // Lengths are counted in UTF-16 units: the emoji, outside the Basic Multilingual Plane, is two.
+    {{.content = "Hi "}, kIn, "wrote 5 chars directly, 3 -> 8", "Hi there", "there"},
+    {{}, kIn, "wrote 5 chars directly, 0 -> 5", kEmoji, kEmoji},
+    // A field that cannot take text, or will not say.
+    {{.selectedTextSettable = false}, kNo, kRefused},
+    {{.selectedTextSettable = {}}, kNo, kRefused},
+    {{.setError = -25205}, kNo, "refused, AXError -25205"},
+    // No answer at all: the field may yet take the text, so it is not pasted.
+    {{.setError = -25204}, kMaybe, "refused, AXError -25204"},
+    // The set ignored; an unreadable selection counts as none, as an empty one does.
+    {{.content = "abc", .ignoresSetText = true}, kNo, kUnchanged, "abc"},
+    {{.selectedText = {}, .content = "abc", .ignoresSetText = true}, kNo, kUnchanged, "abc"},
+    // A replaced selection counts even when the field shrinks.
+    {{.selectedText = "abcdef", .content = "abcdef"}, kIn, kReplaced, "hello"},
+    // Without a count, or with a broken one, the string value decides.
+    {{.content = "abc", .reportsNumberOfCharacters = false}, kIn, kWroteTwo, "abcde", "de"},
+    {{.content = "abc", .numberOfCharactersOverride = -1}, kIn, kWroteTwo, "abcde", "de"},
+    // The text went in; only the proof is missing, and pasting it again could type it twice.
+    {{.reportsNumberOfCharacters = false, .reportsStringValue = false}, kMaybe, kUnproven, "hello"},
+    // A length that never changes is not believed.
+    {{.content = "abc", .numberOfCharactersOverride = 3}, kNo, kUnchanged, "abchello"},
+    {{}, kNo, kOther, "", "hello", 200},
+    {{}, kNo, kOther, "", "hello", std::nullopt},
+};
+INSTANTIATE_TEST_SUITE_P(Inserter, InserterTest, ::testing::ValuesIn(kCases));
+
+TEST_F(InserterRefusalTest, RefusesQuietlyWithoutTrustOrFocusAndWaitsForALateField) {
+    accessibility->trusted = false;
+    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
+    EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
+    EXPECT_TRUE(logMessages().empty());
+    accessibility->trusted = true;
+    accessibility->field.reset();
+    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
+    EXPECT_EQ(logMessages(), Strings{"insert: no focused element"});
+    // With no frontmost application known, the field's owner is not checked.
+    accessibility->field = FakeField{};
+    EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
+    // A field that reports late is looked at again before falling back.
+    for (auto [lateWaits, expected, waits] :
+         {std::tuple{2, Result::inserted, 2}, {Inserter::kLateLooks + 1, Result::notTaken, 4}}) {
+        accessibility->calls.clear();
+        accessibility->field->content = "abc";
+        accessibility->field->reportsLateAfterWaits = lateWaits;
+        EXPECT_EQ(Inserter::insert("de"), expected) << lateWaits;
+        EXPECT_EQ(called("element.waitBriefly 0.1"), size_t(waits)) << lateWaits;
+    }
 }
 
 }  // namespace

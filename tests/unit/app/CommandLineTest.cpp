@@ -1,0 +1,194 @@
+#include <sstream>
+
+#include "FakedDesktopTest.h"
+#include "app/CommandLine.h"
+#include "base/Log.h"
+#include "config/Config.h"
+#include "platform/curl/CurlHttpClient.h"
+#include "support/LoopbackServer.h"
+
+namespace velvox {
+namespace {
+
+// `velvox ARGS` with a stand-in for the running application.
+class CommandLineTest : public testing::TempHomeTest {
+  protected:
+    int run(Args args) {
+        out.str(""), err.str("");
+        CommandLine::Host host;
+        host.launchApplication = [this](const Args& urls) {
+            return launchedWith.push_back(urls), 0;
+        };
+        host.handOverDictation = [this](DictationCommand command, bool boost) {
+            return handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : "")),
+                   copyRuns;
+        };
+        host.applicationRunning = [this] { return copyRuns; };
+        host.handOverRetry = [this] { return handedOver.push_back("retry"), copyRuns; };
+        int status = CommandLine::run(args, host, out, err);
+        Log::sendToStandardError(false);
+        return status;
+    }
+    bool wroteNothing() const { return !fs::exists(home() + "/.velvox"); }
+
+    std::ostringstream out, err;
+    std::vector<Args> launchedWith;
+    Args handedOver;
+    bool copyRuns = true;
+};
+
+TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
+    const std::string general = "usage: velvox", stats = "velvox stats [--days N | --week]",
+                      dictate = "velvox dictate start|stop|toggle [--boost]";
+    // clang-format off
+    std::vector<std::pair<Args, std::string>> usageErrors = {
+        {{"--bogus"}, general}, {{"config", "extra"}, general},
+        {{"velvox://auth?token=ovk_x", "stats"}, general}, {{"retry", "now"}, general},
+        {{"stats", "--days"}, stats}, {{"stats", "--week", "--days", "3"}, stats},
+        {{"stats", "--month"}, stats}, {{"dictate"}, dictate}, {{"dictate", "begin"}, dictate},
+        {{"dictate", "start", "--smart"}, dictate}, {{"dictate", "--boost", "start"}, dictate},
+        {{"dictate", "start", "--boost", "now"}, dictate},
+    };
+    // clang-format on
+    for (const char* days : {"0", "-3", "+3", "3.5", "seven", "", "99999999999999999999"})
+        usageErrors.push_back({{"stats", "--days", days}, stats});
+    for (const auto& [args, usage] : usageErrors) {
+        EXPECT_EQ(run(args), 2) << args.back();
+        EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();
+        EXPECT_TRUE(out.str().empty());
+    }
+    EXPECT_TRUE(launchedWith.empty());
+    EXPECT_TRUE(handedOver.empty());
+
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(run({"velvox://auth?token=ovk_x"}), 0);
+    EXPECT_EQ(launchedWith, (std::vector<Args>{{}, {"velvox://auth?token=ovk_x"}}));
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_TRUE(out.str().starts_with("Velvox "));
+}
+
+TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {
+    EXPECT_EQ(run({"dictate", "start"}), 0);
+    EXPECT_EQ(run({"dictate", "toggle", "--boost"}), 0);
+    EXPECT_EQ(run({"dictate", "stop"}), 0);
+    EXPECT_EQ(handedOver, (Args{"start", "toggle boost", "stop"}));
+    copyRuns = false;
+    EXPECT_EQ(run({"dictate", "toggle"}), 1);
+    EXPECT_EQ(err.str(),
+              "Velvox is not running. Start it first, then run \"velvox dictate toggle\" again.\n");
+    // {application runs, a take is kept} -> exit status, message.
+    const std::tuple<bool, bool, int, std::string> retries[] = {
+        {true, true, 0, ""},
+        {true, false, 1, "nothing to retry\n"},
+        {false, true, 2,
+         "Velvox is not running. Start it first, then run \"velvox retry\" again.\n"},
+    };
+    for (const auto& [runs, kept, status, error] : retries) {
+        copyRuns = runs;
+        handedOver.clear();
+        fs::remove_all(settingsPath("kept"));
+        if (kept) writeFile(settingsPath("kept/take-plain-1500.m4a"), "audio");
+        EXPECT_EQ(run({"retry"}), status);
+        EXPECT_EQ(err.str(), error);
+        EXPECT_EQ(handedOver.size(), status == 0 ? 1u : 0u);
+    }
+    EXPECT_TRUE(launchedWith.empty()) << "a command never starts the application itself";
+}
+
+TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNothing) {
+    ASSERT_EQ(run({"config"}), 0);
+    EXPECT_TRUE(wroteNothing()) << "no folder, no install id";
+    writeFile(settingsPath("config.json"),
+              R"({"groqApiKey": "  gsk_0123456789\n", "anthropicApiKey": "ключ",
+                  "hotkeyKeyCode": 50, "boostHotkeyKeyCode": 50, "minHoldSeconds": 0, "extra": 1})");
+    ASSERT_EQ(run({"config"}), 0);
+    Json printed = Json::parse(out.str());
+    EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
+    EXPECT_EQ(printed["anthropicApiKey"], "set (4 characters)");
+    EXPECT_EQ(printed["boostHotkeyKeyCode"], 63) << "as read: the clash resolved";
+    EXPECT_FALSE(printed.contains("extra"));
+    EXPECT_EQ(out.str().find("gsk_"), std::string::npos) << "the key itself never shows";
+    for (const char* blank : {"", " \n"}) EXPECT_EQ(CommandLine::maskedKey(blank), "");
+
+    writeFile(settingsPath("config.json"), "{oops");
+    ASSERT_EQ(run({"config"}), 0);
+    EXPECT_EQ(Json::parse(out.str())["cleanup"], true);
+    EXPECT_EQ(std::distance(fs::directory_iterator(settingsPath("")), fs::directory_iterator()), 1)
+        << "only config.json: the log line went elsewhere";
+}
+
+TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
+    setEnv("TZ", "UTC");
+    ::tzset();
+    ASSERT_EQ(run({"stats"}), 0);
+    EXPECT_EQ(Json::parse(out.str()), (Json{{"days", 30}, {"empty", true}}));
+    EXPECT_TRUE(wroteNothing());
+    // The clock stands at Monday 09:00 UTC: the week began 9 hours ago.
+    std::string events;
+    for (auto [secondsAgo, spoken] : {std::pair{60, 5}, {10 * 3600, 7}, {3 * 86400, 11}})
+        events += Json{{"at", 1772442000 - secondsAgo}, {"spoken", spoken}}.dump() + "\n";
+    writeFile(settingsPath("stats.jsonl"), events);
+    const std::tuple<Args, int, int> spans[] = {
+        {{"stats"}, 30, 23}, {{"stats", "--days", "2"}, 2, 12}, {{"stats", "--week"}, 7, 5}};
+    for (const auto& [args, days, words] : spans) {
+        ASSERT_EQ(run(args), 0);
+        EXPECT_EQ(Json::parse(out.str())["words"], words) << days;
+        EXPECT_EQ(Json::parse(out.str())["perDay"].size(), size_t(days));
+    }
+    setEnv("TZ", std::nullopt);
+    ::tzset();
+}
+
+// `velvox transcribe` against a real loopback stand-in for Groq, through the
+// real HTTP client.
+using TranscribeCommandTest = CommandLineTest;
+TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
+    testing::LoopbackServer server;
+    Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+    setEnv("VELVOX_GROQ_BASE", server.base());
+    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
+        "corrections": {"reddit for the cache": "Redis for the cache"}})");
+    const std::string audio = home() + "/take.m4a";
+    writeFile(audio, std::string(4000, '\x01'));
+    auto answer = [&](int status, std::string said, int polishStatus = 200, std::string out = "") {
+        server.answer("/openai/v1/audio/transcriptions", status, Json{{"text", said}}.dump());
+        server.answer("/openai/v1/chat/completions", polishStatus,
+                      Json{{"choices", {{{"message", {{"content", out}}}}}}}.dump());
+    };
+    auto systemPromptSent = [&] {
+        return Json::parse(server.lastRequest().body)["messages"][0]["content"];
+    };
+
+    answer(200, " reddit for the cache is fast", 200, "Redis for the cache is fast.Really ?");
+    ASSERT_EQ(run({"transcribe", audio}), 0) << err.str();
+    EXPECT_EQ(out.str(), "Redis for the cache is fast. Really?\n");
+    EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
+    ASSERT_EQ(run({"transcribe", audio, "--kind", "email"}), 0);
+    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt());
+    EXPECT_TRUE(fs::exists(audio)) << "the file is never deleted";
+    EXPECT_FALSE(fs::exists(settingsPath("history.md")));
+    EXPECT_FALSE(fs::exists(settingsPath("stats.jsonl")));
+    // A failed polish still prints the transcript, and says why on the error stream.
+    answer(200, "raw words", 429);
+    EXPECT_EQ(run({"transcribe", audio}), 0);
+    EXPECT_EQ(out.str(), "raw words\n");
+    EXPECT_EQ(err.str(), "polish failed, using raw transcript: Rate limited, wait a moment\n");
+    answer(500, "");
+    EXPECT_EQ(run({"transcribe", audio}), 1);
+    EXPECT_EQ(err.str(), "Service unavailable, try again\n");
+    size_t requests = server.requests().size();
+    for (const Args& args : std::vector<Args>{{"transcribe", home() + "/missing.m4a"},
+                                              {"transcribe", home()},  // a folder is no audio file
+                                              {"transcribe"},
+                                              {"transcribe", audio, "--kind", "poem"},
+                                              {"transcribe", audio, "--kind"}})
+        EXPECT_EQ(run(args), 2) << args.back();
+    EXPECT_EQ(run({"transcribe", home() + "/missing.m4a"}), 2);
+    EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
+    EXPECT_EQ(server.requests().size(), requests);
+    Platform::installHttpClient(nullptr);
+    setEnv("VELVOX_GROQ_BASE", std::nullopt);
+}
+
+}  // namespace
+}  // namespace velvox

@@ -14,16 +14,13 @@
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/GstAudioInput.h"
 #include "support/MainLoop.h"
+#include "support/Shell.h"
 #include "support/TempHome.h"
 
 namespace velvox {
 namespace {
 
-// Runs a shell command of the session; true on status 0.
-bool run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
-
+using testing::shell;
 using testing::spinUntil;
 
 const char* const kNoServer = "unix:/nonexistent/velvox-no-server";
@@ -178,18 +175,18 @@ TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEn
         SCOPED_TRACE(c.name);
         setEnv("VELVOX_AUDIO_SOURCE", c.source);
         std::jthread feed;  // its pipe's reader goes with a restarted server
-        ASSERT_TRUE(!c.restartServer || run(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
+        ASSERT_TRUE(!c.restartServer || shell(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
         feed = microphoneFeed(0.9);
         if (c.restartServer) {
             ASSERT_TRUE(
-                spinUntil([&] { return input->isPreparedForTesting() && run(kVelvoxClient); }));
+                spinUntil([&] { return input->isPreparedForTesting() && shell(kVelvoxClient); }));
             EXPECT_TRUE(logged("recorder: the sound server went away"));
         }
         bool idleChecks = !c.source && !c.action;
         if (idleChecks) {
             ASSERT_TRUE(input->isPreparedForTesting());
-            EXPECT_TRUE(run(kVelvoxClient));
-            EXPECT_FALSE(run(kAnyRecordStream)) << "no record stream while idle";
+            EXPECT_TRUE(shell(kVelvoxClient));
+            EXPECT_FALSE(shell(kAnyRecordStream)) << "no record stream while idle";
         }
         inputEnds = 0;
         size_t logLines = logMessages().size();
@@ -199,9 +196,9 @@ TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEn
             << "the waiting pipeline became the take";
         recordFor(c.action ? 0.5 : 2.0);
         if (c.action) {
-            ASSERT_TRUE(run(c.action));
+            ASSERT_TRUE(shell(c.action));
         } else {
-            EXPECT_EQ(run(kAnyRecordStream), !c.source);
+            EXPECT_EQ(shell(kAnyRecordStream), !c.source);
             EXPECT_TRUE(c.loud
                             ? maxLevel > 0.5 || spinUntil([&] { return recorder->level() > 0.5; })
                             : maxLevel == 0.0)
@@ -209,18 +206,18 @@ TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEn
         }
         if (c.ended) {
             ASSERT_TRUE(spinUntil([&] { return inputEnds == 1; }));
-            run(kRestoreMicrophone);
+            shell(kRestoreMicrophone);
             EXPECT_TRUE(recorder->isRecording()) << "the file waits for the owner";
             EXPECT_EQ(recorder->level(), 0.0);
             EXPECT_TRUE(c.ended->empty() || logged(*c.ended, logLines))
                 << ::testing::PrintToString(logMessages());
         }
         stopWithCompleteTake();
-        run("pactl suspend-source virtual_mic false");
+        shell("pactl suspend-source virtual_mic false");
         EXPECT_EQ(inputEnds, c.ended ? 1 : 0);
         if (idleChecks) {
             ASSERT_TRUE(spinUntil([&] { return input->isPreparedForTesting(); }));
-            ASSERT_TRUE(spinUntil([&] { return !run(kAnyRecordStream); }))
+            ASSERT_TRUE(spinUntil([&] { return !shell(kAnyRecordStream); }))
                 << "the stream ends with the take";
         }
     }

@@ -12,16 +12,13 @@
 #include "platform/linux/x11/X11KeyEventSource.h"
 #include "platform/linux/x11/XTestPaste.h"
 #include "support/MainLoop.h"
+#include "support/Shell.h"
 #include "support/TempHome.h"
 
 namespace velvox {
 namespace {
 
-// Runs a shell command of the session (xdotool, setxkbmap); true on status 0.
-bool run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
-
+using testing::shell;
 using testing::spinUntil;
 using Events = std::vector<std::string>;
 
@@ -34,13 +31,13 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         Platform::installKeyEventSource(source);
         ASSERT_TRUE(
             window.started() &&
-            run("id=$(xdotool search --sync --onlyvisible --pid " + std::to_string(window.pid()) +
-                " | head -n1) && xdotool windowactivate --sync $id windowfocus --sync $id"));
+            shell("id=$(xdotool search --sync --onlyvisible --pid " + std::to_string(window.pid()) +
+                  " | head -n1) && xdotool windowactivate --sync $id windowfocus --sync $id"));
     }
     void TearDown() override {
         monitor.reset();
         source->stop();
-        run("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L keyup Control_L keyup shift");
+        shell("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L keyup Control_L keyup shift");
         XCloseDisplay(other);
         TempHomeTest::TearDown();
     }
@@ -62,7 +59,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     }
     // Types with xdotool, then waits until the monitor has reported `count` events in all.
     bool xdotool(const std::string& keys, size_t count) {
-        return run("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
+        return shell("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
     }
     size_t logCount(const std::string& message) const {
         auto messages = logMessages();
@@ -73,7 +70,9 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     }
     // Types F12 (no lock or layout changes it) and waits until the window has
     // it: every key event sent before has then been handled by the server.
-    bool typeMarker() { return run("xdotool key F12") && window.waitForPrefix("key release F12 "); }
+    bool typeMarker() {
+        return shell("xdotool key F12") && window.waitForPrefix("key release F12 ");
+    }
     // Another client grabs F5 (or lets go of it) with these modifiers.
     void otherGrabsF5(unsigned modifiers, bool grab = true) {
         KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
@@ -106,8 +105,8 @@ TEST_F(X11KeyEventSourceTest, SwallowedKeyRepeatsWhileHeldAndNeverReachesTheWind
     auto count = [&](const std::string& event) {
         return std::count(seen.begin(), seen.end(), event);
     };
-    ASSERT_TRUE(run("xdotool keydown F5") && spinUntil([&] { return count("repeat 96") >= 2; }));
-    ASSERT_TRUE(run("xdotool keyup F5") && spinUntil([&] { return count("up 96") == 1; }));
+    ASSERT_TRUE(shell("xdotool keydown F5") && spinUntil([&] { return count("repeat 96") >= 2; }));
+    ASSERT_TRUE(shell("xdotool keyup F5") && spinUntil([&] { return count("up 96") == 1; }));
     ASSERT_TRUE(typeMarker());
     EXPECT_EQ(seen.front(), "down 96");
     EXPECT_EQ(count("down 96"), 1) << "the grab's copy of the press is not reported twice";
@@ -148,7 +147,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         SCOPED_TRACE(c.name);
         if (c.otherHoldsControlF5) otherGrabsF5(ControlMask);
         startMonitor({96});
-        ASSERT_TRUE(run(c.on));
+        ASSERT_TRUE(shell(c.on));
         if (c.group) XkbLockGroup(other, XkbUseCoreKbd, c.group);
         ASSERT_TRUE(typeMarker());  // the server has made the change
         testing::drainMainLoop();   // and the source has seen it
@@ -162,7 +161,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         EXPECT_EQ(heard, (Events{"down 96", "up 96"}));
         EXPECT_FALSE(reached("F5"));
         EXPECT_TRUE(!c.reaches || window.saw("key press " + std::string(c.reaches)));
-        ASSERT_TRUE(run(c.off));
+        ASSERT_TRUE(shell(c.off));
         monitor.reset();
         if (c.otherHoldsControlF5) otherGrabsF5(ControlMask, false);
     }
@@ -172,7 +171,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
 TEST_F(X11KeyEventSourceTest,
        ModifierHotkeyFiresOnlyForTheUsersOwnKeyOnItsSideAndCaptureTakesTheNextKey) {
     startMonitor({61});
-    ASSERT_TRUE(run("xdotool key Alt_L") && typeMarker());
+    ASSERT_TRUE(shell("xdotool key Alt_L") && typeMarker());
     EXPECT_TRUE(heard.empty()) << "left alt is not right alt";
     ASSERT_TRUE(xdotool("key Alt_R", 2) && typeMarker());
     EXPECT_EQ(heard, (Events{"down 61", "up 61"}));
@@ -220,7 +219,7 @@ TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConn
     EXPECT_EQ(monitor->takenKeys(), std::vector<int64_t>{96});
     for (int retry = 0; retry < 3; ++retry) monitor->retryTakenKeys();
     EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 1u);
-    ASSERT_TRUE(run("xdotool key F5") && xdotool("key Alt_R", 2));
+    ASSERT_TRUE(shell("xdotool key F5") && xdotool("key Alt_R", 2));
     EXPECT_EQ(heard, (Events{"down 61", "up 61"})) << "F5 acts for the other client only";
 
     otherGrabsF5(AnyModifier, false);

@@ -20,6 +20,7 @@
 #include "integration/e2e/VelvoxProcess.h"
 #include "integration/tray/StandInWatcher.h"
 #include "support/LoopbackServer.h"
+#include "support/Shell.h"
 #include "text/Tidy.h"
 
 namespace velvox::testing {
@@ -28,19 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
-
-const auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
-
-// What a command writes to its standard output.
-std::string outputOf(const std::string& command) {
-    std::string text;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    char buffer[4096];
-    for (size_t got; pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        text.append(buffer, got);
-    if (pipe) ::pclose(pipe);
-    return text;
-}
 
 // Plays speech from espeak-ng (raw 16 kHz mono samples) into the virtual
 // microphone at the pace of speaking, then silence, until it is destroyed.

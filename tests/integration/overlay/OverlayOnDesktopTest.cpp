@@ -15,6 +15,7 @@
 #include "platform/linux/GtkPanel.h"
 #include "platform/linux/LinuxFeedback.h"
 #include "support/MainLoop.h"
+#include "support/Shell.h"
 #include "support/TempHome.h"
 
 // X11 last: its macros must not reach the headers above.
@@ -26,7 +27,6 @@
 namespace velvox::testing {
 namespace {
 
-const auto run = [](const std::string& command) { return std::system(command.c_str()) == 0; };
 const auto xdisplay = [] { return GDK_DISPLAY_XDISPLAY(gdk_display_get_default()); };
 
 struct WindowFacts {
@@ -122,7 +122,7 @@ class TargetWindow {
 
     bool focus() {
         std::string id = " --sync " + std::to_string(window_);
-        return run(
+        return shell(
             "xdotool search --sync --name '^pill target$' >/dev/null && xdotool "
             "windowactivate" +
             id + " && xdotool windowfocus" + id);
@@ -175,7 +175,7 @@ class OverlayOnDesktopTest : public TempHomeTest {
         ASSERT_TRUE(target->focus());
         ASSERT_EQ(activeWindow(), target->window());
         focusBefore = inputFocus();
-        ASSERT_TRUE(run("xdotool mousemove 200 200"));  // away from the pill
+        ASSERT_TRUE(shell("xdotool mousemove 200 200"));  // away from the pill
         overlay = Overlay::create();
         workArea = cardinals("_NET_WORKAREA");  // x, y, width, height
         ASSERT_GE(workArea.size(), 4u);
@@ -232,8 +232,8 @@ TEST_F(OverlayOnDesktopTest, ListeningAndAnErrorOnScreen) {
     EXPECT_EQ(countOnScreen(pill, isErrorRed), 0);
     // A click on the pill reaches the window below it.
     int centreX = pill.x + pill.width / 2, centreY = pill.y + pill.height / 2;
-    ASSERT_TRUE(run("xdotool mousemove " + std::to_string(centreX) + " " + std::to_string(centreY) +
-                    " click 1"));
+    ASSERT_TRUE(shell("xdotool mousemove " + std::to_string(centreX) + " " +
+                      std::to_string(centreY) + " click 1"));
     ASSERT_TRUE(spinUntil([&] { return !target->presses().empty(); }));
     EXPECT_EQ(target->presses().front(), std::make_pair(centreX, centreY));
     // An error: wider for its message, at the same height, in red.

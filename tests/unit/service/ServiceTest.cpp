@@ -20,6 +20,7 @@
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
 #include "support/LoopbackServer.h"
+#include "support/Shell.h"
 
 namespace velvox::service {
 namespace {
@@ -293,14 +294,9 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
 // Runs a program of this build with a shell command line; its exit status and output.
 std::pair<int, std::string> runBuilt(const std::string& commandLine) {
     auto built = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
-    FILE* output =
-        ::popen(("cd '" + built.string() + "' && " + commandLine + " 2>&1").c_str(), "r");
-    if (!output) return {-1, ""};
-    std::string printed;
-    char chunk[256];
-    while (size_t got = std::fread(chunk, 1, sizeof chunk, output)) printed.append(chunk, got);
-    int status = ::pclose(output);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed};
+    auto [status, printed] =
+        testing::runCommand("cd '" + built.string() + "' && " + commandLine + " 2>&1");
+    return {status, printed};
 }
 
 // The application itself, signed in through the mailed link, dictates through the service;

@@ -187,15 +187,10 @@ TEST_F(PolishingTest, TheProviderChoiceIsExactAndNeedsItsKey) {
 // Answers without a text are unexpected on every route; an empty transcript is a success.
 TEST_F(PolishingTest, AnswersWithoutTextAreUnexpected) {
     std::string file = writeAudio(kAudio);
-    const std::vector<const char*> transcripts = {"",
-                                                  "not json",
-                                                  "[]",
-                                                  "{}",
-                                                  R"({"text":5})",
-                                                  R"({"text":null})",
-                                                  R"({"text":"cut)",
-                                                  R"({"Text":"a"})",
-                                                  "\xff\xfe"};
+    // clang-format off
+    const std::vector<const char*> transcripts = {"", "not json", "[]", "{}", R"({"text":5})",
+        R"({"text":null})", R"({"text":"cut)", R"({"Text":"a"})", "\xff\xfe"};
+    // clang-format on
     const std::tuple<std::string, Config, std::vector<const char*>> cases[] = {
         {kAudioPath, ownKeyConfig(), transcripts},
         {"/transcribe", serviceConfig(), transcripts},

@@ -7,7 +7,7 @@
 const path = require('node:path');
 const { pathToFileURL } = require('node:url');
 const { chromium } = require('playwright-core');
-const { recorded } = require('./fixtures');
+const { recorded, argument } = require('./fixtures');
 
 const RESOURCES = path.resolve(__dirname, '../../resources');
 const ACTIONS = new Set(require(path.join(RESOURCES, 'page-protocol.json')).actions);
@@ -44,6 +44,12 @@ class PageUnderTest {
     return posted;
   }
 
+  // Opens a step or section from the navigation, which must then be showing.
+  async open(name) {
+    await this.click(`.nav-item[data-step="${name}"], .nav-item[data-section="${name}"]`);
+    if (!(await this.visible('#' + name))) throw new Error(name + ' is not showing');
+  }
+
   click(selector) { return this.page.locator(selector).click(); }
   async text(selector) { return (await this.page.locator(selector).textContent()).trim(); }
   visible(selector) { return this.page.locator(selector).isVisible(); }
@@ -66,17 +72,35 @@ async function openPage(browser, name, options = {}) {
   return under;
 }
 
-// Runs each test of the calling file on a fresh page `name`, handed to
-// `opened` to prepare; afterwards the page must have had no errors and made
-// no outside requests.
-function eachTestOn(name, opened) {
-  const { before, after, beforeEach, afterEach } = require('node:test');
-  const assert = require('node:assert/strict');
-  let browser, under;
+// Runs each test of the calling file on a fresh page `name` with the recorded
+// symbols and `state` pushed, handed to `opened`; afterwards the page must have
+// had no errors and made no outside requests.
+const { before, after, beforeEach, afterEach, it } = require('node:test');
+const assert = require('node:assert/strict');
+let under;
+function eachTestOn(name, state, opened) {
+  let browser;
   before(async () => { browser = await launch(); });
   after(() => browser.close());
-  beforeEach(async () => { under = await openPage(browser, name); await opened(under); await under.takePosted(); });
+  beforeEach(async () => {
+    under = await openPage(browser, name);
+    await under.push('orvoSymbols', argument('symbols'));
+    await under.push('orvoState', state);
+    opened(under);
+    await under.takePosted();
+  });
   afterEach(async () => { assert.deepEqual([under.errors, under.outsideRequests], [[], []]); await under.close(); });
 }
 
-module.exports = { launch, openPage, eachTestOn };
+// One test for each row [step or section, act, messages]: acting there posts exactly those messages.
+function testControls(rows) {
+  for (const [name, act, posted] of rows) {
+    it('posts what the controls of ' + name + ' do', async () => {
+      await under.open(name);
+      await act();
+      assert.deepEqual(await under.takePosted(), posted);
+    });
+  }
+}
+
+module.exports = { launch, openPage, eachTestOn, testControls };

@@ -3,21 +3,12 @@
 
 const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
-const { eachTestOn } = require('./harness');
+const { eachTestOn, testControls } = require('./harness');
 const fixtures = require('./fixtures');
 
 // A first launch: nothing granted yet, no account.
 let under;
-eachTestOn('onboarding', async (page) => {
-  under = page;
-  await under.push('orvoSymbols', fixtures.argument('symbols'));
-  await under.push('orvoState', fixtures.argument('state', { live: fixtures.argument('live.fresh'), recent: [], smartApps: [] }));
-});
-
-async function goTo(step) {
-  await under.click(`.nav-item[data-step="${step}"]`);
-  assert.equal(await under.visible('#' + step), true);
-}
+eachTestOn('onboarding', fixtures.argument('state', { live: fixtures.argument('live.fresh'), recent: [], smartApps: [] }), (page) => { under = page; });
 
 const button = (name) => under.page.getByRole('button', { name }).click();
 
@@ -56,19 +47,11 @@ const steps = [
     await under.click('#next');
   }, [{ action: 'appendContext', text: 'I design board games.' }, { action: 'finishOnboarding', text: 'Alex' }]],
 ];
-describe('steps', () => {
-  for (const [step, act, posted] of steps) {
-    it('posts what the controls of ' + step + ' do', async () => {
-      await goTo(step);
-      await act();
-      assert.deepEqual(await under.takePosted(), posted);
-    });
-  }
-});
+describe('steps', () => testControls(steps));
 
 describe('what the pushes show', () => {
   it('puts dictated text into the try-it box, after what is there', async () => {
-    await goTo('try');
+    await under.open('try');
     await under.push('orvoInsert', { text: 'Hello team,', mode: 'plain' });
     await under.push('orvoInsert', { text: 'the launch moves to Friday.', mode: 'email' });
     assert.equal(await under.page.locator('#try-text').inputValue(), 'Hello team, the launch moves to Friday.');

@@ -3,21 +3,13 @@
 
 const { describe, it } = require('node:test');
 const assert = require('node:assert/strict');
-const { eachTestOn } = require('./harness');
+const { eachTestOn, testControls } = require('./harness');
 const fixtures = require('./fixtures');
 
 // A page with the recorded symbols and state already pushed.
 let under;
-eachTestOn('settings', async (page) => {
-  under = page;
-  await under.push('orvoSymbols', fixtures.argument('symbols'));
-  await under.push('orvoState', fixtures.argument('state'));
-});
+eachTestOn('settings', fixtures.argument('state'), (page) => { under = page; });
 
-async function openSection(name) {
-  await under.click(`.nav-item[data-section="${name}"]`);
-  assert.equal(await under.visible('#' + name), true);
-}
 const button = (name) => under.page.getByRole('button', { name, exact: true }).click();
 const fill = async (selector, value, key) => {
   await under.page.locator(selector).fill(value);
@@ -84,19 +76,11 @@ const controls = [
     await under.page.getByLabel(/My own API keys/).check();
   }, [{ action: 'signIn', text: 'alex@example.com' }, { action: 'signInGoogle' }, { action: 'pasteToken', text: 'tok_123' }, set('useOwnKey', true)]],
 ];
-describe('controls', () => {
-  for (const [section, act, posted] of controls) {
-    it('posts what the controls of ' + section + ' set', async () => {
-      await openSection(section);
-      await act();
-      assert.deepEqual(await under.takePosted(), posted);
-    });
-  }
-});
+describe('controls', () => testControls(controls));
 
 describe('what the pushes show', () => {
   it('puts text dictated into the field where the user types, else shows it as the last dictation', async () => {
-    await openSection('vocabulary');
+    await under.open('vocabulary');
     await under.page.locator('#vocabulary-input').fill('Acme');
     await under.push('orvoInsert', { text: 'Globex', mode: 'plain' });
     assert.equal(await under.page.locator('#vocabulary-input').inputValue(), 'Acme Globex');
@@ -108,19 +92,19 @@ describe('what the pushes show', () => {
   // Edits survive pushes until saved; the field that keeps the focus still
   // shows the clamped value the program answers with.
   it('keeps unsaved edits of the context and a prompt through pushes', async () => {
-    await openSection('context');
+    await under.open('context');
     await under.page.locator('#context-text').fill('I am Alex.');
     await under.push('orvoState', fixtures.argument('state'));
     assert.equal(await under.text('#context-state'), 'Unsaved changes');
     await under.click('#context-save');
-    await openSection('prompts');
+    await under.open('prompts');
     await under.page.locator('#prompt-choice').selectOption('messagePrompt');
     await under.page.locator('#prompt-text').fill('Short and friendly.');
     await under.push('orvoState', fixtures.argument('state'));
     assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Short and friendly.');
     await under.click('#prompt-save');
     assert.deepEqual(await under.takePosted(), [{ action: 'saveContext', text: 'I am Alex.' }, set('messagePrompt', 'Short and friendly.')]);
-    await openSection('dictation');
+    await under.open('dictation');
     await fill('#max-record', '900', 'Enter');
     await under.push('orvoState', fixtures.withCfg('state', { maxRecordSeconds: 600 }));
     assert.equal(await under.page.locator('#max-record').inputValue(), '600');
@@ -130,7 +114,7 @@ describe('what the pushes show', () => {
 describe('account', () => {
   // Sign-in by e-mail needs the service, a pasted token does not.
   it('shows the sign-in notes, billing and its buttons', async () => {
-    await openSection('account');
+    await under.open('account');
     await under.push('orvoUsage', fixtures.argument('usage.unreachable'));
     assert.equal(await under.page.getByLabel('Sign-in token').isVisible(), true);
     assert.equal(await under.visible('.sign-in input[type="email"]'), false);
@@ -162,7 +146,7 @@ describe('account', () => {
   for (const [label, box, note, action, cfg, answer] of keys) {
     it('checks the ' + label + ' and shows its note', async () => {
       await under.push('orvoState', fixtures.withCfg('state.keyMissing', cfg));
-      await openSection('account');
+      await under.open('account');
       await under.page.getByLabel(label, { exact: true }).fill('  k_abc \n');
       await under.page.locator(box).getByRole('button', { name: 'Check and save' }).click();
       assert.deepEqual(await under.takePosted(), [{ action, text: '  k_abc ' }]);

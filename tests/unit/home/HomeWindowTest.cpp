@@ -118,8 +118,6 @@ TEST_F(HomeTest, DictationsReachTheOwnWindowWhenShownFocusedAndLoaded) {
     EXPECT_FALSE(insert("a", "plain"));  // the controller is gone
 }
 
-// What the pages receive: the live object, usage and billing (the recorded
-// pushes hold the whole state).
 // Ready needs the microphone, accessibility where the desktop has it, a key
 // (the sign-in on the service route) and the key watcher running.
 TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {

@@ -39,8 +39,7 @@ class PageContractTest : public HomeTest {
         setEnv("TZ", zone);
         ::tzset();
     }
-    // Posts `action` (unless null), then takes the newest call of the page function as the push
-    // `name`.
+    // Posts `action` (unless null), then keeps the newest call of `function` as the push `name`.
     void keep(const std::string& name, std::string_view function,
               const nlohmann::json& action = {}) {
         if (!action.is_null()) post(action);

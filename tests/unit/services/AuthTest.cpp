@@ -57,9 +57,8 @@ TEST_F(AuthTest, TheTokenIsReadAfreshSavedOnlyWithItsPrefixAndSignedOut) {
     EXPECT_EQ(configFile()["deviceToken"], "ovk_pasted_token");
     EXPECT_EQ(posts, 1);
     std::string before = readFile(settingsPath("config.json"));
-    EXPECT_FALSE(Auth::save("OVK_pasted_token"));
-    EXPECT_FALSE(Auth::save(""));
-    EXPECT_FALSE(Auth::save("token ovk_x"));
+    for (const char* refused : {"OVK_pasted_token", "", "token ovk_x"})
+        EXPECT_FALSE(Auth::save(refused)) << refused;
     EXPECT_EQ(readFile(settingsPath("config.json")), before);  // a refused token writes nothing
     EXPECT_EQ(posts, 1);
     Auth::signOut();

@@ -133,11 +133,8 @@ TEST_F(PolishingTest, EachRouteReceivesItsOwnBody) {
     Config service = serviceConfig();  // with own keys set, which must not be sent
     service.groqApiKey = "gsk_own", service.anthropicApiKey = "sk-ant-own";
     service.cleanupProvider = "anthropic";
-    struct Case {
-        Config config;
-        std::string path, answer, body, headers;
-    };
-    const Case cases[] = {
+    // The route, its path, its answer, then the body and headers it must receive.
+    const std::tuple<Config, std::string, const char*, std::string, std::string> cases[] = {
         {ownKeyConfig(), kChatPath,
          R"({"choices":[{"message":{"role":"assistant","content":"\n  Polished \"text\". \n"}}]})",
          R"({"max_tokens":2048,"messages":[{"content":"Be \"exact\".","role":"system"},)"
@@ -155,15 +152,15 @@ TEST_F(PolishingTest, EachRouteReceivesItsOwnBody) {
          "authorization: Bearer ovk_abc\ncontent-type: application/json\nx-velvox-app: app\n"
          "x-velvox-install: install\n"},
     };
-    for (const auto& c : cases) {
-        server->answer(c.path, 200, c.answer);
-        auto result = polishNow("a b", "Be \"exact\".", c.config);
-        ASSERT_TRUE(result.ok()) << c.path << ": " << result.errorDescription();
-        EXPECT_EQ(result.value(), "Polished \"text\".") << c.path;
+    for (const auto& [config, path, answer, body, headers] : cases) {
+        server->answer(path, 200, answer);
+        auto result = polishNow("a b", "Be \"exact\".", config);
+        ASSERT_TRUE(result.ok()) << path << ": " << result.errorDescription();
+        EXPECT_EQ(result.value(), "Polished \"text\".") << path;
         auto request = server->lastRequest();
-        EXPECT_EQ(request.path, c.path);
-        EXPECT_EQ(request.body, c.body) << c.path;
-        EXPECT_EQ(headersOf(request), c.headers) << c.path;
+        EXPECT_EQ(request.path, path);
+        EXPECT_EQ(request.body, body) << path;
+        EXPECT_EQ(headersOf(request), headers) << path;
     }
 }
 
@@ -190,15 +187,10 @@ TEST_F(PolishingTest, TheProviderChoiceIsExactAndNeedsItsKey) {
 // Answers without a text are unexpected on every route; an empty transcript is a success.
 TEST_F(PolishingTest, AnswersWithoutTextAreUnexpected) {
     std::string file = writeAudio(kAudio);
-    const std::vector<const char*> transcripts = {"",
-                                                  "not json",
-                                                  "[]",
-                                                  "{}",
-                                                  R"({"text":5})",
-                                                  R"({"text":null})",
-                                                  R"({"text":"cut)",
-                                                  R"({"Text":"a"})",
-                                                  "\xff\xfe"};
+    // clang-format off
+    const std::vector<const char*> transcripts = {"", "not json", "[]", "{}", R"({"text":5})",
+        R"({"text":null})", R"({"text":"cut)", R"({"Text":"a"})", "\xff\xfe"};
+    // clang-format on
     const std::tuple<std::string, Config, std::vector<const char*>> cases[] = {
         {kAudioPath, ownKeyConfig(), transcripts},
         {"/transcribe", serviceConfig(), transcripts},

@@ -12,14 +12,8 @@ namespace {
 // What a status says from a provider (own key) and from the service, which
 // gives 401, 402 and 503 its own meaning.
 TEST(APIErrorTest, StatusesSayTheirMessageOnEachRoute) {
-    struct Case {
-        int status;
-        const char* body;
-        const char* provider;
-        const char* service;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<int, const char*, const char*, const char*> cases[] = {
         {401, "", "API key rejected", "Sign in to Velvox to dictate"},
         {403, "", "API key rejected", "API key rejected"},
         {404, "", "Model unavailable", "Model unavailable"},
@@ -44,10 +38,10 @@ TEST(APIErrorTest, StatusesSayTheirMessageOnEachRoute) {
         {402, R"({"cap":99999999999999999999})", "Request failed (402)", "Free allowance used, 0 words a week"},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        APIError error = APIError::http(c.status, c.body);
-        EXPECT_EQ(error.errorDescription(), c.provider) << c.status << " " << c.body;
-        EXPECT_EQ(describe(API::serviceError(error)), c.service) << c.status << " " << c.body;
+    for (const auto& [status, body, provider, service] : cases) {
+        APIError error = APIError::http(status, body);
+        EXPECT_EQ(error.errorDescription(), provider) << status << " " << body;
+        EXPECT_EQ(describe(API::serviceError(error)), service) << status << " " << body;
     }
     EXPECT_EQ(
         std::get<APIError>(API::serviceError(APIError::http(402, R"({"used":2100,"cap":2000})"))),
@@ -88,16 +82,14 @@ TEST(UrlTest, RefusesWhatARequestCannotGoTo) {
                              "https:///transcribe", "ftp://host/x", "file:///etc/passwd",
                              "https://user:pw@host/x", "https://host:99999/x", "https://host:8a/x",
                              "https://host/a b", "https://host/%zz", "https://host/\r\nX: y",
-                             "https://host/caf\xc3\xa9", "javascript://host/x", "https://ho<st/"}) {
+                             "https://host/caf\xc3\xa9", "javascript://host/x", "https://ho<st/"})
         EXPECT_FALSE(parseHttpUrl(text)) << text;
-    }
 }
 
 TEST(UrlTest, LoggedTextIsCutByCharactersAndScrubbedOfSecrets) {
     std::string accented;
     for (int i = 0; i < 300; ++i) accented += "e\xcc\x81";  // e + combining acute: one character
-    std::string prefix = TextPieces::prefixCharacters(accented, 200);
-    EXPECT_EQ(prefix.size(), 200u * 3);
+    EXPECT_EQ(TextPieces::prefixCharacters(accented, 200).size(), 200u * 3);
     EXPECT_EQ(TextPieces::prefixCharacters("short", 200), "short");
     EXPECT_TRUE(TextPieces::isValidUtf8("caf\xc3\xa9"));
     EXPECT_FALSE(TextPieces::isValidUtf8("caf\xc3"));

@@ -127,11 +127,9 @@ std::optional<TransportError::Kind> failureOf(const HttpResult& result) {
 }
 
 int statusOf(const HttpResult& result) {
-    if (auto* error = std::get_if<TransportError>(&result)) {
-        ADD_FAILURE() << error->message;
-        return -1;
-    }
-    return std::get<HttpResponse>(result).status;
+    if (auto* error = std::get_if<TransportError>(&result)) ADD_FAILURE() << error->message;
+    auto* response = std::get_if<HttpResponse>(&result);
+    return response ? response->status : -1;
 }
 
 TEST_F(CurlHttpClientTest, SendsExactlyTheGivenHeadersAndBody) {

@@ -151,9 +151,24 @@ TEST_F(RecorderTest, StartFailuresRemoveTheFileAndSayWhy) {
     EXPECT_TRUE(good->destroyed && tmpFiles().empty());
 }
 
-TEST_F(RecorderTest, SystemEndingTheTakeIsReportedOnTheMainQueue) {
-    auto take = started();
+TEST_F(RecorderTest, OnlyTheSystemEndingTheTakeIsReportedAndOnTheMainQueue) {
+    // Late notices of a take ended on purpose, discarding an unfinished file or stopping an
+    // empty take are not worth a report.
+    auto first = started(1);
+    recorder->stop();
+    EXPECT_FALSE(first->hasEvents());
+    first->finishBySystem(false);
+    auto second = started();
+    recorder->discard();
+    second->failEncoding(std::nullopt);
+    for (double recorded : {1.5, 0.0}) {
+        started(recorded)->completesFile = false;
+        recorded > 0 ? recorder->discard() : void(recorder->stop());
+    }
+    queue->runUntilIdle();
+    EXPECT_TRUE(unexpectedStops == 0 && logMessages().empty());
     // The system's notice arrives on a thread of its own.
+    auto take = started();
     std::thread([take] { take->finishBySystem(true); }).join();
     EXPECT_EQ(unexpectedStops, 0);
     queue->runUntilIdle();
@@ -172,32 +187,16 @@ TEST_F(RecorderTest, SystemEndingTheTakeIsReportedOnTheMainQueue) {
     EXPECT_EQ(systemLog->lines().size(), 4u);
     recorder->discard();
     EXPECT_TRUE(tmpFiles().empty());
-    // A notice queued for a recorder that is gone does nothing.
+    // Without a handler a notice is only logged; one queued for a gone recorder does nothing.
+    recorder->onUnexpectedStop = nullptr;
+    started()->finishBySystem(true);
+    queue->runUntilIdle();
+    EXPECT_EQ(logMessages().size(), 5u);
+    recorder->onUnexpectedStop = [this] { ++unexpectedStops; };
     started()->finishBySystem(false);
     recorder.reset();
     queue->runUntilIdle();
     EXPECT_EQ(unexpectedStops, 4);
-}
-
-TEST_F(RecorderTest, NormalEndsNeverLookLikeTheSystemEndingTheTake) {
-    auto first = started(1);
-    auto file = recorder->stop();
-    EXPECT_FALSE(first->hasEvents());
-    first->finishBySystem(false);
-    auto second = started();
-    recorder->discard();
-    second->failEncoding(std::nullopt);
-    // Discarding an unfinished file, or stopping an empty take, is not worth a report.
-    for (double recorded : {1.5, 0.0}) {
-        started(recorded)->completesFile = false;
-        recorded > 0 ? recorder->discard() : void(recorder->stop());
-    }
-    auto third = started();
-    recorder->onUnexpectedStop = nullptr;
-    third->finishBySystem(true);  // no handler: logged, nothing called
-    queue->runUntilIdle();
-    EXPECT_EQ(unexpectedStops, 0);
-    EXPECT_EQ(logMessages(), Strings{"recording stopped by the system, successfully: true"});
 }
 
 // The loudest reading is kept, drawn or not: a burst counts, NaN not, nothing heard is -infinity.

@@ -85,6 +85,7 @@ class HotkeyMonitorTest : public TempHomeTest {
         }
         return out;
     }
+    bool warns(const std::string& script) { return run(script).find("never") != std::string::npos; }
     static std::string taps(int count, const std::string& tap = "+56 -56 ") {
         std::string out;
         while (count-- > 0) out += tap;
@@ -176,21 +177,19 @@ TEST_F(HotkeyMonitorTest, KeysGrabsStartsCaptureModeAndTheEndAreAskedOfTheSource
 }
 
 TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
-    EXPECT_EQ(run("keys=61 start " + taps(15)).find(':'), std::string::npos);
+    EXPECT_FALSE(warns("keys=61 start " + taps(15)));
     EXPECT_EQ(run("+55"), "P:never");
-    EXPECT_EQ(run("-55 " + taps(40)).find(':'), std::string::npos);
+    EXPECT_FALSE(warns("-55 " + taps(40)));
     EXPECT_EQ(systemLog->lines(),
               Strings{"Velvox error: configured hotkey never reported by this keyboard"});
     EXPECT_EQ(logMessages(), Strings{"configured hotkey never reported by this keyboard"});
     // setKeys starts the check afresh, so the warning can come once more.
-    EXPECT_NE(run("keys=61 " + taps(16)).find("never"), std::string::npos);
+    EXPECT_TRUE(warns("keys=61 " + taps(16)));
     // One sighting of a hotkey, as a modifier or as the boost key, prevents it;
     // capturing counts nothing.
     for (std::string sighting : {"+61 -61", "keys=61,96 d96 u96", "capture"}) {
         std::string tap = sighting == "capture" ? "-56 -56 " : "+56 -56 ";
-        EXPECT_EQ(run("keys=61 " + sighting + " " + taps(40, tap) + "cancel").find("never"),
-                  std::string::npos)
-            << sighting;
+        EXPECT_FALSE(warns("keys=61 " + sighting + " " + taps(40, tap) + "cancel")) << sighting;
     }
     EXPECT_EQ(systemLog->lines().size(), 2u);
 }

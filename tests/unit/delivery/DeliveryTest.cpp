@@ -29,10 +29,8 @@ class DeliveryTest : public TempHomeTest {
         return std::count(accessibility->calls.begin(), accessibility->calls.end(), call);
     }
     DeliveryOutcome deliver(Paster::DeliveryOptions options = {},
-                            std::optional<int32_t> target = std::nullopt) {
-        std::optional<RunningApplication> application;
-        if (target) application = RunningApplication{*target};
-        return Paster::deliver("hello", application, options);
+                            std::optional<RunningApplication> target = std::nullopt) {
+        return Paster::deliver("hello", target, options);
     }
     std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
     std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
@@ -40,7 +38,6 @@ class DeliveryTest : public TempHomeTest {
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
 };
 using PasterTest = DeliveryTest;
-using InserterRefusalTest = DeliveryTest;
 
 const std::vector<PasteboardItem> kOurs{{{{"text/plain;charset=utf-8", "hello"},
                                           {"org.nspasteboard.ConcealedType", ""},
@@ -73,7 +70,7 @@ TEST_P(PasterDecisionTest, DecidesHowTheTextGoesIn) {
     EXPECT_EQ(deliver({.autoPaste = options != "copy",
                        .direct = options.find("direct") != std::string::npos,
                        .alwaysCopy = options.find("always") != std::string::npos},
-                      c.target ? std::optional(c.target) : std::nullopt),
+                      c.target ? std::optional(RunningApplication{c.target}) : std::nullopt),
               c.outcome);
     queue->advance(10);
     EXPECT_EQ(keystroke->posted, c.pastes);
@@ -119,7 +116,7 @@ TEST_F(PasterTest, DecisionsAskOnlyWhatTheyNeed) {
     EXPECT_EQ(pasteboard->items, kOurs) << "our copy is marked concealed for clipboard managers";
     accessibility->trusted = true;
     workspace->frontmost = RunningApplication{200, "org.app"};
-    deliver(kDirect, 100);
+    deliver(kDirect, RunningApplication{100});
     EXPECT_FALSE(called("element.setSelectedText \"hello\""));
     workspace->calls.clear();
     deliver(kPaste, std::nullopt);
@@ -159,11 +156,12 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
                          {"x-special/gnome-copied-files", "copy\nfile:///a.pdf"}}};
     PasteboardItem png{{{"image/png", "\x89PNG"}}}, mine = textItem("mine");
     PasteboardItem richWithoutRtf{{rich.representations[0], rich.representations[1]}},
-        theirs = textItem("copied meanwhile");
+        theirs = textItem("copied meanwhile"), ours = textItem("hello");
     struct Case {
-        const char *name, *meanwhile;  // 0.2 s after the paste: user copies, a manager's take-over
+        const char *name, *meanwhile;  // `at` s after the paste: user copies, a manager's take-over
         std::vector<PasteboardItem> before, after;
         int64_t count = 41;
+        double at = 0.2;
     } cases[] = {
         {"every readable item and type comes back", "", {rich, png, file}, {richWithoutRtf, file}},
         {"an empty clipboard is emptied again", "", {}, {}},
@@ -171,7 +169,7 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
         {"a newer copy is never overwritten", "copy", {mine}, {theirs}},
         {"a manager taking our text over is not the user's copy", "manager", {mine}, {mine}},
         {"a user copy taken over by a manager stays", "copy manager", {mine}, {theirs}},
-        {"the user copying our very text is their copy", "same", {mine}, {textItem("hello")}},
+        {"our text copied after a manager's time is theirs", "same", {mine}, {ours}, 41, 1.5},
     };
     for (const auto& c : cases) {
         Paster::resetForTesting();
@@ -179,11 +177,11 @@ TEST_F(PasterTest, RestoreBringsBackWhatTheUserHadUnlessTheyCopiedSince) {
         pasteboard->count = c.count;
         pasteboard->unreadable = {{0, "application/rtf"}, {1, "image/png"}};
         deliver();
-        queue->advance(0.2);
+        queue->advance(c.at);
         std::string meanwhile = c.meanwhile;
         if (meanwhile.starts_with("copy")) pasteboard->userCopies({theirs});
         if (meanwhile.ends_with("manager")) pasteboard->managerTakesOver();
-        if (meanwhile == "same") pasteboard->userCopies({textItem("hello")});
+        if (meanwhile == "same") pasteboard->userCopies({ours});
         queue->advance(5);
         EXPECT_EQ(pasteboard->items, c.after) << c.name;
         EXPECT_TRUE(!c.before.empty() || pasteboard->writes.back() == "setItems") << c.name;
@@ -310,7 +308,7 @@ const Case kCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Inserter, InserterTest, ::testing::ValuesIn(kCases));
 
-TEST_F(InserterRefusalTest, RefusesQuietlyWithoutTrustOrFocusAndWaitsForALateField) {
+TEST_F(DeliveryTest, InserterRefusesQuietlyWithoutTrustOrFocusAndWaitsForALateField) {
     accessibility->trusted = false;
     EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
     EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});

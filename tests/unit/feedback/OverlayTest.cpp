@@ -63,18 +63,9 @@ class OverlayTest : public TempHomeTest {
     std::shared_ptr<Overlay> overlay;
 };
 
-TEST_F(OverlayTest, PanelIsBuiltOnceAndTheLogoReadOnce) {
+TEST_F(OverlayTest, ShowBuildsOnceFadesInAndHideFadesOutThenOrdersOutAndNothingOutlivesThePill) {
     overlay->update(OverlayState::thinking());
     EXPECT_TRUE(panels->calls.empty()) << "update before the first show must not build anything";
-    showSettled(OverlayState::listening());
-    hideNow();
-    showSettled(OverlayState::thinking());
-    EXPECT_EQ(graphics->calls, Strings{"loadImage " + Paths::logoURL()});
-    EXPECT_EQ(logged("no logo loaded from " + Paths::logoURL()), 1u);
-    EXPECT_EQ(panels->calls, Strings{"createPanel 132x40"});
-}
-
-TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOutAndNothingOutlivesThePill) {
     overlay->show(OverlayState::listening());
     EXPECT_EQ(panel().takeCalls(), (Strings{"setOrigin 894,944", "setAlpha 0", "orderFront",
                                             "animateAlpha 1 over 0.12"}));
@@ -96,6 +87,9 @@ TEST_F(OverlayTest, ShowFadesInAndHideFadesOutThenOrdersOutAndNothingOutlivesThe
     showSettled(OverlayState::listening(), [] { return 0.5; });
     overlay->hide(2);
     EXPECT_EQ(screens->liveObservers(), 1u);
+    EXPECT_EQ(panels->calls, Strings{"createPanel 132x40"}) << "one panel, built once";
+    EXPECT_EQ(graphics->calls, Strings{"loadImage " + Paths::logoURL()});
+    EXPECT_EQ(logged("no logo loaded from " + Paths::logoURL()), 1u);
     overlay.reset();
     EXPECT_EQ(queue->pendingTimers() + screens->liveObservers(), 0u);
     panels->refuse = true;

@@ -1,7 +1,6 @@
 #include "FakedDesktopTest.h"
 #include "app/AppDelegate.h"
 #include "base/AppState.h"
-#include "base/Brand.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeWebView.h"
 #include "feedback/Overlay.h"

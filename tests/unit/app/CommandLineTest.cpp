@@ -177,13 +177,12 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     EXPECT_EQ(run({"transcribe", audio}), 1);
     EXPECT_EQ(err.str(), "Service unavailable, try again\n");
     size_t requests = server.requests().size();
-    for (const Args& args : std::vector<Args>{{"transcribe", home() + "/missing.m4a"},
-                                              {"transcribe", home()},  // a folder is no audio file
+    for (const Args& args : std::vector<Args>{{"transcribe", home()},  // a folder is no audio file
                                               {"transcribe"},
                                               {"transcribe", audio, "--kind", "poem"},
-                                              {"transcribe", audio, "--kind"}})
+                                              {"transcribe", audio, "--kind"},
+                                              {"transcribe", home() + "/missing.m4a"}})
         EXPECT_EQ(run(args), 2) << args.back();
-    EXPECT_EQ(run({"transcribe", home() + "/missing.m4a"}), 2);
     EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
     EXPECT_EQ(server.requests().size(), requests);
     Platform::installHttpClient(nullptr);

@@ -2,7 +2,6 @@
 #include "app/DictationController.h"
 #include "base/AppState.h"
 #include "base/Files.h"
-#include "base/Log.h"
 #include "capture/HotkeyMonitor.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"

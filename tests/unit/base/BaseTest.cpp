@@ -37,9 +37,6 @@ class ConfigTest : public testing::TempHomeTest {
         return {config.hotkeyKeyCode, config.boostHotkeyKeyCode};
     }
     Json stored() const { return Json::parse(readFile(configPath())); }
-    size_t filesInFolder() const {
-        return std::distance(fs::directory_iterator(settingsPath("")), fs::directory_iterator());
-    }
     void prepare() {
         Config::migrateOldFolder();
         Config::writeTemplateIfMissing();
@@ -177,7 +174,8 @@ TEST_F(ConfigTest, AFailedAtomicWriteLeavesTheOldFileInPlace) {
         }
         EXPECT_FALSE(written) << "the write reports its failure";
         EXPECT_EQ(readFile(configPath()), old);
-        EXPECT_EQ(filesInFolder(), 1u) << "no temporary file is left beside it";
+        auto files = std::distance(fs::directory_iterator(settingsPath("")), {});
+        EXPECT_EQ(files, 1) << "no temporary file is left beside it";
     }
     std::signal(SIGXFSZ, fileSizeSignal);
     EXPECT_TRUE(logMessages().empty());
@@ -283,7 +281,6 @@ TEST_F(ConfigTest, MovesTheFirstOldFolderOnlyWhenNoConfigExists) {
 class LogTest : public testing::TempHomeTest {
   protected:
     std::string logPath() const { return settingsPath("app.log"); }
-    std::string afterStamp() const { return readFile(logPath()).substr(8); }
 };
 
 TEST_F(LogTest, LinesAreStampedInLocalTimeInAPrivateFile) {
@@ -314,7 +311,7 @@ TEST_F(LogTest, RestartsOnlyPastTwoHundredThousandBytesAndKeepsModeAndOrder) {
     writeFile(logPath(), std::string(200001, 'x'));
     Log::write("alone");
     Log::flush();
-    EXPECT_EQ(afterStamp(), "  alone\n");
+    EXPECT_EQ(readFile(logPath()).substr(8), "  alone\n") << "after the time stamp";
     fs::permissions(logPath(), fs::perms::all);
     Log::write("appended");
     EXPECT_EQ(logMessages(), (Lines{"alone", "appended"}));

@@ -36,8 +36,7 @@ class ManualMainQueue final : public MainQueue, public Clock {
     }
     // Sets the clock without running anything.
     void setNow(WallTime moment) {
-        std::lock_guard lock(mutex_);
-        now_ = moment;
+        locked([&] { now_ = moment; });
     }
     // Runs queued work (and work it queues) until none is left. Answers how many ran.
     int runUntilIdle() {

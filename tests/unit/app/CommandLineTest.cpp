@@ -57,14 +57,11 @@ TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
         EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();
         EXPECT_TRUE(out.str().empty());
     }
-    EXPECT_TRUE(launchedWith.empty());
-    EXPECT_TRUE(handedOver.empty());
+    EXPECT_TRUE(launchedWith.empty() && handedOver.empty()) << "a usage error runs nothing";
 
     EXPECT_EQ(run({}), 0);
     EXPECT_EQ(run({"velvox://auth?token=ovk_x"}), 0);
     EXPECT_EQ(launchedWith, (std::vector<Args>{{}, {"velvox://auth?token=ovk_x"}}));
-    EXPECT_EQ(run({"--version"}), 0);
-    EXPECT_TRUE(out.str().starts_with("Velvox "));
 }
 
 TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {

@@ -4,18 +4,13 @@
 
 namespace velvox::testing {
 
-namespace {
-
 // UTF-16 code units of UTF-8 text, as a text field would count them.
-int64_t utf16Length(const std::string& utf8) {
+static int64_t utf16Length(const std::string& utf8) {
     int64_t units = 0;
-    for (unsigned char byte : utf8) {
+    for (unsigned char byte : utf8)
         if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
-    }
     return units;
 }
-
-}  // namespace
 
 class FakeAccessibility::Element final : public FocusedElement {
   public:
@@ -34,16 +29,14 @@ class FakeAccessibility::Element final : public FocusedElement {
         auto& target = field();
         if (target.setError != 0) return target.setError;
         if (target.ignoresSetText) return 0;
-        std::string before = target.content;
+        if (target.reportsLateAfterWaits > 0) staleLength_ = utf16Length(target.content);
         std::string selection = target.selectedText.value_or("");
         auto at = selection.empty() ? std::string::npos : target.content.find(selection);
-        if (at == std::string::npos) {
+        if (at == std::string::npos)
             target.content += text;
-        } else {
+        else
             target.content.replace(at, selection.size(), text);
-        }
         target.selectedText = std::string();
-        if (target.reportsLateAfterWaits > 0) staleLength_ = utf16Length(before);
         return 0;
     }
     std::optional<bool> isPasswordField() override {
@@ -56,16 +49,12 @@ class FakeAccessibility::Element final : public FocusedElement {
     }
     std::optional<int64_t> numberOfCharacters() override {
         log("numberOfCharacters");
-        auto& target = field();
-        if (!target.reportsNumberOfCharacters) return std::nullopt;
-        if (target.numberOfCharactersOverride) return target.numberOfCharactersOverride;
-        return reported();
+        if (!field().reportsNumberOfCharacters) return std::nullopt;
+        return field().numberOfCharactersOverride.value_or(reported());
     }
     std::optional<int64_t> stringValueLength() override {
         log("stringValueLength");
-        auto& target = field();
-        if (!target.reportsStringValue) return std::nullopt;
-        return reported();
+        return field().reportsStringValue ? std::optional(reported()) : std::nullopt;
     }
     std::optional<Point> position() override { return log("position", field().position); }
     std::optional<Point> windowPosition() override {

@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "fakes/CallLog.h"
 #include "platform/Accessibility.h"

@@ -22,22 +22,17 @@ struct FakeTakeState {
     double currentTime = 0;
     float averagePower = -20.0f;  // someone speaking, unless a test says otherwise
     bool completesFile = true;    // what stop() answers
-    // The system ends the take on its own, as a lost device would. Safe to call
-    // from another thread, like the real events.
-    void finishBySystem(bool successfully) {
+    // The system ends the take on its own, as a lost device would, or the encoder fails; or
+    // the input changes or goes away, and the file keeps what came before. Safe to call from
+    // another thread, like the real events.
+    void finishBySystem(bool successfully) { fire(true, events.finishedBySystem, successfully); }
+    void failEncoding(std::optional<std::string> why) { fire(true, events.encodeError, why); }
+    void endInput() { fire(false, events.inputEnded); }
+    template <typename Handler, typename... Args>
+    void fire(bool ends, const Handler& handler, Args&&... args) {
         std::lock_guard lock(eventsMutex);
-        recording = false;
-        if (events.finishedBySystem) events.finishedBySystem(successfully);
-    }
-    void failEncoding(std::optional<std::string> description) {
-        std::lock_guard lock(eventsMutex);
-        recording = false;
-        if (events.encodeError) events.encodeError(std::move(description));
-    }
-    // The input changed or went away; the file keeps what came before.
-    void endInput() {
-        std::lock_guard lock(eventsMutex);
-        if (events.inputEnded) events.inputEnded();
+        if (ends) recording = false;
+        if (handler) handler(std::forward<Args>(args)...);
     }
     bool hasEvents() {
         std::lock_guard lock(eventsMutex);
@@ -89,9 +84,8 @@ class FakeAudioInput final : public AudioInput {
             std::to_string(settings.channels) + " channel, " + std::to_string(settings.bitRate) +
             " bit/s" + (settings.inputDevice.empty() ? "" : " from " + settings.inputDevice));
         std::ofstream(path, std::ios::binary) << "m4a";
-        auto state = std::make_shared<FakeTakeState>();
+        auto& state = takes.emplace_back(std::make_shared<FakeTakeState>());
         state->path = path;
-        takes.push_back(state);
         if (creationError) return {nullptr, *creationError};
         return {std::make_unique<FakeAudioTake>(state, recordSucceeds, calls_), ""};
     }

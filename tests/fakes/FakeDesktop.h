@@ -4,7 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "fakes/CallLog.h"
 #include "platform/Desktop.h"
@@ -43,9 +43,7 @@ class FakeDesktop final : public Desktop, public CallLog {
     // Answers the open chooser (nothing = cancelled). False when none is open.
     bool choose(std::optional<std::string> identifier) {
         if (!chooser) return false;
-        auto done = std::move(chooser);
-        chooser = nullptr;
-        done(std::move(identifier));
+        std::exchange(chooser, nullptr)(std::move(identifier));
         return true;
     }
     std::map<std::string, std::string> names;

@@ -67,8 +67,7 @@ class FakePanels final : public Panels, public CallLog {
     std::shared_ptr<FakePanel> panel;
     std::shared_ptr<Panel> createPanel(const Size& size) override {
         if (note("createPanel " + formatSize(size), refuse)) return nullptr;
-        panel = std::make_shared<FakePanel>(size);
-        return panel;
+        return panel = std::make_shared<FakePanel>(size);
     }
 };
 

@@ -30,8 +30,7 @@ class FakeScreens final : public Screens {
             if (*observer) (*observer)();
     }
     size_t liveObservers() const {
-        return std::count_if(observers_.begin(), observers_.end(),
-                             [](auto& slot) { return bool(*slot); });
+        return std::ranges::count_if(observers_, [](auto& slot) { return bool(*slot); });
     }
 
   private:

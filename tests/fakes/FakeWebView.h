@@ -48,17 +48,13 @@ class FakeWebView final : public WebView, public CallLog {
         if (events.closed) events.closed();
     }
     // The scripts evaluated so far, oldest first.
-    std::vector<std::string> scripts() const {
+    std::vector<std::string> scripts() const { return scriptsCalling(""); }
+    // Scripts that call the page function (e.g. "window.orvoState"); "" for every script.
+    std::vector<std::string> scriptsCalling(const std::string& function) const {
+        const std::string prefix = "evaluate " + (function.empty() ? "" : function + " && ");
         std::vector<std::string> found;
         for (const auto& call : calls)
-            if (call.starts_with("evaluate ")) found.push_back(call.substr(9));
-        return found;
-    }
-    // Scripts that call the page function (e.g. "window.orvoState").
-    std::vector<std::string> scriptsCalling(const std::string& function) const {
-        std::vector<std::string> found;
-        for (const auto& script : scripts())
-            if (script.starts_with(function + " && ")) found.push_back(script);
+            if (call.starts_with(prefix)) found.push_back(call.substr(9));
         return found;
     }
     // The argument text of a script "f && f(argument)".

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "fakes/CallLog.h"
 #include "platform/Workspace.h"

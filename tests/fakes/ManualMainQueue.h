@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -17,9 +18,9 @@ namespace velvox::testing {
 // runUntilIdle() or advance(); timers fire in due order, the clock set to their moment.
 class ManualMainQueue final : public MainQueue, public Clock {
   public:
-    explicit ManualMainQueue(WallTime start = defaultStart()) : now_(start) {}
-    // 2026-03-02 09:00:00 UTC, a Monday.
-    static WallTime defaultStart() { return WallTime(std::chrono::seconds(1772442000)); }
+    // The clock starts at 2026-03-02 09:00:00 UTC, a Monday.
+    explicit ManualMainQueue(WallTime start = WallTime(std::chrono::seconds(1772442000)))
+        : now_(start) {}
     void async(std::function<void()> work) override {
         std::lock_guard lock(mutex_);
         ready_.push_back(std::move(work));
@@ -31,13 +32,11 @@ class ManualMainQueue final : public MainQueue, public Clock {
         return schedule(intervalSeconds, intervalSeconds, std::move(work));
     }
     WallTime now() const override {
-        std::lock_guard lock(mutex_);
-        return now_;
+        return locked([&] { return now_; });
     }
     // Sets the clock without running anything.
     void setNow(WallTime moment) {
-        std::lock_guard lock(mutex_);
-        now_ = moment;
+        locked([&] { now_ = moment; });
     }
     // Runs queued work (and work it queues) until none is left. Answers how many ran.
     int runUntilIdle() {
@@ -77,15 +76,18 @@ class ManualMainQueue final : public MainQueue, public Clock {
         setNow(target);
     }
     size_t pendingTimers() const {
-        std::lock_guard lock(mutex_);
-        return timers_.size();
+        return locked([&] { return timers_.size(); });
     }
     bool hasPendingWork() const {
-        std::lock_guard lock(mutex_);
-        return !ready_.empty();
+        return locked([&] { return !ready_.empty(); });
     }
 
   private:
+    template <typename Read>
+    std::invoke_result_t<Read> locked(Read read) const {
+        std::lock_guard lock(mutex_);
+        return read();
+    }
     struct Timer {
         double interval;  // 0 for one-shot
         std::shared_ptr<std::function<void()>> work;
@@ -104,13 +106,11 @@ class ManualMainQueue final : public MainQueue, public Clock {
             // whose cancellation comes back here.
             std::shared_ptr<std::function<void()>> cancelled;
             std::lock_guard lock(mutex_);
-            for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-                if (it->first.second == sequence) {
-                    cancelled = std::move(it->second.work);
-                    timers_.erase(it);
-                    break;
-                }
-            }
+            auto it = std::ranges::find_if(
+                timers_, [&](auto& each) { return each.first.second == sequence; });
+            if (it == timers_.end()) return;
+            cancelled = std::move(it->second.work);
+            timers_.erase(it);
         });
     }
     mutable std::mutex mutex_;

@@ -1,7 +1,6 @@
 #include "FakedDesktopTest.h"
 #include "app/AppDelegate.h"
 #include "base/AppState.h"
-#include "base/Brand.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeWebView.h"
 #include "feedback/Overlay.h"
@@ -66,14 +65,11 @@ TEST_F(AppDelegateTest, FirstLaunchPreparesSettingsBuildsTheMenuAndOpensOnboardi
     fs::remove(settingsPath("config.json"));
     launch();
     EXPECT_TRUE(fs::exists(settingsPath("config.json")));
-    EXPECT_EQ(timesLogged("first launch, opening onboarding"), 1);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(menuTitles(), (Lines{statusTitle(), "-", "Open Velvox\u2026", "-",
                                    "Polish transcript", "Paste automatically", "Start at login",
                                    "-", "Copy last result", "-", "Quit Velvox"}));
-    EXPECT_FALSE(fakes->statusItem->menu[0].enabled);
     EXPECT_FALSE(fakes->statusItem->images.empty());
-    EXPECT_EQ(fakes->statusItem->toolTips.back(), "Velvox");
     EXPECT_EQ(fakes->microphone->pendingRequests(), 1);
     fakes->microphone->answer(false);
     queue->runUntilIdle();
@@ -183,7 +179,6 @@ TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsRecovered) {
     fakes->keys->heldElsewhere.clear();
     queue->advance(2.0);
     EXPECT_EQ(statusTitle(), kReady);
-    EXPECT_EQ(timesLogged("F5 is free again"), 1);
 
     fakes->keys->heldElsewhere = {96};
     AppState::reload()();
@@ -234,7 +229,6 @@ TEST_F(AppDelegateTest, TheMenuOffersARetryOnlyWhileAFailedTakeIsKept) {
     ASSERT_TRUE(fakes->http->respond(500, R"({"error":"down"})"));
     queue->runUntilIdle();
     EXPECT_TRUE(fakes->statusItem->item("Retry last dictation")) << "kept again";
-    EXPECT_EQ(menuTitles().back(), "Quit Velvox");
     AppState::dismissRetry()();
     EXPECT_FALSE(fakes->statusItem->item("Retry last dictation"));
 }

@@ -57,14 +57,11 @@ TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
         EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();
         EXPECT_TRUE(out.str().empty());
     }
-    EXPECT_TRUE(launchedWith.empty());
-    EXPECT_TRUE(handedOver.empty());
+    EXPECT_TRUE(launchedWith.empty() && handedOver.empty()) << "a usage error runs nothing";
 
     EXPECT_EQ(run({}), 0);
     EXPECT_EQ(run({"velvox://auth?token=ovk_x"}), 0);
     EXPECT_EQ(launchedWith, (std::vector<Args>{{}, {"velvox://auth?token=ovk_x"}}));
-    EXPECT_EQ(run({"--version"}), 0);
-    EXPECT_TRUE(out.str().starts_with("Velvox "));
 }
 
 TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {
@@ -177,13 +174,12 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     EXPECT_EQ(run({"transcribe", audio}), 1);
     EXPECT_EQ(err.str(), "Service unavailable, try again\n");
     size_t requests = server.requests().size();
-    for (const Args& args : std::vector<Args>{{"transcribe", home() + "/missing.m4a"},
-                                              {"transcribe", home()},  // a folder is no audio file
+    for (const Args& args : std::vector<Args>{{"transcribe", home()},  // a folder is no audio file
                                               {"transcribe"},
                                               {"transcribe", audio, "--kind", "poem"},
-                                              {"transcribe", audio, "--kind"}})
+                                              {"transcribe", audio, "--kind"},
+                                              {"transcribe", home() + "/missing.m4a"}})
         EXPECT_EQ(run(args), 2) << args.back();
-    EXPECT_EQ(run({"transcribe", home() + "/missing.m4a"}), 2);
     EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
     EXPECT_EQ(server.requests().size(), requests);
     Platform::installHttpClient(nullptr);

@@ -19,6 +19,7 @@ constexpr int64_t kF5 = 96, kRightAlt = 61;
 const std::string kEllipsis = "\u2026";
 const std::string kReady = "Ready. Hold F5 to dictate \u00B7 right alt for smart to talk";
 const std::string kServiceDown = "Service unavailable, try again. Retry from the tray menu";
+const std::string kHeardNothing = "Heard nothing, check the input device";
 
 // Every edge of the system faked, with time in the test's hand.
 class FakedDesktopTest : public testing::TempHomeTest {

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -32,9 +33,7 @@ namespace fs = std::filesystem;
 // Xlib made thread-safe first, as the application does: snapshots are read on a thread.
 [[maybe_unused]] const Status xlibThreads = XInitThreads();
 
-bool holds(const std::vector<std::string>& list, const std::string& item) {
-    return std::find(list.begin(), list.end(), item) != list.end();
-}
+using ::testing::Contains;
 
 // The real desktop services, a GLib main queue and a throw-away home for the log.
 class DeliveryTest : public ::testing::Test {
@@ -160,7 +159,7 @@ TEST_F(DeliveryTest, PasteGivesTheUsersClipboardBackUnlessTheyCopiedMeanwhile) {
     ASSERT_TRUE(window.waitForText("entry", "kept after quit"));
     Paster::handClipboardOver();
     EXPECT_TRUE(keeper->waitForPrefix("saved kept after quit"));
-    EXPECT_TRUE(holds(window.dumpClipboard(), clipSummary("UTF8_STRING", "kept after quit")));
+    EXPECT_THAT(window.dumpClipboard(), Contains(clipSummary("UTF8_STRING", "kept after quit")));
 }
 
 // An owner slow to hand over its targets is waited for; one that does not
@@ -191,10 +190,11 @@ TEST_F(DeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHad) {
         EXPECT_EQ(window.lastText("entry"), pasted ? "text entry dictated" : "text entry ");
         EXPECT_EQ(notices, pasted ? std::vector<std::string>{}
                                   : std::vector<std::string>{Paster::kPressPasteMessage});
-        EXPECT_EQ(holds(after, clipSummary("UTF8_STRING", "dictated")), !pasted);
-        EXPECT_EQ(holds(after, clipSummary("UTF8_STRING", "slow text")), pasted);
-        EXPECT_EQ(holds(after, clipSummary("text/html", "<b>slow text</b>")), pasted);
-        EXPECT_EQ(holds(after, clipSummary("image/png", image)), pasted && late.empty());
+        EXPECT_EQ(std::ranges::count(after, clipSummary("UTF8_STRING", "dictated")), !pasted);
+        EXPECT_EQ(std::ranges::count(after, clipSummary("UTF8_STRING", "slow text")), pasted);
+        EXPECT_EQ(std::ranges::count(after, clipSummary("text/html", "<b>slow text</b>")), pasted);
+        EXPECT_EQ(std::ranges::count(after, clipSummary("image/png", image)),
+                  pasted && late.empty());
     }
 }
 
@@ -235,7 +235,7 @@ TEST_F(DeliveryTest, ClipboardSnapshotsAreWrittenBackByteForByteAndOwnWritesCoun
           clipSummary("UTF8_STRING", "dictated ✓"), clipSummary("TEXT", "dictated ✓"),
           clipSummary("STRING", "dictated ?"), clipSummary("org.nspasteboard.ConcealedType", ""),
           clipSummary("x-kde-passwordManagerHint", "secret")})
-        EXPECT_TRUE(holds(dump, expected)) << expected;
+        EXPECT_THAT(dump, Contains(expected));
     // Serving the other application and the owner-change event of our own
     // write do not move the counter again.
     EXPECT_EQ(clipboard->changeCount(), before + 1);

@@ -62,6 +62,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         settings.publicUrl = "http://127.0.0.1:" + std::to_string(port);
         client = std::make_unique<httplib::Client>("127.0.0.1", port);
         client->set_default_headers({{"X-Velvox-App", kSecret}});
+        browser = std::make_unique<httplib::Client>("127.0.0.1", port);  // without the secret
         thread = std::thread([this] { server.listen_after_bind(); });
     }
     void TearDown() override {
@@ -117,9 +118,10 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     }
     // Follows the mailed link as a browser does (its form posts the code back): the token or "".
     std::string tokenFromLink(const std::string& code) {
-        if (get("/v1/auth/verify?code=" + code).status != 200) return {};
-        return find(post("/v1/auth/verify", "code=" + code).text,
-                    "velvox://auth\\?token=(ovk_[A-Za-z0-9_-]+)");
+        if (read(browser->Get("/v1/auth/verify?code=" + code)).status != 200) return {};
+        auto form =
+            browser->Post("/v1/auth/verify", "code=" + code, "application/x-www-form-urlencoded");
+        return find(read(form).text, "velvox://auth\\?token=(ovk_[A-Za-z0-9_-]+)");
     }
     std::string signIn(const std::string& email) { return tokenFromLink(mailedCode(email)); }
     // Runs a statement on the database behind the store's back.
@@ -145,7 +147,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     std::atomic<int64_t> now{kWednesday};
     GuardedServer server;
     std::thread thread;
-    std::unique_ptr<httplib::Client> client;
+    std::unique_ptr<httplib::Client> client, browser;
     int port = 0;
 };
 
@@ -156,6 +158,8 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     EXPECT_EQ(get("/v1/auth/verify?code=" + code).status, 200);
     std::string token = tokenFromLink(code);
     std::string log = ::testing::internal::GetCapturedStderr();
+    for (const char* page : {"/v1/auth/google", "/upgrade"})
+        EXPECT_EQ(read(browser->Get(page)).status, 200) << page;
     ASSERT_EQ(sink.messages().size(), 1u);
     EXPECT_EQ(sink.messages()[0].recipient, "ann@example.org");
     EXPECT_NE(sink.messages()[0].data.find(settings.publicUrl + "/v1/auth/verify?code="),
@@ -202,8 +206,9 @@ TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402AndPolishingUses
         EXPECT_EQ(answer.body, (json{{"text", "one two three four"}, {"used", used}, {"cap", 10}}));
         EXPECT_EQ(polish(who).body, (json{{"text", "Polished."}}));
     }
-    EXPECT_EQ(transcribe(who).body, (json{{"error", "allowance_used"}, {"used", 12}, {"cap", 10}}));
-    EXPECT_EQ(polish(who).body, (json{{"error", "allowance_used"}, {"used", 12}, {"cap", 10}}));
+    const json capped{{"error", "allowance_used"}, {"used", 12}, {"cap", 10}};
+    for (const Answer& over : {transcribe(who), polish(who)})
+        EXPECT_EQ(std::make_pair(over.status, over.body), std::make_pair(402, capped));
     auto sent = groq.requests();
     ASSERT_EQ(sent.size(), 6u);
     std::map<std::string, std::string> parts;
@@ -242,7 +247,11 @@ TEST_P(ServiceTest, ConcurrentTranscriptionsLoseNoWords) {
 
 TEST_P(ServiceTest, TrialGivesItsGoesAndAProviderFailureCostsNone) {
     httplib::Headers install{{"X-Velvox-Install", "install-1"}};
-    // A provider that fails, and one that does not answer in time.
+    // A provider that refuses the audio, one that fails, and one that does not answer in time.
+    groq.answer(kTranscriptionPath, 400, "{}");
+    auto refused = transcribe(install);
+    EXPECT_EQ(std::make_pair(refused.status, refused.body),
+              std::make_pair(400, json{{"error", "bad_audio"}}));
     groq.answer(kTranscriptionPath, 500, "{}");
     EXPECT_EQ(transcribe(install).status, 503);
     settings.providerTimeoutSeconds = 0.5;
@@ -278,6 +287,8 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
                                                   "multipart/form-data; boundary=b"); }, 400},
         {"too big", [&] { return post("/v1/transcribe", std::string((26 << 20) + 1, 'a'), who); },
          413},
+        {"polish too big", [&] { return post("/v1/polish", std::string(256 << 10, ' ') + "{}", who); },
+         413},
         {"polish, no text", [&] { return post("/v1/polish", R"({"system":"s"})", who); }, 400},
         {"polish of nothing transcribed", [&] { return polish(who); }, 402},
         {"mail refused", [&] { return sink.refuseRecipients(true), startSignIn("c@x.org"); }, 503},
@@ -289,6 +300,7 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
     // clang-format on
     for (auto& test : cases) EXPECT_EQ(test.send().status, test.status) << test.name;
     EXPECT_EQ(groq.requests().size(), 0u);
+    EXPECT_EQ(get("/v1/me", bearer("ovk_nobody")).body["signedIn"], false);
 }
 
 // Runs a program of this build with a shell command line; its exit status and output.

@@ -33,7 +33,8 @@ class ScriptSink final : public WebView {
     std::optional<std::string> titleBarDoubleClickAction() override { return std::nullopt; }
     void minimize() override {}
     void zoom() override {}
-    void setDarkAppearance() override {}
+    void setDarkAppearance(bool) override {}
+    ColorScheme desktopColorScheme() override { return ColorScheme::light; }
 
     WebViewEvents events;
     size_t lastScriptBytes = 0;

@@ -15,7 +15,7 @@
 #include "services/API.h"
 #include "support/BenchHome.h"
 #include "support/LoopbackServer.h"
-#include "unit/services/TestCertificate.h"
+#include "support/TestCertificate.h"
 
 namespace velvox {
 namespace {
@@ -25,7 +25,7 @@ using testing::TestCertificate;
 using Seconds = std::chrono::duration<double>;
 
 struct TlsBench {
-    TestCertificate certificate;
+    TestCertificate certificate{bench::useTemporaryHome()};
     std::unique_ptr<LoopbackServer> server;
     SSL_CTX* context = nullptr;
 

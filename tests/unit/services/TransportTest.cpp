@@ -3,6 +3,7 @@
 
 #include "services/API.h"
 #include "services/Auth.h"
+#include "support/TestCertificate.h"
 #include "unit/services/ServiceTest.h"
 
 namespace velvox::testing {
@@ -102,18 +103,7 @@ TEST_F(TransportTest, FailuresTakeTheirRouteMeaning) {
 }
 
 // Tests in a temporary HOME, where the TLS test makes its certificate.
-class CurlHttpClientTest : public TempHomeTest {
-  protected:
-    // A self-signed certificate for 127.0.0.1 (also the authority a client may trust).
-    bool makeCertificate() {
-        key = home() + "/key.pem", certificate = home() + "/cert.pem";
-        return std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
-                            " -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" +
-                            key + "' -out '" + certificate + "' >/dev/null 2>&1")
-                               .c_str()) == 0;
-    }
-    std::string key, certificate;
-};
+using CurlHttpClientTest = TempHomeTest;
 
 HttpResult sendNow(HttpClient& client, HttpRequest request) {
     return awaitCompletion<HttpResult>([&](auto done) { client.send(std::move(request), done); },
@@ -167,15 +157,16 @@ TEST_F(CurlHttpClientTest, RefusesRequestsThatWouldBreakTheProtocol) {
 }
 
 TEST_F(CurlHttpClientTest, VerifiesThePeerAndReusesTheTlsSession) {
-    ASSERT_TRUE(makeCertificate()) << "openssl could not make a certificate";
-    LoopbackServer server(std::make_unique<httplib::SSLServer>(certificate.c_str(), key.c_str()),
-                          "https");
+    TestCertificate tls(home());
+    ASSERT_TRUE(tls.made) << "openssl could not make a certificate";
+    LoopbackServer server(
+        std::make_unique<httplib::SSLServer>(tls.certificate.c_str(), tls.key.c_str()), "https");
     HttpRequest request{.url = server.base() + "/transcribe"};
     CurlHttpClient untrusting;  // the system's authorities do not know this certificate
     EXPECT_EQ(failureOf(sendNow(untrusting, request)),
               TransportError::Kind::secureConnectionFailed);
     EXPECT_TRUE(server.requests().empty());
-    CurlHttpClient trusting(CurlHttpClientOptions{certificate});
+    CurlHttpClient trusting(CurlHttpClientOptions{tls.certificate});
     int before = server.acceptedConnections();
     EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);
     EXPECT_EQ(statusOf(sendNow(trusting, request)), 200);

@@ -14,17 +14,22 @@ namespace {
 class CommandLineTest : public testing::TempHomeTest {
   protected:
     int run(Args args) {
-        out.str(""), err.str("");
+        out.str("");
+        err.str("");
         CommandLine::Host host;
         host.launchApplication = [this](const Args& urls) {
-            return launchedWith.push_back(urls), 0;
+            launchedWith.push_back(urls);
+            return 0;
         };
         host.handOverDictation = [this](DictationCommand command, bool boost) {
-            return handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : "")),
-                   copyRuns;
+            handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : ""));
+            return copyRuns;
         };
         host.applicationRunning = [this] { return copyRuns; };
-        host.handOverRetry = [this] { return handedOver.push_back("retry"), copyRuns; };
+        host.handOverRetry = [this] {
+            handedOver.push_back("retry");
+            return copyRuns;
+        };
         int status = CommandLine::run(args, host, out, err);
         Log::sendToStandardError(false);
         return status;

@@ -41,7 +41,8 @@ class DictationControllerTest : public FakedDesktopTest {
         ASSERT_TRUE(monitor->start());
     }
     void stop() {
-        controller.reset(), monitor.reset();
+        controller.reset();
+        monitor.reset();
         Overlay::resetSharedForTesting();
     }
     // Holds F5 (or right alt) for the given recorded seconds and lets it go.
@@ -425,7 +426,8 @@ TEST_F(DictationControllerTest, TheOwnWindowTakesTheTextAndWithoutTrustItIsCopie
     fakes->accessibility->field->processId = 1;
     Lines inserted;
     AppState::insertIntoOwnWindow() = [&](const std::string& text, const std::string& mode) {
-        return inserted.push_back(text + " | " + mode), true;
+        inserted.push_back(text + " | " + mode);
+        return true;
     };
     writeConfig({{"cleanup", false}});
     start();

@@ -32,18 +32,9 @@ int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int seco
 }
 
 // One line of stats.jsonl as the program writes it.
-struct EventLine {
-    int64_t at = 0, words = 10, spoken = 10;
-    double seconds = 5;
-    std::string app = "Editor", bundle = "org.example.Editor", mode = "plain",
-                text = "some dictated words";
-    std::string line() const {
-        Json object = {{"app", app},   {"at", at},           {"bundle", bundle},
-                       {"mode", mode}, {"seconds", seconds}, {"spoken", spoken},
-                       {"text", text}, {"words", words}};
-        return object.dump() + "\n";
-    }
-};
+std::string lineOf(const Stats::Raw& event) {
+    return Stats::serialize(event).value() + "\n";
+}
 
 // What a line means, read the plain way: the whole line through the JSON
 // library, then the tolerant defaults.
@@ -87,9 +78,10 @@ TEST(StatsLine, EveryLineMeansWhatAPlainJsonReadingSays) {
     std::vector<std::string> lines = {
         "{\"at\":5,\"app\":\"A\",\"app\":\"B\"}",
         "{\"at\":5,\"words\":true,\"spoken\":null,\"seconds\":false}",
+        "{\"at\":5,\"words\":\"many\",\"app\":7,\"mode\":null,\"bundle\":[],\"text\":{\"a\":1}}",
         "{\"nested\":{\"at\":5}}", "[{\"at\":5}]", "5", "",
-        compact("Grüße 👍🏽", "1", "e\u0301 ✓"),
-        compact("a\\\"b", "1", "line\\nbreak \\u00e9 \\ud83d\\udc4d"), compact("bad \xff", "1", "x"),
+        compact("Grüße 👍🏽", "1", "e\u0301 ✓"), compact("bad \xff", "1", "x"),
+        compact("a\\\"b", "2.5", "line\\nbreak \\u00e9 \\ud83d\\udc4d"),
         plain + " ", plain + "\r", plain + "x", " " + plain, plain.substr(0, 40),
     };
     // clang-format on
@@ -113,19 +105,6 @@ TEST(StatsLine, EveryLineMeansWhatAPlainJsonReadingSays) {
                            expected->bundle, expected->mode, expected->text));
         EXPECT_DOUBLE_EQ(read->seconds, expected->seconds);
     }
-}
-
-TEST(StatsLine, WrittenEventsReadBackUnchanged) {
-    Stats::Raw event{.at = 1772442000, .words = 3, .spoken = 4, .seconds = 12.3};
-    event.app = "Tab\there \"quoted\" ✓", event.bundle = "org.example.App", event.mode = "prompt";
-    event.text = "line\nbreak \\ backslash 👍🏽";
-    auto read = Stats::parseLine(Stats::serialize(event).value_or(""));
-    ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(std::tie(read->app, read->text, read->spoken),
-              std::tie(event.app, event.text, event.spoken));
-    EXPECT_DOUBLE_EQ(read->seconds, 12.3);
-    event.seconds = std::numeric_limits<double>::infinity();
-    EXPECT_FALSE(Stats::serialize(event).has_value());
 }
 
 // Stats and history in a home of their own, with the clock at Monday 2026-03-02 09:00 UTC
@@ -165,9 +144,9 @@ class RecordsTest : public testing::TempHomeTest {
     void record(const std::string& text, double seconds = 1) {
         Stats::record(text, 1, seconds, "", "A", "plain");
     }
-    void writeEvents(const std::vector<EventLine>& events) {
+    void writeEvents(const std::vector<Stats::Raw>& events) {
         std::string content;
-        for (const auto& event : events) content += event.line();
+        for (const auto& event : events) content += lineOf(event);
         writeFile(settingsPath("stats.jsonl"), content);
     }
     static std::vector<int64_t> ats(const Json& list) {
@@ -186,7 +165,7 @@ using StatsRecordTest = RecordsTest;
 using StatsQueriesTest = RecordsTest;
 using HistoryTest = RecordsTest;
 
-TEST_F(StatsRecordTest, WritesOneCompactLineWithSortedKeys) {
+TEST_F(StatsRecordTest, WritesOneCompactLineWithRoundedSecondsAndShortenedText) {
     queue->setNow(moment(utc(2026, 3, 2, 9)) + std::chrono::milliseconds(900));
     Stats::record("Hello  world, this is it.", 7, 2.25, "org.example.Mail", "Mail", "email");
     EXPECT_EQ(stats(),
@@ -196,9 +175,9 @@ TEST_F(StatsRecordTest, WritesOneCompactLineWithSortedKeys) {
     EXPECT_EQ(modeOf(settingsPath("stats.jsonl")), 0600u);
     Stats::record(" \n\t\u00a0", 4, 3.0, "org.example.Editor", "Editor", "plain");
     EXPECT_EQ(lines().size(), 1u) << "text without words records nothing";
-}
+    record("x", std::numeric_limits<double>::infinity());
+    EXPECT_EQ(lines().size(), 1u) << "nor do seconds JSON cannot hold";
 
-TEST_F(StatsRecordTest, SecondsRoundAndTextIsCutTo280Characters) {
     const std::pair<double, double> rounded[] = {{0.05, 0.1}, {1.04, 1.0}, {12.349, 12.3}};
     for (auto [seconds, expected] : rounded) {
         record("x", seconds);
@@ -221,8 +200,8 @@ TEST_F(StatsRecordTest, SecondsRoundAndTextIsCutTo280Characters) {
 
 TEST_F(StatsRecordTest, FileAboveTwoMegabytesKeepsOnlyTheLast90Days) {
     // An older line without "spoken" is written back with its words as spoken.
-    std::string kept = EventLine{.at = now - 7776000 - 1, .text = "too old"}.line() +
-                       EventLine{.at = now - 7776000, .text = "exactly 90 days"}.line() +
+    std::string kept = lineOf({.at = now - 7776000 - 1, .text = "too old"}) +
+                       lineOf({.at = now - 7776000, .text = "exactly 90 days"}) +
                        "{\"at\":" + std::to_string(now - 100) + ",\"words\":4}\n";
     auto fileOfSize = [&](size_t size) {
         return kept + std::string(size - kept.size() - 1, 'x') + "\n";
@@ -233,7 +212,6 @@ TEST_F(StatsRecordTest, FileAboveTwoMegabytesKeepsOnlyTheLast90Days) {
     EXPECT_EQ(lines().size(), 4u) << "appended, not trimmed";
 
     writeFile(settingsPath("stats.jsonl"), fileOfSize(2000001));
-    ::chmod(settingsPath("stats.jsonl").c_str(), 0644);
     record("new one");
     auto recorded = lines();
     ASSERT_EQ(recorded.size(), 3u);
@@ -242,30 +220,22 @@ TEST_F(StatsRecordTest, FileAboveTwoMegabytesKeepsOnlyTheLast90Days) {
                                        ",\"bundle\":\"\",\"mode\":\"plain\",\"seconds\":0.0,"
                                        "\"spoken\":4,\"text\":\"\",\"words\":4}"));
     EXPECT_EQ(recorded[2]["text"], "new one");
-    EXPECT_EQ(modeOf(settingsPath("stats.jsonl")), 0600u);
 }
 
 TEST_F(StatsQueriesTest, ReadingSkipsBadLinesAndFillsDefaults) {
     EXPECT_EQ(Stats::recent(), Json::array()) << "no file";
     EXPECT_EQ(Stats::smartApps(), Json::array());
     EXPECT_EQ(Stats::summary(12), (Json{{"empty", true}, {"days", 12}}));
+    // What single lines mean is StatsLine's; here empty, cut short, CRLF and unterminated.
     writeFile(settingsPath("stats.jsonl"),
-              "not json\n[1,2]\n\n{\"words\":3}\n"
-              "{\"at\":\"1772440000\",\"words\":3}\n{\"at\":1772440000.5,\"words\":3}\n"
+              "not json\n\n"
               "{\"at\":1772440000,\"words\":3,\"spoken\":5\n"  // cut short
-              "{\"at\":1772440001,\"words\":\"many\",\"app\":7,\"mode\":null,\"bundle\":[],"
-              "\"text\":{\"a\":1},\"seconds\":\"2\"}\n"  // wrong types: defaults
-              "{\"at\":1772440002,\"words\":4,\"seconds\":3,\"app\":\"Old\",\"extra\":{}}\r\n"
-              "{\"at\":1772440003,\"words\":2,\"spoken\":9,\"seconds\":1.5,\"mode\":\"email\","
-              "\"bundle\":\"b\",\"app\":\"Mail\",\"text\":\"hi\"}");  // no final line feed
+              "{\"at\":1772440002,\"words\":4,\"app\":\"Old\"}\r\n"
+              "{\"at\":1772440003,\"words\":2,\"mode\":\"email\",\"bundle\":\"b\",\"app\":\"Mail\","
+              "\"text\":\"hi\"}");  // no final line feed
     EXPECT_EQ(Stats::recent(), Json::parse(R"([
         {"at":1772440003,"app":"Mail","bundle":"b","mode":"email","words":2,"text":"hi"},
-        {"at":1772440002,"app":"Old","bundle":"","mode":"plain","words":4,"text":""},
-        {"at":1772440001,"app":"Unknown","bundle":"","mode":"plain","words":0,"text":""}])"));
-    // A line without "spoken" counts its words; seconds 0 + 3 + 1.5 are truncated.
-    Json summary = Stats::summary();
-    EXPECT_EQ(std::tuple(summary["dictations"], summary["words"], summary["seconds"]),
-              std::tuple(3, 0 + 4 + 9, 4));
+        {"at":1772440002,"app":"Old","bundle":"","mode":"plain","words":4,"text":""}])"));
 }
 
 TEST_F(StatsQueriesTest, RecentStartsAtLocalMidnightAndKeepsTheNewestFirst) {
@@ -302,10 +272,10 @@ TEST_F(StatsQueriesTest, SmartAppsCountsAppAwareDictationsPerApplication) {
 }
 
 TEST_F(StatsQueriesTest, SummaryTotalsAndRankings) {
-    std::vector<EventLine> events;
+    std::vector<Stats::Raw> events;
     for (int i = 0; i < 7; ++i) {  // A gets 70 words, B 60 ... G 10
-        EventLine& event = events.emplace_back(
-            EventLine{.at = now - 3600, .words = 5, .spoken = (7 - i) * 10, .seconds = 6.05});
+        Stats::Raw& event = events.emplace_back(
+            Stats::Raw{.at = now - 3600, .words = 5, .spoken = (7 - i) * 10, .seconds = 6.05});
         event.app = std::string(1, char('A' + i));
         event.mode = i < 2 ? "email" : (i < 4 ? "plain" : "context");
     }
@@ -325,7 +295,6 @@ TEST_F(StatsQueriesTest, SummaryTotalsAndRankings) {
 
     writeEvents({{.at = now, .words = 400, .spoken = 380, .seconds = 120}});
     EXPECT_EQ(Stats::summary(7)["minutesSaved"], 8) << "400 / 40 - 120 / 60";
-    EXPECT_EQ(Stats::summary(7)["wpm"], 190);
     writeEvents({{.at = now, .words = 3, .spoken = 3, .seconds = 0}});
     EXPECT_EQ(Stats::summary(7)["wpm"], 0);
 }
@@ -405,7 +374,6 @@ TEST_F(HistoryTest, EntriesHaveTheirExactShapeInTheUsersZoneAndLocale) {
               "## 02 Mar 09:05  boost\nsaid:   one\ntwo  \ngave: # not a heading\n\n\n"
               "## 02 M\u00e4rz 10:05  plain\nsaid: a\n\n");
     EXPECT_EQ(modeOf(settingsPath("history.md")), 0600u);
-    EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
 }
 
 TEST_F(HistoryTest, CeilingUnwritableFileAndNotKeeping) {

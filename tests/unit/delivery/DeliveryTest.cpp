@@ -309,8 +309,10 @@ TEST_F(DeliveryTest, InserterRefusesQuietlyWithoutTrustOrFocusAndWaitsForALateFi
     accessibility->field.reset();
     EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
     EXPECT_EQ(logMessages(), Strings{"insert: no focused element"});
-    // With no frontmost application known, the field's owner is not checked.
-    accessibility->field = FakeField{};
+    // With no frontmost application, or one without a process number, any field is typed into.
+    accessibility->field = FakeField{.processId = 100};
+    EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
+    workspace->frontmost = RunningApplication{0, "org.gnome.gedit"};
     EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
     // A field that reports late is looked at again before falling back.
     for (auto [lateWaits, expected, waits] :

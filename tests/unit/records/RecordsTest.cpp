@@ -31,7 +31,6 @@ int64_t utc(int year, int month, int day, int hour = 0, int minute = 0, int seco
     return static_cast<int64_t>(::timegm(&parts));
 }
 
-// One line of stats.jsonl as the program writes it.
 std::string lineOf(const Stats::Raw& event) {
     return Stats::serialize(event).value() + "\n";
 }

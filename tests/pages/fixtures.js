@@ -22,14 +22,13 @@ const HOSTILE = '<img src=x onerror="window.__pwned=1"><b>bold</b>';
 // and strange shapes, which the pages must tolerate.
 function pushes() {
   const now = recorded.now;
-  const cfg = argument('state').cfg;
   return Object.values(recorded.pushes).map(copy).concat([
     ['orvoState', argument('state', {
       recent: [{ at: now, app: HOSTILE, bundle: 'x', mode: 'plain', words: 3, text: HOSTILE }],
       smartApps: [{ bundle: 'x', app: HOSTILE, kind: 'Prompt', count: 1, last: now }],
       appNames: [{ bundle: 'com.anthropic.claudefordesktop', name: HOSTILE }],
       context: HOSTILE,
-      cfg: Object.assign(cfg, { vocabulary: [HOSTILE], corrections: { [HOSTILE]: HOSTILE } }),
+      cfg: Object.assign(argument('state').cfg, { vocabulary: [HOSTILE], corrections: { [HOSTILE]: HOSTILE } }),
       inputDevices: [{ name: 'x', label: HOSTILE }, { label: 'no name' }, 7],
     })],
     ['orvoUsage', argument('usage.signedIn', { email: HOSTILE, plan: HOSTILE })],

@@ -51,6 +51,7 @@ class PageUnderTest {
   }
 
   click(selector) { return this.page.locator(selector).click(); }
+  button(name) { return this.page.getByRole('button', { name, exact: true }).click(); }
   async text(selector) { return (await this.page.locator(selector).textContent()).trim(); }
   visible(selector) { return this.page.locator(selector).isVisible(); }
 
@@ -58,10 +59,10 @@ class PageUnderTest {
 }
 
 // The page at the moment and in the time zone the pushes were recorded in.
-async function openPage(browser, name, options = {}) {
+async function openPage(browser, name) {
   const context = await browser.newContext({
     viewport: { width: 1120, height: 760 },
-    colorScheme: options.colorScheme || 'dark',
+    colorScheme: 'dark',
     timezoneId: recorded.timeZone,
   });
   context.setDefaultTimeout(5000);

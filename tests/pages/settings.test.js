@@ -10,7 +10,6 @@ const fixtures = require('./fixtures');
 let under;
 eachTestOn('settings', fixtures.argument('state'), (page) => { under = page; });
 
-const button = (name) => under.page.getByRole('button', { name, exact: true }).click();
 const fill = async (selector, value, key) => {
   await under.page.locator(selector).fill(value);
   if (key) await under.page.locator(selector).press(key);
@@ -22,8 +21,8 @@ const set = (key, value) => ({ action: 'set', key, [typeof value === 'boolean' ?
 const controls = [
   ['home', async () => {
     await under.push('orvoLive', fixtures.argument('live', { canRetry: true }));
-    await button('Retry last dictation');
-    await button('Dismiss');
+    await under.button('Retry last dictation');
+    await under.button('Dismiss');
   }, [{ action: 'retryLast' }, { action: 'dismissRetry' }]],
   ['dictation', async () => {
     for (const key of ['cleanup', 'insertDirectly', 'alwaysCopyToClipboard']) await under.page.locator(`input[data-bool="${key}"]`).click();
@@ -34,27 +33,32 @@ const controls = [
   ['app', async () => {
     await under.page.locator('#theme').selectOption('light');
     await under.page.locator('#login-item').check();
-    for (const name of ['History', 'Log', 'Settings folder', 'Privacy']) await button(name);
+    for (const name of ['History', 'Log', 'Settings folder', 'Privacy']) await under.button(name);
   }, [set('theme', 'light'), set('loginItem', true), { action: 'openHistory' }, { action: 'openLog' }, { action: 'openFolder' }, { action: 'openPrivacy' }]],
+  // Dictated text goes into the field where the user types, else it shows as the last dictation.
   ['vocabulary', async () => {
-    await fill('#vocabulary-input', '  Globex ', 'Enter');
-    await button('Remove Supabase');
-  }, [{ action: 'saveVocabulary', list: ['Velvox', 'Supabase', 'TypeScript', 'Globex'] }, { action: 'saveVocabulary', list: ['Velvox', 'TypeScript'] }]],
+    await fill('#vocabulary-input', '  Acme');
+    await under.push('orvoInsert', { text: 'Globex ', mode: 'plain' });
+    await under.page.locator('#vocabulary-input').press('Enter');
+    await under.button('Remove Supabase');
+    await under.push('orvoInsert', { text: 'Nowhere to type', mode: 'plain' });
+    assert.equal(await under.text('#last-dictation-text'), 'Nowhere to type');
+  }, [{ action: 'saveVocabulary', list: ['Velvox', 'Supabase', 'TypeScript', 'Acme Globex'] }, { action: 'saveVocabulary', list: ['Velvox', 'TypeScript'] }]],
   ['corrections', async () => {
     await fill('#correction-from', 'acme corp');
     await fill('#correction-to', 'Acme Corp.', 'Enter');
     await under.page.getByLabel('Written as').first().fill('SupaBase');
     await under.page.getByLabel('Written as').first().press('Tab');
-    await button('Remove type script');
+    await under.button('Remove type script');
   }, [
     { action: 'saveCorrections', map: { 'super base': 'Supabase', 'type script': 'TypeScript', 'acme corp': 'Acme Corp.' } },
     { action: 'saveCorrections', map: { 'super base': 'SupaBase', 'type script': 'TypeScript' } },
     { action: 'saveCorrections', map: { 'super base': 'Supabase' } },
   ]],
   ['prompt', async () => {
-    await button('Remove Claude');
-    await button('Add app…');
-    await button('Always use prompts in Mail');
+    await under.button('Remove Claude');
+    await under.button('Add app…');
+    await under.button('Always use prompts in Mail');
     await under.page.locator('input[data-bool="promptModeEnabled"]').uncheck();
   }, [{ action: 'savePromptApps', list: ['com.openai.chat'] }, { action: 'addApp' }, { action: 'savePromptApps', list: ['com.anthropic.claudefordesktop', 'com.openai.chat', 'org.gnome.Evolution'] }, set('promptModeEnabled', false)]],
   ['hotkeys', async () => {
@@ -68,47 +72,35 @@ const controls = [
   ['account', async () => {
     await under.push('orvoUsage', fixtures.argument('usage.signedOut'));
     await under.page.getByLabel('E-mail', { exact: true }).fill('alex@example.com');
-    await under.page.getByLabel('E-mail', { exact: true }).press('Enter');
-    await button('Continue with Google');
+    await under.button('Email me a sign-in link');
+    await under.button('Continue with Google');
     await under.page.locator('.token summary').click();
     await under.page.getByLabel('Sign-in token').fill('tok_123');
-    await button('Use token');
+    await under.button('Use token');
     await under.page.getByLabel(/My own API keys/).check();
   }, [{ action: 'signIn', text: 'alex@example.com' }, { action: 'signInGoogle' }, { action: 'pasteToken', text: 'tok_123' }, set('useOwnKey', true)]],
 ];
 describe('controls', () => testControls(controls));
 
-describe('what the pushes show', () => {
-  it('puts text dictated into the field where the user types, else shows it as the last dictation', async () => {
-    await under.open('vocabulary');
-    await under.page.locator('#vocabulary-input').fill('Acme');
-    await under.push('orvoInsert', { text: 'Globex', mode: 'plain' });
-    assert.equal(await under.page.locator('#vocabulary-input').inputValue(), 'Acme Globex');
-    await under.page.locator('#vocabulary-input').blur();
-    await under.push('orvoInsert', { text: 'Nowhere to type', mode: 'plain' });
-    assert.equal(await under.text('#last-dictation-text'), 'Nowhere to type');
-  });
-
-  // Edits survive pushes until saved; the field that keeps the focus still
-  // shows the clamped value the program answers with.
-  it('keeps unsaved edits of the context and a prompt through pushes', async () => {
-    await under.open('context');
-    await under.page.locator('#context-text').fill('I am Alex.');
-    await under.push('orvoState', fixtures.argument('state'));
-    assert.equal(await under.text('#context-state'), 'Unsaved changes');
-    await under.click('#context-save');
-    await under.open('prompts');
-    await under.page.locator('#prompt-choice').selectOption('messagePrompt');
-    await under.page.locator('#prompt-text').fill('Short and friendly.');
-    await under.push('orvoState', fixtures.argument('state'));
-    assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Short and friendly.');
-    await under.click('#prompt-save');
-    assert.deepEqual(await under.takePosted(), [{ action: 'saveContext', text: 'I am Alex.' }, set('messagePrompt', 'Short and friendly.')]);
-    await under.open('dictation');
-    await fill('#max-record', '900', 'Enter');
-    await under.push('orvoState', fixtures.withCfg('state', { maxRecordSeconds: 600 }));
-    assert.equal(await under.page.locator('#max-record').inputValue(), '600');
-  });
+// Edits survive pushes until saved; the field that keeps the focus still
+// shows the clamped value the program answers with.
+it('keeps unsaved edits of the context and a prompt through pushes', async () => {
+  await under.open('context');
+  await under.page.locator('#context-text').fill('I am Alex.');
+  await under.push('orvoState', fixtures.argument('state'));
+  assert.equal(await under.text('#context-state'), 'Unsaved changes');
+  await under.click('#context-save');
+  await under.open('prompts');
+  await under.page.locator('#prompt-choice').selectOption('messagePrompt');
+  await under.page.locator('#prompt-text').fill('Short and friendly.');
+  await under.push('orvoState', fixtures.argument('state'));
+  assert.equal(await under.page.locator('#prompt-text').inputValue(), 'Short and friendly.');
+  await under.click('#prompt-save');
+  assert.deepEqual(await under.takePosted(), [{ action: 'saveContext', text: 'I am Alex.' }, set('messagePrompt', 'Short and friendly.')]);
+  await under.open('dictation');
+  await fill('#max-record', '900', 'Enter');
+  await under.push('orvoState', fixtures.withCfg('state', { maxRecordSeconds: 600 }));
+  assert.equal(await under.page.locator('#max-record').inputValue(), '600');
 });
 
 describe('account', () => {
@@ -128,10 +120,10 @@ describe('account', () => {
 
     await under.push('orvoUsage', fixtures.argument('usage.signedIn'));
     assert.equal(await under.visible('button:has-text("Manage billing")'), false);
-    await button('Upgrade');
-    await button('Sign out');
+    await under.button('Upgrade');
+    await under.button('Sign out');
     await under.push('orvoBilling', fixtures.argument('billing'));
-    await button('Manage billing');
+    await under.button('Manage billing');
     assert.deepEqual(await under.takePosted(), [{ action: 'upgrade' }, { action: 'signOut' }, { action: 'manageBilling' }]);
     await under.push('orvoBillingNote', fixtures.argument('billingNote'));
     assert.equal(await under.text('.service > .note'), 'Could not open billing just now. Try again in a moment.');

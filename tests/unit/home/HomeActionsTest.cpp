@@ -1,5 +1,4 @@
 // The page actions: what each one changes, opens or answers (notes: PageContractTest).
-#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "unit/home/HomeFixture.h"
@@ -16,9 +15,7 @@ TEST_F(HomeTest, MalformedBodiesAreIgnoredAndUnknownActionsLogged) {
         window->post(body);
     EXPECT_TRUE(window->calls.empty());
     EXPECT_EQ(logMessages().back(), "settings page sent an unknown action: launchRockets");
-    post({{"action", "ready"}});
-    EXPECT_EQ(callsOf("window.orvoState"), 1u);
-    window->clearCalls();  // the window actions follow the desktop's double-click setting
+    // The window actions follow the desktop's double-click setting.
     post({{"action", "dragWindow"}});
     for (const char* setting : {"", "minimize", "none", "toggle-maximize"}) {
         window->doubleClickAction = setting;
@@ -31,8 +28,6 @@ TEST_F(HomeTest, MalformedBodiesAreIgnoredAndUnknownActionsLogged) {
 // saved whole, or a line is appended once.
 TEST_F(HomeTest, ListsAndContextAreSaved) {
     show();
-    int reloads = 0;
-    AppState::reload() = [&] { ++reloads; };
     post({{"action", "saveVocabulary"}, {"list", {"Velvox", "Groq"}}});
     post({{"action", "saveCorrections"}, {"map", {{"velvet box", "Velvox"}}}});
     post({{"action", "savePromptApps"}, {"list", {"code"}}});
@@ -48,23 +43,20 @@ TEST_F(HomeTest, ListsAndContextAreSaved) {
     EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
     EXPECT_EQ(reloads, 5);
     window->clearCalls();
-    post({{"action", "saveContext"}, {"text", "  I write Rust.\n"}});
-    EXPECT_EQ(readFile(Paths::contextURL()), "  I write Rust.\n");
-    EXPECT_EQ(modeOf(Paths::contextURL()), 0600u);
-    EXPECT_EQ(logMessages().back(), "context saved, 16 chars");
-    post({{"action", "saveContext"}, {"text", "I work on Velvox."}});
     const std::pair<const char*, const char*> appended[] = {
-        {"  \n ", "I work on Velvox."},
+        {"  \n ", ""},  // no file yet
+        {" I work on Velvox. ", "I work on Velvox."},
         {" on Velvox \n", "I work on Velvox."},
         {"My name is Ada.", "I work on Velvox.\nMy name is Ada."}};
     for (const auto& [text, content] : appended) {
         post({{"action", "appendContext"}, {"text", text}});
         EXPECT_EQ(readFile(Paths::contextURL()), content) << text;
     }
+    post({{"action", "saveContext"}, {"text", "  I write Rust.\n"}});
+    EXPECT_EQ(readFile(Paths::contextURL()), "  I write Rust.\n");
+    EXPECT_EQ(modeOf(Paths::contextURL()), 0600u);
+    EXPECT_EQ(logMessages().back(), "context saved, 16 chars");
     EXPECT_TRUE(window->scripts().empty());
-    ::unlink(Paths::contextURL().c_str());
-    post({{"action", "appendContext"}, {"text", "First line"}});
-    EXPECT_EQ(readFile(Paths::contextURL()), "First line");
 }
 
 TEST_F(HomeTest, FinishingOnboardingStoresTheNameAndOpensSettings) {
@@ -93,7 +85,7 @@ TEST_F(HomeTest, DesktopAndDemoActions) {
     post({{"action", "openPrivacy"}});
     std::string history = settingsPath("history.md");
     post({{"action", "openHistory"}});
-    EXPECT_EQ(readFile(history), "");
+    EXPECT_TRUE(std::filesystem::exists(history));
     writeFile(history, "# kept\n");
     post({{"action", "openHistory"}});
     EXPECT_EQ(readFile(history), "# kept\n");
@@ -118,10 +110,8 @@ TEST_F(HomeTest, SignInByAddressBrowserOrPastedToken) {
     EXPECT_EQ(lastArgument("window.orvoAuth")["bad"], true);
     EXPECT_EQ(http->pendingRequests(), 0u);
     post({{"action", "signIn"}, {"text", " a@b.c "}});
-    ASSERT_EQ(http->pendingRequests(), 1u);
+    answer(500, "oops");
     EXPECT_EQ(http->requests().back().url, "https://service.test/v1/auth/start");
-    http->respond(500, "oops");
-    queue->runUntilIdle();
     EXPECT_EQ(lastArgument("window.orvoAuth"),
               Json::parse(R"({"note":"Service unavailable, try again","bad":true,"busy":false})"));
     post({{"action", "signInGoogle"}});
@@ -138,7 +128,6 @@ TEST_F(HomeTest, SignInByAddressBrowserOrPastedToken) {
     EXPECT_EQ(*http->requests().back().header("Authorization"), "Bearer ovk_abc123");
     settle();
     post({{"action", "signOut"}});
-    EXPECT_FALSE(Auth::signedIn());
     EXPECT_FALSE(lastArgument("window.orvoState")["live"]["signedIn"]);
     EXPECT_FALSE(http->requests().back().header("Authorization"));
 }
@@ -148,12 +137,9 @@ TEST_F(HomeTest, SignInByAddressBrowserOrPastedToken) {
 TEST_F(HomeTest, UpgradeOpensTheFetchedAddressOrTheServicePageWithTheEmail) {
     Home& home = showOnService();
     post({{"action", "manageBilling"}});
-    post({{"action", "upgrade"}});
     EXPECT_EQ(http->pendingRequests(), 0u);
-    EXPECT_EQ(desktop->calls.back(), "openURL https://service.test/upgrade");
     home.fetchUsage();
-    http->respond(200, R"({"signedIn":false,"email":"ada+x@example.com"})");
-    queue->runUntilIdle();
+    answer(200, R"({"signedIn":false,"email":"ada+x@example.com"})");
     post({{"action", "upgrade"}});
     EXPECT_EQ(desktop->calls.back(),
               "openURL https://service.test/upgrade?email=ada%2Bx@example.com");
@@ -163,9 +149,6 @@ TEST_F(HomeTest, UpgradeOpensTheFetchedAddressOrTheServicePageWithTheEmail) {
     EXPECT_EQ(lastRequest(),
               "POST https://service.test/v1/billing/portal 15\n"
               "Authorization: Bearer ovk_t\nX-Velvox-App: *");
-    http->fail({TransportError::Kind::timedOut, "timed out"});
-    queue->runUntilIdle();
-    EXPECT_EQ(callsOf("window.orvoBillingNote"), 1u);
 }
 
 // Addresses from the service (the upgrade page, the billing overview) open
@@ -181,14 +164,12 @@ TEST_F(HomeTest, AddressesFromTheServiceOpenOnlyOverHttps) {
         {"javascript:alert(1)", false},   {"https:///nohost", false}};
     for (const auto& [address, opened] : cases) {
         home.fetchBilling();
-        http->respond(200, Json{{"plan", "free"}, {"upgradeUrl", address}}.dump());
-        queue->runUntilIdle();
+        answer(200, Json{{"plan", "free"}, {"upgradeUrl", address}}.dump());
         desktop->calls.clear();
         window->clearCalls();
         post({{"action", "upgrade"}});
         post({{"action", "manageBilling"}});
-        http->respond(200, Json{{"overview", address}}.dump());
-        queue->runUntilIdle();
+        answer(200, Json{{"overview", address}}.dump());
         std::string opens = "openURL " + (opened ? address : "https://service.test/upgrade");
         EXPECT_EQ(desktop->calls, std::vector<std::string>(opened ? 2 : 1, opens)) << address;
         EXPECT_EQ(callsOf("window.orvoBillingNote"), opened ? 0u : 1u) << address;
@@ -198,7 +179,6 @@ TEST_F(HomeTest, AddressesFromTheServiceOpenOnlyOverHttps) {
 
 TEST_F(HomeTest, MicrophoneAnswersArePushedOnTheMainQueueWhileTheControllerLives) {
     show();
-    microphone->authorization = MicrophoneAuthorization::notDetermined;
     post({{"action", "askMic"}});
     microphone->answer(false);
     EXPECT_EQ(callsOf("window.orvoLive"), 0u);  // not on the answering thread

@@ -39,6 +39,7 @@ class HomeTest : public TempHomeTest {
         Platform::installMicrophoneAccess(microphone);
         Platform::installAccessibility(accessibility);
         Platform::installAudioInput(audio);
+        AppState::reload() = [this] { ++reloads; };
         // The application writes the file at launch; settings are only ever changed in it.
         writeConfig(nlohmann::json::object());
     }
@@ -72,7 +73,18 @@ class HomeTest : public TempHomeTest {
         queue->runUntilIdle();
         window->clearCalls();
     }
+    // Answers the one request asked, then runs what the answer queued.
+    void answer(int status, const std::string& body) {
+        ASSERT_EQ(http->pendingRequests(), 1u);
+        http->respond(status, body);
+        queue->runUntilIdle();
+    }
     void post(const nlohmann::json& body) { window->post(body.dump()); }
+    // Sets `key` the way the pages do, the value under its type's name.
+    void set(const std::string& key, const nlohmann::json& value) {
+        const char* kind = value.is_boolean() ? "bool" : value.is_number() ? "number" : "text";
+        post({{"action", "set"}, {"key", key}, {kind, value}});
+    }
     // The argument of the latest call of a page function, parsed; null when none.
     nlohmann::json lastArgument(const std::string& function) const {
         auto scripts = window->scriptsCalling(function);
@@ -104,6 +116,7 @@ class HomeTest : public TempHomeTest {
     std::shared_ptr<FakeMicrophoneAccess> microphone = std::make_shared<FakeMicrophoneAccess>();
     std::shared_ptr<FakeAccessibility> accessibility = std::make_shared<FakeAccessibility>();
     std::shared_ptr<FakeAudioInput> audio = std::make_shared<FakeAudioInput>();
+    int reloads = 0;  // how often the application was told to reload its settings
 };
 
 }  // namespace velvox::testing

@@ -10,7 +10,6 @@
 #include "base/Paths.h"
 #include "home/PageFunctions.h"
 #include "records/Stats.h"
-#include "services/Auth.h"
 #include "unit/home/HomeFixture.h"
 
 namespace velvox::testing {
@@ -56,18 +55,11 @@ class PageContractTest : public HomeTest {
             {std::string(function.substr(7)), parsed.is_discarded() ? Ordered(argument) : parsed});
         window->clearCalls();
     }
-    void answer(int status, const std::string& body) {
-        ASSERT_EQ(http->pendingRequests(), 1u);
-        http->respond(status, body);
-        queue->runUntilIdle();
-    }
     // Before anything is granted or running, or everything in place.
     void setUp(bool fresh) {
         microphone->authorization =
             fresh ? MicrophoneAuthorization::notDetermined : MicrophoneAuthorization::authorized;
-        accessibility->available = true;
         accessibility->trusted = !fresh;
-        desktop->session = DisplaySession::x11;
         AppState::setTapRunning(!fresh);
         AppState::setStatus(fresh ? "Starting up" : "Ready");
     }
@@ -144,10 +136,8 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     setUp(false);
     keep("usage.own", PageFunction::usage,
          {{"action", "set"}, {"key", "useOwnKey"}, {"bool", true}});
-    EXPECT_EQ(http->pendingRequests(), 0u);  // the own key needs no account
     post({{"action", "setKey"}, {"text", " \n\t"}});
     keep("state.keyMissing", PageFunction::state, {{"action", "setKey"}, {"text", 42}});
-    EXPECT_EQ(http->pendingRequests(), 0u);  // nothing to check
     post({{"action", "setKey"}, {"text", "gsk_fixture"}});
     answer(200, "{}");
     keep("state.keySaved", PageFunction::state);
@@ -187,8 +177,7 @@ TEST_F(PageContractTest, EveryActionAPageCanPostIsOneTheProgramHandles) {
     ASSERT_TRUE(protocol.is_object()) << resources;
     auto actions = protocol["actions"].get<std::set<std::string>>();
     auto functions = protocol["functions"].get<std::set<std::string>>();
-    auto handled = Home::actionNames();
-    EXPECT_EQ(std::set<std::string>(handled.begin(), handled.end()), actions);
+    EXPECT_EQ(Home::actionNames(), std::vector<std::string>(actions.begin(), actions.end()));
     std::set<std::string> called;
     for (auto name : PageFunction::all) called.insert(std::string(name.substr(7)));
     EXPECT_EQ(called, functions);

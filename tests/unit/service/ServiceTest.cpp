@@ -117,6 +117,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         return code;
     }
     // Follows the mailed link as a browser does (its form posts the code back): the token or "".
+    // Opening the page spends nothing, as a mail scanner's fetch must not.
     std::string tokenFromLink(const std::string& code) {
         if (read(browser->Get("/v1/auth/verify?code=" + code)).status != 200) return {};
         auto form =
@@ -154,8 +155,6 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
 TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     ::testing::internal::CaptureStderr();
     std::string code = mailedCode(" Ann@Example.org ");
-    // A mail scanner fetching the link first spends nothing.
-    EXPECT_EQ(get("/v1/auth/verify?code=" + code).status, 200);
     std::string token = tokenFromLink(code);
     std::string log = ::testing::internal::GetCapturedStderr();
     for (const char* page : {"/v1/auth/google", "/upgrade"})
@@ -291,7 +290,7 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
          413},
         {"polish, no text", [&] { return post("/v1/polish", R"({"system":"s"})", who); }, 400},
         {"polish of nothing transcribed", [&] { return polish(who); }, 402},
-        {"mail refused", [&] { return sink.refuseRecipients(true), startSignIn("c@x.org"); }, 503},
+        {"mail refused", [&] { sink.refuseRecipients(true); return startSignIn("c@x.org"); }, 503},
         {"not an address", [&] { return startSignIn("a b@x"); }, 400},
         {"billing without token", [&] { return get("/v1/billing/summary"); }, 401},
         // Last: the store stays broken, as after a failing disk or server.

@@ -108,7 +108,6 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     Answer startSignIn(const std::string& email) {
         return post("/v1/auth/start", json{{"email", email}}.dump());
     }
-    // The code the mailed link carries.
     std::string mailedCode(const std::string& email) {
         EXPECT_EQ(startSignIn(email).status, 200);
         std::string code =
@@ -213,7 +212,6 @@ TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402AndPolishingUses
     std::map<std::string, std::string> parts;
     for (const auto& part : sent[0].parts) parts[part.name] = part.content;
     EXPECT_EQ(parts["prompt"] + "|" + parts["file"], "Redis, SQLite|m4a");
-    // A new week starts on Monday at midnight UTC.
     now = weekStart(kWednesday) + 7 * 86400;
     EXPECT_EQ(transcribe(who).body["used"], 4);
     // Polishing goes to Anthropic when the server has its key.
@@ -302,7 +300,6 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
     EXPECT_EQ(get("/v1/me", bearer("ovk_nobody")).body["signedIn"], false);
 }
 
-// Runs a program of this build with a shell command line; its exit status and output.
 std::pair<int, std::string> runBuilt(const std::string& commandLine) {
     auto built = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
     return testing::runCommand("cd '" + built.string() + "' && " + commandLine + " 2>&1");

@@ -92,7 +92,6 @@ HttpResult sendNow(HttpClient& client, HttpRequest request) {
                                        TransportError{TransportError::Kind::other, "none"});
 }
 
-// The kind of failure; nullopt for an answer.
 std::optional<TransportError::Kind> failureOf(const HttpResult& result) {
     auto* error = std::get_if<TransportError>(&result);
     return error ? std::optional(error->kind) : std::nullopt;

@@ -26,7 +26,10 @@ struct Outcome {
         return std::make_unique<PortalShortcuts>(
             std::vector<PortalShortcuts::Shortcut>{{"dictate", "Dictate while held"},
                                                    {"boost", "Smart dictation while held"}},
-            [this](auto bound) { answered = true, this->bound = std::move(bound); },
+            [this](auto bound) {
+                answered = true;
+                this->bound = std::move(bound);
+            },
             [this](const std::string& id, bool pressed) {
                 changes.push_back(id + (pressed ? " down" : " up"));
             });

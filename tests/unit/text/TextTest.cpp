@@ -103,10 +103,6 @@ class SmartTest : public testing::TempHomeTest {
         TempHomeTest::SetUp();
         Platform::installWorkspace(workspace);
     }
-    void TearDown() override {
-        Smart::setDemoKind(std::nullopt);
-        TempHomeTest::TearDown();
-    }
     std::shared_ptr<testing::FakeWorkspace> workspace = std::make_shared<testing::FakeWorkspace>();
     Config config;
 };

@@ -12,23 +12,20 @@
 #include <unistd.h>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "integration/delivery/DeliveryWindowProcess.h"
+
 namespace {
 
+using namespace velvox::testing;
 using Clock = std::chrono::steady_clock;
 using Targets = std::vector<std::pair<Atom, std::string>>;
 
 Display* display = nullptr;
 Window window = None;
-
-void say(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
 
 Atom atom(const char* name) {
     return XInternAtom(display, name, False);
@@ -55,10 +52,11 @@ bool convert(Atom target, std::string& bytes) {
             XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, True, AnyPropertyType,
                                &type, &format, &count, &remaining, &data);
             bytes.clear();
-            if (data)
+            if (data) {
                 bytes.assign(reinterpret_cast<char*>(data),
-                             count * (format == 32 ? sizeof(long) : format / 8)),
-                    XFree(data);
+                             count * (format == 32 ? sizeof(long) : format / 8));
+                XFree(data);
+            }
             return event.xselection.property != None;
         }
         waitForInput(10);
@@ -164,8 +162,11 @@ int runSlow(int argc, char** argv) {
     say("ready " + std::to_string(getpid()));
     std::vector<std::pair<Clock::time_point, XSelectionRequestEvent>> due;
     for (XEvent event;; waitForInput(50)) {
-        for (auto it = due.begin(); it != due.end();)
-            it = it->first > Clock::now() ? it + 1 : (serve(it->second, held), due.erase(it));
+        std::erase_if(due, [&](const auto& request) {
+            if (request.first > Clock::now()) return false;
+            serve(request.second, held);
+            return true;
+        });
         while (XPending(display)) {
             XNextEvent(display, &event);
             if (event.type == SelectionClear) return 0;

@@ -14,24 +14,19 @@
 
 namespace {
 
-using velvox::testing::clipSummary;
+using namespace velvox::testing;
 std::map<std::string, GtkWidget*> widgets;
 GtkWidget* window = nullptr;
 // What this window copied last, target by target, as a rich editor offers it.
 std::vector<std::pair<std::string, std::string>> offer;
 
-void say(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
-
-// One line per report: a backslash and a line break are escaped.
 // What holds a field's text: the entry itself, or the text view's buffer.
 GObject* textOf(GtkWidget* widget) {
     return GTK_IS_TEXT_VIEW(widget) ? G_OBJECT(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)))
                                     : G_OBJECT(widget);
 }
 
+// One line per report: a backslash and a line break are escaped.
 void reportText(const std::string& name) {
     gchar* text = nullptr;
     g_object_get(textOf(widgets[name]), "text", &text, nullptr);

@@ -59,21 +59,16 @@ const DesktopFolders folders;
 
 // The program an autostart entry starts, read the way a desktop session does.
 std::vector<std::string> autostartCommand(const std::string& entryPath) {
-    GKeyFile* file = g_key_file_new();
+    g_autoptr(GKeyFile) file = g_key_file_new();
     g_key_file_load_from_file(file, entryPath.c_str(), G_KEY_FILE_NONE, nullptr);
-    gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
+    g_autofree gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
     std::string line = exec ? exec : "";
-    g_free(exec);
-    g_key_file_free(file);
     // "%%" is a literal percent sign once the field codes are expanded.
     for (size_t at = line.find("%%"); at != std::string::npos; at = line.find("%%", at + 1))
         line.erase(at, 1);
-    gchar** parsed = nullptr;
-    std::vector<std::string> argv;
-    if (g_shell_parse_argv(line.c_str(), nullptr, &parsed, nullptr))
-        argv.assign(parsed, parsed + g_strv_length(parsed));
-    g_strfreev(parsed);
-    return argv;
+    g_auto(GStrv) parsed = nullptr;
+    if (!g_shell_parse_argv(line.c_str(), nullptr, &parsed, nullptr)) return {};
+    return std::vector<std::string>(parsed, parsed + g_strv_length(parsed));
 }
 
 class LinuxDesktopTest : public TempHomeTest {

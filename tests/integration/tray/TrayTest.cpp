@@ -49,19 +49,15 @@ class TrayTest : public TempHomeTest {
     }
     // The status menu as the application builds it; its actions count their picks.
     std::vector<MenuItem> items() {
-        auto item = [](const char* title, bool enabled, std::optional<bool> checked,
-                       std::function<void()> action = nullptr) {
-            return MenuItem{false, title, enabled, checked, action};
-        };
-        return {item("Idle", false, {}),
+        return {{.title = "Idle", .enabled = false},
                 MenuItem::separator(),
-                item("Open Velvox\u2026", true, {}, [this] { ++opened; }),
+                {.title = "Open Velvox\u2026", .action = [this] { ++opened; }},
                 MenuItem::separator(),
-                item("Polish transcript", true, true, [this] { ++polished; }),
-                item("Paste automatically", true, false),
-                item("Start at login", false, false),
+                {.title = "Polish transcript", .checked = true, .action = [this] { ++polished; }},
+                {.title = "Paste automatically", .checked = false},
+                {.title = "Start at login", .enabled = false, .checked = false},
                 MenuItem::separator(),
-                item("Quit Velvox", true, {})};
+                {.title = "Quit Velvox"}};
     }
     int opened = 0, polished = 0;
 };
@@ -170,8 +166,7 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
             << rowsOf(watcher.menu());
         EXPECT_EQ(polished, 0);
         // An action may replace the menu it was picked from.
-        item.setMenu(
-            {MenuItem{false, "Rebuild", true, std::nullopt, [&] { item.setMenu(items()); }}});
+        item.setMenu({{.title = "Rebuild", .action = [&] { item.setMenu(items()); }}});
         ASSERT_TRUE(spinUntil([&] { return watcher.menu().size() == 1; }));
         ASSERT_TRUE(watcher.click(watcher.menu()[0].id)) << watcher.lastError();
         ASSERT_TRUE(spinUntil([&] { return watcher.menu().size() == 9; }));

@@ -141,33 +141,32 @@ class EndToEndTest : public ::testing::Test {
         ASSERT_TRUE(waitForLog("hotkeys live: ")) << "the program never became ready";
     }
 
-    // A window of another application, its entry focused.
-    void openWindow(std::vector<std::string> arguments = {},
-                    const std::string& program = deliveryWindowProgram()) {
+    // A window of another application, its entry focused, then the program.
+    void startWithWindow(std::vector<std::string> arguments = {},
+                         const std::string& program = deliveryWindowProgram()) {
         window = std::make_unique<DeliveryWindowProcess>(std::move(arguments), program);
         ASSERT_TRUE(window->started());
         window->send("focus entry");
         ASSERT_TRUE(window->waitForPrefix("focused entry"));
-    }
-    void startWithWindow(std::vector<std::string> arguments = {},
-                         const std::string& program = deliveryWindowProgram()) {
-        openWindow(std::move(arguments), program);
-        if (!HasFatalFailure()) startVelvox();
+        startVelvox();
     }
 
     // Holds the key while the speaker talks.
     void dictate(const std::string& key, double seconds) {
-        speakBetween([&] { return shell("xdotool keydown " + key); },
-                     [&] { return shell("xdotool keyup " + key); }, seconds);
+        speakWhileHeld(
+            [&](bool down) {
+                return shell(std::string("xdotool key") + (down ? "down " : "up ") + key);
+            },
+            seconds);
     }
-    void speakBetween(const std::function<bool()>& press, const std::function<bool()>& release,
-                      double seconds) {
+    // `hold(true)` presses, `hold(false)` lets go; false when that failed.
+    void speakWhileHeld(const std::function<bool(bool down)>& hold, double seconds) {
         // The microphone goes on delivering after the key is up, as a real one does.
         speaker = std::make_unique<Speaker>();
         ASSERT_TRUE(speaker->opened()) << "the virtual microphone's pipe";
-        ASSERT_TRUE(press());
+        ASSERT_TRUE(hold(true));
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
-        ASSERT_TRUE(release());
+        ASSERT_TRUE(hold(false));
         EXPECT_EQ(speaker->writeErrors, 0);
     }
 
@@ -238,10 +237,9 @@ TEST_F(EndToEndTest, HeldKeyTypesThePolishedTextRecordsItAndLeavesTheClipboardAl
         {"LOCPATH", locales}, {"LC_ALL", "de_DE.UTF-8"}, {"XDG_RUNTIME_DIR", runtime}};
     writeConfig({{"alwaysCopyToClipboard", false}});
     installApplication("org.example.Editor", "Editor");
-    openWindow({"--app-id", "org.example.Editor"});
+    startWithWindow({"--app-id", "org.example.Editor"});
     auto clipboardBefore = copyAsUser();
     ASSERT_FALSE(clipboardBefore.empty());
-    startVelvox();
     // A press shorter than the minimum hold records and sends nothing.
     ASSERT_TRUE(shell("xdotool keydown F5 sleep 0.05 keyup F5"));
     dictate("F5", 2.0);
@@ -344,55 +342,48 @@ TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail)
 // a native Wayland one, the program itself on the X server as under XWayland.
 class WaylandEndToEndTest : public EndToEndTest {};
 
-// Both roads into a native window: the text lands there, the statistics name
-// the window's application, and what the user had copied is on the
-// clipboard again afterwards.
-TEST_F(WaylandEndToEndTest, BothRoadsLandInANativeWindowAndGiveTheClipboardBack) {
+// Shortcuts of the desktop's portal held to dictate: the text is typed into a
+// native window, the statistics name the window's application, and what the
+// user had copied stays on the clipboard.
+TEST_F(WaylandEndToEndTest, PortalShortcutsTypeIntoANativeWindowAndLeaveTheClipboard) {
     ASSERT_NE(std::getenv("WAYLAND_DISPLAY"), nullptr) << "run inside wayland-session.sh";
-    const std::string users = "copied by the user";
-    for (auto [direct, deliveredBy] :
-         {std::pair{true, "insert: wrote "},
-          {false, "clipboard through the compositor, paste keys through a virtual keyboard"}}) {
-        SCOPED_TRACE(deliveredBy);
-        fs::remove(settingsPath("app.log"));
-        fs::remove(settingsPath("stats.jsonl"));
-        writeConfig({{"insertDirectly", direct}, {"alwaysCopyToClipboard", false}});
-        ASSERT_TRUE(shell("printf '" + users + "' | wl-copy"));
-        // GTK names the application after its program; the entry of that name says who it is.
-        installApplication("delivery_test_window", "Delivery Window");
-        startWithWindow();
-        ASSERT_NE(window->readyLine().find("GdkWaylandDisplay"), std::string::npos)
-            << window->readyLine();
-        EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
-        EXPECT_TRUE(waitForLog(
-            "no global shortcuts from the desktop: bind velvox dictate to its own shortcuts"));
-        // `velvox dictate start` and `stop` around the speech, as a desktop's shortcut runs them.
-        speakBetween(
-            [&] {
-                return command({"dictate", "start"}) == 0;
-            },
-            [&] {
-                return command({"dictate", "stop"}) == 0;
-            },
-            2.0);
-        ASSERT_TRUE(typedPolished());
-        EXPECT_TRUE(waitForLog(deliveredBy));
-        ASSERT_TRUE(waitForLog("delivered ok"));
-        EXPECT_EQ(firstStatsEvent(), "delivery_test_window Delivery Window");
-        EXPECT_TRUE(becomes([] { return outputOf("wl-paste --no-newline"); }, users, 10));
-        velvox.reset();
-        window.reset();
-    }
+    StandInPortal portal;
+    ASSERT_TRUE(portal.ownsName());
+    writeConfig({{"alwaysCopyToClipboard", false}});
+    ASSERT_TRUE(shell("printf 'copied by the user' | wl-copy"));
+    // GTK names the application after its program; the entry of that name says who it is.
+    installApplication("delivery_test_window", "Delivery Window");
+    startWithWindow();
+    ASSERT_NE(window->readyLine().find("GdkWaylandDisplay"), std::string::npos)
+        << window->readyLine();
+    ASSERT_TRUE(waitForLog(
+        "global shortcuts from the desktop: dictate Press Super+D, boost Press Super+B"));
+    speakWhileHeld(
+        [&](bool down) {
+            portal.press("dictate", down);
+            return true;
+        },
+        2.0);
+    ASSERT_TRUE(typedPolished());
+    EXPECT_TRUE(waitForLog("insert: wrote "));
+    ASSERT_TRUE(waitForLog("delivered ok"));
+    EXPECT_EQ(firstStatsEvent(), "delivery_test_window Delivery Window");
+    EXPECT_EQ(outputOf("wl-paste --no-newline"), "copied by the user");
 }
 
 // Sway's key bindings run the dictate commands on the press and on the
 // release; the pill floats on the compositor's overlay layer over the window;
-// a terminal (the same window under a terminal emulator's name) gets its paste key.
-TEST_F(WaylandEndToEndTest, SwayBindingsDictateIntoATerminalUnderTheFloatingPill) {
+// a terminal (the same window under a terminal emulator's name) gets its paste
+// key through a virtual keyboard; what the user had copied comes back after.
+TEST_F(WaylandEndToEndTest, SwayBindingsPasteIntoATerminalUnderTheFloatingPill) {
     writeConfig({{"insertDirectly", false}, {"alwaysCopyToClipboard", false}});
+    ASSERT_TRUE(shell("printf 'copied by the user' | wl-copy"));
     std::string terminal = root_ + "/kgx";
     fs::copy_file(deliveryWindowProgram(), terminal);
     startWithWindow({}, terminal);
+    EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
+    EXPECT_TRUE(waitForLog(
+        "no global shortcuts from the desktop: bind velvox dictate to its own shortcuts"));
     EXPECT_TRUE(waitForLog("Wayland pill: on the compositor's overlay layer"));
     EXPECT_TRUE(waitForLog("Wayland session, Pill: above every window, on the screen you work on"));
     const std::string program = VELVOX_BINARY;
@@ -403,21 +394,18 @@ TEST_F(WaylandEndToEndTest, SwayBindingsDictateIntoATerminalUnderTheFloatingPill
     const std::string before = belowThePill();
     ASSERT_FALSE(before.empty()) << "grim read nothing";
     // One keyboard holds F9 for two seconds while the speaker talks, as a user's does.
-    speakBetween([] { return shell("wtype -P F9 -s 2000 -p F9 &"); },
-                 [&] { return waitUntil([&] { return belowThePill() != before; }, 10); }, 0.5);
+    speakWhileHeld(
+        [&](bool down) {
+            return down ? shell("wtype -P F9 -s 2000 -p F9 &")
+                        : waitUntil([&] { return belowThePill() != before; }, 10);
+        },
+        0.5);
     EXPECT_TRUE(window->waitForPrefix("key press V control+shift", 30))
         << window->lastText("entry");
-}
-
-TEST_F(WaylandEndToEndTest, ShortcutsOfTheDesktopsPortalAreHeldToDictate) {
-    StandInPortal portal;
-    ASSERT_TRUE(portal.ownsName());
-    startWithWindow();
-    ASSERT_TRUE(waitForLog(
-        "global shortcuts from the desktop: dictate Press Super+D, boost Press Super+B"));
-    speakBetween([&] { return portal.press("dictate", true), true; },
-                 [&] { return portal.press("dictate", false), true; }, 2.0);
-    ASSERT_TRUE(typedPolished());
+    EXPECT_TRUE(
+        waitForLog("clipboard through the compositor, paste keys through a virtual keyboard"));
+    EXPECT_TRUE(
+        becomes([] { return outputOf("wl-paste --no-newline"); }, "copied by the user", 10));
 }
 
 // A second launch opens Home in the running copy; an address hands its

@@ -77,11 +77,18 @@ class LinuxDesktopTest : public TempHomeTest {
     LinuxDesktop desktop{kPages};
 };
 
-TEST_F(LinuxDesktopTest, ResourceFilesArePlainNamesOfFilesInsideThePagesFolder) {
+// Pages and applications are found by plain names of what is there, never
+// outside their folders.
+TEST_F(LinuxDesktopTest, PagesAndApplicationsAreFoundByPlainNamesOnly) {
     EXPECT_EQ(desktop.resourceFile("settings.html"), kPages + "/settings.html");
-    for (const char* name : {"no-such-page.html", "../x", "..", "../resources/settings.html",
-                             "./settings.html", "/etc/passwd", "sub/settings.html", ""})
+    EXPECT_EQ(desktop.applicationName(kEditor), "Velvox Test Editor");
+    for (const std::string name :
+         {"velvoxtest-not-installed", "no-such-page.html", "../x", "..",
+          "../resources/settings.html", "../applications/velvoxtest-editor", "./settings.html",
+          "/etc/passwd", "sub/settings.html", ""}) {
         EXPECT_EQ(desktop.resourceFile(name), std::nullopt) << name;
+        EXPECT_EQ(desktop.applicationName(name), std::nullopt) << name;
+    }
 }
 
 TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
@@ -112,14 +119,9 @@ TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
     EXPECT_EQ(autostartCommand(home() + "/entry.desktop"), std::vector<std::string>{odd});
 }
 
-// Installed applications are named from their desktop files; addresses go to
-// their application without waiting for it, and failures keep queries out of the log.
-TEST_F(LinuxDesktopTest, ApplicationsByDesktopFileAndAddressesByTheirHandler) {
-    EXPECT_EQ(desktop.applicationName(kEditor), "Velvox Test Editor");
-    for (const std::string id :
-         {"velvoxtest-not-installed", "../applications/velvoxtest-editor", ""})
-        EXPECT_EQ(desktop.applicationName(id), std::nullopt) << id;
-
+// Addresses go to their application without waiting for it, and failures
+// keep queries out of the log.
+TEST_F(LinuxDesktopTest, AddressesGoToTheirHandlerWithoutWaiting) {
     desktop.openURL("x-velvoxtest://signed-in?token=abc");
     spinFor(std::chrono::milliseconds(200));
     EXPECT_FALSE(fs::exists(folders.inbox)) << "the handler still waits: opening did not";

@@ -7,7 +7,6 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -381,11 +380,9 @@ TEST_F(WaylandEndToEndTest, SwayBindingsPasteIntoATerminalUnderTheFloatingPill) 
     std::string terminal = root_ + "/kgx";
     fs::copy_file(deliveryWindowProgram(), terminal);
     startWithWindow({}, terminal);
-    EXPECT_TRUE(waitForLog("hotkeys live: Wayland session: bind \"velvox dictate toggle\""));
     EXPECT_TRUE(waitForLog(
         "no global shortcuts from the desktop: bind velvox dictate to its own shortcuts"));
     EXPECT_TRUE(waitForLog("Wayland pill: on the compositor's overlay layer"));
-    EXPECT_TRUE(waitForLog("Wayland session, Pill: above every window, on the screen you work on"));
     const std::string program = VELVOX_BINARY;
     ASSERT_TRUE(shell("swaymsg -q 'bindsym --no-repeat F9 exec " + program + " dictate start'"));
     ASSERT_TRUE(shell("swaymsg -q 'bindsym --release F9 exec " + program + " dictate stop'"));

@@ -136,7 +136,6 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
         ASSERT_TRUE(spinUntil([&] { return changes.back(); }));
         EXPECT_EQ(logged(kHostFound), 1);
         for (auto [name, value] : {std::pair<const char*, std::string>{"Id", Brand::bundleID},
-                                   {"Category", "ApplicationStatus"},
                                    {"Status", "Active"},
                                    {"Title", Brand::name},
                                    {"IconThemePath", iconFolder()}})

@@ -37,15 +37,9 @@ openbox >"$session/openbox.log" 2>&1 &
 pids+=($!)
 
 # The accessibility bus, switched on as a desktop does when a screen reader
-# or another assistive technology asks for it.
+# or another assistive technology asks for it (the session bus starts its
+# launcher for the first call).
 export NO_AT_BRIDGE=0
-/usr/libexec/at-spi-bus-launcher --launch-immediately >"$session/atspi.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
-    >/dev/null 2>&1 && break
-  sleep 0.05
-done
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
   org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled variant:boolean:true \
   >/dev/null 2>&1 || true

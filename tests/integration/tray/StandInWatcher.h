@@ -35,7 +35,6 @@ class StandInWatcher {
         g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(R"(<node>
           <interface name="org.kde.StatusNotifierWatcher">
             <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
-            <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
           </interface></node>)",
                                                                      nullptr);
         static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};

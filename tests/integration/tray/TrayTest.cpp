@@ -147,7 +147,6 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
                   "Idle (off)|-|Open Velvox\u2026|-|Polish transcript [x]|Paste automatically [ ]|"
                   "Start at login (off) [ ]|-|Quit Velvox")
             << watcher.lastError();
-        // A click in the panel runs the action once.
         ASSERT_TRUE(watcher.click(menu[2].id)) << watcher.lastError();
         ASSERT_TRUE(spinUntil([&] { return opened == 1; }));
         drainMainLoop();

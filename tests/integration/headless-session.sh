@@ -6,11 +6,8 @@
 #
 #   headless-session.sh COMMAND [ARGS...]
 #
-# Inside, the command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER,
-# VELVOX_TEST_SOURCE (the name of the virtual microphone, fed by writing
-# raw 16 kHz mono s16le samples to the FIFO in VELVOX_TEST_SOURCE_FIFO),
-# VELVOX_TEST_LOCPATH (a LOCPATH holding the de_DE.UTF-8 locale) and
-# VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY (a session bus with no accessibility bus).
+# Inside, the command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS, PULSE_SERVER
+# and the VELVOX_TEST_* variables, each told of where it is set below.
 set -euo pipefail
 
 if [ -z "${VELVOX_IN_HEADLESS_SESSION:-}" ]; then
@@ -40,15 +37,9 @@ openbox >"$session/openbox.log" 2>&1 &
 pids+=($!)
 
 # The accessibility bus, switched on as a desktop does when a screen reader
-# or another assistive technology asks for it.
+# or another assistive technology asks for it (the session bus starts its
+# launcher for the first call).
 export NO_AT_BRIDGE=0
-/usr/libexec/at-spi-bus-launcher --launch-immediately >"$session/atspi.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
-    >/dev/null 2>&1 && break
-  sleep 0.05
-done
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
   org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled variant:boolean:true \
   >/dev/null 2>&1 || true
@@ -83,36 +74,31 @@ if [ ! -d "$locales/de_DE.UTF-8" ]; then
 fi
 export VELVOX_TEST_LOCPATH="$locales"
 
-# PulseAudio with a null sink and a virtual microphone fed from a FIFO.
+# PulseAudio with a null sink and a virtual microphone, VELVOX_TEST_SOURCE, fed
+# raw 16 kHz mono s16le samples through the FIFO VELVOX_TEST_SOURCE_FIFO. The
+# same script restarts it as a test may (an update, a crash): the daemon ends
+# and starts again with the same setup and microphone.
 export PULSE_RUNTIME_PATH="$session/pulse"
 export XDG_RUNTIME_DIR="$session"
-mkdir -p "$PULSE_RUNTIME_PATH"
-pulse_args=(--exit-idle-time=-1 --disallow-exit --system=false
-  -n --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1"
-  --load="module-null-sink sink_name=speakers")
-pulseaudio --daemonize=no "${pulse_args[@]}" >"$session/pulse.log" 2>&1 &
-pids+=($!)
 export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
 export VELVOX_TEST_SOURCE_FIFO="$session/microphone.fifo"
-microphone="pactl load-module module-pipe-source source_name=virtual_mic \
-file=$VELVOX_TEST_SOURCE_FIFO format=s16le rate=16000 channels=1 >/dev/null \
-&& pactl set-default-source virtual_mic"
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-eval "$microphone"
 export VELVOX_TEST_SOURCE=virtual_mic
-
-# A sound server restart (an update, a crash) as a test can cause it: the
-# daemon ends and starts again with the same setup and microphone.
 export VELVOX_TEST_RESTART_SOUND_SERVER="$session/restart-sound-server"
+mkdir -p "$PULSE_RUNTIME_PATH"
 cat >"$VELVOX_TEST_RESTART_SOUND_SERVER" <<EOF
 #!/usr/bin/env bash
 set -eu
-pulseaudio --kill
+pulseaudio --kill 2>/dev/null || true
 for _ in \$(seq 100); do pactl info >/dev/null 2>&1 || break; sleep 0.05; done
-pulseaudio --daemonize=yes --log-target=file:$session/pulse-restarted.log $(printf '%q ' "${pulse_args[@]}")
+pulseaudio --daemonize=yes --log-target=newfile:$session/pulse.log --exit-idle-time=-1 \\
+  --disallow-exit --system=false -n --load="module-null-sink sink_name=speakers" \\
+  --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1"
 for _ in \$(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-$microphone
+pactl load-module module-pipe-source source_name=virtual_mic file=$VELVOX_TEST_SOURCE_FIFO \\
+  format=s16le rate=16000 channels=1 >/dev/null
+pactl set-default-source virtual_mic
 EOF
 chmod +x "$VELVOX_TEST_RESTART_SOUND_SERVER"
+"$VELVOX_TEST_RESTART_SOUND_SERVER"
 
 "$@"

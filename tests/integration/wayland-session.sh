@@ -17,20 +17,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 script="$here/$(basename "$0")"
 user=velvox-wayland-test
 
-case "${VELVOX_WAYLAND_STAGE:-}" in
-  "")
-    export VELVOX_WAYLAND_STAGE=session
-    if [ "$(id -u)" = 0 ]; then
-      id "$user" >/dev/null 2>&1 || useradd --create-home --shell /usr/sbin/nologin "$user"
-      exec runuser -u "$user" -- "$script" "$@"
-    fi
-    exec "$script" "$@"
-    ;;
-  session)
-    export VELVOX_WAYLAND_STAGE=compositor
-    exec "$here/headless-session.sh" "$script" "$@"
-    ;;
-esac
+if [ -z "${VELVOX_IN_WAYLAND_SESSION:-}" ]; then
+  export VELVOX_IN_WAYLAND_SESSION=1
+  if [ "$(id -u)" = 0 ]; then
+    id "$user" >/dev/null 2>&1 || useradd --create-home --shell /usr/sbin/nologin "$user"
+    exec runuser -u "$user" -- "$here/headless-session.sh" "$script" "$@"
+  fi
+  exec "$here/headless-session.sh" "$script" "$@"
+fi
 
 # Inside the headless session: its XDG_RUNTIME_DIR is ours alone.
 cat >"$XDG_RUNTIME_DIR/sway.config" <<'CONFIG'

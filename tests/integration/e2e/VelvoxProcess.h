@@ -43,7 +43,7 @@ class VelvoxProcess {
     VelvoxProcess(std::vector<std::string> arguments,
                   const std::map<std::string, std::string>& environment,
                   const std::string& outputPath) {
-        gchar** envp = g_get_environ();
+        g_auto(GStrv) envp = g_get_environ();
         for (auto& [name, value] : environment)
             envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
         std::string program = VELVOX_BINARY;
@@ -55,7 +55,6 @@ class VelvoxProcess {
                                     nullptr, &pid_, -1, out, out, nullptr))
             pid_ = -1;
         ::close(out);
-        g_strfreev(envp);
     }
     ~VelvoxProcess() { terminate(); }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -59,21 +58,16 @@ const DesktopFolders folders;
 
 // The program an autostart entry starts, read the way a desktop session does.
 std::vector<std::string> autostartCommand(const std::string& entryPath) {
-    GKeyFile* file = g_key_file_new();
+    g_autoptr(GKeyFile) file = g_key_file_new();
     g_key_file_load_from_file(file, entryPath.c_str(), G_KEY_FILE_NONE, nullptr);
-    gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
+    g_autofree gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
     std::string line = exec ? exec : "";
-    g_free(exec);
-    g_key_file_free(file);
     // "%%" is a literal percent sign once the field codes are expanded.
     for (size_t at = line.find("%%"); at != std::string::npos; at = line.find("%%", at + 1))
         line.erase(at, 1);
-    gchar** parsed = nullptr;
-    std::vector<std::string> argv;
-    if (g_shell_parse_argv(line.c_str(), nullptr, &parsed, nullptr))
-        argv.assign(parsed, parsed + g_strv_length(parsed));
-    g_strfreev(parsed);
-    return argv;
+    g_auto(GStrv) parsed = nullptr;
+    if (!g_shell_parse_argv(line.c_str(), nullptr, &parsed, nullptr)) return {};
+    return std::vector<std::string>(parsed, parsed + g_strv_length(parsed));
 }
 
 class LinuxDesktopTest : public TempHomeTest {
@@ -82,11 +76,18 @@ class LinuxDesktopTest : public TempHomeTest {
     LinuxDesktop desktop{kPages};
 };
 
-TEST_F(LinuxDesktopTest, ResourceFilesArePlainNamesOfFilesInsideThePagesFolder) {
+// Pages and applications are found by plain names of what is there, never
+// outside their folders.
+TEST_F(LinuxDesktopTest, PagesAndApplicationsAreFoundByPlainNamesOnly) {
     EXPECT_EQ(desktop.resourceFile("settings.html"), kPages + "/settings.html");
-    for (const char* name : {"no-such-page.html", "../x", "..", "../resources/settings.html",
-                             "./settings.html", "/etc/passwd", "sub/settings.html", ""})
+    EXPECT_EQ(desktop.applicationName(kEditor), "Velvox Test Editor");
+    for (const std::string name :
+         {"velvoxtest-not-installed", "no-such-page.html", "../x", "..",
+          "../resources/settings.html", "../applications/velvoxtest-editor", "./settings.html",
+          "/etc/passwd", "sub/settings.html", ""}) {
         EXPECT_EQ(desktop.resourceFile(name), std::nullopt) << name;
+        EXPECT_EQ(desktop.applicationName(name), std::nullopt) << name;
+    }
 }
 
 TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
@@ -117,14 +118,9 @@ TEST_F(LinuxDesktopTest, LoginItemIsAnAutostartEntryThatStartsThisProgram) {
     EXPECT_EQ(autostartCommand(home() + "/entry.desktop"), std::vector<std::string>{odd});
 }
 
-// Installed applications are named from their desktop files; addresses go to
-// their application without waiting for it, and failures keep queries out of the log.
-TEST_F(LinuxDesktopTest, ApplicationsByDesktopFileAndAddressesByTheirHandler) {
-    EXPECT_EQ(desktop.applicationName(kEditor), "Velvox Test Editor");
-    for (const std::string id :
-         {"velvoxtest-not-installed", "../applications/velvoxtest-editor", ""})
-        EXPECT_EQ(desktop.applicationName(id), std::nullopt) << id;
-
+// Addresses go to their application without waiting for it, and failures
+// keep queries out of the log.
+TEST_F(LinuxDesktopTest, AddressesGoToTheirHandlerWithoutWaiting) {
     desktop.openURL("x-velvoxtest://signed-in?token=abc");
     spinFor(std::chrono::milliseconds(200));
     EXPECT_FALSE(fs::exists(folders.inbox)) << "the handler still waits: opening did not";

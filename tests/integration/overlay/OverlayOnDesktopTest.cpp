@@ -2,6 +2,7 @@
 // front of another application's window that keeps the focus and the clicks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -48,31 +49,10 @@ WindowFacts factsOf(Window window) {
     return facts;
 }
 
-// A 32-bit property of the root window.
-std::vector<long> cardinals(const char* name) {
-    Display* display = xdisplay();
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False), 0,
-                       64, False, AnyPropertyType, &type, &format, &count, &remaining, &data);
-    auto* values = reinterpret_cast<long*>(data);
-    std::vector<long> result(values, values + (data && format == 32 ? count : 0));
-    if (data) XFree(data);
-    return result;
-}
-
-Window activeWindow() {
-    auto values = cardinals("_NET_ACTIVE_WINDOW");
-    return values.empty() ? None : Window(values[0]);
-}
-
-Window inputFocus() {
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(xdisplay(), &focus, &revert);
-    return focus;
+// A window as xdotool names it: the window manager's active window, or the
+// window with the input focus.
+Window xdotoolWindow(const std::string& query) {
+    return std::strtoul(outputOf("xdotool " + query).c_str(), nullptr, 10);
 }
 
 // How many pixels of the window's area of the screen, as it is shown now, pass the test.
@@ -109,7 +89,7 @@ class TargetWindow {
                                       0, 0xFFFFFF);
         XSizeHints hints{USPosition | USSize, x, y, width, height};
         XSetWMNormalHints(display_, window_, &hints);
-        XSelectInput(display_, window_, ButtonPressMask | ExposureMask);
+        XSelectInput(display_, window_, ButtonPressMask);
         XStoreName(display_, window_, "pill target");
         XMapWindow(display_, window_);
         XSync(display_, False);
@@ -121,18 +101,15 @@ class TargetWindow {
     Window window() const { return window_; }
 
     bool focus() {
-        std::string id = " --sync " + std::to_string(window_);
         return shell(
-            "xdotool search --sync --name '^pill target$' >/dev/null && xdotool "
-            "windowactivate" +
-            id + " && xdotool windowfocus" + id);
+            "xdotool search --sync --name '^pill target$' "
+            "windowactivate --sync windowfocus --sync");
     }
 
     // Root coordinates of every button press received so far.
     std::vector<std::pair<int, int>> presses() {
-        for (XEvent event; XPending(display_) > 0;)
-            if (XNextEvent(display_, &event), event.type == ButtonPress)
-                presses_.emplace_back(event.xbutton.x_root, event.xbutton.y_root);
+        for (XEvent event; XCheckTypedWindowEvent(display_, window_, ButtonPress, &event);)
+            presses_.emplace_back(event.xbutton.x_root, event.xbutton.y_root);
         return presses_;
     }
 
@@ -173,12 +150,16 @@ class OverlayOnDesktopTest : public TempHomeTest {
         Platform::installPanels(panels);
         target = std::make_unique<TargetWindow>(560, 600, 800, 420);
         ASSERT_TRUE(target->focus());
-        ASSERT_EQ(activeWindow(), target->window());
-        focusBefore = inputFocus();
+        ASSERT_EQ(xdotoolWindow("getactivewindow"), target->window());
+        focusBefore = xdotoolWindow("getwindowfocus -f");
         ASSERT_TRUE(shell("xdotool mousemove 200 200"));  // away from the pill
         overlay = Overlay::create();
-        workArea = cardinals("_NET_WORKAREA");  // x, y, width, height
-        ASSERT_GE(workArea.size(), 4u);
+        // x, y, width, height of the first desktop's work area.
+        std::string area = outputOf("xprop -root -notype _NET_WORKAREA");
+        ASSERT_EQ(std::sscanf(area.c_str(), "_NET_WORKAREA = %ld, %ld, %ld, %ld", &workArea[0],
+                              &workArea[1], &workArea[2], &workArea[3]),
+                  4)
+            << area;
     }
     void TearDown() override {
         overlay.reset();
@@ -208,8 +189,8 @@ class OverlayOnDesktopTest : public TempHomeTest {
         EXPECT_GT(pill.y, workArea[1] + workArea[3] / 2);
         EXPECT_LE(pill.y + pill.height, workArea[1] + workArea[3]);
         EXPECT_TRUE(pill.overrideRedirect);
-        EXPECT_EQ(activeWindow(), target->window());
-        EXPECT_EQ(inputFocus(), focusBefore);
+        EXPECT_EQ(xdotoolWindow("getactivewindow"), target->window());
+        EXPECT_EQ(xdotoolWindow("getwindowfocus -f"), focusBefore);
         return pill;
     }
 
@@ -217,7 +198,7 @@ class OverlayOnDesktopTest : public TempHomeTest {
     std::unique_ptr<TargetWindow> target;
     Window focusBefore = None;
     std::shared_ptr<Overlay> overlay;
-    std::vector<long> workArea;
+    long workArea[4] = {};
 };
 
 TEST_F(OverlayOnDesktopTest, ListeningAndAnErrorOnScreen) {
@@ -247,8 +228,7 @@ TEST_F(OverlayOnDesktopTest, ListeningAndAnErrorOnScreen) {
     overlay->hide(0);
     ASSERT_TRUE(spinUntil([&] { return !panel().isVisible(); }));
     EXPECT_FALSE(factsOf(pillWindow()).viewable);
-    EXPECT_FALSE(overlay->isInUseForTesting());
-    EXPECT_EQ(activeWindow(), target->window());
+    EXPECT_EQ(xdotoolWindow("getactivewindow"), target->window());
 }
 
 }  // namespace

@@ -32,17 +32,15 @@ class StandInWatcher {
     StandInWatcher() {
         connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         if (!connection_) return;
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"(<node>
+        g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(R"(<node>
           <interface name="org.kde.StatusNotifierWatcher">
             <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
-            <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
           </interface></node>)",
-                                                           nullptr);
+                                                                     nullptr);
         static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};
         registration_ =
             g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher",
                                               node->interfaces[0], &vtable, this, nullptr, nullptr);
-        g_dbus_node_info_unref(node);
         ownership_ = g_bus_own_name_on_connection(
             connection_, kWatcherName, G_BUS_NAME_OWNER_FLAGS_NONE,
             [](GDBusConnection*, const gchar*, gpointer self) {
@@ -64,46 +62,41 @@ class StandInWatcher {
     const std::string& lastError() const { return lastError_; }
 
     static bool nameHasOwner(const char* name) {
-        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        GVariant* reply = g_dbus_connection_call_sync(
+        g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
             bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"),
             G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
         gboolean owned = FALSE;
-        if (reply) g_variant_get(reply, "(b)", &owned), g_variant_unref(reply);
-        g_object_unref(bus);
+        if (reply) g_variant_get(reply, "(b)", &owned);
         return owned;
     }
 
     // A string (or object path) property of the first registered item.
     std::string property(const char* name) {
-        GVariant* reply =
+        g_autoptr(GVariant) reply =
             callItem(registrations_.at(0).service, "org.freedesktop.DBus.Properties", "Get",
                      g_variant_new("(ss)", "org.kde.StatusNotifierItem", name));
         if (!reply) return "<missing>";
-        const gchar* text = "<wrong type>";
-        GVariant* value = nullptr;
+        g_autoptr(GVariant) value = nullptr;
         g_variant_get(reply, "(v)", &value);
-        if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
-            g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH))
-            text = g_variant_get_string(value, nullptr);
-        std::string property = text;
-        g_variant_unref(value);
-        g_variant_unref(reply);
-        return property;
+        if (!g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) &&
+            !g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH))
+            return "<wrong type>";
+        return g_variant_get_string(value, nullptr);
     }
 
     // The first item's menu, top level, as the panel would draw it.
     std::vector<ExportedEntry> menu() {
         std::vector<ExportedEntry> entries;
-        GVariant* reply = callItem(property("Menu"), "com.canonical.dbusmenu", "GetLayout",
-                                   g_variant_new("(iias)", 0, -1, nullptr));
+        g_autoptr(GVariant) reply = callItem(property("Menu"), "com.canonical.dbusmenu",
+                                             "GetLayout", g_variant_new("(iias)", 0, -1, nullptr));
         if (!reply) return entries;
-        GVariantIter* children = nullptr;
+        g_autoptr(GVariantIter) children = nullptr;
         g_variant_get(reply, "(u(ia{sv}av))", nullptr, nullptr, nullptr, &children);
         for (GVariant* child = nullptr; g_variant_iter_loop(children, "v", &child);) {
             ExportedEntry& entry = entries.emplace_back();
-            GVariant* properties = nullptr;
+            g_autoptr(GVariant) properties = nullptr;
             g_variant_get(child, "(i@a{sv}av)", &entry.id, &properties, nullptr);
             const gchar *label = "", *type = "", *toggle = "";
             gboolean enabled = TRUE;
@@ -117,19 +110,15 @@ class StandInWatcher {
             if (!enabled) entry.row += " (off)";
             if (g_strcmp0(toggle, "checkmark") == 0)
                 entry.row += state == 1 ? " [x]" : state == 0 ? " [ ]" : " [?]";
-            g_variant_unref(properties);
         }
-        g_variant_iter_free(children);
-        g_variant_unref(reply);
         return entries;
     }
 
     // A click on an entry of the first item's menu; false when the item refused it.
     bool click(int id) {
-        GVariant* reply =
+        g_autoptr(GVariant) reply =
             callItem(property("Menu"), "com.canonical.dbusmenu", "Event",
                      g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u));
-        if (reply) g_variant_unref(reply);
         return reply != nullptr;
     }
 
@@ -139,7 +128,7 @@ class StandInWatcher {
     // wait for ever).
     GVariant* callItem(const std::string& path, const char* interface, const char* method,
                        GVariant* parameters) {
-        GAsyncResult* result = nullptr;
+        g_autoptr(GAsyncResult) result = nullptr;
         g_dbus_connection_call(
             connection_, registrations_.at(0).sender.c_str(), path.c_str(), interface, method,
             parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
@@ -148,11 +137,9 @@ class StandInWatcher {
             },
             &result);
         spinUntil([&] { return result != nullptr; });
-        GError* error = nullptr;
+        g_autoptr(GError) error = nullptr;
         GVariant* reply = g_dbus_connection_call_finish(connection_, result, &error);
         if (error) lastError_ = std::string(method) + ": " + error->message;
-        g_clear_error(&error);
-        g_object_unref(result);
         return reply;
     }
 

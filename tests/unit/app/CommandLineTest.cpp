@@ -43,23 +43,19 @@ class CommandLineTest : public testing::TempHomeTest {
 };
 
 TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
-    const std::string general = "usage: velvox", stats = "velvox stats [--days N | --week]",
-                      dictate = "velvox dictate start|stop|toggle [--boost]";
     // clang-format off
-    std::vector<std::pair<Args, std::string>> usageErrors = {
-        {{"--bogus"}, general}, {{"config", "extra"}, general},
-        {{"velvox://auth?token=ovk_x", "stats"}, general}, {{"retry", "now"}, general},
-        {{"stats", "--days"}, stats}, {{"stats", "--week", "--days", "3"}, stats},
-        {{"stats", "--month"}, stats}, {{"dictate"}, dictate}, {{"dictate", "begin"}, dictate},
-        {{"dictate", "start", "--smart"}, dictate}, {{"dictate", "--boost", "start"}, dictate},
-        {{"dictate", "start", "--boost", "now"}, dictate},
+    std::vector<Args> usageErrors = {
+        {"--bogus"}, {"config", "extra"}, {"velvox://auth?token=ovk_x", "stats"}, {"retry", "now"},
+        {"stats", "--days"}, {"stats", "--week", "--days", "3"}, {"stats", "--month"}, {"dictate"},
+        {"dictate", "begin"}, {"dictate", "start", "--smart"}, {"dictate", "--boost", "start"},
+        {"dictate", "start", "--boost", "now"},
     };
     // clang-format on
-    for (const char* days : {"0", "-3", "+3", "3.5", "seven", "", "99999999999999999999"})
-        usageErrors.push_back({{"stats", "--days", days}, stats});
-    for (const auto& [args, usage] : usageErrors) {
+    for (const char* days : {"0", "36501", "-3", "3.5", "", "99999999999999999999"})
+        usageErrors.push_back({"stats", "--days", days});
+    for (const auto& args : usageErrors) {
         EXPECT_EQ(run(args), 2) << args.back();
-        EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();
+        EXPECT_TRUE(err.str().starts_with("usage: velvox ")) << args.back();
         EXPECT_TRUE(out.str().empty());
     }
     EXPECT_TRUE(launchedWith.empty() && handedOver.empty()) << "a usage error runs nothing";
@@ -157,16 +153,13 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
         server.answer("/openai/v1/chat/completions", polishStatus,
                       Json{{"choices", {{{"message", {{"content", out}}}}}}}.dump());
     };
-    auto systemPromptSent = [&] {
-        return Json::parse(server.lastRequest().body)["messages"][0]["content"];
-    };
 
     answer(200, " reddit for the cache is fast", 200, "Redis for the cache is fast.Really ?");
     ASSERT_EQ(run({"transcribe", audio}), 0) << err.str();
     EXPECT_EQ(out.str(), "Redis for the cache is fast. Really?\n");
-    EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
     ASSERT_EQ(run({"transcribe", audio, "--kind", "email"}), 0);
-    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt());
+    EXPECT_EQ(Json::parse(server.lastRequest().body)["messages"][0]["content"],
+              Config::defaultEmailPrompt());
     EXPECT_TRUE(fs::exists(audio)) << "the file is never deleted";
     EXPECT_FALSE(fs::exists(settingsPath("history.md")));
     EXPECT_FALSE(fs::exists(settingsPath("stats.jsonl")));
@@ -187,7 +180,6 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
         EXPECT_EQ(run(args), 2) << args.back();
     EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
     EXPECT_EQ(server.requests().size(), requests);
-    Platform::installHttpClient(nullptr);
     setEnv("VELVOX_GROQ_BASE", std::nullopt);
 }
 

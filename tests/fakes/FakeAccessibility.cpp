@@ -1,7 +1,5 @@
 #include "fakes/FakeAccessibility.h"
 
-#include "fakes/FakeFormat.h"
-
 namespace velvox::testing {
 
 // UTF-16 code units of UTF-8 text, as a text field would count them.

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "fakes/CallLog.h"
-#include "fakes/FakeFormat.h"
 #include "platform/Canvas.h"
 
 namespace velvox::testing {
@@ -33,7 +32,6 @@ class FakeImage final : public Image {
 };
 
 // Records every drawing call, as structured operations and as readable lines.
-// Header-only so benchmarks can draw on it too.
 class FakeCanvas final : public Canvas {
   public:
     struct Operation {
@@ -42,8 +40,6 @@ class FakeCanvas final : public Canvas {
         double radius = 0;
         Colour colour;
         std::string text;
-        Font font;
-        double lineWidth = 0;
     };
     FakeTextMetrics metrics;
     std::vector<Operation> operations;
@@ -63,17 +59,16 @@ class FakeCanvas final : public Canvas {
     void fillRoundedRect(const Rect& rect, double radius, const Colour& colour) override {
         add({.kind = "fillRoundedRect", .rect = rect, .radius = radius, .colour = colour});
     }
-    void strokeRoundedRect(const Rect& rect, double radius, const Colour& colour,
-                           double lineWidth) override {
-        add({"strokeRoundedRect", rect, radius, colour, {}, {}, lineWidth});
+    void strokeRoundedRect(const Rect& rect, double radius, const Colour& colour, double) override {
+        add({.kind = "strokeRoundedRect", .rect = rect, .radius = radius, .colour = colour});
     }
     void fillEllipse(const Rect& rect, const Colour& colour) override {
         add({.kind = "fillEllipse", .rect = rect, .colour = colour});
     }
-    void drawText(const std::string& text, const Point& origin, const Font& font,
+    void drawText(const std::string& text, const Point& origin, const Font&,
                   const Colour& colour) override {
         Size size = metrics.measure(text);
-        add({"drawText", {origin.x, origin.y, size.width, size.height}, 0, colour, text, font});
+        add({"drawText", {origin.x, origin.y, size.width, size.height}, 0, colour, text});
     }
     void drawImage(const Image&, const Rect& rect) override {
         add({.kind = "drawImage", .rect = rect});

@@ -11,23 +11,20 @@
 
 namespace velvox::testing {
 
-// An HTTP client that sends nothing: calls are kept as text ("send POST https://host/path")
-// and completions wait for the test's answers, oldest first, run on the test's thread or,
-// with answersFromAnotherThread, on a thread of their own that has ended when they return.
+// An HTTP client that sends nothing: requests are kept, and completions wait for the test's
+// answers, oldest first, run on the test's thread or, with answersFromAnotherThread, on a
+// thread of their own that has ended when they return.
 class FakeHttpClient final : public HttpClient {
   public:
     void send(HttpRequest request, HttpCompletion completion) override {
         std::lock_guard lock(mutex_);
-        calls_.push_back("send " + request.method + " " + request.url);
         requests_.push_back(std::move(request));
         waiting_.push_back(std::move(completion));
     }
-    void connect(const std::string& url, ConnectCompletion completion) override {
+    void connect(const std::string&, ConnectCompletion completion) override {
         std::lock_guard lock(mutex_);
-        calls_.push_back("connect " + url);
         connects_.push_back(std::move(completion));
     }
-    std::vector<std::string> calls() const { return locked(calls_); }
     std::vector<HttpRequest> requests() const { return locked(requests_); }
     size_t pendingRequests() const { return locked(waiting_).size(); }
     size_t pendingConnects() const { return locked(connects_).size(); }
@@ -59,7 +56,6 @@ class FakeHttpClient final : public HttpClient {
         return true;
     }
     mutable std::mutex mutex_;
-    std::vector<std::string> calls_;
     std::vector<HttpRequest> requests_;
     std::deque<HttpCompletion> waiting_;
     std::deque<ConnectCompletion> connects_;

@@ -30,7 +30,6 @@ class FakeKeyEventSource final : public KeyEventSource, public CallLog {
         for (int64_t code : keyCodes) text += " " + std::to_string(code);
         swallowedKeys = note(text, keyCodes);
     }
-    // The swallowed keys among heldElsewhere.
     std::vector<int64_t> takenKeys() const override {
         std::vector<int64_t> taken;
         for (int64_t code : swallowedKeys)

@@ -6,13 +6,12 @@
 #include <vector>
 
 #include "fakes/CallLog.h"
-#include "fakes/FakeCanvas.h"
 #include "platform/Panel.h"
 
 namespace velvox::testing {
 
-// A panel that keeps its state in memory. Animations wait until the test
-// finishes them; drawing happens when the test asks for it.
+// A panel that keeps its state in memory and draws nothing. Animations wait until the test
+// finishes them.
 class FakePanel final : public Panel, public CallLog {
   public:
     struct Animation {
@@ -27,7 +26,6 @@ class FakePanel final : public Panel, public CallLog {
     bool refusesToShow = false;
     int needsDisplayCount = 0;
     std::vector<Animation> animations;
-    DrawHandler drawHandler;
     explicit FakePanel(Size initial) : size(initial) {}
     Size contentSize() override { return size; }
     void setContentSize(const Size& s) override {
@@ -44,7 +42,7 @@ class FakePanel final : public Panel, public CallLog {
     void orderFront() override { visible = note("orderFront", visible || !refusesToShow); }
     void orderOut() override { visible = note("orderOut", false); }
     bool isVisible() override { return visible; }
-    void setDrawHandler(DrawHandler handler) override { drawHandler = std::move(handler); }
+    void setDrawHandler(DrawHandler) override {}
     void setNeedsDisplay() override { ++needsDisplayCount; }
     // Runs every pending animation to its end, in the order they were started.
     void finishAnimations() {
@@ -53,11 +51,6 @@ class FakePanel final : public Panel, public CallLog {
             if (animation.completion) animation.completion();
         }
     }
-    // Draws the panel's content onto the canvas.
-    void draw(FakeCanvas& canvas) {
-        if (drawHandler) drawHandler(canvas, {0, 0, size.width, size.height});
-    }
-    // Calls recorded so far, then forgets them.
     std::vector<std::string> takeCalls() { return std::exchange(calls, {}); }
 };
 

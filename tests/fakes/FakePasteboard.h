@@ -83,10 +83,8 @@ class FakePasteKeystroke final : public PasteKeystroke {
     void post() override { ++posted; }
     bool focusPastesClipboard() override { return pasteKey; }
     bool type(const std::string& text) override { return typed += text, true; }
-    bool reachesNativeWindows() const override { return native; }
     int posted = 0;
     bool pasteKey = true;
-    bool native = true;
     std::string typed;
 };
 

@@ -7,15 +7,14 @@
 
 namespace velvox::testing {
 
-// Keeps every image and tool tip the core set, and the menu as it stands,
-// so a test can read titles and marks and pick items like a user.
+// Keeps every image the core set, and the menu as it stands, so a test can read titles and
+// marks and pick items like a user.
 class FakeStatusItem final : public StatusItem {
   public:
     std::vector<VectorImage> images;
-    std::vector<std::string> toolTips;
     std::vector<MenuItem> menu;
     void setImage(const VectorImage& image) override { images.push_back(image); }
-    void setToolTip(const std::string& text) override { toolTips.push_back(text); }
+    void setToolTip(const std::string&) override {}
     void setMenu(std::vector<MenuItem> items) override { menu = std::move(items); }
     void setItemTitle(std::size_t index, const std::string& title) override {
         if (index < menu.size()) menu[index].title = title;

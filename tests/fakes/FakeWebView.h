@@ -22,9 +22,8 @@ class FakeWebView final : public WebView, public CallLog {
     bool isVisible() override { return visible; }
     bool isKey() override { return key; }
     void loadPage(const std::string& path) override { note("load " + path); }
-    void evaluate(const std::string& script,
-                  std::function<void(const std::string&)> onError) override {
-        if (note("evaluate " + script, scriptError.has_value()) && onError) onError(*scriptError);
+    void evaluate(const std::string& script, std::function<void(const std::string&)>) override {
+        note("evaluate " + script);
     }
     void beginDrag() override { note("beginDrag"); }
     std::optional<std::string> titleBarDoubleClickAction() override { return doubleClickAction; }
@@ -70,8 +69,6 @@ class FakeWebView final : public WebView, public CallLog {
     bool dark = false;
     ColorScheme desktopScheme = ColorScheme::dark;
     std::optional<std::string> doubleClickAction;
-    // When set, every script fails with this description.
-    std::optional<std::string> scriptError;
 };
 
 }  // namespace velvox::testing

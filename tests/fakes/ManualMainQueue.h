@@ -18,9 +18,6 @@ namespace velvox::testing {
 // runUntilIdle() or advance(); timers fire in due order, the clock set to their moment.
 class ManualMainQueue final : public MainQueue, public Clock {
   public:
-    // The clock starts at 2026-03-02 09:00:00 UTC, a Monday.
-    explicit ManualMainQueue(WallTime start = WallTime(std::chrono::seconds(1772442000)))
-        : now_(start) {}
     void async(std::function<void()> work) override {
         std::lock_guard lock(mutex_);
         ready_.push_back(std::move(work));
@@ -59,16 +56,18 @@ class ManualMainQueue final : public MainQueue, public Clock {
             std::shared_ptr<std::function<void()>> work;
             {
                 std::lock_guard lock(mutex_);
-                auto next = timers_.begin();
-                if (next == timers_.end() || next->first.first > target) break;
-                auto [key, timer] = *next;
-                timers_.erase(next);
-                now_ = key.first;
+                // Timers due at the same moment fire in the order they were made.
+                auto next = std::ranges::min_element(
+                    timers_, {}, [](auto& each) { return std::pair(each.second.due, each.first); });
+                if (next == timers_.end() || next->second.due > target) break;
+                Timer& timer = next->second;
+                now_ = timer.due;
                 work = timer.work;
                 // A repeating timer keeps its sequence, so its handle still cancels it.
                 if (timer.interval > 0)
-                    timers_.emplace(std::make_pair(now_ + toDuration(timer.interval), key.second),
-                                    timer);
+                    timer.due += toDuration(timer.interval);
+                else
+                    timers_.erase(next);
             }
             (*work)();
             runUntilIdle();
@@ -89,6 +88,7 @@ class ManualMainQueue final : public MainQueue, public Clock {
         return read();
     }
     struct Timer {
+        WallTime due;
         double interval;  // 0 for one-shot
         std::shared_ptr<std::function<void()>> work;
     };
@@ -99,28 +99,24 @@ class ManualMainQueue final : public MainQueue, public Clock {
     ScheduledWork schedule(double seconds, double interval, std::function<void()> work) {
         std::lock_guard lock(mutex_);
         uint64_t sequence = nextSequence_++;
-        timers_.emplace(std::make_pair(now_ + toDuration(seconds), sequence),
-                        Timer{interval, std::make_shared<std::function<void()>>(std::move(work))});
+        timers_[sequence] = {now_ + toDuration(seconds), interval,
+                             std::make_shared<std::function<void()>>(std::move(work))};
         return ScheduledWork([this, sequence] {
-            // The work is destroyed outside the lock: it may hold handles of its own
-            // whose cancellation comes back here.
-            std::shared_ptr<std::function<void()>> cancelled;
+            // Declared before the lock, the work is destroyed outside it: it may hold handles
+            // of its own whose cancellation comes back here.
+            std::map<uint64_t, Timer>::node_type cancelled;
             std::lock_guard lock(mutex_);
-            auto it = std::ranges::find_if(
-                timers_, [&](auto& each) { return each.first.second == sequence; });
-            if (it == timers_.end()) return;
-            cancelled = std::move(it->second.work);
-            timers_.erase(it);
+            cancelled = timers_.extract(sequence);
         });
     }
     mutable std::mutex mutex_;
-    WallTime now_;
+    // The clock starts at 2026-03-02 09:00:00 UTC, a Monday.
+    WallTime now_ = WallTime(std::chrono::seconds(1772442000));
     std::deque<std::function<void()>> ready_;
-    std::multimap<std::pair<WallTime, uint64_t>, Timer> timers_;
+    std::map<uint64_t, Timer> timers_;  // by sequence, the order they were made
     uint64_t nextSequence_ = 0;
 };
 
-// Installs a fresh ManualMainQueue as the main queue and the clock.
 inline std::shared_ptr<ManualMainQueue> installManualMainQueue() {
     auto queue = std::make_shared<ManualMainQueue>();
     Platform::installMainQueue(queue);

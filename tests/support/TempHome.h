@@ -53,7 +53,6 @@ class TempHomeTest : public ::testing::Test {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
     }
-    // Sets the environment variable, or unsets it for nullopt.
     static void setEnv(const char* name, const std::optional<std::string>& value) {
         value ? void(::setenv(name, value->c_str(), 1)) : void(::unsetenv(name));
     }

@@ -10,17 +10,15 @@
 namespace velvox {
 namespace {
 
-void frame(benchmark::State& run, const OverlayState& state, const Rect& bounds,
-           bool readableLines) {
+void frame(benchmark::State& run, const OverlayState& state, const Rect& bounds) {
     OverlayView view;
     view.state = state;
     testing::FakeCanvas canvas;
-    canvas.recordLines = readableLines;
     double time = 0;
     for (auto _ : run) {
         time += 1.0 / 30;
         view.tick(0.5 + 0.5 * std::sin(time * 7));
-        canvas.clear();
+        canvas.operations.clear();
         view.draw(canvas, bounds);
         benchmark::DoNotOptimize(canvas.operations.data());
     }
@@ -28,22 +26,18 @@ void frame(benchmark::State& run, const OverlayState& state, const Rect& bounds,
 }
 
 void BM_MeterFrame(benchmark::State& run) {
-    frame(run, OverlayState::listening(), {0, 0, 132, 40}, false);
+    frame(run, OverlayState::listening(), {0, 0, 132, 40});
 }
 void BM_MeterWithLabelFrame(benchmark::State& run) {
-    frame(run, OverlayState::listening("Message"), {0, 0, 182, 40}, false);
+    frame(run, OverlayState::listening("Message"), {0, 0, 182, 40});
 }
 void BM_ThinkingFrame(benchmark::State& run) {
-    frame(run, OverlayState::thinking(), {0, 0, 132, 40}, false);
-}
-void BM_MeterFrameWithReadableLog(benchmark::State& run) {
-    frame(run, OverlayState::listening(), {0, 0, 132, 40}, true);
+    frame(run, OverlayState::thinking(), {0, 0, 132, 40});
 }
 
 BENCHMARK(BM_MeterFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MeterWithLabelFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ThinkingFrame)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_MeterFrameWithReadableLog)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace velvox

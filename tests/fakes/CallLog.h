@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "base/Colour.h"
 #include "base/Geometry.h"
 #include "base/Strings.h"
 
@@ -46,15 +45,6 @@ inline std::string formatPoint(const Point& point) {
 
 inline std::string formatSize(const Size& size) {
     return formatNumber(size.width) + "x" + formatNumber(size.height);
-}
-
-inline std::string formatRect(const Rect& rect) {
-    return "(" + formatPoint({rect.x, rect.y}) + " " + formatSize(rect.size()) + ")";
-}
-
-inline std::string formatColour(const Colour& colour) {
-    return "rgba(" + formatNumber(colour.red) + "," + formatNumber(colour.green) + "," +
-           formatNumber(colour.blue) + "," + formatNumber(colour.alpha) + ")";
 }
 
 }  // namespace velvox::testing

@@ -31,7 +31,7 @@ class FakeImage final : public Image {
     Size size_;
 };
 
-// Records every drawing call, as structured operations and as readable lines.
+// Records every drawing call as a structured operation.
 class FakeCanvas final : public Canvas {
   public:
     struct Operation {
@@ -43,10 +43,6 @@ class FakeCanvas final : public Canvas {
     };
     FakeTextMetrics metrics;
     std::vector<Operation> operations;
-    // Readable lines are made only when asked, to keep drawing cheap.
-    bool recordLines = true;
-    std::vector<std::string> lines;
-    void clear() { operations.clear(), lines.clear(); }
     std::vector<Operation> operationsOfKind(const std::string& kind) const {
         std::vector<Operation> found;
         for (const auto& operation : operations)
@@ -57,33 +53,24 @@ class FakeCanvas final : public Canvas {
         return metrics.measure(text);
     }
     void fillRoundedRect(const Rect& rect, double radius, const Colour& colour) override {
-        add({.kind = "fillRoundedRect", .rect = rect, .radius = radius, .colour = colour});
+        operations.push_back(
+            {.kind = "fillRoundedRect", .rect = rect, .radius = radius, .colour = colour});
     }
     void strokeRoundedRect(const Rect& rect, double radius, const Colour& colour, double) override {
-        add({.kind = "strokeRoundedRect", .rect = rect, .radius = radius, .colour = colour});
+        operations.push_back(
+            {.kind = "strokeRoundedRect", .rect = rect, .radius = radius, .colour = colour});
     }
     void fillEllipse(const Rect& rect, const Colour& colour) override {
-        add({.kind = "fillEllipse", .rect = rect, .colour = colour});
+        operations.push_back({.kind = "fillEllipse", .rect = rect, .colour = colour});
     }
     void drawText(const std::string& text, const Point& origin, const Font&,
                   const Colour& colour) override {
         Size size = metrics.measure(text);
-        add({"drawText", {origin.x, origin.y, size.width, size.height}, 0, colour, text});
+        operations.push_back(
+            {"drawText", {origin.x, origin.y, size.width, size.height}, 0, colour, text});
     }
     void drawImage(const Image&, const Rect& rect) override {
-        add({.kind = "drawImage", .rect = rect});
-    }
-
-  private:
-    void add(Operation operation) {
-        if (recordLines) {
-            std::string line = operation.kind + " " + formatRect(operation.rect);
-            if (operation.kind == "drawText") line += " \"" + operation.text + "\"";
-            if (operation.radius != 0) line += " r" + formatNumber(operation.radius);
-            if (operation.kind != "drawImage") line += " " + formatColour(operation.colour);
-            lines.push_back(line);
-        }
-        operations.push_back(std::move(operation));
+        operations.push_back({.kind = "drawImage", .rect = rect});
     }
 };
 

@@ -88,7 +88,6 @@ TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
 
 TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesIt) {
     auto take = started(2.5);
-    EXPECT_DOUBLE_EQ(recorder->elapsed(), 2.5);
     auto file = recorder->stop();
     ASSERT_TRUE(file);
     EXPECT_EQ(*file, take->path);

@@ -182,7 +182,6 @@ TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
     EXPECT_FALSE(warns("-55 " + taps(40)));
     EXPECT_EQ(systemLog->lines(),
               Strings{"Velvox error: configured hotkey never reported by this keyboard"});
-    EXPECT_EQ(logMessages(), Strings{"configured hotkey never reported by this keyboard"});
     // setKeys starts the check afresh, so the warning can come once more.
     EXPECT_TRUE(warns("keys=61 " + taps(16)));
     // One sighting of a hotkey, as a modifier or as the boost key, prevents it;

@@ -8,7 +8,6 @@
 #include <regex>
 #include <thread>
 
-#include "capture/InputLevel.h"
 #include "fakes/FakeAudioInput.h"
 #include "platform/Platform.h"
 #include "support/TempHome.h"
@@ -82,16 +81,13 @@ TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
         EXPECT_FALSE(fs::exists(folder + "/mirel-left-behind"));
     }
     EXPECT_EQ(logMessages(), Strings(4, "swept 1 stale audio files"));
-    size_t calls = input->calls().size();
     setEnv("TMPDIR", home() + "/missing");
     EXPECT_FALSE(recorder->start()) << "no folder, no take";
     EXPECT_EQ(logMessages().back().rfind("recorder failed: " + home() + "/missing/velvox-", 0), 0u);
-    EXPECT_EQ(input->calls().size(), calls) << "the input is not asked";
 }
 
 TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesIt) {
     auto take = started(2.5);
-    EXPECT_DOUBLE_EQ(recorder->elapsed(), 2.5);
     auto file = recorder->stop();
     ASSERT_TRUE(file);
     EXPECT_EQ(*file, take->path);
@@ -137,12 +133,6 @@ TEST_F(RecorderTest, StartFailuresRemoveTheFileAndSayWhy) {
     EXPECT_EQ(logMessages(), expected);
     EXPECT_EQ(systemLog->lines(),
               (Strings{"Velvox error: " + expected[0], "Velvox error: " + expected[1]}));
-    // A failed start after a good one still ended the good one.
-    input->recordSucceeds = true;
-    auto good = started();
-    input->recordSucceeds = false;
-    EXPECT_FALSE(recorder->start());
-    EXPECT_TRUE(good->destroyed && tmpFiles().empty());
 }
 
 TEST_F(RecorderTest, OnlyTheSystemEndingTheTakeIsReportedAndOnTheMainQueue) {
@@ -177,7 +167,6 @@ TEST_F(RecorderTest, OnlyTheSystemEndingTheTakeIsReportedAndOnTheMainQueue) {
               (Strings{"recording stopped by the system, successfully: true",
                        "recording stopped by the system, successfully: false",
                        "audio encode error: The file is damaged.", "audio encode error: unknown"}));
-    EXPECT_EQ(systemLog->lines().size(), 4u);
     recorder->discard();
     EXPECT_TRUE(tmpFiles().empty());
     // Without a handler a notice is only logged; one queued for a gone recorder does nothing.
@@ -193,17 +182,14 @@ TEST_F(RecorderTest, OnlyTheSystemEndingTheTakeIsReportedAndOnTheMainQueue) {
 }
 
 // The loudest reading is kept, drawn or not: a burst counts, NaN not, nothing heard is -infinity.
-TEST_F(RecorderTest, LevelAndTheLoudestReadingOfTheTake) {
-    auto take = started();
-    take->averagePower = -27.5f;
-    EXPECT_NEAR(recorder->level(), inputLevel(-27.5), 1e-9);
+TEST_F(RecorderTest, TheLoudestReadingOfTheTakeIsKept) {
     // One reading per meter interval; the last is read at stop().
     for (auto [readings, loudest] :
          {std::pair<std::vector<float>, double>{{-90, -18.5f, -90}, -18.5},
           {{-70, NAN, -65, NAN}, -65},
           {{-INFINITY, -INFINITY}, -INFINITY},
           {{-33}, -33}}) {
-        take = started(1);
+        auto take = started(1);
         for (size_t i = 0; i < readings.size(); ++i) {
             take->averagePower = readings[i];
             if (i + 1 < readings.size()) queue->advance(Recorder::kMeterInterval);

@@ -31,7 +31,6 @@ class PageUnderTest {
     page.on('request', (request) => /^(file|data):/.test(request.url()) || this.outsideRequests.push(request.url()));
   }
 
-  // Sends a push: an object as JSON, a string as the literal argument text.
   push(name, argument) {
     return this.page.evaluate(`window.${name} && window.${name}(${typeof argument === 'string' ? argument : JSON.stringify(argument)})`);
   }

@@ -123,8 +123,7 @@ TEST_F(HomeTest, SignInByAddressBrowserOrPastedToken) {
     EXPECT_EQ(lastArgument("window.orvoAuth")["bad"], true);
     post({{"action", "pasteToken"}, {"text", "ovk_abc123"}});
     EXPECT_TRUE(lastArgument("window.orvoState")["live"]["signedIn"]);
-    ASSERT_GE(http->pendingRequests(), 1u);
-    EXPECT_EQ(*http->requests().back().header("Authorization"), "Bearer ovk_abc123");
+    EXPECT_EQ(http->requests().back().header("Authorization"), "Bearer ovk_abc123");
     settle();
     post({{"action", "signOut"}});
     EXPECT_FALSE(lastArgument("window.orvoState")["live"]["signedIn"]);
@@ -147,11 +146,6 @@ TEST_F(HomeTest, UpgradeAndBillingOpenOnlyTheServicesHttpsAddresses) {
               "openURL https://service.test/upgrade?email=ada%2Bx@example.com");
     Auth::save("ovk_t");
     settle();
-    post({{"action", "manageBilling"}});
-    EXPECT_EQ(lastRequest(),
-              "POST https://service.test/v1/billing/portal 15\n"
-              "Authorization: Bearer ovk_t\nX-Velvox-App: *");
-    settle();
     const std::string refused =
         "home: the service sent an address that is not https; it was not opened";
     const std::pair<std::string, bool> cases[] = {
@@ -165,6 +159,9 @@ TEST_F(HomeTest, UpgradeAndBillingOpenOnlyTheServicesHttpsAddresses) {
         window->clearCalls();
         post({{"action", "upgrade"}});
         post({{"action", "manageBilling"}});
+        EXPECT_EQ(lastRequest(),
+                  "POST https://service.test/v1/billing/portal 15\n"
+                  "Authorization: Bearer ovk_t\nX-Velvox-App: *");
         answer(200, Json{{"overview", address}}.dump());
         std::string opens = "openURL " + (opened ? address : "https://service.test/upgrade");
         EXPECT_EQ(desktop->calls, std::vector<std::string>(opened ? 2 : 1, opens)) << address;

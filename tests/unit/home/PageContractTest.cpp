@@ -131,7 +131,7 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     answer(503, "<html>");
     keep("usage.unreachable", PageFunction::usage);
     setUp(true);
-    home.pushLive();
+    queue->runUntilIdle();  // the changed status and key watcher reach the page
     keep("live.fresh", PageFunction::live);
     setUp(false);
     keep("usage.own", PageFunction::usage,

@@ -15,11 +15,9 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
     // key, value sent, stored (null: not), as the next state shows it.
     const std::tuple<const char*, Json, Json, Json> cases[] = {
         {"maxRecordSeconds", 900, 900, 600},
-        {"minHoldSeconds", 0.01, 0.01, 0.05},
         {"cleanup", false, false, false},
         {"notePrompt", "", "", Config::defaultNotePrompt()},  // empty: the built-in one
         {"groqApiKey", "sk-not-checked", nullptr, nullptr},
-        {"keepHistory", "no", nullptr, true},
     };
     int expectedReloads = 0;
     for (const auto& [key, value, stored, shown] : cases) {

@@ -31,7 +31,6 @@ class PageUnderTest {
     page.on('request', (request) => /^(file|data):/.test(request.url()) || this.outsideRequests.push(request.url()));
   }
 
-  // Sends a push: an object as JSON, a string as the literal argument text.
   push(name, argument) {
     return this.page.evaluate(`window.${name} && window.${name}(${typeof argument === 'string' ? argument : JSON.stringify(argument)})`);
   }
@@ -73,9 +72,10 @@ async function openPage(browser, name) {
   return under;
 }
 
-// Runs each test of the calling file on a fresh page `name` with the recorded
-// symbols and `state` pushed, handed to `opened`; afterwards the page must have
-// had no errors and made no outside requests.
+// Runs each test of the calling file or suite on a fresh page `name`, which must
+// first ask for the state, with the recorded symbols and `state` pushed, handed
+// to `opened`; afterwards the page must have had no errors and made no outside
+// requests.
 const { before, after, beforeEach, afterEach, it } = require('node:test');
 const assert = require('node:assert/strict');
 let under;
@@ -85,10 +85,10 @@ function eachTestOn(name, state, opened) {
   after(() => browser.close());
   beforeEach(async () => {
     under = await openPage(browser, name);
+    assert.deepEqual(await under.takePosted(), [{ action: 'ready' }]);
     await under.push('orvoSymbols', argument('symbols'));
     await under.push('orvoState', state);
     opened(under);
-    await under.takePosted();
   });
   afterEach(async () => { assert.deepEqual([under.errors, under.outsideRequests], [[], []]); await under.close(); });
 }
@@ -104,4 +104,4 @@ function testControls(rows) {
   }
 }
 
-module.exports = { launch, openPage, eachTestOn, testControls };
+module.exports = { eachTestOn, testControls };

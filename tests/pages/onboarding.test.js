@@ -13,10 +13,6 @@ eachTestOn('onboarding', fixtures.argument('state', { live: fixtures.argument('l
 // Each step's controls, used in turn, and the messages they post; leaving a
 // step stops its microphone test or clears its demo kind.
 const steps = [
-  ['welcome', async () => {
-    for (let i = 0; i < 6; i += 1) await under.click('#next');
-    assert.equal(await under.visible('#finish'), true);
-  }, []],
   ['permissions', async () => {
     await under.button('Allow microphone');
     await under.button('Turn on accessibility');
@@ -28,7 +24,7 @@ const steps = [
     await under.button('Choose another input device…');
     await under.click('#next');
   }, [{ action: 'micTest' }, { action: 'openSound' }, { action: 'micTestStop' }]],
-  // The account step is the widget the settings page shows too; its sign-in is used there.
+  // The account step is the widget the settings page shows too; its sign-in is checked there.
   ['account', () => under.page.getByLabel(/My own API keys/).check(), [{ action: 'set', key: 'useOwnKey', bool: true }]],
   ['try', async () => {
     await under.page.locator('#demo-kinds label', { hasText: 'An e-mail' }).click();

@@ -59,8 +59,7 @@ const controls = [
     await under.button('Remove Claude');
     await under.button('Add app…');
     await under.button('Always use prompts in Mail');
-    await under.page.locator('input[data-bool="promptModeEnabled"]').uncheck();
-  }, [{ action: 'savePromptApps', list: ['com.openai.chat'] }, { action: 'addApp' }, { action: 'savePromptApps', list: ['com.anthropic.claudefordesktop', 'com.openai.chat', 'org.gnome.Evolution'] }, set('promptModeEnabled', false)]],
+  }, [{ action: 'savePromptApps', list: ['com.openai.chat'] }, { action: 'addApp' }, { action: 'savePromptApps', list: ['com.anthropic.claudefordesktop', 'com.openai.chat', 'org.gnome.Evolution'] }]],
   ['hotkeys', async () => {
     await under.page.locator('[data-hotkey="boostHotkeyKeyCode"]').getByRole('button', { name: 'Change' }).click();
     assert.equal(await under.text('[data-hotkey="boostHotkeyKeyCode"] .key-name'), 'Press a key…');
@@ -69,16 +68,33 @@ const controls = [
   ['permissions', async () => {
     await under.page.locator('#input-device').selectOption({ label: 'Yeti Stereo Microphone' });
   }, [set('inputDevice', 'alsa_input.usb-Blue_Yeti-00.analog-stereo')]],
+  // Sign-in by e-mail needs the service, a pasted token does not; signed in,
+  // billing can be managed once the program has sent it.
   ['account', async () => {
+    await under.push('orvoUsage', fixtures.argument('usage.unreachable'));
+    assert.equal(await under.page.getByLabel('Sign-in token').isVisible(), true);
+    assert.equal(await under.visible('.sign-in input[type="email"]'), false);
     await under.push('orvoUsage', fixtures.argument('usage.signedOut'));
     await under.page.getByLabel('E-mail', { exact: true }).fill('alex@example.com');
     await under.button('Email me a sign-in link');
+    await under.push('orvoAuth', fixtures.argument('auth.sending'));
+    const send = under.page.getByRole('button', { name: 'Email me a sign-in link' });
+    assert.equal(await send.isDisabled(), true);
+    await under.push('orvoAuth', fixtures.argument('auth.badAddress'));
+    assert.equal(await send.isDisabled(), false);
+    assert.equal(await under.page.locator('.sign-in > .note.bad').isVisible(), true);
     await under.button('Continue with Google');
-    await under.page.locator('.token summary').click();
     await under.page.getByLabel('Sign-in token').fill('tok_123');
     await under.button('Use token');
-    await under.page.getByLabel(/My own API keys/).check();
-  }, [{ action: 'signIn', text: 'alex@example.com' }, { action: 'signInGoogle' }, { action: 'pasteToken', text: 'tok_123' }, set('useOwnKey', true)]],
+    await under.push('orvoUsage', fixtures.argument('usage.signedIn'));
+    assert.equal(await under.visible('button:has-text("Manage billing")'), false);
+    await under.button('Upgrade');
+    await under.button('Sign out');
+    await under.push('orvoBilling', fixtures.argument('billing'));
+    await under.button('Manage billing');
+    await under.push('orvoBillingNote', fixtures.argument('billingNote'));
+    assert.equal(await under.text('.service > .note'), 'Could not open billing just now. Try again in a moment.');
+  }, [{ action: 'signIn', text: 'alex@example.com' }, { action: 'signInGoogle' }, { action: 'pasteToken', text: 'tok_123' }, { action: 'upgrade' }, { action: 'signOut' }, { action: 'manageBilling' }]],
 ];
 describe('controls', () => testControls(controls));
 
@@ -104,31 +120,6 @@ it('keeps unsaved edits of the context and a prompt through pushes', async () =>
 });
 
 describe('account', () => {
-  // Sign-in by e-mail needs the service, a pasted token does not.
-  it('shows the sign-in notes, billing and its buttons', async () => {
-    await under.open('account');
-    await under.push('orvoUsage', fixtures.argument('usage.unreachable'));
-    assert.equal(await under.page.getByLabel('Sign-in token').isVisible(), true);
-    assert.equal(await under.visible('.sign-in input[type="email"]'), false);
-    await under.push('orvoUsage', fixtures.argument('usage.signedOut'));
-    await under.push('orvoAuth', fixtures.argument('auth.sending'));
-    const send = under.page.getByRole('button', { name: 'Email me a sign-in link' });
-    assert.equal(await send.isDisabled(), true);
-    await under.push('orvoAuth', fixtures.argument('auth.badAddress'));
-    assert.equal(await send.isDisabled(), false);
-    assert.equal(await under.page.locator('.sign-in > .note.bad').isVisible(), true);
-
-    await under.push('orvoUsage', fixtures.argument('usage.signedIn'));
-    assert.equal(await under.visible('button:has-text("Manage billing")'), false);
-    await under.button('Upgrade');
-    await under.button('Sign out');
-    await under.push('orvoBilling', fixtures.argument('billing'));
-    await under.button('Manage billing');
-    assert.deepEqual(await under.takePosted(), [{ action: 'upgrade' }, { action: 'signOut' }, { action: 'manageBilling' }]);
-    await under.push('orvoBillingNote', fixtures.argument('billingNote'));
-    assert.equal(await under.text('.service > .note'), 'Could not open billing just now. Try again in a moment.');
-  });
-
   // Each key is checked from its own field, which is emptied once the key is saved.
   const anthropic = { anthropicKeyNote: 'Key works and is saved on this computer.', anthropicKeyBad: false, anthropicKeySaved: true };
   const keys = [

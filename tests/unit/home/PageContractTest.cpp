@@ -119,6 +119,7 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     keep("auth.sending", PageFunction::auth, {{"action", "signIn"}, {"text", "alex@example.com"}});
     answer(200, "{}");
     keep("auth.linkSent", PageFunction::auth);
+    keep("auth.inBrowser", PageFunction::auth, {{"action", "signInGoogle"}});
     keep("capture.clash", PageFunction::capture,
          {{"action", "set"}, {"key", "boostHotkeyKeyCode"}, {"number", 63}});
     keep("capture.clear", PageFunction::capture, {{"action", "cancelCapture"}});
@@ -131,7 +132,7 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     answer(503, "<html>");
     keep("usage.unreachable", PageFunction::usage);
     setUp(true);
-    home.pushLive();
+    queue->runUntilIdle();  // the changed status and key watcher reach the page
     keep("live.fresh", PageFunction::live);
     setUp(false);
     keep("usage.own", PageFunction::usage,
@@ -145,6 +146,9 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
     post({{"action", "setAnthropicKey"}, {"text", "sk-ant-fixture"}});
     answer(401, "{}");
     keep("state.anthropicKeyRejected", PageFunction::state);
+    AppState::dictated("Hi Sam, could we go over it tomorrow?", 4.0, "email");
+    queue->runUntilIdle();
+    keep("dictated", PageFunction::dictated);
     Ordered fixture = {{"about",
                         "Pushes the program builds, written by "
                         "tests/unit/home/PageContractTest.cpp for the page tests."},

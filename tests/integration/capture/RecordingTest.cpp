@@ -10,12 +10,10 @@
 #include <thread>
 
 #include "capture/Recorder.h"
-#include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
+#include "integration/DesktopTest.h"
 #include "platform/linux/GstAudioInput.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
-#include "support/TempHome.h"
 
 namespace velvox {
 namespace {
@@ -54,12 +52,11 @@ std::jthread microphoneFeed(double amplitude) {
     });
 }
 
-class RecordingTest : public testing::TempHomeTest {
+class RecordingTest : public testing::DesktopTest {
   protected:
     void SetUp() override {
-        TempHomeTest::SetUp();
+        DesktopTest::SetUp();
         std::signal(SIGPIPE, SIG_IGN);
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
         newInput();
         recorder = std::make_unique<Recorder>();
         recorder->onUnexpectedStop = [this] { ++unexpectedStops; };
@@ -68,7 +65,7 @@ class RecordingTest : public testing::TempHomeTest {
     void TearDown() override {
         recorder.reset();
         setEnv("VELVOX_AUDIO_SOURCE", std::nullopt);
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
     void newInput() {
         input = std::make_shared<GstAudioInput>();
@@ -84,12 +81,6 @@ class RecordingTest : public testing::TempHomeTest {
         }));
     }
     bool noTempFiles() const { return std::filesystem::is_empty(std::getenv("TMPDIR")); }
-    // Whether a log line from the `from`th on starts so.
-    bool logged(const std::string& start, size_t from = 0) const {
-        auto messages = logMessages();
-        return std::any_of(messages.begin() + std::min(from, messages.size()), messages.end(),
-                           [&](const std::string& line) { return line.starts_with(start); });
-    }
 
     // Ends the take, which must hand over a complete file of what was recorded
     // (as GStreamer's discoverer reads it, every stream's caps included),

@@ -5,15 +5,13 @@
 #include <algorithm>
 
 #include "capture/HotkeyMonitor.h"
+#include "integration/DesktopTest.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
-#include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/x11/InjectedKeys.h"
 #include "platform/linux/x11/X11KeyEventSource.h"
 #include "platform/linux/x11/XTestPaste.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
-#include "support/TempHome.h"
 
 namespace velvox {
 namespace {
@@ -22,11 +20,10 @@ using testing::shell;
 using testing::spinUntil;
 using Events = std::vector<std::string>;
 
-class X11KeyEventSourceTest : public testing::TempHomeTest {
+class X11KeyEventSourceTest : public testing::DesktopTest {
   protected:
     void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        DesktopTest::SetUp();
         source = std::make_shared<X11KeyEventSource>();
         Platform::installKeyEventSource(source);
         ASSERT_TRUE(
@@ -39,7 +36,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         source->stop();
         shell("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L keyup Control_L keyup shift");
         XCloseDisplay(other);
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
 
     // The hotkey logic on top of the real source: what it reports goes to
@@ -62,9 +59,6 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     // Types with xdotool, then waits until the monitor has reported `count` events in all.
     bool xdotool(const std::string& keys, size_t count) {
         return shell("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
-    }
-    size_t logCount(const std::string& message) const {
-        return std::ranges::count(logMessages(), message);
     }
     bool reached(const std::string& key) {
         return window.saw("key press " + key + " ") || window.saw("key release " + key + " ");
@@ -164,7 +158,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         monitor.reset();
         if (c.otherHoldsControlF5) otherGrabsF5(ControlMask, false);
     }
-    EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 0u);
+    EXPECT_EQ(logged("hotkeys: key 96 is grabbed by another application"), 0u);
 }
 
 TEST_F(X11KeyEventSourceTest,
@@ -217,7 +211,7 @@ TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConn
     startMonitor({96, 61});
     EXPECT_EQ(monitor->takenKeys(), std::vector<int64_t>{96});
     for (int retry = 0; retry < 3; ++retry) monitor->retryTakenKeys();
-    EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 1u);
+    EXPECT_EQ(logged("hotkeys: key 96 is grabbed by another application"), 1u);
     ASSERT_TRUE(shell("xdotool key F5") && xdotool("key Alt_R", 2));
     EXPECT_EQ(heard, (Events{"down 61", "up 61"})) << "F5 acts for the other client only";
 
@@ -237,7 +231,7 @@ TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConn
     XKillClient(other, source->connectionResourceForTesting());
     XSync(other, False);
     ASSERT_TRUE(spinUntil([&] { return heard.size() == 2; }));
-    EXPECT_GE(logCount("hotkeys: lost the connection to the X display"), 1u);
+    EXPECT_GE(logged("hotkeys: lost the connection to the X display"), 1u);
     ASSERT_TRUE(xdotool("keyup Alt_R keydown Alt_R keyup Alt_R", 4));
     EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 61", "up 61"}));
 }

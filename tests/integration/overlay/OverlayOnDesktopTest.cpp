@@ -10,14 +10,12 @@
 
 #include "fakes/FakeAccessibility.h"
 #include "feedback/Overlay.h"
-#include "platform/Platform.h"
+#include "integration/DesktopTest.h"
 #include "platform/linux/CairoCanvas.h"
-#include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/GtkPanel.h"
 #include "platform/linux/LinuxFeedback.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
-#include "support/TempHome.h"
 
 // X11 last: its macros must not reach the headers above.
 #include <X11/Xlib.h>
@@ -133,13 +131,12 @@ class KeepingPanels final : public Panels {
     GtkPanels real_;
 };
 
-class OverlayOnDesktopTest : public TempHomeTest {
+class OverlayOnDesktopTest : public DesktopTest {
   protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
 
     void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        DesktopTest::SetUp();
         auto accessibility = std::make_shared<FakeAccessibility>();
         accessibility->trusted = false;
         Platform::installAccessibility(accessibility);
@@ -165,7 +162,7 @@ class OverlayOnDesktopTest : public TempHomeTest {
         overlay.reset();
         target.reset();
         spinFor(std::chrono::milliseconds(30));
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
 
     GtkPanel& panel() { return *panels->last; }

@@ -1,14 +1,10 @@
-#include <fcntl.h>
 #include <gst/pbutils/pbutils.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 
+#include "VirtualMicrophone.h"
 #include "capture/Recorder.h"
 #include "integration/DesktopTest.h"
 #include "platform/linux/GstAudioInput.h"
@@ -32,25 +28,6 @@ const char* const kRestoreMicrophone =
     "for m in $(pactl list short modules | grep module-null-source | cut -f1); do "
     "pactl unload-module $m; done";
 const char* const kRefused = "record() refused to start, mic may be in use by another app";
-
-// Writes a 440 Hz tone into the virtual microphone's FIFO at the pace it is
-// played, as a person speaking into it would, until the thread is dropped.
-std::jthread microphoneFeed(double amplitude) {
-    return std::jthread([amplitude, path = std::string(std::getenv("VELVOX_TEST_SOURCE_FIFO"))](
-                            std::stop_token stop) {
-        // Without blocking: the server stops reading when nobody records.
-        int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-        std::vector<int16_t> chunk(320);  // 20 ms at 16 kHz
-        for (uint64_t sample = 0; fd >= 0 && !stop.stop_requested();) {
-            for (auto& value : chunk)
-                value = int16_t(amplitude * 32767 *
-                                std::sin(2 * M_PI * 440 * double(sample++) / 16000));
-            if (::write(fd, chunk.data(), chunk.size() * 2) < 0 && errno != EAGAIN) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (fd >= 0) ::close(fd);
-    });
-}
 
 class RecordingTest : public testing::DesktopTest {
   protected:
@@ -160,9 +137,9 @@ TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEn
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         setEnv("VELVOX_AUDIO_SOURCE", c.source);
-        std::jthread feed;  // its pipe's reader goes with a restarted server
         ASSERT_TRUE(!c.restartServer || shell(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
-        feed = microphoneFeed(0.9);
+        // Fed after a restart: the pipe's reader went with the old server.
+        std::jthread feed = testing::feedMicrophone();
         if (c.restartServer) {
             ASSERT_TRUE(
                 spinUntil([&] { return input->isPreparedForTesting() && shell(kVelvoxClient); }));

@@ -13,14 +13,12 @@
 #include "support/MainLoop.h"
 #include "support/Shell.h"
 
-namespace velvox {
+namespace velvox::testing {
 namespace {
 
-using testing::shell;
-using testing::spinUntil;
 using Events = std::vector<std::string>;
 
-class X11KeyEventSourceTest : public testing::DesktopTest {
+class X11KeyEventSourceTest : public DesktopTest {
   protected:
     void SetUp() override {
         DesktopTest::SetUp();
@@ -78,7 +76,7 @@ class X11KeyEventSourceTest : public testing::DesktopTest {
     }
 
     // What the user types into: the delivery tests' window ("key press F5 none").
-    testing::DeliveryWindowProcess window;
+    DeliveryWindowProcess window;
     Display* other = XOpenDisplay(nullptr);
     std::shared_ptr<X11KeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
@@ -143,7 +141,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         ASSERT_TRUE(shell(c.on));
         if (c.group) XkbLockGroup(other, XkbUseCoreKbd, c.group);
         ASSERT_TRUE(typeMarker());  // the server has made the change
-        testing::drainMainLoop();   // and the source has seen it
+        drainMainLoop();            // and the source has seen it
         XkbStateRec state;
         XkbGetState(other, XkbUseCoreKbd, &state);
         EXPECT_EQ(state.locked_mods, c.locked);
@@ -237,4 +235,4 @@ TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConn
 }
 
 }  // namespace
-}  // namespace velvox
+}  // namespace velvox::testing

@@ -16,7 +16,6 @@
 #include "integration/DesktopTest.h"
 #include "platform/Accessibility.h"
 #include "platform/PasteKeystroke.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "platform/linux/LinuxDelivery.h"
 #include "platform/linux/x11/X11Clipboard.h"

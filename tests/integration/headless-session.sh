@@ -16,9 +16,8 @@ if [ -z "${VELVOX_IN_HEADLESS_SESSION:-}" ]; then
 fi
 
 session=$(mktemp -d /tmp/velvox-session-XXXXXX)
-pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  kill $(jobs -p) 2>/dev/null || true
   pulseaudio --kill 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$session"
@@ -29,12 +28,10 @@ trap cleanup EXIT
 display=90
 while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do display=$((display + 1)); done
 Xvfb ":${display}" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$session/xvfb.log" 2>&1 &
-pids+=($!)
 export DISPLAY=":${display}"
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 
 openbox >"$session/openbox.log" 2>&1 &
-pids+=($!)
 
 # The accessibility bus, switched on as a desktop does when a screen reader
 # or another assistive technology asks for it (the session bus starts its
@@ -53,7 +50,6 @@ cat >"$session/bare-bus.conf" <<CONFIG
 CONFIG
 dbus-daemon --config-file="$session/bare-bus.conf" --nofork --print-address=3 \
   3>"$session/bare-bus.address" 2>"$session/bare-bus.log" &
-pids+=($!)
 for _ in $(seq 100); do [ -s "$session/bare-bus.address" ] && break; sleep 0.05; done
 VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY=$(head -n 1 "$session/bare-bus.address")
 export VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY

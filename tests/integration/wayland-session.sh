@@ -34,8 +34,8 @@ output HEADLESS-1 resolution 1920x1080
 CONFIG
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
   sway --config "$XDG_RUNTIME_DIR/sway.config" >"$XDG_RUNTIME_DIR/sway.log" 2>&1 &
-sway=$!
-trap 'kill "$sway" 2>/dev/null || true; wait "$sway" 2>/dev/null || true' EXIT
+# sway, and the keyboard started below, end with the command.
+trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true' EXIT
 for _ in $(seq 200); do
   socket=$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'wayland-*' -type s -print -quit)
   [ -n "$socket" ] && break
@@ -50,8 +50,6 @@ export WAYLAND_DISPLAY=$(basename "$socket")
 # A headless seat has no keyboard, and without one no window ever gets the
 # focus. A virtual keyboard that stays (wtype, sleeping) is the desk's keyboard.
 wtype -s 86400000 >"$XDG_RUNTIME_DIR/keyboard.log" 2>&1 &
-keyboard=$!
-trap 'kill "$keyboard" "$sway" 2>/dev/null || true; wait "$keyboard" "$sway" 2>/dev/null || true' EXIT
 export XDG_SESSION_TYPE=wayland
 SWAYSOCK=$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -name 'sway-ipc.*.sock' -print -quit)
 export SWAYSOCK

@@ -1,27 +1,18 @@
-#include <fcntl.h>
 #include <gst/pbutils/pbutils.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 
+#include "VirtualMicrophone.h"
 #include "capture/Recorder.h"
-#include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
+#include "integration/DesktopTest.h"
 #include "platform/linux/GstAudioInput.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
-#include "support/TempHome.h"
 
-namespace velvox {
+namespace velvox::testing {
 namespace {
-
-using testing::shell;
-using testing::spinUntil;
 
 const char* const kNoServer = "unix:/nonexistent/velvox-no-server";
 const char* const kVelvoxClient = "pactl list clients | grep -q 'application.name = \"Velvox\"'";
@@ -35,31 +26,11 @@ const char* const kRestoreMicrophone =
     "pactl unload-module $m; done";
 const char* const kRefused = "record() refused to start, mic may be in use by another app";
 
-// Writes a 440 Hz tone into the virtual microphone's FIFO at the pace it is
-// played, as a person speaking into it would, until the thread is dropped.
-std::jthread microphoneFeed(double amplitude) {
-    return std::jthread([amplitude, path = std::string(std::getenv("VELVOX_TEST_SOURCE_FIFO"))](
-                            std::stop_token stop) {
-        // Without blocking: the server stops reading when nobody records.
-        int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-        std::vector<int16_t> chunk(320);  // 20 ms at 16 kHz
-        for (uint64_t sample = 0; fd >= 0 && !stop.stop_requested();) {
-            for (auto& value : chunk)
-                value = int16_t(amplitude * 32767 *
-                                std::sin(2 * M_PI * 440 * double(sample++) / 16000));
-            if (::write(fd, chunk.data(), chunk.size() * 2) < 0 && errno != EAGAIN) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (fd >= 0) ::close(fd);
-    });
-}
-
-class RecordingTest : public testing::TempHomeTest {
+class RecordingTest : public DesktopTest {
   protected:
     void SetUp() override {
-        TempHomeTest::SetUp();
+        DesktopTest::SetUp();
         std::signal(SIGPIPE, SIG_IGN);
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
         newInput();
         recorder = std::make_unique<Recorder>();
         recorder->onUnexpectedStop = [this] { ++unexpectedStops; };
@@ -68,7 +39,7 @@ class RecordingTest : public testing::TempHomeTest {
     void TearDown() override {
         recorder.reset();
         setEnv("VELVOX_AUDIO_SOURCE", std::nullopt);
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
     void newInput() {
         input = std::make_shared<GstAudioInput>();
@@ -84,12 +55,6 @@ class RecordingTest : public testing::TempHomeTest {
         }));
     }
     bool noTempFiles() const { return std::filesystem::is_empty(std::getenv("TMPDIR")); }
-    // Whether a log line from the `from`th on starts so.
-    bool logged(const std::string& start, size_t from = 0) const {
-        auto messages = logMessages();
-        return std::any_of(messages.begin() + std::min(from, messages.size()), messages.end(),
-                           [&](const std::string& line) { return line.starts_with(start); });
-    }
 
     // Ends the take, which must hand over a complete file of what was recorded
     // (as GStreamer's discoverer reads it, every stream's caps included),
@@ -102,19 +67,16 @@ class RecordingTest : public testing::TempHomeTest {
             ASSERT_TRUE(take && take.path().ends_with(".m4a")) << *take;
             EXPECT_EQ(std::filesystem::status(*take).permissions(),
                       std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-            GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
-            gchar* uri = gst_filename_to_uri(take.path().c_str(), nullptr);
-            GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, nullptr);
-            g_free(uri);
-            g_object_unref(discoverer);
+            g_autoptr(GstDiscoverer) discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
+            g_autofree gchar* uri = gst_filename_to_uri(take.path().c_str(), nullptr);
+            g_autoptr(GstDiscovererInfo) info =
+                gst_discoverer_discover_uri(discoverer, uri, nullptr);
             ASSERT_TRUE(info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) << *take;
             seconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
-            GVariant* tree = gst_discoverer_info_to_variant(info, GST_DISCOVERER_SERIALIZE_CAPS);
-            gchar* text = g_variant_print(tree, FALSE);
+            g_autoptr(GVariant) tree =
+                gst_discoverer_info_to_variant(info, GST_DISCOVERER_SERIALIZE_CAPS);
+            g_autofree gchar* text = g_variant_print(tree, FALSE);
             described = text;
-            g_free(text);
-            g_variant_unref(tree);
-            g_object_unref(info);
         }
         EXPECT_TRUE(noTempFiles());
         for (const char* part : {"video/quicktime", "audio/mpeg", "mpegversion=(int)4",
@@ -122,9 +84,8 @@ class RecordingTest : public testing::TempHomeTest {
             EXPECT_NE(described.find(part), std::string::npos) << part << " in " << described;
         // libav's AAC encoder adds one frame (1024 samples) of priming to what
         // was recorded; VisualOn's, used when installed, adds none.
-        GstElementFactory* visualOn = gst_element_factory_find("voaacenc");
+        g_autoptr(GstElementFactory) visualOn = gst_element_factory_find("voaacenc");
         double priming = visualOn ? 0 : 1024.0 / 16000;
-        if (visualOn) gst_object_unref(visualOn);
         EXPECT_NEAR(seconds, recorded + priming, 0.05 * recorded);
         EXPECT_EQ(unexpectedStops, 0);
     }
@@ -169,9 +130,9 @@ TEST_F(RecordingTest, TakesAreCompleteFilesOfWhatWasHeardUntilTheKeyOrTheInputEn
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         setEnv("VELVOX_AUDIO_SOURCE", c.source);
-        std::jthread feed;  // its pipe's reader goes with a restarted server
         ASSERT_TRUE(!c.restartServer || shell(std::getenv("VELVOX_TEST_RESTART_SOUND_SERVER")));
-        feed = microphoneFeed(0.9);
+        // Fed after a restart: the pipe's reader went with the old server.
+        std::jthread feed = feedMicrophone();
         if (c.restartServer) {
             ASSERT_TRUE(
                 spinUntil([&] { return input->isPreparedForTesting() && shell(kVelvoxClient); }));
@@ -258,4 +219,4 @@ TEST_F(RecordingTest, InputThatFailsLeavesNoFile) {
 }
 
 }  // namespace
-}  // namespace velvox
+}  // namespace velvox::testing

@@ -17,22 +17,19 @@ namespace velvox::testing {
 class StandInPortal {
   public:
     StandInPortal() {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        g_autofree gchar* address =
+            g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         bus_ = g_dbus_connection_new_for_address_sync(
             address,
             GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, nullptr);
-        g_free(address);
         g_dbus_connection_add_filter(bus_, &StandInPortal::filter, this, nullptr);
-        GVariant* reply = g_dbus_connection_call_sync(
+        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
             G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        if (reply) {
-            g_variant_get(reply, "(u)", &nameReply_);
-            g_variant_unref(reply);
-        }
+        if (reply) g_variant_get(reply, "(u)", &nameReply_);
     }
     // Closing stops the message thread's work on this connection: no filter runs afterwards.
     ~StandInPortal() {
@@ -131,7 +128,7 @@ class StandInPortal {
             return reply(message, nullptr);
         }
         // The options come last in each of the calls answered through a request.
-        GVariant* options =
+        g_autoptr(GVariant) options =
             g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
         GVariant* results = nullptr;
         guint32 answer = 0;
@@ -143,7 +140,7 @@ class StandInPortal {
             results = g_variant_new_parsed("{'session_handle': <%s>}", session.c_str());
         } else if (call == "BindShortcuts") {
             const char* session = nullptr;
-            GVariantIter* shortcuts = nullptr;
+            g_autoptr(GVariantIter) shortcuts = nullptr;
             g_variant_get(parameters, "(&oa(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
                           nullptr);
             call += this->session() == session ? " our session" : std::string(" ") + session;
@@ -151,7 +148,7 @@ class StandInPortal {
             g_variant_builder_init(&bound, G_VARIANT_TYPE("a(sa{sv})"));
             const char* id = nullptr;
             GVariant* properties = nullptr;
-            while (g_variant_iter_next(shortcuts, "(&s@a{sv})", &id, &properties)) {
+            while (g_variant_iter_loop(shortcuts, "(&s@a{sv})", &id, &properties)) {
                 call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
                 // The desktop takes the keys asked for, else picks its own.
                 std::string preferred = option(properties, "preferred_trigger");
@@ -160,9 +157,7 @@ class StandInPortal {
                                        ? std::string("Super+") + (id[0] == 'b' ? "B" : "D")
                                        : preferred;
                 g_variant_builder_add(&bound, "(s@a{sv})", id, triggerProperties("Press " + keys));
-                g_variant_unref(properties);
             }
-            g_variant_iter_free(shortcuts);
             results =
                 g_variant_new_parsed("{'shortcuts': <%@a(sa{sv})>}", g_variant_builder_end(&bound));
             answer = bindAnswer;
@@ -187,7 +182,6 @@ class StandInPortal {
             g_variant_new("(u@a{sv})", answer,
                           results ? results : g_variant_new_parsed("@a{sv} {}")),
             nullptr);
-        g_variant_unref(options);
     }
 
     GDBusConnection* bus_ = nullptr;

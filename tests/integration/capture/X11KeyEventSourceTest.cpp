@@ -5,28 +5,23 @@
 #include <algorithm>
 
 #include "capture/HotkeyMonitor.h"
+#include "integration/DesktopTest.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
-#include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/x11/InjectedKeys.h"
 #include "platform/linux/x11/X11KeyEventSource.h"
 #include "platform/linux/x11/XTestPaste.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
-#include "support/TempHome.h"
 
-namespace velvox {
+namespace velvox::testing {
 namespace {
 
-using testing::shell;
-using testing::spinUntil;
 using Events = std::vector<std::string>;
 
-class X11KeyEventSourceTest : public testing::TempHomeTest {
+class X11KeyEventSourceTest : public DesktopTest {
   protected:
     void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        DesktopTest::SetUp();
         source = std::make_shared<X11KeyEventSource>();
         Platform::installKeyEventSource(source);
         ASSERT_TRUE(
@@ -39,7 +34,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
         source->stop();
         shell("xdotool keyup F5 keyup Alt_R keyup Alt_L keyup Super_L keyup Control_L keyup shift");
         XCloseDisplay(other);
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
 
     // The hotkey logic on top of the real source: what it reports goes to
@@ -63,9 +58,6 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     bool xdotool(const std::string& keys, size_t count) {
         return shell("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
     }
-    size_t logCount(const std::string& message) const {
-        return std::ranges::count(logMessages(), message);
-    }
     bool reached(const std::string& key) {
         return window.saw("key press " + key + " ") || window.saw("key release " + key + " ");
     }
@@ -84,7 +76,7 @@ class X11KeyEventSourceTest : public testing::TempHomeTest {
     }
 
     // What the user types into: the delivery tests' window ("key press F5 none").
-    testing::DeliveryWindowProcess window;
+    DeliveryWindowProcess window;
     Display* other = XOpenDisplay(nullptr);
     std::shared_ptr<X11KeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
@@ -149,7 +141,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         ASSERT_TRUE(shell(c.on));
         if (c.group) XkbLockGroup(other, XkbUseCoreKbd, c.group);
         ASSERT_TRUE(typeMarker());  // the server has made the change
-        testing::drainMainLoop();   // and the source has seen it
+        drainMainLoop();            // and the source has seen it
         XkbStateRec state;
         XkbGetState(other, XkbUseCoreKbd, &state);
         EXPECT_EQ(state.locked_mods, c.locked);
@@ -164,7 +156,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         monitor.reset();
         if (c.otherHoldsControlF5) otherGrabsF5(ControlMask, false);
     }
-    EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 0u);
+    EXPECT_EQ(logged("hotkeys: key 96 is grabbed by another application"), 0u);
 }
 
 TEST_F(X11KeyEventSourceTest,
@@ -217,7 +209,7 @@ TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConn
     startMonitor({96, 61});
     EXPECT_EQ(monitor->takenKeys(), std::vector<int64_t>{96});
     for (int retry = 0; retry < 3; ++retry) monitor->retryTakenKeys();
-    EXPECT_EQ(logCount("hotkeys: key 96 is grabbed by another application"), 1u);
+    EXPECT_EQ(logged("hotkeys: key 96 is grabbed by another application"), 1u);
     ASSERT_TRUE(shell("xdotool key F5") && xdotool("key Alt_R", 2));
     EXPECT_EQ(heard, (Events{"down 61", "up 61"})) << "F5 acts for the other client only";
 
@@ -237,10 +229,10 @@ TEST_F(X11KeyEventSourceTest, GrabsSurviveAnotherClientHoldingTheKeyAndALostConn
     XKillClient(other, source->connectionResourceForTesting());
     XSync(other, False);
     ASSERT_TRUE(spinUntil([&] { return heard.size() == 2; }));
-    EXPECT_GE(logCount("hotkeys: lost the connection to the X display"), 1u);
+    EXPECT_GE(logged("hotkeys: lost the connection to the X display"), 1u);
     ASSERT_TRUE(xdotool("keyup Alt_R keydown Alt_R keyup Alt_R", 4));
     EXPECT_EQ(heard, (Events{"down 61", "up 61", "down 61", "up 61"}));
 }
 
 }  // namespace
-}  // namespace velvox
+}  // namespace velvox::testing

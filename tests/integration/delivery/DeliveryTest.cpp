@@ -13,14 +13,12 @@
 #include "DeliveryWindowProcess.h"
 #include "delivery/Inserter.h"
 #include "delivery/Paster.h"
+#include "integration/DesktopTest.h"
 #include "platform/Accessibility.h"
 #include "platform/PasteKeystroke.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
-#include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/LinuxDelivery.h"
 #include "platform/linux/x11/X11Clipboard.h"
-#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
@@ -30,12 +28,11 @@ namespace {
 
 using ::testing::Contains;
 
-// The real desktop services and a GLib main queue, in a throw-away home.
-class DeliveryTest : public TempHomeTest {
+// The real desktop services.
+class DeliveryTest : public DesktopTest {
   protected:
     void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        DesktopTest::SetUp();
         installLinuxDelivery();
         Paster::resetForTesting();
         ASSERT_TRUE(window.started() &&
@@ -76,12 +73,6 @@ class DeliveryTest : public TempHomeTest {
     }
     static void pumpPastRestore() {
         pumpFor(Paster::kPasteDelaySeconds + Paster::kRestoreDelaySeconds + 0.3);
-    }
-    // Whether this is in the log, in `times` lines at least.
-    bool logged(const std::string& text, int times = 1) const {
-        int found = 0;
-        for (const std::string& line : logMessages()) found += line.find(text) != std::string::npos;
-        return found >= times;
     }
 
     DeliveryWindowProcess window{{"--app-id", "org.velvox.DeliveryTarget"}};
@@ -241,7 +232,7 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
     EXPECT_EQ(Platform::pasteboard().changeCount(), count);
     // "direct ✓ 😀" is 11 UTF-16 units (the emoji counts two) and 10 characters
     // as the field counts them.
-    EXPECT_TRUE(logged("insert: wrote 11 chars directly, 6 -> 16"));
+    EXPECT_EQ(logged("insert: wrote 11 chars directly, 6 -> 16"), 1u);
 
     focus("view");
     tell("set view hello world\\nsecond line", "set view");
@@ -249,7 +240,7 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
     pumpFor(0.1);
     EXPECT_EQ(Inserter::insert("there"), Inserter::Result::inserted);
     EXPECT_TRUE(window.waitForText("view", "hello there\nsecond line"));
-    EXPECT_TRUE(logged("insert: replaced a selection, 23 -> 23 chars"));
+    EXPECT_EQ(logged("insert: replaced a selection, 23 -> 23 chars"), 1u);
     EXPECT_EQ(Inserter::insert(" again"), Inserter::Result::inserted);
     EXPECT_TRUE(window.waitForText("view", "hello there again\nsecond line"));
 
@@ -265,7 +256,7 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
     EXPECT_EQ(Paster::deliver("nope", front(), {}),
               DeliveryOutcome::copiedOnly(Paster::kPressPasteMessage));
     pumpFor(0.3);
-    EXPECT_TRUE(logged("insert: field does not accept direct text", 2));
+    EXPECT_GE(logged("insert: field does not accept direct text"), 2u);
     EXPECT_EQ(window.lastText("password"), "text password ");
 }
 

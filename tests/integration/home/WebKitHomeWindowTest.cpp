@@ -5,11 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
+#include "integration/DesktopTest.h"
 #include "platform/linux/WebKitHomeWindow.h"
 #include "support/MainLoop.h"
-#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
@@ -17,20 +15,16 @@ namespace {
 using Json = nlohmann::json;
 const std::string kPages = VELVOX_SOURCE_DIR "/resources";
 
-class WebKitHomeWindowTest : public TempHomeTest {
+class WebKitHomeWindowTest : public DesktopTest {
   protected:
     static void SetUpTestSuite() {
         ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
         ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 1);
         ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
     }
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
-    }
     void TearDown() override {
         window.reset();
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
 
     // A window on a bundled page; messages the page posts are collected.

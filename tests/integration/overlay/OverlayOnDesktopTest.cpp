@@ -10,14 +10,12 @@
 
 #include "fakes/FakeAccessibility.h"
 #include "feedback/Overlay.h"
-#include "platform/Platform.h"
+#include "integration/DesktopTest.h"
 #include "platform/linux/CairoCanvas.h"
-#include "platform/linux/GlibMainQueue.h"
 #include "platform/linux/GtkPanel.h"
 #include "platform/linux/LinuxFeedback.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
-#include "support/TempHome.h"
 
 // X11 last: its macros must not reach the headers above.
 #include <X11/Xlib.h>
@@ -59,8 +57,8 @@ Window xdotoolWindow(const std::string& query) {
 using PixelTest = bool (*)(int red, int green, int blue);
 int countOnScreen(const WindowFacts& area, PixelTest test) {
     XSync(xdisplay(), False);
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x, area.y,
-                                                 area.width, area.height);
+    g_autoptr(GdkPixbuf) shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), area.x,
+                                                           area.y, area.width, area.height);
     EXPECT_TRUE(shot) << "the screen could not be read";
     int count = 0;
     for (int y = 0; shot && y < area.height; ++y)
@@ -69,7 +67,6 @@ int countOnScreen(const WindowFacts& area, PixelTest test) {
                               x * gdk_pixbuf_get_n_channels(shot);
             count += test(p[0], p[1], p[2]);
         }
-    if (shot) g_object_unref(shot);
     return count;
 }
 // The pale blue of the meter's bars at full level, the error's red.
@@ -133,13 +130,12 @@ class KeepingPanels final : public Panels {
     GtkPanels real_;
 };
 
-class OverlayOnDesktopTest : public TempHomeTest {
+class OverlayOnDesktopTest : public DesktopTest {
   protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
 
     void SetUp() override {
-        TempHomeTest::SetUp();
-        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+        DesktopTest::SetUp();
         auto accessibility = std::make_shared<FakeAccessibility>();
         accessibility->trusted = false;
         Platform::installAccessibility(accessibility);
@@ -165,7 +161,7 @@ class OverlayOnDesktopTest : public TempHomeTest {
         overlay.reset();
         target.reset();
         spinFor(std::chrono::milliseconds(30));
-        TempHomeTest::TearDown();
+        DesktopTest::TearDown();
     }
 
     GtkPanel& panel() { return *panels->last; }

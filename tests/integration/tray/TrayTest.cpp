@@ -12,8 +12,8 @@
 #include "StandInWatcher.h"
 #include "base/Brand.h"
 #include "feedback/BrandIcon.h"
+#include "integration/DesktopTest.h"
 #include "platform/linux/AyatanaStatusItem.h"
-#include "support/TempHome.h"
 
 namespace velvox::testing {
 namespace {
@@ -37,16 +37,10 @@ std::string rowsOf(const std::vector<ExportedEntry>& menu) {
     return rows;
 }
 
-class TrayTest : public TempHomeTest {
+class TrayTest : public DesktopTest {
   protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
     std::string iconFolder() const { return home() + "/run/velvox-icons"; }
-    int logged(const std::string& prefix) const {
-        auto lines = logMessages();
-        return int(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.starts_with(prefix);
-        }));
-    }
     // The status menu as the application builds it; its actions count their picks.
     std::vector<MenuItem> items() {
         return {{.title = "Idle", .enabled = false},
@@ -104,7 +98,7 @@ TEST_F(TrayTest, EachNewImageIsAFreshPrivateFileInAFolderThatIsOursOnly) {
     item.setImage(Brand::menuBarIcon(true));
     EXPECT_TRUE(filesIn(home() + "/elsewhere").empty());
     EXPECT_TRUE(item.iconFile().empty());
-    EXPECT_EQ(logged("tray: the icon folder is not a private folder of this user"), 1);
+    EXPECT_EQ(logged("tray: the icon folder is not a private folder of this user"), 1u);
 }
 
 // Started before any panel: the item carries on and says so once; a panel
@@ -128,13 +122,13 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
         drainMainLoop();
     }
     EXPECT_FALSE(changes.front());
-    EXPECT_EQ(logged(kNoHost), 1);
+    EXPECT_EQ(logged(kNoHost), 1u);
     {
         StandInWatcher watcher;
         ASSERT_NE(watcher.connection(), nullptr);
         ASSERT_TRUE(spinUntil([&] { return !watcher.registrations().empty(); }));
         ASSERT_TRUE(spinUntil([&] { return changes.back(); }));
-        EXPECT_EQ(logged(kHostFound), 1);
+        EXPECT_EQ(logged(kHostFound), 1u);
         for (auto [name, value] : {std::pair<const char*, std::string>{"Id", Brand::bundleID},
                                    {"Status", "Active"},
                                    {"Title", Brand::name},
@@ -171,8 +165,8 @@ TEST_F(TrayTest, APanelThatStartsLaterReadsTheItemOverDBusAndItsClickRunsTheActi
     // It goes away again: no second line about it.
     ASSERT_TRUE(spinUntil([&] { return !changes.back(); }));
     drainMainLoop();
-    EXPECT_EQ(logged(kNoHost), 1);
-    EXPECT_EQ(logged(kHostFound), 1);
+    EXPECT_EQ(logged(kNoHost), 1u);
+    EXPECT_EQ(logged(kHostFound), 1u);
 }
 
 }  // namespace

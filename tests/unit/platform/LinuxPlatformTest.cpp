@@ -11,8 +11,6 @@
 namespace velvox {
 namespace {
 
-using testing::spinUntil;
-
 // Work runs later, in order, from any thread; a destroyed handle cancels, and
 // a repeating timer runs until it cancels itself.
 TEST(GlibMainQueueTest, WorkRunsLaterInOrderUntilCancelled) {
@@ -32,14 +30,11 @@ TEST(GlibMainQueueTest, WorkRunsLaterInOrderUntilCancelled) {
     });
     bool done = false;
     auto finish = queue.asyncAfter(0.08, [&] { done = true; });
-    ASSERT_TRUE(spinUntil([&] { return done; }));
+    ASSERT_TRUE(testing::spinUntil([&] { return done; }));
     EXPECT_EQ(ran, (std::vector<std::string>{"main 1", "worker", "main 2", "kept"}));
     EXPECT_EQ(ticks, 3);
     kept.cancel();  // cancelling after it ran is harmless
 }
-
-using KeyCodeTable::evdevForMacKeyCode;
-using KeyCodeTable::macKeyCodeForEvdev;
 
 // Keys map by physical position (evdev codes from input-event-codes.h, macOS
 // codes from HIToolbox). Print Screen stands where the Apple F13 is; a real F13
@@ -47,9 +42,9 @@ using KeyCodeTable::macKeyCodeForEvdev;
 TEST(KeyCodeTableTest, KeysMapByPhysicalPosition) {
     for (const auto& [evdev, mac] :
          {std::pair<int, int64_t>{30, 0}, {63, 96}, {125, 55}, {126, 54}, {0, -1}, {9999, -1}})
-        EXPECT_EQ(macKeyCodeForEvdev(evdev), mac) << evdev;
-    EXPECT_TRUE(evdevForMacKeyCode(-1).empty());
-    EXPECT_EQ(evdevForMacKeyCode(105), (std::vector<int>{99, 183}));
+        EXPECT_EQ(KeyCodeTable::macKeyCodeForEvdev(evdev), mac) << evdev;
+    EXPECT_TRUE(KeyCodeTable::evdevForMacKeyCode(-1).empty());
+    EXPECT_EQ(KeyCodeTable::evdevForMacKeyCode(105), (std::vector<int>{99, 183}));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ class PostgresServer {
         return server;
     }
     ~PostgresServer() {
-        if (started_) run(binary("pg_ctl") + " -D " + folder_ + "/data -m immediate -w stop");
+        run(binary("pg_ctl") + " -D " + folder_ + "/data -m immediate -w stop");
         std::filesystem::remove_all(folder_);
     }
 
@@ -40,12 +40,12 @@ class PostgresServer {
             runAs_ = "runuser -u postgres -- ";
             std::system(("chown postgres " + folder_).c_str());
         }
-        started_ =
+        bool started =
             run(binary("initdb") + " -D " + folder_ + "/data -U velvox -A trust --no-sync") &&
             run(binary("pg_ctl") + " -D " + folder_ + "/data -l " + folder_ +
                 "/server.log -w -o '-k " + folder_ +
                 " -c listen_addresses= -c fsync=off -c max_connections=300' start");
-        if (!started_)
+        if (!started)
             throw std::runtime_error("PostgreSQL did not start (see " + folder_ + "/server.log)");
     }
 
@@ -61,7 +61,6 @@ class PostgresServer {
     }
 
     std::string folder_, runAs_;
-    bool started_ = false;
 };
 
 }  // namespace velvox::testing

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <filesystem>

@@ -28,12 +28,11 @@ GObject* textOf(GtkWidget* widget) {
 
 // One line per report: a backslash and a line break are escaped.
 void reportText(const std::string& name) {
-    gchar* text = nullptr;
+    g_autofree gchar* text = nullptr;
     g_object_get(textOf(widgets[name]), "text", &text, nullptr);
     std::string line = "text " + name + " ";
     for (const char* c = text; *c; ++c)
         line += *c == '\\' ? "\\\\" : *c == '\n' ? "\\n" : std::string(1, *c);
-    g_free(text);
     say(line);
 }
 
@@ -75,27 +74,24 @@ void copy(std::vector<std::pair<std::string, std::string>> targets) {
 void dumpClipboard() {
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
     // Asked afresh: the toolkit's cached list may still be the previous owner's.
-    GtkSelectionData* list =
+    g_autoptr(GtkSelectionData) list =
         gtk_clipboard_wait_for_contents(clipboard, gdk_atom_intern("TARGETS", FALSE));
-    GdkAtom* atoms = nullptr;
+    g_autofree GdkAtom* atoms = nullptr;
     gint count = 0;
     if (list && !gtk_selection_data_get_targets(list, &atoms, &count)) count = 0;
-    if (list) gtk_selection_data_free(list);
     for (gint i = 0; i < count; ++i) {
-        gchar* name = gdk_atom_name(atoms[i]);
+        g_autofree gchar* name = gdk_atom_name(atoms[i]);
         std::string target = name;
-        g_free(name);
         if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
             target == "SAVE_TARGETS")
             continue;
-        GtkSelectionData* selection = gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
+        g_autoptr(GtkSelectionData) selection =
+            gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
         gint length = selection ? gtk_selection_data_get_length(selection) : -1;
         const guchar* bytes = length >= 0 ? gtk_selection_data_get_data(selection) : nullptr;
         say("clip " + (length < 0 ? target + " none"
                                   : clipSummary(target, std::string(bytes, bytes + length))));
-        if (selection) gtk_selection_data_free(selection);
     }
-    g_free(atoms);
     say("clip-end");
 }
 

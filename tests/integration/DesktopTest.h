@@ -1,0 +1,31 @@
+#pragma once
+
+// A test of a real desktop piece: a throw-away home and, as in the
+// application, the GLib main queue.
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/linux/GlibMainQueue.h"
+#include "support/TempHome.h"
+
+namespace velvox::testing {
+
+class DesktopTest : public TempHomeTest {
+  protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        Platform::installMainQueue(std::make_shared<GlibMainQueue>());
+    }
+
+    // How many log messages, from the `from`th on, start so.
+    size_t logged(const std::string& start, size_t from = 0) const {
+        auto messages = logMessages();
+        return size_t(
+            std::count_if(messages.begin() + long(std::min(from, messages.size())), messages.end(),
+                          [&](const std::string& line) { return line.starts_with(start); }));
+    }
+};
+
+}  // namespace velvox::testing

@@ -40,11 +40,9 @@ class FakeDesktop final : public Desktop, public CallLog {
         loginItem = enabled;
         return std::nullopt;
     }
-    // Answers the open chooser (nothing = cancelled). False when none is open.
-    bool choose(std::optional<std::string> identifier) {
-        if (!chooser) return false;
-        std::exchange(chooser, nullptr)(std::move(identifier));
-        return true;
+    // Answers the open chooser, if any (nothing = cancelled).
+    void choose(std::optional<std::string> identifier) {
+        if (chooser) std::exchange(chooser, nullptr)(std::move(identifier));
     }
     std::map<std::string, std::string> names;
     std::map<std::string, std::string> resources;

@@ -62,7 +62,6 @@ class FakeWebView final : public WebView, public CallLog {
         if (open == std::string::npos || script.empty() || script.back() != ')') return "";
         return script.substr(open + 1, script.size() - open - 2);
     }
-    void clearCalls() { calls.clear(); }
     WebViewEvents events;
     bool visible = false;
     bool key = false;

@@ -42,7 +42,7 @@ TEST_F(HomeTest, ListsAndContextAreSaved) {
     }
     EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
     EXPECT_EQ(reloads, 5);
-    window->clearCalls();
+    window->calls.clear();
     const std::pair<const char*, const char*> appended[] = {
         {"  \n ", ""},  // no file yet
         {" I work on Velvox. ", "I work on Velvox."},
@@ -154,7 +154,7 @@ TEST_F(HomeTest, UpgradeAndBillingOpenOnlyTheServicesHttpsAddresses) {
         home.fetchBilling();
         answer(200, Json{{"plan", "free"}, {"upgradeUrl", address}}.dump());
         desktop->calls.clear();
-        window->clearCalls();
+        window->calls.clear();
         post({{"action", "upgrade"}});
         post({{"action", "manageBilling"}});
         EXPECT_EQ(lastRequest(),
@@ -177,7 +177,7 @@ TEST_F(HomeTest, MicrophoneAnswersArePushedOnTheMainQueueWhileTheControllerLives
     EXPECT_EQ(lastArgument("window.orvoLive")["mic"], false);
     post({{"action", "askMic"}});
     Home::resetForTesting();
-    window->clearCalls();
+    window->calls.clear();
     microphone->answer(true);  // after the controller is gone
     queue->runUntilIdle();
     EXPECT_TRUE(window->scripts().empty());

@@ -71,7 +71,7 @@ class HomeTest : public TempHomeTest {
         queue->runUntilIdle();
         while (http->pendingRequests() > 0) http->respond(200, "{}");
         queue->runUntilIdle();
-        window->clearCalls();
+        window->calls.clear();
     }
     // Answers the one request asked, then runs what the answer queued.
     void answer(int status, const std::string& body) {

@@ -21,7 +21,7 @@ TEST_F(HomeSettingsTest, SettingsShowWhatTheConfigurationMakesOfThem) {
     };
     int expectedReloads = 0;
     for (const auto& [key, value, stored, shown] : cases) {
-        window->clearCalls();
+        window->calls.clear();
         set(key, value);
         EXPECT_EQ(configFile().contains(key) ? configFile()[key] : Json(), stored) << key;
         EXPECT_EQ(reloads, ++expectedReloads) << key;
@@ -91,7 +91,7 @@ TEST_F(HomeSettingsTest, HotkeysAreSetByNumberOrCapture) {
     ASSERT_TRUE(monitor.isCapturing() && monitor.onCaptured);
     monitor.onCaptured(HotkeyMonitor::KeyCode{58});
     EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 58);
-    window->clearCalls();
+    window->calls.clear();
     monitor.onCaptured(std::nullopt);
     EXPECT_EQ(lastArgument("window.orvoCapture"), Json::parse(R"({"note":"","bad":false})"));
     EXPECT_EQ(configFile()["boostHotkeyKeyCode"], 58);
@@ -160,7 +160,7 @@ TEST_F(HomeSettingsTest, MicTestHearsTheChosenMicrophoneUntilStopped) {
     EXPECT_EQ(audio->calls()[audio->calls().size() - 3],
               "makeTake format 1633772320, 16000 Hz, 1 channel, 32000 bit/s from desk_mic");
     take->averagePower = 0.0f;  // full scale
-    window->clearCalls();
+    window->calls.clear();
     queue->advance(0.05);
     EXPECT_EQ(window->scriptsCalling("window.orvoLevel"),
               std::vector<std::string>{"window.orvoLevel && window.orvoLevel(1)"});

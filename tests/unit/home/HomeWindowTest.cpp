@@ -36,7 +36,7 @@ TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     // Onboarding until a boolean "onboarded" in an object says it is done.
     Home::resetForTesting();
     writeConfig({{"onboarded", true}});
-    window->clearCalls();
+    window->calls.clear();
     Home::show();
     EXPECT_EQ(window->calls.front(), "load /app/pages/settings.html");
     for (const char* content : {"", "{ broken", "[1]", R"({"onboarded":"yes"})"}) {
@@ -52,14 +52,14 @@ TEST_F(HomeTest, ShowingAgainRestartsTheLiveTimerAndClosingStopsIt) {
     Home::show();
     EXPECT_EQ(window->calls.front(), "present");
     EXPECT_EQ(callsOf("window.orvoState"), 1u);
-    window->clearCalls();
+    window->calls.clear();
     queue->advance(2.0);
     EXPECT_EQ(window->calls.size(), 2u) << "one timer, no new load";
     home.startMicTest();
     window->close();
     EXPECT_FALSE(AppState::insertIntoOwnWindow());
     EXPECT_FALSE(home.micTestRunning());
-    window->clearCalls();
+    window->calls.clear();
     queue->advance(5.0);
     EXPECT_TRUE(window->scripts().empty());
 }
@@ -80,7 +80,7 @@ TEST_F(HomeTest, DictationsReachTheOwnWindowWhenShownFocusedAndLoaded) {
     EXPECT_FALSE(insert("a", "plain"));
     window->finishLoading();
     // A notification without a dictionary is ignored.
-    window->clearCalls();
+    window->calls.clear();
     NotificationCenter::defaultCenter().post(AppState::lastDictation);
     EXPECT_TRUE(window->scripts().empty());
     Home::resetForTesting();

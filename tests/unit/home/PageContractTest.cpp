@@ -53,7 +53,7 @@ class PageContractTest : public HomeTest {
         }
         pushes[name] = Ordered::array(
             {std::string(function.substr(7)), parsed.is_discarded() ? Ordered(argument) : parsed});
-        window->clearCalls();
+        window->calls.clear();
     }
     // Before anything is granted or running, or everything in place.
     void setUp(bool fresh) {

@@ -2,7 +2,6 @@
 
 // A test of a real desktop piece: a throw-away home and, as in the
 // application, the GLib main queue.
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -21,10 +20,7 @@ class DesktopTest : public TempHomeTest {
 
     // How many log messages, from the `from`th on, start so.
     size_t logged(const std::string& start, size_t from = 0) const {
-        auto messages = logMessages();
-        return size_t(
-            std::count_if(messages.begin() + long(std::min(from, messages.size())), messages.end(),
-                          [&](const std::string& line) { return line.starts_with(start); }));
+        return timesLogged(start, true, from);
     }
 };
 

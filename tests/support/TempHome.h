@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -38,6 +39,14 @@ class TempHomeTest : public ::testing::Test {
             messages.push_back(stamped ? line.substr(10) : line);
         }
         return messages;
+    }
+    // How many log messages, from the `from`th on, are `text` (or start with it).
+    size_t timesLogged(const std::string& text, bool prefix = false, size_t from = 0) const {
+        auto messages = logMessages();
+        return size_t(std::count_if(messages.begin() + long(std::min(from, messages.size())),
+                                    messages.end(), [&](const std::string& message) {
+                                        return prefix ? message.starts_with(text) : message == text;
+                                    }));
     }
     // Writes a file, creating its folder.
     static void writeFile(const std::string& path, const std::string& content) {

@@ -151,7 +151,7 @@ TEST_F(AppDelegateTest, HotkeyTakenByAnotherApplicationIsRecovered) {
     launch();
     const std::string taken = statusTitle();
     queue->advance(6.0);
-    EXPECT_EQ(timesLogged("F5 is taken by another application"), 1);
+    EXPECT_EQ(timesLogged("F5 is taken by another application"), 1u);
     EXPECT_EQ(keySourceStarts(), 1u) << "retried without restarting the hook";
     fakes->keys->heldElsewhere.clear();
     queue->advance(2.0);

@@ -37,11 +37,6 @@ class FakedDesktopTest : public testing::TempHomeTest {
         config.update(extra);
         writeFile(settingsPath("config.json"), config.dump());
     }
-    long timesLogged(const std::string& line, bool prefix = false) const {
-        return std::ranges::count_if(logMessages(), [&](const std::string& logged) {
-            return prefix ? logged.starts_with(line) : logged == line;
-        });
-    }
     bool logged(const std::string& line, bool prefix = false) const {
         return timesLogged(line, prefix) > 0;
     }

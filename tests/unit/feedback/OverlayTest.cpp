@@ -51,7 +51,7 @@ class OverlayTest : public TempHomeTest {
         queue->advance(0);
         panel().finishAnimations();
     }
-    size_t logged(const std::string& message) const { return count(logMessages(), message); }
+    size_t logged(const std::string& message) const { return timesLogged(message, true); }
     static size_t count(const Strings& lines, const std::string& prefix) {
         return std::count_if(lines.begin(), lines.end(),
                              [&](const std::string& line) { return line.starts_with(prefix); });

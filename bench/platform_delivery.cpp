@@ -87,7 +87,7 @@ void BM_DeliverByPaste(benchmark::State& state) {
     for (auto _ : state) {
         clearEntry(state);
         clipboard->setItems({PasteboardItem{{{PasteboardType::plainText, text}}}});
-        paste->post();
+        paste->post({});
         if (!target().waitForText("entry", text)) return state.SkipWithError("text did not arrive");
     }
 }

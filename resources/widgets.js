@@ -57,11 +57,12 @@
         icon: 'text.cursor',
         title: 'Accessibility',
         text:
-          'Lets Velvox type the text into the field you are working in. Turning it on switches on ' +
-          'accessibility for the whole desktop, for every app, and it stays on until you switch it ' +
-          'off in the desktop’s settings.',
+          'Optional. Lets Velvox type the text straight into the field you are working in, without ' +
+          'touching your clipboard. Without it Velvox pastes the text and puts your clipboard back. ' +
+          'Turning it on switches on accessibility for the whole desktop, for every app (as a screen ' +
+          'reader does), and it stays on until you switch it off in the desktop’s settings.',
         ok: 'Allowed',
-        bad: 'Not allowed',
+        bad: 'Off: Velvox pastes',
         actions: [['Turn on accessibility', 'openAccessibility', true]],
       },
       {
@@ -141,8 +142,6 @@
       let missing = '';
       if (live.ready !== true) {
         if (live.mic !== true) missing = 'Velvox needs the microphone.';
-        else if (live.ax !== true && live.axAvailable !== false)
-          missing = 'Velvox needs accessibility access to type for you.';
         else if (live.hasKey !== true)
           missing = live.ownKey ? 'Add your Groq key to start dictating.' : 'Sign in to start dictating.';
         else if (live.tap !== true) missing = 'Waiting for the hotkeys to start…';

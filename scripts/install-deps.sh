@@ -21,6 +21,11 @@ packages=(
   xvfb xauth openbox desktop-file-utils dbus dbus-x11 xdotool x11-utils pulseaudio pulseaudio-utils
   espeak-ng sox openssl ca-certificates
   sway wl-clipboard wtype grim  # the headless Wayland session (sway's headless back end)
+  # GNOME Shell and KDE Plasma's compositor, each run headless with its own
+  # portal backend, and the native editors typed into there
+  gnome-shell mutter xdg-desktop-portal xdg-desktop-portal-gnome gnome-text-editor gnome-screenshot
+  kwin-wayland xdg-desktop-portal-kde kwrite python3-pyqt5 qtwayland5
+  at-spi2-core
   locales  # the sources localedef builds the tests' comma-decimal locale from
   # page tests
   chromium

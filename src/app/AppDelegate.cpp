@@ -24,6 +24,9 @@ namespace velvox {
 namespace {
 
 constexpr double kPermissionPollSeconds = 2.0;
+// In config.json while set-up is unfinished and Home was opened for it once:
+// a step the desktop never lets finish must not open Home at every login.
+constexpr const char* kSetupShownKey = "setupReminderShown";
 
 }  // namespace
 
@@ -51,10 +54,8 @@ void AppDelegate::didFinishLaunching() {
                        ? "Wayland session: keys, paste and the frontmost app reach X11 apps only"
                        : "Wayland session: no global keys, the desktop's shortcuts run velvox "
                          "dictate; the frontmost app from accessibility");
-        for (const auto& capability : sessionCapabilities())
-            Log::write("Wayland session, " + capability.name +
-                       (capability.works ? ": " : " missing: ") + capability.detail);
     }
+    logSessionCapabilities();
     if (!Platform::accessibility().isAvailable())
         Log::write("no accessibility bus: text is pasted, never typed into a field");
 
@@ -138,10 +139,42 @@ void AppDelegate::connectCallbacks() {
     AppState::dismissRetry() = weakly([](AppDelegate& d) { d.controller_->dismissKeptTake(); });
 }
 
+void AppDelegate::logSessionCapabilities() {
+    std::vector<std::string> lines;
+    for (const auto& capability : sessionCapabilities())
+        lines.push_back("Wayland session, " + capability.name +
+                        (capability.works ? ": " : " missing: ") + capability.detail);
+    // Only what changed since it was last said.
+    for (const auto& line : lines)
+        if (std::find(loggedCapabilities_.begin(), loggedCapabilities_.end(), line) ==
+            loggedCapabilities_.end())
+            Log::write(line);
+    loggedCapabilities_ = std::move(lines);
+}
+
+void AppDelegate::sessionOfferChanged() {
+    logSessionCapabilities();
+    AppState::postChanged();
+}
+
 void AppDelegate::openHomeWhenSetupUnfinished() {
     bool onboarded = Home::onboarded();
-    if (onboarded && !Home::setupIncomplete(controller_->config())) return;
-    Log::write(onboarded ? "setup incomplete, opening Home" : "first launch, opening onboarding");
+    if (!onboarded) {
+        Log::write("first launch, opening onboarding");
+        Home::show();
+        return;
+    }
+    bool shown = Home::setupReminderShown();
+    if (!Home::setupIncomplete(controller_->config())) {
+        if (shown) Config::set(kSetupShownKey, std::nullopt);
+        return;
+    }
+    if (shown) {
+        Log::write("setup incomplete, Home stays closed (it opened for that once)");
+        return;
+    }
+    Log::write("setup incomplete, opening Home");
+    Config::set(kSetupShownKey, true);
     Home::show();
 }
 
@@ -154,16 +187,10 @@ void AppDelegate::reloadSettings() {
 }
 
 void AppDelegate::startTapWhenTrusted() {
-    // Switching accessibility on changes a desktop-wide setting, so only the
-    // user does it (the Home window's button). Where the desktop has no
-    // accessibility at all, there is nothing to wait for: the hotkeys and the
-    // paste road work without it.
-    Accessibility& accessibility = Platform::accessibility();
-    bool trusted = accessibility.isProcessTrusted() || !accessibility.isAvailable();
-    if (!trusted) {
-        AppState::setTapRunning(false);
-        controller_->setStatus("Waiting for Accessibility permission");
-    } else if (HotkeyMonitor::shared().start()) {
+    // The hotkeys and the paste road need no accessibility: it only lets
+    // the text be typed into fields. Desktops ship with it off, and switching
+    // it on changes a desktop-wide setting, so dictation never waits for it.
+    if (HotkeyMonitor::shared().start()) {
         // Logged once per start, so the log tells when dictation became possible.
         if (!AppState::tapRunning()) Log::write("hotkeys live: " + controller_->readyLine());
         AppState::setTapRunning(true);

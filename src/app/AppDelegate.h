@@ -41,6 +41,8 @@ class AppDelegate {
     void togglePaste();
     void toggleLoginItem();
     void openHome();
+    // A portal answered: what the desktop session offers may have changed.
+    void sessionOfferChanged();
 
     DictationController& controller() { return *controller_; }
     bool isPolling() const { return permTimer_.active(); }
@@ -61,7 +63,10 @@ class AppDelegate {
   private:
     void buildStatusMenu();
     void connectCallbacks();
+    // Opens Home on the first launch, and once while set-up is unfinished.
     void openHomeWhenSetupUnfinished();
+    // Logs the session's capabilities that changed since they were last logged.
+    void logSessionCapabilities();
     void reloadSettings();
     // Says once when another application holds an ordinary-key hotkey, and
     // tries to take it back every two seconds without restarting the hook
@@ -77,6 +82,7 @@ class AppDelegate {
     ScheduledWork permTimer_;
     ScheduledWork takenKeysTimer_;
     std::vector<int64_t> takenKeys_;
+    std::vector<std::string> loggedCapabilities_;
     WeakSelf<AppDelegate> self_;
 };
 

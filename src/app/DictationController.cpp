@@ -336,17 +336,22 @@ void DictationController::deliver(const DictationPipeline::Result& result) {
     std::optional<RunningApplication> target;
     if (targetApp_)
         target = RunningApplication{*targetApp_, targetBundle_, targetName_, targetWindow_};
-    DeliveryOutcome outcome =
-        Paster::deliver(out, target,
-                        {.autoPaste = config_.autoPaste,
-                         .direct = config_.insertDirectly,
-                         .alwaysCopy = config_.alwaysCopyToClipboard},
-                        self_.bind([](DictationController& c, const std::string& message) {
-                            c.flashError(message);
-                        }));
+    DeliveryOutcome outcome = Paster::deliver(
+        out, target,
+        {.autoPaste = config_.autoPaste,
+         .direct = config_.insertDirectly,
+         .alwaysCopy = config_.alwaysCopyToClipboard},
+        self_.bind([](DictationController& c, const std::optional<std::string>& failure) {
+            if (failure) {
+                c.flashError(*failure);
+            } else {
+                Log::write("delivered ok");
+            }
+        }));
     if (outcome.succeeded()) {
         setStatus(readyLine());
-        Log::write("delivered ok");
+        // A paste is known to have gone out only once its keys have.
+        if (outcome.kind != DeliveryOutcome::Kind::pasted) Log::write("delivered ok");
     } else {
         flashError(outcome.message);
     }

@@ -38,6 +38,10 @@ void update(Value& stored, const Value& value) {
 
 }  // namespace
 
+void postChanged() {
+    post();
+}
+
 const std::string& status() {
     return state().status;
 }

@@ -17,6 +17,9 @@ bool tapRunning();
 void setTapRunning(bool value);
 bool fnDead();
 void setFnDead(bool value);
+// Posts `changed` for what no value here holds (what the desktop session
+// offers, answered by its portals).
+void postChanged();
 // A failed dictation's take is kept and can be tried again.
 bool retryAvailable();
 void setRetryAvailable(bool value);

@@ -17,7 +17,7 @@ namespace velvox::Paster {
 
 namespace {
 
-using Notice = std::function<void(const std::string&)>;
+using Settled = std::function<void(const std::optional<std::string>& failure)>;
 
 // Main thread only.
 struct State {
@@ -161,20 +161,31 @@ void afterWrite(std::function<void(bool restorable)> work) {
     }
 }
 
-void pasteFromClipboard(const std::string& text, bool copied, bool alwaysCopy, Notice lateNotice) {
-    auto paste = [alwaysCopy, lateNotice](bool restorable) {
+void pasteFromClipboard(const std::string& text, bool copied, bool alwaysCopy, Settled settled) {
+    auto fail = [settled](const char* why) {
+        Log::write(why);
+        if (settled) settled(kPressPasteMessage);
+    };
+    auto paste = [alwaysCopy, settled, fail](bool restorable) {
         if (!restorable && !alwaysCopy) {
             // Pasting now would leave the user with a clipboard they never
             // had; the text stays there for them instead.
-            Log::write("clipboard could not be saved, text left on the clipboard");
-            if (lateNotice) lateNotice(kPressPasteMessage);
+            fail("clipboard could not be saved, text left on the clipboard");
             return;
         }
         Platform::mainQueue()
             .asyncAfter(kPasteDelaySeconds,
-                        [alwaysCopy] {
-                            Platform::pasteKeystroke().post();
-                            if (!alwaysCopy) restoreLater();
+                        [alwaysCopy, settled, fail] {
+                            Platform::pasteKeystroke().post([alwaysCopy, settled, fail](bool sent) {
+                                // Keys that may not have arrived pasted nothing
+                                // we know of: the text stays for the user.
+                                if (!sent) {
+                                    fail("paste keys not delivered, text left on the clipboard");
+                                    return;
+                                }
+                                if (!alwaysCopy) restoreLater();
+                                if (settled) settled(std::nullopt);
+                            });
                         })
             .detach();
     };
@@ -206,7 +217,7 @@ bool focusIsPasswordField() {
 }  // namespace
 
 DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplication> target,
-                        DeliveryOptions options, Notice lateNotice) {
+                        DeliveryOptions options, Settled settled) {
     const auto [autoPaste, direct, alwaysCopy] = options;
     bool copied = false;
     auto copyOnce = [&] {
@@ -221,14 +232,10 @@ DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplicatio
         return DeliveryOutcome::copiedOnly(kPressPasteMessage);
     }
 
-    // A desktop without accessibility at all still takes a paste; one that
-    // has it switched off is waiting for the user to switch it on.
+    // Accessibility only types into fields; the paste road needs none of it.
+    // Desktops ship with it off, and dictation works there all the same.
     Accessibility& accessibility = Platform::accessibility();
-    if (!accessibility.isProcessTrusted() && accessibility.isAvailable()) {
-        Log::error("not Accessibility trusted, text left on the clipboard");
-        copyOnce();
-        return DeliveryOutcome::copiedOnly(kAllowAccessibilityMessage);
-    }
+    bool trusted = accessibility.isProcessTrusted() || !accessibility.isAvailable();
 
     if (target) {
         auto frontmost = Platform::workspace().frontmostApplication();
@@ -240,7 +247,7 @@ DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplicatio
         }
     }
 
-    if (direct) {
+    if (direct && trusted) {
         auto result = Inserter::insert(text);
         if (result == Inserter::Result::inserted) return DeliveryOutcome::inserted();
         if (result == Inserter::Result::uncertain) {
@@ -249,7 +256,7 @@ DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplicatio
         }
     }
 
-    if (focusIsPasswordField()) {
+    if (trusted && focusIsPasswordField()) {
         // A secret field is the user's to fill; a dictation pasted there
         // would be typed blind.
         Log::write("focused field takes a password, not pasting");
@@ -263,12 +270,17 @@ DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplicatio
         if (utf16Length(text) <= kTypedLimit && keystroke.type(text)) {
             return DeliveryOutcome::inserted();
         }
-        Log::write("focused window has no paste key, text left on the clipboard");
         copyOnce();
+        if (!trusted) {
+            // Typing into the field is what would have reached it.
+            Log::error("not Accessibility trusted, text left on the clipboard");
+            return DeliveryOutcome::copiedOnly(kAllowAccessibilityMessage);
+        }
+        Log::write("focused window has no paste key, text left on the clipboard");
         return DeliveryOutcome::copiedOnly(kPressPasteMessage);
     }
 
-    pasteFromClipboard(text, copied, alwaysCopy, std::move(lateNotice));
+    pasteFromClipboard(text, copied, alwaysCopy, std::move(settled));
     return DeliveryOutcome::pasted();
 }
 

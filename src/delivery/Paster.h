@@ -39,17 +39,20 @@ inline constexpr int64_t kTypedLimit = 200;
 // it, else pasted through the clipboard, else only copied. With alwaysCopy
 // the text stays on the clipboard in every case; otherwise a paste borrows
 // the clipboard and gives the user's content back afterwards, unless
-// something newer was copied meanwhile. The keystroke waits until the
-// user's clipboard has been saved; when that turns out impossible, the text
-// is only copied and lateNotice gets the message for the user. Main thread.
+// something newer was copied meanwhile. Without accessibility nothing is
+// typed into a field: the text is pasted. The keystroke waits until the
+// user's clipboard has been saved. A paste is settled later: `settled` runs
+// once, with nothing when the keys went out, or with the message for the user
+// when the text could only be copied after all (the clipboard could not be
+// saved, or the keys may not have arrived). Main thread.
 struct DeliveryOptions {
     bool autoPaste = true;    // paste (or type) into the target, not only copy
     bool direct = false;      // type into the field when it allows it
     bool alwaysCopy = false;  // leave the text on the clipboard in every case
 };
-DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplication> target,
-                        DeliveryOptions options,
-                        std::function<void(const std::string&)> lateNotice = {});
+DeliveryOutcome deliver(
+    const std::string& text, std::optional<RunningApplication> target, DeliveryOptions options,
+    std::function<void(const std::optional<std::string>& failure)> settled = {});
 
 // At quit: while the clipboard holds what we put there, hands it to the
 // desktop's clipboard manager so that it survives us.

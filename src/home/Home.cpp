@@ -7,7 +7,6 @@
 #include "home/PageFunctions.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
-#include "platform/Accessibility.h"
 #include "platform/Desktop.h"
 #include "platform/IconImages.h"
 #include "platform/MicrophoneAccess.h"
@@ -52,18 +51,29 @@ Home* Home::shared() {
     return sharedHome();
 }
 
-bool Home::onboarded() {
+namespace {
+
+// A top-level flag of config.json that is not a setting of the record.
+bool configFlag(const char* key) {
     auto text = Files::read(Paths::configURL());
     if (!text) return false;
     auto parsed = nlohmann::json::parse(*text, nullptr, false);
     if (!parsed.is_object()) return false;
-    auto found = parsed.find("onboarded");
+    auto found = parsed.find(key);
     return found != parsed.end() && found->is_boolean() && found->get<bool>();
 }
 
+}  // namespace
+
+bool Home::onboarded() {
+    return configFlag("onboarded");
+}
+
+bool Home::setupReminderShown() {
+    return configFlag("setupReminderShown");
+}
+
 bool Home::setupIncomplete(const Config& config) {
-    Accessibility& accessibility = Platform::accessibility();
-    if (!accessibility.isProcessTrusted() && accessibility.isAvailable()) return true;
     if (Platform::microphoneAccess().status() != MicrophoneAuthorization::authorized) return true;
     return config.useOwnKey && config.groqApiKey.empty();
 }

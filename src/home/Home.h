@@ -36,9 +36,12 @@ class Home {
 
     // The top-level "onboarded" of config.json when it is a boolean, else false.
     static bool onboarded();
-    // Accessibility or the microphone is not granted, or the user's own key is
-    // chosen and still empty.
+    // The microphone is not granted, or the user's own key is chosen and
+    // still empty. Accessibility is no step of it: without it text is pasted.
     static bool setupIncomplete(const Config& config);
+    // The top-level "setupReminderShown" of config.json: Home was opened once
+    // for a set-up still unfinished.
+    static bool setupReminderShown();
 
     // The names of the interface symbols sent to every page, in order.
     static const std::vector<std::string>& symbolNames();

@@ -163,7 +163,8 @@ Json Home::liveDict() {
     live["hasKey"] = hasKey;
     live["ownKey"] = config.useOwnKey;
     live["signedIn"] = signedIn;
-    live["ready"] = mic && (ax || !axAvailable) && hasKey && tap;
+    // Accessibility only decides between typing and pasting.
+    live["ready"] = mic && hasKey && tap;
     live["fnDead"] = AppState::fnDead();
     live["status"] = AppState::status();
     live["mainKey"] = config.hotkeyKeyCode;

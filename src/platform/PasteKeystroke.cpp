@@ -8,7 +8,9 @@ namespace {
 
 class NoPasteKeystroke final : public PasteKeystroke {
   public:
-    void post() override {}
+    void post(Sent sent) override {
+        if (sent) sent(false);
+    }
 };
 
 PlatformSlot<PasteKeystroke, NoPasteKeystroke> slot;

@@ -29,16 +29,22 @@ std::vector<SessionCapability> sessionCapabilities() {
                         "key in its keyboard shortcuts"});
     }
 
-    if (Platform::accessibility().isAvailable()) {
+    // Whether the switch is on, not only whether the bus answers: desktops
+    // ship with it off.
+    if (Platform::accessibility().isProcessTrusted()) {
         list.push_back({"Typing into fields", true, "into apps with accessibility support"});
     } else {
         list.push_back({"Typing into fields", false,
-                        "switch on your desktop's accessibility support; until then Velvox "
-                        "pastes"});
+                        "switch on your desktop's accessibility support to have text typed "
+                        "into fields; until then Velvox pastes"});
     }
 
-    if (!throughXWayland && Platform::pasteKeystroke().reachesNativeWindows()) {
-        list.push_back({"Paste", true, "into every app, and your clipboard comes back"});
+    PasteKeystroke& keystroke = Platform::pasteKeystroke();
+    if (!throughXWayland && keystroke.reachesNativeWindows()) {
+        std::string note = keystroke.note();
+        list.push_back(
+            {"Paste", true,
+             "into every app, and your clipboard comes back" + (note.empty() ? "" : "; " + note)});
     } else {
         list.push_back({"Paste", false,
                         "into X11 apps only; elsewhere the text stays on the clipboard for you "

@@ -80,11 +80,17 @@ class FakePasteboard final : public Pasteboard {
 // key, and then only take typed text.
 class FakePasteKeystroke final : public PasteKeystroke {
   public:
-    void post() override { ++posted; }
+    // Answers at once, with `sends`.
+    void post(Sent sent) override {
+        ++posted;
+        if (sent) sent(sends);
+    }
     bool focusPastesClipboard() override { return pasteKey; }
-    bool type(const std::string& text) override { return typed += text, true; }
+    bool type(const std::string& text) override { return canType && (typed += text, true); }
     int posted = 0;
     bool pasteKey = true;
+    bool sends = true;
+    bool canType = true;
     std::string typed;
 };
 

@@ -48,12 +48,17 @@ void launch() {
     if (glTurnedOff) ::unsetenv("GDK_GL");
     installLinuxPlatform();
     // After the desktop, which tells the kind of session.
-    installWaylandPieces(runDictationCommand, [] {
-        if (!delegate) return;
-        delegate->controller().refreshReadyLine();
-        // The keys the desktop assigned are what dictates from now on.
-        Log::write("hotkeys live: " + delegate->controller().readyLine());
-    });
+    installWaylandPieces(
+        runDictationCommand,
+        [] {
+            if (!delegate) return;
+            delegate->controller().refreshReadyLine();
+            // The keys the desktop assigned are what dictates from now on.
+            Log::write("hotkeys live: " + delegate->controller().readyLine());
+        },
+        [] {
+            if (delegate) delegate->sessionOfferChanged();
+        });
     delegate = new AppDelegate(quitGtkApplication);
     delegate->didFinishLaunching();
 }

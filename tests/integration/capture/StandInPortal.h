@@ -35,6 +35,7 @@ class StandInPortal {
     ~StandInPortal() {
         g_dbus_connection_close_sync(bus_, nullptr, nullptr);
         g_object_unref(bus_);
+        if (created_) g_variant_unref(created_);
     }
     bool ownsName() const { return nameReply_ == 1; }  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
 
@@ -66,6 +67,11 @@ class StandInPortal {
     std::atomic<guint32> bindAnswer = 0;
     // The devices the user lets a remote desktop session have (1: keyboard).
     std::atomic<guint32> remoteDevices = 1;
+    // As KDE Plasma 5.27: only shortcuts that came with CreateSession are
+    // registered, and BindShortcuts answers with none of them.
+    std::atomic<bool> bindsOnlyAtCreation = false;
+    // The number of the key event (from 0) that fails, as one lost by the desktop.
+    std::atomic<int> failingKey = -1;
 
   private:
     static constexpr const char* kPath = "/org/freedesktop/portal/desktop";
@@ -78,6 +84,24 @@ class StandInPortal {
     }
     static GVariant* triggerProperties(const std::string& trigger) {
         return g_variant_new_parsed("{'trigger_description': <%s>}", trigger.c_str());
+    }
+    // The shortcuts as bound (none when `registered` is false): the desktop
+    // takes the keys asked for, else picks its own.
+    static GVariant* bindings(GVariant* shortcuts, bool registered) {
+        GVariantBuilder bound;
+        g_variant_builder_init(&bound, G_VARIANT_TYPE("a(sa{sv})"));
+        GVariantIter iterator;
+        if (shortcuts && registered) g_variant_iter_init(&iterator, shortcuts);
+        const char* id = nullptr;
+        GVariant* properties = nullptr;
+        while (shortcuts && registered &&
+               g_variant_iter_loop(&iterator, "(&s@a{sv})", &id, &properties)) {
+            std::string preferred = option(properties, "preferred_trigger");
+            std::string keys =
+                preferred.empty() ? std::string("Super+") + (id[0] == 'b' ? "B" : "D") : preferred;
+            g_variant_builder_add(&bound, "(s@a{sv})", id, triggerProperties("Press " + keys));
+        }
+        return g_variant_builder_end(&bound);
     }
     static std::string objectPath(const char* kind, const char* sender, const std::string& token) {
         std::string name = sender + 1;
@@ -96,8 +120,9 @@ class StandInPortal {
     // Takes the calls the portal answers; the rest get the connection's "no such object".
     static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
                                 gpointer self) {
-        static const std::set<std::string> answered = {
-            "CreateSession", "BindShortcuts", "SelectDevices", "Start", "NotifyKeyboardKeysym"};
+        static const std::set<std::string> answered = {"CreateSession", "BindShortcuts",
+                                                       "ListShortcuts", "SelectDevices",
+                                                       "Start",         "NotifyKeyboardKeysym"};
         if (!incoming || g_strcmp0(g_dbus_message_get_path(message), kPath) != 0 ||
             g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL ||
             !answered.count(g_dbus_message_get_member(message)))
@@ -125,6 +150,14 @@ class StandInPortal {
             char line[64];
             std::snprintf(line, sizeof line, "keysym 0x%x %s", symbol, state ? "down" : "up");
             record(line);
+            if (keys_++ == failingKey) {
+                GDBusMessage* error = g_dbus_message_new_method_error(
+                    message, "org.freedesktop.DBus.Error.Failed", "lost");
+                g_dbus_connection_send_message(bus_, error, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                               nullptr);
+                g_object_unref(error);
+                return;
+            }
             return reply(message, nullptr);
         }
         // The options come last in each of the calls answered through a request.
@@ -135,31 +168,37 @@ class StandInPortal {
         if (call == "CreateSession") {
             std::string session =
                 objectPath("session", sender, option(options, "session_handle_token"));
+            g_autoptr(GVariant) shortcuts =
+                g_variant_lookup_value(options, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
+            if (shortcuts) call += " with " + std::to_string(g_variant_n_children(shortcuts));
             std::lock_guard lock(mutex_);
             session_ = session;
+            if (shortcuts) {
+                if (created_) g_variant_unref(created_);
+                created_ = g_variant_ref(shortcuts);
+            }
             results = g_variant_new_parsed("{'session_handle': <%s>}", session.c_str());
+        } else if (call == "ListShortcuts") {
+            std::lock_guard lock(mutex_);
+            results =
+                g_variant_new_parsed("{'shortcuts': <%@a(sa{sv})>}", bindings(created_, true));
         } else if (call == "BindShortcuts") {
             const char* session = nullptr;
-            g_autoptr(GVariantIter) shortcuts = nullptr;
-            g_variant_get(parameters, "(&oa(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
+            g_autoptr(GVariant) shortcuts = nullptr;
+            g_variant_get(parameters, "(&o@a(sa{sv})&s@a{sv})", &session, &shortcuts, nullptr,
                           nullptr);
             call += this->session() == session ? " our session" : std::string(" ") + session;
-            GVariantBuilder bound;
-            g_variant_builder_init(&bound, G_VARIANT_TYPE("a(sa{sv})"));
+            GVariantIter iterator;
+            g_variant_iter_init(&iterator, shortcuts);
             const char* id = nullptr;
             GVariant* properties = nullptr;
-            while (g_variant_iter_loop(shortcuts, "(&s@a{sv})", &id, &properties)) {
+            while (g_variant_iter_loop(&iterator, "(&s@a{sv})", &id, &properties)) {
                 call += std::string(", ") + id + " \"" + option(properties, "description") + "\"";
-                // The desktop takes the keys asked for, else picks its own.
                 std::string preferred = option(properties, "preferred_trigger");
                 if (!preferred.empty()) call += " preferring " + preferred;
-                std::string keys = preferred.empty()
-                                       ? std::string("Super+") + (id[0] == 'b' ? "B" : "D")
-                                       : preferred;
-                g_variant_builder_add(&bound, "(s@a{sv})", id, triggerProperties("Press " + keys));
             }
-            results =
-                g_variant_new_parsed("{'shortcuts': <%@a(sa{sv})>}", g_variant_builder_end(&bound));
+            results = g_variant_new_parsed("{'shortcuts': <%@a(sa{sv})>}",
+                                           bindings(shortcuts, !bindsOnlyAtCreation));
             answer = bindAnswer;
         } else if (call == "SelectDevices") {
             // The keyboard of a remote desktop session: the user agrees (devices says which).
@@ -189,6 +228,8 @@ class StandInPortal {
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::string session_;
+    GVariant* created_ = nullptr;  // the shortcuts that came with the session
+    std::atomic<int> keys_ = 0;
 };
 
 }  // namespace velvox::testing

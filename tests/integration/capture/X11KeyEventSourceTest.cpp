@@ -182,7 +182,7 @@ TEST_F(X11KeyEventSourceTest,
     startMonitor({59});
     auto paste = XTestPaste::create();
     ASSERT_TRUE(paste);
-    paste->post();
+    paste->post({});
     ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }) && typeMarker());
     EXPECT_TRUE(window.saw("key press Control_L") && window.saw("key release v"))
         << "the paste reached the window";

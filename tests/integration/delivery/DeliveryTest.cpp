@@ -154,16 +154,17 @@ TEST_F(DeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHad) {
         std::vector<std::string> arguments = {"slow", "1", "slow text"};
         arguments.insert(arguments.end(), late.begin(), late.end());
         auto owner = standIn(arguments);
-        std::vector<std::string> notices;
+        std::vector<std::string> notices;  // what the paste settled with ("" for sent keys)
         EXPECT_EQ(Paster::deliver("dictated", front(), {},
-                                  [&](const std::string& message) { notices.push_back(message); }),
+                                  [&](const std::optional<std::string>& failure) {
+                                      notices.push_back(failure.value_or(""));
+                                  }),
                   DeliveryOutcome::pasted());
         pumpPastRestore();
         pumpFor(Paster::kSnapshotBoundSeconds);
         auto after = window.dumpClipboard();
         EXPECT_EQ(window.lastText("entry"), pasted ? "text entry dictated" : "text entry ");
-        EXPECT_EQ(notices, pasted ? std::vector<std::string>{}
-                                  : std::vector<std::string>{Paster::kPressPasteMessage});
+        EXPECT_EQ(notices, std::vector<std::string>{pasted ? "" : Paster::kPressPasteMessage});
         EXPECT_EQ(std::ranges::count(after, clipSummary("UTF8_STRING", "dictated")), !pasted);
         EXPECT_EQ(std::ranges::count(after, clipSummary("UTF8_STRING", "slow text")), pasted);
         EXPECT_EQ(std::ranges::count(after, clipSummary("text/html", "<b>slow text</b>")), pasted);
@@ -286,14 +287,14 @@ TEST_F(DeliveryTest, PasteKeysArePlainWhateverIsHeldAndFitEachTerminal) {
     for (const auto& hold : holders) {
         hold(true);
         pumpFor(0.1);
-        Platform::pasteKeystroke().post();
+        Platform::pasteKeystroke().post({});
         EXPECT_EQ(window.waitForPrefix("key press v "), "key press v control");
         hold(false);
         pumpFor(0.1);
         char keys[32];  // the core keyboard: keys down on any of its devices
         XQueryKeymap(display, keys);
         EXPECT_TRUE(std::all_of(keys, keys + 32, [](char bits) { return bits == 0; }));
-        Platform::pasteKeystroke().post();
+        Platform::pasteKeystroke().post({});
         EXPECT_EQ(window.waitForPrefix("key press v "), "key press v control");
     }
     XCloseDevice(display, keyboard);

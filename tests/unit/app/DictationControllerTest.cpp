@@ -428,7 +428,9 @@ TEST_F(DictationControllerTest, TheOwnWindowTakesTheTextAndWithoutTrustItIsCopie
     EXPECT_TRUE(fakes->pasteboard->writes.empty());
 
     AppState::insertIntoOwnWindow() = nullptr;  // the window closed
+    // Without trust, a window that takes neither a paste key nor typed keys.
     fakes->accessibility->trusted = false;
+    fakes->keystroke->pasteKey = fakes->keystroke->canType = false;
     dictate(1);
     said("kept safe");
     EXPECT_EQ(controller->statusLine(), Paster::kAllowAccessibilityMessage);

@@ -99,8 +99,7 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     const Case cases[] = {
         {true, true, true, true, true, false, true, true, true, false},
         {false, true, true, true, true, false, true, true, false, true},
-        {true, false, true, true, true, false, true, true, false, true},
-        {true, false, false, true, true, false, true, true, true, false},  // nothing to grant
+        {true, false, true, true, true, false, true, true, true, false},  // switched off: pasted
         {true, true, true, true, false, true, true, false, false, true},
         {true, true, true, true, true, false, false, true, false, false},
         {true, true, true, false, true, false, true, false, false, false},  // key: the sign-in

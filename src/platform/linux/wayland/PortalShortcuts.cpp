@@ -32,6 +32,9 @@ PortalShortcuts::PortalShortcuts(std::vector<Shortcut> shortcuts, Ready ready, C
                           g_variant_new_string(requestToken.c_str()));
     g_variant_builder_add(&options, "{sv}", "session_handle_token",
                           g_variant_new_string(sessionToken.c_str()));
+    // KDE Plasma 5.27 registers only the shortcuts that come with the
+    // session; later BindShortcuts calls there bind nothing.
+    g_variant_builder_add(&options, "{sv}", "shortcuts", shortcutList());
     requests_->call(kInterface, "CreateSession", g_variant_new("(a{sv})", &options), requestToken,
                     [this](GVariant* results) { sessionCreated(results); });
 }
@@ -85,7 +88,7 @@ void PortalShortcuts::rebind(const std::vector<std::string>& preferredTriggers) 
     if (!session_.empty()) bind();
 }
 
-void PortalShortcuts::bind() {
+GVariant* PortalShortcuts::shortcutList() const {
     GVariantBuilder shortcuts;
     g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("a(sa{sv})"));
     for (const auto& shortcut : shortcuts_) {
@@ -99,27 +102,51 @@ void PortalShortcuts::bind() {
         }
         g_variant_builder_add(&shortcuts, "(sa{sv})", shortcut.id.c_str(), &properties);
     }
+    return g_variant_builder_end(&shortcuts);
+}
+
+void PortalShortcuts::bind() {
     std::string requestToken = PortalRequests::token("bind");
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&options, "{sv}", "handle_token",
                           g_variant_new_string(requestToken.c_str()));
-    requests_->call(kInterface, "BindShortcuts",
-                    g_variant_new("(oa(sa{sv})sa{sv})", session_.c_str(), &shortcuts, "", &options),
-                    requestToken, [this](GVariant* results) { bound(results); });
+    requests_->call(
+        kInterface, "BindShortcuts",
+        g_variant_new("(o@a(sa{sv})sa{sv})", session_.c_str(), shortcutList(), "", &options),
+        requestToken, [this](GVariant* results) { bound(results, /*listed=*/false); });
 }
 
-void PortalShortcuts::bound(GVariant* results) {
+void PortalShortcuts::list() {
+    std::string requestToken = PortalRequests::token("list");
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&options, "{sv}", "handle_token",
+                          g_variant_new_string(requestToken.c_str()));
+    requests_->call(kInterface, "ListShortcuts",
+                    g_variant_new("(oa{sv})", session_.c_str(), &options), requestToken,
+                    [this](GVariant* results) { bound(results, /*listed=*/true); });
+}
+
+void PortalShortcuts::bound(GVariant* results, bool listed) {
     GVariant* list = results
                          ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
                          : nullptr;
-    // A second request refused keeps what the first bound.
-    if (!list) {
+    std::vector<Bound> shortcuts = list ? boundFrom(list) : std::vector<Bound>{};
+    if (list) g_variant_unref(list);
+    // Some desktops answer a bind with nothing although the session's
+    // shortcuts are registered: ask them for the list before giving up.
+    if (list && shortcuts.empty() && !listed) {
+        this->list();
+        return;
+    }
+    // A second request refused keeps what the first bound; an empty
+    // assignment is as good as a refusal, since no key would ever dictate.
+    if (shortcuts.empty()) {
         if (!answered_) finish(std::nullopt);
         return;
     }
-    finish(boundFrom(list));
-    g_variant_unref(list);
+    finish(std::move(shortcuts));
 }
 
 std::vector<PortalShortcuts::Bound> PortalShortcuts::boundFrom(GVariant* list) {

@@ -34,7 +34,8 @@ class PortalShortcuts {
         std::string id;
         std::string trigger;
     };
-    // Nothing when there is no portal, or the user or desktop refused.
+    // Nothing when there is no portal, or the user or desktop refused or
+    // bound none of them.
     using Ready = std::function<void(std::optional<std::vector<Bound>>)>;
     using Changed = std::function<void(const std::string& id, bool pressed)>;
 
@@ -53,8 +54,11 @@ class PortalShortcuts {
 
   private:
     void sessionCreated(GVariant* results);
+    // The shortcuts as the portal takes them (floating).
+    GVariant* shortcutList() const;
     void bind();
-    void bound(GVariant* results);
+    void list();
+    void bound(GVariant* results, bool listed);
     // The shortcuts of a list the portal sent, as bound.
     static std::vector<Bound> boundFrom(GVariant* list);
     void finish(std::optional<std::vector<Bound>> bound);

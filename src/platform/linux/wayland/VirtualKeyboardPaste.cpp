@@ -107,7 +107,7 @@ VirtualKeyboardPaste::~VirtualKeyboardPaste() {
     connection_->flush();
 }
 
-void VirtualKeyboardPaste::post() {
+void VirtualKeyboardPaste::post(Sent sent) {
     // Our keyboard's modifiers are its own: what the user holds on theirs
     // does not mix in, so nothing needs lifting first.
     bool terminal = focusIsTerminal_ && focusIsTerminal_();
@@ -125,7 +125,10 @@ void VirtualKeyboardPaste::post() {
     if (terminal) key(keys_.shift, false);
     key(keys_.control, false);
     zwp_virtual_keyboard_v1_modifiers(keyboard_, 0, 0, 0, 0);
-    connection_->flush();
+    // The compositor reads the requests in the order written, from one
+    // connection: once flushed, all of them go in.
+    bool flushed = connection_->flush();
+    if (sent) sent(flushed);
 }
 
 }  // namespace velvox

@@ -26,7 +26,7 @@ class VirtualKeyboardPaste final : public PasteKeystroke {
     VirtualKeyboardPaste(const VirtualKeyboardPaste&) = delete;
     VirtualKeyboardPaste& operator=(const VirtualKeyboardPaste&) = delete;
 
-    void post() override;
+    void post(Sent sent) override;
     bool focusPastesClipboard() override {
         return !focusPastesClipboard_ || focusPastesClipboard_();
     }

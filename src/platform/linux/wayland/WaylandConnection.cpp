@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <wayland-client.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "virtual-keyboard-unstable-v1-client.h"
@@ -93,8 +94,8 @@ void WaylandConnection::global(void* data, wl_registry* registry, uint32_t name,
     }
 }
 
-void WaylandConnection::flush() {
-    wl_display_flush(display_);
+bool WaylandConnection::flush() {
+    return wl_display_flush(display_) >= 0 || errno == EAGAIN;
 }
 
 bool WaylandConnection::roundtrip() {

@@ -35,8 +35,9 @@ class WaylandConnection {
     wl_shm* shm() const { return shm_; }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
 
-    // Sends the requests made so far without waiting.
-    void flush();
+    // Sends the requests made so far without waiting; false once the
+    // connection is lost (requests that did not fit wait for the next flush).
+    bool flush();
     // Sends them and handles every event the compositor sent in answer;
     // false once the connection is lost.
     bool roundtrip();

@@ -55,30 +55,24 @@ bool terminalInFront() {
 }
 
 // Where the compositor has no virtual keyboard (GNOME, KDE Plasma), the
-// desktop's remote desktop portal may type the paste keys once the user
-// agrees; until then, or if they refuse, pastes reach X11 apps only.
-void askForRemoteKeyboard() {
-    auto paste = std::make_shared<std::shared_ptr<RemoteDesktopPaste>>();
-    *paste = std::make_shared<RemoteDesktopPaste>(
-        Paths::dir() + "/remote-desktop-token", terminalInFront, [paste](bool agreed) {
-            if (agreed) {
-                Platform::installPasteKeystroke(*paste);
-                Log::write("Wayland paste keys: through the desktop's remote desktop portal");
-            } else {
-                Log::write(
-                    "no keyboard from the desktop's remote desktop portal: paste reaches "
-                    "X11 apps only");
-                // Let go after this answer has returned.
-                Platform::mainQueue().async([paste] { paste->reset(); });
-            }
+// desktop's remote desktop portal may type the paste keys into native
+// windows once the user agrees, asked when a paste first needs it.
+std::shared_ptr<RemoteDesktopPaste> remoteKeyboard(std::function<void()> offerChanged) {
+    return std::make_shared<RemoteDesktopPaste>(
+        Paths::dir() + "/remote-desktop-token", terminalInFront, [offerChanged](bool agreed) {
+            Log::write(agreed ? "Wayland paste keys: through the desktop's remote desktop portal"
+                              : "no keyboard from the desktop's remote desktop portal: paste "
+                                "reaches X11 apps only");
+            if (offerChanged) offerChanged();
         });
 }
 
 // The clipboard and the paste keystroke through the compositor where it lets
 // us; elsewhere the X11 clipboard (which XWayland shares with Wayland
-// programs) and a keystroke that reaches X11 windows only.
+// programs), and a keystroke through XWayland for X11 windows and the
+// desktop's portal for native ones.
 void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
-                     const std::shared_ptr<Workspace>& x11) {
+                     const std::shared_ptr<Workspace>& x11, std::function<void()> offerChanged) {
     auto clipboard = DataControlClipboard::create(connection);
     if (clipboard) Platform::installPasteboard(clipboard);
     auto focusIsTerminal = terminalInFront;
@@ -93,13 +87,14 @@ void installDelivery(const std::shared_ptr<WaylandConnection>& connection,
     if (keyboard) {
         Platform::installPasteKeystroke(keyboard);
     } else {
-        if (x11Paste)
-            Platform::installPasteKeystroke(std::make_shared<XWaylandPaste>(x11Paste, x11));
-        askForRemoteKeyboard();
+        Platform::installPasteKeystroke(
+            std::make_shared<XWaylandPaste>(x11Paste, x11, remoteKeyboard(offerChanged)));
     }
     Log::write(std::string("Wayland delivery: clipboard ") +
                (clipboard ? "through the compositor" : "through XWayland") + ", paste keys " +
-               (keyboard ? "through a virtual keyboard" : "to X11 apps only"));
+               (keyboard ? "through a virtual keyboard"
+                         : "to X11 apps, and to native ones through the desktop's remote "
+                           "desktop portal once allowed"));
 }
 
 // A hotkey in the desktop's shortcut notation: function keys, letters and
@@ -121,15 +116,17 @@ std::string preferredTrigger(int64_t keyCode) {
 // process; the desktop ends it when our connection goes.
 void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
                      std::shared_ptr<WaylandKeyEventSource> keys,
-                     std::function<void()> keysAssigned) {
+                     std::function<void()> keysAssigned, std::function<void()> offerChanged) {
     auto changed = [dictate](const std::string& id, bool pressed) {
         dictate(pressed ? DictationCommand::start : DictationCommand::stop, id == kBoost);
     };
-    auto ready = [keys, keysAssigned](std::optional<std::vector<PortalShortcuts::Bound>> bound) {
-        if (!bound) {
+    auto ready = [keys, keysAssigned,
+                  offerChanged](std::optional<std::vector<PortalShortcuts::Bound>> bound) {
+        if (!bound || bound->empty()) {
             Log::write(
                 "no global shortcuts from the desktop: bind velvox dictate to its own "
                 "shortcuts");
+            if (offerChanged) offerChanged();
             return;
         }
         std::string line;
@@ -142,6 +139,7 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
         Log::write("global shortcuts from the desktop: " + line);
         keys->setDesktopShortcutKeys(std::move(assigned));
         if (keysAssigned) keysAssigned();
+        if (offerChanged) offerChanged();
     };
     auto* portal = new PortalShortcuts(
         {{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}}, ready, changed);
@@ -155,7 +153,7 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
 }  // namespace
 
 bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
-                          std::function<void()> keysAssigned) {
+                          std::function<void()> keysAssigned, std::function<void()> offerChanged) {
     if (Platform::desktop().displaySession() != DisplaySession::wayland) return false;
     // A session can say Wayland while its display is gone (a stale variable
     // in a terminal); then XWayland, or a plain X server, is all there is.
@@ -177,14 +175,14 @@ bool installWaylandPieces(std::function<void(DictationCommand, bool)> dictate,
     Platform::installKeyEventSource(keys);
     std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
     Platform::installWorkspace(std::make_shared<AccessibleWorkspace>(x11));
-    installDelivery(connection, x11);
+    installDelivery(connection, x11, offerChanged);
     // The pill on the compositor's overlay layer where it has one.
     auto* graphics = dynamic_cast<CairoGraphics*>(&Platform::graphics());
     if (graphics && connection->layerShell() && connection->compositor() && connection->shm()) {
         Platform::installPanels(std::make_shared<LayerShellPanels>(connection, graphics->text()));
         Log::write("Wayland pill: on the compositor's overlay layer");
     }
-    askForShortcuts(std::move(dictate), keys, std::move(keysAssigned));
+    askForShortcuts(std::move(dictate), keys, std::move(keysAssigned), std::move(offerChanged));
     return true;
 }
 

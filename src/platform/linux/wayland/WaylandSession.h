@@ -14,10 +14,11 @@ namespace velvox {
 // windows only. Where the desktop offers the GlobalShortcuts portal, the
 // two hotkeys are asked for there, and their presses and releases run
 // `dictate` (start and stop, with boost for the second); `keysAssigned` runs
-// once the desktop said which keys they are. Elsewhere (an X11 session, or a Wayland
-// one whose display cannot be reached, where everything goes through XWayland) it changes nothing.
-// Answers whether the Wayland pieces are in.
+// once the desktop said which keys they are; `offerChanged` whenever a portal's
+// answer changed what the session offers (shortcuts, the paste keys). Elsewhere (an X11 session, or
+// a Wayland one whose display cannot be reached, where everything goes through XWayland) it changes
+// nothing. Answers whether the Wayland pieces are in.
 bool installWaylandPieces(std::function<void(DictationCommand, bool boost)> dictate,
-                          std::function<void()> keysAssigned);
+                          std::function<void()> keysAssigned, std::function<void()> offerChanged);
 
 }  // namespace velvox

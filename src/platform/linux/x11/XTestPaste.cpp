@@ -230,9 +230,12 @@ void XTestPaste::releaseLeftovers() {
     XSync(display_, False);
 }
 
-void XTestPaste::post() {
+void XTestPaste::post(Sent sent) {
     PasteKey key = pasteKeyForFocus(/*askAccessibility=*/true);
-    if (key == PasteKey::none) return;
+    if (key == PasteKey::none) {
+        if (sent) sent(false);
+        return;
+    }
     liftModifiers();
 
     KeyCode control = keyFor(display_, XK_Control_L, kPhysicalLeftControl);
@@ -248,6 +251,7 @@ void XTestPaste::post() {
     if (second) strike(display_, second, false);
     strike(display_, control, false);
     releaseLeftovers();
+    if (sent) sent(true);
 }
 
 bool XTestPaste::type(const std::string& text) {

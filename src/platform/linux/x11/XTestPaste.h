@@ -23,7 +23,7 @@ class XTestPaste final : public PasteKeystroke {
     static std::shared_ptr<XTestPaste> create(std::function<bool()> focusIsTerminal = {});
     ~XTestPaste() override;
 
-    void post() override;
+    void post(Sent sent) override;
     bool focusPastesClipboard() override;
     bool type(const std::string& text) override;
 

@@ -10,9 +10,19 @@
 # and the VELVOX_TEST_* variables, each told of where it is set below.
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=session-common.sh
+. "$here/session-common.sh"
+
 if [ -z "${VELVOX_IN_HEADLESS_SESSION:-}" ]; then
   export VELVOX_IN_HEADLESS_SESSION=1
-  exec dbus-run-session -- "$0" "$@"
+  # No desktop stands behind this session, so its bus starts no desktop
+  # portal: tests that need one bring their stand-in. The bus's folder goes
+  # once the bus has ended (it watches its service folder).
+  bus=$(mktemp -d /tmp/velvox-session-bus-XXXXXX)
+  trap 'rm -rf "$bus"' EXIT
+  velvox_session_bus_config "$bus"
+  dbus-run-session --config-file="$bus/session-bus.conf" -- "$0" "$@" && exit 0 || exit $?
 fi
 
 session=$(mktemp -d /tmp/velvox-session-XXXXXX)
@@ -54,47 +64,10 @@ for _ in $(seq 100); do [ -s "$session/bare-bus.address" ] && break; sleep 0.05;
 VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY=$(head -n 1 "$session/bare-bus.address")
 export VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY
 
-# A comma-decimal locale, as many users run. localedef needs no root: the
-# locale is made once into a cache and found through LOCPATH, which only the
-# tests that want it set (with LC_ALL=de_DE.UTF-8), so the session's own
-# programs keep the system's locales.
-locales="${XDG_CACHE_HOME:-$HOME/.cache}/velvox-test/locales"
-if [ ! -d "$locales/de_DE.UTF-8" ]; then
-  mkdir -p "$locales"
-  staging=$(mktemp -d "$locales/.staging-XXXXXX")
-  if localedef -i de_DE -f UTF-8 "$staging/de_DE.UTF-8" >"$session/localedef.log" 2>&1; then
-    # Sessions started side by side: the first rename wins, the others drop theirs.
-    mv -T "$staging/de_DE.UTF-8" "$locales/de_DE.UTF-8" 2>/dev/null || true
-  fi
-  rm -rf "$staging"
-fi
-export VELVOX_TEST_LOCPATH="$locales"
-
-# PulseAudio with a null sink and a virtual microphone, VELVOX_TEST_SOURCE, fed
-# raw 16 kHz mono s16le samples through the FIFO VELVOX_TEST_SOURCE_FIFO. The
-# same script restarts it as a test may (an update, a crash): the daemon ends
-# and starts again with the same setup and microphone.
-export PULSE_RUNTIME_PATH="$session/pulse"
-export XDG_RUNTIME_DIR="$session"
-export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
-export VELVOX_TEST_SOURCE_FIFO="$session/microphone.fifo"
-export VELVOX_TEST_SOURCE=virtual_mic
-export VELVOX_TEST_RESTART_SOUND_SERVER="$session/restart-sound-server"
-mkdir -p "$PULSE_RUNTIME_PATH"
-cat >"$VELVOX_TEST_RESTART_SOUND_SERVER" <<EOF
-#!/usr/bin/env bash
-set -eu
-pulseaudio --kill 2>/dev/null || true
-for _ in \$(seq 100); do pactl info >/dev/null 2>&1 || break; sleep 0.05; done
-pulseaudio --daemonize=yes --log-target=newfile:$session/pulse.log --exit-idle-time=-1 \\
-  --disallow-exit --system=false -n --load="module-null-sink sink_name=speakers" \\
-  --load="module-native-protocol-unix socket=$PULSE_RUNTIME_PATH/native auth-anonymous=1"
-for _ in \$(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl load-module module-pipe-source source_name=virtual_mic file=$VELVOX_TEST_SOURCE_FIFO \\
-  format=s16le rate=16000 channels=1 >/dev/null
-pactl set-default-source virtual_mic
-EOF
-chmod +x "$VELVOX_TEST_RESTART_SOUND_SERVER"
-"$VELVOX_TEST_RESTART_SOUND_SERVER"
+# The comma-decimal locale (VELVOX_TEST_LOCPATH), and PulseAudio with the
+# virtual microphone (VELVOX_TEST_SOURCE, VELVOX_TEST_SOURCE_FIFO,
+# VELVOX_TEST_RESTART_SOUND_SERVER; XDG_RUNTIME_DIR is the session's folder).
+velvox_test_locale "$session"
+velvox_start_sound_server "$session"
 
 "$@"

@@ -54,6 +54,7 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
                                    "boost \"Smart dictation while held\""}));
     portal->press("dictate", true, "/org/freedesktop/portal/desktop/session/1_99/other");
     portal->press("dictate", true);
+    portal->press("dictate", true);  // the key repeats while held
     portal->press("dictate", false);
     portal->press("boost", true);
     ASSERT_TRUE(spinUntil([&] { return outcome.changes.size() >= 3; }));

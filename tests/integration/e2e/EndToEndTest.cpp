@@ -63,9 +63,11 @@ class EndToEndTest : public ::testing::Test {
     }
 
     // An application with a desktop file, so the program knows what it is.
-    void installApplication(const std::string& id, const std::string& name) {
+    void installApplication(const std::string& id, const std::string& name,
+                            const std::string& windowClass = "") {
         std::ofstream(root_ + "/data/applications/" + id + ".desktop")
-            << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=true\n";
+            << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=true\n"
+            << (windowClass.empty() ? "" : "StartupWMClass=" + windowClass + "\n");
     }
 
     std::unique_ptr<VelvoxProcess> run(std::vector<std::string> arguments = {},
@@ -348,6 +350,131 @@ TEST_F(WaylandEndToEndTest, SwayBindingsPasteIntoATerminalUnderTheFloatingPill) 
         waitForLog("clipboard through the compositor, paste keys through a virtual keyboard"));
     EXPECT_TRUE(
         becomes([] { return outputOf("wl-paste --no-newline"); }, "copied by the user", 10));
+}
+
+// Run by gnome-session.sh and kde-session.sh: GNOME Shell or KWin as they
+// ship (accessibility off), the target a native field of the desktop's own
+// toolkit (GTK 4 on GNOME, Qt on Plasma), the program itself on XWayland.
+class DesktopEndToEndTest : public EndToEndTest {
+  protected:
+    void SetUp() override {
+        EndToEndTest::SetUp();
+        const char* name = std::getenv("VELVOX_TEST_DESKTOP");
+        desktop = name ? name : "";
+        if (desktop != "gnome" && desktop != "kde") GTEST_SKIP() << "not in a GNOME or KDE session";
+    }
+    std::string fieldWindow() const {
+        return std::string(VELVOX_SOURCE_DIR) + "/tests/integration/delivery/window/" +
+               (desktop == "gnome" ? "gtk4_field_window.py" : "qt_field_window.py");
+    }
+    // Keys typed on the session's keyboard, as the user types them.
+    static bool typeKeys(const std::string& keys) {
+        return shell("\"$VELVOX_TEST_TYPE_KEYS\" " + keys);
+    }
+    // One dictation: on Plasma the shortcut the portal bound, held; on GNOME
+    // (no such portal) the command a desktop shortcut runs, on press and release.
+    void dictateOnce(double seconds) {
+        speakWhileHeld(
+            [&](bool down) {
+                if (desktop == "kde") return typeKeys(down ? "--press F5" : "--release F5");
+                return command({"dictate", down ? "start" : "stop"}) == 0;
+            },
+            seconds);
+    }
+    std::string polishedTimes(size_t count) const {
+        std::string text = "text entry ";
+        for (size_t i = 0; i < count; ++i) text += Tidy::text(kPolished);
+        return text;
+    }
+    // GNOME asks in a dialog of its own whether we may use the keyboard;
+    // the user allows it.
+    void allowRemoteKeyboard() {
+        ASSERT_TRUE(shell(std::string(VELVOX_SOURCE_DIR) +
+                          "/tests/integration/sessions/allow-remote-desktop.py"))
+            << "the consent dialog";
+    }
+    size_t timesInLog(const std::string& text) const {
+        std::string all = log();
+        size_t count = 0;
+        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++count;
+        return count;
+    }
+    // The bottom centre of the 1280x800 output, where the pill shows, as
+    // the session's screenshot tool sees it; empty when it saw nothing.
+    std::string screenshotOfThePillsPlace() const {
+        std::string file = root_ + "/screen.png";
+        std::string take = desktop == "gnome" ? "gnome-screenshot -f" : "spectacle -b -n -f -o";
+        return outputOf(take + " '" + file +
+                        "' && /usr/bin/python3 -c \"import sys, gi, hashlib; "
+                        "gi.require_version('GdkPixbuf', '2.0'); "
+                        "from gi.repository import GdkPixbuf; "
+                        "p = GdkPixbuf.Pixbuf.new_from_file(sys.argv[1]).new_subpixbuf(520, 620, "
+                        "240, 170).copy(); print(hashlib.md5(p.get_pixels()).hexdigest())\" '" +
+                        file + "'");
+    }
+    std::string desktop;
+};
+
+// Stock settings: nothing is typed into fields, every dictation is pasted
+// and the user's clipboard comes back; six in a row land six times and
+// nothing else (no key left held down). On GNOME the first paste meets the
+// desktop's consent dialog: that dictation waits on the clipboard.
+TEST_F(DesktopEndToEndTest, StockDesktopPastesEveryDictationOnceAndGivesTheClipboardBack) {
+    writeConfig({{"alwaysCopyToClipboard", false}});
+    startWithWindow({}, fieldWindow());
+    ASSERT_NE(window->readyLine().find("Wayland"), std::string::npos) << window->readyLine();
+    if (desktop == "kde") ASSERT_TRUE(waitForLog("dictate F5"));
+    auto clipboardBefore = copyAsUser();
+    ASSERT_FALSE(clipboardBefore.empty());
+    if (desktop == "gnome") {
+        dictateOnce(1.0);
+        ASSERT_TRUE(waitForLog("paste keys not delivered, text left on the clipboard"));
+        EXPECT_TRUE(becomes([&] { return clipboardText(); }, polishedOnClipboard, 10));
+        allowRemoteKeyboard();
+        ASSERT_TRUE(waitForLog("Wayland paste keys: through the desktop's remote desktop portal"));
+        window->send("focus entry");
+        ASSERT_TRUE(window->waitForPrefix("focused entry"));
+        clipboardBefore = copyAsUser();
+    }
+    for (size_t count = 1; count <= 6; ++count) {
+        dictateOnce(1.0);
+        ASSERT_TRUE(becomes([&] { return window->lastText("entry"); }, polishedTimes(count)))
+            << "dictation " << count;
+        EXPECT_TRUE(becomes([&] { return clipboardText(); }, clipboardBefore, 10));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // room for a key left held to repeat
+    EXPECT_EQ(window->lastText("entry"), polishedTimes(6));
+    EXPECT_EQ(timesInLog("delivered ok"), 6u);
+    EXPECT_EQ(timesInLog("not Accessibility trusted"), 0u);
+}
+
+// Accessibility switched on: the text is typed into the field, the
+// statistics name the field's application, and the pill floats in front.
+TEST_F(DesktopEndToEndTest, WithAccessibilityTheTextIsTypedAndTheAppNamed) {
+    ASSERT_TRUE(shell(desktop == "gnome"
+                          ? "gsettings set org.gnome.desktop.interface toolkit-accessibility true"
+                          : "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+                            "org.freedesktop.DBus.Properties.Set string:org.a11y.Status "
+                            "string:IsEnabled variant:boolean:true >/dev/null"));
+    writeConfig({{"alwaysCopyToClipboard", false}});
+    // As KWrite's entry names its window class, which the toolkit tells accessibility.
+    installApplication("org.example.Editor", "Editor", "Editor");
+    startWithWindow({"--app-id", "org.example.Editor", "--class", "Editor"}, fieldWindow());
+    ASSERT_TRUE(waitForLog("Wayland session, Typing into fields: "));
+    auto clipboardBefore = copyAsUser();
+    std::string before = screenshotOfThePillsPlace();
+    ASSERT_FALSE(before.empty());
+    speakWhileHeld(
+        [&](bool down) {
+            if (!down) EXPECT_NE(screenshotOfThePillsPlace(), before) << "the pill is shown";
+            return command({"dictate", down ? "start" : "stop"}) == 0;
+        },
+        1.5);
+    ASSERT_TRUE(typedPolished());
+    EXPECT_TRUE(waitForLog("insert: wrote "));
+    EXPECT_EQ(firstStatsEvent(), "org.example.Editor Editor");
+    EXPECT_EQ(clipboardText(), clipboardBefore) << "typed in, the clipboard was never touched";
 }
 
 // A second launch opens Home in the running copy; an address hands its

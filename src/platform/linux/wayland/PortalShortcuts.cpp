@@ -185,7 +185,12 @@ void PortalShortcuts::onSignal(GDBusConnection*, const char*, const char*, const
     const char* id = nullptr;
     g_variant_get(parameters, "(&o&st@a{sv})", &session, &id, nullptr, nullptr);
     if (self->session_ != session || !self->changed_) return;
-    self->changed_(id, g_strcmp0(signal, "Activated") == 0);
+    // A held key sends Activated again with every repeat on some desktops
+    // (KWin): one hold is one press.
+    bool pressed = g_strcmp0(signal, "Activated") == 0;
+    if (pressed == self->held_.count(id)) return;
+    pressed ? (void)self->held_.insert(id) : (void)self->held_.erase(id);
+    self->changed_(id, pressed);
 }
 
 }  // namespace velvox

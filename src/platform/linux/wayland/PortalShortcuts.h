@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,7 @@ class PortalShortcuts {
     unsigned releaseSubscription_ = 0;
     unsigned changeSubscription_ = 0;
     bool answered_ = false;
+    std::set<std::string> held_;
     std::unique_ptr<PortalRequests> requests_;
 };
 

@@ -141,8 +141,13 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
         if (keysAssigned) keysAssigned();
         if (offerChanged) offerChanged();
     };
+    // The user's keys are asked for from the start: a desktop that registers
+    // shortcuts only with the session (KDE Plasma 5.27) takes no later wish.
+    Config config = Config::load();
     auto* portal = new PortalShortcuts(
-        {{kDictate, "Dictate while held"}, {kBoost, "Smart dictation while held"}}, ready, changed);
+        {{kDictate, "Dictate while held", preferredTrigger(config.hotkeyKeyCode)},
+         {kBoost, "Smart dictation while held", preferredTrigger(config.boostHotkeyKeyCode)}},
+        ready, changed);
     keys->onHotkeysChanged([portal] {
         Config config = Config::load();
         portal->rebind(

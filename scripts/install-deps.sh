@@ -24,7 +24,7 @@ packages=(
   # GNOME Shell and KDE Plasma's compositor, each run headless with its own
   # portal backend, and the native editors typed into there
   gnome-shell mutter xdg-desktop-portal xdg-desktop-portal-gnome gnome-text-editor gnome-screenshot
-  kwin-wayland xdg-desktop-portal-kde kwrite python3-pyqt5 qtwayland5 python3-gi gir1.2-gtk-4.0
+  kwin-wayland xdg-desktop-portal-kde kde-spectacle kwrite python3-pyqt5 qtwayland5 python3-gi gir1.2-gtk-4.0
   at-spi2-core
   locales  # the sources localedef builds the tests' comma-decimal locale from
   # page tests

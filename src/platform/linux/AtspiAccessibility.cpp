@@ -35,8 +35,10 @@ AtspiAccessible* focusedDescendant(AtspiAccessible* object, int& budget) {
     if (--budget < 0) return nullptr;
     if (hasState(object, ATSPI_STATE_FOCUSED))
         return static_cast<AtspiAccessible*>(g_object_ref(object));
-    // Hidden branches cannot hold the focus.
-    if (!hasState(object, ATSPI_STATE_SHOWING) && !hasState(object, ATSPI_STATE_ACTIVE))
+    // Hidden branches cannot hold the focus. GTK 4 marks what it shows
+    // visible but never showing.
+    if (!hasState(object, ATSPI_STATE_SHOWING) && !hasState(object, ATSPI_STATE_VISIBLE) &&
+        !hasState(object, ATSPI_STATE_ACTIVE))
         return nullptr;
     gint count = atspi_accessible_get_child_count(object, nullptr);
     for (gint i = 0; i < count && budget > 0; ++i) {

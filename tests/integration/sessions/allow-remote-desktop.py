@@ -2,7 +2,8 @@
 """Answers GNOME's remote desktop consent dialog as a user who allows it.
 
 xdg-desktop-portal-gnome asks whether an application may control the
-keyboard: its switch "Allow Remote Interaction" on, then "Share". The dialog
+keyboard: its check box "Allow remote interaction" on, then "Share" (which
+is insensitive until then). The dialog
 is found on the accessibility bus (GTK registers there whether or not the
 desktop's accessibility switch is on). Exit status 0 once both were pressed,
 1 when no such dialog showed within the time given (seconds, 20 by default).
@@ -39,16 +40,22 @@ def name(node):
         return ""
 
 
+def role(node):
+    try:
+        return node.get_role()
+    except gi.repository.GLib.Error:
+        return None
+
+
+def has(node, state):
+    return node.get_state_set().contains(state)
+
+
 def press(node):
-    action = node.get_action_iface()
-    if action is None or action.get_n_actions() == 0:
+    try:
+        return Atspi.Action.do_action(node, 0)
+    except gi.repository.GLib.Error:
         return False
-    return action.do_action(0)
-
-
-def checked(node):
-    states = node.get_state_set()
-    return states.contains(Atspi.StateType.CHECKED) or states.contains(Atspi.StateType.PRESSED)
 
 
 def answer():
@@ -59,17 +66,17 @@ def answer():
             continue
         switch = share = None
         for node in walk(application):
-            text = name(node)
-            if "remote interaction" in text and switch is None:
+            text, kind = name(node), role(node)
+            if kind == Atspi.Role.CHECK_BOX and "remote interaction" in text:
                 switch = node
-            elif text == "share" and share is None:
+            elif kind == Atspi.Role.PUSH_BUTTON and text.endswith("share"):
                 share = node
         if share is None:
             continue
-        if switch is not None and not checked(switch):
+        if switch is not None and not has(switch, Atspi.StateType.CHECKED):
             press(switch)
             time.sleep(0.3)
-        return press(share)
+        return has(share, Atspi.StateType.SENSITIVE) and press(share)
     return False
 
 

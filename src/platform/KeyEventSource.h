@@ -83,6 +83,8 @@ struct DefaultHotkeys {
 struct DesktopShortcutKeys {
     std::string dictation;
     std::string boost;
+    // The desktop was asked and has not answered yet.
+    bool pending = false;
 };
 
 // A global keyboard hook. Every key event of the session reaches the handler

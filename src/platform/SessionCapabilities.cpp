@@ -16,8 +16,11 @@ std::vector<SessionCapability> sessionCapabilities() {
     bool throughXWayland = keys.seesGlobalKeys();
     std::vector<SessionCapability> list;
 
-    std::string assigned = keys.desktopShortcutKeys().dictation;
-    if (throughXWayland) {
+    DesktopShortcutKeys desktopKeys = keys.desktopShortcutKeys();
+    const std::string& assigned = desktopKeys.dictation;
+    if (desktopKeys.pending) {
+        // Nothing said until the desktop has answered: the line would be wrong.
+    } else if (throughXWayland) {
         list.push_back({"Global shortcuts", false,
                         "your hotkeys work only while an X11 app is in front; bind \"velvox "
                         "dictate toggle\" to a key in your desktop's keyboard shortcuts"});

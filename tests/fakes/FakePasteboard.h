@@ -87,10 +87,14 @@ class FakePasteKeystroke final : public PasteKeystroke {
     }
     bool focusPastesClipboard() override { return pasteKey; }
     bool type(const std::string& text) override { return canType && (typed += text, true); }
+    bool reachesNativeWindows() const override { return native; }
+    std::string note() const override { return noteText; }
     int posted = 0;
     bool pasteKey = true;
     bool sends = true;
     bool canType = true;
+    bool native = true;
+    std::string noteText;
     std::string typed;
 };
 

@@ -126,7 +126,8 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysInOrderAndReleasesThemOn
 
     portal.failingKey = 5;  // the second paste's V press
     EXPECT_EQ(paste(*keys), false);
-    EXPECT_EQ(std::vector(portal.calls().end() - 4, portal.calls().end()),
+    auto calls = portal.calls();
+    EXPECT_EQ(std::vector(calls.end() - 4, calls.end()),
               (std::vector<std::string>{"keysym 0xffe3 down", "keysym 0x76 down", "keysym 0x76 up",
                                         "keysym 0xffe3 up"}))
         << "the lost press is released all the same";

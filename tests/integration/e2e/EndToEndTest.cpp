@@ -302,8 +302,8 @@ TEST_F(WaylandEndToEndTest, PortalShortcutsTypeIntoANativeWindowAndLeaveTheClipb
     startWithWindow();
     ASSERT_NE(window->readyLine().find("GdkWaylandDisplay"), std::string::npos)
         << window->readyLine();
-    ASSERT_TRUE(waitForLog(
-        "global shortcuts from the desktop: dictate Press Super+D, boost Press Super+B"));
+    ASSERT_TRUE(
+        waitForLog("global shortcuts from the desktop: dictate Press F5, boost Press Super+B"));
     speakWhileHeld(
         [&](bool down) {
             portal.press("dictate", down);

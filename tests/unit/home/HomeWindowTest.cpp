@@ -4,6 +4,7 @@
 #include "base/NotificationCenter.h"
 #include "base/Strings.h"
 #include "fakes/FakeKeyEventSource.h"
+#include "fakes/FakePasteboard.h"
 #include "home/PageScript.h"
 #include "home/WebText.h"
 #include "unit/home/HomeFixture.h"
@@ -87,9 +88,10 @@ TEST_F(HomeTest, DictationsReachTheOwnWindowWhenShownFocusedAndLoaded) {
     EXPECT_FALSE(insert("a", "plain"));  // the controller is gone
 }
 
-// Ready needs the microphone, accessibility where the desktop has it, a key
-// (the sign-in on the service route) and the key watcher running. The setup
-// that opens Home at launch lacks only what the user must grant or enter.
+// Ready needs the microphone, a key (the sign-in on the service route) and
+// the key watcher running; accessibility only decides between typing and
+// pasting. The setup that opens Home at launch lacks only what the user must
+// grant or enter.
 TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     Home& home = show();
     struct Case {
@@ -126,6 +128,31 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     Platform::installKeyEventSource(keys);
     EXPECT_EQ(home.liveDict()["keySource"], "shortcut");
     EXPECT_EQ(home.liveDict()["mainKeyName"], "Press Super+D");
+
+    // What the session offers, as the set-up page lists it: nothing of the
+    // shortcuts before the desktop answered, typing only with accessibility
+    // switched on, and what a paste through the desktop's portal asks first.
+    auto paste = std::make_shared<FakePasteKeystroke>();
+    Platform::installPasteKeystroke(paste);
+    auto offer = [&] {
+        std::string all;
+        Json live = home.liveDict();
+        for (const auto& capability : live["capabilities"])
+            all += capability["name"].get<std::string>() + (capability["works"] ? "+ " : "- ");
+        return all;
+    };
+    keys->desktopKeys = {.pending = true};
+    accessibility->trusted = true;
+    EXPECT_EQ(offer(), "Typing into fields+ Paste+ Pill+ ");
+    keys->desktopKeys = {.dictation = "F5"};
+    accessibility->trusted = false;
+    paste->noteText = "the desktop asks first";
+    EXPECT_EQ(offer(), "Global shortcuts+ Typing into fields- Paste+ Pill+ ");
+    EXPECT_TRUE(home.liveDict()["capabilities"][2]["detail"].get<std::string>().ends_with(
+        "; the desktop asks first"));
+    keys->desktopKeys = {};
+    paste->native = false;
+    EXPECT_EQ(offer(), "Global shortcuts- Typing into fields- Paste- Pill+ ");
 }
 
 TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachableAndBringBilling) {

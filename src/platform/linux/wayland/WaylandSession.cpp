@@ -126,6 +126,7 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
             Log::write(
                 "no global shortcuts from the desktop: bind velvox dictate to its own "
                 "shortcuts");
+            keys->setDesktopShortcutKeys({});
             if (offerChanged) offerChanged();
             return;
         }
@@ -141,6 +142,7 @@ void askForShortcuts(std::function<void(DictationCommand, bool)> dictate,
         if (keysAssigned) keysAssigned();
         if (offerChanged) offerChanged();
     };
+    keys->setDesktopShortcutKeys({.pending = true});
     // The user's keys are asked for from the start: a desktop that registers
     // shortcuts only with the session (KDE Plasma 5.27) takes no later wish.
     Config config = Config::load();

@@ -38,49 +38,19 @@ user=velvox-gnome-test
 . "$here/session-common.sh"
 
 if [ -z "${VELVOX_IN_GNOME_SESSION:-}" ]; then
-  if [ "$(id -u)" = 0 ]; then
-    velvox_prepare_user "$user"
-    exec runuser -u "$user" -- "$script" "$@"
-  fi
+  velvox_hand_session_to "$user" "$script" "$@"
   export VELVOX_IN_GNOME_SESSION=1
-  session=$(mktemp -d /tmp/velvox-gnome-XXXXXX)
-  trap 'rm -rf "$session"' EXIT
-  export VELVOX_GNOME_SESSION_DIR="$session"
-  # Set before the bus starts: the services it starts (dconf, the portals)
-  # inherit them, and GNOME's settings go to this session only.
-  export XDG_RUNTIME_DIR="$session" XDG_CONFIG_HOME="$session/config" \
-    XDG_DATA_HOME="$session/data" XDG_STATE_HOME="$session/state"
+  velvox_desktop_session_dir GNOME
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_DESKTOP=gnome \
     VELVOX_TEST_DESKTOP=gnome
-  # The portal reads its backends from here: GNOME's alone, whatever else is installed.
-  export XDG_DESKTOP_PORTAL_DIR="$session/portals"
-  mkdir -p "$XDG_DESKTOP_PORTAL_DIR"
-  for portal in gnome gnome-shell; do
-    cp "/usr/share/xdg-desktop-portal/portals/$portal.portal" "$XDG_DESKTOP_PORTAL_DIR/"
-  done
-  # The document portal needs FUSE, which test machines lack.
-  velvox_session_bus_config "$session/bus" org.freedesktop.portal.Desktop \
-    org.freedesktop.impl.portal.PermissionStore org.freedesktop.impl.portal.desktop.gnome
-  # The services the bus starts write to its output: only the command's own
-  # output goes to ours (through descriptor 3), the rest to the error output.
-  dbus-run-session --config-file="$session/bus/session-bus.conf" -- "$script" "$@" 3>&1 >&2 &&
-    exit 0 || exit $?
+  velvox_desktop_session_bus gnome "gnome gnome-shell" "$script" "$@"
 fi
 
 session=$VELVOX_GNOME_SESSION_DIR
 unset VELVOX_GNOME_SESSION_DIR
 shell_pid='' system_bus_pid='' keyboard_pid=''
-cleanup() {
-  [ -z "$keyboard_pid" ] || kill "$keyboard_pid" 2>/dev/null || true
-  # The portals first: without the compositor they would start again and fail.
-  velvox_stop_bus_clients
-  # GNOME Shell leads a process group of its own (XWayland and what it forks).
-  [ -z "$shell_pid" ] || kill -- "-$shell_pid" 2>/dev/null || true
-  [ -z "$system_bus_pid" ] || kill "$system_bus_pid" 2>/dev/null || true
-  pulseaudio --kill 2>/dev/null || true
-  wait 2>/dev/null || true
-}
-trap cleanup EXIT
+# GNOME Shell leads a process group of its own (XWayland and what it forks).
+trap 'velvox_stop_desktop "$keyboard_pid" "$shell_pid" "$system_bus_pid"' EXIT
 
 velvox_test_locale "$session"
 velvox_start_sound_server "$session"
@@ -90,15 +60,8 @@ velvox_start_sound_server "$session"
 # without them.
 if ! dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
   org.freedesktop.DBus.GetId >/dev/null 2>&1; then
-  cat >"$session/system-bus.conf" <<CONFIG
-<busconfig><type>system</type><listen>unix:path=$session/system-bus</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
-<allow own="*"/></policy></busconfig>
-CONFIG
-  dbus-daemon --config-file="$session/system-bus.conf" --nofork --print-address=3 \
-    3>"$session/system-bus.address" 2>"$session/system-bus.log" &
-  system_bus_pid=$!
-  for _ in $(seq 100); do [ -s "$session/system-bus.address" ] && break; sleep 0.05; done
+  velvox_start_bare_bus system "unix:path=$session/system-bus" "$session/system-bus"
+  system_bus_pid=$bare_bus_pid
   export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$session/system-bus"
 fi
 
@@ -154,21 +117,7 @@ for _ in $(seq 50); do
 done
 
 # The keyboard: a helper that holds mutter's remote desktop session open.
-/usr/bin/python3 "$here/sessions/keyboard.py" mutter "$session/keyboard" \
-  "$session/keyboard.ready" >"$session/keyboard.log" 2>&1 &
-keyboard_pid=$!
-for _ in $(seq 200); do [ -s "$session/keyboard.ready" ] && break; sleep 0.05; done
-if [ ! -s "$session/keyboard.ready" ]; then
-  echo "gnome-session.sh: no keyboard:" >&2
-  cat "$session/keyboard.log" >&2
-  exit 1
-fi
-export VELVOX_TEST_TYPE_KEYS="$session/type-keys"
-cat >"$VELVOX_TEST_TYPE_KEYS" <<EOF
-#!/bin/sh
-exec /usr/bin/python3 "$here/sessions/keyboard.py" type "$session/keyboard" "\$@"
-EOF
-chmod +x "$VELVOX_TEST_TYPE_KEYS"
+velvox_start_keyboard mutter 200
 
 status=0
 "$@" >&3 3>&- || status=$?

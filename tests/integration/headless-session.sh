@@ -53,14 +53,7 @@ dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
 
 # A second session bus with nothing to start on it, as on a desktop without
 # an accessibility bus; tests hand its address to the program.
-cat >"$session/bare-bus.conf" <<CONFIG
-<busconfig><type>session</type><listen>unix:tmpdir=$session</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
-<allow own="*"/></policy></busconfig>
-CONFIG
-dbus-daemon --config-file="$session/bare-bus.conf" --nofork --print-address=3 \
-  3>"$session/bare-bus.address" 2>"$session/bare-bus.log" &
-for _ in $(seq 100); do [ -s "$session/bare-bus.address" ] && break; sleep 0.05; done
+velvox_start_bare_bus session "unix:tmpdir=$session" "$session/bare-bus"
 VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY=$(head -n 1 "$session/bare-bus.address")
 export VELVOX_TEST_BUS_WITHOUT_ACCESSIBILITY
 

@@ -40,45 +40,19 @@ user=velvox-kde-test
 . "$here/session-common.sh"
 
 if [ -z "${VELVOX_IN_KDE_SESSION:-}" ]; then
-  if [ "$(id -u)" = 0 ]; then
-    velvox_prepare_user "$user"
-    exec runuser -u "$user" -- "$script" "$@"
-  fi
+  velvox_hand_session_to "$user" "$script" "$@"
   export VELVOX_IN_KDE_SESSION=1
-  session=$(mktemp -d /tmp/velvox-kde-XXXXXX)
-  trap 'rm -rf "$session"' EXIT
-  export VELVOX_KDE_SESSION_DIR="$session"
-  # Set before the bus starts: the services it starts (the portals) inherit them.
-  export XDG_RUNTIME_DIR="$session" XDG_CONFIG_HOME="$session/config" \
-    XDG_DATA_HOME="$session/data" XDG_STATE_HOME="$session/state"
+  velvox_desktop_session_dir KDE
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE XDG_SESSION_DESKTOP=KDE \
     KDE_SESSION_VERSION=5 QT_QPA_PLATFORM=wayland VELVOX_TEST_DESKTOP=kde
-  # The portal reads its backends from here: KDE's alone, whatever else is installed.
-  export XDG_DESKTOP_PORTAL_DIR="$session/portals"
-  mkdir -p "$XDG_DESKTOP_PORTAL_DIR"
-  cp /usr/share/xdg-desktop-portal/portals/kde.portal "$XDG_DESKTOP_PORTAL_DIR/"
-  # The document portal needs FUSE, which test machines lack.
-  velvox_session_bus_config "$session/bus" org.freedesktop.portal.Desktop \
-    org.freedesktop.impl.portal.PermissionStore org.freedesktop.impl.portal.desktop.kde
-  # The services the bus starts write to its output: only the command's own
-  # output goes to ours (through descriptor 3), the rest to the error output.
-  dbus-run-session --config-file="$session/bus/session-bus.conf" -- "$script" "$@" 3>&1 >&2 &&
-    exit 0 || exit $?
+  velvox_desktop_session_bus kde kde "$script" "$@"
 fi
 
 session=$VELVOX_KDE_SESSION_DIR
 unset VELVOX_KDE_SESSION_DIR
 kwin_pid='' keyboard_pid=''
-cleanup() {
-  [ -z "$keyboard_pid" ] || kill "$keyboard_pid" 2>/dev/null || true
-  # The portals first: without the compositor they would start again and fail.
-  velvox_stop_bus_clients
-  # KWin leads a process group of its own (XWayland and what it starts).
-  [ -z "$kwin_pid" ] || kill -- "-$kwin_pid" 2>/dev/null || true
-  pulseaudio --kill 2>/dev/null || true
-  wait 2>/dev/null || true
-}
-trap cleanup EXIT
+# KWin leads a process group of its own (XWayland and what it starts).
+trap 'velvox_stop_desktop "$keyboard_pid" "$kwin_pid"' EXIT
 
 velvox_test_locale "$session"
 velvox_start_sound_server "$session"
@@ -95,16 +69,8 @@ cp /usr/bin/kwin_wayland "$session/kwin_wayland"
 setsid "$session/kwin_wayland" --virtual --xwayland --socket "$WAYLAND_DISPLAY" \
   --width 1280 --height 800 --no-lockscreen >"$session/kwin.log" 2>&1 &
 kwin_pid=$!
-for _ in $(seq 200); do
-  [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] && break
-  kill -0 "$kwin_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ ! -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ]; then
-  echo "kde-session.sh: KWin did not start:" >&2
-  cat "$session/kwin.log" >&2
-  exit 1
-fi
+velvox_await 200 "$kwin_pid" "$session/kwin.log" "KWin did not start" \
+  test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY"
 
 # XWayland: KWin starts it as its child and hands it the display's socket;
 # its command line names the display.
@@ -125,25 +91,7 @@ dbus-update-activation-environment DISPLAY
 
 # The keyboard: a helper that holds a RemoteDesktop portal session open (the
 # first call starts the portal and its KDE backend on this bus).
-/usr/bin/python3 "$here/sessions/keyboard.py" portal "$session/keyboard" \
-  "$session/keyboard.ready" >"$session/keyboard.log" 2>&1 &
-keyboard_pid=$!
-for _ in $(seq 400); do
-  [ -s "$session/keyboard.ready" ] && break
-  kill -0 "$keyboard_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ ! -s "$session/keyboard.ready" ]; then
-  echo "kde-session.sh: no keyboard:" >&2
-  cat "$session/keyboard.log" >&2
-  exit 1
-fi
-export VELVOX_TEST_TYPE_KEYS="$session/type-keys"
-cat >"$VELVOX_TEST_TYPE_KEYS" <<EOF
-#!/bin/sh
-exec /usr/bin/python3 "$here/sessions/keyboard.py" type "$session/keyboard" "\$@"
-EOF
-chmod +x "$VELVOX_TEST_TYPE_KEYS"
+velvox_start_keyboard portal 400
 
 status=0
 "$@" >&3 3>&- || status=$?

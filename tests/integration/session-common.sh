@@ -1,9 +1,12 @@
 # shellcheck shell=bash
 # Pieces every throw-away test session shares: the session bus's own
 # configuration (which decides which desktop portal the session gets), the
-# comma-decimal locale and the PulseAudio daemon with its virtual microphone.
+# comma-decimal locale and the PulseAudio daemon with its virtual microphone;
+# and, for the desktops' sessions, the hand-over to a user of their own, the
+# session's folder, the desktop portal, the keyboard and the teardown.
 # Sourced by headless-session.sh, gnome-session.sh and kde-session.sh; it
-# defines functions only.
+# defines functions only. Those of the desktops' sessions read and set the
+# script's $here, $session and $keyboard_pid.
 
 # velvox_session_bus_config DIR [NAME...]
 #   Writes DIR/session-bus.conf, a session bus that can start what the
@@ -167,4 +170,131 @@ velvox_prepare_user() {
   if [ ! -d /tmp/.X11-unix ]; then
     install -d -m 1777 /tmp/.X11-unix
   fi
+}
+
+# velvox_hand_session_to USER COMMAND [ARGS...]
+#   As root: runs COMMAND in place of this shell as USER, made ready with
+#   velvox_prepare_user (compositors refuse root). As anyone else it does
+#   nothing.
+velvox_hand_session_to() {
+  local user=$1
+  shift
+  if [ "$(id -u)" = 0 ]; then
+    velvox_prepare_user "$user"
+    exec runuser -u "$user" -- "$@"
+  fi
+}
+
+# velvox_desktop_session_dir NAME
+#   A fresh folder for a desktop's session (NAME: GNOME, KDE), $session,
+#   removed when this shell ends and handed to the shell inside the session
+#   bus as VELVOX_<NAME>_SESSION_DIR. Its XDG folders are set before the bus
+#   starts: the services it starts (dconf, the portals) inherit them, and the
+#   desktop's settings go to this session only.
+velvox_desktop_session_dir() {
+  local name=$1
+  session=$(mktemp -d "/tmp/velvox-${name,,}-XXXXXX")
+  trap 'rm -rf "$session"' EXIT
+  export "VELVOX_${name}_SESSION_DIR=$session"
+  export XDG_RUNTIME_DIR="$session" XDG_CONFIG_HOME="$session/config" \
+    XDG_DATA_HOME="$session/data" XDG_STATE_HOME="$session/state"
+}
+
+# velvox_desktop_session_bus BACKEND PORTALS COMMAND [ARGS...]
+#   Runs COMMAND in a session bus that starts the real desktop portal with
+#   BACKEND's implementation (org.freedesktop.impl.portal.desktop.BACKEND) and
+#   the permission store alone; the portal reads its backends from
+#   XDG_DESKTOP_PORTAL_DIR, which holds the system's PORTALS files (a
+#   space-separated list of names) whatever else is installed. Ends this shell
+#   with the command's status.
+velvox_desktop_session_bus() {
+  local backend=$1 portals=$2 portal
+  shift 2
+  export XDG_DESKTOP_PORTAL_DIR="$session/portals"
+  mkdir -p "$XDG_DESKTOP_PORTAL_DIR"
+  for portal in $portals; do
+    cp "/usr/share/xdg-desktop-portal/portals/$portal.portal" "$XDG_DESKTOP_PORTAL_DIR/"
+  done
+  # The document portal needs FUSE, which test machines lack.
+  velvox_session_bus_config "$session/bus" org.freedesktop.portal.Desktop \
+    org.freedesktop.impl.portal.PermissionStore "org.freedesktop.impl.portal.desktop.$backend"
+  # The services the bus starts write to its output: only the command's own
+  # output goes to ours (through descriptor 3), the rest to the error output.
+  dbus-run-session --config-file="$session/bus/session-bus.conf" -- "$@" 3>&1 >&2 &&
+    exit 0 || exit $?
+}
+
+# velvox_stop_desktop KEYBOARD_PID COMPOSITOR_PID [PID...]
+#   A desktop session's teardown, each id possibly empty: the keyboard, the
+#   programs on the session bus (the portals first: without the compositor
+#   they would start again and fail), the compositor's process group (it
+#   leads one of its own: XWayland and what it starts), the other PIDs, then
+#   the sound server.
+velvox_stop_desktop() {
+  local keyboard=$1 compositor=$2 pid
+  shift 2
+  [ -z "$keyboard" ] || kill "$keyboard" 2>/dev/null || true
+  velvox_stop_bus_clients
+  [ -z "$compositor" ] || kill -- "-$compositor" 2>/dev/null || true
+  for pid in "$@"; do
+    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
+  done
+  pulseaudio --kill 2>/dev/null || true
+  wait 2>/dev/null || true
+}
+
+# velvox_await TRIES PID LOG WHAT TEST [ARGS...]
+#   Waits until the command TEST succeeds, for TRIES times 0.05 s at most and
+#   no longer than PID runs; when it never does, says "<script>: WHAT:" and
+#   LOG on the error output and ends the script.
+velvox_await() {
+  local tries=$1 pid=$2 log=$3 what=$4
+  shift 4
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  "$@" && return 0
+  echo "$(basename "$0"): $what:" >&2
+  cat "$log" >&2
+  exit 1
+}
+
+# velvox_start_keyboard MODE TRIES
+#   The session's keyboard: sessions/keyboard.py in MODE (mutter or portal)
+#   holding its remote desktop session open, given TRIES times 0.05 s to get
+#   ready; sets keyboard_pid and exports VELVOX_TEST_TYPE_KEYS, the command
+#   that types through it.
+velvox_start_keyboard() {
+  local mode=$1 tries=$2
+  /usr/bin/python3 "$here/sessions/keyboard.py" "$mode" "$session/keyboard" \
+    "$session/keyboard.ready" >"$session/keyboard.log" 2>&1 &
+  keyboard_pid=$!
+  velvox_await "$tries" "$keyboard_pid" "$session/keyboard.log" "no keyboard" \
+    test -s "$session/keyboard.ready"
+  export VELVOX_TEST_TYPE_KEYS="$session/type-keys"
+  cat >"$VELVOX_TEST_TYPE_KEYS" <<KEYS
+#!/bin/sh
+exec /usr/bin/python3 "$here/sessions/keyboard.py" type "$session/keyboard" "\$@"
+KEYS
+  chmod +x "$VELVOX_TEST_TYPE_KEYS"
+}
+
+# velvox_start_bare_bus TYPE LISTEN FILES
+#   A dbus-daemon of TYPE (session or system) with nothing to start on it,
+#   listening on LISTEN; its configuration, address and log are FILES.conf,
+#   FILES.address and FILES.log. Returns once it has said its address; sets
+#   bare_bus_pid.
+velvox_start_bare_bus() {
+  local type=$1 listen=$2 files=$3
+  cat >"$files.conf" <<CONFIG
+<busconfig><type>$type</type><listen>$listen</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
+<allow own="*"/></policy></busconfig>
+CONFIG
+  dbus-daemon --config-file="$files.conf" --nofork --print-address=3 \
+    3>"$files.address" 2>"$files.log" &
+  bare_bus_pid=$!
+  for _ in $(seq 100); do [ -s "$files.address" ] && break; sleep 0.05; done
 }

@@ -1,10 +1,9 @@
 #!/usr/bin/python3
 # "Another application" for the delivery tests in KDE sessions, where the fields
 # users type into are Qt's: one line edit named "entry". It speaks the line
-# protocol of DeliveryTestWindow.cpp (the GTK 3 window) so DeliveryWindowProcess
-# drives it unchanged: commands on stdin, one a line; reports on stdout.
+# protocol of DeliveryTestWindow.cpp (the GTK 3 window), field_protocol.py
+# beside it, so DeliveryWindowProcess drives it unchanged.
 #   qt_field_window.py [--app-id ID] [--class CLASS]
-import argparse
 import ctypes
 import os
 import sys
@@ -18,41 +17,14 @@ from PyQt5.QtCore import QEvent, QObject, QSocketNotifier, QTimer
 from PyQt5.QtGui import QGuiApplication
 from PyQt5.QtWidgets import QApplication, QLineEdit, QVBoxLayout, QWidget
 
+# The protocol is imported from beside this file; its compiled copy is not
+# written there, so running the window leaves the source tree as it was.
+sys.dont_write_bytecode = True
+import field_protocol as protocol
+
 # On Wayland and X11 alike, Qt's native virtual key is the keysym; xkbcommon
 # names it the way GDK names its keyvals, so key lines read as the GTK window's.
 xkb = ctypes.CDLL("libxkbcommon.so.0")
-
-
-def say(line):
-    sys.stdout.write(line + "\n")
-    sys.stdout.flush()
-
-
-def fnv_hash(data):
-    value = 1469598103934665603
-    for byte in data:
-        value = ((value ^ byte) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    return value
-
-
-def clip_summary(target, data):
-    return f"{target} {len(data)} {fnv_hash(data)}"
-
-
-def escape(text):
-    return text.replace("\\", "\\\\").replace("\n", "\\n")
-
-
-def unescape(text):
-    out, i = [], 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            i += 1
-            out.append("\n" if text[i] == "n" else text[i])
-        else:
-            out.append(text[i])
-        i += 1
-    return "".join(out)
 
 
 def keysym_name(keysym):
@@ -61,8 +33,6 @@ def keysym_name(keysym):
 
 
 class KeyReporter(QObject):
-    """ "key press v control+shift": the key and the modifiers held with it."""
-
     def eventFilter(self, watched, event):
         # Qt repeats a held key as release+press pairs; GTK as presses alone,
         # and a stuck key must read the same in both windows.
@@ -72,17 +42,12 @@ class KeyReporter(QObject):
             # The modifier state as the compositor sent it (an X11-style mask,
             # as GDK reads it), not Qt's, which counts a modifier key as held
             # while it is being pressed.
-            held = event.nativeModifiers()
-            modifiers = [
-                name for mask, name in ((4, "control"), (1, "shift"), (8, "alt")) if held & mask
-            ]
             kind = "press" if event.type() == QEvent.KeyPress else "release"
-            name = keysym_name(event.nativeVirtualKey())
-            say(f"key {kind} {name} {'+'.join(modifiers) or 'none'}")
+            protocol.say_key(kind, keysym_name(event.nativeVirtualKey()), event.nativeModifiers())
         return False
 
 
-class FieldWindow(QWidget):
+class FieldWindow(QWidget, protocol.FieldWindowProtocol):
     def __init__(self):
         super().__init__()
         self.setWindowTitle("Delivery test window")
@@ -94,12 +59,14 @@ class FieldWindow(QWidget):
         self.entry.textChanged.connect(self.report)
         self.keys = KeyReporter()
         self.entry.installEventFilter(self.keys)
-        self.pending = b""
         self.stdin = QSocketNotifier(0, QSocketNotifier.Read)
         self.stdin.activated.connect(self.read_commands)
 
-    def report(self):
-        say("text entry " + escape(self.entry.text()))
+    def entry_text(self):
+        return self.entry.text()
+
+    def set_entry_text(self, text):
+        self.entry.setText(text)
 
     def focus(self):
         self.raise_()
@@ -109,68 +76,34 @@ class FieldWindow(QWidget):
         # As GTK's entries do when focused: what the user types replaces it all.
         self.entry.selectAll()
 
-    def read_commands(self):
-        chunk = os.read(0, 65536)
-        if not chunk:
-            os._exit(0)  # the test has gone
-        self.pending += chunk
-        *lines, self.pending = self.pending.split(b"\n")
-        for line in lines:
-            self.command(line.decode())
-
-    def command(self, line):
-        verb, _, rest = line.partition(" ")
-        name, _, argument = rest.partition(" ")
-        if verb == "focus":
-            self.focus()
-            say("focused " + name)
-        elif verb == "set" and name == "entry":
-            self.entry.setText(unescape(argument))
-            say("set entry")
-        elif verb == "report" and name == "entry":
-            self.report()
-        elif verb == "copy-text":
-            QApplication.clipboard().setText(unescape(rest))
-            say("copied")
-        elif verb == "dump-clipboard":
-            self.dump_clipboard()
+    def copy_text(self, text):
+        QApplication.clipboard().setText(text)
 
     def dump_clipboard(self):
-        """Every type the clipboard's owner offers as "clip TYPE SIZE HASH", then
-        "clip-end". UTF-8 text also shows as UTF8_STRING, the name the GTK 3
-        window reads it by, so tests compare one line whatever the toolkit."""
+        """Every type the clipboard's owner offers as a "clip" line, then "clip-end"."""
         data = QApplication.clipboard().mimeData()
         # Once each, as offered: Qt may list a text type twice (seen on GNOME),
         # and adds its own image type to any offered image, which nobody offered.
         formats = dict.fromkeys(data.formats() if data else [])
         offered = [target for target in formats if target != "application/x-qt-image"]
         for target in offered:
-            payload = bytes(data.data(target))
-            if target == "text/plain;charset=utf-8" and "UTF8_STRING" not in offered:
-                say("clip " + clip_summary("UTF8_STRING", payload))
-            say("clip " + clip_summary(target, payload))
-        say("clip-end")
+            protocol.say_clip(target, bytes(data.data(target)), offered)
+        protocol.say("clip-end")
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app-id")
-    parser.add_argument("--class", dest="window_class")
-    options, qt_arguments = parser.parse_known_args()
+    options, qt_arguments = protocol.argument_parser().parse_known_args()
     application = QApplication([sys.argv[0]] + qt_arguments)
     if options.window_class:
         application.setApplicationName(options.window_class)
-    # The Wayland app ID; as the GTK window, the class's lower case or else the
-    # program's own name (a copy named after a terminal passes for one).
-    program = os.path.basename(sys.argv[0]).removesuffix(".py")
-    window_class = options.window_class.lower() if options.window_class else None
-    QGuiApplication.setDesktopFileName(options.app_id or window_class or program)
+    # The Wayland app ID: as the GTK window's without --app-id.
+    QGuiApplication.setDesktopFileName(options.app_id or protocol.program_name(options))
     window = FieldWindow()
     window.show()
     window.focus()
     # The platform's name tells whether the window runs natively on Wayland.
     kind = "Qt" + QGuiApplication.platformName().capitalize()
-    QTimer.singleShot(300, lambda: say(f"ready {os.getpid()} {kind}"))
+    QTimer.singleShot(300, lambda: protocol.say_ready(kind))
     sys.exit(application.exec_())
 
 

@@ -82,6 +82,12 @@ bool isPrivateFolder(const std::string& path) {
     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
 }
 
+bool isOwnRegularFile(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    return S_ISREG(info.st_mode) && info.st_uid == ::getuid();
+}
+
 Result<std::monostate, std::string> rename(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return std::monostate{};
     return std::string(std::strerror(errno));

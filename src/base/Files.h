@@ -34,6 +34,8 @@ bool exists(const std::string& path);
 bool isFolder(const std::string& path);
 // A real folder (not a link) of this user that no one else may enter.
 bool isPrivateFolder(const std::string& path);
+// A regular file (not a link) of this user.
+bool isOwnRegularFile(const std::string& path);
 // Moves a file or folder within one file system; on failure says why.
 Result<std::monostate, std::string> rename(const std::string& from, const std::string& to);
 

@@ -21,11 +21,32 @@ std::string productPrefix() {
     return LetterCase::lower(Brand::name) + "-";
 }
 
-// A folder of ours under the temporary folder, named so that the sweep never
-// takes it for a take.
-std::string ownFolder() {
-    return Files::join(temporaryDirectory(),
-                       LetterCase::lower(Brand::name) + "." + std::to_string(::getuid()));
+// A folder of ours inside `base`, named so that the sweep never takes it for
+// a take: whatever else lives in base, the user's or other users', is never
+// touched.
+std::string ownFolderIn(const std::string& base) {
+    return Files::join(base, LetterCase::lower(Brand::name) + "." + std::to_string(::getuid()));
+}
+
+// Where takes went in earlier runs, and where they go now.
+std::vector<std::string> baseFolders() {
+    std::vector<std::string> bases;
+    const char* chosen = std::getenv("TMPDIR");
+    if (chosen && *chosen) bases.emplace_back(chosen);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime && Files::isPrivateFolder(runtime)) bases.emplace_back(runtime);
+    bases.push_back("/tmp");
+    return bases;
+}
+
+bool isUuid(std::string_view text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        char c = text[i];
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
 }
 
 std::optional<std::string> makePrivateFolder(const std::string& path, std::string* error) {
@@ -50,13 +71,15 @@ int sweepFolder(const std::string& folder) {
     std::vector<std::filesystem::path> stale;
     const std::filesystem::directory_iterator end;
     while (entries != end) {
-        if (isTakeName(entries->path().filename().string())) stale.push_back(entries->path());
+        // A take is a file of this user's with a take's name: in a shared
+        // folder, nothing else is ours to delete.
+        if (isTakeName(entries->path().filename().string()) &&
+            Files::isOwnRegularFile(entries->path().string()))
+            stale.push_back(entries->path());
         entries.increment(error);
         if (error) break;
     }
     for (const auto& path : stale) {
-        // Not recursive: a take is a file, and a folder that happens to share
-        // the prefix in a shared temporary folder is not ours to empty.
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }
@@ -72,11 +95,13 @@ std::string temporaryDirectory() {
 }
 
 std::optional<std::string> takeFolder(std::string* error) {
-    const char* chosen = std::getenv("TMPDIR");
-    if (chosen && *chosen) return std::string(chosen);
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && Files::isPrivateFolder(runtime)) return std::string(runtime);
-    return makePrivateFolder(ownFolder(), error);
+    std::string base = baseFolders().front();
+    // The folder the user named must be there: it is not ours to make.
+    if (!Files::isFolder(base)) {
+        if (error) *error = base + ": no such folder";
+        return std::nullopt;
+    }
+    return makePrivateFolder(ownFolderIn(base), error);
 }
 
 std::optional<std::string> createTakeFile(std::string& error) {
@@ -89,21 +114,25 @@ std::optional<std::string> createTakeFile(std::string& error) {
 }
 
 bool isTakeName(std::string_view fileName) {
+    constexpr std::string_view kExtension = ".m4a";
+    if (!fileName.ends_with(kExtension)) return false;
+    fileName.remove_suffix(kExtension.size());
     // The product's own prefix, then those of its two earlier names.
     const std::array<std::string, 3> prefixes = {productPrefix(), "quandra-", "mirel-"};
     for (const auto& prefix : prefixes) {
-        if (fileName.starts_with(prefix)) return true;
+        if (fileName.starts_with(prefix)) return isUuid(fileName.substr(prefix.size()));
     }
     return false;
 }
 
 int sweep() {
-    std::vector<std::string> folders;
-    if (auto folder = takeFolder()) folders.push_back(*folder);
-    // Ours too when the runtime folder is in use now but was not before.
-    if (folders.empty() || folders[0] != ownFolder()) folders.push_back(ownFolder());
+    // Our folders, and the folders themselves, where earlier versions wrote
+    // their takes directly.
     int found = 0;
-    for (const auto& folder : folders) found += sweepFolder(folder);
+    for (const auto& base : baseFolders()) {
+        found += sweepFolder(ownFolderIn(base));
+        found += sweepFolder(base);
+    }
     return found;
 }
 

@@ -12,10 +12,10 @@ namespace velvox::TakeFiles {
 // The user's temporary folder: TMPDIR, else /tmp.
 std::string temporaryDirectory();
 
-// The folder takes are written to: TMPDIR when set (the user chose it);
-// else XDG_RUNTIME_DIR when it is a folder of the user's that no one else
-// can enter; else a folder of ours, readable by the user alone, under the
-// temporary folder. Nothing when that folder cannot be made private.
+// The folder takes are written to: a folder of ours ("velvox.<uid>"),
+// readable by the user alone, in TMPDIR when set (the user chose it), else in
+// XDG_RUNTIME_DIR when it is a folder of the user's that no one else can
+// enter, else in /tmp. Nothing when that folder cannot be made private.
 std::optional<std::string> takeFolder(std::string* error = nullptr);
 
 // Creates a new, empty take file with mode 0600 in the take folder, named
@@ -24,13 +24,12 @@ std::optional<std::string> takeFolder(std::string* error = nullptr);
 std::optional<std::string> createTakeFile(std::string& error);
 
 // Whether a file name is that of a take, of this product or of its earlier
-// names. Age, extension and size play no part.
+// names: the prefix, a UUID and ".m4a". Age and size play no part.
 bool isTakeName(std::string_view fileName);
 
-// Deletes every take in the take folder (and in our own folder under the
-// temporary folder, which may have been the take folder of an earlier run)
-// and answers how many were found, deleted or not. A folder that cannot be
-// listed counts as empty.
+// Deletes every take of this user's in our folders (and, of earlier
+// versions, directly in the folders that hold ours) and answers how many
+// were found, deleted or not. A folder that cannot be listed counts as empty.
 int sweep();
 
 }  // namespace velvox::TakeFiles

@@ -183,11 +183,11 @@ Config Config::load() {
 
 // ---- writing ----
 
-void Config::set(const std::string& key, const std::optional<nlohmann::json>& value) {
+bool Config::set(const std::string& key, const std::optional<nlohmann::json>& value) {
     auto read = ConfigFile::readObject();
     if (!read.ok()) {
         Log::error("could not persist " + key + ", config.json unreadable");
-        return;
+        return false;
     }
     Json& object = read.value();
     if (value) {
@@ -195,7 +195,9 @@ void Config::set(const std::string& key, const std::optional<nlohmann::json>& va
     } else {
         object.erase(key);
     }
-    ConfigFile::writeObject(object);
+    if (ConfigFile::writeObject(object)) return true;
+    Log::error("could not persist " + key + ", config.json not written");
+    return false;
 }
 
 std::string Config::installId() {

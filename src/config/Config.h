@@ -48,8 +48,8 @@ struct Config {
     // ---- the settings file ----
     static Config load();
     // Writes one top-level key of config.json (nullopt removes it). Never
-    // writes over a file it cannot parse.
-    static void set(const std::string& key, const std::optional<nlohmann::json>& value);
+    // writes over a file it cannot parse; false when nothing was written.
+    static bool set(const std::string& key, const std::optional<nlohmann::json>& value);
     // The identifier sent with service requests; issued and stored on first use.
     static std::string installId();
 

@@ -15,12 +15,13 @@ Result<nlohmann::json, ReadFailure> readObject() {
     return parsed;
 }
 
-void writeObject(const nlohmann::json& object) {
+bool writeObject(const nlohmann::json& object) {
     // Invalid UTF-8 that came in through a hand edit must not make the write throw.
     std::string text = object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     text += '\n';
-    Files::writeAtomically(Paths::configURL(), text, Files::kPrivateFileMode);
+    if (!Files::writeAtomically(Paths::configURL(), text, Files::kPrivateFileMode)) return false;
     Files::setMode(Paths::configURL(), Files::kPrivateFileMode);
+    return true;
 }
 
 }  // namespace velvox::ConfigFile

@@ -14,8 +14,8 @@ enum class ReadFailure { missing, invalid };
 // The top-level object of config.json.
 Result<nlohmann::json, ReadFailure> readObject();
 
-// Pretty-printed with sorted keys, written atomically, then mode 0600.
-// Failures are silent.
-void writeObject(const nlohmann::json& object);
+// Pretty-printed with sorted keys, written atomically, then mode 0600;
+// false when the file could not be written (the old one is then untouched).
+bool writeObject(const nlohmann::json& object);
 
 }  // namespace velvox::ConfigFile

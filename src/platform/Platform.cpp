@@ -38,22 +38,28 @@ class SilentSystemLog final : public SystemLog {
     void error(const std::string&) override {}
 };
 
-PlatformSlot<MainQueue> mainQueueSlot;
+// Never destroyed: a thread still finishing at exit (a clipboard reader, the
+// network's last answers) hands its result to the main queue, which must
+// then still be there, whatever order the process takes its statics down in.
+PlatformSlot<MainQueue>& mainQueueSlot() {
+    static auto* slot = new PlatformSlot<MainQueue>();
+    return *slot;
+}
 PlatformSlot<Clock, SystemClock> clockSlot;
 PlatformSlot<SystemLog, SilentSystemLog> systemLogSlot;
 
 }  // namespace
 
 MainQueue& mainQueue() {
-    if (!mainQueueSlot.find()) {
+    if (!mainQueueSlot().find()) {
         std::fputs("velvox: no main queue installed\n", stderr);
         std::abort();
     }
-    return mainQueueSlot.get();
+    return mainQueueSlot().get();
 }
 
 bool hasMainQueue() {
-    return mainQueueSlot.find() != nullptr;
+    return mainQueueSlot().find() != nullptr;
 }
 Clock& clock() {
     return clockSlot.get();
@@ -63,7 +69,7 @@ SystemLog& systemLog() {
 }
 
 void installMainQueue(std::shared_ptr<MainQueue> queue) {
-    mainQueueSlot.install(std::move(queue));
+    mainQueueSlot().install(std::move(queue));
 }
 void installClock(std::shared_ptr<Clock> clock) {
     clockSlot.install(std::move(clock));

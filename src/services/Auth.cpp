@@ -1,5 +1,6 @@
 #include "services/Auth.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "base/Files.h"
@@ -18,6 +19,8 @@ namespace {
 
 constexpr double kLinkTimeoutSeconds = 25;
 const std::string kPrefix = "ovk_";
+// Tokens the service hands out are far shorter; anything longer is not one.
+constexpr size_t kLongestToken = 512;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -80,7 +83,22 @@ bool signedIn() {
 bool save(const std::string& candidate) {
     std::string trimmed = Strings::trim(candidate);
     if (!trimmed.starts_with(kPrefix)) return false;
-    Config::set("deviceToken", nlohmann::json(trimmed));
+    // A token goes into a request header: a line break or another control
+    // character there would fail every request while Home says signed in.
+    bool control = std::any_of(trimmed.begin(), trimmed.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
+    if (control || trimmed.size() > kLongestToken) {
+        Log::write(std::string("sign-in refused: the token ") +
+                   (control ? "holds control characters" : "is too long") +
+                   ", the sign-in stays as it was");
+        return false;
+    }
+    if (!Config::set("deviceToken", nlohmann::json(trimmed))) {
+        Log::error("sign-in not saved: config.json could not be written");
+        return false;
+    }
     Log::write("signed in");
     NotificationCenter::defaultCenter().post(changed);
     return true;

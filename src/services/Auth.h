@@ -18,7 +18,8 @@ inline const std::string changed = "orvo.auth.changed";
 std::optional<std::string> token();
 bool signedIn();
 
-// Stores the token (trimmed) when it has the prefix; answers whether it did.
+// Stores the token (trimmed) when it has the prefix, no control characters
+// and a sane length; answers whether it was stored.
 bool save(const std::string& token);
 // Stores an empty token.
 void signOut();

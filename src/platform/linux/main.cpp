@@ -109,5 +109,10 @@ int main(int argc, char** argv) {
     };
     host.applicationRunning = [] { return isApplicationRunning(Brand::bundleID); };
     host.handOverRetry = [] { return handOverDictation(Brand::bundleID, "retry", false); };
-    return CommandLine::run(args, host, std::cout, std::cerr);
+    int status = CommandLine::run(args, host, std::cout, std::cerr);
+    // The network's thread is stopped and joined here, while everything its
+    // last answers reach still exists: at the statics' end it would not.
+    Platform::installHttpClient(nullptr);
+    Log::flush();
+    return status;
 }

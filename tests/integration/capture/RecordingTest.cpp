@@ -6,6 +6,7 @@
 
 #include "VirtualMicrophone.h"
 #include "capture/Recorder.h"
+#include "capture/TakeFiles.h"
 #include "integration/DesktopTest.h"
 #include "platform/linux/GstAudioInput.h"
 #include "support/MainLoop.h"
@@ -54,7 +55,10 @@ class RecordingTest : public DesktopTest {
             return recorder->elapsed() >= seconds;
         }));
     }
-    bool noTempFiles() const { return std::filesystem::is_empty(std::getenv("TMPDIR")); }
+    bool noTempFiles() const {
+        auto folder = TakeFiles::takeFolder();
+        return folder && std::filesystem::is_empty(*folder);
+    }
 
     // Ends the take, which must hand over a complete file of what was recorded
     // (as GStreamer's discoverer reads it, every stream's caps included),

@@ -261,6 +261,18 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoKeepsTheTakeAndARetryTypesIt) {
     EXPECT_TRUE(waitUntil([&] { return fs::is_empty(settingsPath("kept")); }, 10));
 }
 
+// Logout (the desktop's SIGTERM) while the transcription is on its way: the
+// network's thread ends before what its answer reaches, and the exit is clean.
+TEST_F(EndToEndTest, QuitWhileTheTranscriptionIsOnItsWayExitsCleanly) {
+    groq.answer(kTranscriptionPath, CannedAnswer{.status = 200,
+                                                 .body = Json{{"text", kSpoken}}.dump(),
+                                                 .delay = std::chrono::seconds(4)});
+    startWithWindow();
+    dictate("F5", 1.0);
+    ASSERT_TRUE(waitUntil([&] { return requestsTo(kTranscriptionPath).size() == 1; }));
+    EXPECT_EQ(velvox->terminate(), 0);
+}
+
 // Without the accessibility bus the text is pasted and left on the clipboard;
 // the boost key into a mail client asks for an email.
 TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail) {
@@ -424,7 +436,9 @@ TEST_F(DesktopEndToEndTest, StockDesktopPastesEveryDictationOnceAndGivesTheClipb
     writeConfig({{"alwaysCopyToClipboard", false}});
     startWithWindow({}, fieldWindow());
     ASSERT_NE(window->readyLine().find("Wayland"), std::string::npos) << window->readyLine();
-    if (desktop == "kde") ASSERT_TRUE(waitForLog("dictate F5"));
+    if (desktop == "kde") {
+        ASSERT_TRUE(waitForLog("dictate F5"));
+    }
     auto clipboardBefore = copyAsUser();
     ASSERT_FALSE(clipboardBefore.empty());
     if (desktop == "gnome") {
@@ -467,7 +481,9 @@ TEST_F(DesktopEndToEndTest, WithAccessibilityTheTextIsTypedAndTheAppNamed) {
     ASSERT_FALSE(before.empty());
     speakWhileHeld(
         [&](bool down) {
-            if (!down) EXPECT_NE(screenshotOfThePillsPlace(), before) << "the pill is shown";
+            if (!down) {
+                EXPECT_NE(screenshotOfThePillsPlace(), before) << "the pill is shown";
+            }
             return command({"dictate", down ? "start" : "stop"}) == 0;
         },
         1.5);

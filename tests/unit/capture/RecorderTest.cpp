@@ -31,9 +31,12 @@ class RecorderTest : public TempHomeTest {
         TempHomeTest::TearDown();
     }
     std::string tmp() const { return home() + "/tmp"; }
-    Strings tmpFiles() const {
+    // What a folder holds: the take folder of ours in TMPDIR unless told.
+    Strings tmpFiles(std::string folder = "") const {
+        if (folder.empty()) folder = tmp() + "/velvox." + std::to_string(::getuid());
         Strings names;
-        for (const auto& entry : fs::directory_iterator(tmp()))
+        std::error_code absent;
+        for (const auto& entry : fs::directory_iterator(folder, absent))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
@@ -48,7 +51,8 @@ class RecorderTest : public TempHomeTest {
     int unexpectedStops = 0;
 };
 
-// A fresh, private AAC file in a folder no one else can enter: TMPDIR, the runtime folder, ours.
+// A fresh, private AAC file in a folder of ours no one else can enter: in
+// TMPDIR, the runtime folder or /tmp.
 TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
     ASSERT_TRUE(recorder->start());
     EXPECT_TRUE(std::regex_match(fs::path(*recorder->fileURL()).filename().string(),
@@ -58,14 +62,15 @@ TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
               (Strings{"makeTake format 1633772320, 16000 Hz, 1 channel, 32000 bit/s", "setEvents",
                        "record"}));
     EXPECT_TRUE(recorder->isRecording() && recorder->hasSession());
-    std::string runtime = home() + "/run", own = "/tmp/velvox." + std::to_string(::getuid());
+    std::string runtime = home() + "/run", ours = "/velvox." + std::to_string(::getuid());
+    std::string own = "/tmp" + ours;
     fs::create_directory(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
     using Where = std::optional<std::string>;
     // A runtime folder others can enter is not used.
     for (auto [tmpdir, runtimeDir, folder] :
-         {std::tuple<Where, Where, std::string>{tmp(), runtime, tmp()},
-          {{}, runtime, runtime},
+         {std::tuple<Where, Where, std::string>{tmp(), runtime, tmp() + ours},
+          {{}, runtime, runtime + ours},
           {{}, {}, own},
           {{}, "/tmp", own}}) {
         setEnv("TMPDIR", tmpdir);
@@ -74,16 +79,17 @@ TEST_F(RecorderTest, TakesAreFreshPrivateAacFiles) {
         fs::path path = *recorder->fileURL();
         EXPECT_EQ(path.parent_path(), fs::path(folder));
         EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_TRUE(folder != own || fs::status(own).permissions() == fs::perms::owner_all);
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
         recorder->discard();
-        writeFile(folder + "/mirel-left-behind", "audio");
+        const std::string leftBehind = folder + "/mirel-0B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a";
+        writeFile(leftBehind, "audio");
         Recorder::sweepTempFiles();
-        EXPECT_FALSE(fs::exists(folder + "/mirel-left-behind"));
+        EXPECT_FALSE(fs::exists(leftBehind));
     }
     EXPECT_EQ(logMessages(), Strings(4, "swept 1 stale audio files"));
     setEnv("TMPDIR", home() + "/missing");
     EXPECT_FALSE(recorder->start()) << "no folder, no take";
-    EXPECT_EQ(logMessages().back().rfind("recorder failed: " + home() + "/missing/velvox-", 0), 0u);
+    EXPECT_EQ(logMessages().back().rfind("recorder failed: " + home() + "/missing: ", 0), 0u);
 }
 
 TEST_F(RecorderTest, StopHandsOverTheFileOfARecordedTakeAndEveryOtherEndDeletesIt) {
@@ -202,24 +208,30 @@ TEST_F(RecorderTest, TheLoudestReadingOfTheTakeIsKept) {
     EXPECT_EQ(queue->pendingTimers(), 0u) << "no readings once the take ended";
 }
 
+// Only takes go: a product prefix, a UUID, ".m4a", a file of this user's. The
+// user's own files in the same folder stay, whatever their names.
 TEST_F(RecorderTest, SweepRemovesTakesOfEveryProductNameWhateverTheirAge) {
-    for (const char* name : {"velvox-0B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a", "quandra-old.m4a",
-                             "mirel-x", "velvox-.wav"})
+    const std::string uuid = "0B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6";
+    for (std::string name :
+         {"velvox-" + uuid + ".m4a", "quandra-" + uuid + ".m4a", "mirel-" + uuid + ".m4a"})
         writeFile(tmp() + "/" + name, "audio");
-    fs::last_write_time(tmp() + "/mirel-x",
+    fs::last_write_time(tmp() + "/mirel-" + uuid + ".m4a",
                         fs::file_time_type::clock::now() - std::chrono::hours(1));
-    for (const char* name : {"velvox.m4a", "Velvox-upper.m4a", "orvo-take.m4a", "a-velvox-b",
-                             "quandra", "notes.txt", "velvox-build/keep.txt"})
+    for (std::string name :
+         {std::string("velvox-notes.txt"), "velvox-" + uuid + ".wav", std::string("velvox-x.m4a"),
+          "Velvox-" + uuid + ".m4a", "velvox-" + uuid.substr(1) + "0.m4a"})
         writeFile(tmp() + "/" + name, "keep");
-    fs::create_directory(tmp() + "/mirel-empty");
+    // A folder and a link under a take's name are not takes either.
+    const std::string other = "1B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6";
+    fs::create_directory(tmp() + "/quandra-" + other + ".m4a");
+    fs::create_symlink(tmp() + "/velvox-notes.txt", tmp() + "/velvox-" + other + ".m4a");
     Recorder::sweepTempFiles();
-    // A matching folder with content stays; an empty one goes.
-    EXPECT_EQ(tmpFiles(), (Strings{"Velvox-upper.m4a", "a-velvox-b", "notes.txt", "orvo-take.m4a",
-                                   "quandra", "velvox-build", "velvox.m4a"}));
-    EXPECT_TRUE(fs::exists(tmp() + "/velvox-build/keep.txt"));
-    EXPECT_EQ(logMessages(), Strings{"swept 6 stale audio files"});
+    EXPECT_EQ(tmpFiles(tmp()),
+              (Strings{"Velvox-" + uuid + ".m4a", "quandra-" + other + ".m4a",
+                       "velvox-" + uuid + ".wav", "velvox-" + other + ".m4a",
+                       "velvox-" + uuid.substr(1) + "0.m4a", "velvox-notes.txt", "velvox-x.m4a"}));
+    EXPECT_EQ(logMessages(), Strings{"swept 3 stale audio files"});
     // Nothing to sweep, or no folder: quiet.
-    fs::remove_all(tmp() + "/velvox-build");
     Recorder::sweepTempFiles();
     setEnv("TMPDIR", home() + "/absent");
     Recorder::sweepTempFiles();

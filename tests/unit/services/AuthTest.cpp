@@ -47,15 +47,26 @@ TEST_F(AuthTest, TheTokenIsReadAfreshSavedOnlyWithItsPrefixAndSignedOut) {
     EXPECT_EQ(configFile()["deviceToken"], "ovk_pasted_token");
     EXPECT_EQ(posts, 1);
     std::string before = readFile(settingsPath("config.json"));
-    for (const char* refused : {"OVK_pasted_token", "", "token ovk_x"})
+    // Not a token, one that would break every request's header, one far too long.
+    for (const std::string& refused :
+         {std::string("OVK_pasted_token"), std::string(""), std::string("token ovk_x"),
+          std::string("ovk_a\r\nX: 1"), "ovk_" + std::string(509, 'a')})
         EXPECT_FALSE(Auth::save(refused)) << refused;
     EXPECT_EQ(readFile(settingsPath("config.json")), before);  // a refused token writes nothing
     EXPECT_EQ(posts, 1);
+    EXPECT_TRUE(Auth::save("ovk_" + std::string(508, 'a')));  // the longest a token may be
+    EXPECT_EQ(posts, 2);
     Auth::signOut();
     EXPECT_EQ(configFile()["deviceToken"], "");
     EXPECT_FALSE(Auth::signedIn());
-    EXPECT_EQ(posts, 2);
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"signed in", "signed out"}));  // no token
+    EXPECT_EQ(posts, 3);
+    EXPECT_EQ(logMessages(),  // no token
+              (std::vector<std::string>{
+                  "signed in",
+                  "sign-in refused: the token holds control characters, the sign-in stays as it "
+                  "was",
+                  "sign-in refused: the token is too long, the sign-in stays as it was",
+                  "signed in", "signed out"}));
 }
 
 TEST_F(AuthTest, TheCallbackAddressSavesItsToken) {

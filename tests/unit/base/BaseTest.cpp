@@ -156,19 +156,25 @@ TEST_F(ConfigTest, AFailedAtomicWriteLeavesTheOldFileInPlace) {
         SCOPED_TRACE(resource);
         writeFile(configPath(), old);
         Log::flush();
-        bool written;
+        bool written, set = false;
         {
             LimitScope limit(resource, soft);
             written = Files::writeAtomically(configPath(), longer);
-            if (resource == RLIMIT_FSIZE) Config::set("autoPaste", Json(false));
+            if (resource == RLIMIT_FSIZE) set = Config::set("autoPaste", Json(false));
         }
+        EXPECT_FALSE(set) << "a setting not stored says so";
         EXPECT_FALSE(written) << "the write reports its failure";
         EXPECT_EQ(readFile(configPath()), old);
-        auto files = std::distance(fs::directory_iterator(settingsPath("")), {});
+        auto files =
+            std::count_if(fs::directory_iterator(settingsPath("")), {},
+                          [](const auto& entry) { return entry.path().filename() != "app.log"; });
         EXPECT_EQ(files, 1) << "no temporary file is left beside it";
     }
     std::signal(SIGXFSZ, fileSizeSignal);
-    EXPECT_TRUE(logMessages().empty());
+    // Said through the system log, which the file-size limit cannot cut short.
+    EXPECT_EQ(systemLog->lines(),
+              std::vector<std::string>{"Velvox error: could not persist autoPaste, config.json not "
+                                       "written"});
     EXPECT_TRUE(Files::writeAtomically(configPath(), longer)) << "and without the fault it works";
     EXPECT_EQ(readFile(configPath()), longer);
 }

@@ -3,6 +3,7 @@
 #include "base/AppState.h"
 #include "base/Files.h"
 #include "capture/HotkeyMonitor.h"
+#include "capture/TakeFiles.h"
 #include "delivery/Paster.h"
 #include "feedback/Overlay.h"
 #include "services/API.h"
@@ -84,7 +85,7 @@ class DictationControllerTest : public FakedDesktopTest {
             for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
         return files;
     }
-    Lines audioTakes() const { return filesIn(home() + "/tmp"); }
+    Lines audioTakes() const { return filesIn(*TakeFiles::takeFolder()); }
     Lines keptFiles() const { return filesIn(settingsPath("kept")); }
     Json lastStats() const { return Json::parse(readFile(settingsPath("stats.jsonl"))); }
 

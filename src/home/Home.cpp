@@ -210,6 +210,15 @@ void Home::run(const std::string& script) {
         script, [](const std::string& error) { Log::error("settings page: " + error); });
 }
 
+void Home::runKept(std::string_view function, const std::string& script) {
+    kept_.insert_or_assign(std::string(function), script);
+    run(script);
+}
+
+void Home::replayKept() {
+    for (const auto& [function, script] : kept_) run(script);
+}
+
 void Home::didFinishLoading() {
     loaded_ = true;
     auto& cache = symbolCache();
@@ -239,7 +248,7 @@ bool Home::insertIntoWindow(const std::string& text, const std::string& mode) {
 
 void Home::dictated(const UserInfo& info) {
     if (!info.is_object()) return;
-    run(PageScript::call(PageFunction::dictated, info));
+    runKept(PageFunction::dictated, PageScript::call(PageFunction::dictated, info));
     pushAll();
 }
 

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -63,6 +64,12 @@ class Home {
     void load(const std::string& page);
     // Evaluates the script only while a page is loaded; otherwise drops it.
     void run(const std::string& script);
+    // The same for an answer a page cannot ask for again (the account's
+    // usage and billing, the last dictation): the latest of each kind is
+    // kept and given again to every page that says it is ready, so one that
+    // came before the page was ready is not lost.
+    void runKept(std::string_view function, const std::string& script);
+    void replayKept();
     void receive(const std::string& body);
     void didFinishLoading();
     void windowClosed();
@@ -140,6 +147,7 @@ class Home {
     static void onMain(WeakSelf<Home>::Ref home, std::function<void(Home&)> work);
 
     bool loaded_ = false;
+    std::map<std::string, std::string, std::less<>> kept_;
     std::string page_ = "settings";
     ScheduledWork timer_;
     std::unique_ptr<Recorder> micTest_;

@@ -35,7 +35,11 @@ void Home::receive(const std::string& body) {
 
 const Home::ActionTable& Home::actions() {
     static const ActionTable table = {
-        {"ready", [](Home& home, const PageMessage&) { home.pushAll(); }},
+        {"ready",
+         [](Home& home, const PageMessage&) {
+             home.pushAll();
+             home.replayKept();
+         }},
         {"dragWindow", [](Home&, const PageMessage&) { Platform::webView().beginDrag(); }},
         {"titleBarDoubleClick", [](Home& home, const PageMessage&) { home.titleBarDoubleClick(); }},
         {"set",

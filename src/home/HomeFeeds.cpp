@@ -265,7 +265,8 @@ void Home::authChanged() {
 void Home::fetchUsage() {
     Config config = Config::load();
     if (config.useOwnKey) {
-        run(PageScript::callRaw(PageFunction::usage, std::string_view("{own:true}")));
+        runKept(PageFunction::usage,
+                PageScript::callRaw(PageFunction::usage, std::string_view("{own:true}")));
         return;
     }
     Account::usage(config, [weakSelf = weak()](ServiceResult<Account::Usage> usage) {
@@ -275,7 +276,8 @@ void Home::fetchUsage() {
 
 void Home::receiveUsage(const ServiceResult<Account::Usage>& answer) {
     if (!answer.ok()) {
-        run(PageScript::callRaw(PageFunction::usage, std::string_view("{reachable:false}")));
+        runKept(PageFunction::usage,
+                PageScript::callRaw(PageFunction::usage, std::string_view("{reachable:false}")));
         return;
     }
     const Account::Usage& account = answer.value();
@@ -289,7 +291,7 @@ void Home::receiveUsage(const ServiceResult<Account::Usage>& answer) {
     usage["used"] = account.used;
     usage["cap"] = account.cap;
     fetchedEmail_ = account.email;
-    run(PageScript::call(PageFunction::usage, usage));
+    runKept(PageFunction::usage, PageScript::call(PageFunction::usage, usage));
     if (account.signedIn) fetchBilling();
 }
 
@@ -299,7 +301,8 @@ void Home::fetchBilling() {
             if (!summary.ok()) return;  // an answer without a string plan is ignored
             onMain(weakSelf, [summary = std::move(summary.value())](Home& home) {
                 home.fetchedUpgradeUrl_ = summary.upgradeUrl;
-                home.run(PageScript::call(PageFunction::billing, summary.object));
+                home.runKept(PageFunction::billing,
+                             PageScript::call(PageFunction::billing, summary.object));
             });
         });
 }

@@ -189,6 +189,22 @@ TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachableAndBringBilling) {
     EXPECT_EQ(http->pendingRequests() + callsOf("window.orvoUsage"), 0u);
 }
 
+// A machine that cannot reach the service answers before the page has even
+// loaded: the page gets the answer once it says it is ready, and every page after.
+TEST_F(HomeTest, AnAnswerBeforeThePageIsReadyReachesItWhenItIs) {
+    writeConfig({{"apiBase", "https://service.test/v1"}});
+    Home::show();
+    http->fail({TransportError::Kind::cannotConnect, "no route"});
+    queue->runUntilIdle();
+    window->finishLoading();
+    const std::string unreachable = "window.orvoUsage && window.orvoUsage({reachable:false})";
+    for (int page = 0; page < 2; ++page) {
+        window->calls.clear();
+        post({{"action", "ready"}});
+        EXPECT_EQ(window->scriptsCalling("window.orvoUsage"), std::vector{unreachable}) << page;
+    }
+}
+
 TEST_F(HomeTest, AccountAnswersOutside2xxAreLoggedByPathWithoutTheToken) {
     Home& home = showOnService("ovk_secret");
     home.fetchUsage();

@@ -116,6 +116,8 @@ class DictationController {
     Recorder recorder_;
     bool busy_ = false;
     ScheduledWork capTimer_;
+    // Drops a kept take once it is a day old, also in a copy that runs for days.
+    ScheduledWork keptTakeTimer_;
     std::string lastResult_;
     bool boosting_ = false;
     std::optional<Smart::Kind> smartKind_;

@@ -12,6 +12,9 @@ namespace velvox {
 
 namespace {
 
+// How often a running copy looks whether its kept take has grown too old.
+constexpr double kKeptTakeCheckSeconds = 3600;
+
 // The failure's own words, and that nothing said is lost.
 std::string retryable(const std::string& message) {
     return message + (message.ends_with('.') ? "" : ".") + " Retry from the tray menu";
@@ -25,7 +28,12 @@ void DictationController::transcriptionFailed(const std::string& message,
     std::string error;
     bool kept = take && *take && KeptTake::keep(std::move(*take), modeUsed_, heldSeconds_, error);
     if (take && !kept && !error.empty()) Log::write("failed dictation could not be kept: " + error);
-    flashError(kept ? retryable(message) : message);
+    // Said plainly: there is nothing to retry, not even an older take.
+    bool lost = take && !kept;
+    flashError(kept   ? retryable(message)
+               : lost ? message + (message.ends_with('.') ? "" : ".") +
+                            " The recording could not be kept"
+                      : message);
     setRetryAvailable(KeptTake::exists());
 }
 
@@ -73,6 +81,11 @@ void DictationController::loadKeptTake() {
     if (KeptTake::dropExpired(Platform::clock().now()))
         Log::write("dropped a failed dictation kept for more than 24 hours");
     setRetryAvailable(KeptTake::exists());
+    if (keptTakeTimer_.active()) return;
+    keptTakeTimer_ = Platform::mainQueue().repeating(
+        kKeptTakeCheckSeconds, self_.bind([](DictationController& controller) {
+            if (!controller.busy_) controller.loadKeptTake();
+        }));
 }
 
 void DictationController::setRetryAvailable(bool available) {

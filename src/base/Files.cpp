@@ -104,7 +104,7 @@ Result<std::monostate, std::string> copy(const std::string& from, const std::str
         if (fd < 0) {
             why = std::strerror(errno);
         } else {
-            bool written = writeAll(fd, *content);
+            bool written = writeAll(fd, *content) && ::fsync(fd) == 0;
             if (!written) why = std::strerror(errno);
             if (::close(fd) != 0 && written) why = std::strerror(errno);
             if (why.empty()) return std::monostate{};
@@ -129,6 +129,23 @@ std::string executableFolder() {
 
 bool remove(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool setModified(const std::string& path, std::chrono::system_clock::time_point when) {
+    auto since = when.time_since_epoch();
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+    auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds);
+    struct timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+void syncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 std::optional<std::chrono::system_clock::time_point> modified(const std::string& path) {

@@ -39,8 +39,9 @@ bool isOwnRegularFile(const std::string& path);
 // Moves a file or folder within one file system; on failure says why.
 Result<std::monostate, std::string> rename(const std::string& from, const std::string& to);
 
-// Copies a file's content to a new file of the mode; on failure (a full disk)
-// nothing is left at `to` and the error says why.
+// Copies a file's content to a new file of the mode, on the disk when this
+// answers; on failure (a full disk) nothing is left at `to` and the error
+// says why.
 Result<std::monostate, std::string> copy(const std::string& from, const std::string& to,
                                          mode_t mode = kPrivateFileMode);
 // The running program's own file and its folder, or "" when they cannot be learned.
@@ -51,6 +52,10 @@ std::string executableFolder();
 bool remove(const std::string& path);
 // When the file was last changed, or nothing when it cannot be learned.
 std::optional<std::chrono::system_clock::time_point> modified(const std::string& path);
+// Sets when the file counts as last changed; false when it cannot.
+bool setModified(const std::string& path, std::chrono::system_clock::time_point when);
+// Puts a folder's entries (a rename into it) on the disk.
+void syncFolder(const std::string& folder);
 
 // The size of the file, or nothing when it cannot be learned.
 std::optional<int64_t> size(const std::string& path);

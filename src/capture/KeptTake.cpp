@@ -1,10 +1,14 @@
 #include "capture/KeptTake.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "base/Files.h"
 #include "base/Paths.h"
+#include "platform/Platform.h"
 
 namespace velvox::KeptTake {
 
@@ -24,11 +28,25 @@ bool isKeptName(const std::string& name) {
     return name.starts_with(kPrefix) && name.ends_with(kExtension);
 }
 
+// The kept takes, newest kept first. A copy cut short by a crash has no
+// kept name yet, so it is never among them.
 std::vector<std::string> keptFiles() {
+    std::vector<std::pair<std::chrono::system_clock::time_point, std::string>> found;
+    for (const std::string& name : Files::namesInside(folder())) {
+        std::string path = Files::join(folder(), name);
+        if (!isKeptName(name) || !Files::isOwnRegularFile(path)) continue;
+        found.emplace_back(Files::modified(path).value_or(std::chrono::system_clock::time_point{}),
+                           path);
+    }
+    std::sort(found.begin(), found.end(), std::greater<>());
     std::vector<std::string> files;
-    for (const std::string& name : Files::namesInside(folder()))
-        if (isKeptName(name)) files.push_back(Files::join(folder(), name));
+    for (auto& entry : found) files.push_back(std::move(entry.second));
     return files;
+}
+
+// Copies are made under a name no reader takes for a kept take.
+std::string partName(const std::string& path) {
+    return path + ".part";
 }
 
 // Mode and length read back from a name; tolerant of a name made by hand.
@@ -49,31 +67,55 @@ std::string folder() {
     return Files::join(Paths::dir(), "kept");
 }
 
-bool keep(TakeFile take, const std::string& mode, double seconds, std::string& error) {
-    std::string where = folder();
-    if (!Files::createFolder(where, Files::kPrivateFolderMode, &error)) return false;
-    if (!Files::isPrivateFolder(where)) {
-        error = where + " is not a private folder of this user";
+namespace {
+
+// Puts the take in place under its kept name, in one step: moved within one
+// file system; else copied under another name onto the disk, then renamed.
+bool place(TakeFile& take, const std::string& path, std::string& error) {
+    if (Files::rename(take.path(), path).ok()) return true;
+    std::string part = partName(path);
+    Files::remove(part);
+    auto copied = Files::copy(take.path(), part);
+    if (!copied.ok()) {
+        error = copied.error();
         return false;
     }
+    auto renamed = Files::rename(part, path);
+    if (!renamed.ok()) {
+        Files::remove(part);
+        error = renamed.error();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool keep(TakeFile take, const std::string& mode, double seconds, std::string& error) {
+    std::string where = folder();
+    bool kept = Files::createFolder(where, Files::kPrivateFolderMode, &error);
+    if (kept && !Files::isPrivateFolder(where)) {
+        error = where + " is not a private folder of this user";
+        kept = false;
+    }
     std::string path = Files::join(where, nameFor(mode, seconds));
-    if (path != take.path()) {
-        // Within one file system the take is moved; from a temporary folder
-        // elsewhere it is copied, which is where a full disk shows.
-        if (!Files::rename(take.path(), path).ok()) {
-            auto copied = Files::copy(take.path(), path);
-            if (!copied.ok()) {
-                error = copied.error();
-                return false;
-            }
-        }
-        take.reset();
-        Files::setMode(path, Files::kPrivateFileMode);
-    } else {
+    if (kept && path != take.path()) {
+        // From a temporary folder elsewhere the take is copied, which is
+        // where a full disk shows.
+        kept = place(take, path, error);
+        if (kept) take.reset();
+    } else if (kept) {
         take.release();
     }
+    // An older take must never stand in for this one: a retry would type
+    // another dictation than the last. Without a new one, there is none.
     for (const std::string& older : keptFiles())
-        if (older != path) Files::remove(older);
+        if (!kept || older != path) Files::remove(older);
+    if (!kept) return false;
+    Files::setMode(path, Files::kPrivateFileMode);
+    // Its age counts from now, whatever the recording's file says.
+    Files::setModified(path, Platform::clock().now());
+    Files::syncFolder(where);
     return true;
 }
 
@@ -85,8 +127,8 @@ std::optional<Kept> take() {
     std::vector<std::string> files = keptFiles();
     if (files.empty()) return std::nullopt;
     Kept kept;
-    readName(files.back().substr(folder().size() + 1), kept);
-    kept.file = TakeFile(files.back());
+    readName(files.front().substr(folder().size() + 1), kept);
+    kept.file = TakeFile(files.front());
     return kept;
 }
 
@@ -97,8 +139,11 @@ void dismiss() {
 bool dropExpired(std::chrono::system_clock::time_point now) {
     bool dropped = false;
     for (const std::string& file : keptFiles()) {
-        auto changed = Files::modified(file);
-        if (changed && now - *changed <= kLongest) continue;
+        auto kept = Files::modified(file);
+        // Kept "in the future": the clock was set back since. Its day
+        // starts now, rather than never ending.
+        if (kept && *kept > now && Files::setModified(file, now)) continue;
+        if (kept && now - *kept <= kLongest) continue;
         dropped = Files::remove(file) || dropped;
     }
     return dropped;

@@ -25,21 +25,23 @@ struct Kept {
 // The folder of the kept take.
 std::string folder();
 
-// Keeps the take, replacing an older one. False and the reason when it cannot
-// (a full disk): the take is then deleted and an older kept take stays.
+// Keeps the take, replacing an older one; its age counts from now. False and
+// the reason when it cannot (a full disk): the take is then deleted, and so
+// is an older kept take, which a retry would otherwise type in its place.
 bool keep(TakeFile take, const std::string& mode, double seconds, std::string& error);
 
 // Whether a take is kept (its file is there). Creates nothing.
 bool exists();
 
-// Hands the kept take over for a retry; nothing when no file is there (also
-// when someone else removed it).
+// Hands the newest kept take over for a retry; nothing when no file is there
+// (also when someone else removed it).
 std::optional<Kept> take();
 
 // Deletes the kept take.
 void dismiss();
 
-// Deletes a kept take older than kLongest; true when one went.
+// Deletes a kept take older than kLongest; true when one went. One kept
+// after `now` (the clock was set back) counts as kept now.
 bool dropExpired(std::chrono::system_clock::time_point now);
 
 }  // namespace velvox::KeptTake

@@ -251,6 +251,42 @@ TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUs
     EXPECT_FALSE(AppState::retryAvailable());
 }
 
+// A day counts from when the take was kept, also after the clock was set
+// back, and a copy that runs on drops it too. A take that could not be kept
+// leaves none behind, not an older one a retry would type in its place.
+TEST_F(DictationControllerTest, OnlyTheLastFailedTakeIsKeptAndForADayAtMost) {
+    start();
+    failOnce();
+    Files::setModified(keptFiles()[0], Platform::clock().now() + std::chrono::hours(48));
+    controller->loadKeptTake();
+    EXPECT_EQ(keptFiles().size(), 1u) << "kept in the future: a day from now";
+    queue->advance(23 * 3600.0);
+    EXPECT_EQ(keptFiles().size(), 1u);
+    queue->advance(2 * 3600.0);
+    EXPECT_TRUE(keptFiles().empty()) << "dropped by the copy that runs on";
+    EXPECT_FALSE(AppState::retryAvailable());
+
+    failOnce();
+    fs::create_directory(settingsPath("kept/take-email-1500.m4a"));  // where the next one goes
+    fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    failOnce(/*boost=*/true);
+    EXPECT_FALSE(fs::exists(settingsPath("kept/take-plain-1500.m4a")));
+    EXPECT_FALSE(AppState::retryAvailable());
+    EXPECT_TRUE(controller->statusLine().ends_with("The recording could not be kept"))
+        << controller->statusLine();
+
+    // The newest kept take is the one retried, whatever the names say; a copy cut short is none.
+    fs::remove(settingsPath("kept/take-email-1500.m4a"));
+    for (auto [name, age] : {std::pair{"take-email-100.m4a", 0}, {"take-plain-9000.m4a", 1}}) {
+        writeFile(settingsPath("kept/") + name, name);
+        Files::setModified(settingsPath("kept/") + name,
+                           Platform::clock().now() - std::chrono::hours(age));
+    }
+    writeFile(settingsPath("kept/take-note-1.m4a.part"), "cut short");
+    controller->retryLastDictation();
+    EXPECT_NE(fakes->http->requests().back().body.find("take-email-100.m4a"), std::string::npos);
+}
+
 TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
     // What happens after a failed take was kept, the log line, requests the retry sends.
     // clang-format off
@@ -285,7 +321,8 @@ TEST_F(DictationControllerTest, RetriesThatCannotRunLoseNothing) {
     fs::remove_all(settingsPath("kept"));
     writeFile(settingsPath("kept"), "a file where the folder goes");
     failOnce();
-    EXPECT_EQ(controller->statusLine(), "Service unavailable, try again");
+    EXPECT_EQ(controller->statusLine(),
+              "Service unavailable, try again. The recording could not be kept");
     EXPECT_EQ(audioTakes(), Lines{});
     EXPECT_FALSE(AppState::retryAvailable());
 }

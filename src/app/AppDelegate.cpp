@@ -59,6 +59,7 @@ void AppDelegate::didFinishLaunching() {
     if (!Platform::accessibility().isAvailable())
         Log::write("no accessibility bus: text is pasted, never typed into a field");
 
+    controller_->rescueInterruptedTake();
     controller_->loadKeptTake();
     controller_->setIcon(false);
     buildStatusMenu();

@@ -67,6 +67,10 @@ class DictationController {
     void dismissKeptTake();
     // At launch: drops a kept take too old to matter, and says whether one is left.
     void loadKeptTake();
+    // At launch, before the sweep: keeps the take of a dictation that the
+    // last exit (a logout, a crash, a kill) cut off after it was recorded,
+    // so that it can be retried instead of said again.
+    void rescueInterruptedTake();
     // Called when a take comes to be kept or stops being kept.
     std::function<void(bool available)> onRetryAvailableChanged;
 

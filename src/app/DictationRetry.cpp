@@ -4,6 +4,7 @@
 #include "base/AppState.h"
 #include "base/Log.h"
 #include "capture/KeptTake.h"
+#include "capture/TakeFiles.h"
 #include "feedback/Overlay.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -75,6 +76,19 @@ void DictationController::dismissKeptTake() {
     KeptTake::dismiss();
     Log::write("failed dictation dismissed");
     setRetryAvailable(false);
+}
+
+void DictationController::rescueInterruptedTake() {
+    auto found = TakeFiles::newestFinished(Platform::clock().now() - KeptTake::kLongest);
+    if (!found) return;
+    std::string error;
+    // Its kind was not written down: it is retried as a plain dictation.
+    if (KeptTake::keep(TakeFile(*found), "plain", 0, error)) {
+        Log::write("kept the recording of a dictation the last exit interrupted");
+    } else {
+        Log::write("the recording of a dictation the last exit interrupted could not be kept: " +
+                   error);
+    }
 }
 
 void DictationController::loadKeptTake() {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -64,21 +65,38 @@ std::optional<std::string> makePrivateFolder(const std::string& path, std::strin
     return path;
 }
 
-int sweepFolder(const std::string& folder) {
+// The takes of this user's in a folder.
+std::vector<std::filesystem::path> takesIn(const std::string& folder) {
+    std::vector<std::filesystem::path> takes;
     std::error_code error;
     std::filesystem::directory_iterator entries(folder, error);
-    if (error) return 0;
-    std::vector<std::filesystem::path> stale;
+    if (error) return takes;
     const std::filesystem::directory_iterator end;
     while (entries != end) {
         // A take is a file of this user's with a take's name: in a shared
-        // folder, nothing else is ours to delete.
+        // folder, nothing else is ours.
         if (isTakeName(entries->path().filename().string()) &&
             Files::isOwnRegularFile(entries->path().string()))
-            stale.push_back(entries->path());
+            takes.push_back(entries->path());
         entries.increment(error);
         if (error) break;
     }
+    return takes;
+}
+
+// Our folders, and the folders themselves, where earlier versions wrote
+// their takes directly.
+std::vector<std::string> foldersWithTakes() {
+    std::vector<std::string> folders;
+    for (const auto& base : baseFolders()) {
+        folders.push_back(ownFolderIn(base));
+        folders.push_back(base);
+    }
+    return folders;
+}
+
+int sweepFolder(const std::string& folder) {
+    auto stale = takesIn(folder);
     for (const auto& path : stale) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
@@ -125,14 +143,44 @@ bool isTakeName(std::string_view fileName) {
     return false;
 }
 
-int sweep() {
-    // Our folders, and the folders themselves, where earlier versions wrote
-    // their takes directly.
-    int found = 0;
-    for (const auto& base : baseFolders()) {
-        found += sweepFolder(ownFolderIn(base));
-        found += sweepFolder(base);
+bool isFinishedRecording(const std::string& path) {
+    auto bytes = Files::readWhole(path);
+    if (!bytes) return false;
+    // Top-level boxes: a 32-bit big-endian size (1: a 64-bit one follows),
+    // then the type. The index must be there whole.
+    size_t at = 0;
+    while (at + 8 <= bytes->size()) {
+        auto byte = [&](size_t index) { return static_cast<uint64_t>((*bytes)[index] & 0xff); };
+        uint64_t size = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
+        std::string_view type(bytes->data() + at + 4, 4);
+        if (size == 1 && at + 16 <= bytes->size()) {
+            size = 0;
+            for (size_t index = 8; index < 16; ++index) size = size << 8 | byte(at + index);
+        }
+        if (size < 8 || size > bytes->size() - at) return false;
+        if (type == "moov") return true;
+        at += size;
     }
+    return false;
+}
+
+std::optional<std::string> newestFinished(std::chrono::system_clock::time_point since) {
+    std::optional<std::string> newest;
+    auto newestTime = since;
+    for (const auto& folder : foldersWithTakes()) {
+        for (const auto& path : takesIn(folder)) {
+            auto changed = Files::modified(path.string());
+            if (!changed || *changed < newestTime || !isFinishedRecording(path.string())) continue;
+            newest = path.string();
+            newestTime = *changed;
+        }
+    }
+    return newest;
+}
+
+int sweep() {
+    int found = 0;
+    for (const auto& folder : foldersWithTakes()) found += sweepFolder(folder);
     return found;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,16 @@ std::optional<std::string> createTakeFile(std::string& error);
 // Whether a file name is that of a take, of this product or of its earlier
 // names: the prefix, a UUID and ".m4a". Age and size play no part.
 bool isTakeName(std::string_view fileName);
+
+// Whether the file is a finished recording: an MP4 file whose index ("moov")
+// was written, which happens only once the recorder stopped. A take cut off
+// while it recorded has none and cannot be read.
+bool isFinishedRecording(const std::string& path);
+
+// The newest finished take of this user's in our folders (see sweep) last
+// changed at `since` or later: the take of a dictation whose transcription an
+// exit, a crash or a kill interrupted.
+std::optional<std::string> newestFinished(std::chrono::system_clock::time_point since);
 
 // Deletes every take of this user's in our folders (and, of earlier
 // versions, directly in the folders that hold ours) and answers how many

@@ -91,6 +91,13 @@ class EndToEndTest : public ::testing::Test {
     }
 
     std::string log() const { return readWholeFile(settingsPath("app.log")); }
+    size_t timesInLog(const std::string& text) const {
+        std::string all = log();
+        size_t count = 0;
+        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++count;
+        return count;
+    }
     bool waitForLog(const std::string& text, double boundSeconds = 30) const {
         return waitUntil([&] { return log().find(text) != std::string::npos; }, boundSeconds);
     }
@@ -261,16 +268,37 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoKeepsTheTakeAndARetryTypesIt) {
     EXPECT_TRUE(waitUntil([&] { return fs::is_empty(settingsPath("kept")); }, 10));
 }
 
-// Logout (the desktop's SIGTERM) while the transcription is on its way: the
-// network's thread ends before what its answer reaches, and the exit is clean.
-TEST_F(EndToEndTest, QuitWhileTheTranscriptionIsOnItsWayExitsCleanly) {
-    groq.answer(kTranscriptionPath, CannedAnswer{.status = 200,
-                                                 .body = Json{{"text", kSpoken}}.dump(),
-                                                 .delay = std::chrono::seconds(4)});
-    startWithWindow();
-    dictate("F5", 1.0);
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(kTranscriptionPath).size() == 1; }));
-    EXPECT_EQ(velvox->terminate(), 0);
+// Logout (the desktop's SIGTERM) or a kill while the transcription is on its
+// way: a clean exit, and the next launch offers the recording for a retry,
+// which types it once.
+TEST_F(EndToEndTest, ExitWhileTheTranscriptionIsOnItsWayKeepsTheRecordingForARetry) {
+    const std::string rescued = "kept the recording of a dictation the last exit interrupted";
+    for (int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        size_t sentBefore = requestsTo(kTranscriptionPath).size();
+        groq.answer(kTranscriptionPath, CannedAnswer{.status = 200,
+                                                     .body = Json{{"text", kSpoken}}.dump(),
+                                                     .delay = std::chrono::seconds(4)});
+        startWithWindow();
+        dictate("F5", 1.0);
+        ASSERT_TRUE(
+            waitUntil([&] { return requestsTo(kTranscriptionPath).size() == sentBefore + 1; }));
+        if (signal == SIGTERM) {
+            EXPECT_EQ(velvox->terminate(), 0);
+        } else {
+            ::kill(velvox->pid(), SIGKILL);
+            EXPECT_EQ(velvox->waitForExit(), 128 + SIGKILL);
+        }
+        velvox.reset();
+        answerLikeGroq(groq);
+        startVelvox();
+        EXPECT_TRUE(
+            waitUntil([&] { return timesInLog(rescued) == (signal == SIGTERM ? 1u : 2u); }));
+        EXPECT_EQ(command({"retry"}), 0);
+        ASSERT_TRUE(typedPolished());
+        velvox.reset();
+        window.reset();
+    }
 }
 
 // Without the accessibility bus the text is pasted and left on the clipboard;
@@ -404,13 +432,6 @@ class DesktopEndToEndTest : public EndToEndTest {
         ASSERT_TRUE(shell(std::string(VELVOX_SOURCE_DIR) +
                           "/tests/integration/sessions/allow-remote-desktop.py"))
             << "the consent dialog";
-    }
-    size_t timesInLog(const std::string& text) const {
-        std::string all = log();
-        size_t count = 0;
-        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-            ++count;
-        return count;
     }
     // The bottom centre of the 1280x800 output, where the pill shows, as
     // the session's screenshot tool sees it; empty when it saw nothing.

@@ -8,6 +8,8 @@
 #include <regex>
 #include <thread>
 
+#include "base/Files.h"
+#include "capture/TakeFiles.h"
 #include "fakes/FakeAudioInput.h"
 #include "platform/Platform.h"
 #include "support/TempHome.h"
@@ -236,6 +238,36 @@ TEST_F(RecorderTest, SweepRemovesTakesOfEveryProductNameWhateverTheirAge) {
     setEnv("TMPDIR", home() + "/absent");
     Recorder::sweepTempFiles();
     EXPECT_EQ(logMessages().size(), 1u);
+}
+
+// What an exit left of a transcription it cut off: the newest finished take
+// of the last day. A take cut off while recording (no index, or half of
+// one), an older one and a file of another name are none.
+TEST_F(RecorderTest, TheNewestFinishedTakeOfTheLastDayIsFound) {
+    auto box = [](const std::string& type, const std::string& body, size_t extra = 0) {
+        auto size = static_cast<uint32_t>(8 + body.size() + extra);
+        return std::string{char(size >> 24), char(size >> 16), char(size >> 8), char(size)} + type +
+               body;
+    };
+    const std::string head = box("ftyp", "M4A ") + box("mdat", "audio");
+    const std::string ours = tmp() + "/velvox." + std::to_string(::getuid());
+    fs::create_directories(ours);
+    const auto now = std::chrono::system_clock::now();
+    // name, content, hours old
+    const std::tuple<std::string, std::string, int> files[] = {
+        {ours + "/velvox-0B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a", head + box("moov", "i"), 3},
+        {tmp() + "/velvox-1B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a", head + box("moov", "i"), 2},
+        {ours + "/velvox-2B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a", head, 1},
+        {ours + "/velvox-3B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a", head + box("moov", "i", 9), 1},
+        {ours + "/velvox-4B1C6E8A-2D9F-4C55-8E1B-7F3A90C4D2E6.m4a", head + box("moov", "i"), 30},
+        {ours + "/notes.m4a", head + box("moov", "i"), 0},
+    };
+    for (const auto& [path, content, hours] : files) {
+        writeFile(path, content);
+        Files::setModified(path, now - std::chrono::hours(hours));
+    }
+    EXPECT_EQ(TakeFiles::newestFinished(now - std::chrono::hours(24)), std::get<0>(files[1]));
+    EXPECT_EQ(TakeFiles::newestFinished(now - std::chrono::minutes(90)), std::nullopt);
 }
 
 }  // namespace

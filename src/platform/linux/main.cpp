@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -5,7 +9,10 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
 #include "base/Brand.h"
+#include "base/Files.h"
 #include "base/Log.h"
+#include "base/Paths.h"
+#include "config/Config.h"
 #include "delivery/Paster.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
@@ -42,9 +49,31 @@ void turnOffToolkitGL() {
     glTurnedOff = ::setenv("GDK_GL", "disable", 0) == 0;
 }
 
+// One copy per user also where the session bus, which normally keeps a
+// second copy out, cannot be reached: a second copy would sweep the first
+// one's take while it records. The lock is held for the life of the process
+// (the system lets go of it when the process ends, however it ends).
+bool holdInstanceLock() {
+    // The settings folder may still have to come from an earlier name.
+    Config::migrateOldFolder();
+    Files::createFolder(Paths::dir());
+    int fd = ::open(Files::join(Paths::dir(), "velvox.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                    Files::kPrivateFileMode);
+    if (fd < 0) return true;  // nothing can tell: this copy runs
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    ::close(fd);
+    return false;
+}
+
 // Puts the desktop's implementation of every service in place once the
 // toolkit runs, then starts the application controller.
 void launch() {
+    if (!holdInstanceLock()) {
+        std::cerr << Brand::name << " is already running." << std::endl;
+        // Nothing of this copy has started yet, and the toolkit is still
+        // starting up: there is nothing to end but the process.
+        ::_exit(0);
+    }
     if (glTurnedOff) ::unsetenv("GDK_GL");
     installLinuxPlatform();
     // After the desktop, which tells the kind of session.

@@ -301,6 +301,18 @@ TEST_F(EndToEndTest, ExitWhileTheTranscriptionIsOnItsWayKeepsTheRecordingForARet
     }
 }
 
+// Without a session bus, which normally keeps copies apart, a second copy
+// still never runs beside the first (it would sweep the first one's take):
+// it says so and leaves.
+TEST_F(EndToEndTest, WithoutASessionBusASecondCopySaysItIsAlreadyRunning) {
+    extraEnvironment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root_ + "/no-bus"}};
+    startVelvox();
+    EXPECT_EQ(run({}, "second.out")->waitForExit(), 0);
+    EXPECT_NE(readWholeFile(root_ + "/second.out").find("Velvox is already running."),
+              std::string::npos);
+    EXPECT_EQ(timesInLog("Velvox launched"), 1u);
+}
+
 // Without the accessibility bus the text is pasted and left on the clipboard;
 // the boost key into a mail client asks for an email.
 TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail) {

@@ -13,6 +13,18 @@ constexpr double kTranscriptionTimeoutSeconds = 60;
 
 }  // namespace
 
+namespace {
+
+// The recording's bytes, or what keeps them from being read, said about the
+// file: no service was asked, so no answer of one is to blame.
+ServiceResult<std::string> readRecording(const std::string& file) {
+    if (auto audio = Files::read(file)) return std::move(*audio);
+    return APIError::message("Recording could not be read (" +
+                             Files::whyUnreadable(file).value_or("empty") + ")");
+}
+
+}  // namespace
+
 void transcribe(const std::string& file, Config config, TextCompletion completion) {
     if (usesService(config)) {
         transcribeViaService(file, std::move(config), std::move(completion));
@@ -22,8 +34,8 @@ void transcribe(const std::string& file, Config config, TextCompletion completio
 }
 
 void transcribeViaService(const std::string& file, Config config, TextCompletion completion) {
-    auto audio = Files::read(file);
-    if (!audio) return completion(APIError::badResponse());
+    auto audio = readRecording(file);
+    if (!audio.ok()) return completion(audio.error());
     auto request = serviceRequest("/transcribe", config);
     if (!request) return completion(APIError::badResponse());
     request->headers.push_back({"Content-Type", "application/octet-stream"});
@@ -31,7 +43,7 @@ void transcribeViaService(const std::string& file, Config config, TextCompletion
         request->headers.push_back(
             {"X-Velvox-Vocab", Multipart::joinedVocabulary(config.vocabulary)});
     }
-    request->body = std::move(*audio);
+    request->body = std::move(audio.value());
     send(std::move(*request),
          [completion = std::move(completion)](ServiceResult<std::string> result) {
              if (!result.ok()) return completion(serviceError(result.error()));
@@ -50,8 +62,8 @@ void transcribeViaService(const std::string& file, Config config, TextCompletion
 
 void transcribeWithGroq(const std::string& file, Config config, TextCompletion completion) {
     if (config.groqApiKey.empty()) return completion(APIError::noKey("Groq"));
-    auto audio = Files::read(file);
-    if (!audio) return completion(APIError::badResponse());
+    auto audio = readRecording(file);
+    if (!audio.ok()) return completion(audio.error());
     std::string boundary = Multipart::makeBoundary();
     HttpRequest request;
     request.method = "POST";
@@ -59,8 +71,8 @@ void transcribeWithGroq(const std::string& file, Config config, TextCompletion c
     request.timeoutSeconds = kTranscriptionTimeoutSeconds;
     request.headers = {{"Authorization", "Bearer " + config.groqApiKey},
                        {"Content-Type", "multipart/form-data; boundary=" + boundary}};
-    request.body =
-        Multipart::transcriptionForm(boundary, config.transcribeModel, config.vocabulary, *audio);
+    request.body = Multipart::transcriptionForm(boundary, config.transcribeModel, config.vocabulary,
+                                                audio.value());
     send(std::move(request),
          [completion = std::move(completion)](ServiceResult<std::string> result) {
              if (!result.ok()) return completion(result.error());

@@ -96,8 +96,10 @@ TEST_F(TranscriptionTest, TheRouteFollowsTheSettings) {
     const std::tuple<Config, std::string, const char*> cases[] = {
         {noService, writeAudio(kAudio), "groq"},
         {noKey, home() + "/tmp/no-such-file.m4a", "No Groq API key set"},
-        {ownKeyConfig(), home() + "/tmp/no-such-file.m4a", "Unexpected response"},
-        {serviceConfig(), home() + "/tmp/no-such-file.m4a", "Unexpected response"}};
+        {ownKeyConfig(), home() + "/tmp/no-such-file.m4a",
+         "Recording could not be read (No such file or directory)"},
+        {serviceConfig(), home() + "/tmp/no-such-file.m4a",
+         "Recording could not be read (No such file or directory)"}};
     for (const auto& [config, path, said] : cases) {
         auto result = transcribeNow(path, config);
         EXPECT_EQ(result.ok() ? result.value() : result.errorDescription(), said) << said;

@@ -44,6 +44,13 @@ std::string PortalRequests::token(const char* what) {
            std::to_string(++counter);
 }
 
+GVariant* PortalRequests::handleOnly(const std::string& token) {
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+    return g_variant_builder_end(&options);
+}
+
 void PortalRequests::call(const char* interface, const char* method, GVariant* arguments,
                           const std::string& token, std::function<void(GVariant*)> answered) {
     // The request object's path is known ahead, so its Response cannot come

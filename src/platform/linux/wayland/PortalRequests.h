@@ -23,6 +23,8 @@ class PortalRequests {
 
     // A handle_token of its own for each request and session.
     static std::string token(const char* what);
+    // Options that carry only the handle_token (floating).
+    static GVariant* handleOnly(const std::string& token);
 
     // Ends a portal session (nothing when `session` is empty) and sends the
     // call before returning: it is made as its owner goes away.

@@ -107,25 +107,18 @@ GVariant* PortalShortcuts::shortcutList() const {
 
 void PortalShortcuts::bind() {
     std::string requestToken = PortalRequests::token("bind");
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "handle_token",
-                          g_variant_new_string(requestToken.c_str()));
-    requests_->call(
-        kInterface, "BindShortcuts",
-        g_variant_new("(o@a(sa{sv})sa{sv})", session_.c_str(), shortcutList(), "", &options),
-        requestToken, [this](GVariant* results) { bound(results, /*listed=*/false); });
+    requests_->call(kInterface, "BindShortcuts",
+                    g_variant_new("(o@a(sa{sv})s@a{sv})", session_.c_str(), shortcutList(), "",
+                                  PortalRequests::handleOnly(requestToken)),
+                    requestToken, [this](GVariant* results) { bound(results, /*listed=*/false); });
 }
 
 void PortalShortcuts::list() {
     std::string requestToken = PortalRequests::token("list");
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "handle_token",
-                          g_variant_new_string(requestToken.c_str()));
-    requests_->call(kInterface, "ListShortcuts",
-                    g_variant_new("(oa{sv})", session_.c_str(), &options), requestToken,
-                    [this](GVariant* results) { bound(results, /*listed=*/true); });
+    requests_->call(
+        kInterface, "ListShortcuts",
+        g_variant_new("(o@a{sv})", session_.c_str(), PortalRequests::handleOnly(requestToken)),
+        requestToken, [this](GVariant* results) { bound(results, /*listed=*/true); });
 }
 
 void PortalShortcuts::bound(GVariant* results, bool listed) {

@@ -31,13 +31,6 @@ GVariant* noOptions() {
     return g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
 }
 
-GVariant* handleOnly(const std::string& token) {
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-    return g_variant_builder_end(&options);
-}
-
 }  // namespace
 
 RemoteDesktopPaste::RemoteDesktopPaste(std::string tokenFile, std::function<bool()> focusIsTerminal,
@@ -118,9 +111,10 @@ void RemoteDesktopPaste::devicesSelected(GVariant* results) {
         return;
     }
     std::string token = PortalRequests::token("start");
-    requests_->call(kInterface, "Start",
-                    g_variant_new("(os@a{sv})", session_.c_str(), "", handleOnly(token)), token,
-                    [this](GVariant* results) { started(results); });
+    requests_->call(
+        kInterface, "Start",
+        g_variant_new("(os@a{sv})", session_.c_str(), "", PortalRequests::handleOnly(token)), token,
+        [this](GVariant* results) { started(results); });
 }
 
 void RemoteDesktopPaste::started(GVariant* results) {

@@ -201,11 +201,12 @@ TEST_F(PasterTest, DictationsInQuickSuccessionAllGoInAndTheFirstSnapshotComesBac
     deliver();
     queue->advance(3);
     EXPECT_EQ(pasteboard->items.front().representations.size(), 2u);
-    // A dictation arriving while the last one's clipboard is still read waits, then goes in too.
+    // A dictation arriving while the last one's clipboard is still read waits, then goes in
+    // too, also one that keeps its text on the clipboard.
     pasteboard->slowSnapshots = true;
     size_t writes = pasteboard->writes.size();
     Paster::deliver("first", std::nullopt, kPaste);
-    Paster::deliver("third", std::nullopt, kPaste);
+    Paster::deliver("third", std::nullopt, {.alwaysCopy = true});
     EXPECT_EQ(pasteboard->writes.size(), writes);
     pasteboard->answerSnapshots();
     queue->advance(0.5);

@@ -514,10 +514,13 @@ TEST_F(DesktopEndToEndTest, WithAccessibilityTheTextIsTypedAndTheAppNamed) {
     ASSERT_FALSE(before.empty());
     speakWhileHeld(
         [&](bool down) {
-            if (!down) {
-                EXPECT_NE(screenshotOfThePillsPlace(), before) << "the pill is shown";
+            bool done = command({"dictate", down ? "start" : "stop"}) == 0;
+            // A busy compositor can take a while to put a new window on screen.
+            if (down) {
+                EXPECT_TRUE(waitUntil([&] { return screenshotOfThePillsPlace() != before; }, 10))
+                    << "the pill is shown";
             }
-            return command({"dictate", down ? "start" : "stop"}) == 0;
+            return done;
         },
         1.5);
     ASSERT_TRUE(typedPolished());

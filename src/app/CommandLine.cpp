@@ -91,6 +91,14 @@ int printStats(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
 }
 
+// The exit status of a command the running copy took: a script that binds
+// it learns when nothing happened, and why.
+int refusedOrDone(const HandedOver& answer, const std::string& command, std::ostream& err) {
+    if (answer.refusal.empty()) return 0;
+    err << "velvox " << command << ": " << answer.refusal << "\n";
+    return 1;
+}
+
 // Hands `dictate start|stop|toggle [--boost]` to the running copy; starting
 // the application from here would open a window in the user's face instead.
 int dictate(const std::vector<std::string>& args, const Host& host, std::ostream& err) {
@@ -98,7 +106,9 @@ int dictate(const std::vector<std::string>& args, const Host& host, std::ostream
         args.size() >= 2 ? parseDictationCommand(args[1]) : std::nullopt;
     bool boost = args.size() == 3 && args[2] == "--boost";
     if (!command || args.size() > 3 || (args.size() == 3 && !boost)) return usage(err);
-    if (host.handOverDictation && host.handOverDictation(*command, boost)) return 0;
+    HandedOver answer = host.handOverDictation ? host.handOverDictation(*command, boost)
+                                               : HandedOver{};
+    if (answer.reached) return refusedOrDone(answer, "dictate " + args[1], err);
     err << Brand::name << " is not running. Start it first, then run \"velvox dictate " << args[1]
         << "\" again.\n";
     return 1;
@@ -119,8 +129,9 @@ int retry(const std::vector<std::string>& args, const Host& host, std::ostream& 
         err << "nothing to retry\n";
         return kNothingToRetry;
     }
-    if (!host.handOverRetry || !host.handOverRetry()) return notRunning();
-    return 0;
+    HandedOver answer = host.handOverRetry ? host.handOverRetry() : HandedOver{};
+    if (!answer.reached) return notRunning();
+    return refusedOrDone(answer, "retry", err);
 }
 
 }  // namespace

@@ -9,17 +9,25 @@
 
 namespace velvox::CommandLine {
 
+// What the copy that runs made of a command handed to it.
+struct HandedOver {
+    // Whether a running copy took the command at all.
+    bool reached = false;
+    // Why it did not carry the command out; empty when it did.
+    std::string refusal;
+};
+
 // What the front end needs from the program that hosts it.
 struct Host {
     // Starts the desktop application (or hands the addresses to the copy
     // that already runs); answers the exit status.
     std::function<int(const std::vector<std::string>& urls)> launchApplication;
-    // Hands a dictation command to the copy that runs; false when none runs.
-    std::function<bool(DictationCommand command, bool boost)> handOverDictation;
+    // Hands a dictation command to the copy that runs.
+    std::function<HandedOver(DictationCommand command, bool boost)> handOverDictation;
     // Whether a copy runs in this session.
     std::function<bool()> applicationRunning;
-    // Asks the copy that runs to retry the last failed dictation; false when none runs.
-    std::function<bool()> handOverRetry;
+    // Asks the copy that runs to retry the last failed dictation.
+    std::function<HandedOver()> handOverRetry;
 };
 
 // Runs `velvox ARGS...` (args without the program name) and answers the exit status.

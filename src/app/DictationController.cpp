@@ -12,6 +12,7 @@
 #include "base/Log.h"
 #include "base/Strings.h"
 #include "capture/HotkeyMonitor.h"
+#include "capture/KeptTake.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
 #include "feedback/BrandIcon.h"
@@ -167,16 +168,16 @@ void DictationController::keyDown(int64_t keyCode) {
     beginRecording(keyCode == config_.boostHotkeyKeyCode);
 }
 
-void DictationController::beginRecording(bool boost) {
+std::string DictationController::beginRecording(bool boost) {
     boosting_ = boost;
     if (!microphoneAuthorized()) {
         Platform::microphoneAccess().requestAccess([](bool) {});
         flashError("Microphone access needed");
-        return;
+        return "Microphone access needed";
     }
     if (!recorder_.start(config_.inputDevice)) {
         flashError("Microphone busy or unavailable");
-        return;
+        return "Microphone busy or unavailable";
     }
     // The connection for the transcription opens while the user speaks.
     API::warmUp(config_);
@@ -202,6 +203,7 @@ void DictationController::beginRecording(bool boost) {
                            });
     capTimer_ = Platform::mainQueue().asyncAfter(
         config_.maxRecordSeconds, self_.bind([](DictationController& c) { c.endRecording(); }));
+    return "";
 }
 
 // ---- B: key-up or cap ----
@@ -276,15 +278,19 @@ void DictationController::hotkeyReleased() {
     if (auto waiting = std::exchange(waitingForRelease_, nullptr)) transcriptionFinished(*waiting);
 }
 
-void DictationController::runCommand(DictationCommand command, bool boost) {
+std::string DictationController::runCommand(DictationCommand command, bool boost) {
     bool recording = recorder_.hasSession();
     if (command == DictationCommand::toggle)
         command = recording ? DictationCommand::stop : DictationCommand::start;
+    // A stop after the length cap ended the take, or a start during one,
+    // finds the dictation as the user wants it.
     if (command == DictationCommand::stop) {
         hotkeyReleased();
-    } else if (!recording && !busy_) {
-        beginRecording(boost);
+        return "";
     }
+    if (recording) return "";
+    if (busy_) return "the last dictation is still being made";
+    return beginRecording(boost);
 }
 
 // ---- C: the transcription's outcome, back on the main thread ----
@@ -317,6 +323,9 @@ void DictationController::deliver(const DictationPipeline::Result& result) {
     boosting_ = false;
     const std::string& out = result.tidied;
     History::append(result.transcript, out, wasBoost, config_.keepHistory);
+    // From here on the text is delivered, or written down where the user
+    // finds it: a retry of the recording could only type it twice.
+    if (result.take) result.take->reset();
     if (config_.keepHistory) {
         Stats::record(out, result.spoken, heldSeconds_, targetBundle_, targetName_, modeUsed_);
     }
@@ -398,7 +407,24 @@ void DictationController::hotkeyNeverSeen() {
 
 void DictationController::stopForExit() {
     capTimer_.cancel();
-    recorder_.discard();
+    if (!recorder_.hasSession() || !recorder_.isRecording()) {
+        recorder_.discard();
+        return;
+    }
+    // Quit or logout in the middle of a take: what was said so far waits
+    // for a retry, as after a failed transcription.
+    double elapsed = recorder_.elapsed();
+    TakeFile file = recorder_.stop();
+    if (!file || !(config_.minHoldSeconds <= elapsed) ||
+        !TakeGuards::heardVoice(recorder_.loudestPower()))
+        return;
+    std::string error;
+    if (KeptTake::keep(std::move(file), smartKind_ ? Smart::rawValue(*smartKind_) : "plain",
+                       elapsed, error)) {
+        Log::write("kept the recording the exit cut short");
+    } else {
+        Log::write("the recording the exit cut short could not be kept: " + error);
+    }
 }
 
 void DictationController::copyLast() {

@@ -49,8 +49,9 @@ class DictationController {
     // A dictation command from the desktop's own shortcut: start acts as the
     // hotkey going down (the boost key with `boost`) and is ignored while a
     // take runs or the last one is processed; stop as its release; toggle as
-    // whichever of the two the moment needs.
-    void runCommand(DictationCommand command, bool boost);
+    // whichever of the two the moment needs. Answers why nothing was
+    // started, empty when the command was carried out.
+    std::string runCommand(DictationCommand command, bool boost);
     // An ordinary key that is no hotkey went down: escape cancels the take,
     // and typing early in a modifier hotkey's hold discards it.
     void otherKeyDown(int64_t keyCode);
@@ -61,8 +62,9 @@ class DictationController {
 
     // Tries the kept take of the last failed dictation again with its kind,
     // delivering into the application in front now. Refused while a take
-    // runs or the last one is processed.
-    void retryLastDictation();
+    // runs or the last one is processed. Answers why it was refused, empty
+    // when the retry is on its way.
+    std::string retryLastDictation();
     // Lets the kept take go.
     void dismissKeptTake();
     // At launch: drops a kept take too old to matter, and says whether one is left.
@@ -108,7 +110,8 @@ class DictationController {
     static std::string overlayText(const std::string& message);
 
   private:
-    void beginRecording(bool boost);
+    // Answers why the recording could not start, empty when it did.
+    std::string beginRecording(bool boost);
     void process(TakeFile file, const std::string& prompt);
     void deliver(const DictationPipeline::Result& result);
     void transcriptionFinished(const DictationPipeline::Result& result);

@@ -63,18 +63,18 @@ void process(TakeFile take, const Config& config, std::optional<Smart::Kind> kin
                                         std::make_shared<TakeFile>(std::move(*held)));
             return;
         }
-        // The recording is not needed past this point.
-        held->reset();
         const std::string& raw = result.value();
         int64_t spoken = Stats::count(raw);
         std::string trimmed = Strings::trim(Corrections::apply(raw, config.corrections));
         if (trimmed.empty()) {
+            held->reset();
             shared->heardNothing();
             return;
         }
-        auto finish = [shared, trimmed, spoken](const std::string& text,
-                                                std::optional<std::string> polishFailure) {
-            shared->finished({text, Tidy::text(text), trimmed, spoken, std::move(polishFailure)});
+        auto finish = [shared, trimmed, spoken, held](const std::string& text,
+                                                      std::optional<std::string> polishFailure) {
+            shared->finished(
+                {text, Tidy::text(text), trimmed, spoken, std::move(polishFailure), held});
         };
         if (!shouldPolish(config, kind)) {
             finish(trimmed, std::nullopt);

@@ -34,6 +34,9 @@ struct Result {
     int64_t spoken = 0;      // words spoken (of the raw transcript)
     // Set when polishing failed and the transcript stands in for the polished text.
     std::optional<std::string> polishFailure;
+    // The recording, still on disk until the text is delivered: a quit or a
+    // crash before then leaves it for a retry at the next launch.
+    std::shared_ptr<TakeFile> take;
 };
 
 // What processing reports. Every handler may run on the network thread.

@@ -38,17 +38,17 @@ void DictationController::transcriptionFailed(const std::string& message,
     setRetryAvailable(KeptTake::exists());
 }
 
-void DictationController::retryLastDictation() {
+std::string DictationController::retryLastDictation() {
     // Like a key-down, a retry waits for nothing: the take at hand goes first.
     if (busy_ || recorder_.hasSession()) {
         Log::write(busy_ ? "retry refused: busy" : "retry refused: recording");
-        return;
+        return busy_ ? "the last dictation is still being made" : "a dictation is being recorded";
     }
     std::optional<KeptTake::Kept> kept = KeptTake::take();
     if (!kept) {
         setRetryAvailable(false);
         flashError("Nothing to retry");
-        return;
+        return "Nothing to retry";
     }
     // The text goes where the user is now, not where the failed take was aimed.
     auto frontmost = Platform::workspace().frontmostApplication();
@@ -69,6 +69,7 @@ void DictationController::retryLastDictation() {
     auto prompt = DictationPipeline::preparePrompt(config_, smartKind_);
     modeUsed_ = prompt.mode;
     process(std::move(kept->file), prompt.text);
+    return "";
 }
 
 void DictationController::dismissKeptTake() {

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
+#include <memory>
 
 #include "platform/linux/GlibIds.h"
 
@@ -49,16 +50,70 @@ void onOpen(GApplication*, GFile** files, gint count, const gchar*, gpointer dat
     if (!urls.empty() && shell->events.opened) shell->events.opened(urls);
 }
 
-// Commands from `velvox dictate` arrive as the "dictate" action, (command, boost).
-constexpr const char* kDictateAction = "dictate";
+// Commands from `velvox dictate` and `velvox retry` arrive as a method call
+// on the application's own object, not as a fire-and-forget action, so that
+// the command line hears whether they were carried out.
+constexpr const char* kRunCommand = "Run";
 
-void onDictate(GSimpleAction*, GVariant* parameter, gpointer data) {
+std::string commandsInterface(const std::string& applicationID) {
+    return applicationID + ".Dictation";
+}
+
+// The object path GApplication gives the application's own object.
+std::string objectPathOf(const std::string& applicationID) {
+    std::string path = "/" + applicationID;
+    for (char& c : path) {
+        if (c == '.') c = '/';
+        if (c == '-') c = '_';
+    }
+    return path;
+}
+
+void onCommandCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                   GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+    // The bus has checked the arguments against the interface: (sb).
     auto* shell = static_cast<Shell*>(data);
     const gchar* command = nullptr;
     gboolean boost = FALSE;
-    g_variant_get(parameter, "(&sb)", &command, &boost);
-    if (shell->events.dictate) shell->events.dictate(command, boost);
+    g_variant_get(parameters, "(&sb)", &command, &boost);
+    std::string refusal =
+        shell->events.dictate ? shell->events.dictate(command, boost) : "not started yet";
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", refusal.c_str()));
 }
+
+// The commands' object on the session bus, in place before the application
+// owns its name, so that no command can come before it; gone with this.
+class CommandsObject {
+  public:
+    CommandsObject(const std::string& applicationID, Shell* shell)
+        : bus_(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        if (!bus_) return;
+        std::string xml = "<node><interface name='" + commandsInterface(applicationID) +
+                          "'><method name='" + kRunCommand +
+                          "'><arg type='s' name='command' direction='in'/>"
+                          "<arg type='b' name='boost' direction='in'/>"
+                          "<arg type='s' name='refusal' direction='out'/>"
+                          "</method></interface></node>";
+        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
+        static const GDBusInterfaceVTable vtable = {onCommandCall, nullptr, nullptr, {}};
+        if (node) {
+            id_ = g_dbus_connection_register_object(bus_, objectPathOf(applicationID).c_str(),
+                                                    node->interfaces[0], &vtable, shell, nullptr,
+                                                    nullptr);
+            g_dbus_node_info_unref(node);
+        }
+    }
+    ~CommandsObject() {
+        if (id_) g_dbus_connection_unregister_object(bus_, id_);
+        if (bus_) g_object_unref(bus_);
+    }
+    CommandsObject(const CommandsObject&) = delete;
+    CommandsObject& operator=(const CommandsObject&) = delete;
+
+  private:
+    GDBusConnection* bus_;
+    guint id_ = 0;
+};
 
 void onShutdown(GApplication*, gpointer data) {
     auto* shell = static_cast<Shell*>(data);
@@ -104,10 +159,6 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
         g_signal_connect(application, "activate", G_CALLBACK(onActivate), &shell);
         g_signal_connect(application, "open", G_CALLBACK(onOpen), &shell);
         g_signal_connect(application, "shutdown", G_CALLBACK(onShutdown), &shell);
-        GSimpleAction* dictate = g_simple_action_new(kDictateAction, G_VARIANT_TYPE("(sb)"));
-        g_signal_connect(dictate, "activate", G_CALLBACK(onDictate), &shell);
-        g_action_map_add_action(G_ACTION_MAP(application), G_ACTION(dictate));
-        g_object_unref(dictate);
         GError* error = nullptr;
         registered = g_application_register(G_APPLICATION(application), nullptr, &error);
         if (!registered) {
@@ -117,6 +168,7 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
         return application;
     };
 
+    auto commands = std::make_unique<CommandsObject>(applicationID, &shell);
     bool registered = false;
     GtkApplication* application = make(G_APPLICATION_HANDLES_OPEN, registered);
     if (!registered) {
@@ -130,6 +182,7 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
         }
     }
     if (g_application_get_is_remote(G_APPLICATION(application))) {
+        commands.reset();
         handOver(G_APPLICATION(application), urls);
         g_object_unref(application);
         return 0;
@@ -177,29 +230,35 @@ bool isApplicationRunning(const std::string& applicationID) {
     return running;
 }
 
-bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost) {
+std::optional<std::string> handOverDictation(const std::string& applicationID,
+                                             const std::string& command, bool boost) {
+    constexpr int kTimeoutMilliseconds = 5000;
     GError* error = nullptr;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!bus) {
         g_clear_error(&error);
-        return false;
+        return std::nullopt;
     }
-    bool running = nameHasOwner(bus, applicationID);
-    bool handedOver = false;
-    if (running) {
-        GApplication* launcher =
-            g_application_new(applicationID.c_str(), G_APPLICATION_IS_LAUNCHER);
-        if (g_application_register(launcher, nullptr, &error) &&
-            g_action_group_has_action(G_ACTION_GROUP(launcher), kDictateAction)) {
-            g_action_group_activate_action(G_ACTION_GROUP(launcher), kDictateAction,
-                                           g_variant_new("(sb)", command.c_str(), boost));
-            handedOver = g_dbus_connection_flush_sync(bus, nullptr, nullptr);
-        }
-        g_clear_error(&error);
-        g_object_unref(launcher);
+    // Never auto-started: a command must not launch the application.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, applicationID.c_str(), objectPathOf(applicationID).c_str(),
+        commandsInterface(applicationID).c_str(), kRunCommand,
+        g_variant_new("(sb)", command.c_str(), boost), G_VARIANT_TYPE("(s)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMilliseconds, nullptr, &error);
+    std::optional<std::string> answer;
+    if (reply) {
+        const gchar* refusal = nullptr;
+        g_variant_get(reply, "(&s)", &refusal);
+        answer = refusal;
+        g_variant_unref(reply);
+    } else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+               g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
+        // It may yet carry it out: not the same as none running.
+        answer = "the running copy did not answer";
     }
+    g_clear_error(&error);
     g_object_unref(bus);
-    return handedOver;
+    return answer;
 }
 
 void quitGtkApplication() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,9 @@ struct ApplicationEvents {
     // The program was launched again, without an address.
     std::function<void()> reopened;
     // A dictation command handed over by `velvox dictate` ("start", "stop"
-    // or "toggle"), with or without the boost, or "retry" by `velvox retry`.
-    std::function<void(const std::string& command, bool boost)> dictate;
+    // or "toggle"), with or without the boost, or "retry" by `velvox retry`;
+    // answers why it was refused, empty when it was carried out.
+    std::function<std::string(const std::string& command, bool boost)> dictate;
     // The application is about to end (quit, SIGTERM, SIGINT).
     std::function<void()> terminating;
 };
@@ -29,9 +31,10 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
                       ApplicationEvents events);
 
 // Hands a dictation command to the copy of `applicationID` that runs in this
-// session, without ever becoming that copy; false when none runs (or it
-// cannot take commands).
-bool handOverDictation(const std::string& applicationID, const std::string& command, bool boost);
+// session, without ever becoming that copy; answers that copy's refusal
+// (empty when it carried the command out), none when no copy took it.
+std::optional<std::string> handOverDictation(const std::string& applicationID,
+                                             const std::string& command, bool boost);
 
 // Whether a copy of `applicationID` runs in this session (asked without
 // starting one).

@@ -101,13 +101,12 @@ int runApplication(const std::vector<std::string>& urls) {
     events.reopened = [] {
         if (delegate) delegate->reopen();
     };
-    events.dictate = [](const std::string& command, bool boost) {
-        if (command == "retry") {
-            if (delegate) delegate->controller().retryLastDictation();
-            return;
-        }
+    events.dictate = [](const std::string& command, bool boost) -> std::string {
+        if (!delegate) return "not started yet";
+        if (command == "retry") return delegate->controller().retryLastDictation();
         auto parsed = parseDictationCommand(command);
-        if (parsed) runDictationCommand(*parsed, boost);
+        if (!parsed) return "unknown command \"" + command + "\"";
+        return delegate->controller().runCommand(*parsed, boost);
     };
     events.terminating = [] {
         if (delegate) delegate->willTerminate();
@@ -133,11 +132,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine::Host host;
     host.launchApplication = runApplication;
-    host.handOverDictation = [](DictationCommand command, bool boost) {
-        return handOverDictation(Brand::bundleID, dictationCommandName(command), boost);
+    auto answered = [](const std::optional<std::string>& refusal) {
+        return refusal ? CommandLine::HandedOver{true, *refusal} : CommandLine::HandedOver{};
+    };
+    host.handOverDictation = [answered](DictationCommand command, bool boost) {
+        return answered(handOverDictation(Brand::bundleID, dictationCommandName(command), boost));
     };
     host.applicationRunning = [] { return isApplicationRunning(Brand::bundleID); };
-    host.handOverRetry = [] { return handOverDictation(Brand::bundleID, "retry", false); };
+    host.handOverRetry = [answered] {
+        return answered(handOverDictation(Brand::bundleID, "retry", false));
+    };
     int status = CommandLine::run(args, host, std::cout, std::cerr);
     // The network's thread is stopped and joined here, while everything its
     // last answers reach still exists: at the statics' end it would not.

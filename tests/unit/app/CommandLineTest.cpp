@@ -23,12 +23,12 @@ class CommandLineTest : public testing::TempHomeTest {
         };
         host.handOverDictation = [this](DictationCommand command, bool boost) {
             handedOver.push_back(dictationCommandName(command) + (boost ? " boost" : ""));
-            return copyRuns;
+            return CommandLine::HandedOver{copyRuns, refusal};
         };
         host.applicationRunning = [this] { return copyRuns; };
         host.handOverRetry = [this] {
             handedOver.push_back("retry");
-            return copyRuns;
+            return CommandLine::HandedOver{copyRuns, refusal};
         };
         int status = CommandLine::run(args, host, out, err);
         Log::sendToStandardError(false);
@@ -40,6 +40,7 @@ class CommandLineTest : public testing::TempHomeTest {
     std::vector<Args> launchedWith;
     Args handedOver;
     bool copyRuns = true;
+    std::string refusal;
 };
 
 TEST_F(CommandLineTest, UsageErrorsAndDispatch) {
@@ -69,25 +70,31 @@ TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {
     EXPECT_EQ(run({"dictate", "toggle", "--boost"}), 0);
     EXPECT_EQ(run({"dictate", "stop"}), 0);
     EXPECT_EQ(handedOver, (Args{"start", "toggle boost", "stop"}));
+    refusal = "the last dictation is still being made";
+    EXPECT_EQ(run({"dictate", "start"}), 1);
+    EXPECT_EQ(err.str(), "velvox dictate start: the last dictation is still being made\n");
     copyRuns = false;
     EXPECT_EQ(run({"dictate", "toggle"}), 1);
     EXPECT_EQ(err.str(),
               "Velvox is not running. Start it first, then run \"velvox dictate toggle\" again.\n");
-    // {application runs, a take is kept} -> exit status, message.
-    const std::tuple<bool, bool, int, std::string> retries[] = {
-        {true, true, 0, ""},
-        {true, false, 1, "nothing to retry\n"},
-        {false, true, 2,
+    // {application runs, a take is kept, its refusal} -> exit status, message.
+    const std::tuple<bool, bool, std::string, int, std::string> retries[] = {
+        {true, true, "", 0, ""},
+        {true, false, "", 1, "nothing to retry\n"},
+        {true, true, "a dictation is being recorded", 1,
+         "velvox retry: a dictation is being recorded\n"},
+        {false, true, "", 2,
          "Velvox is not running. Start it first, then run \"velvox retry\" again.\n"},
     };
-    for (const auto& [runs, kept, status, error] : retries) {
+    for (const auto& [runs, kept, refused, status, error] : retries) {
         copyRuns = runs;
+        refusal = refused;
         handedOver.clear();
         fs::remove_all(settingsPath("kept"));
         if (kept) writeFile(settingsPath("kept/take-plain-1500.m4a"), "audio");
         EXPECT_EQ(run({"retry"}), status);
         EXPECT_EQ(err.str(), error);
-        EXPECT_EQ(handedOver.size(), status == 0 ? 1u : 0u);
+        EXPECT_EQ(handedOver.size(), status == 0 || !refused.empty() ? 1u : 0u);
     }
     EXPECT_TRUE(launchedWith.empty()) << "a command never starts the application itself";
 }

@@ -105,12 +105,13 @@ TEST_F(DictationControllerTest, PlainDictationTravelsFromKeyToField) {
     EXPECT_TRUE(fakes->http->requests()[0].url.ends_with("/openai/v1/audio/transcriptions"));
     std::string take = fakes->audio->lastTake()->path;
     said(" reddit for the cache is quick.Really ?");
-    EXPECT_FALSE(fs::exists(take)) << "deleted once transcribed";
+    EXPECT_TRUE(fs::exists(take)) << "kept until the text is delivered";
     EXPECT_EQ(takeStatuses(), Lines{"Polishing" + kEllipsis});
     EXPECT_EQ(messageSent(), Config::defaultPrompt());
     EXPECT_NE(messageSent(1).find("Redis for the cache is quick.Really ?"), std::string::npos)
         << "corrected and trimmed before polishing";
     polished("Redis for the cache is quick.Really ?");
+    EXPECT_FALSE(fs::exists(take)) << "deleted once delivered";
     EXPECT_EQ(takeStatuses(), Lines{kReady});
     EXPECT_EQ(field(), "Redis for the cache is quick. Really?") << "tidied";
     EXPECT_EQ(controller->lastResult(), field());
@@ -147,6 +148,7 @@ TEST_F(DictationControllerTest, NetworkAnswersChangeNothingUntilTheMainQueueRuns
     dictate(1);
     controller.reset();
     said("nobody listens");
+    polished("Nobody listens.");
     EXPECT_EQ(field(), "From the network.");
     EXPECT_EQ(audioTakes(), Lines{});
 }
@@ -338,9 +340,10 @@ TEST_F(DictationControllerTest, MicrophoneProblems) {
 
     fakes->microphone->authorization = MicrophoneAuthorization::authorized;
     fakes->audio->recordSucceeds = false;
-    press();
+    EXPECT_EQ(controller->runCommand(DictationCommand::start, false),
+              "Microphone busy or unavailable")
+        << "a shortcut's command hears it too";
     EXPECT_EQ(controller->statusLine(), "Microphone busy or unavailable");
-    release(0);
     fakes->audio->recordSucceeds = true;
 
     press();  // stopped by the system: reported once
@@ -396,8 +399,11 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
         size_t before = sent();
         auto cancelledBefore = cancelled();
         bool boost = row.how == Start::modifierKey;
-        row.how == Start::command ? controller->runCommand(DictationCommand::start, false)
-                                  : press(boost);
+        if (row.how == Start::command) {
+            EXPECT_EQ(controller->runCommand(DictationCommand::start, false), "");
+        } else {
+            press(boost);
+        }
         auto take = fakes->audio->lastTake();
         take->averagePower = row.decibels;
         take->currentTime = row.at;
@@ -414,8 +420,11 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
             EXPECT_FALSE(fakes->panels->panel->visible) << "the pill hides";
         }
         take->currentTime = 2;
-        row.how == Start::command ? controller->runCommand(DictationCommand::stop, false)
-                                  : release(2, boost);
+        if (row.how == Start::command) {
+            controller->runCommand(DictationCommand::stop, false);
+        } else {
+            release(2, boost);
+        }
         queue->runUntilIdle();
         EXPECT_EQ(sent() - before, row.sent ? 1u : 0u);
         EXPECT_EQ(cancelled() - cancelledBefore, row.loggedCancelled ? 1 : 0);
@@ -431,17 +440,50 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
     }
 }
 
+// Quit or logout in the middle of a take keeps what was said for a retry,
+// with its kind; a take too short or silent to be sent is not kept either.
+TEST_F(DictationControllerTest, AnExitDuringATakeKeepsWhatWasSaid) {
+    fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
+    // clang-format off
+    const struct { const char* name; bool boost; double seconds; float decibels;
+                   std::string kept; } cases[] = {
+        {"spoken into mail with the boost", true, 2, -20, "take-email-"},
+        {"spoken plainly", false, 2, -20, "take-plain-"},
+        {"shorter than the hold", false, 0.05, -20, ""},
+        {"silent", false, 2, -70, ""},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        press(c.boost);
+        fakes->audio->lastTake()->currentTime = c.seconds;
+        fakes->audio->lastTake()->averagePower = c.decibels;
+        queue->advance(0.2);  // the recorder takes its readings
+        controller->stopForExit();
+        auto kept = keptFiles();
+        ASSERT_EQ(kept.size(), c.kept.empty() ? 0u : 1u);
+        if (!c.kept.empty())
+            EXPECT_TRUE(fs::path(kept[0]).filename().string().starts_with(c.kept)) << kept[0];
+        EXPECT_EQ(audioTakes(), Lines{});
+        EXPECT_FALSE(controller->recorder().hasSession());
+        fs::remove_all(settingsPath("kept"));
+        release(0, c.boost);
+    }
+}
+
 TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
     fakes->accessibility->field->processId = 77;
-    controller->runCommand(DictationCommand::stop, false);
-    controller->runCommand(DictationCommand::start, true);
-    controller->runCommand(DictationCommand::start, false);
+    EXPECT_EQ(controller->runCommand(DictationCommand::stop, false), "");
+    EXPECT_EQ(controller->runCommand(DictationCommand::start, true), "");
+    EXPECT_EQ(controller->runCommand(DictationCommand::start, false), "");
     EXPECT_EQ(takeStatuses(), Lines{"Listening, email" + kEllipsis})
         << "stop without a take does nothing; a second start keeps the boosted take";
     fakes->audio->lastTake()->currentTime = 2;
     controller->runCommand(DictationCommand::toggle, false);
-    controller->runCommand(DictationCommand::toggle, false);
+    EXPECT_EQ(controller->runCommand(DictationCommand::toggle, false),
+              "the last dictation is still being made");
+    EXPECT_EQ(controller->retryLastDictation(), "the last dictation is still being made");
     EXPECT_EQ(fakes->audio->takes.size(), 1u) << "ignored while the text is made";
     said("hi tobias");
     polished("Hi Tobias,");

@@ -106,8 +106,8 @@ int dictate(const std::vector<std::string>& args, const Host& host, std::ostream
         args.size() >= 2 ? parseDictationCommand(args[1]) : std::nullopt;
     bool boost = args.size() == 3 && args[2] == "--boost";
     if (!command || args.size() > 3 || (args.size() == 3 && !boost)) return usage(err);
-    HandedOver answer = host.handOverDictation ? host.handOverDictation(*command, boost)
-                                               : HandedOver{};
+    HandedOver answer =
+        host.handOverDictation ? host.handOverDictation(*command, boost) : HandedOver{};
     if (answer.reached) return refusedOrDone(answer, "dictate " + args[1], err);
     err << Brand::name << " is not running. Start it first, then run \"velvox dictate " << args[1]
         << "\" again.\n";

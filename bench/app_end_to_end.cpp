@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -438,6 +439,56 @@ void BM_MemoryOverDictations(benchmark::State& state) {
     state.counters["growth_MB"] = last - first;
 }
 BENCHMARK(BM_MemoryOverDictations)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// From the desktop's signal (SIGTERM at logout, SIGINT from a terminal) to
+// the end of the process, the exit codes counted. range(1) 0: a transcription
+// is on its way to a stand-in that answers only after 3 s (each round waits
+// for that answer to be given before the next); 1: in the middle of a take,
+// which is finished and kept for a retry on the way out.
+void BM_QuitWithDictationUnderWay(benchmark::State& state) {
+    Microphone microphone;
+    int signal = static_cast<int>(state.range(0));
+    bool recording = state.range(1) == 1;
+    int clean = 0, rounds = 0;
+    double slowest = 0;
+    for (auto _ : state) {
+        Session session;
+        session.groq.answer(kTranscriptionPath, CannedAnswer{.status = 200,
+                                                             .body = Json{{"text", kSpoken}}.dump(),
+                                                             .delay = std::chrono::seconds(3)});
+        if (!session.start()) return state.SkipWithError("never ready");
+        if (!dictateCommand("start")) return state.SkipWithError("dictate start failed");
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        if (!recording) {
+            dictateCommand("stop");
+            if (!waitUntil([&] { return !session.groq.requests().empty(); }, 20))
+                return state.SkipWithError("no request");
+        }
+        int32_t pid = session.velvox->pid();
+        auto start = std::chrono::steady_clock::now();
+        ::kill(pid, signal);
+        std::optional<int> status = session.velvox->waitForExit(10);
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        slowest = std::max(slowest, seconds);
+        clean += status == 0;
+        ++rounds;
+        if (recording &&
+            session.log().find("kept the recording the exit cut short") == std::string::npos)
+            return state.SkipWithError("the take was not kept");
+    }
+    state.counters["exit_0"] = clean;
+    state.counters["rounds"] = rounds;
+    state.counters["slowest_ms"] = slowest * 1000;
+}
+BENCHMARK(BM_QuitWithDictationUnderWay)
+    ->Args({SIGTERM, 0})
+    ->Args({SIGINT, 0})
+    ->Args({SIGTERM, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(20);
 
 }  // namespace
 }  // namespace velvox::testing

@@ -14,8 +14,8 @@
 #include "integration/capture/StandInPortal.h"
 #include "integration/capture/VirtualMicrophone.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
-#include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/EndToEndTest.h"
+#include "integration/e2e/GroqStandIn.h"
 #include "integration/e2e/VelvoxProcess.h"
 #include "integration/tray/StandInWatcher.h"
 #include "support/LoopbackServer.h"
@@ -110,40 +110,6 @@ TEST_F(EndToEndTest, ServiceFailureSaysSoKeepsTheTakeAndARetryTypesIt) {
     EXPECT_EQ(command({"retry"}), 0);
     ASSERT_TRUE(typedPolished());
     EXPECT_TRUE(waitUntil([&] { return fs::is_empty(settingsPath("kept")); }, 10));
-}
-
-// Logout (the desktop's SIGTERM) or a kill while the transcription is on its
-// way: a clean exit, and the next launch offers the recording for a retry,
-// which types it once.
-TEST_F(EndToEndTest, ExitWhileTheTranscriptionIsOnItsWayKeepsTheRecordingForARetry) {
-    const std::string rescued = "kept the recording of a dictation the last exit interrupted";
-    for (int signal : {SIGTERM, SIGKILL}) {
-        SCOPED_TRACE(signal);
-        size_t sentBefore = requestsTo(kTranscriptionPath).size();
-        groq.answer(kTranscriptionPath, CannedAnswer{.status = 200,
-                                                     .body = Json{{"text", kSpoken}}.dump(),
-                                                     .delay = std::chrono::seconds(4)});
-        startWithWindow();
-        dictate("F5", 1.0);
-        ASSERT_TRUE(
-            waitUntil([&] { return requestsTo(kTranscriptionPath).size() == sentBefore + 1; }));
-        EXPECT_EQ(command({"dictate", "start"}), 1) << "the running copy is busy and says so";
-        if (signal == SIGTERM) {
-            EXPECT_EQ(velvox->terminate(), 0);
-        } else {
-            ::kill(velvox->pid(), SIGKILL);
-            EXPECT_EQ(velvox->waitForExit(), 128 + SIGKILL);
-        }
-        velvox.reset();
-        answerLikeGroq(groq);
-        startVelvox();
-        EXPECT_TRUE(
-            waitUntil([&] { return timesInLog(rescued) == (signal == SIGTERM ? 1u : 2u); }));
-        EXPECT_EQ(command({"retry"}), 0);
-        ASSERT_TRUE(typedPolished());
-        velvox.reset();
-        window.reset();
-    }
 }
 
 // Without a session bus, which normally keeps copies apart, a second copy

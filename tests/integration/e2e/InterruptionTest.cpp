@@ -14,13 +14,22 @@
 namespace velvox::testing {
 namespace {
 
-enum class Phase { recording, endOfTake, uploading, awaitingAnswer, polishing, delivering, keeping };
+enum class Phase {
+    recording,
+    endOfTake,
+    uploading,
+    awaitingAnswer,
+    polishing,
+    delivering,
+    keeping
+};
 enum class Cut { quit, kill, secondCopy };
 enum class Outcome { delivered, retried, lost };
 
 const char* name(Phase phase) {
-    const char* names[] = {"recording",          "ending the take", "uploading", "awaiting the answer",
-                           "polishing",          "delivering",      "keeping the failed take"};
+    const char* names[] = {
+        "recording",  "ending the take",        "uploading", "awaiting the answer", "polishing",
+        "delivering", "keeping the failed take"};
     return names[static_cast<int>(phase)];
 }
 const char* name(Cut cut) {
@@ -40,9 +49,8 @@ class InterruptionTest : public EndToEndTest {
         answerLikeGroq(groq);
         auto slowly = [&](const std::string& path) {
             const auto& body = path == kTranscriptionPath ? transcriptionBody_ : polishBody_;
-            groq.answer(path, CannedAnswer{.status = 200,
-                                           .body = body,
-                                           .delay = std::chrono::seconds(3)});
+            groq.answer(
+                path, CannedAnswer{.status = 200, .body = body, .delay = std::chrono::seconds(3)});
         };
         if (phase == Phase::awaitingAnswer) slowly(kTranscriptionPath);
         if (phase == Phase::polishing) slowly(kPolishPath);
@@ -67,15 +75,14 @@ class InterruptionTest : public EndToEndTest {
                     grew([&] { return requestsTo(kTranscriptionPath).size(); }, transcriptions));
                 break;
             case Phase::polishing:
-                reached =
-                    waitUntil(grew([&] { return requestsTo(kPolishPath).size(); }, polishes));
+                reached = waitUntil(grew([&] { return requestsTo(kPolishPath).size(); }, polishes));
                 break;
             case Phase::delivering:
                 reached = waitUntil(grew([&] { return timesInLog("delivering "); }, deliveries));
                 break;
             case Phase::keeping:
-                reached = waitUntil(
-                    grew([&] { return timesInLog("Service unavailable"); }, failures));
+                reached =
+                    waitUntil(grew([&] { return timesInLog("Service unavailable"); }, failures));
                 break;
         }
         EXPECT_TRUE(reached) << "never reached " << name(phase);
@@ -117,6 +124,8 @@ class InterruptionTest : public EndToEndTest {
         EXPECT_TRUE(shell("xdotool keyup F5"));
         if (phase != Phase::recording) {
             reach(phase, prompts, transcriptions, polishes, deliveries, failures);
+            if (phase == Phase::awaitingAnswer)
+                EXPECT_EQ(command({"dictate", "start"}), 1) << "busy, and the command says so";
             cut(how);
         }
         microphone = {};

@@ -322,10 +322,15 @@ void DictationController::deliver(const DictationPipeline::Result& result) {
     bool wasBoost = boosting_;
     boosting_ = false;
     const std::string& out = result.tidied;
+    // The recording goes once the text is in: a crash before then leaves it
+    // for a retry, a retry after then could only type the text twice.
+    struct DropWhenDelivered {
+        std::shared_ptr<TakeFile> take;
+        ~DropWhenDelivered() {
+            if (take) take->reset();
+        }
+    } dropTake{result.take};
     History::append(result.transcript, out, wasBoost, config_.keepHistory);
-    // From here on the text is delivered, or written down where the user
-    // finds it: a retry of the recording could only type it twice.
-    if (result.take) result.take->reset();
     if (config_.keepHistory) {
         Stats::record(out, result.spoken, heldSeconds_, targetBundle_, targetName_, modeUsed_);
     }

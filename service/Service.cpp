@@ -79,12 +79,6 @@ std::vector<std::string> vocabularyOf(const httplib::Request& request) {
     return entries;
 }
 
-std::string lowerTrimmed(std::string_view text) {
-    std::string trimmed = Strings::trim(text);
-    for (char& c : trimmed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return trimmed;
-}
-
 void answerExpired(httplib::Response& response) {
     answerPage(response, 410, "This link has expired",
                "<p>This sign-in link was already used or is older than 15 minutes. Ask for a "
@@ -120,6 +114,12 @@ struct Caller {
 };
 
 }  // namespace
+
+std::string accountEmail(std::string_view given) {
+    std::string trimmed = Strings::trim(given);
+    for (char& c : trimmed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return trimmed;
+}
 
 int64_t systemNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -313,7 +313,7 @@ void Service::install(GuardedServer& server) {
                                          httplib::Response& response) {
         auto body = Answers::object(request.body);
         auto given = body ? Answers::stringMember(*body, "email") : std::nullopt;
-        std::string email = lowerTrimmed(given.value_or(""));
+        std::string email = accountEmail(given.value_or(""));
         if (!plausibleEmail(email)) {
             return answerJson(
                 response, 400,

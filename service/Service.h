@@ -40,4 +40,8 @@ class Service {
 // trusted reverse proxy, the address that proxy saw.
 std::string clientAddress(const httplib::Request& request, const std::string& trustedProxy);
 
+// An e-mail address as accounts are keyed: trimmed and lower-case, so that
+// the operator may type it as the user did.
+std::string accountEmail(std::string_view given);
+
 }  // namespace velvox::service

@@ -1,6 +1,12 @@
 #include "Settings.h"
 
+#include "ServiceLog.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -22,6 +28,21 @@ std::optional<int64_t> positiveNumber(const std::string& text) {
 std::string withoutTrailingSlash(std::string text) {
     while (!text.empty() && text.back() == '/') text.pop_back();
     return text;
+}
+
+// Keys in a file that other users can read are keys they have; said at start,
+// as ssh says it of a key file.
+void warnIfOthersCanRead(const std::string& file,
+                         const std::map<std::string, std::string>& settings) {
+    struct stat status {};
+    if (file.empty() || ::stat(file.c_str(), &status) != 0 || (status.st_mode & 077) == 0) return;
+    bool holdsSecrets = std::any_of(settings.begin(), settings.end(), [](const auto& entry) {
+        return entry.first.ends_with("_KEY") || entry.first.ends_with("_SECRET") ||
+               entry.first == "VELVOX_SERVICE_SMTP";
+    });
+    if (holdsSecrets)
+        ServiceLog::write("warning: other users can read the settings file " + file +
+                          ", which holds keys; chmod 600 it");
 }
 
 }  // namespace
@@ -77,11 +98,17 @@ Settings readSettings(const SettingLookup& lookup, SettingsNeed need,
         auto value = lookup(name);
         if (!value || value->empty()) return;
         auto parsed = positiveNumber(*value);
+        using Number = std::remove_reference_t<decltype(into)>;
         if (!parsed || *parsed <= 0) {
             problems.push_back(std::string(name) + " must be a positive whole number");
             return;
         }
-        into = static_cast<std::remove_reference_t<decltype(into)>>(*parsed);
+        if (*parsed > std::numeric_limits<Number>::max()) {
+            problems.push_back(std::string(name) + " must be at most " +
+                               std::to_string(std::numeric_limits<Number>::max()));
+            return;
+        }
+        into = static_cast<Number>(*parsed);
     };
     number("VELVOX_SERVICE_WEEKLY_WORDS", settings.weeklyWords);
     number("VELVOX_SERVICE_TRIAL_GOES", settings.trialGoes);
@@ -114,12 +141,15 @@ SettingLookup environmentLookup(const std::string& settingsFile,
         if (!in) problems.push_back("cannot read the settings file " + settingsFile);
         std::string line;
         while (std::getline(in, line)) {
+            // A file written on Windows: the carriage return is no part of the value.
+            if (line.ends_with('\r')) line.pop_back();
             if (line.empty() || line[0] == '#') continue;
             auto equals = line.find('=');
             if (equals == std::string::npos) continue;
             (*fromFile)[line.substr(0, equals)] = line.substr(equals + 1);
         }
     }
+    warnIfOthersCanRead(settingsFile, *fromFile);
     return [fromFile](const std::string& name) -> std::optional<std::string> {
         if (const char* value = std::getenv(name.c_str())) return std::string(value);
         if (auto found = fromFile->find(name); found != fromFile->end()) return found->second;

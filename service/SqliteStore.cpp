@@ -84,6 +84,14 @@ class SqliteStore final : public Store {
         int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) throw StoreError("cannot open the database file " + path);
         ::close(fd);
+        // A file made earlier, or by another program, may be open to everyone.
+        for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+            struct stat status {};
+            if (::stat(file.c_str(), &status) != 0 || (status.st_mode & 077) == 0) continue;
+            if (::chmod(file.c_str(), 0600) != 0)
+                throw StoreError("other users can read " + file +
+                                 ", and it could not be made private: chmod 600 it");
+        }
         if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                             nullptr) != SQLITE_OK) {
             std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";

@@ -2,6 +2,7 @@
 // and runs the operator's command.
 #include <httplib.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -40,13 +41,20 @@ int users(Store& store, const std::vector<std::string>& arguments) {
         }
         return 0;
     }
-    if (arguments[0] == "plan" && arguments.size() == 3) {
-        if (store.setPlan(arguments[1], arguments[2])) return 0;
+    auto noAccount = [] {
         std::cerr << "no account with that address\n";
         return 1;
+    };
+    if (arguments[0] == "plan" && arguments.size() == 3) {
+        return store.setPlan(accountEmail(arguments[1]), arguments[2]) ? 0 : noAccount();
     }
     if (arguments[0] == "revoke" && arguments.size() == 2) {
-        std::cout << store.revokeTokens(arguments[1]) << " token(s) revoked\n";
+        std::string email = accountEmail(arguments[1]);
+        auto accounts = store.accounts();
+        if (std::none_of(accounts.begin(), accounts.end(),
+                         [&](const auto& entry) { return entry.account.email == email; }))
+            return noAccount();
+        std::cout << store.revokeTokens(email) << " token(s) revoked\n";
         return 0;
     }
     return usageError();

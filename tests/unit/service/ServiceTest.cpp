@@ -152,9 +152,15 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
 
 TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     ::testing::internal::CaptureStderr();
+    // A path made to forge a line, and to colour the operator's terminal; its
+    // line is written after the answer, well before the sign-in below ends.
+    EXPECT_EQ(get("/v1/x%0a2026-01-01T00:00:00Z%20GET%20/v1/me%20200%1b[31m\\").status, 404);
     std::string code = mailedCode(" Ann@Example.org ");
     std::string token = tokenFromLink(code);
     std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find(" GET /v1/x\\x0a2026-01-01T00:00:00Z GET /v1/me 200\\x1b[31m\\x5c 404\n"),
+              std::string::npos)
+        << log;
     for (const char* page : {"/v1/auth/google", "/upgrade"})
         EXPECT_EQ(read(browser->Get(page)).status, 200) << page;
     ASSERT_EQ(sink.messages().size(), 1u);
@@ -173,8 +179,17 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     std::string bytes((std::istreambuf_iterator<char>(file)), {});
     for (const std::string& secret : {code, token})
         EXPECT_EQ(bytes.find(secret), std::string::npos);
-    EXPECT_EQ(std::filesystem::status(folder / "velvox.db").permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // Files left open to everyone, by an older version or by hand, are made private.
+    store.reset();
+    for (const char* file : {"velvox.db", "velvox.db-wal", "velvox.db-shm"}) {
+        std::ofstream(folder / file, std::ios::app).flush();
+        std::filesystem::permissions(folder / file, std::filesystem::perms::all);
+    }
+    store = openStore(settings.database);
+    for (const char* file : {"velvox.db", "velvox.db-wal", "velvox.db-shm"})
+        EXPECT_EQ(std::filesystem::status(folder / file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << file;
 }
 
 TEST_P(ServiceTest, LinksWorkOnceWhileFreshAndAreRateLimitedPerAddress) {
@@ -331,6 +346,7 @@ TEST_P(ServiceTest, TheApplicationDictatesThroughTheServiceAndTheOperatorManages
         {"users", 0, "ann@example.org\tfree\t1 device(s)\n"},
         {"users plan ann@example.org pro", 0, ""},
         {"users plan nobody@example.org pro", 1, "no account with that address\n"},
+        {"users revoke nobody@example.org", 1, "no account with that address\n"},
         {"users list", 0, "ann@example.org\tpro\t1 device(s)\n"},
         {"users frobnicate", 2, ""},
         {"migrate", 0, "schema version 2 -> 2\n"},
@@ -344,7 +360,7 @@ TEST_P(ServiceTest, TheApplicationDictatesThroughTheServiceAndTheOperatorManages
     json me = get("/v1/me", bearer(token)).body;
     EXPECT_EQ(me["plan"], "pro");
     EXPECT_EQ(me["cap"], 20000);
-    EXPECT_EQ(runBuilt(service + " users revoke ann@example.org"),
+    EXPECT_EQ(runBuilt(service + " users revoke ' Ann@Example.ORG'"),
               std::make_pair(0, std::string("1 token(s) revoked\n")));
     EXPECT_EQ(get("/v1/me", bearer(token)).status, 401);
 }
@@ -426,11 +442,23 @@ TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
 TEST(ServiceSettings, FileFillsWhatTheEnvironmentLeavesOutAndEachProblemIsNamed) {
     auto file = std::filesystem::temp_directory_path() /
                 ("velvox-service-settings-" + std::to_string(::getpid()));
-    std::ofstream(file) << "# a comment\nVELVOX_SERVICE_DB=sqlite:///file.db\nnot a setting\n"
-                           "VELVOX_SERVICE_LISTEN=nowhere\nVELVOX_SERVICE_WEEKLY_WORDS=-3\n"
-                           "VELVOX_SERVICE_PLAN_WORDS=pro=5,team\n";
+    // Written on Windows, left readable by everyone, with a key in it.
+    std::ofstream(file)
+        << "# a comment\r\nVELVOX_SERVICE_DB=sqlite:///file.db\r\nnot a setting\n"
+           "VELVOX_SERVICE_LISTEN=nowhere\nVELVOX_SERVICE_WEEKLY_WORDS=-3\n"
+           "VELVOX_SERVICE_PLAN_WORDS=pro=5,team\nVELVOX_SERVICE_TRIAL_GOES=4294967295\n"
+           "VELVOX_SERVICE_ANTHROPIC_KEY=sk-ant-x\n";
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_all | std::filesystem::perms::others_read);
     std::vector<std::string> problems;
+    ::testing::internal::CaptureStderr();
     auto lookup = environmentLookup(file.string(), problems);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("warning: other users can read the settings file " + file.string() +
+                       ", which holds keys; chmod 600 it"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("sk-ant-x"), std::string::npos);
     std::filesystem::remove(file);
     readSettings(lookup, SettingsNeed::databaseOnly, problems);
     EXPECT_TRUE(problems.empty());
@@ -442,6 +470,7 @@ TEST(ServiceSettings, FileFillsWhatTheEnvironmentLeavesOutAndEachProblemIsNamed)
                   "VELVOX_SERVICE_APP_SECRET is not set",
                   "VELVOX_SERVICE_LISTEN must be host:port, for example 127.0.0.1:8787",
                   "VELVOX_SERVICE_WEEKLY_WORDS must be a positive whole number",
+                  "VELVOX_SERVICE_TRIAL_GOES must be at most 2147483647",
                   "VELVOX_SERVICE_PLAN_WORDS must be plan=words pairs separated by commas, for "
                   "example pro=20000"}));
     ::setenv("VELVOX_SERVICE_DB", "sqlite:///environment.db", 1);

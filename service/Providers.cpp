@@ -14,6 +14,9 @@ namespace {
 const char* const kTranscriptionModel = "whisper-large-v3-turbo";
 const char* const kGroqPolishModel = "openai/gpt-oss-120b";
 const char* const kAnthropicPolishModel = "claude-3-5-haiku-latest";
+// A transcript of 25 MB of speech, or its polish, is far smaller: what is
+// larger is no answer of the provider's, and is not held whole.
+constexpr size_t kMaxProviderAnswerBytes = 4 * 1024 * 1024;
 
 ProviderResult failure(const char* provider, const HttpResult& result) {
     if (const auto* error = std::get_if<TransportError>(&result)) {
@@ -55,6 +58,7 @@ ProviderResult Providers::transcribe(const std::string& audio,
     HttpRequest request;
     request.url = settings_.groqBase + "/openai/v1/audio/transcriptions";
     request.timeoutSeconds = settings_.providerTimeoutSeconds;
+    request.maxResponseBytes = kMaxProviderAnswerBytes;
     request.headers = {{"Authorization", "Bearer " + settings_.groqKey},
                        {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body = Multipart::transcriptionForm(boundary, kTranscriptionModel, vocabulary, audio);
@@ -69,6 +73,7 @@ ProviderResult Providers::transcribe(const std::string& audio,
 ProviderResult Providers::polish(const std::string& system, const std::string& text) {
     HttpRequest request;
     request.timeoutSeconds = settings_.providerTimeoutSeconds;
+    request.maxResponseBytes = kMaxProviderAnswerBytes;
     nlohmann::json body;
     const bool anthropic = !settings_.anthropicKey.empty();
     if (anthropic) {

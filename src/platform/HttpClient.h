@@ -23,6 +23,9 @@ struct HttpRequest {
     std::vector<HttpHeader> headers;
     std::string body;
     double timeoutSeconds = 60;
+    // The most of an answer's body that is read; a larger answer fails
+    // ("The answer was too large."). 0 reads any size.
+    size_t maxResponseBytes = 0;
 
     // The value of the first header with this name (compared without regard to case).
     std::optional<std::string> header(const std::string& name) const;

@@ -36,6 +36,8 @@ TransportError transportErrorFor(CURLcode code) {
             return {Kind::secureConnectionFailed,
                     "An SSL error has occurred and a secure connection to the server cannot be "
                     "made."};
+        case CURLE_WRITE_ERROR:  // only ever over the request's limit
+            return {Kind::other, "The answer was too large."};
         case CURLE_URL_MALFORMAT:
         case CURLE_UNSUPPORTED_PROTOCOL:
             return {Kind::invalidRequest, "The address of the request is not supported."};

@@ -134,6 +134,7 @@ class CurlHttpClient::Worker {
         curl_slist* headers = nullptr;
         Job job;
         std::string received;
+        size_t limit = 0;  // 0: none
         ~Transfer() {
             curl_slist_free_all(headers);
             if (easy) curl_easy_cleanup(easy);
@@ -231,7 +232,8 @@ class CurlHttpClient::Worker {
         curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Worker::socketOptions);
         curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Worker::receive);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer.received);
+        transfer.limit = request.maxResponseBytes;
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
 
         if (request.method == "GET") {
             curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
@@ -318,9 +320,13 @@ class CurlHttpClient::Worker {
         active_.clear();
     }
 
-    static size_t receive(char* data, size_t size, size_t count, void* received) {
-        static_cast<std::string*>(received)->append(data, size * count);
-        return size * count;
+    static size_t receive(char* data, size_t size, size_t count, void* into) {
+        auto* transfer = static_cast<Transfer*>(into);
+        size_t bytes = size * count;
+        // Fewer bytes taken than given ends the transfer with a write error.
+        if (transfer->limit && transfer->received.size() + bytes > transfer->limit) return 0;
+        transfer->received.append(data, bytes);
+        return bytes;
     }
 
     static curl_socket_t openSocket(void* self, curlsocktype purpose, curl_sockaddr* address) {

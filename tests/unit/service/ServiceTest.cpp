@@ -305,12 +305,16 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
         {"mail refused", [&] { sink.refuseRecipients(true); return startSignIn("c@x.org"); }, 503},
         {"not an address", [&] { return startSignIn("a b@x"); }, 400},
         {"billing without token", [&] { return get("/v1/billing/summary"); }, 401},
+        {"provider answers without end", [&] {
+            groq.answer(kTranscriptionPath, 200,
+                        R"({"text":")" + std::string(5 << 20, 'a') + R"("})");
+            return transcribe(who); }, 503},
         // Last: the store stays broken, as after a failing disk or server.
         {"database fails", [&] { sql("DROP TABLE usage"); return transcribe(bearer(token)); }, 503},
     };
     // clang-format on
     for (auto& test : cases) EXPECT_EQ(test.send().status, test.status) << test.name;
-    EXPECT_EQ(groq.requests().size(), 0u);
+    EXPECT_EQ(groq.requests().size(), 1u) << "only the one the provider answered";
     EXPECT_EQ(get("/v1/me", bearer("ovk_nobody")).body["signedIn"], false);
 }
 

@@ -98,7 +98,7 @@ void GuardedServer::checkRequests(HandlerWithResponse check) {
 void GuardedServer::logAnswers(httplib::Logger log) {
     set_logger([this, log = std::move(log)](const httplib::Request& request,
                                             const httplib::Response& response) {
-        answered(request);
+        answered(request, response.get_header_value("Connection") == "close");
         log(request, response);
     });
 }
@@ -133,17 +133,27 @@ int GuardedServer::bindToAnyPort(const std::string& host) {
     return deepenQueue(port > 0) ? port : 0;
 }
 
-void GuardedServer::setDeadline(const httplib::Request& request, Clock::time_point deadline) {
+void GuardedServer::setDeadline(const httplib::Request& request, Clock::time_point deadline,
+                                bool ending) {
     std::lock_guard guard(SocketHooks::get().lock);
     auto peer = byPeer_.find(request.remote_addr + " " + std::to_string(request.remote_port));
-    if (peer != byPeer_.end()) connections_[peer->second].deadline = deadline;
+    if (peer == byPeer_.end()) return;
+    connections_[peer->second].deadline = deadline;
+    connections_[peer->second].ending = ending;
 }
 
 void GuardedServer::headersArrived(const httplib::Request& request) {
     setDeadline(request, Clock::now() + limits_.request);
 }
 
-void GuardedServer::answered(const httplib::Request& request) {
+void GuardedServer::answered(const httplib::Request& request, bool closing) {
+    if (closing) {
+        // Whatever the client sends after a refused request (the rest of a
+        // body too large to take) is neither read nor taken for a request.
+        setDeadline(request, Clock::now(), true);
+        changed_.notify_all();
+        return;
+    }
     setDeadline(request,
                 Clock::now() + std::chrono::seconds(limits_.keepAliveSeconds) + limits_.headers);
 }
@@ -162,7 +172,7 @@ void GuardedServer::watch() {
             // Open and ours (a close would have taken it out under this
             // lock): wakes the worker from its read, and the worker closes it.
             ::shutdown(entry->first, SHUT_RDWR);
-            ServiceLog::write("closed a connection that was too slow");
+            if (!entry->second.ending) ServiceLog::write("closed a connection that was too slow");
             byPeer_.erase(entry->second.peer);
             entry = connections_.erase(entry);
         }

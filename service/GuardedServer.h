@@ -41,7 +41,8 @@ class GuardedServer : public httplib::Server {
     int bindToAnyPort(const std::string& host);
 
     // Run once a request's headers are in (may answer it at once) and once
-    // its answer went out; the connection's deadline moves with them.
+    // its answer went out; the connection's deadline moves with them. An
+    // answer with "Connection: close" ends its connection as it goes out.
     void checkRequests(HandlerWithResponse check);
     void logAnswers(httplib::Logger log);
 
@@ -51,10 +52,12 @@ class GuardedServer : public httplib::Server {
     struct Connection {
         std::string peer;  // as httplib names it in remote_addr and remote_port
         Clock::time_point deadline;
+        bool ending = false;  // answered with "Connection: close": ended at once
     };
     void headersArrived(const httplib::Request& request);
-    void answered(const httplib::Request& request);
-    void setDeadline(const httplib::Request& request, Clock::time_point deadline);
+    void answered(const httplib::Request& request, bool closing);
+    void setDeadline(const httplib::Request& request, Clock::time_point deadline,
+                     bool ending = false);
     void watch();
     bool deepenQueue(bool bound);
 

@@ -22,6 +22,8 @@ constexpr int kCodesPerClientPerHour = 20;
 // Groq takes uploads up to 25 MB; a little more for the multipart frame.
 constexpr size_t kMaxBodyBytes = 26 * 1024 * 1024;
 constexpr size_t kMaxPolishBytes = 256 * 1024;
+// A sign-in request, the verify form, a billing request: an address or a code.
+constexpr size_t kMaxSmallBodyBytes = 4 * 1024;
 // Each served transcription may be polished once; a few may wait, for a
 // dictation retried while its first polish was still on its way.
 constexpr int kPolishesWaiting = 3;
@@ -102,6 +104,37 @@ bool providerFailed(const ProviderResult& result, httplib::Response& response) {
     return true;
 }
 
+// The most of a body a route takes: judged on the declared length, before
+// any of the body is read.
+size_t bodyLimitFor(const std::string& path) {
+    if (path == "/v1/transcribe") return kMaxBodyBytes;
+    if (path == "/v1/polish") return kMaxPolishBytes;
+    return kMaxSmallBodyBytes;
+}
+
+// Answers a request whose framing or declared size is refused, and ends the
+// connection: what the client sends after it is no new request.
+bool refusedFraming(const httplib::Request& request, httplib::Response& response) {
+    size_t lengths = request.get_header_value_count("Content-Length");
+    std::string length = request.get_header_value("Content-Length");
+    bool plainNumber = !length.empty() && length.size() <= 12 &&
+                       std::all_of(length.begin(), length.end(), [](unsigned char c) {
+                           return std::isdigit(c);
+                       });
+    // Two lengths, or a length beside chunks, are read one way here and
+    // another by a proxy in front: no guess is made.
+    if (lengths > 1 || (lengths == 1 && !plainNumber) ||
+        (lengths == 1 && request.has_header("Transfer-Encoding"))) {
+        answerJson(response, 400, {{"error", "bad_request"}});
+    } else if (lengths == 1 && std::stoull(length) > bodyLimitFor(request.path)) {
+        answerJson(response, 413, {{"error", "too_large"}});
+    } else {
+        return false;
+    }
+    response.set_header("Connection", "close");
+    return true;
+}
+
 // Who is asking: a signed-in account, an install on trial, or nobody we serve.
 struct Caller {
     std::optional<Account> account;
@@ -172,6 +205,7 @@ void Service::install(GuardedServer& server) {
     // Requests from the application carry its secret; the pages a browser
     // opens (the mailed link, the upgrade page) cannot.
     server.checkRequests([this](const httplib::Request& request, httplib::Response& response) {
+        if (refusedFraming(request, response)) return httplib::Server::HandlerResponse::Handled;
         const bool browserPage = request.path == "/v1/auth/verify" ||
                                  request.path == "/v1/auth/google" || request.path == "/upgrade";
         if (browserPage || !request.path.starts_with("/v1/"))

@@ -4,7 +4,39 @@
 
 namespace velvox::Answers {
 
+namespace {
+
+// Deeper than any answer or request of ours nests: the reader would build a
+// value for every bracket of a hostile body (gigabytes for 26 MB of "[").
+constexpr int kMaxDepth = 32;
+
+bool nestedTooDeep(const std::string& text) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth) return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 std::optional<nlohmann::json> object(const std::string& body) {
+    if (nestedTooDeep(body)) return std::nullopt;
     auto parsed = nlohmann::json::parse(body, nullptr, false);
     if (!parsed.is_object()) return std::nullopt;
     return parsed;

@@ -6,7 +6,8 @@
 
 namespace velvox::Answers {
 
-// The body as a JSON object, or nothing when it is not one.
+// The body as a JSON object, or nothing when it is not one (or nests more
+// than 32 deep).
 std::optional<nlohmann::json> object(const std::string& body);
 
 // The string member, or nothing when missing or of another type.

@@ -182,9 +182,10 @@ std::string clientAddress(const httplib::Request& request, const std::string& tr
     if (trustedProxy.empty() || request.remote_addr != trustedProxy ||
         !request.has_header("X-Forwarded-For"))
         return request.remote_addr;
-    // The proxy appends the address it saw; what comes before it is the
-    // client's own say and proves nothing.
-    std::string forwarded = request.get_header_value("X-Forwarded-For");
+    // The proxy appends the address it saw, to the header or as a header line
+    // of its own; what comes before it is the client's own say and proves nothing.
+    size_t lines = request.get_header_value_count("X-Forwarded-For");
+    std::string forwarded = request.get_header_value("X-Forwarded-For", lines - 1);
     std::string last = Strings::trim(std::string_view(forwarded).substr(forwarded.rfind(',') + 1));
     return last.empty() ? request.remote_addr : last;
 }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <sqlite3.h>
@@ -444,13 +445,17 @@ TEST(ServiceClientAddress, OnlyTheTrustedProxyMayNameTheClient) {
         {"127.0.0.1", "127.0.0.1", "1.2.3.4", "1.2.3.4"},
         // What the client wrote in front of the proxy's entry is not believed.
         {"127.0.0.1", "127.0.0.1", "6.6.6.6, 1.2.3.4", "1.2.3.4"},
+        // Nor a line of its own before the proxy's (one line per header, by \n here).
+        {"127.0.0.1", "127.0.0.1", "6.6.6.6\n1.2.3.4", "1.2.3.4"},
         {"127.0.0.1", "127.0.0.1", nullptr, "127.0.0.1"},
     };
     // clang-format on
     for (const auto& test : cases) {
         httplib::Request request;
         request.remote_addr = test.peer;
-        if (test.forwarded) request.set_header("X-Forwarded-For", test.forwarded);
+        std::stringstream lines(test.forwarded ? test.forwarded : "");
+        for (std::string line; std::getline(lines, line);)
+            request.set_header("X-Forwarded-For", line);
         EXPECT_EQ(clientAddress(request, test.trusted), test.expected) << test.peer << test.trusted;
     }
 }

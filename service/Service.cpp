@@ -207,6 +207,11 @@ void Service::install(GuardedServer& server) {
     // opens (the mailed link, the upgrade page) cannot.
     server.checkRequests([this](const httplib::Request& request, httplib::Response& response) {
         if (refusedFraming(request, response)) return httplib::Server::HandlerResponse::Handled;
+        if (settings_.trustedProxy.empty() && request.has_header("X-Forwarded-For") &&
+            !toldOfProxy_.exchange(true))
+            ServiceLog::write("requests come through a proxy at " + request.remote_addr +
+                              ", and VELVOX_SERVICE_TRUSTED_PROXY is not set: every client "
+                              "shares that address's sign-in limit");
         const bool browserPage = request.path == "/v1/auth/verify" ||
                                  request.path == "/v1/auth/google" || request.path == "/upgrade";
         if (browserPage || !request.path.starts_with("/v1/"))

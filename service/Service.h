@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -34,6 +35,8 @@ class Service {
     const Mailer& mailer_;
     Providers& providers_;
     NowFunction now_;
+    // Said once: requests come through a proxy that is not trusted.
+    std::atomic<bool> toldOfProxy_{false};
 };
 
 // The address a request came from: the peer, or, when the peer is the

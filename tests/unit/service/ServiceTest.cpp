@@ -377,6 +377,20 @@ TEST_P(ServiceTest, FramingAndDeclaredSizesAreRefusedBeforeTheBody) {
     EXPECT_EQ(sink.messages().size(), 0u);
 }
 
+// Behind a proxy the operator did not name, every client has the proxy's
+// address: said once, at the first such request.
+TEST_P(ServiceTest, AProxyThatIsNotTrustedIsNamedOnce) {
+    ::testing::internal::CaptureStderr();
+    for (int request = 0; request < 2; ++request)
+        EXPECT_EQ(get("/v1/me", {{"X-Forwarded-For", "1.2.3.4"}}).status, 200);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    const std::string told =
+        "requests come through a proxy at 127.0.0.1, and "
+        "VELVOX_SERVICE_TRUSTED_PROXY is not set";
+    ASSERT_NE(log.find(told), std::string::npos) << log;
+    EXPECT_EQ(log.find(told, log.find(told) + 1), std::string::npos) << "once";
+}
+
 std::pair<int, std::string> runBuilt(const std::string& commandLine) {
     auto built = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
     return testing::runCommand("cd '" + built.string() + "' && " + commandLine + " 2>&1");

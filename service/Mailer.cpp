@@ -37,8 +37,8 @@ std::string dateHeader() {
 Mailer::Mailer(std::string smtpUrl, std::string from)
     : smtpUrl_(std::move(smtpUrl)), from_(std::move(from)) {}
 
-bool Mailer::send(const std::string& to, const std::string& subject,
-                  const std::string& text) const {
+std::optional<std::string> Mailer::send(const std::string& to, const std::string& subject,
+                                        const std::string& text) const {
     Payload payload;
     payload.data = "Date: " + dateHeader() + "\r\nTo: <" + to + ">\r\nFrom: <" + from_ +
                    ">\r\nSubject: " + subject +
@@ -56,7 +56,7 @@ bool Mailer::send(const std::string& to, const std::string& subject,
     }
 
     CURL* curl = curl_easy_init();
-    if (!curl) return false;
+    if (!curl) return "out of memory";
     curl_slist* recipients = curl_slist_append(nullptr, ("<" + to + ">").c_str());
     std::string from = "<" + from_ + ">";
     curl_easy_setopt(curl, CURLOPT_URL, smtpUrl_.c_str());
@@ -66,12 +66,20 @@ bool Mailer::send(const std::string& to, const std::string& subject,
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, readPayload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &payload);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    // Each worker waiting on the mail server is one fewer for everyone else:
+    // a server that takes the connection and then says nothing is left soon.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 5L);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 5L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 15L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     CURLcode result = curl_easy_perform(curl);
+    long reply = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply);
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
-    return result == CURLE_OK;
+    if (result == CURLE_OK) return std::nullopt;
+    std::string why = curl_easy_strerror(result);
+    return reply ? why + " (server reply " + std::to_string(reply) + ")" : why;
 }
 
 bool plausibleEmail(const std::string& address) {

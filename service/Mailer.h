@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace velvox::service {
@@ -10,7 +11,9 @@ namespace velvox::service {
 class Mailer {
   public:
     Mailer(std::string smtpUrl, std::string from);
-    bool send(const std::string& to, const std::string& subject, const std::string& text) const;
+    // Nothing when the server took the mail, else why not (never the address).
+    std::optional<std::string> send(const std::string& to, const std::string& subject,
+                                    const std::string& text) const;
 
   private:
     std::string smtpUrl_;

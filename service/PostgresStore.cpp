@@ -84,6 +84,13 @@ class PostgresStore final : public Store {
         });
     }
 
+    void removeCode(const std::string& codeHash) override {
+        run([&](pqxx::work& work) {
+            work.exec_params("DELETE FROM codes WHERE hash = $1", codeHash);
+            return 0;
+        });
+    }
+
     int codesForEmailSince(const std::string& email, int64_t since) override {
         return count("SELECT count(*) FROM codes WHERE email = $1 AND created_at >= $2", email,
                      since);

@@ -376,8 +376,9 @@ void Service::install(GuardedServer& server) {
                            link +
                            "\n\nThe link works once, for 15 minutes. If you did not ask for it, "
                            "ignore this message.\n";
-        if (!mailer_.send(email, "Sign in to Velvox", text)) {
-            ServiceLog::write("sign-in mail could not be sent");
+        if (auto failure = mailer_.send(email, "Sign in to Velvox", text)) {
+            store_.removeCode(Secrets::hash(code));
+            ServiceLog::write("sign-in mail could not be sent: " + *failure);
             return answerJson(
                 response, 503,
                 {{"error", "mail_failed"},

@@ -150,6 +150,11 @@ class SqliteStore final : public Store {
             .step();
     }
 
+    void removeCode(const std::string& codeHash) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_, "DELETE FROM codes WHERE hash = ?").bind(1, codeHash).step();
+    }
+
     int codesForEmailSince(const std::string& email, int64_t since) override {
         return count("SELECT count(*) FROM codes WHERE email = ? AND created_at >= ?", email,
                      since);

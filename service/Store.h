@@ -41,6 +41,9 @@ class Store {
     // Sign-in codes.
     virtual void addCode(const std::string& codeHash, const std::string& email,
                          const std::string& clientAddress, int64_t now, int64_t expiresAt) = 0;
+    // Takes back a code whose mail could not be sent: it never reached anyone,
+    // and counts toward no limit.
+    virtual void removeCode(const std::string& codeHash) = 0;
     virtual int codesForEmailSince(const std::string& email, int64_t since) = 0;
     virtual int codesFromAddressSince(const std::string& clientAddress, int64_t since) = 0;
     // Marks an unused, unexpired code as used and gives its address; a second

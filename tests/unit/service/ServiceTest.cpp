@@ -203,6 +203,15 @@ TEST_P(ServiceTest, LinksWorkOnceWhileFreshAndAreRateLimitedPerAddress) {
         EXPECT_EQ(tokenFromLink(code), "") << name;
     }
     EXPECT_EQ(get("/v1/auth/verify?code=%22%3E%3Cscript%3E").status, 410);
+    // Mails the server refused reached nobody: they say why, and count toward no limit.
+    sink.refuseRecipients(true);
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(startSignIn("ann@example.org").status, 503);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("sign-in mail could not be sent: "), std::string::npos) << log;
+    EXPECT_NE(log.find("(server reply 550)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("ann@example.org"), std::string::npos);
+    sink.refuseRecipients(false);
     for (int i = 0; i < 3; ++i) mailedCode("ann@example.org");
     Answer fourth = startSignIn("ann@example.org");
     EXPECT_EQ(fourth.status, 429);

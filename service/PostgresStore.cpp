@@ -39,6 +39,9 @@ static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
 
 // PostgreSQL for several instances behind a load balancer: every operation is
 // one transaction on a pooled connection, and nothing else is kept here.
+// The advisory lock that makes counting and adding sign-in codes one step.
+constexpr int64_t kCodesLock = 0x76656c766f78;  // "velvox"
+
 class PostgresStore final : public Store {
   public:
     PostgresStore(std::string url, int connections)
@@ -73,14 +76,31 @@ class PostgresStore final : public Store {
         });
     }
 
-    void addCode(const std::string& codeHash, const std::string& email,
-                 const std::string& clientAddress, int64_t now, int64_t expiresAt) override {
-        run([&](pqxx::work& work) {
-            work.exec_params(
-                "INSERT INTO codes (hash, email, client, created_at, expires_at) "
-                "VALUES ($1, $2, $3, $4, $5)",
-                codeHash, email, clientAddress, now, expiresAt);
-            return 0;
+    bool addCodeWithinLimits(const std::string& codeHash, const std::string& email,
+                             const std::string& clientAddress, int64_t now, int64_t expiresAt,
+                             const CodeLimits& limits) override {
+        return run([&](pqxx::work& work) {
+            // Counting and adding are one step for every instance: codes are
+            // rare, so one lock for all of them, held to the transaction's end.
+            work.exec_params("SELECT pg_advisory_xact_lock($1)", kCodesLock);
+            auto counted = [&](const char* sql, auto&&... keys) {
+                return work.exec_params(sql, keys...)[0][0].template as<int>();
+            };
+            bool allowed =
+                counted("SELECT count(*) FROM codes WHERE email = $1 AND client = $2 AND "
+                        "created_at >= $3",
+                        email, clientAddress, limits.emailSince) < limits.perEmailAndClient &&
+                counted("SELECT count(*) FROM codes WHERE email = $1 AND created_at >= $2", email,
+                        limits.emailSince) < limits.perEmail &&
+                counted("SELECT count(*) FROM codes WHERE client = $1 AND created_at >= $2",
+                        clientAddress, limits.clientSince) < limits.perClient;
+            if (allowed) {
+                work.exec_params(
+                    "INSERT INTO codes (hash, email, client, created_at, expires_at) "
+                    "VALUES ($1, $2, $3, $4, $5)",
+                    codeHash, email, clientAddress, now, expiresAt);
+            }
+            return allowed;
         });
     }
 
@@ -91,14 +111,6 @@ class PostgresStore final : public Store {
         });
     }
 
-    int codesForEmailSince(const std::string& email, int64_t since) override {
-        return count("SELECT count(*) FROM codes WHERE email = $1 AND created_at >= $2", email,
-                     since);
-    }
-    int codesFromAddressSince(const std::string& clientAddress, int64_t since) override {
-        return count("SELECT count(*) FROM codes WHERE client = $1 AND created_at >= $2",
-                     clientAddress, since);
-    }
 
     std::optional<std::string> consumeCode(const std::string& codeHash, int64_t now) override {
         return run([&](pqxx::work& work) -> std::optional<std::string> {
@@ -319,13 +331,6 @@ class PostgresStore final : public Store {
             --open_;
         }
         returned_.notify_one();
-    }
-
-    template <typename... Args>
-    int count(const char* sql, Args&&... args) {
-        return run([&](pqxx::work& work) {
-            return work.exec_params(sql, std::forward<Args>(args)...)[0][0].template as<int>();
-        });
     }
 
     std::string url_;

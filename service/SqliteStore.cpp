@@ -136,18 +136,46 @@ class SqliteStore final : public Store {
         return exists.step() ? versionLocked() : 0;
     }
 
-    void addCode(const std::string& codeHash, const std::string& email,
-                 const std::string& clientAddress, int64_t now, int64_t expiresAt) override {
+    bool addCodeWithinLimits(const std::string& codeHash, const std::string& email,
+                             const std::string& clientAddress, int64_t now, int64_t expiresAt,
+                             const CodeLimits& limits) override {
         std::lock_guard lock(mutex_);
-        Statement(db_,
-                  "INSERT INTO codes (hash, email, client, created_at, expires_at) "
-                  "VALUES (?, ?, ?, ?, ?)")
-            .bind(1, codeHash)
-            .bind(2, email)
-            .bind(3, clientAddress)
-            .bind(4, now)
-            .bind(5, expiresAt)
-            .step();
+        // Another process on the same file counts after this one has added.
+        execute("BEGIN IMMEDIATE");
+        try {
+            auto counted = [&](const char* sql, std::initializer_list<std::string> keys,
+                               int64_t since) {
+                Statement statement(db_, sql);
+                int at = 1;
+                for (const auto& key : keys) statement.bind(at++, key);
+                statement.bind(at, since);
+                return statement.step() ? statement.integer(0) : 0;
+            };
+            bool allowed =
+                counted("SELECT count(*) FROM codes WHERE email = ? AND client = ? AND "
+                        "created_at >= ?",
+                        {email, clientAddress}, limits.emailSince) < limits.perEmailAndClient &&
+                counted("SELECT count(*) FROM codes WHERE email = ? AND created_at >= ?", {email},
+                        limits.emailSince) < limits.perEmail &&
+                counted("SELECT count(*) FROM codes WHERE client = ? AND created_at >= ?",
+                        {clientAddress}, limits.clientSince) < limits.perClient;
+            if (allowed) {
+                Statement(db_,
+                          "INSERT INTO codes (hash, email, client, created_at, expires_at) "
+                          "VALUES (?, ?, ?, ?, ?)")
+                    .bind(1, codeHash)
+                    .bind(2, email)
+                    .bind(3, clientAddress)
+                    .bind(4, now)
+                    .bind(5, expiresAt)
+                    .step();
+            }
+            execute("COMMIT");
+            return allowed;
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
     }
 
     void removeCode(const std::string& codeHash) override {
@@ -155,14 +183,6 @@ class SqliteStore final : public Store {
         Statement(db_, "DELETE FROM codes WHERE hash = ?").bind(1, codeHash).step();
     }
 
-    int codesForEmailSince(const std::string& email, int64_t since) override {
-        return count("SELECT count(*) FROM codes WHERE email = ? AND created_at >= ?", email,
-                     since);
-    }
-    int codesFromAddressSince(const std::string& clientAddress, int64_t since) override {
-        return count("SELECT count(*) FROM codes WHERE client = ? AND created_at >= ?",
-                     clientAddress, since);
-    }
 
     std::optional<std::string> consumeCode(const std::string& codeHash, int64_t now) override {
         std::lock_guard lock(mutex_);
@@ -326,13 +346,6 @@ class SqliteStore final : public Store {
         Statement statement(db_, "SELECT max(version) FROM schema_version");
         return statement.step() ? static_cast<int>(statement.integer(0)) : 0;
     }
-    int count(const char* sql, const std::string& key, int64_t since) {
-        std::lock_guard lock(mutex_);
-        Statement statement(db_, sql);
-        statement.bind(1, key).bind(2, since);
-        return statement.step() ? static_cast<int>(statement.integer(0)) : 0;
-    }
-
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
 };

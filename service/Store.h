@@ -30,6 +30,17 @@ struct AccountSummary {
 // Everything the service remembers. Every operation is one statement or one
 // transaction, so several processes may share one database: no state lives in
 // the process. Secrets arrive here only as hashes.
+// How many sign-in codes may be asked for: for one address from one client
+// and for one address from anywhere since `emailSince`, and from one client
+// since `clientSince`.
+struct CodeLimits {
+    int perEmailAndClient = 3;
+    int perEmail = 10;
+    int64_t emailSince = 0;
+    int perClient = 20;
+    int64_t clientSince = 0;
+};
+
 class Store {
   public:
     virtual ~Store() = default;
@@ -38,14 +49,15 @@ class Store {
     virtual int migrate() = 0;
     virtual int schemaVersion() = 0;
 
-    // Sign-in codes.
-    virtual void addCode(const std::string& codeHash, const std::string& email,
-                         const std::string& clientAddress, int64_t now, int64_t expiresAt) = 0;
+    // Sign-in codes. Adds one unless a limit is reached, counted and added as
+    // one step against every other caller (every instance on PostgreSQL);
+    // false when a limit was reached.
+    virtual bool addCodeWithinLimits(const std::string& codeHash, const std::string& email,
+                                     const std::string& clientAddress, int64_t now,
+                                     int64_t expiresAt, const CodeLimits& limits) = 0;
     // Takes back a code whose mail could not be sent: it never reached anyone,
     // and counts toward no limit.
     virtual void removeCode(const std::string& codeHash) = 0;
-    virtual int codesForEmailSince(const std::string& email, int64_t since) = 0;
-    virtual int codesFromAddressSince(const std::string& clientAddress, int64_t since) = 0;
     // Marks an unused, unexpired code as used and gives its address; a second
     // caller with the same code gets nothing.
     virtual std::optional<std::string> consumeCode(const std::string& codeHash, int64_t now) = 0;

@@ -217,6 +217,24 @@ TEST_P(ServiceTest, LinksWorkOnceWhileFreshAndAreRateLimitedPerAddress) {
     EXPECT_EQ(fourth.status, 429);
     EXPECT_TRUE(fourth.body["message"].is_string());
     EXPECT_EQ(sink.messages().size(), 5u);
+
+    // Whoever asked three times for Ann's address locked it out for their own address only.
+    settings.trustedProxy = "127.0.0.1";
+    auto from = [&](const char* client, const std::string& email) {
+        httplib::Client own("127.0.0.1", port);
+        own.set_default_headers({{"X-Velvox-App", kSecret}, {"X-Forwarded-For", client}});
+        return read(own.Post("/v1/auth/start", json{{"email", email}}.dump(), "application/json"))
+            .status;
+    };
+    EXPECT_EQ(from("5.6.7.8", "ann@example.org"), 200);
+    // Thirty at once from one client for one address: three mails, on every store.
+    std::vector<std::thread> askers;
+    std::atomic<int> sent{0}, limited{0};
+    for (int asker = 0; asker < 30; ++asker)
+        askers.emplace_back([&] { ++(from("9.9.9.9", "zed@x.org") == 200 ? sent : limited); });
+    for (auto& asker : askers) asker.join();
+    EXPECT_EQ(std::make_pair(sent.load(), limited.load()), std::make_pair(3, 27));
+    EXPECT_EQ(sink.messages().size(), 9u);
 }
 
 TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402AndPolishingUsesTheServersKeys) {

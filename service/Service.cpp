@@ -129,6 +129,9 @@ bool refusedFraming(const httplib::Request& request, httplib::Response& response
         answerJson(response, 400, {{"error", "bad_request"}});
     } else if (lengths == 1 && std::stoull(length) > bodyLimitFor(request.path)) {
         answerJson(response, 413, {{"error", "too_large"}});
+    } else if (request.get_header_value("Range").find(',') != std::string::npos) {
+        // Many ranges of one small page would make a large answer of it.
+        answerJson(response, 416, {{"error", "one_range_only"}});
     } else {
         return false;
     }

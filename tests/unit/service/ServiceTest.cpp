@@ -391,6 +391,9 @@ TEST_P(ServiceTest, FramingAndDeclaredSizesAreRefusedBeforeTheBody) {
          start + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400"},
         {"two lengths", start + "Content-Length: 2\r\nContent-Length: 40\r\n\r\n{}", "400"},
         {"a length that is no number", start + "Content-Length: 2x\r\n\r\n{}", "400"},
+        {"a page asked for in a thousand pieces", "GET /upgrade HTTP/1.1\r\nHost: x\r\nRange: bytes=0-" +
+             [] { std::string many; for (int i = 0; i < 1000; ++i) many += ",0-"; return many; }() +
+             "\r\n\r\n", "416"},
     };
     // clang-format on
     for (const auto& test : cases) {

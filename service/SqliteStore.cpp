@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <type_traits>
 
 #include "Store.h"
 
@@ -106,8 +107,7 @@ class SqliteStore final : public Store {
 
     int migrate() override {
         std::lock_guard lock(mutex_);
-        execute("BEGIN IMMEDIATE");
-        try {
+        return inTransaction([&] {
             execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
             int found = versionLocked();
             if (found > kCurrentVersion) {
@@ -121,12 +121,8 @@ class SqliteStore final : public Store {
             Statement(db_, "INSERT INTO schema_version (version) VALUES (?)")
                 .bind(1, int64_t{kCurrentVersion})
                 .step();
-            execute("COMMIT");
             return found;
-        } catch (...) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
+        });
     }
 
     int schemaVersion() override {
@@ -141,8 +137,7 @@ class SqliteStore final : public Store {
                              const CodeLimits& limits) override {
         std::lock_guard lock(mutex_);
         // Another process on the same file counts after this one has added.
-        execute("BEGIN IMMEDIATE");
-        try {
+        return inTransaction([&] {
             auto counted = [&](const char* sql, std::initializer_list<std::string> keys,
                                int64_t since) {
                 Statement statement(db_, sql);
@@ -170,12 +165,8 @@ class SqliteStore final : public Store {
                     .bind(5, expiresAt)
                     .step();
             }
-            execute("COMMIT");
             return allowed;
-        } catch (...) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
+        });
     }
 
     void removeCode(const std::string& codeHash) override {
@@ -346,6 +337,21 @@ class SqliteStore final : public Store {
         Statement statement(db_, "SELECT max(version) FROM schema_version");
         return statement.step() ? static_cast<int>(statement.integer(0)) : 0;
     }
+    // Runs `work` in an immediate transaction: other processes on the file
+    // wait until it is committed, or rolled back when `work` throws.
+    template <typename Work>
+    std::invoke_result_t<Work&> inTransaction(Work work) {
+        execute("BEGIN IMMEDIATE");
+        try {
+            auto result = work();
+            execute("COMMIT");
+            return result;
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
 };

@@ -453,9 +453,9 @@ void BM_QuitWithDictationUnderWay(benchmark::State& state) {
     double slowest = 0;
     for (auto _ : state) {
         Session session;
-        session.groq.answer(kTranscriptionPath, CannedAnswer{.status = 200,
-                                                             .body = Json{{"text", kSpoken}}.dump(),
-                                                             .delay = std::chrono::seconds(3)});
+        session.groq.answer(
+            kTranscriptionPath,
+            CannedAnswer{.status = 200, .body = spokenAnswer(), .delay = std::chrono::seconds(3)});
         if (!session.start()) return state.SkipWithError("never ready");
         if (!dictateCommand("start")) return state.SkipWithError("dictate start failed");
         std::this_thread::sleep_for(std::chrono::milliseconds(600));

@@ -12,7 +12,6 @@
 #include "base/Log.h"
 #include "base/Strings.h"
 #include "capture/HotkeyMonitor.h"
-#include "capture/KeptTake.h"
 #include "capture/KeyNames.h"
 #include "delivery/Paster.h"
 #include "feedback/BrandIcon.h"
@@ -423,13 +422,8 @@ void DictationController::stopForExit() {
     if (!file || !(config_.minHoldSeconds <= elapsed) ||
         !TakeGuards::heardVoice(recorder_.loudestPower()))
         return;
-    std::string error;
-    if (KeptTake::keep(std::move(file), smartKind_ ? Smart::rawValue(*smartKind_) : "plain",
-                       elapsed, error)) {
-        Log::write("kept the recording the exit cut short");
-    } else {
-        Log::write("the recording the exit cut short could not be kept: " + error);
-    }
+    keepForRetry(std::move(file), DictationPipeline::modeOf(smartKind_), elapsed,
+                 "the recording the exit cut short");
 }
 
 void DictationController::copyLast() {

@@ -112,6 +112,10 @@ class DictationController {
   private:
     // Answers why the recording could not start, empty when it did.
     std::string beginRecording(bool boost);
+    // Keeps a take that never reached its text for a retry, and logs
+    // "kept WHAT" or why it could not be kept.
+    static void keepForRetry(TakeFile take, const std::string& mode, double seconds,
+                             const std::string& what);
     void process(TakeFile file, const std::string& prompt);
     void deliver(const DictationPipeline::Result& result);
     void transcriptionFinished(const DictationPipeline::Result& result);

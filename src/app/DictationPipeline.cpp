@@ -30,8 +30,12 @@ const std::string& promptFor(const Config& config, std::optional<Smart::Kind> ki
 
 }  // namespace
 
+std::string modeOf(std::optional<Smart::Kind> kind) {
+    return kind ? Smart::rawValue(*kind) : "plain";
+}
+
 Prompt preparePrompt(const Config& config, std::optional<Smart::Kind> kind) {
-    Prompt prompt{promptFor(config, kind), kind ? Smart::rawValue(*kind) : "plain"};
+    Prompt prompt{promptFor(config, kind), modeOf(kind)};
     std::string context = Config::contextText();
     if (!context.empty()) {
         prompt.text += kind == Smart::Kind::prompt ? Config::contextUsageBoost()

@@ -18,6 +18,9 @@ struct Prompt {
     std::string mode;  // "plain", or the raw value of the kind
 };
 
+// The mode a take of this kind is recorded and kept under: the kind's name, or "plain".
+std::string modeOf(std::optional<Smart::Kind> kind);
+
 // Chooses the prompt for the kind (none for the ordinary hotkey), appends the
 // user's context block when there is one, and logs the sizes.
 Prompt preparePrompt(const Config& config, std::optional<Smart::Kind> kind);

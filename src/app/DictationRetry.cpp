@@ -82,13 +82,18 @@ void DictationController::dismissKeptTake() {
 void DictationController::rescueInterruptedTake() {
     auto found = TakeFiles::newestFinished(Platform::clock().now() - KeptTake::kLongest);
     if (!found) return;
-    std::string error;
     // Its kind was not written down: it is retried as a plain dictation.
-    if (KeptTake::keep(TakeFile(*found), "plain", 0, error)) {
-        Log::write("kept the recording of a dictation the last exit interrupted");
+    keepForRetry(TakeFile(*found), "plain", 0,
+                 "the recording of a dictation the last exit interrupted");
+}
+
+void DictationController::keepForRetry(TakeFile take, const std::string& mode, double seconds,
+                                       const std::string& what) {
+    std::string error;
+    if (KeptTake::keep(std::move(take), mode, seconds, error)) {
+        Log::write("kept " + what);
     } else {
-        Log::write("the recording of a dictation the last exit interrupted could not be kept: " +
-                   error);
+        Log::write(what + " could not be kept: " + error);
     }
 }
 

@@ -17,12 +17,19 @@ inline const std::string kPolished =
 inline const std::string kTranscriptionPath = "/openai/v1/audio/transcriptions";
 inline const std::string kPolishPath = "/openai/v1/chat/completions";
 
+// The bodies of Groq's answers: the transcript of the spoken sentence, its polish.
+inline std::string spokenAnswer() {
+    return nlohmann::json{{"text", kSpoken}}.dump();
+}
+inline std::string polishedAnswer() {
+    return nlohmann::json{
+        {"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}
+        .dump();
+}
+
 inline void answerLikeGroq(LoopbackServer& groq) {
-    using Json = nlohmann::json;
-    groq.answer(kTranscriptionPath, 200, Json{{"text", kSpoken}}.dump());
-    groq.answer(
-        kPolishPath, 200,
-        Json{{"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}.dump());
+    groq.answer(kTranscriptionPath, 200, spokenAnswer());
+    groq.answer(kPolishPath, 200, polishedAnswer());
 }
 
 }  // namespace velvox::testing

@@ -47,45 +47,34 @@ class InterruptionTest : public EndToEndTest {
     // find a request on its way, a failure where the take is kept.
     void answerFor(Phase phase) {
         answerLikeGroq(groq);
-        auto slowly = [&](const std::string& path) {
-            const auto& body = path == kTranscriptionPath ? transcriptionBody_ : polishBody_;
-            groq.answer(
-                path, CannedAnswer{.status = 200, .body = body, .delay = std::chrono::seconds(3)});
+        auto slowly = [&](const std::string& path, std::string body) {
+            groq.answer(path, CannedAnswer{.status = 200,
+                                           .body = std::move(body),
+                                           .delay = std::chrono::seconds(3)});
         };
-        if (phase == Phase::awaitingAnswer) slowly(kTranscriptionPath);
-        if (phase == Phase::polishing) slowly(kPolishPath);
+        if (phase == Phase::awaitingAnswer) slowly(kTranscriptionPath, spokenAnswer());
+        if (phase == Phase::polishing) slowly(kPolishPath, polishedAnswer());
         if (phase == Phase::keeping)
             groq.answer(kTranscriptionPath, 500, R"({"error":{"message":"overloaded"}})");
     }
 
+    // How far the dictations have come, by what the stand-in and the log saw;
+    // `at(phase)` is what grows when one reaches the phase (0 where time alone tells).
+    struct Progress {
+        size_t signs[7] = {};
+        size_t at(Phase phase) const { return signs[static_cast<int>(phase)]; }
+    };
+    Progress progress() const {
+        return {{0, 0, timesInLog("prompt "), requestsTo(kTranscriptionPath).size(),
+                 requestsTo(kPolishPath).size(), timesInLog("delivering "),
+                 timesInLog("Service unavailable")}};
+    }
+
     // Waits, without the key, for the sign that the dictation reached the phase.
-    void reach(Phase phase, size_t prompts, size_t transcriptions, size_t polishes,
-               size_t deliveries, size_t failures) {
-        auto grew = [](auto now, size_t before) { return [=] { return now() > before; }; };
-        bool reached = true;
-        switch (phase) {
-            case Phase::recording:
-            case Phase::endOfTake:
-                return;
-            case Phase::uploading:
-                reached = waitUntil(grew([&] { return timesInLog("prompt "); }, prompts));
-                break;
-            case Phase::awaitingAnswer:
-                reached = waitUntil(
-                    grew([&] { return requestsTo(kTranscriptionPath).size(); }, transcriptions));
-                break;
-            case Phase::polishing:
-                reached = waitUntil(grew([&] { return requestsTo(kPolishPath).size(); }, polishes));
-                break;
-            case Phase::delivering:
-                reached = waitUntil(grew([&] { return timesInLog("delivering "); }, deliveries));
-                break;
-            case Phase::keeping:
-                reached =
-                    waitUntil(grew([&] { return timesInLog("Service unavailable"); }, failures));
-                break;
-        }
-        EXPECT_TRUE(reached) << "never reached " << name(phase);
+    void reach(Phase phase, const Progress& before) {
+        if (phase == Phase::recording || phase == Phase::endOfTake) return;
+        EXPECT_TRUE(waitUntil([&] { return progress().at(phase) > before.at(phase); }))
+            << "never reached " << name(phase);
     }
 
     void cut(Cut how) {
@@ -112,10 +101,7 @@ class InterruptionTest : public EndToEndTest {
         EXPECT_TRUE(window->waitForPrefix("focused entry"));
         answerFor(phase);
         if (!velvox) startVelvox();
-        size_t prompts = timesInLog("prompt "), deliveries = timesInLog("delivering "),
-               failures = timesInLog("Service unavailable"),
-               transcriptions = requestsTo(kTranscriptionPath).size(),
-               polishes = requestsTo(kPolishPath).size();
+        Progress before = progress();
 
         microphone = feedMicrophone();
         EXPECT_TRUE(shell("xdotool keydown F5"));
@@ -123,7 +109,7 @@ class InterruptionTest : public EndToEndTest {
         if (phase == Phase::recording) cut(how);
         EXPECT_TRUE(shell("xdotool keyup F5"));
         if (phase != Phase::recording) {
-            reach(phase, prompts, transcriptions, polishes, deliveries, failures);
+            reach(phase, before);
             if (phase == Phase::awaitingAnswer)
                 EXPECT_EQ(command({"dictate", "start"}), 1) << "busy, and the command says so";
             cut(how);
@@ -144,10 +130,6 @@ class InterruptionTest : public EndToEndTest {
         EXPECT_TRUE(typedPolished()) << "the retry types it once";
         return Outcome::retried;
     }
-
-    const std::string transcriptionBody_ = Json{{"text", kSpoken}}.dump();
-    const std::string polishBody_ =
-        Json{{"choices", {{{"message", {{"role", "assistant"}, {"content", kPolished}}}}}}}.dump();
 };
 
 TEST_F(InterruptionTest, ADictationCutOffAnywhereArrivesOnceOrIsOfferedAgain) {

@@ -446,11 +446,12 @@ TEST_F(DictationControllerTest, AnExitDuringATakeKeepsWhatWasSaid) {
     fakes->workspace->frontmost = RunningApplication{77, "thunderbird", "Thunderbird"};
     // clang-format off
     const struct { const char* name; bool boost; double seconds; float decibels;
-                   std::string kept; } cases[] = {
+                   std::string kept; bool inputEnded = false; } cases[] = {
         {"spoken into mail with the boost", true, 2, -20, "take-email-"},
         {"spoken plainly", false, 2, -20, "take-plain-"},
         {"shorter than the hold", false, 0.05, -20, ""},
         {"silent", false, 2, -70, ""},
+        {"the input ended, not yet told", false, 2, -20, "", true},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -459,6 +460,7 @@ TEST_F(DictationControllerTest, AnExitDuringATakeKeepsWhatWasSaid) {
         fakes->audio->lastTake()->currentTime = c.seconds;
         fakes->audio->lastTake()->averagePower = c.decibels;
         queue->advance(0.2);  // the recorder takes its readings
+        if (c.inputEnded) fakes->audio->lastTake()->recording = false;
         controller->stopForExit();
         auto kept = keptFiles();
         ASSERT_EQ(kept.size(), c.kept.empty() ? 0u : 1u);

@@ -32,8 +32,7 @@ struct Instance {
     std::unique_ptr<Providers> providers;
     std::unique_ptr<Mailer> mailer;
     std::unique_ptr<Service> service;
-    GuardedServer server;
-    std::thread thread;
+    HttpServer server;
     int port = 0;
 };
 
@@ -89,18 +88,16 @@ struct Deployment {
             instance->service = std::make_unique<Service>(settings, *instance->store,
                                                           *instance->mailer, *instance->providers);
             instance->service->install(instance->server);
-            instance->server.set_logger([](const httplib::Request&, const httplib::Response&) {});
-            instance->port = instance->server.bindToAnyPort("127.0.0.1");
-            instance->thread =
-                std::thread([raw = instance.get()] { raw->server.listen_after_bind(); });
-            while (!instance->server.is_running()) std::this_thread::yield();
+            instance->server.logAnswers([](const HttpRequest&, const HttpResponse&) {});
+            instance->port = instance->server.bind("127.0.0.1", 0);
+            instance->server.start();
             instances.push_back(std::move(instance));
         }
     }
     ~Deployment() {
         for (auto& instance : instances) {
             instance->server.stop();
-            instance->thread.join();
+            instance->server.wait();
         }
         while (!groq.is_running()) std::this_thread::yield();
         groq.stop();

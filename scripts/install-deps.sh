@@ -8,7 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang-format
   libicu-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  libsqlite3-dev libpqxx-dev postgresql  # velvox-service storage (HTTP: cpp-httplib above)
+  libsqlite3-dev libpqxx-dev postgresql  # velvox-service storage
+  libboost1.74-dev  # velvox-service HTTP: Beast on Asio (header-only); cpp-httplib above is for tests
   # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   libx11-dev libxi-dev libxtst-dev libxfixes-dev libxkbcommon-x11-dev libxkbcommon-dev

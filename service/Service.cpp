@@ -1,7 +1,5 @@
 #include "Service.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
@@ -29,26 +27,26 @@ constexpr size_t kMaxSmallBodyBytes = 4 * 1024;
 // dictation retried while its first polish was still on its way.
 constexpr int kPolishesWaiting = 3;
 
-void answerJson(httplib::Response& response, int status, const nlohmann::json& body) {
+void answerJson(HttpResponse& response, int status, const nlohmann::json& body) {
     response.status = status;
-    response.set_header("Cache-Control", "no-store");
-    response.set_content(body.dump(), "application/json");
+    response.setHeader("Cache-Control", "no-store");
+    response.setContent(body.dump(), "application/json");
 }
 
 // Sends the sign-in form on by itself in a browser; a mail scanner that
 // fetches the link without running scripts leaves the code unused.
 const char* const kSubmitScript = "document.forms[0].submit()";
 
-void answerPage(httplib::Response& response, int status, const std::string& title,
+void answerPage(HttpResponse& response, int status, const std::string& title,
                 const std::string& inner, const std::string& head = {}) {
     static const std::string policy =
         "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; script-src 'sha256-" +
         Secrets::digestBase64(kSubmitScript) + "'";
     response.status = status;
-    response.set_header("Cache-Control", "no-store");
-    response.set_header("Referrer-Policy", "no-referrer");
-    response.set_header("Content-Security-Policy", policy);
-    response.set_content(
+    response.setHeader("Cache-Control", "no-store");
+    response.setHeader("Referrer-Policy", "no-referrer");
+    response.setHeader("Content-Security-Policy", policy);
+    response.setContent(
         "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
         "content=\"width=device-width\">" +
             head + "<title>" + title +
@@ -62,16 +60,16 @@ void answerPage(httplib::Response& response, int status, const std::string& titl
         "text/html; charset=utf-8");
 }
 
-std::optional<std::string> bearer(const httplib::Request& request) {
-    if (!request.has_header("Authorization")) return std::nullopt;
-    std::string value = request.get_header_value("Authorization");
+std::optional<std::string> bearer(const HttpRequest& request) {
+    if (!request.hasHeader("Authorization")) return std::nullopt;
+    std::string value = request.header("Authorization");
     const std::string prefix = "Bearer ";
     return value.starts_with(prefix) ? value.substr(prefix.size()) : std::string();
 }
 
-std::vector<std::string> vocabularyOf(const httplib::Request& request) {
+std::vector<std::string> vocabularyOf(const HttpRequest& request) {
     std::vector<std::string> entries;
-    std::string header = request.get_header_value("X-Velvox-Vocab");
+    std::string header = request.header("X-Velvox-Vocab");
     size_t start = 0;
     while (start < header.size()) {
         size_t comma = header.find(", ", start);
@@ -82,13 +80,13 @@ std::vector<std::string> vocabularyOf(const httplib::Request& request) {
     return entries;
 }
 
-void answerExpired(httplib::Response& response) {
+void answerExpired(HttpResponse& response) {
     answerPage(response, 410, "This link has expired",
                "<p>This sign-in link was already used or is older than 15 minutes. Ask for a "
                "new one on Velvox's Home page.</p>");
 }
 
-bool providerFailed(const ProviderResult& result, httplib::Response& response) {
+bool providerFailed(const ProviderResult& result, HttpResponse& response) {
     switch (result.kind) {
         case ProviderResult::Kind::text:
             return false;
@@ -102,40 +100,6 @@ bool providerFailed(const ProviderResult& result, httplib::Response& response) {
             answerJson(response, 503, {{"error", "provider_unavailable"}});
             return true;
     }
-    return true;
-}
-
-// The most of a body a route takes: judged on the declared length, before
-// any of the body is read.
-size_t bodyLimitFor(const std::string& path) {
-    if (path == "/v1/transcribe") return kMaxBodyBytes;
-    if (path == "/v1/polish") return kMaxPolishBytes;
-    return kMaxSmallBodyBytes;
-}
-
-// Answers a request whose framing or declared size is refused, and ends the
-// connection: what the client sends after it is no new request.
-bool refusedFraming(const httplib::Request& request, httplib::Response& response) {
-    size_t lengths = request.get_header_value_count("Content-Length");
-    std::string length = request.get_header_value("Content-Length");
-    bool plainNumber = !length.empty() && length.size() <= 12 &&
-                       std::all_of(length.begin(), length.end(), [](unsigned char c) {
-                           return std::isdigit(c);
-                       });
-    // Two lengths, or a length beside chunks, are read one way here and
-    // another by a proxy in front: no guess is made.
-    if (lengths > 1 || (lengths == 1 && !plainNumber) ||
-        (lengths == 1 && request.has_header("Transfer-Encoding"))) {
-        answerJson(response, 400, {{"error", "bad_request"}});
-    } else if (lengths == 1 && std::stoull(length) > bodyLimitFor(request.path)) {
-        answerJson(response, 413, {{"error", "too_large"}});
-    } else if (request.get_header_value("Range").find(',') != std::string::npos) {
-        // Many ranges of one small page would make a large answer of it.
-        answerJson(response, 416, {{"error", "one_range_only"}});
-    } else {
-        return false;
-    }
-    response.set_header("Connection", "close");
     return true;
 }
 
@@ -182,16 +146,16 @@ int64_t countWords(const std::string& text) {
     return words;
 }
 
-std::string clientAddress(const httplib::Request& request, const std::string& trustedProxy) {
-    if (trustedProxy.empty() || request.remote_addr != trustedProxy ||
-        !request.has_header("X-Forwarded-For"))
-        return request.remote_addr;
+std::string clientAddress(const HttpRequest& request, const std::string& trustedProxy) {
+    if (trustedProxy.empty() || request.remoteAddress != trustedProxy ||
+        !request.hasHeader("X-Forwarded-For"))
+        return request.remoteAddress;
     // The proxy appends the address it saw, to the header or as a header line
     // of its own; what comes before it is the client's own say and proves nothing.
-    size_t lines = request.get_header_value_count("X-Forwarded-For");
-    std::string forwarded = request.get_header_value("X-Forwarded-For", lines - 1);
+    size_t lines = request.headerCount("X-Forwarded-For");
+    std::string forwarded = request.header("X-Forwarded-For", lines - 1);
     std::string last = Strings::trim(std::string_view(forwarded).substr(forwarded.rfind(',') + 1));
-    return last.empty() ? request.remote_addr : last;
+    return last.empty() ? request.remoteAddress : last;
 }
 
 Service::Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,
@@ -202,49 +166,40 @@ Service::Service(const Settings& settings, Store& store, const Mailer& mailer, P
       providers_(providers),
       now_(std::move(now)) {}
 
-void Service::install(GuardedServer& server) {
-    server.set_payload_max_length(kMaxBodyBytes);
-    server.set_read_timeout(60, 0);
-    server.set_write_timeout(30, 0);
-
+void Service::install(HttpServer& server) {
+    server.trustProxy(settings_.trustedProxy);
     // Requests from the application carry its secret; the pages a browser
     // opens (the mailed link, the upgrade page) cannot.
-    server.checkRequests([this](const httplib::Request& request, httplib::Response& response) {
-        if (refusedFraming(request, response)) return httplib::Server::HandlerResponse::Handled;
-        if (settings_.trustedProxy.empty() && request.has_header("X-Forwarded-For") &&
+    server.checkHeaders([this](const HttpRequest& request, HttpResponse& response) {
+        if (settings_.trustedProxy.empty() && request.hasHeader("X-Forwarded-For") &&
             !toldOfProxy_.exchange(true))
-            ServiceLog::write("requests come through a proxy at " + request.remote_addr +
+            ServiceLog::write("requests come through a proxy at " + request.remoteAddress +
                               ", and VELVOX_SERVICE_TRUSTED_PROXY is not set: every client "
                               "shares that address's sign-in limit");
         const bool browserPage = request.path == "/v1/auth/verify" ||
                                  request.path == "/v1/auth/google" || request.path == "/upgrade";
-        if (browserPage || !request.path.starts_with("/v1/"))
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (!Secrets::equal(request.get_header_value("X-Velvox-App"), settings_.appSecret)) {
-            answerJson(response, 403, {{"error", "unknown_app"}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
+        if (browserPage || !request.path.starts_with("/v1/")) return false;
+        if (Secrets::equal(request.header("X-Velvox-App"), settings_.appSecret)) return false;
+        answerJson(response, 403, {{"error", "unknown_app"}});
+        return true;
     });
-    server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const std::exception& error) {
-                ServiceLog::write(std::string("failed: ") + error.what());
-            } catch (...) {
-                ServiceLog::write("failed: unknown error");
-            }
-            answerJson(response, 503, {{"error", "unavailable"}});
-        });
-    // The path only: the query of the sign-in link holds the code.
-    server.logAnswers([](const httplib::Request& request, const httplib::Response& response) {
+    server.answerFailures([](std::exception_ptr failure, HttpResponse& response) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            ServiceLog::write(std::string("failed: ") + error.what());
+        } catch (...) {
+            ServiceLog::write("failed: unknown error");
+        }
+        answerJson(response, 503, {{"error", "unavailable"}});
+    });
+    server.logAnswers([](const HttpRequest& request, const HttpResponse& response) {
         ServiceLog::write(request.method + " " + request.path + " " +
                           std::to_string(response.status));
     });
 
-    auto caller = [this](const httplib::Request& request,
-                         httplib::Response& response) -> std::optional<Caller> {
+    auto caller = [this](const HttpRequest& request,
+                         HttpResponse& response) -> std::optional<Caller> {
         if (auto token = bearer(request)) {
             auto account = token->starts_with("ovk_")
                                ? store_.accountForToken(Secrets::hash(*token))
@@ -256,11 +211,11 @@ void Service::install(GuardedServer& server) {
             }
             return Caller{account, {}};
         }
-        return Caller{std::nullopt, request.get_header_value("X-Velvox-Install")};
+        return Caller{std::nullopt, request.header("X-Velvox-Install")};
     };
 
-    server.Get("/v1/me",
-               [this, caller](const httplib::Request& request, httplib::Response& response) {
+    server.route("GET", "/v1/me", 0, RouteWork::quick,
+               [this, caller](const HttpRequest& request, HttpResponse& response) {
                    auto who = caller(request, response);
                    if (!who) return;
                    if (who->account) {
@@ -283,12 +238,12 @@ void Service::install(GuardedServer& server) {
                                {"cap", settings_.trialGoes}});
                });
 
-    server.Post("/v1/transcribe", [this, caller](const httplib::Request& request,
-                                                 httplib::Response& response) {
+    server.route("POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow, [this, caller](const HttpRequest& request,
+                                                 HttpResponse& response) {
         auto who = caller(request, response);
         if (!who) return;
-        std::string audio = request.body;
-        if (request.is_multipart_form_data()) audio = request.get_file_value("file").content;
+        std::string audio =
+            request.isMultipart() ? request.formPart("file").value_or("") : request.body;
         if (audio.empty()) return answerJson(response, 400, {{"error", "no_audio"}});
 
         const int64_t week = weekStart(now_());
@@ -323,12 +278,9 @@ void Service::install(GuardedServer& server) {
     // Polishing follows a transcription this service served: each one may be
     // polished once, so the transcript that passed the cap (or used the last
     // trial go) is still polished, and polishing alone is not a free service.
-    server.Post(
-        "/v1/polish", [this, caller](const httplib::Request& request, httplib::Response& response) {
+    server.route("POST", "/v1/polish", kMaxPolishBytes, RouteWork::slow, [this, caller](const HttpRequest& request, HttpResponse& response) {
             auto who = caller(request, response);
             if (!who) return;
-            if (request.body.size() > kMaxPolishBytes)
-                return answerJson(response, 413, {{"error", "too_large"}});
             auto body = Answers::object(request.body);
             auto system = body ? Answers::stringMember(*body, "system") : std::nullopt;
             auto text = body ? Answers::stringMember(*body, "text") : std::nullopt;
@@ -353,8 +305,8 @@ void Service::install(GuardedServer& server) {
             answerJson(response, 200, {{"text", result.text}});
         });
 
-    server.Post("/v1/auth/start", [this](const httplib::Request& request,
-                                         httplib::Response& response) {
+    server.route("POST", "/v1/auth/start", kMaxSmallBodyBytes, RouteWork::slow, [this](const HttpRequest& request,
+                                         HttpResponse& response) {
         auto body = Answers::object(request.body);
         auto given = body ? Answers::stringMember(*body, "email") : std::nullopt;
         std::string email = accountEmail(given.value_or(""));
@@ -399,8 +351,8 @@ void Service::install(GuardedServer& server) {
 
     // The mailed link opens a form that spends the code with a POST: fetching
     // the link alone, as mail scanners do, signs nobody in.
-    server.Get("/v1/auth/verify", [](const httplib::Request& request, httplib::Response& response) {
-        std::string code = request.get_param_value("code");
+    server.route("GET", "/v1/auth/verify", 0, RouteWork::quick, [](const HttpRequest& request, HttpResponse& response) {
+        std::string code = request.param("code");
         if (code.empty() || !std::all_of(code.begin(), code.end(), [](unsigned char c) {
                 return std::isalnum(c) || c == '-' || c == '_';
             }))
@@ -412,9 +364,9 @@ void Service::install(GuardedServer& server) {
                        kSubmitScript + "</script>");
     });
 
-    server.Post("/v1/auth/verify", [this](const httplib::Request& request,
-                                          httplib::Response& response) {
-        std::string code = request.get_param_value("code");
+    server.route("POST", "/v1/auth/verify", kMaxSmallBodyBytes, RouteWork::quick, [this](const HttpRequest& request,
+                                          HttpResponse& response) {
+        std::string code = request.param("code");
         auto email = code.empty() ? std::nullopt : store_.consumeCode(Secrets::hash(code), now_());
         if (!email) return answerExpired(response);
         const int64_t now = now_();
@@ -431,14 +383,14 @@ void Service::install(GuardedServer& server) {
                    "<meta http-equiv=\"refresh\" content=\"0;url=" + callback + "\">");
     });
 
-    server.Get("/v1/auth/google", [](const httplib::Request&, httplib::Response& response) {
+    server.route("GET", "/v1/auth/google", 0, RouteWork::quick, [](const HttpRequest&, HttpResponse& response) {
         answerPage(response, 200, "E-mail sign-in only",
                    "<p>This Velvox server offers sign-in by e-mail link only. Enter your "
                    "address on Velvox's Home page.</p>");
     });
 
-    server.Get("/v1/billing/summary",
-               [this, caller](const httplib::Request& request, httplib::Response& response) {
+    server.route("GET", "/v1/billing/summary", 0, RouteWork::quick,
+               [this, caller](const HttpRequest& request, HttpResponse& response) {
                    auto who = caller(request, response);
                    if (!who) return;
                    if (!who->account)
@@ -448,8 +400,8 @@ void Service::install(GuardedServer& server) {
                    answerJson(response, 200, summary);
                });
 
-    server.Post("/v1/billing/portal",
-                [this, caller](const httplib::Request& request, httplib::Response& response) {
+    server.route("POST", "/v1/billing/portal", kMaxSmallBodyBytes, RouteWork::quick,
+                [this, caller](const HttpRequest& request, HttpResponse& response) {
                     auto who = caller(request, response);
                     if (!who) return;
                     if (!who->account)
@@ -459,8 +411,8 @@ void Service::install(GuardedServer& server) {
                     answerJson(response, 200, {{"overview", settings_.billingUrl}});
                 });
 
-    server.Get("/upgrade", [this](const httplib::Request&, httplib::Response& response) {
-        if (!settings_.upgradeUrl.empty()) return response.set_redirect(settings_.upgradeUrl);
+    server.route("GET", "/upgrade", 0, RouteWork::quick, [this](const HttpRequest&, HttpResponse& response) {
+        if (!settings_.upgradeUrl.empty()) return response.redirect(settings_.upgradeUrl);
         answerPage(response, 200, "Plans",
                    "<p>This Velvox server gives every account its weekly allowance of " +
                        std::to_string(settings_.weeklyWords) +

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "GuardedServer.h"
+#include "HttpServer.h"
 #include "Mailer.h"
 #include "Providers.h"
 #include "Settings.h"
@@ -27,7 +27,7 @@ class Service {
   public:
     Service(const Settings& settings, Store& store, const Mailer& mailer, Providers& providers,
             NowFunction now = systemNow);
-    void install(GuardedServer& server);
+    void install(HttpServer& server);
 
   private:
     const Settings& settings_;
@@ -41,7 +41,7 @@ class Service {
 
 // The address a request came from: the peer, or, when the peer is the
 // trusted reverse proxy, the address that proxy saw.
-std::string clientAddress(const httplib::Request& request, const std::string& trustedProxy);
+std::string clientAddress(const HttpRequest& request, const std::string& trustedProxy);
 
 // An e-mail address as accounts are keyed: trimmed and lower-case, so that
 // the operator may type it as the user did.

@@ -30,6 +30,9 @@ struct Settings {
     std::string trustedProxy;
     // VELVOX_SERVICE_DB_CONNECTIONS: PostgreSQL connections of one instance at most.
     int databaseConnections = 16;
+    // VELVOX_SERVICE_CONNECTIONS_PER_CLIENT: connections open at once from
+    // one address (the trusted proxy excepted).
+    int connectionsPerClient = 256;
     std::string groqBase = "https://api.groq.com";
     std::string anthropicBase = "https://api.anthropic.com";
     // Inside the application's own 60 seconds, so that it hears our 503.

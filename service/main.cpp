@@ -1,9 +1,8 @@
 // velvox-service: the composition root. Reads the settings, opens the store
 // and runs the operator's command.
-#include <httplib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -22,10 +21,25 @@ const char* const kUsage =
     "       velvox-service [--settings FILE] migrate\n"
     "       velvox-service [--settings FILE] users [list | plan EMAIL PLAN | revoke EMAIL]\n";
 
-GuardedServer* runningServer = nullptr;
-
-void stopServer(int) {
-    if (runningServer) runningServer->stop();
+// The server's limits from the settings, and as many connections as the
+// process may open descriptors for, less some for the database, mail and
+// providers.
+ServerLimits serverLimits(const Settings& settings) {
+    ServerLimits limits;
+    limits.connectionsPerClient = static_cast<size_t>(settings.connectionsPerClient);
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        const rlim_t reserved = 256;
+        if (files.rlim_cur != RLIM_INFINITY)
+            limits.connections = static_cast<size_t>(
+                std::min<rlim_t>(limits.connections, files.rlim_cur > reserved * 2
+                                                         ? files.rlim_cur - reserved
+                                                         : files.rlim_cur / 2));
+    }
+    return limits;
 }
 
 int usageError() {
@@ -96,19 +110,18 @@ int main(int argc, char** argv) {
         Mailer mailer(settings.smtpUrl, settings.mailFrom);
         Providers providers(settings, std::make_shared<velvox::CurlHttpClient>());
         Service service(settings, *store, mailer, providers);
-        GuardedServer server;
+        HttpServer server(serverLimits(settings));
         service.install(server);
-        if (!server.bindTo(settings.listenHost, settings.listenPort)) {
+        if (server.bind(settings.listenHost, settings.listenPort) == 0) {
             std::cerr << "velvox-service: cannot listen on " << settings.listenHost << ':'
                       << settings.listenPort << '\n';
             return 1;
         }
-        runningServer = &server;
-        std::signal(SIGINT, stopServer);
-        std::signal(SIGTERM, stopServer);
+        server.stopOnSignals();
         ServiceLog::write("listening on " + settings.listenHost + ":" +
                           std::to_string(settings.listenPort));
-        server.listen_after_bind();
+        server.start();
+        server.wait();
         ServiceLog::write("stopped");
         return 0;
     } catch (const StoreError& error) {

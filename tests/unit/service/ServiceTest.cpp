@@ -58,17 +58,16 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
         service = std::make_unique<Service>(settings, *store, *mailer, *providers,
                                             [this] { return now.load(); });
         service->install(server);
-        port = server.bindToAnyPort("127.0.0.1");
+        port = server.bind("127.0.0.1", 0);
+        server.start();
         settings.publicUrl = "http://127.0.0.1:" + std::to_string(port);
         client = std::make_unique<httplib::Client>("127.0.0.1", port);
         client->set_default_headers({{"X-Velvox-App", kSecret}});
         browser = std::make_unique<httplib::Client>("127.0.0.1", port);  // without the secret
-        thread = std::thread([this] { server.listen_after_bind(); });
     }
     void TearDown() override {
-        while (!server.is_running()) std::this_thread::yield();
         server.stop();
-        thread.join();
+        server.wait();
         std::filesystem::remove_all(folder);
     }
 
@@ -145,8 +144,7 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     std::unique_ptr<Mailer> mailer;
     std::unique_ptr<Service> service;
     std::atomic<int64_t> now{kWednesday};
-    GuardedServer server;
-    std::thread thread;
+    HttpServer server;
     std::unique_ptr<httplib::Client> client, browser;
     int port = 0;
 };
@@ -399,9 +397,6 @@ TEST_P(ServiceTest, FramingAndDeclaredSizesAreRefusedBeforeTheBody) {
          start + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400"},
         {"two lengths", start + "Content-Length: 2\r\nContent-Length: 40\r\n\r\n{}", "400"},
         {"a length that is no number", start + "Content-Length: 2x\r\n\r\n{}", "400"},
-        {"a page asked for in a thousand pieces", "GET /upgrade HTTP/1.1\r\nHost: x\r\nRange: bytes=0-" +
-             [] { std::string many; for (int i = 0; i < 1000; ++i) many += ",0-"; return many; }() +
-             "\r\n\r\n", "416"},
     };
     // clang-format on
     for (const auto& test : cases) {
@@ -489,26 +484,26 @@ TEST(ServiceClientAddress, OnlyTheTrustedProxyMayNameTheClient) {
     };
     // clang-format on
     for (const auto& test : cases) {
-        httplib::Request request;
-        request.remote_addr = test.peer;
+        HttpRequest request;
+        request.remoteAddress = test.peer;
         std::stringstream lines(test.forwarded ? test.forwarded : "");
         for (std::string line; std::getline(lines, line);)
-            request.set_header("X-Forwarded-For", line);
+            request.headers.emplace_back("X-Forwarded-For", line);
         EXPECT_EQ(clientAddress(request, test.trusted), test.expected) << test.peer << test.trusted;
     }
 }
 
 // Byte-a-time headers or bodies are cut off; the library's time-out bounds each read only.
 TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
-    GuardedServer server(ServerLimits{.headers = std::chrono::milliseconds(300),
-                                      .request = std::chrono::seconds(5)});
-    server.set_read_timeout(60, 0);
-    server.Post("/echo", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(request.body, "text/plain");
-    });
-    int port = server.bindToAnyPort("127.0.0.1");
+    HttpServer server(
+        ServerLimits{.headers = std::chrono::milliseconds(300), .body = std::chrono::seconds(5)});
+    server.route("POST", "/echo", 100, RouteWork::quick,
+                 [](const HttpRequest& request, HttpResponse& response) {
+                     response.setContent(request.body, "text/plain");
+                 });
+    int port = server.bind("127.0.0.1", 0);
     ASSERT_GT(port, 0);
-    std::thread thread([&] { server.listen_after_bind(); });
+    server.start();
     // The later part is sent after longer than the headers' time.
     // clang-format off
     struct Case { const char* name; std::string sent, later; bool answered; } cases[] = {
@@ -525,8 +520,6 @@ TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
         EXPECT_EQ(answer.received.starts_with("HTTP/1.1 200"), test.answered) << test.name;
         EXPECT_TRUE(test.answered || answer.closed) << test.name << ": the server kept waiting";
     }
-    server.stop();
-    thread.join();
 }
 
 // The file fills what the environment leaves out; each missing or bad setting gets its own line.

@@ -12,7 +12,7 @@ namespace velvox::service {
 
 namespace {
 
-constexpr int kCurrentVersion = 2;
+constexpr int kCurrentVersion = 3;
 // Held while migrating, so that instances starting together migrate once.
 constexpr int64_t kMigrationLock = 0x76656c766f78;
 
@@ -33,6 +33,12 @@ const char* const kMigrations[] = {
     )sql",
     R"sql(
     CREATE TABLE polish_credits (owner TEXT PRIMARY KEY, credits INTEGER NOT NULL);
+    )sql",
+    R"sql(
+    ALTER TABLE usage ADD COLUMN seconds BIGINT NOT NULL DEFAULT 0;
+    ALTER TABLE polish_credits ADD COLUMN transcript_bytes BIGINT NOT NULL DEFAULT 0;
+    CREATE TABLE budgets (day BIGINT NOT NULL, name TEXT NOT NULL, used BIGINT NOT NULL,
+                          PRIMARY KEY (day, name));
     )sql",
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
@@ -198,16 +204,29 @@ class PostgresStore final : public Store {
         });
     }
 
-    int64_t addWords(int64_t accountId, int64_t weekStart, int64_t words) override {
-        // One statement: the row lock makes concurrent additions queue, not overwrite.
+    bool reserveWord(int64_t accountId, int64_t weekStart, int64_t cap) override {
+        // One statement: the row lock makes concurrent reservations queue and
+        // each sees the words the one before it took.
         return run([&](pqxx::work& work) {
-            return work
-                .exec_params(
-                    "INSERT INTO usage (account_id, week_start, words) VALUES ($1, $2, $3) "
-                    "ON CONFLICT (account_id, week_start) DO UPDATE SET words = usage.words + "
-                    "excluded.words RETURNING words",
-                    accountId, weekStart, words)[0][0]
-                .as<int64_t>();
+            return !work
+                        .exec_params(
+                            "INSERT INTO usage (account_id, week_start, words) SELECT $1, $2, 1 "
+                            "WHERE $3 > 0 ON CONFLICT (account_id, week_start) DO UPDATE SET "
+                            "words = usage.words + 1 WHERE usage.words < $3 RETURNING words",
+                            accountId, weekStart, cap)
+                        .empty();
+        });
+    }
+
+    int64_t settleWords(int64_t accountId, int64_t weekStart, int64_t words,
+                        int64_t seconds) override {
+        return run([&](pqxx::work& work) {
+            auto rows = work.exec_params(
+                "UPDATE usage SET words = words - 1 + $1, seconds = seconds + $2 "
+                "WHERE account_id = $3 AND week_start = $4 RETURNING words",
+                words, seconds, accountId, weekStart);
+            if (rows.empty()) throw StoreError("usage row vanished");
+            return rows[0][0].as<int64_t>();
         });
     }
 
@@ -238,23 +257,49 @@ class PostgresStore final : public Store {
         });
     }
 
-    void grantPolish(const std::string& owner, int limit) override {
+    bool takeFromBudget(const std::string& name, int64_t day, int64_t limit) override {
+        return run([&](pqxx::work& work) {
+            // Yesterday's budgets are kept for the operator's eyes, older ones go.
+            work.exec_params("DELETE FROM budgets WHERE day < $1", day - 1);
+            return !work
+                        .exec_params(
+                            "INSERT INTO budgets (day, name, used) SELECT $1, $2, 1 WHERE $3 > 0 "
+                            "ON CONFLICT (day, name) DO UPDATE SET used = budgets.used + 1 "
+                            "WHERE budgets.used < $3 RETURNING used",
+                            day, name, limit)
+                        .empty();
+        });
+    }
+
+    void returnToBudget(const std::string& name, int64_t day) override {
         run([&](pqxx::work& work) {
             work.exec_params(
-                "INSERT INTO polish_credits (owner, credits) VALUES ($1, 1) ON CONFLICT (owner) "
-                "DO UPDATE SET credits = LEAST(polish_credits.credits + 1, $2)",
-                owner, limit);
+                "UPDATE budgets SET used = used - 1 WHERE day = $1 AND name = $2 AND used > 0", day,
+                name);
             return 0;
         });
     }
 
-    bool takePolish(const std::string& owner) override {
-        return run([&](pqxx::work& work) {
-            return work.exec_params(
-                           "UPDATE polish_credits SET credits = credits - 1 WHERE owner = $1 AND "
-                           "credits > 0",
-                           owner)
-                       .affected_rows() > 0;
+    void grantPolish(const std::string& owner, int limit, int64_t transcriptBytes) override {
+        run([&](pqxx::work& work) {
+            work.exec_params(
+                "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES ($1, 1, $3) "
+                "ON CONFLICT (owner) DO UPDATE SET credits = LEAST(polish_credits.credits + 1, "
+                "$2), transcript_bytes = CASE WHEN polish_credits.credits > 0 THEN "
+                "GREATEST(polish_credits.transcript_bytes, $3) ELSE $3 END",
+                owner, limit, transcriptBytes);
+            return 0;
+        });
+    }
+
+    std::optional<int64_t> takePolish(const std::string& owner) override {
+        return run([&](pqxx::work& work) -> std::optional<int64_t> {
+            auto rows = work.exec_params(
+                "UPDATE polish_credits SET credits = credits - 1 WHERE owner = $1 AND "
+                "credits > 0 RETURNING transcript_bytes",
+                owner);
+            if (rows.empty()) return std::nullopt;
+            return rows[0][0].as<int64_t>();
         });
     }
 

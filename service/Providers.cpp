@@ -1,5 +1,6 @@
 #include "Providers.h"
 
+#include <algorithm>
 #include <future>
 
 #include "ServiceLog.h"
@@ -61,16 +62,20 @@ ProviderResult Providers::transcribe(const std::string& audio,
     request.maxResponseBytes = kMaxProviderAnswerBytes;
     request.headers = {{"Authorization", "Bearer " + settings_.groqKey},
                        {"Content-Type", "multipart/form-data; boundary=" + boundary}};
-    request.body = Multipart::transcriptionForm(boundary, kTranscriptionModel, vocabulary, audio);
+    request.body =
+        Multipart::transcriptionForm(boundary, kTranscriptionModel, vocabulary, audio, "verbose_json");
     auto result = exchange(std::move(request));
     if (!succeeded(result)) return failure("Groq", result);
     auto answer = Answers::object(bodyOf(result));
     auto text = answer ? Answers::stringMember(*answer, "text") : std::nullopt;
     if (!text) return failure("Groq", HttpResponse{502, {}});
-    return {ProviderResult::Kind::text, Strings::trim(*text)};
+    auto duration = answer->find("duration");
+    double seconds = duration != answer->end() && duration->is_number() ? duration->get<double>() : 0;
+    return {ProviderResult::Kind::text, Strings::trim(*text), std::max(seconds, 0.0)};
 }
 
-ProviderResult Providers::polish(const std::string& system, const std::string& text) {
+ProviderResult Providers::polish(const std::string& system, const std::string& text,
+                                 int maxTokens) {
     HttpRequest request;
     request.timeoutSeconds = settings_.providerTimeoutSeconds;
     request.maxResponseBytes = kMaxProviderAnswerBytes;
@@ -82,7 +87,7 @@ ProviderResult Providers::polish(const std::string& system, const std::string& t
                            {"anthropic-version", "2023-06-01"},
                            {"Content-Type", "application/json"}};
         body = {{"model", kAnthropicPolishModel},
-                {"max_tokens", 2048},
+                {"max_tokens", maxTokens},
                 {"temperature", 0.2},
                 {"system", system},
                 {"messages", nlohmann::json::array({{{"role", "user"}, {"content", text}}})}};
@@ -92,7 +97,7 @@ ProviderResult Providers::polish(const std::string& system, const std::string& t
                            {"Content-Type", "application/json"}};
         body = {{"model", kGroqPolishModel},
                 {"temperature", 0.2},
-                {"max_tokens", 2048},
+                {"max_tokens", maxTokens},
                 {"messages", nlohmann::json::array({{{"role", "system"}, {"content", system}},
                                                     {{"role", "user"}, {"content", text}}})}};
     }

@@ -13,6 +13,7 @@ struct ProviderResult {
     enum class Kind { text, tooLarge, badInput, unavailable };
     Kind kind = Kind::unavailable;
     std::string text;  // the transcript or the rewrite, trimmed
+    double seconds = 0;  // of the audio, as the provider measured it (0: not said)
 };
 
 // Groq (and Anthropic for polishing, when the deployment has its key), reached
@@ -23,7 +24,8 @@ class Providers {
     Providers(const Settings& settings, std::shared_ptr<HttpClient> client);
 
     ProviderResult transcribe(const std::string& audio, const std::vector<std::string>& vocabulary);
-    ProviderResult polish(const std::string& system, const std::string& text);
+    // At most `maxTokens` of output (the providers' own bound is 2,048 here).
+    ProviderResult polish(const std::string& system, const std::string& text, int maxTokens);
 
   private:
     HttpResult exchange(HttpRequest request);

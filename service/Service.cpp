@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -26,6 +27,16 @@ constexpr size_t kMaxSmallBodyBytes = 4 * 1024;
 // Each served transcription may be polished once; a few may wait, for a
 // dictation retried while its first polish was still on its way.
 constexpr int kPolishesWaiting = 3;
+// The instructions of a polish: the application's prompt and the user's
+// context, with room to spare.
+constexpr size_t kMaxInstructionBytes = 24 * 1024;
+constexpr int64_t kMaxPolishTokens = 2048;
+// Groq bills a transcription as ten seconds at least.
+constexpr int64_t kMinimumBilledSeconds = 10;
+
+int64_t billedSeconds(const ProviderResult& result) {
+    return std::max(kMinimumBilledSeconds, static_cast<int64_t>(std::ceil(result.seconds)));
+}
 
 void answerJson(HttpResponse& response, int status, const nlohmann::json& body) {
     response.status = status;
@@ -135,11 +146,44 @@ int64_t weekStart(int64_t now) {
     return (days - sinceMonday) * day;
 }
 
+namespace {
+
+// Chinese and Japanese are written without spaces; each ideograph or kana
+// counts as a word, as word processors count them.
+bool wordByItself(char32_t c) {
+    return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFF66 && c <= 0xFF9F) || (c >= 0x20000 && c <= 0x3FFFF);
+}
+
+// The code point that starts at `at` (advanced past it); a broken sequence
+// is one unit of its first byte.
+char32_t nextCodePoint(const std::string& text, size_t& at) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 1;
+    if (at + length > text.size()) length = 1;
+    for (int i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) length = 1;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) c = (c << 6) | (byte(at + i) & 0x3F);
+    at += length;
+    return c;
+}
+
+}  // namespace
+
 int64_t countWords(const std::string& text) {
     int64_t words = 0;
     bool inWord = false;
-    for (char c : text) {
-        bool space = std::isspace(static_cast<unsigned char>(c));
+    for (size_t at = 0; at < text.size();) {
+        char32_t c = nextCodePoint(text, at);
+        bool space = (c < 0x80 && std::isspace(static_cast<int>(c))) || c == 0x3000 || c == 0xA0;
+        if (wordByItself(c)) {
+            ++words;
+            inWord = false;
+            continue;
+        }
         if (!space && !inWord) ++words;
         inWord = !space;
     }
@@ -214,6 +258,14 @@ void Service::install(HttpServer& server) {
         return Caller{std::nullopt, request.header("X-Velvox-Install")};
     };
 
+    // Each served transcription may be polished once; nothing to polish in
+    // speech that gave no text.
+    auto grantPolishOf = [this](const Caller& who, const std::string& transcript) {
+        if (!transcript.empty())
+            store_.grantPolish(who.polishOwner(), kPolishesWaiting,
+                               static_cast<int64_t>(transcript.size()));
+    };
+
     server.route("GET", "/v1/me", 0, RouteWork::quick,
                [this, caller](const HttpRequest& request, HttpResponse& response) {
                    auto who = caller(request, response);
@@ -238,7 +290,7 @@ void Service::install(HttpServer& server) {
                                {"cap", settings_.trialGoes}});
                });
 
-    server.route("POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow, [this, caller](const HttpRequest& request,
+    server.route("POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow, [this, caller, grantPolishOf](const HttpRequest& request,
                                                  HttpResponse& response) {
         auto who = caller(request, response);
         if (!who) return;
@@ -248,30 +300,50 @@ void Service::install(HttpServer& server) {
 
         const int64_t week = weekStart(now_());
         if (who->account) {
-            int64_t used = store_.wordsUsed(who->account->id, week);
+            const int64_t id = who->account->id;
             const int64_t cap = settings_.capFor(who->account->plan);
-            if (used >= cap) {
+            if (!store_.reserveWord(id, week, cap)) {
                 return answerJson(response, 402,
-                                  {{"error", "allowance_used"}, {"used", used}, {"cap", cap}});
+                                  {{"error", "allowance_used"},
+                                   {"used", store_.wordsUsed(id, week)},
+                                   {"cap", cap}});
             }
             auto result = providers_.transcribe(audio, vocabularyOf(request));
-            if (providerFailed(result, response)) return;
-            int64_t total = store_.addWords(who->account->id, week, countWords(result.text));
-            store_.grantPolish(who->polishOwner(), kPolishesWaiting);
+            if (providerFailed(result, response)) return (void)store_.settleWords(id, week, 0, 0);
+            // Speech the provider heard costs a word even when it wrote none.
+            int64_t total = store_.settleWords(id, week, std::max<int64_t>(1, countWords(result.text)),
+                                               billedSeconds(result));
+            grantPolishOf(*who, result.text);
             return answerJson(response, 200,
                               {{"text", result.text}, {"used", total}, {"cap", cap}});
         }
         if (who->install.empty()) return answerJson(response, 401, {{"error", "sign_in_needed"}});
-        if (!store_.takeTrialGo(who->install, settings_.trialGoes))
+        // The install id is the client's own choice; its address and the
+        // day's total are not.
+        const int64_t day = now_() / 86400;
+        const std::string fromAddress = "trial from " + clientAddress(request, settings_.trustedProxy);
+        bool taken = store_.takeFromBudget(fromAddress, day, settings_.trialPerAddress);
+        if (taken && !store_.takeFromBudget("trial", day, settings_.trialDaily)) {
+            store_.returnToBudget(fromAddress, day);
+            taken = false;
+        }
+        if (taken && !store_.takeTrialGo(who->install, settings_.trialGoes)) {
+            store_.returnToBudget(fromAddress, day);
+            store_.returnToBudget("trial", day);
+            taken = false;
+        }
+        if (!taken)
             return answerJson(response, 402,
                               {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
         auto result = providers_.transcribe(audio, vocabularyOf(request));
         if (providerFailed(result, response)) {
             // A go the provider could not serve is not a go.
             store_.returnTrialGo(who->install);
+            store_.returnToBudget(fromAddress, day);
+            store_.returnToBudget("trial", day);
             return;
         }
-        store_.grantPolish(who->polishOwner(), kPolishesWaiting);
+        grantPolishOf(*who, result.text);
         answerJson(response, 200, {{"text", result.text}});
     });
 
@@ -287,7 +359,8 @@ void Service::install(HttpServer& server) {
             if (!system || !text) return answerJson(response, 400, {{"error", "bad_request"}});
             if (!who->account && who->install.empty())
                 return answerJson(response, 401, {{"error", "sign_in_needed"}});
-            if (!store_.takePolish(who->polishOwner())) {
+            auto transcriptBytes = store_.takePolish(who->polishOwner());
+            if (!transcriptBytes) {
                 if (!who->account)
                     return answerJson(response, 402,
                                       {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
@@ -297,11 +370,20 @@ void Service::install(HttpServer& server) {
                                    {"used", used},
                                    {"cap", settings_.capFor(who->account->plan)}});
             }
-            auto result = providers_.polish(*system, *text);
-            if (providerFailed(result, response)) {
-                store_.grantPolish(who->polishOwner(), kPolishesWaiting);
-                return;
+            // A polish is the rewrite of one transcript: what goes in beside
+            // the instructions, and what comes out, is of its size.
+            const int64_t bytes = *transcriptBytes;
+            const auto giveBack = [&] {
+                store_.grantPolish(who->polishOwner(), kPolishesWaiting, bytes);
+            };
+            if (system->size() > kMaxInstructionBytes ||
+                static_cast<int64_t>(text->size()) > 2 * bytes + 256) {
+                giveBack();
+                return answerJson(response, 413, {{"error", "too_large"}});
             }
+            auto result = providers_.polish(
+                *system, *text, static_cast<int>(std::min<int64_t>(kMaxPolishTokens, 64 + bytes)));
+            if (providerFailed(result, response)) return giveBack();
             answerJson(response, 200, {{"text", result.text}});
         });
 

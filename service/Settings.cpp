@@ -112,6 +112,8 @@ Settings readSettings(const SettingLookup& lookup, SettingsNeed need,
     };
     number("VELVOX_SERVICE_WEEKLY_WORDS", settings.weeklyWords);
     number("VELVOX_SERVICE_TRIAL_GOES", settings.trialGoes);
+    number("VELVOX_SERVICE_TRIAL_PER_ADDRESS", settings.trialPerAddress);
+    number("VELVOX_SERVICE_TRIAL_DAILY", settings.trialDaily);
     number("VELVOX_SERVICE_DB_CONNECTIONS", settings.databaseConnections);
     number("VELVOX_SERVICE_CONNECTIONS_PER_CLIENT", settings.connectionsPerClient);
     if (auto plans = lookup("VELVOX_SERVICE_PLAN_WORDS"); plans && !plans->empty()) {

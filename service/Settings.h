@@ -22,6 +22,11 @@ struct Settings {
     // VELVOX_SERVICE_PLAN_WORDS "pro=20000,team=50000": the weekly words of named plans.
     std::map<std::string, int64_t> planWords;
     int trialGoes = 10;
+    // The install id is the client's to choose, its address is not: trial
+    // goes a day from one address (VELVOX_SERVICE_TRIAL_PER_ADDRESS) and
+    // from everyone (VELVOX_SERVICE_TRIAL_DAILY).
+    int trialPerAddress = 20;
+    int trialDaily = 500;
     std::string appSecret;   // VELVOX_SERVICE_APP_SECRET
     std::string upgradeUrl;  // VELVOX_SERVICE_UPGRADE_URL (optional)
     std::string billingUrl;  // VELVOX_SERVICE_BILLING_URL (optional)

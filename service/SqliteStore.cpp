@@ -12,7 +12,7 @@ namespace velvox::service {
 
 namespace {
 
-constexpr int kCurrentVersion = 2;
+constexpr int kCurrentVersion = 3;
 
 // Each entry brings the schema from its index to the next version.
 const char* const kMigrations[] = {
@@ -32,6 +32,12 @@ const char* const kMigrations[] = {
     )sql",
     R"sql(
     CREATE TABLE polish_credits (owner TEXT PRIMARY KEY, credits INTEGER NOT NULL);
+    )sql",
+    R"sql(
+    ALTER TABLE usage ADD COLUMN seconds INTEGER NOT NULL DEFAULT 0;
+    ALTER TABLE polish_credits ADD COLUMN transcript_bytes INTEGER NOT NULL DEFAULT 0;
+    CREATE TABLE budgets (day INTEGER NOT NULL, name TEXT NOT NULL, used INTEGER NOT NULL,
+                          PRIMARY KEY (day, name));
     )sql",
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kCurrentVersion);
@@ -261,19 +267,26 @@ class SqliteStore final : public Store {
         return statement.step() ? statement.integer(0) : 0;
     }
 
-    int64_t addWords(int64_t accountId, int64_t weekStart, int64_t words) override {
+    bool reserveWord(int64_t accountId, int64_t weekStart, int64_t cap) override {
         std::lock_guard lock(mutex_);
-        // One statement: concurrent requests (of this or another process) never
-        // lose each other's words.
         Statement statement(db_,
-                            "INSERT INTO usage (account_id, week_start, words) VALUES (?, ?, ?) "
-                            "ON CONFLICT (account_id, week_start) DO UPDATE SET words = "
-                            "words + excluded.words RETURNING words");
-        statement.bind(1, accountId).bind(2, weekStart).bind(3, words);
+                            "INSERT INTO usage (account_id, week_start, words) SELECT ?, ?, 1 "
+                            "WHERE ? > 0 ON CONFLICT (account_id, week_start) DO UPDATE SET "
+                            "words = words + 1 WHERE words < ? RETURNING words");
+        statement.bind(1, accountId).bind(2, weekStart).bind(3, cap).bind(4, cap);
+        return finished(statement);
+    }
+
+    int64_t settleWords(int64_t accountId, int64_t weekStart, int64_t words,
+                        int64_t seconds) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_,
+                            "UPDATE usage SET words = words - 1 + ?, seconds = seconds + ? "
+                            "WHERE account_id = ? AND week_start = ? RETURNING words");
+        statement.bind(1, words).bind(2, seconds).bind(3, accountId).bind(4, weekStart);
         if (!statement.step()) throw StoreError("usage row vanished");
         int64_t total = statement.integer(0);
-        while (statement.step()) {
-        }
+        finished(statement);
         return total;
     }
 
@@ -293,8 +306,7 @@ class SqliteStore final : public Store {
         statement.bind(1, install).bind(2, int64_t{limit}).bind(3, int64_t{limit});
         if (!statement.step()) return std::nullopt;
         int goes = static_cast<int>(statement.integer(0));
-        while (statement.step()) {
-        }
+        finished(statement);
         return goes;
     }
 
@@ -305,26 +317,60 @@ class SqliteStore final : public Store {
             .step();
     }
 
-    void grantPolish(const std::string& owner, int limit) override {
+    bool takeFromBudget(const std::string& name, int64_t day, int64_t limit) override {
         std::lock_guard lock(mutex_);
-        Statement(db_,
-                  "INSERT INTO polish_credits (owner, credits) VALUES (?, 1) ON CONFLICT (owner) "
-                  "DO UPDATE SET credits = min(credits + 1, ?)")
-            .bind(1, owner)
-            .bind(2, int64_t{limit})
+        // Yesterday's budgets are kept for the operator's eyes, older ones go.
+        Statement(db_, "DELETE FROM budgets WHERE day < ?").bind(1, day - 1).step();
+        Statement statement(db_,
+                            "INSERT INTO budgets (day, name, used) SELECT ?, ?, 1 WHERE ? > 0 "
+                            "ON CONFLICT (day, name) DO UPDATE SET used = used + 1 "
+                            "WHERE used < ? RETURNING used");
+        statement.bind(1, day).bind(2, name).bind(3, limit).bind(4, limit);
+        return finished(statement);
+    }
+
+    void returnToBudget(const std::string& name, int64_t day) override {
+        std::lock_guard lock(mutex_);
+        Statement(db_, "UPDATE budgets SET used = used - 1 WHERE day = ? AND name = ? AND used > 0")
+            .bind(1, day)
+            .bind(2, name)
             .step();
     }
 
-    bool takePolish(const std::string& owner) override {
+    void grantPolish(const std::string& owner, int limit, int64_t transcriptBytes) override {
         std::lock_guard lock(mutex_);
         Statement(db_,
-                  "UPDATE polish_credits SET credits = credits - 1 WHERE owner = ? AND credits > 0")
+                  "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES (?, 1, ?) "
+                  "ON CONFLICT (owner) DO UPDATE SET credits = min(credits + 1, ?), "
+                  "transcript_bytes = CASE WHEN credits > 0 THEN max(transcript_bytes, "
+                  "excluded.transcript_bytes) ELSE excluded.transcript_bytes END")
             .bind(1, owner)
+            .bind(2, transcriptBytes)
+            .bind(3, int64_t{limit})
             .step();
-        return sqlite3_changes(db_) > 0;
+    }
+
+    std::optional<int64_t> takePolish(const std::string& owner) override {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_,
+                            "UPDATE polish_credits SET credits = credits - 1 WHERE owner = ? AND "
+                            "credits > 0 RETURNING transcript_bytes");
+        statement.bind(1, owner);
+        if (!statement.step()) return std::nullopt;
+        int64_t bytes = statement.integer(0);
+        finished(statement);
+        return bytes;
     }
 
   private:
+    // Runs a statement to its end (RETURNING rows are written as they are
+    // stepped); whether it gave a row.
+    static bool finished(Statement& statement) {
+        bool any = false;
+        while (statement.step()) any = true;
+        return any;
+    }
+
     void execute(const char* sql) {
         char* error = nullptr;
         if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {

@@ -71,10 +71,17 @@ class Store {
     virtual bool setPlan(const std::string& email, const std::string& plan) = 0;
     virtual int revokeTokens(const std::string& email) = 0;
 
-    // The weekly allowance, by account and week start.
+    // The weekly allowance, by account and week start: the words the cap
+    // counts, and the audio seconds the provider bills beside them.
     virtual int64_t wordsUsed(int64_t accountId, int64_t weekStart) = 0;
-    // Adds atomically and returns the new total.
-    virtual int64_t addWords(int64_t accountId, int64_t weekStart, int64_t words) = 0;
+    // Reserves one word while fewer than `cap` are used, as one step against
+    // every other caller: requests in flight cannot all pass one free word.
+    // False when the cap is reached.
+    virtual bool reserveWord(int64_t accountId, int64_t weekStart, int64_t cap) = 0;
+    // Settles a reservation with what the transcription cost (0 and 0 when it
+    // failed); the words used after it.
+    virtual int64_t settleWords(int64_t accountId, int64_t weekStart, int64_t words,
+                                int64_t seconds) = 0;
 
     // Free goes of installs without a token.
     virtual int trialGoesUsed(const std::string& install) = 0;
@@ -82,11 +89,18 @@ class Store {
     virtual std::optional<int> takeTrialGo(const std::string& install, int limit) = 0;
     virtual void returnTrialGo(const std::string& install) = 0;
 
+    // Daily budgets by name: takes one while fewer than `limit` are taken on
+    // `day` (days since the epoch); false when none is left.
+    virtual bool takeFromBudget(const std::string& name, int64_t day, int64_t limit) = 0;
+    virtual void returnToBudget(const std::string& name, int64_t day) = 0;
+
     // Polishes owed for served transcriptions, by owner (an account or an
-    // install); at most `limit` are owed at once.
-    virtual void grantPolish(const std::string& owner, int limit) = 0;
-    // Takes one owed polish; false when none is owed.
-    virtual bool takePolish(const std::string& owner) = 0;
+    // install); at most `limit` are owed at once. Each may be as large as
+    // the largest transcript owed (in bytes).
+    virtual void grantPolish(const std::string& owner, int limit, int64_t transcriptBytes) = 0;
+    // Takes one owed polish: the size of transcript it may follow, nothing
+    // when none is owed.
+    virtual std::optional<int64_t> takePolish(const std::string& owner) = 0;
 };
 
 // The store named by a URL: sqlite:///path/to/velvox.db or postgresql://...

@@ -35,11 +35,12 @@ std::string joinedVocabulary(const std::vector<std::string>& vocabulary) {
 }
 
 std::string transcriptionForm(const std::string& boundary, const std::string& model,
-                              const std::vector<std::string>& vocabulary, std::string_view audio) {
+                              const std::vector<std::string>& vocabulary, std::string_view audio,
+                              std::string_view format) {
     std::string body;
     body.reserve(audio.size() + 1024 + model.size() + 64 * vocabulary.size());
     appendField(body, boundary, "model", model);
-    appendField(body, boundary, "response_format", "json");
+    appendField(body, boundary, "response_format", format);
     appendField(body, boundary, "temperature", "0");
     if (!vocabulary.empty()) appendField(body, boundary, "prompt", joinedVocabulary(vocabulary));
     body.append("--").append(boundary).append(kLineEnd);

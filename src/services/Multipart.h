@@ -11,8 +11,10 @@ std::string makeBoundary();
 
 // The multipart/form-data body of a transcription: model, response_format,
 // temperature, prompt (only with a vocabulary), then the audio as audio.m4a.
+// "verbose_json" answers with the audio's duration beside the text.
 std::string transcriptionForm(const std::string& boundary, const std::string& model,
-                              const std::vector<std::string>& vocabulary, std::string_view audio);
+                              const std::vector<std::string>& vocabulary, std::string_view audio,
+                              std::string_view format = "json");
 
 // Vocabulary entries joined with ", ", line breaks turned into spaces so that
 // the text can also travel in a header.

@@ -445,7 +445,7 @@ TEST_P(ServiceTest, TheApplicationDictatesThroughTheServiceAndTheOperatorManages
         {"users revoke nobody@example.org", 1, "no account with that address\n"},
         {"users list", 0, "ann@example.org\tpro\t1 device(s)\n"},
         {"users frobnicate", 2, ""},
-        {"migrate", 0, "schema version 2 -> 2\n"},
+        {"migrate", 0, "schema version 3 -> 3\n"},
     };
     // clang-format on
     for (const auto& test : cases) {

@@ -140,8 +140,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
         std::string length = request_.header("Content-Length");
         // Two lengths, or a length beside chunks, are read one way here and
         // another by a proxy in front: no guess is made.
-        if (lengths > 1 || (lengths == 1 && !plainNumber(length)) ||
-            (lengths == 1 && request_.hasHeader("Transfer-Encoding")))
+        // A coding other than chunks leaves the body's end unknown: what
+        // follows would be read as the next request.
+        const bool codings = request_.hasHeader("Transfer-Encoding");
+        if (lengths > 1 || (lengths == 1 && !plainNumber(length)) || (lengths == 1 && codings) ||
+            (codings && (request_.headerCount("Transfer-Encoding") > 1 ||
+                         !beast::iequals(request_.header("Transfer-Encoding"), "chunked"))))
             return refuse(400, "framing");
         if (lengths == 1 && std::stoull(length) > limit) return refuse(413, "body too large");
         parser_->body_limit(limit);
@@ -254,11 +258,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         stream_.expires_after(std::chrono::seconds(2));
-        drained_ = 0;
+        scratch_.resize(4096);
         drain();
     }
     void drain() {
-        stream_.async_read_some(asio::buffer(scratch_),
+        stream_.async_read_some(asio::buffer(scratch_.data(), scratch_.size()),
                                 [self = shared_from_this()](beast::error_code error, size_t got) {
                                     self->drained_ += got;
                                     if (error || self->drained_ > (1u << 20)) return self->end();
@@ -279,7 +283,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const Route* route_ = nullptr;
     bool keepAlive_ = true;
     size_t drained_ = 0;
-    char scratch_[4096];
+    std::vector<char> scratch_;  // only while draining: idle connections are many
     std::string client_;
 };
 

@@ -163,16 +163,20 @@ class PostgresStore final : public Store {
         });
     }
 
-    std::vector<AccountSummary> accounts() override {
-        return run([](pqxx::work& work) {
+    std::vector<AccountSummary> accounts(int64_t weekStart) override {
+        return run([&](pqxx::work& work) {
             std::vector<AccountSummary> result;
-            for (const auto& row :
-                 work.exec("SELECT a.id, a.email, a.plan, (SELECT count(*) FROM tokens t WHERE "
-                           "t.account_id = a.id AND NOT t.revoked) FROM accounts a ORDER BY "
-                           "a.email")) {
+            for (const auto& row : work.exec_params(
+                     "SELECT a.id, a.email, a.plan, (SELECT count(*) FROM tokens t WHERE "
+                     "t.account_id = a.id AND NOT t.revoked), coalesce(u.words, 0), "
+                     "coalesce(u.seconds, 0) FROM accounts a LEFT JOIN usage u ON "
+                     "u.account_id = a.id AND u.week_start = $1 ORDER BY a.email",
+                     weekStart)) {
                 result.push_back(
                     {{row[0].as<int64_t>(), row[1].as<std::string>(), row[2].as<std::string>()},
-                     row[3].as<int>()});
+                     row[3].as<int>(),
+                     row[4].as<int64_t>(),
+                     row[5].as<int64_t>()});
             }
             return result;
         });

@@ -227,16 +227,20 @@ class SqliteStore final : public Store {
         return Account{statement.integer(0), statement.text(1), statement.text(2)};
     }
 
-    std::vector<AccountSummary> accounts() override {
+    std::vector<AccountSummary> accounts(int64_t weekStart) override {
         std::lock_guard lock(mutex_);
-        Statement statement(
-            db_,
-            "SELECT a.id, a.email, a.plan, (SELECT count(*) FROM tokens t WHERE "
-            "t.account_id = a.id AND t.revoked = 0) FROM accounts a ORDER BY a.email");
+        Statement statement(db_,
+                            "SELECT a.id, a.email, a.plan, (SELECT count(*) FROM tokens t WHERE "
+                            "t.account_id = a.id AND t.revoked = 0), coalesce(u.words, 0), "
+                            "coalesce(u.seconds, 0) FROM accounts a LEFT JOIN usage u ON "
+                            "u.account_id = a.id AND u.week_start = ? ORDER BY a.email");
+        statement.bind(1, weekStart);
         std::vector<AccountSummary> result;
         while (statement.step()) {
             result.push_back({{statement.integer(0), statement.text(1), statement.text(2)},
-                              static_cast<int>(statement.integer(3))});
+                              static_cast<int>(statement.integer(3)),
+                              statement.integer(4),
+                              statement.integer(5)});
         }
         return result;
     }

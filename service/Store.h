@@ -25,6 +25,9 @@ struct Account {
 struct AccountSummary {
     Account account;
     int activeTokens = 0;
+    // This week's words and the audio seconds the provider billed for them.
+    int64_t words = 0;
+    int64_t seconds = 0;
 };
 
 // Everything the service remembers. Every operation is one statement or one
@@ -67,7 +70,7 @@ class Store {
     virtual void addToken(const std::string& tokenHash, int64_t accountId, int64_t now) = 0;
     // The account of a token that is known and not revoked.
     virtual std::optional<Account> accountForToken(const std::string& tokenHash) = 0;
-    virtual std::vector<AccountSummary> accounts() = 0;
+    virtual std::vector<AccountSummary> accounts(int64_t weekStart) = 0;
     virtual bool setPlan(const std::string& email, const std::string& plan) = 0;
     virtual int revokeTokens(const std::string& email) = 0;
 

@@ -49,9 +49,10 @@ int usageError() {
 
 int users(Store& store, const std::vector<std::string>& arguments) {
     if (arguments.empty() || arguments[0] == "list") {
-        for (const auto& entry : store.accounts()) {
+        for (const auto& entry : store.accounts(weekStart(systemNow()))) {
             std::cout << entry.account.email << '\t' << entry.account.plan << '\t'
-                      << entry.activeTokens << " device(s)\n";
+                      << entry.activeTokens << " device(s)\t" << entry.words << " words, "
+                      << entry.seconds << " s of audio this week\n";
         }
         return 0;
     }
@@ -64,7 +65,7 @@ int users(Store& store, const std::vector<std::string>& arguments) {
     }
     if (arguments[0] == "revoke" && arguments.size() == 2) {
         std::string email = accountEmail(arguments[1]);
-        auto accounts = store.accounts();
+        auto accounts = store.accounts(weekStart(systemNow()));
         if (std::none_of(accounts.begin(), accounts.end(),
                          [&](const auto& entry) { return entry.account.email == email; }))
             return noAccount();

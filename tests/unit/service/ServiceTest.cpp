@@ -274,20 +274,34 @@ TEST_P(ServiceTest, WordsAreCountedUntilTheCapThenTheAnswerIs402AndPolishingUses
     EXPECT_EQ(body["messages"][0]["content"], "t");
 }
 
-TEST_P(ServiceTest, ConcurrentTranscriptionsLoseNoWords) {
+// Concurrent transcriptions lose no words, and cannot all pass the last
+// free words of the week together.
+TEST_P(ServiceTest, ConcurrentTranscriptionsLoseNoWordsAndHoldTheCap) {
     settings.weeklyWords = 1000000;
     auto who = bearer(signIn("ann@example.org"));
-    std::vector<std::thread> workers;
-    for (int worker = 0; worker < 8; ++worker) {
-        workers.emplace_back([&] {
-            httplib::Client own("127.0.0.1", port);
-            own.set_default_headers({{"X-Velvox-App", kSecret}});
-            for (int go = 0; go < 5; ++go)
-                own.Post("/v1/transcribe", who, "m4a", "application/octet-stream");
-        });
-    }
-    for (auto& worker : workers) worker.join();
+    auto together = [&](int senders, int each) {
+        std::vector<std::thread> workers;
+        std::atomic<int> served{0}, capped{0};
+        for (int worker = 0; worker < senders; ++worker) {
+            workers.emplace_back([&] {
+                httplib::Client own("127.0.0.1", port);
+                own.set_default_headers({{"X-Velvox-App", kSecret}});
+                for (int go = 0; go < each; ++go) {
+                    auto result =
+                        own.Post("/v1/transcribe", who, "m4a", "application/octet-stream");
+                    ++(result && result->status == 200 ? served : capped);
+                }
+            });
+        }
+        for (auto& worker : workers) worker.join();
+        return std::make_pair(served.load(), capped.load());
+    };
+    EXPECT_EQ(together(8, 5), std::make_pair(40, 0));
     EXPECT_EQ(get("/v1/me", who).body["used"], 8 * 5 * 4);
+    // Four words short of the cap: four go through, each still served whole.
+    settings.weeklyWords = 8 * 5 * 4 + 4;
+    EXPECT_EQ(together(30, 1), std::make_pair(4, 26));
+    EXPECT_EQ(get("/v1/me", who).body["used"], 8 * 5 * 4 + 4 * 4);
 }
 
 TEST_P(ServiceTest, TrialGivesItsGoesAndAProviderFailureCostsNone) {
@@ -350,6 +364,63 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
     for (auto& test : cases) EXPECT_EQ(test.send().status, test.status) << test.name;
     EXPECT_EQ(groq.requests().size(), 1u) << "only the one the provider answered";
     EXPECT_EQ(get("/v1/me", bearer("ovk_nobody")).body["signedIn"], false);
+}
+
+// The install id is the client's to choose: a new one for each request gets
+// no more than its address's goes of the day, and all trials together no
+// more than the day's; the next day both start again.
+TEST_P(ServiceTest, TheTrialIsBoundedByTheClientsAddressAndTheDay) {
+    settings.trustedProxy = "127.0.0.1";
+    settings.trialPerAddress = 3;
+    settings.trialDaily = 5;
+    int installs = 0;
+    auto from = [&](const char* address) {
+        return transcribe({{"X-Velvox-Install", "install-" + std::to_string(++installs)},
+                           {"X-Forwarded-For", address}})
+            .status;
+    };
+    // clang-format off
+    struct Step { const char* address; int status; int64_t day = 0; bool providerFails = false; } steps[] = {
+        {"1.1.1.1", 200}, {"1.1.1.1", 200}, {"1.1.1.1", 200}, {"1.1.1.1", 402},
+        {"2.2.2.2", 200},
+        {"3.3.3.3", 503, 0, true},  // a go the provider could not serve is given back
+        {"2.2.2.2", 200}, {"3.3.3.3", 402},  // the day's five are spent
+        {"3.3.3.3", 200, 1}, {"1.1.1.1", 200, 1},
+    };
+    // clang-format on
+    for (const auto& step : steps) {
+        now = kWednesday + step.day * 86400;
+        groq.answer(kTranscriptionPath, step.providerFails ? 500 : 200,
+                    step.providerFails ? "{}" : R"({"text":"hi"})");
+        EXPECT_EQ(from(step.address), step.status) << step.address << " on day " << step.day;
+    }
+}
+
+// A polish rewrites the transcript it follows: larger text or instructions
+// are refused and the polish stays owed; the provider is asked for no more
+// output than the transcript's size.
+TEST_P(ServiceTest, APolishIsBoundedByTheTranscriptItFollows) {
+    auto who = bearer(signIn("ann@example.org"));
+    const std::string transcript = "one two three four";
+    EXPECT_EQ(transcribe(who).status, 200);
+    // clang-format off
+    struct Case { const char* name; std::string system, text; int status; } cases[] = {
+        {"text far longer than the transcript", "s", std::string(2 * transcript.size() + 257, 'a'), 413},
+        {"instructions of 25 KB", std::string(25 * 1024, 's'), transcript, 413},
+        {"the application's instructions and the transcript", std::string(20 * 1024, 's'), transcript, 200},
+        {"no polish owed", "s", transcript, 402},
+    };
+    // clang-format on
+    for (const auto& test : cases) {
+        auto sent =
+            post("/v1/polish", json{{"system", test.system}, {"text", test.text}}.dump(), who);
+        EXPECT_EQ(sent.status, test.status) << test.name;
+    }
+    EXPECT_EQ(json::parse(groq.lastRequest().body)["max_tokens"], 64 + transcript.size());
+    // Speech that gave no text costs a word, and there is nothing to polish.
+    groq.answer(kTranscriptionPath, 200, R"({"text":"  "})");
+    EXPECT_EQ(transcribe(who).body, (json{{"text", ""}, {"used", 5}, {"cap", 10}}));
+    EXPECT_EQ(polish(who).status, 402);
 }
 
 // What came back on a raw connection, and whether the server closed it.
@@ -506,6 +577,8 @@ std::pair<int, std::string> runBuilt(const std::string& commandLine) {
 // The application itself, signed in through the mailed link, dictates through the service;
 // the operator lists accounts, sets plans and revokes tokens.
 TEST_P(ServiceTest, TheApplicationDictatesThroughTheServiceAndTheOperatorManagesAccounts) {
+    now = systemNow();  // the operator's command counts this week
+    groq.answer(kTranscriptionPath, 200, R"({"text":" one two three four","duration":12.2})");
     std::string token = signIn("ann@example.org");
     std::filesystem::create_directories(folder / "home/.velvox");
     std::ofstream(folder / "home/.velvox/config.json") << json{
@@ -522,16 +595,17 @@ TEST_P(ServiceTest, TheApplicationDictatesThroughTheServiceAndTheOperatorManages
     ASSERT_FALSE(groq.lastRequest().parts.empty());
     EXPECT_EQ(groq.lastRequest().parts.back().content, "audio");
     EXPECT_EQ(get("/v1/me", bearer(token)).body["used"], 4);
+    const std::string thisWeek = "4 words, 13 s of audio this week";
     settings.planWords["pro"] = 20000;
     const std::string service =
         "VELVOX_SERVICE_DB='" + settings.database + "' service/velvox-service";
     // clang-format off
     struct Case { std::string arguments; int status; std::string printed; } cases[] = {
-        {"users", 0, "ann@example.org\tfree\t1 device(s)\n"},
+        {"users", 0, "ann@example.org\tfree\t1 device(s)\t" + thisWeek + "\n"},
         {"users plan ann@example.org pro", 0, ""},
         {"users plan nobody@example.org pro", 1, "no account with that address\n"},
         {"users revoke nobody@example.org", 1, "no account with that address\n"},
-        {"users list", 0, "ann@example.org\tpro\t1 device(s)\n"},
+        {"users list", 0, "ann@example.org\tpro\t1 device(s)\t" + thisWeek + "\n"},
         {"users frobnicate", 2, ""},
         {"migrate", 0, "schema version 3 -> 3\n"},
     };
@@ -556,6 +630,17 @@ TEST(ServiceWeek, StartsOnMondayMidnightUtc) {
     for (int64_t offset : {0LL, 1LL, 3 * 86400LL, 7 * 86400LL - 1})
         EXPECT_EQ(weekStart(monday + offset), monday) << offset;
     EXPECT_EQ(weekStart(monday - 1), monday - 7 * 86400);
+}
+
+TEST(ServiceWords, SpacesSeparateWordsAndEachIdeographOrKanaIsOne) {
+    // clang-format off
+    struct Case { const char* text; int64_t words; } cases[] = {
+        {"", 0}, {"  one two\nthree ", 3}, {"na\u00efve caf\u00e9", 2},
+        {"\u4f60\u597d\u4e16\u754c", 4}, {"\u6771\u4eac Tokyo", 3},
+        {"\u30ab\u30bf\u30ab\u30ca \u3067\u3059", 6}, {"\xff\xfe broken", 2},
+    };
+    // clang-format on
+    for (const auto& test : cases) EXPECT_EQ(countWords(test.text), test.words) << test.text;
 }
 
 TEST(ServiceClientAddress, OnlyTheTrustedProxyMayNameTheClient) {

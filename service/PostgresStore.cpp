@@ -215,7 +215,7 @@ class PostgresStore final : public Store {
             return !work
                         .exec_params(
                             "INSERT INTO usage (account_id, week_start, words) SELECT $1, $2, 1 "
-                            "WHERE $3 > 0 ON CONFLICT (account_id, week_start) DO UPDATE SET "
+                            "WHERE $3::BIGINT > 0 ON CONFLICT (account_id, week_start) DO UPDATE SET "
                             "words = usage.words + 1 WHERE usage.words < $3 RETURNING words",
                             accountId, weekStart, cap)
                         .empty();
@@ -267,7 +267,7 @@ class PostgresStore final : public Store {
             work.exec_params("DELETE FROM budgets WHERE day < $1", day - 1);
             return !work
                         .exec_params(
-                            "INSERT INTO budgets (day, name, used) SELECT $1, $2, 1 WHERE $3 > 0 "
+                            "INSERT INTO budgets (day, name, used) SELECT $1, $2, 1 WHERE $3::BIGINT > 0 "
                             "ON CONFLICT (day, name) DO UPDATE SET used = budgets.used + 1 "
                             "WHERE budgets.used < $3 RETURNING used",
                             day, name, limit)

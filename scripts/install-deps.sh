@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libsqlite3-dev libpqxx-dev postgresql  # velvox-service storage
   libboost1.74-dev  # velvox-service HTTP: Beast on Asio (header-only); cpp-httplib above is for tests
+  clang libclang-rt-14-dev  # libFuzzer, for scripts/fuzz.sh
   # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   libx11-dev libxi-dev libxtst-dev libxfixes-dev libxkbcommon-x11-dev libxkbcommon-dev

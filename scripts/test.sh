@@ -53,5 +53,8 @@ for program in "${tsan_programs[@]}"; do
     "$tsan/tests/$program" --gtest_brief=1
 done
 
+# velvox-service's request parsing under libFuzzer, for half a minute.
+bash scripts/fuzz.sh 30
+
 # The Home pages in headless Chromium.
 tests/pages/run.sh

@@ -67,6 +67,34 @@ bool isFormType(const std::string& type, std::string_view wanted) {
 
 }  // namespace
 
+HttpRequest requestFromHead(std::string method, std::string_view target, HeaderLines headers) {
+    HttpRequest request;
+    request.method = std::move(method);
+    size_t question = target.find('?');
+    request.path = percentDecoded(target.substr(0, question), false);
+    if (question != std::string_view::npos) request.query = target.substr(question + 1);
+    request.headers = std::move(headers);
+    return request;
+}
+
+int framingRefusal(const HttpRequest& request, size_t bodyLimit) {
+    const size_t lengths = request.headerCount("Content-Length");
+    const std::string length = request.header("Content-Length");
+    const bool plainNumber =
+        !length.empty() && length.size() <= 12 &&
+        std::all_of(length.begin(), length.end(), [](unsigned char c) { return std::isdigit(c); });
+    const size_t codings = request.headerCount("Transfer-Encoding");
+    // Two lengths, or a length beside chunks, are read one way here and
+    // another by a proxy in front: no guess is made. A coding other than
+    // chunks leaves the body's end unknown: what follows would be read as
+    // the next request.
+    if (lengths > 1 || (lengths == 1 && (!plainNumber || codings > 0)) || codings > 1 ||
+        (codings == 1 && !sameName(request.header("Transfer-Encoding"), "chunked")))
+        return 400;
+    if (lengths == 1 && std::stoull(length) > bodyLimit) return 413;
+    return 0;
+}
+
 std::string percentDecoded(std::string_view text, bool plusIsSpace) {
     std::string decoded;
     decoded.reserve(text.size());

@@ -44,6 +44,14 @@ struct HttpResponse {
     void redirect(const std::string& url);
 };
 
+// A request as its head names it: the path decoded, the query apart.
+HttpRequest requestFromHead(std::string method, std::string_view target, HeaderLines headers);
+
+// The status that refuses a request for its framing, judged on the head
+// alone (0: none): 400 for two lengths, a length beside a transfer coding, a
+// coding other than chunks; 413 for a declared length over `bodyLimit`.
+int framingRefusal(const HttpRequest& request, size_t bodyLimit);
+
 // %XX decoded, and '+' as a space where `plusIsSpace` (forms and queries).
 // A '%' without two hex digits stays as it is.
 std::string percentDecoded(std::string_view text, bool plusIsSpace);

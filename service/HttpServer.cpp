@@ -37,11 +37,6 @@ std::string addressText(const tcp::endpoint& endpoint) {
     return address.to_string();
 }
 
-bool plainNumber(const std::string& text) {
-    return !text.empty() && text.size() <= 12 &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
 }  // namespace
 
 struct HttpServer::State {
@@ -66,7 +61,7 @@ struct HttpServer::State {
     asio::signal_set signals{io};
     asio::steady_timer acceptPause{io};
     std::vector<std::thread> ioThreads;
-    std::optional<asio::thread_pool> quick, slow;
+    std::optional<asio::thread_pool> slow;
 
     const Route* routeFor(const std::string& path, const std::string& method) const {
         for (const auto& route : routes)
@@ -123,31 +118,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void headersRead(beast::error_code error) {
         if (error) return readFailed(error);
         const auto& header = parser_->get();
-        request_ = {};
-        request_.method = std::string(header.method_string());
-        std::string_view target(header.target().data(), header.target().size());
-        size_t question = target.find('?');
-        request_.path = percentDecoded(target.substr(0, question), false);
-        if (question != std::string_view::npos) request_.query = target.substr(question + 1);
+        HeaderLines lines;
         for (const auto& field : header)
-            request_.headers.emplace_back(std::string(field.name_string()),
-                                          std::string(field.value()));
+            lines.emplace_back(std::string(field.name_string()), std::string(field.value()));
+        request_ = requestFromHead(std::string(header.method_string()),
+                                   std::string_view(header.target().data(), header.target().size()),
+                                   std::move(lines));
         request_.remoteAddress = client_;
         keepAlive_ = header.keep_alive();
 
         const size_t limit = state_.bodyLimitFor(request_.path);
-        size_t lengths = request_.headerCount("Content-Length");
-        std::string length = request_.header("Content-Length");
-        // Two lengths, or a length beside chunks, are read one way here and
-        // another by a proxy in front: no guess is made.
-        // A coding other than chunks leaves the body's end unknown: what
-        // follows would be read as the next request.
-        const bool codings = request_.hasHeader("Transfer-Encoding");
-        if (lengths > 1 || (lengths == 1 && !plainNumber(length)) || (lengths == 1 && codings) ||
-            (codings && (request_.headerCount("Transfer-Encoding") > 1 ||
-                         !beast::iequals(request_.header("Transfer-Encoding"), "chunked"))))
-            return refuse(400, "framing");
-        if (lengths == 1 && std::stoull(length) > limit) return refuse(413, "body too large");
+        if (int status = framingRefusal(request_, limit))
+            return refuse(status, status == 413 ? "body too large" : "framing");
         parser_->body_limit(limit);
 
         HttpResponse early;
@@ -183,12 +165,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void bodyRead(beast::error_code error) {
         if (error) return readFailed(error);
         request_.body = std::move(parser_->get().body());
-        auto& pool = route_->work == RouteWork::slow ? *state_.slow : *state_.quick;
-        asio::post(pool, [self = shared_from_this()] { self->runRoute(); });
+        // A quick route runs here, on one of the I/O threads (the others go
+        // on reading); one that waits on others gets a worker of its own.
+        if (route_->work == RouteWork::quick) return answer(respond());
+        asio::post(*state_.slow, [self = shared_from_this()] {
+            asio::post(self->stream_.get_executor(),
+                       [self, response = self->respond()]() mutable {
+                           self->answer(std::move(response));
+                       });
+        });
     }
 
-    // On a worker.
-    void runRoute() {
+    HttpResponse respond() {
         HttpResponse response;
         try {
             route_->handler(request_, response);
@@ -197,10 +185,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
             response.status = 503;
             if (state_.failure) state_.failure(std::current_exception(), response);
         }
-        asio::post(stream_.get_executor(),
-                   [self = shared_from_this(), response = std::move(response)]() mutable {
-                       self->answer(std::move(response));
-                   });
+        return response;
     }
 
     void readFailed(beast::error_code error) {
@@ -310,6 +295,8 @@ void HttpServer::State::admit(tcp::socket socket) {
     auto peer = socket.remote_endpoint(error);
     if (error) return;
     std::string client = addressText(peer);
+    // An answer goes out in one write; waiting to fill a segment only delays it.
+    socket.set_option(tcp::no_delay(true), error);
     {
         std::lock_guard lock(mutex);
         bool full = open >= limits.connections;
@@ -371,11 +358,10 @@ int HttpServer::bind(const std::string& host, int port) {
 
 void HttpServer::start() {
     State& state = *state_;
-    state.quick.emplace(state.limits.workers);
     state.slow.emplace(state.limits.slowWorkers);
     state.accept();
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    for (unsigned i = 0; i < threads; ++i) state.ioThreads.emplace_back([&state] { state.io.run(); });
+    for (size_t i = 0; i < state.limits.workers; ++i)
+        state.ioThreads.emplace_back([&state] { state.io.run(); });
 }
 
 void HttpServer::stopOnSignals() {
@@ -400,11 +386,10 @@ void HttpServer::wait() {
     for (auto& thread : state.ioThreads)
         if (thread.joinable()) thread.join();
     state.ioThreads.clear();
-    for (auto* pool : {&state.quick, &state.slow}) {
-        if (!*pool) continue;
-        (*pool)->stop();
-        (*pool)->join();
-        pool->reset();
+    if (state.slow) {
+        state.slow->stop();
+        state.slow->join();
+        state.slow.reset();
     }
 }
 

@@ -28,9 +28,9 @@ struct ServerLimits {
     // connection costs a socket and a few kilobytes, no thread.
     size_t connections = 16384;
     size_t connectionsPerClient = 256;
-    // Threads that run the routes: `slowWorkers` for those that wait on a
-    // provider or a mail server, `workers` for the rest, so that slow
-    // transcriptions never hold up an account check.
+    // Threads that read the connections and run the quick routes (a store
+    // read), and threads for the routes that wait on a provider or a mail
+    // server, so that slow transcriptions never hold up an account check.
     size_t workers = 8;
     size_t slowWorkers = 64;
 };

@@ -107,6 +107,7 @@ class SqliteStore final : public Store {
         }
         sqlite3_busy_timeout(db_, 5000);
         execute("PRAGMA journal_mode=WAL");
+        execute("PRAGMA synchronous=NORMAL");
         execute("PRAGMA foreign_keys=ON");
     }
     ~SqliteStore() override { sqlite3_close(db_); }

@@ -57,9 +57,12 @@ struct HttpServer::State {
     // Destroyed after the pools: a task left in a pool holds a connection,
     // whose socket needs the I/O context to close.
     asio::io_context io;
-    tcp::acceptor acceptor{io};
+    // The acceptor and its pause are used from whichever I/O thread runs
+    // their handlers, and closed from stop(): one strand for them all.
+    asio::strand<asio::io_context::executor_type> accepting{asio::make_strand(io)};
+    tcp::acceptor acceptor{accepting};
+    asio::steady_timer acceptPause{accepting};
     asio::signal_set signals{io};
-    asio::steady_timer acceptPause{io};
     std::vector<std::thread> ioThreads;
     std::optional<asio::thread_pool> slow;
 
@@ -373,9 +376,10 @@ void HttpServer::stopOnSignals() {
 }
 
 void HttpServer::stop() {
-    asio::post(state_->io, [state = state_.get()] {
+    asio::post(state_->accepting, [state = state_.get()] {
         beast::error_code ignored;
         state->acceptor.close(ignored);
+        state->acceptPause.cancel();
         state->signals.cancel(ignored);
         state->io.stop();
     });

@@ -222,14 +222,16 @@ class PostgresStore final : public Store {
         });
     }
 
-    int64_t settleWords(int64_t accountId, int64_t weekStart, int64_t words,
-                        int64_t seconds) override {
+    int64_t settleWords(int64_t accountId, int64_t weekStart,
+                        const Settlement& settled) override {
         return run([&](pqxx::work& work) {
             auto rows = work.exec_params(
                 "UPDATE usage SET words = words - 1 + $1, seconds = seconds + $2 "
                 "WHERE account_id = $3 AND week_start = $4 RETURNING words",
-                words, seconds, accountId, weekStart);
+                settled.words, settled.seconds, accountId, weekStart);
             if (rows.empty()) throw StoreError("usage row vanished");
+            if (settled.transcriptBytes > 0)
+                grant(work, settled.polishOwner, settled.polishesWaiting, settled.transcriptBytes);
             return rows[0][0].as<int64_t>();
         });
     }
@@ -286,12 +288,7 @@ class PostgresStore final : public Store {
 
     void grantPolish(const std::string& owner, int limit, int64_t transcriptBytes) override {
         run([&](pqxx::work& work) {
-            work.exec_params(
-                "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES ($1, 1, $3) "
-                "ON CONFLICT (owner) DO UPDATE SET credits = LEAST(polish_credits.credits + 1, "
-                "$2), transcript_bytes = CASE WHEN polish_credits.credits > 0 THEN "
-                "GREATEST(polish_credits.transcript_bytes, $3) ELSE $3 END",
-                owner, limit, transcriptBytes);
+            grant(work, owner, limit, transcriptBytes);
             return 0;
         });
     }
@@ -308,6 +305,16 @@ class PostgresStore final : public Store {
     }
 
   private:
+    static void grant(pqxx::work& work, const std::string& owner, int limit,
+                      int64_t transcriptBytes) {
+        work.exec_params(
+            "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES ($1, 1, $3) "
+            "ON CONFLICT (owner) DO UPDATE SET credits = LEAST(polish_credits.credits + 1, $2), "
+            "transcript_bytes = CASE WHEN polish_credits.credits > 0 THEN "
+            "GREATEST(polish_credits.transcript_bytes, $3) ELSE $3 END",
+            owner, limit, transcriptBytes);
+    }
+
     // Runs one transaction on a pooled connection; a connection that broke is
     // dropped instead of going back to the pool.
     template <typename Operation>

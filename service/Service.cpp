@@ -258,14 +258,6 @@ void Service::install(HttpServer& server) {
         return Caller{std::nullopt, request.header("X-Velvox-Install")};
     };
 
-    // Each served transcription may be polished once; nothing to polish in
-    // speech that gave no text.
-    auto grantPolishOf = [this](const Caller& who, const std::string& transcript) {
-        if (!transcript.empty())
-            store_.grantPolish(who.polishOwner(), kPolishesWaiting,
-                               static_cast<int64_t>(transcript.size()));
-    };
-
     server.route("GET", "/v1/me", 0, RouteWork::quick,
                [this, caller](const HttpRequest& request, HttpResponse& response) {
                    auto who = caller(request, response);
@@ -290,7 +282,7 @@ void Service::install(HttpServer& server) {
                                {"cap", settings_.trialGoes}});
                });
 
-    server.route("POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow, [this, caller, grantPolishOf](const HttpRequest& request,
+    server.route("POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow, [this, caller](const HttpRequest& request,
                                                  HttpResponse& response) {
         auto who = caller(request, response);
         if (!who) return;
@@ -309,11 +301,15 @@ void Service::install(HttpServer& server) {
                                    {"cap", cap}});
             }
             auto result = providers_.transcribe(audio, vocabularyOf(request));
-            if (providerFailed(result, response)) return (void)store_.settleWords(id, week, 0, 0);
+            if (providerFailed(result, response)) return (void)store_.settleWords(id, week, {});
             // Speech the provider heard costs a word even when it wrote none.
-            int64_t total = store_.settleWords(id, week, std::max<int64_t>(1, countWords(result.text)),
-                                               billedSeconds(result));
-            grantPolishOf(*who, result.text);
+            int64_t total = store_.settleWords(
+                id, week,
+                {.words = std::max<int64_t>(1, countWords(result.text)),
+                 .seconds = billedSeconds(result),
+                 .polishOwner = who->polishOwner(),
+                 .transcriptBytes = static_cast<int64_t>(result.text.size()),
+                 .polishesWaiting = kPolishesWaiting});
             return answerJson(response, 200,
                               {{"text", result.text}, {"used", total}, {"cap", cap}});
         }
@@ -343,7 +339,11 @@ void Service::install(HttpServer& server) {
             store_.returnToBudget("trial", day);
             return;
         }
-        grantPolishOf(*who, result.text);
+        // Each served transcription may be polished once; speech that gave
+        // no text has nothing to polish.
+        if (!result.text.empty())
+            store_.grantPolish(who->polishOwner(), kPolishesWaiting,
+                               static_cast<int64_t>(result.text.size()));
         answerJson(response, 200, {{"text", result.text}});
     });
 

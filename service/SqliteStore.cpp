@@ -282,17 +282,22 @@ class SqliteStore final : public Store {
         return finished(statement);
     }
 
-    int64_t settleWords(int64_t accountId, int64_t weekStart, int64_t words,
-                        int64_t seconds) override {
+    int64_t settleWords(int64_t accountId, int64_t weekStart,
+                        const Settlement& settled) override {
         std::lock_guard lock(mutex_);
-        Statement statement(db_,
-                            "UPDATE usage SET words = words - 1 + ?, seconds = seconds + ? "
-                            "WHERE account_id = ? AND week_start = ? RETURNING words");
-        statement.bind(1, words).bind(2, seconds).bind(3, accountId).bind(4, weekStart);
-        if (!statement.step()) throw StoreError("usage row vanished");
-        int64_t total = statement.integer(0);
-        finished(statement);
-        return total;
+        return inTransaction([&] {
+            Statement statement(db_,
+                                "UPDATE usage SET words = words - 1 + ?, seconds = seconds + ? "
+                                "WHERE account_id = ? AND week_start = ? RETURNING words");
+            statement.bind(1, settled.words).bind(2, settled.seconds).bind(3, accountId);
+            statement.bind(4, weekStart);
+            if (!statement.step()) throw StoreError("usage row vanished");
+            int64_t total = statement.integer(0);
+            finished(statement);
+            if (settled.transcriptBytes > 0)
+                grantLocked(settled.polishOwner, settled.polishesWaiting, settled.transcriptBytes);
+            return total;
+        });
     }
 
     int trialGoesUsed(const std::string& install) override {
@@ -344,15 +349,7 @@ class SqliteStore final : public Store {
 
     void grantPolish(const std::string& owner, int limit, int64_t transcriptBytes) override {
         std::lock_guard lock(mutex_);
-        Statement(db_,
-                  "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES (?, 1, ?) "
-                  "ON CONFLICT (owner) DO UPDATE SET credits = min(credits + 1, ?), "
-                  "transcript_bytes = CASE WHEN credits > 0 THEN max(transcript_bytes, "
-                  "excluded.transcript_bytes) ELSE excluded.transcript_bytes END")
-            .bind(1, owner)
-            .bind(2, transcriptBytes)
-            .bind(3, int64_t{limit})
-            .step();
+        grantLocked(owner, limit, transcriptBytes);
     }
 
     std::optional<int64_t> takePolish(const std::string& owner) override {
@@ -368,6 +365,18 @@ class SqliteStore final : public Store {
     }
 
   private:
+    void grantLocked(const std::string& owner, int limit, int64_t transcriptBytes) {
+        Statement(db_,
+                  "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES (?, 1, ?) "
+                  "ON CONFLICT (owner) DO UPDATE SET credits = min(credits + 1, ?), "
+                  "transcript_bytes = CASE WHEN credits > 0 THEN max(transcript_bytes, "
+                  "excluded.transcript_bytes) ELSE excluded.transcript_bytes END")
+            .bind(1, owner)
+            .bind(2, transcriptBytes)
+            .bind(3, int64_t{limit})
+            .step();
+    }
+
     // Runs a statement to its end (RETURNING rows are written as they are
     // stepped); whether it gave a row.
     static bool finished(Statement& statement) {

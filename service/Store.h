@@ -44,6 +44,17 @@ struct CodeLimits {
     int64_t clientSince = 0;
 };
 
+// What a served transcription cost, and the polish it earned.
+struct Settlement {
+    int64_t words = 0;  // 0 and 0: it failed, and the reservation is given back
+    int64_t seconds = 0;
+    // The polish: its owner, the transcript's size (0: nothing to polish),
+    // and how many may be owed at once.
+    std::string polishOwner;
+    int64_t transcriptBytes = 0;
+    int polishesWaiting = 0;
+};
+
 class Store {
   public:
     virtual ~Store() = default;
@@ -81,10 +92,10 @@ class Store {
     // every other caller: requests in flight cannot all pass one free word.
     // False when the cap is reached.
     virtual bool reserveWord(int64_t accountId, int64_t weekStart, int64_t cap) = 0;
-    // Settles a reservation with what the transcription cost (0 and 0 when it
-    // failed); the words used after it.
-    virtual int64_t settleWords(int64_t accountId, int64_t weekStart, int64_t words,
-                                int64_t seconds) = 0;
+    // Settles a reservation with what the transcription cost, and grants the
+    // polish it earned, as one transaction; the words used after it.
+    virtual int64_t settleWords(int64_t accountId, int64_t weekStart,
+                                const Settlement& settlement) = 0;
 
     // Free goes of installs without a token.
     virtual int trialGoesUsed(const std::string& install) = 0;

@@ -273,13 +273,10 @@ class SqliteStore final : public Store {
     }
 
     bool reserveWord(int64_t accountId, int64_t weekStart, int64_t cap) override {
-        std::lock_guard lock(mutex_);
-        Statement statement(db_,
-                            "INSERT INTO usage (account_id, week_start, words) SELECT ?, ?, 1 "
-                            "WHERE ? > 0 ON CONFLICT (account_id, week_start) DO UPDATE SET "
-                            "words = words + 1 WHERE words < ? RETURNING words");
-        statement.bind(1, accountId).bind(2, weekStart).bind(3, cap).bind(4, cap);
-        return finished(statement);
+        return addOneBelow("INSERT INTO usage (account_id, week_start, words) SELECT ?, ?, 1 "
+                           "WHERE ? > 0 ON CONFLICT (account_id, week_start) DO UPDATE SET "
+                           "words = words + 1 WHERE words < ? RETURNING words",
+                           accountId, weekStart, cap);
     }
 
     int64_t settleWords(int64_t accountId, int64_t weekStart,
@@ -328,15 +325,15 @@ class SqliteStore final : public Store {
     }
 
     bool takeFromBudget(const std::string& name, int64_t day, int64_t limit) override {
-        std::lock_guard lock(mutex_);
-        // Yesterday's budgets are kept for the operator's eyes, older ones go.
-        Statement(db_, "DELETE FROM budgets WHERE day < ?").bind(1, day - 1).step();
-        Statement statement(db_,
-                            "INSERT INTO budgets (day, name, used) SELECT ?, ?, 1 WHERE ? > 0 "
-                            "ON CONFLICT (day, name) DO UPDATE SET used = used + 1 "
-                            "WHERE used < ? RETURNING used");
-        statement.bind(1, day).bind(2, name).bind(3, limit).bind(4, limit);
-        return finished(statement);
+        {
+            std::lock_guard lock(mutex_);
+            // Yesterday's budgets are kept for the operator's eyes, older ones go.
+            Statement(db_, "DELETE FROM budgets WHERE day < ?").bind(1, day - 1).step();
+        }
+        return addOneBelow("INSERT INTO budgets (day, name, used) SELECT ?, ?, 1 WHERE ? > 0 "
+                           "ON CONFLICT (day, name) DO UPDATE SET used = used + 1 "
+                           "WHERE used < ? RETURNING used",
+                           day, name, limit);
     }
 
     void returnToBudget(const std::string& name, int64_t day) override {
@@ -365,6 +362,16 @@ class SqliteStore final : public Store {
     }
 
   private:
+    // Runs a statement that adds one to a count while it is below a limit
+    // (its parameters: two keys, then the limit twice); whether it added one.
+    template <typename Key>
+    bool addOneBelow(const char* sql, int64_t first, const Key& second, int64_t limit) {
+        std::lock_guard lock(mutex_);
+        Statement statement(db_, sql);
+        statement.bind(1, first).bind(2, second).bind(3, limit).bind(4, limit);
+        return finished(statement);
+    }
+
     void grantLocked(const std::string& owner, int limit, int64_t transcriptBytes) {
         Statement(db_,
                   "INSERT INTO polish_credits (owner, credits, transcript_bytes) VALUES (?, 1, ?) "

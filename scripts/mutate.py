@@ -30,7 +30,8 @@ DEFAULT_FILES = [
     "src/capture/Recorder.cpp", "src/app/DictationController.cpp", "src/config/Config.cpp",
     "src/records/StatsEvent.cpp", "src/records/StatsQueries.cpp", "src/text/Corrections.cpp",
     "src/text/Tidy.cpp", "src/services/APIError.cpp", "src/feedback/Overlay.cpp",
-    "src/home/HomeActions.cpp", "service/Service.cpp",
+    "src/home/HomeActions.cpp", "src/capture/KeyTranslator.cpp", "service/Service.cpp",
+    "service/HttpMessage.cpp", "service/HttpServer.cpp",
 ]
 
 # Which unit-test programs cover a source folder, the folder's own first; a

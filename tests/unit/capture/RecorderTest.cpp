@@ -5,10 +5,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
 #include "base/Files.h"
+#include "capture/KeptTake.h"
 #include "capture/TakeFiles.h"
 #include "fakes/FakeAudioInput.h"
 #include "platform/Platform.h"
@@ -268,6 +270,60 @@ TEST_F(RecorderTest, TheNewestFinishedTakeOfTheLastDayIsFound) {
     }
     EXPECT_EQ(TakeFiles::newestFinished(now - std::chrono::hours(24)), std::get<0>(files[1]));
     EXPECT_EQ(TakeFiles::newestFinished(now - std::chrono::minutes(90)), std::nullopt);
+}
+
+// The kept take: its name carries its mode and length, a newer one stands
+// in for every older one, a day ends it (counted from now when the clock was
+// set back), and a folder others may enter keeps nothing.
+TEST_F(RecorderTest, AKeptTakeCarriesItsModeAndLengthAndLastsADay) {
+    auto keep = [&](const std::string& mode, double seconds) {
+        std::string path = home() + "/take.m4a", error;
+        std::ofstream(path) << "m4a";
+        EXPECT_TRUE(KeptTake::keep(TakeFile(path), mode, seconds, error)) << error;
+    };
+    // clang-format off
+    struct Case { const char* mode; double seconds, readBack; } cases[] = {
+        {"plain", 1.5, 1.5}, {"email", 0.001, 0.001}, {"prompt", 0, 0}, {"plain", -2, 0},
+    };
+    // clang-format on
+    for (const auto& test : cases) {
+        keep(test.mode, test.seconds);
+        keep(test.mode, test.seconds);  // the same name again
+        auto kept = KeptTake::take();
+        ASSERT_TRUE(kept) << test.mode << " " << test.seconds;
+        EXPECT_EQ(std::make_pair(kept->mode, kept->seconds),
+                  std::make_pair(std::string(test.mode), test.readBack));
+    }
+    EXPECT_FALSE(KeptTake::exists()) << "the retry let go of it";
+
+    // Two left side by side (by hand, or by a crash): the newest is the one.
+    fs::create_directories(KeptTake::folder());
+    for (auto [name, age] : {std::pair{"take-email-2000.m4a", 1}, {"take-plain-1000.m4a", 5}}) {
+        std::ofstream(KeptTake::folder() + "/" + name) << "m4a";
+        fs::last_write_time(KeptTake::folder() + "/" + name,
+                            fs::file_time_type::clock::now() - std::chrono::minutes(age));
+    }
+    EXPECT_EQ(KeptTake::take()->mode, "email");
+    KeptTake::dismiss();
+
+    const auto now = Platform::clock().now();
+    keep("plain", 1);
+    using std::chrono::hours;
+    EXPECT_FALSE(KeptTake::dropExpired(now + hours(23)));
+    EXPECT_TRUE(KeptTake::dropExpired(now + hours(25)));
+    EXPECT_FALSE(KeptTake::exists());
+    keep("plain", 1);
+    EXPECT_FALSE(KeptTake::dropExpired(now - hours(48))) << "the clock was set back";
+    EXPECT_FALSE(KeptTake::dropExpired(now - hours(48) + hours(23)));
+    EXPECT_TRUE(KeptTake::dropExpired(now - hours(48) + hours(25)));
+
+    fs::permissions(KeptTake::folder(), fs::perms::group_read | fs::perms::group_exec,
+                    fs::perm_options::add);
+    std::string path = home() + "/take.m4a", error;
+    std::ofstream(path) << "m4a";
+    EXPECT_FALSE(KeptTake::keep(TakeFile(path), "plain", 1, error));
+    EXPECT_NE(error.find("is not a private folder"), std::string::npos) << error;
+    EXPECT_FALSE(KeptTake::exists());
 }
 
 }  // namespace

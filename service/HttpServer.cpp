@@ -106,6 +106,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ~Connection() { state_.closed(client_); }
 
     void readHeaders() {
+        // Until its head is read, a request has no method or path: a refusal
+        // is logged without the last request's.
+        request_ = {};
+        request_.remoteAddress = client_;
         parser_.emplace();
         parser_->header_limit(static_cast<uint32_t>(state_.limits.headerBytes));
         // The path's own limit is set once the headers are in.

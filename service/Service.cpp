@@ -161,7 +161,11 @@ bool wordByItself(char32_t c) {
 char32_t nextCodePoint(const std::string& text, size_t& at) {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     unsigned char lead = byte(at);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 1;
+    int length = lead < 0x80         ? 1
+                 : (lead >> 5) == 6  ? 2
+                 : (lead >> 4) == 14 ? 3
+                 : (lead >> 3) == 30 ? 4
+                                     : 1;
     if (at + length > text.size()) length = 1;
     for (int i = 1; i < length; ++i)
         if ((byte(at + i) & 0xC0) != 0x80) length = 1;
@@ -238,8 +242,9 @@ void Service::install(HttpServer& server) {
         answerJson(response, 503, {{"error", "unavailable"}});
     });
     server.logAnswers([](const HttpRequest& request, const HttpResponse& response) {
-        ServiceLog::write(request.method + " " + request.path + " " +
-                          std::to_string(response.status));
+        ServiceLog::write(
+            (request.method.empty() ? "unreadable request" : request.method + " " + request.path) +
+            " " + std::to_string(response.status));
     });
 
     auto caller = [this](const HttpRequest& request,
@@ -259,98 +264,104 @@ void Service::install(HttpServer& server) {
     };
 
     server.route("GET", "/v1/me", 0, RouteWork::quick,
-               [this, caller](const HttpRequest& request, HttpResponse& response) {
-                   auto who = caller(request, response);
-                   if (!who) return;
-                   if (who->account) {
-                       answerJson(response, 200,
-                                  {{"ok", true},
-                                   {"signedIn", true},
-                                   {"email", who->account->email},
-                                   {"plan", who->account->plan},
-                                   {"used", store_.wordsUsed(who->account->id, weekStart(now_()))},
-                                   {"cap", settings_.capFor(who->account->plan)}});
-                       return;
-                   }
-                   int goes = who->install.empty() ? 0 : store_.trialGoesUsed(who->install);
-                   answerJson(response, 200,
-                              {{"ok", true},
-                               {"signedIn", false},
-                               {"email", ""},
-                               {"plan", "trial"},
-                               {"used", goes},
-                               {"cap", settings_.trialGoes}});
-               });
+                 [this, caller](const HttpRequest& request, HttpResponse& response) {
+                     auto who = caller(request, response);
+                     if (!who) return;
+                     if (who->account) {
+                         answerJson(
+                             response, 200,
+                             {{"ok", true},
+                              {"signedIn", true},
+                              {"email", who->account->email},
+                              {"plan", who->account->plan},
+                              {"used", store_.wordsUsed(who->account->id, weekStart(now_()))},
+                              {"cap", settings_.capFor(who->account->plan)}});
+                         return;
+                     }
+                     int goes = who->install.empty() ? 0 : store_.trialGoesUsed(who->install);
+                     answerJson(response, 200,
+                                {{"ok", true},
+                                 {"signedIn", false},
+                                 {"email", ""},
+                                 {"plan", "trial"},
+                                 {"used", goes},
+                                 {"cap", settings_.trialGoes}});
+                 });
 
-    server.route("POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow, [this, caller](const HttpRequest& request,
-                                                 HttpResponse& response) {
-        auto who = caller(request, response);
-        if (!who) return;
-        std::string audio =
-            request.isMultipart() ? request.formPart("file").value_or("") : request.body;
-        if (audio.empty()) return answerJson(response, 400, {{"error", "no_audio"}});
+    server.route(
+        "POST", "/v1/transcribe", kMaxBodyBytes, RouteWork::slow,
+        [this, caller](const HttpRequest& request, HttpResponse& response) {
+            auto who = caller(request, response);
+            if (!who) return;
+            std::string audio =
+                request.isMultipart() ? request.formPart("file").value_or("") : request.body;
+            if (audio.empty()) return answerJson(response, 400, {{"error", "no_audio"}});
 
-        const int64_t week = weekStart(now_());
-        if (who->account) {
-            const int64_t id = who->account->id;
-            const int64_t cap = settings_.capFor(who->account->plan);
-            if (!store_.reserveWord(id, week, cap)) {
-                return answerJson(response, 402,
-                                  {{"error", "allowance_used"},
-                                   {"used", store_.wordsUsed(id, week)},
-                                   {"cap", cap}});
+            const int64_t week = weekStart(now_());
+            if (who->account) {
+                const int64_t id = who->account->id;
+                const int64_t cap = settings_.capFor(who->account->plan);
+                if (!store_.reserveWord(id, week, cap)) {
+                    return answerJson(response, 402,
+                                      {{"error", "allowance_used"},
+                                       {"used", store_.wordsUsed(id, week)},
+                                       {"cap", cap}});
+                }
+                auto result = providers_.transcribe(audio, vocabularyOf(request));
+                if (providerFailed(result, response)) return (void)store_.settleWords(id, week, {});
+                // Speech the provider heard costs a word even when it wrote none.
+                int64_t total =
+                    store_.settleWords(id, week,
+                                       {.words = std::max<int64_t>(1, countWords(result.text)),
+                                        .seconds = billedSeconds(result),
+                                        .polishOwner = who->polishOwner(),
+                                        .transcriptBytes = static_cast<int64_t>(result.text.size()),
+                                        .polishesWaiting = kPolishesWaiting});
+                return answerJson(response, 200,
+                                  {{"text", result.text}, {"used", total}, {"cap", cap}});
             }
+            if (who->install.empty())
+                return answerJson(response, 401, {{"error", "sign_in_needed"}});
+            // The install id is the client's own choice; its address and the
+            // day's total are not.
+            const int64_t day = now_() / 86400;
+            const std::string fromAddress =
+                "trial from " + clientAddress(request, settings_.trustedProxy);
+            bool taken = store_.takeFromBudget(fromAddress, day, settings_.trialPerAddress);
+            if (taken && !store_.takeFromBudget("trial", day, settings_.trialDaily)) {
+                store_.returnToBudget(fromAddress, day);
+                taken = false;
+            }
+            if (taken && !store_.takeTrialGo(who->install, settings_.trialGoes)) {
+                store_.returnToBudget(fromAddress, day);
+                store_.returnToBudget("trial", day);
+                taken = false;
+            }
+            if (!taken)
+                return answerJson(response, 402,
+                                  {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
             auto result = providers_.transcribe(audio, vocabularyOf(request));
-            if (providerFailed(result, response)) return (void)store_.settleWords(id, week, {});
-            // Speech the provider heard costs a word even when it wrote none.
-            int64_t total = store_.settleWords(
-                id, week,
-                {.words = std::max<int64_t>(1, countWords(result.text)),
-                 .seconds = billedSeconds(result),
-                 .polishOwner = who->polishOwner(),
-                 .transcriptBytes = static_cast<int64_t>(result.text.size()),
-                 .polishesWaiting = kPolishesWaiting});
-            return answerJson(response, 200,
-                              {{"text", result.text}, {"used", total}, {"cap", cap}});
-        }
-        if (who->install.empty()) return answerJson(response, 401, {{"error", "sign_in_needed"}});
-        // The install id is the client's own choice; its address and the
-        // day's total are not.
-        const int64_t day = now_() / 86400;
-        const std::string fromAddress = "trial from " + clientAddress(request, settings_.trustedProxy);
-        bool taken = store_.takeFromBudget(fromAddress, day, settings_.trialPerAddress);
-        if (taken && !store_.takeFromBudget("trial", day, settings_.trialDaily)) {
-            store_.returnToBudget(fromAddress, day);
-            taken = false;
-        }
-        if (taken && !store_.takeTrialGo(who->install, settings_.trialGoes)) {
-            store_.returnToBudget(fromAddress, day);
-            store_.returnToBudget("trial", day);
-            taken = false;
-        }
-        if (!taken)
-            return answerJson(response, 402,
-                              {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
-        auto result = providers_.transcribe(audio, vocabularyOf(request));
-        if (providerFailed(result, response)) {
-            // A go the provider could not serve is not a go.
-            store_.returnTrialGo(who->install);
-            store_.returnToBudget(fromAddress, day);
-            store_.returnToBudget("trial", day);
-            return;
-        }
-        // Each served transcription may be polished once; speech that gave
-        // no text has nothing to polish.
-        if (!result.text.empty())
-            store_.grantPolish(who->polishOwner(), kPolishesWaiting,
-                               static_cast<int64_t>(result.text.size()));
-        answerJson(response, 200, {{"text", result.text}});
-    });
+            if (providerFailed(result, response)) {
+                // A go the provider could not serve is not a go.
+                store_.returnTrialGo(who->install);
+                store_.returnToBudget(fromAddress, day);
+                store_.returnToBudget("trial", day);
+                return;
+            }
+            // Each served transcription may be polished once; speech that gave
+            // no text has nothing to polish.
+            if (!result.text.empty())
+                store_.grantPolish(who->polishOwner(), kPolishesWaiting,
+                                   static_cast<int64_t>(result.text.size()));
+            answerJson(response, 200, {{"text", result.text}});
+        });
 
     // Polishing follows a transcription this service served: each one may be
     // polished once, so the transcript that passed the cap (or used the last
     // trial go) is still polished, and polishing alone is not a free service.
-    server.route("POST", "/v1/polish", kMaxPolishBytes, RouteWork::slow, [this, caller](const HttpRequest& request, HttpResponse& response) {
+    server.route(
+        "POST", "/v1/polish", kMaxPolishBytes, RouteWork::slow,
+        [this, caller](const HttpRequest& request, HttpResponse& response) {
             auto who = caller(request, response);
             if (!who) return;
             auto body = Answers::object(request.body);
@@ -387,119 +398,129 @@ void Service::install(HttpServer& server) {
             answerJson(response, 200, {{"text", result.text}});
         });
 
-    server.route("POST", "/v1/auth/start", kMaxSmallBodyBytes, RouteWork::slow, [this](const HttpRequest& request,
-                                         HttpResponse& response) {
-        auto body = Answers::object(request.body);
-        auto given = body ? Answers::stringMember(*body, "email") : std::nullopt;
-        std::string email = accountEmail(given.value_or(""));
-        if (!plausibleEmail(email)) {
-            return answerJson(
-                response, 400,
-                {{"error", "bad_email"}, {"message", "That e-mail address does not look right."}});
-        }
-        const int64_t now = now_();
-        const std::string client = clientAddress(request, settings_.trustedProxy);
-        std::string code = Secrets::randomText();
-        // A stranger asking for someone's address locks that address out
-        // from their own address only; the looser limit per address holds
-        // a mail bomb from many clients.
-        CodeLimits limits{.perEmailAndClient = kCodesPerEmailPerLifetime,
-                          .perEmail = kCodesPerEmailFromAnywhere,
-                          .emailSince = now - kCodeLifetimeSeconds,
-                          .perClient = kCodesPerClientPerHour,
-                          .clientSince = now - 3600};
-        if (!store_.addCodeWithinLimits(Secrets::hash(code), email, client, now,
-                                        now + kCodeLifetimeSeconds, limits)) {
-            return answerJson(
-                response, 429,
-                {{"error", "rate_limited"},
-                 {"message", "Too many sign-in requests. Wait a few minutes and try again."}});
-        }
-        std::string link = settings_.publicUrl + "/v1/auth/verify?code=" + code;
-        std::string text = "Open this link on the computer where Velvox runs to sign in:\n\n" +
-                           link +
-                           "\n\nThe link works once, for 15 minutes. If you did not ask for it, "
-                           "ignore this message.\n";
-        if (auto failure = mailer_.send(email, "Sign in to Velvox", text)) {
-            store_.removeCode(Secrets::hash(code));
-            ServiceLog::write("sign-in mail could not be sent: " + *failure);
-            return answerJson(
-                response, 503,
-                {{"error", "mail_failed"},
-                 {"message", "The sign-in e-mail could not be sent. Try again in a moment."}});
-        }
-        answerJson(response, 200, {{"ok", true}});
-    });
+    server.route(
+        "POST", "/v1/auth/start", kMaxSmallBodyBytes, RouteWork::slow,
+        [this](const HttpRequest& request, HttpResponse& response) {
+            auto body = Answers::object(request.body);
+            auto given = body ? Answers::stringMember(*body, "email") : std::nullopt;
+            std::string email = accountEmail(given.value_or(""));
+            if (!plausibleEmail(email)) {
+                return answerJson(response, 400,
+                                  {{"error", "bad_email"},
+                                   {"message", "That e-mail address does not look right."}});
+            }
+            const int64_t now = now_();
+            const std::string client = clientAddress(request, settings_.trustedProxy);
+            std::string code = Secrets::randomText();
+            // A stranger asking for someone's address locks that address out
+            // from their own address only; the looser limit per address holds
+            // a mail bomb from many clients.
+            CodeLimits limits{.perEmailAndClient = kCodesPerEmailPerLifetime,
+                              .perEmail = kCodesPerEmailFromAnywhere,
+                              .emailSince = now - kCodeLifetimeSeconds,
+                              .perClient = kCodesPerClientPerHour,
+                              .clientSince = now - 3600};
+            if (!store_.addCodeWithinLimits(Secrets::hash(code), email, client, now,
+                                            now + kCodeLifetimeSeconds, limits)) {
+                return answerJson(
+                    response, 429,
+                    {{"error", "rate_limited"},
+                     {"message", "Too many sign-in requests. Wait a few minutes and try again."}});
+            }
+            std::string link = settings_.publicUrl + "/v1/auth/verify?code=" + code;
+            std::string text =
+                "Open this link on the computer where Velvox runs to sign in:\n\n" + link +
+                "\n\nThe link works once, for 15 minutes. If you did not ask for it, "
+                "ignore this message.\n";
+            if (auto failure = mailer_.send(email, "Sign in to Velvox", text)) {
+                store_.removeCode(Secrets::hash(code));
+                ServiceLog::write("sign-in mail could not be sent: " + *failure);
+                return answerJson(
+                    response, 503,
+                    {{"error", "mail_failed"},
+                     {"message", "The sign-in e-mail could not be sent. Try again in a moment."}});
+            }
+            answerJson(response, 200, {{"ok", true}});
+        });
 
     // The mailed link opens a form that spends the code with a POST: fetching
     // the link alone, as mail scanners do, signs nobody in.
-    server.route("GET", "/v1/auth/verify", 0, RouteWork::quick, [](const HttpRequest& request, HttpResponse& response) {
-        std::string code = request.param("code");
-        if (code.empty() || !std::all_of(code.begin(), code.end(), [](unsigned char c) {
-                return std::isalnum(c) || c == '-' || c == '_';
-            }))
-            return answerExpired(response);
-        answerPage(response, 200, "Sign in to Velvox",
-                   "<form method=\"post\" action=\"verify\"><input type=\"hidden\" "
-                   "name=\"code\" value=\"" +
-                       code + "\"><p><button>Sign in on this computer</button></p></form><script>" +
-                       kSubmitScript + "</script>");
-    });
+    server.route(
+        "GET", "/v1/auth/verify", 0, RouteWork::quick,
+        [](const HttpRequest& request, HttpResponse& response) {
+            std::string code = request.param("code");
+            if (code.empty() || !std::all_of(code.begin(), code.end(), [](unsigned char c) {
+                    return std::isalnum(c) || c == '-' || c == '_';
+                }))
+                return answerExpired(response);
+            answerPage(response, 200, "Sign in to Velvox",
+                       "<form method=\"post\" action=\"verify\"><input type=\"hidden\" "
+                       "name=\"code\" value=\"" +
+                           code +
+                           "\"><p><button>Sign in on this computer</button></p></form><script>" +
+                           kSubmitScript + "</script>");
+        });
 
-    server.route("POST", "/v1/auth/verify", kMaxSmallBodyBytes, RouteWork::quick, [this](const HttpRequest& request,
-                                          HttpResponse& response) {
-        std::string code = request.param("code");
-        auto email = code.empty() ? std::nullopt : store_.consumeCode(Secrets::hash(code), now_());
-        if (!email) return answerExpired(response);
-        const int64_t now = now_();
-        Account account = store_.accountForEmail(*email, now);
-        std::string token = Secrets::newToken();
-        store_.addToken(Secrets::hash(token), account.id, now);
-        // The token is base64url: nothing in it needs escaping.
-        std::string callback = "velvox://auth?token=" + token;
-        answerPage(response, 200, "You are signed in",
-                   "<p><a class=\"button\" href=\"" + callback +
-                       "\">Open Velvox</a></p><p>If Velvox did not open, copy this token into "
-                       "the account box on Velvox's Home page:</p><p><code>" +
-                       token + "</code></p>",
-                   "<meta http-equiv=\"refresh\" content=\"0;url=" + callback + "\">");
-    });
+    server.route(
+        "POST", "/v1/auth/verify", kMaxSmallBodyBytes, RouteWork::quick,
+        [this](const HttpRequest& request, HttpResponse& response) {
+            std::string code = request.param("code");
+            auto email =
+                code.empty() ? std::nullopt : store_.consumeCode(Secrets::hash(code), now_());
+            if (!email) return answerExpired(response);
+            const int64_t now = now_();
+            Account account = store_.accountForEmail(*email, now);
+            std::string token = Secrets::newToken();
+            store_.addToken(Secrets::hash(token), account.id, now);
+            // The token is base64url: nothing in it needs escaping.
+            std::string callback = "velvox://auth?token=" + token;
+            answerPage(response, 200, "You are signed in",
+                       "<p><a class=\"button\" href=\"" + callback +
+                           "\">Open Velvox</a></p><p>If Velvox did not open, copy this token into "
+                           "the account box on Velvox's Home page:</p><p><code>" +
+                           token + "</code></p>",
+                       "<meta http-equiv=\"refresh\" content=\"0;url=" + callback + "\">");
+        });
 
-    server.route("GET", "/v1/auth/google", 0, RouteWork::quick, [](const HttpRequest&, HttpResponse& response) {
-        answerPage(response, 200, "E-mail sign-in only",
-                   "<p>This Velvox server offers sign-in by e-mail link only. Enter your "
-                   "address on Velvox's Home page.</p>");
-    });
+    server.route("GET", "/v1/auth/google", 0, RouteWork::quick,
+                 [](const HttpRequest&, HttpResponse& response) {
+                     answerPage(
+                         response, 200, "E-mail sign-in only",
+                         "<p>This Velvox server offers sign-in by e-mail link only. Enter your "
+                         "address on Velvox's Home page.</p>");
+                 });
 
     server.route("GET", "/v1/billing/summary", 0, RouteWork::quick,
-               [this, caller](const HttpRequest& request, HttpResponse& response) {
-                   auto who = caller(request, response);
-                   if (!who) return;
-                   if (!who->account)
-                       return answerJson(response, 401, {{"error", "sign_in_needed"}});
-                   nlohmann::json summary = {{"plan", who->account->plan}};
-                   if (!settings_.upgradeUrl.empty()) summary["upgradeUrl"] = settings_.upgradeUrl;
-                   answerJson(response, 200, summary);
-               });
+                 [this, caller](const HttpRequest& request, HttpResponse& response) {
+                     auto who = caller(request, response);
+                     if (!who) return;
+                     if (!who->account)
+                         return answerJson(response, 401, {{"error", "sign_in_needed"}});
+                     nlohmann::json summary = {{"plan", who->account->plan}};
+                     if (!settings_.upgradeUrl.empty())
+                         summary["upgradeUrl"] = settings_.upgradeUrl;
+                     answerJson(response, 200, summary);
+                 });
 
     server.route("POST", "/v1/billing/portal", kMaxSmallBodyBytes, RouteWork::quick,
-                [this, caller](const HttpRequest& request, HttpResponse& response) {
-                    auto who = caller(request, response);
-                    if (!who) return;
-                    if (!who->account)
-                        return answerJson(response, 401, {{"error", "sign_in_needed"}});
-                    if (settings_.billingUrl.empty())
-                        return answerJson(response, 404, {{"error", "no_billing"}});
-                    answerJson(response, 200, {{"overview", settings_.billingUrl}});
-                });
+                 [this, caller](const HttpRequest& request, HttpResponse& response) {
+                     auto who = caller(request, response);
+                     if (!who) return;
+                     if (!who->account)
+                         return answerJson(response, 401, {{"error", "sign_in_needed"}});
+                     if (settings_.billingUrl.empty())
+                         return answerJson(response, 404, {{"error", "no_billing"}});
+                     answerJson(response, 200, {{"overview", settings_.billingUrl}});
+                 });
 
-    server.route("GET", "/upgrade", 0, RouteWork::quick, [this](const HttpRequest&, HttpResponse& response) {
-        if (!settings_.upgradeUrl.empty()) return response.redirect(settings_.upgradeUrl);
-        answerPage(response, 200, "Plans",
-                   "<p>This Velvox server gives every account its weekly allowance of " +
-                       std::to_string(settings_.weeklyWords) +
-                       " words. Ask the people who run it about more.</p>");
-    });
+    server.route(
+        "GET", "/upgrade", 0, RouteWork::quick, [this](const HttpRequest&, HttpResponse& response) {
+            if (!settings_.upgradeUrl.empty()) return response.redirect(settings_.upgradeUrl);
+            answerPage(response, 200, "Plans",
+                       "<p>This Velvox server gives every account its weekly allowance of " +
+                           std::to_string(settings_.weeklyWords) +
+                           " words. Ask the people who run it about more.</p>");
+        });
 }
 
 }  // namespace velvox::service

@@ -149,6 +149,80 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     int port = 0;
 };
 
+// What came back on a raw connection, and whether the server closed it.
+struct Exchange {
+    std::string received;
+    bool closed = false;
+};
+
+// A raw client connection, from a loopback address of its choosing (all of
+// 127/8 is this machine), to play the clients a library would not.
+class Peer {
+  public:
+    Peer(int port, const char* from = "127.0.0.1") : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in source{AF_INET, 0, {::inet_addr(from)}};
+        sockaddr_in server{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}};
+        connected_ = ::bind(sock_, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
+                     ::connect(sock_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    }
+    ~Peer() { ::close(sock_); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    // Sends, keeping what comes back meanwhile (a server that refused may
+    // answer long before the last byte); false once it takes no more.
+    bool send(std::string_view bytes) {
+        collect(MSG_DONTWAIT);
+        return connected_ && ::send(sock_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                 static_cast<ssize_t>(bytes.size());
+    }
+    // Whether the server has closed the connection, without waiting.
+    bool closedByServer() {
+        collect(MSG_DONTWAIT);
+        return result_.closed;
+    }
+    // Reads until the server closes, `until` arrives or 20 s pass.
+    Exchange finish(const std::string& until = "") {
+        timeval wait{20, 0};
+        ::setsockopt(sock_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        if (!until.empty() && result_.received.ends_with(until)) return result_;
+        collect(0, until);
+        return result_;
+    }
+
+  private:
+    void collect(int flags, const std::string& until = "") {
+        ssize_t got = 0;
+        for (char chunk[4096];
+             !result_.closed && (got = ::recv(sock_, chunk, sizeof chunk, flags)) > 0;) {
+            result_.received.append(chunk, static_cast<size_t>(got));
+            if (!until.empty() && result_.received.ends_with(until)) return;
+        }
+        result_.closed = result_.closed || got == 0 || (got < 0 && errno == ECONNRESET);
+    }
+
+    int sock_;
+    bool connected_ = false;
+    Exchange result_;
+};
+
+// Sends `sent`, then `later` after `pause`; what came back.
+Exchange exchange(int port, const std::string& sent, const std::string& later = "",
+                  std::chrono::milliseconds pause = {}, const std::string& until = "") {
+    Peer peer(port);
+    peer.send(sent);
+    std::this_thread::sleep_for(pause);
+    peer.send(later);
+    return peer.finish(until);
+}
+
+size_t residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6)) / 1024;
+    return 0;
+}
+
 TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     ::testing::internal::CaptureStderr();
     // A path made to forge a line, and to colour the operator's terminal; its
@@ -160,7 +234,10 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     // address: said once, at the first such request.
     for (int request = 0; request < 2; ++request)
         EXPECT_EQ(get("/v1/me", {{"X-Forwarded-For", "1.2.3.4"}}).status, 200);
+    // Bytes that are no request, after one that was: logged as what they are.
+    exchange(port, "GET /v1/me HTTP/1.1\r\nHost: x\r\n\r\n\x01\x02 \r\n\r\n");
     std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find(" unreadable request 400\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" GET /v1/x\\x0a2026-01-01T00:00:00Z GET /v1/me 200\\x1b[31m\\x5c 404\n"),
               std::string::npos)
         << log;
@@ -424,80 +501,6 @@ TEST_P(ServiceTest, APolishIsBoundedByTheTranscriptItFollows) {
     groq.answer(kTranscriptionPath, 200, R"({"text":"  "})");
     EXPECT_EQ(transcribe(who).body, (json{{"text", ""}, {"used", 5}, {"cap", 10}}));
     EXPECT_EQ(polish(who).status, 402);
-}
-
-// What came back on a raw connection, and whether the server closed it.
-struct Exchange {
-    std::string received;
-    bool closed = false;
-};
-
-// A raw client connection, from a loopback address of its choosing (all of
-// 127/8 is this machine), to play the clients a library would not.
-class Peer {
-  public:
-    Peer(int port, const char* from = "127.0.0.1") : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in source{AF_INET, 0, {::inet_addr(from)}};
-        sockaddr_in server{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}};
-        connected_ = ::bind(sock_, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
-                     ::connect(sock_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
-    }
-    ~Peer() { ::close(sock_); }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    // Sends, keeping what comes back meanwhile (a server that refused may
-    // answer long before the last byte); false once it takes no more.
-    bool send(std::string_view bytes) {
-        collect(MSG_DONTWAIT);
-        return connected_ && ::send(sock_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-                                 static_cast<ssize_t>(bytes.size());
-    }
-    // Whether the server has closed the connection, without waiting.
-    bool closedByServer() {
-        collect(MSG_DONTWAIT);
-        return result_.closed;
-    }
-    // Reads until the server closes, `until` arrives or 20 s pass.
-    Exchange finish(const std::string& until = "") {
-        timeval wait{20, 0};
-        ::setsockopt(sock_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        if (!until.empty() && result_.received.ends_with(until)) return result_;
-        collect(0, until);
-        return result_;
-    }
-
-  private:
-    void collect(int flags, const std::string& until = "") {
-        ssize_t got = 0;
-        for (char chunk[4096];
-             !result_.closed && (got = ::recv(sock_, chunk, sizeof chunk, flags)) > 0;) {
-            result_.received.append(chunk, static_cast<size_t>(got));
-            if (!until.empty() && result_.received.ends_with(until)) return;
-        }
-        result_.closed = result_.closed || got == 0 || (got < 0 && errno == ECONNRESET);
-    }
-
-    int sock_;
-    bool connected_ = false;
-    Exchange result_;
-};
-
-// Sends `sent`, then `later` after `pause`; what came back.
-Exchange exchange(int port, const std::string& sent, const std::string& later = "",
-                  std::chrono::milliseconds pause = {}, const std::string& until = "") {
-    Peer peer(port);
-    peer.send(sent);
-    std::this_thread::sleep_for(pause);
-    peer.send(later);
-    return peer.finish(until);
-}
-
-size_t residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6)) / 1024;
-    return 0;
 }
 
 // Hostile requests, each as its bytes: refused on what the server has read

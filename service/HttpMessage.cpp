@@ -111,7 +111,7 @@ std::string percentDecoded(std::string_view text, bool plusIsSpace) {
 
 std::optional<std::vector<std::pair<std::string, std::string>>> multipartParts(
     std::string_view body, std::string_view boundary, size_t maxParts) {
-    if (boundary.empty() || boundary.size() > 200) return std::nullopt;
+    if (boundary.empty() || boundary.size() > 70) return std::nullopt;  // as MIME allows
     const std::string delimiter = "--" + std::string(boundary);
     // The first delimiter may follow a preamble; every later one follows a line end.
     size_t at = body.starts_with(delimiter) ? 0 : body.find("\r\n" + delimiter);

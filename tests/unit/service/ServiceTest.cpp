@@ -430,6 +430,13 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
         {"brackets in a string are text", [&] { return post("/v1/polish", R"({"system":"s","text":")" +
             std::string(40, '[') + R"(\""})", who); }, 402},
         {"polish of nothing transcribed", [&] { return polish(who); }, 402},
+        {"the audio as a form's file", [&] { return post("/v1/transcribe",
+            "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.m4a\"\r\n"
+            "Content-Type: audio/mp4\r\n\r\nm4a\r\n--b--\r\n", who,
+            "multipart/form-data; boundary=\"b\""); }, 200},
+        {"a boundary past 70 characters", [&] { std::string b(71, 'b'); return post("/v1/transcribe",
+            "--" + b + "\r\nContent-Disposition: form-data; name=file\r\n\r\nm4a\r\n--" + b + "--\r\n",
+            who, "multipart/form-data; boundary=" + b); }, 400},
         {"mail refused", [&] { sink.refuseRecipients(true); return startSignIn("c@x.org"); }, 503},
         {"not an address", [&] { return startSignIn("a b@x"); }, 400},
         {"billing without token", [&] { return get("/v1/billing/summary"); }, 401},
@@ -442,7 +449,7 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
     };
     // clang-format on
     for (auto& test : cases) EXPECT_EQ(test.send().status, test.status) << test.name;
-    EXPECT_EQ(groq.requests().size(), 1u) << "only the one the provider answered";
+    EXPECT_EQ(groq.requests().size(), 2u) << "only the form and the answer without end";
     EXPECT_EQ(get("/v1/me", bearer("ovk_nobody")).body["signedIn"], false);
 }
 
@@ -538,6 +545,8 @@ TEST_P(ServiceTest, HostileRequestsAreRefusedOnTheirFirstBytes) {
         {"two lengths", start + "Content-Length: 2\r\nContent-Length: 40\r\n\r\n{}", "400"},
         {"a length that is no number", start + "Content-Length: 2x\r\n\r\n{}", "400"},
         {"chunks of another coding", start + "Transfer-Encoding: gzip\r\n\r\n{}", "400"},
+        {"chunks twice", start + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+         "400"},
         {"300 MB in chunks to the sign-in form",
          "POST /v1/auth/verify HTTP/1.1\r\nHost: x\r\n" + chunked, "413", mebibyteChunk, 300},
         {"30 MB in chunks to the transcription",

@@ -306,11 +306,10 @@ void HttpServer::State::admit(tcp::socket socket) {
     socket.set_option(tcp::no_delay(true), error);
     {
         std::lock_guard lock(mutex);
-        bool full = open >= limits.connections;
-        if (!full && client != trustedProxy && perClient[client] >= limits.connectionsPerClient)
-            full = true;
-        if (full) {
-            if (perClient[client] == 0) perClient.erase(client);
+        auto held = perClient.find(client);
+        const size_t fromClient = held == perClient.end() ? 0 : held->second;
+        if (open >= limits.connections ||
+            (client != trustedProxy && fromClient >= limits.connectionsPerClient)) {
             ++refused["too many connections"];
             return;  // the socket closes as it goes
         }

@@ -198,12 +198,14 @@ TEST_F(HotkeyMonitorTest, NeverSeenWarnsOnceAtTheThirtyFirstOtherEvent) {
 // The translator between a system's raw presses and the monitor's events,
 // by a script of steps "p<keycode>:<mac code>@<time>" (press) and
 // "r<keycode>:<mac code>@<time>" (release), "?" (is an ordinary key held)
-// and "reset". Each event shows as down/rep/up/flags, its key and its flags.
+// and "reset". Each event shows as down/up/flags ("rep" before a repeat's),
+// its key and its flags.
 TEST(KeyTranslator, CopiesAreDroppedRepeatsToldAndModifiersFlagged) {
     // clang-format off
     struct Case { const char *name, *script, *result; } cases[] = {
         {"a tap", "p10:96@1 ? r10:96@2 ?", "down96/0 held up96/0 free"},
-        {"a hold repeats", "p10:96@1 p10:96@2 r10:96@3", "down96/0 rep96/0 up96/0"},
+        {"a hold repeats", "p10:96@1 p10:96@2 r10:96@3", "down96/0 repdown96/0 up96/0"},
+        {"the key whose code is 0", "p10:0@1 r10:0@2", "down0/0 up0/0"},
         {"each reported twice", "p10:96@1 p10:96@1 r10:96@2 r10:96@2", "down96/0 - up96/0 -"},
         {"quick taps sharing a time", "p10:96@1 r10:96@1 p10:96@1 r10:96@1",
          "down96/0 up96/0 down96/0 up96/0"},
@@ -216,6 +218,7 @@ TEST(KeyTranslator, CopiesAreDroppedRepeatsToldAndModifiersFlagged) {
          "- free - down96/0"},
         {"reset forgets what is held", "p20:61@1 p10:96@1 reset ? p10:96@2 r20:61@3",
          "flags61/64 down96/64 free down96/0 -"},
+        {"reset forgets the times seen", "p10:96@1 r10:96@2 reset r10:96@2", "down96/0 up96/0 up96/0"},
     };
     // clang-format on
     for (const auto& test : cases) {
@@ -245,9 +248,9 @@ TEST(KeyTranslator, CopiesAreDroppedRepeatsToldAndModifiersFlagged) {
             }
             const char* type = event->type == KeyEventType::flagsChanged ? "flags"
                                : event->type == KeyEventType::keyUp      ? "up"
-                               : event->autorepeat                       ? "rep"
                                                                          : "down";
-            out += type + std::to_string(event->keyCode) + "/" + std::to_string(event->flags);
+            out += (event->autorepeat ? "rep" : "") + std::string(type) +
+                   std::to_string(event->keyCode) + "/" + std::to_string(event->flags);
         }
         EXPECT_EQ(out, test.result) << test.name;
     }

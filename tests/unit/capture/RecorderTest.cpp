@@ -308,6 +308,8 @@ TEST_F(RecorderTest, AKeptTakeCarriesItsModeAndLengthAndLastsADay) {
 
     const auto now = Platform::clock().now();
     keep("plain", 1);
+    EXPECT_EQ(fs::status(KeptTake::folder() + "/take-plain-1000.m4a").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
     using std::chrono::hours;
     EXPECT_FALSE(KeptTake::dropExpired(now + hours(23)));
     EXPECT_TRUE(KeptTake::dropExpired(now + hours(25)));

@@ -425,6 +425,7 @@ TEST_P(ServiceTest, BadRequestsAreRefusedWithTheirOwnStatus) {
         {"malformed multipart", [&] { return post("/v1/transcribe", "--b\r\nno headers here", who,
                                                   "multipart/form-data; boundary=b"); }, 400},
         {"polish, no text", [&] { return post("/v1/polish", R"({"system":"s"})", who); }, 400},
+        {"polish, no token, no install", [&] { return polish({}); }, 401},
         {"polish nested 40 deep", [&] { return post("/v1/polish", R"({"system":"s","text":"t","x":)" +
             std::string(40, '[') + std::string(40, ']') + "}", who); }, 400},
         {"brackets in a string are text", [&] { return post("/v1/polish", R"({"system":"s","text":")" +
@@ -645,6 +646,8 @@ TEST(ServiceWeek, StartsOnMondayMidnightUtc) {
     for (int64_t offset : {0LL, 1LL, 3 * 86400LL, 7 * 86400LL - 1})
         EXPECT_EQ(weekStart(monday + offset), monday) << offset;
     EXPECT_EQ(weekStart(monday - 1), monday - 7 * 86400);
+    // Before 1970 too: the Sunday before the epoch's week belongs to the week before.
+    EXPECT_EQ(weekStart(-3 * 86400 - 1), -10 * 86400);
 }
 
 TEST(ServiceWords, SpacesSeparateWordsAndEachIdeographOrKanaIsOne) {
@@ -708,6 +711,10 @@ TEST(ServiceConnections, SlowHeadersAndSlowBodiesAreCutOff) {
         EXPECT_EQ(answer.received.starts_with("HTTP/1.1 200"), test.answered) << test.name;
         EXPECT_TRUE(test.answered || answer.closed) << test.name << ": the server kept waiting";
     }
+    // The stream closes the socket as its time runs out, and counts just after.
+    for (int wait = 0; wait < 250 && server.refusals()["too slow"] < 2; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(server.refusals()["too slow"], 2u);
 }
 
 // Connections that wait (idle, headers trickling in, a body declared and not
@@ -728,6 +735,7 @@ TEST(ServiceConnections, WaitingConnectionsHoldNoWorkerAndEachAddressHasItsShare
                  });
     int port = server.bind("127.0.0.1", 0);
     server.start();
+    EXPECT_EQ(HttpServer().bind("127.0.0.1", port), 0) << "a port in use";
     auto answered = [&](const char* from) {
         Peer probe(port, from);
         probe.send("GET /me HTTP/1.1\r\nHost: x\r\n\r\n");

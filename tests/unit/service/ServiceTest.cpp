@@ -577,6 +577,12 @@ TEST_P(ServiceTest, HostileRequestsAreRefusedOnTheirFirstBytes) {
         EXPECT_EQ(answer.received.find("HTTP/1.1", 1), std::string::npos)
             << test.name << ": one answer only";
         EXPECT_LT(answer.received.size(), 4096u) << test.name;
+        if (!test.lastBytes) {
+            EXPECT_TRUE(answer.received.ends_with("{\"error\":\"too_large\"}") ||
+                        answer.received.ends_with("{\"error\":\"headers_too_large\"}") ||
+                        answer.received.ends_with("{\"error\":\"bad_request\"}"))
+                << test.name << ": a refusal says what it refused";
+        }
         if (test.megabytes) {
             EXPECT_LT(residentMegabytes(), before + test.megabytes) << test.name;
         }

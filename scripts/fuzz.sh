@@ -9,7 +9,8 @@ seconds=${1:-30}
 out=build/fuzz
 mkdir -p "$out/corpus"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -Iservice tests/fuzz/RequestFuzz.cpp service/HttpMessage.cpp -o "$out/request_fuzz"
+  -Iservice -Isrc tests/fuzz/RequestFuzz.cpp service/HttpMessage.cpp src/services/Url.cpp \
+  -o "$out/request_fuzz"
 
 seed() { printf '%b' "$2" >"$out/corpus/seed-$1"; }
 seed get 'GET /v1/auth/verify?code=a%2Bb+c&x=1 HTTP/1.1\r\nHost: x\r\n\r\n'

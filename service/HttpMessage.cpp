@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "services/Url.h"
+
 namespace velvox::service {
 
 namespace {
@@ -18,12 +20,6 @@ std::string headerOf(const HeaderLines& lines, std::string_view name, size_t ind
     for (const auto& [key, value] : lines)
         if (sameName(key, name) && index-- == 0) return value;
     return {};
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 // The value of `name` in a list of name=value pairs joined by '&'.
@@ -93,20 +89,6 @@ int framingRefusal(const HttpRequest& request, size_t bodyLimit) {
         return 400;
     if (lengths == 1 && std::stoull(length) > bodyLimit) return 413;
     return 0;
-}
-
-std::string percentDecoded(std::string_view text, bool plusIsSpace) {
-    std::string decoded;
-    decoded.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            decoded += plusIsSpace && text[i] == '+' ? ' ' : text[i];
-        }
-    }
-    return decoded;
 }
 
 std::optional<std::vector<std::pair<std::string, std::string>>> multipartParts(

@@ -52,10 +52,6 @@ HttpRequest requestFromHead(std::string method, std::string_view target, HeaderL
 // coding other than chunks; 413 for a declared length over `bodyLimit`.
 int framingRefusal(const HttpRequest& request, size_t bodyLimit);
 
-// %XX decoded, and '+' as a space where `plusIsSpace` (forms and queries).
-// A '%' without two hex digits stays as it is.
-std::string percentDecoded(std::string_view text, bool plusIsSpace);
-
 // The named parts of a multipart/form-data body with this boundary, in order;
 // nothing when it is malformed or has more than `maxParts` parts.
 std::optional<std::vector<std::pair<std::string, std::string>>> multipartParts(

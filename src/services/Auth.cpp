@@ -22,29 +22,6 @@ const std::string kPrefix = "ovk_";
 // Tokens the service hands out are far shorter; anything longer is not one.
 constexpr size_t kLongestToken = 512;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string percentDecoded(std::string_view text) {
-    std::string decoded;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                decoded += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        decoded += text[i];
-    }
-    return decoded;
-}
-
 // The value of the first query item with the name; nothing when there is no
 // such item or it has no "=".
 std::optional<std::string> queryValue(std::string_view query, std::string_view name) {

@@ -95,3 +95,33 @@ std::optional<HttpUrl> parseHttpUrl(std::string_view text) {
 }
 
 }  // namespace velvox
+
+namespace velvox {
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string percentDecoded(std::string_view text, bool plusIsSpace) {
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += plusIsSpace && text[i] == '+' ? ' ' : text[i];
+        }
+    }
+    return decoded;
+}
+
+}  // namespace velvox

@@ -19,4 +19,8 @@ struct HttpUrl {
 // information, other schemes) is not an address a request can go to.
 std::optional<HttpUrl> parseHttpUrl(std::string_view text);
 
+// %XX decoded, and '+' as a space where `plusIsSpace` (form fields). A '%'
+// without two hex digits stays as it is.
+std::string percentDecoded(std::string_view text, bool plusIsSpace = false);
+
 }  // namespace velvox

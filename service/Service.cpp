@@ -327,27 +327,23 @@ void Service::install(HttpServer& server) {
             const int64_t day = now_() / 86400;
             const std::string fromAddress =
                 "trial from " + clientAddress(request, settings_.trustedProxy);
-            bool taken = store_.takeFromBudget(fromAddress, day, settings_.trialPerAddress);
-            if (taken && !store_.takeFromBudget("trial", day, settings_.trialDaily)) {
-                store_.returnToBudget(fromAddress, day);
-                taken = false;
-            }
-            if (taken && !store_.takeTrialGo(who->install, settings_.trialGoes)) {
-                store_.returnToBudget(fromAddress, day);
-                store_.returnToBudget("trial", day);
-                taken = false;
-            }
-            if (!taken)
+            // Taken in this order, given back from the first `taken`.
+            auto giveBack = [&](int taken) {
+                if (taken > 0) store_.returnToBudget(fromAddress, day);
+                if (taken > 1) store_.returnToBudget("trial", day);
+                if (taken > 2) store_.returnTrialGo(who->install);
+            };
+            int taken = store_.takeFromBudget(fromAddress, day, settings_.trialPerAddress) ? 1 : 0;
+            if (taken == 1 && store_.takeFromBudget("trial", day, settings_.trialDaily)) ++taken;
+            if (taken == 2 && store_.takeTrialGo(who->install, settings_.trialGoes)) ++taken;
+            if (taken < 3) {
+                giveBack(taken);
                 return answerJson(response, 402,
                                   {{"error", "trial_over"}, {"cap", settings_.trialGoes}});
-            auto result = providers_.transcribe(audio, vocabularyOf(request));
-            if (providerFailed(result, response)) {
-                // A go the provider could not serve is not a go.
-                store_.returnTrialGo(who->install);
-                store_.returnToBudget(fromAddress, day);
-                store_.returnToBudget("trial", day);
-                return;
             }
+            auto result = providers_.transcribe(audio, vocabularyOf(request));
+            // A go the provider could not serve is not a go.
+            if (providerFailed(result, response)) return giveBack(taken);
             // Each served transcription may be polished once; speech that gave
             // no text has nothing to polish.
             if (!result.text.empty())

@@ -19,6 +19,7 @@
 #include "Service.h"
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
+#include "support/ResidentMemory.h"
 
 namespace velvox::service {
 namespace {
@@ -95,12 +96,6 @@ int hold(int port, int count, bool slow) {
     return 0;
 }
 
-double residentMb() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmRSS:")) return std::stod(line.substr(6)) / 1024;
-    return 0;
-}
 long openFiles() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
@@ -114,7 +109,7 @@ double percentile(std::vector<double> values, double fraction) {
 void BM_MeWhileConnected(benchmark::State& state) {
     static Deployment target;
     const long count = state.range(0), filesBefore = openFiles();
-    const double residentBefore = residentMb();
+    const double residentBefore = testing::residentMegabytes();
     const std::string command = "exec '" +
                                 std::filesystem::read_symlink("/proc/self/exe").string() +
                                 "' --hold " + std::to_string(target.port) + " " +
@@ -127,7 +122,7 @@ void BM_MeWhileConnected(benchmark::State& state) {
         std::this_thread::sleep_for(milliseconds(10));
     std::this_thread::sleep_for(milliseconds(500));  // for the headers to be read
     state.counters["accepted"] = held();
-    state.counters["rss_mb"] = residentMb() - residentBefore;
+    state.counters["rss_mb"] = testing::residentMegabytes() - residentBefore;
 
     auto client = target.client();
     std::vector<double> latencies;

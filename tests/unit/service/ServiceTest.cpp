@@ -20,6 +20,7 @@
 #include "platform/curl/CurlHttpClient.h"
 #include "services/API.h"
 #include "support/LoopbackServer.h"
+#include "support/ResidentMemory.h"
 #include "support/Shell.h"
 
 namespace velvox::service {
@@ -214,13 +215,6 @@ Exchange exchange(int port, const std::string& sent, const std::string& later = 
     std::this_thread::sleep_for(pause);
     peer.send(later);
     return peer.finish(until);
-}
-
-size_t residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6)) / 1024;
-    return 0;
 }
 
 TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
@@ -565,7 +559,7 @@ TEST_P(ServiceTest, HostileRequestsAreRefusedOnTheirFirstBytes) {
     };
     // clang-format on
     for (const auto& test : cases) {
-        const size_t before = residentMegabytes();
+        const double before = testing::residentMegabytes();
         Peer peer(port);
         peer.send(test.sent);
         for (int time = 0; time < test.times && peer.send(test.repeated); ++time) {
@@ -584,7 +578,7 @@ TEST_P(ServiceTest, HostileRequestsAreRefusedOnTheirFirstBytes) {
                 << test.name << ": a refusal says what it refused";
         }
         if (test.megabytes) {
-            EXPECT_LT(residentMegabytes(), before + test.megabytes) << test.name;
+            EXPECT_LT(testing::residentMegabytes(), before + test.megabytes) << test.name;
         }
     }
     EXPECT_EQ(sink.messages().size(), 0u);

@@ -27,9 +27,9 @@
 
 #include "app/TakeGuards.h"
 #include "capture/Recorder.h"
+#include "linux/glib/GlibMainQueue.h"
+#include "linux/gst/GstAudioInput.h"
 #include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
-#include "platform/linux/GstAudioInput.h"
 
 namespace velvox {
 namespace {

@@ -13,11 +13,11 @@
 #include "fakes/ManualMainQueue.h"
 #include "feedback/Overlay.h"
 #include "feedback/OverlayView.h"
+#include "linux/LinuxFeedback.h"
+#include "linux/draw/CairoCanvas.h"
+#include "linux/gtk/GtkPanel.h"
 #include "platform/Accessibility.h"
 #include "platform/Platform.h"
-#include "platform/linux/CairoCanvas.h"
-#include "platform/linux/GtkPanel.h"
-#include "platform/linux/LinuxFeedback.h"
 #include "support/BenchHome.h"
 
 namespace velvox {

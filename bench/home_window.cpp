@@ -11,9 +11,9 @@
 #include <memory>
 #include <thread>
 
+#include "linux/glib/GlibMainQueue.h"
+#include "linux/home/WebKitHomeWindow.h"
 #include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
-#include "platform/linux/WebKitHomeWindow.h"
 #include "support/BenchHome.h"
 
 namespace velvox {

@@ -25,10 +25,10 @@
 
 #include "capture/HotkeyMonitor.h"
 #include "capture/TakeFiles.h"
+#include "linux/glib/GlibMainQueue.h"
+#include "linux/gst/GstAudioInput.h"
+#include "linux/x11/X11KeyEventSource.h"
 #include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
-#include "platform/linux/GstAudioInput.h"
-#include "platform/linux/x11/X11KeyEventSource.h"
 #include "support/LowLatencyMicrophone.h"
 
 namespace velvox {

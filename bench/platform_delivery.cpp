@@ -18,13 +18,13 @@
 
 #include "delivery/Paster.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
+#include "linux/LinuxDelivery.h"
+#include "linux/atspi/AtspiAccessibility.h"
+#include "linux/glib/GlibMainQueue.h"
+#include "linux/x11/X11Clipboard.h"
+#include "linux/x11/XTestPaste.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/GlibMainQueue.h"
-#include "platform/linux/LinuxDelivery.h"
-#include "platform/linux/x11/X11Clipboard.h"
-#include "platform/linux/x11/XTestPaste.h"
 #include "support/BenchHome.h"
 
 namespace velvox::testing {

@@ -13,7 +13,7 @@
 #include "base/Brand.h"
 #include "feedback/BrandIcon.h"
 #include "integration/tray/StandInWatcher.h"
-#include "platform/linux/AyatanaStatusItem.h"
+#include "linux/gtk/AyatanaStatusItem.h"
 
 namespace velvox::testing {
 

@@ -8,6 +8,8 @@ bash scripts/install-deps.sh
 
 # Every C++ source follows .clang-format; a file that does not fails the run here.
 bash scripts/check-format.sh
+# No include runs back up the layers, and no fake links a real backend.
+python3 scripts/check-layers.py
 
 build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELVOX_SANITIZE=ON -DVELVOX_BENCHMARKS=OFF

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "linux/glib/GlibMainQueue.h"
 #include "platform/Platform.h"
-#include "platform/linux/GlibMainQueue.h"
 #include "support/TempHome.h"
 
 namespace velvox::testing {

@@ -1,5 +1,5 @@
-#include "platform/linux/wayland/PortalShortcuts.h"
-#include "platform/linux/wayland/RemoteDesktopPaste.h"
+#include "linux/wayland/PortalShortcuts.h"
+#include "linux/wayland/RemoteDesktopPaste.h"
 
 #include <gtest/gtest.h>
 #include <filesystem>

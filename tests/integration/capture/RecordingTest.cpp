@@ -8,7 +8,7 @@
 #include "capture/Recorder.h"
 #include "capture/TakeFiles.h"
 #include "integration/DesktopTest.h"
-#include "platform/linux/GstAudioInput.h"
+#include "linux/gst/GstAudioInput.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
 

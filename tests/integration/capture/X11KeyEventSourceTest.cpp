@@ -7,9 +7,9 @@
 #include "capture/HotkeyMonitor.h"
 #include "integration/DesktopTest.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
-#include "platform/linux/x11/InjectedKeys.h"
-#include "platform/linux/x11/X11KeyEventSource.h"
-#include "platform/linux/x11/XTestPaste.h"
+#include "linux/x11/InjectedKeys.h"
+#include "linux/x11/X11KeyEventSource.h"
+#include "linux/x11/XTestPaste.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
 

@@ -14,11 +14,11 @@
 #include "delivery/Inserter.h"
 #include "delivery/Paster.h"
 #include "integration/DesktopTest.h"
+#include "linux/LinuxDelivery.h"
+#include "linux/x11/X11Clipboard.h"
 #include "platform/Accessibility.h"
 #include "platform/PasteKeystroke.h"
 #include "platform/Workspace.h"
-#include "platform/linux/LinuxDelivery.h"
-#include "platform/linux/x11/X11Clipboard.h"
 
 namespace velvox::testing {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "base/Brand.h"
 #include "integration/DesktopTest.h"
-#include "platform/linux/LinuxDesktop.h"
+#include "linux/gtk/LinuxDesktop.h"
 #include "support/MainLoop.h"
 
 namespace velvox::testing {

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "integration/DesktopTest.h"
-#include "platform/linux/WebKitHomeWindow.h"
+#include "linux/home/WebKitHomeWindow.h"
 #include "support/MainLoop.h"
 
 namespace velvox::testing {

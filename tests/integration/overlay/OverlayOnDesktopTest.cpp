@@ -11,9 +11,9 @@
 #include "fakes/FakeAccessibility.h"
 #include "feedback/Overlay.h"
 #include "integration/DesktopTest.h"
-#include "platform/linux/CairoCanvas.h"
-#include "platform/linux/GtkPanel.h"
-#include "platform/linux/LinuxFeedback.h"
+#include "linux/LinuxFeedback.h"
+#include "linux/draw/CairoCanvas.h"
+#include "linux/gtk/GtkPanel.h"
 #include "support/MainLoop.h"
 #include "support/Shell.h"
 

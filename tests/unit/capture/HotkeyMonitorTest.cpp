@@ -1,5 +1,5 @@
 #include "capture/HotkeyMonitor.h"
-#include "capture/KeyTranslator.h"
+#include "platform/KeyTranslator.h"
 
 #include <gtest/gtest.h>
 

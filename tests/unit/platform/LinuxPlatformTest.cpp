@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/GlibMainQueue.h"
-#include "platform/linux/KeyCodeTable.h"
+#include "linux/glib/GlibMainQueue.h"
+#include "linux/x11/KeyCodeTable.h"
 #include "support/MainLoop.h"
 
 namespace velvox {

@@ -1,0 +1,38 @@
+#include "linux/LinuxDelivery.h"
+
+#include "base/Brand.h"
+#include "linux/atspi/AtspiAccessibility.h"
+#include "linux/x11/X11Clipboard.h"
+#include "linux/x11/X11Workspace.h"
+#include "linux/x11/XTestPaste.h"
+#include "platform/Accessibility.h"
+#include "platform/PasteKeystroke.h"
+#include "platform/Pasteboard.h"
+#include "platform/Workspace.h"
+
+namespace velvox {
+
+std::shared_ptr<AtspiAccessibility> installLinuxAccessibility() {
+    auto accessibility = AtspiAccessibility::create();
+    if (accessibility) Platform::installAccessibility(accessibility);
+    return accessibility;
+}
+
+void installX11Delivery(const std::shared_ptr<AtspiAccessibility>& accessibility) {
+    if (auto workspace = X11Workspace::create(Brand::bundleID)) {
+        Platform::installWorkspace(workspace);
+    }
+    if (auto clipboard = X11Clipboard::create()) Platform::installPasteboard(clipboard);
+    std::weak_ptr<AtspiAccessibility> weakAccessibility = accessibility;
+    auto paste = XTestPaste::create([weakAccessibility] {
+        auto accessibility = weakAccessibility.lock();
+        return accessibility && accessibility->focusIsTerminal();
+    });
+    if (paste) Platform::installPasteKeystroke(paste);
+}
+
+void installLinuxDelivery() {
+    installX11Delivery(installLinuxAccessibility());
+}
+
+}  // namespace velvox

@@ -1,0 +1,53 @@
+#include "linux/glib/GlibMainQueue.h"
+
+#include <glib.h>
+#include <cmath>
+
+namespace velvox {
+
+namespace {
+
+struct Work {
+    std::function<void()> function;
+    bool repeats;
+};
+
+gboolean runWork(gpointer data) {
+    auto* work = static_cast<Work*>(data);
+    work->function();
+    return work->repeats ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+void deleteWork(gpointer data) {
+    delete static_cast<Work*>(data);
+}
+
+ScheduledWork attachTimeout(double seconds, std::function<void()> function, bool repeats) {
+    auto milliseconds = static_cast<guint>(std::lround(std::max(0.0, seconds) * 1000.0));
+    GSource* source = g_timeout_source_new(milliseconds);
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, runWork, new Work{std::move(function), repeats}, deleteWork);
+    g_source_attach(source, nullptr);
+    // The handle keeps a reference, so destroying an already finished source is safe.
+    return ScheduledWork([source] {
+        g_source_destroy(source);
+        g_source_unref(source);
+    });
+}
+
+}  // namespace
+
+void GlibMainQueue::async(std::function<void()> work) {
+    // g_idle_add_full is safe from any thread and never runs the work inline.
+    g_idle_add_full(G_PRIORITY_DEFAULT, runWork, new Work{std::move(work), false}, deleteWork);
+}
+
+ScheduledWork GlibMainQueue::asyncAfter(double seconds, std::function<void()> work) {
+    return attachTimeout(seconds, std::move(work), false);
+}
+
+ScheduledWork GlibMainQueue::repeating(double intervalSeconds, std::function<void()> work) {
+    return attachTimeout(intervalSeconds, std::move(work), true);
+}
+
+}  // namespace velvox

@@ -1,0 +1,268 @@
+#include "linux/gtk/GtkApplicationShell.h"
+
+#include <X11/Xlib.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
+#include <memory>
+
+#include "linux/glib/GlibIds.h"
+
+namespace velvox {
+
+namespace {
+
+struct Shell {
+    ApplicationEvents events;
+    std::vector<std::string> launchURLs;
+    // GApplication activates the first copy once as it starts; that is the
+    // launch itself, not a reopen.
+    bool sawOwnActivation = false;
+};
+
+void onStartup(GApplication* application, gpointer data) {
+    // A tray application has no window most of the time; without a hold the
+    // application would end as soon as it started.
+    g_application_hold(application);
+    auto* shell = static_cast<Shell*>(data);
+    if (shell->events.launched) shell->events.launched();
+    if (!shell->launchURLs.empty() && shell->events.opened) shell->events.opened(shell->launchURLs);
+}
+
+void onActivate(GApplication*, gpointer data) {
+    auto* shell = static_cast<Shell*>(data);
+    if (!shell->sawOwnActivation) {
+        shell->sawOwnActivation = true;
+        return;
+    }
+    if (shell->events.reopened) shell->events.reopened();
+}
+
+void onOpen(GApplication*, GFile** files, gint count, const gchar*, gpointer data) {
+    auto* shell = static_cast<Shell*>(data);
+    std::vector<std::string> urls;
+    for (gint i = 0; i < count; ++i) {
+        char* uri = g_file_get_uri(files[i]);
+        if (uri) urls.emplace_back(uri);
+        g_free(uri);
+    }
+    if (!urls.empty() && shell->events.opened) shell->events.opened(urls);
+}
+
+// Commands from `velvox dictate` and `velvox retry` arrive as a method call
+// on the application's own object, not as a fire-and-forget action, so that
+// the command line hears whether they were carried out.
+constexpr const char* kRunCommand = "Run";
+
+std::string commandsInterface(const std::string& applicationID) {
+    return applicationID + ".Dictation";
+}
+
+// The object path GApplication gives the application's own object.
+std::string objectPathOf(const std::string& applicationID) {
+    std::string path = "/" + applicationID;
+    for (char& c : path) {
+        if (c == '.') c = '/';
+        if (c == '-') c = '_';
+    }
+    return path;
+}
+
+void onCommandCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                   GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+    // The bus has checked the arguments against the interface: (sb).
+    auto* shell = static_cast<Shell*>(data);
+    const gchar* command = nullptr;
+    gboolean boost = FALSE;
+    g_variant_get(parameters, "(&sb)", &command, &boost);
+    std::string refusal =
+        shell->events.dictate ? shell->events.dictate(command, boost) : "not started yet";
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", refusal.c_str()));
+}
+
+// The commands' object on the session bus, in place before the application
+// owns its name, so that no command can come before it; gone with this.
+class CommandsObject {
+  public:
+    CommandsObject(const std::string& applicationID, Shell* shell)
+        : bus_(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        if (!bus_) return;
+        std::string xml = "<node><interface name='" + commandsInterface(applicationID) +
+                          "'><method name='" + kRunCommand +
+                          "'><arg type='s' name='command' direction='in'/>"
+                          "<arg type='b' name='boost' direction='in'/>"
+                          "<arg type='s' name='refusal' direction='out'/>"
+                          "</method></interface></node>";
+        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
+        static const GDBusInterfaceVTable vtable = {onCommandCall, nullptr, nullptr, {}};
+        if (node) {
+            id_ = g_dbus_connection_register_object(bus_, objectPathOf(applicationID).c_str(),
+                                                    node->interfaces[0], &vtable, shell, nullptr,
+                                                    nullptr);
+            g_dbus_node_info_unref(node);
+        }
+    }
+    ~CommandsObject() {
+        if (id_) g_dbus_connection_unregister_object(bus_, id_);
+        if (bus_) g_object_unref(bus_);
+    }
+    CommandsObject(const CommandsObject&) = delete;
+    CommandsObject& operator=(const CommandsObject&) = delete;
+
+  private:
+    GDBusConnection* bus_;
+    guint id_ = 0;
+};
+
+void onShutdown(GApplication*, gpointer data) {
+    auto* shell = static_cast<Shell*>(data);
+    if (shell->events.terminating) shell->events.terminating();
+}
+
+gboolean onTerminationSignal(gpointer) {
+    quitGtkApplication();
+    return G_SOURCE_CONTINUE;
+}
+
+// Hands the addresses, or a reopen, to the copy that runs already.
+void handOver(GApplication* application, const std::vector<std::string>& urls) {
+    if (urls.empty()) {
+        g_application_activate(application);
+    } else {
+        std::vector<GFile*> files;
+        for (const auto& url : urls) files.push_back(g_file_new_for_uri(url.c_str()));
+        g_application_open(application, files.data(), static_cast<gint>(files.size()), "");
+        for (GFile* file : files) g_object_unref(file);
+    }
+    if (GDBusConnection* bus = g_application_get_dbus_connection(application))
+        g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+}
+
+}  // namespace
+
+int runGtkApplication(const std::string& applicationID, const std::vector<std::string>& urls,
+                      ApplicationEvents events) {
+    // The clipboard is read on a thread of its own, with a connection of its
+    // own; Xlib's shared state needs its locks for that, set before any
+    // other Xlib call.
+    XInitThreads();
+    // Keys, pastes, the clipboard and the pill all speak X11; on a Wayland
+    // desktop the application runs through XWayland.
+    gdk_set_allowed_backends("x11");
+    Shell shell{std::move(events), urls, false};
+    // The handlers must be in place before registering: a first copy starts
+    // up during registration.
+    auto make = [&](GApplicationFlags flags, bool& registered) {
+        GtkApplication* application = gtk_application_new(applicationID.c_str(), flags);
+        g_signal_connect(application, "startup", G_CALLBACK(onStartup), &shell);
+        g_signal_connect(application, "activate", G_CALLBACK(onActivate), &shell);
+        g_signal_connect(application, "open", G_CALLBACK(onOpen), &shell);
+        g_signal_connect(application, "shutdown", G_CALLBACK(onShutdown), &shell);
+        GError* error = nullptr;
+        registered = g_application_register(G_APPLICATION(application), nullptr, &error);
+        if (!registered) {
+            g_warning("could not register the application: %s", error ? error->message : "unknown");
+            g_clear_error(&error);
+        }
+        return application;
+    };
+
+    auto commands = std::make_unique<CommandsObject>(applicationID, &shell);
+    bool registered = false;
+    GtkApplication* application = make(G_APPLICATION_HANDLES_OPEN, registered);
+    if (!registered) {
+        // No session bus: run as a lone copy rather than not at all.
+        g_object_unref(application);
+        application = make(GApplicationFlags(G_APPLICATION_HANDLES_OPEN | G_APPLICATION_NON_UNIQUE),
+                           registered);
+        if (!registered) {
+            g_object_unref(application);
+            return 1;
+        }
+    }
+    if (g_application_get_is_remote(G_APPLICATION(application))) {
+        commands.reset();
+        handOver(G_APPLICATION(application), urls);
+        g_object_unref(application);
+        return 0;
+    }
+
+    int status = 0;
+    {
+        SourceId terminate(g_unix_signal_add(SIGTERM, onTerminationSignal, nullptr));
+        SourceId interrupt(g_unix_signal_add(SIGINT, onTerminationSignal, nullptr));
+        char program[] = "velvox";
+        char* argv[] = {program, nullptr};
+        status = g_application_run(G_APPLICATION(application), 1, argv);
+    }
+    g_object_unref(application);
+    return status;
+}
+
+namespace {
+
+bool nameHasOwner(GDBusConnection* bus, const std::string& applicationID) {
+    // Asked first: registering as a launcher for a name nobody owns would
+    // start the application through D-Bus activation instead.
+    constexpr int kTimeoutMilliseconds = 5000;
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", applicationID.c_str()), G_VARIANT_TYPE("(b)"),
+        G_DBUS_CALL_FLAGS_NONE, kTimeoutMilliseconds, nullptr, &error);
+    gboolean running = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &running);
+        g_variant_unref(reply);
+    }
+    g_clear_error(&error);
+    return running;
+}
+
+}  // namespace
+
+bool isApplicationRunning(const std::string& applicationID) {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return false;
+    bool running = nameHasOwner(bus, applicationID);
+    g_object_unref(bus);
+    return running;
+}
+
+std::optional<std::string> handOverDictation(const std::string& applicationID,
+                                             const std::string& command, bool boost) {
+    constexpr int kTimeoutMilliseconds = 5000;
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) {
+        g_clear_error(&error);
+        return std::nullopt;
+    }
+    // Never auto-started: a command must not launch the application.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, applicationID.c_str(), objectPathOf(applicationID).c_str(),
+        commandsInterface(applicationID).c_str(), kRunCommand,
+        g_variant_new("(sb)", command.c_str(), boost), G_VARIANT_TYPE("(s)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMilliseconds, nullptr, &error);
+    std::optional<std::string> answer;
+    if (reply) {
+        const gchar* refusal = nullptr;
+        g_variant_get(reply, "(&s)", &refusal);
+        answer = refusal;
+        g_variant_unref(reply);
+    } else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+               g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
+        // It may yet carry it out: not the same as none running.
+        answer = "the running copy did not answer";
+    }
+    g_clear_error(&error);
+    g_object_unref(bus);
+    return answer;
+}
+
+void quitGtkApplication() {
+    if (GApplication* application = g_application_get_default()) g_application_quit(application);
+}
+
+}  // namespace velvox

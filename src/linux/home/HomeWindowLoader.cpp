@@ -1,0 +1,150 @@
+#include "linux/home/HomeWindowLoader.h"
+
+#include <dlfcn.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "base/Files.h"
+#include "base/Log.h"
+#include "linux/home/HomeWindowModule.h"
+
+#ifndef VELVOX_SOURCE_DIR
+#define VELVOX_SOURCE_DIR "."
+#endif
+
+namespace velvox {
+
+namespace {
+
+using Factory = decltype(&velvoxCreateHomeWindow);
+
+// The factory from a program that links the window in, else from the module
+// beside the program (a build tree) or in its lib/velvox folder (installed).
+// Never unloaded: the web engine's types stay registered with GLib.
+Factory findFactory(std::string& reasons) {
+    if (void* linked = ::dlsym(RTLD_DEFAULT, kHomeWindowFactory))
+        return reinterpret_cast<Factory>(linked);
+    std::string folder = Files::executableFolder();
+    for (const std::string& candidate :
+         {folder + "/" + kHomeWindowModule, folder + "/../lib/velvox/" + kHomeWindowModule}) {
+        if (!Files::exists(candidate)) continue;
+        void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            const char* error = ::dlerror();
+            reasons += std::string(error ? error : candidate) + "; ";
+            continue;
+        }
+        if (void* factory = ::dlsym(module, kHomeWindowFactory))
+            return reinterpret_cast<Factory>(factory);
+        reasons += candidate + " has no " + kHomeWindowFactory + "; ";
+    }
+    if (reasons.empty())
+        reasons = std::string(kHomeWindowModule) + " found neither in " + folder + " nor in " +
+                  folder + "/../lib/velvox";
+    return nullptr;
+}
+
+void tellHomeIsMissing() {
+    GtkWidget* dialog = gtk_message_dialog_new(
+        nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
+        "Velvox could not open its Home window: a part of the installation (%s) is missing "
+        "or damaged. Dictation keeps working; reinstall Velvox to get Home back.",
+        kHomeWindowModule);
+    gtk_window_set_title(GTK_WINDOW(dialog), "Velvox");
+    g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+    gtk_widget_show(dialog);
+}
+
+}  // namespace
+
+HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometryFile,
+                                   std::function<void(const std::string& uri)> openExternal)
+    : pagesFolder_(std::move(pagesFolder)),
+      geometryFile_(std::move(geometryFile)),
+      openExternal_(std::move(openExternal)) {}
+
+HomeWindowLoader::~HomeWindowLoader() = default;
+
+std::string HomeWindowLoader::defaultPagesFolder() {
+    std::string installed = Files::executableFolder() + "/../share/velvox/resources";
+    char resolved[PATH_MAX];
+    if (Files::exists(installed + "/settings.html") && ::realpath(installed.c_str(), resolved))
+        return resolved;
+    return VELVOX_SOURCE_DIR "/resources";
+}
+
+bool HomeWindowLoader::ensureLoaded() {
+    if (window_) return true;
+    if (failed_) return false;
+    std::string reasons;
+    Factory factory = findFactory(reasons);
+    if (!factory) {
+        failed_ = true;
+        Log::error("home window module not loaded: " + reasons);
+        tellHomeIsMissing();
+        return false;
+    }
+    window_.reset(factory(pagesFolder_, geometryFile_, openExternal_));
+    window_->setEvents(events_);
+    return true;
+}
+
+void HomeWindowLoader::setEvents(WebViewEvents events) {
+    events_ = std::move(events);
+    if (window_) window_->setEvents(events_);
+}
+
+void HomeWindowLoader::present() {
+    if (ensureLoaded()) window_->present();
+}
+
+void HomeWindowLoader::hide() {
+    if (window_) window_->hide();
+}
+
+bool HomeWindowLoader::isVisible() {
+    return window_ && window_->isVisible();
+}
+
+bool HomeWindowLoader::isKey() {
+    return window_ && window_->isKey();
+}
+
+void HomeWindowLoader::loadPage(const std::string& path) {
+    if (ensureLoaded()) window_->loadPage(path);
+}
+
+void HomeWindowLoader::evaluate(const std::string& script,
+                                std::function<void(const std::string& error)> onError) {
+    if (window_) window_->evaluate(script, std::move(onError));
+}
+
+void HomeWindowLoader::beginDrag() {
+    if (window_) window_->beginDrag();
+}
+
+std::optional<std::string> HomeWindowLoader::titleBarDoubleClickAction() {
+    if (!window_) return std::nullopt;
+    return window_->titleBarDoubleClickAction();
+}
+
+void HomeWindowLoader::minimize() {
+    if (window_) window_->minimize();
+}
+
+void HomeWindowLoader::zoom() {
+    if (window_) window_->zoom();
+}
+
+// Asked by Home as it is built, which is when it first opens.
+void HomeWindowLoader::setDarkAppearance(bool dark) {
+    if (ensureLoaded()) window_->setDarkAppearance(dark);
+}
+
+ColorScheme HomeWindowLoader::desktopColorScheme() {
+    return ensureLoaded() ? window_->desktopColorScheme() : ColorScheme::dark;
+}
+
+}  // namespace velvox

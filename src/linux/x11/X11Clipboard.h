@@ -1,0 +1,99 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "linux/x11/X11Connection.h"
+#include "platform/Pasteboard.h"
+
+namespace velvox {
+
+// The X11 CLIPBOARD selection as a pasteboard of one item. The data lives in
+// the owning process, so this keeps its own connection and hidden window,
+// served from the GLib main loop: what we set stays available until another
+// client takes the selection. Reads are synchronous, each conversion bounded
+// by a time-out so a hung owner cannot block the caller for long.
+class X11Clipboard final : public Pasteboard, public std::enable_shared_from_this<X11Clipboard> {
+  public:
+    // Nothing when there is no display or it lacks the XFixes extension.
+    static std::shared_ptr<X11Clipboard> create(double conversionTimeoutSeconds = 0.3);
+    ~X11Clipboard() override;
+    X11Clipboard(const X11Clipboard&) = delete;
+    X11Clipboard& operator=(const X11Clipboard&) = delete;
+
+    int64_t changeCount() override;
+    std::vector<std::vector<std::string>> itemTypes() override;
+    std::optional<Bytes> data(size_t itemIndex, const std::string& type) override;
+    void setItems(const std::vector<PasteboardItem>& items) override;
+    // Reads on a connection and thread of its own, every target at once, so
+    // a slow owner costs the main thread nothing.
+    void takeSnapshot(double boundSeconds, std::function<void(PasteboardSnapshot)> done) override;
+    // The clipboard manager protocol: asks the CLIPBOARD_MANAGER owner to
+    // copy every target we offer, serving its requests until it confirms.
+    void handToManager() override;
+
+    // Whether our hidden window owns the selection right now.
+    bool ownsSelection();
+
+    X11Clipboard(std::unique_ptr<x11::Connection> connection, int fixesEventBase,
+                 double conversionTimeoutSeconds);
+
+  private:
+    struct Property {
+        Atom type = None;
+        int format = 0;
+        Bytes bytes;  // format 32 values are held as C longs, as Xlib gives them
+    };
+    struct Offer {
+        std::vector<std::pair<Atom, Bytes>> targets;
+        Time since = CurrentTime;
+    };
+    // A large value sent in chunks, one each time the requestor deletes the
+    // property (the INCR protocol).
+    struct Transfer {
+        Window requestor;
+        Atom property;
+        Atom type;
+        Bytes data;
+        size_t offset = 0;
+    };
+    enum class FetchFailure { refused, timedOut };
+
+    void processPending();
+    void handle(XEvent& event);
+    void serve(const XSelectionRequestEvent& request);
+    void continueTransfer(const XPropertyEvent& event);
+    bool waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& found,
+                 std::optional<double> boundSeconds = std::nullopt);
+    std::optional<Property> fetch(Atom target, FetchFailure* failure);
+    std::optional<Bytes> fetchBytes(Atom target);
+    Time serverTime();
+    bool ownerIsUnresponsive();
+    Atom atom(const std::string& name);
+    std::string atomName(Atom atom);
+
+    std::unique_ptr<x11::Connection> connection_;
+    Display* display_;
+    Window window_;
+    int fixesEventBase_;
+    double timeoutSeconds_;
+    size_t chunkSize_;
+
+    Atom clipboard_, targets_, multiple_, timestamp_, saveTargets_, delete_, incr_, utf8_, string_,
+        text_, transferProperty_, timeProperty_;
+
+    int64_t count_ = 0;
+    std::multiset<Time> ownSets_;
+    std::optional<Offer> offer_;
+    std::vector<Transfer> transfers_;
+    std::optional<int64_t> unresponsiveAtCount_;
+    std::map<std::string, Atom> atoms_;
+    std::map<Atom, std::string> names_;
+};
+
+}  // namespace velvox

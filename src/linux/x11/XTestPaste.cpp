@@ -1,0 +1,344 @@
+#include "linux/x11/XTestPaste.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include <glib.h>
+
+#include "linux/glib/DesktopFiles.h"
+#include "linux/x11/InjectedKeys.h"
+#include "linux/x11/X11WorkspaceProperties.h"
+
+namespace velvox {
+
+namespace {
+
+// Key codes by physical position (evdev code + 8), for keys the layout lacks.
+constexpr KeyCode kPhysicalV = 55;
+constexpr KeyCode kPhysicalLeftControl = 37;
+constexpr KeyCode kPhysicalLeftShift = 50;
+constexpr KeyCode kPhysicalLeftAlt = 64;
+
+using KeyBits = std::bitset<256>;
+
+KeyBits bitsOf(const char keys[32]) {
+    KeyBits bits;
+    for (int code = 0; code < 256; ++code) {
+        if (keys[code / 8] & (1 << (code % 8))) bits.set(code);
+    }
+    return bits;
+}
+
+// The modifier keys of the keyboard map, without Caps Lock and Num Lock whose
+// keys toggle a state rather than hold one.
+std::vector<KeyCode> modifierKeys(Display* display) {
+    std::vector<KeyCode> keys;
+    XModifierKeymap* map = XGetModifierMapping(display);
+    if (!map) return keys;
+    for (int modifier = 0; modifier < 8; ++modifier) {
+        if (modifier == LockMapIndex || modifier == Mod2MapIndex) continue;
+        for (int i = 0; i < map->max_keypermod; ++i) {
+            KeyCode code = map->modifiermap[modifier * map->max_keypermod + i];
+            if (code && std::find(keys.begin(), keys.end(), code) == keys.end())
+                keys.push_back(code);
+        }
+    }
+    XFreeModifiermap(map);
+    return keys;
+}
+
+// The XTEST keyboard our events go through; nothing without XInput.
+XDevice* openOurDevice(Display* display) {
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return nullptr;
+    x11::ErrorTrap trap(display);
+    XDevice* device = nullptr;
+    int count = 0;
+    XDeviceInfo* devices = XListInputDevices(display, &count);
+    for (int i = 0; devices && i < count && !device; ++i) {
+        if (devices[i].use == IsXExtensionKeyboard && devices[i].name &&
+            std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0) {
+            device = XOpenDevice(display, devices[i].id);
+        }
+    }
+    if (devices) XFreeDeviceList(devices);
+    return trap.succeeded() ? device : nullptr;
+}
+
+// Keys held down on that device. The core state shows only their union with
+// the user's keyboards.
+KeyBits downOn(Display* display, XDevice* device) {
+    KeyBits held;
+    if (!device) return held;
+    x11::ErrorTrap trap(display);
+    if (XDeviceState* state = XQueryDeviceState(display, device)) {
+        auto* item = state->data;
+        for (int c = 0; c < state->num_classes; ++c) {
+            if (item->c_class == KeyClass) held |= bitsOf(reinterpret_cast<XKeyState*>(item)->keys);
+            item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
+        }
+        XFreeDeviceState(state);
+    }
+    if (!trap.succeeded()) return KeyBits();
+    return held;
+}
+
+// One synthetic key event, announced first so that our own key source does
+// not take it for the user's.
+void strike(Display* display, KeyCode code, bool press) {
+    InjectedKeys::expect(code, press);
+    XTestFakeKeyEvent(display, code, press ? True : False, CurrentTime);
+}
+
+KeyCode keyFor(Display* display, KeySym symbol, KeyCode physical) {
+    KeyCode code = XKeysymToKeycode(display, symbol);
+    return code ? code : physical;
+}
+
+}  // namespace
+
+std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerminal) {
+    auto connection = x11::Connection::open();
+    if (!connection) return nullptr;
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(connection->display(), &event, &error, &major, &minor)) return nullptr;
+    return std::make_shared<XTestPaste>(std::move(connection), std::move(focusIsTerminal));
+}
+
+XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
+                       std::function<bool()> focusIsTerminal)
+    : connection_(std::move(connection)),
+      display_(connection_->display()),
+      focusIsTerminal_(std::move(focusIsTerminal)),
+      ourDevice_(openOurDevice(display_)) {}
+
+XTestPaste::~XTestPaste() {
+    if (ourDevice_) XCloseDevice(display_, ourDevice_);
+}
+
+bool XTestPaste::isTerminalName(const std::string& name) {
+    static const std::array<const char*, 40> terminals = {"xterm",
+                                                          "uxterm",
+                                                          "gnome-terminal",
+                                                          "gnome-terminal-server",
+                                                          "org.gnome.terminal",
+                                                          "kgx",
+                                                          "org.gnome.console",
+                                                          "konsole",
+                                                          "org.kde.konsole",
+                                                          "xfce4-terminal",
+                                                          "terminator",
+                                                          "tilix",
+                                                          "com.gexperts.tilix",
+                                                          "alacritty",
+                                                          "kitty",
+                                                          "wezterm",
+                                                          "wezterm-gui",
+                                                          "org.wezfurlong.wezterm",
+                                                          "foot",
+                                                          "footclient",
+                                                          "urxvt",
+                                                          "rxvt",
+                                                          "st",
+                                                          "st-256color",
+                                                          "lxterminal",
+                                                          "mate-terminal",
+                                                          "qterminal",
+                                                          "terminology",
+                                                          "sakura",
+                                                          "guake",
+                                                          "tilda",
+                                                          "yakuake",
+                                                          "cool-retro-term",
+                                                          "deepin-terminal",
+                                                          "io.elementary.terminal",
+                                                          "ptyxis",
+                                                          "org.gnome.ptyxis",
+                                                          "ghostty",
+                                                          "com.mitchellh.ghostty",
+                                                          "blackbox"};
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return std::find_if(terminals.begin(), terminals.end(),
+                        [&](const char* terminal) { return lower == terminal; }) != terminals.end();
+}
+
+XTestPaste::PasteKey XTestPaste::pasteKeyForFocus(bool askAccessibility) {
+    auto keyFor = [](const std::string& name) -> std::optional<PasteKey> {
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        // xterm pastes only the primary selection by default.
+        if (lower == "xterm" || lower == "uxterm") return PasteKey::none;
+        if (lower == "urxvt" || lower == "rxvt" || lower == "rxvt-unicode")
+            return PasteKey::controlAltV;
+        if (isTerminalName(lower)) return PasteKey::controlShiftV;
+        return std::nullopt;
+    };
+    if (auto window = x11::activeWindow(display_)) {
+        if (auto windowClass = x11::windowClass(display_, *window)) {
+            if (auto key = keyFor(windowClass->instance)) return *key;
+            if (auto key = keyFor(windowClass->className)) return *key;
+        }
+        if (auto process = x11::windowProcess(display_, *window)) {
+            if (auto key = keyFor(executableName(*process))) return *key;
+        }
+    }
+    if (askAccessibility && focusIsTerminal_ && focusIsTerminal_()) return PasteKey::controlShiftV;
+    return PasteKey::controlV;
+}
+
+bool XTestPaste::focusPastesClipboard() {
+    // Only the window tells of a terminal without a paste key; the
+    // accessibility role would only choose between keys.
+    return pasteKeyForFocus(/*askAccessibility=*/false) != PasteKey::none;
+}
+
+void XTestPaste::liftModifiers() {
+    // A modifier held on the user's keyboard is one the XTEST device never
+    // pressed, and servers may drop its release there: pressing and
+    // releasing it on that device lifts it from the combined state all the
+    // same, and leaves nothing down there. It is never pressed again: the
+    // user's keyboard state is theirs.
+    char keys[32];
+    XQueryKeymap(display_, keys);
+    KeyBits down = bitsOf(keys);
+    KeyBits ours = downOn(display_, ourDevice_);
+    for (KeyCode code : modifierKeys(display_)) {
+        if (!down.test(code)) continue;
+        if (!ours.test(code)) strike(display_, code, true);
+        strike(display_, code, false);
+    }
+}
+
+void XTestPaste::releaseLeftovers() {
+    XSync(display_, False);
+    KeyBits ours = downOn(display_, ourDevice_);
+    for (int code = 8; code < 256; ++code) {
+        if (ours.test(code)) strike(display_, static_cast<KeyCode>(code), false);
+    }
+    XSync(display_, False);
+}
+
+void XTestPaste::post(Sent sent) {
+    PasteKey key = pasteKeyForFocus(/*askAccessibility=*/true);
+    if (key == PasteKey::none) {
+        if (sent) sent(false);
+        return;
+    }
+    liftModifiers();
+
+    KeyCode control = keyFor(display_, XK_Control_L, kPhysicalLeftControl);
+    KeyCode second = key == PasteKey::controlShiftV
+                         ? keyFor(display_, XK_Shift_L, kPhysicalLeftShift)
+                     : key == PasteKey::controlAltV ? keyFor(display_, XK_Alt_L, kPhysicalLeftAlt)
+                                                    : 0;
+    KeyCode v = keyFor(display_, XK_v, kPhysicalV);
+    strike(display_, control, true);
+    if (second) strike(display_, second, true);
+    strike(display_, v, true);
+    strike(display_, v, false);
+    if (second) strike(display_, second, false);
+    strike(display_, control, false);
+    releaseLeftovers();
+    if (sent) sent(true);
+}
+
+bool XTestPaste::type(const std::string& text) {
+    // Each character becomes its key, with Shift for the second level; a
+    // character the layout lacks goes on a spare key code for the while.
+    int minCode = 0, maxCode = 0;
+    XDisplayKeycodes(display_, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
+                                      maxCode - minCode + 1, &perCode);
+    if (!map) return false;
+    std::vector<KeyCode> spare;
+    for (int code = maxCode; code >= minCode; --code) {
+        bool empty = true;
+        for (int level = 0; level < perCode; ++level)
+            empty = empty && map[(code - minCode) * perCode + level] == NoSymbol;
+        if (empty) spare.push_back(static_cast<KeyCode>(code));
+    }
+    XFree(map);
+
+    struct Stroke {
+        KeyCode code;
+        bool shift;
+    };
+    std::vector<Stroke> strokes;
+    std::vector<std::pair<KeyCode, KeySym>> borrowed;
+    for (const char* at = text.c_str(); *at; at = g_utf8_next_char(at)) {
+        gunichar character = g_utf8_get_char(at);
+        KeySym symbol = character == '\n'   ? XK_Return
+                        : character == '\t' ? XK_Tab
+                        : character < 0x100 ? character
+                                            : 0x01000000 | character;
+        KeyCode code = XKeysymToKeycode(display_, symbol);
+        if (code && XkbKeycodeToKeysym(display_, code, 0, 0) == symbol) {
+            strokes.push_back({code, false});
+        } else if (code && XkbKeycodeToKeysym(display_, code, 0, 1) == symbol) {
+            strokes.push_back({code, true});
+        } else {
+            auto found = std::find_if(borrowed.begin(), borrowed.end(),
+                                      [&](const auto& entry) { return entry.second == symbol; });
+            if (found == borrowed.end()) {
+                if (borrowed.size() >= spare.size()) return false;
+                borrowed.emplace_back(spare[borrowed.size()], symbol);
+                found = borrowed.end() - 1;
+            }
+            strokes.push_back({found->first, false});
+        }
+    }
+    // The same symbol on both levels: a lone letter would read as its lower case.
+    for (auto [code, symbol] : borrowed) {
+        KeySym levels[2] = {symbol, symbol};
+        XChangeKeyboardMapping(display_, code, 2, levels, 1);
+    }
+    XSync(display_, False);
+
+    liftModifiers();
+    KeyCode shift = keyFor(display_, XK_Shift_L, kPhysicalLeftShift);
+    for (const auto& stroke : strokes) {
+        if (stroke.shift) strike(display_, shift, true);
+        strike(display_, stroke.code, true);
+        strike(display_, stroke.code, false);
+        if (stroke.shift) strike(display_, shift, false);
+    }
+    releaseLeftovers();
+    if (!borrowed.empty()) {
+        // The window reads the keys after it has seen the new mapping; give
+        // the spare keys back once it has had time to.
+        Display* display = display_;
+        std::vector<KeyCode> codes;
+        for (auto [code, symbol] : borrowed) codes.push_back(code);
+        g_timeout_add_full(
+            G_PRIORITY_DEFAULT, 1000,
+            [](gpointer data) -> gboolean {
+                auto* pending = static_cast<std::pair<Display*, std::vector<KeyCode>>*>(data);
+                KeySym none = NoSymbol;
+                for (KeyCode code : pending->second)
+                    XChangeKeyboardMapping(pending->first, code, 1, &none, 1);
+                XFlush(pending->first);
+                return G_SOURCE_REMOVE;
+            },
+            new std::pair<Display*, std::vector<KeyCode>>(display, codes),
+            [](gpointer data) {
+                delete static_cast<std::pair<Display*, std::vector<KeyCode>>*>(data);
+            });
+    }
+    return true;
+}
+
+}  // namespace velvox

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "linux/x11/X11Connection.h"
+#include "platform/PasteKeystroke.h"
+
+namespace velvox {
+
+// Control+V typed through the XTEST extension on a connection of our own;
+// Control+Shift+V when the focused window is a terminal emulator, where
+// Control+V means something else; the key urxvt pastes with; none for
+// xterm, which has no key that pastes the clipboard.
+class XTestPaste final : public PasteKeystroke {
+  public:
+    // Nothing without a display or the XTEST extension. focusIsTerminal is
+    // asked when the window itself does not tell (the accessibility role).
+    static std::shared_ptr<XTestPaste> create(std::function<bool()> focusIsTerminal = {});
+    ~XTestPaste() override;
+
+    void post(Sent sent) override;
+    bool focusPastesClipboard() override;
+    bool type(const std::string& text) override;
+
+    // Whether a window class, instance or program name is a terminal emulator's.
+    static bool isTerminalName(const std::string& name);
+
+    enum class PasteKey { controlV, controlShiftV, controlAltV, none };
+
+    XTestPaste(std::unique_ptr<x11::Connection> connection, std::function<bool()> focusIsTerminal);
+
+  private:
+    PasteKey pasteKeyForFocus(bool askAccessibility);
+    // Lifts the modifiers the user holds, so that our keys mean what they say.
+    void liftModifiers();
+    // Releases whatever of ours is still down on the XTEST device.
+    void releaseLeftovers();
+
+    std::unique_ptr<x11::Connection> connection_;
+    Display* display_;
+    std::function<bool()> focusIsTerminal_;
+    XDevice* ourDevice_;
+};
+
+}  // namespace velvox

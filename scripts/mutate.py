@@ -30,7 +30,7 @@ DEFAULT_FILES = [
     "src/capture/Recorder.cpp", "src/app/DictationController.cpp", "src/config/Config.cpp",
     "src/records/StatsEvent.cpp", "src/records/StatsQueries.cpp", "src/text/Corrections.cpp",
     "src/text/Tidy.cpp", "src/services/APIError.cpp", "src/feedback/Overlay.cpp",
-    "src/home/HomeActions.cpp", "src/capture/KeyTranslator.cpp", "service/Service.cpp",
+    "src/home/HomeActions.cpp", "src/platform/KeyTranslator.cpp", "service/Service.cpp",
     "service/HttpMessage.cpp", "service/HttpServer.cpp",
 ]
 
@@ -40,6 +40,7 @@ PROGRAMS = {
     "src/delivery": ["tests_delivery", "tests_app"],
     "src/capture": ["tests_capture", "tests_app"],
     "src/app": ["tests_app"],
+    "src/platform": ["tests_platform"],
     "src/config": ["tests_base", "tests_app"],
     "src/records": ["tests_records", "tests_home"],
     "src/text": ["tests_text"],

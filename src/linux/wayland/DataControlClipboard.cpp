@@ -226,6 +226,10 @@ std::optional<Bytes> DataControlClipboard::data(size_t itemIndex, const std::str
         return std::nullopt;
     }
     if (!selection_) return std::nullopt;
+    // An owner asked for a type it never offered may answer anything (some
+    // send their text under any name): such a type reads as nothing.
+    const auto& offered = offers_[selection_];
+    if (std::find(offered.begin(), offered.end(), type) == offered.end()) return std::nullopt;
     int fd = receive(type);
     connection_->flush();
     return readAll({fd}, deadlineAfter(timeoutSeconds_)).front();

@@ -55,9 +55,7 @@ TYPED_TEST(MainQueueContract, WorkRunsLaterInOrderFromAnyThread) {
 TYPED_TEST(MainQueueContract, TimersFireOnceInDueOrderUnlessCancelled) {
     auto late = this->queue.asyncAfter(0.3, this->note("late"));
     auto early = this->queue.asyncAfter(0.02, this->note("early"));
-    {
-        auto dropped = this->queue.asyncAfter(0.01, this->note("dropped"));
-    }
+    { auto dropped = this->queue.asyncAfter(0.01, this->note("dropped")); }
     auto cancelled = this->queue.asyncAfter(0.01, this->note("cancelled"));
     cancelled.cancel();
     this->driver.pass(0.05);

@@ -133,7 +133,7 @@ std::string DictationController::readyLine() const {
 }
 
 void DictationController::refreshReadyLine() {
-    if (AppState::tapRunning() && !busy_ && !recorder_.hasSession()) setStatus(readyLine());
+    if (AppState::tapRunning() && std::holds_alternative<Idle>(state_)) setStatus(readyLine());
 }
 
 void DictationController::setStatus(const std::string& text) {
@@ -150,7 +150,7 @@ std::string DictationController::overlayText(const std::string& message) {
 void DictationController::flashError(const std::string& message) {
     setStatus(message);
     Overlay::shared().show(OverlayState::error(overlayText(message)),
-                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent, nullptr);
+                           latestKind_ ? Overlay::boostAccent : Overlay::plainAccent, nullptr);
     Overlay::shared().hide(kFlashSeconds);
     Log::write(message);
 }
@@ -160,65 +160,93 @@ void DictationController::setIcon(bool recording) {
     Platform::statusItem().setToolTip(Brand::name);
 }
 
-// ---- A: key-down ----
+// ---- the target ----
+
+DictationController::Target DictationController::Target::frontmost() {
+    Target target{Platform::workspace().frontmostApplication()};
+    if (target.app && target.app->name.empty()) target.app->name = "Unknown";
+    return target;
+}
+
+std::optional<int32_t> DictationController::Target::processId() const {
+    return app ? std::optional<int32_t>(app->processId) : std::nullopt;
+}
+
+std::string DictationController::Target::bundle() const {
+    return app ? app->bundleIdentifier : "";
+}
+
+std::string DictationController::Target::name() const {
+    return app ? app->name : "Unknown";
+}
+
+// ---- the key going down: rest (or a take a command started) to recording ----
 
 void DictationController::keyDown(int64_t keyCode) {
-    if (busy_) return;
+    if (busy()) return;
     beginRecording(keyCode == config_.boostHotkeyKeyCode);
 }
 
 std::string DictationController::beginRecording(bool boost) {
-    boosting_ = boost;
     if (!microphoneAuthorized()) {
         Platform::microphoneAccess().requestAccess([](bool) {});
         flashError("Microphone access needed");
         return "Microphone access needed";
     }
     if (!recorder_.start(config_.inputDevice)) {
+        // Starting let any take in progress go first.
+        state_ = Idle{};
         flashError("Microphone busy or unavailable");
         return "Microphone busy or unavailable";
     }
     // The connection for the transcription opens while the user speaks.
     API::warmUp(config_);
 
-    auto frontmost = Platform::workspace().frontmostApplication();
-    targetApp_ = frontmost ? std::optional<int32_t>(frontmost->processId) : std::nullopt;
-    targetWindow_ = frontmost ? frontmost->window : 0;
-    targetBundle_ = frontmost ? frontmost->bundleIdentifier : "";
-    targetName_ = frontmost && !frontmost->name.empty() ? frontmost->name : "Unknown";
-    smartKind_ =
-        boost ? std::optional(Smart::kind(targetBundle_, targetApp_, config_)) : std::nullopt;
+    Target target = Target::frontmost();
+    std::optional<Smart::Kind> kind =
+        boost ? std::optional(Smart::kind(target.bundle(), target.processId(), config_))
+              : std::nullopt;
+    latestKind_ = kind;
+    state_ = Recording{{std::move(target), kind},
+                       Platform::mainQueue().asyncAfter(
+                           config_.maxRecordSeconds,
+                           self_.bind([](DictationController& c) { c.endRecording(); }))};
     setIcon(true);
 
     std::optional<std::string> label;
-    if (smartKind_) label = Smart::label(*smartKind_);
+    if (kind) label = Smart::label(*kind);
     setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis : "Listening" + kEllipsis);
 
     Overlay::shared().show(OverlayState::listening(label),
-                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent,
+                           kind ? Overlay::boostAccent : Overlay::plainAccent,
                            [weak = self_.ref()] {
                                DictationController* self = weak.get();
                                return self ? self->recorder_.level() : 0.0;
                            });
-    capTimer_ = Platform::mainQueue().asyncAfter(
-        config_.maxRecordSeconds, self_.bind([](DictationController& c) { c.endRecording(); }));
     return "";
 }
 
-// ---- B: key-up or cap ----
+void DictationController::dropTake() {
+    state_ = Idle{};
+    recorder_.discard();
+    setIcon(false);
+    Overlay::shared().hide(0);
+}
+
+// ---- key-up or cap: recording to processing, or back to rest ----
 
 void DictationController::endRecording() {
-    capTimer_.cancel();
-    if (!recorder_.hasSession()) return;
+    auto* recording = std::get_if<Recording>(&state_);
+    if (!recording) return;
     if (!recorder_.isRecording()) {
-        recorder_.discard();
-        setIcon(false);
-        Overlay::shared().hide(0);
+        dropTake();
         flashError("Microphone stopped");
         return;
     }
     double elapsed = recorder_.elapsed();
     TakeFile file = recorder_.stop();
+    Dictation dictation = std::move(recording->dictation);
+    state_ = Idle{};
     setIcon(false);
 
     // A comparison with NaN is false, so a NaN duration counts as too short
@@ -229,7 +257,6 @@ void DictationController::endRecording() {
         return;
     }
 
-    heldSeconds_ = elapsed;
     Log::write("recorded " + Strings::fixed(elapsed, 1) + "s, " + std::to_string(fileSize(*file)) +
                " bytes");
     if (!TakeGuards::heardVoice(recorder_.loudestPower())) {
@@ -241,16 +268,17 @@ void DictationController::endRecording() {
         heardNothing();
         return;
     }
-    busy_ = true;
+    std::optional<Smart::Kind> kind = dictation.kind;
+    state_ = Processing{std::move(dictation), elapsed};
     setStatus("Transcribing" + kEllipsis);
     Overlay::shared().update(OverlayState::thinking());
 
-    auto prompt = DictationPipeline::preparePrompt(config_, smartKind_);
-    modeUsed_ = prompt.mode;
-    process(std::move(file), prompt.text);
+    auto prompt = DictationPipeline::preparePrompt(config_, kind);
+    process(std::move(file), kind, prompt.text);
 }
 
-void DictationController::process(TakeFile file, const std::string& prompt) {
+void DictationController::process(TakeFile file, std::optional<Smart::Kind> kind,
+                                  const std::string& prompt) {
     WeakController weak = self_.ref();
     DictationPipeline::Handlers handlers;
     handlers.transcriptionFailed = [weak](const std::string& message,
@@ -268,17 +296,20 @@ void DictationController::process(TakeFile file, const std::string& prompt) {
         postTo(weak, [result](DictationController& c) { c.transcriptionFinished(result); });
     };
     // The handlers run on the network thread and reach the controller only on the main queue.
-    DictationPipeline::process(std::move(file), config_, smartKind_, prompt, std::move(handlers));
+    DictationPipeline::process(std::move(file), config_, kind, prompt, std::move(handlers));
 }
 
 void DictationController::hotkeyReleased() {
     heldKey_.reset();
     endRecording();
-    if (auto waiting = std::exchange(waitingForRelease_, nullptr)) transcriptionFinished(*waiting);
+    if (auto* waiting = std::get_if<WaitingForRelease>(&state_)) {
+        WaitingForRelease ready = std::move(*waiting);
+        deliver(ready.processed, ready.result);
+    }
 }
 
 std::string DictationController::runCommand(DictationCommand command, bool boost) {
-    bool recording = recorder_.hasSession();
+    bool recording = std::holds_alternative<Recording>(state_);
     if (command == DictationCommand::toggle)
         command = recording ? DictationCommand::stop : DictationCommand::start;
     // A stop after the length cap ended the take, or a start during one,
@@ -288,38 +319,41 @@ std::string DictationController::runCommand(DictationCommand command, bool boost
         return "";
     }
     if (recording) return "";
-    if (busy_) return "the last dictation is still being made";
+    if (busy()) return "the last dictation is still being made";
     return beginRecording(boost);
 }
 
-// ---- C: the transcription's outcome, back on the main thread ----
+// ---- the transcription's outcome, back on the main thread ----
 
 void DictationController::heardNothing() {
-    busy_ = false;
+    state_ = Idle{};
     flashError(microphoneAuthorized() ? "Heard nothing, check the input device"
                                       : "Microphone not allowed");
 }
 
 void DictationController::transcriptionFinished(const DictationPipeline::Result& result) {
+    auto* processing = std::get_if<Processing>(&state_);
+    if (!processing) return;
     // While an ordinary hotkey is held (the cap ended the recording), the
     // desktop may send every key to us (an X11 key grab), so a paste would
     // not reach the target: the text waits for the release.
     if (heldKey_ && modifierFlag(*heldKey_) == 0) {
-        waitingForRelease_ = std::make_shared<DictationPipeline::Result>(result);
+        state_ = WaitingForRelease{std::move(*processing), result};
         setStatus("Release " + KeyNames::name(*heldKey_) + " to insert the text");
         return;
     }
-    deliver(result);
-    if (result.polishFailure) setStatus("Cleanup failed, pasted raw. See Console");
+    Processing processed = std::move(*processing);
+    deliver(processed, result);
 }
 
-// ---- E: delivery ----
+// ---- delivery: processing (or waiting for the release) to rest ----
 
-void DictationController::deliver(const DictationPipeline::Result& result) {
+void DictationController::deliver(const Processing& processed,
+                                  const DictationPipeline::Result& result) {
     Log::write("delivering " + std::to_string(Graphemes::count(result.text)) +
                " chars, autoPaste " + (config_.autoPaste ? "true" : "false"));
-    bool wasBoost = boosting_;
-    boosting_ = false;
+    const Target& target = processed.dictation.target;
+    const std::string mode = DictationPipeline::modeOf(processed.dictation.kind);
     const std::string& out = result.tidied;
     // The recording goes once the text is in: a crash before then leaves it
     // for a retry, a retry after then could only type the text twice.
@@ -328,71 +362,62 @@ void DictationController::deliver(const DictationPipeline::Result& result) {
         ~DropWhenDelivered() {
             if (take) take->reset();
         }
-    } dropTake{result.take};
-    History::append(result.transcript, out, wasBoost, config_.keepHistory);
+    } dropRecording{result.take};
+    History::append(result.transcript, out, processed.dictation.kind.has_value(),
+                    config_.keepHistory);
     if (config_.keepHistory) {
-        Stats::record(out, result.spoken, heldSeconds_, targetBundle_, targetName_, modeUsed_);
+        Stats::record(out, result.spoken, processed.seconds, target.bundle(), target.name(), mode);
     }
     lastResult_ = out;
     Overlay::shared().hide(0);
-    AppState::dictated(out, heldSeconds_, modeUsed_);
+    AppState::dictated(out, processed.seconds, mode);
 
-    if (targetBundle_ == Brand::bundleID && AppState::insertIntoOwnWindow() &&
-        AppState::insertIntoOwnWindow()(out, modeUsed_)) {
+    if (target.bundle() == Brand::bundleID && AppState::insertIntoOwnWindow() &&
+        AppState::insertIntoOwnWindow()(out, mode)) {
         setStatus(readyLine());
         Log::write("delivered into own window");
-        targetApp_.reset();
-        busy_ = false;
-        return;
-    }
-
-    std::optional<RunningApplication> target;
-    if (targetApp_)
-        target = RunningApplication{*targetApp_, targetBundle_, targetName_, targetWindow_};
-    DeliveryOutcome outcome = Paster::deliver(
-        out, target,
-        {.autoPaste = config_.autoPaste,
-         .direct = config_.insertDirectly,
-         .alwaysCopy = config_.alwaysCopyToClipboard},
-        self_.bind([](DictationController& c, const std::optional<std::string>& failure) {
-            if (failure) {
-                c.flashError(*failure);
-            } else {
-                Log::write("delivered ok");
-            }
-        }));
-    if (outcome.succeeded()) {
-        setStatus(readyLine());
-        // A paste is known to have gone out only once its keys have.
-        if (outcome.kind != DeliveryOutcome::Kind::pasted) Log::write("delivered ok");
     } else {
-        flashError(outcome.message);
+        DeliveryOutcome outcome = Paster::deliver(
+            out, target.app,
+            {.autoPaste = config_.autoPaste,
+             .direct = config_.insertDirectly,
+             .alwaysCopy = config_.alwaysCopyToClipboard},
+            self_.bind([](DictationController& c, const std::optional<std::string>& failure) {
+                if (failure) {
+                    c.flashError(*failure);
+                } else {
+                    Log::write("delivered ok");
+                }
+            }));
+        if (outcome.succeeded()) {
+            setStatus(readyLine());
+            // A paste is known to have gone out only once its keys have.
+            if (outcome.kind != DeliveryOutcome::Kind::pasted) Log::write("delivered ok");
+        } else {
+            flashError(outcome.message);
+        }
     }
-    targetApp_.reset();
-    busy_ = false;
+    state_ = Idle{};
+    if (result.polishFailure) setStatus("Cleanup failed, pasted raw. See Console");
 }
 
+// ---- keys and the microphone during a take ----
+
 void DictationController::otherKeyDown(int64_t keyCode) {
-    if (busy_ || !recorder_.hasSession()) return;
+    if (!std::holds_alternative<Recording>(state_)) return;
     auto verdict =
         TakeGuards::judgeKey(keyCode, heldKey_, recorder_.elapsed(), config_.minHoldSeconds);
     if (verdict == TakeGuards::KeyDuringTake::keep) return;
-    capTimer_.cancel();
-    recorder_.discard();
-    setIcon(false);
-    Overlay::shared().hide(0);
+    dropTake();
     setStatus(readyLine());
     if (verdict == TakeGuards::KeyDuringTake::cancel) Log::write("cancelled");
 }
 
-// ---- H, I ----
-
+// Also reached at rest: a take whose file could not be finished at key-up is
+// reported after it ended.
 void DictationController::recorderStoppedUnexpectedly() {
-    if (busy_) return;
-    capTimer_.cancel();
-    recorder_.discard();
-    setIcon(false);
-    Overlay::shared().hide(0);
+    if (busy()) return;
+    dropTake();
     flashError("Microphone stopped");
 }
 
@@ -410,8 +435,11 @@ void DictationController::hotkeyNeverSeen() {
 // ---- menu ----
 
 void DictationController::stopForExit() {
-    capTimer_.cancel();
-    if (!recorder_.hasSession() || !recorder_.isRecording()) {
+    auto* recording = std::get_if<Recording>(&state_);
+    if (!recording) return;
+    std::optional<Smart::Kind> kind = recording->dictation.kind;
+    state_ = Idle{};
+    if (!recorder_.isRecording()) {
         recorder_.discard();
         return;
     }
@@ -422,7 +450,7 @@ void DictationController::stopForExit() {
     if (!file || !(config_.minHoldSeconds <= elapsed) ||
         !TakeGuards::heardVoice(recorder_.loudestPower()))
         return;
-    keepForRetry(std::move(file), DictationPipeline::modeOf(smartKind_), elapsed,
+    keepForRetry(std::move(file), DictationPipeline::modeOf(kind), elapsed,
                  "the recording the exit cut short");
 }
 

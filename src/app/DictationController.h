@@ -5,20 +5,20 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
+#include "app/DictationPipeline.h"
 #include "base/WeakSelf.h"
 #include "capture/DictationCommand.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
 #include "platform/MainQueue.h"
+#include "platform/Workspace.h"
 #include "text/Smart.h"
 
 namespace velvox {
 
 class HotkeyMonitor;
-namespace DictationPipeline {
-struct Result;
-}
 
 // Runs one dictation from the hotkey going down to the text landing in the
 // application that was in front: recording, transcription, corrections,
@@ -27,7 +27,8 @@ struct Result;
 //
 // At rest there is no recording and nothing is busy; a key-down starts a
 // recording; the key-up (or the recording cap) hands it to processing, during
-// which further key-downs are ignored; delivery or a failure returns to rest.
+// which further key-downs are ignored; a text made while an ordinary hotkey is
+// still held waits for its release; delivery or a failure returns to rest.
 class DictationController {
   public:
     explicit DictationController(Config config);
@@ -102,7 +103,11 @@ class DictationController {
     const Config& config() const { return config_; }
     void setConfig(Config config) { config_ = std::move(config); }
     Recorder& recorder() { return recorder_; }
-    bool busy() const { return busy_; }
+    // Processing a take, or holding its text for the key's release.
+    bool busy() const {
+        return std::holds_alternative<Processing>(state_) ||
+               std::holds_alternative<WaitingForRelease>(state_);
+    }
     const std::string& statusLine() const { return statusLine_; }
     const std::string& lastResult() const { return lastResult_; }
 
@@ -110,14 +115,57 @@ class DictationController {
     static std::string overlayText(const std::string& message);
 
   private:
+    // Where a dictation's text goes: the application in front when the
+    // dictation began (none when nothing was), with its focused window.
+    struct Target {
+        // Its name is never empty: an unnamed application is "Unknown".
+        std::optional<RunningApplication> app;
+
+        static Target frontmost();
+        std::optional<int32_t> processId() const;
+        std::string bundle() const;
+        std::string name() const;
+    };
+    // One dictation from its start to its delivery: where the text goes, and
+    // the kind it is shaped into (none for the ordinary hotkey).
+    struct Dictation {
+        Target target;
+        std::optional<Smart::Kind> kind;
+    };
+
+    // Nothing recorded, nothing being made.
+    struct Idle {};
+    // The recorder holds the take (it has a session exactly in this state).
+    struct Recording {
+        Dictation dictation;
+        // Ends the take at the length cap; going out of this state cancels it.
+        ScheduledWork capTimer;
+    };
+    // The take is on its way to a text: transcription, polishing, or a retry
+    // of a kept take.
+    struct Processing {
+        Dictation dictation;
+        double seconds = 0;  // recorded, for the statistics and a kept take
+    };
+    // The text is made, but the ordinary hotkey that the cap cut short is
+    // still held: a paste now would not reach the target.
+    struct WaitingForRelease {
+        Processing processed;
+        DictationPipeline::Result result;
+    };
+    using State = std::variant<Idle, Recording, Processing, WaitingForRelease>;
+
     // Answers why the recording could not start, empty when it did.
     std::string beginRecording(bool boost);
+    // Lets the take in progress and its file go, and comes to rest.
+    void dropTake();
     // Keeps a take that never reached its text for a retry, and logs
     // "kept WHAT" or why it could not be kept.
     static void keepForRetry(TakeFile take, const std::string& mode, double seconds,
                              const std::string& what);
-    void process(TakeFile file, const std::string& prompt);
-    void deliver(const DictationPipeline::Result& result);
+    void process(TakeFile file, std::optional<Smart::Kind> kind, const std::string& prompt);
+    // Delivers the text of the take and comes to rest.
+    void deliver(const Processing& processed, const DictationPipeline::Result& result);
     void transcriptionFinished(const DictationPipeline::Result& result);
     void heardNothing();
     void transcriptionFailed(const std::string& message, std::shared_ptr<TakeFile> take);
@@ -125,23 +173,18 @@ class DictationController {
 
     Config config_;
     Recorder recorder_;
-    bool busy_ = false;
-    ScheduledWork capTimer_;
+    State state_;
     // Drops a kept take once it is a day old, also in a copy that runs for days.
     ScheduledWork keptTakeTimer_;
     std::string lastResult_;
-    bool boosting_ = false;
-    std::optional<Smart::Kind> smartKind_;
-    std::optional<int32_t> targetApp_;
-    uint64_t targetWindow_ = 0;
-    std::string targetBundle_;
-    std::string targetName_;
-    double heldSeconds_ = 0;
-    std::string modeUsed_ = "plain";
+    // The kind of the latest take to start: failures flash in its colour,
+    // also those reported once it has come to rest (a paste that fails late).
+    std::optional<Smart::Kind> latestKind_;
     std::string statusLine_ = "Idle";
-    // The hotkey the monitor reports held, and a finished text waiting for its release.
+    // The hotkey the monitor reports held. It belongs to the keyboard, not to
+    // a take: a key pressed while busy is still held at rest, and a take a
+    // command started may see one go down.
     std::optional<int64_t> heldKey_;
-    std::shared_ptr<DictationPipeline::Result> waitingForRelease_;
     WeakSelf<DictationController> self_;
 };
 

@@ -7,7 +7,6 @@
 #include "capture/TakeFiles.h"
 #include "feedback/Overlay.h"
 #include "platform/Platform.h"
-#include "platform/Workspace.h"
 
 namespace velvox {
 
@@ -25,9 +24,13 @@ std::string retryable(const std::string& message) {
 
 void DictationController::transcriptionFailed(const std::string& message,
                                               std::shared_ptr<TakeFile> take) {
-    busy_ = false;
+    Processing failed;
+    if (auto* processing = std::get_if<Processing>(&state_)) failed = std::move(*processing);
+    state_ = Idle{};
     std::string error;
-    bool kept = take && *take && KeptTake::keep(std::move(*take), modeUsed_, heldSeconds_, error);
+    bool kept = take && *take &&
+                KeptTake::keep(std::move(*take), DictationPipeline::modeOf(failed.dictation.kind),
+                               failed.seconds, error);
     if (take && !kept && !error.empty()) Log::write("failed dictation could not be kept: " + error);
     // Said plainly: there is nothing to retry, not even an older take.
     bool lost = take && !kept;
@@ -40,9 +43,9 @@ void DictationController::transcriptionFailed(const std::string& message,
 
 std::string DictationController::retryLastDictation() {
     // Like a key-down, a retry waits for nothing: the take at hand goes first.
-    if (busy_ || recorder_.hasSession()) {
-        Log::write(busy_ ? "retry refused: busy" : "retry refused: recording");
-        return busy_ ? "the last dictation is still being made" : "a dictation is being recorded";
+    if (!std::holds_alternative<Idle>(state_)) {
+        Log::write(busy() ? "retry refused: busy" : "retry refused: recording");
+        return busy() ? "the last dictation is still being made" : "a dictation is being recorded";
     }
     std::optional<KeptTake::Kept> kept = KeptTake::take();
     if (!kept) {
@@ -51,29 +54,23 @@ std::string DictationController::retryLastDictation() {
         return "Nothing to retry";
     }
     // The text goes where the user is now, not where the failed take was aimed.
-    auto frontmost = Platform::workspace().frontmostApplication();
-    targetApp_ = frontmost ? std::optional<int32_t>(frontmost->processId) : std::nullopt;
-    targetWindow_ = frontmost ? frontmost->window : 0;
-    targetBundle_ = frontmost ? frontmost->bundleIdentifier : "";
-    targetName_ = frontmost && !frontmost->name.empty() ? frontmost->name : "Unknown";
-    smartKind_ = Smart::fromRawValue(kept->mode);
-    boosting_ = smartKind_.has_value();
-    heldSeconds_ = kept->seconds;
+    Target target = Target::frontmost();
+    std::optional<Smart::Kind> kind = Smart::fromRawValue(kept->mode);
+    latestKind_ = kind;
 
     Log::write("retrying the last failed dictation");
-    busy_ = true;
+    state_ = Processing{{std::move(target), kind}, kept->seconds};
     setRetryAvailable(false);
     setStatus("Transcribing\u2026");
     Overlay::shared().show(OverlayState::thinking(),
-                           smartKind_ ? Overlay::boostAccent : Overlay::plainAccent, nullptr);
-    auto prompt = DictationPipeline::preparePrompt(config_, smartKind_);
-    modeUsed_ = prompt.mode;
-    process(std::move(kept->file), prompt.text);
+                           kind ? Overlay::boostAccent : Overlay::plainAccent, nullptr);
+    auto prompt = DictationPipeline::preparePrompt(config_, kind);
+    process(std::move(kept->file), kind, prompt.text);
     return "";
 }
 
 void DictationController::dismissKeptTake() {
-    if (busy_) return;
+    if (busy()) return;
     KeptTake::dismiss();
     Log::write("failed dictation dismissed");
     setRetryAvailable(false);
@@ -104,7 +101,7 @@ void DictationController::loadKeptTake() {
     if (keptTakeTimer_.active()) return;
     keptTakeTimer_ = Platform::mainQueue().repeating(
         kKeptTakeCheckSeconds, self_.bind([](DictationController& controller) {
-            if (!controller.busy_) controller.loadKeptTake();
+            if (!controller.busy()) controller.loadKeptTake();
         }));
 }
 

@@ -177,7 +177,7 @@ TEST_F(DeliveryTest, SlowOwnerIsWaitedForAndNeverReplacedByLessThanItHad) {
 // in chunks) and a snapshot of it written back is served byte for byte. Our
 // own write is served under every text name, with the hints that keep it out
 // of clipboard histories.
-TEST_F(DeliveryTest, ClipboardSnapshotsAreWrittenBackByteForByteAndOwnWritesCountedOnce) {
+TEST_F(DeliveryTest, ClipboardSnapshotsAreWrittenBackByteForByteAndOwnWritesServedUnderEveryName) {
     auto clipboard = X11Clipboard::create();
     ASSERT_TRUE(clipboard);
     for (const char* copy : {"copy-rich héllo wörld|<b>héllo</b>|70000", "copy-large 3000000"}) {

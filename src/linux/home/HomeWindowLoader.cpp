@@ -18,11 +18,10 @@ namespace velvox {
 
 namespace {
 
-using Factory = decltype(&velvoxCreateHomeWindow);
+using Factory = HomeWindowFactory;
 
 // The factory from a program that links the window in, else from the module
 // beside the program (a build tree) or in its lib/velvox folder (installed).
-// Never unloaded: the web engine's types stay registered with GLib.
 Factory findFactory(std::string& reasons) {
     if (void* linked = ::dlsym(RTLD_DEFAULT, kHomeWindowFactory))
         return reinterpret_cast<Factory>(linked);
@@ -30,15 +29,9 @@ Factory findFactory(std::string& reasons) {
     for (const std::string& candidate :
          {folder + "/" + kHomeWindowModule, folder + "/../lib/velvox/" + kHomeWindowModule}) {
         if (!Files::exists(candidate)) continue;
-        void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            const char* error = ::dlerror();
-            reasons += std::string(error ? error : candidate) + "; ";
-            continue;
-        }
-        if (void* factory = ::dlsym(module, kHomeWindowFactory))
-            return reinterpret_cast<Factory>(factory);
-        reasons += candidate + " has no " + kHomeWindowFactory + "; ";
+        std::string reason;
+        if (Factory factory = openHomeWindowModule(candidate, reason)) return factory;
+        reasons += reason + "; ";
     }
     if (reasons.empty())
         reasons = std::string(kHomeWindowModule) + " found neither in " + folder + " nor in " +
@@ -58,6 +51,29 @@ void tellHomeIsMissing() {
 }
 
 }  // namespace
+
+HomeWindowFactory openHomeWindowModule(const std::string& path, std::string& reason) {
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* error = ::dlerror();
+        reason = error ? error : path + " could not be loaded";
+        return nullptr;
+    }
+    using Version = decltype(&velvoxHomeWindowModuleVersion);
+    auto version = reinterpret_cast<Version>(::dlsym(module, kHomeWindowVersion));
+    if (!version) {
+        reason = path + " says no version (a build older than this program)";
+        return nullptr;
+    }
+    if (std::string built = version(); built != homeWindowModuleVersion()) {
+        reason =
+            path + " is version " + built + ", this program needs " + homeWindowModuleVersion();
+        return nullptr;
+    }
+    auto factory = reinterpret_cast<Factory>(::dlsym(module, kHomeWindowFactory));
+    if (!factory) reason = path + " has no " + kHomeWindowFactory;
+    return factory;
+}
 
 HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometryFile,
                                    std::function<void(const std::string& uri)> openExternal)

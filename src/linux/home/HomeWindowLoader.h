@@ -3,9 +3,18 @@
 #include <memory>
 #include <string>
 
+#include "linux/home/HomeWindowModule.h"
 #include "platform/WebView.h"
 
 namespace velvox {
+
+using HomeWindowFactory = decltype(&velvoxCreateHomeWindow);
+
+// The factory of the module at `path`, loaded and kept for the life of the
+// process (the web engine's types stay registered with GLib); null, with
+// `reason` saying why, when it cannot be loaded, has no factory, or was built
+// for another version of the program.
+HomeWindowFactory openHomeWindowModule(const std::string& path, std::string& reason);
 
 // The Home window as the rest of the program sees it, with the web engine
 // kept out of the process until the window is first needed: the WebKitGTK

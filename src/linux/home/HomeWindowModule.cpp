@@ -7,3 +7,8 @@ extern "C" __attribute__((visibility("default"))) velvox::WebView* velvoxCreateH
     std::function<void(const std::string& uri)> openExternal) {
     return new velvox::WebKitHomeWindow(pagesFolder, geometryFile, std::move(openExternal));
 }
+
+extern "C" __attribute__((visibility("default"))) const char* velvoxHomeWindowModuleVersion() {
+    static const std::string version = velvox::homeWindowModuleVersion();
+    return version.c_str();
+}

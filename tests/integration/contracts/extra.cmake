@@ -1,8 +1,8 @@
-# The X11 session above leaves the Wayland clipboard out; it runs in a
+# The X11 session above leaves the Wayland clipboard and pill out; they run in a
 # Wayland session of its own (sway, with Xvfb beside it).
 add_test(NAME integration_contracts_wayland
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wayland-session.sh $<TARGET_FILE:integration_contracts>
-                 --gtest_filter=*/DataControl.*)
+                 --gtest_filter=*/DataControl.*:*/LayerShell.*)
 set_tests_properties(integration_contracts_wayland PROPERTIES RUN_SERIAL TRUE TIMEOUT 900
                      ENVIRONMENT "VELVOX_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data")
 # Another application copies through the clipboard stand-in.

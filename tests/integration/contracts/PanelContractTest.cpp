@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "fakes/FakePanel.h"
+#include "integration/DesktopTest.h"
+#include "linux/draw/PangoText.h"
+#include "linux/gtk/GtkPanel.h"
+#include "linux/wayland/LayerShellPanel.h"
+#include "linux/wayland/WaylandConnection.h"
+#include "support/MainLoop.h"
+
+namespace velvox::testing {
+namespace {
+
+// What every pill window promises the overlay: made hidden at its size, shown
+// and hidden on request, its opacity set at once or animated to a target with
+// the completion run later on the main thread, also for an animation another
+// replaced. Kept by the fake the overlay's unit tests use, by the GTK popup
+// (X11) and by the compositor's overlay layer (sway). A driver lets the
+// animations run: the fake's by hand, the real ones on the main loop.
+struct FakeDriver {
+    FakePanels panels;
+    void letAnimationsRun() {
+        if (panels.panel) panels.panel->finishAnimations();
+    }
+    static std::optional<std::string> unavailable() { return std::nullopt; }
+};
+struct GtkDriver {
+    GtkPanels panels{std::make_shared<PangoText>()};
+    static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
+    static std::optional<std::string> unavailable() {
+        if (!std::getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return "no X server";
+        return std::nullopt;
+    }
+};
+struct LayerShellDriver {
+    LayerShellPanels panels{WaylandConnection::open(), std::make_shared<PangoText>()};
+    static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
+    static std::optional<std::string> unavailable() {
+        if (!std::getenv("WAYLAND_DISPLAY")) return "no Wayland compositor (run in wayland-session.sh)";
+        return std::nullopt;
+    }
+};
+
+template <typename Driver>
+class PanelContract : public DesktopTest {
+  protected:
+    void SetUp() override {
+        DesktopTest::SetUp();
+        if (auto why = Driver::unavailable()) GTEST_SKIP() << *why;
+        driver = std::make_unique<Driver>();
+        panel = driver->panels.createPanel({120, 40});
+        ASSERT_TRUE(panel);
+    }
+    std::unique_ptr<Driver> driver;
+    std::shared_ptr<Panel> panel;
+};
+using Drivers = ::testing::Types<FakeDriver, GtkDriver, LayerShellDriver>;
+class DriverNames {
+  public:
+    template <typename T>
+    static std::string GetName(int) {
+        if (std::is_same_v<T, FakeDriver>) return "Fake";
+        if (std::is_same_v<T, GtkDriver>) return "Gtk";
+        return "LayerShell";
+    }
+};
+TYPED_TEST_SUITE(PanelContract, Drivers, DriverNames);
+
+// Made hidden at its size; shown, resized, moved and hidden on request.
+TYPED_TEST(PanelContract, ShownMovedAndHiddenOnRequest) {
+    Panel& panel = *this->panel;
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(panel.contentSize().width, 120);
+    EXPECT_EQ(panel.contentSize().height, 40);
+    panel.orderFront();
+    spinFor(std::chrono::milliseconds(100));
+    EXPECT_TRUE(panel.isVisible());
+    panel.setContentSize({200, 50});
+    panel.setOrigin({300, 400});
+    panel.setNeedsDisplay();
+    spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(panel.contentSize().width, 200);
+    EXPECT_EQ(panel.contentSize().height, 50);
+    EXPECT_TRUE(panel.isVisible());
+    panel.orderOut();
+    spinFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(panel.isVisible());
+}
+
+// The opacity is set at once, or animated to its target with the completion
+// run afterwards, never inline; a replaced animation's completion still runs.
+TYPED_TEST(PanelContract, OpacityIsSetOrAnimatedAndEveryCompletionRuns) {
+    Panel& panel = *this->panel;
+    panel.orderFront();
+    panel.setAlpha(0.25);
+    EXPECT_DOUBLE_EQ(panel.alpha(), 0.25);
+    std::vector<std::string> done;
+    panel.animateAlpha(1.0, 0.1, [&] { done.push_back("replaced"); });
+    panel.animateAlpha(0.5, 0.1, [&] { done.push_back("last"); });
+    EXPECT_TRUE(done.empty() || done == std::vector<std::string>{"replaced"}) << "never inline";
+    this->driver->letAnimationsRun();
+    EXPECT_EQ(done, (std::vector<std::string>{"replaced", "last"}));
+    EXPECT_DOUBLE_EQ(panel.alpha(), 0.5);
+}
+
+}  // namespace
+}  // namespace velvox::testing

@@ -20,12 +20,6 @@ namespace {
 
 using namespace panel_motion;
 
-// A buffer goes once the compositor has let go of it.
-void released(void*, wl_buffer* buffer) {
-    wl_buffer_destroy(buffer);
-}
-const wl_buffer_listener kBufferListener = {released};
-
 }  // namespace
 
 LayerShellPanel::LayerShellPanel(std::shared_ptr<WaylandConnection> connection, const Size& size,
@@ -93,6 +87,8 @@ void LayerShellPanel::orderOut() {
     redraw_.remove();
     if (layer_) zwlr_layer_surface_v1_destroy(layer_);
     if (surface_) wl_surface_destroy(surface_);
+    for (wl_buffer* buffer : buffers_) wl_buffer_destroy(buffer);
+    buffers_.clear();
     layer_ = nullptr;
     surface_ = nullptr;
     configured_ = false;
@@ -163,7 +159,14 @@ void LayerShellPanel::draw() {
         wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_ARGB8888);
     wl_shm_pool_destroy(pool);
     ::close(fd);
-    wl_buffer_add_listener(buffer, &kBufferListener, nullptr);
+    // A buffer goes once the compositor has let go of it.
+    static const wl_buffer_listener listener = {[](void* data, wl_buffer* released) {
+        auto& buffers = static_cast<LayerShellPanel*>(data)->buffers_;
+        std::erase(buffers, released);
+        wl_buffer_destroy(released);
+    }};
+    wl_buffer_add_listener(buffer, &listener, this);
+    buffers_.push_back(buffer);
     wl_surface_attach(surface_, buffer, 0, 0);
     wl_surface_damage(surface_, 0, 0, width, height);
     wl_surface_commit(surface_);

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "linux/draw/PangoText.h"
 #include "linux/glib/GlibIds.h"
@@ -9,6 +10,7 @@
 #include "platform/Panel.h"
 
 struct wl_surface;
+struct wl_buffer;
 struct zwlr_layer_surface_v1;
 
 namespace velvox {
@@ -55,6 +57,9 @@ class LayerShellPanel final : public Panel {
     double alpha_ = 1;
     wl_surface* surface_ = nullptr;
     zwlr_layer_surface_v1* layer_ = nullptr;
+    // Frames the compositor has not released yet: they go when it does, and
+    // at the latest with the surface, so none outlives the panel.
+    std::vector<wl_buffer*> buffers_;
     bool configured_ = false;
     SourceId redraw_;
     SourceId animationSource_;

@@ -43,7 +43,8 @@ struct LayerShellDriver {
     LayerShellPanels panels{WaylandConnection::open(), std::make_shared<PangoText>()};
     static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
     static std::optional<std::string> unavailable() {
-        if (!std::getenv("WAYLAND_DISPLAY")) return "no Wayland compositor (run in wayland-session.sh)";
+        if (!std::getenv("WAYLAND_DISPLAY"))
+            return "no Wayland compositor (run in wayland-session.sh)";
         return std::nullopt;
     }
 };

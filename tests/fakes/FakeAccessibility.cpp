@@ -38,7 +38,7 @@ class FakeAccessibility::Element final : public FocusedElement {
         return 0;
     }
     std::optional<bool> isPasswordField() override {
-        return log("isPasswordField", std::optional<bool>(false));
+        return log("isPasswordField", std::optional<bool>(field().password));
     }
     std::optional<int32_t> processId() override { return field().processId; }
     void waitBriefly(double seconds) override {

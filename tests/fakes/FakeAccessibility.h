@@ -27,6 +27,8 @@ struct FakeField {
     bool ignoresSetText = false;
     // Reports its new content only after this many brief waits (web content).
     int reportsLateAfterWaits = 0;
+    // A field that takes secrets.
+    bool password = false;
     std::optional<int32_t> processId;
     std::optional<Point> position;
     std::optional<Point> windowPosition;

@@ -5,6 +5,7 @@
 
 #include "fakes/FakeAccessibility.h"
 #include "integration/DesktopTest.h"
+#include "integration/contracts/Contract.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "linux/atspi/AtspiAccessibility.h"
 #include "support/MainLoop.h"
@@ -17,6 +18,7 @@ namespace {
 // focuses one field of that application ("entry", or "password", which takes
 // secrets) holding a text with a part selected, and reads the text back.
 struct FakeDriver {
+    static constexpr const char* kName = "Fake";
     FakeAccessibility accessibility;
     static constexpr int32_t kProcess = 4242;
     void focus(const std::string& field, const std::string& text, size_t start, size_t end) {
@@ -30,6 +32,7 @@ struct FakeDriver {
     static int32_t processId() { return kProcess; }
 };
 struct AtspiDriver {
+    static constexpr const char* kName = "Atspi";
     DeliveryWindowProcess window;
     std::shared_ptr<AtspiAccessibility> accessibility = AtspiAccessibility::create();
     void tell(const std::string& command, const std::string& answer) {
@@ -63,14 +66,7 @@ class FocusedElementContract : public DesktopTest {
     std::unique_ptr<Driver> driver;
 };
 using Drivers = ::testing::Types<FakeDriver, AtspiDriver>;
-class DriverNames {
-  public:
-    template <typename T>
-    static std::string GetName(int) {
-        return std::is_same_v<T, FakeDriver> ? "Fake" : "Atspi";
-    }
-};
-TYPED_TEST_SUITE(FocusedElementContract, Drivers, DriverNames);
+TYPED_TEST_SUITE(FocusedElementContract, Drivers, DriverName);
 
 // At the caret nothing is selected and the text goes in there; a selection
 // reads as what is selected and is replaced. The element names its process.

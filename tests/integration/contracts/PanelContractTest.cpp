@@ -9,6 +9,7 @@
 
 #include "fakes/FakePanel.h"
 #include "integration/DesktopTest.h"
+#include "integration/contracts/Contract.h"
 #include "linux/draw/PangoText.h"
 #include "linux/gtk/GtkPanel.h"
 #include "linux/wayland/LayerShellPanel.h"
@@ -25,6 +26,7 @@ namespace {
 // (X11) and by the compositor's overlay layer (sway). A driver lets the
 // animations run: the fake's by hand, the real ones on the main loop.
 struct FakeDriver {
+    static constexpr const char* kName = "Fake";
     FakePanels panels;
     void letAnimationsRun() {
         if (panels.panel) panels.panel->finishAnimations();
@@ -32,21 +34,18 @@ struct FakeDriver {
     static std::optional<std::string> unavailable() { return std::nullopt; }
 };
 struct GtkDriver {
+    static constexpr const char* kName = "Gtk";
     GtkPanels panels{std::make_shared<PangoText>()};
     static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
     static std::optional<std::string> unavailable() {
-        if (!std::getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return "no X server";
-        return std::nullopt;
+        return gtk_init_check(nullptr, nullptr) ? needs("DISPLAY") : "GTK finds no display";
     }
 };
 struct LayerShellDriver {
+    static constexpr const char* kName = "LayerShell";
     LayerShellPanels panels{WaylandConnection::open(), std::make_shared<PangoText>()};
     static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
-    static std::optional<std::string> unavailable() {
-        if (!std::getenv("WAYLAND_DISPLAY"))
-            return "no Wayland compositor (run in wayland-session.sh)";
-        return std::nullopt;
-    }
+    static std::optional<std::string> unavailable() { return needs("WAYLAND_DISPLAY"); }
 };
 
 template <typename Driver>
@@ -63,16 +62,7 @@ class PanelContract : public DesktopTest {
     std::shared_ptr<Panel> panel;
 };
 using Drivers = ::testing::Types<FakeDriver, GtkDriver, LayerShellDriver>;
-class DriverNames {
-  public:
-    template <typename T>
-    static std::string GetName(int) {
-        if (std::is_same_v<T, FakeDriver>) return "Fake";
-        if (std::is_same_v<T, GtkDriver>) return "Gtk";
-        return "LayerShell";
-    }
-};
-TYPED_TEST_SUITE(PanelContract, Drivers, DriverNames);
+TYPED_TEST_SUITE(PanelContract, Drivers, DriverName);
 
 // Made hidden at its size; shown, resized, moved and hidden on request.
 TYPED_TEST(PanelContract, ShownMovedAndHiddenOnRequest) {

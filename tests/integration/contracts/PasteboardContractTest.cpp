@@ -14,6 +14,7 @@
 
 #include "fakes/FakePasteboard.h"
 #include "integration/DesktopTest.h"
+#include "integration/contracts/Contract.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "linux/wayland/DataControlClipboard.h"
 #include "linux/wayland/WaylandConnection.h"
@@ -32,6 +33,7 @@ namespace {
 // desktop's events arrive, and copies as another application would (where
 // there is another application to copy).
 struct FakeDriver {
+    static constexpr const char* kName = "Fake";
     std::shared_ptr<FakePasteboard> fake = std::make_shared<FakePasteboard>();
     Pasteboard& clipboard() { return *fake; }
     bool otherApplicationCopies(const std::string& text) {
@@ -41,6 +43,7 @@ struct FakeDriver {
     static std::optional<std::string> unavailable() { return std::nullopt; }
 };
 struct LocalDriver {
+    static constexpr const char* kName = "Local";
     LocalDriver() { Platform::installPasteboard(nullptr); }
     Pasteboard& clipboard() { return Platform::pasteboard(); }
     // The clipboard private to this process has no other application.
@@ -50,6 +53,7 @@ struct LocalDriver {
 // Another application is another process: the owner of a selection serves
 // it from its own main loop, which a reader in the same thread would block.
 struct X11Driver {
+    static constexpr const char* kName = "X11";
     std::shared_ptr<X11Clipboard> ours = X11Clipboard::create();
     std::unique_ptr<DeliveryWindowProcess> theirs;
     Pasteboard& clipboard() { return *ours; }
@@ -58,12 +62,10 @@ struct X11Driver {
             std::vector<std::string>{"slow", "0", text}, clipboardStandInProgram());
         return theirs->started();
     }
-    static std::optional<std::string> unavailable() {
-        if (!std::getenv("DISPLAY")) return "no X server";
-        return std::nullopt;
-    }
+    static std::optional<std::string> unavailable() { return needs("DISPLAY"); }
 };
 struct DataControlDriver {
+    static constexpr const char* kName = "DataControl";
     std::shared_ptr<DataControlClipboard> ours =
         DataControlClipboard::create(WaylandConnection::open());
     GPid theirs = 0;
@@ -81,11 +83,7 @@ struct DataControlDriver {
             static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
             nullptr, &theirs, nullptr);
     }
-    static std::optional<std::string> unavailable() {
-        if (!std::getenv("WAYLAND_DISPLAY"))
-            return "no Wayland compositor (run in wayland-session.sh)";
-        return std::nullopt;
-    }
+    static std::optional<std::string> unavailable() { return needs("WAYLAND_DISPLAY"); }
 };
 
 template <typename Driver>
@@ -104,17 +102,7 @@ class PasteboardContract : public DesktopTest {
     std::unique_ptr<Driver> driver;
 };
 using Drivers = ::testing::Types<FakeDriver, LocalDriver, X11Driver, DataControlDriver>;
-class DriverNames {
-  public:
-    template <typename T>
-    static std::string GetName(int) {
-        if (std::is_same_v<T, FakeDriver>) return "Fake";
-        if (std::is_same_v<T, LocalDriver>) return "Local";
-        if (std::is_same_v<T, X11Driver>) return "X11";
-        return "DataControl";
-    }
-};
-TYPED_TEST_SUITE(PasteboardContract, Drivers, DriverNames);
+TYPED_TEST_SUITE(PasteboardContract, Drivers, DriverName);
 
 const std::string kBinary = [] {
     std::string bytes;

@@ -73,11 +73,10 @@ void PortalRequests::call(const char* interface, const char* method, GVariant* a
             g_dbus_connection_signal_unsubscribe(bus, pending->subscription);
             pending->subscription = 0;
             guint32 response = 2;
-            GVariant* results = nullptr;
+            g_autoptr(GVariant) results = nullptr;
             g_variant_get(parameters, "(u@a{sv})", &response, &results);
             // 0 is success; 1 the user cancelled, 2 anything else.
             pending->answered(response == 0 ? results : nullptr);
-            g_variant_unref(results);
         },
         raw, nullptr);
     pending_.push_back(std::move(pending));
@@ -86,16 +85,12 @@ void PortalRequests::call(const char* interface, const char* method, GVariant* a
         bus_, kService, kPath, interface, method, arguments, G_VARIANT_TYPE("(o)"),
         G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMilliseconds, cancellable_,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            GError* error = nullptr;
-            GVariant* reply =
+            g_autoptr(GError) error = nullptr;
+            g_autoptr(GVariant) reply =
                 g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            if (reply) {
-                g_variant_unref(reply);
-                return;
-            }
-            bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-            g_error_free(error);
-            if (cancelled) return;  // the owner is gone
+            if (reply) return;
+            // Cancelled: the owner is gone.
+            if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
             // No portal, or one without this interface.
             auto* pending = static_cast<Pending*>(data);
             if (pending->subscription) {

@@ -54,18 +54,16 @@ void PortalShortcuts::sessionCreated(GVariant* results) {
     const char* session = nullptr;
     // The session handle is a string in this interface, an object path in older
     // portals' answers; either reads as a string.
-    GVariant* handle =
+    g_autoptr(GVariant) handle =
         results ? g_variant_lookup_value(results, "session_handle", nullptr) : nullptr;
     if (handle && (g_variant_is_of_type(handle, G_VARIANT_TYPE_STRING) ||
                    g_variant_is_of_type(handle, G_VARIANT_TYPE_OBJECT_PATH)))
         session = g_variant_get_string(handle, nullptr);
     if (!session || !g_variant_is_object_path(session)) {
-        if (handle) g_variant_unref(handle);
         finish(std::nullopt);
         return;
     }
     session_ = session;
-    g_variant_unref(handle);
 
     // Filtered by session in onSignal: a match on the first argument would
     // compare strings only, and the session is an object path.
@@ -122,11 +120,10 @@ void PortalShortcuts::list() {
 }
 
 void PortalShortcuts::bound(GVariant* results, bool listed) {
-    GVariant* list = results
-                         ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
-                         : nullptr;
+    g_autoptr(GVariant) list =
+        results ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
+                : nullptr;
     std::vector<Bound> shortcuts = list ? boundFrom(list) : std::vector<Bound>{};
-    if (list) g_variant_unref(list);
     // Some desktops answer a bind with nothing although the session's
     // shortcuts are registered: ask them for the list before giving up.
     if (list && shortcuts.empty() && !listed) {
@@ -147,14 +144,13 @@ std::vector<PortalShortcuts::Bound> PortalShortcuts::boundFrom(GVariant* list) {
     GVariantIter iterator;
     g_variant_iter_init(&iterator, list);
     const char* id = nullptr;
-    GVariant* properties = nullptr;
-    while (g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &properties)) {
+    for (GVariant* next = nullptr; g_variant_iter_next(&iterator, "(&s@a{sv})", &id, &next);) {
+        g_autoptr(GVariant) properties = next;
         const char* trigger = nullptr;
         Bound entry{id, ""};
         if (g_variant_lookup(properties, "trigger_description", "&s", &trigger))
             entry.trigger = trigger;
         bound.push_back(std::move(entry));
-        g_variant_unref(properties);
     }
     return bound;
 }
@@ -169,10 +165,9 @@ void PortalShortcuts::onSignal(GDBusConnection*, const char*, const char*, const
     auto* self = static_cast<PortalShortcuts*>(data);
     const char* session = nullptr;
     if (g_strcmp0(signal, "ShortcutsChanged") == 0) {
-        GVariant* list = nullptr;
+        g_autoptr(GVariant) list = nullptr;
         g_variant_get(parameters, "(&o@a(sa{sv}))", &session, &list);
         if (self->session_ == session && self->ready_) self->ready_(boundFrom(list));
-        g_variant_unref(list);
         return;
     }
     const char* id = nullptr;

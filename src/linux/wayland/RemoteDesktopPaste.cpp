@@ -209,13 +209,11 @@ void RemoteDesktopPaste::sendKey(size_t index) {
         nullptr, G_DBUS_CALL_FLAGS_NONE, kKeyTimeoutMilliseconds, cancellable_,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Call> call(static_cast<Call*>(data));
-            GError* error = nullptr;
-            GVariant* reply =
+            g_autoptr(GError) error = nullptr;
+            g_autoptr(GVariant) reply =
                 g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            if (reply) g_variant_unref(reply);
-            bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-            if (error) g_error_free(error);
-            if (cancelled) return;  // the owner is gone
+            // Cancelled: the owner is gone.
+            if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
             call->self->keyAnswered(call->index, reply != nullptr);
         },
         new Call{this, index});

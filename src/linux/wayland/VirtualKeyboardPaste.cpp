@@ -56,27 +56,28 @@ std::shared_ptr<VirtualKeyboardPaste> VirtualKeyboardPaste::create(
     std::shared_ptr<WaylandConnection> connection, std::function<bool()> focusIsTerminal,
     std::function<bool()> focusPastesClipboard) {
     if (!connection || !connection->virtualKeyboard() || !connection->seat()) return nullptr;
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), xkb_context_unref);
     if (!context) return nullptr;
     const xkb_rule_names names = {"evdev", "pc105", "us", "", ""};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        xkb_keymap_unref);
     std::optional<Keys> keys;
     std::string text;
     if (keymap) {
-        auto control = keyFor(keymap, XKB_KEY_Control_L);
-        auto shift = keyFor(keymap, XKB_KEY_Shift_L);
-        auto v = keyFor(keymap, XKB_KEY_v);
+        auto control = keyFor(keymap.get(), XKB_KEY_Control_L);
+        auto shift = keyFor(keymap.get(), XKB_KEY_Shift_L);
+        auto v = keyFor(keymap.get(), XKB_KEY_v);
         if (control && shift && v) {
             keys = Keys{*control, *shift, *v,
-                        1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL),
-                        1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT)};
+                        1u << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_CTRL),
+                        1u << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_SHIFT)};
         }
-        char* string = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-        if (string) text = string;
-        std::free(string);
-        xkb_keymap_unref(keymap);
+        std::unique_ptr<char, decltype(&std::free)> string(
+            xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1), std::free);
+        if (string) text = string.get();
     }
-    xkb_context_unref(context);
     uint32_t size = 0;
     int fd = keys && !text.empty() ? keymapFile(text, &size) : -1;
     if (fd < 0) return nullptr;

@@ -70,6 +70,22 @@ class Pasteboard {
     virtual void handToManager() {}
 };
 
+// A clipboard in this process's memory: the one in place until the desktop's
+// is installed, where nothing outside the process can read it.
+class MemoryPasteboard : public Pasteboard {
+  public:
+    int64_t changeCount() override { return count; }
+    std::vector<std::vector<std::string>> itemTypes() override;
+    std::optional<Bytes> data(size_t itemIndex, const std::string& type) override;
+    void setItems(const std::vector<PasteboardItem>& newItems) override {
+        items = newItems;
+        ++count;
+    }
+
+    int64_t count = 0;
+    std::vector<PasteboardItem> items;
+};
+
 namespace Platform {
 Pasteboard& pasteboard();
 void installPasteboard(std::shared_ptr<Pasteboard> pasteboard);

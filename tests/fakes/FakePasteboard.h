@@ -19,23 +19,14 @@ inline std::string describe(const PasteboardItem& item) {
     return "[" + out + "]";
 }
 
-// A clipboard in memory. The test puts content there as another application
-// would (userCopies) and can make some data unreadable; every call is recorded.
-class FakePasteboard final : public Pasteboard {
+// The clipboard in memory. The test puts content there as another application
+// would (userCopies) and can make some data unreadable; every write is recorded.
+class FakePasteboard final : public MemoryPasteboard {
   public:
-    int64_t changeCount() override { return count; }
-    std::vector<std::vector<std::string>> itemTypes() override {
-        std::vector<std::vector<std::string>> types;
-        for (const auto& item : items)
-            for (auto& list = types.emplace_back(); const auto& each : item.representations)
-                list.push_back(each.type);
-        return types;
-    }
+    FakePasteboard() { count = 41; }
     std::optional<Bytes> data(size_t itemIndex, const std::string& type) override {
-        if (itemIndex >= items.size() || unreadable.count({itemIndex, type})) return std::nullopt;
-        for (const auto& representation : items[itemIndex].representations)
-            if (representation.type == type) return representation.data;
-        return std::nullopt;
+        if (unreadable.count({itemIndex, type})) return std::nullopt;
+        return MemoryPasteboard::data(itemIndex, type);
     }
     void setItems(const std::vector<PasteboardItem>& newItems) override {
         std::string line = "setItems";
@@ -55,7 +46,8 @@ class FakePasteboard final : public Pasteboard {
     }
     // Another application takes the clipboard.
     void userCopies(std::vector<PasteboardItem> newItems) {
-        items = std::move(newItems), unreadable.clear(), ++count;
+        MemoryPasteboard::setItems(newItems);
+        unreadable.clear();
     }
     // A clipboard manager takes the clipboard over with its current content.
     void managerTakesOver() { ++count; }
@@ -66,8 +58,6 @@ class FakePasteboard final : public Pasteboard {
                 if (representation.type == PasteboardType::plainText) return representation.data;
         return "";
     }
-    int64_t count = 41;
-    std::vector<PasteboardItem> items;
     // (item index, type) pairs whose data cannot be read.
     std::set<std::pair<size_t, std::string>> unreadable;
     // "setItems [type=data, ...] [...]" for each write.

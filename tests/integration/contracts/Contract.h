@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "integration/DesktopTest.h"
 
 namespace velvox::testing {
 
@@ -24,5 +27,18 @@ inline std::optional<std::string> needs(const char* variable) {
     if (std::getenv(variable)) return std::nullopt;
     return std::string("no ") + variable + " in this session";
 }
+
+// A case of a contract suite: skipped where its driver cannot run, else given
+// a fresh driver, in a throw-away home on the GLib main queue.
+template <typename Driver>
+class ContractTest : public DesktopTest {
+  protected:
+    void SetUp() override {
+        DesktopTest::SetUp();
+        if (auto why = Driver::unavailable()) GTEST_SKIP() << *why;
+        driver = std::make_unique<Driver>();
+    }
+    std::unique_ptr<Driver> driver;
+};
 
 }  // namespace velvox::testing

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "fakes/FakeAccessibility.h"
-#include "integration/DesktopTest.h"
 #include "integration/contracts/Contract.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "linux/atspi/AtspiAccessibility.h"
@@ -30,6 +29,7 @@ struct FakeDriver {
     std::string text(const std::string&) { return accessibility.field->content; }
     std::unique_ptr<FocusedElement> element() { return accessibility.focusedElement(1.0); }
     static int32_t processId() { return kProcess; }
+    static std::optional<std::string> unavailable() { return std::nullopt; }
 };
 struct AtspiDriver {
     static constexpr const char* kName = "Atspi";
@@ -54,17 +54,11 @@ struct AtspiDriver {
     }
     std::unique_ptr<FocusedElement> element() { return accessibility->focusedElement(1.0); }
     int32_t processId() const { return window.pid(); }
+    static std::optional<std::string> unavailable() { return needs("DISPLAY"); }
 };
 
 template <typename Driver>
-class FocusedElementContract : public DesktopTest {
-  protected:
-    void SetUp() override {
-        DesktopTest::SetUp();
-        driver = std::make_unique<Driver>();
-    }
-    std::unique_ptr<Driver> driver;
-};
+class FocusedElementContract : public ContractTest<Driver> {};
 using Drivers = ::testing::Types<FakeDriver, AtspiDriver>;
 TYPED_TEST_SUITE(FocusedElementContract, Drivers, DriverName);
 

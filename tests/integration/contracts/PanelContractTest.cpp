@@ -8,7 +8,6 @@
 #include <string>
 
 #include "fakes/FakePanel.h"
-#include "integration/DesktopTest.h"
 #include "integration/contracts/Contract.h"
 #include "linux/draw/PangoText.h"
 #include "linux/gtk/GtkPanel.h"
@@ -49,16 +48,14 @@ struct LayerShellDriver {
 };
 
 template <typename Driver>
-class PanelContract : public DesktopTest {
+class PanelContract : public ContractTest<Driver> {
   protected:
     void SetUp() override {
-        DesktopTest::SetUp();
-        if (auto why = Driver::unavailable()) GTEST_SKIP() << *why;
-        driver = std::make_unique<Driver>();
-        panel = driver->panels.createPanel({120, 40});
+        ContractTest<Driver>::SetUp();
+        if (this->IsSkipped()) return;
+        panel = this->driver->panels.createPanel({120, 40});
         ASSERT_TRUE(panel);
     }
-    std::unique_ptr<Driver> driver;
     std::shared_ptr<Panel> panel;
 };
 using Drivers = ::testing::Types<FakeDriver, GtkDriver, LayerShellDriver>;

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "fakes/FakePasteboard.h"
-#include "integration/DesktopTest.h"
 #include "integration/contracts/Contract.h"
 #include "integration/delivery/DeliveryWindowProcess.h"
 #include "linux/wayland/DataControlClipboard.h"
@@ -78,19 +77,12 @@ struct DataControlDriver {
 };
 
 template <typename Driver>
-class PasteboardContract : public DesktopTest {
+class PasteboardContract : public ContractTest<Driver> {
   protected:
-    void SetUp() override {
-        DesktopTest::SetUp();
-        if (auto why = Driver::unavailable()) GTEST_SKIP() << *why;
-        driver = std::make_unique<Driver>();
-    }
-    Pasteboard& clipboard() { return driver->clipboard(); }
+    Pasteboard& clipboard() { return this->driver->clipboard(); }
     // Lets the desktop's events about the clipboard arrive (our own write's
     // owner change among them), so that nothing counted late is missed.
     static void settle() { spinFor(std::chrono::milliseconds(150)); }
-
-    std::unique_ptr<Driver> driver;
 };
 using Drivers = ::testing::Types<FakeDriver, X11Driver, DataControlDriver>;
 TYPED_TEST_SUITE(PasteboardContract, Drivers, DriverName);

@@ -234,6 +234,7 @@ TEST_F(DictationControllerTest, AFailedTakeIsKeptUntilARetryDeliversItWhereTheUs
     fakes->workspace->frontmost = editor;
     size_t before = sent();
     controller->retryLastDictation();
+    EXPECT_TRUE(logged("retrying the last failed dictation"));
     EXPECT_FALSE(AppState::retryAvailable()) << "not offered while it runs";
     said("hi tobias the build is green");
     ASSERT_EQ(sent(), before + 2) << "polished like the boost it was, with cleanup off";
@@ -471,6 +472,7 @@ TEST_F(DictationControllerTest, AnExitDuringATakeKeepsWhatWasSaid) {
         fs::remove_all(settingsPath("kept"));
         release(0, c.boost);
     }
+    EXPECT_EQ(timesLogged("kept the recording the exit cut short"), 2u) << "one for each kept";
 }
 
 TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {

@@ -198,6 +198,7 @@ TEST_F(ConfigTest, NewInstallGetsTheFullTemplateOnceInAPrivateFile) {
     Json object = stored();
     EXPECT_EQ(object.size(), 27u);
     EXPECT_EQ(object["installID"].get<std::string>().size(), 36u);
+    EXPECT_EQ(timesLogged("new install id issued"), 1u);
     EXPECT_EQ(modeOf(home() + "/.velvox"), 0700u);
     size_t logged = logMessages().size();
     std::string before = readFile(configPath());
@@ -239,6 +240,31 @@ TEST_F(ConfigTest, UpgradesAnOlderFileInPlace) {
     prepare();
     EXPECT_EQ(readFile(configPath()), "{\"cleanup\": false,,}");
     EXPECT_EQ(logMessages().back(), "config.json unreadable or invalid, leaving it untouched");
+}
+
+// One thing amiss in an otherwise current file, so that each step alone must
+// say that it changed the file; what a step does not understand stays as it
+// is and the file is not written.
+TEST_F(ConfigTest, MendsTheOneThingAmissInACurrentFile) {
+    prepare();
+    const Json current = stored();
+    Json shorter = current["vocabulary"];
+    shorter.erase(shorter.size() - 1);
+    const std::tuple<const char*, Json, Json> cases[] = {
+        {"vocabulary", shorter, current["vocabulary"]},
+        {"promptVersion", false, current["promptVersion"]},
+        {"cleanupModel", "mixtral-8x7b-32768", current["cleanupModel"]},
+        {"vocabulary", "mine", "mine"},
+        {"cleanupModel", 5, 5},
+    };
+    for (const auto& [key, written, read] : cases) {
+        Json object = current;
+        object[key] = written;
+        writeFile(configPath(), object.dump());
+        prepare();
+        EXPECT_EQ(stored()[key], read) << key << written;
+        EXPECT_EQ(readFile(configPath()) == object.dump(), written == read) << key << written;
+    }
 }
 
 TEST_F(ConfigTest, MovesTheFirstOldFolderOnlyWhenNoConfigExists) {

@@ -63,9 +63,10 @@ TEST(UrlTest, AcceptsHttpAddressesOnlyAndKeepsThePath) {
         ASSERT_TRUE(url) << text;
         EXPECT_EQ(url->scheme + " " + url->host + " " + url->path, parts) << text;
     }
-    for (const char* text : {"/transcribe", "https://exa mple.com/x", "https:///transcribe",
-                             "file:///etc/passwd", "https://user:pw@host/x", "https://host:99999/x",
-                             "https://host:8a/x", "https://host/%zz", "https://host/\r\nX: y"})
+    for (const char* text :
+         {"/transcribe", "https://exa mple.com/x", "https:///transcribe", "file:///etc/passwd",
+          "https://user:pw@host/x", "https://host:99999/x", "https://host:8a/x", "https://host/%zz",
+          "https://host/\r\nX: y", "https://%zz/x", "https://host/%g4", "https://host/%4g1"})
         EXPECT_FALSE(parseHttpUrl(text)) << text;
 }
 

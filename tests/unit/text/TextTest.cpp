@@ -146,6 +146,8 @@ TEST_F(SmartTest, TheUsersListWinsExactlyAndTheDemoKindOnlyHere) {
 
     Smart::setDemoKind(Kind::email);
     EXPECT_EQ(Smart::kind(Brand::bundleID, 1, config), Kind::email);
+    Smart::setDemoKind(Kind::prompt);  // the first kind is a kind too
+    EXPECT_EQ(Smart::kind(Brand::bundleID, 1, config), Kind::prompt);
     EXPECT_EQ(Smart::kind("org.gnome.TextEditor", 1, config), Kind::note);
     Smart::setDemoKind(std::nullopt);
     EXPECT_EQ(Smart::kind(Brand::bundleID, 1, config), Kind::note);

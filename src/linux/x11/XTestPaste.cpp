@@ -10,6 +10,7 @@
 #include <bitset>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "linux/glib/DesktopFiles.h"
 #include "linux/x11/InjectedKeys.h"
 #include "linux/x11/X11WorkspaceProperties.h"
+#include "linux/x11/XOwned.h"
 
 namespace velvox {
 
@@ -39,11 +41,18 @@ KeyBits bitsOf(const char keys[32]) {
     return bits;
 }
 
+struct DeviceListDeleter {
+    void operator()(XDeviceInfo* devices) const { XFreeDeviceList(devices); }
+};
+struct DeviceStateDeleter {
+    void operator()(XDeviceState* state) const { XFreeDeviceState(state); }
+};
+
 // The modifier keys of the keyboard map, without Caps Lock and Num Lock whose
 // keys toggle a state rather than hold one.
 std::vector<KeyCode> modifierKeys(Display* display) {
     std::vector<KeyCode> keys;
-    XModifierKeymap* map = XGetModifierMapping(display);
+    x11::XModifiers map(XGetModifierMapping(display));
     if (!map) return keys;
     for (int modifier = 0; modifier < 8; ++modifier) {
         if (modifier == LockMapIndex || modifier == Mod2MapIndex) continue;
@@ -53,7 +62,6 @@ std::vector<KeyCode> modifierKeys(Display* display) {
                 keys.push_back(code);
         }
     }
-    XFreeModifiermap(map);
     return keys;
 }
 
@@ -64,14 +72,14 @@ XDevice* openOurDevice(Display* display) {
     x11::ErrorTrap trap(display);
     XDevice* device = nullptr;
     int count = 0;
-    XDeviceInfo* devices = XListInputDevices(display, &count);
+    std::unique_ptr<XDeviceInfo, DeviceListDeleter> devices(XListInputDevices(display, &count));
     for (int i = 0; devices && i < count && !device; ++i) {
-        if (devices[i].use == IsXExtensionKeyboard && devices[i].name &&
-            std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0) {
-            device = XOpenDevice(display, devices[i].id);
+        const XDeviceInfo& info = devices.get()[i];
+        if (info.use == IsXExtensionKeyboard && info.name &&
+            std::strcmp(info.name, "Virtual core XTEST keyboard") == 0) {
+            device = XOpenDevice(display, info.id);
         }
     }
-    if (devices) XFreeDeviceList(devices);
     return trap.succeeded() ? device : nullptr;
 }
 
@@ -81,13 +89,13 @@ KeyBits downOn(Display* display, XDevice* device) {
     KeyBits held;
     if (!device) return held;
     x11::ErrorTrap trap(display);
-    if (XDeviceState* state = XQueryDeviceState(display, device)) {
+    if (std::unique_ptr<XDeviceState, DeviceStateDeleter> state{
+            XQueryDeviceState(display, device)}) {
         auto* item = state->data;
         for (int c = 0; c < state->num_classes; ++c) {
             if (item->c_class == KeyClass) held |= bitsOf(reinterpret_cast<XKeyState*>(item)->keys);
             item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
         }
-        XFreeDeviceState(state);
     }
     if (!trap.succeeded()) return KeyBits();
     return held;
@@ -261,17 +269,16 @@ bool XTestPaste::type(const std::string& text) {
     int minCode = 0, maxCode = 0;
     XDisplayKeycodes(display_, &minCode, &maxCode);
     int perCode = 0;
-    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
-                                      maxCode - minCode + 1, &perCode);
+    x11::XFreed<KeySym> map(XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
+                                                maxCode - minCode + 1, &perCode));
     if (!map) return false;
     std::vector<KeyCode> spare;
     for (int code = maxCode; code >= minCode; --code) {
         bool empty = true;
         for (int level = 0; level < perCode; ++level)
-            empty = empty && map[(code - minCode) * perCode + level] == NoSymbol;
+            empty = empty && map.get()[(code - minCode) * perCode + level] == NoSymbol;
         if (empty) spare.push_back(static_cast<KeyCode>(code));
     }
-    XFree(map);
 
     struct Stroke {
         KeyCode code;

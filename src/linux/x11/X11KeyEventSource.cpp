@@ -27,11 +27,11 @@ int64_t macKeyCodeFor(int keycode) {
     return KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
 }
 
-// The slave keyboard that XTEST's synthetic key events come from.
 struct DeviceInfoDeleter {
     void operator()(XIDeviceInfo* devices) const { XIFreeDeviceInfo(devices); }
 };
 
+// The slave keyboard that XTEST's synthetic key events come from.
 int findXtestKeyboard(Display* display) {
     int count = 0;
     std::unique_ptr<XIDeviceInfo, DeviceInfoDeleter> devices(

@@ -65,24 +65,6 @@ std::vector<KeyCode> modifierKeys(Display* display) {
     return keys;
 }
 
-// The XTEST keyboard our events go through; nothing without XInput.
-XDevice* openOurDevice(Display* display) {
-    int opcode = 0, event = 0, error = 0;
-    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return nullptr;
-    x11::ErrorTrap trap(display);
-    XDevice* device = nullptr;
-    int count = 0;
-    std::unique_ptr<XDeviceInfo, DeviceListDeleter> devices(XListInputDevices(display, &count));
-    for (int i = 0; devices && i < count && !device; ++i) {
-        const XDeviceInfo& info = devices.get()[i];
-        if (info.use == IsXExtensionKeyboard && info.name &&
-            std::strcmp(info.name, "Virtual core XTEST keyboard") == 0) {
-            device = XOpenDevice(display, info.id);
-        }
-    }
-    return trap.succeeded() ? device : nullptr;
-}
-
 // Keys held down on that device. The core state shows only their union with
 // the user's keyboards.
 KeyBits downOn(Display* display, XDevice* device) {
@@ -123,6 +105,25 @@ std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerm
     return std::make_shared<XTestPaste>(std::move(connection), std::move(focusIsTerminal));
 }
 
+// The XTEST keyboard our events go through; nothing without XInput.
+XTestPaste::OpenDevice XTestPaste::openOurDevice(Display* display) {
+    OpenDevice device(nullptr, DeviceCloser{display});
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return device;
+    x11::ErrorTrap trap(display);
+    int count = 0;
+    std::unique_ptr<XDeviceInfo, DeviceListDeleter> devices(XListInputDevices(display, &count));
+    for (int i = 0; devices && i < count && !device; ++i) {
+        const XDeviceInfo& info = devices.get()[i];
+        if (info.use == IsXExtensionKeyboard && info.name &&
+            std::strcmp(info.name, "Virtual core XTEST keyboard") == 0) {
+            device.reset(XOpenDevice(display, info.id));
+        }
+    }
+    if (!trap.succeeded()) device.reset();
+    return device;
+}
+
 XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
                        std::function<bool()> focusIsTerminal)
     : connection_(std::move(connection)),
@@ -130,9 +131,7 @@ XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
       focusIsTerminal_(std::move(focusIsTerminal)),
       ourDevice_(openOurDevice(display_)) {}
 
-XTestPaste::~XTestPaste() {
-    if (ourDevice_) XCloseDevice(display_, ourDevice_);
-}
+XTestPaste::~XTestPaste() = default;
 
 bool XTestPaste::isTerminalName(const std::string& name) {
     static const std::array<const char*, 40> terminals = {"xterm",
@@ -222,7 +221,7 @@ void XTestPaste::liftModifiers() {
     char keys[32];
     XQueryKeymap(display_, keys);
     KeyBits down = bitsOf(keys);
-    KeyBits ours = downOn(display_, ourDevice_);
+    KeyBits ours = downOn(display_, ourDevice_.get());
     for (KeyCode code : modifierKeys(display_)) {
         if (!down.test(code)) continue;
         if (!ours.test(code)) strike(display_, code, true);
@@ -232,7 +231,7 @@ void XTestPaste::liftModifiers() {
 
 void XTestPaste::releaseLeftovers() {
     XSync(display_, False);
-    KeyBits ours = downOn(display_, ourDevice_);
+    KeyBits ours = downOn(display_, ourDevice_.get());
     for (int code = 8; code < 256; ++code) {
         if (ours.test(code)) strike(display_, static_cast<KeyCode>(code), false);
     }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "linux/glib/DesktopFiles.h"
+#include "linux/glib/GlibIds.h"
 #include "platform/Workspace.h"
 
 typedef struct _AtspiAccessible AtspiAccessible;
@@ -23,9 +25,13 @@ class AccessibleWorkspace final : public Workspace {
     std::optional<std::string> focusedWindowTitle(int32_t processId) override;
 
   private:
-    // The active window of another process's application, with a reference
-    // the caller drops; null when none is active.
-    AtspiAccessible* activeWindow(AtspiAccessible** application);
+    struct ActiveWindow {
+        GOwned<AtspiAccessible> window;
+        GOwned<AtspiAccessible> application;
+    };
+    // The active window of another process's application, and that
+    // application; nothing when none is active.
+    std::optional<ActiveWindow> activeWindow();
 
     std::shared_ptr<Workspace> x11_;
     DesktopFiles desktopFiles_;

@@ -18,11 +18,8 @@ namespace {
 constexpr int kSearchLimit = 4000;
 
 bool hasState(AtspiAccessible* object, AtspiStateType state) {
-    AtspiStateSet* states = atspi_accessible_get_state_set(object);
-    if (!states) return false;
-    bool result = atspi_state_set_contains(states, state);
-    g_object_unref(states);
-    return result;
+    GOwned<AtspiStateSet> states(atspi_accessible_get_state_set(object));
+    return states && atspi_state_set_contains(states.get(), state);
 }
 
 bool belongsToThisProcess(AtspiAccessible* object) {
@@ -31,10 +28,9 @@ bool belongsToThisProcess(AtspiAccessible* object) {
     return atspi_accessible_get_process_id(object, nullptr) == static_cast<guint>(getpid());
 }
 
-AtspiAccessible* focusedDescendant(AtspiAccessible* object, int& budget) {
+GOwned<AtspiAccessible> focusedDescendant(AtspiAccessible* object, int& budget) {
     if (--budget < 0) return nullptr;
-    if (hasState(object, ATSPI_STATE_FOCUSED))
-        return static_cast<AtspiAccessible*>(g_object_ref(object));
+    if (hasState(object, ATSPI_STATE_FOCUSED)) return gRef(object);
     // Hidden branches cannot hold the focus. GTK 4 marks what it shows
     // visible but never showing.
     if (!hasState(object, ATSPI_STATE_SHOWING) && !hasState(object, ATSPI_STATE_VISIBLE) &&
@@ -42,14 +38,16 @@ AtspiAccessible* focusedDescendant(AtspiAccessible* object, int& budget) {
         return nullptr;
     gint count = atspi_accessible_get_child_count(object, nullptr);
     for (gint i = 0; i < count && budget > 0; ++i) {
-        AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, nullptr);
+        GOwned<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, nullptr));
         if (!child) continue;
-        AtspiAccessible* found = focusedDescendant(child, budget);
-        g_object_unref(child);
-        if (found) return found;
+        if (auto found = focusedDescendant(child.get(), budget)) return found;
     }
     return nullptr;
 }
+
+struct EventFree {
+    void operator()(AtspiEvent* event) const { g_boxed_free(ATSPI_TYPE_EVENT, event); }
+};
 
 }  // namespace
 
@@ -58,31 +56,27 @@ std::shared_ptr<AtspiAccessibility> AtspiAccessibility::create() {
     return std::make_shared<AtspiAccessibility>();
 }
 
-AtspiAccessibility::AtspiAccessibility() {
-    listener_ = atspi_event_listener_new(
-        reinterpret_cast<AtspiEventListenerCB>(&AtspiAccessibility::onFocusEvent), this, nullptr);
-    atspi_event_listener_register(listener_, "object:state-changed:focused", nullptr);
+AtspiAccessibility::AtspiAccessibility()
+    : listener_(atspi_event_listener_new(
+          reinterpret_cast<AtspiEventListenerCB>(&AtspiAccessibility::onFocusEvent), this,
+          nullptr)) {
+    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", nullptr);
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
-    atspi_event_listener_deregister(listener_, "object:state-changed:focused", nullptr);
-    g_object_unref(listener_);
-    if (focused_) g_object_unref(focused_);
+    atspi_event_listener_deregister(listener_.get(), "object:state-changed:focused", nullptr);
 }
 
 void AtspiAccessibility::onFocusEvent(void* data, void* self) {
-    auto* event = static_cast<AtspiEvent*>(data);
+    // The listener is handed the event to free.
+    std::unique_ptr<AtspiEvent, EventFree> event(static_cast<AtspiEvent*>(data));
     auto* accessibility = static_cast<AtspiAccessibility*>(self);
-    if (event->source) {
-        if (event->detail1) {
-            if (accessibility->focused_) g_object_unref(accessibility->focused_);
-            accessibility->focused_ = static_cast<AtspiAccessible*>(g_object_ref(event->source));
-        } else if (event->source == accessibility->focused_) {
-            g_object_unref(accessibility->focused_);
-            accessibility->focused_ = nullptr;
-        }
+    if (!event->source) return;
+    if (event->detail1) {
+        accessibility->focused_ = gRef(event->source);
+    } else if (event->source == accessibility->focused_.get()) {
+        accessibility->focused_.reset();
     }
-    g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
 
 namespace {
@@ -90,21 +84,17 @@ namespace {
 // The accessibility bus's switch; nothing when no accessibility bus answers
 // (the call starts one where the session bus can activate it).
 std::optional<bool> accessibilityBusEnabled() {
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (!bus) return std::nullopt;
-    GVariant* reply = g_dbus_connection_call_sync(
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
         bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
         G_DBUS_CALL_FLAGS_NONE, 300, nullptr, nullptr);
-    g_object_unref(bus);
     if (!reply) return std::nullopt;
-    GVariant* value = nullptr;
+    g_autoptr(GVariant) value = nullptr;
     g_variant_get(reply, "(v)", &value);
-    bool enabled = value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
-                   g_variant_get_boolean(value);
-    if (value) g_variant_unref(value);
-    g_variant_unref(reply);
-    return enabled;
+    return value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
+           g_variant_get_boolean(value);
 }
 
 }  // namespace
@@ -117,53 +107,45 @@ bool AtspiAccessibility::isAvailable() {
     return accessibilityBusEnabled().has_value();
 }
 
-AtspiAccessible* AtspiAccessibility::findFocused() {
-    if (focused_ && hasState(focused_, ATSPI_STATE_FOCUSED) && !belongsToThisProcess(focused_)) {
-        return static_cast<AtspiAccessible*>(g_object_ref(focused_));
+GOwned<AtspiAccessible> AtspiAccessibility::findFocused() {
+    if (focused_ && hasState(focused_.get(), ATSPI_STATE_FOCUSED) &&
+        !belongsToThisProcess(focused_.get())) {
+        return gRef(focused_.get());
     }
     // No focus event, or a stale one: look in the active window of every
     // application.
-    AtspiAccessible* desktop = atspi_get_desktop(0);
+    GOwned<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return nullptr;
-    AtspiAccessible* found = nullptr;
+    GOwned<AtspiAccessible> found;
     int budget = kSearchLimit;
-    gint applications = atspi_accessible_get_child_count(desktop, nullptr);
+    gint applications = atspi_accessible_get_child_count(desktop.get(), nullptr);
     for (gint a = 0; a < applications && !found && budget > 0; ++a) {
-        AtspiAccessible* application = atspi_accessible_get_child_at_index(desktop, a, nullptr);
-        if (!application) continue;
-        if (!belongsToThisProcess(application)) {
-            gint windows = atspi_accessible_get_child_count(application, nullptr);
-            for (gint w = 0; w < windows && !found; ++w) {
-                AtspiAccessible* window =
-                    atspi_accessible_get_child_at_index(application, w, nullptr);
-                if (!window) continue;
-                if (hasState(window, ATSPI_STATE_ACTIVE)) found = focusedDescendant(window, budget);
-                g_object_unref(window);
-            }
+        GOwned<AtspiAccessible> application(
+            atspi_accessible_get_child_at_index(desktop.get(), a, nullptr));
+        if (!application || belongsToThisProcess(application.get())) continue;
+        gint windows = atspi_accessible_get_child_count(application.get(), nullptr);
+        for (gint w = 0; w < windows && !found; ++w) {
+            GOwned<AtspiAccessible> window(
+                atspi_accessible_get_child_at_index(application.get(), w, nullptr));
+            if (window && hasState(window.get(), ATSPI_STATE_ACTIVE))
+                found = focusedDescendant(window.get(), budget);
         }
-        g_object_unref(application);
     }
-    g_object_unref(desktop);
     return found;
 }
 
 std::unique_ptr<FocusedElement> AtspiAccessibility::focusedElement(double messagingTimeoutSeconds) {
     setAtspiTimeout(messagingTimeoutSeconds);
-    AtspiAccessible* object = findFocused();
+    auto object = findFocused();
     if (!object) return nullptr;
-    auto element = std::make_unique<AtspiFocusedElement>(object);
-    g_object_unref(object);
-    return element;
+    return std::make_unique<AtspiFocusedElement>(object.get());
 }
 
 bool AtspiAccessibility::focusIsTerminal() {
-    AtspiAccessible* object = findFocused();
+    auto object = findFocused();
     if (!object) return false;
-    GError* error = nullptr;
-    bool terminal = atspi_accessible_get_role(object, &error) == ATSPI_ROLE_TERMINAL && !error;
-    if (error) g_error_free(error);
-    g_object_unref(object);
-    return terminal;
+    g_autoptr(GError) error = nullptr;
+    return atspi_accessible_get_role(object.get(), &error) == ATSPI_ROLE_TERMINAL && !error;
 }
 
 }  // namespace velvox

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "linux/glib/GlibIds.h"
 #include "platform/Accessibility.h"
 
 typedef struct _AtspiAccessible AtspiAccessible;
@@ -32,10 +33,10 @@ class AtspiAccessibility final : public Accessibility {
 
   private:
     static void onFocusEvent(void* event, void* self);
-    AtspiAccessible* findFocused();
+    GOwned<AtspiAccessible> findFocused();
 
-    AtspiEventListener* listener_ = nullptr;
-    AtspiAccessible* focused_ = nullptr;
+    GOwned<AtspiEventListener> listener_;
+    GOwned<AtspiAccessible> focused_;
 };
 
 }  // namespace velvox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linux/glib/GlibIds.h"
 #include "platform/FocusedElement.h"
 
 typedef struct _AtspiAccessible AtspiAccessible;
@@ -35,7 +36,7 @@ class AtspiFocusedElement final : public FocusedElement {
     static constexpr int32_t kUnsupported = -25205;
 
   private:
-    AtspiAccessible* object_;
+    GOwned<AtspiAccessible> object_;
 };
 
 // Sets the time-out of every later AT-SPI call of this process.

@@ -2,6 +2,8 @@
 
 #include <glib-object.h>
 
+#include <memory>
+
 namespace velvox {
 
 // A main-loop source held by its id: removed when this goes or is given another.
@@ -75,5 +77,19 @@ class SignalConnection {
     gpointer instance_ = nullptr;
     gulong id_ = 0;
 };
+
+// A reference to a GObject, dropped when this goes: for object types that
+// declare no g_autoptr cleanup (AT-SPI's), and for members.
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GOwned = std::unique_ptr<T, GObjectUnref>;
+
+// A reference of our own to an object someone else holds.
+template <typename T>
+GOwned<T> gRef(T* object) {
+    return GOwned<T>(static_cast<T*>(g_object_ref(object)));
+}
 
 }  // namespace velvox

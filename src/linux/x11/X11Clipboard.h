@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "linux/x11/X11Connection.h"
+#include "linux/x11/X11SelectionOwner.h"
+#include "linux/x11/X11SelectionReader.h"
+#include "linux/x11/XOwned.h"
 #include "platform/Pasteboard.h"
 
 namespace velvox {
@@ -16,8 +19,10 @@ namespace velvox {
 // The X11 CLIPBOARD selection as a pasteboard of one item. The data lives in
 // the owning process, so this keeps its own connection and hidden window,
 // served from the GLib main loop: what we set stays available until another
-// client takes the selection. Reads are synchronous, each conversion bounded
-// by a time-out so a hung owner cannot block the caller for long.
+// client takes the selection (the SelectionOwner's part). Reads are
+// synchronous, each answer bounded by a time-out so a hung owner cannot
+// block the caller for long (the SelectionReader's part). This counts the
+// changes and speaks the pasteboard's terms.
 class X11Clipboard final : public Pasteboard, public std::enable_shared_from_this<X11Clipboard> {
   public:
     // Nothing when there is no display or it lacks the XFixes extension.
@@ -44,33 +49,13 @@ class X11Clipboard final : public Pasteboard, public std::enable_shared_from_thi
                  double conversionTimeoutSeconds);
 
   private:
-    struct Property {
-        Atom type = None;
-        int format = 0;
-        Bytes bytes;  // format 32 values are held as C longs, as Xlib gives them
-    };
-    struct Offer {
-        std::vector<std::pair<Atom, Bytes>> targets;
-        Time since = CurrentTime;
-    };
-    // A large value sent in chunks, one each time the requestor deletes the
-    // property (the INCR protocol).
-    struct Transfer {
-        Window requestor;
-        Atom property;
-        Atom type;
-        Bytes data;
-        size_t offset = 0;
-    };
-    enum class FetchFailure { refused, timedOut };
-
     void processPending();
     void handle(XEvent& event);
-    void serve(const XSelectionRequestEvent& request);
-    void continueTransfer(const XPropertyEvent& event);
     bool waitFor(const std::function<bool(XEvent&)>& wanted, XEvent& found,
                  std::optional<double> boundSeconds = std::nullopt);
-    std::optional<Property> fetch(Atom target, FetchFailure* failure);
+    // A read of the selection on the main thread: each answer within the
+    // conversion time-out of the one before.
+    x11::SelectionReader::Value fetch(Atom target);
     std::optional<Bytes> fetchBytes(Atom target);
     Time serverTime();
     bool ownerIsUnresponsive();
@@ -79,21 +64,18 @@ class X11Clipboard final : public Pasteboard, public std::enable_shared_from_thi
 
     std::unique_ptr<x11::Connection> connection_;
     Display* display_;
-    Window window_;
+    std::map<std::string, Atom> atoms_;
+    std::map<Atom, std::string> names_;
     int fixesEventBase_;
     double timeoutSeconds_;
-    size_t chunkSize_;
-
-    Atom clipboard_, targets_, multiple_, timestamp_, saveTargets_, delete_, incr_, utf8_, string_,
-        text_, transferProperty_, timeProperty_;
+    Atom clipboard_, targets_, saveTargets_, utf8_, string_, text_, timeProperty_;
+    x11::OwnedWindow window_;
+    x11::SelectionOwner owner_;
+    x11::SelectionReader reader_;
 
     int64_t count_ = 0;
     std::multiset<Time> ownSets_;
-    std::optional<Offer> offer_;
-    std::vector<Transfer> transfers_;
     std::optional<int64_t> unresponsiveAtCount_;
-    std::map<std::string, Atom> atoms_;
-    std::map<Atom, std::string> names_;
 };
 
 }  // namespace velvox

@@ -2,6 +2,11 @@
 
 #include <gdk/gdkx.h>
 
+#include <poll.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <map>
 #include <mutex>
 
@@ -127,10 +132,7 @@ Connection::Connection(Display* display) : display_(display) {
 }
 
 Connection::~Connection() {
-    if (source_) {
-        g_source_destroy(source_);
-        g_source_unref(source_);
-    }
+    source_.reset();
     // Errors of requests still unanswered are caught as ours before the
     // display is forgotten (another connection may get its address next).
     if (!lost()) XSync(display_, False);
@@ -142,17 +144,25 @@ Connection::~Connection() {
 }
 
 void Connection::watch(std::function<void()> ready) {
-    if (source_) {
-        g_source_destroy(source_);
-        g_source_unref(source_);
-    }
-    source_ = g_source_new(&watchFuncs, sizeof(WatchSource));
-    auto* watchSource = reinterpret_cast<WatchSource*>(source_);
+    source_.reset(g_source_new(&watchFuncs, sizeof(WatchSource)));
+    auto* watchSource = reinterpret_cast<WatchSource*>(source_.get());
     watchSource->connection = this;
     watchSource->ready = new std::function<void()>(std::move(ready));
-    watchSource->tag = g_source_add_unix_fd(source_, fileDescriptor(),
+    watchSource->tag = g_source_add_unix_fd(source_.get(), fileDescriptor(),
                                             GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    g_source_attach(source_, nullptr);
+    g_source_attach(source_.get(), nullptr);
+}
+
+bool Connection::nextEvent(XEvent& event, std::chrono::steady_clock::time_point deadline) {
+    while (!XPending(display_)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd descriptor{fileDescriptor(), POLLIN, 0};
+        poll(&descriptor, 1, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX - 1)) + 1);
+    }
+    XNextEvent(display_, &event);
+    return true;
 }
 
 void Connection::surviveLoss() {

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,6 +43,10 @@ class Connection {
     // removed when the connection closes.
     void watch(std::function<void()> ready);
 
+    // Takes the next event off the queue, waiting for the server until
+    // deadline; false when none came by then.
+    bool nextEvent(XEvent& event, std::chrono::steady_clock::time_point deadline);
+
     // From now on a broken connection marks this lost() instead of ending
     // the process; the owner then closes it (and may open another).
     void surviveLoss();
@@ -50,8 +55,16 @@ class Connection {
     explicit Connection(Display* display);
 
   private:
+    // The watch leaves the main loop with its last reference.
+    struct SourceEnd {
+        void operator()(GSource* source) const {
+            g_source_destroy(source);
+            g_source_unref(source);
+        }
+    };
+
     Display* display_;
-    GSource* source_ = nullptr;
+    std::unique_ptr<GSource, SourceEnd> source_;
 };
 
 // Catches the protocol errors of the requests made on one display while it

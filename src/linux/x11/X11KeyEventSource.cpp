@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -26,20 +27,21 @@ int64_t macKeyCodeFor(int keycode) {
     return KeyCodeTable::macKeyCodeForEvdev(keycode - KeyCodeTable::kX11KeycodeOffset);
 }
 
+struct DeviceInfoDeleter {
+    void operator()(XIDeviceInfo* devices) const { XIFreeDeviceInfo(devices); }
+};
+
 // The slave keyboard that XTEST's synthetic key events come from.
 int findXtestKeyboard(Display* display) {
     int count = 0;
-    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
-    int found = -1;
+    std::unique_ptr<XIDeviceInfo, DeviceInfoDeleter> devices(
+        XIQueryDevice(display, XIAllDevices, &count));
     for (int i = 0; devices && i < count; ++i) {
-        if (devices[i].use == XISlaveKeyboard && devices[i].name &&
-            std::strstr(devices[i].name, "XTEST")) {
-            found = devices[i].deviceid;
-            break;
-        }
+        const XIDeviceInfo& device = devices.get()[i];
+        if (device.use == XISlaveKeyboard && device.name && std::strstr(device.name, "XTEST"))
+            return device.deviceid;
     }
-    if (devices) XIFreeDeviceInfo(devices);
-    return found;
+    return -1;
 }
 
 }  // namespace

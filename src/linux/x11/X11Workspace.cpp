@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "linux/x11/X11WorkspaceProperties.h"
+#include "linux/x11/XOwned.h"
 
 namespace velvox {
 
@@ -57,22 +58,17 @@ std::optional<std::string> X11Workspace::focusedWindowTitle(int32_t processId) {
     // The process is not in front: its topmost window stands for its focus.
     auto stacking = XInternAtom(display_, "_NET_CLIENT_LIST_STACKING", False);
     x11::ErrorTrap trap(display_);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
     std::optional<std::string> title;
-    if (XGetWindowProperty(display_, DefaultRootWindow(display_), stacking, 0, 4096, False,
-                           XA_WINDOW, &type, &format, &count, &remaining, &data) == Success &&
-        type == XA_WINDOW && format == 32 && data) {
-        auto* windows = reinterpret_cast<unsigned long*>(data);
-        for (unsigned long i = count; i-- > 0 && !title;) {
+    auto list =
+        x11::getProperty(display_, DefaultRootWindow(display_), stacking, 4096, false, XA_WINDOW);
+    if (list && list->type == XA_WINDOW && list->format == 32 && list->data) {
+        auto* windows = reinterpret_cast<unsigned long*>(list->data.get());
+        for (unsigned long i = list->count; i-- > 0 && !title;) {
             if (x11::windowProcess(display_, windows[i]) == processId) {
                 title = x11::windowTitle(display_, windows[i]);
             }
         }
     }
-    if (data) XFree(data);
     return title;
 }
 

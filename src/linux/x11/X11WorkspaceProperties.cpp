@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "linux/x11/XOwned.h"
+
 namespace velvox::x11 {
 
 namespace {
@@ -17,37 +19,21 @@ Atom atom(Display* display, const char* name) {
 
 std::optional<std::string> byteProperty(Display* display, Window window, Atom property, Atom type) {
     ErrorTrap trap(display);
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    int status = XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, False, type,
-                                    &actualType, &format, &count, &remaining, &data);
-    std::optional<std::string> result;
-    if (status == Success && trap.succeeded() && actualType != None && format == 8 && data) {
-        result = std::string(reinterpret_cast<char*>(data), count);
-    }
-    if (data) XFree(data);
-    return result;
+    auto value = getProperty(display, window, property, LONG_MAX / 4, false, type);
+    if (!value || !trap.succeeded() || value->type == None || value->format != 8 || !value->data)
+        return std::nullopt;
+    return std::string(reinterpret_cast<char*>(value->data.get()), value->count);
 }
 
 std::optional<unsigned long> longProperty(Display* display, Window window, Atom property,
                                           Atom type) {
     ErrorTrap trap(display);
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    int status = XGetWindowProperty(display, window, property, 0, 1, False, type, &actualType,
-                                    &format, &count, &remaining, &data);
-    std::optional<unsigned long> result;
-    if (status == Success && trap.succeeded() && actualType == type && format == 32 && count >= 1 &&
-        data) {
-        // Xlib hands 32-bit values over as longs.
-        result = reinterpret_cast<unsigned long*>(data)[0];
-    }
-    if (data) XFree(data);
-    return result;
+    auto value = getProperty(display, window, property, 1, false, type);
+    if (!value || !trap.succeeded() || value->type != type || value->format != 32 ||
+        value->count < 1 || !value->data)
+        return std::nullopt;
+    // Xlib hands 32-bit values over as longs.
+    return reinterpret_cast<unsigned long*>(value->data.get())[0];
 }
 
 std::optional<WindowClass> windowClass(Display* display, Window window) {
@@ -73,15 +59,13 @@ std::optional<std::string> windowTitle(Display* display, Window window) {
     ErrorTrap trap(display);
     XTextProperty property{};
     if (!XGetWMName(display, window, &property) || !property.value) return std::nullopt;
+    XFreed<unsigned char> value(property.value);
     std::optional<std::string> result;
-    char** list = nullptr;
+    char** texts = nullptr;
     int count = 0;
-    if (Xutf8TextPropertyToTextList(display, &property, &list, &count) >= Success && count > 0 &&
-        list) {
-        result = std::string(list[0]);
-    }
-    if (list) XFreeStringList(list);
-    XFree(property.value);
+    int status = Xutf8TextPropertyToTextList(display, &property, &texts, &count);
+    XStringList list(texts);
+    if (status >= Success && count > 0 && list) result = std::string(list.get()[0]);
     if (!trap.succeeded()) return std::nullopt;
     return result;
 }

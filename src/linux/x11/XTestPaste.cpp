@@ -10,6 +10,7 @@
 #include <bitset>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "linux/glib/DesktopFiles.h"
 #include "linux/x11/InjectedKeys.h"
 #include "linux/x11/X11WorkspaceProperties.h"
+#include "linux/x11/XOwned.h"
 
 namespace velvox {
 
@@ -39,11 +41,18 @@ KeyBits bitsOf(const char keys[32]) {
     return bits;
 }
 
+struct DeviceListDeleter {
+    void operator()(XDeviceInfo* devices) const { XFreeDeviceList(devices); }
+};
+struct DeviceStateDeleter {
+    void operator()(XDeviceState* state) const { XFreeDeviceState(state); }
+};
+
 // The modifier keys of the keyboard map, without Caps Lock and Num Lock whose
 // keys toggle a state rather than hold one.
 std::vector<KeyCode> modifierKeys(Display* display) {
     std::vector<KeyCode> keys;
-    XModifierKeymap* map = XGetModifierMapping(display);
+    x11::XModifiers map(XGetModifierMapping(display));
     if (!map) return keys;
     for (int modifier = 0; modifier < 8; ++modifier) {
         if (modifier == LockMapIndex || modifier == Mod2MapIndex) continue;
@@ -53,26 +62,7 @@ std::vector<KeyCode> modifierKeys(Display* display) {
                 keys.push_back(code);
         }
     }
-    XFreeModifiermap(map);
     return keys;
-}
-
-// The XTEST keyboard our events go through; nothing without XInput.
-XDevice* openOurDevice(Display* display) {
-    int opcode = 0, event = 0, error = 0;
-    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return nullptr;
-    x11::ErrorTrap trap(display);
-    XDevice* device = nullptr;
-    int count = 0;
-    XDeviceInfo* devices = XListInputDevices(display, &count);
-    for (int i = 0; devices && i < count && !device; ++i) {
-        if (devices[i].use == IsXExtensionKeyboard && devices[i].name &&
-            std::strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0) {
-            device = XOpenDevice(display, devices[i].id);
-        }
-    }
-    if (devices) XFreeDeviceList(devices);
-    return trap.succeeded() ? device : nullptr;
 }
 
 // Keys held down on that device. The core state shows only their union with
@@ -81,13 +71,13 @@ KeyBits downOn(Display* display, XDevice* device) {
     KeyBits held;
     if (!device) return held;
     x11::ErrorTrap trap(display);
-    if (XDeviceState* state = XQueryDeviceState(display, device)) {
+    if (std::unique_ptr<XDeviceState, DeviceStateDeleter> state{
+            XQueryDeviceState(display, device)}) {
         auto* item = state->data;
         for (int c = 0; c < state->num_classes; ++c) {
             if (item->c_class == KeyClass) held |= bitsOf(reinterpret_cast<XKeyState*>(item)->keys);
             item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
         }
-        XFreeDeviceState(state);
     }
     if (!trap.succeeded()) return KeyBits();
     return held;
@@ -115,6 +105,25 @@ std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerm
     return std::make_shared<XTestPaste>(std::move(connection), std::move(focusIsTerminal));
 }
 
+// The XTEST keyboard our events go through; nothing without XInput.
+XTestPaste::OpenDevice XTestPaste::openOurDevice(Display* display) {
+    OpenDevice device(nullptr, DeviceCloser{display});
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return device;
+    x11::ErrorTrap trap(display);
+    int count = 0;
+    std::unique_ptr<XDeviceInfo, DeviceListDeleter> devices(XListInputDevices(display, &count));
+    for (int i = 0; devices && i < count && !device; ++i) {
+        const XDeviceInfo& info = devices.get()[i];
+        if (info.use == IsXExtensionKeyboard && info.name &&
+            std::strcmp(info.name, "Virtual core XTEST keyboard") == 0) {
+            device.reset(XOpenDevice(display, info.id));
+        }
+    }
+    if (!trap.succeeded()) device.reset();
+    return device;
+}
+
 XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
                        std::function<bool()> focusIsTerminal)
     : connection_(std::move(connection)),
@@ -122,9 +131,7 @@ XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
       focusIsTerminal_(std::move(focusIsTerminal)),
       ourDevice_(openOurDevice(display_)) {}
 
-XTestPaste::~XTestPaste() {
-    if (ourDevice_) XCloseDevice(display_, ourDevice_);
-}
+XTestPaste::~XTestPaste() = default;
 
 bool XTestPaste::isTerminalName(const std::string& name) {
     static const std::array<const char*, 40> terminals = {"xterm",
@@ -214,7 +221,7 @@ void XTestPaste::liftModifiers() {
     char keys[32];
     XQueryKeymap(display_, keys);
     KeyBits down = bitsOf(keys);
-    KeyBits ours = downOn(display_, ourDevice_);
+    KeyBits ours = downOn(display_, ourDevice_.get());
     for (KeyCode code : modifierKeys(display_)) {
         if (!down.test(code)) continue;
         if (!ours.test(code)) strike(display_, code, true);
@@ -224,7 +231,7 @@ void XTestPaste::liftModifiers() {
 
 void XTestPaste::releaseLeftovers() {
     XSync(display_, False);
-    KeyBits ours = downOn(display_, ourDevice_);
+    KeyBits ours = downOn(display_, ourDevice_.get());
     for (int code = 8; code < 256; ++code) {
         if (ours.test(code)) strike(display_, static_cast<KeyCode>(code), false);
     }
@@ -261,17 +268,16 @@ bool XTestPaste::type(const std::string& text) {
     int minCode = 0, maxCode = 0;
     XDisplayKeycodes(display_, &minCode, &maxCode);
     int perCode = 0;
-    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
-                                      maxCode - minCode + 1, &perCode);
+    x11::XFreed<KeySym> map(XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
+                                                maxCode - minCode + 1, &perCode));
     if (!map) return false;
     std::vector<KeyCode> spare;
     for (int code = maxCode; code >= minCode; --code) {
         bool empty = true;
         for (int level = 0; level < perCode; ++level)
-            empty = empty && map[(code - minCode) * perCode + level] == NoSymbol;
+            empty = empty && map.get()[(code - minCode) * perCode + level] == NoSymbol;
         if (empty) spare.push_back(static_cast<KeyCode>(code));
     }
-    XFree(map);
 
     struct Stroke {
         KeyCode code;

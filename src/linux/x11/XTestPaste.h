@@ -35,6 +35,13 @@ class XTestPaste final : public PasteKeystroke {
     XTestPaste(std::unique_ptr<x11::Connection> connection, std::function<bool()> focusIsTerminal);
 
   private:
+    struct DeviceCloser {
+        Display* display;
+        void operator()(XDevice* device) const { XCloseDevice(display, device); }
+    };
+    using OpenDevice = std::unique_ptr<XDevice, DeviceCloser>;
+    static OpenDevice openOurDevice(Display* display);
+
     PasteKey pasteKeyForFocus(bool askAccessibility);
     // Lifts the modifiers the user holds, so that our keys mean what they say.
     void liftModifiers();
@@ -44,7 +51,7 @@ class XTestPaste final : public PasteKeystroke {
     std::unique_ptr<x11::Connection> connection_;
     Display* display_;
     std::function<bool()> focusIsTerminal_;
-    XDevice* ourDevice_;
+    OpenDevice ourDevice_;  // goes before the connection it was opened on
 };
 
 }  // namespace velvox

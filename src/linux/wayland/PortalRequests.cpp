@@ -19,15 +19,13 @@ struct PortalRequests::Pending {
 };
 
 PortalRequests::PortalRequests(GDBusConnection* bus)
-    : bus_(static_cast<GDBusConnection*>(g_object_ref(bus))), cancellable_(g_cancellable_new()) {}
+    : bus_(gRef(bus)), cancellable_(g_cancellable_new()) {}
 
 PortalRequests::~PortalRequests() {
-    g_cancellable_cancel(cancellable_);
+    g_cancellable_cancel(cancellable_.get());
     for (auto& pending : pending_)
         if (pending->subscription)
-            g_dbus_connection_signal_unsubscribe(bus_, pending->subscription);
-    g_object_unref(cancellable_);
-    g_object_unref(bus_);
+            g_dbus_connection_signal_unsubscribe(bus_.get(), pending->subscription);
 }
 
 void PortalRequests::closeSession(GDBusConnection* bus, const std::string& session) {
@@ -56,7 +54,7 @@ void PortalRequests::call(const char* interface, const char* method, GVariant* a
     // The request object's path is known ahead, so its Response cannot come
     // before we listen: /org/freedesktop/portal/desktop/request/SENDER/TOKEN,
     // SENDER being our unique name without the colon, dots made underscores.
-    std::string sender = g_dbus_connection_get_unique_name(bus_) + 1;
+    std::string sender = g_dbus_connection_get_unique_name(bus_.get()) + 1;
     for (char& c : sender)
         if (c == '.') c = '_';
     std::string path = std::string(kPath) + "/request/" + sender + "/" + token;
@@ -65,7 +63,7 @@ void PortalRequests::call(const char* interface, const char* method, GVariant* a
     pending->answered = std::move(answered);
     Pending* raw = pending.get();
     pending->subscription = g_dbus_connection_signal_subscribe(
-        bus_, kService, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
+        bus_.get(), kService, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection* bus, const char*, const char*, const char*, const char*,
            GVariant* parameters, gpointer data) {
@@ -82,8 +80,8 @@ void PortalRequests::call(const char* interface, const char* method, GVariant* a
     pending_.push_back(std::move(pending));
 
     g_dbus_connection_call(
-        bus_, kService, kPath, interface, method, arguments, G_VARIANT_TYPE("(o)"),
-        G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMilliseconds, cancellable_,
+        bus_.get(), kService, kPath, interface, method, arguments, G_VARIANT_TYPE("(o)"),
+        G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMilliseconds, cancellable_.get(),
         [](GObject* source, GAsyncResult* result, gpointer data) {
             g_autoptr(GError) error = nullptr;
             g_autoptr(GVariant) reply =

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "linux/glib/GlibIds.h"
+
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GCancellable GCancellable;
 typedef struct _GVariant GVariant;
@@ -41,8 +43,8 @@ class PortalRequests {
 
   private:
     struct Pending;
-    GDBusConnection* bus_;
-    GCancellable* cancellable_;
+    GOwned<GDBusConnection> bus_;
+    GOwned<GCancellable> cancellable_;
     std::vector<std::unique_ptr<Pending>> pending_;
 };
 

@@ -18,12 +18,12 @@ constexpr const char* kInterface = "org.freedesktop.portal.GlobalShortcuts";
 
 PortalShortcuts::PortalShortcuts(std::vector<Shortcut> shortcuts, Ready ready, Changed changed)
     : shortcuts_(std::move(shortcuts)), ready_(std::move(ready)), changed_(std::move(changed)) {
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    bus_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     if (!bus_) {
         finish(std::nullopt);
         return;
     }
-    requests_ = std::make_unique<PortalRequests>(bus_);
+    requests_ = std::make_unique<PortalRequests>(bus_.get());
     std::string sessionToken = PortalRequests::token("session");
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
@@ -41,12 +41,14 @@ PortalShortcuts::PortalShortcuts(std::vector<Shortcut> shortcuts, Ready ready, C
 
 PortalShortcuts::~PortalShortcuts() {
     requests_.reset();
-    if (bus_) {
-        if (pressSubscription_) g_dbus_connection_signal_unsubscribe(bus_, pressSubscription_);
-        if (releaseSubscription_) g_dbus_connection_signal_unsubscribe(bus_, releaseSubscription_);
-        if (changeSubscription_) g_dbus_connection_signal_unsubscribe(bus_, changeSubscription_);
-        PortalRequests::closeSession(bus_, session_);
-        g_object_unref(bus_);
+    if (bus_.get()) {
+        if (pressSubscription_)
+            g_dbus_connection_signal_unsubscribe(bus_.get(), pressSubscription_);
+        if (releaseSubscription_)
+            g_dbus_connection_signal_unsubscribe(bus_.get(), releaseSubscription_);
+        if (changeSubscription_)
+            g_dbus_connection_signal_unsubscribe(bus_.get(), changeSubscription_);
+        PortalRequests::closeSession(bus_.get(), session_);
     }
 }
 
@@ -68,14 +70,14 @@ void PortalShortcuts::sessionCreated(GVariant* results) {
     // Filtered by session in onSignal: a match on the first argument would
     // compare strings only, and the session is an object path.
     pressSubscription_ = g_dbus_connection_signal_subscribe(
-        bus_, kService, kInterface, "Activated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        bus_.get(), kService, kInterface, "Activated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         &PortalShortcuts::onSignal, this, nullptr);
     releaseSubscription_ = g_dbus_connection_signal_subscribe(
-        bus_, kService, kInterface, "Deactivated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        bus_.get(), kService, kInterface, "Deactivated", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         &PortalShortcuts::onSignal, this, nullptr);
     changeSubscription_ = g_dbus_connection_signal_subscribe(
-        bus_, kService, kInterface, "ShortcutsChanged", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        &PortalShortcuts::onSignal, this, nullptr);
+        bus_.get(), kService, kInterface, "ShortcutsChanged", kPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, &PortalShortcuts::onSignal, this, nullptr);
     bind();
 }
 

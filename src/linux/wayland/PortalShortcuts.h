@@ -69,7 +69,7 @@ class PortalShortcuts {
     std::vector<Shortcut> shortcuts_;
     Ready ready_;
     Changed changed_;
-    GDBusConnection* bus_ = nullptr;
+    GOwned<GDBusConnection> bus_;
     std::string session_;
     unsigned pressSubscription_ = 0;
     unsigned releaseSubscription_ = 0;

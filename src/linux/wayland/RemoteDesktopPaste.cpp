@@ -41,33 +41,31 @@ RemoteDesktopPaste::RemoteDesktopPaste(std::string tokenFile, std::function<bool
       cancellable_(g_cancellable_new()) {}
 
 RemoteDesktopPaste::~RemoteDesktopPaste() {
-    g_cancellable_cancel(cancellable_);
-    g_object_unref(cancellable_);
+    g_cancellable_cancel(cancellable_.get());
     if (answerTimer_) g_source_remove(answerTimer_);
     requests_.reset();
     if (!bus_) return;
     // Nothing of ours stays pressed after us; closing the session also ends
     // its keyboard.
     for (auto symbol = held_.rbegin(); symbol != held_.rend(); ++symbol) {
-        g_dbus_connection_call(bus_, PortalRequests::kService, PortalRequests::kPath, kInterface,
-                               "NotifyKeyboardKeysym",
+        g_dbus_connection_call(bus_.get(), PortalRequests::kService, PortalRequests::kPath,
+                               kInterface, "NotifyKeyboardKeysym",
                                g_variant_new("(o@a{sv}iu)", session_.c_str(), noOptions(),
                                              static_cast<gint32>(*symbol), 0u),
                                nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
     }
-    PortalRequests::closeSession(bus_, session_);
-    g_object_unref(bus_);
+    PortalRequests::closeSession(bus_.get(), session_);
 }
 
 void RemoteDesktopPaste::ask() {
     if (state_ != State::unasked) return;
     state_ = State::asking;
-    if (!bus_) bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus_) bus_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     if (!bus_) {
         finish(false);
         return;
     }
-    requests_ = std::make_unique<PortalRequests>(bus_);
+    requests_ = std::make_unique<PortalRequests>(bus_.get());
     std::string token = PortalRequests::token("remote");
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
@@ -203,10 +201,11 @@ void RemoteDesktopPaste::sendKey(size_t index) {
     };
     const Key& key = keys_[index];
     g_dbus_connection_call(
-        bus_, PortalRequests::kService, PortalRequests::kPath, kInterface, "NotifyKeyboardKeysym",
+        bus_.get(), PortalRequests::kService, PortalRequests::kPath, kInterface,
+        "NotifyKeyboardKeysym",
         g_variant_new("(o@a{sv}iu)", session_.c_str(), noOptions(), static_cast<gint32>(key.symbol),
                       key.down ? 1u : 0u),
-        nullptr, G_DBUS_CALL_FLAGS_NONE, kKeyTimeoutMilliseconds, cancellable_,
+        nullptr, G_DBUS_CALL_FLAGS_NONE, kKeyTimeoutMilliseconds, cancellable_.get(),
         [](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Call> call(static_cast<Call*>(data));
             g_autoptr(GError) error = nullptr;
@@ -242,7 +241,7 @@ void RemoteDesktopPaste::done(bool sent) {
         // next paste asks for a new one, and closing this one ends its keyboard.
         held_.clear();
         requests_.reset();
-        PortalRequests::closeSession(bus_, std::exchange(session_, ""));
+        PortalRequests::closeSession(bus_.get(), std::exchange(session_, ""));
         state_ = State::unasked;
     }
     Sent first = std::move(waiting_.front());

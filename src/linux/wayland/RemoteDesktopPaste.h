@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/glib/GlibIds.h"
 #include "linux/wayland/PortalRequests.h"
 #include "platform/PasteKeystroke.h"
 
@@ -70,8 +71,8 @@ class RemoteDesktopPaste final : public PasteKeystroke {
     std::string tokenFile_;
     std::function<bool()> focusIsTerminal_;
     std::function<void(bool)> answered_;
-    GDBusConnection* bus_ = nullptr;
-    GCancellable* cancellable_ = nullptr;
+    GOwned<GDBusConnection> bus_;
+    GOwned<GCancellable> cancellable_;
     std::unique_ptr<PortalRequests> requests_;
     std::string session_;
     State state_ = State::unasked;

@@ -26,6 +26,9 @@ if [ -z "${VELVOX_IN_HEADLESS_SESSION:-}" ]; then
 fi
 
 session=$(mktemp -d /tmp/velvox-session-XXXXXX)
+# The session's own runtime folder from the start: the accessibility bus
+# puts its socket there, and sessions side by side must not share one.
+export XDG_RUNTIME_DIR="$session"
 cleanup() {
   kill $(jobs -p) 2>/dev/null || true
   pulseaudio --kill 2>/dev/null || true

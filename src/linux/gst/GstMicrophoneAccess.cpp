@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <cstdlib>
+#include <utility>
 
 #include "linux/gst/GstRuntime.h"
 
@@ -13,20 +14,15 @@ namespace {
 // The sound server offers what each output plays as a source too; recording
 // it captures the speakers, not the user.
 bool isMonitor(GstDevice* device) {
-    GstStructure* properties = gst_device_get_properties(device);
+    g_autoptr(GstStructure) properties = gst_device_get_properties(device);
     if (!properties) return false;
-    bool monitor = g_strcmp0(gst_structure_get_string(properties, "device.class"), "monitor") == 0;
-    gst_structure_free(properties);
-    return monitor;
+    return g_strcmp0(gst_structure_get_string(properties, "device.class"), "monitor") == 0;
 }
 
 }  // namespace
 
 GstMicrophoneAccess::~GstMicrophoneAccess() {
-    if (monitor_) {
-        gst_device_monitor_stop(monitor_);
-        gst_object_unref(monitor_);
-    }
+    if (monitor_) gst_device_monitor_stop(monitor_.get());
 }
 
 bool GstMicrophoneAccess::inputExists() {
@@ -34,21 +30,17 @@ bool GstMicrophoneAccess::inputExists() {
     if (override && *override) return true;
     GstRuntime::ensureInitialised();
     if (!monitor_) {
-        GstDeviceMonitor* monitor = gst_device_monitor_new();
-        gst_device_monitor_add_filter(monitor, "Audio/Source", nullptr);
-        if (!gst_device_monitor_start(monitor)) {
-            // No provider could start (no sound server); ask again next time.
-            gst_object_unref(monitor);
-            return false;
-        }
-        monitor_ = monitor;
+        GstOwned<GstDeviceMonitor> monitor(gst_device_monitor_new());
+        gst_device_monitor_add_filter(monitor.get(), "Audio/Source", nullptr);
+        // No provider could start (no sound server); ask again next time.
+        if (!gst_device_monitor_start(monitor.get())) return false;
+        monitor_ = std::move(monitor);
     }
-    GList* devices = gst_device_monitor_get_devices(monitor_);
+    g_autolist(GstDevice) devices = gst_device_monitor_get_devices(monitor_.get());
     bool any = false;
     for (GList* item = devices; item && !any; item = item->next) {
         any = !isMonitor(GST_DEVICE(item->data));
     }
-    g_list_free_full(devices, gst_object_unref);
     return any;
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "linux/gst/GstHandles.h"
 #include "platform/MicrophoneAccess.h"
 
 typedef struct _GstDeviceMonitor GstDeviceMonitor;
@@ -27,7 +28,7 @@ class GstMicrophoneAccess final : public MicrophoneAccess {
   private:
     bool inputExists();
 
-    GstDeviceMonitor* monitor_ = nullptr;
+    GstOwned<GstDeviceMonitor> monitor_;
 };
 
 }  // namespace velvox

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/glib/GlibIds.h"
 #include "linux/gst/GstHandles.h"
 #include "platform/AudioTake.h"
 
@@ -53,7 +54,7 @@ class SoundServerWatch {
     bool devicesWatched_ = false;
 
     std::string serverSocket_;
-    GObjectOwned<GFileMonitor> socketMonitor_;
+    GOwned<GFileMonitor> socketMonitor_;
     Events events_;
 };
 

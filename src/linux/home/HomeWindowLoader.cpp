@@ -76,10 +76,12 @@ HomeWindowFactory openHomeWindowModule(const std::string& path, std::string& rea
 }
 
 HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometryFile,
-                                   std::function<void(const std::string& uri)> openExternal)
+                                   std::function<void(const std::string& uri)> openExternal,
+                                   std::function<ColorScheme()> desktopScheme)
     : pagesFolder_(std::move(pagesFolder)),
       geometryFile_(std::move(geometryFile)),
-      openExternal_(std::move(openExternal)) {}
+      openExternal_(std::move(openExternal)),
+      desktopScheme_(std::move(desktopScheme)) {}
 
 HomeWindowLoader::~HomeWindowLoader() = default;
 
@@ -159,8 +161,14 @@ void HomeWindowLoader::setDarkAppearance(bool dark) {
     if (ensureLoaded()) window_->setDarkAppearance(dark);
 }
 
+// Asked at start-up too (the pages' state says the desktop's scheme), when
+// the web engine must stay out of the process.
 ColorScheme HomeWindowLoader::desktopColorScheme() {
-    return ensureLoaded() ? window_->desktopColorScheme() : ColorScheme::dark;
+    return desktopScheme_ ? desktopScheme_() : ColorScheme::dark;
+}
+
+void HomeWindowLoader::desktopSchemeChanged() {
+    if (events_.colorSchemeChanged) events_.colorSchemeChanged();
 }
 
 }  // namespace velvox

@@ -161,8 +161,7 @@ void HomeWindowLoader::setDarkAppearance(bool dark) {
     if (ensureLoaded()) window_->setDarkAppearance(dark);
 }
 
-// Asked at start-up too (the pages' state says the desktop's scheme), when
-// the web engine must stay out of the process.
+// The desktop's answer: the question alone never brings the web engine in.
 ColorScheme HomeWindowLoader::desktopColorScheme() {
     return desktopScheme_ ? desktopScheme_() : ColorScheme::dark;
 }

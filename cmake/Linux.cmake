@@ -41,8 +41,8 @@ velvox_backend(gst LINKS velvox_linux_glib PkgConfig::GST_DEPS)
 velvox_backend(gtk LINKS velvox_linux_glib velvox_linux_draw velvox_linux_x11 PkgConfig::GTK_DEPS)
 velvox_backend(wayland LINKS velvox_linux_glib velvox_linux_draw PkgConfig::WAYLAND_DEPS)
 # The loader only: the window itself is the module below.
-velvox_backend(home EXCLUDE src/linux/home/WebKitHomeWindow.cpp src/linux/home/HomeWindowModule.cpp
-               LINKS velvox_linux_glib PkgConfig::GTK_DEPS ${CMAKE_DL_LIBS})
+velvox_backend(home EXCLUDE src/linux/home/WebKitHomeWindow.cpp src/linux/home/WindowGeometry.cpp
+               src/linux/home/HomeWindowModule.cpp LINKS velvox_linux_glib PkgConfig::GTK_DEPS ${CMAKE_DL_LIBS})
 
 # The Wayland protocols beyond the core one that delivery and the pill speak
 # (clipboard control, virtual keyboard, layer shell): their client code comes
@@ -84,6 +84,7 @@ target_link_libraries(velvox_linux PUBLIC velvox_base velvox_linux_glib velvox_l
 # benchmarks that drive the window link it directly.
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 add_library(velvox-home SHARED ${CMAKE_SOURCE_DIR}/src/linux/home/WebKitHomeWindow.cpp
+            ${CMAKE_SOURCE_DIR}/src/linux/home/WindowGeometry.cpp
             ${CMAKE_SOURCE_DIR}/src/linux/home/HomeWindowModule.cpp)
 target_include_directories(velvox-home PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(velvox-home PUBLIC PkgConfig::WEBKIT PkgConfig::GTK_DEPS nlohmann_json::nlohmann_json)

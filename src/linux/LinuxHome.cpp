@@ -21,9 +21,19 @@ void installLinuxHome() {
     auto openElsewhere = [weakDesktop](const std::string& uri) {
         if (auto alive = weakDesktop.lock()) alive->openURL(uri);
     };
+    // Whether the desktop is dark is the desktop's answer, not the web window's.
+    auto desktopScheme = [weakDesktop] {
+        auto alive = weakDesktop.lock();
+        return alive ? alive->colorScheme().current() : ColorScheme::dark;
+    };
     // The web engine comes into the process only when Home is first opened.
-    Platform::installWebView(std::make_shared<HomeWindowLoader>(
-        pages, Files::join(Paths::dir(), "home-window.json"), openElsewhere));
+    auto window = std::make_shared<HomeWindowLoader>(
+        pages, Files::join(Paths::dir(), "home-window.json"), openElsewhere, desktopScheme);
+    std::weak_ptr<HomeWindowLoader> weakWindow = window;
+    desktop->colorScheme().setChanged([weakWindow] {
+        if (auto alive = weakWindow.lock()) alive->desktopSchemeChanged();
+    });
+    Platform::installWebView(window);
     Platform::installDesktop(desktop);
     Platform::installIconImages(std::make_shared<GtkIconImages>());
 }

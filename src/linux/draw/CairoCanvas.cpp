@@ -8,44 +8,35 @@ namespace velvox {
 
 CairoImage::CairoImage(cairo_surface_t* surface) : surface_(surface) {}
 
-CairoImage::~CairoImage() {
-    if (resampled_) cairo_surface_destroy(resampled_);
-    cairo_surface_destroy(surface_);
-}
-
 cairo_surface_t* CairoImage::resampled(int width, int height) const {
-    if (resampled_ && cairo_image_surface_get_width(resampled_) == width &&
-        cairo_image_surface_get_height(resampled_) == height) {
-        return resampled_;
+    if (resampled_ && cairo_image_surface_get_width(resampled_.get()) == width &&
+        cairo_image_surface_get_height(resampled_.get()) == height) {
+        return resampled_.get();
     }
-    if (resampled_) cairo_surface_destroy(resampled_);
-    resampled_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-    cairo_t* cairo = cairo_create(resampled_);
+    resampled_.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+    CairoContext cairo(cairo_create(resampled_.get()));
     Size source = size();
-    cairo_scale(cairo, width / source.width, height / source.height);
-    cairo_set_source_surface(cairo, surface_, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_GOOD);
-    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-    cairo_paint(cairo);
-    cairo_destroy(cairo);
-    return resampled_;
+    cairo_scale(cairo.get(), width / source.width, height / source.height);
+    cairo_set_source_surface(cairo.get(), surface_.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cairo.get()), CAIRO_FILTER_GOOD);
+    cairo_set_operator(cairo.get(), CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cairo.get());
+    return resampled_.get();
 }
 
 std::shared_ptr<CairoImage> CairoImage::fromPng(const std::string& path) {
-    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    CairoSurface surface(cairo_image_surface_create_from_png(path.c_str()));
     // A missing or damaged file gives an error surface rather than nothing.
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
-        cairo_image_surface_get_width(surface) <= 0 ||
-        cairo_image_surface_get_height(surface) <= 0) {
-        cairo_surface_destroy(surface);
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS ||
+        cairo_image_surface_get_width(surface.get()) <= 0 ||
+        cairo_image_surface_get_height(surface.get()) <= 0)
         return nullptr;
-    }
-    return std::make_shared<CairoImage>(surface);
+    return std::make_shared<CairoImage>(surface.release());
 }
 
 Size CairoImage::size() const {
-    return {static_cast<double>(cairo_image_surface_get_width(surface_)),
-            static_cast<double>(cairo_image_surface_get_height(surface_))};
+    return {static_cast<double>(cairo_image_surface_get_width(surface_.get())),
+            static_cast<double>(cairo_image_surface_get_height(surface_.get()))};
 }
 
 CairoCanvas::CairoCanvas(cairo_t* cairo, PangoText& text) : cairo_(cairo), text_(text) {}

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "linux/draw/CairoOwned.h"
 #include "linux/draw/PangoText.h"
 #include "platform/Canvas.h"
 
@@ -15,7 +16,6 @@ class CairoImage final : public Image {
   public:
     // Takes over the reference to the surface.
     explicit CairoImage(cairo_surface_t* surface);
-    ~CairoImage() override;
     CairoImage(const CairoImage&) = delete;
     CairoImage& operator=(const CairoImage&) = delete;
 
@@ -24,15 +24,15 @@ class CairoImage final : public Image {
     static std::shared_ptr<CairoImage> fromPng(const std::string& path);
 
     Size size() const override;
-    cairo_surface_t* surface() const { return surface_; }
+    cairo_surface_t* surface() const { return surface_.get(); }
     // The image resampled to the pixel size, kept until another size is
     // asked for: a large logo shrunk anew for every frame costs more than
     // the rest of the pill together.
     cairo_surface_t* resampled(int width, int height) const;
 
   private:
-    cairo_surface_t* surface_;
-    mutable cairo_surface_t* resampled_ = nullptr;
+    CairoSurface surface_;
+    mutable CairoSurface resampled_;
 };
 
 // Draws on a cairo context (a window being exposed, an image surface), with

@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <pango/pango.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/Canvas.h"
@@ -17,7 +18,6 @@ class PangoText {
     // The family comes from the desktop's settings when GTK runs, else "Sans".
     PangoText();
     explicit PangoText(std::string family);
-    ~PangoText();
     PangoText(const PangoText&) = delete;
     PangoText& operator=(const PangoText&) = delete;
 
@@ -35,10 +35,18 @@ class PangoText {
   private:
     PangoRectangle layOut(const std::string& text, const Font& font);
 
+    // Members hold their references for the life of this; g_autoptr is for locals.
+    struct Release {
+        void operator()(gpointer object) const { g_object_unref(object); }
+        void operator()(PangoFontDescription* description) const {
+            pango_font_description_free(description);
+        }
+    };
+
     std::string family_;
-    PangoContext* context_ = nullptr;
-    PangoLayout* layout_ = nullptr;
-    PangoFontDescription* description_ = nullptr;
+    std::unique_ptr<PangoContext, Release> context_;
+    std::unique_ptr<PangoLayout, Release> layout_;
+    std::unique_ptr<PangoFontDescription, Release> description_;
 };
 
 }  // namespace velvox

@@ -35,25 +35,20 @@ int64_t modificationTime(const std::string& folder) {
 }
 
 std::optional<DesktopFiles::Entry> readEntry(const fs::path& file, const std::string& id) {
-    GKeyFile* keys = g_key_file_new();
+    g_autoptr(GKeyFile) keys = g_key_file_new();
     std::optional<DesktopFiles::Entry> result;
     if (g_key_file_load_from_file(keys, file.c_str(), G_KEY_FILE_NONE, nullptr) &&
         !g_key_file_get_boolean(keys, "Desktop Entry", "Hidden", nullptr)) {
         DesktopFiles::Entry entry;
         entry.id = id;
-        if (gchar* name =
-                g_key_file_get_locale_string(keys, "Desktop Entry", "Name", nullptr, nullptr)) {
-            entry.name = name;
-            g_free(name);
-        }
-        if (gchar* wmClass =
-                g_key_file_get_string(keys, "Desktop Entry", "StartupWMClass", nullptr)) {
-            entry.startupWMClass = wmClass;
-            g_free(wmClass);
-        }
+        g_autofree gchar* name =
+            g_key_file_get_locale_string(keys, "Desktop Entry", "Name", nullptr, nullptr);
+        if (name) entry.name = name;
+        g_autofree gchar* wmClass =
+            g_key_file_get_string(keys, "Desktop Entry", "StartupWMClass", nullptr);
+        if (wmClass) entry.startupWMClass = wmClass;
         result = std::move(entry);
     }
-    g_key_file_free(keys);
     return result;
 }
 

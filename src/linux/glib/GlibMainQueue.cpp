@@ -1,7 +1,9 @@
 #include "linux/glib/GlibMainQueue.h"
 
 #include <glib.h>
+
 #include <cmath>
+#include <memory>
 
 namespace velvox {
 
@@ -24,15 +26,14 @@ void deleteWork(gpointer data) {
 
 ScheduledWork attachTimeout(double seconds, std::function<void()> function, bool repeats) {
     auto milliseconds = static_cast<guint>(std::lround(std::max(0.0, seconds) * 1000.0));
-    GSource* source = g_timeout_source_new(milliseconds);
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, runWork, new Work{std::move(function), repeats}, deleteWork);
-    g_source_attach(source, nullptr);
-    // The handle keeps a reference, so destroying an already finished source is safe.
-    return ScheduledWork([source] {
-        g_source_destroy(source);
-        g_source_unref(source);
-    });
+    std::shared_ptr<GSource> source(g_timeout_source_new(milliseconds), g_source_unref);
+    g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
+    g_source_set_callback(source.get(), runWork, new Work{std::move(function), repeats},
+                          deleteWork);
+    g_source_attach(source.get(), nullptr);
+    // The handle keeps a reference, so destroying an already finished source
+    // is safe; the reference goes with the handle, also one that is detached.
+    return ScheduledWork([source] { g_source_destroy(source.get()); });
 }
 
 }  // namespace

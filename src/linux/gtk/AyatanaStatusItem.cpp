@@ -103,24 +103,25 @@ std::string AyatanaStatusItem::defaultIconFolder() {
 }
 
 AyatanaStatusItem::AyatanaStatusItem(std::string iconFolder) : iconFolder_(std::move(iconFolder)) {
-    indicator_ =
-        app_indicator_new(Brand::bundleID.c_str(), "", APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+    indicator_.reset(
+        app_indicator_new(Brand::bundleID.c_str(), "", APP_INDICATOR_CATEGORY_APPLICATION_STATUS));
     // No XEmbed tray icon when no status notifier host runs: the library's
     // fallback icon crashed the application (an invalid read inside the
     // library as the icon changed at the first dictation), and a desktop
     // without a host still reaches Home by launching the application again.
-    APP_INDICATOR_GET_CLASS(indicator_)->fallback = nullptr;
-    app_indicator_set_title(indicator_, Brand::name.c_str());
-    app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
-    connectionHandler_ = SignalConnection(
-        indicator_, g_signal_connect(indicator_, APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
-                                     G_CALLBACK(onConnectionChanged), this));
+    APP_INDICATOR_GET_CLASS(indicator_.get())->fallback = nullptr;
+    app_indicator_set_title(indicator_.get(), Brand::name.c_str());
+    app_indicator_set_status(indicator_.get(), APP_INDICATOR_STATUS_ACTIVE);
+    connectionHandler_ =
+        SignalConnection(indicator_.get(),
+                         g_signal_connect(indicator_.get(), APP_INDICATOR_SIGNAL_CONNECTION_CHANGED,
+                                          G_CALLBACK(onConnectionChanged), this));
 }
 
 AyatanaStatusItem::~AyatanaStatusItem() {
     connectionHandler_.disconnect();
     destroyMenu();
-    g_object_unref(indicator_);
+    indicator_.reset();  // the tray item goes before its icon file
     if (!iconFile_.empty()) {
         std::error_code ignored;
         std::filesystem::remove(iconFile_, ignored);
@@ -212,10 +213,10 @@ void AyatanaStatusItem::setImage(const VectorImage& image) {
         return;
     }
     if (!themePathSet_) {
-        app_indicator_set_icon_theme_path(indicator_, iconFolder_.c_str());
+        app_indicator_set_icon_theme_path(indicator_.get(), iconFolder_.c_str());
         themePathSet_ = true;
     }
-    app_indicator_set_icon_full(indicator_, name.c_str(), Brand::name.c_str());
+    app_indicator_set_icon_full(indicator_.get(), name.c_str(), Brand::name.c_str());
 
     if (!iconFile_.empty()) {
         std::error_code ignored;
@@ -230,7 +231,7 @@ void AyatanaStatusItem::setToolTip(const std::string& text) {
     // hosts show on hover and read out to screen readers.
     if (text == toolTip_) return;
     toolTip_ = text;
-    app_indicator_set_title(indicator_, text.empty() ? Brand::name.c_str() : text.c_str());
+    app_indicator_set_title(indicator_.get(), text.empty() ? Brand::name.c_str() : text.c_str());
 }
 
 // ---- menu ----
@@ -271,7 +272,7 @@ void AyatanaStatusItem::setMenu(std::vector<MenuItem> items) {
     }
     gtk_widget_show(menu);
 
-    app_indicator_set_menu(indicator_, GTK_MENU(menu));
+    app_indicator_set_menu(indicator_.get(), GTK_MENU(menu));
     destroyMenu();
     menu_ = menu;
     entries_ = std::move(entries);

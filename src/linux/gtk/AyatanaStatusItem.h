@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "linux/glib/GlibIds.h"
+#include "linux/glib/GlibOwned.h"
 #include "platform/StatusItem.h"
 
 typedef struct _AppIndicator AppIndicator;
@@ -44,7 +45,7 @@ class AyatanaStatusItem final : public StatusItem {
     void setItemChecked(std::size_t index, bool checked) override;
 
     // For tests and diagnostics.
-    AppIndicator* indicator() const { return indicator_; }
+    AppIndicator* indicator() const { return indicator_.get(); }
     const std::string& iconFolder() const { return iconFolder_; }
     // The icon file in use, empty before the first image.
     const std::string& iconFile() const { return iconFile_; }
@@ -63,7 +64,7 @@ class AyatanaStatusItem final : public StatusItem {
     static void onActivate(GtkWidget* widget, void* entry);
     static void onConnectionChanged(AppIndicator* indicator, int connected, void* self);
 
-    AppIndicator* indicator_ = nullptr;
+    OwnedObject<AppIndicator> indicator_;
     SignalConnection connectionHandler_;
     bool loggedNoHost_ = false;
     bool loggedHost_ = false;

@@ -35,23 +35,22 @@ std::shared_ptr<GdkScreens> GdkScreens::create() {
 }
 
 GdkScreens::GdkScreens(GdkDisplay* display)
-    : display_(display), observers_(std::make_shared<Observers>()) {
-    g_object_ref(display_);
-    g_signal_connect(display_, "monitor-added", G_CALLBACK(onMonitorAdded), this);
-    g_signal_connect(display_, "monitor-removed", G_CALLBACK(onMonitorRemoved), this);
+    : display_(GDK_DISPLAY(g_object_ref(display))), observers_(std::make_shared<Observers>()) {
+    g_signal_connect(display_.get(), "monitor-added", G_CALLBACK(onMonitorAdded), this);
+    g_signal_connect(display_.get(), "monitor-removed", G_CALLBACK(onMonitorRemoved), this);
     // The whole desktop growing or shrinking (a monitor moved, a resolution
     // changed) shows on the screen object even where a monitor's own
     // properties stay quiet.
-    GdkScreen* screen = gdk_display_get_default_screen(display_);
+    GdkScreen* screen = gdk_display_get_default_screen(display_.get());
     g_signal_connect_swapped(screen, "size-changed", G_CALLBACK(onChanged), this);
     g_signal_connect_swapped(screen, "monitors-changed", G_CALLBACK(onChanged), this);
-    int count = gdk_display_get_n_monitors(display_);
+    int count = gdk_display_get_n_monitors(display_.get());
     for (int index = 0; index < count; ++index) {
-        watchMonitor(gdk_display_get_monitor(display_, index));
+        watchMonitor(gdk_display_get_monitor(display_.get(), index));
     }
     // GDK reads the work area afresh but does not announce its changes (a
     // panel appearing or growing): watch the root window's property.
-    if (GDK_IS_X11_DISPLAY(display_)) {
+    if (GDK_IS_X11_DISPLAY(display_.get())) {
         root_ = gdk_screen_get_root_window(screen);
         gdk_window_set_events(root_, static_cast<GdkEventMask>(gdk_window_get_events(root_) |
                                                                GDK_PROPERTY_CHANGE_MASK));
@@ -62,19 +61,15 @@ GdkScreens::GdkScreens(GdkDisplay* display)
 GdkScreens::~GdkScreens() {
     pendingReport_.remove();
     if (root_) gdk_window_remove_filter(root_, onRootEvent, this);
-    for (GdkMonitor* monitor : watched_) {
-        g_signal_handlers_disconnect_by_data(monitor, this);
-        g_object_unref(monitor);
-    }
-    g_signal_handlers_disconnect_by_data(gdk_display_get_default_screen(display_), this);
-    g_signal_handlers_disconnect_by_data(display_, this);
-    g_object_unref(display_);
+    for (const auto& monitor : watched_) g_signal_handlers_disconnect_by_data(monitor.get(), this);
+    watched_.clear();
+    g_signal_handlers_disconnect_by_data(gdk_display_get_default_screen(display_.get()), this);
+    g_signal_handlers_disconnect_by_data(display_.get(), this);
 }
 
 void GdkScreens::watchMonitor(GdkMonitor* monitor) {
     if (!monitor) return;
-    g_object_ref(monitor);
-    watched_.push_back(monitor);
+    watched_.emplace_back(GDK_MONITOR(g_object_ref(monitor)));
     for (const char* signal : {"notify::geometry", "notify::workarea", "notify::scale-factor"}) {
         g_signal_connect_swapped(monitor, signal, G_CALLBACK(onChanged), this);
     }
@@ -88,10 +83,10 @@ void GdkScreens::onMonitorAdded(GdkDisplay*, GdkMonitor* monitor, gpointer data)
 
 void GdkScreens::onMonitorRemoved(GdkDisplay*, GdkMonitor* monitor, gpointer data) {
     auto* self = static_cast<GdkScreens*>(data);
-    auto found = std::find(self->watched_.begin(), self->watched_.end(), monitor);
+    auto found = std::find_if(self->watched_.begin(), self->watched_.end(),
+                              [monitor](const auto& watched) { return watched.get() == monitor; });
     if (found != self->watched_.end()) {
         g_signal_handlers_disconnect_by_data(monitor, self);
-        g_object_unref(monitor);
         self->watched_.erase(found);
     }
     onChanged(self);
@@ -120,7 +115,7 @@ GdkFilterReturn GdkScreens::onRootEvent(GdkXEvent* event, GdkEvent*, gpointer da
     const auto* xevent = static_cast<const XEvent*>(event);
     if (xevent->type == PropertyNotify &&
         xevent->xproperty.atom ==
-            gdk_x11_get_xatom_by_name_for_display(self->display_, "_NET_WORKAREA")) {
+            gdk_x11_get_xatom_by_name_for_display(self->display_.get(), "_NET_WORKAREA")) {
         onChanged(self);
     }
     return GDK_FILTER_CONTINUE;
@@ -140,18 +135,18 @@ Handle GdkScreens::observeChanges(std::function<void()> changed) {
 
 std::vector<Screen> GdkScreens::screens() {
     std::vector<Screen> result;
-    GdkMonitor* primary = gdk_display_get_primary_monitor(display_);
+    GdkMonitor* primary = gdk_display_get_primary_monitor(display_.get());
     if (primary) result.push_back(screenOf(primary));
-    int count = gdk_display_get_n_monitors(display_);
+    int count = gdk_display_get_n_monitors(display_.get());
     for (int index = 0; index < count; ++index) {
-        GdkMonitor* monitor = gdk_display_get_monitor(display_, index);
+        GdkMonitor* monitor = gdk_display_get_monitor(display_.get(), index);
         if (monitor && monitor != primary) result.push_back(screenOf(monitor));
     }
     return result;
 }
 
 Point GdkScreens::mouseLocation() {
-    GdkSeat* seat = gdk_display_get_default_seat(display_);
+    GdkSeat* seat = gdk_display_get_default_seat(display_.get());
     GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
     if (!pointer) return {};
     double x = 0, y = 0;
@@ -160,8 +155,8 @@ Point GdkScreens::mouseLocation() {
 }
 
 std::optional<Point> GdkScreens::activeWindowCentre() {
-    if (!GDK_IS_X11_DISPLAY(display_)) return std::nullopt;
-    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display_);
+    if (!GDK_IS_X11_DISPLAY(display_.get())) return std::nullopt;
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display_.get());
     Window root = DefaultRootWindow(xdisplay);
     // The active window belongs to another client and may vanish at any
     // moment: its errors are expected, not fatal.
@@ -176,7 +171,7 @@ std::optional<Point> GdkScreens::activeWindowCentre() {
         XTranslateCoordinates(xdisplay, active, root, 0, 0, &x, &y, &child)) {
         // X11 counts device pixels; GDK's desktop coordinates are scaled.
         GdkWindow* rootWindow =
-            gdk_screen_get_root_window(gdk_display_get_default_screen(display_));
+            gdk_screen_get_root_window(gdk_display_get_default_screen(display_.get()));
         double scale = std::max(1, gdk_window_get_scale_factor(rootWindow));
         centre = Point{(x + attributes.width / 2.0) / scale, (y + attributes.height / 2.0) / scale};
     }
@@ -185,12 +180,12 @@ std::optional<Point> GdkScreens::activeWindowCentre() {
 }
 
 std::optional<Screen> GdkScreens::mainScreen() {
-    if (gdk_display_get_n_monitors(display_) == 0) return std::nullopt;
+    if (gdk_display_get_n_monitors(display_.get()) == 0) return std::nullopt;
     Point point = activeWindowCentre().value_or(mouseLocation());
     // The monitor at the point, or the nearest one when the point lies
     // between monitors.
-    GdkMonitor* monitor = gdk_display_get_monitor_at_point(display_, static_cast<int>(point.x),
-                                                           static_cast<int>(point.y));
+    GdkMonitor* monitor = gdk_display_get_monitor_at_point(
+        display_.get(), static_cast<int>(point.x), static_cast<int>(point.y));
     if (!monitor) return std::nullopt;
     return screenOf(monitor);
 }

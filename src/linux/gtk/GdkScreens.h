@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "linux/glib/GlibIds.h"
+#include "linux/glib/GlibOwned.h"
 #include "platform/Screens.h"
 
 namespace velvox {
@@ -44,9 +45,9 @@ class GdkScreens final : public Screens {
     static void onChanged(gpointer self);
     static GdkFilterReturn onRootEvent(GdkXEvent* event, GdkEvent*, gpointer self);
 
-    GdkDisplay* display_;
+    OwnedObject<GdkDisplay> display_;
     GdkWindow* root_ = nullptr;
-    std::vector<GdkMonitor*> watched_;
+    std::vector<OwnedObject<GdkMonitor>> watched_;
     std::shared_ptr<Observers> observers_;
     SourceId pendingReport_;
 };

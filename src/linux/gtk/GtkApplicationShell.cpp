@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "linux/glib/GlibIds.h"
+#include "linux/glib/GlibOwned.h"
 
 namespace velvox {
 
@@ -43,9 +44,8 @@ void onOpen(GApplication*, GFile** files, gint count, const gchar*, gpointer dat
     auto* shell = static_cast<Shell*>(data);
     std::vector<std::string> urls;
     for (gint i = 0; i < count; ++i) {
-        char* uri = g_file_get_uri(files[i]);
+        g_autofree char* uri = g_file_get_uri(files[i]);
         if (uri) urls.emplace_back(uri);
-        g_free(uri);
     }
     if (!urls.empty() && shell->events.opened) shell->events.opened(urls);
 }
@@ -94,24 +94,21 @@ class CommandsObject {
                           "<arg type='b' name='boost' direction='in'/>"
                           "<arg type='s' name='refusal' direction='out'/>"
                           "</method></interface></node>";
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
+        g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
         static const GDBusInterfaceVTable vtable = {onCommandCall, nullptr, nullptr, {}};
-        if (node) {
-            id_ = g_dbus_connection_register_object(bus_, objectPathOf(applicationID).c_str(),
+        if (node)
+            id_ = g_dbus_connection_register_object(bus_.get(), objectPathOf(applicationID).c_str(),
                                                     node->interfaces[0], &vtable, shell, nullptr,
                                                     nullptr);
-            g_dbus_node_info_unref(node);
-        }
     }
     ~CommandsObject() {
-        if (id_) g_dbus_connection_unregister_object(bus_, id_);
-        if (bus_) g_object_unref(bus_);
+        if (id_) g_dbus_connection_unregister_object(bus_.get(), id_);
     }
     CommandsObject(const CommandsObject&) = delete;
     CommandsObject& operator=(const CommandsObject&) = delete;
 
   private:
-    GDBusConnection* bus_;
+    OwnedObject<GDBusConnection> bus_;
     guint id_ = 0;
 };
 
@@ -130,10 +127,13 @@ void handOver(GApplication* application, const std::vector<std::string>& urls) {
     if (urls.empty()) {
         g_application_activate(application);
     } else {
+        std::vector<OwnedObject<GFile>> owned;
         std::vector<GFile*> files;
-        for (const auto& url : urls) files.push_back(g_file_new_for_uri(url.c_str()));
+        for (const auto& url : urls) {
+            owned.emplace_back(g_file_new_for_uri(url.c_str()));
+            files.push_back(owned.back().get());
+        }
         g_application_open(application, files.data(), static_cast<gint>(files.size()), "");
-        for (GFile* file : files) g_object_unref(file);
     }
     if (GDBusConnection* bus = g_application_get_dbus_connection(application))
         g_dbus_connection_flush_sync(bus, nullptr, nullptr);
@@ -153,38 +153,33 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
     Shell shell{std::move(events), urls, false};
     // The handlers must be in place before registering: a first copy starts
     // up during registration.
+    // GTK 3 declares no automatic cleanup for GtkApplication.
     auto make = [&](GApplicationFlags flags, bool& registered) {
-        GtkApplication* application = gtk_application_new(applicationID.c_str(), flags);
-        g_signal_connect(application, "startup", G_CALLBACK(onStartup), &shell);
-        g_signal_connect(application, "activate", G_CALLBACK(onActivate), &shell);
-        g_signal_connect(application, "open", G_CALLBACK(onOpen), &shell);
-        g_signal_connect(application, "shutdown", G_CALLBACK(onShutdown), &shell);
-        GError* error = nullptr;
-        registered = g_application_register(G_APPLICATION(application), nullptr, &error);
-        if (!registered) {
+        OwnedObject<GtkApplication> application(gtk_application_new(applicationID.c_str(), flags));
+        g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), &shell);
+        g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &shell);
+        g_signal_connect(application.get(), "open", G_CALLBACK(onOpen), &shell);
+        g_signal_connect(application.get(), "shutdown", G_CALLBACK(onShutdown), &shell);
+        g_autoptr(GError) error = nullptr;
+        registered = g_application_register(G_APPLICATION(application.get()), nullptr, &error);
+        if (!registered)
             g_warning("could not register the application: %s", error ? error->message : "unknown");
-            g_clear_error(&error);
-        }
         return application;
     };
 
     auto commands = std::make_unique<CommandsObject>(applicationID, &shell);
     bool registered = false;
-    GtkApplication* application = make(G_APPLICATION_HANDLES_OPEN, registered);
+    OwnedObject<GtkApplication> application = make(G_APPLICATION_HANDLES_OPEN, registered);
     if (!registered) {
         // No session bus: run as a lone copy rather than not at all.
-        g_object_unref(application);
+        application.reset();
         application = make(GApplicationFlags(G_APPLICATION_HANDLES_OPEN | G_APPLICATION_NON_UNIQUE),
                            registered);
-        if (!registered) {
-            g_object_unref(application);
-            return 1;
-        }
+        if (!registered) return 1;
     }
-    if (g_application_get_is_remote(G_APPLICATION(application))) {
+    if (g_application_get_is_remote(G_APPLICATION(application.get()))) {
         commands.reset();
-        handOver(G_APPLICATION(application), urls);
-        g_object_unref(application);
+        handOver(G_APPLICATION(application.get()), urls);
         return 0;
     }
 
@@ -194,9 +189,8 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
         SourceId interrupt(g_unix_signal_add(SIGINT, onTerminationSignal, nullptr));
         char program[] = "velvox";
         char* argv[] = {program, nullptr};
-        status = g_application_run(G_APPLICATION(application), 1, argv);
+        status = g_application_run(G_APPLICATION(application.get()), 1, argv);
     }
-    g_object_unref(application);
     return status;
 }
 
@@ -206,41 +200,31 @@ bool nameHasOwner(GDBusConnection* bus, const std::string& applicationID) {
     // Asked first: registering as a launcher for a name nobody owns would
     // start the application through D-Bus activation instead.
     constexpr int kTimeoutMilliseconds = 5000;
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "NameHasOwner", g_variant_new("(s)", applicationID.c_str()), G_VARIANT_TYPE("(b)"),
         G_DBUS_CALL_FLAGS_NONE, kTimeoutMilliseconds, nullptr, &error);
     gboolean running = FALSE;
-    if (reply) {
-        g_variant_get(reply, "(b)", &running);
-        g_variant_unref(reply);
-    }
-    g_clear_error(&error);
+    if (reply) g_variant_get(reply, "(b)", &running);
     return running;
 }
 
 }  // namespace
 
 bool isApplicationRunning(const std::string& applicationID) {
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus) return false;
-    bool running = nameHasOwner(bus, applicationID);
-    g_object_unref(bus);
-    return running;
+    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    return bus && nameHasOwner(bus, applicationID);
 }
 
 std::optional<std::string> handOverDictation(const std::string& applicationID,
                                              const std::string& command, bool boost) {
     constexpr int kTimeoutMilliseconds = 5000;
-    GError* error = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus) {
-        g_clear_error(&error);
-        return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) return std::nullopt;
     // Never auto-started: a command must not launch the application.
-    GVariant* reply = g_dbus_connection_call_sync(
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
         bus, applicationID.c_str(), objectPathOf(applicationID).c_str(),
         commandsInterface(applicationID).c_str(), kRunCommand,
         g_variant_new("(sb)", command.c_str(), boost), G_VARIANT_TYPE("(s)"),
@@ -250,14 +234,11 @@ std::optional<std::string> handOverDictation(const std::string& applicationID,
         const gchar* refusal = nullptr;
         g_variant_get(reply, "(&s)", &refusal);
         answer = refusal;
-        g_variant_unref(reply);
     } else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
                g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
         // It may yet carry it out: not the same as none running.
         answer = "the running copy did not answer";
     }
-    g_clear_error(&error);
-    g_object_unref(bus);
     return answer;
 }
 

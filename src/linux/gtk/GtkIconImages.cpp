@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "linux/glib/GlibOwned.h"
+
 namespace velvox {
 
 namespace {
@@ -16,12 +18,7 @@ constexpr int kLargestSide = 1024;
 constexpr GdkRGBA kSymbolColour{0.92, 0.92, 0.96, 1.0};
 const char* const kFallbackApplicationIcon = "application-x-executable";
 
-struct PixbufDeleter {
-    void operator()(GdkPixbuf* pixbuf) const {
-        if (pixbuf) g_object_unref(pixbuf);
-    }
-};
-using Pixbuf = std::unique_ptr<GdkPixbuf, PixbufDeleter>;
+using Pixbuf = OwnedObject<GdkPixbuf>;
 
 // The picture centred on a transparent square `pixels` on a side, scaled to
 // fit without changing its proportions.
@@ -44,13 +41,11 @@ Pixbuf square(GdkPixbuf* source, int pixels) {
 }
 
 std::optional<std::string> encodePNG(GdkPixbuf* pixbuf) {
-    gchar* buffer = nullptr;
+    g_autofree gchar* buffer = nullptr;
     gsize size = 0;
     if (!gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr))
         return std::nullopt;
-    std::string png(buffer, size);
-    g_free(buffer);
-    return png;
+    return std::string(buffer, size);
 }
 
 bool isPlainIdentifier(const std::string& identifier) {
@@ -59,12 +54,10 @@ bool isPlainIdentifier(const std::string& identifier) {
 }
 
 Pixbuf loadIcon(GtkIconTheme* theme, GIcon* icon, int pixels) {
-    GtkIconInfo* info =
+    g_autoptr(GtkIconInfo) info =
         gtk_icon_theme_lookup_by_gicon(theme, icon, pixels, GTK_ICON_LOOKUP_FORCE_SIZE);
     if (!info) return nullptr;
-    Pixbuf pixbuf(gtk_icon_info_load_icon(info, nullptr));
-    g_object_unref(info);
-    return pixbuf;
+    return Pixbuf(gtk_icon_info_load_icon(info, nullptr));
 }
 
 }  // namespace
@@ -122,12 +115,11 @@ std::optional<std::string> GtkIconImages::symbolPNG(const std::string& name, int
     iconNames.push_back(nullptr);
     GtkIconTheme* theme = gtk_icon_theme_get_default();
     if (!theme) return std::nullopt;
-    GtkIconInfo* info =
+    g_autoptr(GtkIconInfo) info =
         gtk_icon_theme_choose_icon(theme, iconNames.data(), pixels, GTK_ICON_LOOKUP_FORCE_SIZE);
     if (!info) return std::nullopt;
     Pixbuf drawn(gtk_icon_info_load_symbolic(info, &kSymbolColour, nullptr, nullptr, nullptr,
                                              nullptr, nullptr));
-    g_object_unref(info);
     if (!drawn) return std::nullopt;
     Pixbuf fitted = square(drawn.get(), pixels);
     return fitted ? encodePNG(fitted.get()) : std::nullopt;
@@ -138,7 +130,7 @@ ApplicationIcon GtkIconImages::applicationIcon(const std::string& identifier, in
     if (!isPlainIdentifier(identifier)) return result;
     std::string file = identifier;
     if (file.size() < 8 || file.compare(file.size() - 8, 8, ".desktop") != 0) file += ".desktop";
-    GDesktopAppInfo* app = g_desktop_app_info_new(file.c_str());
+    g_autoptr(GDesktopAppInfo) app = g_desktop_app_info_new(file.c_str());
     if (!app) return result;
     result.installed = true;
     GtkIconTheme* theme = gtk_icon_theme_get_default();
@@ -147,15 +139,13 @@ ApplicationIcon GtkIconImages::applicationIcon(const std::string& identifier, in
         if (GIcon* icon = g_app_info_get_icon(G_APP_INFO(app)))
             pixbuf = loadIcon(theme, icon, pixels);
         if (!pixbuf) {  // no icon, or one the theme cannot find: the generic program icon
-            GIcon* generic = g_themed_icon_new(kFallbackApplicationIcon);
+            g_autoptr(GIcon) generic = g_themed_icon_new(kFallbackApplicationIcon);
             pixbuf = loadIcon(theme, generic, pixels);
-            g_object_unref(generic);
         }
         if (pixbuf) {
             if (Pixbuf fitted = square(pixbuf.get(), pixels)) result.png = encodePNG(fitted.get());
         }
     }
-    g_object_unref(app);
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "linux/draw/CairoCanvas.h"
+#include "linux/draw/CairoOwned.h"
 #include "linux/draw/PanelMotion.h"
 
 namespace velvox {
@@ -63,9 +64,8 @@ void GtkPanel::letClicksThrough() {
     // An empty region, not NULL (which would mean the whole window): no
     // pointer event ever lands on the pill, they reach the window below.
     // Set on the X window itself, so it is set again for each new one.
-    cairo_region_t* nowhere = cairo_region_create();
-    gtk_widget_input_shape_combine_region(window_, nowhere);
-    cairo_region_destroy(nowhere);
+    CairoRegion nowhere(cairo_region_create());
+    gtk_widget_input_shape_combine_region(window_, nowhere.get());
 }
 
 void GtkPanel::onCompositedChanged(GdkScreen*, gpointer data) {
@@ -98,17 +98,17 @@ void GtkPanel::updateShape() {
     }
     // Without an alpha channel the corners would show as solid squares: cut
     // the window to the capsule instead.
-    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A1, width, height);
-    cairo_t* cairo = cairo_create(mask);
-    cairo_set_antialias(cairo, CAIRO_ANTIALIAS_NONE);
-    CairoCanvas::addRoundedRect(
-        cairo, {0, 0, static_cast<double>(width), static_cast<double>(height)}, height / 2.0);
-    cairo_fill(cairo);
-    cairo_destroy(cairo);
-    cairo_region_t* region = gdk_cairo_region_create_from_surface(mask);
-    gtk_widget_shape_combine_region(window_, region);
-    cairo_region_destroy(region);
-    cairo_surface_destroy(mask);
+    CairoSurface mask(cairo_image_surface_create(CAIRO_FORMAT_A1, width, height));
+    {
+        CairoContext cairo(cairo_create(mask.get()));
+        cairo_set_antialias(cairo.get(), CAIRO_ANTIALIAS_NONE);
+        CairoCanvas::addRoundedRect(cairo.get(),
+                                    {0, 0, static_cast<double>(width), static_cast<double>(height)},
+                                    height / 2.0);
+        cairo_fill(cairo.get());
+    }  // the drawing is finished on the mask before the region is read from it
+    CairoRegion region(gdk_cairo_region_create_from_surface(mask.get()));
+    gtk_widget_shape_combine_region(window_, region.get());
 }
 
 void GtkPanel::onSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) {

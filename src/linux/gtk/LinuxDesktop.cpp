@@ -11,7 +11,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "base/Brand.h"
 #include "base/Files.h"
@@ -49,21 +48,19 @@ GAppLaunchContext* launchContext() {
 }
 
 void launched(GObject*, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<char, decltype(&g_free)> what(static_cast<char*>(data), g_free);
-    GError* error = nullptr;
+    g_autofree char* what = static_cast<char*>(data);
+    g_autoptr(GError) error = nullptr;
     if (g_app_info_launch_default_for_uri_finish(result, &error)) return;
-    Log::write(std::string("open: could not open ") + what.get() + ": " +
+    Log::write(std::string("open: could not open ") + what + ": " +
                (error && error->message ? error->message : "no application"));
-    if (error) g_error_free(error);
 }
 
 // Hands the address to the user's default application for it. GIO starts the
 // application and reports back later; nothing here waits for it.
 void launchDefault(const std::string& uri, const std::string& forLog) {
-    GAppLaunchContext* context = launchContext();
+    g_autoptr(GAppLaunchContext) context = launchContext();
     g_app_info_launch_default_for_uri_async(uri.c_str(), context, nullptr, launched,
                                             g_strdup(forLog.c_str()));
-    if (context) g_object_unref(context);
 }
 
 std::string pageName(SettingsPage page) {
@@ -102,12 +99,11 @@ void switchAccessibilityBusOn() {
     g_bus_get(
         G_BUS_TYPE_SESSION, nullptr,
         [](GObject*, GAsyncResult* result, gpointer) {
-            GError* error = nullptr;
-            GDBusConnection* bus = g_bus_get_finish(result, &error);
+            g_autoptr(GError) error = nullptr;
+            g_autoptr(GDBusConnection) bus = g_bus_get_finish(result, &error);
             if (!bus) {
                 Log::write(std::string("accessibility: no session bus: ") +
                            (error ? error->message : "unknown"));
-                if (error) g_error_free(error);
                 return;
             }
             g_dbus_connection_call(
@@ -115,19 +111,14 @@ void switchAccessibilityBusOn() {
                 g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
                 nullptr, G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr,
                 [](GObject* source, GAsyncResult* callResult, gpointer) {
-                    GError* callError = nullptr;
-                    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source),
-                                                                    callResult, &callError);
-                    if (reply) {
-                        g_variant_unref(reply);
-                        return;
-                    }
+                    g_autoptr(GError) callError = nullptr;
+                    g_autoptr(GVariant) reply = g_dbus_connection_call_finish(
+                        G_DBUS_CONNECTION(source), callResult, &callError);
+                    if (reply) return;
                     Log::write(std::string("accessibility: could not switch the bus on: ") +
                                (callError ? callError->message : "unknown"));
-                    if (callError) g_error_free(callError);
                 },
                 nullptr);
-            g_object_unref(bus);
         },
         nullptr);
 }
@@ -147,22 +138,19 @@ LinuxDesktop::~LinuxDesktop() {
 
 void LinuxDesktop::openURL(const std::string& url) {
     if (url.empty() || url.find('\0') != std::string::npos) return;
-    gchar* scheme = g_uri_parse_scheme(url.c_str());
+    g_autofree gchar* scheme = g_uri_parse_scheme(url.c_str());
     if (!scheme) {
         Log::write("open: not an address: " + addressForLog(url));
         return;
     }
-    g_free(scheme);
     launchDefault(url, addressForLog(url));
 }
 
 void LinuxDesktop::openFile(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return;
-    GFile* file = g_file_new_for_path(path.c_str());
-    gchar* uri = g_file_get_uri(file);
-    g_object_unref(file);
+    g_autoptr(GFile) file = g_file_new_for_path(path.c_str());
+    g_autofree gchar* uri = g_file_get_uri(file);
     if (uri) launchDefault(uri, path);
-    g_free(uri);
 }
 
 DisplaySession LinuxDesktop::displaySession() {
@@ -216,22 +204,20 @@ void LinuxDesktop::openSettings(SettingsPage page) {
     if (page == SettingsPage::accessibility) switchAccessibilityBusOn();
     const char* current = std::getenv("XDG_CURRENT_DESKTOP");
     for (const auto& command : settingsCommands(page, current ? current : "")) {
-        gchar* program = g_find_program_in_path(command.front().c_str());
+        g_autofree gchar* program = g_find_program_in_path(command.front().c_str());
         if (!program) continue;
         std::vector<gchar*> argv;
         argv.push_back(program);
         for (size_t i = 1; i < command.size(); ++i)
             argv.push_back(const_cast<gchar*>(command[i].c_str()));
         argv.push_back(nullptr);
-        GError* error = nullptr;
+        g_autoptr(GError) error = nullptr;
         // Without DO_NOT_REAP_CHILD, GLib reaps the tool itself; we never wait for it.
-        bool started = g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr,
-                                     nullptr, nullptr, &error);
-        g_free(program);
-        if (started) return;
+        if (g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr,
+                          &error))
+            return;
         Log::write("settings: could not start " + command.front() + ": " +
                    (error ? error->message : "unknown"));
-        if (error) g_error_free(error);
     }
     Log::write("settings: no settings tool found for " + pageName(page));
 }
@@ -261,7 +247,8 @@ void LinuxDesktop::onChooserResponse(GtkWidget* dialog, int response, void* data
     auto* self = static_cast<LinuxDesktop*>(data);
     std::optional<std::string> chosen;
     if (response == GTK_RESPONSE_OK) {
-        if (GAppInfo* info = gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(dialog))) {
+        g_autoptr(GAppInfo) info = gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(dialog));
+        if (info) {
             if (const char* id = g_app_info_get_id(info)) {
                 std::string identifier = id;
                 static const std::string suffix = ".desktop";
@@ -271,7 +258,6 @@ void LinuxDesktop::onChooserResponse(GtkWidget* dialog, int response, void* data
                     identifier.resize(identifier.size() - suffix.size());
                 if (!identifier.empty()) chosen = identifier;
             }
-            g_object_unref(info);
         }
     }
     auto done = std::move(self->chooserDone_);
@@ -284,12 +270,11 @@ void LinuxDesktop::onChooserResponse(GtkWidget* dialog, int response, void* data
 
 std::optional<std::string> LinuxDesktop::applicationName(const std::string& identifier) {
     if (!isPlainName(identifier)) return std::nullopt;
-    GDesktopAppInfo* info = g_desktop_app_info_new(desktopFileName(identifier).c_str());
+    g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new(desktopFileName(identifier).c_str());
     if (!info) return std::nullopt;
-    std::optional<std::string> name;
-    if (const char* text = g_app_info_get_name(G_APP_INFO(info)); text && *text) name = text;
-    g_object_unref(info);
-    return name;
+    if (const char* text = g_app_info_get_name(G_APP_INFO(info)); text && *text)
+        return std::string(text);
+    return std::nullopt;
 }
 
 // ---- files shipped with the program -----------------------------------------------
@@ -365,22 +350,18 @@ std::string LinuxDesktop::autostartEntry(const std::string& executable) {
 }
 
 bool LinuxDesktop::loginItemEnabled() {
-    GKeyFile* entry = g_key_file_new();
+    g_autoptr(GKeyFile) entry = g_key_file_new();
     bool enabled = false;
     if (g_key_file_load_from_file(entry, autostartFile().c_str(), G_KEY_FILE_NONE, nullptr)) {
         auto flag = [&](const char* key, bool fallback) {
-            GError* error = nullptr;
+            g_autoptr(GError) error = nullptr;
             gboolean value = g_key_file_get_boolean(entry, "Desktop Entry", key, &error);
-            if (error) {
-                g_error_free(error);
-                return fallback;
-            }
+            if (error) return fallback;
             return value != FALSE;
         };
         enabled = g_key_file_has_group(entry, "Desktop Entry") && !flag("Hidden", false) &&
                   flag("X-GNOME-Autostart-enabled", true);
     }
-    g_key_file_free(entry);
     return enabled;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/gtk/DesktopColorScheme.h"
 #include "platform/Desktop.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -14,7 +15,7 @@ namespace velvox {
 // The desktop around the application on a freedesktop system: the user's
 // default applications (GIO), the desktop's settings tools, the installed
 // desktop entries, the pages folder, and an XDG autostart entry as the
-// start-at-login item. Main thread only.
+// start-at-login item, and whether the desktop is dark. Main thread only.
 class LinuxDesktop final : public Desktop {
   public:
     explicit LinuxDesktop(std::string pagesFolder);
@@ -49,6 +50,10 @@ class LinuxDesktop final : public Desktop {
     static std::vector<std::vector<std::string>> settingsCommands(SettingsPage page,
                                                                   const std::string& desktops);
 
+    // Whether the desktop is dark, answered without the web engine: the Home
+    // window's loader asks here rather than loading its window to ask.
+    DesktopColorScheme& colorScheme() { return colorScheme_; }
+
     // The chooser while it is open (tests answer it).
     GtkWidget* chooserForTesting() const { return chooser_; }
 
@@ -58,6 +63,7 @@ class LinuxDesktop final : public Desktop {
     std::string pagesFolder_;
     GtkWidget* chooser_ = nullptr;
     std::function<void(std::optional<std::string>)> chooserDone_;
+    DesktopColorScheme colorScheme_;
 };
 
 }  // namespace velvox

@@ -76,10 +76,12 @@ HomeWindowFactory openHomeWindowModule(const std::string& path, std::string& rea
 }
 
 HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometryFile,
-                                   std::function<void(const std::string& uri)> openExternal)
+                                   std::function<void(const std::string& uri)> openExternal,
+                                   std::function<ColorScheme()> desktopScheme)
     : pagesFolder_(std::move(pagesFolder)),
       geometryFile_(std::move(geometryFile)),
-      openExternal_(std::move(openExternal)) {}
+      openExternal_(std::move(openExternal)),
+      desktopScheme_(std::move(desktopScheme)) {}
 
 HomeWindowLoader::~HomeWindowLoader() = default;
 
@@ -159,8 +161,13 @@ void HomeWindowLoader::setDarkAppearance(bool dark) {
     if (ensureLoaded()) window_->setDarkAppearance(dark);
 }
 
+// The desktop's answer: the question alone never brings the web engine in.
 ColorScheme HomeWindowLoader::desktopColorScheme() {
-    return ensureLoaded() ? window_->desktopColorScheme() : ColorScheme::dark;
+    return desktopScheme_ ? desktopScheme_() : ColorScheme::dark;
+}
+
+void HomeWindowLoader::desktopSchemeChanged() {
+    if (events_.colorSchemeChanged) events_.colorSchemeChanged();
 }
 
 }  // namespace velvox

@@ -24,11 +24,13 @@ HomeWindowFactory openHomeWindowModule(const std::string& path, std::string& rea
 // reports itself hidden and scripts for its page are dropped (there is no
 // page to run them).
 // A module that cannot be loaded is logged and told to the user once; the
-// window then stays closed.
+// window then stays closed. Whether the desktop is dark is the desktop's to
+// say (`desktopScheme`): asking never loads the module.
 class HomeWindowLoader final : public WebView {
   public:
     HomeWindowLoader(std::string pagesFolder, std::string geometryFile,
-                     std::function<void(const std::string& uri)> openExternal);
+                     std::function<void(const std::string& uri)> openExternal,
+                     std::function<ColorScheme()> desktopScheme);
     ~HomeWindowLoader() override;
 
     // The installed pages (share/velvox/resources beside the program's bin
@@ -49,6 +51,8 @@ class HomeWindowLoader final : public WebView {
     void zoom() override;
     void setDarkAppearance(bool dark) override;
     ColorScheme desktopColorScheme() override;
+    // The desktop switched between light and dark: reported as colorSchemeChanged.
+    void desktopSchemeChanged();
 
     // The module's window once loaded, else null.
     WebView* loadedForTesting() const { return window_.get(); }
@@ -60,6 +64,7 @@ class HomeWindowLoader final : public WebView {
     std::string pagesFolder_;
     std::string geometryFile_;
     std::function<void(const std::string&)> openExternal_;
+    std::function<ColorScheme()> desktopScheme_;
     WebViewEvents events_;
     std::unique_ptr<WebView> window_;
     bool failed_ = false;

@@ -5,14 +5,10 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
-#include <algorithm>
 #include <climits>
-#include <fstream>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "base/Files.h"
+#include "linux/glib/GlibOwned.h"
 
 namespace velvox {
 
@@ -51,20 +47,12 @@ std::string canonical(const std::string& path) {
 WebKitHomeWindow::WebKitHomeWindow(std::string pagesFolder, std::string geometryFile,
                                    ExternalOpener openExternal)
     : pagesFolder_(canonical(pagesFolder)),
-      geometryFile_(std::move(geometryFile)),
+      geometry_(std::move(geometryFile), kMinimumWidth, kMinimumHeight),
       openExternal_(std::move(openExternal)) {}
 
 WebKitHomeWindow::~WebKitHomeWindow() {
-    *alive_ = false;
-    if (bus_) {
-        if (settingSubscription_) g_dbus_connection_signal_unsubscribe(bus_, settingSubscription_);
-        g_object_unref(bus_);
-    }
-    if (themeNameHandler_)
-        if (GtkSettings* settings = gtk_settings_get_default())
-            g_signal_handler_disconnect(settings, themeNameHandler_);
     if (!window_) return;
-    saveGeometry();
+    geometry_.save(GTK_WINDOW(window_));
     g_signal_handlers_disconnect_by_data(window_, this);
     g_signal_handlers_disconnect_by_data(web_, this);
     g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(web_), this);
@@ -97,27 +85,27 @@ void WebKitHomeWindow::ensureBuilt() {
     gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(titleBar_), TRUE);
     GtkStyleContext* titleStyle = gtk_widget_get_style_context(titleBar_);
     gtk_style_context_add_class(titleStyle, "velvox");
-    GtkCssProvider* css = gtk_css_provider_new();
+    g_autoptr(GtkCssProvider) css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css, kTitleBarStyle, -1, nullptr);
     // On the screen, so that the header bar's title and buttons match too.
     gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window_),
                                               GTK_STYLE_PROVIDER(css),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
     gtk_window_set_titlebar(GTK_WINDOW(window_), titleBar_);
     gtk_widget_show(titleBar_);
 
-    WebKitUserContentManager* manager = webkit_user_content_manager_new();
+    // WebKitGTK 4.1 declares no automatic cleanup for these two.
+    OwnedObject<WebKitUserContentManager> manager(webkit_user_content_manager_new());
     // The signal must be connected before the handler is registered.
-    g_signal_connect(manager, "script-message-received::orvo", G_CALLBACK(onScriptMessage), this);
-    webkit_user_content_manager_register_script_message_handler(manager, "orvo");
-    WebKitUserStyleSheet* hideStrip =
+    g_signal_connect(manager.get(), "script-message-received::orvo", G_CALLBACK(onScriptMessage),
+                     this);
+    webkit_user_content_manager_register_script_message_handler(manager.get(), "orvo");
+    std::unique_ptr<WebKitUserStyleSheet, decltype(&webkit_user_style_sheet_unref)> hideStrip(
         webkit_user_style_sheet_new(kHidePageStrip, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                    WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
-    webkit_user_content_manager_add_style_sheet(manager, hideStrip);
-    webkit_user_style_sheet_unref(hideStrip);
-    web_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(manager));
-    g_object_unref(manager);
+                                    WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr),
+        webkit_user_style_sheet_unref);
+    webkit_user_content_manager_add_style_sheet(manager.get(), hideStrip.get());
+    web_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(manager.get()));
     WebKitSettings* settings = webkit_web_view_get_settings(web_);
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_enable_developer_extras(settings, TRUE);
@@ -136,7 +124,7 @@ void WebKitHomeWindow::ensureBuilt() {
     g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     gtk_widget_show(GTK_WIDGET(web_));
     gtk_widget_grab_focus(GTK_WIDGET(web_));  // typing goes to the page at once
-    restoreGeometry();
+    geometry_.restore(GTK_WINDOW(window_));
 }
 
 void WebKitHomeWindow::present() {
@@ -150,7 +138,7 @@ void WebKitHomeWindow::present() {
 
 void WebKitHomeWindow::hide() {
     if (!window_ || !gtk_widget_get_visible(window_)) return;
-    saveGeometry();
+    geometry_.save(GTK_WINDOW(window_));
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
     gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
     gtk_widget_hide(window_);
@@ -167,10 +155,9 @@ bool WebKitHomeWindow::isKey() {
 
 void WebKitHomeWindow::loadPage(const std::string& path) {
     ensureBuilt();
-    gchar* uri = g_filename_to_uri(canonical(path).c_str(), nullptr, nullptr);
+    g_autofree gchar* uri = g_filename_to_uri(canonical(path).c_str(), nullptr, nullptr);
     if (!uri) return;
     webkit_web_view_load_uri(web_, uri);
-    g_free(uri);
 }
 
 namespace {
@@ -182,12 +169,11 @@ struct Evaluation {
 
 void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Evaluation> evaluation(static_cast<Evaluation*>(data));
-    GError* error = nullptr;
-    JSCValue* value =
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(JSCValue) value =
         webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
     if (!value) {
         std::string message = error && error->message ? error->message : "script failed";
-        if (error) g_error_free(error);
         if (evaluation->onError) evaluation->onError(message);
         if (evaluation->onResult) evaluation->onResult(std::nullopt);
         return;
@@ -195,14 +181,11 @@ void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
     if (evaluation->onResult) {
         std::optional<std::string> text;
         if (!jsc_value_is_undefined(value)) {
-            if (gchar* json = jsc_value_to_json(value, 0)) {
-                text = json;
-                g_free(json);
-            }
+            g_autofree gchar* json = jsc_value_to_json(value, 0);
+            if (json) text = json;
         }
         evaluation->onResult(std::move(text));
     }
-    g_object_unref(value);
 }
 
 }  // namespace
@@ -242,17 +225,12 @@ std::optional<std::string> WebKitHomeWindow::titleBarDoubleClickAction() {
     static const char* schemaId = "org.gnome.desktop.wm.preferences";
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     if (!source) return std::nullopt;
-    GSettingsSchema* schema = g_settings_schema_source_lookup(source, schemaId, TRUE);
-    if (!schema) return std::nullopt;
-    bool hasKey = g_settings_schema_has_key(schema, "action-double-click-titlebar");
-    g_settings_schema_unref(schema);
-    if (!hasKey) return std::nullopt;
-    GSettings* settings = g_settings_new(schemaId);
-    gchar* value = g_settings_get_string(settings, "action-double-click-titlebar");
-    std::string action = value ? value : "";
-    g_free(value);
-    g_object_unref(settings);
-    return action;
+    g_autoptr(GSettingsSchema) schema = g_settings_schema_source_lookup(source, schemaId, TRUE);
+    if (!schema || !g_settings_schema_has_key(schema, "action-double-click-titlebar"))
+        return std::nullopt;
+    g_autoptr(GSettings) settings = g_settings_new(schemaId);
+    g_autofree gchar* value = g_settings_get_string(settings, "action-double-click-titlebar");
+    return std::string(value ? value : "");
 }
 
 void WebKitHomeWindow::minimize() {
@@ -285,128 +263,8 @@ void WebKitHomeWindow::setDarkAppearance(bool dark) {
     }
 }
 
-// ---- the desktop's colour scheme ----
-
-namespace {
-
-constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
-constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
-constexpr const char* kPortalSettings = "org.freedesktop.portal.Settings";
-constexpr const char* kAppearance = "org.freedesktop.appearance";
-constexpr const char* kColorSchemeKey = "color-scheme";
-constexpr int kPortalTimeoutMs = 2000;
-
-struct PortalCall {
-    std::weak_ptr<bool> alive;
-    WebKitHomeWindow* window;
-    bool deprecatedRead;
-};
-
-}  // namespace
-
-void WebKitHomeWindow::watchDesktopScheme() {
-    if (schemeWatched_) return;
-    schemeWatched_ = true;
-    if (GtkSettings* settings = gtk_settings_get_default())
-        themeNameHandler_ =
-            g_signal_connect(settings, "notify::gtk-theme-name", G_CALLBACK(onThemeName), this);
-    lastScheme_ = desktopColorScheme();
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus_) return;
-    settingSubscription_ = g_dbus_connection_signal_subscribe(
-        bus_, kPortalName, kPortalSettings, "SettingChanged", kPortalPath, kAppearance,
-        G_DBUS_SIGNAL_FLAGS_NONE,
-        reinterpret_cast<GDBusSignalCallback>(&WebKitHomeWindow::onSettingChanged), this, nullptr);
-    readPortalScheme(false);
-}
-
-// Asked without waiting: a desktop without the portal must not hold up the
-// window, which meanwhile goes by the theme's name.
-void WebKitHomeWindow::readPortalScheme(bool deprecatedRead) {
-    auto* call = new PortalCall{alive_, this, deprecatedRead};
-    g_dbus_connection_call(
-        bus_, kPortalName, kPortalPath, kPortalSettings, deprecatedRead ? "Read" : "ReadOne",
-        g_variant_new("(ss)", kAppearance, kColorSchemeKey), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NO_AUTO_START, kPortalTimeoutMs, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<PortalCall> call(static_cast<PortalCall*>(data));
-            GError* error = nullptr;
-            GVariant* reply =
-                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-            auto alive = call->alive.lock();
-            if (!alive || !*alive) {
-                if (reply) g_variant_unref(reply);
-                if (error) g_error_free(error);
-                return;
-            }
-            if (!reply) {
-                // Portals older than ReadOne answer the same question with Read.
-                bool unknownMethod =
-                    g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
-                g_error_free(error);
-                if (unknownMethod && !call->deprecatedRead) call->window->readPortalScheme(true);
-                return;
-            }
-            GVariant* value = nullptr;
-            g_variant_get(reply, "(v)", &value);
-            call->window->takePortalValue(value);
-            g_variant_unref(value);
-            g_variant_unref(reply);
-        },
-        call);
-}
-
-void WebKitHomeWindow::takePortalValue(GVariant* value) {
-    // Read wraps the value in one more variant than ReadOne does.
-    GVariant* inner = g_variant_ref(value);
-    while (inner && g_variant_is_of_type(inner, G_VARIANT_TYPE_VARIANT)) {
-        GVariant* next = g_variant_get_variant(inner);
-        g_variant_unref(inner);
-        inner = next;
-    }
-    if (inner && g_variant_is_of_type(inner, G_VARIANT_TYPE_UINT32)) {
-        portalScheme_ = static_cast<int>(g_variant_get_uint32(inner));
-        schemeMayHaveChanged();
-    }
-    if (inner) g_variant_unref(inner);
-}
-
 ColorScheme WebKitHomeWindow::desktopColorScheme() {
-    watchDesktopScheme();
-    if (portalScheme_ == 1) return ColorScheme::dark;
-    if (portalScheme_ == 2) return ColorScheme::light;
-    // No portal, or one with no preference: dark themes say so in their
-    // name ("Adwaita-dark", "Breeze-Dark", "Yaru:dark").
-    gchar* name = nullptr;
-    if (GtkSettings* settings = gtk_settings_get_default())
-        g_object_get(settings, "gtk-theme-name", &name, nullptr);
-    std::string theme = name ? name : "";
-    g_free(name);
-    for (auto& c : theme) c = static_cast<char>(g_ascii_tolower(c));
-    return theme.find("dark") != std::string::npos ? ColorScheme::dark : ColorScheme::light;
-}
-
-void WebKitHomeWindow::schemeMayHaveChanged() {
-    ColorScheme now = desktopColorScheme();
-    if (now == lastScheme_) return;
-    lastScheme_ = now;
-    if (events_.colorSchemeChanged) events_.colorSchemeChanged();
-}
-
-void WebKitHomeWindow::onThemeName(void*, void*, void* data) {
-    static_cast<WebKitHomeWindow*>(data)->schemeMayHaveChanged();
-}
-
-void WebKitHomeWindow::onSettingChanged(GDBusConnection*, const char*, const char*, const char*,
-                                        const char*, GVariant* parameters, void* data) {
-    const gchar* space = nullptr;
-    const gchar* key = nullptr;
-    GVariant* value = nullptr;
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ssv)"))) return;
-    g_variant_get(parameters, "(&s&sv)", &space, &key, &value);
-    if (g_strcmp0(space, kAppearance) == 0 && g_strcmp0(key, kColorSchemeKey) == 0)
-        static_cast<WebKitHomeWindow*>(data)->takePortalValue(value);
-    g_variant_unref(value);
+    return ColorScheme::dark;
 }
 
 std::string WebKitHomeWindow::currentURI() const {
@@ -416,63 +274,9 @@ std::string WebKitHomeWindow::currentURI() const {
 
 bool WebKitHomeWindow::isPageAddress(const std::string& uri) const {
     if (uri.rfind("file://", 0) != 0) return false;
-    gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    g_autofree gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
     if (!path) return false;
-    std::string file = canonical(path);
-    g_free(path);
-    return file.rfind(pagesFolder_ + "/", 0) == 0;
-}
-
-void WebKitHomeWindow::restoreGeometry() {
-    std::ifstream in(geometryFile_);
-    if (!in) return;
-    std::stringstream text;
-    text << in.rdbuf();
-    auto saved = nlohmann::json::parse(text.str(), nullptr, false);
-    if (!saved.is_object()) return;
-    auto integer = [&](const char* key) -> std::optional<int> {
-        auto found = saved.find(key);
-        if (found == saved.end() || !found->is_number_integer()) return std::nullopt;
-        return found->get<int>();
-    };
-    auto width = integer("width"), height = integer("height");
-    if (width && height && *width >= kMinimumWidth && *height >= kMinimumHeight &&
-        *width <= 16384 && *height <= 16384)
-        gtk_window_set_default_size(GTK_WINDOW(window_), *width, *height);
-    auto x = integer("x"), y = integer("y");
-    if (!x || !y) return;
-    int shownWidth = 0, shownHeight = 0;
-    gtk_window_get_default_size(GTK_WINDOW(window_), &shownWidth, &shownHeight);
-    // A place saved on a monitor that is gone (or a resolution since lowered)
-    // would open the window where nobody sees it: then it opens centred.
-    if (onSomeMonitor(*x, *y, shownWidth)) gtk_window_move(GTK_WINDOW(window_), *x, *y);
-}
-
-bool WebKitHomeWindow::onSomeMonitor(int x, int y, int width) {
-    // Enough of the top edge to take hold of the window and move it.
-    constexpr int kGrip = 100, kTitleHeight = 38;
-    GdkDisplay* display = gdk_display_get_default();
-    for (int i = 0, count = gdk_display_get_n_monitors(display); i < count; ++i) {
-        GdkRectangle area{};
-        gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &area);
-        int left = std::max(x, area.x), right = std::min(x + width, area.x + area.width);
-        bool topInside = y >= area.y && y + kTitleHeight <= area.y + area.height;
-        if (topInside && right - left >= kGrip) return true;
-    }
-    return false;
-}
-
-void WebKitHomeWindow::saveGeometry() {
-    if (!window_ || !gtk_widget_get_visible(window_) ||
-        gtk_window_is_maximized(GTK_WINDOW(window_)))
-        return;
-    int width = 0, height = 0, x = 0, y = 0;
-    gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
-    gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
-    nlohmann::json geometry = {{"width", width}, {"height", height}, {"x", x}, {"y", y}};
-    auto slash = geometryFile_.rfind('/');
-    if (slash != std::string::npos) Files::createFolder(geometryFile_.substr(0, slash));
-    Files::writeAtomically(geometryFile_, geometry.dump() + "\n");
+    return canonical(path).rfind(pagesFolder_ + "/", 0) == 0;
 }
 
 int WebKitHomeWindow::onDeleteEvent(GtkWidget*, void*, void* data) {
@@ -488,8 +292,8 @@ guint latinLetter(const GdkEventKey* event) {
     guint key = gdk_keyval_to_lower(event->keyval);
     if (key >= GDK_KEY_a && key <= GDK_KEY_z) return key;
     GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_window_get_display(event->window));
-    GdkKeymapKey* keys = nullptr;
-    guint* values = nullptr;
+    g_autofree GdkKeymapKey* keys = nullptr;
+    g_autofree guint* values = nullptr;
     gint count = 0;
     guint letter = 0;
     if (gdk_keymap_get_entries_for_keycode(keymap, event->hardware_keycode, &keys, &values,
@@ -498,8 +302,6 @@ guint latinLetter(const GdkEventKey* event) {
             guint candidate = gdk_keyval_to_lower(values[i]);
             if (candidate >= GDK_KEY_a && candidate <= GDK_KEY_z) letter = candidate;
         }
-        g_free(keys);
-        g_free(values);
     }
     return letter;
 }
@@ -572,9 +374,8 @@ void WebKitHomeWindow::onScriptMessage(void*, void* resultPointer, void* data) {
     auto* self = static_cast<WebKitHomeWindow*>(data);
     auto* result = static_cast<WebKitJavascriptResult*>(resultPointer);
     JSCValue* value = webkit_javascript_result_get_js_value(result);
-    gchar* json = value ? jsc_value_to_json(value, 0) : nullptr;
+    g_autofree gchar* json = value ? jsc_value_to_json(value, 0) : nullptr;
     std::string body = json ? json : "";
-    g_free(json);
     if (self->events_.message) self->events_.message(body);
 }
 

@@ -1,15 +1,13 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
 
+#include "linux/home/WindowGeometry.h"
 #include "platform/WebView.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _WebKitWebView WebKitWebView;
-typedef struct _GDBusConnection GDBusConnection;
-typedef struct _GVariant GVariant;
 
 namespace velvox {
 
@@ -45,6 +43,8 @@ class WebKitHomeWindow final : public WebView {
     void minimize() override;
     void zoom() override;
     void setDarkAppearance(bool dark) override;
+    // The window does not follow the desktop's scheme: the loader asks the
+    // desktop, so that asking needs no web engine. Answers as the null window does.
     ColorScheme desktopColorScheme() override;
 
     // The address the web view shows now (empty before the first load).
@@ -61,43 +61,20 @@ class WebKitHomeWindow final : public WebView {
 
   private:
     void ensureBuilt();
-    // Starts following the settings portal and the GTK theme name.
-    void watchDesktopScheme();
-    void readPortalScheme(bool deprecatedRead);
-    void takePortalValue(GVariant* value);
-    void schemeMayHaveChanged();
-    void restoreGeometry();
-    void saveGeometry();
-    // Whether a window of this width placed at x, y shows its top edge on a monitor.
-    static bool onSomeMonitor(int x, int y, int width);
 
     static int onDeleteEvent(GtkWidget*, void*, void* self);
     static int onKeyPress(GtkWidget*, void* event, void* self);
     static void onLoadChanged(WebKitWebView*, int event, void* self);
     static int onDecidePolicy(WebKitWebView*, void* decision, int type, void* self);
     static void onScriptMessage(void* manager, void* result, void* self);
-    static void onThemeName(void* settings, void* property, void* self);
-    static void onSettingChanged(GDBusConnection*, const char* sender, const char* path,
-                                 const char* interface, const char* signal, GVariant* parameters,
-                                 void* self);
 
     std::string pagesFolder_;
-    std::string geometryFile_;
+    WindowGeometry geometry_;
     ExternalOpener openExternal_;
     WebViewEvents events_;
     GtkWidget* window_ = nullptr;
     WebKitWebView* web_ = nullptr;
     GtkWidget* titleBar_ = nullptr;
-
-    bool schemeWatched_ = false;
-    GDBusConnection* bus_ = nullptr;
-    unsigned settingSubscription_ = 0;
-    unsigned long themeNameHandler_ = 0;
-    // The portal's "color-scheme": 0 no preference, 1 dark, 2 light; -1 before it answers.
-    int portalScheme_ = -1;
-    ColorScheme lastScheme_ = ColorScheme::light;
-    // Outlives the window only as long as a portal call is on its way.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace velvox

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "linux/glib/GlibIds.h"
-#include "linux/glib/GlibOwned.h"
 #include "platform/StatusItem.h"
 
 typedef struct _AppIndicator AppIndicator;
@@ -64,7 +63,7 @@ class AyatanaStatusItem final : public StatusItem {
     static void onActivate(GtkWidget* widget, void* entry);
     static void onConnectionChanged(AppIndicator* indicator, int connected, void* self);
 
-    OwnedObject<AppIndicator> indicator_;
+    GOwned<AppIndicator> indicator_;
     SignalConnection connectionHandler_;
     bool loggedNoHost_ = false;
     bool loggedHost_ = false;

@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "linux/glib/GlibOwned.h"
+#include "linux/glib/GlibIds.h"
 #include "platform/WebView.h"
 
 typedef struct _GDBusConnection GDBusConnection;
@@ -40,7 +40,7 @@ class DesktopColorScheme final {
 
     std::function<void()> changed_;
     bool watched_ = false;
-    OwnedObject<GDBusConnection> bus_;
+    GOwned<GDBusConnection> bus_;
     unsigned settingSubscription_ = 0;
     unsigned long themeNameHandler_ = 0;
     // The portal's "color-scheme": 0 no preference, 1 dark, 2 light; -1 before it answers.

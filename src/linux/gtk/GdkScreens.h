@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "linux/glib/GlibIds.h"
-#include "linux/glib/GlibOwned.h"
 #include "platform/Screens.h"
 
 namespace velvox {
@@ -45,9 +44,9 @@ class GdkScreens final : public Screens {
     static void onChanged(gpointer self);
     static GdkFilterReturn onRootEvent(GdkXEvent* event, GdkEvent*, gpointer self);
 
-    OwnedObject<GdkDisplay> display_;
+    GOwned<GdkDisplay> display_;
     GdkWindow* root_ = nullptr;
-    std::vector<OwnedObject<GdkMonitor>> watched_;
+    std::vector<GOwned<GdkMonitor>> watched_;
     std::shared_ptr<Observers> observers_;
     SourceId pendingReport_;
 };

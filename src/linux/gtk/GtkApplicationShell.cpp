@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "linux/glib/GlibIds.h"
-#include "linux/glib/GlibOwned.h"
 
 namespace velvox {
 
@@ -108,7 +107,7 @@ class CommandsObject {
     CommandsObject& operator=(const CommandsObject&) = delete;
 
   private:
-    OwnedObject<GDBusConnection> bus_;
+    GOwned<GDBusConnection> bus_;
     guint id_ = 0;
 };
 
@@ -127,7 +126,7 @@ void handOver(GApplication* application, const std::vector<std::string>& urls) {
     if (urls.empty()) {
         g_application_activate(application);
     } else {
-        std::vector<OwnedObject<GFile>> owned;
+        std::vector<GOwned<GFile>> owned;
         std::vector<GFile*> files;
         for (const auto& url : urls) {
             owned.emplace_back(g_file_new_for_uri(url.c_str()));
@@ -155,7 +154,7 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
     // up during registration.
     // GTK 3 declares no automatic cleanup for GtkApplication.
     auto make = [&](GApplicationFlags flags, bool& registered) {
-        OwnedObject<GtkApplication> application(gtk_application_new(applicationID.c_str(), flags));
+        GOwned<GtkApplication> application(gtk_application_new(applicationID.c_str(), flags));
         g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), &shell);
         g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &shell);
         g_signal_connect(application.get(), "open", G_CALLBACK(onOpen), &shell);
@@ -169,7 +168,7 @@ int runGtkApplication(const std::string& applicationID, const std::vector<std::s
 
     auto commands = std::make_unique<CommandsObject>(applicationID, &shell);
     bool registered = false;
-    OwnedObject<GtkApplication> application = make(G_APPLICATION_HANDLES_OPEN, registered);
+    GOwned<GtkApplication> application = make(G_APPLICATION_HANDLES_OPEN, registered);
     if (!registered) {
         // No session bus: run as a lone copy rather than not at all.
         application.reset();

@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 
-#include "linux/glib/GlibOwned.h"
+#include "linux/glib/GlibIds.h"
 
 namespace velvox {
 
@@ -18,7 +18,7 @@ constexpr int kLargestSide = 1024;
 constexpr GdkRGBA kSymbolColour{0.92, 0.92, 0.96, 1.0};
 const char* const kFallbackApplicationIcon = "application-x-executable";
 
-using Pixbuf = OwnedObject<GdkPixbuf>;
+using Pixbuf = GOwned<GdkPixbuf>;
 
 // The picture centred on a transparent square `pixels` on a side, scaled to
 // fit without changing its proportions.

@@ -8,7 +8,7 @@
 #include <climits>
 #include <memory>
 
-#include "linux/glib/GlibOwned.h"
+#include "linux/glib/GlibIds.h"
 
 namespace velvox {
 
@@ -95,7 +95,7 @@ void WebKitHomeWindow::ensureBuilt() {
     gtk_widget_show(titleBar_);
 
     // WebKitGTK 4.1 declares no automatic cleanup for these two.
-    OwnedObject<WebKitUserContentManager> manager(webkit_user_content_manager_new());
+    GOwned<WebKitUserContentManager> manager(webkit_user_content_manager_new());
     // The signal must be connected before the handler is registered.
     g_signal_connect(manager.get(), "script-message-received::orvo", G_CALLBACK(onScriptMessage),
                      this);

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "linux/draw/CairoCanvas.h"
+#include "linux/draw/CairoOwned.h"
 #include "linux/draw/PanelMotion.h"
 #include "platform/Screens.h"
 #include "wlr-layer-shell-unstable-v1-client.h"
@@ -136,22 +137,23 @@ void LayerShellPanel::draw() {
         return;
     }
     // Cairo's ARGB32 is the premultiplied ARGB8888 every compositor takes.
-    cairo_surface_t* image = cairo_image_surface_create_for_data(
-        static_cast<unsigned char*>(pixelsData), CAIRO_FORMAT_ARGB32, width, height, stride);
-    cairo_t* cairo = cairo_create(image);
-    cairo_set_operator(cairo, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cairo);
-    cairo_set_operator(cairo, CAIRO_OPERATOR_OVER);
+    CairoSurface image(cairo_image_surface_create_for_data(
+        static_cast<unsigned char*>(pixelsData), CAIRO_FORMAT_ARGB32, width, height, stride));
+    CairoContext cairo(cairo_create(image.get()));
+    cairo_set_operator(cairo.get(), CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cairo.get());
+    cairo_set_operator(cairo.get(), CAIRO_OPERATOR_OVER);
     if (handler_) {
-        cairo_push_group(cairo);
-        CairoCanvas canvas(cairo, *text_);
+        cairo_push_group(cairo.get());
+        CairoCanvas canvas(cairo.get(), *text_);
         handler_(canvas, Rect{0, 0, static_cast<double>(width), static_cast<double>(height)});
-        cairo_pop_group_to_source(cairo);
-        cairo_paint_with_alpha(cairo, alpha_);
+        cairo_pop_group_to_source(cairo.get());
+        cairo_paint_with_alpha(cairo.get(), alpha_);
     }
-    cairo_destroy(cairo);
-    cairo_surface_flush(image);
-    cairo_surface_destroy(image);
+    // Every drawing is in the pixels before they are handed over.
+    cairo.reset();
+    cairo_surface_flush(image.get());
+    image.reset();
     ::munmap(pixelsData, bytes);
 
     wl_shm_pool* pool = wl_shm_create_pool(connection_->shm(), fd, static_cast<int32_t>(bytes));

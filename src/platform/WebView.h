@@ -59,8 +59,8 @@ class WebView {
     // The window's own parts (title bar, background before a page paints) in
     // the dark or the light look; the pages draw their own colours.
     virtual void setDarkAppearance(bool dark) = 0;
-    // The desktop's colour scheme: what the settings portal says, else what
-    // the name of the GTK theme says. Changes are reported as colorSchemeChanged.
+    // The desktop's colour scheme, which the window follows; answered by the
+    // desktop without the web engine. Changes are reported as colorSchemeChanged.
     virtual ColorScheme desktopColorScheme() = 0;
 };
 

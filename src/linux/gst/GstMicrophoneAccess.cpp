@@ -2,9 +2,9 @@
 
 #include <gst/gst.h>
 
-#include <cstdlib>
 #include <utility>
 
+#include "linux/gst/GstPipelineBuilder.h"
 #include "linux/gst/GstRuntime.h"
 
 namespace velvox {
@@ -26,8 +26,7 @@ GstMicrophoneAccess::~GstMicrophoneAccess() {
 }
 
 bool GstMicrophoneAccess::inputExists() {
-    const char* override = std::getenv("VELVOX_AUDIO_SOURCE");
-    if (override && *override) return true;
+    if (GstPipelineBuilder::isSourceOverridden()) return true;
     GstRuntime::ensureInitialised();
     if (!monitor_) {
         GstOwned<GstDeviceMonitor> monitor(gst_device_monitor_new());

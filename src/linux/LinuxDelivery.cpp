@@ -18,11 +18,15 @@ std::shared_ptr<AtspiAccessibility> installLinuxAccessibility() {
     return accessibility;
 }
 
-void installX11Delivery(const std::shared_ptr<AtspiAccessibility>& accessibility) {
-    if (auto workspace = X11Workspace::create(Brand::bundleID)) {
-        Platform::installWorkspace(workspace);
-    }
+std::shared_ptr<Workspace> installX11WorkspaceAndClipboard() {
+    std::shared_ptr<Workspace> workspace = X11Workspace::create(Brand::bundleID);
+    if (workspace) Platform::installWorkspace(workspace);
     if (auto clipboard = X11Clipboard::create()) Platform::installPasteboard(clipboard);
+    return workspace;
+}
+
+void installX11Delivery(const std::shared_ptr<AtspiAccessibility>& accessibility) {
+    installX11WorkspaceAndClipboard();
     std::weak_ptr<AtspiAccessibility> weakAccessibility = accessibility;
     auto paste = XTestPaste::create([weakAccessibility] {
         auto accessibility = weakAccessibility.lock();

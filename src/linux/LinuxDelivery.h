@@ -5,11 +5,16 @@
 namespace velvox {
 
 class AtspiAccessibility;
+class Workspace;
 
 // Installs the accessibility interface (AT-SPI) into the platform registry
 // and answers it, null when the accessibility bus cannot be reached (the
 // registry's harmless default stays). Main thread, once.
 std::shared_ptr<AtspiAccessibility> installLinuxAccessibility();
+
+// Installs the X server's workspace (frontmost application, window titles)
+// and clipboard, and answers the workspace (null without a display).
+std::shared_ptr<Workspace> installX11WorkspaceAndClipboard();
 
 // Installs delivery on an X server: the workspace (frontmost application,
 // window titles), the clipboard and the paste keystroke, which asks

@@ -7,6 +7,7 @@
 #include "base/Brand.h"
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "linux/LinuxDelivery.h"
 #include "linux/LinuxFeedback.h"
 #include "linux/atspi/AccessibleWorkspace.h"
 #include "linux/atspi/AtspiAccessibility.h"
@@ -119,9 +120,7 @@ void installWaylandDelivery(const std::shared_ptr<WaylandConnection>& connection
 
 void installXWaylandDelivery(const std::shared_ptr<AtspiAccessibility>& accessibility,
                              const std::shared_ptr<CairoGraphics>& graphics) {
-    std::shared_ptr<Workspace> x11 = X11Workspace::create(Brand::bundleID);
-    if (x11) Platform::installWorkspace(x11);
-    if (auto clipboard = X11Clipboard::create()) Platform::installPasteboard(clipboard);
+    std::shared_ptr<Workspace> x11 = installX11WorkspaceAndClipboard();
     // With a native window in front the text stays on the clipboard, rather
     // than a paste being reported that nothing received.
     if (auto paste = XTestPaste::create(terminalInFront(accessibility))) {

@@ -131,7 +131,17 @@ XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
       focusIsTerminal_(std::move(focusIsTerminal)),
       ourDevice_(openOurDevice(display_)) {}
 
-XTestPaste::~XTestPaste() = default;
+XTestPaste::~XTestPaste() {
+    giveBackBorrowedKeys();
+}
+
+void XTestPaste::giveBackBorrowedKeys() {
+    giveBack_.remove();
+    KeySym none = NoSymbol;
+    for (KeyCode code : borrowed_) XChangeKeyboardMapping(display_, code, 1, &none, 1);
+    if (!borrowed_.empty()) XFlush(display_);
+    borrowed_.clear();
+}
 
 bool XTestPaste::isTerminalName(const std::string& name) {
     static const std::array<const char*, 40> terminals = {"xterm",
@@ -325,24 +335,18 @@ bool XTestPaste::type(const std::string& text) {
     releaseLeftovers();
     if (!borrowed.empty()) {
         // The window reads the keys after it has seen the new mapping; give
-        // the spare keys back once it has had time to.
-        Display* display = display_;
-        std::vector<KeyCode> codes;
-        for (auto [code, symbol] : borrowed) codes.push_back(code);
-        g_timeout_add_full(
-            G_PRIORITY_DEFAULT, 1000,
-            [](gpointer data) -> gboolean {
-                auto* pending = static_cast<std::pair<Display*, std::vector<KeyCode>>*>(data);
-                KeySym none = NoSymbol;
-                for (KeyCode code : pending->second)
-                    XChangeKeyboardMapping(pending->first, code, 1, &none, 1);
-                XFlush(pending->first);
+        // the spare keys back once it has had time to, or when we go first.
+        for (auto [code, symbol] : borrowed)
+            if (std::find(borrowed_.begin(), borrowed_.end(), code) == borrowed_.end())
+                borrowed_.push_back(code);
+        giveBack_ = g_timeout_add_seconds(
+            1,
+            [](gpointer self) -> gboolean {
+                static_cast<XTestPaste*>(self)->giveBack_.forget();
+                static_cast<XTestPaste*>(self)->giveBackBorrowedKeys();
                 return G_SOURCE_REMOVE;
             },
-            new std::pair<Display*, std::vector<KeyCode>>(display, codes),
-            [](gpointer data) {
-                delete static_cast<std::pair<Display*, std::vector<KeyCode>>*>(data);
-            });
+            this);
     }
     return true;
 }

@@ -6,7 +6,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "linux/glib/GlibIds.h"
 #include "linux/x11/X11Connection.h"
 #include "platform/PasteKeystroke.h"
 
@@ -47,11 +49,16 @@ class XTestPaste final : public PasteKeystroke {
     void liftModifiers();
     // Releases whatever of ours is still down on the XTEST device.
     void releaseLeftovers();
+    // Maps the spare keys borrowed for typing to nothing again.
+    void giveBackBorrowedKeys();
 
     std::unique_ptr<x11::Connection> connection_;
     Display* display_;
     std::function<bool()> focusIsTerminal_;
     OpenDevice ourDevice_;  // goes before the connection it was opened on
+    // Spare key codes mapped to characters the layout lacks, until given back.
+    std::vector<KeyCode> borrowed_;
+    SourceId giveBack_;
 };
 
 }  // namespace velvox

@@ -91,10 +91,11 @@ TEST(PortalShortcutsTest, BoundShortcutsReportTheirKeysPressesAndReleases) {
 }
 
 // The paste keys through the desktop's remote desktop portal: asked for when
-// a paste first needs them, typed by symbol one after the other, the consent
-// kept for the next start; a key the desktop lost gets every pressed key
-// released and a new session for the next paste; a refusal types nothing.
-TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysInOrderAndReleasesThemOnFailure) {
+// a paste first needs them, the consent kept for the next start; a key the
+// desktop lost gets a new session for the next paste; a refusal types nothing.
+// (What the keys are, and that none is left pressed, every paste keystroke
+// promises alike.)
+TEST(PortalShortcutsTest, RemoteDesktopAsksWhenAPasteNeedsItAndRecoversFromALostKey) {
     StandInPortal portal;
     ASSERT_TRUE(portal.ownsName());
     std::string tokenFile = ::testing::TempDir() + "velvox-remote-desktop-token";
@@ -111,29 +112,22 @@ TEST(PortalShortcutsTest, RemoteDesktopTypesThePasteKeysInOrderAndReleasesThemOn
         spinUntil([&] { return sent.has_value(); });
         return sent;
     };
-    const std::vector<std::string> shortcut = {"keysym 0xffe3 down", "keysym 0x76 down",
-                                               "keysym 0x76 up", "keysym 0xffe3 up"};
     auto keys = open();
     spinUntil([] { return false; }, 0.3);
     EXPECT_TRUE(portal.calls().empty()) << "nothing asked before a paste needs it";
-    EXPECT_TRUE(keys->focusPastesClipboard());
     EXPECT_EQ(paste(*keys), true);
-    auto expected =
-        std::vector<std::string>{"CreateSession", "SelectDevices types 1 persist 2", "Start"};
-    expected.insert(expected.end(), shortcut.begin(), shortcut.end());
-    EXPECT_EQ(portal.calls(), expected);
+    auto calls = portal.calls();
+    calls.resize(3);
+    EXPECT_EQ(calls, (std::vector<std::string>{"CreateSession", "SelectDevices types 1 persist 2",
+                                               "Start"}));
     EXPECT_EQ(answers, std::vector<bool>{true});
 
     portal.failingKey = 5;  // the second paste's V press
     EXPECT_EQ(paste(*keys), false);
-    auto calls = portal.calls();
-    EXPECT_EQ(std::vector(calls.end() - 4, calls.end()),
-              (std::vector<std::string>{"keysym 0xffe3 down", "keysym 0x76 down", "keysym 0x76 up",
-                                        "keysym 0xffe3 up"}))
-        << "the lost press is released all the same";
+    size_t lost = portal.calls().size();
     EXPECT_EQ(paste(*keys), true);
-    EXPECT_EQ(portal.calls()[expected.size() + 4], "CreateSession") << "a new session";
-    EXPECT_NE(portal.calls()[expected.size() + 5].find("restoring consent-1"), std::string::npos);
+    EXPECT_EQ(portal.calls()[lost], "CreateSession") << "a new session";
+    EXPECT_NE(portal.calls()[lost + 1].find("restoring consent-1"), std::string::npos);
 
     portal.remoteDevices = 0;  // the user lets it have no keyboard
     keys = open();

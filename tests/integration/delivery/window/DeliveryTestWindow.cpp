@@ -202,6 +202,11 @@ void buildWindow(GtkWidget* toplevel) {
                      nullptr);
     g_signal_connect(window, "key-press-event", G_CALLBACK(keyEvent), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(keyEvent), nullptr);
+    // "active yes" once the keyboard's keys come here.
+    g_signal_connect(window, "notify::is-active", G_CALLBACK(+[](GtkWindow* self, GParamSpec*) {
+                         say(gtk_window_is_active(self) ? "active yes" : "active no");
+                     }),
+                     nullptr);
     gtk_widget_show_all(window);
     gtk_widget_grab_focus(widgets["entry"]);
 

@@ -30,12 +30,17 @@ struct FakeDriver {
     void letAnimationsRun() {
         if (panels.panel) panels.panel->finishAnimations();
     }
+    static bool pressAt(Point) { return false; }
     static std::optional<std::string> unavailable() { return std::nullopt; }
 };
 struct GtkDriver {
     static constexpr const char* kName = "Gtk";
     GtkPanels panels{std::make_shared<PangoText>()};
     static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
+    static bool pressAt(Point at) {
+        return shell("xdotool mousemove " + std::to_string(int(at.x)) + " " +
+                     std::to_string(int(at.y)) + " click 1");
+    }
     static std::optional<std::string> unavailable() {
         return gtk_init_check(nullptr, nullptr) ? needs("DISPLAY") : "GTK finds no display";
     }
@@ -44,6 +49,8 @@ struct LayerShellDriver {
     static constexpr const char* kName = "LayerShell";
     LayerShellPanels panels{WaylandConnection::open(), std::make_shared<PangoText>()};
     static void letAnimationsRun() { spinFor(std::chrono::milliseconds(300)); }
+    // The headless compositor's seat has no pointer to press with.
+    static bool pressAt(Point) { return false; }
     static std::optional<std::string> unavailable() { return needs("WAYLAND_DISPLAY"); }
 };
 
@@ -96,6 +103,17 @@ TYPED_TEST(PanelContract, OpacityIsSetOrAnimatedAndEveryCompletionRuns) {
     this->driver->letAnimationsRun();
     EXPECT_EQ(done, (std::vector<std::string>{"replaced", "last"}));
     EXPECT_DOUBLE_EQ(panel.alpha(), 0.5);
+}
+
+// A press on the panel goes to the window below it, which keeps the focus.
+TYPED_TEST(PanelContract, PressesGoThroughToTheWindowBelow) {
+    auto window = focusedWindow();  // at (100, 100), 600 by 400
+    this->panel->setOrigin({300, 250});
+    this->panel->orderFront();
+    spinFor(std::chrono::milliseconds(200));
+    if (!this->driver->pressAt({360, 270})) GTEST_SKIP() << "no pointer to press with here";
+    EXPECT_EQ(window->waitForPrefix("button press").value_or("none"), "button press 360 270");
+    EXPECT_FALSE(window->saw("active no"));
 }
 
 }  // namespace

@@ -200,6 +200,15 @@ void buildWindow(GtkWidget* toplevel) {
                          g_signal_stop_emission_by_name(editable, "insert-text");
                      }),
                      nullptr);
+    // "button press 360 270": a pointer press on the window, where on the screen.
+    gdk_event_handler_set(
+        [](GdkEvent* event, gpointer) {
+            if (event->type == GDK_BUTTON_PRESS)
+                say("button press " + std::to_string(int(event->button.x_root)) + " " +
+                    std::to_string(int(event->button.y_root)));
+            gtk_main_do_event(event);
+        },
+        nullptr, nullptr);
     g_signal_connect(window, "key-press-event", G_CALLBACK(keyEvent), nullptr);
     g_signal_connect(window, "key-release-event", G_CALLBACK(keyEvent), nullptr);
     // "active yes" once the keyboard's keys come here.

@@ -52,7 +52,8 @@ class KeyEventSourceContract : public ContractTest<Driver> {
     }
     KeyEventSource& source() { return *this->driver->source; }
     // Starts the source with a handler that notes each event ("down 96",
-    // "repeat 96", "up 96") and holds `token` while it is kept.
+    // "repeat 96", "up 96"), swallows F5 as the hotkey logic does, and holds
+    // `token` while it is kept.
     bool start() {
         heard.clear();
         return source().start([this, held = token](const KeyEvent& event) {
@@ -61,7 +62,7 @@ class KeyEventSourceContract : public ContractTest<Driver> {
                                             : event.autorepeat                ? "repeat "
                                                                               : "down ") +
                                 std::to_string(event.keyCode));
-            return KeyEventVerdict::pass;
+            return event.keyCode == 96 ? KeyEventVerdict::swallow : KeyEventVerdict::pass;
         });
     }
     // Types `keys`, then F12, and waits until the window has F12: every key

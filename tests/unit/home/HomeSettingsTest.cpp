@@ -3,8 +3,6 @@
 namespace velvox::testing {
 namespace {
 
-using Json = nlohmann::json;
-
 class HomeSettingsTest : public HomeTest {};
 
 // Values are stored as sent and shown as the configuration reads them

@@ -25,7 +25,8 @@ class AppDelegateTest : public FakedDesktopTest {
         writeConfig();
     }
     void TearDown() override {
-        quit();
+        if (delegate) delegate->willTerminate();
+        delegate.reset();
         Home::resetForTesting();
         AppState::reload() = nullptr;
         Overlay::resetSharedForTesting();  // a flash's fade timer must not outlive the clock
@@ -37,10 +38,6 @@ class AppDelegateTest : public FakedDesktopTest {
         delegate->didFinishLaunching();
         queue->runUntilIdle();
         window->finishLoading();
-    }
-    void quit() {
-        if (delegate) delegate->willTerminate();
-        delegate.reset();
     }
 
     Lines menuTitles() const {

@@ -164,8 +164,8 @@ TEST_F(TranscribeCommandTest, RunsTheDictationPipelineOnAFile) {
     EXPECT_EQ(Json::parse(server.lastRequest().body)["messages"][0]["content"],
               Config::defaultEmailPrompt());
     EXPECT_TRUE(fs::exists(audio)) << "the file is never deleted";
-    EXPECT_FALSE(fs::exists(settingsPath("history.md")));
-    EXPECT_FALSE(fs::exists(settingsPath("stats.jsonl")));
+    for (const char* record : {"history.md", "stats.jsonl"})
+        EXPECT_FALSE(fs::exists(settingsPath(record))) << record;
     // A failed polish still prints the transcript, and says why on the error stream.
     answer(200, "raw words", 429);
     EXPECT_EQ(run({"transcribe", audio}), 0);

@@ -400,11 +400,10 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
         size_t before = sent();
         auto cancelledBefore = cancelled();
         bool boost = row.how == Start::modifierKey;
-        if (row.how == Start::command) {
+        if (row.how == Start::command)
             EXPECT_EQ(controller->runCommand(DictationCommand::start, false), "");
-        } else {
+        else
             press(boost);
-        }
         auto take = fakes->audio->lastTake();
         take->averagePower = row.decibels;
         take->currentTime = row.at;
@@ -421,11 +420,10 @@ TEST_F(DictationControllerTest, GuardsAgainstTakesNotMeantOrNotHeard) {
             EXPECT_FALSE(fakes->panels->panel->visible) << "the pill hides";
         }
         take->currentTime = 2;
-        if (row.how == Start::command) {
+        if (row.how == Start::command)
             controller->runCommand(DictationCommand::stop, false);
-        } else {
+        else
             release(2, boost);
-        }
         queue->runUntilIdle();
         EXPECT_EQ(sent() - before, row.sent ? 1u : 0u);
         EXPECT_EQ(cancelled() - cancelledBefore, row.loggedCancelled ? 1 : 0);

@@ -37,9 +37,7 @@ class FakedDesktopTest : public testing::TempHomeTest {
         config.update(extra);
         writeFile(settingsPath("config.json"), config.dump());
     }
-    bool logged(const std::string& line, bool prefix = false) const {
-        return timesLogged(line, prefix) > 0;
-    }
+    bool logged(const std::string& line) const { return timesLogged(line) > 0; }
 
     std::unique_ptr<testing::DictationFakes> fakes;
 };

@@ -6,12 +6,10 @@
 namespace velvox::testing {
 namespace {
 
-using Json = nlohmann::json;
-
 TEST_F(HomeTest, MalformedBodiesAreIgnoredAndUnknownActionsLogged) {
     show();
     for (const char* body :
-         {"", "[]", "{\"action\": 3}", "{bad", "{\"action\": \"launchRockets\"}"})
+         {"", "[]", R"({"action": 3})", "{bad", R"({"action": "launchRockets"})"})
         window->post(body);
     EXPECT_TRUE(window->calls.empty());
     EXPECT_EQ(logMessages().back(), "settings page sent an unknown action: launchRockets");
@@ -21,7 +19,7 @@ TEST_F(HomeTest, MalformedBodiesAreIgnoredAndUnknownActionsLogged) {
         window->doubleClickAction = setting;
         post({{"action", "titleBarDoubleClick"}});
     }
-    EXPECT_EQ(window->calls, (std::vector<std::string>{"beginDrag", "zoom", "minimize", "zoom"}));
+    EXPECT_EQ(window->calls, (Lines{"beginDrag", "zoom", "minimize", "zoom"}));
 }
 
 // Lists are saved whole or, for chosen applications, joined; the context is
@@ -35,10 +33,9 @@ TEST_F(HomeTest, ListsAndContextAreSaved) {
     EXPECT_EQ(configFile()["vocabulary"], Json({"Velvox", "Groq"}));
     EXPECT_EQ(configFile()["corrections"], Json({{"velvet box", "Velvox"}}));
     EXPECT_EQ(lastArgument("window.orvoState")["cfg"]["promptModeApps"], Json({"code"}));
-    for (auto chosen : {std::optional<std::string>(), std::optional<std::string>("obsidian"),
-                        std::optional<std::string>("code")}) {  // cancelled, new, already there
+    for (const char* chosen : {"", "obsidian", "code"}) {  // cancelled, new, already there
         post({{"action", "addApp"}});
-        desktop->choose(chosen);
+        desktop->choose(*chosen ? std::optional<std::string>(chosen) : std::nullopt);
     }
     EXPECT_EQ(configFile()["promptModeApps"], Json({"code", "obsidian"}));
     EXPECT_EQ(reloads, 5);
@@ -92,11 +89,10 @@ TEST_F(HomeTest, DesktopAndDemoActions) {
     Log::flush();
     post({{"action", "openLog"}});
     EXPECT_EQ(desktop->calls,
-              (std::vector<std::string>{
-                  "openSettings sound", "openSettings accessibility", "openSettings keyboard",
-                  "openURL https://console.groq.com/keys", "openFile " + Paths::dir(),
-                  "openFile /app/PRIVACY.md", "openURL https://velvox.app/privacy",
-                  "openFile " + history, "openFile " + history, "openFile " + Log::url()}));
+              (Lines{"openSettings sound", "openSettings accessibility", "openSettings keyboard",
+                     "openURL https://console.groq.com/keys", "openFile " + Paths::dir(),
+                     "openFile /app/PRIVACY.md", "openURL https://velvox.app/privacy",
+                     "openFile " + history, "openFile " + history, "openFile " + Log::url()}));
     post({{"action", "demoKind"}, {"text", "message"}});
     EXPECT_EQ(Smart::demoKind(), Smart::Kind::message);
     post({{"action", "demoKind"}, {"text", "poem"}});

@@ -21,6 +21,9 @@
 
 namespace velvox::testing {
 
+using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
+
 // A Home window over fakes: the window, the desktop, icons, the network, the
 // microphone and accessibility. show() builds the controller and plays the end
 // of the first page load.
@@ -41,7 +44,7 @@ class HomeTest : public TempHomeTest {
         Platform::installAudioInput(audio);
         AppState::reload() = [this] { ++reloads; };
         // The application writes the file at launch; settings are only ever changed in it.
-        writeConfig(nlohmann::json::object());
+        writeConfig(Json::object());
     }
     void TearDown() override {
         Home::resetForTesting();
@@ -79,17 +82,17 @@ class HomeTest : public TempHomeTest {
         http->respond(status, body);
         queue->runUntilIdle();
     }
-    void post(const nlohmann::json& body) { window->post(body.dump()); }
+    void post(const Json& body) { window->post(body.dump()); }
     // Sets `key` the way the pages do, the value under its type's name.
-    void set(const std::string& key, const nlohmann::json& value) {
+    void set(const std::string& key, const Json& value) {
         const char* kind = value.is_boolean() ? "bool" : value.is_number() ? "number" : "text";
         post({{"action", "set"}, {"key", key}, {kind, value}});
     }
     // The argument of the latest call of a page function, parsed; null when none.
-    nlohmann::json lastArgument(const std::string& function) const {
+    Json lastArgument(const std::string& function) const {
         auto scripts = window->scriptsCalling(function);
         if (scripts.empty()) return nullptr;
-        return nlohmann::json::parse(FakeWebView::argumentOf(scripts.back()), nullptr, false);
+        return Json::parse(FakeWebView::argumentOf(scripts.back()), nullptr, false);
     }
     size_t callsOf(const std::string& function) const {
         return window->scriptsCalling(function).size();
@@ -103,12 +106,10 @@ class HomeTest : public TempHomeTest {
             text += "\n" + name + ": " + (name == "X-Velvox-App" ? "*" : value);
         return r.body.empty() ? text : text + "\n\n" + r.body;
     }
-    nlohmann::json configFile() const {
-        return nlohmann::json::parse(readFile(settingsPath("config.json")), nullptr, false);
+    Json configFile() const {
+        return Json::parse(readFile(settingsPath("config.json")), nullptr, false);
     }
-    void writeConfig(const nlohmann::json& object) {
-        writeFile(settingsPath("config.json"), object.dump(2));
-    }
+    void writeConfig(const Json& object) { writeFile(settingsPath("config.json"), object.dump(2)); }
     std::shared_ptr<FakeWebView> window = std::make_shared<FakeWebView>();
     std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
     std::shared_ptr<FakeIconImages> icons = std::make_shared<FakeIconImages>();

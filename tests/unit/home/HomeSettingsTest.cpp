@@ -3,8 +3,6 @@
 namespace velvox::testing {
 namespace {
 
-using Json = nlohmann::json;
-
 class HomeSettingsTest : public HomeTest {};
 
 // Values are stored as sent and shown as the configuration reads them
@@ -163,7 +161,7 @@ TEST_F(HomeSettingsTest, MicTestHearsTheChosenMicrophoneUntilStopped) {
     window->calls.clear();
     queue->advance(0.05);
     EXPECT_EQ(window->scriptsCalling("window.orvoLevel"),
-              std::vector<std::string>{"window.orvoLevel && window.orvoLevel(1)"});
+              Lines{"window.orvoLevel && window.orvoLevel(1)"});
     queue->advance(0.95);
     EXPECT_EQ(callsOf("window.orvoLevel"), 20u);
     post({{"action", "micTestStop"}});

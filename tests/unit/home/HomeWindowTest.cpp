@@ -12,14 +12,13 @@
 namespace velvox::testing {
 namespace {
 
-using Json = nlohmann::json;
+const std::string kUnreachable = "window.orvoUsage && window.orvoUsage({reachable:false})";
 
 // Presenting pushes, but nothing is evaluated until the page has loaded;
 // the first page is onboarding until it is finished.
 TEST_F(HomeTest, ScriptsWaitForTheEndOfLoadingThenSymbolsAndStateArrive) {
     Home::show();
-    EXPECT_EQ(window->calls,
-              (std::vector<std::string>{"load /app/pages/onboarding.html", "present"}));
+    EXPECT_EQ(window->calls, (Lines{"load /app/pages/onboarding.html", "present"}));
     icons->missingSymbols["lock"] = true;
     window->finishLoading();
     auto scripts = window->scripts();
@@ -94,11 +93,9 @@ TEST_F(HomeTest, DictationsReachTheOwnWindowWhenShownFocusedAndLoaded) {
 // grant or enter.
 TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
     Home& home = show();
-    struct Case {
-        bool mic, trusted, available, ownKey, groqKey, signedIn, tap;
-        bool hasKey, ready, incomplete;
-    };
-    const Case cases[] = {
+    const struct {
+        bool mic, trusted, available, ownKey, groqKey, signedIn, tap, hasKey, ready, incomplete;
+    } cases[] = {
         {true, true, true, true, true, false, true, true, true, false},
         {false, true, true, true, true, false, true, true, false, true},
         {true, false, true, true, true, false, true, true, true, false},  // switched off: pasted
@@ -107,6 +104,7 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
         {true, true, true, false, true, false, true, false, false, false},  // key: the sign-in
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         microphone->authorization =
             c.mic ? MicrophoneAuthorization::authorized : MicrophoneAuthorization::denied;
         accessibility->trusted = c.trusted;
@@ -115,10 +113,9 @@ TEST_F(HomeTest, LiveObjectIsReadyOnlyWithEverythingInPlace) {
         c.signedIn ? (void)Auth::save("ovk_1") : Auth::signOut();
         AppState::setTapRunning(c.tap);
         auto live = home.liveDict();
-        std::string row = std::to_string(&c - cases);
-        EXPECT_EQ(live["hasKey"], c.hasKey) << row;
-        EXPECT_EQ(live["ready"], c.ready) << row;
-        EXPECT_EQ(Home::setupIncomplete(Config::load()), c.incomplete) << row;
+        EXPECT_EQ(live["hasKey"], c.hasKey);
+        EXPECT_EQ(live["ready"], c.ready);
+        EXPECT_EQ(Home::setupIncomplete(Config::load()), c.incomplete);
     }
     // On Wayland without global keys the key the desktop assigned is the one shown.
     desktop->session = DisplaySession::wayland;
@@ -174,9 +171,7 @@ TEST_F(HomeTest, UsageAnswersBecomeTheUsageObjectOrUnreachableAndBringBilling) {
         *failure ? http->respond(200, failure)
                  : http->fail({TransportError::Kind::cannotConnect, "no route"});
         queue->runUntilIdle();
-        EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(),
-                  "window.orvoUsage && window.orvoUsage({reachable:false})")
-            << failure;
+        EXPECT_EQ(window->scriptsCalling("window.orvoUsage").back(), kUnreachable) << failure;
     }
     home.fetchUsage();  // signed in: billing is asked with the same token
     answer(200, R"({"ok":true,"signedIn":true,"email":"ada@example.com","used":5,"cap":2000})");
@@ -197,11 +192,10 @@ TEST_F(HomeTest, AnAnswerBeforeThePageIsReadyReachesItWhenItIs) {
     http->fail({TransportError::Kind::cannotConnect, "no route"});
     queue->runUntilIdle();
     window->finishLoading();
-    const std::string unreachable = "window.orvoUsage && window.orvoUsage({reachable:false})";
     for (int page = 0; page < 2; ++page) {
         window->calls.clear();
         post({{"action", "ready"}});
-        EXPECT_EQ(window->scriptsCalling("window.orvoUsage"), std::vector{unreachable}) << page;
+        EXPECT_EQ(window->scriptsCalling("window.orvoUsage"), Lines{kUnreachable}) << page;
     }
 }
 
@@ -212,10 +206,9 @@ TEST_F(HomeTest, AccountAnswersOutside2xxAreLoggedByPathWithoutTheToken) {
     post({{"action", "manageBilling"}});
     http->respond(502, "down");
     queue->runUntilIdle();
-    auto lines = logMessages();
-    for (const auto* expected : {R"(HTTP 401 from /v1/me: {"signedIn":false,"echo":"[redacted]"})",
+    for (const char* expected : {R"(HTTP 401 from /v1/me: {"signedIn":false,"echo":"[redacted]"})",
                                  "HTTP 502 from /v1/billing/portal: down"})
-        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+        EXPECT_GT(timesLogged(expected), 0u) << expected;
 }
 
 // The text pieces of the bridge: encodings, the addresses that may be opened

@@ -39,8 +39,7 @@ class PageContractTest : public HomeTest {
         ::tzset();
     }
     // Posts `action` (unless null), then keeps the newest call of `function` as the push `name`.
-    void keep(const std::string& name, std::string_view function,
-              const nlohmann::json& action = {}) {
+    void keep(const std::string& name, std::string_view function, const Json& action = {}) {
         if (!action.is_null()) post(action);
         auto scripts = window->scriptsCalling(std::string(function));
         ASSERT_FALSE(scripts.empty()) << name;
@@ -83,7 +82,7 @@ TEST_F(PageContractTest, ThePagesFixtureIsWhatTheProgramPushes) {
         Stats::record(text, words, words / 2.5, bundle, app, mode);
     }
     queue->setNow(WallTime(std::chrono::seconds(now)));
-    writeConfig(nlohmann::json::parse(R"({"apiBase": "https://service.test/v1",
+    writeConfig(Json::parse(R"({"apiBase": "https://service.test/v1",
         "hotkeyKeyCode": 63, "boostHotkeyKeyCode": 61, "maxRecordSeconds": 120,
         "alwaysCopyToClipboard": false, "vocabulary": ["Velvox", "Supabase", "TypeScript"],
         "corrections": {"super base": "Supabase", "type script": "TypeScript"},
@@ -176,8 +175,7 @@ std::set<std::string> matches(const std::string& text, const std::string& patter
 // every action a page script can post against the protocol.
 TEST_F(PageContractTest, EveryActionAPageCanPostIsOneTheProgramHandles) {
     auto resources = sourceFolder() / "resources";
-    auto protocol =
-        nlohmann::json::parse(readFile(resources / "page-protocol.json"), nullptr, false);
+    auto protocol = Json::parse(readFile(resources / "page-protocol.json"), nullptr, false);
     ASSERT_TRUE(protocol.is_object()) << resources;
     auto actions = protocol["actions"].get<std::set<std::string>>();
     auto functions = protocol["functions"].get<std::set<std::string>>();

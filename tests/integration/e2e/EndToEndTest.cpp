@@ -98,32 +98,6 @@ TEST_F(EndToEndTest, PasteAfterTheReleaseGivesTheClipboardBackAndTheTrayCopiesTh
     EXPECT_TRUE(becomes([&] { return clipboardText(); }, polishedOnClipboard, 10));
 }
 
-TEST_F(EndToEndTest, ServiceFailureSaysSoKeepsTheTakeAndARetryTypesIt) {
-    groq.answer(kTranscriptionPath, 500, R"({"error":{"message":"overloaded"}})");
-    startWithWindow();
-
-    dictate("F5", 1.5);
-    ASSERT_TRUE(waitForLog("Service unavailable, try again"));
-    EXPECT_EQ(audioTakes(), "");
-    ASSERT_FALSE(fs::is_empty(settingsPath("kept")));
-    answerLikeGroq(groq);
-    EXPECT_EQ(command({"retry"}), 0);
-    ASSERT_TRUE(typedPolished());
-    EXPECT_TRUE(waitUntil([&] { return fs::is_empty(settingsPath("kept")); }, 10));
-}
-
-// Without a session bus, which normally keeps copies apart, a second copy
-// still never runs beside the first (it would sweep the first one's take):
-// it says so and leaves.
-TEST_F(EndToEndTest, WithoutASessionBusASecondCopySaysItIsAlreadyRunning) {
-    extraEnvironment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root_ + "/no-bus"}};
-    startVelvox();
-    EXPECT_EQ(run({}, "second.out")->waitForExit(), 0);
-    EXPECT_NE(readWholeFile(root_ + "/second.out").find("Velvox is already running."),
-              std::string::npos);
-    EXPECT_EQ(timesInLog("Velvox launched"), 1u);
-}
-
 // Without the accessibility bus the text is pasted and left on the clipboard;
 // the boost key into a mail client asks for an email.
 TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail) {

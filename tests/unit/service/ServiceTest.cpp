@@ -243,7 +243,8 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
         EXPECT_EQ(read(browser->Get(page)).status, 200) << page;
     ASSERT_EQ(sink.messages().size(), 1u);
     EXPECT_EQ(sink.messages()[0].recipient, "ann@example.org");
-    EXPECT_THAT(sink.messages()[0].data, HasSubstr(settings.publicUrl + "/v1/auth/verify?code="));
+    EXPECT_NE(sink.messages()[0].data.find(settings.publicUrl + "/v1/auth/verify?code="),
+              std::string::npos);
     ASSERT_FALSE(token.empty());
     EXPECT_EQ(get("/v1/me", bearer(token)).body,
               json::parse(R"({"ok":true,"signedIn":true,"email":"ann@example.org","plan":"free",

@@ -1,5 +1,5 @@
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -27,6 +27,7 @@ namespace velvox::service {
 namespace {
 
 using nlohmann::json;
+using ::testing::HasSubstr;
 
 // The application's own secret, so that the real program is let in too.
 const std::string kSecret = API::appSecretForSettings();
@@ -231,13 +232,12 @@ TEST_P(ServiceTest, MailedLinkSignsInAndKeepsNoSecretInTheLogOrTheDatabase) {
     // Bytes that are no request, after one that was: logged as what they are.
     exchange(port, "GET /v1/me HTTP/1.1\r\nHost: x\r\n\r\n\x01\x02 \r\n\r\n");
     std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find(" unreadable request 400\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(" GET /v1/x\\x0a2026-01-01T00:00:00Z GET /v1/me 200\\x1b[31m\\x5c 404\n"),
-              std::string::npos)
-        << log;
+    EXPECT_THAT(log, HasSubstr(" unreadable request 400\n"));
+    EXPECT_THAT(
+        log, HasSubstr(" GET /v1/x\\x0a2026-01-01T00:00:00Z GET /v1/me 200\\x1b[31m\\x5c 404\n"));
     const std::string told =
         "requests come through a proxy at 127.0.0.1, and VELVOX_SERVICE_TRUSTED_PROXY is not set";
-    ASSERT_NE(log.find(told), std::string::npos) << log;
+    ASSERT_THAT(log, HasSubstr(told));
     EXPECT_EQ(log.find(told, log.find(told) + 1), std::string::npos) << "once";
     for (const char* page : {"/v1/auth/google", "/upgrade"})
         EXPECT_EQ(read(browser->Get(page)).status, 200) << page;
@@ -285,8 +285,8 @@ TEST_P(ServiceTest, LinksWorkOnceWhileFreshAndAreRateLimitedPerAddress) {
     ::testing::internal::CaptureStderr();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(startSignIn("ann@example.org").status, 503);
     std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("sign-in mail could not be sent: "), std::string::npos) << log;
-    EXPECT_NE(log.find("(server reply 550)"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("sign-in mail could not be sent: "));
+    EXPECT_THAT(log, HasSubstr("(server reply 550)"));
     EXPECT_EQ(log.find("ann@example.org"), std::string::npos);
     sink.refuseRecipients(false);
     for (int i = 0; i < 3; ++i) mailedCode("ann@example.org");
@@ -562,23 +562,22 @@ TEST_P(ServiceTest, HostileRequestsAreRefusedOnTheirFirstBytes) {
         const double before = testing::residentMegabytes();
         Peer peer(port);
         peer.send(test.sent);
-        for (int time = 0; time < test.times && peer.send(test.repeated); ++time) {
-        }
+        for (int time = 0; time < test.times && peer.send(test.repeated);) ++time;
         Exchange answer = peer.finish(test.lastBytes ? test.lastBytes : "");
+        SCOPED_TRACE(test.name);
         EXPECT_TRUE(answer.received.starts_with(std::string("HTTP/1.1 ") + test.status))
-            << test.name << ": " << answer.received.substr(0, 200);
-        EXPECT_EQ(answer.closed, test.lastBytes == nullptr) << test.name;
-        EXPECT_EQ(answer.received.find("HTTP/1.1", 1), std::string::npos)
-            << test.name << ": one answer only";
-        EXPECT_LT(answer.received.size(), 4096u) << test.name;
+            << answer.received.substr(0, 200);
+        EXPECT_EQ(answer.closed, test.lastBytes == nullptr);
+        EXPECT_EQ(answer.received.find("HTTP/1.1", 1), std::string::npos) << "one answer only";
+        EXPECT_LT(answer.received.size(), 4096u);
         if (!test.lastBytes) {
             EXPECT_TRUE(answer.received.ends_with("{\"error\":\"too_large\"}") ||
                         answer.received.ends_with("{\"error\":\"headers_too_large\"}") ||
                         answer.received.ends_with("{\"error\":\"bad_request\"}"))
-                << test.name << ": a refusal says what it refused";
+                << "a refusal says what it refused";
         }
         if (test.megabytes) {
-            EXPECT_LT(testing::residentMegabytes(), before + test.megabytes) << test.name;
+            EXPECT_LT(testing::residentMegabytes(), before + test.megabytes);
         }
     }
     EXPECT_EQ(sink.messages().size(), 0u);
@@ -775,10 +774,8 @@ TEST(ServiceSettings, FileFillsWhatTheEnvironmentLeavesOutAndEachProblemIsNamed)
     ::testing::internal::CaptureStderr();
     auto lookup = environmentLookup(file.string(), problems);
     std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("warning: other users can read the settings file " + file.string() +
-                       ", which holds keys; chmod 600 it"),
-              std::string::npos)
-        << log;
+    EXPECT_THAT(log, HasSubstr("warning: other users can read the settings file " + file.string() +
+                               ", which holds keys; chmod 600 it"));
     EXPECT_EQ(log.find("sk-ant-x"), std::string::npos);
     std::filesystem::remove(file);
     readSettings(lookup, SettingsNeed::databaseOnly, problems);

@@ -90,12 +90,10 @@ class ServiceTest : public TempHomeTest {
     Config serviceConfig() const { return route(false); }
     Config ownKeyConfig() const { return route(true); }
     Config route(bool ownKey) const {
-        Config config;
-        config.apiBase = server->base();
-        config.useOwnKey = ownKey;
-        config.groqApiKey = ownKey ? "gsk_test_key" : "";
-        config.vocabulary = {};
-        return config;
+        return {.apiBase = server->base(),
+                .useOwnKey = ownKey,
+                .groqApiKey = ownKey ? "gsk_test_key" : "",
+                .vocabulary = {}};
     }
     Config anthropicConfig() const {
         Config config = ownKeyConfig();

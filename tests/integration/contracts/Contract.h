@@ -58,7 +58,8 @@ inline std::vector<std::string> keysGot(DeliveryWindowProcess& window, size_t co
         // "key press V control+shift"
         auto name = line->substr(line->find(' ', 4) + 1);
         name = name.substr(0, name.find(' '));
-        if (name.size() == 1) name[0] = static_cast<char>(std::tolower(name[0]));
+        if (name.size() == 1)
+            name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
         keys.push_back(name + (line->starts_with("key press") ? " down" : " up"));
     }
     return keys;

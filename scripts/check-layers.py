@@ -11,7 +11,8 @@ Includes (every `#include "..."` under src/ and service/):
   - a backend (linux/NAME/) includes base/, the seam's interfaces, itself and
     the backends BACKENDS lets it build on; never the core;
   - the wiring beside main.cpp includes base/, the seam and the backends;
-    only main.cpp, the composition root, includes the core;
+    only the programs' main.cpp (the application's, and the command front's
+    in linux/front/) include the core;
   - velvox-service includes base/, the seam and services/ (with the HTTP client).
 Link lines (target_link_libraries, and LINKS of velvox_module and
 velvox_backend, in every CMakeLists.txt and cmake/*.cmake):
@@ -52,6 +53,8 @@ def folder_of(path):
         return None
     top = parts[1]
     if top == "linux":
+        if parts[2:] == ("front", "main.cpp"):
+            return ("main", None)
         if len(parts) == 3:
             return ("main", None) if parts[2] == "main.cpp" else ("wiring", None)
         return ("backend", parts[2])

@@ -7,7 +7,6 @@
 #include "base/Brand.h"
 #include "base/Log.h"
 #include "base/Strings.h"
-#include "capture/KeptTake.h"
 #include "config/Config.h"
 #include "records/Stats.h"
 
@@ -91,49 +90,6 @@ int printStats(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 0;
 }
 
-// The exit status of a command the running copy took: a script that binds
-// it learns when nothing happened, and why.
-int refusedOrDone(const HandedOver& answer, const std::string& command, std::ostream& err) {
-    if (answer.refusal.empty()) return 0;
-    err << "velvox " << command << ": " << answer.refusal << "\n";
-    return 1;
-}
-
-// Hands `dictate start|stop|toggle [--boost]` to the running copy; starting
-// the application from here would open a window in the user's face instead.
-int dictate(const std::vector<std::string>& args, const Host& host, std::ostream& err) {
-    std::optional<DictationCommand> command =
-        args.size() >= 2 ? parseDictationCommand(args[1]) : std::nullopt;
-    bool boost = args.size() == 3 && args[2] == "--boost";
-    if (!command || args.size() > 3 || (args.size() == 3 && !boost)) return usage(err);
-    HandedOver answer =
-        host.handOverDictation ? host.handOverDictation(*command, boost) : HandedOver{};
-    if (answer.reached) return refusedOrDone(answer, "dictate " + args[1], err);
-    err << Brand::name << " is not running. Start it first, then run \"velvox dictate " << args[1]
-        << "\" again.\n";
-    return 1;
-}
-
-// Hands `retry` to the running copy, which owns the kept take; the file is
-// looked at here only to answer at once when there is nothing to retry.
-int retry(const std::vector<std::string>& args, const Host& host, std::ostream& err) {
-    constexpr int kNothingToRetry = 1;
-    constexpr int kNotRunning = 2;
-    if (args.size() != 1) return usage(err);
-    auto notRunning = [&] {
-        err << Brand::name << " is not running. Start it first, then run \"velvox retry\" again.\n";
-        return kNotRunning;
-    };
-    if (!host.applicationRunning || !host.applicationRunning()) return notRunning();
-    if (!KeptTake::exists()) {
-        err << "nothing to retry\n";
-        return kNothingToRetry;
-    }
-    HandedOver answer = host.handOverRetry ? host.handOverRetry() : HandedOver{};
-    if (!answer.reached) return notRunning();
-    return refusedOrDone(answer, "retry", err);
-}
-
 }  // namespace
 
 std::string maskedKey(const std::string& key) {
@@ -157,8 +113,10 @@ int dispatch(const std::vector<std::string>& args, const Host& host, std::ostrea
     }
     if (command == "config" && args.size() == 1) return printConfig(out);
     if (command == "stats") return printStats(args, out, err);
-    if (command == "dictate") return dictate(args, host, err);
-    if (command == "retry") return retry(args, host, err);
+    std::optional<int> handedOver = command == "dictate" ? dictate(args, host, err)
+                                    : command == "retry" ? retry(args, host, err)
+                                                         : std::nullopt;
+    if (handedOver) return *handedOver;
     if (command == "transcribe") return transcribeCommand({args.begin() + 1, args.end()}, out, err);
     return usage(err);
 }

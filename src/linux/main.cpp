@@ -159,16 +159,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine::Host host;
     host.launchApplication = runApplication;
-    auto answered = [](const std::optional<std::string>& refusal) {
-        return refusal ? CommandLine::HandedOver{true, *refusal} : CommandLine::HandedOver{};
-    };
-    host.handOverDictation = [answered](DictationCommand command, bool boost) {
-        return answered(handOverDictation(Brand::bundleID, dictationCommandName(command), boost));
-    };
-    host.applicationRunning = [] { return isApplicationRunning(Brand::bundleID); };
-    host.handOverRetry = [answered] {
-        return answered(handOverDictation(Brand::bundleID, "retry", false));
-    };
     int status = CommandLine::run(args, host, std::cout, std::cerr);
     // The network's thread is stopped and joined here, while everything its
     // last answers reach still exists: at the statics' end it would not.

@@ -9,12 +9,15 @@ fail() { echo "install check: $*" >&2; exit 1; }
 cmake --install "$1" --prefix "$prefix" >/dev/null
 
 entry="$prefix/share/applications/app.velvox.Velvox.desktop"
-for file in bin/velvox lib/velvox/libvelvox-home.so share/velvox/resources/settings.html \
+for file in bin/velvox lib/velvox/velvox-app lib/velvox/libvelvox-home.so share/velvox/resources/settings.html \
   share/velvox/resources/onboarding.html share/icons/hicolor/scalable/apps/app.velvox.Velvox.svg; do
   [ -f "$prefix/$file" ] || fail "no $file"
 done
-# The web engine comes with the Home module only, not with the program.
-! ldd "$prefix/bin/velvox" | grep -qE "webkit|javascriptcore" || fail "the program links the web engine"
+# The web engine comes with the Home module only, not with the program; the
+# command a desktop shortcut runs loads none of the application's libraries.
+! ldd "$prefix/lib/velvox/velvox-app" | grep -qE "webkit|javascriptcore" || fail "the program links the web engine"
+! ldd "$prefix/bin/velvox" | grep -qE "gtk|gdk|gstreamer|icu|webkit|curl|ssl|gnutls" ||
+  fail "the command front loads the application's libraries"
 [ ! -e "$prefix/share/velvox/resources/desktop" ] || fail "desktop files among the pages"
 desktop-file-validate "$entry" || fail "invalid desktop entry"
 grep -qx "Exec=$prefix/bin/velvox %u" "$entry" || fail "Exec does not name the installed binary"

@@ -30,16 +30,6 @@ struct ApplicationEvents {
 int runGtkApplication(const std::string& applicationID, const std::vector<std::string>& urls,
                       ApplicationEvents events);
 
-// Hands a dictation command to the copy of `applicationID` that runs in this
-// session, without ever becoming that copy; answers that copy's refusal
-// (empty when it carried the command out), none when no copy took it.
-std::optional<std::string> handOverDictation(const std::string& applicationID,
-                                             const std::string& command, bool boost);
-
-// Whether a copy of `applicationID` runs in this session (asked without
-// starting one).
-bool isApplicationRunning(const std::string& applicationID);
-
 // Ends the running application (its main loop returns).
 void quitGtkApplication();
 

@@ -315,13 +315,19 @@ TEST_F(DesktopEndToEndTest, WithAccessibilityTheTextIsTypedAndTheAppNamed) {
 }
 
 // A second launch opens Home in the running copy; an address hands its
-// sign-in over; only the first copy launched.
+// sign-in over; only the first copy launched; a command to a hung copy ends.
 TEST_F(EndToEndTest, SecondLaunchHandsOverAndLeaves) {
     EXPECT_EQ(command({"dictate", "toggle"}), 1) << "no running copy: nothing started";
     EXPECT_FALSE(fs::exists(settingsPath("app.log")));
     extraEnvironment = {{"WEBKIT_DISABLE_COMPOSITING_MODE", "1"},
                         {"WEBKIT_DISABLE_DMABUF_RENDERER", "1"}};
     startVelvox();
+    // A copy that has stopped answering is not waited on: the command says so.
+    ::kill(velvox->pid(), SIGSTOP);
+    EXPECT_EQ(command({"dictate", "stop"}), 1);
+    ::kill(velvox->pid(), SIGCONT);
+    EXPECT_NE(readWholeFile(root_ + "/command-2.out").find("the running copy did not answer"),
+              std::string::npos);
     EXPECT_EQ(command({}), 0);
     EXPECT_EQ(command({"velvox://auth?token=ovk_test"}), 0);
     ASSERT_TRUE(waitForLog("signed in from the browser callback"));

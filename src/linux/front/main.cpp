@@ -1,0 +1,67 @@
+// The program as a desktop shortcut runs it. `velvox dictate ...` and `velvox
+// retry` hand their command to the running copy over the session bus and end
+// here, in a few milliseconds: a press-and-hold shortcut that waited for the
+// toolkit's libraries to load would cut off the first word. Every other use
+// of the program is the application's, which takes this process over.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CommandHandOver.h"
+#include "base/Brand.h"
+#include "linux/glib/RunningCopy.h"
+
+namespace {
+
+using namespace velvox;
+
+// Beside this program in a build tree; installed, in the program's own
+// folder of libraries.
+std::string applicationProgram() {
+    std::error_code error;
+    std::filesystem::path here = std::filesystem::read_symlink("/proc/self/exe", error);
+    for (const auto& candidate :
+         {here.parent_path() / "velvox-app",
+          here.parent_path().parent_path() / "lib" / "velvox" / "velvox-app"})
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    return "velvox-app";
+}
+
+CommandLine::HandedOver answered(const std::optional<std::string>& refusal) {
+    return refusal ? CommandLine::HandedOver{true, *refusal} : CommandLine::HandedOver{};
+}
+
+std::optional<int> handOver(const std::vector<std::string>& args) {
+    CommandLine::HandOverHost host;
+    host.handOverDictation = [](DictationCommand command, bool boost) {
+        return answered(handOverDictation(Brand::bundleID, dictationCommandName(command), boost));
+    };
+    host.applicationRunning = [] { return isApplicationRunning(Brand::bundleID); };
+    host.handOverRetry = [] {
+        return answered(handOverDictation(Brand::bundleID, "retry", false));
+    };
+    if (args[0] == "dictate") return CommandLine::dictate(args, host, std::cerr);
+    if (args[0] == "retry") return CommandLine::retry(args, host, std::cerr);
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty()) {
+        if (std::optional<int> status = handOver(args)) return *status;
+    }
+    // Anything else, a command given wrongly included (the application
+    // shows the usage), with the same arguments and the same process.
+    std::string program = applicationProgram();
+    ::execv(program.c_str(), argv);
+    std::cerr << Brand::name << " cannot start " << program << ": " << std::strerror(errno) << "\n";
+    return 127;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velvox {
+
+// The copy of the application that runs in this session, as another process
+// reaches it over the session bus. Plain GDBus, no toolkit: the commands a
+// desktop shortcut runs use this and start in a few milliseconds.
+
+// Commands from `velvox dictate` and `velvox retry` arrive as a method call
+// on the application's own object, not as a fire-and-forget action, so that
+// the command line hears whether they were carried out.
+inline constexpr const char* kRunCommandMethod = "Run";
+std::string commandsInterface(const std::string& applicationID);
+// The object path GApplication gives the application's own object.
+std::string objectPathOf(const std::string& applicationID);
+
+// Hands a dictation command to the copy of `applicationID` that runs in this
+// session, without ever becoming that copy; answers that copy's refusal
+// (empty when it carried the command out), none when no copy took it. A copy
+// that does not answer within a second is refused as one that did not answer.
+std::optional<std::string> handOverDictation(const std::string& applicationID,
+                                             const std::string& command, bool boost);
+
+// Whether a copy of `applicationID` runs in this session (asked without
+// starting one).
+bool isApplicationRunning(const std::string& applicationID);
+
+}  // namespace velvox

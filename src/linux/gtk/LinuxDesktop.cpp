@@ -365,13 +365,30 @@ bool LinuxDesktop::loginItemEnabled() {
     return enabled;
 }
 
+namespace {
+
+// The login starts the program people run, as the desktop entry does: in a
+// build tree beside the application, installed in the bin folder above its
+// lib/velvox; this very program where neither is (a test's).
+std::string programPeopleRun() {
+    std::string folder = Files::executableFolder();
+    for (const std::string& candidate : {folder + "/velvox", folder + "/../../bin/velvox"}) {
+        char resolved[PATH_MAX];
+        if (::access(candidate.c_str(), X_OK) == 0 && ::realpath(candidate.c_str(), resolved))
+            return resolved;
+    }
+    return Files::executablePath();
+}
+
+}  // namespace
+
 std::optional<std::string> LinuxDesktop::setLoginItem(bool enabled) {
     std::string file = autostartFile();
     if (!enabled) {
         if (::unlink(file.c_str()) == 0 || errno == ENOENT) return std::nullopt;
         return "could not remove " + file + ": " + std::strerror(errno);
     }
-    std::string executable = Files::executablePath();
+    std::string executable = programPeopleRun();
     if (executable.empty()) return std::string("could not find the program's own path");
     std::string folder = file.substr(0, file.rfind('/'));
     std::string error;

@@ -21,21 +21,17 @@ namespace {
 using Factory = HomeWindowFactory;
 
 // The factory from a program that links the window in, else from the module
-// beside the program (a build tree) or in its lib/velvox folder (installed).
+// beside the program (in a build tree, and in lib/velvox installed).
 Factory findFactory(std::string& reasons) {
     if (void* linked = ::dlsym(RTLD_DEFAULT, kHomeWindowFactory))
         return reinterpret_cast<Factory>(linked);
-    std::string folder = Files::executableFolder();
-    for (const std::string& candidate :
-         {folder + "/" + kHomeWindowModule, folder + "/../lib/velvox/" + kHomeWindowModule}) {
-        if (!Files::exists(candidate)) continue;
+    std::string module = Files::executableFolder() + "/" + kHomeWindowModule;
+    if (Files::exists(module)) {
         std::string reason;
-        if (Factory factory = openHomeWindowModule(candidate, reason)) return factory;
+        if (Factory factory = openHomeWindowModule(module, reason)) return factory;
         reasons += reason + "; ";
     }
-    if (reasons.empty())
-        reasons = std::string(kHomeWindowModule) + " found neither in " + folder + " nor in " +
-                  folder + "/../lib/velvox";
+    if (reasons.empty()) reasons = "no " + module;
     return nullptr;
 }
 
@@ -86,7 +82,8 @@ HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometry
 HomeWindowLoader::~HomeWindowLoader() = default;
 
 std::string HomeWindowLoader::defaultPagesFolder() {
-    std::string installed = Files::executableFolder() + "/../share/velvox/resources";
+    // Installed, the application is in PREFIX/lib/velvox and its pages in PREFIX/share.
+    std::string installed = Files::executableFolder() + "/../../share/velvox/resources";
     char resolved[PATH_MAX];
     if (Files::exists(installed + "/settings.html") && ::realpath(installed.c_str(), resolved))
         return resolved;

@@ -1,10 +1,12 @@
-// The program as a desktop shortcut runs it. `velvox dictate ...` and `velvox
-// retry` hand their command to the running copy over the session bus and end
-// here, in a few milliseconds: a press-and-hold shortcut that waited for the
-// toolkit's libraries to load would cut off the first word. Every other use
-// of the program is the application's, which takes this process over.
+// The program as a desktop shortcut or the browser runs it. `velvox dictate
+// ...`, `velvox retry` and a second launch (with a sign-in address or none)
+// go to the running copy over the session bus and end here, in a few
+// milliseconds: a press-and-hold shortcut that waited for the toolkit's
+// libraries to load would cut off the first word. Every other use of the
+// program is the application's, which takes this process over.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -58,6 +60,12 @@ int main(int argc, char** argv) {
     if (!args.empty()) {
         if (std::optional<int> status = handOver(args)) return *status;
     }
+    // A second launch, with the browser's sign-in address or none, goes to the
+    // copy that runs; without one, the application starts below.
+    bool onlyAddresses = std::all_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg.starts_with("velvox:");
+    });
+    if (onlyAddresses && handOverLaunch(Brand::bundleID, args)) return 0;
     // Anything else, a command given wrongly included (the application
     // shows the usage), with the same arguments and the same process.
     std::string program = applicationProgram();

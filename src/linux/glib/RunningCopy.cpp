@@ -66,4 +66,30 @@ std::optional<std::string> handOverDictation(const std::string& applicationID,
     return answer;
 }
 
+bool handOverLaunch(const std::string& applicationID, const std::vector<std::string>& urls) {
+    constexpr int kTimeoutMilliseconds = 1000;
+    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return false;
+    GVariantBuilder addresses;
+    g_variant_builder_init(&addresses, G_VARIANT_TYPE("as"));
+    for (const auto& url : urls) g_variant_builder_add(&addresses, "s", url.c_str());
+    GVariant* noPlatformData = g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+    GVariant* arguments = urls.empty() ? g_variant_new("(@a{sv})", noPlatformData)
+                                       : g_variant_new("(as@a{sv})", &addresses, noPlatformData);
+    if (urls.empty()) g_variant_builder_clear(&addresses);
+    // GApplication's own interface for a launch handed over, never auto-started.
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+        bus, applicationID.c_str(), objectPathOf(applicationID).c_str(),
+        "org.freedesktop.Application", urls.empty() ? "Activate" : "Open", arguments, nullptr,
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMilliseconds, nullptr, &error);
+    // A copy still busy starting has the call queued and carries it out
+    // later: handing it over again would open the address twice.
+    return reply || !(g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT) ||
+                      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE));
+}
+
 }  // namespace velvox

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velvox {
 
@@ -23,6 +24,11 @@ std::string objectPathOf(const std::string& applicationID);
 // that does not answer within a second is refused as one that did not answer.
 std::optional<std::string> handOverDictation(const std::string& applicationID,
                                              const std::string& command, bool boost);
+
+// Hands addresses to the copy of `applicationID` that runs in this session,
+// or with none asks it to show itself, as a second launch does; false when no
+// copy took them.
+bool handOverLaunch(const std::string& applicationID, const std::vector<std::string>& urls);
 
 // Whether a copy of `applicationID` runs in this session (asked without
 // starting one).

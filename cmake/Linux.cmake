@@ -12,6 +12,7 @@ pkg_check_modules(GST_DEPS REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-base
                   gstreamer-pbutils-1.0)
 pkg_check_modules(ATSPI_DEPS REQUIRED IMPORTED_TARGET atspi-2)
 pkg_check_modules(WAYLAND_DEPS REQUIRED IMPORTED_TARGET wayland-client xkbcommon)
+pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 
 # The HTTP client stands alone so that the service links it without the desktop.
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
@@ -32,13 +33,16 @@ function(velvox_backend name)
 endfunction()
 
 velvox_backend(glib LINKS PkgConfig::GLIB)
+# The running copy as other processes reach it (the command front among them).
+velvox_backend(dbus LINKS PkgConfig::DBUS)
 # The desktop's font comes from the toolkit's settings.
 velvox_backend(draw LINKS PkgConfig::DRAW_DEPS PkgConfig::GTK_DEPS)
 # GDK's own X connection shares its error trap.
 velvox_backend(x11 LINKS velvox_linux_glib PkgConfig::X11_DEPS PkgConfig::GTK_DEPS)
 velvox_backend(atspi LINKS velvox_linux_glib PkgConfig::ATSPI_DEPS)
 velvox_backend(gst LINKS velvox_linux_glib PkgConfig::GST_DEPS)
-velvox_backend(gtk LINKS velvox_linux_glib velvox_linux_draw velvox_linux_x11 PkgConfig::GTK_DEPS)
+velvox_backend(gtk LINKS velvox_linux_glib velvox_linux_dbus velvox_linux_draw velvox_linux_x11
+               PkgConfig::GTK_DEPS)
 velvox_backend(wayland LINKS velvox_linux_glib velvox_linux_draw PkgConfig::WAYLAND_DEPS)
 # The loader only: the window itself is the module below.
 velvox_backend(home EXCLUDE src/linux/home/WebKitHomeWindow.cpp src/linux/home/WindowGeometry.cpp

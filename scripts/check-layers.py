@@ -32,10 +32,10 @@ CORE = ["base", "platform", "config", "services", "text", "records", "capture", 
         "feedback", "home", "app"]
 # What each backend of the port is built on, besides base/ and the seam.
 BACKENDS = {
-    "glib": [], "draw": [], "x11": ["glib"], "atspi": ["glib"], "gst": ["glib"],
+    "glib": [], "dbus": [], "draw": [], "x11": ["glib"], "atspi": ["glib"], "gst": ["glib"],
     # GTK draws the pill with the drawing helpers and finds the active
     # window's monitor on the X server it runs on.
-    "gtk": ["glib", "draw", "x11"], "wayland": ["glib", "draw"], "home": ["glib"],
+    "gtk": ["glib", "dbus", "draw", "x11"], "wayland": ["glib", "draw"], "home": ["glib"],
 }
 SERVICE_MAY_INCLUDE = {"base", "platform", "services"}
 

@@ -14,6 +14,7 @@ packages=(
   # desktop: GTK, WebKitGTK, tray, X11, accessibility, audio
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   libx11-dev libxi-dev libxtst-dev libxfixes-dev libxkbcommon-x11-dev libxkbcommon-dev
+  libdbus-1-dev  # the command front speaks to the running copy with libdbus alone
   libatspi2.0-dev at-spi2-core libwayland-dev libwayland-bin wayland-protocols  # wayland-scanner, xdg-shell for protocols/
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad

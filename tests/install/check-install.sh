@@ -16,7 +16,7 @@ done
 # The web engine comes with the Home module only, not with the program; the
 # command a desktop shortcut runs loads none of the application's libraries.
 ! ldd "$prefix/lib/velvox/velvox-app" | grep -qE "webkit|javascriptcore" || fail "the program links the web engine"
-! ldd "$prefix/bin/velvox" | grep -qE "gtk|gdk|gstreamer|icu|webkit|curl|ssl|gnutls" ||
+! ldd "$prefix/bin/velvox" | grep -qE "gtk|gdk|glib|gio|gstreamer|icu|webkit|curl|ssl|gnutls" ||
   fail "the command front loads the application's libraries"
 [ ! -e "$prefix/share/velvox/resources/desktop" ] || fail "desktop files among the pages"
 desktop-file-validate "$entry" || fail "invalid desktop entry"

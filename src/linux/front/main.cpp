@@ -17,7 +17,7 @@
 
 #include "app/CommandHandOver.h"
 #include "base/Brand.h"
-#include "linux/glib/RunningCopy.h"
+#include "linux/dbus/RunningCopy.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <csignal>
 #include <memory>
 
+#include "linux/dbus/RunningCopy.h"
 #include "linux/glib/GlibIds.h"
-#include "linux/glib/RunningCopy.h"
 
 namespace velvox {
 

@@ -7,8 +7,9 @@
 namespace velvox {
 
 // The copy of the application that runs in this session, as another process
-// reaches it over the session bus. Plain GDBus, no toolkit: the commands a
-// desktop shortcut runs use this and start in a few milliseconds.
+// reaches it over the session bus: with libdbus alone, no toolkit and no GLib
+// (whose bus client starts threads and a type system first), so that the
+// commands a desktop shortcut runs end in a few milliseconds.
 
 // Commands from `velvox dictate` and `velvox retry` arrive as a method call
 // on the application's own object, not as a fire-and-forget action, so that

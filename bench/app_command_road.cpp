@@ -105,6 +105,25 @@ double percentile(std::vector<double> samples, double share) {
     return samples[std::min(samples.size() - 1, size_t(share * double(samples.size())))];
 }
 
+// What starting any process costs on this machine: /bin/true, spawned and
+// waited for as the command is, 100 times.
+void BM_ProcessStartFloor(benchmark::State& state) {
+    std::vector<char*> argv = {const_cast<char*>("/bin/true"), nullptr};
+    std::vector<double> exited;
+    for (auto _ : state) {
+        for (int run = 0; run < 100; ++run) {
+            auto start = Clock::now();
+            pid_t pid = 0;
+            if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) continue;
+            waitpid(pid, nullptr, 0);
+            exited.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+    }
+    if (!exited.empty()) state.counters["exit_p50_ms"] = percentile(exited, 0.5);
+}
+BENCHMARK(BM_ProcessStartFloor)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // 100 commands per repetition: start to the copy having it, and start to exit.
 void BM_DictateCommandToRunningCopy(benchmark::State& state) {
     bench::useTemporaryHome();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -29,5 +30,25 @@ inline std::string dictationCommandName(DictationCommand command) {
     }
     return "";
 }
+
+// A desktop shortcut's press and release run one command process each, and
+// the one started second may reach the running copy first. A command sent
+// before the last one carried out is stale: the start of a key already
+// released would record until the cap.
+class DictationCommandOrder {
+  public:
+    // Whether a command sent at `sentAt` (the system's monotonic clock, in
+    // nanoseconds; none for a sender that does not say) may be carried out;
+    // it becomes the last one when it may.
+    bool takes(std::optional<uint64_t> sentAt) {
+        if (!sentAt) return true;
+        if (*sentAt <= last_) return false;
+        last_ = *sentAt;
+        return true;
+    }
+
+  private:
+    uint64_t last_ = 0;
+};
 
 }  // namespace velvox

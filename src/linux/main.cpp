@@ -129,8 +129,11 @@ int runApplication(const std::vector<std::string>& urls) {
     events.reopened = [] {
         if (delegate) delegate->reopen();
     };
-    events.dictate = [](const std::string& command, bool boost) -> std::string {
+    events.dictate = [](const std::string& command, bool boost,
+                        std::optional<uint64_t> sentAt) -> std::string {
+        static DictationCommandOrder order;
         if (!delegate) return "not started yet";
+        if (!order.takes(sentAt)) return "a later command came first";
         if (command == "retry") return delegate->controller().retryLastDictation();
         auto parsed = parseDictationCommand(command);
         if (!parsed) return "unknown command \"" + command + "\"";

@@ -98,19 +98,31 @@ bool isApplicationRunning(const std::string& applicationID) {
 }
 
 std::optional<std::string> handOverDictation(const std::string& applicationID,
-                                             const std::string& command, bool boost) {
+                                             const std::string& command, bool boost,
+                                             std::optional<uint64_t> sentAt) {
     Connection bus = sessionBus();
-    if (!bus) return std::nullopt;
-    Message message =
-        callTo(applicationID, commandsInterface(applicationID).c_str(), kRunCommandMethod);
     const char* text = command.c_str();
+    if (!bus || !dbus_validate_utf8(text, nullptr)) return std::nullopt;
     dbus_bool_t withBoost = boost;
-    if (!dbus_validate_utf8(text, nullptr) ||
-        !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_BOOLEAN,
-                                  &withBoost, DBUS_TYPE_INVALID))
-        return std::nullopt;
+    dbus_uint64_t at = sentAt.value_or(0);
     std::string errorName;
-    Message reply = send(bus.get(), message.get(), errorName);
+    Message reply;
+    // The time goes with the command; a copy of an earlier release, still
+    // running after an update, knows the command without it.
+    for (bool withTime : {sentAt.has_value(), false}) {
+        Message message = callTo(applicationID, commandsInterface(applicationID).c_str(),
+                                 withTime ? kRunSentCommandMethod : kRunCommandMethod);
+        bool filled =
+            withTime ? dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &text,
+                                                DBUS_TYPE_BOOLEAN, &withBoost, DBUS_TYPE_UINT64,
+                                                &at, DBUS_TYPE_INVALID)
+                     : dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &text,
+                                                DBUS_TYPE_BOOLEAN, &withBoost, DBUS_TYPE_INVALID);
+        if (!filled) return std::nullopt;
+        errorName.clear();
+        reply = send(bus.get(), message.get(), errorName);
+        if (!withTime || errorName != DBUS_ERROR_UNKNOWN_METHOD) break;
+    }
     if (!reply) {
         // It may yet carry it out: not the same as none running.
         if (errorName == DBUS_ERROR_NO_REPLY || errorName == DBUS_ERROR_TIMEOUT)

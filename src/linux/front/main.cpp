@@ -4,10 +4,12 @@
 // milliseconds: a press-and-hold shortcut that waited for the toolkit's
 // libraries to load would cut off the first word. Every other use of the
 // program is the application's, which takes this process over.
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -39,10 +41,19 @@ CommandLine::HandedOver answered(const std::optional<std::string>& refusal) {
     return refusal ? CommandLine::HandedOver{true, *refusal} : CommandLine::HandedOver{};
 }
 
-std::optional<int> handOver(const std::vector<std::string>& args) {
+// When this process was started: a shortcut's release may overtake its
+// press on the way to the running copy, which tells them apart by this.
+uint64_t startedAt() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1'000'000'000u + uint64_t(now.tv_nsec);
+}
+
+std::optional<int> handOver(const std::vector<std::string>& args, uint64_t sentAt) {
     CommandLine::HandOverHost host;
-    host.handOverDictation = [](DictationCommand command, bool boost) {
-        return answered(handOverDictation(Brand::bundleID, dictationCommandName(command), boost));
+    host.handOverDictation = [sentAt](DictationCommand command, bool boost) {
+        return answered(
+            handOverDictation(Brand::bundleID, dictationCommandName(command), boost, sentAt));
     };
     host.applicationRunning = [] { return isApplicationRunning(Brand::bundleID); };
     host.handOverRetry = [] {
@@ -56,9 +67,10 @@ std::optional<int> handOver(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    uint64_t sentAt = startedAt();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {
-        if (std::optional<int> status = handOver(args)) return *status;
+        if (std::optional<int> status = handOver(args, sentAt)) return *status;
     }
     // A second launch, with the browser's sign-in address or none, goes to the
     // copy that runs; without one, the application starts below.

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 
 #include "linux/dbus/RunningCopy.h"
 #include "linux/glib/GlibIds.h"
@@ -50,15 +51,23 @@ void onOpen(GApplication*, GFile** files, gint count, const gchar*, gpointer dat
     if (!urls.empty() && shell->events.opened) shell->events.opened(urls);
 }
 
-void onCommandCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+void onCommandCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                    GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
-    // The bus has checked the arguments against the interface: (sb).
+    // The bus has checked the arguments against the interface: (sb), and
+    // the time it was sent after them when the sender says it.
     auto* shell = static_cast<Shell*>(data);
     const gchar* command = nullptr;
     gboolean boost = FALSE;
-    g_variant_get(parameters, "(&sb)", &command, &boost);
+    std::optional<uint64_t> sentAt;
+    if (std::string(method) == kRunSentCommandMethod) {
+        guint64 at = 0;
+        g_variant_get(parameters, "(&sbt)", &command, &boost, &at);
+        sentAt = at;
+    } else {
+        g_variant_get(parameters, "(&sb)", &command, &boost);
+    }
     std::string refusal =
-        shell->events.dictate ? shell->events.dictate(command, boost) : "not started yet";
+        shell->events.dictate ? shell->events.dictate(command, boost, sentAt) : "not started yet";
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", refusal.c_str()));
 }
 
@@ -69,12 +78,15 @@ class CommandsObject {
     CommandsObject(const std::string& applicationID, Shell* shell)
         : bus_(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
         if (!bus_) return;
+        const std::string arguments =
+            "<arg type='s' name='command' direction='in'/>"
+            "<arg type='b' name='boost' direction='in'/>";
+        const std::string refusal = "<arg type='s' name='refusal' direction='out'/></method>";
         std::string xml = "<node><interface name='" + commandsInterface(applicationID) +
-                          "'><method name='" + kRunCommandMethod +
-                          "'><arg type='s' name='command' direction='in'/>"
-                          "<arg type='b' name='boost' direction='in'/>"
-                          "<arg type='s' name='refusal' direction='out'/>"
-                          "</method></interface></node>";
+                          "'><method name='" + kRunCommandMethod + "'>" + arguments + refusal +
+                          "<method name='" + kRunSentCommandMethod + "'>" + arguments +
+                          "<arg type='t' name='sentAt' direction='in'/>" + refusal +
+                          "</interface></node>";
         g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
         static const GDBusInterfaceVTable vtable = {onCommandCall, nullptr, nullptr, {}};
         if (node)

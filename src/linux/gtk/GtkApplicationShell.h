@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,7 +19,11 @@ struct ApplicationEvents {
     // A dictation command handed over by `velvox dictate` ("start", "stop"
     // or "toggle"), with or without the boost, or "retry" by `velvox retry`;
     // answers why it was refused, empty when it was carried out.
-    std::function<std::string(const std::string& command, bool boost)> dictate;
+    // `sentAt`: when the command's process sent it (the monotonic clock, in
+    // nanoseconds), where it says.
+    std::function<std::string(const std::string& command, bool boost,
+                              std::optional<uint64_t> sentAt)>
+        dictate;
     // The application is about to end (quit, SIGTERM, SIGINT).
     std::function<void()> terminating;
 };

@@ -99,6 +99,15 @@ TEST_F(CommandLineTest, DictateAndRetryHandOverToTheRunningCopyOnly) {
     EXPECT_TRUE(launchedWith.empty()) << "a command never starts the application itself";
 }
 
+// A shortcut's release can overtake its press: what was sent before the last
+// command carried out is refused; a sender that gives no time always counts.
+TEST(DictationCommandOrderTest, CommandsSentBeforeTheLastOneCarriedOutAreStale) {
+    DictationCommandOrder order;
+    const std::pair<std::optional<uint64_t>, bool> arrivals[] = {
+        {200, true}, {100, false}, {std::nullopt, true}, {200, false}, {201, true}};
+    for (const auto& [sentAt, taken] : arrivals) EXPECT_EQ(order.takes(sentAt), taken);
+}
+
 TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNothing) {
     ASSERT_EQ(run({"config"}), 0);
     EXPECT_TRUE(wroteNothing()) << "no folder, no install id";

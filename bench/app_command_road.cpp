@@ -54,9 +54,9 @@ class StandInCopy {
         std::replace(path.begin(), path.end(), '.', '/');
         std::replace(path.begin(), path.end(), '-', '_');
         std::string xml = "<node><interface name='" + id +
-                          ".Dictation'><method name='Run'><arg type='s' direction='in'/>"
-                          "<arg type='b' direction='in'/><arg type='s' direction='out'/>"
-                          "</method></interface></node>";
+                          ".Dictation'><method name='RunSent'><arg type='s' direction='in'/>"
+                          "<arg type='b' direction='in'/><arg type='t' direction='in'/>"
+                          "<arg type='s' direction='out'/></method></interface></node>";
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
         static const GDBusInterfaceVTable vtable = {
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,

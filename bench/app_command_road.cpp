@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/Brand.h"
+#include "linux/dbus/RunningCopy.h"
 #include "support/BenchHome.h"
 
 extern char** environ;
@@ -50,13 +51,12 @@ class StandInCopy {
         g_main_context_push_thread_default(context);
         loop_ = g_main_loop_new(context, FALSE);
         GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        std::string id = Brand::bundleID, path = "/" + id;
-        std::replace(path.begin(), path.end(), '.', '/');
-        std::replace(path.begin(), path.end(), '-', '_');
-        std::string xml = "<node><interface name='" + id +
-                          ".Dictation'><method name='RunSent'><arg type='s' direction='in'/>"
-                          "<arg type='b' direction='in'/><arg type='t' direction='in'/>"
-                          "<arg type='s' direction='out'/></method></interface></node>";
+        std::string id = Brand::bundleID;
+        std::string xml = "<node><interface name='" + commandsInterface(id) + "'><method name='" +
+                          kRunSentCommandMethod +
+                          "'><arg type='s' direction='in'/><arg type='b' direction='in'/>"
+                          "<arg type='t' direction='in'/><arg type='s' direction='out'/>"
+                          "</method></interface></node>";
         GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml.c_str(), nullptr);
         static const GDBusInterfaceVTable vtable = {
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
@@ -69,8 +69,8 @@ class StandInCopy {
             nullptr,
             nullptr,
             {}};
-        g_dbus_connection_register_object(bus, path.c_str(), node->interfaces[0], &vtable, this,
-                                          nullptr, nullptr);
+        g_dbus_connection_register_object(bus, objectPathOf(id).c_str(), node->interfaces[0],
+                                          &vtable, this, nullptr, nullptr);
         GVariant* reply = g_dbus_connection_call_sync(
             bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "RequestName", g_variant_new("(su)", id.c_str(), 4u), G_VARIANT_TYPE("(u)"),

@@ -23,15 +23,19 @@ struct MessageUnref {
 using Connection = std::unique_ptr<DBusConnection, ConnectionCloser>;
 using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 
-// A connection of our own: nothing else in this process shares it, and
-// losing it does not end the process.
-Connection sessionBus() {
-    DBusError error;
-    dbus_error_init(&error);
-    Connection bus(dbus_bus_get_private(DBUS_BUS_SESSION, &error));
-    dbus_error_free(&error);
-    if (bus) dbus_connection_set_exit_on_disconnect(bus.get(), FALSE);
-    return bus;
+// A connection of our own, made once per process (`velvox retry` asks
+// whether a copy runs, then hands the command over): nothing else in this
+// process shares it, and losing it does not end the process.
+DBusConnection* sessionBus() {
+    static const Connection bus = [] {
+        DBusError error;
+        dbus_error_init(&error);
+        Connection made(dbus_bus_get_private(DBUS_BUS_SESSION, &error));
+        dbus_error_free(&error);
+        if (made) dbus_connection_set_exit_on_disconnect(made.get(), FALSE);
+        return made;
+    }();
+    return bus.get();
 }
 
 // A call to the application's own object, which never starts it.
@@ -77,14 +81,14 @@ std::string objectPathOf(const std::string& applicationID) {
 }
 
 bool isApplicationRunning(const std::string& applicationID) {
-    Connection bus = sessionBus();
+    DBusConnection* bus = sessionBus();
     if (!bus) return false;
     Message message(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
                                                  DBUS_INTERFACE_DBUS, "NameHasOwner"));
     const char* name = applicationID.c_str();
     dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     std::string errorName;
-    Message reply = send(bus.get(), message.get(), errorName);
+    Message reply = send(bus, message.get(), errorName);
     dbus_bool_t running = FALSE;
     if (reply) {
         DBusError error;
@@ -100,7 +104,7 @@ bool isApplicationRunning(const std::string& applicationID) {
 std::optional<std::string> handOverDictation(const std::string& applicationID,
                                              const std::string& command, bool boost,
                                              std::optional<uint64_t> sentAt) {
-    Connection bus = sessionBus();
+    DBusConnection* bus = sessionBus();
     const char* text = command.c_str();
     if (!bus || !dbus_validate_utf8(text, nullptr)) return std::nullopt;
     dbus_bool_t withBoost = boost;
@@ -120,7 +124,7 @@ std::optional<std::string> handOverDictation(const std::string& applicationID,
                                                 DBUS_TYPE_BOOLEAN, &withBoost, DBUS_TYPE_INVALID);
         if (!filled) return std::nullopt;
         errorName.clear();
-        reply = send(bus.get(), message.get(), errorName);
+        reply = send(bus, message.get(), errorName);
         if (!withTime || errorName != DBUS_ERROR_UNKNOWN_METHOD) break;
     }
     if (!reply) {
@@ -140,7 +144,7 @@ std::optional<std::string> handOverDictation(const std::string& applicationID,
 }
 
 bool handOverLaunch(const std::string& applicationID, const std::vector<std::string>& urls) {
-    Connection bus = sessionBus();
+    DBusConnection* bus = sessionBus();
     if (!bus) return false;
     // GApplication's own interface for a launch handed over.
     Message message =
@@ -162,7 +166,7 @@ bool handOverLaunch(const std::string& applicationID, const std::vector<std::str
     dbus_message_iter_open_container(&arguments, DBUS_TYPE_ARRAY, "{sv}", &platformData);
     dbus_message_iter_close_container(&arguments, &platformData);
     std::string errorName;
-    Message reply = send(bus.get(), message.get(), errorName);
+    Message reply = send(bus, message.get(), errorName);
     // A copy still busy starting has the call queued and carries it out
     // later: handing it over again would open the address twice.
     return reply || !noCopyThere(errorName);

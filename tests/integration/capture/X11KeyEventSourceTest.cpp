@@ -4,8 +4,7 @@
 #include <X11/Xlib.h>
 
 #include "capture/HotkeyMonitor.h"
-#include "integration/DesktopTest.h"
-#include "integration/delivery/DeliveryWindowProcess.h"
+#include "integration/contracts/Contract.h"
 #include "linux/x11/InjectedKeys.h"
 #include "linux/x11/X11KeyEventSource.h"
 #include "linux/x11/XTestPaste.h"
@@ -23,10 +22,6 @@ class X11KeyEventSourceTest : public DesktopTest {
         DesktopTest::SetUp();
         source = std::make_shared<X11KeyEventSource>();
         Platform::installKeyEventSource(source);
-        ASSERT_TRUE(
-            window.started() &&
-            shell("id=$(xdotool search --sync --onlyvisible --pid " + std::to_string(window.pid()) +
-                  " | head -n1) && xdotool windowactivate --sync $id windowfocus --sync $id"));
     }
     void TearDown() override {
         monitor.reset();
@@ -41,7 +36,7 @@ class X11KeyEventSourceTest : public DesktopTest {
     void startMonitor(const std::vector<int64_t>& keys) {
         heard.clear();
         others.clear();
-        window.forget();
+        window->forget();
         monitor = std::make_unique<HotkeyMonitor>();
         auto note = [this](const char* what, std::optional<int64_t> code) {
             heard.push_back(what + (code ? std::to_string(*code) : "none"));
@@ -58,12 +53,12 @@ class X11KeyEventSourceTest : public DesktopTest {
         return shell("xdotool " + keys) && spinUntil([&] { return heard.size() >= count; });
     }
     bool reached(const std::string& key) {
-        return window.saw("key press " + key + " ") || window.saw("key release " + key + " ");
+        return window->saw("key press " + key + " ") || window->saw("key release " + key + " ");
     }
     // Types F12 (no lock or layout changes it) and waits until the window has
     // it: every key event sent before has then been handled by the server.
     bool typeMarker() {
-        return shell("xdotool key F12") && window.waitForPrefix("key release F12 ");
+        return shell("xdotool key F12") && window->waitForPrefix("key release F12 ");
     }
     // Another client grabs F5 (or lets go of it) with these modifiers.
     void otherGrabsF5(unsigned modifiers, bool grab = true) {
@@ -75,7 +70,7 @@ class X11KeyEventSourceTest : public DesktopTest {
     }
 
     // What the user types into: the delivery tests' window ("key press F5 none").
-    DeliveryWindowProcess window;
+    std::unique_ptr<DeliveryWindowProcess> window = focusedWindow();
     Display* other = XOpenDisplay(nullptr);
     std::shared_ptr<X11KeyEventSource> source;
     std::unique_ptr<HotkeyMonitor> monitor;
@@ -128,7 +123,7 @@ TEST_F(X11KeyEventSourceTest, HotkeyFiresOnceAndIsSwallowedWithLocksModifiersAnd
         ASSERT_TRUE(typeMarker());
         EXPECT_EQ(heard, (Events{"down 96", "up 96"}));
         EXPECT_FALSE(reached("F5"));
-        EXPECT_TRUE(!c.reaches || window.saw("key press " + std::string(c.reaches)));
+        EXPECT_TRUE(!c.reaches || window->saw("key press " + std::string(c.reaches)));
         ASSERT_TRUE(shell(c.off));
         monitor.reset();
         if (c.otherHoldsControlF5) otherGrabsF5(ControlMask, false);
@@ -143,7 +138,7 @@ TEST_F(X11KeyEventSourceTest,
     EXPECT_TRUE(heard.empty()) << "left alt is not right alt";
     ASSERT_TRUE(xdotool("key Alt_R", 2) && typeMarker());
     EXPECT_EQ(heard, (Events{"down 61", "up 61"}));
-    EXPECT_TRUE(window.saw("key press Alt_R") && window.saw("key release Alt_R"));
+    EXPECT_TRUE(window->saw("key press Alt_R") && window->saw("key release Alt_R"));
 
     // Escape or a letter typed while it is held reaches the hotkey logic
     // (which may cancel or discard the take) and the window alike.
@@ -151,7 +146,7 @@ TEST_F(X11KeyEventSourceTest,
     ASSERT_TRUE(xdotool("keydown Control_R key Escape key q keyup Control_R", 2));
     EXPECT_EQ(others, (std::vector<int64_t>{53, 12}));
     ASSERT_TRUE(typeMarker());
-    EXPECT_TRUE(window.saw("key press Escape") && window.saw("key press q"));
+    EXPECT_TRUE(window->saw("key press Escape") && window->saw("key press q"));
 
     // The paste types Control+V through XTEST, the device xdotool uses too:
     // our own keystroke must not look like the user pressing a control
@@ -161,7 +156,7 @@ TEST_F(X11KeyEventSourceTest,
     ASSERT_TRUE(paste);
     paste->post({});
     ASSERT_TRUE(spinUntil([] { return !InjectedKeys::active(); }) && typeMarker());
-    EXPECT_TRUE(window.saw("key press Control_L") && window.saw("key release v"))
+    EXPECT_TRUE(window->saw("key press Control_L") && window->saw("key release v"))
         << "the paste reached the window";
     EXPECT_TRUE(heard.empty()) << "our Control+V is not the left control hotkey";
     ASSERT_TRUE(xdotool("key Control_L", 2));

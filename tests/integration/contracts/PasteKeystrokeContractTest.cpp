@@ -27,13 +27,15 @@ using Keys = std::vector<std::string>;
 // and by the desktop's remote desktop portal (whose stand-in records the keys
 // it was asked to press). A driver makes the keystroke with a focus that is a
 // terminal emulator's when `terminal` says so.
-struct XTestDriver {
-    static constexpr const char* kName = "XTest";
+struct IntoWindow {
     bool terminal = false;
     std::unique_ptr<DeliveryWindowProcess> window = focusedWindow();
-    std::shared_ptr<PasteKeystroke> keystroke = XTestPaste::create([this] { return terminal; });
     Keys keysGot(size_t count) { return testing::keysGot(*window, count); }
     std::string text() { return window->lastText("entry"); }
+};
+struct XTestDriver : IntoWindow {
+    static constexpr const char* kName = "XTest";
+    std::shared_ptr<PasteKeystroke> keystroke = XTestPaste::create([this] { return terminal; });
     // A window without a paste key: xterm's, whose paste takes the primary selection.
     bool cannotPaste() {
         window = focusedWindow({"--class", "XTerm"});
@@ -41,14 +43,10 @@ struct XTestDriver {
     }
     static std::optional<std::string> unavailable() { return needs("DISPLAY"); }
 };
-struct VirtualKeyboardDriver {
+struct VirtualKeyboardDriver : IntoWindow {
     static constexpr const char* kName = "VirtualKeyboard";
-    bool terminal = false;
-    std::unique_ptr<DeliveryWindowProcess> window = focusedWindow();
     std::shared_ptr<PasteKeystroke> keystroke =
         VirtualKeyboardPaste::create(WaylandConnection::open(), [this] { return terminal; });
-    Keys keysGot(size_t count) { return testing::keysGot(*window, count); }
-    std::string text() { return window->lastText("entry"); }
     static bool cannotPaste() { return false; }
     static std::optional<std::string> unavailable() { return needs("WAYLAND_DISPLAY"); }
 };

@@ -51,6 +51,7 @@ DEFAULT_FILES = [
     "src/home/WebText.cpp", "src/home/HomeSettings.cpp", "src/home/HomeFeeds.cpp",
     "src/home/Home.cpp", "src/home/PageMessage.cpp",
     "src/app/DictationRetry.cpp", "src/app/DictationPipeline.cpp", "src/app/CommandLine.cpp",
+    "src/app/CommandHandOver.cpp",
     "src/app/TranscribeCommand.cpp", "src/app/TakeGuards.cpp", "src/app/AppDelegate.cpp",
 ]
 

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 
 #include "capture/HotkeyMonitor.h"
+#include "integration/capture/GrabbedKey.h"
 #include "integration/contracts/Contract.h"
 #include "linux/x11/InjectedKeys.h"
 #include "linux/x11/X11KeyEventSource.h"
@@ -62,11 +63,7 @@ class X11KeyEventSourceTest : public DesktopTest {
     }
     // Another client grabs F5 (or lets go of it) with these modifiers.
     void otherGrabsF5(unsigned modifiers, bool grab = true) {
-        KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
-        grab ? XGrabKey(other, f5, modifiers, DefaultRootWindow(other), False, GrabModeAsync,
-                        GrabModeAsync)
-             : XUngrabKey(other, f5, modifiers, DefaultRootWindow(other));
-        XSync(other, False);
+        otherClientGrabsF5(other, modifiers, grab);
     }
 
     // What the user types into: the delivery tests' window ("key press F5 none").

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "integration/capture/GrabbedKey.h"
 #include "integration/contracts/Contract.h"
 #include "linux/wayland/WaylandKeyEventSource.h"
 #include "linux/x11/X11KeyEventSource.h"
@@ -79,11 +80,7 @@ class KeyEventSourceContract : public ContractTest<Driver> {
     // Another client holds F5 with any modifiers, or lets go of it.
     void otherHoldsF5(bool holds) {
         if (!other) other = XOpenDisplay(nullptr);
-        KeyCode f5 = XKeysymToKeycode(other, XStringToKeysym("F5"));
-        holds ? XGrabKey(other, f5, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync,
-                         GrabModeAsync)
-              : XUngrabKey(other, f5, AnyModifier, DefaultRootWindow(other));
-        XSync(other, False);
+        otherClientGrabsF5(other, AnyModifier, holds);
     }
 
     std::unique_ptr<DeliveryWindowProcess> window = focusedWindow();

@@ -86,8 +86,9 @@ std::string registryFor(Launch launch, const std::string& root) {
 // A private home with settings, and the stand-in for Groq.
 class Session {
   public:
-    explicit Session(const Json& extra = Json::object(), Launch launch = Launch::warm)
-        : launch_(launch) {
+    explicit Session(const Json& extra = Json::object(), Launch launch = Launch::warm,
+                     std::map<std::string, std::string> environment = {})
+        : launch_(launch), environment_(std::move(environment)) {
         char pattern[] = "/tmp/velvox-bench-XXXXXX";
         root_ = ::mkdtemp(pattern);
         fs::create_directories(root_ + "/home/.velvox");
@@ -106,13 +107,14 @@ class Session {
 
     // Starts the program; answers whether its hotkeys came live.
     bool start() {
-        velvox = std::make_unique<VelvoxProcess>(
-            std::vector<std::string>{},
+        auto environment = environment_;
+        environment.merge(
             std::map<std::string, std::string>{{"HOME", root_ + "/home"},
                                                {"TMPDIR", root_ + "/tmp"},
                                                {"GST_REGISTRY", registryFor(launch_, root_)},
-                                               {"VELVOX_GROQ_BASE", groq.base()}},
-            root_ + "/velvox.out");
+                                               {"VELVOX_GROQ_BASE", groq.base()}});
+        velvox = std::make_unique<VelvoxProcess>(std::vector<std::string>{}, environment,
+                                                 root_ + "/velvox.out");
         return waitUntil([&] { return log().find("hotkeys live: ") != std::string::npos; }, 60);
     }
     std::string log() const { return readWholeFile(root_ + "/home/.velvox/app.log"); }
@@ -120,8 +122,11 @@ class Session {
     LoopbackServer groq;
     std::unique_ptr<VelvoxProcess> velvox;
 
+    std::string file(const std::string& name) const { return root_ + "/" + name; }
+
   private:
     Launch launch_;
+    std::map<std::string, std::string> environment_;
     std::string root_;
 };
 
@@ -345,6 +350,83 @@ BENCHMARK(BM_StopCommandToTextByPaste)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(8);
+
+int64_t monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The longest turn of the program's main loop in each dictation, as the
+// program records them (VELVOX_MAIN_LOOP_WATCH): F5 held for half a second,
+// the text awaited in the window, then the paste road's clipboard restore.
+// Each dictation's share runs from its key-down to the next one's.
+// range(0): 0 = the insertion road, 1 = the paste road; range(1): dictations,
+// unless VELVOX_BENCH_DICTATIONS asks for fewer while looking for a block.
+void BM_MainThreadLongestBlock(benchmark::State& state) {
+    bool paste = state.range(0) == 1;
+    int64_t rounds = state.range(1);
+    if (const char* fewer = std::getenv("VELVOX_BENCH_DICTATIONS")) rounds = std::atoi(fewer);
+    Microphone microphone;
+    DeliveryWindowProcess window({"--app-id", "org.velvox.BenchTarget"});
+    window.send("focus entry");
+    if (!window.waitForPrefix("focused entry")) return state.SkipWithError("no window");
+    char pattern[] = "/tmp/velvox-bench-watch-XXXXXX";
+    std::string watch = ::mkdtemp(pattern) + std::string("/turns");
+    Session session(paste ? Json{{"insertDirectly", false}} : Json::object(), Launch::warm,
+                    {{"VELVOX_MAIN_LOOP_WATCH", watch}});
+    if (!session.start()) return state.SkipWithError("never ready");
+    Display* display = XOpenDisplay(nullptr);
+    KeyCode f5 = XKeysymToKeycode(display, XStringToKeysym("F5"));
+    auto key = [&](bool down) {
+        XTestFakeKeyEvent(display, f5, down, CurrentTime);
+        XFlush(display);
+    };
+    std::string expected = Tidy::text(kPolished);
+    std::vector<std::pair<int64_t, int64_t>> dictations;
+    for (auto _ : state) {
+        for (int64_t round = 0; round < rounds; ++round) {
+            window.send("set entry ");
+            window.waitForText("entry", "");
+            window.send("focus entry");
+            window.waitForPrefix("focused entry");
+            int64_t begin = monotonicNs();
+            key(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            key(false);
+            if (!window.waitForText("entry", expected, 20))
+                return state.SkipWithError("text did not arrive");
+            // The clipboard comes back 2.5 s after a paste's keystroke.
+            std::this_thread::sleep_for(std::chrono::milliseconds(paste ? 2800 : 600));
+            dictations.emplace_back(begin, monotonicNs());
+        }
+    }
+    XCloseDisplay(display);
+    std::vector<std::pair<int64_t, int64_t>> turns;
+    std::ifstream in(watch);
+    for (int64_t end = 0, busy = 0; in >> end >> busy;) turns.emplace_back(end, busy);
+    std::vector<double> longest;
+    for (auto [begin, end] : dictations) {
+        int64_t most = 0;
+        for (auto [at, busy] : turns)
+            if (at >= begin && at < end) most = std::max(most, busy);
+        longest.push_back(most / 1e6);
+    }
+    std::sort(longest.begin(), longest.end());
+    auto at = [&](double share) {
+        return longest[std::min(longest.size() - 1, static_cast<size_t>(share * longest.size()))];
+    };
+    state.counters["p50_ms"] = at(0.5);
+    state.counters["p99_ms"] = at(0.99);
+    state.counters["max_ms"] = longest.back();
+    fs::remove_all(fs::path(watch).parent_path());
+}
+BENCHMARK(BM_MainThreadLongestBlock)
+    ->Args({0, 200})
+    ->Args({1, 200})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // The recording streams of the sound server, one line each.
 std::vector<std::string> recordingStreams() {

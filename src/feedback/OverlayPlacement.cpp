@@ -40,6 +40,9 @@ std::optional<Screen> screenOfFocus(const std::vector<Screen>& screens) {
 std::optional<Screen> chooseScreen() {
     auto& desktop = Platform::screens();
     auto screens = desktop.screens();
+    // One screen leaves nothing to choose: the focus is not worth asking
+    // another application for at every key-down.
+    if (screens.size() == 1) return screens.front();
     if (auto screen = screenOfFocus(screens)) return screen;
     if (auto screen = screenFor(desktop.mouseLocation(), screens)) return screen;
     if (auto screen = desktop.mainScreen()) return screen;

@@ -20,6 +20,7 @@
 #include "delivery/Paster.h"
 #include "linux/LinuxSession.h"
 #include "linux/glib/GlibMainQueue.h"
+#include "linux/glib/MainLoopWatch.h"
 #include "linux/glib/SyslogSystemLog.h"
 #include "linux/gtk/GtkApplicationShell.h"
 #include "platform/HttpClient.h"
@@ -121,6 +122,7 @@ void launch() {
 }
 
 int runApplication(const std::vector<std::string>& urls) {
+    MainLoopWatch::startFromEnvironment();
     ApplicationEvents events;
     events.launched = launch;
     events.opened = [](const std::vector<std::string>& opened) {

@@ -1,7 +1,6 @@
 #include "linux/atspi/AtspiAccessibility.h"
 
 #include <atspi/atspi.h>
-#include <gio/gio.h>
 
 #include <unistd.h>
 
@@ -79,32 +78,12 @@ void AtspiAccessibility::onFocusEvent(void* data, void* self) {
     }
 }
 
-namespace {
-
-// The accessibility bus's switch; nothing when no accessibility bus answers
-// (the call starts one where the session bus can activate it).
-std::optional<bool> accessibilityBusEnabled() {
-    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus) return std::nullopt;
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, 300, nullptr, nullptr);
-    if (!reply) return std::nullopt;
-    g_autoptr(GVariant) value = nullptr;
-    g_variant_get(reply, "(v)", &value);
-    return value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
-           g_variant_get_boolean(value);
-}
-
-}  // namespace
-
 bool AtspiAccessibility::isProcessTrusted() {
-    return accessibilityBusEnabled().value_or(false);
+    return busStatus_.enabled().value_or(false);
 }
 
 bool AtspiAccessibility::isAvailable() {
-    return accessibilityBusEnabled().has_value();
+    return busStatus_.enabled().has_value();
 }
 
 GOwned<AtspiAccessible> AtspiAccessibility::findFocused() {

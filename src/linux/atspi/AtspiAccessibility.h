@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "linux/atspi/AccessibilityBusStatus.h"
 #include "linux/glib/GlibIds.h"
 #include "platform/Accessibility.h"
 
@@ -35,6 +36,7 @@ class AtspiAccessibility final : public Accessibility {
     static void onFocusEvent(void* event, void* self);
     GOwned<AtspiAccessible> findFocused();
 
+    AccessibilityBusStatus busStatus_;
     GOwned<AtspiEventListener> listener_;
     GOwned<AtspiAccessible> focused_;
 };

@@ -94,6 +94,7 @@ void GdkScreens::onMonitorRemoved(GdkDisplay*, GdkMonitor* monitor, gpointer dat
 
 void GdkScreens::onChanged(gpointer data) {
     auto* self = static_cast<GdkScreens*>(data);
+    self->known_.reset();
     if (self->pendingReport_) return;
     self->pendingReport_ = g_idle_add(
         [](gpointer data) -> gboolean {
@@ -134,6 +135,9 @@ Handle GdkScreens::observeChanges(std::function<void()> changed) {
 }
 
 std::vector<Screen> GdkScreens::screens() {
+    // Each work area is a round trip to the X server; they change only
+    // with the signals that empty this.
+    if (known_) return *known_;
     std::vector<Screen> result;
     GdkMonitor* primary = gdk_display_get_primary_monitor(display_.get());
     if (primary) result.push_back(screenOf(primary));
@@ -142,6 +146,7 @@ std::vector<Screen> GdkScreens::screens() {
         GdkMonitor* monitor = gdk_display_get_monitor(display_.get(), index);
         if (monitor && monitor != primary) result.push_back(screenOf(monitor));
     }
+    known_ = result;
     return result;
 }
 

@@ -14,8 +14,8 @@ namespace velvox {
 
 // The monitors as GDK reports them, in GDK's desktop coordinates (logical
 // pixels from the top left of the whole desktop). The monitor of the focused
-// window comes from the window manager's _NET_ACTIVE_WINDOW on X11. Main
-// thread only.
+// window comes from the window manager's _NET_ACTIVE_WINDOW on X11. The
+// monitors are read once and again after each change. Main thread only.
 class GdkScreens final : public Screens {
   public:
     // Nothing when GTK has no display.
@@ -48,6 +48,7 @@ class GdkScreens final : public Screens {
     GdkWindow* root_ = nullptr;
     std::vector<GOwned<GdkMonitor>> watched_;
     std::shared_ptr<Observers> observers_;
+    std::optional<std::vector<Screen>> known_;
     SourceId pendingReport_;
 };
 

@@ -2,6 +2,10 @@
 
 #include <X11/Xatom.h>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include "linux/x11/X11WorkspaceProperties.h"
@@ -9,43 +13,111 @@
 
 namespace velvox {
 
+namespace {
+
+std::optional<RunningApplication> applicationOf(Display* display, Window window,
+                                                DesktopFiles& desktopFiles,
+                                                const std::string& ownIdentifier) {
+    auto windowClass = x11::windowClass(display, window);
+    auto gtkId =
+        x11::byteProperty(display, window, XInternAtom(display, "_GTK_APPLICATION_ID", False),
+                          XInternAtom(display, "UTF8_STRING", False));
+    // A window that closed meanwhile answers nothing at all: no application.
+    if (!windowClass && !gtkId && !x11::windowTitle(display, window)) return std::nullopt;
+
+    RunningApplication application;
+    application.processId = x11::windowProcess(display, window).value_or(0);
+    application.window = window;
+    auto identity =
+        desktopFiles.identify(gtkId.value_or(""), windowClass ? windowClass->instance : "",
+                              windowClass ? windowClass->className : "");
+    application.bundleIdentifier = identity.id;
+    application.name = identity.name;
+    if (application.processId == getpid()) application.bundleIdentifier = ownIdentifier;
+    return application;
+}
+
+}  // namespace
+
 std::shared_ptr<X11Workspace> X11Workspace::create(std::string ownIdentifier,
                                                    DesktopFiles desktopFiles) {
     auto connection = x11::Connection::open();
-    if (!connection) return nullptr;
-    return std::make_shared<X11Workspace>(std::move(connection), std::move(ownIdentifier),
-                                          std::move(desktopFiles));
+    auto following = x11::Connection::open();
+    if (!connection || !following) return nullptr;
+    return std::make_shared<X11Workspace>(std::move(connection), std::move(following),
+                                          std::move(ownIdentifier), std::move(desktopFiles));
 }
 
-X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection, std::string ownIdentifier,
+X11Workspace::X11Workspace(std::unique_ptr<x11::Connection> connection,
+                           std::unique_ptr<x11::Connection> following, std::string ownIdentifier,
                            DesktopFiles desktopFiles)
     : connection_(std::move(connection)),
       display_(connection_->display()),
+      following_(std::move(following)),
       ownIdentifier_(std::move(ownIdentifier)),
-      desktopFiles_(std::move(desktopFiles)) {}
+      desktopFiles_(std::move(desktopFiles)) {
+    Display* display = following_->display();
+    // Selected before the first look, so that no change falls between them.
+    XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
+    XFlush(display);
+    if (::pipe2(stopPipe_, O_CLOEXEC) == 0) {
+        follower_ = std::thread([this] { follow(); });
+    } else {
+        answered_ = true;  // no follower: every question is asked directly
+    }
+}
 
-X11Workspace::~X11Workspace() = default;
+X11Workspace::~X11Workspace() {
+    if (follower_.joinable()) {
+        char stop = 0;
+        (void)!::write(stopPipe_[1], &stop, 1);
+        follower_.join();
+    }
+    for (int fd : stopPipe_)
+        if (fd >= 0) ::close(fd);
+}
+
+void X11Workspace::follow() {
+    Display* display = following_->display();
+    Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    bool changed = true;
+    while (true) {
+        if (changed) {
+            std::optional<RunningApplication> application;
+            {
+                x11::ErrorTrap trap(display);
+                if (auto window = x11::activeWindow(display))
+                    application = applicationOf(display, *window, desktopFiles_, ownIdentifier_);
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            frontmost_ = std::move(application);
+            answered_ = true;
+            firstAnswer_.notify_all();
+        }
+        changed = false;
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == PropertyNotify && event.xproperty.atom == active) changed = true;
+        }
+        if (changed) continue;
+        pollfd waits[2] = {{ConnectionNumber(display), POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0 && errno != EINTR) return;
+        if (waits[1].revents) return;
+    }
+}
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (follower_.joinable()) {
+        // Only the first question can come before the follower's first look.
+        firstAnswer_.wait(lock, [this] { return answered_; });
+        return frontmost_;
+    }
+    lock.unlock();
     auto window = x11::activeWindow(display_);
     if (!window) return std::nullopt;
-    auto windowClass = x11::windowClass(display_, *window);
-    auto gtkId =
-        x11::byteProperty(display_, *window, XInternAtom(display_, "_GTK_APPLICATION_ID", False),
-                          XInternAtom(display_, "UTF8_STRING", False));
-    // A window that closed meanwhile answers nothing at all: no application.
-    if (!windowClass && !gtkId && !x11::windowTitle(display_, *window)) return std::nullopt;
-
-    RunningApplication application;
-    application.processId = x11::windowProcess(display_, *window).value_or(0);
-    application.window = *window;
-    auto identity =
-        desktopFiles_.identify(gtkId.value_or(""), windowClass ? windowClass->instance : "",
-                               windowClass ? windowClass->className : "");
-    application.bundleIdentifier = identity.id;
-    application.name = identity.name;
-    if (application.processId == getpid()) application.bundleIdentifier = ownIdentifier_;
-    return application;
+    return applicationOf(display_, *window, desktopFiles_, ownIdentifier_);
 }
 
 std::optional<std::string> X11Workspace::focusedWindowTitle(int32_t processId) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "linux/glib/DesktopFiles.h"
 #include "linux/x11/X11Connection.h"
@@ -10,7 +13,11 @@
 namespace velvox {
 
 // The frontmost application and window titles, from the window manager's
-// EWMH properties on a connection of our own.
+// EWMH properties on a connection of our own. The frontmost application is
+// asked at every key-down and every delivery, and naming it takes several
+// round trips to the server and a look through the desktop files: a thread
+// with a second connection follows the active window as it changes and keeps
+// the answer ready.
 class X11Workspace final : public Workspace {
   public:
     // Nothing when the display cannot be opened. ownIdentifier is what our
@@ -22,14 +29,27 @@ class X11Workspace final : public Workspace {
     std::optional<RunningApplication> frontmostApplication() override;
     std::optional<std::string> focusedWindowTitle(int32_t processId) override;
 
-    X11Workspace(std::unique_ptr<x11::Connection> connection, std::string ownIdentifier,
+    X11Workspace(std::unique_ptr<x11::Connection> connection,
+                 std::unique_ptr<x11::Connection> following, std::string ownIdentifier,
                  DesktopFiles desktopFiles);
 
   private:
+    void follow();
+
     std::unique_ptr<x11::Connection> connection_;
     Display* display_;
+    // The follower's own: its connection, the desktop files it reads, and the
+    // pipe that tells it to stop.
+    std::unique_ptr<x11::Connection> following_;
     std::string ownIdentifier_;
     DesktopFiles desktopFiles_;
+    int stopPipe_[2] = {-1, -1};
+    std::thread follower_;
+
+    std::mutex mutex_;
+    std::condition_variable firstAnswer_;
+    bool answered_ = false;
+    std::optional<RunningApplication> frontmost_;
 };
 
 }  // namespace velvox

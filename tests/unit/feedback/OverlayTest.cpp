@@ -197,9 +197,12 @@ TEST_F(OverlayTest, PillWidthFollowsTheContent) {
 TEST_F(OverlayTest, PlacementRoundsFollowsScreenChangesTheFocusAndTheMouse) {
     // A visible pill follows screen changes; without any screen it stays where it is.
     // x = 500.5 - 66 (a half rounds away from zero), y = 800.7 - 96 - 40.
+    // A lone screen is taken without asking for the focus.
     screens->all = {{{0, 0, 1001, 801}, {0, 0, 1001, 800.7}}};
+    accessibility->trusted = true;
     showSettled(OverlayState::listening());
     EXPECT_EQ(formatPoint(panel().origin), "435,665");
+    EXPECT_TRUE(accessibility->calls.empty());
     screens->all = {kExternal};
     screens->announceChange();
     EXPECT_EQ(formatPoint(panel().origin), "3134,1304");

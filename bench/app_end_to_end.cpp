@@ -118,6 +118,15 @@ class Session {
         return waitUntil([&] { return log().find("hotkeys live: ") != std::string::npos; }, 60);
     }
     std::string log() const { return readWholeFile(root_ + "/home/.velvox/app.log"); }
+    // The takes the program has recorded so far, by its log.
+    size_t takes() const {
+        std::string text = log();
+        size_t count = 0;
+        for (size_t at = text.find("recorded "); at != std::string::npos;
+             at = text.find("recorded ", at + 1))
+            ++count;
+        return count;
+    }
 
     LoopbackServer groq;
     std::unique_ptr<VelvoxProcess> velvox;
@@ -439,41 +448,46 @@ std::vector<std::string> recordingStreams() {
     return streams;
 }
 
-// From running `velvox dictate start` (as a desktop's shortcut does) to the
-// sound server streaming to the program, seen from outside by asking the
-// server every few milliseconds (each look costs a few milliseconds itself).
-// The same command in an X11 and a Wayland session; the key-down of the X11
-// session is measured inside the program by bench_platform_capture.
-void BM_StartCommandToRecordingStream(benchmark::State& state) {
+// From the start of a take to the sound server streaming to the program,
+// seen from outside by asking the server every few milliseconds (each look
+// costs a few milliseconds itself): F5 going down (through XTEST), or
+// running `velvox dictate start` as a desktop's shortcut does. range(0):
+// 0 = the key, 1 = the command.
+void BM_StartToRecordingStream(benchmark::State& state) {
+    auto trigger = state.range(0) == 0 ? Trigger::key : Trigger::command;
     Microphone microphone;
     Session session;
     if (!session.start()) return state.SkipWithError("never ready");
+    Display* display = XOpenDisplay(nullptr);
+    KeyCode f5 = display ? XKeysymToKeycode(display, XStringToKeysym("F5")) : 0;
+    auto dictate = [&](bool start) {
+        if (trigger == Trigger::command) return dictateCommand(start ? "start" : "stop");
+        if (!display) return false;
+        XTestFakeKeyEvent(display, f5, start, CurrentTime);
+        XFlush(display);
+        return true;
+    };
     for (auto _ : state) {
         state.PauseTiming();
         // The input prepared at rest may already hold a stream; a new one is the take's.
         auto before = recordingStreams();
         state.ResumeTiming();
-        if (!dictateCommand("start")) return state.SkipWithError("dictate start failed");
+        if (!dictate(true)) return state.SkipWithError("the take did not start");
         if (!waitUntil([&] { return recordingStreams().size() > before.size(); }, 10))
             return state.SkipWithError("no recording stream");
         state.PauseTiming();
-        auto takes = [&] {
-            std::string log = session.log();
-            size_t count = 0;
-            for (size_t at = log.find("recorded "); at != std::string::npos;
-                 at = log.find("recorded ", at + 1))
-                ++count;
-            return count;
-        };
-        size_t done = takes();
+        size_t done = session.takes();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        dictateCommand("stop");
-        waitUntil([&] { return takes() > done; }, 20);
+        dictate(false);
+        waitUntil([&] { return session.takes() > done; }, 20);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         state.ResumeTiming();
     }
+    if (display) XCloseDisplay(display);
 }
-BENCHMARK(BM_StartCommandToRecordingStream)
+BENCHMARK(BM_StartToRecordingStream)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(8);
@@ -487,22 +501,14 @@ void BM_MemoryOverDictations(benchmark::State& state) {
     int32_t pid = session.velvox->pid();
     Display* display = XOpenDisplay(nullptr);
     KeyCode f5 = XKeysymToKeycode(display, XStringToKeysym("F5"));
-    auto takes = [&] {
-        std::string log = session.log();
-        size_t count = 0;
-        for (size_t at = log.find("recorded "); at != std::string::npos;
-             at = log.find("recorded ", at + 1))
-            ++count;
-        return count;
-    };
     auto dictate = [&] {
-        size_t done = takes();
+        size_t done = session.takes();
         XTestFakeKeyEvent(display, f5, True, CurrentTime);
         XFlush(display);
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
         XTestFakeKeyEvent(display, f5, False, CurrentTime);
         XFlush(display);
-        bool recorded = waitUntil([&] { return takes() > done; }, 20);
+        bool recorded = waitUntil([&] { return session.takes() > done; }, 20);
         // The text's delivery and the pill's fade end before the next take.
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
         return recorded;

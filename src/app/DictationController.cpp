@@ -357,12 +357,9 @@ void DictationController::deliver(const Processing& processed,
     const std::string& out = result.tidied;
     // The recording goes once the text is in: a crash before then leaves it
     // for a retry, a retry after then could only type the text twice.
-    struct DropWhenDelivered {
-        std::shared_ptr<TakeFile> take;
-        ~DropWhenDelivered() {
-            if (take) take->reset();
-        }
-    } dropRecording{result.take};
+    auto dropRecording = [take = result.take] {
+        if (take) take->reset();
+    };
     History::append(result.transcript, out, processed.dictation.kind.has_value(),
                     config_.keepHistory);
     if (config_.keepHistory) {
@@ -372,33 +369,45 @@ void DictationController::deliver(const Processing& processed,
     Overlay::shared().hide(0);
     AppState::dictated(out, processed.seconds, mode);
 
+    state_ = Idle{};
+    bool polishFailed = result.polishFailure.has_value();
     if (target.bundle() == Brand::bundleID && AppState::insertIntoOwnWindow() &&
         AppState::insertIntoOwnWindow()(out, mode)) {
-        setStatus(readyLine());
+        dropRecording();
+        delivered(DeliveryOutcome::inserted(), polishFailed);
         Log::write("delivered into own window");
-    } else {
-        DeliveryOutcome outcome = Paster::deliver(
-            out, target.app,
-            {.autoPaste = config_.autoPaste,
-             .direct = config_.insertDirectly,
-             .alwaysCopy = config_.alwaysCopyToClipboard},
-            self_.bind([](DictationController& c, const std::optional<std::string>& failure) {
-                if (failure) {
-                    c.flashError(*failure);
-                } else {
-                    Log::write("delivered ok");
-                }
-            }));
-        if (outcome.succeeded()) {
-            setStatus(readyLine());
-            // A paste is known to have gone out only once its keys have.
-            if (outcome.kind != DeliveryOutcome::Kind::pasted) Log::write("delivered ok");
-        } else {
-            flashError(outcome.message);
-        }
+        return;
     }
-    state_ = Idle{};
-    if (result.polishFailure) setStatus("Cleanup failed, pasted raw. See Console");
+    Paster::deliverAsking(
+        out, target.app,
+        {.autoPaste = config_.autoPaste,
+         .direct = config_.insertDirectly,
+         .alwaysCopy = config_.alwaysCopyToClipboard},
+        self_.bind([polishFailed, dropRecording](DictationController& c, DeliveryOutcome outcome) {
+            dropRecording();
+            c.delivered(outcome, polishFailed);
+            // A paste is known to have gone out only once its keys have.
+            if (outcome.succeeded() && outcome.kind != DeliveryOutcome::Kind::pasted)
+                Log::write("delivered ok");
+        }),
+        self_.bind([](DictationController& c, const std::optional<std::string>& failure) {
+            if (failure) {
+                c.flashError(*failure);
+            } else {
+                Log::write("delivered ok");
+            }
+        }));
+}
+
+// The text is in, or waits on the clipboard with a word for the user. A new
+// take may have begun meanwhile: its status line stays.
+void DictationController::delivered(const DeliveryOutcome& outcome, bool polishFailed) {
+    if (!outcome.succeeded()) {
+        flashError(outcome.message);
+    } else if (!busy()) {
+        setStatus(readyLine());
+    }
+    if (polishFailed && !busy()) setStatus("Cleanup failed, pasted raw. See Console");
 }
 
 // ---- keys and the microphone during a take ----

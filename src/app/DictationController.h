@@ -12,6 +12,7 @@
 #include "capture/DictationCommand.h"
 #include "capture/Recorder.h"
 #include "config/Config.h"
+#include "delivery/DeliveryOutcome.h"
 #include "platform/MainQueue.h"
 #include "platform/Workspace.h"
 #include "text/Smart.h"
@@ -166,6 +167,7 @@ class DictationController {
     void process(TakeFile file, std::optional<Smart::Kind> kind, const std::string& prompt);
     // Delivers the text of the take and comes to rest.
     void deliver(const Processing& processed, const DictationPipeline::Result& result);
+    void delivered(const DeliveryOutcome& outcome, bool polishFailed);
     void transcriptionFinished(const DictationPipeline::Result& result);
     void heardNothing();
     void transcriptionFailed(const std::string& message, std::shared_ptr<TakeFile> take);

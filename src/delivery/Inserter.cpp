@@ -22,15 +22,15 @@ std::optional<int64_t> characterCount(FocusedElement& element) {
 // The focus the accessibility bus reports may lag behind the window manager,
 // or sit in a window of another application: only a field of the frontmost
 // application is typed into.
-bool belongsToFrontmost(FocusedElement& element) {
-    auto frontmost = Platform::workspace().frontmostApplication();
+bool belongsToFrontmost(FocusedElement& element,
+                        const std::optional<RunningApplication>& frontmost) {
     if (!frontmost || frontmost->processId <= 0) return true;
     return element.processId() == frontmost->processId;
 }
 
 }  // namespace
 
-Result insert(const std::string& text) {
+Result insert(const std::string& text, const std::optional<RunningApplication>& frontmost) {
     auto& accessibility = Platform::accessibility();
     if (!accessibility.isProcessTrusted()) return Result::notTaken;
 
@@ -45,7 +45,7 @@ Result insert(const std::string& text) {
         Log::write("insert: field does not accept direct text");
         return Result::notTaken;
     }
-    if (!belongsToFrontmost(*element)) {
+    if (!belongsToFrontmost(*element, frontmost)) {
         Log::write("insert: focused field belongs to another application, using the clipboard");
         return Result::notTaken;
     }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "platform/Workspace.h"
 
 namespace velvox::Inserter {
 
@@ -18,8 +21,10 @@ enum class Result {
                 // again could type it twice
 };
 
-// Types the text into the focused field of the frontmost application through
-// the accessibility interface, replacing its selection. Main thread.
-Result insert(const std::string& text);
+// Types the text into the focused field of the frontmost application
+// (frontmost, as the workspace named it) through the accessibility
+// interface, replacing its selection. Asks the field only: may run where
+// Accessibility::perform runs its work.
+Result insert(const std::string& text, const std::optional<RunningApplication>& frontmost);
 
 }  // namespace velvox::Inserter

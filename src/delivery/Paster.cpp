@@ -214,74 +214,129 @@ bool focusIsPasswordField() {
     return element && element->isPasswordField().value_or(false);
 }
 
-}  // namespace
+// What the focused field says: whether it took the text (when typing in was
+// tried) and whether it takes a password. Every answer waits on the other
+// application, so this runs where Accessibility::perform runs its work.
+struct FieldAnswers {
+    std::optional<Inserter::Result> inserted;
+    bool password = false;
+};
 
-DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplication> target,
-                        DeliveryOptions options, Settled settled) {
-    const auto [autoPaste, direct, alwaysCopy] = options;
-    bool copied = false;
-    auto copyOnce = [&] {
-        if (!copied) copyToClipboard(text);
-        copied = true;
-    };
+// One delivery: the steps before the field is asked, the questions, and the
+// steps after, which only the main thread takes.
+class Delivery {
+  public:
+    Delivery(std::string text, std::optional<RunningApplication> target, DeliveryOptions options,
+             Settled settled)
+        : text_(std::move(text)),
+          target_(std::move(target)),
+          options_(options),
+          settled_(std::move(settled)) {}
 
-    if (alwaysCopy) copyOnce();
-
-    if (!autoPaste) {
-        copyOnce();
-        return DeliveryOutcome::copiedOnly(kPressPasteMessage);
-    }
-
-    // Accessibility only types into fields; the paste road needs none of it.
-    // Desktops ship with it off, and dictation works there all the same.
-    Accessibility& accessibility = Platform::accessibility();
-    bool trusted = accessibility.isProcessTrusted() || !accessibility.isAvailable();
-
-    if (target) {
-        auto frontmost = Platform::workspace().frontmostApplication();
-        if (frontmost && movedOn(*target, *frontmost)) {
+    // The outcome when the delivery is settled before the field is asked.
+    std::optional<DeliveryOutcome> begin() {
+        if (options_.alwaysCopy) copyOnce();
+        if (!options_.autoPaste) {
+            copyOnce();
+            return DeliveryOutcome::copiedOnly(kPressPasteMessage);
+        }
+        // Accessibility only types into fields; the paste road needs none of it.
+        // Desktops ship with it off, and dictation works there all the same.
+        Accessibility& accessibility = Platform::accessibility();
+        trusted_ = accessibility.isProcessTrusted() || !accessibility.isAvailable();
+        if (target_ || (options_.direct && trusted_)) {
+            frontmost_ = Platform::workspace().frontmostApplication();
+        }
+        if (target_ && frontmost_ && movedOn(*target_, *frontmost_)) {
             // Never type into an application the user switched to meanwhile.
             Log::write("frontmost app changed during processing, not typing");
             copyOnce();
             return DeliveryOutcome::copiedOnly(kPressPasteMessage);
         }
+        return std::nullopt;
     }
 
-    if (direct && trusted) {
-        auto result = Inserter::insert(text);
-        if (result == Inserter::Result::inserted) return DeliveryOutcome::inserted();
-        if (result == Inserter::Result::uncertain) {
+    FieldAnswers ask() const {
+        FieldAnswers answers;
+        if (options_.direct && trusted_) answers.inserted = Inserter::insert(text_, frontmost_);
+        bool settled = answers.inserted && *answers.inserted != Inserter::Result::notTaken;
+        if (trusted_ && !settled) answers.password = focusIsPasswordField();
+        return answers;
+    }
+
+    DeliveryOutcome finish(const FieldAnswers& answers) {
+        if (answers.inserted == Inserter::Result::inserted) return DeliveryOutcome::inserted();
+        if (answers.inserted == Inserter::Result::uncertain) {
             copyOnce();
             return DeliveryOutcome::copiedOnly(kPressPasteMessage);
         }
-    }
-
-    if (trusted && focusIsPasswordField()) {
-        // A secret field is the user's to fill; a dictation pasted there
-        // would be typed blind.
-        Log::write("focused field takes a password, not pasting");
-        copyOnce();
-        return DeliveryOutcome::copiedOnly(kPressPasteMessage);
-    }
-
-    auto& keystroke = Platform::pasteKeystroke();
-    if (!keystroke.focusPastesClipboard()) {
-        // A key the window ignores would report a paste that never happened.
-        if (utf16Length(text) <= kTypedLimit && keystroke.type(text)) {
-            return DeliveryOutcome::inserted();
+        if (answers.password) {
+            // A secret field is the user's to fill; a dictation pasted there
+            // would be typed blind.
+            Log::write("focused field takes a password, not pasting");
+            copyOnce();
+            return DeliveryOutcome::copiedOnly(kPressPasteMessage);
         }
-        copyOnce();
-        if (!trusted) {
-            // Typing into the field is what would have reached it.
-            Log::error("not Accessibility trusted, text left on the clipboard");
-            return DeliveryOutcome::copiedOnly(kAllowAccessibilityMessage);
+
+        auto& keystroke = Platform::pasteKeystroke();
+        if (!keystroke.focusPastesClipboard()) {
+            // A key the window ignores would report a paste that never happened.
+            if (utf16Length(text_) <= kTypedLimit && keystroke.type(text_)) {
+                return DeliveryOutcome::inserted();
+            }
+            copyOnce();
+            if (!trusted_) {
+                // Typing into the field is what would have reached it.
+                Log::error("not Accessibility trusted, text left on the clipboard");
+                return DeliveryOutcome::copiedOnly(kAllowAccessibilityMessage);
+            }
+            Log::write("focused window has no paste key, text left on the clipboard");
+            return DeliveryOutcome::copiedOnly(kPressPasteMessage);
         }
-        Log::write("focused window has no paste key, text left on the clipboard");
-        return DeliveryOutcome::copiedOnly(kPressPasteMessage);
+
+        pasteFromClipboard(text_, copied_, options_.alwaysCopy, std::move(settled_));
+        return DeliveryOutcome::pasted();
     }
 
-    pasteFromClipboard(text, copied, alwaysCopy, std::move(settled));
-    return DeliveryOutcome::pasted();
+  private:
+    void copyOnce() {
+        if (!copied_) copyToClipboard(text_);
+        copied_ = true;
+    }
+
+    std::string text_;
+    std::optional<RunningApplication> target_;
+    DeliveryOptions options_;
+    Settled settled_;
+    bool copied_ = false;
+    bool trusted_ = false;
+    std::optional<RunningApplication> frontmost_;
+};
+
+}  // namespace
+
+DeliveryOutcome deliver(const std::string& text, std::optional<RunningApplication> target,
+                        DeliveryOptions options, Settled settled) {
+    Delivery delivery(text, std::move(target), options, std::move(settled));
+    if (auto early = delivery.begin()) return *early;
+    return delivery.finish(delivery.ask());
+}
+
+void deliverAsking(const std::string& text, std::optional<RunningApplication> target,
+                   DeliveryOptions options, std::function<void(DeliveryOutcome)> delivered,
+                   Settled settled) {
+    auto delivery =
+        std::make_shared<Delivery>(text, std::move(target), options, std::move(settled));
+    if (auto early = delivery->begin()) {
+        if (delivered) delivered(*early);
+        return;
+    }
+    auto answers = std::make_shared<FieldAnswers>();
+    Platform::accessibility().perform([delivery, answers] { *answers = delivery->ask(); },
+                                      [delivery, answers, delivered = std::move(delivered)] {
+                                          auto outcome = delivery->finish(*answers);
+                                          if (delivered) delivered(outcome);
+                                      });
 }
 
 void handClipboardOver() {

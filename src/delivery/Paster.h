@@ -54,6 +54,16 @@ DeliveryOutcome deliver(
     const std::string& text, std::optional<RunningApplication> target, DeliveryOptions options,
     std::function<void(const std::optional<std::string>& failure)> settled = {});
 
+// The same, with the questions to the focused field (typing into it, the
+// password check) asked where Accessibility::perform runs its work, so that
+// the main thread never waits on the other application: delivered runs with
+// the outcome on the main queue once they are answered, or at once when the
+// delivery needs no answer. What the user's clipboard and the keystroke go
+// through stays on the main thread.
+void deliverAsking(const std::string& text, std::optional<RunningApplication> target,
+                   DeliveryOptions options, std::function<void(DeliveryOutcome)> delivered,
+                   std::function<void(const std::optional<std::string>& failure)> settled = {});
+
 // At quit: while the clipboard holds what we put there, hands it to the
 // desktop's clipboard manager so that it survives us.
 void handClipboardOver();

@@ -23,6 +23,7 @@
 #include "linux/glib/MainLoopWatch.h"
 #include "linux/glib/SyslogSystemLog.h"
 #include "linux/gtk/GtkApplicationShell.h"
+#include "platform/Accessibility.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
 #include "platform/curl/CurlHttpClient.h"
@@ -142,6 +143,8 @@ int runApplication(const std::vector<std::string>& urls) {
         return delegate->controller().runCommand(*parsed, boost);
     };
     events.terminating = [] {
+        // A dictation on its way into a field arrives before anything ends.
+        Platform::accessibility().finishPerforming();
         if (delegate) delegate->willTerminate();
         // What we hold on the clipboard would go with the process.
         Paster::handClipboardOver();

@@ -8,6 +8,10 @@ constexpr const char* kBusName = "org.a11y.Bus";
 constexpr const char* kBusPath = "/org/a11y/bus";
 constexpr const char* kStatusInterface = "org.a11y.Status";
 
+// Asked only until the bus's properties have come, or while it is away: a
+// busy desktop may take a moment to answer, or to start the bus.
+constexpr int kAskMs = 1000;
+
 // Asks the bus directly (which starts it where the session bus can).
 std::optional<bool> askBus() {
     g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -15,7 +19,7 @@ std::optional<bool> askBus() {
     g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
         bus, kBusName, kBusPath, "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", kStatusInterface, "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, 300, nullptr, nullptr);
+        G_DBUS_CALL_FLAGS_NONE, kAskMs, nullptr, nullptr);
     if (!reply) return std::nullopt;
     g_autoptr(GVariant) value = nullptr;
     g_variant_get(reply, "(v)", &value);

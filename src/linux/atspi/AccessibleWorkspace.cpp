@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include "linux/atspi/AtspiFocusedElement.h"
 #include "linux/glib/DesktopFiles.h"
 
 namespace velvox {
@@ -33,7 +32,9 @@ AccessibleWorkspace::AccessibleWorkspace(std::shared_ptr<Workspace> x11, Desktop
 }
 
 std::optional<AccessibleWorkspace::ActiveWindow> AccessibleWorkspace::activeWindow() {
-    setAtspiTimeout(kAskSeconds);
+    // The second figure is for applications that are still starting up.
+    int milliseconds = static_cast<int>(kAskSeconds * 1000);
+    atspi_set_timeout(milliseconds, milliseconds);
     GOwned<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return std::nullopt;
     gint applications = atspi_accessible_get_child_count(desktop.get(), nullptr);

@@ -4,9 +4,11 @@
 
 #include <unistd.h>
 
-#include <optional>
+#include <cmath>
 
 #include "linux/atspi/AtspiFocusedElement.h"
+#include "platform/MainQueue.h"
+#include "platform/Platform.h"
 
 namespace velvox {
 
@@ -15,38 +17,42 @@ namespace {
 // Upper bound of a search of the active window when no focus event told us
 // where the focus is: enough for any form, small enough to stay quick.
 constexpr int kSearchLimit = 4000;
+// The bound of the questions that find the focus for a terminal check.
+constexpr int kTerminalCheckMs = 250;
 
-bool hasState(AtspiAccessible* object, AtspiStateType state) {
-    GOwned<AtspiStateSet> states(atspi_accessible_get_state_set(object));
-    return states && atspi_state_set_contains(states.get(), state);
+bool belongsToThisProcess(const A11yBus& bus, const RemoteAccessible& object, int timeoutMs) {
+    // Our own interface is not a place to dictate into.
+    return bus.processId(object, timeoutMs) == static_cast<int32_t>(getpid());
 }
 
-bool belongsToThisProcess(AtspiAccessible* object) {
-    // Our own interface cannot answer synchronous calls from its own main
-    // thread; asking it would only wait for the time-out.
-    return atspi_accessible_get_process_id(object, nullptr) == static_cast<guint>(getpid());
-}
-
-GOwned<AtspiAccessible> focusedDescendant(AtspiAccessible* object, int& budget) {
-    if (--budget < 0) return nullptr;
-    if (hasState(object, ATSPI_STATE_FOCUSED)) return gRef(object);
+std::optional<RemoteAccessible> focusedDescendant(const A11yBus& bus,
+                                                  const RemoteAccessible& object, int& budget,
+                                                  int timeoutMs) {
+    if (--budget < 0) return std::nullopt;
+    auto states = bus.states(object, timeoutMs);
+    if (!states) return std::nullopt;
+    if (states->test(ATSPI_STATE_FOCUSED)) return object;
     // Hidden branches cannot hold the focus. GTK 4 marks what it shows
     // visible but never showing.
-    if (!hasState(object, ATSPI_STATE_SHOWING) && !hasState(object, ATSPI_STATE_VISIBLE) &&
-        !hasState(object, ATSPI_STATE_ACTIVE))
-        return nullptr;
-    gint count = atspi_accessible_get_child_count(object, nullptr);
-    for (gint i = 0; i < count && budget > 0; ++i) {
-        GOwned<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, nullptr));
-        if (!child) continue;
-        if (auto found = focusedDescendant(child.get(), budget)) return found;
+    if (!states->test(ATSPI_STATE_SHOWING) && !states->test(ATSPI_STATE_VISIBLE) &&
+        !states->test(ATSPI_STATE_ACTIVE))
+        return std::nullopt;
+    for (const auto& child : bus.children(object, timeoutMs)) {
+        if (budget <= 0) break;
+        if (auto found = focusedDescendant(bus, child, budget, timeoutMs)) return found;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 struct EventFree {
     void operator()(AtspiEvent* event) const { g_boxed_free(ATSPI_TYPE_EVENT, event); }
 };
+
+int milliseconds(double seconds) {
+    return std::isfinite(seconds) && seconds > 0
+               ? static_cast<int>(std::lround(std::min(seconds, 60.0) * 1000))
+               : 1000;
+}
 
 }  // namespace
 
@@ -58,22 +64,32 @@ std::shared_ptr<AtspiAccessibility> AtspiAccessibility::create() {
 AtspiAccessibility::AtspiAccessibility()
     : listener_(atspi_event_listener_new(
           reinterpret_cast<AtspiEventListenerCB>(&AtspiAccessibility::onFocusEvent), this,
-          nullptr)) {
+          nullptr)),
+      worker_([this] { runWork(); }) {
     atspi_event_listener_register(listener_.get(), "object:state-changed:focused", nullptr);
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
     atspi_event_listener_deregister(listener_.get(), "object:state-changed:focused", nullptr);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    workArrived_.notify_all();
+    worker_.join();
 }
 
 void AtspiAccessibility::onFocusEvent(void* data, void* self) {
     // The listener is handed the event to free.
     std::unique_ptr<AtspiEvent, EventFree> event(static_cast<AtspiEvent*>(data));
     auto* accessibility = static_cast<AtspiAccessibility*>(self);
-    if (!event->source) return;
+    auto* source = reinterpret_cast<AtspiObject*>(event->source);
+    if (!source || !source->app || !source->app->bus_name || !source->path) return;
+    RemoteAccessible object{source->app->bus_name, source->path};
+    std::lock_guard<std::mutex> lock(accessibility->mutex_);
     if (event->detail1) {
-        accessibility->focused_ = gRef(event->source);
-    } else if (event->source == accessibility->focused_.get()) {
+        accessibility->focused_ = std::move(object);
+    } else if (accessibility->focused_ == object) {
         accessibility->focused_.reset();
     }
 }
@@ -86,45 +102,93 @@ bool AtspiAccessibility::isAvailable() {
     return busStatus_.enabled().has_value();
 }
 
-GOwned<AtspiAccessible> AtspiAccessibility::findFocused() {
-    if (focused_ && hasState(focused_.get(), ATSPI_STATE_FOCUSED) &&
-        !belongsToThisProcess(focused_.get())) {
-        return gRef(focused_.get());
+std::shared_ptr<const A11yBus> AtspiAccessibility::bus() {
+    std::lock_guard<std::mutex> lock(busMutex_);
+    // Connected on first use, and again after a failure once the bus may
+    // have come up (the user switched accessibility on).
+    if (!bus_) bus_ = A11yBus::connect();
+    return bus_;
+}
+
+std::optional<RemoteAccessible> AtspiAccessibility::findFocused(const A11yBus& bus, int timeoutMs) {
+    std::optional<RemoteAccessible> known;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        known = focused_;
+    }
+    if (known) {
+        auto states = bus.states(*known, timeoutMs);
+        if (states && states->test(ATSPI_STATE_FOCUSED) &&
+            !belongsToThisProcess(bus, *known, timeoutMs))
+            return known;
     }
     // No focus event, or a stale one: look in the active window of every
     // application.
-    GOwned<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop) return nullptr;
-    GOwned<AtspiAccessible> found;
     int budget = kSearchLimit;
-    gint applications = atspi_accessible_get_child_count(desktop.get(), nullptr);
-    for (gint a = 0; a < applications && !found && budget > 0; ++a) {
-        GOwned<AtspiAccessible> application(
-            atspi_accessible_get_child_at_index(desktop.get(), a, nullptr));
-        if (!application || belongsToThisProcess(application.get())) continue;
-        gint windows = atspi_accessible_get_child_count(application.get(), nullptr);
-        for (gint w = 0; w < windows && !found; ++w) {
-            GOwned<AtspiAccessible> window(
-                atspi_accessible_get_child_at_index(application.get(), w, nullptr));
-            if (window && hasState(window.get(), ATSPI_STATE_ACTIVE))
-                found = focusedDescendant(window.get(), budget);
+    for (const auto& application : bus.children(A11yBus::desktop(), timeoutMs)) {
+        if (budget <= 0) break;
+        if (belongsToThisProcess(bus, application, timeoutMs)) continue;
+        for (const auto& window : bus.children(application, timeoutMs)) {
+            auto states = bus.states(window, timeoutMs);
+            if (!states || !states->test(ATSPI_STATE_ACTIVE)) continue;
+            if (auto found = focusedDescendant(bus, window, budget, timeoutMs)) return found;
         }
     }
-    return found;
+    return std::nullopt;
 }
 
 std::unique_ptr<FocusedElement> AtspiAccessibility::focusedElement(double messagingTimeoutSeconds) {
-    setAtspiTimeout(messagingTimeoutSeconds);
-    auto object = findFocused();
+    auto connection = bus();
+    if (!connection) return nullptr;
+    int timeoutMs = milliseconds(messagingTimeoutSeconds);
+    auto object = findFocused(*connection, timeoutMs);
     if (!object) return nullptr;
-    return std::make_unique<AtspiFocusedElement>(object.get());
+    return std::make_unique<AtspiFocusedElement>(connection, std::move(*object),
+                                                 messagingTimeoutSeconds);
 }
 
 bool AtspiAccessibility::focusIsTerminal() {
-    auto object = findFocused();
-    if (!object) return false;
-    g_autoptr(GError) error = nullptr;
-    return atspi_accessible_get_role(object.get(), &error) == ATSPI_ROLE_TERMINAL && !error;
+    auto connection = bus();
+    if (!connection) return false;
+    auto object = findFocused(*connection, kTerminalCheckMs);
+    return object && connection->role(*object, kTerminalCheckMs) == ATSPI_ROLE_TERMINAL;
+}
+
+void AtspiAccessibility::perform(std::function<void()> work, std::function<void()> done) {
+    ++unfinished_;
+    auto finished = [this, done = std::move(done)] {
+        --unfinished_;
+        if (done) done();
+    };
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        work_.emplace_back(std::move(work), std::move(finished));
+    }
+    workArrived_.notify_one();
+}
+
+void AtspiAccessibility::finishPerforming() {
+    // Each question is bounded by its time-out; this bounds them all.
+    constexpr gint64 kLongestWaitMicroseconds = 3 * G_USEC_PER_SEC;
+    gint64 deadline = g_get_monotonic_time() + kLongestWaitMicroseconds;
+    while (unfinished_ > 0 && g_get_monotonic_time() < deadline) {
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    }
+}
+
+void AtspiAccessibility::runWork() {
+    while (true) {
+        std::pair<std::function<void()>, std::function<void()>> next;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            workArrived_.wait(lock, [this] { return stopping_ || !work_.empty(); });
+            if (stopping_) return;
+            next = std::move(work_.front());
+            work_.pop_front();
+        }
+        if (next.first) next.first();
+        if (next.second) Platform::mainQueue().async(std::move(next.second));
+    }
 }
 
 }  // namespace velvox

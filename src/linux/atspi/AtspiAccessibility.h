@@ -1,12 +1,18 @@
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
+#include "linux/atspi/A11yBus.h"
 #include "linux/atspi/AccessibilityBusStatus.h"
 #include "linux/glib/GlibIds.h"
 #include "platform/Accessibility.h"
 
-typedef struct _AtspiAccessible AtspiAccessible;
 typedef struct _AtspiEventListener AtspiEventListener;
 
 namespace velvox {
@@ -15,7 +21,9 @@ namespace velvox {
 // accessibility bus is switched on (applications only expose their
 // interfaces then). The focused object is followed from focus events, which
 // arrive through the GLib main loop; when that object has lost the focus the
-// active window is searched instead.
+// active window is searched instead. Every question to another application
+// goes over a connection of our own to the bus, so it can be asked from any
+// thread; perform asks them on a thread of this object's own.
 class AtspiAccessibility final : public Accessibility {
   public:
     // Nothing when the accessibility library cannot start.
@@ -25,6 +33,8 @@ class AtspiAccessibility final : public Accessibility {
     bool isProcessTrusted() override;
     bool isAvailable() override;
     std::unique_ptr<FocusedElement> focusedElement(double messagingTimeoutSeconds) override;
+    void perform(std::function<void()> work, std::function<void()> done) override;
+    void finishPerforming() override;
 
     // Whether the focused object is a terminal (which pastes with
     // Control+Shift+V); false when that cannot be told.
@@ -34,11 +44,25 @@ class AtspiAccessibility final : public Accessibility {
 
   private:
     static void onFocusEvent(void* event, void* self);
-    GOwned<AtspiAccessible> findFocused();
+    std::shared_ptr<const A11yBus> bus();
+    std::optional<RemoteAccessible> findFocused(const A11yBus& bus, int timeoutMs);
+    void runWork();
 
     AccessibilityBusStatus busStatus_;
     GOwned<AtspiEventListener> listener_;
-    GOwned<AtspiAccessible> focused_;
+
+    std::mutex mutex_;
+    std::optional<RemoteAccessible> focused_;  // from the last focus event
+    // Apart: connecting waits for the bus, and a focus event must not.
+    std::mutex busMutex_;
+    std::shared_ptr<const A11yBus> bus_;
+
+    std::condition_variable workArrived_;
+    std::deque<std::pair<std::function<void()>, std::function<void()>>> work_;
+    bool stopping_ = false;
+    // Work handed over whose done has not run yet; main thread only.
+    int unfinished_ = 0;
+    std::thread worker_;
 };
 
 }  // namespace velvox

@@ -1,110 +1,112 @@
 #include "linux/atspi/AtspiFocusedElement.h"
 
-#include <atspi/atspi.h>
+#include <atspi/atspi-constants.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace velvox {
 
 namespace {
 
-// The selected range, or nothing when only a caret (or the question fails).
-struct Range {
-    int start = 0, end = 0;
-};
-std::optional<Range> selection(AtspiText* text, bool* failed) {
-    g_autoptr(GError) error = nullptr;
-    gint count = atspi_text_get_n_selections(text, &error);
-    if (error) {
-        *failed = true;
-        return std::nullopt;
-    }
-    if (count <= 0) return std::nullopt;
-    g_autofree AtspiRange* range = atspi_text_get_selection(text, 0, &error);
-    if (error || !range) {
-        *failed = true;
-        return std::nullopt;
-    }
-    Range result{std::min(range->start_offset, range->end_offset),
-                 std::max(range->start_offset, range->end_offset)};
-    if (result.start == result.end) return std::nullopt;
-    return result;
+constexpr const char* kText = "org.a11y.atspi.Text";
+constexpr const char* kEditableText = "org.a11y.atspi.EditableText";
+constexpr const char* kComponent = "org.a11y.atspi.Component";
+
+// A time-out that is no number is a mistake: a second is a bound all the same.
+int milliseconds(double seconds) {
+    return std::isfinite(seconds) && seconds > 0
+               ? static_cast<int>(std::lround(std::min(seconds, 60.0) * 1000))
+               : 1000;
 }
 
-std::optional<int> characterCount(AtspiText* text) {
-    g_autoptr(GError) error = nullptr;
-    gint count = atspi_text_get_character_count(text, &error);
-    if (error) return std::nullopt;
-    return count;
-}
-
-std::optional<AtspiRole> roleOf(AtspiAccessible* object) {
-    g_autoptr(GError) error = nullptr;
-    AtspiRole role = atspi_accessible_get_role(object, &error);
-    if (error) return std::nullopt;
-    return role;
-}
-
-std::optional<Point> screenPosition(AtspiAccessible* object) {
-    GOwned<AtspiComponent> component(atspi_accessible_get_component_iface(object));
-    if (!component) return std::nullopt;
-    g_autoptr(GError) error = nullptr;
-    g_autofree AtspiPoint* point =
-        atspi_component_get_position(component.get(), ATSPI_COORD_TYPE_SCREEN, &error);
-    if (error || !point) return std::nullopt;
-    return Point{static_cast<double>(point->x), static_cast<double>(point->y)};
+bool replied(const A11yBus::Answer& answer) {
+    gboolean done = FALSE;
+    if (answer.value) g_variant_get(answer.value.get(), "(b)", &done);
+    return done;
 }
 
 }  // namespace
 
-void setAtspiTimeout(double seconds) {
-    int milliseconds = static_cast<int>(std::lround(seconds * 1000));
-    // The second figure is for applications that are still starting up.
-    atspi_set_timeout(milliseconds, milliseconds);
-}
-
-AtspiFocusedElement::AtspiFocusedElement(AtspiAccessible* object) : object_(gRef(object)) {}
-
-AtspiFocusedElement::~AtspiFocusedElement() = default;
+AtspiFocusedElement::AtspiFocusedElement(std::shared_ptr<const A11yBus> bus,
+                                         RemoteAccessible object, double timeoutSeconds)
+    : bus_(std::move(bus)), object_(std::move(object)), timeoutMs_(milliseconds(timeoutSeconds)) {}
 
 void AtspiFocusedElement::setMessagingTimeout(double seconds) {
-    setAtspiTimeout(seconds);
+    timeoutMs_ = milliseconds(seconds);
+}
+
+bool AtspiFocusedElement::has(const char* interface) {
+    if (!interfaces_) interfaces_ = bus_->interfaces(object_, timeoutMs_);
+    return std::find(interfaces_->begin(), interfaces_->end(), interface) != interfaces_->end();
+}
+
+std::optional<AtspiFocusedElement::Range> AtspiFocusedElement::selection(bool* failed) {
+    auto count = bus_->call(object_, kText, "GetNSelections", nullptr, "(i)", timeoutMs_);
+    if (!count.value) {
+        *failed = true;
+        return std::nullopt;
+    }
+    gint selections = 0;
+    g_variant_get(count.value.get(), "(i)", &selections);
+    if (selections <= 0) return std::nullopt;
+    auto first =
+        bus_->call(object_, kText, "GetSelection", g_variant_new("(i)", 0), "(ii)", timeoutMs_);
+    if (!first.value) {
+        *failed = true;
+        return std::nullopt;
+    }
+    gint start = 0, end = 0;
+    g_variant_get(first.value.get(), "(ii)", &start, &end);
+    Range range{std::min(start, end), std::max(start, end)};
+    if (range.start == range.end) return std::nullopt;
+    return range;
+}
+
+std::optional<int> AtspiFocusedElement::characterCount() {
+    return bus_->intProperty(object_, kText, "CharacterCount", timeoutMs_);
+}
+
+std::optional<Point> AtspiFocusedElement::screenPosition(const RemoteAccessible& object) {
+    auto answer =
+        bus_->call(object, kComponent, "GetPosition",
+                   g_variant_new("(u)", guint32(ATSPI_COORD_TYPE_SCREEN)), "(ii)", timeoutMs_);
+    if (!answer.value) return std::nullopt;
+    gint x = 0, y = 0;
+    g_variant_get(answer.value.get(), "(ii)", &x, &y);
+    return Point{static_cast<double>(x), static_cast<double>(y)};
 }
 
 std::optional<bool> AtspiFocusedElement::isSelectedTextSettable() {
-    std::optional<AtspiRole> role = roleOf(object_.get());
+    auto role = bus_->role(object_, timeoutMs_);
     if (!role) return std::nullopt;
     // A password field takes text, but typing a dictation into one is not
     // what the user meant, and its content cannot be verified.
     if (*role == ATSPI_ROLE_PASSWORD_TEXT) return false;
-    if (!GOwned<AtspiEditableText>(atspi_accessible_get_editable_text_iface(object_.get())))
-        return false;
-    GOwned<AtspiStateSet> states(atspi_accessible_get_state_set(object_.get()));
+    if (!has(kEditableText)) return false;
+    auto states = bus_->states(object_, timeoutMs_);
     if (!states) return std::nullopt;
-    return atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE) &&
-           !atspi_state_set_contains(states.get(), ATSPI_STATE_READ_ONLY);
+    return states->test(ATSPI_STATE_EDITABLE) && !states->test(ATSPI_STATE_READ_ONLY);
 }
 
 std::optional<std::string> AtspiFocusedElement::selectedText() {
-    GOwned<AtspiText> text(atspi_accessible_get_text_iface(object_.get()));
-    if (!text) return std::nullopt;
+    if (!has(kText)) return std::nullopt;
     bool failed = false;
-    auto range = selection(text.get(), &failed);
+    auto range = selection(&failed);
     if (failed) return std::nullopt;
     if (!range) return std::string();
-    g_autoptr(GError) error = nullptr;
-    g_autofree gchar* selected = atspi_text_get_text(text.get(), range->start, range->end, &error);
-    if (error || !selected) return std::nullopt;
-    return std::string(selected);
+    auto answer = bus_->call(object_, kText, "GetText",
+                             g_variant_new("(ii)", range->start, range->end), "(s)", timeoutMs_);
+    if (!answer.value) return std::nullopt;
+    const gchar* selected = nullptr;
+    g_variant_get(answer.value.get(), "(&s)", &selected);
+    return std::string(selected ? selected : "");
 }
 
 int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
-    GOwned<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(object_.get()));
-    GOwned<AtspiText> text(atspi_accessible_get_text_iface(object_.get()));
-    if (!editable || !text) return kUnsupported;
+    if (!has(kEditableText) || !has(kText)) return kUnsupported;
     bool failed = false;
-    auto range = selection(text.get(), &failed);
+    auto range = selection(&failed);
     if (failed) return kFailure;
     gint position = 0;
     if (range) {
@@ -113,54 +115,52 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
         // text.
         position = range->end;
     } else {
-        g_autoptr(GError) error = nullptr;
-        position = atspi_text_get_caret_offset(text.get(), &error);
-        if (error) return kFailure;
-        if (position < 0) position = characterCount(text.get()).value_or(0);
+        auto caret = bus_->intProperty(object_, kText, "CaretOffset", timeoutMs_);
+        if (!caret) return kFailure;
+        position = *caret >= 0 ? *caret : characterCount().value_or(0);
     }
-    auto before = range ? characterCount(text.get()) : std::nullopt;
+    auto before = range ? characterCount() : std::nullopt;
     // The position counts characters; the length counts bytes.
-    g_autoptr(GError) insertError = nullptr;
-    gboolean inserted = atspi_editable_text_insert_text(
-        editable.get(), position, value.c_str(), static_cast<gint>(value.size()), &insertError);
+    auto insert =
+        bus_->call(object_, kEditableText, "InsertText",
+                   g_variant_new("(isi)", position, value.c_str(), static_cast<gint>(value.size())),
+                   "(b)", timeoutMs_);
     int32_t result = 0;
-    if (insertError) {
+    if (!insert.value) {
         // Sent but unanswered: the field may still take it.
         result = kCannotComplete;
-    } else if (!inserted) {
+    } else if (!replied(insert)) {
         result = kFailure;
     }
     if (result == 0 && range) {
-        auto after = characterCount(text.get());
+        auto after = characterCount();
         if (!before || !after || *after <= *before) {
             waitBriefly(0.1);
-            after = characterCount(text.get());
+            after = characterCount();
         }
-        g_autoptr(GError) deleteError = nullptr;
         if (!before || !after || *after <= *before) {
             result = kFailure;
-        } else if (!atspi_editable_text_delete_text(editable.get(), range->start, range->end,
-                                                    &deleteError)) {
+        } else if (!replied(bus_->call(object_, kEditableText, "DeleteText",
+                                       g_variant_new("(ii)", range->start, range->end), "(b)",
+                                       timeoutMs_))) {
             result = kCannotComplete;  // the text is in, the selection too
         } else {
             gint length = static_cast<gint>(g_utf8_strlen(value.c_str(), -1));
-            atspi_text_set_caret_offset(text.get(), range->start + length, nullptr);
+            bus_->call(object_, kText, "SetCaretOffset",
+                       g_variant_new("(i)", range->start + length), "(b)", timeoutMs_);
         }
     }
     return result;
 }
 
 std::optional<bool> AtspiFocusedElement::isPasswordField() {
-    std::optional<AtspiRole> role = roleOf(object_.get());
+    auto role = bus_->role(object_, timeoutMs_);
     if (!role) return std::nullopt;
     return *role == ATSPI_ROLE_PASSWORD_TEXT;
 }
 
 std::optional<int32_t> AtspiFocusedElement::processId() {
-    g_autoptr(GError) error = nullptr;
-    guint process = atspi_accessible_get_process_id(object_.get(), &error);
-    if (error) return std::nullopt;
-    return static_cast<int32_t>(process);
+    return bus_->processId(object_, timeoutMs_);
 }
 
 void AtspiFocusedElement::waitBriefly(double seconds) {
@@ -168,11 +168,10 @@ void AtspiFocusedElement::waitBriefly(double seconds) {
 }
 
 std::optional<int64_t> AtspiFocusedElement::numberOfCharacters() {
-    GOwned<AtspiText> text(atspi_accessible_get_text_iface(object_.get()));
-    if (!text) return std::nullopt;
+    if (!has(kText)) return std::nullopt;
     // The count alone: reading a large field's whole text to measure it
     // outlasts the messaging time-out.
-    return characterCount(text.get());
+    return characterCount();
 }
 
 std::optional<int64_t> AtspiFocusedElement::stringValueLength() {
@@ -182,18 +181,18 @@ std::optional<int64_t> AtspiFocusedElement::stringValueLength() {
 }
 
 std::optional<Point> AtspiFocusedElement::position() {
-    return screenPosition(object_.get());
+    if (!has(kComponent)) return std::nullopt;
+    return screenPosition(object_);
 }
 
 std::optional<Point> AtspiFocusedElement::windowPosition() {
-    GOwned<AtspiAccessible> current = gRef(object_.get());
+    std::optional<RemoteAccessible> current = object_;
     for (int depth = 0; depth < 64 && current; ++depth) {
-        g_autoptr(GError) error = nullptr;
-        AtspiRole role = atspi_accessible_get_role(current.get(), &error);
-        if (error) break;
-        if (role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_DIALOG)
-            return screenPosition(current.get());
-        current.reset(atspi_accessible_get_parent(current.get(), nullptr));
+        auto role = bus_->role(*current, timeoutMs_);
+        if (!role) break;
+        if (*role == ATSPI_ROLE_FRAME || *role == ATSPI_ROLE_WINDOW || *role == ATSPI_ROLE_DIALOG)
+            return screenPosition(*current);
+        current = bus_->parent(*current, timeoutMs_);
     }
     return std::nullopt;
 }

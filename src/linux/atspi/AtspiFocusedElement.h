@@ -1,22 +1,24 @@
 #pragma once
 
-#include "linux/glib/GlibIds.h"
-#include "platform/FocusedElement.h"
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
-typedef struct _AtspiAccessible AtspiAccessible;
+#include "linux/atspi/A11yBus.h"
+#include "platform/FocusedElement.h"
 
 namespace velvox {
 
-// A focused text object of another application. Positions and lengths are
-// in characters, as AT-SPI counts them; only the field's whole string value
-// would tell UTF-16 units, and reading that from a large field is too slow.
+// A focused text object of another application, asked over our own
+// connection to the accessibility bus (so from any thread). Positions and
+// lengths are in characters, as AT-SPI counts them; only the field's whole
+// string value would tell UTF-16 units, and reading that from a large field
+// is too slow.
 class AtspiFocusedElement final : public FocusedElement {
   public:
-    // Takes its own reference to the object.
-    explicit AtspiFocusedElement(AtspiAccessible* object);
-    ~AtspiFocusedElement() override;
-    AtspiFocusedElement(const AtspiFocusedElement&) = delete;
-    AtspiFocusedElement& operator=(const AtspiFocusedElement&) = delete;
+    AtspiFocusedElement(std::shared_ptr<const A11yBus> bus, RemoteAccessible object,
+                        double timeoutSeconds);
 
     void setMessagingTimeout(double seconds) override;
     std::optional<bool> isSelectedTextSettable() override;
@@ -36,10 +38,18 @@ class AtspiFocusedElement final : public FocusedElement {
     static constexpr int32_t kUnsupported = -25205;
 
   private:
-    GOwned<AtspiAccessible> object_;
-};
+    struct Range {
+        int start = 0, end = 0;
+    };
+    bool has(const char* interface);
+    std::optional<Range> selection(bool* failed);
+    std::optional<int> characterCount();
+    std::optional<Point> screenPosition(const RemoteAccessible& object);
 
-// Sets the time-out of every later AT-SPI call of this process.
-void setAtspiTimeout(double seconds);
+    std::shared_ptr<const A11yBus> bus_;
+    RemoteAccessible object_;
+    int timeoutMs_ = 0;
+    std::optional<std::vector<std::string>> interfaces_;
+};
 
 }  // namespace velvox

@@ -235,7 +235,7 @@ TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboa
         focus(field);
         tell("select " + field + " 0 9", "selected");
         pumpFor(0.1);
-        EXPECT_EQ(Inserter::insert("replacement"), Inserter::Result::notTaken) << field;
+        EXPECT_EQ(Inserter::insert("replacement", front()), Inserter::Result::notTaken) << field;
     }
     tell("report stubborn", "text stubborn keep this");
     EXPECT_EQ(Paster::deliver("nope", front(), {}),

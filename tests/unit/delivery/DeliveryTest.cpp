@@ -266,7 +266,7 @@ TEST_P(InserterTest, InsertsOnlyWhatTheFieldProvesItTook) {
     workspace->frontmost = RunningApplication{100, "org.gnome.gedit", "Text Editor"};
     accessibility->field = c.field;
     accessibility->field->processId = c.owner;
-    EXPECT_EQ(Inserter::insert(c.text), c.result);
+    EXPECT_EQ(Inserter::insert(c.text, workspace->frontmost), c.result);
     EXPECT_EQ(accessibility->field->content, c.content);
     EXPECT_EQ(logMessages(), Strings{"insert: " + c.log});
     EXPECT_TRUE(called("element.setMessagingTimeout 0.3") && called("focusedElement timeout 0.3"));
@@ -308,24 +308,24 @@ INSTANTIATE_TEST_SUITE_P(Inserter, InserterTest, ::testing::ValuesIn(kCases));
 
 TEST_F(DeliveryTest, InserterRefusesQuietlyWithoutTrustOrFocusAndWaitsForALateField) {
     accessibility->trusted = false;
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
+    EXPECT_EQ(Inserter::insert("hello", workspace->frontmost), Result::notTaken);
     EXPECT_EQ(accessibility->calls, Strings{"isProcessTrusted"});
     EXPECT_TRUE(logMessages().empty());
     accessibility->trusted = true;
     accessibility->field.reset();
-    EXPECT_EQ(Inserter::insert("hello"), Result::notTaken);
+    EXPECT_EQ(Inserter::insert("hello", workspace->frontmost), Result::notTaken);
     EXPECT_EQ(logMessages(), Strings{"insert: no focused element"});
     // A frontmost application without a process number cannot own the field: any is typed into.
     accessibility->field = FakeField{.processId = 100};
     workspace->frontmost = RunningApplication{0, "org.gnome.gedit"};
-    EXPECT_EQ(Inserter::insert("hello"), Result::inserted);
+    EXPECT_EQ(Inserter::insert("hello", workspace->frontmost), Result::inserted);
     // A field that reports late is looked at again before falling back.
     for (auto [lateWaits, expected, waits] :
          {std::tuple{2, Result::inserted, 2}, {Inserter::kLateLooks + 1, Result::notTaken, 4}}) {
         accessibility->calls.clear();
         accessibility->field->content = "abc";
         accessibility->field->reportsLateAfterWaits = lateWaits;
-        EXPECT_EQ(Inserter::insert("de"), expected) << lateWaits;
+        EXPECT_EQ(Inserter::insert("de", workspace->frontmost), expected) << lateWaits;
         EXPECT_EQ(called("element.waitBriefly 0.1"), size_t(waits)) << lateWaits;
     }
 }

@@ -201,6 +201,8 @@ std::string DictationController::beginRecording(bool boost) {
     }
     // The connection for the transcription opens while the user speaks.
     API::warmUp(config_);
+    // After the pill has shown: its first showing waits for nothing more.
+    if (config_.keepHistory) Platform::mainQueue().async([] { History::prepare(); });
 
     Target target = Target::frontmost();
     std::optional<Smart::Kind> kind =

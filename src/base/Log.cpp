@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "base/Brand.h"
-#include "base/DateFormat.h"
 #include "base/Files.h"
 #include "base/Paths.h"
 #include "platform/Platform.h"
@@ -156,11 +155,21 @@ void error(const std::string& message) {
     write(message);
 }
 
+// Formatted by hand in English rather than with ICU's date formatter: the
+// stamp is written at every launch, and the formatter's first use reads the
+// time zone, calendar and locale data, megabytes a tray application at rest
+// would otherwise keep resident for one line of the log.
 std::string buildStampOf(const std::string& executablePath) {
     struct stat info {};
     if (executablePath.empty() || ::stat(executablePath.c_str(), &info) != 0) return "unknown";
-    auto modified = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
-    return DateFormat::local("dd MMM HH:mm:ss", modified);
+    std::tm local{};
+    if (!localtime_r(&info.st_mtim.tv_sec, &local)) return "unknown";
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d %s %02d:%02d:%02d", local.tm_mday,
+                  kMonths[local.tm_mon % 12], local.tm_hour, local.tm_min, local.tm_sec);
+    return stamp;
 }
 
 std::string buildStamp() {

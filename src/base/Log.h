@@ -12,8 +12,9 @@ void write(const std::string& message);
 // Writes "Velvox error: message" to the system log, then write(message).
 void error(const std::string& message);
 
-// The modification time of the running executable, "dd MMM HH:mm:ss",
-// or "unknown" when it cannot be read.
+// The modification time of the running executable in local time,
+// "dd MMM HH:mm:ss" with the month in English, or "unknown" when it cannot be
+// read.
 std::string buildStamp();
 std::string buildStampOf(const std::string& executablePath);
 

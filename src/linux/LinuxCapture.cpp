@@ -14,8 +14,9 @@ namespace velvox {
 
 void installLinuxCapture() {
     Platform::installKeyboardLayout(std::make_shared<XkbKeyboardLayout>());
-    Platform::installAudioInput(std::make_shared<GstAudioInput>());
-    Platform::installMicrophoneAccess(std::make_shared<GstMicrophoneAccess>());
+    auto input = std::make_shared<GstAudioInput>();
+    Platform::installAudioInput(input);
+    Platform::installMicrophoneAccess(std::make_shared<GstMicrophoneAccess>(input));
 }
 
 }  // namespace velvox

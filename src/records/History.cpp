@@ -61,4 +61,11 @@ void append(const std::string& transcript, const std::string& output, bool boost
     Files::setMode(path, Files::kPrivateFileMode);
 }
 
+void prepare() {
+    static bool prepared = false;
+    if (prepared) return;
+    prepared = true;
+    DateFormat::local("dd MMM HH:mm", Platform::clock().now());
+}
+
 }  // namespace velvox::History

@@ -14,4 +14,10 @@ std::string url();
 // all when `keep` is false; never reports a failure.
 void append(const std::string& transcript, const std::string& output, bool boost, bool keep);
 
+// Loads what the entry's date needs (ICU's time zone, calendar and locale
+// data): the first date formatted reads them, a few milliseconds that belong
+// while the user speaks, not between the key going up and the text. Nothing
+// loads them at start, so an application at rest does not carry them.
+void prepare();
+
 }  // namespace velvox::History

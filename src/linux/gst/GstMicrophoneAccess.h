@@ -2,24 +2,22 @@
 
 #include <memory>
 
-#include "linux/gst/GstHandles.h"
 #include "platform/MicrophoneAccess.h"
-
-typedef struct _GstDeviceMonitor GstDeviceMonitor;
 
 namespace velvox {
 
+class GstAudioInput;
+
 // A plain Linux desktop has no microphone permission: recording is allowed
-// whenever an audio input exists. The monitor of an output (what the
-// speakers play) is not one. The inputs are followed by a GStreamer
-// device monitor that stays running, so asking is cheap at every key-down.
-// A source set in VELVOX_AUDIO_SOURCE counts as an input.
+// whenever an audio input exists. Takes record from the sound server, so its
+// inputs are the ones that count, as the audio input's device provider
+// (kept running) lists them: asking is cheap at every key-down, and no
+// other device provider (with the sound libraries it would load) runs. The
+// monitor of an output (what the speakers play) is not an input. A source
+// set in VELVOX_AUDIO_SOURCE counts as an input.
 class GstMicrophoneAccess final : public MicrophoneAccess {
   public:
-    GstMicrophoneAccess() = default;
-    ~GstMicrophoneAccess() override;
-    GstMicrophoneAccess(const GstMicrophoneAccess&) = delete;
-    GstMicrophoneAccess& operator=(const GstMicrophoneAccess&) = delete;
+    explicit GstMicrophoneAccess(std::shared_ptr<GstAudioInput> input);
 
     MicrophoneAuthorization status() override;
     // Answers at once, with the same rule as status().
@@ -28,7 +26,7 @@ class GstMicrophoneAccess final : public MicrophoneAccess {
   private:
     bool inputExists();
 
-    GstOwned<GstDeviceMonitor> monitor_;
+    std::shared_ptr<GstAudioInput> input_;
 };
 
 }  // namespace velvox

@@ -85,26 +85,23 @@ std::optional<std::string> plainOriginOf(const std::string& url) {
 
 class CurlHttpClient::Worker {
   public:
-    explicit Worker(CurlHttpClientOptions options) : options_(std::move(options)) {
-        initialiseCurlOnce();
-        multi_ = curl_multi_init();
-        curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-        share_ = curl_share_init();
-        // Only the network thread touches the share, so it needs no locks.
-        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        thread_ = std::thread([this] { run(); });
-    }
+    // Nothing starts before the first request: initialising curl sets up its
+    // TLS library (megabytes resident), which an application that has not
+    // used the network yet need not carry.
+    explicit Worker(CurlHttpClientOptions options) : options_(std::move(options)) {}
 
     ~Worker() {
+        bool ready;
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
+            ready = ready_;
         }
-        curl_multi_wakeup(multi_);
-        thread_.join();
-        curl_multi_cleanup(multi_);
-        curl_share_cleanup(share_);
+        // A thread still setting up finds stopping_ once it is done.
+        if (ready) curl_multi_wakeup(multi_);
+        if (thread_.joinable()) thread_.join();
+        if (multi_) curl_multi_cleanup(multi_);
+        if (share_) curl_share_cleanup(share_);
     }
 
     struct Job {
@@ -115,17 +112,24 @@ class CurlHttpClient::Worker {
     };
 
     void submit(Job job) {
-        bool accepted;
+        bool accepted, ready = false;
         {
             std::lock_guard lock(mutex_);
             accepted = !stopping_;
-            if (accepted) incoming_.push_back(std::move(job));
+            if (accepted) {
+                incoming_.push_back(std::move(job));
+                ready = ready_;
+                // The thread sets curl up itself (the first request is the
+                // warm-up at key-down, whose thread must not wait for that)
+                // and takes this job once it is ready.
+                if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+            }
         }
         if (!accepted) {
             finishWithError(job, cancelled());
             return;
         }
-        curl_multi_wakeup(multi_);
+        if (ready) curl_multi_wakeup(multi_);
     }
 
   private:
@@ -149,7 +153,20 @@ class CurlHttpClient::Worker {
         }
     }
 
+    void setUp() {
+        initialiseCurlOnce();
+        multi_ = curl_multi_init();
+        curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+        share_ = curl_share_init();
+        // Only the network thread touches the share, so it needs no locks.
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        std::lock_guard lock(mutex_);
+        ready_ = true;
+    }
+
     void run() {
+        setUp();
         for (;;) {
             std::deque<Job> jobs;
             bool stopping;
@@ -355,6 +372,7 @@ class CurlHttpClient::Worker {
     std::mutex mutex_;
     std::deque<Job> incoming_;
     bool stopping_ = false;
+    bool ready_ = false;  // curl is set up: submit() may wake the thread
     // Network thread only:
     std::map<CURL*, std::unique_ptr<Transfer>> active_;
     CurlWarmSockets warm_;

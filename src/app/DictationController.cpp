@@ -213,19 +213,27 @@ std::string DictationController::beginRecording(bool boost) {
                        Platform::mainQueue().asyncAfter(
                            config_.maxRecordSeconds,
                            self_.bind([](DictationController& c) { c.endRecording(); }))};
+    // The take runs; the tray, the status line and the pill follow on the
+    // next turn of the main loop, so the keys that come meanwhile wait for
+    // none of them.
+    uint64_t take = ++takes_;
+    Platform::mainQueue().async(self_.bind([take](DictationController& c) {
+        if (c.takes_ == take && std::holds_alternative<Recording>(c.state_)) c.showListening();
+    }));
+    return "";
+}
+
+void DictationController::showListening() {
     setIcon(true);
-
     std::optional<std::string> label;
-    if (kind) label = Smart::label(*kind);
+    if (latestKind_) label = Smart::label(*latestKind_);
     setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis : "Listening" + kEllipsis);
-
     Overlay::shared().show(OverlayState::listening(label),
-                           kind ? Overlay::boostAccent : Overlay::plainAccent,
+                           latestKind_ ? Overlay::boostAccent : Overlay::plainAccent,
                            [weak = self_.ref()] {
                                DictationController* self = weak.get();
                                return self ? self->recorder_.level() : 0.0;
                            });
-    return "";
 }
 
 void DictationController::dropTake() {
@@ -249,11 +257,11 @@ void DictationController::endRecording() {
     TakeFile file = recorder_.stop();
     Dictation dictation = std::move(recording->dictation);
     state_ = Idle{};
-    setIcon(false);
 
     // A comparison with NaN is false, so a NaN duration counts as too short
     // (the take is deleted as it goes out of scope).
     if (!file || !(config_.minHoldSeconds <= elapsed)) {
+        setIcon(false);
         Overlay::shared().hide(0);
         setStatus(readyLine());
         return;
@@ -267,16 +275,23 @@ void DictationController::endRecording() {
         double loudest = recorder_.loudestPower();
         Log::write("silent take not sent, loudest input " +
                    (std::isfinite(loudest) ? Strings::fixed(loudest, 1) + " dB" : "none"));
+        setIcon(false);
         heardNothing();
         return;
     }
     std::optional<Smart::Kind> kind = dictation.kind;
     state_ = Processing{std::move(dictation), elapsed};
-    setStatus("Transcribing" + kEllipsis);
-    Overlay::shared().update(OverlayState::thinking());
-
     auto prompt = DictationPipeline::preparePrompt(config_, kind);
     process(std::move(file), kind, prompt.text);
+    // The take is on its way first; the tray, the status line and the pill
+    // follow on the next turn, unless the answer came first.
+    Platform::mainQueue().async(self_.bind([](DictationController& c) {
+        if (std::holds_alternative<Recording>(c.state_)) return;  // the next take's
+        c.setIcon(false);
+        if (!std::holds_alternative<Processing>(c.state_)) return;
+        c.setStatus("Transcribing" + kEllipsis);
+        Overlay::shared().update(OverlayState::thinking());
+    }));
 }
 
 void DictationController::process(TakeFile file, std::optional<Smart::Kind> kind,

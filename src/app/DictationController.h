@@ -166,6 +166,7 @@ class DictationController {
                              const std::string& what);
     void process(TakeFile file, std::optional<Smart::Kind> kind, const std::string& prompt);
     // Delivers the text of the take and comes to rest.
+    void showListening();
     void deliver(const Processing& processed, const DictationPipeline::Result& result);
     void delivered(const DeliveryOutcome& outcome, bool polishFailed);
     void transcriptionFinished(const DictationPipeline::Result& result);
@@ -182,6 +183,7 @@ class DictationController {
     // The kind of the latest take to start: failures flash in its colour,
     // also those reported once it has come to rest (a paste that fails late).
     std::optional<Smart::Kind> latestKind_;
+    uint64_t takes_ = 0;  // counts takes begun, so a late pill knows its own
     std::string statusLine_ = "Idle";
     // The hotkey the monitor reports held. It belongs to the keyboard, not to
     // a take: a key pressed while busy is still held at rest, and a take a

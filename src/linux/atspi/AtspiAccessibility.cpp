@@ -86,12 +86,24 @@ void AtspiAccessibility::onFocusEvent(void* data, void* self) {
     auto* source = reinterpret_cast<AtspiObject*>(event->source);
     if (!source || !source->app || !source->app->bus_name || !source->path) return;
     RemoteAccessible object{source->app->bus_name, source->path};
-    std::lock_guard<std::mutex> lock(accessibility->mutex_);
-    if (event->detail1) {
-        accessibility->focused_ = std::move(object);
-    } else if (accessibility->focused_ == object) {
-        accessibility->focused_.reset();
+    {
+        std::lock_guard<std::mutex> lock(accessibility->mutex_);
+        if (!event->detail1) {
+            if (accessibility->focused_ == object) accessibility->focused_.reset();
+            return;
+        }
+        accessibility->focused_ = object;
     }
+    accessibility->perform(
+        [accessibility, object] {
+            auto connection = accessibility->bus();
+            if (!connection) return;
+            auto role = connection->role(object, kTerminalCheckMs);
+            if (!role) return;
+            std::lock_guard<std::mutex> lock(accessibility->mutex_);
+            accessibility->terminalRole_ = {object, *role == ATSPI_ROLE_TERMINAL};
+        },
+        nullptr);
 }
 
 bool AtspiAccessibility::isProcessTrusted() {
@@ -148,6 +160,11 @@ std::unique_ptr<FocusedElement> AtspiAccessibility::focusedElement(double messag
 }
 
 bool AtspiAccessibility::focusIsTerminal() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (focused_ && terminalRole_ && terminalRole_->first == *focused_)
+            return terminalRole_->second;
+    }
     auto connection = bus();
     if (!connection) return false;
     auto object = findFocused(*connection, kTerminalCheckMs);

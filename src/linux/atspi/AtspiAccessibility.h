@@ -37,7 +37,8 @@ class AtspiAccessibility final : public Accessibility {
     void finishPerforming() override;
 
     // Whether the focused object is a terminal (which pastes with
-    // Control+Shift+V); false when that cannot be told.
+    // Control+Shift+V); false when that cannot be told. Known ahead for the
+    // object of the last focus event; asked there and then otherwise.
     bool focusIsTerminal();
 
     AtspiAccessibility();
@@ -53,6 +54,9 @@ class AtspiAccessibility final : public Accessibility {
 
     std::mutex mutex_;
     std::optional<RemoteAccessible> focused_;  // from the last focus event
+    // Whether the object of a focus event is a terminal, asked on the thread
+    // when the event came: a paste's key is then chosen without waiting.
+    std::optional<std::pair<RemoteAccessible, bool>> terminalRole_;
     // Apart: connecting waits for the bus, and a focus event must not.
     std::mutex busMutex_;
     std::shared_ptr<const A11yBus> bus_;

@@ -479,6 +479,7 @@ TEST_F(DictationControllerTest, CommandsDriveATakeLikeTheKeys) {
     EXPECT_EQ(controller->runCommand(DictationCommand::stop, false), "");
     EXPECT_EQ(controller->runCommand(DictationCommand::start, true), "");
     EXPECT_EQ(controller->runCommand(DictationCommand::start, false), "");
+    queue->runUntilIdle();
     EXPECT_EQ(takeStatuses(), Lines{"Listening, email" + kEllipsis})
         << "stop without a take does nothing; a second start keeps the boosted take";
     fakes->audio->lastTake()->currentTime = 2;

@@ -1,5 +1,8 @@
 #include "linux/atspi/A11yBus.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace velvox {
 
 namespace {
@@ -33,6 +36,12 @@ std::shared_ptr<A11yBus> A11yBus::connect() {
         nullptr, nullptr, nullptr);
     if (!connection) return nullptr;
     return std::make_shared<A11yBus>(connection);
+}
+
+int A11yBus::timeoutMs(double seconds) {
+    return std::isfinite(seconds) && seconds > 0
+               ? static_cast<int>(std::lround(std::min(seconds, 60.0) * 1000))
+               : 1000;
 }
 
 RemoteAccessible A11yBus::desktop() {
@@ -122,12 +131,19 @@ std::optional<int32_t> A11yBus::intProperty(const RemoteAccessible& object, cons
 }
 
 std::optional<int32_t> A11yBus::processId(const RemoteAccessible& object, int timeoutMs) const {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (auto known = processes_.find(object.bus); known != processes_.end())
+            return known->second;
+    }
     auto answer = call({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
                        "GetConnectionUnixProcessID", g_variant_new("(s)", object.bus.c_str()),
                        "(u)", timeoutMs);
     if (!answer.value) return std::nullopt;
     guint32 process = 0;
     g_variant_get(answer.value.get(), "(u)", &process);
+    std::lock_guard<std::mutex> lock(mutex_);
+    processes_[object.bus] = static_cast<int32_t>(process);
     return static_cast<int32_t>(process);
 }
 

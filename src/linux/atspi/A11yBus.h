@@ -3,7 +3,9 @@
 #include <gio/gio.h>
 
 #include <bitset>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +40,9 @@ class A11yBus {
 
     // The desktop's root, whose children are the applications.
     static RemoteAccessible desktop();
+    // A messaging time-out in the milliseconds of a call; one that is no
+    // number is a mistake, bounded at a second all the same.
+    static int timeoutMs(double seconds);
 
     struct Answer {
         OwnedVariant value;  // the reply's tuple; empty when the call failed
@@ -54,11 +59,14 @@ class A11yBus {
     std::optional<RemoteAccessible> parent(const RemoteAccessible& object, int timeoutMs) const;
     std::optional<int32_t> intProperty(const RemoteAccessible& object, const char* interface,
                                        const char* name, int timeoutMs) const;
-    // The process behind the object's connection to the bus.
+    // The process behind the object's connection to the bus; asked once
+    // per connection, which never changes hands.
     std::optional<int32_t> processId(const RemoteAccessible& object, int timeoutMs) const;
 
   private:
     GOwned<GDBusConnection> connection_;
+    mutable std::mutex mutex_;
+    mutable std::map<std::string, int32_t> processes_;
 };
 
 }  // namespace velvox

@@ -1,25 +1,26 @@
 #include "linux/atspi/AccessibilityBusStatus.h"
 
+#include <gio/gio.h>
+
+#include <mutex>
+#include <thread>
+
 namespace velvox {
 
 namespace {
 
 constexpr const char* kBusName = "org.a11y.Bus";
 constexpr const char* kBusPath = "/org/a11y/bus";
-constexpr const char* kStatusInterface = "org.a11y.Status";
-
-// Asked only until the bus's properties have come, or while it is away: a
-// busy desktop may take a moment to answer, or to start the bus.
+// A busy desktop may take a moment to answer, or to start the bus.
 constexpr int kAskMs = 1000;
+// How old an answer may be before the next question asks the bus again.
+constexpr gint64 kFreshMicroseconds = 2 * G_USEC_PER_SEC;
 
-// Asks the bus directly (which starts it where the session bus can).
-std::optional<bool> askBus() {
-    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!bus) return std::nullopt;
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        bus, kBusName, kBusPath, "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", kStatusInterface, "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, kAskMs, nullptr, nullptr);
+GVariant* statusQuestion() {
+    return g_variant_new("(ss)", "org.a11y.Status", "IsEnabled");
+}
+
+std::optional<bool> answerIn(GVariant* reply) {
     if (!reply) return std::nullopt;
     g_autoptr(GVariant) value = nullptr;
     g_variant_get(reply, "(v)", &value);
@@ -29,40 +30,58 @@ std::optional<bool> askBus() {
 
 }  // namespace
 
-AccessibilityBusStatus::AccessibilityBusStatus()
-    : cancellable_(g_cancellable_new()), proxy_(std::make_shared<GOwned<GDBusProxy>>()) {
-    // The proxy keeps the bus's properties and follows its PropertiesChanged
-    // signals, and forgets them when the bus goes away.
-    g_dbus_proxy_new_for_bus(G_BUS_TYPE_SESSION, G_DBUS_PROXY_FLAGS_NONE, nullptr, kBusName,
-                             kBusPath, kStatusInterface, cancellable_.get(), onProxyReady,
-                             new std::weak_ptr<GOwned<GDBusProxy>>(proxy_));
-}
+struct AccessibilityBusStatus::Known {
+    std::mutex mutex;
+    std::thread::id mainThread = std::this_thread::get_id();
+    std::optional<std::optional<bool>> answer;  // outer: asked at least once
+    gint64 askedAt = 0;
+    bool asking = false;
+};
 
-AccessibilityBusStatus::~AccessibilityBusStatus() {
-    g_cancellable_cancel(cancellable_.get());
-}
+AccessibilityBusStatus::AccessibilityBusStatus() : known_(std::make_shared<Known>()) {}
 
-void AccessibilityBusStatus::onProxyReady(GObject*, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<std::weak_ptr<GOwned<GDBusProxy>>> weak(
-        static_cast<std::weak_ptr<GOwned<GDBusProxy>>*>(data));
-    GDBusProxy* proxy = g_dbus_proxy_new_for_bus_finish(result, nullptr);
-    auto slot = weak->lock();
-    if (!slot) {
-        if (proxy) g_object_unref(proxy);
-        return;
-    }
-    slot->reset(proxy);
-}
+AccessibilityBusStatus::~AccessibilityBusStatus() = default;
 
 std::optional<bool> AccessibilityBusStatus::enabled() {
-    GDBusProxy* proxy = proxy_->get();
-    if (proxy) {
-        g_autoptr(GVariant) value = g_dbus_proxy_get_cached_property(proxy, "IsEnabled");
-        if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN))
-            return g_variant_get_boolean(value);
+    Known& known = *known_;
+    gint64 now = g_get_monotonic_time();
+    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    std::lock_guard<std::mutex> lock(known.mutex);
+    if (!known.answer) {
+        // The call starts the bus where the session bus can.
+        g_autoptr(GVariant) reply =
+            bus ? g_dbus_connection_call_sync(bus, kBusName, kBusPath,
+                                              "org.freedesktop.DBus.Properties", "Get",
+                                              statusQuestion(), G_VARIANT_TYPE("(v)"),
+                                              G_DBUS_CALL_FLAGS_NONE, kAskMs, nullptr, nullptr)
+                : nullptr;
+        known.answer = answerIn(reply);
+        known.askedAt = now;
+        return *known.answer;
     }
-    // Not known yet, or the bus is gone (and may come back when asked).
-    return askBus();
+    // The answer comes on the main loop: only the main thread asks again.
+    if (bus && !known.asking && now - known.askedAt > kFreshMicroseconds &&
+        std::this_thread::get_id() == known.mainThread) {
+        known.asking = true;
+        known.askedAt = now;
+        g_dbus_connection_call(
+            bus, kBusName, kBusPath, "org.freedesktop.DBus.Properties", "Get", statusQuestion(),
+            G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, kAskMs, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<std::weak_ptr<Known>> weak(
+                    static_cast<std::weak_ptr<Known>*>(data));
+                g_autoptr(GVariant) reply =
+                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+                if (auto known = weak->lock()) {
+                    std::lock_guard<std::mutex> lock(known->mutex);
+                    known->answer = answerIn(reply);
+                    known->askedAt = g_get_monotonic_time();
+                    known->asking = false;
+                }
+            },
+            new std::weak_ptr<Known>(known_));
+    }
+    return *known.answer;
 }
 
 }  // namespace velvox

@@ -1,19 +1,16 @@
 #pragma once
 
-#include <gio/gio.h>
-
 #include <memory>
 #include <optional>
-
-#include "linux/glib/GlibIds.h"
 
 namespace velvox {
 
 // The accessibility bus's switch (org.a11y.Status IsEnabled), asked on
-// every delivery and every pill: kept from the bus's own change signals, so
-// that answering costs no round trip. Until the first answer has come, and
-// when the bus cannot be reached at all, it is asked there and then. Main
-// thread only.
+// every delivery and every pill. The last answer is given at once; once it
+// is a moment old, the bus is asked again in the background for the next
+// question (the bus does not reliably announce its changes). Only the very
+// first question waits for the bus. Any thread may ask; only the questions
+// of the thread that made it (the main thread) ask the bus again.
 class AccessibilityBusStatus {
   public:
     AccessibilityBusStatus();
@@ -25,10 +22,8 @@ class AccessibilityBusStatus {
     std::optional<bool> enabled();
 
   private:
-    static void onProxyReady(GObject*, GAsyncResult* result, gpointer data);
-
-    GOwned<GCancellable> cancellable_;
-    std::shared_ptr<GOwned<GDBusProxy>> proxy_;
+    struct Known;
+    std::shared_ptr<Known> known_;
 };
 
 }  // namespace velvox

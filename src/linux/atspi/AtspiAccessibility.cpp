@@ -48,12 +48,6 @@ struct EventFree {
     void operator()(AtspiEvent* event) const { g_boxed_free(ATSPI_TYPE_EVENT, event); }
 };
 
-int milliseconds(double seconds) {
-    return std::isfinite(seconds) && seconds > 0
-               ? static_cast<int>(std::lround(std::min(seconds, 60.0) * 1000))
-               : 1000;
-}
-
 }  // namespace
 
 std::shared_ptr<AtspiAccessibility> AtspiAccessibility::create() {
@@ -100,8 +94,9 @@ void AtspiAccessibility::onFocusEvent(void* data, void* self) {
             if (!connection) return;
             auto role = connection->role(object, kTerminalCheckMs);
             if (!role) return;
+            FocusFacts facts{object, *role, connection->interfaces(object, kTerminalCheckMs)};
             std::lock_guard<std::mutex> lock(accessibility->mutex_);
-            accessibility->terminalRole_ = {object, *role == ATSPI_ROLE_TERMINAL};
+            accessibility->focusFacts_ = std::move(facts);
         },
         nullptr);
 }
@@ -122,7 +117,8 @@ std::shared_ptr<const A11yBus> AtspiAccessibility::bus() {
     return bus_;
 }
 
-std::optional<RemoteAccessible> AtspiAccessibility::findFocused(const A11yBus& bus, int timeoutMs) {
+std::optional<std::pair<RemoteAccessible, std::bitset<64>>> AtspiAccessibility::findFocused(
+    const A11yBus& bus, int timeoutMs) {
     std::optional<RemoteAccessible> known;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -132,7 +128,7 @@ std::optional<RemoteAccessible> AtspiAccessibility::findFocused(const A11yBus& b
         auto states = bus.states(*known, timeoutMs);
         if (states && states->test(ATSPI_STATE_FOCUSED) &&
             !belongsToThisProcess(bus, *known, timeoutMs))
-            return known;
+            return std::pair{*known, *states};
     }
     // No focus event, or a stale one: look in the active window of every
     // application.
@@ -143,7 +139,8 @@ std::optional<RemoteAccessible> AtspiAccessibility::findFocused(const A11yBus& b
         for (const auto& window : bus.children(application, timeoutMs)) {
             auto states = bus.states(window, timeoutMs);
             if (!states || !states->test(ATSPI_STATE_ACTIVE)) continue;
-            if (auto found = focusedDescendant(bus, window, budget, timeoutMs)) return found;
+            if (auto found = focusedDescendant(bus, window, budget, timeoutMs))
+                return std::pair{*found, bus.states(*found, timeoutMs).value_or(std::bitset<64>())};
         }
     }
     return std::nullopt;
@@ -152,23 +149,30 @@ std::optional<RemoteAccessible> AtspiAccessibility::findFocused(const A11yBus& b
 std::unique_ptr<FocusedElement> AtspiAccessibility::focusedElement(double messagingTimeoutSeconds) {
     auto connection = bus();
     if (!connection) return nullptr;
-    int timeoutMs = milliseconds(messagingTimeoutSeconds);
-    auto object = findFocused(*connection, timeoutMs);
-    if (!object) return nullptr;
-    return std::make_unique<AtspiFocusedElement>(connection, std::move(*object),
-                                                 messagingTimeoutSeconds);
+    auto found = findFocused(*connection, A11yBus::timeoutMs(messagingTimeoutSeconds));
+    if (!found) return nullptr;
+    AtspiFocusedElement::Known known{.states = found->second};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (focusFacts_ && focusFacts_->object == found->first) {
+            known.role = focusFacts_->role;
+            known.interfaces = focusFacts_->interfaces;
+        }
+    }
+    return std::make_unique<AtspiFocusedElement>(connection, std::move(found->first),
+                                                 messagingTimeoutSeconds, std::move(known));
 }
 
 bool AtspiAccessibility::focusIsTerminal() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (focused_ && terminalRole_ && terminalRole_->first == *focused_)
-            return terminalRole_->second;
+        if (focused_ && focusFacts_ && focusFacts_->object == *focused_)
+            return focusFacts_->role == ATSPI_ROLE_TERMINAL;
     }
     auto connection = bus();
     if (!connection) return false;
-    auto object = findFocused(*connection, kTerminalCheckMs);
-    return object && connection->role(*object, kTerminalCheckMs) == ATSPI_ROLE_TERMINAL;
+    auto found = findFocused(*connection, kTerminalCheckMs);
+    return found && connection->role(found->first, kTerminalCheckMs) == ATSPI_ROLE_TERMINAL;
 }
 
 void AtspiAccessibility::perform(std::function<void()> work, std::function<void()> done) {

@@ -46,7 +46,9 @@ class AtspiAccessibility final : public Accessibility {
   private:
     static void onFocusEvent(void* event, void* self);
     std::shared_ptr<const A11yBus> bus();
-    std::optional<RemoteAccessible> findFocused(const A11yBus& bus, int timeoutMs);
+    // The focused object, with the states it was found by.
+    std::optional<std::pair<RemoteAccessible, std::bitset<64>>> findFocused(const A11yBus& bus,
+                                                                            int timeoutMs);
     void runWork();
 
     AccessibilityBusStatus busStatus_;
@@ -54,9 +56,15 @@ class AtspiAccessibility final : public Accessibility {
 
     std::mutex mutex_;
     std::optional<RemoteAccessible> focused_;  // from the last focus event
-    // Whether the object of a focus event is a terminal, asked on the thread
-    // when the event came: a paste's key is then chosen without waiting.
-    std::optional<std::pair<RemoteAccessible, bool>> terminalRole_;
+    // The role and interfaces of the object of the last focus event, asked
+    // on the thread when the event came: a paste's key is then chosen, and a
+    // field typed into, with fewer questions to the other application.
+    struct FocusFacts {
+        RemoteAccessible object;
+        uint32_t role = 0;
+        std::vector<std::string> interfaces;
+    };
+    std::optional<FocusFacts> focusFacts_;
     // Apart: connecting waits for the bus, and a focus event must not.
     std::mutex busMutex_;
     std::shared_ptr<const A11yBus> bus_;

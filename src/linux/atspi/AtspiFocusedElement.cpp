@@ -13,13 +13,6 @@ constexpr const char* kText = "org.a11y.atspi.Text";
 constexpr const char* kEditableText = "org.a11y.atspi.EditableText";
 constexpr const char* kComponent = "org.a11y.atspi.Component";
 
-// A time-out that is no number is a mistake: a second is a bound all the same.
-int milliseconds(double seconds) {
-    return std::isfinite(seconds) && seconds > 0
-               ? static_cast<int>(std::lround(std::min(seconds, 60.0) * 1000))
-               : 1000;
-}
-
 bool replied(const A11yBus::Answer& answer) {
     gboolean done = FALSE;
     if (answer.value) g_variant_get(answer.value.get(), "(b)", &done);
@@ -29,16 +22,26 @@ bool replied(const A11yBus::Answer& answer) {
 }  // namespace
 
 AtspiFocusedElement::AtspiFocusedElement(std::shared_ptr<const A11yBus> bus,
-                                         RemoteAccessible object, double timeoutSeconds)
-    : bus_(std::move(bus)), object_(std::move(object)), timeoutMs_(milliseconds(timeoutSeconds)) {}
+                                         RemoteAccessible object, double timeoutSeconds,
+                                         Known known)
+    : bus_(std::move(bus)),
+      object_(std::move(object)),
+      timeoutMs_(A11yBus::timeoutMs(timeoutSeconds)),
+      known_(std::move(known)) {}
 
 void AtspiFocusedElement::setMessagingTimeout(double seconds) {
-    timeoutMs_ = milliseconds(seconds);
+    timeoutMs_ = A11yBus::timeoutMs(seconds);
 }
 
 bool AtspiFocusedElement::has(const char* interface) {
-    if (!interfaces_) interfaces_ = bus_->interfaces(object_, timeoutMs_);
-    return std::find(interfaces_->begin(), interfaces_->end(), interface) != interfaces_->end();
+    if (!known_.interfaces) known_.interfaces = bus_->interfaces(object_, timeoutMs_);
+    const auto& names = *known_.interfaces;
+    return std::find(names.begin(), names.end(), interface) != names.end();
+}
+
+std::optional<uint32_t> AtspiFocusedElement::role() {
+    if (!known_.role) known_.role = bus_->role(object_, timeoutMs_);
+    return known_.role;
 }
 
 std::optional<AtspiFocusedElement::Range> AtspiFocusedElement::selection(bool* failed) {
@@ -78,13 +81,13 @@ std::optional<Point> AtspiFocusedElement::screenPosition(const RemoteAccessible&
 }
 
 std::optional<bool> AtspiFocusedElement::isSelectedTextSettable() {
-    auto role = bus_->role(object_, timeoutMs_);
-    if (!role) return std::nullopt;
+    auto kind = role();
+    if (!kind) return std::nullopt;
     // A password field takes text, but typing a dictation into one is not
     // what the user meant, and its content cannot be verified.
-    if (*role == ATSPI_ROLE_PASSWORD_TEXT) return false;
+    if (*kind == ATSPI_ROLE_PASSWORD_TEXT) return false;
     if (!has(kEditableText)) return false;
-    auto states = bus_->states(object_, timeoutMs_);
+    auto states = known_.states ? known_.states : bus_->states(object_, timeoutMs_);
     if (!states) return std::nullopt;
     return states->test(ATSPI_STATE_EDITABLE) && !states->test(ATSPI_STATE_READ_ONLY);
 }
@@ -154,9 +157,9 @@ int32_t AtspiFocusedElement::setSelectedText(const std::string& value) {
 }
 
 std::optional<bool> AtspiFocusedElement::isPasswordField() {
-    auto role = bus_->role(object_, timeoutMs_);
-    if (!role) return std::nullopt;
-    return *role == ATSPI_ROLE_PASSWORD_TEXT;
+    auto kind = role();
+    if (!kind) return std::nullopt;
+    return *kind == ATSPI_ROLE_PASSWORD_TEXT;
 }
 
 std::optional<int32_t> AtspiFocusedElement::processId() {

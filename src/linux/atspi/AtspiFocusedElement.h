@@ -17,8 +17,15 @@ namespace velvox {
 // is too slow.
 class AtspiFocusedElement final : public FocusedElement {
   public:
+    // What is already known of the object, so that it is not asked again:
+    // its role and interfaces never change, its states just read.
+    struct Known {
+        std::optional<uint32_t> role;
+        std::optional<std::vector<std::string>> interfaces;
+        std::optional<std::bitset<64>> states;
+    };
     AtspiFocusedElement(std::shared_ptr<const A11yBus> bus, RemoteAccessible object,
-                        double timeoutSeconds);
+                        double timeoutSeconds, Known known = {});
 
     void setMessagingTimeout(double seconds) override;
     std::optional<bool> isSelectedTextSettable() override;
@@ -42,6 +49,7 @@ class AtspiFocusedElement final : public FocusedElement {
         int start = 0, end = 0;
     };
     bool has(const char* interface);
+    std::optional<uint32_t> role();
     std::optional<Range> selection(bool* failed);
     std::optional<int> characterCount();
     std::optional<Point> screenPosition(const RemoteAccessible& object);
@@ -49,7 +57,7 @@ class AtspiFocusedElement final : public FocusedElement {
     std::shared_ptr<const A11yBus> bus_;
     RemoteAccessible object_;
     int timeoutMs_ = 0;
-    std::optional<std::vector<std::string>> interfaces_;
+    Known known_;
 };
 
 }  // namespace velvox

@@ -216,6 +216,17 @@ TEST_F(DeliveryTest, ClipboardSnapshotsAreWrittenBackByteForByteAndOwnWritesServ
 
 TEST_F(DeliveryTest, DirectInsertionLandsInEditableFieldsOnlyAndLeavesTheClipboard) {
     ASSERT_TRUE(Platform::accessibility().isProcessTrusted());
+    // The switch is followed as the bus announces its changes.
+    for (std::string on : {"false", "true"}) {
+        ASSERT_EQ(std::system(("dbus-send --session --print-reply --dest=org.a11y.Bus "
+                               "/org/a11y/bus org.freedesktop.DBus.Properties.Set "
+                               "string:org.a11y.Status string:IsEnabled variant:boolean:" +
+                               on + " >/dev/null")
+                                  .c_str()),
+                  0);
+        EXPECT_TRUE(spinUntil(
+            [&] { return Platform::accessibility().isProcessTrusted() == (on == "true"); }));
+    }
     focus("entry");
     tell("set entry start ", "set entry");
     tell("select entry 6 6", "selected entry");  // the caret after the text

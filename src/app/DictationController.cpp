@@ -201,8 +201,6 @@ std::string DictationController::beginRecording(bool boost) {
     }
     // The connection for the transcription opens while the user speaks.
     API::warmUp(config_);
-    // After the pill has shown: its first showing waits for nothing more.
-    if (config_.keepHistory) Platform::mainQueue().async([] { History::prepare(); });
 
     Target target = Target::frontmost();
     std::optional<Smart::Kind> kind =
@@ -220,6 +218,8 @@ std::string DictationController::beginRecording(bool boost) {
     Platform::mainQueue().async(self_.bind([take](DictationController& c) {
         if (c.takes_ == take && std::holds_alternative<Recording>(c.state_)) c.showListening();
     }));
+    // After the pill has shown: its first showing waits for nothing more.
+    if (config_.keepHistory) Platform::mainQueue().async([] { History::prepare(); });
     return "";
 }
 

@@ -176,9 +176,10 @@ bool AtspiAccessibility::focusIsTerminal() {
 }
 
 void AtspiAccessibility::perform(std::function<void()> work, std::function<void()> done) {
-    ++unfinished_;
-    auto finished = [this, done = std::move(done)] {
-        --unfinished_;
+    ++*unfinished_;
+    // Counted on what outlives this object: the main queue may run it later.
+    auto finished = [unfinished = unfinished_, done = std::move(done)] {
+        --*unfinished;
         if (done) done();
     };
     {
@@ -192,7 +193,7 @@ void AtspiAccessibility::finishPerforming() {
     // Each question is bounded by its time-out; this bounds them all.
     constexpr gint64 kLongestWaitMicroseconds = 3 * G_USEC_PER_SEC;
     gint64 deadline = g_get_monotonic_time() + kLongestWaitMicroseconds;
-    while (unfinished_ > 0 && g_get_monotonic_time() < deadline) {
+    while (*unfinished_ > 0 && g_get_monotonic_time() < deadline) {
         if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
     }
 }

@@ -73,7 +73,7 @@ class AtspiAccessibility final : public Accessibility {
     std::deque<std::pair<std::function<void()>, std::function<void()>>> work_;
     bool stopping_ = false;
     // Work handed over whose done has not run yet; main thread only.
-    int unfinished_ = 0;
+    std::shared_ptr<int> unfinished_ = std::make_shared<int>(0);
     std::thread worker_;
 };
 

@@ -10,8 +10,11 @@ namespace velvox::Inserter {
 // How long one accessibility call may wait for the other application.
 inline constexpr double kMessagingTimeoutSeconds = 0.3;
 // A field whose length has not grown right after the insertion is looked at
-// again this many times, this far apart, before it counts as unchanged.
-inline constexpr int kLateLooks = 4;
+// again this many times, this far apart, before it counts as unchanged. The
+// looks wait off the main thread, so a busy application gets close to a
+// second: a field that reports late and is then pasted into too would hold
+// the text twice.
+inline constexpr int kLateLooks = 8;
 inline constexpr double kLateLookSeconds = 0.1;
 
 enum class Result {

@@ -321,7 +321,8 @@ TEST_F(DeliveryTest, InserterRefusesQuietlyWithoutTrustOrFocusAndWaitsForALateFi
     EXPECT_EQ(Inserter::insert("hello", workspace->frontmost), Result::inserted);
     // A field that reports late is looked at again before falling back.
     for (auto [lateWaits, expected, waits] :
-         {std::tuple{2, Result::inserted, 2}, {Inserter::kLateLooks + 1, Result::notTaken, 4}}) {
+         {std::tuple{2, Result::inserted, 2},
+          {Inserter::kLateLooks + 1, Result::notTaken, Inserter::kLateLooks}}) {
         accessibility->calls.clear();
         accessibility->field->content = "abc";
         accessibility->field->reportsLateAfterWaits = lateWaits;

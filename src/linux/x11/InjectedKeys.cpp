@@ -38,9 +38,11 @@ void expect(int keycode, bool press) {
 }
 
 bool takeIfOwn(int keycode, bool press) {
-    if (pending.empty()) return false;
+    // Only an event we announced: xdotool's or a remote desktop's keys come
+    // through the same device meanwhile, the release of a held hotkey too.
     auto found = std::find(pending.begin(), pending.end(), std::make_pair(keycode, press));
-    if (found != pending.end()) pending.erase(found);
+    if (found == pending.end()) return false;
+    pending.erase(found);
     if (pending.empty()) close();
     return true;
 }

@@ -83,13 +83,6 @@ KeyBits downOn(Display* display, XDevice* device) {
     return held;
 }
 
-// One synthetic key event, announced first so that our own key source does
-// not take it for the user's.
-void strike(Display* display, KeyCode code, bool press) {
-    InjectedKeys::expect(code, press);
-    XTestFakeKeyEvent(display, code, press ? True : False, CurrentTime);
-}
-
 KeyCode keyFor(Display* display, KeySym symbol, KeyCode physical) {
     KeyCode code = XKeysymToKeycode(display, symbol);
     return code ? code : physical;
@@ -222,6 +215,14 @@ bool XTestPaste::focusPastesClipboard() {
     return pasteKeyForFocus(/*askAccessibility=*/false) != PasteKey::none;
 }
 
+// One synthetic key event, announced first so that our own key source does
+// not take it for the user's.
+void XTestPaste::strike(KeyCode code, bool press) {
+    if (press) pressed_.set(code);
+    InjectedKeys::expect(code, press);
+    XTestFakeKeyEvent(display_, code, press ? True : False, CurrentTime);
+}
+
 void XTestPaste::liftModifiers() {
     // A modifier held on the user's keyboard is one the XTEST device never
     // pressed, and servers may drop its release there: pressing and
@@ -234,16 +235,20 @@ void XTestPaste::liftModifiers() {
     KeyBits ours = downOn(display_, ourDevice_.get());
     for (KeyCode code : modifierKeys(display_)) {
         if (!down.test(code)) continue;
-        if (!ours.test(code)) strike(display_, code, true);
-        strike(display_, code, false);
+        if (!ours.test(code)) strike(code, true);
+        strike(code, false);
     }
 }
 
 void XTestPaste::releaseLeftovers() {
     XSync(display_, False);
-    KeyBits ours = downOn(display_, ourDevice_.get());
+    // Other programs type through the same device (xdotool, a remote
+    // desktop, an on-screen keyboard): a key they hold, perhaps the very
+    // hotkey of a take, stays down.
+    KeyBits leftovers = downOn(display_, ourDevice_.get()) & pressed_;
+    pressed_.reset();
     for (int code = 8; code < 256; ++code) {
-        if (ours.test(code)) strike(display_, static_cast<KeyCode>(code), false);
+        if (leftovers.test(code)) strike(static_cast<KeyCode>(code), false);
     }
     XSync(display_, False);
 }
@@ -262,12 +267,12 @@ void XTestPaste::post(Sent sent) {
                      : key == PasteKey::controlAltV ? keyFor(display_, XK_Alt_L, kPhysicalLeftAlt)
                                                     : 0;
     KeyCode v = keyFor(display_, XK_v, kPhysicalV);
-    strike(display_, control, true);
-    if (second) strike(display_, second, true);
-    strike(display_, v, true);
-    strike(display_, v, false);
-    if (second) strike(display_, second, false);
-    strike(display_, control, false);
+    strike(control, true);
+    if (second) strike(second, true);
+    strike(v, true);
+    strike(v, false);
+    if (second) strike(second, false);
+    strike(control, false);
     releaseLeftovers();
     if (sent) sent(true);
 }
@@ -327,10 +332,10 @@ bool XTestPaste::type(const std::string& text) {
     liftModifiers();
     KeyCode shift = keyFor(display_, XK_Shift_L, kPhysicalLeftShift);
     for (const auto& stroke : strokes) {
-        if (stroke.shift) strike(display_, shift, true);
-        strike(display_, stroke.code, true);
-        strike(display_, stroke.code, false);
-        if (stroke.shift) strike(display_, shift, false);
+        if (stroke.shift) strike(shift, true);
+        strike(stroke.code, true);
+        strike(stroke.code, false);
+        if (stroke.shift) strike(shift, false);
     }
     releaseLeftovers();
     if (!borrowed.empty()) {

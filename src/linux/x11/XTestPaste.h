@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput.h>
 
+#include <bitset>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,9 +46,11 @@ class XTestPaste final : public PasteKeystroke {
     static OpenDevice openOurDevice(Display* display);
 
     PasteKey pasteKeyForFocus(bool askAccessibility);
+    // One key event of ours, announced to our own key source first.
+    void strike(KeyCode code, bool press);
     // Lifts the modifiers the user holds, so that our keys mean what they say.
     void liftModifiers();
-    // Releases whatever of ours is still down on the XTEST device.
+    // Releases whatever key we pressed that is still down on the XTEST device.
     void releaseLeftovers();
     // Maps the spare keys borrowed for typing to nothing again.
     void giveBackBorrowedKeys();
@@ -59,6 +62,8 @@ class XTestPaste final : public PasteKeystroke {
     // Spare key codes mapped to characters the layout lacks, until given back.
     std::vector<KeyCode> borrowed_;
     SourceId giveBack_;
+    // The keys pressed since the last leftovers were released.
+    std::bitset<256> pressed_;
 };
 
 }  // namespace velvox

@@ -159,6 +159,17 @@ TEST_F(X11KeyEventSourceTest,
     ASSERT_TRUE(xdotool("key Control_L", 2));
     EXPECT_EQ(heard, (Events{"down 59", "up 59"}));
 
+    // A hotkey held through the same device stays held across our paste and
+    // its release still counts; another client's key counts while one of
+    // ours is still on its way.
+    startMonitor({96, 61});
+    ASSERT_TRUE(xdotool("keydown F5", 1));
+    paste->post({});
+    ASSERT_TRUE(xdotool("keyup F5", 2));
+    InjectedKeys::expect(55, true);  // a V of ours the server dropped
+    ASSERT_TRUE(xdotool("key Alt_R", 4));
+    EXPECT_EQ(heard, (Events{"down 96", "up 96", "down 61", "up 61"}));
+
     // A capture takes the next key away from the window.
     startMonitor({96});
     monitor->capture();

@@ -16,9 +16,25 @@ pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 
 # The HTTP client stands alone so that the service links it without the desktop.
 file(GLOB platform_curl_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/curl/*.cpp)
+set(http_module_entry ${CMAKE_SOURCE_DIR}/src/platform/curl/HttpClientModule.cpp)
+set(http_module_loader ${CMAKE_SOURCE_DIR}/src/platform/curl/LoadedHttpClient.cpp)
+list(REMOVE_ITEM platform_curl_sources ${http_module_entry} ${http_module_loader})
 add_library(velvox_http STATIC ${platform_curl_sources})
 target_include_directories(velvox_http PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(velvox_http PUBLIC velvox_base PkgConfig::CURL)
+# The application takes the same client from a module, loaded at its first
+# request, so that at rest it maps neither libcurl nor its TLS libraries. The
+# module's references to the program's own code (the request's header
+# lookup) are resolved against the program, which exports its symbols.
+add_library(velvox-net SHARED ${platform_curl_sources} ${http_module_entry})
+target_include_directories(velvox-net PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(velvox-net PRIVATE PkgConfig::CURL)
+# Its own copy of the client comes first, also in a program that links one.
+target_link_options(velvox-net PRIVATE LINKER:-Bsymbolic)
+set_target_properties(velvox-net PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_library(velvox_http_loader STATIC ${http_module_loader})
+target_include_directories(velvox_http_loader PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(velvox_http_loader PUBLIC velvox_base)
 
 # velvox_backend(NAME [EXCLUDE files...] LINKS libs...): velvox_linux_NAME from src/linux/NAME/*.cpp.
 function(velvox_backend name)

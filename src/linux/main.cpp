@@ -26,7 +26,7 @@
 #include "platform/Accessibility.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
-#include "platform/curl/CurlHttpClient.h"
+#include "platform/curl/LoadedHttpClient.h"
 
 namespace {
 
@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
     turnOffToolkitGL();
     Platform::installMainQueue(std::make_shared<GlibMainQueue>());
     Platform::installSystemLog(std::make_shared<SyslogSystemLog>());
-    Platform::installHttpClient(std::make_shared<CurlHttpClient>());
+    Platform::installHttpClient(
+        std::make_shared<LoadedHttpClient>(LoadedHttpClient::besideProgram()));
     // The key source is not started here: the command-line front reads the
     // settings with the default hotkeys of this system's keyboards.
     session = LinuxSession::start();

@@ -9,7 +9,7 @@ fail() { echo "install check: $*" >&2; exit 1; }
 cmake --install "$1" --prefix "$prefix" >/dev/null
 
 entry="$prefix/share/applications/app.velvox.Velvox.desktop"
-for file in bin/velvox lib/velvox/velvox-app lib/velvox/libvelvox-home.so share/velvox/resources/settings.html \
+for file in bin/velvox lib/velvox/velvox-app lib/velvox/libvelvox-home.so lib/velvox/libvelvox-net.so share/velvox/resources/settings.html \
   share/velvox/resources/onboarding.html share/icons/hicolor/scalable/apps/app.velvox.Velvox.svg; do
   [ -f "$prefix/$file" ] || fail "no $file"
 done

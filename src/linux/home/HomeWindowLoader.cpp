@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "base/Files.h"
+#include "base/LoadableModule.h"
 #include "base/Log.h"
 #include "linux/home/HomeWindowModule.h"
 
@@ -49,26 +50,8 @@ void tellHomeIsMissing() {
 }  // namespace
 
 HomeWindowFactory openHomeWindowModule(const std::string& path, std::string& reason) {
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        const char* error = ::dlerror();
-        reason = error ? error : path + " could not be loaded";
-        return nullptr;
-    }
-    using Version = decltype(&velvoxHomeWindowModuleVersion);
-    auto version = reinterpret_cast<Version>(::dlsym(module, kHomeWindowVersion));
-    if (!version) {
-        reason = path + " says no version (a build older than this program)";
-        return nullptr;
-    }
-    if (std::string built = version(); built != homeWindowModuleVersion()) {
-        reason =
-            path + " is version " + built + ", this program needs " + homeWindowModuleVersion();
-        return nullptr;
-    }
-    auto factory = reinterpret_cast<Factory>(::dlsym(module, kHomeWindowFactory));
-    if (!factory) reason = path + " has no " + kHomeWindowFactory;
-    return factory;
+    return reinterpret_cast<Factory>(LoadableModule::open(
+        path, kHomeWindowVersion, homeWindowModuleVersion(), kHomeWindowFactory, reason));
 }
 
 HomeWindowLoader::HomeWindowLoader(std::string pagesFolder, std::string geometryFile,

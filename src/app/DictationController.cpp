@@ -211,23 +211,42 @@ std::string DictationController::beginRecording(bool boost) {
                        Platform::mainQueue().asyncAfter(
                            config_.maxRecordSeconds,
                            self_.bind([](DictationController& c) { c.endRecording(); }))};
-    // The take runs; the tray, the status line and the pill follow on the
-    // next turn of the main loop, so the keys that come meanwhile wait for
-    // none of them.
+    // The take runs; what shows it follows on the next turns, so the keys
+    // that come meanwhile wait for none of it. History's date data loads
+    // last: the first pill waits for nothing more.
     uint64_t take = ++takes_;
-    Platform::mainQueue().async(self_.bind([take](DictationController& c) {
-        if (c.takes_ == take && std::holds_alternative<Recording>(c.state_)) c.showListening();
-    }));
-    // After the pill has shown: its first showing waits for nothing more.
-    if (config_.keepHistory) Platform::mainQueue().async([] { History::prepare(); });
+    followInTurns(
+        [take](const DictationController& c) {
+            return c.takes_ == take && std::holds_alternative<Recording>(c.state_);
+        },
+        {[](DictationController& c) { c.showListeningPill(); },
+         [](DictationController& c) { c.setIcon(true); },
+         [](DictationController& c) {
+             std::optional<std::string> label;
+             if (c.latestKind_) label = Smart::label(*c.latestKind_);
+             c.setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis
+                               : "Listening" + kEllipsis);
+         },
+         [](DictationController& c) {
+             if (c.config_.keepHistory) History::prepare();
+         }});
     return "";
 }
 
-void DictationController::showListening() {
-    setIcon(true);
+void DictationController::followInTurns(std::function<bool(const DictationController&)> due,
+                                        std::vector<Step> steps, size_t next) {
+    if (next >= steps.size()) return;
+    Platform::mainQueue().async(
+        self_.bind([due = std::move(due), steps = std::move(steps), next](DictationController& c) {
+            if (!due(c)) return;
+            steps[next](c);
+            c.followInTurns(due, steps, next + 1);
+        }));
+}
+
+void DictationController::showListeningPill() {
     std::optional<std::string> label;
     if (latestKind_) label = Smart::label(*latestKind_);
-    setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis : "Listening" + kEllipsis);
     Overlay::shared().show(OverlayState::listening(label),
                            latestKind_ ? Overlay::boostAccent : Overlay::plainAccent,
                            [weak = self_.ref()] {
@@ -283,15 +302,20 @@ void DictationController::endRecording() {
     state_ = Processing{std::move(dictation), elapsed};
     auto prompt = DictationPipeline::preparePrompt(config_, kind);
     process(std::move(file), kind, prompt.text);
-    // The take is on its way first; the tray, the status line and the pill
-    // follow on the next turn, unless the answer came first.
-    Platform::mainQueue().async(self_.bind([](DictationController& c) {
-        if (std::holds_alternative<Recording>(c.state_)) return;  // the next take's
-        c.setIcon(false);
-        if (!std::holds_alternative<Processing>(c.state_)) return;
-        c.setStatus("Transcribing" + kEllipsis);
-        Overlay::shared().update(OverlayState::thinking());
-    }));
+    // The take is on its way first; what shows it follows, unless the
+    // answer came first or the next take began.
+    auto processing = [](const DictationController& c) {
+        return std::holds_alternative<Processing>(c.state_);
+    };
+    followInTurns(
+        [](const DictationController& c) { return !std::holds_alternative<Recording>(c.state_); },
+        {[processing](DictationController& c) {
+             if (processing(c)) Overlay::shared().update(OverlayState::thinking());
+         },
+         [](DictationController& c) { c.setIcon(false); },
+         [processing](DictationController& c) {
+             if (processing(c)) c.setStatus("Transcribing" + kEllipsis);
+         }});
 }
 
 void DictationController::process(TakeFile file, std::optional<Smart::Kind> kind,

@@ -165,8 +165,15 @@ class DictationController {
     static void keepForRetry(TakeFile take, const std::string& mode, double seconds,
                              const std::string& what);
     void process(TakeFile file, std::optional<Smart::Kind> kind, const std::string& prompt);
+    // What a take's start or end shows: the pill, the tray and the status
+    // line, one per turn of the main loop while `due` holds, so that
+    // together they hold up nothing else the loop has to do (a key, a frame
+    // of the level meter). Each redraws or messages another process.
+    using Step = std::function<void(DictationController&)>;
+    void followInTurns(std::function<bool(const DictationController&)> due, std::vector<Step> steps,
+                       size_t next = 0);
+    void showListeningPill();
     // Delivers the text of the take and comes to rest.
-    void showListening();
     void deliver(const Processing& processed, const DictationPipeline::Result& result);
     void delivered(const DeliveryOutcome& outcome, bool polishFailed);
     void transcriptionFinished(const DictationPipeline::Result& result);

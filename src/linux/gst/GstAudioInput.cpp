@@ -16,6 +16,13 @@ GstBusSyncReply dropMessage(GstBus*, GstMessage* message, gpointer) {
     return GST_BUS_DROP;
 }
 
+// Whether a pipeline made for `made` records what `wanted` asks for.
+bool samePipeline(const AudioSettings& made, const AudioSettings& wanted) {
+    return made.format == wanted.format && made.sampleRate == wanted.sampleRate &&
+           made.channels == wanted.channels && made.bitRate == wanted.bitRate &&
+           made.inputDevice == wanted.inputDevice;
+}
+
 void dropPipelineLater(GstOwned<GstElement> pipeline) {
     GstElement* owned = pipeline.release();  // handed to the call, which lets it go
     gst_element_call_async(
@@ -28,14 +35,15 @@ void dropPipelineLater(GstOwned<GstElement> pipeline) {
 
 GstAudioInput::GstAudioInput() {
     if (GstPipelineBuilder::isSourceOverridden()) return;
-    prepare();
+    prepared_ = connectedPipeline(preparedSettings_);
     server_.followServer({.replaced = [this] { serverReplaced(); },
                           // A server that is (back) there gets a waiting pipeline.
-                          .present = [this] { prepareWhenIdle(); }});
+                          .present = [this] { prepareInBackground(); }});
 }
 
 GstAudioInput::~GstAudioInput() {
-    prepareSource_.remove();
+    alive_.reset();
+    if (preparer_.joinable()) preparer_.join();
     if (prepared_) {
         gst_element_set_state(prepared_.get(), GST_STATE_NULL);
         prepared_.reset();
@@ -63,6 +71,7 @@ std::string GstAudioInput::resolveDevice(const std::string& wanted) {
 
 // The waiting pipeline's connection died with the server.
 void GstAudioInput::serverReplaced() {
+    ++serversGone_;
     if (!prepared_) return;
     Log::write("recorder: the sound server went away");
     dropPipelineLater(std::move(prepared_));
@@ -73,11 +82,7 @@ NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSetting
     settings.inputDevice = resolveDevice(wanted.inputDevice);
     GstOwned<GstElement> pipeline;
     if (prepared_ && !GstPipelineBuilder::isSourceOverridden() &&
-        settings.format == preparedSettings_.format &&
-        settings.sampleRate == preparedSettings_.sampleRate &&
-        settings.channels == preparedSettings_.channels &&
-        settings.bitRate == preparedSettings_.bitRate &&
-        settings.inputDevice == preparedSettings_.inputDevice) {
+        samePipeline(preparedSettings_, settings)) {
         pipeline = std::move(prepared_);
     }
     // The waiting pipeline was made for another input: it goes.
@@ -86,7 +91,7 @@ NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSetting
     if (!pipeline) pipeline = GstPipelineBuilder::build(settings, error);
     if (!pipeline) return {nullptr, error};
     preparedSettings_ = settings;
-    prepareWhenIdle();
+    prepareInBackground();
     return {std::unique_ptr<GstAudioTake>(new GstAudioTake(std::move(pipeline), path)), ""};
 }
 
@@ -94,11 +99,10 @@ bool GstAudioInput::isPreparedForTesting() const {
     return prepared_ != nullptr;
 }
 
-void GstAudioInput::prepare() {
-    if (prepared_ || GstPipelineBuilder::isSourceOverridden()) return;
+GstOwned<GstElement> GstAudioInput::connectedPipeline(const AudioSettings& settings) {
     std::string error;
-    GstOwned<GstElement> pipeline = GstPipelineBuilder::build(preparedSettings_, error);
-    if (!pipeline) return;
+    GstOwned<GstElement> pipeline = GstPipelineBuilder::build(settings, error);
+    if (!pipeline) return nullptr;
     {
         g_autoptr(GstBus) bus = gst_element_get_bus(pipeline.get());
         gst_bus_set_sync_handler(bus, dropMessage, nullptr, nullptr);
@@ -113,23 +117,55 @@ void GstAudioInput::prepare() {
     if (gst_element_set_state(pipeline.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
         // No server now: the next take builds its own pipeline and says why.
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        return;
+        return nullptr;
     }
-    prepared_ = std::move(pipeline);
+    return pipeline;
 }
 
-void GstAudioInput::prepareWhenIdle() {
-    if (prepareSource_ || prepared_ || GstPipelineBuilder::isSourceOverridden()) return;
-    // Connecting costs the main thread a few server round trips: not at key-down.
-    prepareSource_ = g_idle_add_full(
-        G_PRIORITY_LOW,
-        [](gpointer data) -> gboolean {
-            auto* input = static_cast<GstAudioInput*>(data);
-            input->prepareSource_.forget();
-            input->prepare();
-            return G_SOURCE_REMOVE;
-        },
-        this, nullptr);
+void GstAudioInput::prepareInBackground() {
+    if (preparing_ || prepared_ || GstPipelineBuilder::isSourceOverridden()) return;
+    preparing_ = true;
+    if (preparer_.joinable()) preparer_.join();  // done: it handed its pipeline over
+    struct Handed {
+        GstAudioInput* input;
+        std::weak_ptr<int> alive;
+        AudioSettings settings;
+        uint64_t servers;
+        GstOwned<GstElement> pipeline;
+    };
+    auto* handed = new Handed{this, alive_, preparedSettings_, serversGone_, nullptr};
+    preparer_ = std::thread([handed] {
+        handed->pipeline = connectedPipeline(handed->settings);
+        g_idle_add_full(
+            G_PRIORITY_LOW,
+            [](gpointer data) -> gboolean {
+                auto* handed = static_cast<Handed*>(data);
+                if (!handed->alive.expired())
+                    handed->input->takePrepared(std::move(handed->pipeline), handed->settings,
+                                                handed->servers);
+                return G_SOURCE_REMOVE;
+            },
+            handed,
+            [](gpointer data) {
+                std::unique_ptr<Handed> handed(static_cast<Handed*>(data));
+                if (handed->pipeline) gst_element_set_state(handed->pipeline.get(), GST_STATE_NULL);
+            });
+    });
+}
+
+void GstAudioInput::takePrepared(GstOwned<GstElement> pipeline, const AudioSettings& settings,
+                                 uint64_t servers) {
+    preparing_ = false;
+    // Meanwhile a take may have asked for another input, or the server gone
+    // (the pipeline may then hold a connection to the old one): the next
+    // one is made for what there is now.
+    bool stale = servers != serversGone_ || !samePipeline(settings, preparedSettings_);
+    if (pipeline && !prepared_ && !stale) {
+        prepared_ = std::move(pipeline);
+        return;
+    }
+    if (pipeline) dropPipelineLater(std::move(pipeline));
+    if (stale) prepareInBackground();
 }
 
 }  // namespace velvox

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "linux/glib/GlibIds.h"
 #include "linux/gst/GstAudioTake.h"
 #include "linux/gst/GstHandles.h"
 #include "linux/gst/GstPipelineBuilder.h"
@@ -41,12 +42,17 @@ class GstAudioInput final : public AudioInput {
     std::vector<InputDevice> inputDevices() override;
 
     // True while a connected pipeline waits for the next take. The next one
-    // is connected from the GLib main loop once the main thread is idle.
+    // is connected on a thread of its own and handed to the GLib main loop.
     bool isPreparedForTesting() const;
 
   private:
-    void prepare();
-    void prepareWhenIdle();
+    // A pipeline for these settings, connected and waiting; none without a server.
+    static GstOwned<GstElement> connectedPipeline(const AudioSettings& settings);
+    // Building and connecting costs tens of element creations and a few
+    // server round trips: never on the main thread once a take has begun.
+    void prepareInBackground();
+    void takePrepared(GstOwned<GstElement> pipeline, const AudioSettings& settings,
+                      uint64_t servers);
     void serverReplaced();
     // The input a take with these settings records from: the named one while
     // the server offers it, else the default (said once per missing name).
@@ -55,7 +61,11 @@ class GstAudioInput final : public AudioInput {
     SoundServerWatch server_;
     GstOwned<GstElement> prepared_;
     AudioSettings preparedSettings_;
-    SourceId prepareSource_;
+    std::thread preparer_;
+    bool preparing_ = false;
+    uint64_t serversGone_ = 0;  // how often the sound server went or was replaced
+    // What a preparation that ends after this object checks first.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::string missingDevice_;  // the chosen input last found missing
 };
 

@@ -1,3 +1,4 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -48,6 +49,18 @@ TYPED_TEST(MainQueueContract, WorkRunsLaterInOrderFromAnyThread) {
     EXPECT_TRUE(this->ran.empty()) << "never inline";
     this->driver.pass(0.02);
     EXPECT_EQ(this->ran, (std::vector<std::string>{"main 1", "worker", "main 2"}));
+}
+
+// The program's loop runs one piece of work per turn, so that pieces sent
+// together never add up to one long turn.
+TEST(GlibMainQueueTest, EachPieceOfWorkTakesATurnOfTheLoop) {
+    GlibMainQueue queue;
+    int ran = 0;
+    for (int piece = 0; piece < 3; ++piece) queue.async([&] { ++ran; });
+    for (int turn = 1; turn <= 3; ++turn) {
+        g_main_context_iteration(nullptr, FALSE);
+        EXPECT_EQ(ran, turn);
+    }
 }
 
 // Timers fire once, by when they fall due rather than when they were made; a

@@ -18,20 +18,31 @@ std::shared_ptr<AtspiAccessibility> installLinuxAccessibility() {
     return accessibility;
 }
 
-std::shared_ptr<Workspace> installX11WorkspaceAndClipboard() {
-    std::shared_ptr<Workspace> workspace = X11Workspace::create(Brand::bundleID);
+std::shared_ptr<X11Workspace> installX11WorkspaceAndClipboard() {
+    auto workspace = X11Workspace::create(Brand::bundleID);
     if (workspace) Platform::installWorkspace(workspace);
     if (auto clipboard = X11Clipboard::create()) Platform::installPasteboard(clipboard);
     return workspace;
 }
 
 void installX11Delivery(const std::shared_ptr<AtspiAccessibility>& accessibility) {
-    installX11WorkspaceAndClipboard();
+    std::weak_ptr<X11Workspace> workspace = installX11WorkspaceAndClipboard();
     std::weak_ptr<AtspiAccessibility> weakAccessibility = accessibility;
-    auto paste = XTestPaste::create([weakAccessibility] {
-        auto accessibility = weakAccessibility.lock();
-        return accessibility && accessibility->focusIsTerminal();
-    });
+    // The paste's key follows the window in front, as the workspace's
+    // follower names it: no round trips to the server at the paste.
+    XTestPaste::Names activeNames;
+    if (!workspace.expired()) {
+        activeNames = [workspace] {
+            auto following = workspace.lock();
+            return following ? following->activeWindowNames() : std::vector<std::string>();
+        };
+    }
+    auto paste = XTestPaste::create(
+        [weakAccessibility] {
+            auto accessibility = weakAccessibility.lock();
+            return accessibility && accessibility->focusIsTerminal();
+        },
+        std::move(activeNames));
     if (paste) Platform::installPasteKeystroke(paste);
 }
 

@@ -5,7 +5,7 @@
 namespace velvox {
 
 class AtspiAccessibility;
-class Workspace;
+class X11Workspace;
 
 // Installs the accessibility interface (AT-SPI) into the platform registry
 // and answers it, null when the accessibility bus cannot be reached (the
@@ -14,7 +14,7 @@ std::shared_ptr<AtspiAccessibility> installLinuxAccessibility();
 
 // Installs the X server's workspace (frontmost application, window titles)
 // and clipboard, and answers the workspace (null without a display).
-std::shared_ptr<Workspace> installX11WorkspaceAndClipboard();
+std::shared_ptr<X11Workspace> installX11WorkspaceAndClipboard();
 
 // Installs delivery on an X server: the workspace (frontmost application,
 // window titles), the clipboard and the paste keystroke, which asks

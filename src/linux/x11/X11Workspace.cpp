@@ -84,13 +84,17 @@ void X11Workspace::follow() {
     while (true) {
         if (changed) {
             std::optional<RunningApplication> application;
+            std::vector<std::string> names;
             {
                 x11::ErrorTrap trap(display);
-                if (auto window = x11::activeWindow(display))
+                if (auto window = x11::activeWindow(display)) {
                     application = applicationOf(display, *window, desktopFiles_, ownIdentifier_);
+                    names = x11::windowNames(display, *window);
+                }
             }
             std::lock_guard<std::mutex> lock(mutex_);
             frontmost_ = std::move(application);
+            activeNames_ = std::move(names);
             answered_ = true;
             firstAnswer_.notify_all();
         }
@@ -118,6 +122,17 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() {
     auto window = x11::activeWindow(display_);
     if (!window) return std::nullopt;
     return applicationOf(display_, *window, desktopFiles_, ownIdentifier_);
+}
+
+std::vector<std::string> X11Workspace::activeWindowNames() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (follower_.joinable()) {
+        firstAnswer_.wait(lock, [this] { return answered_; });
+        return activeNames_;
+    }
+    lock.unlock();
+    auto window = x11::activeWindow(display_);
+    return window ? x11::windowNames(display_, *window) : std::vector<std::string>();
 }
 
 std::optional<std::string> X11Workspace::focusedWindowTitle(int32_t processId) {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "linux/glib/DesktopFiles.h"
 #include "linux/x11/X11Connection.h"
@@ -29,6 +30,10 @@ class X11Workspace final : public Workspace {
     std::optional<RunningApplication> frontmostApplication() override;
     std::optional<std::string> focusedWindowTitle(int32_t processId) override;
 
+    // The active window's class (instance, then class name) and program, as
+    // the follower last saw them: what tells a terminal's paste key.
+    std::vector<std::string> activeWindowNames();
+
     X11Workspace(std::unique_ptr<x11::Connection> connection,
                  std::unique_ptr<x11::Connection> following, std::string ownIdentifier,
                  DesktopFiles desktopFiles);
@@ -50,6 +55,7 @@ class X11Workspace final : public Workspace {
     std::condition_variable firstAnswer_;
     bool answered_ = false;
     std::optional<RunningApplication> frontmost_;
+    std::vector<std::string> activeNames_;
 };
 
 }  // namespace velvox

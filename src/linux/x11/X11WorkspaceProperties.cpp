@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "linux/glib/DesktopFiles.h"
 #include "linux/x11/XOwned.h"
 
 namespace velvox::x11 {
@@ -81,6 +82,16 @@ std::optional<pid_t> windowProcess(Display* display, Window window) {
     auto pid = longProperty(display, window, atom(display, "_NET_WM_PID"), XA_CARDINAL);
     if (!pid || *pid == 0) return std::nullopt;
     return static_cast<pid_t>(*pid);
+}
+
+std::vector<std::string> windowNames(Display* display, Window window) {
+    std::vector<std::string> names;
+    if (auto found = windowClass(display, window)) {
+        names.push_back(found->instance);
+        names.push_back(found->className);
+    }
+    if (auto process = windowProcess(display, window)) names.push_back(executableName(*process));
+    return names;
 }
 
 }  // namespace velvox::x11

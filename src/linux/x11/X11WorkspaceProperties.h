@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "linux/x11/X11Connection.h"
 
@@ -32,5 +33,9 @@ std::optional<Window> activeWindow(Display* display);
 
 // _NET_WM_PID, when the window tells.
 std::optional<pid_t> windowProcess(Display* display, Window window);
+
+// What names a window's program: its class (instance, then class name) and
+// the program's file name, as far as the window tells.
+std::vector<std::string> windowNames(Display* display, Window window);
 
 }  // namespace velvox::x11

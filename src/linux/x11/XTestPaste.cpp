@@ -90,12 +90,14 @@ KeyCode keyFor(Display* display, KeySym symbol, KeyCode physical) {
 
 }  // namespace
 
-std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerminal) {
+std::shared_ptr<XTestPaste> XTestPaste::create(std::function<bool()> focusIsTerminal,
+                                               Names activeNames) {
     auto connection = x11::Connection::open();
     if (!connection) return nullptr;
     int event = 0, error = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(connection->display(), &event, &error, &major, &minor)) return nullptr;
-    return std::make_shared<XTestPaste>(std::move(connection), std::move(focusIsTerminal));
+    return std::make_shared<XTestPaste>(std::move(connection), std::move(focusIsTerminal),
+                                        std::move(activeNames));
 }
 
 // The XTEST keyboard our events go through; nothing without XInput.
@@ -118,10 +120,11 @@ XTestPaste::OpenDevice XTestPaste::openOurDevice(Display* display) {
 }
 
 XTestPaste::XTestPaste(std::unique_ptr<x11::Connection> connection,
-                       std::function<bool()> focusIsTerminal)
+                       std::function<bool()> focusIsTerminal, Names activeNames)
     : connection_(std::move(connection)),
       display_(connection_->display()),
       focusIsTerminal_(std::move(focusIsTerminal)),
+      activeNames_(std::move(activeNames)),
       ourDevice_(openOurDevice(display_)) {}
 
 XTestPaste::~XTestPaste() {
@@ -196,15 +199,14 @@ XTestPaste::PasteKey XTestPaste::pasteKeyForFocus(bool askAccessibility) {
         if (isTerminalName(lower)) return PasteKey::controlShiftV;
         return std::nullopt;
     };
-    if (auto window = x11::activeWindow(display_)) {
-        if (auto windowClass = x11::windowClass(display_, *window)) {
-            if (auto key = keyFor(windowClass->instance)) return *key;
-            if (auto key = keyFor(windowClass->className)) return *key;
-        }
-        if (auto process = x11::windowProcess(display_, *window)) {
-            if (auto key = keyFor(executableName(*process))) return *key;
-        }
+    std::vector<std::string> names;
+    if (activeNames_) {
+        names = activeNames_();
+    } else if (auto window = x11::activeWindow(display_)) {
+        names = x11::windowNames(display_, *window);
     }
+    for (const auto& name : names)
+        if (auto key = keyFor(name)) return *key;
     if (askAccessibility && focusIsTerminal_ && focusIsTerminal_()) return PasteKey::controlShiftV;
     return PasteKey::controlV;
 }

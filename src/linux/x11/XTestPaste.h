@@ -23,7 +23,11 @@ class XTestPaste final : public PasteKeystroke {
   public:
     // Nothing without a display or the XTEST extension. focusIsTerminal is
     // asked when the window itself does not tell (the accessibility role).
-    static std::shared_ptr<XTestPaste> create(std::function<bool()> focusIsTerminal = {});
+    // activeNames gives the active window's names as a workspace that follows
+    // the active window keeps them; without it the server is asked each time.
+    using Names = std::function<std::vector<std::string>()>;
+    static std::shared_ptr<XTestPaste> create(std::function<bool()> focusIsTerminal = {},
+                                              Names activeNames = {});
     ~XTestPaste() override;
 
     void post(Sent sent) override;
@@ -35,7 +39,8 @@ class XTestPaste final : public PasteKeystroke {
 
     enum class PasteKey { controlV, controlShiftV, controlAltV, none };
 
-    XTestPaste(std::unique_ptr<x11::Connection> connection, std::function<bool()> focusIsTerminal);
+    XTestPaste(std::unique_ptr<x11::Connection> connection, std::function<bool()> focusIsTerminal,
+               Names activeNames);
 
   private:
     struct DeviceCloser {
@@ -58,6 +63,7 @@ class XTestPaste final : public PasteKeystroke {
     std::unique_ptr<x11::Connection> connection_;
     Display* display_;
     std::function<bool()> focusIsTerminal_;
+    Names activeNames_;
     OpenDevice ourDevice_;  // goes before the connection it was opened on
     // Spare key codes mapped to characters the layout lacks, until given back.
     std::vector<KeyCode> borrowed_;

@@ -10,6 +10,12 @@ namespace velvox::LoadableModule {
 // `versionEntry` answers `version`, else nullptr with the reason. A module
 // another build left beside the program is refused: calling through another
 // build's interface would crash.
+// A module's version: the interface its entry points speak (moved on
+// whenever they change), then the release's version for every other change.
+inline std::string version(int interface) {
+    return std::to_string(interface) + "/" VELVOX_VERSION;
+}
+
 void* open(const std::string& path, const char* versionEntry, const std::string& version,
            const char* entry, std::string& reason);
 

@@ -16,6 +16,8 @@ GstBusSyncReply dropMessage(GstBus*, GstMessage* message, gpointer) {
     return GST_BUS_DROP;
 }
 
+constexpr guint kPrepareAfterTakeStartMs = 300;
+
 // Whether a pipeline made for `made` records what `wanted` asks for.
 bool samePipeline(const AudioSettings& made, const AudioSettings& wanted) {
     return made.format == wanted.format && made.sampleRate == wanted.sampleRate &&
@@ -42,6 +44,7 @@ GstAudioInput::GstAudioInput() {
 }
 
 GstAudioInput::~GstAudioInput() {
+    prepareSoon_.remove();
     alive_.reset();
     if (preparer_.joinable()) preparer_.join();
     if (prepared_) {
@@ -91,7 +94,17 @@ NewAudioTake GstAudioInput::makeTake(const std::string& path, const AudioSetting
     if (!pipeline) pipeline = GstPipelineBuilder::build(settings, error);
     if (!pipeline) return {nullptr, error};
     preparedSettings_ = settings;
-    prepareInBackground();
+    // Not while this take's own stream is being set up: connecting the next
+    // one at the same moment keeps the sound server from it.
+    prepareSoon_ = g_timeout_add(
+        kPrepareAfterTakeStartMs,
+        [](gpointer data) -> gboolean {
+            auto* input = static_cast<GstAudioInput*>(data);
+            input->prepareSoon_.forget();
+            input->prepareInBackground();
+            return G_SOURCE_REMOVE;
+        },
+        this);
     return {std::unique_ptr<GstAudioTake>(new GstAudioTake(std::move(pipeline), path)), ""};
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "linux/glib/GlibIds.h"
 #include "linux/gst/GstAudioTake.h"
 #include "linux/gst/GstHandles.h"
 #include "linux/gst/GstPipelineBuilder.h"
@@ -61,6 +62,7 @@ class GstAudioInput final : public AudioInput {
     SoundServerWatch server_;
     GstOwned<GstElement> prepared_;
     AudioSettings preparedSettings_;
+    SourceId prepareSoon_;
     std::thread preparer_;
     bool preparing_ = false;
     uint64_t serversGone_ = 0;  // how often the sound server went or was replaced

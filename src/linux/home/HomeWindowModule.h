@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "base/LoadableModule.h"
 #include "platform/WebView.h"
 
 // Makes the WebKitGTK Home window; the caller owns it. `openExternal` takes
@@ -27,6 +28,6 @@ inline constexpr const char* kHomeWindowModule = "libvelvox-home.so";
 // release's version covers every other change between releases.
 inline constexpr int kHomeWindowInterface = 1;
 inline std::string homeWindowModuleVersion() {
-    return std::to_string(kHomeWindowInterface) + "/" VELVOX_VERSION;
+    return LoadableModule::version(kHomeWindowInterface);
 }
 }  // namespace velvox

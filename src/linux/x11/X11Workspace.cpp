@@ -111,28 +111,31 @@ void X11Workspace::follow() {
     }
 }
 
-std::optional<RunningApplication> X11Workspace::frontmostApplication() {
+template <typename Answer>
+Answer X11Workspace::aboutActiveWindow(Answer X11Workspace::*kept,
+                                       const std::function<Answer(Window)>& ask) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (follower_.joinable()) {
         // Only the first question can come before the follower's first look.
         firstAnswer_.wait(lock, [this] { return answered_; });
-        return frontmost_;
+        return this->*kept;
     }
     lock.unlock();
     auto window = x11::activeWindow(display_);
-    if (!window) return std::nullopt;
-    return applicationOf(display_, *window, desktopFiles_, ownIdentifier_);
+    return window ? ask(*window) : Answer();
+}
+
+std::optional<RunningApplication> X11Workspace::frontmostApplication() {
+    return aboutActiveWindow<std::optional<RunningApplication>>(
+        &X11Workspace::frontmost_, [this](Window window) {
+            return applicationOf(display_, window, desktopFiles_, ownIdentifier_);
+        });
 }
 
 std::vector<std::string> X11Workspace::activeWindowNames() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (follower_.joinable()) {
-        firstAnswer_.wait(lock, [this] { return answered_; });
-        return activeNames_;
-    }
-    lock.unlock();
-    auto window = x11::activeWindow(display_);
-    return window ? x11::windowNames(display_, *window) : std::vector<std::string>();
+    return aboutActiveWindow<std::vector<std::string>>(
+        &X11Workspace::activeNames_,
+        [this](Window window) { return x11::windowNames(display_, window); });
 }
 
 std::optional<std::string> X11Workspace::focusedWindowTitle(int32_t processId) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +41,10 @@ class X11Workspace final : public Workspace {
 
   private:
     void follow();
+    // What the follower keeps of the active window, once it has had its
+    // first look; without a follower, asked of the server.
+    template <typename Answer>
+    Answer aboutActiveWindow(Answer X11Workspace::*kept, const std::function<Answer(Window)>& ask);
 
     std::unique_ptr<x11::Connection> connection_;
     Display* display_;

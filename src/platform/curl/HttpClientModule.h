@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/LoadableModule.h"
 #include "platform/HttpClient.h"
 
 // Makes the libcurl client with the system's certificate authorities; the
@@ -21,6 +22,6 @@ inline constexpr const char* kHttpClientModule = "libvelvox-net.so";
 // Moves on whenever the factory or the HttpClient interface changes.
 inline constexpr int kHttpClientInterface = 1;
 inline std::string httpClientModuleVersion() {
-    return std::to_string(kHttpClientInterface) + "/" VELVOX_VERSION;
+    return LoadableModule::version(kHttpClientInterface);
 }
 }  // namespace velvox

@@ -45,10 +45,11 @@ AccessibilityBusStatus::~AccessibilityBusStatus() = default;
 std::optional<bool> AccessibilityBusStatus::enabled() {
     Known& known = *known_;
     gint64 now = g_get_monotonic_time();
-    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    auto sessionBus = [] { return g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr); };
     std::lock_guard<std::mutex> lock(known.mutex);
     if (!known.answer) {
         // The call starts the bus where the session bus can.
+        g_autoptr(GDBusConnection) bus = sessionBus();
         g_autoptr(GVariant) reply =
             bus ? g_dbus_connection_call_sync(bus, kBusName, kBusPath,
                                               "org.freedesktop.DBus.Properties", "Get",
@@ -60,8 +61,9 @@ std::optional<bool> AccessibilityBusStatus::enabled() {
         return *known.answer;
     }
     // The answer comes on the main loop: only the main thread asks again.
-    if (bus && !known.asking && now - known.askedAt > kFreshMicroseconds &&
-        std::this_thread::get_id() == known.mainThread) {
+    g_autoptr(GDBusConnection) bus = nullptr;
+    if (!known.asking && now - known.askedAt > kFreshMicroseconds &&
+        std::this_thread::get_id() == known.mainThread && (bus = sessionBus())) {
         known.asking = true;
         known.askedAt = now;
         g_dbus_connection_call(

@@ -25,13 +25,13 @@ bool belongsToThisProcess(const A11yBus& bus, const RemoteAccessible& object, in
     return bus.processId(object, timeoutMs) == static_cast<int32_t>(getpid());
 }
 
-std::optional<RemoteAccessible> focusedDescendant(const A11yBus& bus,
-                                                  const RemoteAccessible& object, int& budget,
-                                                  int timeoutMs) {
+// The focused object under `object`, with the states it was found by.
+std::optional<std::pair<RemoteAccessible, std::bitset<64>>> focusedDescendant(
+    const A11yBus& bus, const RemoteAccessible& object, int& budget, int timeoutMs) {
     if (--budget < 0) return std::nullopt;
     auto states = bus.states(object, timeoutMs);
     if (!states) return std::nullopt;
-    if (states->test(ATSPI_STATE_FOCUSED)) return object;
+    if (states->test(ATSPI_STATE_FOCUSED)) return std::pair{object, *states};
     // Hidden branches cannot hold the focus. GTK 4 marks what it shows
     // visible but never showing.
     if (!states->test(ATSPI_STATE_SHOWING) && !states->test(ATSPI_STATE_VISIBLE) &&
@@ -139,8 +139,7 @@ std::optional<std::pair<RemoteAccessible, std::bitset<64>>> AtspiAccessibility::
         for (const auto& window : bus.children(application, timeoutMs)) {
             auto states = bus.states(window, timeoutMs);
             if (!states || !states->test(ATSPI_STATE_ACTIVE)) continue;
-            if (auto found = focusedDescendant(bus, window, budget, timeoutMs))
-                return std::pair{*found, bus.states(*found, timeoutMs).value_or(std::bitset<64>())};
+            if (auto found = focusedDescendant(bus, window, budget, timeoutMs)) return found;
         }
     }
     return std::nullopt;

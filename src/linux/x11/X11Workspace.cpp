@@ -15,10 +15,18 @@ namespace velvox {
 
 namespace {
 
+// The window's application; `names` (when asked for) gets what x11::windowNames
+// gives, from the same answers.
 std::optional<RunningApplication> applicationOf(Display* display, Window window,
                                                 DesktopFiles& desktopFiles,
-                                                const std::string& ownIdentifier) {
+                                                const std::string& ownIdentifier,
+                                                std::vector<std::string>* names = nullptr) {
     auto windowClass = x11::windowClass(display, window);
+    auto process = x11::windowProcess(display, window);
+    if (names) {
+        if (windowClass) *names = {windowClass->instance, windowClass->className};
+        if (process) names->push_back(executableName(*process));
+    }
     auto gtkId =
         x11::byteProperty(display, window, XInternAtom(display, "_GTK_APPLICATION_ID", False),
                           XInternAtom(display, "UTF8_STRING", False));
@@ -26,7 +34,7 @@ std::optional<RunningApplication> applicationOf(Display* display, Window window,
     if (!windowClass && !gtkId && !x11::windowTitle(display, window)) return std::nullopt;
 
     RunningApplication application;
-    application.processId = x11::windowProcess(display, window).value_or(0);
+    application.processId = process.value_or(0);
     application.window = window;
     auto identity =
         desktopFiles.identify(gtkId.value_or(""), windowClass ? windowClass->instance : "",
@@ -87,10 +95,9 @@ void X11Workspace::follow() {
             std::vector<std::string> names;
             {
                 x11::ErrorTrap trap(display);
-                if (auto window = x11::activeWindow(display)) {
-                    application = applicationOf(display, *window, desktopFiles_, ownIdentifier_);
-                    names = x11::windowNames(display, *window);
-                }
+                if (auto window = x11::activeWindow(display))
+                    application =
+                        applicationOf(display, *window, desktopFiles_, ownIdentifier_, &names);
             }
             std::lock_guard<std::mutex> lock(mutex_);
             frontmost_ = std::move(application);

@@ -50,6 +50,8 @@ int printConfig(std::ostream& out) {
     auto json = config.toJson();
     json["groqApiKey"] = maskedKey(config.groqApiKey);
     json["anthropicApiKey"] = maskedKey(config.anthropicApiKey);
+    json["transcribeApiKey"] = maskedKey(config.transcribeApiKey);
+    json["cleanupApiKey"] = maskedKey(config.cleanupApiKey);
     out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return 0;
 }

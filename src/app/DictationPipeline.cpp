@@ -50,10 +50,7 @@ Prompt preparePrompt(const Config& config, std::optional<Smart::Kind> kind) {
 
 bool shouldPolish(const Config& config, std::optional<Smart::Kind> kind) {
     if (!config.cleanup && !kind) return false;
-    if (API::usesService(config)) return true;
-    const std::string& key =
-        config.cleanupProvider == "anthropic" ? config.anthropicApiKey : config.groqApiKey;
-    return !key.empty();
+    return API::polishingReady(config);
 }
 
 void process(TakeFile take, const Config& config, std::optional<Smart::Kind> kind,

@@ -114,6 +114,14 @@ void readApiBase(const Json& object, std::string& field) {
     field = std::move(base);
 }
 
+// An upload format this version does not know is read as "auto", which
+// works with every server.
+void readUploadFormat(const Json& object, std::string& field) {
+    std::string format;
+    readString(object, "transcribeUploadFormat", format);
+    if (format == "auto" || format == "m4a" || format == "wav") field = format;
+}
+
 // A key this system never reports (fn on a PC keyboard, from a file written
 // on a Mac or by an older version) would leave that hotkey dead: it is read as
 // this system's default instead, the file left as it is. Two hotkeys on one
@@ -177,6 +185,14 @@ Config Config::load() {
     readStringArray(object, "promptModeApps", config.promptModeApps);
     readBool(object, "promptModeEnabled", config.promptModeEnabled);
     readTrimmedString(object, "inputDevice", config.inputDevice);
+    readString(object, "transcribeProvider", config.transcribeProvider);
+    readTrimmedString(object, "transcribeBaseUrl", config.transcribeBaseUrl);
+    readTrimmedString(object, "transcribeApiKey", config.transcribeApiKey);
+    readUploadFormat(object, config.transcribeUploadFormat);
+    readTrimmedString(object, "transcribeWavServer", config.transcribeWavServer);
+    readTrimmedString(object, "cleanupBaseUrl", config.cleanupBaseUrl);
+    readTrimmedString(object, "cleanupApiKey", config.cleanupApiKey);
+    readClamped(object, "customTimeoutPerSecond", 0.5, 30, config.customTimeoutPerSecond);
     resolveHotkeys(config);
     return config;
 }

@@ -44,6 +44,24 @@ struct Config {
     // The sound server's name of the microphone to record; empty for the
     // system's default input.
     std::string inputDevice;
+    // An OpenAI-compatible server of the user's own (a local Whisper server, a
+    // company gateway) for either step: "custom" as the provider, the address
+    // before /v1/..., and a key only when the server wants one. With another
+    // provider value these are kept but not used.
+    std::string transcribeProvider = "groq";
+    std::string transcribeBaseUrl;
+    std::string transcribeApiKey;
+    // "auto" (the recording as it is, until the server says it cannot read
+    // it), "m4a" or "wav" (16 kHz mono 16-bit, made from the recording).
+    std::string transcribeUploadFormat = "auto";
+    // The transcription server that answered it cannot read the recording:
+    // "auto" sends it WAV from then on.
+    std::string transcribeWavServer;
+    std::string cleanupBaseUrl;
+    std::string cleanupApiKey;
+    // How long a custom server may take: 30 s and this many seconds more for
+    // each second of speech (a CPU-only machine may run slower than speech).
+    double customTimeoutPerSecond = 2;
 
     // ---- the settings file ----
     static Config load();
@@ -81,7 +99,7 @@ struct Config {
 
     // The JSON object written for a new installation (26 keys).
     static nlohmann::json templateObject();
-    // The record as a JSON object of its 28 keys.
+    // The record as a JSON object of its 37 keys.
     nlohmann::json toJson() const;
 };
 

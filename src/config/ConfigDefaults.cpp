@@ -151,7 +151,15 @@ nlohmann::json Config::toJson() const {
                           {"notePrompt", notePrompt},
                           {"promptModeApps", promptModeApps},
                           {"promptModeEnabled", promptModeEnabled},
-                          {"inputDevice", inputDevice}};
+                          {"inputDevice", inputDevice},
+                          {"transcribeProvider", transcribeProvider},
+                          {"transcribeBaseUrl", transcribeBaseUrl},
+                          {"transcribeApiKey", transcribeApiKey},
+                          {"transcribeUploadFormat", transcribeUploadFormat},
+                          {"transcribeWavServer", transcribeWavServer},
+                          {"cleanupBaseUrl", cleanupBaseUrl},
+                          {"cleanupApiKey", cleanupApiKey},
+                          {"customTimeoutPerSecond", customTimeoutPerSecond}};
 }
 
 }  // namespace velvox

@@ -12,6 +12,7 @@
 #include "platform/MicrophoneAccess.h"
 #include "platform/Platform.h"
 #include "platform/WebView.h"
+#include "services/API.h"
 #include "services/Auth.h"
 
 namespace velvox {
@@ -75,7 +76,7 @@ bool Home::setupReminderShown() {
 
 bool Home::setupIncomplete(const Config& config) {
     if (Platform::microphoneAccess().status() != MicrophoneAuthorization::authorized) return true;
-    return config.useOwnKey && config.groqApiKey.empty();
+    return config.useOwnKey && !API::ownTranscriptionReady(config);
 }
 
 const std::vector<std::string>& Home::symbolNames() {

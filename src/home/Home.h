@@ -91,13 +91,20 @@ class Home {
     void billingNote(const std::string& note);
     // The state, with a note about the Anthropic key.
     void anthropicKeyNote(const std::string& note, bool bad, bool saved);
+    // The state, with what a server test found ("transcription" or "polishing").
+    void serverTestNote(const std::string& step, const std::string& note, bool bad);
     Json stateObject(const std::optional<std::string>& keyNote, bool keyBad, bool keySaved);
+    // The state with these members added, pushed to the page.
+    void pushStateWith(const Json& members);
     Json liveDict();
 
     // ---- settings changes ----
     void apply(const std::string& key, const nlohmann::json& message);
     void validateAndSave(const std::string& key);
     void validateAndSaveAnthropicKey(const std::string& key);
+    // Sends a spoken sample (transcription) or one word (polishing) to the
+    // user's own server as the settings stand, and tells the page the answer.
+    void testServer(const std::string& step);
     void chooseApp();
     void startMicTest();
     void stopMicTest();

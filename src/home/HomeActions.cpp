@@ -52,6 +52,7 @@ const Home::ActionTable& Home::actions() {
          [](Home& home, const PageMessage& m) {
              home.validateAndSaveAnthropicKey(Strings::trim(m.text()));
          }},
+        {"testServer", [](Home& home, const PageMessage& m) { home.testServer(m.text()); }},
         {"captureKey", [](Home& home, const PageMessage& m) { home.captureKey(m); }},
         {"cancelCapture",
          [](Home& home, const PageMessage&) {

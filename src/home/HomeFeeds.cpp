@@ -97,6 +97,13 @@ Json configSubset(const Config& config) {
     cfg["anthropicKeySaved"] = !config.anthropicApiKey.empty();
     cfg["transcribeModel"] = config.transcribeModel;
     cfg["cleanupModel"] = config.cleanupModel;
+    cfg["transcribeProvider"] = config.transcribeProvider;
+    cfg["transcribeBaseUrl"] = config.transcribeBaseUrl;
+    cfg["transcribeUploadFormat"] = config.transcribeUploadFormat;
+    cfg["transcribeKeySaved"] = !config.transcribeApiKey.empty();
+    cfg["cleanupBaseUrl"] = config.cleanupBaseUrl;
+    cfg["cleanupKeySaved"] = !config.cleanupApiKey.empty();
+    cfg["customTimeoutPerSecond"] = config.customTimeoutPerSecond;
     for (const auto& [name, text] : promptsOf(config)) cfg[name] = text;
     return cfg;
 }
@@ -154,7 +161,7 @@ Json Home::liveDict() {
     bool axAvailable = ax || Platform::accessibility().isAvailable();
     bool tap = AppState::tapRunning();
     bool signedIn = Auth::signedIn();
-    bool hasKey = API::usesService(config) ? signedIn : !config.groqApiKey.empty();
+    bool hasKey = API::usesService(config) ? signedIn : API::ownTranscriptionReady(config);
     Json live = Json::object();
     live["mic"] = mic;
     live["ax"] = ax;

@@ -4,14 +4,18 @@
 #include <set>
 
 #include "base/AppState.h"
+#include "base/Files.h"
 #include "base/Log.h"
 #include "base/Strings.h"
+#include "capture/TakeFiles.h"
 #include "home/Home.h"
 #include "home/PageFunctions.h"
 #include "home/PageScript.h"
+#include "home/ServerTestSample.h"
 #include "platform/Desktop.h"
 #include "platform/Platform.h"
 #include "platform/WebView.h"
+#include "services/API.h"
 #include "services/Account.h"
 
 namespace velvox {
@@ -43,13 +47,34 @@ std::optional<int64_t> keyCodeOf(const nlohmann::json& number) {
     return static_cast<int64_t>(value);
 }
 
-// The text settings the pages edit. API keys are not among them: those are
-// saved only once their provider has accepted them.
+// The text settings the pages edit. The Groq and Anthropic keys are not among
+// them: those are saved only once their provider has accepted them. A key for
+// a server of the user's own is saved as given (the server may want none),
+// and its Test button checks it.
 bool isTextSetting(const std::string& key) {
-    static const std::set<std::string> keys = {
-        "cleanupProvider",  "transcribeModel", "cleanupModel",  "systemPrompt", "boostSystemPrompt",
-        "promptModePrompt", "emailPrompt",     "messagePrompt", "notePrompt"};
+    static const std::set<std::string> keys = {"cleanupProvider",
+                                               "transcribeModel",
+                                               "cleanupModel",
+                                               "systemPrompt",
+                                               "boostSystemPrompt",
+                                               "promptModePrompt",
+                                               "emailPrompt",
+                                               "messagePrompt",
+                                               "notePrompt",
+                                               "transcribeProvider",
+                                               "transcribeBaseUrl",
+                                               "transcribeApiKey",
+                                               "transcribeUploadFormat",
+                                               "cleanupBaseUrl",
+                                               "cleanupApiKey"};
     return keys.count(key) > 0;
+}
+
+// What a server test shows when the server answered.
+std::string heard(const std::string& step, const std::string& text) {
+    if (step == "polishing") return "It works. The model answered: \u201c" + text + "\u201d";
+    if (text.empty()) return "It works, but the server heard no words in the sample.";
+    return "It works. The server heard: \u201c" + text + "\u201d";
 }
 
 }  // namespace
@@ -166,12 +191,47 @@ void Home::validateAndSaveAnthropicKey(const std::string& key) {
 
 // Notes beside the Anthropic key field, with the rest of the state as it is.
 void Home::anthropicKeyNote(const std::string& note, bool bad, bool saved) {
+    Json members = {{"anthropicKeyNote", note}, {"anthropicKeyBad", bad}};
+    if (saved) members["anthropicKeySaved"] = true;
+    pushStateWith(members);
+}
+
+void Home::pushStateWith(const Json& members) {
     Json state = stateObject(std::nullopt, false, false);
-    state["anthropicKeyNote"] = note;
-    state["anthropicKeyBad"] = bad;
-    if (saved) state["anthropicKeySaved"] = true;
+    state.update(members);
     applyTheme();
     run(PageScript::call(PageFunction::state, state));
+}
+
+void Home::testServer(const std::string& step) {
+    if (step != "transcription" && step != "polishing") return;
+    auto report = [weakSelf = weak(), step](API::TextResult result) {
+        onMain(weakSelf, [step, result = std::move(result)](Home& home) {
+            if (result.ok()) return home.serverTestNote(step, heard(step, result.value()), false);
+            home.serverTestNote(step, result.errorDescription(), true);
+        });
+    };
+    Config config = Config::load();
+    if (step == "polishing") {
+        API::polishWithCustom("hello", "Write the word in the transcript with a capital letter.",
+                              config, report);
+        return;
+    }
+    std::string error;
+    auto sample = TakeFiles::createTakeFile(error);
+    if (!sample || !Files::overwrite(*sample, std::string(serverTestSample()))) {
+        if (sample) Files::remove(*sample);
+        return serverTestNote(step, "Could not write the test sample in the folder of takes.",
+                              true);
+    }
+    API::transcribeWithCustom(*sample, config, [sample = *sample, report](API::TextResult result) {
+        Files::remove(sample);
+        report(std::move(result));
+    });
+}
+
+void Home::serverTestNote(const std::string& step, const std::string& note, bool bad) {
+    pushStateWith({{"serverTest", {{"step", step}, {"note", note}, {"bad", bad}}}});
 }
 
 void Home::chooseApp() {

@@ -26,6 +26,12 @@ using AnswerCompletion = std::function<void(ServiceResult<HttpResponse>)>;
 
 // True when the Velvox service (not the user's own keys) transcribes and polishes.
 bool usesService(const Config& config);
+// Whether the user's own engines can take a dictation: a transcription server
+// of their own with an address, else a Groq key.
+bool ownTranscriptionReady(const Config& config);
+// Whether polishing has somewhere to go: the service, or the chosen provider
+// with its key (a server of the user's own with its address).
+bool polishingReady(const Config& config);
 // Always false: the service answers 401 for a missing sign-in instead.
 bool needsSignIn(const Config& config);
 // Sent as "X-Velvox-App" with every service request.
@@ -58,6 +64,9 @@ std::string anthropicBase();
 void transcribe(const std::string& file, Config config, TextCompletion completion);
 void transcribeViaService(const std::string& file, Config config, TextCompletion completion);
 void transcribeWithGroq(const std::string& file, Config config, TextCompletion completion);
+// To the user's own OpenAI-compatible server (transcribeBaseUrl); "auto"
+// falls back to WAV once when the server cannot read the recording.
+void transcribeWithCustom(const std::string& file, Config config, TextCompletion completion);
 
 // ---- polishing of a transcript (the result is trimmed and never empty) ----
 
@@ -69,6 +78,8 @@ void polishWithGroq(const std::string& text, const std::string& system, Config c
                     TextCompletion completion);
 void polishWithAnthropic(const std::string& text, const std::string& system, Config config,
                          TextCompletion completion);
+void polishWithCustom(const std::string& text, const std::string& system, Config config,
+                      TextCompletion completion);
 
 // ---- warm-up ----
 

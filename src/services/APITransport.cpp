@@ -6,6 +6,7 @@
 #include "services/API.h"
 #include "services/Answers.h"
 #include "services/Auth.h"
+#include "services/CustomServer.h"
 #include "services/TextPieces.h"
 #include "services/Url.h"
 
@@ -41,6 +42,18 @@ std::vector<std::string> secretsOf(const HttpRequest& request) {
 
 bool usesService(const Config& config) {
     return !config.useOwnKey && !config.apiBase.empty();
+}
+
+bool ownTranscriptionReady(const Config& config) {
+    if (config.transcribeProvider == "custom") return !config.transcribeBaseUrl.empty();
+    return !config.groqApiKey.empty();
+}
+
+bool polishingReady(const Config& config) {
+    if (usesService(config)) return true;
+    if (config.cleanupProvider == "custom") return !config.cleanupBaseUrl.empty();
+    if (config.cleanupProvider == "anthropic") return !config.anthropicApiKey.empty();
+    return !config.groqApiKey.empty();
 }
 
 bool needsSignIn(const Config&) {
@@ -135,6 +148,11 @@ std::string anthropicBase() {
 
 void warmUp(const Config& config) {
     std::string base = usesService(config) ? config.apiBase : groqBase();
+    if (!usesService(config) && config.transcribeProvider == "custom") {
+        auto server = CustomServer::of(config, CustomServer::Step::transcription);
+        if (!server.ok()) return;
+        base = server.value().base;
+    }
     if (!parseHttpUrl(base)) return;
     Platform::httpClient().connect(base, [](std::optional<TransportError> error) {
         if (!error) return;

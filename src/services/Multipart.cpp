@@ -35,20 +35,22 @@ std::string joinedVocabulary(const std::vector<std::string>& vocabulary) {
 }
 
 std::string transcriptionForm(const std::string& boundary, const std::string& model,
-                              const std::vector<std::string>& vocabulary, std::string_view audio,
+                              const std::vector<std::string>& vocabulary, AudioPart audio,
                               std::string_view format) {
     std::string body;
-    body.reserve(audio.size() + 1024 + model.size() + 64 * vocabulary.size());
+    body.reserve(audio.bytes.size() + 1024 + model.size() + 64 * vocabulary.size());
     appendField(body, boundary, "model", model);
     appendField(body, boundary, "response_format", format);
     appendField(body, boundary, "temperature", "0");
     if (!vocabulary.empty()) appendField(body, boundary, "prompt", joinedVocabulary(vocabulary));
     body.append("--").append(boundary).append(kLineEnd);
-    body.append("Content-Disposition: form-data; name=\"file\"; filename=\"audio.m4a\"")
+    body.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
+        .append(audio.wav ? "audio.wav" : "audio.m4a")
+        .append("\"")
         .append(kLineEnd);
-    body.append("Content-Type: audio/mp4").append(kLineEnd);
+    body.append("Content-Type: ").append(audio.wav ? "audio/wav" : "audio/mp4").append(kLineEnd);
     body.append(kLineEnd);
-    body.append(audio).append(kLineEnd);
+    body.append(audio.bytes).append(kLineEnd);
     body.append("--").append(boundary).append("--").append(kLineEnd);
     return body;
 }

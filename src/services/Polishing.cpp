@@ -1,6 +1,9 @@
+#include <memory>
+
 #include "base/Strings.h"
 #include "services/API.h"
 #include "services/Answers.h"
+#include "services/CustomServer.h"
 
 namespace velvox::API {
 
@@ -21,19 +24,40 @@ TextResult nonEmpty(const std::string& text) {
     return trimmed;
 }
 
+// The first choice's message content, untrimmed, in an OpenAI-style chat answer.
+std::optional<std::string> chatContent(const nlohmann::json& answer) {
+    auto choices = answer.find("choices");
+    if (choices == answer.end() || !choices->is_array() || choices->empty()) return std::nullopt;
+    const auto& first = choices->front();
+    if (!first.is_object()) return std::nullopt;
+    auto message = first.find("message");
+    if (message == first.end() || !message->is_object()) return std::nullopt;
+    return Answers::stringMember(*message, "content");
+}
+
 TextResult groqContent(const std::string& body) {
     auto answer = Answers::object(body);
-    if (!answer) return APIError::badResponse();
-    auto choices = answer->find("choices");
-    if (choices == answer->end() || !choices->is_array() || choices->empty())
-        return APIError::badResponse();
-    const auto& first = choices->front();
-    if (!first.is_object()) return APIError::badResponse();
-    auto message = first.find("message");
-    if (message == first.end() || !message->is_object()) return APIError::badResponse();
-    auto content = Answers::stringMember(*message, "content");
+    auto content = answer ? chatContent(*answer) : std::nullopt;
     if (!content) return APIError::badResponse();
     return nonEmpty(*content);
+}
+
+// A reply of only white space counts as no reply.
+std::optional<std::string> nonEmptyChatContent(const nlohmann::json& answer) {
+    auto content = chatContent(answer);
+    if (!content || Strings::trim(*content).empty()) return std::nullopt;
+    return Strings::trim(*content);
+}
+
+// The OpenAI-style chat body that Groq and compatible servers take.
+std::optional<std::string> chatBody(const std::string& model, const std::string& system,
+                                    const std::string& text) {
+    return Answers::serialise(
+        {{"model", model},
+         {"temperature", kTemperature},
+         {"max_tokens", kMaxTokens},
+         {"messages", nlohmann::json::array({{{"role", "system"}, {"content", system}},
+                                             {{"role", "user"}, {"content", wrapped(text)}}})}});
 }
 
 TextResult anthropicContent(const std::string& body) {
@@ -65,6 +89,8 @@ void polish(const std::string& text, const std::string& system, Config config,
             TextCompletion completion) {
     if (usesService(config)) {
         polishViaService(text, system, std::move(config), std::move(completion));
+    } else if (config.cleanupProvider == "custom") {
+        polishWithCustom(text, system, std::move(config), std::move(completion));
     } else if (config.cleanupProvider == "anthropic") {
         polishWithAnthropic(text, system, std::move(config), std::move(completion));
     } else {
@@ -75,13 +101,7 @@ void polish(const std::string& text, const std::string& system, Config config,
 void polishWithGroq(const std::string& text, const std::string& system, Config config,
                     TextCompletion completion) {
     if (config.groqApiKey.empty()) return completion(APIError::noKey("Groq"));
-    nlohmann::json body = {
-        {"model", config.cleanupModel},
-        {"temperature", kTemperature},
-        {"max_tokens", kMaxTokens},
-        {"messages", nlohmann::json::array({{{"role", "system"}, {"content", system}},
-                                            {{"role", "user"}, {"content", wrapped(text)}}})}};
-    auto serialised = Answers::serialise(body);
+    auto serialised = chatBody(config.cleanupModel, system, text);
     if (!serialised) return completion(APIError::badResponse());
     auto request = providerRequest(
         groqBase() + "/openai/v1/chat/completions",
@@ -115,6 +135,29 @@ void polishWithAnthropic(const std::string& text, const std::string& system, Con
              if (!result.ok()) return completion(result.error());
              completion(anthropicContent(result.value()));
          });
+}
+
+void polishWithCustom(const std::string& text, const std::string& system, Config config,
+                      TextCompletion completion) {
+    auto server = CustomServer::of(config, CustomServer::Step::polishing);
+    if (!server.ok()) return completion(APIError::message(server.error()));
+    auto serialised = chatBody(config.cleanupModel, system, text);
+    if (!serialised) return completion(APIError::badResponse());
+    // A model's time grows with the text it reads and writes: the text
+    // counts as the speech it came from, 150 words (about 900 characters) a minute.
+    constexpr double kCharactersPerSecond = 15;
+    double timeout = CustomServer::timeoutSeconds(
+        static_cast<double>(Strings::codePointCount(text)) / kCharactersPerSecond, config);
+    HttpRequest request = CustomServer::request(server.value(), "/v1/chat/completions", timeout);
+    request.headers.push_back({"Content-Type", "application/json"});
+    request.body = std::move(*serialised);
+    exchange(std::move(request),
+             [server = std::move(server.value()), timeout,
+              completion = std::move(completion)](ServiceResult<HttpResponse> result) {
+                 if (!result.ok())
+                     return completion(CustomServer::unreachable(server, result.error(), timeout));
+                 completion(CustomServer::textOf(server, result.value(), nonEmptyChatContent));
+             });
 }
 
 void polishViaService(const std::string& text, const std::string& system, Config config,

@@ -1,19 +1,21 @@
+#include <memory>
+#include <thread>
+
 #include "base/Files.h"
 #include "base/Log.h"
 #include "base/Strings.h"
+#include "platform/AudioDecoder.h"
 #include "services/API.h"
 #include "services/Answers.h"
+#include "services/CustomServer.h"
 #include "services/Multipart.h"
+#include "services/Wav.h"
 
 namespace velvox::API {
 
 namespace {
 
 constexpr double kTranscriptionTimeoutSeconds = 60;
-
-}  // namespace
-
-namespace {
 
 // The recording's bytes, or what keeps them from being read, said about the
 // file: no service was asked, so no answer of one is to blame.
@@ -23,11 +25,94 @@ ServiceResult<std::string> readRecording(const std::string& file) {
                              Files::whyUnreadable(file).value_or("empty") + ")");
 }
 
+// The recording made into WAV off the caller's thread (a minute of speech
+// takes tens of milliseconds to decode), handed to `then` there.
+void asWavAside(const std::string& file, std::function<void(ServiceResult<std::string>)> then) {
+    std::thread([file, then = std::move(then)] {
+        auto samples = Platform::audioDecoder().decode(file);
+        if (!samples.ok())
+            return then(APIError::message("Recording could not be made into WAV (" +
+                                          samples.error() + ")"));
+        then(Wav::fromPcm16(samples.value(), AudioDecoder::kSampleRate, AudioDecoder::kChannels));
+    }).detach();
+}
+
+std::optional<std::string> transcriptOf(const nlohmann::json& answer) {
+    return Answers::stringMember(answer, "text");
+}
+
+// One transcription on its way to a server of the user's own.
+struct CustomUpload {
+    CustomServer::Server server;
+    Config config;
+    std::string file;
+    TextCompletion completion;
+};
+
+// Seconds of speech in an upload: the recorder writes 32 kbit/s AAC, and WAV
+// is 16 kHz of 16-bit samples. A file from elsewhere may be off by a few
+// times, which only makes the wait longer or shorter.
+double speechSeconds(const std::string& audio, bool wav) {
+    constexpr double kAacBytesPerSecond = 4000, kWavBytesPerSecond = 32000;
+    return static_cast<double>(audio.size()) / (wav ? kWavBytesPerSecond : kAacBytesPerSecond);
+}
+
+void sendToCustom(std::shared_ptr<CustomUpload> upload, std::string audio, bool wav,
+                  bool fallingBack) {
+    double timeout = CustomServer::timeoutSeconds(speechSeconds(audio, wav), upload->config);
+    HttpRequest request =
+        CustomServer::request(upload->server, "/v1/audio/transcriptions", timeout);
+    std::string boundary = Multipart::makeBoundary();
+    request.headers.push_back({"Content-Type", "multipart/form-data; boundary=" + boundary});
+    request.body = Multipart::transcriptionForm(boundary, upload->config.transcribeModel,
+                                                upload->config.vocabulary, {audio, wav});
+    bool mayFallBack = !wav && upload->config.transcribeUploadFormat == "auto";
+    exchange(std::move(request),
+             [upload, mayFallBack, fallingBack, timeout](ServiceResult<HttpResponse> result) {
+                 if (!result.ok())
+                     return upload->completion(
+                         CustomServer::unreachable(upload->server, result.error(), timeout));
+                 if (mayFallBack && CustomServer::refusesAudio(result.value())) {
+                     // Once: the same recording again as WAV, which every server reads.
+                     return asWavAside(upload->file, [upload](ServiceResult<std::string> made) {
+                         if (!made.ok()) return upload->completion(made.error());
+                         sendToCustom(upload, std::move(made.value()), true, true);
+                     });
+                 }
+                 auto text = CustomServer::textOf(upload->server, result.value(), transcriptOf);
+                 if (!text.ok()) return upload->completion(text.error());
+                 if (fallingBack) CustomServer::rememberWants(upload->server);
+                 upload->completion(Strings::trim(text.value()));
+             });
+}
+
 }  // namespace
+
+void transcribeWithCustom(const std::string& file, Config config, TextCompletion completion) {
+    auto server = CustomServer::of(config, CustomServer::Step::transcription);
+    if (!server.ok()) return completion(APIError::message(server.error()));
+    bool wav = CustomServer::wantsWav(config, server.value());
+    auto upload = std::make_shared<CustomUpload>(
+        CustomUpload{std::move(server.value()), std::move(config), file, std::move(completion)});
+    if (!wav) {
+        auto audio = readRecording(file);
+        if (!audio.ok()) return upload->completion(audio.error());
+        return sendToCustom(upload, std::move(audio.value()), false, false);
+    }
+    if (auto reason = Files::whyUnreadable(file))
+        return upload->completion(
+            APIError::message("Recording could not be read (" + *reason + ")"));
+    asWavAside(file, [upload](ServiceResult<std::string> made) {
+        if (!made.ok()) return upload->completion(made.error());
+        sendToCustom(upload, std::move(made.value()), true, false);
+    });
+}
 
 void transcribe(const std::string& file, Config config, TextCompletion completion) {
     if (usesService(config)) {
         transcribeViaService(file, std::move(config), std::move(completion));
+    } else if (config.transcribeProvider == "custom") {
+        transcribeWithCustom(file, std::move(config), std::move(completion));
     } else {
         transcribeWithGroq(file, std::move(config), std::move(completion));
     }

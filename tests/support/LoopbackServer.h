@@ -52,6 +52,7 @@ struct CannedAnswer {
     std::string contentType = "application/json";
     bool cutShort = false;               // sends half the body, then closes the connection
     std::chrono::milliseconds delay{0};  // waits before answering (for time-outs)
+    std::string location;                // sent as the Location header when set
 };
 
 class LoopbackServer {
@@ -104,6 +105,11 @@ class LoopbackServer {
     void answer(const std::string& path, int status, std::string body) {
         answer(path, CannedAnswer{.status = status, .body = std::move(body)});
     }
+    // An answer for the next request to the path only; later ones get the path's usual answer.
+    void answerOnce(const std::string& path, CannedAnswer answer) {
+        std::lock_guard lock(mutex_);
+        once_[path] = std::move(answer);
+    }
     std::vector<RecordedRequest> requests() const {
         std::lock_guard lock(mutex_);
         return requests_;
@@ -130,10 +136,15 @@ class LoopbackServer {
         std::unique_lock lock(mutex_);
         CannedAnswer canned =
             answers_.count(request.path) ? answers_[request.path] : CannedAnswer{};
+        if (auto once = once_.find(request.path); once != once_.end()) {
+            canned = std::move(once->second);
+            once_.erase(once);
+        }
         requests_.push_back(std::move(request));
         lock.unlock();
         std::this_thread::sleep_for(canned.delay);
         response.status = canned.status;
+        if (!canned.location.empty()) response.set_header("Location", canned.location);
         if (!canned.cutShort) return response.set_content(canned.body, canned.contentType);
         std::string half = canned.body.substr(0, canned.body.size() / 2);
         response.set_content_provider(canned.body.size(), canned.contentType,
@@ -149,7 +160,7 @@ class LoopbackServer {
     std::thread thread_;
     std::atomic<int> accepted_{0};
     mutable std::mutex mutex_;
-    std::map<std::string, CannedAnswer> answers_;
+    std::map<std::string, CannedAnswer> answers_, once_;
     std::vector<RecordedRequest> requests_;
 };
 

@@ -113,11 +113,14 @@ TEST_F(CommandLineTest, ConfigPrintsTheSettingsAsReadWithKeysMaskedAndWritesNoth
     EXPECT_TRUE(wroteNothing()) << "no folder, no install id";
     writeFile(settingsPath("config.json"),
               R"({"groqApiKey": "  gsk_0123456789\n", "anthropicApiKey": "ключ",
+                  "transcribeApiKey": "gsk_own", "cleanupApiKey": " gsk_lan ",
                   "hotkeyKeyCode": 50, "boostHotkeyKeyCode": 50, "minHoldSeconds": 0})");
     ASSERT_EQ(run({"config"}), 0);
     Json printed = Json::parse(out.str());
     EXPECT_EQ(printed["groqApiKey"], "set (14 characters)");
     EXPECT_EQ(printed["anthropicApiKey"], "set (4 characters)");
+    EXPECT_EQ(printed["transcribeApiKey"], "set (7 characters)");
+    EXPECT_EQ(printed["cleanupApiKey"], "set (7 characters)");
     EXPECT_EQ(printed["boostHotkeyKeyCode"], 63) << "as read: the clash resolved";
     EXPECT_EQ(out.str().find("gsk_"), std::string::npos) << "the key itself never shows";
     for (const char* blank : {"", " \n"}) EXPECT_EQ(CommandLine::maskedKey(blank), "");

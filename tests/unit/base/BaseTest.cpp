@@ -113,6 +113,17 @@ TEST_F(ConfigTest, ReadsTolerantlyKeyByKey) {
         EXPECT_EQ(loadWith({{"apiBase", "https://" + host + "/v1"}}).apiBase,
                   Config::defaultApiBase());
     EXPECT_EQ(loadWith({{"apiBase", "http://127.0.0.1:9/v1"}}).apiBase, "http://127.0.0.1:9/v1");
+    // A server of the user's own: an unknown upload format sends what every server reads.
+    const std::pair<Json, std::string> formats[] = {
+        {"wav", "wav"}, {"m4a", "m4a"}, {"flac", "auto"}, {1, "auto"}};
+    for (const auto& [written, read] : formats)
+        EXPECT_EQ(loadWith({{"transcribeUploadFormat", written}}).transcribeUploadFormat, read);
+    config = loadWith({{"transcribeApiKey", " sk-own\n"},
+                       {"cleanupBaseUrl", " http://gpubox:8080 "},
+                       {"customTimeoutPerSecond", 100}});
+    EXPECT_EQ(
+        std::tuple(config.transcribeApiKey, config.cleanupBaseUrl, config.customTimeoutPerSecond),
+        std::tuple("sk-own", "http://gpubox:8080", 30.0));
 }
 
 TEST_F(ConfigTest, SetEditsOneKeyAndNeverOverwritesADamagedFile) {

@@ -1,3 +1,6 @@
+#include "base/Files.h"
+#include "capture/TakeFiles.h"
+#include "home/ServerTestSample.h"
 #include "unit/home/HomeFixture.h"
 
 namespace velvox::testing {
@@ -170,6 +173,44 @@ TEST_F(HomeSettingsTest, MicTestHearsTheChosenMicrophoneUntilStopped) {
     audio->recordSucceeds = false;
     post({{"action", "micTest"}});
     EXPECT_FALSE(home.micTestRunning());
+}
+
+// A server of the user's own takes its key as given (the page never sees it
+// again); each Test button sends what a dictation would, to the server as
+// saved, and says what came back.
+TEST_F(HomeSettingsTest, ServerTestsSendWhatADictationWouldAndSayWhatCameBack) {
+    show();
+    set("transcribeBaseUrl", "http://127.0.0.1:8080");
+    set("cleanupBaseUrl", "http://localhost:8081/v1/");
+    set("transcribeApiKey", "sk-local");
+    auto state = lastArgument("window.orvoState");
+    EXPECT_EQ(state["cfg"]["transcribeKeySaved"], true);
+    EXPECT_EQ(state.dump().find("sk-local"), std::string::npos);
+    std::string chat = R"({"choices":[{"message":{"content":"Hello."}}]})";
+    const std::tuple<const char*, int, std::string, std::string, bool> cases[] = {
+        {"transcription", 200, R"({"text":"Hello from Velvox."})",
+         "It works. The server heard: \u201cHello from Velvox.\u201d", false},
+        {"transcription", 200, R"({"text":" "})",
+         "It works, but the server heard no words in the sample.", false},
+        {"transcription", 404, "Not Found",
+         "The transcription server at http://127.0.0.1:8080 has no /v1/audio/transcriptions. Is "
+         "it an OpenAI-compatible server?",
+         true},
+        {"polishing", 200, chat, "It works. The model answered: \u201cHello.\u201d", false},
+    };
+    for (const auto& [step, status, body, note, bad] : cases) {
+        post({{"action", "testServer"}, {"text", step}});
+        const HttpRequest sent = http->requests().back();
+        answer(status, body);
+        EXPECT_EQ(lastArgument("window.orvoState")["serverTest"],
+                  Json({{"step", step}, {"note", note}, {"bad", bad}}));
+        bool transcription = std::string(step) == "transcription";
+        EXPECT_EQ(sent.url, transcription ? "http://127.0.0.1:8080/v1/audio/transcriptions"
+                                          : "http://localhost:8081/v1/chat/completions");
+        EXPECT_EQ(sent.header("Authorization").has_value(), transcription);
+        EXPECT_EQ(sent.body.find(serverTestSample()) != std::string::npos, transcription);
+    }
+    EXPECT_TRUE(Files::namesInside(*TakeFiles::takeFolder()).empty()) << "the sample is removed";
 }
 
 }  // namespace

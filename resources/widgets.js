@@ -136,6 +136,11 @@
     line.append(dot, text);
     const hint = h('p', { class: 'muted status-hint' });
     container.append(line, hint);
+    // With its own server, transcription needs that server's address, not a Groq key.
+    let ownServer = false;
+    on('state', (state) => {
+      ownServer = isObject(state.cfg) && state.cfg.transcribeProvider === 'custom';
+    });
     on('live', (live) => {
       text.textContent = typeof live.status === 'string' && live.status ? live.status : 'Starting up';
       line.classList.toggle('ready', live.ready === true);
@@ -143,7 +148,11 @@
       if (live.ready !== true) {
         if (live.mic !== true) missing = 'Velvox needs the microphone.';
         else if (live.hasKey !== true)
-          missing = live.ownKey ? 'Add your Groq key to start dictating.' : 'Sign in to start dictating.';
+          missing = !live.ownKey
+            ? 'Sign in to start dictating.'
+            : ownServer
+              ? 'Add your server’s address to start dictating.'
+              : 'Add your Groq key to start dictating.';
         else if (live.tap !== true) missing = 'Waiting for the hotkeys to start…';
       } else if (typeof live.mainKeyName === 'string') {
         missing = 'Hold ' + live.mainKeyName + ' and speak.';
@@ -308,10 +317,11 @@
       { class: 'choices' },
       h('legend', {}, 'How Velvox reaches speech services'),
       choice('service', 'Velvox account', 'Sign in with your e-mail. Includes a free weekly allowance.'),
-      choice('own', 'My own API keys', 'Use your Groq key, and an Anthropic key for polishing if you like; requests go straight to them.')
+      choice('own', 'My own API keys', 'Use your Groq key, an Anthropic key for polishing or a server of your own; requests go straight to them.')
     );
 
-    // Own key
+    // Own keys and servers. Each step (transcription, polishing) goes to Groq,
+    // to Anthropic (polishing only) or to a server of the user's own.
     const keyInput = h('input', {
       type: 'password',
       id: group + '-key',
@@ -321,10 +331,10 @@
     });
     const keyNote = h('p', { class: 'note', role: 'status', hidden: true });
     const keySaved = h('p', { class: 'muted', hidden: true }, 'A Groq key is saved.');
-    const ownPanel = h(
+    const groqForm = h(
       'form',
       {
-        class: 'panel own-key',
+        class: 'own-key',
         onsubmit: (event) => {
           event.preventDefault();
           post('setKey', { text: keyInput.value });
@@ -338,13 +348,90 @@
     );
     keyInput.addEventListener('input', () => setNote(keyNote, '', false));
 
-    // Polishing with Anthropic instead of Groq, with its own key, checked the same way.
-    const provider = h(
-      'select',
-      { id: group + '-provider', onchange: () => post('set', { key: 'cleanupProvider', text: provider.value }) },
-      h('option', { value: 'groq' }, 'Groq'),
-      h('option', { value: 'anthropic' }, 'Anthropic')
+    // A choice posted as a text setting. A value the page does not know shows as
+    // the first option, which is what the program falls back to as well.
+    function settingSelect(key, options) {
+      const select = h(
+        'select',
+        { id: group + '-' + key, onchange: () => post('set', { key, text: select.value }) },
+        options.map(([value, label]) => h('option', { value }, label))
+      );
+      select.update = (value) => {
+        select.value = options.some(([known]) => known === value) ? value : options[0][0];
+      };
+      return select;
+    }
+    const labelledRow = (label, control) =>
+      h('div', { class: 'row' }, h('div', { class: 'row-text' }, h('label', { for: control.id }, label)), control);
+
+    // Where a server of the user's own is, its key if it wants one, and a test
+    // that sends it a real request with the settings as saved. The address is
+    // bound like the page's other text settings (below). A typed key is posted
+    // and its field emptied: the page only ever says that a key is saved.
+    function serverForm(step, prefix, extra) {
+      const id = group + '-' + prefix;
+      const address = h('input', {
+        type: 'text',
+        id: id + '-address',
+        'data-text': prefix + 'BaseUrl',
+        inputmode: 'url',
+        autocomplete: 'off',
+        spellcheck: 'false',
+        placeholder: 'http://127.0.0.1:8080',
+        'aria-describedby': id + '-address-hint',
+      });
+      const key = h('input', { type: 'password', id: id + '-key', autocomplete: 'off', spellcheck: 'false' });
+      const removeKey = button('Remove the key', () => post('set', { key: prefix + 'ApiKey', text: '' }), { class: 'button link' });
+      const saved = h('div', { class: 'inline', hidden: true }, h('span', { class: 'muted' }, 'A key is saved.'), removeKey);
+      const note = h('p', { class: 'note', role: 'status', hidden: true });
+      const test = button('Test', () => {
+        setNote(note, 'Testing…', false);
+        post('testServer', { text: step });
+      });
+      // Emptying the field removes nothing: that takes the button, so a key is not lost by accident.
+      key.addEventListener('change', () => {
+        if (!key.value.trim()) return;
+        post('set', { key: prefix + 'ApiKey', text: key.value.trim() });
+        key.value = '';
+      });
+      const form = h(
+        'div',
+        { class: 'server', role: 'group', 'aria-label': 'Your ' + step + ' server', hidden: true },
+        h('label', { for: address.id }, 'Server address'),
+        h('div', { class: 'inline' }, address),
+        h('p', { class: 'muted', id: address.getAttribute('aria-describedby') }, 'The part before /v1. Plain http:// only for this computer or your own network.'),
+        h('label', { for: key.id }, 'Key (optional)'),
+        h('div', { class: 'inline' }, key),
+        saved,
+        extra,
+        h('div', { class: 'inline' }, test, note)
+      );
+      // A result no longer says anything about settings changed since.
+      form.addEventListener('input', () => setNote(note, '', false));
+      form.update = (cfg, tested) => {
+        show(saved, cfg[prefix + 'KeySaved'] === true);
+        if (isObject(tested) && tested.step === step) {
+          setNote(note, typeof tested.note === 'string' ? tested.note : '', tested.bad === true);
+        }
+      };
+      return form;
+    }
+
+    const transcribeWith = settingSelect('transcribeProvider', [['groq', 'Groq'], ['custom', 'Your own server']]);
+    const uploadFormat = settingSelect('transcribeUploadFormat', [
+      ['auto', 'Automatic'],
+      ['m4a', 'The recording as it is (m4a)'],
+      ['wav', 'WAV, 16 kHz mono'],
+    ]);
+    const transcribeServer = serverForm(
+      'transcription',
+      'transcribe',
+      h('div', {}, h('label', { for: uploadFormat.id }, 'Upload format'), uploadFormat)
     );
+
+    const polishWith = settingSelect('cleanupProvider', [['groq', 'Groq'], ['anthropic', 'Anthropic'], ['custom', 'Your own server']]);
+    const cleanupServer = serverForm('polishing', 'cleanup', null);
+    // Polishing with Anthropic, with its own key, checked like the Groq key.
     const anthropicInput = h('input', { type: 'password', id: group + '-anthropic', autocomplete: 'off', spellcheck: 'false', placeholder: 'sk-ant-…' });
     const anthropicNote = h('p', { class: 'note', role: 'status', hidden: true });
     const anthropicSaved = h('p', { class: 'muted', hidden: true }, 'An Anthropic key is saved.');
@@ -363,7 +450,39 @@
       anthropicNote
     );
     anthropicInput.addEventListener('input', () => setNote(anthropicNote, '', false));
-    ownPanel.append(h('div', { class: 'row' }, h('div', { class: 'row-text' }, h('label', { for: provider.id }, 'Polish the text with')), provider), anthropicForm);
+
+    // A slow computer running a large model may need minutes for a long dictation.
+    const patience = h('input', {
+      type: 'number',
+      id: group + '-patience',
+      'data-number': 'customTimeoutPerSecond',
+      min: '0.5',
+      max: '30',
+      step: '0.5',
+      'aria-describedby': group + '-patience-hint',
+    });
+    const patienceBox = h(
+      'div',
+      { class: 'patience', hidden: true },
+      h('label', { for: patience.id }, 'Patience with your own server (seconds per second of speech)'),
+      patience,
+      h('p', { class: 'muted', id: patience.getAttribute('aria-describedby') }, 'How long Velvox waits for an answer beyond 30 seconds, for each second you spoke.')
+    );
+
+    const ownPanel = h(
+      'div',
+      { class: 'panel own-keys' },
+      groqForm,
+      labelledRow('Transcribe with', transcribeWith),
+      transcribeServer,
+      labelledRow('Polish the text with', polishWith),
+      anthropicForm,
+      cleanupServer,
+      patienceBox
+    );
+    // The page binds its own markup before it builds the widgets, so these
+    // fields are bound here, once, on every page that shows the widget.
+    Velvox.bindSettings(ownPanel);
 
     // Velvox account
     const usageView = h('div', { class: 'usage', role: 'status' }, 'Checking your account…');
@@ -439,9 +558,18 @@
       if (typeof cfg.useOwnKey === 'boolean') setOwn(cfg.useOwnKey);
       if (typeof state.keyNote === 'string') setNote(keyNote, state.keyNote, state.keyBad === true);
       if (state.keySaved === true) keyInput.value = '';
-      const anthropic = cfg.cleanupProvider === 'anthropic';
-      provider.value = anthropic ? 'anthropic' : 'groq';
-      show(anthropicForm, anthropic);
+      transcribeWith.update(cfg.transcribeProvider);
+      polishWith.update(cfg.cleanupProvider);
+      const ownTranscription = transcribeWith.value === 'custom';
+      const ownPolishing = polishWith.value === 'custom';
+      show(groqForm, !ownTranscription || polishWith.value === 'groq');
+      show(transcribeServer, ownTranscription);
+      show(cleanupServer, ownPolishing);
+      show(patienceBox, ownTranscription || ownPolishing);
+      uploadFormat.update(cfg.transcribeUploadFormat);
+      transcribeServer.update(cfg, state.serverTest);
+      cleanupServer.update(cfg, state.serverTest);
+      show(anthropicForm, polishWith.value === 'anthropic');
       show(anthropicSaved, cfg.anthropicKeySaved === true);
       if (typeof state.anthropicKeyNote === 'string') setNote(anthropicNote, state.anthropicKeyNote, state.anthropicKeyBad === true);
       if (state.anthropicKeySaved === true) anthropicInput.value = '';

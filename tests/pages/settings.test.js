@@ -139,3 +139,57 @@ describe('account', () => {
     });
   }
 });
+
+// A server of the user's own for a step: its form posts the settings, tests the
+// server and shows what the test found.
+describe('own servers', () => {
+  const own = (cfg, more) => Object.assign(fixtures.withCfg('state.keyMissing', cfg), more);
+  const form = (step) => under.page.getByRole('group', { name: 'Your ' + step + ' server' });
+  const patience = () => under.page.getByLabel(/^Patience with your own server/);
+  const steps = [
+    ['transcription', 'transcribe', 'Transcribe with', (f) => f.getByLabel('Upload format').selectOption('wav'), [set('transcribeUploadFormat', 'wav')]],
+    ['polishing', 'cleanup', 'Polish the text with', async () => {}, []],
+  ];
+  for (const [step, prefix, choice, extra, extraPosted] of steps) {
+    it('sets up and tests the ' + step + ' server', async () => {
+      const custom = { [prefix + 'Provider']: 'custom' };
+      const [saved, note] = [form(step).getByText('A key is saved.'), form(step).getByRole('status')];
+      await under.push('orvoState', own({}));
+      await under.open('account');
+      await under.page.getByLabel(choice).selectOption({ label: 'Your own server' });
+      await under.push('orvoState', own(custom));
+      assert.equal(await saved.isVisible(), false);
+      for (const [field, value] of [[form(step).getByLabel('Server address'), ' http://127.0.0.1:8080 '], [form(step).getByLabel('Key (optional)'), 'sk-local'], [patience(), '5']]) {
+        await field.fill(value);
+        await field.press('Tab');
+      }
+      await extra(form(step));
+      await form(step).getByRole('button', { name: 'Test' }).click();
+      assert.equal(await note.textContent(), 'Testing…');
+      assert.deepEqual(await under.takePosted(), [set(prefix + 'Provider', 'custom'), set(prefix + 'BaseUrl', 'http://127.0.0.1:8080'),
+        set(prefix + 'ApiKey', 'sk-local'), set('customTimeoutPerSecond', 5), ...extraPosted, { action: 'testServer', text: step }]);
+      // Each answer replaces the note of its own step only.
+      const other = steps.find((row) => row[0] !== step)[0];
+      for (const [tested, text, bad, style] of [[step, 'No answer.', true, 'note bad'], [step, 'It works.', false, 'note'], [other, 'Elsewhere.', true, 'note']]) {
+        await under.push('orvoState', own({ ...custom, [prefix + 'KeySaved']: true }, { serverTest: { step: tested, note: text, bad } }));
+        assert.deepEqual([await note.textContent(), await note.getAttribute('class')], [tested === step ? text : 'It works.', style]);
+      }
+      assert.deepEqual([await saved.isVisible(), await form(step).getByLabel('Key (optional)').inputValue()], [true, '']);
+      await form(step).getByRole('button', { name: 'Remove the key' }).click();
+      assert.deepEqual(await under.takePosted(), [set(prefix + 'ApiKey', '')]);
+    });
+  }
+
+  // What each choice of providers shows: the Groq key while Groq does a step, each server's form, the patience.
+  it('shows the forms the chosen providers need', async () => {
+    const shown = [under.page.getByLabel('Groq API key'), form('transcription'), form('polishing'), patience()];
+    const rows = [[{ transcribeProvider: 'x', cleanupProvider: 'y' }, [true, false, false, false]], [{ transcribeProvider: 'custom' }, [true, true, false, true]],
+      [{ cleanupProvider: 'custom' }, [true, false, true, true]], [{ transcribeProvider: 'custom', cleanupProvider: 'anthropic' }, [false, true, false, true]],
+      [{ transcribeProvider: 'custom', cleanupProvider: 'custom' }, [false, true, true, true]]];
+    await under.open('account');
+    for (const [cfg, visible] of rows) {
+      await under.push('orvoState', own(cfg));
+      assert.deepEqual(await Promise.all(shown.map((control) => control.isVisible())), visible, JSON.stringify(cfg));
+    }
+  });
+});

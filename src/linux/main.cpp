@@ -22,8 +22,10 @@
 #include "linux/glib/GlibMainQueue.h"
 #include "linux/glib/MainLoopWatch.h"
 #include "linux/glib/SyslogSystemLog.h"
+#include "linux/gst/GstAudioDecoder.h"
 #include "linux/gtk/GtkApplicationShell.h"
 #include "platform/Accessibility.h"
+#include "platform/AudioDecoder.h"
 #include "platform/HttpClient.h"
 #include "platform/Platform.h"
 #include "platform/curl/LoadedHttpClient.h"
@@ -161,6 +163,9 @@ int main(int argc, char** argv) {
     Platform::installSystemLog(std::make_shared<SyslogSystemLog>());
     Platform::installHttpClient(
         std::make_shared<LoadedHttpClient>(LoadedHttpClient::besideProgram()));
+    // `velvox transcribe` may need WAV for a server as much as a dictation
+    // does; GStreamer is loaded only when something is decoded.
+    Platform::installAudioDecoder(std::make_shared<GstAudioDecoder>());
     // The key source is not started here: the command-line front reads the
     // settings with the default hotkeys of this system's keyboards.
     session = LinuxSession::start();

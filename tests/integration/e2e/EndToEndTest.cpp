@@ -121,6 +121,41 @@ TEST_F(EndToEndTest, DesktopWithoutAccessibilityPastesAndBoostKeyAsksForAnEmail)
               std::string::npos);
 }
 
+// Both steps on servers of the user's own and no Groq key: a transcription
+// server that reads only WAV refuses the recording once, gets it again as WAV
+// made from it, and the polished text arrives all the same.
+TEST_F(EndToEndTest, OwnServersTakeBothStepsAndAWavOnlyServerGetsWav) {
+    LoopbackServer own;
+    const std::string route = "/v1/audio/transcriptions";
+    own.answerOnce(route, {.status = 400, .body = R"({"error":"failed to read WAV file"})"});
+    own.answer(route, 200, spokenAnswer());
+    own.answer("/v1/chat/completions", 200, polishedAnswer());
+    writeConfig({{"groqApiKey", ""},
+                 {"transcribeProvider", "custom"},
+                 {"transcribeBaseUrl", own.base()},
+                 {"cleanupProvider", "custom"},
+                 {"cleanupBaseUrl", own.base() + "/v1"}});
+    startWithWindow();
+    dictate("F5", 2.0);
+    ASSERT_TRUE(typedPolished());
+    auto uploads = own.requests();
+    std::erase_if(uploads, [&](auto& request) { return request.path != route; });
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[0].parts.back().filename, "audio.m4a");
+    const RecordedPart& wav = uploads[1].parts.back();
+    EXPECT_EQ(std::tie(wav.filename, wav.contentType), std::tuple("audio.wav", "audio/wav"));
+    ASSERT_GT(wav.content.size(), 44u + 32000) << "more than a second at 16 kHz, 16 bits";
+    EXPECT_EQ(wav.content.substr(0, 4), "RIFF");
+    EXPECT_EQ(wav.content.substr(24, 4), std::string("\x80\x3e\0\0", 4)) << "16000 Hz";
+    EXPECT_TRUE(groq.requests().empty());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return Json::parse(readWholeFile(settingsPath("config.json")))
+                       .value("transcribeWavServer", "") == own.base();
+        },
+        5));
+}
+
 // Run by wayland-session.sh: sway on its headless back end, the target window
 // a native Wayland one, the program itself on the X server as under XWayland.
 class WaylandEndToEndTest : public EndToEndTest {};

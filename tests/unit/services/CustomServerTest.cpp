@@ -157,9 +157,10 @@ TEST_F(CustomServerTest, AServerThatCannotReadTheRecordingGetsWavOnceAndFromThen
 
     Config always = custom();
     always.transcribeUploadFormat = "wav";
-    decoder->failure = "no decoder for this";
+    decoder->failure = "could not decode the recording: the file is empty";
     EXPECT_EQ(outcome(transcribeNow(file, always)),
-              "Recording could not be made into WAV (no decoder for this)");
+              "The transcription server needs WAV, and could not decode the recording: the file is "
+              "empty");
 }
 
 TEST_F(CustomServerTest, AServerThatIsNotWhatItShouldBeIsNamedAndSaysWhy) {

@@ -135,8 +135,14 @@ std::string transportFailure(const Server& server, const TransportError& error,
     }
 }
 
+// The server's words about a failure, without the key should it echo it:
+// they reach the pill, the notification and the log.
+std::string wordsOf(const Server& server, const std::string& body) {
+    return TextPieces::redact(errorText(body), server.key);
+}
+
 std::string httpFailure(const Server& server, int status, const std::string& body) {
-    std::string words = errorText(body);
+    std::string words = wordsOf(server, body);
     if (status >= 300 && status <= 399) {
         return said(server) +
                " sent the request on to another address. Velvox does not follow it there; put "
@@ -224,7 +230,7 @@ ServiceResult<std::string> textOf(const Server& server, const HttpResponse& resp
     if (auto text = take(*object)) return std::move(*text);
     // Some servers say what went wrong in a 200 answer.
     if (auto error = object->find("error"); error != object->end() && !error->is_null()) {
-        std::string words = errorText(body);
+        std::string words = wordsOf(server, body);
         return APIError::message(said(server) + " answered with an error" +
                                  (words.empty() ? "." : ": " + words));
     }

@@ -193,6 +193,9 @@ TEST_F(CustomServerTest, AServerThatIsNotWhatItShouldBeIsNamedAndSaysWhy) {
         {{.status = 502, .body = "<html>Bad gateway</html>"}, "", " answered 502."},
         {{.status = 401}, "", " wants a key. Add it in the settings."},
         {{.status = 403}, "sk-local", " rejected the key."},
+        {{.status = 400, .body = R"({"error":"bad key sk-local"})"},
+         "sk-local",
+         " answered 400: bad key [redacted]"},
         {{.status = 307, .location = elsewhere.base() + kTranscriptions},
          "sk-local",
          " sent the request on to another address. Velvox does not follow it there; put the "

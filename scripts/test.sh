@@ -50,9 +50,13 @@ if ! wait "$tsan_build"; then
   exit 1
 fi
 # A race report makes the program exit non-zero (66), which ends the run.
+# GStreamer hands buffers and messages between its own threads under GLib's
+# locks, futexes that ThreadSanitizer cannot see: the decoder's test would
+# report every such hand-off as a race. It runs in the build above.
+declare -A tsan_skip=([tests_platform]=GstAudioDecoderTest.*)
 for program in "${tsan_programs[@]}"; do
   VELVOX_TEST_DATA=$PWD/tests/data TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1" \
-    "$tsan/tests/$program" --gtest_brief=1
+    "$tsan/tests/$program" --gtest_brief=1 --gtest_filter="-${tsan_skip[$program]:-}"
 done
 
 # velvox-service's request parsing under libFuzzer, for half a minute.

@@ -59,7 +59,7 @@ TEST_F(CustomServerTest, AddressesAreCheckedBeforeAnythingIsSent) {
         {" http://localhost:8080/ ", "sk", "http://localhost:8080"},
         {"http://[::1]:9000/V1", "sk", "http://[::1]:9000"},
         {"https://gateway.example.com/ai", "sk", "https://gateway.example.com/ai"},
-        {"http://192.168.1.20:8000", "", "http://192.168.1.20:8000"},
+        {"http://192.168.200.20:8000", "", "http://192.168.200.20:8000"},
         {"http://gpubox:8000", "", "http://gpubox:8000"},
         {"http://whisper.local", "", "http://whisper.local"},
         {"http://[fd00::5]:80", "", "http://[fd00::5]:80"},
@@ -154,6 +154,11 @@ TEST_F(CustomServerTest, AServerThatCannotReadTheRecordingGetsWavOnceAndFromThen
     EXPECT_EQ(outcome(transcribeNow(file, fresh)),
               said() + " answered 400: failed to read WAV file");
     EXPECT_EQ(server->requests().size(), before + 2);
+    // A model that does not exist is no format the server cannot read, whatever its name.
+    server->answerOnce(kTranscriptions,
+                       {.status = 404, .body = R"({"error":{"message":"no model wav2vec"}})"});
+    EXPECT_EQ(outcome(transcribeNow(file, fresh)), said() + " answered 404: no model wav2vec");
+    EXPECT_EQ(server->requests().size(), before + 3);
 
     Config always = custom();
     always.transcribeUploadFormat = "wav";

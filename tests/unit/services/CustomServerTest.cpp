@@ -111,6 +111,8 @@ TEST_F(CustomServerTest, EachStepSendsTheOpenAIShapesWithTheKeyOnlyWhenSet) {
             << "ten seconds of speech, two seconds of patience for each";
 
         EXPECT_EQ(outcome(polishNow("a b", "Be brief.", config)), "Polished.");
+        EXPECT_DOUBLE_EQ(client->lastRequest().timeoutSeconds, 30 + 2 * 3 / 15.0)
+            << "three characters, as spoken at 15 a second";
         auto chat = server->lastRequest();
         EXPECT_EQ(chat.path, kChat);
         EXPECT_EQ(headersOf(chat), authorization + "content-type: application/json\n");

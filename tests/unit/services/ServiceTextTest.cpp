@@ -5,6 +5,7 @@
 #include "services/APIError.h"
 #include "services/TextPieces.h"
 #include "services/Url.h"
+#include "services/Wav.h"
 
 namespace velvox {
 namespace {
@@ -79,6 +80,17 @@ TEST(UrlTest, LoggedTextIsCutByCharactersAndScrubbedOfSecrets) {
               "key [redacted] and [redacted] again");
     EXPECT_EQ(TextPieces::redact("aaaa", "aa"), "[redacted][redacted]");
     EXPECT_EQ(TextPieces::redact("nothing", ""), "nothing");
+}
+
+// The header every reader checks: format, rate, sizes of what follows. An
+// odd byte at the end would split a sample and is left out.
+TEST(WavTest, TheHeaderSaysWhatFollows) {
+    const std::string header(
+        "RIFF\x28\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\x3e\0\0"
+        "\0\x7d\0\0\x02\0\x10\0data\x04\0\0\0",
+        44);
+    EXPECT_TRUE(Wav::fromPcm16(std::string("\x01\0\xff\x7f\x10", 5), 16000, 1) ==
+                header + std::string("\x01\0\xff\x7f", 4));
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ packages=(
   locales  # the sources localedef builds the tests' comma-decimal locale from
   # page tests
   chromium
+  # the Debian packages and their checks (scripts/check-packages.sh): Debian's
+  # package checker, the AppStream validator, systemd-analyze for the unit,
+  # and what CPack and the checks read the packages with
+  lintian appstream systemd file binutils dpkg-dev man-db bsdextrautils
 )
 
 # Node.js brings its own npm on some machines (and conflicts with Debian's npm there).

@@ -40,7 +40,19 @@ idle=(chrt --idle 0)
 # A group of its own, so that a run that ends early stops the compilers too.
 setsid "${idle[@]}" cmake --build "$tsan" -j 2 --target "${tsan_programs[@]}" >"$tsan/build.log" 2>&1 &
 tsan_build=$!
-trap 'kill -- -"$tsan_build" 2>/dev/null || true' EXIT
+# The Debian packages' build, at the idle priority too: an optimised build
+# with Debian's hardening flags and debug symbols, in a folder of its own and
+# without tests or benchmarks, so that it builds only what the packages hold.
+# It starts once the ThreadSanitizer build is done, which the run waits on
+# first, and takes the processor time the tests after ctest leave;
+# scripts/check-packages.sh makes and checks the packages at the end.
+package=build/package
+cmake -S . -B "$package" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELVOX_PACKAGE=ON -DVELVOX_TESTS=OFF \
+  -DVELVOX_BENCHMARKS=OFF >/dev/null
+setsid "${idle[@]}" sh -c 'while kill -0 "$1" 2>/dev/null; do sleep 2; done; exec cmake --build "$2" -j 2' \
+  sh "$tsan_build" "$package" >"$package/build.log" 2>&1 &
+package_build=$!
+trap 'kill -- -"$tsan_build" -"$package_build" 2>/dev/null || true' EXIT
 
 ctest --test-dir "$build" --output-on-failure -j 2 --timeout 600
 
@@ -61,6 +73,15 @@ done
 
 # velvox-service's request parsing under libFuzzer, for half a minute.
 bash scripts/fuzz.sh 30
+
+if ! wait "$package_build"; then
+  tail -n 60 "$package/build.log"
+  echo "the packages' build failed (all of it in $package/build.log)" >&2
+  exit 1
+fi
+# Two packages, velvox and velvox-service, each clean by lintian and holding
+# only what it uses; the AppStream metadata and the systemd unit validated.
+bash scripts/check-packages.sh "$package"
 
 # The Home pages in headless Chromium.
 tests/pages/run.sh

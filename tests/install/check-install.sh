@@ -10,7 +10,8 @@ cmake --install "$1" --prefix "$prefix" >/dev/null
 
 entry="$prefix/share/applications/app.velvox.Velvox.desktop"
 for file in bin/velvox lib/velvox/velvox-app lib/velvox/libvelvox-home.so lib/velvox/libvelvox-net.so share/velvox/resources/settings.html \
-  share/velvox/resources/onboarding.html share/icons/hicolor/scalable/apps/app.velvox.Velvox.svg; do
+  share/velvox/resources/onboarding.html share/icons/hicolor/scalable/apps/app.velvox.Velvox.svg \
+  share/metainfo/app.velvox.Velvox.metainfo.xml share/man/man1/velvox.1.gz; do
   [ -f "$prefix/$file" ] || fail "no $file"
 done
 # The web engine comes with the Home module only, not with the program; the

@@ -242,7 +242,12 @@ class CurlHttpClient::Worker {
         double seconds = std::clamp(request.timeoutSeconds, 0.001, 86400.0);
         prepareCommon(transfer, request.url, static_cast<long>(seconds * 1000));
         curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        // Waiting for a connection to learn whether it multiplexes makes sense
+        // only where it can: HTTP/2 is asked for over TLS alone. Over plain
+        // http a request made while others to the same address were starting
+        // (a warm-up's connection among them) at times waited on a connection
+        // that never took it, until its time-out.
+        if (request.url.rfind("https:", 0) == 0) curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Worker::openSocket);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);

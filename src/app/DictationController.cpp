@@ -44,11 +44,6 @@ int64_t fileSize(const std::string& path) {
     return Files::size(path).value_or(0);
 }
 
-std::string lowerCased(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 }  // namespace
 
 DictationController::DictationController(Config config) : config_(std::move(config)), self_(this) {}
@@ -224,7 +219,7 @@ std::string DictationController::beginRecording(bool boost) {
          [](DictationController& c) {
              std::optional<std::string> label;
              if (c.latestKind_) label = Smart::label(*c.latestKind_);
-             c.setStatus(label ? "Listening, " + lowerCased(*label) + kEllipsis
+             c.setStatus(label ? "Listening, " + Strings::asciiLowercase(*label) + kEllipsis
                                : "Listening" + kEllipsis);
          },
          [](DictationController& c) {

@@ -39,6 +39,12 @@ std::string trim(std::string_view text) {
     return std::string(text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
 }
 
+std::string asciiLowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 size_t codePointCount(std::string_view text) {
     size_t count = 0;
     for (unsigned char c : text) {

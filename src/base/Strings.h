@@ -8,6 +8,11 @@ namespace velvox::Strings {
 // Removes Unicode white space and line breaks from both ends of UTF-8 text.
 std::string trim(std::string_view text);
 
+// The text with A to Z made a to z and every other byte kept: for names and
+// keywords that are ASCII (schemes, hosts, application names), whatever the
+// locale says about case.
+std::string asciiLowercase(std::string text);
+
 // Number of Unicode code points in UTF-8 text.
 size_t codePointCount(std::string_view text);
 

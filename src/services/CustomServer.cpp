@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -24,16 +23,6 @@ constexpr size_t kShownErrorCharacters = 200;
 std::mutex rememberedMutex;
 std::set<std::string> rememberedWav;
 
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 enum class Reach { thisComputer, ownNetwork, internet };
 
 Reach reachOfIPv4(const in_addr& address) {
@@ -53,7 +42,7 @@ Reach reachOfIPv4(const in_addr& address) {
 // exactly; a name says it only by the suffixes that never reach the
 // internet's DNS (and a name without a dot, which only a local resolver knows).
 Reach reachOf(std::string host) {
-    host = lowered(std::move(host));
+    host = Strings::asciiLowercase(std::move(host));
     if (host.size() > 2 && host.front() == '[') {
         in6_addr v6{};
         if (inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) != 1)
@@ -69,10 +58,10 @@ Reach reachOf(std::string host) {
     }
     in_addr v4{};
     if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return reachOfIPv4(v4);
-    if (host == "localhost" || endsWith(host, ".localhost")) return Reach::thisComputer;
+    if (host == "localhost" || host.ends_with(".localhost")) return Reach::thisComputer;
     if (host.find('.') == std::string::npos) return Reach::ownNetwork;
     for (const char* suffix : {".local", ".lan", ".home.arpa", ".internal"}) {
-        if (endsWith(host, suffix)) return Reach::ownNetwork;
+        if (host.ends_with(suffix)) return Reach::ownNetwork;
     }
     return Reach::internet;
 }
@@ -171,7 +160,7 @@ Result<Server, std::string> of(const Config& config, Step step) {
     std::string what = std::string("The ") + nameOf(step) + " server";
     if (base.empty()) return Failure{what + " has no address. Set it in the settings."};
     while (!base.empty() && base.back() == '/') base.pop_back();
-    if (endsWith(lowered(base), "/v1")) base.resize(base.size() - 3);
+    if (Strings::asciiLowercase(base).ends_with("/v1")) base.resize(base.size() - 3);
     auto url = parseHttpUrl(base);
     if (!url || base.find_first_of("?#") != std::string::npos) {
         return Failure{what + " address \"" + base +
@@ -244,7 +233,7 @@ bool refusesAudio(const HttpResponse& response) {
     if (!success && response.status != 400 && response.status != 415 && response.status != 422 &&
         response.status != 500)
         return false;
-    std::string words = lowered(errorText(response.body));
+    std::string words = Strings::asciiLowercase(errorText(response.body));
     for (const char* sign : {"wav", "format", "decode", "codec", "unsupported", "read audio",
                              "audio file", "could not read", "failed to read"}) {
         if (words.find(sign) != std::string::npos) return true;

@@ -45,8 +45,9 @@ TextResult groqContent(const std::string& body) {
 // A reply of only white space counts as no reply.
 std::optional<std::string> nonEmptyChatContent(const nlohmann::json& answer) {
     auto content = chatContent(answer);
-    if (!content || Strings::trim(*content).empty()) return std::nullopt;
-    return Strings::trim(*content);
+    std::string trimmed = content ? Strings::trim(*content) : std::string();
+    if (trimmed.empty()) return std::nullopt;
+    return trimmed;
 }
 
 // The OpenAI-style chat body that Groq and compatible servers take.

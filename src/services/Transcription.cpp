@@ -19,10 +19,21 @@ constexpr double kTranscriptionTimeoutSeconds = 60;
 
 // The recording's bytes, or what keeps them from being read, said about the
 // file: no service was asked, so no answer of one is to blame.
+APIError unreadable(const std::string& reason) {
+    return APIError::message("Recording could not be read (" + reason + ")");
+}
+
 ServiceResult<std::string> readRecording(const std::string& file) {
     if (auto audio = Files::read(file)) return std::move(*audio);
-    return APIError::message("Recording could not be read (" +
-                             Files::whyUnreadable(file).value_or("empty") + ")");
+    return unreadable(Files::whyUnreadable(file).value_or("empty"));
+}
+
+// The multipart form of a transcription, with its boundary in the request's type.
+void attachForm(HttpRequest& request, const Config& config, Multipart::AudioPart audio) {
+    std::string boundary = Multipart::makeBoundary();
+    request.headers.push_back({"Content-Type", "multipart/form-data; boundary=" + boundary});
+    request.body =
+        Multipart::transcriptionForm(boundary, config.transcribeModel, config.vocabulary, audio);
 }
 
 // The recording made into WAV off the caller's thread (a minute of speech
@@ -63,10 +74,7 @@ void sendToCustom(std::shared_ptr<CustomUpload> upload, std::string audio, bool 
     double timeout = CustomServer::timeoutSeconds(speechSeconds(audio, wav), upload->config);
     HttpRequest request =
         CustomServer::request(upload->server, "/v1/audio/transcriptions", timeout);
-    std::string boundary = Multipart::makeBoundary();
-    request.headers.push_back({"Content-Type", "multipart/form-data; boundary=" + boundary});
-    request.body = Multipart::transcriptionForm(boundary, upload->config.transcribeModel,
-                                                upload->config.vocabulary, {audio, wav});
+    attachForm(request, upload->config, {audio, wav});
     bool mayFallBack = !wav && upload->config.transcribeUploadFormat == "auto";
     exchange(std::move(request),
              [upload, mayFallBack, fallingBack, timeout](ServiceResult<HttpResponse> result) {
@@ -100,9 +108,7 @@ void transcribeWithCustom(const std::string& file, Config config, TextCompletion
         if (!audio.ok()) return upload->completion(audio.error());
         return sendToCustom(upload, std::move(audio.value()), false, false);
     }
-    if (auto reason = Files::whyUnreadable(file))
-        return upload->completion(
-            APIError::message("Recording could not be read (" + *reason + ")"));
+    if (auto reason = Files::whyUnreadable(file)) return upload->completion(unreadable(*reason));
     asWavAside(file, [upload](ServiceResult<std::string> made) {
         if (!made.ok()) return upload->completion(made.error());
         sendToCustom(upload, std::move(made.value()), true, false);
@@ -150,15 +156,12 @@ void transcribeWithGroq(const std::string& file, Config config, TextCompletion c
     if (config.groqApiKey.empty()) return completion(APIError::noKey("Groq"));
     auto audio = readRecording(file);
     if (!audio.ok()) return completion(audio.error());
-    std::string boundary = Multipart::makeBoundary();
     HttpRequest request;
     request.method = "POST";
     request.url = groqBase() + "/openai/v1/audio/transcriptions";
     request.timeoutSeconds = kTranscriptionTimeoutSeconds;
-    request.headers = {{"Authorization", "Bearer " + config.groqApiKey},
-                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
-    request.body = Multipart::transcriptionForm(boundary, config.transcribeModel, config.vocabulary,
-                                                audio.value());
+    request.headers = {{"Authorization", "Bearer " + config.groqApiKey}};
+    attachForm(request, config, audio.value());
     send(std::move(request),
          [completion = std::move(completion)](ServiceResult<std::string> result) {
              if (!result.ok()) return completion(result.error());

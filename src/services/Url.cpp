@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "base/Strings.h"
+
 namespace velvox {
 
 namespace {
@@ -68,7 +70,7 @@ std::optional<HttpUrl> parseHttpUrl(std::string_view text) {
     size_t separator = text.find("://");
     if (separator == std::string_view::npos) return std::nullopt;
     std::string scheme(text.substr(0, separator));
-    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    scheme = Strings::asciiLowercase(std::move(scheme));
     if (scheme != "http" && scheme != "https") return std::nullopt;
 
     std::string_view rest = text.substr(separator + 3);

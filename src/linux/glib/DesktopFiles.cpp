@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+
+#include "base/Strings.h"
 
 namespace velvox {
 
@@ -17,14 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return !a.empty() && lower(a) == lower(b);
+    return !a.empty() && Strings::asciiLowercase(a) == Strings::asciiLowercase(b);
 }
 
 // Nanoseconds, so that an entry installed within the same second is seen.

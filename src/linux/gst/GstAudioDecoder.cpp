@@ -28,13 +28,7 @@ constexpr GstClockTime kStallLimit = 5 * GST_SECOND;
 // never unloaded) into the long-running application. faad takes up to twice
 // as long, some 4 ms rather than 2 for ten seconds of sound.
 const char* aacDecoder() {
-    static const char* name = [] {
-        for (const char* candidate : {"faad", "avdec_aac"}) {
-            g_autoptr(GstElementFactory) factory = gst_element_factory_find(candidate);
-            if (factory) return candidate;
-        }
-        return static_cast<const char*>(nullptr);
-    }();
+    static const char* name = GstRuntime::firstInstalled({"faad", "avdec_aac"});
     return name;
 }
 

@@ -22,8 +22,8 @@ constexpr guint64 kLevelInterval = 50 * GST_MSECOND;
 // ready at rest. Looked up in the registry, without loading either plugin.
 std::string aacEncoder(int bitRate) {
     static const char* name = [] {
-        g_autoptr(GstElementFactory) visualOn = gst_element_factory_find("voaacenc");
-        return visualOn ? "voaacenc" : "avenc_aac";
+        const char* visualOn = GstRuntime::firstInstalled({"voaacenc"});
+        return visualOn ? visualOn : "avenc_aac";
     }();
     return std::string(name) + " bitrate=" + std::to_string(bitRate);
 }

@@ -11,4 +11,13 @@ void ensureInitialised() {
     std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
+const char* firstInstalled(std::initializer_list<const char*> elements) {
+    ensureInitialised();
+    for (const char* name : elements) {
+        g_autoptr(GstElementFactory) factory = gst_element_factory_find(name);
+        if (factory) return name;
+    }
+    return nullptr;
+}
+
 }  // namespace velvox::GstRuntime

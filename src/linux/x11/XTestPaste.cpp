@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -16,6 +15,7 @@
 
 #include <glib.h>
 
+#include "base/Strings.h"
 #include "linux/glib/DesktopFiles.h"
 #include "linux/x11/InjectedKeys.h"
 #include "linux/x11/X11WorkspaceProperties.h"
@@ -180,18 +180,14 @@ bool XTestPaste::isTerminalName(const std::string& name) {
                                                           "ghostty",
                                                           "com.mitchellh.ghostty",
                                                           "blackbox"};
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string lower = Strings::asciiLowercase(name);
     return std::find_if(terminals.begin(), terminals.end(),
                         [&](const char* terminal) { return lower == terminal; }) != terminals.end();
 }
 
 XTestPaste::PasteKey XTestPaste::pasteKeyForFocus(bool askAccessibility) {
     auto keyFor = [](const std::string& name) -> std::optional<PasteKey> {
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::string lower = Strings::asciiLowercase(name);
         // xterm pastes only the primary selection by default.
         if (lower == "xterm" || lower == "uxterm") return PasteKey::none;
         if (lower == "urxvt" || lower == "rxvt" || lower == "rxvt-unicode")

@@ -63,6 +63,7 @@ TEST_F(CustomServerTest, AddressesAreCheckedBeforeAnythingIsSent) {
         {"http://gpubox:8000", "", "http://gpubox:8000"},
         {"http://whisper.local", "", "http://whisper.local"},
         {"http://[fd00::5]:80", "", "http://[fd00::5]:80"},
+        {"http://[::ffff:192.168.1.5]", "", "http://[::ffff:192.168.1.5]"},
         {"http://192.168.1.20:8000", "sk",
          "The transcription server at http://192.168.1.20:8000 takes a key over plain http://"},
         {"http://10.0.0.9", "sk", "The transcription server at http://10.0.0.9 takes a key"},
